@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the whole suite, the
+# whole suite again under AddressSanitizer/UBSan, and the serial threads under
+# ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+export QT_QPA_PLATFORM=offscreen
+
+echo "== build and test"
+scripts/build.sh build
+(cd build && ctest --output-on-failure -j2 --timeout 300)
+
+echo "== AddressSanitizer + UBSan"
+scripts/build.sh build-asan -DKAVRIN_SANITIZE=address
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=suppressions=$PWD/../tests/lsan.supp ctest --output-on-failure -j2 --timeout 600)
+
+echo "== ThreadSanitizer (serial component and threads)"
+BUILD_TARGETS=(test_serial) scripts/build.sh build-tsan -DKAVRIN_SANITIZE=thread
+(cd build-tsan && TSAN_OPTIONS="suppressions=$PWD/../tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+  ctest --output-on-failure -j2 --timeout 600 -R '^(Comm|Serial|Pty|Thread|Memory)')

@@ -1,0 +1,28 @@
+#pragma once
+// sysset.ini: an initialisation file (sections in brackets, key=value lines).
+// Reads fall back to a default when the file, section or key is missing; a
+// write replaces or adds one key and leaves every other line as it was.
+
+#include <QString>
+
+class SettingsFile {
+public:
+  explicit SettingsFile(QString path) : path_(std::move(path)) {}
+
+  const QString &Path() const { return path_; }
+
+  // The key's value, trimmed; the default when file, section or key is missing.
+  QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
+
+  // Writes the key (creating file, section and key as needed). Raises
+  // EIniFileException "Unable to write to <path>" when the file cannot be written.
+  void WriteString(const QString &section, const QString &key, const QString &value) const;
+
+private:
+  QString path_;
+};
+
+// The port choice: section "comx", key "num", default "COM5".
+inline const QString kPortSection = QStringLiteral("comx");
+inline const QString kPortKey = QStringLiteral("num");
+inline const QString kDefaultPortName = QStringLiteral("COM5");

@@ -1,0 +1,95 @@
+#include "app/ui/controls.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QRadioButton>
+#include <QResizeEvent>
+
+TRadioGroup::TRadioGroup(QWidget *parent, const QString &caption, const QStringList &items, int columns)
+    : QGroupBox(caption, parent) {
+  auto *layout = new QGridLayout(this);
+  layout->setContentsMargins(8, 4, 4, 4);
+  layout->setHorizontalSpacing(4);
+  layout->setVerticalSpacing(0);
+  auto *group = new QButtonGroup(this);
+  group->setExclusive(true);
+  const int rows = (int(items.size()) + columns - 1) / columns;
+  for (int i = 0; i < items.size(); ++i) {
+    auto *button = new QRadioButton(items[i], this);
+    button->setObjectName(QStringLiteral("%1.Item%2").arg(caption).arg(i));
+    button->setAccessibleName(items[i]);
+    // Items fill columns top to bottom, as a designed radio group does.
+    layout->addWidget(button, i % rows, i / rows);
+    group->addButton(button, i);
+    buttons_.push_back(button);
+    connect(button, &QRadioButton::clicked, this, [this] {
+      if (OnClick)
+        OnClick();
+    });
+  }
+  for (int c = 0; c < columns; ++c)
+    layout->setColumnStretch(c, 1);
+  setAccessibleName(caption);
+}
+
+int TRadioGroup::ItemIndex() const {
+  for (size_t i = 0; i < buttons_.size(); ++i)
+    if (buttons_[i]->isChecked())
+      return int(i);
+  return -1;
+}
+
+void TRadioGroup::SetItemIndex(int index) {
+  if (index < 0 || index >= Count()) {
+    auto *group = buttons_.empty() ? nullptr : buttons_.front()->group();
+    if (group)
+      group->setExclusive(false);
+    for (auto *b : buttons_)
+      b->setChecked(false);
+    if (group)
+      group->setExclusive(true);
+    return;
+  }
+  buttons_[size_t(index)]->setChecked(true);
+}
+
+TStatusBar::TStatusBar(QWidget *parent, const std::vector<int> &panelWidths) : QWidget(parent) {
+  setAutoFillBackground(true);
+  for (size_t i = 0; i < panelWidths.size(); ++i) {
+    auto *panel = new QLabel(this);
+    panel->setObjectName(QStringLiteral("StatusBar1.Panel%1").arg(i));
+    panel->setAccessibleName(i == 0 ? QStringLiteral("Serial port settings") : QStringLiteral("Serial port status"));
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    panel->setContentsMargins(2, 0, 2, 0);
+    panel->resize(panelWidths[i], 0);
+    panels_.push_back(panel);
+  }
+  Relayout();
+}
+
+void TStatusBar::SetPanelText(int index, const QString &text) {
+  QLabel *panel = panels_.at(size_t(index));
+  panel->setText(text);
+  panel->setAccessibleDescription(text);
+}
+
+void TStatusBar::SetPanelWidth(int index, int width) {
+  panels_.at(size_t(index))->resize(width, panels_.at(size_t(index))->height());
+  Relayout();
+}
+
+void TStatusBar::Relayout() {
+  int x = 0;
+  for (size_t i = 0; i < panels_.size(); ++i) {
+    // The last panel is as wide as designed; like any status bar it is cut at the edge.
+    const int w = panels_[i]->width();
+    panels_[i]->setGeometry(x, 2, w, std::max(0, height() - 2));
+    x += w + 2;
+  }
+}
+
+void TStatusBar::resizeEvent(QResizeEvent *event) {
+  QWidget::resizeEvent(event);
+  Relayout();
+}

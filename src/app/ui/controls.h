@@ -1,0 +1,50 @@
+#pragma once
+// Small controls the designed window needs and Qt lacks: a radio group with an
+// item index (QGroupBox of radio buttons laid out in columns) and a status bar
+// of fixed-width panels whose texts are always-present labels, so assistive
+// technology can read them at any time.
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+class QRadioButton;
+
+class TRadioGroup : public QGroupBox {
+  Q_OBJECT
+public:
+  TRadioGroup(QWidget *parent, const QString &caption, const QStringList &items, int columns);
+
+  int ItemIndex() const; // -1 when none is selected
+  void SetItemIndex(int index);
+  int Count() const { return int(buttons_.size()); }
+  QRadioButton *Button(int index) const { return buttons_.at(size_t(index)); }
+
+  // Runs when the operator selects an item (not when SetItemIndex is called).
+  std::function<void()> OnClick;
+
+private:
+  std::vector<QRadioButton *> buttons_;
+};
+
+class TStatusBar : public QWidget {
+  Q_OBJECT
+public:
+  TStatusBar(QWidget *parent, const std::vector<int> &panelWidths);
+
+  QString PanelText(int index) const { return panels_.at(size_t(index))->text(); }
+  void SetPanelText(int index, const QString &text);
+  int PanelWidth(int index) const { return panels_.at(size_t(index))->width(); }
+  void SetPanelWidth(int index, int width);
+  QLabel *Panel(int index) const { return panels_.at(size_t(index)); }
+
+protected:
+  void resizeEvent(QResizeEvent *event) override;
+
+private:
+  void Relayout();
+  std::vector<QLabel *> panels_;
+};

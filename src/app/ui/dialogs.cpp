@@ -1,0 +1,57 @@
+#include "app/ui/dialogs.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+void QtDialogs::ShowMessage(QWidget *parent, const QString &text) {
+  QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok, parent);
+  box.setAccessibleName(kApplicationTitle);
+  box.setAccessibleDescription(text);
+  box.exec();
+}
+
+void QtDialogs::ShowError(QWidget *parent, const QString &text) {
+  QMessageBox box(QMessageBox::Critical, kApplicationTitle, text, QMessageBox::Ok, parent);
+  box.setAccessibleName(kApplicationTitle);
+  box.setAccessibleDescription(text);
+  box.exec();
+}
+
+std::optional<QString> QtDialogs::GetOpenFileName(QWidget *parent) {
+  const QString name = QFileDialog::getOpenFileName(parent, QString(), QString(), QString());
+  if (name.isEmpty())
+    return std::nullopt;
+  return name;
+}
+
+void QtDialogs::ShowModal(QWidget *window) {
+  // Window-modal loop that ends when the window is hidden or closed.
+  QPointer<QWidget> guard(window);
+  window->setWindowModality(Qt::ApplicationModal);
+  window->show();
+  window->raise();
+  window->activateWindow();
+  QEventLoop loop;
+  struct HideWatcher : QObject {
+    QEventLoop *loop;
+    bool eventFilter(QObject *, QEvent *e) override {
+      if (e->type() == QEvent::Hide || e->type() == QEvent::Close)
+        loop->quit();
+      return false;
+    }
+  } watcher;
+  watcher.loop = &loop;
+  window->installEventFilter(&watcher);
+  loop.exec();
+  if (guard) {
+    guard->removeEventFilter(&watcher);
+    guard->setWindowModality(Qt::NonModal);
+  }
+}
+
+void QtDialogs::Beep() { QApplication::beep(); }

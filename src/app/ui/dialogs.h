@@ -1,0 +1,36 @@
+#pragma once
+// Every modal interaction of the program goes through Dialogs, so that tests can
+// drive the whole window with a recording implementation and never block in a
+// modal loop. QtDialogs is the real one: message boxes titled
+// "Kavrin Programer", the file open dialog, modal windows and the beep.
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+inline const QString kApplicationTitle = QStringLiteral("Kavrin Programer");
+
+class Dialogs {
+public:
+  virtual ~Dialogs() = default;
+  // A modal message box with an OK button (the box's verdicts).
+  virtual void ShowMessage(QWidget *parent, const QString &text) = 0;
+  // The error box: error icon, OK button.
+  virtual void ShowError(QWidget *parent, const QString &text) = 0;
+  // The file open dialog, every file offered; nullopt when cancelled.
+  virtual std::optional<QString> GetOpenFileName(QWidget *parent) = 0;
+  // Shows a window modally; returns when it is closed.
+  virtual void ShowModal(QWidget *window) = 0;
+  // The system's message beep.
+  virtual void Beep() = 0;
+};
+
+class QtDialogs : public Dialogs {
+public:
+  void ShowMessage(QWidget *parent, const QString &text) override;
+  void ShowError(QWidget *parent, const QString &text) override;
+  std::optional<QString> GetOpenFileName(QWidget *parent) override;
+  void ShowModal(QWidget *window) override;
+  void Beep() override;
+};

@@ -1,0 +1,90 @@
+#include "app/ui/dump_window.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+QFont DumpFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei Mono"),
+                    QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Monospace")});
+  font.setStyleHint(QFont::TypeWriter);
+  font.setPixelSize(19);
+  return font;
+}
+} // namespace
+
+TDumpWindow::TDumpWindow(const QString &objectName, const QString &caption, int clientHeight, int memoTop,
+                         int memoHeight)
+    : QWidget(nullptr) {
+  setObjectName(objectName);
+  setWindowTitle(caption);
+  // Fixed size, close box only.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setFixedSize(kClientWidth, clientHeight);
+
+  Label1 = new QLabel(kHeader, this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setFont(DumpFont());
+  Label1->setGeometry(2, memoTop - 20, 580, 19);
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setGeometry(0, memoTop, 577, memoHeight);
+  Memo1->setReadOnly(true);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setFont(DumpFont());
+  Memo1->setAccessibleName(caption);
+  QPalette p = Memo1->palette();
+  p.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
+  p.setColor(QPalette::Text, Qt::black);
+  Memo1->setPalette(p);
+  Memo1->installEventFilter(this);
+}
+
+bool TDumpWindow::SelectAllOnCtrlA(int key, Qt::KeyboardModifiers shift) {
+  if (key == Qt::Key_A && (shift & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+    Memo1->selectAll();
+    return true;
+  }
+  return false;
+}
+
+void TDumpWindow::SetLines(const QStringList &lines) {
+  Memo1->clear();
+  AppendLines(lines);
+}
+
+void TDumpWindow::AppendLines(const QStringList &lines) {
+  if (lines.isEmpty())
+    return;
+  // One insertion for the whole batch keeps long dumps cheap on the GUI thread.
+  QTextDocument *doc = Memo1->document();
+  QTextCursor cursor(doc);
+  cursor.movePosition(QTextCursor::End);
+  QString text = lines.join(QLatin1Char('\n'));
+  if (!doc->isEmpty())
+    text.prepend(QLatin1Char('\n'));
+  cursor.insertText(text);
+}
+
+QStringList TDumpWindow::Lines() const {
+  if (Memo1->document()->isEmpty())
+    return {};
+  return Memo1->toPlainText().split(QLatin1Char('\n'));
+}
+
+bool TDumpWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == Memo1 && event->type() == QEvent::KeyPress) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    return MemoKeyDown(key->key(), key->modifiers());
+  }
+  return QWidget::eventFilter(watched, event);
+}

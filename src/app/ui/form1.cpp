@@ -1,0 +1,329 @@
+#include "app/ui/form1.h"
+
+#include "app/ui/controls.h"
+#include "app/ui/dialogs.h"
+#include "serial/comm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+// The designed fonts are Chinese system fonts; fall back to what the machine has.
+QFont DesignFont(const QString &family, int pixels, bool bold = false) {
+  QFont font;
+  font.setFamilies({family, QStringLiteral("SimSun"), QStringLiteral("Microsoft YaHei"),
+                    QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+QFont SongFont(int pixels, bool bold = false) { return DesignFont(QStringLiteral("宋体"), pixels, bold); }
+
+void SetColors(QWidget *w, const QColor &text, const QColor *base = nullptr) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::ButtonText, text);
+  if (base) {
+    p.setColor(QPalette::Base, *base);
+    p.setColor(QPalette::Window, *base);
+    p.setColor(QPalette::Button, *base);
+  }
+  w->setPalette(p);
+}
+
+QLabel *MakeLabel(QWidget *parent, const char *name, int left, int top, const QString &caption, const QFont &font) {
+  auto *label = new QLabel(caption, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setFont(font);
+  SetColors(label, Qt::black);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+
+QLineEdit *MakeEdit(QWidget *parent, const char *name, QRect geometry, const QString &text, const QFont &font,
+                    const QString &accessibleName) {
+  auto *edit = new QLineEdit(text, parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  edit->setGeometry(geometry);
+  edit->setFont(font);
+  edit->setAccessibleName(accessibleName);
+  SetColors(edit, Qt::black);
+  return edit;
+}
+
+QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const QString &caption) {
+  auto *button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(geometry);
+  button->setFont(SongFont(14));
+  button->setAutoDefault(false);
+  SetColors(button, Qt::black);
+  return button;
+}
+
+} // namespace
+
+TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir)
+    : state_(state), dialogs_(dialogs) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(kCaption);
+  // Fixed single border, system menu and minimise only.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setFont(SongFont(16));
+  SetColors(this, Qt::white);
+  // The menu bar keeps the system colours.
+
+  state_.AppDir = appDir;
+
+  Comm1 = new TComm(this, std::move(serialLayer));
+  Comm1->setObjectName(QStringLiteral("Comm1"));
+  Comm1->OnReceiveData = [this](TComm *sender, const uint8_t *buffer, uint16_t length) {
+    Guarded([&] { Comm1ReceiveData(sender, buffer, length); });
+  };
+
+  Timer1 = new TTimer(this, 200);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->OnTimer = [this] { Guarded([this] { Timer1Timer(); }); };
+  Timer2 = new TTimer(this, 100);
+  Timer2->setObjectName(QStringLiteral("Timer2"));
+  Timer2->OnTimer = [this] { Guarded([this] { Timer2Timer(); }); };
+
+  CreateControls();
+  CreateMenu();
+  SetTabOrder();
+
+  // The designed client area stays exactly as designed; the menu bar sits above it.
+  client_->setFixedSize(kClientWidth, kClientHeight);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  adjustSize();
+
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::AttachForms(TForm2 *form2, TForm3 *form3, TForm4 *form4) {
+  form2_ = form2;
+  form3_ = form3;
+  form4_ = form4;
+}
+
+void TForm1::CreateControls() {
+  client_ = new QWidget(this);
+  client_->setObjectName(QStringLiteral("ClientArea"));
+  client_->setAutoFillBackground(true);
+  setCentralWidget(client_);
+  QWidget *c = client_;
+  const QColor silver(0xC0, 0xC0, 0xC0);
+  const QColor black(Qt::black);
+
+  RadioGroup1 = new TRadioGroup(c, QStringLiteral("Model Select"), {QStringLiteral("Online"), QStringLiteral("Offline")}, 2);
+  RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+  RadioGroup1->setGeometry(24, 8, 169, 57);
+  RadioGroup1->SetItemIndex(1);
+
+  RadioGroup2 = new TRadioGroup(c, QStringLiteral("Power Supply"), {QStringLiteral("5V "), QStringLiteral("Nooutput")}, 3);
+  RadioGroup2->setObjectName(QStringLiteral("RadioGroup2"));
+  RadioGroup2->setGeometry(200, 8, 265, 57);
+  RadioGroup2->SetItemIndex(0);
+  for (auto *g : {RadioGroup1, RadioGroup2}) {
+    g->setFont(SongFont(14));
+    SetColors(g, Qt::black);
+  }
+
+  Label8 = MakeLabel(c, "Label8", 520, 32, QStringLiteral("N:"), SongFont(16));
+  Edit5 = MakeEdit(c, "Edit5", QRect(560, 32, 89, 24), QStringLiteral("999999"), SongFont(16),
+                   QStringLiteral("Programming count N"));
+  Edit5->setMaxLength(6);
+  Button8 = MakeButton(c, "Button8", QRect(672, 24, 75, 33), QStringLiteral("Set "));
+
+  Label2 = MakeLabel(c, "Label2", 16, 88, QStringLiteral("Chip Select："), SongFont(21));
+  Edit1 = MakeEdit(c, "Edit1", QRect(152, 80, 265, 29), QStringLiteral("PAC52XX"), SongFont(20), QStringLiteral("Chip Select"));
+  Button1 = MakeButton(c, "Button1", QRect(432, 80, 105, 25), QStringLiteral("Type Select"));
+  Button1->setEnabled(false);
+
+  Label4 = MakeLabel(c, "Label4", 16, 128, QStringLiteral("Flash："), SongFont(21));
+  Edit2 = MakeEdit(c, "Edit2", QRect(152, 118, 265, 29), QStringLiteral("0000--FFFFH  32K"), SongFont(21),
+                   QStringLiteral("Flash"));
+  Label5 = MakeLabel(c, "Label5", 16, 168, QStringLiteral("FileName："), SongFont(21));
+  Edit3 = MakeEdit(c, "Edit3", QRect(152, 156, 265, 33), QString(), SongFont(20), QStringLiteral("FileName"));
+  for (auto *e : {Edit1, Edit2, Edit3}) {
+    e->setReadOnly(true);
+    SetColors(e, Qt::black, &silver);
+  }
+  Button2 = MakeButton(c, "Button2", QRect(432, 160, 75, 25), QStringLiteral("load"));
+
+  Label11 = MakeLabel(c, "Label11", 176, 192, QString(), SongFont(16));
+  SetColors(Label11, Qt::gray);
+  Label11->resize(320, 20);
+
+  Label1 = MakeLabel(c, "Label1", 32, 296, QStringLiteral("Operate Rate ："), SongFont(16));
+  Label7 = MakeLabel(c, "Label7", 216, 272, QStringLiteral("0 %"), SongFont(56, true));
+  SetColors(Label7, Qt::blue);
+  Label7->resize(std::max(87, Label7->fontMetrics().horizontalAdvance(QStringLiteral("100 %")) + 4), 56);
+  Label9 = MakeLabel(c, "Label9", 384, 304, QStringLiteral("0.0 秒"), SongFont(16));
+  SetColors(Label9, Qt::gray);
+  Label9->resize(160, Label9->height());
+
+  for (int n = 1; n <= 32; ++n) {
+    auto *box = new QCheckBox(QStringLiteral("Sector%1").arg(n), c);
+    box->setObjectName(QStringLiteral("CheckBox%1").arg(n));
+    const int left = n <= 16 ? 584 : 696;
+    const int top = 80 + 16 * ((n - 1) % 16);
+    box->setGeometry(left, top, 97, 17);
+    box->setFont(SongFont(13));
+    SetColors(box, Qt::black);
+    box->setChecked(true);
+    CheckBoxes[size_t(n - 1)] = box;
+  }
+  Button3 = MakeButton(c, "Button3", QRect(576, 352, 89, 25), QStringLiteral("Select ALL"));
+  Button4 = MakeButton(c, "Button4", QRect(696, 352, 89, 25), QStringLiteral("Remove ALL"));
+
+  ComboBox1 = new QComboBox(c);
+  ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+  ComboBox1->setEditable(true);
+  ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+  ComboBox1->setGeometry(40, 368, 57, 24);
+  ComboBox1->setFont(SongFont(12));
+  ComboBox1->setAccessibleName(QStringLiteral("Serial port"));
+  for (int i = 1; i <= 9; ++i)
+    ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
+  SetColors(ComboBox1, Qt::white, &black);
+  ComboBox1->setEditText(QStringLiteral("COM5"));
+
+  // Covered by the status bar, as designed.
+  Label3 = MakeLabel(c, "Label3", 24, 408, QStringLiteral("选择串口："), SongFont(16));
+  Label6 = MakeLabel(c, "Label6", 312, 408, QStringLiteral("设定烧写次数："), SongFont(16));
+
+  StatusBar1 = new TStatusBar(c, {50, 537});
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setGeometry(0, 398, 811, 34);
+  StatusBar1->setFont(SongFont(19));
+  const QColor statusBack(0x3C, 0x3C, 0x3C);
+  SetColors(StatusBar1, Qt::white, &statusBack);
+  for (int i = 0; i < 2; ++i)
+    SetColors(StatusBar1->Panel(i), Qt::white, &statusBack);
+  StatusBar1->raise();
+
+  // Above the client area: not visible, still in the tab order.
+  Edit4 = MakeEdit(c, "Edit4", QRect(720, -111, 89, 24), QStringLiteral("0000"), SongFont(16),
+                   QStringLiteral("Set count"));
+  Edit4->setMaxLength(4);
+  SetColors(Edit4, Qt::white, &black);
+  RadioGroup3 = new TRadioGroup(c, QStringLiteral("Dataflash用作"), {QStringLiteral("CODE"), QStringLiteral("EEPROM")}, 2);
+  RadioGroup3->setObjectName(QStringLiteral("RadioGroup3"));
+  RadioGroup3->setGeometry(432, -100, 137, 41);
+  RadioGroup3->setFont(SongFont(12));
+  SetColors(RadioGroup3, Qt::blue);
+  RadioGroup3->SetItemIndex(0);
+  RadioGroup3->setEnabled(false);
+
+  // Wiring.
+  connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
+  connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+  connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
+  connect(Button8, &QPushButton::clicked, this, [this] { Guarded([this] { Button8Click(); }); });
+  RadioGroup3->OnClick = [this] { Guarded([this] { RadioGroup3Click(); }); };
+  connect(ComboBox1, &QComboBox::editTextChanged, this, [this] { Guarded([this] { ComboBox1Change(); }); });
+  Edit3->installEventFilter(this);
+  Edit4->installEventFilter(this);
+  Edit5->installEventFilter(this);
+}
+
+void TForm1::CreateMenu() {
+  QPalette menuPalette = QApplication::palette(menuBar());
+  menuBar()->setPalette(menuPalette);
+  QMenu *operations = menuBar()->addMenu(QStringLiteral("&Operations"));
+  VerifyAction = operations->addAction(QStringLiteral("&Verify"));
+  VerifyAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+  ReadOutAction = operations->addAction(QStringLiteral("&Read out"));
+  ReadOutAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
+  EraseProgramVerifyAction = operations->addAction(QStringLiteral("Erase + &program + verify"));
+  EraseProgramVerifyAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
+  operations->addSeparator();
+  TypeSelectAction = operations->addAction(QStringLiteral("&Type Select..."));
+  TypeSelectAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+T")));
+  QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
+  ReadOutViewAction = view->addAction(QStringLiteral("&Read-out view"));
+  ReadOutViewAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+  FileBufferViewAction = view->addAction(QStringLiteral("&File buffer view"));
+  FileBufferViewAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+
+  connect(VerifyAction, &QAction::triggered, this, [this] { Guarded([this] { Button5Click(); }); });
+  connect(ReadOutAction, &QAction::triggered, this, [this] { Guarded([this] { Button7Click(); }); });
+  connect(EraseProgramVerifyAction, &QAction::triggered, this, [this] { Guarded([this] { Button6Click(); }); });
+  connect(ReadOutViewAction, &QAction::triggered, this, [this] { Guarded([this] { Label8Click(); }); });
+  connect(FileBufferViewAction, &QAction::triggered, this, [this] { Guarded([this] { Edit3Click(); }); });
+  connect(TypeSelectAction, &QAction::triggered, this, [this] {
+    if (Button1->isEnabled())
+      Guarded([this] { Button1Click(); });
+  });
+  // "Type Select" is offered exactly when its button is enabled.
+  TypeSelectAction->setEnabled(Button1->isEnabled());
+  Button1->installEventFilter(this);
+}
+
+void TForm1::SetTabOrder() {
+  std::vector<QWidget *> order = {Button1, Button2, RadioGroup1, RadioGroup2, Edit1, Edit2,
+                                  Edit3,   ComboBox1, Button8,   Edit4,       RadioGroup3, Edit5};
+  for (auto *box : CheckBoxes)
+    order.push_back(box);
+  order.push_back(Button3);
+  order.push_back(Button4);
+  for (size_t i = 0; i + 1 < order.size(); ++i)
+    QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void TForm1::FormCreate() {
+  state_.ProgressPercent = 0;
+  Label7->setText(QStringLiteral("0 %"));
+  // Centre by the window's outer size; no clamping to the screen.
+  const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry() : QRect();
+  const QSize outer = frameGeometry().size();
+  move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+  StatusBar1->SetPanelWidth(0, width() / 2);
+  FormCreatePortSteps();
+}
+
+void TForm1::FormClose() { Comm1->ClosePort(); }
+
+void TForm1::closeEvent(QCloseEvent *event) {
+  FormClose();
+  event->accept();
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::KeyPress && (watched == Edit4 || watched == Edit5)) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    const QString text = key->text();
+    if (text.size() == 1 && !key->modifiers().testFlag(Qt::ControlModifier)) {
+      const bool pass = watched == Edit4 ? Edit4KeyPress(text[0]) : Edit5KeyPress(text[0]);
+      return !pass;
+    }
+  } else if (event->type() == QEvent::MouseButtonRelease && watched == Edit3) {
+    auto *mouse = static_cast<QMouseEvent *>(event);
+    if (mouse->button() == Qt::LeftButton && Edit3->rect().contains(mouse->position().toPoint()))
+      Guarded([this] { Edit3Click(); });
+  } else if (event->type() == QEvent::EnabledChange && watched == Button1) {
+    TypeSelectAction->setEnabled(Button1->isEnabled());
+  }
+  return QMainWindow::eventFilter(watched, event);
+}

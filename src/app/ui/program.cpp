@@ -1,0 +1,31 @@
+#include "app/ui/program.h"
+
+#include "app/ui/form1.h"
+#include "chip/ui/form2.h"
+#include "image/ui/form4.h"
+#include "protocol/ui/form3.h"
+#include "serial/comm.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir) {
+  Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), appDir);
+  Form2 = std::make_unique<TForm2>(Form1.get());
+  Form3 = std::make_unique<TForm3>();
+  Form4 = std::make_unique<TForm4>();
+  Form1->AttachForms(Form2.get(), Form3.get(), Form4.get());
+}
+
+Program::~Program() {
+  // The port is closed before the windows go, even when the window was never closed.
+  if (Form1)
+    Form1->Comm1->ClosePort();
+}
+
+QString ExecutableFolder() {
+  QString dir = QCoreApplication::applicationDirPath();
+  if (!dir.endsWith(QLatin1Char('/')))
+    dir += QLatin1Char('/');
+  return dir;
+}

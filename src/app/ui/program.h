@@ -1,0 +1,31 @@
+#pragma once
+// The running program: the shared state and the four windows, created in the
+// start-up order (main window first, its creation handler opening the port,
+// then the chip list, the read-out view and the file buffer view, hidden).
+
+#include "app/shared_state.h"
+
+#include <QString>
+#include <memory>
+
+class Dialogs;
+class SerialLayer;
+class TForm1;
+class TForm2;
+class TForm3;
+class TForm4;
+
+class Program {
+public:
+  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir);
+  ~Program();
+
+  SharedState State;
+  std::unique_ptr<TForm1> Form1;
+  std::unique_ptr<TForm2> Form2;
+  std::unique_ptr<TForm3> Form3;
+  std::unique_ptr<TForm4> Form4;
+};
+
+// The folder of the running executable, ending in the path separator.
+QString ExecutableFolder();

@@ -1,0 +1,3 @@
+#include "image/ui/form4.h"
+
+TForm4::TForm4() : TDumpWindow(QStringLiteral("Form4"), kInitialCaption, kClientHeight, 24, 441) {}
