@@ -1,0 +1,120 @@
+#include "chip/chip_list.h"
+
+#include "app/convert.h"
+#include "app/exception.h"
+
+#include <array>
+
+namespace {
+
+// 1-based columns from..to, cut short at the line's end.
+QString Columns(const QString &line, int from, int to) {
+  if (from > line.size())
+    return {};
+  return line.mid(from - 1, to - from + 1);
+}
+
+struct DataflashArea {
+  QLatin1StringView codeValue;   // dataflash used as code
+  QLatin1StringView eepromValue; // dataflash used as EEPROM: the code value plus one
+  QLatin1StringView prefix;      // the dataflash's own range, ahead of the chip's
+};
+
+constexpr std::array<DataflashArea, 4> kAreas = {{
+    {QLatin1StringView("0xB0"), QLatin1StringView("0xB1"), QLatin1StringView("B000-BFFF+")},
+    {QLatin1StringView("0x10"), QLatin1StringView("0x11"), QLatin1StringView("1000-1FFF+")},
+    {QLatin1StringView("0xB2"), QLatin1StringView("0xB3"), QLatin1StringView("B000-BFFF+")},
+    {QLatin1StringView("0x14"), QLatin1StringView("0x15"), QLatin1StringView("1000-1FFF+")},
+}};
+
+const QLatin1StringView kNoDataflash("0x00");
+
+// The area a code names. A chip line names it by its CODE value only; a change
+// of use also starts from the EEPROM value when switching to CODE.
+const DataflashArea *FindArea(const QString &code, int useItem, bool acceptEepromValue) {
+  for (const auto &area : kAreas) {
+    if (code == area.codeValue)
+      return &area;
+    if (acceptEepromValue && useItem == kUseCode && code == area.eepromValue)
+      return &area;
+  }
+  return nullptr;
+}
+
+// One row of the dataflash table. Each write lands before the next step may
+// fail, so a bad size leaves the code and ChipSizeK set but ImageSize and
+// Edit2 untouched.
+void ApplyUse(const DataflashArea &area, int useItem, SharedState &state, ChipControls &controls) {
+  const QString digits = SizeDigits(state.ChipSizeText);
+  if (useItem == kUseEeprom) {
+    state.DataflashCode = area.eepromValue;
+    state.ChipSizeK = digits;
+    state.ImageSize = uint32_t(SizeKiB(state.ChipSizeK)) * 1024;
+    controls.Edit2 = RangeText(state.ChipStart, state.ChipEnd, state.ChipSizeK);
+  } else {
+    state.DataflashCode = area.codeValue;
+    state.ChipSizeK = digits;
+    state.ChipSizeK = QString::number(SizeKiB(digits) + 4);
+    state.ImageSize = uint32_t(SizeKiB(state.ChipSizeK)) * 1024;
+    controls.Edit2 = QString(area.prefix) + RangeText(state.ChipStart, state.ChipEnd, state.ChipSizeK);
+  }
+}
+
+} // namespace
+
+ChipFields CutChipLine(const QString &line) {
+  return {Columns(line, 4, 18), Columns(line, 25, 28), Columns(line, 32, 35), Columns(line, 45, 48),
+          Columns(line, 55, 58)};
+}
+
+QString SizeDigits(const QString &sizeText) {
+  if (sizeText.size() < 2 || sizeText[1] == QLatin1Char('K'))
+    return sizeText.left(1);
+  return sizeText.left(2);
+}
+
+int32_t SizeKiB(const QString &digits) {
+  // StrToInt also takes a sign or a "$" hex prefix; a size column holds neither,
+  // and a negative size would wrap into a huge image size.
+  for (QChar c : digits) {
+    if (c != QLatin1Char(' ') && (c < QLatin1Char('0') || c > QLatin1Char('9')))
+      throw EConvertError(NotValidIntegerText(digits));
+  }
+  return StrToInt(digits);
+}
+
+QString RangeText(const QString &start, const QString &end, const QString &sizeK) {
+  return start + QLatin1Char('-') + end + QLatin1Char('=') + sizeK + QLatin1Char('K');
+}
+
+void ChooseChip(const QString &line, int useItem, SharedState &state, ChipControls &controls) {
+  const ChipFields fields = CutChipLine(line);
+  state.ChipName = fields.Name;
+  state.ChipStart = fields.Start;
+  state.ChipEnd = fields.End;
+  state.ChipSizeText = fields.SizeText;
+  state.DataflashCode = fields.Code;
+
+  if (state.DataflashCode != kNoDataflash) {
+    controls.RadioGroup3Enabled = true;
+    controls.Edit1 = QLatin1Char(' ') + state.ChipName;
+    if (const DataflashArea *area = FindArea(state.DataflashCode, useItem, false);
+        area && (useItem == kUseCode || useItem == kUseEeprom))
+      ApplyUse(*area, useItem, state, controls);
+  } else {
+    controls.RadioGroup3Enabled = false;
+    controls.Edit1 = QLatin1Char(' ') + state.ChipName;
+    controls.Edit2 = QLatin1Char(' ') + state.ChipStart + QStringLiteral(" - ") + state.ChipEnd + QLatin1Char(' ') +
+                     state.ChipSizeText;
+    state.ChipSizeK = SizeDigits(state.ChipSizeText);
+    state.ImageSize = uint32_t(SizeKiB(state.ChipSizeK)) * 1024;
+  }
+  controls.Button2Enabled = true;
+}
+
+void ChangeDataflashUse(int useItem, SharedState &state, ChipControls &controls) {
+  if (useItem != kUseCode && useItem != kUseEeprom)
+    return;
+  if (const DataflashArea *area = FindArea(state.DataflashCode, useItem, true))
+    ApplyUse(*area, useItem, state, controls);
+}
