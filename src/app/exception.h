@@ -37,6 +37,6 @@ public:
 };
 
 // The texts these errors carry, built in one place so that they match exactly.
-QString NotValidIntegerText(const QString &text);                   // "'%s' is not a valid integer value"
+QString NotValidIntegerText(const QString &text);                    // "'%s' is not a valid integer value"
 QString CannotOpenFileText(const QString &path, const QString &why); // "Cannot open file "%s". %s"
 QString UnableToWriteText(const QString &path);                      // "Unable to write to %s"

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-inline constexpr uint32_t kImageTextEntries = 65536;   // one per 16-bit image address
-inline constexpr uint32_t kReplyBufferSize = 65536;    // a delivery carries at most 65535
-inline constexpr uint32_t kBlockSlots = 16;            // one per 4 KiB of a 64 KiB space
-inline constexpr uint32_t kBlockSlotSize = 4123;       // a record of 4120 and 3 unused bytes
-inline constexpr uint32_t kBlockRecordSize = 4120;     // what block 0 sends
-inline constexpr uint32_t kRequestedBlockSize = 4102;  // what a block request sends
+inline constexpr uint32_t kImageTextEntries = 65536;  // one per 16-bit image address
+inline constexpr uint32_t kReplyBufferSize = 65536;   // a delivery carries at most 65535
+inline constexpr uint32_t kBlockSlots = 16;           // one per 4 KiB of a 64 KiB space
+inline constexpr uint32_t kBlockSlotSize = 4123;      // a record of 4120 and 3 unused bytes
+inline constexpr uint32_t kBlockRecordSize = 4120;    // what block 0 sends
+inline constexpr uint32_t kRequestedBlockSize = 4102; // what a block request sends
 inline constexpr uint32_t kBlockDataSize = 4096;
 
 // Operation codes held in CurrentCommand.

@@ -10,8 +10,7 @@ class QPlainTextEdit;
 class TDumpWindow : public QWidget {
   Q_OBJECT
 public:
-  static inline const QString kHeader =
-      QStringLiteral("XXXX:: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F    ");
+  static inline const QString kHeader = QStringLiteral("XXXX:: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F    ");
   static constexpr int kClientWidth = 578;
 
   QLabel *Label1 = nullptr;

@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 
 namespace {
@@ -134,12 +135,14 @@ void TForm1::CreateControls() {
   const QColor silver(0xC0, 0xC0, 0xC0);
   const QColor black(Qt::black);
 
-  RadioGroup1 = new TRadioGroup(c, QStringLiteral("Model Select"), {QStringLiteral("Online"), QStringLiteral("Offline")}, 2);
+  RadioGroup1 =
+      new TRadioGroup(c, QStringLiteral("Model Select"), {QStringLiteral("Online"), QStringLiteral("Offline")}, 2);
   RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
   RadioGroup1->setGeometry(24, 8, 169, 57);
   RadioGroup1->SetItemIndex(1);
 
-  RadioGroup2 = new TRadioGroup(c, QStringLiteral("Power Supply"), {QStringLiteral("5V "), QStringLiteral("Nooutput")}, 3);
+  RadioGroup2 =
+      new TRadioGroup(c, QStringLiteral("Power Supply"), {QStringLiteral("5V "), QStringLiteral("Nooutput")}, 3);
   RadioGroup2->setObjectName(QStringLiteral("RadioGroup2"));
   RadioGroup2->setGeometry(200, 8, 265, 57);
   RadioGroup2->SetItemIndex(0);
@@ -155,7 +158,8 @@ void TForm1::CreateControls() {
   Button8 = MakeButton(c, "Button8", QRect(672, 24, 75, 33), QStringLiteral("Set "));
 
   Label2 = MakeLabel(c, "Label2", 16, 88, QStringLiteral("Chip Select："), SongFont(21));
-  Edit1 = MakeEdit(c, "Edit1", QRect(152, 80, 265, 29), QStringLiteral("PAC52XX"), SongFont(20), QStringLiteral("Chip Select"));
+  Edit1 = MakeEdit(c, "Edit1", QRect(152, 80, 265, 29), QStringLiteral("PAC52XX"), SongFont(20),
+                   QStringLiteral("Chip Select"));
   Button1 = MakeButton(c, "Button1", QRect(432, 80, 105, 25), QStringLiteral("Type Select"));
   Button1->setEnabled(false);
 
@@ -223,11 +227,12 @@ void TForm1::CreateControls() {
   StatusBar1->raise();
 
   // Above the client area: not visible, still in the tab order.
-  Edit4 = MakeEdit(c, "Edit4", QRect(720, -111, 89, 24), QStringLiteral("0000"), SongFont(16),
-                   QStringLiteral("Set count"));
+  Edit4 =
+      MakeEdit(c, "Edit4", QRect(720, -111, 89, 24), QStringLiteral("0000"), SongFont(16), QStringLiteral("Set count"));
   Edit4->setMaxLength(4);
   SetColors(Edit4, Qt::white, &black);
-  RadioGroup3 = new TRadioGroup(c, QStringLiteral("Dataflash用作"), {QStringLiteral("CODE"), QStringLiteral("EEPROM")}, 2);
+  RadioGroup3 =
+      new TRadioGroup(c, QStringLiteral("Dataflash用作"), {QStringLiteral("CODE"), QStringLiteral("EEPROM")}, 2);
   RadioGroup3->setObjectName(QStringLiteral("RadioGroup3"));
   RadioGroup3->setGeometry(432, -100, 137, 41);
   RadioGroup3->setFont(SongFont(12));
@@ -282,14 +287,24 @@ void TForm1::CreateMenu() {
 }
 
 void TForm1::SetTabOrder() {
-  std::vector<QWidget *> order = {Button1, Button2, RadioGroup1, RadioGroup2, Edit1, Edit2,
-                                  Edit3,   ComboBox1, Button8,   Edit4,       RadioGroup3, Edit5};
+  std::vector<QWidget *> order = {Button1, Button2,   RadioGroup1, RadioGroup2, Edit1,       Edit2,
+                                  Edit3,   ComboBox1, Button8,     Edit4,       RadioGroup3, Edit5};
   for (auto *box : CheckBoxes)
     order.push_back(box);
   order.push_back(Button3);
   order.push_back(Button4);
-  for (size_t i = 0; i + 1 < order.size(); ++i)
-    QWidget::setTabOrder(order[i], order[i + 1]);
+  // A radio group takes part through its buttons.
+  std::vector<QWidget *> chain;
+  for (QWidget *w : order) {
+    if (auto *group = qobject_cast<TRadioGroup *>(w)) {
+      for (int i = 0; i < group->Count(); ++i)
+        chain.push_back(group->Button(i));
+    } else {
+      chain.push_back(w);
+    }
+  }
+  for (size_t i = 0; i + 1 < chain.size(); ++i)
+    QWidget::setTabOrder(chain[i], chain[i + 1]);
 }
 
 void TForm1::FormCreate() {
@@ -301,6 +316,9 @@ void TForm1::FormCreate() {
   move((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
   StatusBar1->SetPanelWidth(0, width() / 2);
   FormCreatePortSteps();
+  // The designed window has no control that would ever enable "Type Select";
+  // the chip choice is what enables the load, so it is offered from the start.
+  Button1->setEnabled(true);
 }
 
 void TForm1::FormClose() { Comm1->ClosePort(); }
@@ -314,7 +332,9 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::KeyPress && (watched == Edit4 || watched == Edit5)) {
     auto *key = static_cast<QKeyEvent *>(event);
     const QString text = key->text();
-    if (text.size() == 1 && !key->modifiers().testFlag(Qt::ControlModifier)) {
+    // Tab moves the focus; it never reaches the box as a character.
+    const bool navigation = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (text.size() == 1 && !navigation && !key->modifiers().testFlag(Qt::ControlModifier)) {
       const bool pass = watched == Edit4 ? Edit4KeyPress(text[0]) : Edit5KeyPress(text[0]);
       return !pass;
     }
