@@ -105,16 +105,18 @@ TEST_F(MainWindow, EveryControlOfTheLayout) {
     if (!row.text)
       continue;
     const QString text = QString::fromUtf8(row.text);
+    QString actual;
     if (auto *l = qobject_cast<QLabel *>(w))
-      EXPECT_EQ(l->text(), text);
+      actual = l->text();
     else if (auto *e = qobject_cast<QLineEdit *>(w))
-      EXPECT_EQ(e->text(), text);
+      actual = e->text();
     else if (auto *b = qobject_cast<QPushButton *>(w))
-      EXPECT_EQ(b->text(), text);
+      actual = b->text();
     else if (auto *g = qobject_cast<QGroupBox *>(w))
-      EXPECT_EQ(g->title(), text);
+      actual = g->title();
     else if (auto *c = qobject_cast<QComboBox *>(w))
-      EXPECT_EQ(c->currentText(), text);
+      actual = c->currentText();
+    EXPECT_EQ(actual, text);
   }
 }
 
