@@ -1,0 +1,196 @@
+#include "protocol/reply.h"
+
+#include "app/convert.h"
+#include "app/exception.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+QString HexByte(uint8_t value) {
+  const char text[2] = {kHexDigits[value >> 4], kHexDigits[value & 0x0F]};
+  return QString::fromLatin1(text, 2);
+}
+
+bool IsOneOf(const QString &text, std::initializer_list<const char *> values) {
+  return std::any_of(values.begin(), values.end(), [&](const char *v) { return text == QLatin1String(v); });
+}
+
+// Status at byte 3, only when the burst carried it.
+std::optional<uint8_t> StatusOf(const uint8_t *burst, size_t length) {
+  if (length < 4)
+    return std::nullopt;
+  return burst[3];
+}
+
+// Verify and erase-program-verify read the same statuses, with their own texts.
+void HandleVerifyReply(ReplyActions &actions, const uint8_t *burst, size_t length, const QString &succeeded,
+                       const QString &failed) {
+  actions.stopClocks = true;
+  const auto status = StatusOf(burst, length);
+  if (!status)
+    return;
+  switch (*status) {
+  case kStatusSucceeded:
+    actions.showFullProgress = true;
+    actions.message = succeeded;
+    break;
+  case kStatusFailed:
+    actions.message = failed;
+    break;
+  case kStatusProtected:
+    actions.message = ReplyText::CannotVerifyProtected;
+    break;
+  case kStatusMismatch:
+    if (length >= 8)
+      actions.message = MismatchText(burst[4], burst[5], burst[6], burst[7]);
+    break;
+  default:
+    break;
+  }
+}
+
+void HandleFileTransferReply(ReplyActions &actions, const uint8_t *burst, size_t length, bool online) {
+  const auto status = StatusOf(burst, length);
+  if (!status)
+    return;
+  switch (*status) {
+  case kStatusSucceeded:
+    actions.stopClocks = true;
+    actions.showFullProgress = true;
+    actions.message = online ? ReplyText::FileBurned : ReplyText::FileLoaded;
+    break;
+  case kStatusFailed:
+    actions.stopClocks = true;
+    actions.message = ReplyText::FileLoadFailed;
+    break;
+  case kStatusBlockRequest:
+    // Numbers beyond the 16 slots are ignored: there is nothing to send.
+    if (length >= 5 && burst[4] < kBlockSlots)
+      actions.sendBlock = burst[4];
+    break;
+  default:
+    break;
+  }
+}
+
+void HandleReadOutReply(ReplyActions &actions, SharedState &state, std::vector<uint8_t> &pending, const uint8_t *burst,
+                        size_t length) {
+  if (pending.empty() && length <= kReadOutStatusMaxLength) {
+    actions.stopClocks = true;
+    const auto status = StatusOf(burst, length);
+    if (status == kStatusProtected)
+      actions.message = ReplyText::CannotReadProtected;
+    else if (status == kStatusFailed)
+      actions.message = ReplyText::ReadFailed;
+    return;
+  }
+
+  pending.insert(pending.end(), burst, burst + length);
+  size_t used = 0;
+  while (pending.size() - used >= kBlockDataSize) {
+    const uint8_t *block = pending.data() + used;
+    used += kBlockDataSize;
+    ++state.ReadBlockCount;
+    const auto sizeK = TryStrToInt(state.ChipSizeK);
+    if (!sizeK) {
+      actions.conversionError = NotValidIntegerText(state.ChipSizeK);
+      break;
+    }
+    const bool last = *sizeK / 4 == int32_t(state.ReadBlockCount);
+    if (last) {
+      actions.stopClocks = true;
+      actions.showFullProgress = true;
+    }
+    state.ReadAddress = ReadOutBase(state.ReadBlockCount, state.DataflashCode, state.ChipStart, state.ReadAddress);
+    actions.readOutLines += ReadOutBlockLines(state.ReadAddress, block);
+    if (last) {
+      used = pending.size(); // bytes beyond the last block belong to no block
+      break;
+    }
+  }
+  pending.erase(pending.begin(), pending.begin() + ptrdiff_t(used));
+}
+
+} // namespace
+
+QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read) {
+  return QStringLiteral("校验没通过，错误地址：") + HexByte(addressHigh) + HexByte(addressLow) +
+         QStringLiteral(",  写入是 ") + HexByte(written) + QStringLiteral(" 读出是 ") + HexByte(read);
+}
+
+QString ReadOutLine(uint32_t address, const uint8_t *bytes16) {
+  char text[8 + 3 + 16 * 3];
+  int digits = 4;
+  while (digits < 8 && (address >> (4 * digits)) != 0)
+    ++digits;
+  int n = 0;
+  for (int d = digits - 1; d >= 0; --d)
+    text[n++] = kHexDigits[(address >> (4 * d)) & 0x0F];
+  text[n++] = ':';
+  text[n++] = ':';
+  text[n++] = ' ';
+  for (int i = 0; i < 16; ++i) {
+    text[n++] = kHexDigits[bytes16[i] >> 4];
+    text[n++] = kHexDigits[bytes16[i] & 0x0F];
+    text[n++] = ' ';
+  }
+  return QString::fromLatin1(text, n);
+}
+
+int32_t ReadOutBase(uint8_t count, const QString &dataflashCode, const QString &chipStart, int32_t current) {
+  const auto chipStartValue = [&] { return int32_t(HexTextToInt(chipStart)); };
+  if (count == 1) {
+    if (IsOneOf(dataflashCode, {"0xB0", "0xB2"}))
+      return 0xB000;
+    if (IsOneOf(dataflashCode, {"0x10", "0x14"}))
+      return 0x1000;
+    return chipStartValue();
+  }
+  if (count == 2 && IsOneOf(dataflashCode, {"0xB0", "0xB2", "0x10", "0x14"}))
+    return chipStartValue();
+  return current;
+}
+
+QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block) {
+  QStringList lines;
+  lines.reserve(qsizetype(kReadOutLinesPerBlock));
+  for (size_t i = 0; i < kReadOutLinesPerBlock; ++i) {
+    lines.append(ReadOutLine(uint32_t(address), block + 16 * i));
+    address = int32_t(uint32_t(address) + 16); // wraps instead of overflowing
+  }
+  return lines;
+}
+
+ReplyActions HandleReply(SharedState &state, std::vector<uint8_t> &readOutPending, bool online, const uint8_t *burst,
+                         size_t length) {
+  // The rest of ReplyBuffer keeps what earlier replies left there.
+  std::copy_n(burst, std::min<size_t>(length, state.ReplyBuffer.size()), state.ReplyBuffer.begin());
+
+  ReplyActions actions;
+  switch (state.CurrentCommand) {
+  case kCommandSet:
+    actions.stopClocks = true;
+    if (StatusOf(burst, length) == kStatusSucceeded)
+      actions.message = ReplyText::SetSucceeded;
+    break;
+  case kCommandVerify:
+    HandleVerifyReply(actions, burst, length, ReplyText::VerifySucceeded, ReplyText::VerifyFailed);
+    break;
+  case kCommandReadOut:
+    HandleReadOutReply(actions, state, readOutPending, burst, length);
+    break;
+  case kCommandEraseProgramVerify:
+    HandleVerifyReply(actions, burst, length, ReplyText::EraseProgramVerifySucceeded,
+                      ReplyText::EraseProgramVerifyFailed);
+    break;
+  case kCommandFileTransfer:
+    HandleFileTransferReply(actions, burst, length, online);
+    break;
+  default: // none, or a code no operation uses
+    break;
+  }
+  return actions;
+}

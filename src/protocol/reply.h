@@ -1,0 +1,82 @@
+#pragma once
+// The programmer protocol: how the main window learns the outcome of an
+// operation. An operation stores its code in CurrentCommand, sends its frame
+// (frames.h) and returns; every burst the serial component delivers later (one
+// burst = bytes ended by 100 ms of silence) is read as a reply to that code.
+// HandleReply decides, as plain logic over the shared state, what the window
+// must do for one burst; the window applies the actions in the order of the
+// fields below. Everything runs on the GUI thread; nothing here waits.
+//
+// Only bytes the burst carried are acted upon: a status needs byte 3, a block
+// request byte 4, a verify mismatch bytes 4..7; a burst too short for what it
+// would report counts as carrying no status (an old status left in ReplyBuffer
+// is never reported again). Read-out data is gathered across bursts until a
+// whole 4096-byte block is in, so a block split by the line counts once and
+// shows only bytes the box sent.
+
+#include "app/shared_state.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// Status codes at reply byte 3.
+enum : uint8_t {
+  kStatusFailed = 0x00,
+  kStatusProtected = 0x11,
+  kStatusBlockRequest = 0x55,
+  kStatusSucceeded = 0x99,
+  kStatusMismatch = 0xEE,
+};
+
+inline constexpr size_t kReadOutLinesPerBlock = kBlockDataSize / 16;
+// A read-out burst of this many bytes or fewer, with no block part pending, is a status reply.
+inline constexpr size_t kReadOutStatusMaxLength = 5;
+
+namespace ReplyText {
+inline const QString SetSucceeded = QStringLiteral("设置成功!请重新 选择型号及加载/烧写文件");
+inline const QString VerifySucceeded = QStringLiteral("校 验 成 功!");
+inline const QString VerifyFailed = QStringLiteral("校 验 失 败");
+inline const QString CannotVerifyProtected = QStringLiteral("目标芯片已加密，无法校验。");
+inline const QString CannotReadProtected = QStringLiteral("目标芯片已加密，无法读出。");
+inline const QString ReadFailed = QStringLiteral("读 出 失 败！");
+inline const QString EraseProgramVerifySucceeded = QStringLiteral("擦除、编程、校验 成功!");
+inline const QString EraseProgramVerifyFailed = QStringLiteral("擦除、编程、校验 失 败");
+inline const QString FileBurned = QStringLiteral("文件烧写成功 ");
+inline const QString FileLoaded = QStringLiteral("文件加载成功 ");
+inline const QString FileLoadFailed = QStringLiteral("文 件 加 载 失 败");
+} // namespace ReplyText
+
+// What the window does for one burst, in this order.
+struct ReplyActions {
+  bool stopClocks = false;       // disable Timer1, then Timer2
+  bool showFullProgress = false; // 100 %
+  QStringList readOutLines;      // appended to the read-out view in one go
+  std::optional<QString> message;
+  std::optional<uint8_t> sendBlock;       // answer a block request (always < 16)
+  std::optional<QString> conversionError; // raised last, as EConvertError
+};
+
+// "校验没通过，错误地址：HHLL,  写入是 WW 读出是 RR".
+QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read);
+
+// One read-out line: the address (upper-case hex, at least 4 digits), ":: ",
+// then each of the 16 bytes as two upper-case hex digits and a blank.
+QString ReadOutLine(uint32_t address, const uint8_t *bytes16);
+
+// Address of the first line of read-out block `count` (1-based, as counted):
+// block 1 at the dataflash when it is used as code, else at ChipStart; block 2
+// at ChipStart when the dataflash is used as code; otherwise where the previous
+// block ended.
+int32_t ReadOutBase(uint8_t count, const QString &dataflashCode, const QString &chipStart, int32_t current);
+
+// The 256 lines of one 4096-byte block, starting at `address`, which advances by 16 per line.
+QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block);
+
+// Handles one delivered burst: copies it to the start of ReplyBuffer, updates
+// the read-out counters, gathers read-out data in `readOutPending` and returns
+// what the window must do. `online` is whether "Online" is selected now.
+ReplyActions HandleReply(SharedState &state, std::vector<uint8_t> &readOutPending, bool online, const uint8_t *burst,
+                         size_t length);

@@ -1,0 +1,68 @@
+#include "protocol/clocks.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ClockIntervalsTest, SpanWrapsAndDivides) {
+  struct Case {
+    const char *start, *end;
+    int verify, readOut;
+  } cases[] = {
+      {"0000", "7FFF", 327, 255},
+      {"0000", "0063", 0, 0},               // below 100: never ticks
+      {"8000", "0000", 42949345, 33554176}, // End below Start wraps
+      {"", "", 0, 0},                       // nothing chosen
+      {"xyz", "0100", 2, 2},                // not hex counts as 0
+  };
+  for (const auto &c : cases) {
+    const QString s = QString::fromLatin1(c.start), e = QString::fromLatin1(c.end);
+    EXPECT_EQ(VerifyInterval(s, e), c.verify) << c.start << ".." << c.end;
+    EXPECT_EQ(ReadOutInterval(s, e), c.readOut) << c.start << ".." << c.end;
+    EXPECT_EQ(EraseProgramVerifyInterval(s, e), c.readOut) << c.start << ".." << c.end;
+  }
+  EXPECT_EQ(FileTransferInterval(32768), 142);
+}
+
+TEST(ProgressStepTest, StepsToNinetyEightThenAsksToStop) {
+  uint32_t percent = 0;
+  int ticks = 0;
+  while (ProgressStep(percent))
+    ++ticks;
+  EXPECT_EQ(ticks, 98);
+  EXPECT_EQ(percent, 98u);
+  EXPECT_FALSE(ProgressStep(percent));
+  EXPECT_EQ(percent, 98u);
+  uint32_t full = 100;
+  EXPECT_FALSE(ProgressStep(full));
+  EXPECT_EQ(full, 100u);
+}
+
+TEST(ElapsedStepTest, SecondsAndTenthsAndTheTimeOutTick) {
+  SharedState state;
+  std::vector<uint32_t> timeOutTicks;
+  for (uint32_t tick = 1; tick <= 1300; ++tick) {
+    if (ElapsedStep(state))
+      timeOutTicks.push_back(tick);
+    if (tick == 1) {
+      EXPECT_EQ(ElapsedText(state.ElapsedSeconds, state.ElapsedTenths), QStringLiteral("0.1 秒"));
+    }
+    if (tick == 123) {
+      EXPECT_EQ(state.ElapsedSeconds, 12u);
+      EXPECT_EQ(state.ElapsedTenths, 3u);
+      EXPECT_EQ(ElapsedText(state.ElapsedSeconds, state.ElapsedTenths), QStringLiteral("12.3 秒"));
+    }
+    if (tick == 1200) {
+      EXPECT_EQ(ElapsedText(state.ElapsedSeconds, state.ElapsedTenths), QStringLiteral("120.0 秒"));
+    }
+  }
+  EXPECT_EQ(timeOutTicks, std::vector<uint32_t>{1200});
+}
+
+TEST(ClockTextsTest, PercentAndElapsed) {
+  EXPECT_EQ(ProgressText(0), QStringLiteral("0 %"));
+  EXPECT_EQ(ProgressText(100), QStringLiteral("100 %"));
+  EXPECT_EQ(ElapsedText(0, 0), QStringLiteral("0.0 秒"));
+}
+
+} // namespace

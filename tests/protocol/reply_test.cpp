@@ -1,0 +1,149 @@
+#include "protocol/reply.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<uint8_t> Status(uint8_t status, std::initializer_list<uint8_t> tail = {}) {
+  std::vector<uint8_t> burst = {0x68, 0x00, 0x01, status};
+  for (uint8_t b : tail)
+    burst.push_back(b);
+  return burst;
+}
+
+struct Expect {
+  bool stop;
+  bool full;
+  std::optional<QString> message;
+  std::optional<uint8_t> block;
+};
+
+Expect Nothing() { return {false, false, std::nullopt, std::nullopt}; }
+Expect Stop() { return {true, false, std::nullopt, std::nullopt}; }
+Expect StopSay(const QString &text) { return {true, false, text, std::nullopt}; }
+Expect StopFullSay(const QString &text) { return {true, true, text, std::nullopt}; }
+Expect Send(uint8_t block) { return {false, false, std::nullopt, block}; }
+
+struct Row {
+  uint8_t command;
+  std::vector<uint8_t> burst;
+  bool online;
+  Expect expect;
+  const char *what;
+};
+
+const std::vector<Row> &Rows() {
+  using namespace ReplyText;
+  static const std::vector<Row> rows = {
+      // No operation, or a code none uses: nothing at all, whatever the status.
+      {0, Status(0x99), false, Nothing(), "none / 0x99"},
+      {2, Status(0x00), false, Nothing(), "code 2 / 0x00"},
+      {3, Status(0x55, {1}), false, Nothing(), "code 3 / 0x55"},
+      {8, Status(0x99), false, Nothing(), "code 8 / 0x99"},
+      {255, Status(0x11), false, Nothing(), "code 255 / 0x11"},
+      // Set: always stops; only 0x99 speaks.
+      {1, Status(0x99), false, StopSay(SetSucceeded), "set / 0x99"},
+      {1, Status(0x00), false, Stop(), "set / 0x00"},
+      {1, Status(0xEE, {1, 2, 3, 4}), false, Stop(), "set / 0xEE"},
+      {1, {0x68}, false, Stop(), "set / one byte"},
+      // Verify.
+      {4, Status(0x99), false, StopFullSay(VerifySucceeded), "verify / 0x99"},
+      {4, Status(0x00), false, StopSay(VerifyFailed), "verify / 0x00"},
+      {4, Status(0x11), false, StopSay(CannotVerifyProtected), "verify / 0x11"},
+      {4, Status(0xEE, {0x12, 0x34, 0xAB, 0xCD}), false,
+       StopSay(QStringLiteral("校验没通过，错误地址：1234,  写入是 AB 读出是 CD")), "verify / 0xEE"},
+      {4, Status(0x55, {1}), false, Stop(), "verify / other"},
+      // Erase, program and verify.
+      {6, Status(0x99), true, StopFullSay(EraseProgramVerifySucceeded), "epv / 0x99"},
+      {6, Status(0x00), true, StopSay(EraseProgramVerifyFailed), "epv / 0x00"},
+      {6, Status(0x11), true, StopSay(CannotVerifyProtected), "epv / 0x11"},
+      {6, Status(0xEE, {0x00, 0x0F, 0x01, 0xF0}), true,
+       StopSay(QStringLiteral("校验没通过，错误地址：000F,  写入是 01 读出是 F0")), "epv / 0xEE"},
+      {6, Status(0x42), true, Stop(), "epv / other"},
+      // Read-out status replies (5 bytes or fewer).
+      {5, Status(0x11), false, StopSay(CannotReadProtected), "read / 0x11"},
+      {5, Status(0x00, {0x00}), false, StopSay(ReadFailed), "read / 0x00, 5 bytes"},
+      {5, Status(0x99), false, Stop(), "read / other"},
+      // File transfer: the success text follows "Online" at the moment of the reply.
+      {7, Status(0x99), true, StopFullSay(FileBurned), "transfer / 0x99 online"},
+      {7, Status(0x99), false, StopFullSay(FileLoaded), "transfer / 0x99 offline"},
+      {7, Status(0x00), false, StopSay(FileLoadFailed), "transfer / 0x00"},
+      {7, Status(0x55, {3}), false, Send(3), "transfer / block 3"},
+      {7, Status(0x55, {15, 0x16}), false, Send(15), "transfer / block 15"},
+      {7, Status(0x55, {16}), false, Nothing(), "transfer / block 16 ignored"},
+      {7, Status(0x55, {0xFF}), false, Nothing(), "transfer / block 255 ignored"},
+      {7, Status(0x11), false, Nothing(), "transfer / other ignored"},
+      {7, Status(0xEE, {1, 2, 3, 4}), false, Nothing(), "transfer / 0xEE ignored"},
+  };
+  return rows;
+}
+
+TEST(ReplyTableTest, EveryCommandAndStatusRow) {
+  for (const auto &row : Rows()) {
+    SharedState state;
+    state.CurrentCommand = row.command;
+    std::vector<uint8_t> pending;
+    const ReplyActions a = HandleReply(state, pending, row.online, row.burst.data(), row.burst.size());
+    EXPECT_EQ(a.stopClocks, row.expect.stop) << row.what;
+    EXPECT_EQ(a.showFullProgress, row.expect.full) << row.what;
+    EXPECT_EQ(a.message, row.expect.message) << row.what;
+    EXPECT_EQ(a.sendBlock, row.expect.block) << row.what;
+    EXPECT_TRUE(a.readOutLines.isEmpty()) << row.what;
+    EXPECT_FALSE(a.conversionError) << row.what;
+    EXPECT_EQ(state.CurrentCommand, row.command) << row.what << ": a reply never changes the operation";
+  }
+}
+
+TEST(ReplyBufferTest, EachBurstIsCopiedToTheStartAndTheRestIsKept) {
+  SharedState state;
+  std::vector<uint8_t> pending;
+  const std::vector<uint8_t> longer = {1, 2, 3, 4, 5, 6, 7, 8};
+  const std::vector<uint8_t> shorter = {9, 9};
+  HandleReply(state, pending, false, longer.data(), longer.size());
+  HandleReply(state, pending, false, shorter.data(), shorter.size());
+  EXPECT_EQ(std::vector<uint8_t>(state.ReplyBuffer.begin(), state.ReplyBuffer.begin() + 9),
+            (std::vector<uint8_t>{9, 9, 3, 4, 5, 6, 7, 8, 0}));
+
+  std::vector<uint8_t> largest(65535, 0xA5);
+  HandleReply(state, pending, false, largest.data(), largest.size());
+  EXPECT_EQ(state.ReplyBuffer[65534], 0xA5);
+  EXPECT_EQ(state.ReplyBuffer[65535], 0x00);
+}
+
+// A status left in ReplyBuffer by an earlier burst is never acted upon again.
+TEST(ShortBurstTest, OldStatusInReplyBufferIsNotReportedAgain) {
+  struct Case {
+    uint8_t command;
+    std::vector<uint8_t> first, second;
+    bool stop;
+    const char *what;
+  } cases[] = {
+      {7, Status(0x99), {0x01, 0x02}, false, "transfer: 2 bytes after a 0x99"},
+      {7, Status(0x55, {2}), {0x01, 0x02, 0x03, 0x55}, false, "transfer: a 0x55 without its block number"},
+      {4, Status(0x99), {0x01, 0x02, 0x03}, true, "verify: 3 bytes after a 0x99 only stop"},
+      {4, Status(0xEE, {1, 2, 3, 4}), Status(0xEE, {0x12, 0x34, 0xAB}), true, "verify: 0xEE without byte 7"},
+      {6, Status(0x00), {0x07}, true, "epv: 1 byte after a 0x00 only stops"},
+      {1, Status(0x99), {0x00, 0x00, 0x00}, true, "set: 3 bytes after a 0x99 stay silent"},
+      {5, Status(0x11), {0x00}, true, "read-out: 1 byte after a 0x11 only stops"},
+  };
+  for (const auto &c : cases) {
+    SharedState state;
+    state.CurrentCommand = c.command;
+    std::vector<uint8_t> pending;
+    HandleReply(state, pending, true, c.first.data(), c.first.size());
+    const ReplyActions a = HandleReply(state, pending, true, c.second.data(), c.second.size());
+    EXPECT_EQ(a.stopClocks, c.stop) << c.what;
+    EXPECT_FALSE(a.showFullProgress) << c.what;
+    EXPECT_FALSE(a.message) << c.what << ": " << a.message.value_or(QString()).toStdString();
+    EXPECT_FALSE(a.sendBlock) << c.what;
+  }
+}
+
+TEST(MismatchTextTest, TwoUpperCaseDigitsPerByteWithNothingInBetween) {
+  EXPECT_EQ(MismatchText(0x12, 0x34, 0xAB, 0xCD), QStringLiteral("校验没通过，错误地址：") + QStringLiteral("1234") +
+                                                      QStringLiteral(",  写入是 ") + QStringLiteral("AB") +
+                                                      QStringLiteral(" 读出是 ") + QStringLiteral("CD"));
+  EXPECT_EQ(MismatchText(0x00, 0x0a, 0x0f, 0xf0), QStringLiteral("校验没通过，错误地址：000A,  写入是 0F 读出是 F0"));
+}
+
+} // namespace
