@@ -1,10 +1,114 @@
 // Chip configuration handlers of the main window: the chip type list, the
-// dataflash use and the sector boxes.
+// dataflash use and the sector boxes. The rules live in chip/chip_list.h; these
+// handlers move the controls' states in and out around them.
+#include "app/exception.h"
+#include "app/ui/controls.h"
+#include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "chip/chip_list.h"
 #include "chip/ui/form2.h"
 
-void TForm1::Button1Click() {}
-void TForm1::RadioGroup3Click() {}
-void TForm1::Button3Click() {}
-void TForm1::Button4Click() {}
-void TForm2::Memo1DblClick() {}
+#include <QAbstractTextDocumentLayout>
+#include <QCheckBox>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextBlock>
+#include <QTextLayout>
+
+namespace {
+
+ChipControls ReadChipControls(const TForm1 &form) {
+  return {form.Edit1->text(), form.Edit2->text(), form.RadioGroup3->isEnabled(), form.Button2->isEnabled()};
+}
+
+void ShowChipControls(TForm1 &form, const ChipControls &controls) {
+  if (form.Edit1->text() != controls.Edit1)
+    form.Edit1->setText(controls.Edit1);
+  if (form.Edit2->text() != controls.Edit2)
+    form.Edit2->setText(controls.Edit2);
+  form.RadioGroup3->setEnabled(controls.RadioGroup3Enabled);
+  form.Button2->setEnabled(controls.Button2Enabled);
+}
+
+// Runs a chip step and shows what it did, also when it stops half-way.
+template <typename Step> void RunChipStep(TForm1 &form, Step &&step) {
+  ChipControls controls = ReadChipControls(form);
+  try {
+    step(controls);
+  } catch (...) {
+    ShowChipControls(form, controls);
+    throw;
+  }
+  ShowChipControls(form, controls);
+}
+
+// The whole file as the memo shows it; CR LF, CR and LF all end a line.
+QString ReadChipList(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError)
+    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
+  QString text = QString::fromLocal8Bit(bytes);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return text;
+}
+
+// The displayed line (a wrapped piece of a long line) that holds `position`.
+QString DisplayedLineAt(QPlainTextEdit *memo, int position) {
+  const QTextBlock block = memo->document()->findBlock(position);
+  if (!block.isValid())
+    return {};
+  // Laying the block out gives it its lines at the memo's current width.
+  memo->document()->documentLayout()->blockBoundingRect(block);
+  const QTextLayout *layout = block.layout();
+  const QTextLine line = layout ? layout->lineForTextPosition(position - block.position()) : QTextLine();
+  if (!line.isValid())
+    return block.text();
+  return block.text().mid(line.textStart(), line.textLength());
+}
+
+} // namespace
+
+void TForm1::Button1Click() {
+  TForm2 *chipWindow = Form2();
+  const QScreen *screen = QGuiApplication::primaryScreen();
+  const QSize screenSize = screen ? screen->geometry().size() : QSize();
+  const QSize outer = chipWindow->frameGeometry().size();
+  chipWindow->move(screenSize.width() / 2 - outer.width() / 2, screenSize.height() / 2 - outer.height() / 2);
+
+  chipWindow->Memo1->setPlainText(ReadChipList(state_.AppDir + kChipListFileName));
+
+  DialogsRef().ShowModal(chipWindow);
+}
+
+void TForm2::Memo1DblClick() {
+  // The double-click selects a word; its start lies on the clicked line even
+  // when the word ends where the line wraps.
+  const QString line = DisplayedLineAt(Memo1, Memo1->textCursor().selectionStart());
+  hide();
+  TForm1 &form = *form1_;
+  RunChipStep(form,
+              [&](ChipControls &controls) { ChooseChip(line, form.RadioGroup3->ItemIndex(), form.State(), controls); });
+}
+
+void TForm1::RadioGroup3Click() {
+  RunChipStep(*this,
+              [this](ChipControls &controls) { ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, controls); });
+}
+
+void TForm1::Button3Click() {
+  for (int n = 1; n <= 32; ++n)
+    CheckBox(n)->setChecked(true);
+}
+
+void TForm1::Button4Click() {
+  for (int n = 1; n <= 32; ++n)
+    CheckBox(n)->setChecked(false);
+}
