@@ -1,0 +1,300 @@
+// The main window's operations on the box: starting them, the clocks tick by
+// tick, the reply handler's effects on the controls, and the read-out view.
+#include "app/shared_state.h"
+#include "app/ui/controls.h"
+#include "app/ui/form1.h"
+#include "app/ui/program.h"
+#include "protocol/ui/form3.h"
+#include "serial/comm.h"
+#include "support/recording_dialogs.h"
+#include "support/test_helpers.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextCursor>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kTimeOut = QStringLiteral("本次操作超时失败，编程器无响应，请检查供电是否正常！");
+
+struct Operations : ::testing::Test {
+  ProgramFolder folder;
+  RecordingDialogs dialogs;
+  std::unique_ptr<Program> program;
+  TForm1 *form1 = nullptr;
+  SharedState *state = nullptr;
+
+  void SetUp() override {
+    // A port that cannot exist: sends are refused, replies are delivered by hand.
+    folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
+    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    form1 = program->Form1.get();
+    state = &program->State;
+    dialogs.boxes.clear(); // the port message of start-up is not ours
+  }
+
+  // As the serial component delivers a burst: through the bound event, under
+  // the program's error handling.
+  void Deliver(const std::vector<uint8_t> &burst) {
+    form1->Comm1->OnReceiveData(form1->Comm1, burst.data(), uint16_t(burst.size()));
+  }
+  void Reply(uint8_t status) { Deliver({0x68, 0x00, 0x01, status}); }
+
+  void ChooseChip(const char *start, const char *end, const char *sizeK, const char *dataflash) {
+    state->ChipStart = QString::fromLatin1(start);
+    state->ChipEnd = QString::fromLatin1(end);
+    state->ChipSizeK = QString::fromLatin1(sizeK);
+    state->DataflashCode = QString::fromLatin1(dataflash);
+  }
+};
+
+TEST_F(Operations, SetOnlineClearsTheFileNameAndRenamesTheLoadButton) {
+  form1->Edit3->setText(QStringLiteral("app.hex"));
+  form1->RadioGroup1->SetItemIndex(0);
+  form1->Button8->click();
+  EXPECT_EQ(form1->Edit3->text(), QString());
+  EXPECT_EQ(form1->Button2->text(), QStringLiteral("Program"));
+  EXPECT_EQ(state->CurrentCommand, kCommandSet);
+  EXPECT_FALSE(form1->Timer2->Enabled()) << "the set operation starts no clocks";
+
+  Reply(0x99);
+  EXPECT_EQ(dialogs.Messages(), QStringList{QStringLiteral("设置成功!请重新 选择型号及加载/烧写文件")});
+
+  form1->RadioGroup1->SetItemIndex(1);
+  form1->Button8->click();
+  EXPECT_EQ(form1->Button2->text(), QStringLiteral("load"));
+}
+
+TEST_F(Operations, SetWithACountThatIsNotANumberStopsBeforeSending) {
+  state->CurrentCommand = kCommandFileTransfer;
+  form1->Edit4->setText(QString());
+  form1->RadioGroup1->SetItemIndex(0);
+  form1->Button8->click();
+  EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("'' is not a valid integer value")});
+  EXPECT_EQ(state->CurrentCommand, kCommandFileTransfer);
+  // The steps before the count have been done.
+  EXPECT_EQ(form1->Button2->text(), QStringLiteral("Program"));
+}
+
+TEST_F(Operations, SetReplyStopsClocksLeftRunningAndFailureIsSilent) {
+  ChooseChip("0000", "7FFF", "32", "0x00");
+  form1->Button5Click();
+  form1->Button8->click();
+  ASSERT_TRUE(form1->Timer2->Enabled());
+  Reply(0x00);
+  EXPECT_FALSE(form1->Timer1->Enabled());
+  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(Operations, TimedOperationsStartTheClocksWithTheirIntervals) {
+  struct Case {
+    void (TForm1::*start)();
+    const char *begin, *end;
+    uint8_t command;
+    int interval;
+  } cases[] = {
+      {&TForm1::Button5Click, "0000", "7FFF", kCommandVerify, 327},
+      {&TForm1::Button7Click, "0000", "7FFF", kCommandReadOut, 255},
+      {&TForm1::Button6Click, "0000", "7FFF", kCommandEraseProgramVerify, 255},
+      {&TForm1::Button6Click, "8000", "0000", kCommandEraseProgramVerify, 33554176},
+      {&TForm1::Button5Click, "0000", "0063", kCommandVerify, 0},
+  };
+  for (const auto &c : cases) {
+    ChooseChip(c.begin, c.end, "32", "0x00");
+    state->ProgressPercent = 55;
+    state->ElapsedTicks = 77;
+    form1->Label7->setText(QStringLiteral("55 %"));
+    form1->Label9->setText(QStringLiteral("7.7 秒"));
+    (form1->*c.start)();
+    EXPECT_EQ(state->CurrentCommand, c.command);
+    EXPECT_EQ(form1->Timer1->Interval(), c.interval);
+    EXPECT_TRUE(form1->Timer1->Enabled());
+    EXPECT_TRUE(form1->Timer2->Enabled());
+    EXPECT_EQ(state->ProgressPercent, 0u);
+    EXPECT_EQ(state->ElapsedTicks, 0u);
+    EXPECT_EQ(form1->Label7->text(), QStringLiteral("0 %"));
+    EXPECT_EQ(form1->Label9->text(), QStringLiteral("7.7 秒")) << "kept until the first tick";
+  }
+}
+
+TEST_F(Operations, ProgressClockStopsOnTheTickAfterNinetyEight) {
+  ChooseChip("0000", "7FFF", "32", "0x00");
+  form1->Button5Click();
+  for (int tick = 1; tick <= 98; ++tick) {
+    form1->Timer1Timer();
+    ASSERT_EQ(form1->Label7->text(), QStringLiteral("%1 %").arg(tick));
+    ASSERT_TRUE(form1->Timer1->Enabled()) << "tick " << tick;
+  }
+  form1->Timer1Timer();
+  EXPECT_FALSE(form1->Timer1->Enabled());
+  EXPECT_EQ(form1->Label7->text(), QStringLiteral("98 %"));
+  EXPECT_EQ(state->ProgressPercent, 98u);
+
+  Reply(0x99);
+  EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
+  EXPECT_EQ(state->ProgressPercent, 100u);
+  EXPECT_EQ(dialogs.Messages(), QStringList{QStringLiteral("校 验 成 功!")});
+}
+
+TEST_F(Operations, ProgressIntervalZeroNeverTicks) {
+  ChooseChip("0000", "0063", "32", "0x00");
+  form1->Button5Click();
+  ASSERT_EQ(form1->Timer1->Interval(), 0);
+  PumpFor(150);
+  EXPECT_EQ(form1->Label7->text(), QStringLiteral("0 %"));
+  EXPECT_EQ(state->ProgressPercent, 0u);
+}
+
+TEST_F(Operations, ElapsedClockAndTheTimeOutOnce) {
+  ChooseChip("0000", "7FFF", "32", "0x00");
+  form1->Button6Click();
+  for (int tick = 1; tick <= 123; ++tick)
+    form1->Timer2Timer();
+  EXPECT_EQ(form1->Label9->text(), QStringLiteral("12.3 秒"));
+
+  int timeOutTick = 0;
+  for (int tick = 124; tick <= 1300; ++tick) {
+    form1->Timer2Timer();
+    if (!timeOutTick && !dialogs.Messages().isEmpty())
+      timeOutTick = tick;
+  }
+  EXPECT_EQ(timeOutTick, 1200);
+  EXPECT_EQ(dialogs.Messages(), QStringList{kTimeOut}) << "once per operation";
+  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_TRUE(form1->Timer1->Enabled()) << "the time-out leaves the progress clock";
+  EXPECT_EQ(state->CurrentCommand, kCommandEraseProgramVerify);
+
+  // A late reply is still a reply to the same operation.
+  Reply(0x00);
+  EXPECT_EQ(dialogs.Messages().last(), QStringLiteral("擦除、编程、校验 失 败"));
+  EXPECT_FALSE(form1->Timer1->Enabled());
+
+  // The next operation times out again.
+  dialogs.boxes.clear();
+  form1->Button6Click();
+  for (int tick = 1; tick <= 1200; ++tick)
+    form1->Timer2Timer();
+  EXPECT_EQ(dialogs.Messages(), QStringList{kTimeOut});
+}
+
+TEST_F(Operations, FileTransferSuccessTextFollowsTheModeAtTheReply) {
+  state->CurrentCommand = kCommandFileTransfer;
+  form1->RadioGroup1->SetItemIndex(0);
+  Reply(0x99);
+  form1->RadioGroup1->SetItemIndex(1);
+  Reply(0x99);
+  Reply(0x00);
+  EXPECT_EQ(dialogs.Messages(), (QStringList{QStringLiteral("文件烧写成功 "), QStringLiteral("文件加载成功 "),
+                                             QStringLiteral("文 件 加 载 失 败")}));
+}
+
+TEST_F(Operations, ReadOutFillsTheViewAndCompletesOnTheLastBlock) {
+  ChooseChip("0000", "7FFF", "36", "0xB0");
+  program->Form3->SetLines({QStringLiteral("old line")});
+  state->ReadBlockCount = 5;
+  form1->Button7Click();
+  EXPECT_TRUE(program->Form3->Lines().isEmpty());
+  EXPECT_EQ(state->ReadBlockCount, 0);
+  EXPECT_EQ(state->StartHigh, QStringLiteral("00"));
+
+  std::vector<uint8_t> block(4096);
+  for (size_t i = 0; i < block.size(); ++i)
+    block[i] = uint8_t(i * 7);
+  for (int k = 1; k <= 9; ++k) {
+    Deliver(block);
+    EXPECT_EQ(form1->Timer2->Enabled(), k < 9) << "block " << k;
+  }
+  const QStringList lines = program->Form3->Lines();
+  ASSERT_EQ(lines.size(), 2304);
+  EXPECT_EQ(lines.first(), QStringLiteral("B000:: 00 07 0E 15 1C 23 2A 31 38 3F 46 4D 54 5B 62 69 "));
+  EXPECT_TRUE(lines[256].startsWith(QStringLiteral("0000:: 00 07 ")));
+  EXPECT_TRUE(lines.last().startsWith(QStringLiteral("7FF0:: ")));
+  EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
+  EXPECT_TRUE(dialogs.boxes.empty()) << "a completed read-out shows no message";
+}
+
+TEST_F(Operations, ReadOutStatusRepliesAndAChipSizeThatIsNotANumber) {
+  ChooseChip("0000", "7FFF", "", "0x00");
+  form1->Button7Click();
+  Deliver(std::vector<uint8_t>(4096, 0x11));
+  EXPECT_EQ(state->ReadBlockCount, 1);
+  EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("'' is not a valid integer value")});
+  EXPECT_TRUE(program->Form3->Lines().isEmpty());
+  EXPECT_TRUE(form1->Timer2->Enabled());
+
+  Reply(0x11);
+  EXPECT_EQ(dialogs.Messages(), QStringList{QStringLiteral("目标芯片已加密，无法读出。")});
+  EXPECT_FALSE(form1->Timer2->Enabled());
+}
+
+TEST_F(Operations, ANewReadOutForgetsAPartialBlock) {
+  ChooseChip("0000", "7FFF", "32", "0x00");
+  form1->Button7Click();
+  Deliver(std::vector<uint8_t>(100, 0xAA));
+  form1->Button7Click();
+  Reply(0x00); // a status again, not the rest of a block
+  EXPECT_EQ(dialogs.Messages(), QStringList{QStringLiteral("读 出 失 败！")});
+}
+
+TEST_F(Operations, MenuEntriesRunTheOperations) {
+  ChooseChip("0000", "7FFF", "32", "0x00");
+  for (QAction *a :
+       {form1->VerifyAction, form1->ReadOutAction, form1->EraseProgramVerifyAction, form1->ReadOutViewAction})
+    EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+  form1->VerifyAction->trigger();
+  EXPECT_EQ(state->CurrentCommand, kCommandVerify);
+  form1->ReadOutAction->trigger();
+  EXPECT_EQ(state->CurrentCommand, kCommandReadOut);
+  form1->EraseProgramVerifyAction->trigger();
+  EXPECT_EQ(state->CurrentCommand, kCommandEraseProgramVerify);
+  form1->ReadOutViewAction->trigger();
+  ASSERT_EQ(dialogs.modalWindows.size(), 1u);
+  EXPECT_EQ(dialogs.modalWindows[0], program->Form3.get());
+}
+
+TEST_F(Operations, Label8ClickShowsTheReadOutViewModally) {
+  bool visibleWhileShown = false;
+  dialogs.onShowModal = [&](QWidget *w) { visibleWhileShown = w->isVisible(); };
+  form1->Label8Click();
+  ASSERT_EQ(dialogs.modalWindows.size(), 1u);
+  EXPECT_EQ(dialogs.modalWindows[0], program->Form3.get());
+  EXPECT_TRUE(visibleWhileShown);
+}
+
+TEST(ReadOutView, DesignedLook) {
+  TForm3 form3;
+  EXPECT_EQ(form3.windowTitle(), QStringLiteral("读出操作"));
+  EXPECT_EQ(form3.size(), QSize(578, 442));
+  EXPECT_EQ(form3.pos(), QPoint(518, 221));
+  EXPECT_EQ(form3.Label1->geometry(), QRect(2, 12, 580, 19));
+  EXPECT_EQ(form3.Label1->text(), QStringLiteral("XXXX:: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F    "));
+  EXPECT_EQ(form3.Memo1->geometry(), QRect(0, 32, 577, 409));
+  EXPECT_TRUE(form3.Memo1->isReadOnly());
+  EXPECT_FALSE(form3.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  EXPECT_FALSE(form3.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+}
+
+TEST(ReadOutView, CtrlASelectsAllAndCtrlShiftADoesNot) {
+  TForm3 form3;
+  form3.SetLines({QStringLiteral("B000:: 00 "), QStringLiteral("B010:: 01 ")});
+  const QString all = form3.Memo1->toPlainText();
+
+  EXPECT_FALSE(form3.FormKeyDown(Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier));
+  EXPECT_FALSE(form3.FormKeyDown(Qt::Key_A, Qt::ControlModifier | Qt::AltModifier));
+  EXPECT_FALSE(form3.FormKeyDown(Qt::Key_A, Qt::NoModifier));
+  EXPECT_FALSE(form3.FormKeyDown(Qt::Key_B, Qt::ControlModifier));
+  EXPECT_FALSE(form3.Memo1->textCursor().hasSelection());
+
+  QTest::keyClick(form3.Memo1, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_FALSE(form3.Memo1->textCursor().hasSelection());
+  QTest::keyClick(form3.Memo1, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(form3.Memo1->textCursor().selectedText().size(), all.size());
+}
+
+} // namespace
