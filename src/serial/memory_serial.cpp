@@ -1,0 +1,692 @@
+#include "serial/memory_serial.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <set>
+
+using Clock = std::chrono::steady_clock;
+
+class MemoryRecord;
+
+struct MemoryCore {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::set<SignalUse> failSignals;
+  std::set<ThreadRole> failThreads;
+  std::set<BlockUse> failBlocks;
+  std::set<uint32_t> failNotices;
+  std::set<SignalUse> failNextWait;
+
+  // Brings the pending operation of `record` forward; completes it when its
+  // rules say so, else lowers `deadline` to when it next may. Lock held.
+  void Evaluate(MemoryRecord &record, Clock::time_point now, std::optional<Clock::time_point> &deadline);
+};
+
+struct MemoryDevice::State {
+  bool open = false;
+  int openCount = 0;
+  bool openFails = false;
+  bool characterDevice = true;
+  bool queueSetupFails = false;
+  bool invalid = false;
+  bool unplugged = false;
+  uint32_t inQueue = 0;
+  uint32_t outQueue = 0;
+  std::vector<uint8_t> received; // arrived, not yet read
+  Clock::time_point lastArrival{};
+  std::vector<uint8_t> written;
+  LineSettings line{};
+  int lineWrites = 0;
+  CommTimeouts timeouts{};
+  int timeoutWrites = 0;
+  uint32_t eventMask = 0;
+  std::deque<uint32_t> events;
+  uint32_t lineErrors = 0;
+  std::vector<uint32_t> purges;
+  SerialResult failEventMask = SerialResult::Ok;
+  SerialResult failClear = SerialResult::Ok;
+  std::optional<std::pair<SerialResult, Stage>> failRead, failWrite, failEvent;
+  size_t writeChunk = 0;
+  bool holdWrites = false;
+  MemoryRecord *readOp = nullptr;
+  MemoryRecord *eventOp = nullptr;
+  MemoryRecord *writeOp = nullptr;
+};
+
+// ---- signals and records --------------------------------------------------
+
+class MemorySignal : public SerialSignal {
+public:
+  MemorySignal(std::shared_ptr<MemoryCore> core, SignalUse use, MemoryRecord *owner)
+      : core_(std::move(core)), use_(use), owner_(owner) {}
+  void Set() override {
+    std::lock_guard lock(core_->mutex);
+    set_ = true;
+    core_->changed.notify_all();
+  }
+  void Reset() override {
+    std::lock_guard lock(core_->mutex);
+    set_ = false;
+  }
+  bool IsSet() const override {
+    std::lock_guard lock(core_->mutex);
+    return set_;
+  }
+  // Lock held.
+  bool set_ = false;
+  std::shared_ptr<MemoryCore> core_;
+  SignalUse use_;
+  MemoryRecord *owner_;
+};
+
+class MemoryRecord : public AsyncRecord {
+public:
+  enum class Kind { None, Read, Event, Write };
+  MemoryRecord(std::shared_ptr<MemoryCore> core, SignalUse use) : core_(core), signal_(core, use, this) {
+    signal_.set_ = true;
+  }
+  ~MemoryRecord() override {
+    std::lock_guard lock(core_->mutex);
+    Detach();
+  }
+  SerialSignal &Signal() override { return signal_; }
+
+  // All below: lock held.
+  void Begin(Kind kind, MemoryDevice::State *device) {
+    Detach();
+    kind_ = kind;
+    device_ = device;
+    pending_ = true;
+    result_ = SerialResult::Ok;
+    count_ = 0;
+    eventWord_ = 0;
+    started_ = Clock::now();
+    signal_.set_ = false;
+  }
+  void Complete(SerialResult result, uint32_t count, uint32_t eventWord = 0) {
+    Detach();
+    pending_ = false;
+    result_ = result;
+    count_ = count;
+    eventWord_ = eventWord;
+    signal_.set_ = true;
+    core_->changed.notify_all();
+  }
+  void Detach() {
+    if (device_) {
+      if (device_->readOp == this)
+        device_->readOp = nullptr;
+      if (device_->eventOp == this)
+        device_->eventOp = nullptr;
+      if (device_->writeOp == this)
+        device_->writeOp = nullptr;
+    }
+    device_ = nullptr;
+  }
+
+  std::shared_ptr<MemoryCore> core_;
+  MemorySignal signal_;
+  Kind kind_ = Kind::None;
+  MemoryDevice::State *device_ = nullptr;
+  bool pending_ = false;
+  SerialResult result_ = SerialResult::Ok;
+  uint32_t count_ = 0;
+  uint32_t eventWord_ = 0;
+  Clock::time_point started_{};
+  uint8_t *readBuffer_ = nullptr;
+  uint32_t readSize_ = 0;
+  const uint8_t *writeData_ = nullptr;
+  uint32_t writeSize_ = 0;
+  uint32_t *eventWordOut_ = nullptr;
+};
+
+namespace {
+uint32_t TakeReceived(MemoryDevice::State &device, uint8_t *buffer, uint32_t size) {
+  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, device.received.size()));
+  if (n > 0)
+    std::memcpy(buffer, device.received.data(), n);
+  device.received.erase(device.received.begin(), device.received.begin() + n);
+  return n;
+}
+
+uint32_t TakeWrite(MemoryDevice::State &device, const uint8_t *data, uint32_t size) {
+  const uint32_t n = device.writeChunk == 0 ? size : static_cast<uint32_t>(std::min<size_t>(size, device.writeChunk));
+  device.written.insert(device.written.end(), data, data + n);
+  return n;
+}
+
+void Lower(std::optional<Clock::time_point> &deadline, Clock::time_point when) {
+  if (!deadline || when < *deadline)
+    deadline = when;
+}
+} // namespace
+
+void MemoryCore::Evaluate(MemoryRecord &record, Clock::time_point now, std::optional<Clock::time_point> &deadline) {
+  if (!record.pending_ || !record.device_)
+    return;
+  MemoryDevice::State &device = *record.device_;
+  switch (record.kind_) {
+  case MemoryRecord::Kind::Read: {
+    const CommTimeouts &t = device.timeouts;
+    const uint64_t total = uint64_t(t.ReadTotalTimeoutMultiplier) * record.readSize_ + t.ReadTotalTimeoutConstant;
+    const auto totalEnd = record.started_ + std::chrono::milliseconds(total);
+    const auto silenceEnd = device.lastArrival + std::chrono::milliseconds(t.ReadIntervalTimeout);
+    if (device.received.size() >= record.readSize_ ||
+        (!device.received.empty() && t.ReadIntervalTimeout > 0 && now >= silenceEnd) ||
+        (total > 0 && now >= totalEnd)) {
+      record.Complete(SerialResult::Ok, TakeReceived(device, record.readBuffer_, record.readSize_));
+      return;
+    }
+    if (!device.received.empty() && t.ReadIntervalTimeout > 0)
+      Lower(deadline, silenceEnd);
+    if (total > 0)
+      Lower(deadline, totalEnd);
+    break;
+  }
+  case MemoryRecord::Kind::Event:
+    if (!device.events.empty()) {
+      const uint32_t word = device.events.front();
+      device.events.pop_front();
+      record.Complete(SerialResult::Ok, 0, word);
+    }
+    break;
+  case MemoryRecord::Kind::Write:
+    if (!device.holdWrites)
+      record.Complete(SerialResult::Ok, TakeWrite(device, record.writeData_, record.writeSize_));
+    break;
+  case MemoryRecord::Kind::None:
+    break;
+  }
+}
+
+// ---- the port -------------------------------------------------------------
+
+class MemoryPort : public SerialPort {
+public:
+  MemoryPort(std::shared_ptr<MemoryCore> core, std::shared_ptr<MemoryDevice> device)
+      : core_(std::move(core)), device_(std::move(device)), state_(*device_->state_) {}
+  ~MemoryPort() override {
+    std::lock_guard lock(core_->mutex);
+    for (MemoryRecord *op : {state_.readOp, state_.writeOp})
+      if (op)
+        op->Complete(SerialResult::Failed, 0);
+    if (state_.eventOp)
+      state_.eventOp->Complete(SerialResult::Ok, 0, 0);
+    state_.open = false;
+    state_.received.clear();
+    state_.events.clear();
+    state_.eventMask = 0;
+    core_->changed.notify_all();
+  }
+
+  bool IsCharacterDevice() override {
+    std::lock_guard lock(core_->mutex);
+    return state_.characterDevice;
+  }
+  bool SetupQueues(uint32_t inBytes, uint32_t outBytes) override {
+    std::lock_guard lock(core_->mutex);
+    if (state_.queueSetupFails || Broken())
+      return false;
+    state_.inQueue = inBytes;
+    state_.outQueue = outBytes;
+    return true;
+  }
+  bool Purge(uint32_t flags) override {
+    std::lock_guard lock(core_->mutex);
+    if (Broken())
+      return false;
+    state_.purges.push_back(flags);
+    if ((flags & kPurgeRxAbort) && state_.readOp)
+      state_.readOp->Complete(SerialResult::Failed, 0);
+    if (flags & kPurgeRxClear)
+      state_.received.clear();
+    if ((flags & kPurgeTxAbort) && state_.writeOp)
+      state_.writeOp->Complete(SerialResult::Failed, 0);
+    return true;
+  }
+  bool GetLineSettings(LineSettings &record) override {
+    std::lock_guard lock(core_->mutex);
+    if (Broken())
+      return false;
+    record = state_.line;
+    return true;
+  }
+  bool SetLineSettings(const LineSettings &record) override {
+    std::lock_guard lock(core_->mutex);
+    if (Broken())
+      return false;
+    state_.line = record;
+    ++state_.lineWrites;
+    return true;
+  }
+  bool GetTimeouts(CommTimeouts &record) override {
+    std::lock_guard lock(core_->mutex);
+    if (Broken())
+      return false;
+    record = state_.timeouts;
+    return true;
+  }
+  bool SetTimeouts(const CommTimeouts &record) override {
+    std::lock_guard lock(core_->mutex);
+    if (Broken())
+      return false;
+    state_.timeouts = record;
+    ++state_.timeoutWrites;
+    core_->changed.notify_all();
+    return true;
+  }
+  SerialResult SetEventMask(uint32_t mask) override {
+    std::lock_guard lock(core_->mutex);
+    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+      return broken;
+    if (state_.failEventMask != SerialResult::Ok)
+      return state_.failEventMask;
+    state_.eventMask = mask;
+    if (state_.eventOp)
+      state_.eventOp->Complete(SerialResult::Ok, 0, 0);
+    return SerialResult::Ok;
+  }
+  SerialResult StartEventWait(AsyncRecord &record, uint32_t *eventWord) override {
+    auto &rec = static_cast<MemoryRecord &>(record);
+    std::lock_guard lock(core_->mutex);
+    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+      return broken;
+    if (auto fail = TakeFailure(state_.failEvent, MemoryDevice::Stage::Start))
+      return *fail;
+    rec.Begin(MemoryRecord::Kind::Event, &state_);
+    rec.eventWordOut_ = eventWord;
+    if (auto fail = TakeFailure(state_.failEvent, MemoryDevice::Stage::Result)) {
+      rec.Complete(*fail, 0);
+      return SerialResult::Pending;
+    }
+    return StartOrPend(rec, state_.eventOp, nullptr);
+  }
+  SerialResult StartRead(AsyncRecord &record, uint8_t *buffer, uint32_t size, uint32_t *count) override {
+    auto &rec = static_cast<MemoryRecord &>(record);
+    std::lock_guard lock(core_->mutex);
+    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+      return broken;
+    if (auto fail = TakeFailure(state_.failRead, MemoryDevice::Stage::Start))
+      return *fail;
+    rec.Begin(MemoryRecord::Kind::Read, &state_);
+    rec.readBuffer_ = buffer;
+    rec.readSize_ = size;
+    if (auto fail = TakeFailure(state_.failRead, MemoryDevice::Stage::Result)) {
+      rec.Complete(*fail, 0);
+      return SerialResult::Pending;
+    }
+    return StartOrPend(rec, state_.readOp, count);
+  }
+  SerialResult StartWrite(AsyncRecord &record, const uint8_t *data, uint32_t size, uint32_t *count) override {
+    auto &rec = static_cast<MemoryRecord &>(record);
+    std::lock_guard lock(core_->mutex);
+    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+      return broken;
+    if (auto fail = TakeFailure(state_.failWrite, MemoryDevice::Stage::Start))
+      return *fail;
+    rec.Begin(MemoryRecord::Kind::Write, &state_);
+    rec.writeData_ = data;
+    rec.writeSize_ = size;
+    if (auto fail = TakeFailure(state_.failWrite, MemoryDevice::Stage::Result)) {
+      rec.Complete(*fail, 0);
+      return SerialResult::Pending;
+    }
+    return StartOrPend(rec, state_.writeOp, count);
+  }
+  SerialResult GetResult(AsyncRecord &record, uint32_t *count, bool wait) override {
+    auto &rec = static_cast<MemoryRecord &>(record);
+    std::unique_lock lock(core_->mutex);
+    for (;;) {
+      std::optional<Clock::time_point> deadline;
+      core_->Evaluate(rec, Clock::now(), deadline);
+      if (!rec.pending_)
+        break;
+      if (!wait)
+        return SerialResult::Failed;
+      if (deadline)
+        core_->changed.wait_until(lock, *deadline);
+      else
+        core_->changed.wait(lock);
+    }
+    if (rec.result_ != SerialResult::Ok)
+      return rec.result_;
+    if (count)
+      *count = rec.count_;
+    if (rec.kind_ == MemoryRecord::Kind::Event && rec.eventWordOut_)
+      *rec.eventWordOut_ = rec.eventWord_;
+    return SerialResult::Ok;
+  }
+  SerialResult ClearLineErrors(uint32_t *flags) override {
+    std::lock_guard lock(core_->mutex);
+    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+      return broken;
+    if (state_.failClear != SerialResult::Ok)
+      return state_.failClear;
+    *flags = state_.lineErrors;
+    state_.lineErrors = 0;
+    return SerialResult::Ok;
+  }
+
+private:
+  bool Broken() const { return state_.invalid || state_.unplugged; }
+  SerialResult BrokenResult() const {
+    if (state_.invalid)
+      return SerialResult::InvalidHandle;
+    if (state_.unplugged)
+      return SerialResult::Failed;
+    return SerialResult::Ok;
+  }
+  static std::optional<SerialResult> TakeFailure(std::optional<std::pair<SerialResult, MemoryDevice::Stage>> &failure,
+                                                 MemoryDevice::Stage stage) {
+    if (!failure || failure->second != stage)
+      return std::nullopt;
+    const SerialResult result = failure->first;
+    failure.reset();
+    return result;
+  }
+  // Completes the just-begun operation at once if its rules allow; otherwise
+  // leaves it under way. Lock held.
+  SerialResult StartOrPend(MemoryRecord &rec, MemoryRecord *&slot, uint32_t *count) {
+    std::optional<Clock::time_point> deadline;
+    core_->Evaluate(rec, Clock::now(), deadline);
+    if (rec.pending_) {
+      slot = &rec;
+      return SerialResult::Pending;
+    }
+    if (rec.result_ != SerialResult::Ok)
+      return rec.result_;
+    if (count)
+      *count = rec.count_;
+    if (rec.kind_ == MemoryRecord::Kind::Event && rec.eventWordOut_)
+      *rec.eventWordOut_ = rec.eventWord_;
+    return SerialResult::Ok;
+  }
+
+  std::shared_ptr<MemoryCore> core_;
+  std::shared_ptr<MemoryDevice> device_;
+  MemoryDevice::State &state_;
+};
+
+// ---- the layer ------------------------------------------------------------
+
+MemorySerialLayer::MemorySerialLayer() : core_(std::make_shared<MemoryCore>()) {}
+MemorySerialLayer::~MemorySerialLayer() = default;
+
+std::shared_ptr<MemoryDevice> MemorySerialLayer::AddDevice(const QString &name) {
+  auto device = std::make_shared<MemoryDevice>(core_);
+  std::lock_guard lock(core_->mutex);
+  devices_[name] = device;
+  return device;
+}
+
+namespace {
+template <typename T> void Toggle(std::set<T> &set, T value, bool on) {
+  if (on)
+    set.insert(value);
+  else
+    set.erase(value);
+}
+} // namespace
+
+void MemorySerialLayer::FailSignalCreation(SignalUse use, bool fail) {
+  std::lock_guard lock(core_->mutex);
+  Toggle(core_->failSignals, use, fail);
+}
+void MemorySerialLayer::FailThreadCreation(ThreadRole role, bool fail) {
+  std::lock_guard lock(core_->mutex);
+  Toggle(core_->failThreads, role, fail);
+}
+void MemorySerialLayer::FailBlocks(BlockUse use, bool fail) {
+  std::lock_guard lock(core_->mutex);
+  Toggle(core_->failBlocks, use, fail);
+}
+void MemorySerialLayer::FailNotice(uint32_t code, bool fail) {
+  std::lock_guard lock(core_->mutex);
+  Toggle(core_->failNotices, code, fail);
+}
+void MemorySerialLayer::FailNextWait(SignalUse use) {
+  std::lock_guard lock(core_->mutex);
+  core_->failNextWait.insert(use);
+  core_->changed.notify_all();
+}
+
+std::unique_ptr<SerialPort> MemorySerialLayer::Open(const QString &name) {
+  std::lock_guard lock(core_->mutex);
+  auto it = devices_.find(name);
+  if (it == devices_.end())
+    return nullptr;
+  MemoryDevice::State &state = *it->second->state_;
+  if (state.openFails || state.open)
+    return nullptr;
+  state.open = true;
+  ++state.openCount;
+  state.invalid = false;
+  state.unplugged = false;
+  return std::make_unique<MemoryPort>(core_, it->second);
+}
+
+std::unique_ptr<SerialSignal> MemorySerialLayer::CreateSignal(SignalUse use) {
+  std::lock_guard lock(core_->mutex);
+  if (core_->failSignals.count(use))
+    return nullptr;
+  return std::make_unique<MemorySignal>(core_, use, nullptr);
+}
+
+std::unique_ptr<AsyncRecord> MemorySerialLayer::CreateRecord(SignalUse use) {
+  {
+    std::lock_guard lock(core_->mutex);
+    if (core_->failSignals.count(use))
+      return nullptr;
+  }
+  return std::make_unique<MemoryRecord>(core_, use);
+}
+
+int MemorySerialLayer::WaitAny(std::span<SerialSignal *const> list) {
+  std::unique_lock lock(core_->mutex);
+  for (;;) {
+    for (SerialSignal *s : list) {
+      auto *signal = static_cast<MemorySignal *>(s);
+      if (core_->failNextWait.erase(signal->use_))
+        return -1;
+    }
+    const auto now = Clock::now();
+    std::optional<Clock::time_point> deadline;
+    for (SerialSignal *s : list)
+      if (MemoryRecord *owner = static_cast<MemorySignal *>(s)->owner_)
+        core_->Evaluate(*owner, now, deadline);
+    for (size_t i = 0; i < list.size(); ++i)
+      if (static_cast<MemorySignal *>(list[i])->set_)
+        return static_cast<int>(i);
+    if (deadline)
+      core_->changed.wait_until(lock, *deadline);
+    else
+      core_->changed.wait(lock);
+  }
+}
+
+std::unique_ptr<WorkerThread> MemorySerialLayer::CreateThread(ThreadRole role, std::function<void()> body) {
+  {
+    std::lock_guard lock(core_->mutex);
+    if (core_->failThreads.count(role))
+      return nullptr;
+  }
+  return SerialLayer::CreateThread(role, std::move(body));
+}
+
+Block MemorySerialLayer::AllocateBlock(size_t size, BlockUse use) {
+  {
+    std::lock_guard lock(core_->mutex);
+    if (core_->failBlocks.count(use))
+      return nullptr;
+  }
+  return SerialLayer::AllocateBlock(size, use);
+}
+
+bool MemorySerialLayer::AcceptNotice(uint32_t code) {
+  std::lock_guard lock(core_->mutex);
+  return core_->failNotices.count(code) == 0;
+}
+
+// ---- the device -----------------------------------------------------------
+
+MemoryDevice::MemoryDevice(std::shared_ptr<MemoryCore> core) : core_(std::move(core)), state_(new State) {}
+MemoryDevice::~MemoryDevice() = default;
+
+std::vector<uint8_t> MemoryDevice::Written() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->written;
+}
+size_t MemoryDevice::WrittenSize() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->written.size();
+}
+void MemoryDevice::ClearWritten() {
+  std::lock_guard lock(core_->mutex);
+  state_->written.clear();
+}
+void MemoryDevice::Inject(const std::vector<uint8_t> &bytes) {
+  std::lock_guard lock(core_->mutex);
+  if (!state_->open || bytes.empty())
+    return;
+  state_->received.insert(state_->received.end(), bytes.begin(), bytes.end());
+  state_->lastArrival = Clock::now();
+  core_->changed.notify_all();
+}
+bool MemoryDevice::IsOpen() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->open;
+}
+int MemoryDevice::OpenCount() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->openCount;
+}
+LineSettings MemoryDevice::LineSettingsRecord() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->line;
+}
+void MemoryDevice::SetLineSettingsRecord(const LineSettings &record) {
+  std::lock_guard lock(core_->mutex);
+  state_->line = record;
+}
+int MemoryDevice::LineSettingsWrites() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->lineWrites;
+}
+CommTimeouts MemoryDevice::TimeoutsRecord() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->timeouts;
+}
+int MemoryDevice::TimeoutsWrites() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->timeoutWrites;
+}
+uint32_t MemoryDevice::EventMask() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->eventMask;
+}
+std::vector<uint32_t> MemoryDevice::Purges() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->purges;
+}
+uint32_t MemoryDevice::InQueueSize() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->inQueue;
+}
+uint32_t MemoryDevice::OutQueueSize() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->outQueue;
+}
+void MemoryDevice::InjectEvent(uint32_t eventWord) {
+  std::lock_guard lock(core_->mutex);
+  state_->events.push_back(eventWord);
+  core_->changed.notify_all();
+}
+void MemoryDevice::InjectLineError(uint32_t flags) {
+  std::lock_guard lock(core_->mutex);
+  state_->lineErrors |= flags;
+  state_->events.push_back(kEventErr);
+  core_->changed.notify_all();
+}
+void MemoryDevice::SetOpenFails(bool fails) {
+  std::lock_guard lock(core_->mutex);
+  state_->openFails = fails;
+}
+void MemoryDevice::SetCharacterDevice(bool isCharacterDevice) {
+  std::lock_guard lock(core_->mutex);
+  state_->characterDevice = isCharacterDevice;
+}
+void MemoryDevice::SetQueueSetupFails(bool fails) {
+  std::lock_guard lock(core_->mutex);
+  state_->queueSetupFails = fails;
+}
+void MemoryDevice::FailEventMask(SerialResult result) {
+  std::lock_guard lock(core_->mutex);
+  state_->failEventMask = result;
+}
+void MemoryDevice::FailNextRead(SerialResult result, Stage stage) {
+  std::lock_guard lock(core_->mutex);
+  state_->failRead = std::make_pair(result, stage);
+  // A read already under way meets the failure when it completes.
+  if (stage == Stage::Result && state_->readOp) {
+    state_->readOp->Complete(result, 0);
+    state_->failRead.reset();
+  }
+}
+void MemoryDevice::FailNextWrite(SerialResult result, Stage stage) {
+  std::lock_guard lock(core_->mutex);
+  state_->failWrite = std::make_pair(result, stage);
+  if (stage == Stage::Result && state_->writeOp) {
+    state_->writeOp->Complete(result, 0);
+    state_->failWrite.reset();
+  }
+}
+void MemoryDevice::FailNextEventWait(SerialResult result, Stage stage) {
+  std::lock_guard lock(core_->mutex);
+  state_->failEvent = std::make_pair(result, stage);
+  if (stage == Stage::Result && state_->eventOp) {
+    state_->eventOp->Complete(result, 0);
+    state_->failEvent.reset();
+  }
+}
+void MemoryDevice::FailClearLineErrors(SerialResult result) {
+  std::lock_guard lock(core_->mutex);
+  state_->failClear = result;
+}
+void MemoryDevice::SetWriteChunk(size_t maxBytes) {
+  std::lock_guard lock(core_->mutex);
+  state_->writeChunk = maxBytes;
+}
+void MemoryDevice::HoldWrites(bool hold) {
+  std::lock_guard lock(core_->mutex);
+  state_->holdWrites = hold;
+  core_->changed.notify_all();
+}
+bool MemoryDevice::WriteIsPending() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->writeOp != nullptr;
+}
+void MemoryDevice::InvalidateHandle() {
+  std::lock_guard lock(core_->mutex);
+  if (!state_->open)
+    return;
+  state_->invalid = true;
+  for (MemoryRecord *op : {state_->readOp, state_->eventOp, state_->writeOp})
+    if (op)
+      op->Complete(SerialResult::InvalidHandle, 0);
+}
+void MemoryDevice::Unplug() {
+  std::lock_guard lock(core_->mutex);
+  if (!state_->open)
+    return;
+  state_->unplugged = true;
+  for (MemoryRecord *op : {state_->readOp, state_->writeOp})
+    if (op)
+      op->Complete(SerialResult::Failed, 0);
+  if (state_->eventOp)
+    state_->eventOp->Complete(SerialResult::Ok, 0, 0);
+}

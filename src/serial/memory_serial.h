@@ -1,0 +1,112 @@
+#pragma once
+// An in-memory serial layer for tests: named devices whose far end a test
+// drives. Bytes a test injects arrive at the port and are read under the same
+// read rules as a real line (one burst after ReadIntervalTimeout ms of
+// silence); bytes the port writes are collected for the test to inspect.
+// Every failure the component and its threads handle can be switched on.
+//
+// One mutex guards all devices, ports, signals and records of a layer; one
+// condition variable wakes every waiter on any change, so waits never poll.
+
+#include "serial/serial_layer.h"
+
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+class MemoryDevice;
+struct MemoryCore;
+
+class MemorySerialLayer : public SerialLayer {
+public:
+  MemorySerialLayer();
+  ~MemorySerialLayer() override;
+
+  // A device OpenPort can open by this exact name.
+  std::shared_ptr<MemoryDevice> AddDevice(const QString &name);
+
+  // Failure injection; each stays in force until switched off.
+  void FailSignalCreation(SignalUse use, bool fail = true); // signals and records made for `use`
+  void FailThreadCreation(ThreadRole role, bool fail = true);
+  void FailBlocks(BlockUse use, bool fail = true);
+  void FailNotice(uint32_t code, bool fail = true); // posts of notices with this code are refused
+  // The next wait whose list holds a signal made for `use` fails (once).
+  void FailNextWait(SignalUse use);
+
+  std::unique_ptr<SerialPort> Open(const QString &name) override;
+  std::unique_ptr<SerialSignal> CreateSignal(SignalUse use) override;
+  std::unique_ptr<AsyncRecord> CreateRecord(SignalUse use) override;
+  int WaitAny(std::span<SerialSignal *const> list) override;
+  std::unique_ptr<WorkerThread> CreateThread(ThreadRole role, std::function<void()> body) override;
+  Block AllocateBlock(size_t size, BlockUse use) override;
+  bool AcceptNotice(uint32_t code) override;
+
+private:
+  std::shared_ptr<MemoryCore> core_;
+  std::map<QString, std::shared_ptr<MemoryDevice>> devices_;
+};
+
+// The far end of the line; thread-safe.
+class MemoryDevice {
+public:
+  enum class Stage : uint8_t { Start, Result }; // fail when starting, or when the pending operation completes
+
+  explicit MemoryDevice(std::shared_ptr<MemoryCore> core);
+  ~MemoryDevice();
+
+  // Bytes the port has written, in order.
+  std::vector<uint8_t> Written() const;
+  size_t WrittenSize() const;
+  void ClearWritten();
+  // Bytes arriving from the far end; a pending read completes with them once
+  // ReadIntervalTimeout ms pass without further bytes.
+  void Inject(const std::vector<uint8_t> &bytes);
+  bool IsOpen() const;
+  int OpenCount() const; // successful opens so far
+
+  // What the component wrote to the port.
+  LineSettings LineSettingsRecord() const;
+  void SetLineSettingsRecord(const LineSettings &record); // what the next read-back returns
+  int LineSettingsWrites() const;
+  CommTimeouts TimeoutsRecord() const;
+  int TimeoutsWrites() const;
+  uint32_t EventMask() const;
+  std::vector<uint32_t> Purges() const;
+  uint32_t InQueueSize() const;
+  uint32_t OutQueueSize() const;
+
+  // Line events: a pending line-event wait completes with this word (as it
+  // stands, watched bits or not).
+  void InjectEvent(uint32_t eventWord);
+  // Adds line-error flags for ClearLineErrors and raises an EV_ERR event.
+  void InjectLineError(uint32_t flags);
+
+  // Failure injection.
+  void SetOpenFails(bool fails);
+  void SetCharacterDevice(bool isCharacterDevice);
+  void SetQueueSetupFails(bool fails);
+  void FailEventMask(SerialResult result); // Ok switches it off
+  void FailNextRead(SerialResult result, Stage stage);
+  void FailNextWrite(SerialResult result, Stage stage);
+  void FailNextEventWait(SerialResult result, Stage stage);
+  void FailClearLineErrors(SerialResult result); // Ok switches it off
+  void SetWriteChunk(size_t maxBytes);           // each write takes at most this many bytes; 0: all
+  // While held, writes stay under way until released, purged or the port closes.
+  void HoldWrites(bool hold);
+  bool WriteIsPending() const;
+  // The handle becomes invalid: pending operations complete, and later ones fail, as InvalidHandle.
+  void InvalidateHandle();
+  // The device goes away: pending reads and writes fail, a pending event wait
+  // completes with an empty word, and later operations fail.
+  void Unplug();
+
+  struct State; // the layer's own view of the device
+
+private:
+  friend class MemorySerialLayer;
+  friend class MemoryPort;
+  std::shared_ptr<MemoryCore> core_;
+  std::unique_ptr<State> state_;
+};

@@ -1,0 +1,71 @@
+#include "serial/serial_layer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+struct WorkerThread::State {
+  enum class Phase { Suspended, Running, Cancelled };
+  std::mutex mutex;
+  std::condition_variable changed;
+  Phase phase = Phase::Suspended;
+  bool ended = false;
+  std::thread thread;
+};
+
+WorkerThread::WorkerThread(std::function<void()> body) : state_(std::make_shared<State>()) {
+  state_->thread = std::thread([state = state_, body = std::move(body)] {
+    bool run;
+    {
+      std::unique_lock lock(state->mutex);
+      state->changed.wait(lock, [&] { return state->phase != State::Phase::Suspended; });
+      run = state->phase == State::Phase::Running;
+    }
+    if (run)
+      body();
+    std::lock_guard lock(state->mutex);
+    state->ended = true;
+    state->changed.notify_all();
+  });
+}
+
+WorkerThread::~WorkerThread() {
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->phase == State::Phase::Suspended)
+      state_->phase = State::Phase::Cancelled;
+    state_->changed.notify_all();
+  }
+  state_->thread.join();
+}
+
+void WorkerThread::Start() {
+  std::lock_guard lock(state_->mutex);
+  if (state_->phase == State::Phase::Suspended)
+    state_->phase = State::Phase::Running;
+  state_->changed.notify_all();
+}
+
+bool WorkerThread::WaitFor(uint32_t ms) {
+  std::unique_lock lock(state_->mutex);
+  if (state_->phase == State::Phase::Suspended)
+    return false;
+  return state_->changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return state_->ended; });
+}
+
+std::unique_ptr<WorkerThread> SerialLayer::CreateThread(ThreadRole, std::function<void()> body) {
+  try {
+    return std::make_unique<WorkerThread>(std::move(body));
+  } catch (const std::system_error &) {
+    return nullptr;
+  }
+}
+
+void SerialLayer::SetCurrentThreadPriority(int) {}
+
+Block SerialLayer::AllocateBlock(size_t size, BlockUse) { return Block(new (std::nothrow) uint8_t[size]()); }
+
+bool SerialLayer::AcceptNotice(uint32_t) { return true; }

@@ -1,0 +1,83 @@
+#pragma once
+// A TComm on the in-memory layer with every event recorded in arrival order.
+
+#include "serial/comm.h"
+#include "serial/memory_serial.h"
+#include "support/test_helpers.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+struct CommEvent {
+  std::string kind; // "data", "error", "modem", "hangup", "empty"
+  std::vector<uint8_t> bytes;
+  uint32_t value = 0;
+  bool zeroAfterData = false;
+  bool onGuiThread = false;
+};
+
+inline void RecordEvents(TComm &comm, std::vector<CommEvent> &events) {
+  auto onGui = [] { return QThread::currentThread() == QCoreApplication::instance()->thread(); };
+  comm.OnReceiveData = [&events, onGui](TComm *, const uint8_t *buffer, uint16_t length) {
+    events.push_back({"data", std::vector<uint8_t>(buffer, buffer + length), length, buffer[length] == 0, onGui()});
+  };
+  comm.OnReceiveError = [&events, onGui](TComm *, uint32_t flags) {
+    events.push_back({"error", {}, flags, false, onGui()});
+  };
+  comm.OnModemStateChange = [&events, onGui](TComm *, uint32_t bits) {
+    events.push_back({"modem", {}, bits, false, onGui()});
+  };
+  comm.OnRequestHangup = [&events, onGui](TComm *) { events.push_back({"hangup", {}, 0, false, onGui()}); };
+  comm.OnSendDataEmpty = [&events, onGui](TComm *) { events.push_back({"empty", {}, 0, false, onGui()}); };
+}
+
+inline size_t CountOf(const std::vector<CommEvent> &events, const std::string &kind) {
+  size_t n = 0;
+  for (const CommEvent &e : events)
+    n += e.kind == kind;
+  return n;
+}
+
+inline std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
+  std::vector<uint8_t> v;
+  for (int b : values)
+    v.push_back(static_cast<uint8_t>(b));
+  return v;
+}
+
+// The component set up as the main window sets up Comm1, on device "COM5".
+class MemoryCommTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    layer = std::make_shared<MemorySerialLayer>();
+    device = layer->AddDevice(QStringLiteral("COM5"));
+    comm = std::make_unique<TComm>(nullptr, layer);
+    comm->SetCommName(QStringLiteral("COM5"));
+    comm->SetBaudRate(38400);
+    comm->SetDtrControl(TDtrControl::DtrDisable);
+    comm->SetRtsControl(TRtsControl::RtsDisable);
+    comm->SetOutx_XonXoffFlow(false);
+    comm->SetInx_XonXoffFlow(false);
+    RecordEvents(*comm, events);
+  }
+  void TearDown() override {
+    comm->ClosePort();
+    comm.reset();
+  }
+  // Opens and waits for the transmit thread's first OnSendDataEmpty.
+  void OpenIdle() {
+    comm->OpenPort();
+    ASSERT_TRUE(PumpUntil([&] { return CountOf(events, "empty") == 1; }));
+  }
+  bool WaitFor(const std::string &kind, size_t count, int ms = 3000) {
+    return PumpUntil([&] { return CountOf(events, kind) >= count; }, ms);
+  }
+
+  std::shared_ptr<MemorySerialLayer> layer;
+  std::shared_ptr<MemoryDevice> device;
+  std::unique_ptr<TComm> comm;
+  std::vector<CommEvent> events;
+};
