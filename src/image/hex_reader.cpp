@@ -1,0 +1,143 @@
+#include "image/hex_reader.h"
+
+#include "app/convert.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace {
+
+enum class Field { Start, Count, AddressHigh, AddressLow, Type, Data, Checksum };
+
+constexpr uint8_t kDataRecord = 0;
+
+bool IsLineEnd(uint8_t c) { return c == '\r' || c == '\n'; }
+
+// Bytes that may stand between records without meaning anything: blanks and
+// tabs (trailing ones on a line included) and the DOS end-of-file mark.
+bool IsFiller(uint8_t c) { return c == ' ' || c == '\t' || c == 0x1A; }
+
+bool StartsWithByteOrderMark(std::span<const uint8_t> file) {
+  return file.size() >= 3 && file[0] == 0xEF && file[1] == 0xBB && file[2] == 0xBF;
+}
+
+} // namespace
+
+uint8_t ImageEntryValue(const std::string &entry) {
+  if (entry.empty() || entry[0] != '$')
+    return 0;
+  return uint8_t(HexTextToInt(std::string_view(entry).substr(1)));
+}
+
+void ClearImage(std::vector<std::string> &imageText, uint32_t imageSize) {
+  const size_t end = std::min<size_t>(imageSize, imageText.size());
+  for (size_t a = 0; a < end; ++a)
+    imageText[a] = kEmptyImageEntry;
+}
+
+HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &imageText, uint32_t imageSize) {
+  HexReadResult result;
+  Field field = Field::Start;
+  char token[2] = {};
+  int tokenLength = 0;
+  uint32_t byteCount = 0;
+  uint32_t address = 0;
+  uint8_t type = 0;
+  uint32_t index = 0;
+  uint8_t checksum = 0; // wraps modulo 256
+  uint32_t line = 1;
+
+  auto failChecksum = [&]() {
+    result.status = HexReadResult::Status::ChecksumError;
+    result.expectedChecksum = uint8_t(256 - checksum);
+    return result;
+  };
+
+  size_t i = StartsWithByteOrderMark(file) ? 3 : 0;
+  for (; i < file.size(); ++i) {
+    const uint8_t c = file[i];
+    if (field == Field::Start) {
+      if (c == ':') {
+        checksum = 0;
+        result.addressHigh.clear();
+        result.addressLow.clear();
+        field = Field::Count;
+        tokenLength = 0;
+      } else if (c == '\r' || (c == '\n' && (i == 0 || file[i - 1] != '\r'))) {
+        ++line;
+      } else if (c != '\n' && !IsFiller(c)) {
+        result.status = HexReadResult::Status::NotARecord;
+        result.line = line;
+        return result;
+      }
+      continue;
+    }
+    // A line end inside a record: the record is cut short.
+    if (IsLineEnd(c))
+      return failChecksum();
+    token[tokenLength++] = char(c);
+    if (tokenLength < 2)
+      continue;
+    tokenLength = 0;
+    const std::string_view text(token, 2);
+    const uint8_t value = uint8_t(HexTextToInt(text));
+
+    switch (field) {
+    case Field::Count:
+      byteCount = value;
+      checksum = value;
+      field = Field::AddressHigh;
+      break;
+    case Field::AddressHigh:
+      result.addressHigh.assign(text);
+      checksum += value;
+      field = Field::AddressLow;
+      break;
+    case Field::AddressLow:
+      result.addressLow.assign(text);
+      checksum += value;
+      // Both halves as one number: a character that is no hex digit makes it 0.
+      address = HexTextToInt(result.addressHigh + result.addressLow);
+      field = Field::Type;
+      break;
+    case Field::Type:
+      type = value;
+      checksum += value;
+      index = 0;
+      field = byteCount > 0 ? Field::Data : Field::Checksum;
+      break;
+    case Field::Data:
+      if (type == kDataRecord) {
+        const uint32_t at = address + index;
+        ++result.dataBytes;
+        if (at >= kImageAddressSpace || at >= imageText.size()) {
+          ++result.bytesDropped;
+        } else {
+          imageText[at].assign({'$', token[0], token[1]});
+          if (at >= imageSize)
+            ++result.bytesOutsideImage;
+        }
+      }
+      checksum += value;
+      if (++index == byteCount)
+        field = Field::Checksum;
+      break;
+    case Field::Checksum:
+      if (value != uint8_t(256 - checksum))
+        return failChecksum();
+      ++result.records;
+      if (type == kDataRecord)
+        ++result.dataRecords;
+      field = Field::Start;
+      break;
+    case Field::Start:
+      break;
+    }
+  }
+  // The file ended inside a record: its checksum is missing.
+  if (field != Field::Start)
+    return failChecksum();
+  if (result.dataBytes == 0)
+    result.status = HexReadResult::Status::NoData;
+  return result;
+}

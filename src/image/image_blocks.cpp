@@ -1,0 +1,111 @@
+#include "image/image_blocks.h"
+
+#include "app/convert.h"
+#include "app/shared_state.h"
+#include "image/hex_reader.h"
+
+#include <algorithm>
+
+QString BaseName(const QString &fileName) {
+  const qsizetype slash = std::max(fileName.lastIndexOf(QLatin1Char('/')), fileName.lastIndexOf(QLatin1Char('\\')));
+  QString name = fileName.mid(slash + 1);
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  if (dot >= 0)
+    name.truncate(dot);
+  return name;
+}
+
+NameField MakeNameField(const QString &fileName) {
+  NameField field{};
+  const QByteArray bytes = BaseName(fileName).toLocal8Bit();
+  std::copy_n(bytes.constData(), std::min<size_t>(field.size(), size_t(bytes.size())), field.begin());
+  return field;
+}
+
+CountField MakeCountField(const QString &countText) {
+  CountField field{};
+  const QString digits = countText.right(qsizetype(field.size()));
+  const size_t first = field.size() - size_t(digits.size());
+  for (qsizetype i = 0; i < digits.size(); ++i) {
+    const char16_t c = digits[i].unicode();
+    field[first + size_t(i)] = (c >= u'0' && c <= u'9') ? uint8_t(c - u'0') : 0;
+  }
+  return field;
+}
+
+namespace {
+
+void PutBigEndian(uint8_t *at, uint32_t value) {
+  at[0] = uint8_t(value >> 24);
+  at[1] = uint8_t(value >> 16);
+  at[2] = uint8_t(value >> 8);
+  at[3] = uint8_t(value);
+}
+
+} // namespace
+
+uint32_t BuildBlocks(const std::vector<std::string> &imageText, uint32_t imageSize, const QString &chipStart,
+                     const BlockTrailer &trailer, std::vector<uint8_t> &blocks) {
+  if (blocks.size() < size_t(kBlockSlots) * kBlockSlotSize)
+    blocks.resize(size_t(kBlockSlots) * kBlockSlotSize, 0);
+  const uint32_t startHigh = HexTextToInt(chipStart.left(2));
+  const uint32_t count = std::min<uint32_t>(imageSize / kBlockDataSize, kBlockSlots);
+  for (uint32_t n = 0; n < count; ++n) {
+    uint8_t *record = blocks.data() + size_t(n) * kBlockSlotSize;
+    record[kBlockNumberOffset] = uint8_t(n);
+    record[kBlockAddressOffset] = uint8_t((startHigh + 16 * n) % 256);
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < kBlockDataSize; ++i) {
+      const size_t a = size_t(n) * kBlockDataSize + i;
+      const uint8_t value = a < imageText.size() ? ImageEntryValue(imageText[a]) : 0;
+      record[kBlockDataOffset + i] = value;
+      sum += value;
+    }
+    PutBigEndian(record + kBlockSumOffset, sum);
+    std::copy(trailer.name.begin(), trailer.name.end(), record + kBlockNameOffset);
+    std::copy(trailer.count.begin(), trailer.count.end(), record + kBlockCountOffset);
+    PutBigEndian(record + kBlockMaskOffset, trailer.sectorMask);
+  }
+
+  uint32_t checksum = 0;
+  const size_t end = std::min<size_t>(imageSize, imageText.size());
+  for (size_t a = 0; a < end; ++a)
+    checksum += ImageEntryValue(imageText[a]);
+  return checksum;
+}
+
+QString CheckSumCaption(uint32_t checksum) { return QStringLiteral("CheckSum:  0x") + IntToHex(checksum, 8); }
+
+std::span<const uint8_t> FirstBlockBytes(const std::vector<uint8_t> &blocks) {
+  return std::span<const uint8_t>(blocks).first(kBlockRecordSize);
+}
+
+std::span<const uint8_t> RequestedBlockBytes(const std::vector<uint8_t> &blocks, uint32_t n) {
+  if (n >= kBlockSlots || blocks.size() < size_t(n + 1) * kBlockSlotSize)
+    return {};
+  return std::span<const uint8_t>(blocks).subspan(size_t(n) * kBlockSlotSize, kRequestedBlockSize);
+}
+
+QStringList DumpLines(const std::vector<std::string> &imageText, uint32_t imageSize, const QString &chipStart) {
+  static constexpr int kBytesPerLine = 16;
+  static constexpr int kLineLength = 4 + 3 + 3 * kBytesPerLine;
+  const uint32_t base = HexTextToInt(chipStart);
+  const size_t lines = std::min<size_t>(imageSize, imageText.size()) / kBytesPerLine;
+  QStringList out;
+  out.reserve(qsizetype(lines));
+  for (size_t k = 0; k < lines; ++k) {
+    QString line;
+    line.reserve(kLineLength);
+    line += IntToHex(uint32_t(base + kBytesPerLine * k), 4);
+    line += QLatin1String(":: ");
+    for (int j = 0; j < kBytesPerLine; ++j) {
+      const std::string &entry = imageText[k * kBytesPerLine + size_t(j)];
+      // The characters after the "$" exactly as the file spelt them.
+      const std::string_view shown = std::string_view(entry).substr(std::min<size_t>(1, entry.size()), 2);
+      line += QLatin1String(shown.data(), qsizetype(shown.size()));
+      line += QLatin1Char(' ');
+    }
+    out.push_back(std::move(line));
+  }
+  return out;
+}

@@ -1,0 +1,28 @@
+#include "image/image_file.h"
+
+#include "app/exception.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+QByteArray ReadImageFile(const QString &path) {
+  const QFileInfo info(path);
+  if (info.exists() && !info.isFile())
+    throw EFOpenError(CannotOpenFileText(path, QStringLiteral("It is not a regular file.")));
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
+  auto tooLarge = [&] {
+    return EFOpenError(CannotOpenFileText(
+        path, QStringLiteral("It is larger than %1 MiB, too large for a firmware file.").arg(kMaxImageFileSize >> 20)));
+  };
+  if (file.size() > kMaxImageFileSize)
+    throw tooLarge();
+  // Read one byte more than allowed: a file that grows while it is read is caught too.
+  QByteArray bytes = file.read(kMaxImageFileSize + 1);
+  if (bytes.size() > kMaxImageFileSize)
+    throw tooLarge();
+  if (file.error() != QFileDevice::NoError)
+    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
+  return bytes;
+}

@@ -1,0 +1,31 @@
+#include "image/load_messages.h"
+
+#include "app/convert.h"
+
+namespace {
+const QString kLoadError = QStringLiteral("文件加载错误，");
+}
+
+QString LoadErrorText(const HexReadResult &result) {
+  switch (result.status) {
+  case HexReadResult::Status::Ok:
+    return {};
+  case HexReadResult::Status::ChecksumError:
+    return kLoadError + QString::fromLatin1(result.addressHigh) + QString::fromLatin1(result.addressLow) +
+           QStringLiteral("地址行校验和错误 ") + IntToHex(result.expectedChecksum, 2);
+  case HexReadResult::Status::NotARecord:
+    return kLoadError + QStringLiteral("第 %1 行不是 HEX 记录").arg(result.line);
+  case HexReadResult::Status::NoData:
+    return kLoadError + QStringLiteral("文件中没有数据记录，请选择 Intel HEX 文件");
+  }
+  return {};
+}
+
+QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize) {
+  const uint32_t leftOut = result.BytesLeftOut();
+  if (leftOut == 0 || imageSize == 0)
+    return {};
+  return QStringLiteral("注意：文件中有 %1 字节数据的地址超出 0000-%2，未加载")
+      .arg(leftOut)
+      .arg(IntToHex(imageSize - 1, 4));
+}

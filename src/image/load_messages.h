@@ -1,0 +1,17 @@
+#pragma once
+// The texts the load shows the operator about the file it read.
+
+#include "image/hex_reader.h"
+
+#include <QString>
+
+// Why a reading failed, in the style of the load's other messages:
+//   checksum  "文件加载错误，" + address high + low + "地址行校验和错误 " + XX
+//   no record "文件加载错误，第 <line> 行不是 HEX 记录"
+//   no data   "文件加载错误，文件中没有数据记录，请选择 Intel HEX 文件"
+// Empty for a reading that succeeded.
+QString LoadErrorText(const HexReadResult &result);
+
+// The notice for data bytes that lie outside the image (addresses from
+// imageSize up); empty when every byte reached the image.
+QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize);
