@@ -12,6 +12,7 @@
 #include "support/test_helpers.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -52,7 +53,6 @@ struct ChipWindow : ::testing::Test {
     program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
     form1 = program->Form1.get();
     form2 = program->Form2.get();
-    form1->Button1->setEnabled(true);
   }
 
   SharedState &State() { return program->State; }
@@ -83,6 +83,11 @@ struct ChipWindow : ::testing::Test {
     dialogs.onShowModal = nullptr;
   }
 };
+
+TEST_F(ChipWindow, TypeSelectIsOfferedFromStartUp) {
+  EXPECT_TRUE(form1->Button1->isEnabled());
+  EXPECT_TRUE(form1->TypeSelectAction->isEnabled());
+}
 
 TEST_F(ChipWindow, TypeSelectCentresTheWindowAndShowsTheListModally) {
   folder.Write("MCUtype.txt", kHeading + ChipLine("PAC5220", "7FFF", "32K", "0xB0"));
