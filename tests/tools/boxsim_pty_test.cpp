@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 using namespace boxsim_test;
@@ -26,10 +27,17 @@ TEST(BoxSimProcess, AnswersOverItsTerminalAndSurvivesAReconnect) {
   ASSERT_TRUE(WriteAll(fd, SetFrame(0x55, 0x50, 0x12, 0x34)));
   EXPECT_EQ(ReadBytes(fd, 5, 3000), Status(0x06, 0x99));
 
-  // The program closes the port and opens it again.
+  // The program takes the port for exclusive use, closes it and opens it
+  // again; the mark must not outlive its descriptor (as root the open itself
+  // would succeed anyway, so look at the mark).
+  ioctl(fd, TIOCEXCL);
   close(fd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
   fd = OpenRaw(pts);
   ASSERT_GE(fd, 0);
+  int exclusive = -1;
+  ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
   Bytes two = CheckFrame();
   const Bytes set = SetFrame(0xAA, 0x33, 0x00, 0x00);
   two.insert(two.end(), set.begin(), set.end());

@@ -198,6 +198,11 @@ int RunBoxSim(const Config &cfg) {
 
   bool stop = false;
   while (!stop) {
+    // The program marks the port for exclusive use when it opens it. Because the
+    // simulator holds the device too, the mark would outlive the program's
+    // descriptor and refuse its next open, so it is cleared again.
+    ioctl(pty.slave, TIOCNXCL);
+
     int64_t t = now();
     engine.Tick(t);
     log.Write(engine.TakeLog());
