@@ -1,5 +1,121 @@
-// The load: announce, file choice, HEX reading, blocks and the start of the transfer.
+// The load: announce, file choice, HEX reading, blocks and the start of the
+// transfer; and the file buffer view. The reading and packing are plain logic
+// in image/; this applies them to the controls, the view and the serial line.
+// The box's block requests are answered by the reply handler from ImageBlocks.
+#include "app/ui/controls.h"
+#include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "chip/sectors.h"
+#include "image/hex_reader.h"
+#include "image/image_blocks.h"
+#include "image/image_file.h"
+#include "image/load_messages.h"
+#include "image/ui/form4.h"
+#include "protocol/clocks.h"
+#include "protocol/frames.h"
+#include "serial/comm.h"
 
-void TForm1::Button2Click() {}
-void TForm1::Edit3Click() {}
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+constexpr uint32_t kLoadImageSize = 32768;
+
+const QString kReopenFailedAfterError = QStringLiteral("打 开 串 口 失 败,请 重 新 选 择 串 口 ");
+const QString kReopenFailedAfterCancel = QStringLiteral("Open serial port fails, re-select the serial port ");
+
+// The file name without its folder, either separator.
+QString FileNameOf(const QString &path) {
+  const qsizetype slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+  return path.mid(slash + 1);
+}
+
+} // namespace
+
+void TForm1::Button2Click() {
+  // 1. The box learns of the transfer before the file is chosen.
+  state_.CurrentCommand = kCommandFileTransfer;
+  const Frame announce = LoadCmd();
+  Comm1->SendData(announce.data(), uint16_t(announce.size()));
+  // 2.
+  state_.ImageSize = kLoadImageSize;
+
+  // 3. The file dialog; a block request arriving meanwhile is answered from the previous load.
+  const std::optional<QString> chosen = dialogs_.GetOpenFileName(this);
+  if (!chosen) {
+    Comm1->ClosePort();
+    Edit1->clear();
+    Edit2->clear();
+    Edit3->clear();
+    Button1->setEnabled(false);
+    Button2->setEnabled(false);
+    try {
+      Comm1->OpenPort();
+    } catch (const Exception &) {
+      StatusBar1->SetPanelText(1, kReopenFailedAfterCancel);
+    }
+    // Choosing the chip again is what enables the load, so its button stays usable.
+    Button1->setEnabled(true);
+    return;
+  }
+  const QString path = *chosen;
+  loadedFileName_ = path;
+
+  // 4. 5. A file that cannot be read ends the load here, with its error box.
+  Edit3->setText(QStringLiteral(".\\..\\") + FileNameOf(path));
+  Edit3->setToolTip(path);
+  const QByteArray file = ReadImageFile(path);
+
+  // 6. 7. 8.
+  if (form4_)
+    form4_->Memo1->clear();
+  ClearImage(state_.ImageText, state_.ImageSize);
+  const HexReadResult read =
+      ReadHex(std::span(reinterpret_cast<const uint8_t *>(file.constData()), size_t(file.size())), state_.ImageText,
+              state_.ImageSize);
+  if (!read.Ok()) {
+    dialogs_.ShowMessage(this, LoadErrorText(read));
+    Comm1->ClosePort();
+    Edit3->clear();
+    Button1->setEnabled(false);
+    try {
+      Comm1->OpenPort();
+    } catch (const Exception &) {
+      StatusBar1->SetPanelText(1, kReopenFailedAfterError);
+    }
+    Button1->setEnabled(true);
+    return;
+  }
+  // Data beyond the image is not sent; the operator is told how much.
+  const QString leftOut = LeftOutNotice(read, state_.ImageSize);
+  if (!leftOut.isEmpty())
+    StatusBar1->SetPanelText(1, leftOut);
+
+  // Blocks, checksum, view, clocks and block 0 in one stretch: no request is
+  // answered from half-built blocks.
+  state_.ChipStart = QStringLiteral("0000");
+  std::array<bool, kSectorCount> checked{};
+  for (int n = 1; n <= kSectorCount; ++n)
+    checked[size_t(n - 1)] = CheckBox(n)->isChecked();
+  const BlockTrailer trailer{MakeNameField(path), MakeCountField(Edit5->text()), SectorMask(checked)};
+  const uint32_t checksum =
+      BuildBlocks(state_.ImageText, state_.ImageSize, state_.ChipStart, trailer, state_.ImageBlocks);
+  Label11->setText(CheckSumCaption(checksum));
+
+  if (form4_)
+    form4_->ShowImage(BaseName(path), DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
+
+  StartClocks(FileTransferInterval(state_.ImageSize));
+
+  const std::span<const uint8_t> first = FirstBlockBytes(state_.ImageBlocks);
+  Comm1->SendData(first.data(), uint16_t(first.size()));
+}
+
+void TForm1::Edit3Click() {
+  if (form4_)
+    dialogs_.ShowModal(form4_);
+}

@@ -1,3 +1,11 @@
 #include "image/ui/form4.h"
 
+#include <QPlainTextEdit>
+
 TForm4::TForm4() : TDumpWindow(QStringLiteral("Form4"), kInitialCaption, kClientHeight, 24, 441) {}
+
+void TForm4::ShowImage(const QString &baseName, const QStringList &lines) {
+  Memo1->clear();
+  setWindowTitle(baseName);
+  SetLines(lines);
+}

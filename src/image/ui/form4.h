@@ -1,6 +1,7 @@
 #pragma once
 // TForm4, the file buffer view: the loaded image, 16 bytes a line, as the file
-// spelt them. The load fills it; Edit3's click shows it.
+// spelt them. The load clears it when it has read its file and fills it after
+// a successful reading; Edit3's click shows it modally. Lives for the whole run.
 
 #include "app/ui/dump_window.h"
 
@@ -11,6 +12,10 @@ public:
   static constexpr int kClientHeight = 466;
 
   TForm4();
+
+  // The dump of a successful load: the caption becomes the file's base name,
+  // the lines replace whatever the view held.
+  void ShowImage(const QString &baseName, const QStringList &lines);
 
   // Key-down handler of Memo1: Ctrl+A selects all.
   bool Memo1KeyDown(int key, Qt::KeyboardModifiers shift) { return SelectAllOnCtrlA(key, shift); }
