@@ -25,7 +25,7 @@ QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize) {
   const uint32_t leftOut = result.BytesLeftOut();
   if (leftOut == 0 || imageSize == 0)
     return {};
-  return QStringLiteral("注意：文件中有 %1 字节数据的地址超出 0000-%2，未加载")
+  return QStringLiteral("注意：文件中有 %1 字节超出 0000-%2，未加载")
       .arg(leftOut)
       .arg(IntToHex(imageSize - 1, 4));
 }

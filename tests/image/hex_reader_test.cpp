@@ -349,7 +349,7 @@ TEST(HexReader, BytesBeyondTheImageAreCountedAndBeyondTheTableDropped) {
   EXPECT_EQ(r.bytesOutsideImage, 2u + 8u);
   EXPECT_EQ(r.bytesDropped, 8u);
   EXPECT_EQ(r.BytesLeftOut(), 18u);
-  EXPECT_EQ(LeftOutNotice(r, 32768), QStringLiteral("注意：文件中有 18 字节数据的地址超出 0000-7FFF，未加载"));
+  EXPECT_EQ(LeftOutNotice(r, 32768), QStringLiteral("注意：文件中有 18 字节超出 0000-7FFF，未加载"));
 }
 
 TEST(HexReader, NoNoticeWhenEveryByteIsInTheImage) {

@@ -358,7 +358,7 @@ TEST_F(Load, FileThatCannotBeRead) {
 TEST_F(Load, DataBeyondTheImageIsReported) {
   ClickLoad(PutFixture(QStringLiteral("high.hex"), QStringLiteral("high.hex")));
   EXPECT_TRUE(dialogs.boxes.empty());
-  EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("注意：文件中有 256 字节数据的地址超出 0000-7FFF，未加载"));
+  EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("注意：文件中有 256 字节超出 0000-7FFF，未加载"));
   EXPECT_TRUE(form1->Timer2->Enabled()) << "the image below 8000 is sent as usual";
   ASSERT_TRUE(Written(6 + 4120));
 }
