@@ -1,5 +1,6 @@
 #pragma once
-// A TComm on the in-memory layer with every event recorded in arrival order.
+// A TComm on the in-memory layer, set up as the main window sets up Comm1, with
+// every event recorded in arrival order.
 
 #include "serial/comm.h"
 #include "serial/memory_serial.h"
@@ -48,36 +49,67 @@ inline std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
   return v;
 }
 
-// The component set up as the main window sets up Comm1, on device "COM5".
-class MemoryCommTest : public ::testing::Test {
-protected:
-  void SetUp() override {
+inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 0) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i)
+    v[i] = static_cast<uint8_t>(i * 7 + seed + (i >> 8));
+  return v;
+}
+
+inline void ConfigureAsComm1(TComm &comm, const QString &name) {
+  comm.SetCommName(name);
+  comm.SetBaudRate(38400);
+  comm.SetByteSize(TByteSize::_8);
+  comm.SetParity(TParity::None);
+  comm.SetStopBits(TStopBits::_1);
+  comm.SetDtrControl(TDtrControl::DtrDisable);
+  comm.SetRtsControl(TRtsControl::RtsDisable);
+  comm.SetOutx_XonXoffFlow(false);
+  comm.SetInx_XonXoffFlow(false);
+}
+
+// One component on one in-memory device named "COM5".
+struct MemoryRig {
+  MemoryRig() {
     layer = std::make_shared<MemorySerialLayer>();
     device = layer->AddDevice(QStringLiteral("COM5"));
     comm = std::make_unique<TComm>(nullptr, layer);
-    comm->SetCommName(QStringLiteral("COM5"));
-    comm->SetBaudRate(38400);
-    comm->SetDtrControl(TDtrControl::DtrDisable);
-    comm->SetRtsControl(TRtsControl::RtsDisable);
-    comm->SetOutx_XonXoffFlow(false);
-    comm->SetInx_XonXoffFlow(false);
+    ConfigureAsComm1(*comm, QStringLiteral("COM5"));
     RecordEvents(*comm, events);
   }
-  void TearDown() override {
+  ~MemoryRig() {
     comm->ClosePort();
     comm.reset();
   }
-  // Opens and waits for the transmit thread's first OnSendDataEmpty.
-  void OpenIdle() {
-    comm->OpenPort();
-    ASSERT_TRUE(PumpUntil([&] { return CountOf(events, "empty") == 1; }));
-  }
   bool WaitFor(const std::string &kind, size_t count, int ms = 3000) {
     return PumpUntil([&] { return CountOf(events, kind) >= count; }, ms);
+  }
+  // Opens and waits for the transmit thread's first OnSendDataEmpty.
+  bool OpenIdle() {
+    comm->OpenPort();
+    return WaitFor("empty", 1);
+  }
+  bool Send(const std::vector<uint8_t> &bytes) {
+    return comm->SendData(bytes.data(), static_cast<uint16_t>(bytes.size()));
+  }
+  // Whether the receive thread still delivers: injects a probe and waits for it.
+  bool ReceiveAlive(int ms = 600) {
+    const size_t before = CountOf(events, "data");
+    device->Inject(Bytes({0xA5}));
+    return PumpUntil([&] { return CountOf(events, "data") > before; }, ms);
   }
 
   std::shared_ptr<MemorySerialLayer> layer;
   std::shared_ptr<MemoryDevice> device;
   std::unique_ptr<TComm> comm;
   std::vector<CommEvent> events;
+};
+
+class MemoryCommTest : public ::testing::Test {
+protected:
+  MemoryRig rig;
+  std::shared_ptr<MemorySerialLayer> &layer = rig.layer;
+  std::shared_ptr<MemoryDevice> &device = rig.device;
+  std::unique_ptr<TComm> &comm = rig.comm;
+  std::vector<CommEvent> &events = rig.events;
 };

@@ -1,18 +1,49 @@
+// The component over a real pseudo-terminal: the terminal layer's reads,
+// writes, exclusive open and hang-up handling.
 #include "comm_fixture.h"
 #include "pty_pair.h"
 #include "serial/posix_serial.h"
+#include "serial/serial_devices.h"
+
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <thread>
+
+namespace {
+QString OpenError(TComm &comm) {
+  try {
+    comm.OpenPort();
+  } catch (const ECommsError &e) {
+    return e.Message();
+  }
+  return QStringLiteral("<opened>");
+}
+
+double ProcessCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec * 1000.0 + usage.ru_utime.tv_usec / 1000.0 + usage.ru_stime.tv_sec * 1000.0 +
+         usage.ru_stime.tv_usec / 1000.0;
+}
+
+std::vector<uint8_t> DataOf(const std::vector<CommEvent> &events) {
+  std::vector<uint8_t> all;
+  for (const CommEvent &e : events)
+    if (e.kind == "data")
+      all.insert(all.end(), e.bytes.begin(), e.bytes.end());
+  return all;
+}
+} // namespace
 
 class PtyCommTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(pty.Ok());
     comm = std::make_unique<TComm>(nullptr, std::make_shared<PosixSerialLayer>());
-    comm->SetCommName(pty.SlavePath());
-    comm->SetBaudRate(38400);
-    comm->SetDtrControl(TDtrControl::DtrDisable);
-    comm->SetRtsControl(TRtsControl::RtsDisable);
-    comm->SetOutx_XonXoffFlow(false);
-    comm->SetInx_XonXoffFlow(false);
+    ConfigureAsComm1(*comm, pty.SlavePath());
     RecordEvents(*comm, events);
   }
   void TearDown() override {
@@ -22,18 +53,182 @@ protected:
   bool WaitFor(const std::string &kind, size_t count, int ms = 3000) {
     return PumpUntil([&] { return CountOf(events, kind) >= count; }, ms);
   }
+  void OpenIdle() {
+    comm->OpenPort();
+    ASSERT_TRUE(WaitFor("empty", 1));
+  }
   PtyPair pty;
   std::unique_ptr<TComm> comm;
   std::vector<CommEvent> events;
 };
 
 TEST_F(PtyCommTest, BytesBothWays) {
-  comm->OpenPort();
-  ASSERT_TRUE(WaitFor("empty", 1));
-  const auto frame = Bytes({0x68, 0x00, 0x11, 0x13, 0x16, 0x0A, 0x0D});
+  OpenIdle();
+  // Bytes a terminal would otherwise interpret pass unchanged both ways.
+  const auto frame = Bytes({0x68, 0x00, 0x11, 0x13, 0x16, 0x0A, 0x0D, 0x03, 0x1A, 0x7F});
   ASSERT_TRUE(comm->SendData(frame.data(), static_cast<uint16_t>(frame.size())));
   EXPECT_EQ(pty.Read(frame.size()), frame);
-  ASSERT_TRUE(pty.Write(Bytes({0x55, 0x01, 0x0D, 0x0A, 0x00, 0x11})));
+  const auto reply = Bytes({0x55, 0x01, 0x0D, 0x0A, 0x00, 0x11, 0x13, 0x03, 0x04, 0xFF});
+  ASSERT_TRUE(pty.Write(reply));
   ASSERT_TRUE(WaitFor("data", 1));
-  EXPECT_EQ(events.back().bytes, Bytes({0x55, 0x01, 0x0D, 0x0A, 0x00, 0x11}));
+  EXPECT_EQ(events.back().bytes, reply);
+  EXPECT_TRUE(events.back().zeroAfterData);
+  // A 4120-byte block, larger than the driver's queue, is written whole.
+  const std::vector<uint8_t> block = Pattern(4120, 3);
+  ASSERT_TRUE(comm->SendData(block.data(), 4120));
+  EXPECT_EQ(pty.Read(block.size()), block);
+  EXPECT_TRUE(PumpUntil([&] { return comm->SendDataEmpty() && CountOf(events, "empty") == 2; }));
+}
+
+TEST_F(PtyCommTest, LineIsRaw38400_8N1WithoutFlowControl) {
+  OpenIdle();
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0); // the master reports its slave's settings
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_FALSE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS));
+  EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP));
+  EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
+  EXPECT_FALSE(t.c_oflag & OPOST);
+}
+
+TEST_F(PtyCommTest, ShortGapsJoinIntoOneBlockAndALongGapSplits) {
+  OpenIdle();
+  ASSERT_TRUE(pty.Write(Bytes({0x55, 0x01})));
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  ASSERT_TRUE(pty.Write(Bytes({0x02, 0x03})));
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  ASSERT_TRUE(pty.Write(Bytes({0x04})));
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  ASSERT_TRUE(pty.Write(Bytes({0x99, 0x00})));
+  ASSERT_TRUE(WaitFor("data", 2));
+  PumpFor(150);
+  ASSERT_EQ(CountOf(events, "data"), 2u);
+  EXPECT_EQ(events[1].bytes, Bytes({0x55, 0x01, 0x02, 0x03, 0x04}));
+  EXPECT_EQ(events[2].bytes, Bytes({0x99, 0x00}));
+}
+
+TEST_F(PtyCommTest, MoreThan65535BytesWithoutAGapArriveAsSeveralBlocks) {
+  OpenIdle();
+  const std::vector<uint8_t> data = Pattern(150000, 5);
+  std::thread writer([&] { pty.Write(data); });
+  const bool all = PumpUntil([&] { return DataOf(events).size() >= data.size(); }, 20000);
+  writer.join();
+  ASSERT_TRUE(all);
+  EXPECT_EQ(DataOf(events), data);
+  size_t blocks = 0, largest = 0;
+  for (const CommEvent &e : events)
+    if (e.kind == "data") {
+      ++blocks;
+      largest = std::max(largest, e.bytes.size());
+    }
+  EXPECT_GE(blocks, 3u);
+  EXPECT_EQ(largest, 65535u);
+}
+
+TEST_F(PtyCommTest, SecondOpenerIsRefused) {
+  OpenIdle();
+  TComm second(nullptr, std::make_shared<PosixSerialLayer>());
+  second.SetCommName(pty.SlavePath());
+  EXPECT_EQ(OpenError(second), QStringLiteral("Error opening serial port"));
+  EXPECT_FALSE(second.IsOpen());
+  // The first keeps working.
+  ASSERT_TRUE(pty.Write(Bytes({0x42})));
+  EXPECT_TRUE(WaitFor("data", 1));
+}
+
+TEST_F(PtyCommTest, DeviceLockedByAnotherProgramIsRefusedEvenForRoot) {
+  const QByteArray path = pty.SlavePath().toLocal8Bit();
+  const int other = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(OpenError(*comm), QStringLiteral("Error opening serial port"));
+  EXPECT_FALSE(comm->IsOpen());
+  ::close(other);
+  EXPECT_EQ(OpenError(*comm), QStringLiteral("<opened>"));
+}
+
+TEST_F(PtyCommTest, ReopensAfterClose) {
+  for (int round = 0; round < 3; ++round) {
+    comm->OpenPort();
+    ASSERT_TRUE(pty.Write(Bytes({round})));
+    ASSERT_TRUE(WaitFor("data", static_cast<size_t>(round + 1)));
+    comm->ClosePort();
+    EXPECT_FALSE(comm->IsOpen());
+  }
+}
+
+TEST_F(PtyCommTest, PeerHangingUpEndsTheLinkWithoutSpinning) {
+  OpenIdle();
+  ASSERT_TRUE(pty.Write(Bytes({0x55, 0x01})));
+  ASSERT_TRUE(WaitFor("data", 1));
+  ASSERT_TRUE(pty.Write(Bytes({0x55, 0x02, 0x03})));
+  pty.CloseMaster(); // mid-stream
+  ASSERT_TRUE(WaitFor("hangup", 1));
+  const double before = ProcessCpuMs();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const double used = ProcessCpuMs() - before;
+  EXPECT_LT(used, 100.0) << "a thread keeps running after the hang-up";
+  PumpFor(50);
+  EXPECT_EQ(CountOf(events, "hangup"), 1u);
+  EXPECT_TRUE(comm->IsOpen());
+  // The transmit thread learns of it at its next write.
+  const auto frame = Bytes({0x68, 0x16});
+  ASSERT_TRUE(comm->SendData(frame.data(), 2));
+  EXPECT_TRUE(WaitFor("hangup", 2));
+  EXPECT_TRUE(PumpUntil([&] { return !comm->SendData(frame.data(), 2); }));
+  comm->ClosePort();
+  EXPECT_FALSE(comm->IsOpen());
+}
+
+TEST_F(PtyCommTest, OrdinaryFileIsNotACommHandle) {
+  QTemporaryFile file;
+  ASSERT_TRUE(file.open());
+  comm->SetCommName(file.fileName());
+  EXPECT_EQ(OpenError(*comm), QStringLiteral("File handle is not a comm handle "));
+  EXPECT_FALSE(comm->IsOpen());
+  // A corrected name opens.
+  comm->SetCommName(pty.SlavePath());
+  EXPECT_EQ(OpenError(*comm), QStringLiteral("<opened>"));
+}
+
+TEST_F(PtyCommTest, MissingDeviceCannotBeOpened) {
+  const QString names[] = {QStringLiteral("/dev/kavrin-no-such-port"), QStringLiteral("kavrin-no-such-port"),
+                           QString()};
+  for (const QString &name : names) {
+    comm->SetCommName(name);
+    EXPECT_EQ(OpenError(*comm), QStringLiteral("Error opening serial port")) << name.toStdString();
+    EXPECT_FALSE(comm->IsOpen());
+  }
+}
+
+TEST(SerialNames, PortNamesMapToDevices) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"COM1", "/dev/ttyS0"},
+      {"COM5", "/dev/ttyS4"},
+      {"COM12", "/dev/ttyS11"},
+      {"com3", "/dev/ttyS2"},
+      {"COM", "/dev/COM"},
+      {"COM0", "/dev/COM0"},
+      {"COM1x", "/dev/COM1x"},
+      {"ttyUSB0", "/dev/ttyUSB0"},
+      {"/dev/serial/by-id/usb-box-if00", "/dev/serial/by-id/usb-box-if00"},
+      {"./relative/port", "./relative/port"},
+  };
+  for (auto [name, path] : cases)
+    EXPECT_EQ(PosixSerialLayer::DevicePath(QString::fromUtf8(name)), QString::fromUtf8(path)) << name;
+}
+
+TEST(SerialNames, StoredNameIsNeverRewritten) {
+  TComm comm(nullptr, std::make_shared<PosixSerialLayer>());
+  comm.SetCommName(QStringLiteral("COM12"));
+  EXPECT_THROW(comm.OpenPort(), ECommsError);
+  EXPECT_EQ(comm.CommName(), QStringLiteral("COM12"));
+}
+
+TEST(SerialNames, ListedDevicesExist) {
+  for (const QString &path : ListSerialDevices()) {
+    EXPECT_TRUE(path.startsWith(QLatin1String("/dev/"))) << path.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(path)) << path.toStdString();
+  }
 }
