@@ -94,16 +94,16 @@ TEST_F(Operations, SetReplyStopsClocksLeftRunningAndFailureIsSilent) {
 
 TEST_F(Operations, TimedOperationsStartTheClocksWithTheirIntervals) {
   struct Case {
-    void (TForm1::*start)();
+    void (*start)(TForm1 &);
     const char *begin, *end;
     uint8_t command;
     int interval;
   } cases[] = {
-      {&TForm1::Button5Click, "0000", "7FFF", kCommandVerify, 327},
-      {&TForm1::Button7Click, "0000", "7FFF", kCommandReadOut, 255},
-      {&TForm1::Button6Click, "0000", "7FFF", kCommandEraseProgramVerify, 255},
-      {&TForm1::Button6Click, "8000", "0000", kCommandEraseProgramVerify, 33554176},
-      {&TForm1::Button5Click, "0000", "0063", kCommandVerify, 0},
+      {[](TForm1 &f) { f.Button5Click(); }, "0000", "7FFF", kCommandVerify, 327},
+      {[](TForm1 &f) { f.Button7Click(); }, "0000", "7FFF", kCommandReadOut, 255},
+      {[](TForm1 &f) { f.Button6Click(); }, "0000", "7FFF", kCommandEraseProgramVerify, 255},
+      {[](TForm1 &f) { f.Button6Click(); }, "8000", "0000", kCommandEraseProgramVerify, 33554176},
+      {[](TForm1 &f) { f.Button5Click(); }, "0000", "0063", kCommandVerify, 0},
   };
   for (const auto &c : cases) {
     ChooseChip(c.begin, c.end, "32", "0x00");
@@ -111,7 +111,7 @@ TEST_F(Operations, TimedOperationsStartTheClocksWithTheirIntervals) {
     state->ElapsedTicks = 77;
     form1->Label7->setText(QStringLiteral("55 %"));
     form1->Label9->setText(QStringLiteral("7.7 秒"));
-    (form1->*c.start)();
+    c.start(*form1);
     EXPECT_EQ(state->CurrentCommand, c.command);
     EXPECT_EQ(form1->Timer1->Interval(), c.interval);
     EXPECT_TRUE(form1->Timer1->Enabled());
