@@ -37,14 +37,14 @@ QString FileNameOf(const QString &path) {
 } // namespace
 
 void TForm1::Button2Click() {
-  // 1. The box learns of the transfer before the file is chosen.
+  // The box learns of the transfer before the file is chosen, also when the dialog is then cancelled.
   state_.CurrentCommand = kCommandFileTransfer;
   const Frame announce = LoadCmd();
   Comm1->SendData(announce.data(), uint16_t(announce.size()));
-  // 2.
+  // Every load packs a 32 KiB image, whatever chip was chosen.
   state_.ImageSize = kLoadImageSize;
 
-  // 3. The file dialog; a block request arriving meanwhile is answered from the previous load.
+  // A block request arriving meanwhile is answered from the previous load.
   const std::optional<QString> chosen = dialogs_.GetOpenFileName(this);
   if (!chosen) {
     Comm1->ClosePort();
@@ -65,12 +65,11 @@ void TForm1::Button2Click() {
   const QString path = *chosen;
   loadedFileName_ = path;
 
-  // 4. 5. A file that cannot be read ends the load here, with its error box.
+  // A file that cannot be read ends the load here, with its error box.
   Edit3->setText(QStringLiteral(".\\..\\") + FileNameOf(path));
   Edit3->setToolTip(path);
   const QByteArray file = ReadImageFile(path);
 
-  // 6. 7. 8.
   if (form4_)
     form4_->Memo1->clear();
   ClearImage(state_.ImageText, state_.ImageSize);
