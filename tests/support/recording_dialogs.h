@@ -25,9 +25,12 @@ public:
     ++fileDialogs;
     if (fileAnswers.empty())
       return std::nullopt;
-    auto answer = fileAnswers.front();
+    const bool cancel = !fileAnswers.front().has_value();
+    const QString path = cancel ? QString() : *fileAnswers.front();
     fileAnswers.pop_front();
-    return answer;
+    if (cancel)
+      return std::nullopt;
+    return path;
   }
   void ShowModal(QWidget *window) override {
     modalWindows.push_back(window);

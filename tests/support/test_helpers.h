@@ -51,8 +51,6 @@ struct ProgramFolder {
 
 // Path of a file from the source tree (fixtures) or the build's bin folder.
 inline QString SourcePath(const QString &relative) {
-  return qEnvironmentVariable("KAVRIN_SOURCE_DIR") + QLatin1Char('/') + relative;
+  return QStringLiteral(KAVRIN_SOURCE_DIR) + QLatin1Char('/') + relative;
 }
-inline QString BinPath(const QString &relative) {
-  return qEnvironmentVariable("KAVRIN_BIN_DIR") + QLatin1Char('/') + relative;
-}
+inline QString BinPath(const QString &relative) { return QStringLiteral(KAVRIN_BIN_DIR) + QLatin1Char('/') + relative; }

@@ -3,6 +3,7 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "serial/comm.h"
+#include "serial/serial_devices.h"
 
 #include <QAction>
 #include <QApplication>
@@ -209,6 +210,9 @@ void TForm1::CreateControls() {
   ComboBox1->setAccessibleName(QStringLiteral("Serial port"));
   for (int i = 1; i <= 9; ++i)
     ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
+  // Then the serial devices this machine has, so the box can be picked without typing a path.
+  for (const QString &device : ListSerialDevices())
+    ComboBox1->addItem(device);
   SetColors(ComboBox1, Qt::white, &black);
   ComboBox1->setEditText(QStringLiteral("COM5"));
 
