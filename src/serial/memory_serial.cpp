@@ -557,6 +557,10 @@ void MemoryDevice::Inject(const std::vector<uint8_t> &bytes) {
   state_->lastArrival = Clock::now();
   core_->changed.notify_all();
 }
+size_t MemoryDevice::UnreadSize() const {
+  std::lock_guard lock(core_->mutex);
+  return state_->received.size();
+}
 bool MemoryDevice::IsOpen() const {
   std::lock_guard lock(core_->mutex);
   return state_->open;

@@ -63,6 +63,7 @@ public:
   // Bytes arriving from the far end; a pending read completes with them once
   // ReadIntervalTimeout ms pass without further bytes.
   void Inject(const std::vector<uint8_t> &bytes);
+  size_t UnreadSize() const; // arrived bytes no read has taken yet
   bool IsOpen() const;
   int OpenCount() const; // successful opens so far
 

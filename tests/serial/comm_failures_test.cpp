@@ -35,7 +35,9 @@ void RunCase(const FailureCase &c) {
   PumpFor(60);
   if (c.after)
     c.after(rig);
-  PumpFor(120);
+  if (c.hangups > 0)
+    rig.WaitFor("hangup", c.hangups);
+  PumpFor(100);
   ClearLayerFailures(rig);
   EXPECT_EQ(CountOf(rig.events, "hangup"), c.hangups);
   EXPECT_EQ(rig.ReceiveAlive(c.receiveAlive ? 2000 : 150), c.receiveAlive);

@@ -3,6 +3,7 @@
 // every event recorded in arrival order.
 
 #include "serial/comm.h"
+#include "serial/comm_threads.h"
 #include "serial/memory_serial.h"
 #include "support/test_helpers.h"
 
@@ -84,10 +85,11 @@ struct MemoryRig {
   bool WaitFor(const std::string &kind, size_t count, int ms = 3000) {
     return PumpUntil([&] { return CountOf(events, kind) >= count; }, ms);
   }
-  // Opens and waits for the transmit thread's first OnSendDataEmpty.
+  // Opens and waits until both threads are at work: the transmit thread has
+  // reported its empty queue, the receive thread has set the event mask.
   bool OpenIdle() {
     comm->OpenPort();
-    return WaitFor("empty", 1);
+    return WaitFor("empty", 1) && PumpUntil([&] { return device->EventMask() == kWatchedEvents; });
   }
   bool Send(const std::vector<uint8_t> &bytes) {
     return comm->SendData(bytes.data(), static_cast<uint16_t>(bytes.size()));

@@ -21,9 +21,9 @@ std::vector<uint8_t> Concat(const std::vector<CommEvent> &events) {
 TEST_F(MemoryCommTest, BytesWithShortGapsFormOneBlockAndALongGapStartsAnother) {
   ASSERT_TRUE(rig.OpenIdle());
   device->Inject(Bytes({0x55, 0x01}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   device->Inject(Bytes({0x02}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   device->Inject(Bytes({0x03, 0x04}));
   ASSERT_TRUE(rig.WaitFor("data", 1));
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -196,8 +196,11 @@ TEST_F(MemoryCommTest, ClosePortWhileAWriteIsPendingAbandonsIt) {
 TEST_F(MemoryCommTest, NoticesPostedBeforeClosePortAreDeliveredAfterIt) {
   ASSERT_TRUE(rig.OpenIdle());
   device->Inject(Bytes({0x55, 0x07}));
-  // Let the receive thread post without running the GUI thread's events.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Let the receive thread read and post without running the GUI thread's events.
+  for (int i = 0; i < 300 && device->UnreadSize() > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(device->UnreadSize(), 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(CountOf(events, "data"), 0u);
   comm->ClosePort();
   ASSERT_TRUE(rig.WaitFor("data", 1));

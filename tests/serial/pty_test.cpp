@@ -95,9 +95,9 @@ TEST_F(PtyCommTest, LineIsRaw38400_8N1WithoutFlowControl) {
 TEST_F(PtyCommTest, ShortGapsJoinIntoOneBlockAndALongGapSplits) {
   OpenIdle();
   ASSERT_TRUE(pty.Write(Bytes({0x55, 0x01})));
-  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_TRUE(pty.Write(Bytes({0x02, 0x03})));
-  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_TRUE(pty.Write(Bytes({0x04})));
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
   ASSERT_TRUE(pty.Write(Bytes({0x99, 0x00})));
