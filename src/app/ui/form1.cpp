@@ -89,8 +89,6 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFont(SongFont(16));
-  SetColors(this, Qt::white);
-  // The menu bar keeps the system colours.
 
   state_.AppDir = appDir;
 
@@ -172,6 +170,8 @@ void TForm1::CreateControls() {
   for (auto *e : {Edit1, Edit2, Edit3}) {
     e->setReadOnly(true);
     SetColors(e, Qt::black, &silver);
+    // A text longer than the box shows its beginning, as a display field should.
+    connect(e, &QLineEdit::textChanged, e, [e] { e->setCursorPosition(0); });
   }
   Button2 = MakeButton(c, "Button2", QRect(432, 160, 75, 25), QStringLiteral("load"));
 
@@ -258,8 +258,6 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::CreateMenu() {
-  QPalette menuPalette = QApplication::palette(menuBar());
-  menuBar()->setPalette(menuPalette);
   QMenu *operations = menuBar()->addMenu(QStringLiteral("&Operations"));
   VerifyAction = operations->addAction(QStringLiteral("&Verify"));
   VerifyAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
