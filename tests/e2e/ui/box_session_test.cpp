@@ -1,0 +1,339 @@
+// The whole program against the simulated box over a real pseudo-terminal:
+// the window is driven through its buttons and menu entries, the box answers as
+// configured, and the box's log shows what actually crossed the line.
+#include "e2e/ui/e2e_session.h"
+
+#include "chip/ui/form2.h"
+#include "protocol/ui/form3.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextBlock>
+#include <gtest/gtest.h>
+
+namespace {
+
+using e2e::Image;
+using e2e::Session;
+
+const QString kSetDone = QStringLiteral("设置成功!请重新 选择型号及加载/烧写文件");
+const QString kBurned = QStringLiteral("文件烧写成功 ");
+const QString kLoaded = QStringLiteral("文件加载成功 ");
+const QString kLoadFailed = QStringLiteral("文 件 加 载 失 败");
+const QString kProtectedVerify = QStringLiteral("目标芯片已加密，无法校验。");
+const QString kProtectedRead = QStringLiteral("目标芯片已加密，无法读出。");
+const QString kTimeOut = QStringLiteral("本次操作超时失败，编程器无响应，请检查供电是否正常！");
+
+const std::vector<int> kInOrder{0, 1, 2, 3, 4, 5, 6, 7};
+
+struct BoxSession : ::testing::Test {
+  Session s;
+  TForm1 *form1 = nullptr;
+
+  void Start(std::vector<std::string> options = {}) {
+    const std::string error = s.Start(std::move(options));
+    ASSERT_EQ(error, "");
+    form1 = s.form1;
+    ASSERT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Open serial port successfully"));
+  }
+
+  // "Online" (item 0) or "Offline" (item 1), then "Set ", and the box's confirmation.
+  void SetMode(int item) {
+    form1->RadioGroup1->Button(item)->click();
+    const qsizetype before = s.dialogs.Messages().size();
+    form1->Button8->click();
+    ASSERT_TRUE(s.WaitForMessages(before)) << "no answer to the set frame";
+    ASSERT_EQ(s.dialogs.Messages().back(), kSetDone);
+    ASSERT_EQ(form1->Button2->text(), item == 0 ? QStringLiteral("Program") : QStringLiteral("load"));
+  }
+
+  // Loads `image` from a HEX file with the load button; returns the message it ended with.
+  QString Load(const Image &image, const QString &fileName = QStringLiteral("firmware.hex")) {
+    s.dialogs.fileAnswers.push_back(s.WriteHexFile(fileName, image));
+    const qsizetype before = s.dialogs.Messages().size();
+    form1->Button2->click();
+    if (!s.WaitForMessages(before))
+      return QStringLiteral("(no message)");
+    return s.dialogs.Messages().back();
+  }
+
+  // Chooses the chip whose line names `type` in the shipped chip list, by a
+  // double-click in the chip window.
+  void ChooseChip(const QString &type) {
+    QFile::copy(SourcePath(QStringLiteral("data/MCUtype.txt")), s.folder.File(QStringLiteral("MCUtype.txt")));
+    TForm2 *form2 = s.program->Form2.get();
+    bool found = false;
+    s.dialogs.onShowModal = [&](QWidget *) {
+      for (QTextBlock b = form2->Memo1->document()->begin(); b.isValid(); b = b.next()) {
+        if (!b.text().contains(type))
+          continue;
+        QTextCursor cursor(b);
+        cursor.setPosition(b.position() + 4);
+        form2->Memo1->setTextCursor(cursor);
+        const QPoint at = form2->Memo1->cursorRect(cursor).center() + QPoint(2, 0);
+        QTest::mouseDClick(form2->Memo1->viewport(), Qt::LeftButton, {}, at);
+        found = true;
+        return;
+      }
+    };
+    form1->TypeSelectAction->trigger();
+    s.dialogs.onShowModal = nullptr;
+    ASSERT_TRUE(found) << type.toStdString();
+    ASSERT_EQ(s.dialogs.Errors(), QStringList());
+  }
+
+  // The read-out dump expected for bursts read from `bases`, in order.
+  static QStringList ExpectedDump(const std::vector<std::pair<uint32_t, const uint8_t *>> &bursts) {
+    QStringList lines;
+    for (const auto &[base, bytes] : bursts)
+      for (uint32_t i = 0; i < 256; ++i)
+        lines << e2e::DumpLine(base + 16 * i, bytes + 16 * i);
+    return lines;
+  }
+
+  bool ReadOutDone(qsizetype lines) {
+    return PumpUntil(
+        [&] {
+          return s.program->Form3->Lines().size() >= lines && form1->Label7->text() == QStringLiteral("100 %") &&
+                 !form1->Timer2->Enabled();
+        },
+        20000);
+  }
+
+  // Every line of the two dumps, reporting the first difference.
+  static void ExpectSameDump(const QStringList &got, const QStringList &expected) {
+    ASSERT_EQ(got.size(), expected.size());
+    for (qsizetype i = 0; i < got.size(); ++i)
+      ASSERT_EQ(got[i], expected[i]) << "line " << i;
+  }
+};
+
+uint32_t Sum(const Image &image) {
+  uint32_t sum = 0;
+  for (uint8_t b : image)
+    sum += b;
+  return sum;
+}
+
+// --- Loads ---------------------------------------------------------------------
+
+TEST_F(BoxSession, OnlineLoadBurnsTheExactImage) {
+  Start();
+  SetMode(0);
+  const Image image = e2e::RandomImage(1);
+  EXPECT_EQ(Load(image, QStringLiteral("motor_fw.hex")), kBurned);
+  EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
+  EXPECT_FALSE(form1->Timer1->Enabled());
+  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_EQ(form1->Label11->text(),
+            QStringLiteral("CheckSum:  0x") + QStringLiteral("%1").arg(Sum(image), 8, 16, QLatin1Char('0')).toUpper());
+
+  const auto log = s.Log();
+  const auto sets = Session::OfKind(log, "rx", "set");
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].value("mode").toString(), QStringLiteral("55"));
+  EXPECT_EQ(sets[0].value("power").toString(), QStringLiteral("50"));
+  EXPECT_EQ(Session::OfKind(log, "rx", "load").size(), 1u);
+  const auto blocks = Session::Blocks(log);
+  EXPECT_EQ(Session::CheckBlocks(blocks, image, kInOrder), "");
+  ASSERT_FALSE(blocks.empty());
+  EXPECT_EQ(blocks[0].name, "motor_fw");
+  const auto requests = Session::OfKind(log, "tx", "request");
+  EXPECT_EQ(requests.size(), 7u);
+  EXPECT_TRUE(Session::Stray(log).empty());
+}
+
+TEST_F(BoxSession, OfflineLoadLoadsTheExactImage) {
+  Start();
+  SetMode(1);
+  const Image image = e2e::RandomImage(2);
+  EXPECT_EQ(Load(image), kLoaded);
+  EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
+
+  const auto log = s.Log();
+  const auto sets = Session::OfKind(log, "rx", "set");
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].value("mode").toString(), QStringLiteral("AA"));
+  EXPECT_EQ(Session::CheckBlocks(Session::Blocks(log), image, kInOrder), "");
+  EXPECT_TRUE(Session::Stray(log).empty());
+}
+
+TEST_F(BoxSession, SecondLoadSendsTheNewFileNotTheOld) {
+  Start();
+  SetMode(0);
+  const Image first = e2e::RandomImage(3);
+  const Image second = e2e::RandomImage(4);
+  ASSERT_EQ(Load(first, QStringLiteral("a.hex")), kBurned);
+  const size_t mark = s.LogSize();
+  EXPECT_EQ(Load(second, QStringLiteral("b.hex")), kBurned);
+  const auto blocks = Session::Blocks(s.Log(mark));
+  EXPECT_EQ(Session::CheckBlocks(blocks, second, kInOrder), "");
+  ASSERT_FALSE(blocks.empty());
+  EXPECT_EQ(blocks[0].name, "b");
+}
+
+TEST_F(BoxSession, FailureAtBlockThreeIsReported) {
+  Start({"--fail-at-block", "3"});
+  SetMode(0);
+  const Image image = e2e::RandomImage(5);
+  EXPECT_EQ(Load(image), kLoadFailed);
+  EXPECT_NE(form1->Label7->text(), QStringLiteral("100 %"));
+  EXPECT_FALSE(form1->Timer2->Enabled());
+  // Blocks up to the failing one went out intact; nothing was sent after it.
+  PumpFor(300);
+  const auto log = s.Log();
+  EXPECT_EQ(Session::CheckBlocks(Session::Blocks(log), image, {0, 1, 2, 3}), "");
+  const auto statuses = Session::OfKind(log, "tx", "status");
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back().value("status").toString(), QStringLiteral("00"));
+  EXPECT_EQ(s.dialogs.Messages().size(), 2); // the set confirmation and the failure
+}
+
+TEST_F(BoxSession, BlocksRequestedOutOfOrderAndTwiceAreEachAnsweredWithTheirOwnBytes) {
+  Start({"--order", "3,1,1,2,7,4,6,5,6"});
+  SetMode(1);
+  const Image image = e2e::RandomImage(6);
+  EXPECT_EQ(Load(image), kLoaded);
+  const auto log = s.Log();
+  EXPECT_EQ(Session::CheckBlocks(Session::Blocks(log), image, {0, 3, 1, 1, 2, 7, 4, 6, 5, 6}), "");
+  EXPECT_TRUE(Session::Stray(log).empty());
+}
+
+// --- Read-out ------------------------------------------------------------------
+
+TEST_F(BoxSession, ReadOutShowsTheBurnedImageAtItsAddresses) {
+  Start();
+  SetMode(0);
+  const Image image = e2e::RandomImage(7);
+  ASSERT_EQ(Load(image), kBurned);
+  ChooseChip(QStringLiteral("PAC5255"));
+  ASSERT_EQ(s.State().ChipStart, QStringLiteral("0000"));
+  ASSERT_EQ(s.State().ChipEnd, QStringLiteral("7FFF"));
+  ASSERT_EQ(s.State().ChipSizeK, QStringLiteral("32"));
+  ASSERT_EQ(s.State().DataflashCode, QStringLiteral("0x00"));
+
+  const qsizetype messages = s.dialogs.Messages().size();
+  form1->ReadOutAction->trigger();
+  ASSERT_TRUE(ReadOutDone(2048));
+  std::vector<std::pair<uint32_t, const uint8_t *>> bursts;
+  for (uint32_t k = 0; k < 8; ++k)
+    bursts.push_back({k * 4096, image.data() + k * 4096});
+  ExpectSameDump(s.program->Form3->Lines(), ExpectedDump(bursts));
+  // A completed read-out shows no message.
+  PumpFor(200);
+  EXPECT_EQ(s.dialogs.Messages().size(), messages);
+
+  const auto reads = Session::OfKind(s.Log(), "rx", "read");
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].value("size").toInt(), 32);
+}
+
+TEST_F(BoxSession, ReadOutOfDataflashAsCodeShowsItFirstAtB000) {
+  Start({"--chip-fill", "0x5A"});
+  SetMode(0);
+  const Image image = e2e::RandomImage(8);
+  ASSERT_EQ(Load(image), kBurned);
+  ChooseChip(QStringLiteral("PAC5220"));
+  ASSERT_EQ(s.State().DataflashCode, QStringLiteral("0xB0"));
+  ASSERT_EQ(s.State().ChipSizeK, QStringLiteral("36"));
+
+  form1->ReadOutAction->trigger();
+  ASSERT_TRUE(ReadOutDone(2304));
+  const std::vector<uint8_t> dataflash(4096, 0x5A); // never programmed: the chip as it started
+  std::vector<std::pair<uint32_t, const uint8_t *>> bursts{{0xB000, dataflash.data()}};
+  for (uint32_t k = 0; k < 8; ++k)
+    bursts.push_back({k * 4096, image.data() + k * 4096});
+  ExpectSameDump(s.program->Form3->Lines(), ExpectedDump(bursts));
+  EXPECT_TRUE(s.program->Form3->Lines().front().startsWith(QStringLiteral("B000:: 5A ")));
+  EXPECT_TRUE(s.program->Form3->Lines()[255].startsWith(QStringLiteral("BFF0:: ")));
+}
+
+// --- Verify ----------------------------------------------------------------------
+
+TEST_F(BoxSession, VerifyAgainstAChangedCellNamesItsAddressAndBytes) {
+  Start({"--mismatch", "0x1234"});
+  SetMode(0);
+  Image image = e2e::RandomImage(9);
+  image[0x1233] = 0x3C; // cells before the faulty one are fine
+  image[0x1234] = 0xA5;
+  ASSERT_EQ(Load(image), kBurned);
+  const std::string expected = "校验没通过，错误地址：1234,  写入是 A5 读出是 A4";
+
+  qsizetype before = s.dialogs.Messages().size();
+  form1->VerifyAction->trigger();
+  ASSERT_TRUE(s.WaitForMessages(before));
+  EXPECT_EQ(s.dialogs.Messages().back().toStdString(), expected);
+  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_NE(form1->Label7->text(), QStringLiteral("100 %"));
+
+  // Erase, program and verify finds the same cell.
+  before = s.dialogs.Messages().size();
+  form1->EraseProgramVerifyAction->trigger();
+  ASSERT_TRUE(s.WaitForMessages(before));
+  EXPECT_EQ(s.dialogs.Messages().back().toStdString(), expected);
+
+  const auto mismatches = Session::OfKind(s.Log(), "tx", "mismatch");
+  ASSERT_EQ(mismatches.size(), 2u);
+  EXPECT_EQ(mismatches[0].value("addr").toInt(), 0x1234);
+}
+
+TEST_F(BoxSession, VerifyOfTheBurnedImageSucceeds) {
+  Start();
+  SetMode(0);
+  const Image image = e2e::RandomImage(10);
+  ASSERT_EQ(Load(image), kBurned);
+  const qsizetype before = s.dialogs.Messages().size();
+  form1->VerifyAction->trigger();
+  ASSERT_TRUE(s.WaitForMessages(before));
+  EXPECT_EQ(s.dialogs.Messages().back(), QStringLiteral("校 验 成 功!"));
+  EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
+}
+
+TEST_F(BoxSession, ReadProtectedChipRefusesVerifyAndReadOut) {
+  Start({"--protected"});
+  qsizetype before = s.dialogs.Messages().size();
+  form1->VerifyAction->trigger();
+  ASSERT_TRUE(s.WaitForMessages(before));
+  EXPECT_EQ(s.dialogs.Messages().back(), kProtectedVerify);
+  EXPECT_FALSE(form1->Timer2->Enabled());
+
+  s.State().ChipStart = QStringLiteral("0000");
+  s.State().ChipEnd = QStringLiteral("7FFF");
+  s.State().ChipSizeK = QStringLiteral("32");
+  s.State().DataflashCode = QStringLiteral("0x00");
+  s.State().ImageSize = 32768;
+  before = s.dialogs.Messages().size();
+  form1->ReadOutAction->trigger();
+  ASSERT_TRUE(s.WaitForMessages(before));
+  EXPECT_EQ(s.dialogs.Messages().back(), kProtectedRead);
+  EXPECT_TRUE(Session::OfKind(s.Log(), "tx", "data").empty());
+  EXPECT_EQ(s.dialogs.Messages().size(), 2);
+}
+
+// --- A box that does not answer ----------------------------------------------------
+
+TEST_F(BoxSession, SilentBoxEndsInTheTimeOutOnce) {
+  Start({"--silent"});
+  form1->VerifyAction->trigger();
+  // The elapsed-time clock is driven here, tick by tick, without letting the
+  // window's own timer tick in between; 1200 ticks are 120.0 seconds.
+  for (int tick = 0; tick < 1200; ++tick)
+    form1->Timer2Timer();
+  EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
+  EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
+  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_EQ(s.State().CurrentCommand, 4);
+
+  // The box heard the frame and stayed silent; the window's own timer adds nothing.
+  ASSERT_TRUE(PumpUntil([&] { return !Session::OfKind(s.Log(), "rx", "check").empty(); }, 20000));
+  PumpFor(400);
+  EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
+  EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
+}
+
+} // namespace
