@@ -78,6 +78,35 @@ TEST_F(PtyCommTest, BytesBothWays) {
   ASSERT_TRUE(comm->SendData(block.data(), 4120));
   EXPECT_EQ(pty.Read(block.size()), block);
   EXPECT_TRUE(PumpUntil([&] { return comm->SendDataEmpty() && CountOf(events, "empty") == 2; }));
+  // A pseudo-terminal has no modem lines: no line event, and that is no failure.
+  EXPECT_EQ(CountOf(events, "modem") + CountOf(events, "error") + CountOf(events, "hangup"), 0u);
+}
+
+TEST_F(PtyCommTest, LineChangesWhileOpenReachTheTerminal) {
+  OpenIdle();
+  termios t{};
+  // (A pseudo-terminal keeps 8 data bits without parity whatever it is told.)
+  comm->SetBaudRate(115200);
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_FALSE(t.c_cflag & CSTOPB);
+  comm->SetStopBits(TStopBits::_2);
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  comm->SetBaudRate(12345); // a rate the terminal does not know is refused silently
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  comm->SetOutx_XonXoffFlow(true);
+  comm->SetInx_XonXoffFlow(true);
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  EXPECT_TRUE(t.c_iflag & IXON);
+  EXPECT_TRUE(t.c_iflag & IXOFF);
+  EXPECT_EQ(t.c_cc[VSTART], 0x11);
+  EXPECT_EQ(t.c_cc[VSTOP], 0x13);
+  // The link still carries bytes.
+  ASSERT_TRUE(pty.Write(Bytes({0x41, 0x42})));
+  ASSERT_TRUE(WaitFor("data", 1));
+  EXPECT_EQ(events.back().bytes, Bytes({0x41, 0x42}));
 }
 
 TEST_F(PtyCommTest, LineIsRaw38400_8N1WithoutFlowControl) {
