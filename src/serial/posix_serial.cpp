@@ -467,7 +467,7 @@ private:
       if (rec.count_ > 0)
         Complete(rec, SerialResult::Ok, rec.count_);
       else
-        Complete(rec, error == EBADF ? SerialResult::InvalidHandle : SerialResult::Failed, 0);
+        Complete(rec, error != 0 ? ClassifyErrno(error) : SerialResult::Failed, 0);
     } else if (rec.count_ > 0 && rec.timeouts_.ReadIntervalTimeout > 0 &&
                now >= rec.lastByte_ + std::chrono::milliseconds(rec.timeouts_.ReadIntervalTimeout)) {
       Complete(rec, SerialResult::Ok, rec.count_);
