@@ -42,24 +42,13 @@ struct BoxSession : ::testing::Test {
     ASSERT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Open serial port successfully"));
   }
 
-  // "Online" (item 0) or "Offline" (item 1), then "Set ", and the box's confirmation.
   void SetMode(int item) {
-    form1->RadioGroup1->Button(item)->click();
-    const qsizetype before = s.dialogs.Messages().size();
-    form1->Button8->click();
-    ASSERT_TRUE(s.WaitForMessages(before)) << "no answer to the set frame";
-    ASSERT_EQ(s.dialogs.Messages().back(), kSetDone);
+    ASSERT_EQ(s.SetMode(item), kSetDone);
     ASSERT_EQ(form1->Button2->text(), item == 0 ? QStringLiteral("Program") : QStringLiteral("load"));
   }
 
-  // Loads `image` from a HEX file with the load button; returns the message it ended with.
   QString Load(const Image &image, const QString &fileName = QStringLiteral("firmware.hex")) {
-    s.dialogs.fileAnswers.push_back(s.WriteHexFile(fileName, image));
-    const qsizetype before = s.dialogs.Messages().size();
-    form1->Button2->click();
-    if (!s.WaitForMessages(before))
-      return QStringLiteral("(no message)");
-    return s.dialogs.Messages().back();
+    return s.Load(image, fileName);
   }
 
   // Chooses the chip whose line names `type` in the shipped chip list, by a
@@ -202,6 +191,15 @@ TEST_F(BoxSession, BlocksRequestedOutOfOrderAndTwiceAreEachAnsweredWithTheirOwnB
   const auto log = s.Log();
   EXPECT_EQ(Session::CheckBlocks(Session::Blocks(log), image, {0, 3, 1, 1, 2, 7, 4, 6, 5, 6}), "");
   EXPECT_TRUE(Session::Stray(log).empty());
+}
+
+// A box on a real line sends its reply byte by byte at 38400 baud; the program
+// must still take it as one burst.
+TEST_F(BoxSession, PacedBoxIsHeardAsOneReplyPerBurst) {
+  Start({"--paced"});
+  SetMode(0);
+  PumpFor(300);
+  EXPECT_EQ(s.dialogs.Messages(), QStringList{kSetDone});
 }
 
 // --- Read-out ------------------------------------------------------------------

@@ -18,6 +18,10 @@
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
 
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 #include <array>
@@ -97,25 +101,38 @@ struct LoggedBlock {
 class Session {
 public:
   // Starts the simulator with `options` (its log and port link are added) and
-  // the program on it. Empty string on success, else what went wrong.
+  // the program on the link. Empty string on success, else what went wrong.
   std::string Start(std::vector<std::string> options) {
+    if (std::string error = StartSimulator(std::move(options)); !error.empty())
+      return error;
+    StartProgram(linkPath_);
+    return {};
+  }
+
+  std::string StartSimulator(std::vector<std::string> options) {
     logPath_ = folder.File(QStringLiteral("box.jsonl")).toStdString();
     linkPath_ = folder.File(QStringLiteral("box-port")).toStdString();
     options.insert(options.end(), {"--log", logPath_, "--link", linkPath_, "--exit-with-parent"});
+    if (access(boxsim_test::SimulatorPath().c_str(), X_OK) != 0)
+      return "no simulator at " + boxsim_test::SimulatorPath();
     sim = std::make_unique<boxsim_test::BoxSim>(options);
-    if (!sim->Started())
-      return "the simulator did not start";
-    folder.Write(QStringLiteral("sysset.ini"), "[comx]\nnum=" + QByteArray::fromStdString(linkPath_) + "\n");
+    return sim->Started() ? std::string() : "the simulator did not start";
+  }
+
+  // The program, with its settings file naming `port`.
+  void StartProgram(const std::string &port) {
+    folder.Write(QStringLiteral("sysset.ini"), "[comx]\nnum=" + QByteArray::fromStdString(port) + "\n");
     program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
     form1 = program->Form1.get();
-    return {};
   }
 
   // Closes the program, then stops the simulator (its log stays readable).
   void Stop() {
     program.reset();
     form1 = nullptr;
-    if (sim)
+    // A simulator that never started has no process to stop (signalling
+    // process -1 would reach every process of the user).
+    if (sim && sim->Pid() > 0)
       sim->Stop();
     sim.reset();
   }
@@ -135,6 +152,23 @@ public:
     return PumpUntil([&] { return dialogs.Messages().size() > count; }, timeoutMs);
   }
 
+  // "Online" (item 0) or "Offline" (item 1), then "Set "; the message the box's answer brought.
+  QString SetMode(int item) {
+    form1->RadioGroup1->Button(item)->click();
+    const qsizetype before = dialogs.Messages().size();
+    form1->Button8->click();
+    return WaitForMessages(before) ? dialogs.Messages().back() : QStringLiteral("(no message)");
+  }
+
+  // Loads `image` from a HEX file with the load button, the file dialog
+  // answered at once; the message the load ended with.
+  QString Load(const Image &image, const QString &fileName = QStringLiteral("firmware.hex")) {
+    dialogs.fileAnswers.push_back(WriteHexFile(fileName, image));
+    const qsizetype before = dialogs.Messages().size();
+    form1->Button2->click();
+    return WaitForMessages(before, 60000) ? dialogs.Messages().back() : QStringLiteral("(no message)");
+  }
+
   // The log records from record `from` on.
   std::vector<QJsonObject> Log(size_t from = 0) const {
     auto all = boxsim_test::ReadLog(logPath_);
@@ -143,6 +177,19 @@ public:
     return {all.begin() + std::ptrdiff_t(from), all.end()};
   }
   size_t LogSize() const { return boxsim_test::ReadLog(logPath_).size(); }
+
+  // The complete log lines written since the last call (cheap for long runs).
+  std::vector<QJsonObject> NewLogRecords() {
+    std::vector<QJsonObject> out;
+    std::ifstream in(logPath_, std::ios::binary);
+    in.seekg(std::streamoff(logOffset_));
+    std::string line;
+    while (std::getline(in, line) && !in.eof()) {
+      logOffset_ += line.size() + 1;
+      out.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    }
+    return out;
+  }
 
   static std::vector<QJsonObject> OfKind(const std::vector<QJsonObject> &log, const char *dir, const char *kind) {
     std::vector<QJsonObject> out;
@@ -213,6 +260,7 @@ public:
 private:
   std::string logPath_;
   std::string linkPath_;
+  size_t logOffset_ = 0;
 };
 
 } // namespace e2e
