@@ -33,7 +33,7 @@ run "$build/bin/bench_e2e_endurance" --loads "$loads"
 
 if [ "${1:-}" = "--asan" ]; then
   asan="$build-asan"
-  cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVRIN_SANITIZE=address >/dev/null || exit 1
+  cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVRIN_SANITIZE=address -DKAVRIN_BUILD_BENCH=ON >/dev/null || exit 1
   cmake --build "$asan" -j"$(nproc)" "${targets[@]}" >/dev/null || exit 1
   export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
   run "$asan/bin/bench_e2e_endurance" --loads "$loads" --no-memory-verdict
