@@ -155,6 +155,8 @@ public:
   }
   // Exit status, or -1 when the process is still running after timeoutMs.
   int Wait(int timeoutMs) {
+    if (pid_ <= 0)
+      return -1; // never started: waitpid(-1) would reap someone else's child
     const auto start = Clock::now();
     while (MsSince(start) < timeoutMs) {
       int status = 0;
@@ -195,6 +197,9 @@ public:
   pid_t Pid() const { return child_.Pid(); }
   // SIGTERM, then the exit status (-1 if it did not end in time).
   int Stop(int timeoutMs = 3000) {
+    // kill(-1) would signal every process; a simulator that never started has nothing to stop.
+    if (child_.Pid() <= 0)
+      return -1;
     kill(child_.Pid(), SIGTERM);
     return child_.Wait(timeoutMs);
   }

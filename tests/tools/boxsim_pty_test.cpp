@@ -88,6 +88,7 @@ TEST(BoxSimProcess, TakesAFullLoadInTheRequestedOrder) {
   EXPECT_EQ(asked, (std::vector<int>{3, 1, 1, 2, 4, 5, 6, 7}));
   EXPECT_EQ(last, Status(0x00, 0x99));
   close(fd);
+  ASSERT_GT(sim.Pid(), 0);
   kill(sim.Pid(), SIGINT);
   EXPECT_EQ(sim.Process().Wait(3000), 0);
 
