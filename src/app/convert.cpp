@@ -23,18 +23,20 @@ std::optional<uint32_t> ParseHexDigits(std::string_view digits) {
   return value;
 }
 
+std::optional<uint32_t> ParseHexText(QStringView text) {
+  // A character beyond ASCII can never be a hex digit (Latin-1 would fold it to '?').
+  for (QChar c : text)
+    if (c.unicode() > 0x7F)
+      return std::nullopt;
+  const QByteArray bytes = text.toLatin1();
+  return ParseHexDigits(std::string_view(bytes.constData(), size_t(bytes.size())));
+}
+
 } // namespace
 
 uint32_t HexTextToInt(std::string_view text) { return ParseHexDigits(text).value_or(0); }
 
-uint32_t HexTextToInt(const QString &text) {
-  // Non-ASCII characters can never be hex digits; Latin-1 maps them to '?'.
-  const QByteArray bytes = text.toLatin1();
-  for (QChar c : text)
-    if (c.unicode() > 0x7F)
-      return 0;
-  return HexTextToInt(std::string_view(bytes.constData(), size_t(bytes.size())));
-}
+uint32_t HexTextToInt(const QString &text) { return ParseHexText(text).value_or(0); }
 
 std::optional<int32_t> TryStrToInt(const QString &text) {
   qsizetype i = 0;
@@ -47,11 +49,7 @@ std::optional<int32_t> TryStrToInt(const QString &text) {
     ++i;
   }
   if (i < n && text[i] == QLatin1Char('$')) {
-    const QByteArray rest = text.mid(i + 1).toLatin1();
-    for (QChar c : text.mid(i + 1))
-      if (c.unicode() > 0x7F)
-        return std::nullopt;
-    auto v = ParseHexDigits(std::string_view(rest.constData(), size_t(rest.size())));
+    const auto v = ParseHexText(QStringView(text).mid(i + 1));
     if (!v)
       return std::nullopt;
     int64_t s = negative ? -int64_t(int32_t(*v)) : int64_t(int32_t(*v));

@@ -18,8 +18,6 @@ TReadThread::~TReadThread() { thread_.reset(); }
 void TReadThread::Start() { thread_->Start(); }
 bool TReadThread::WaitFor(uint32_t ms) { return thread_->WaitFor(ms); }
 
-void TReadThread::PostHangup() { NotifyWindow->Post(Notice{NoticeRequestHangup, 0, 0, nullptr}); }
-
 void TReadThread::Execute() {
   layer_.SetCurrentThreadPriority(priority_);
   buffer_.reset(new uint8_t[kMaxReadSize + 1]);
@@ -67,9 +65,7 @@ bool TReadThread::ArmEventWait() {
     }
     if (r == SerialResult::Pending)
       return true;
-    if (r != SerialResult::InvalidHandle)
-      PostHangup();
-    return false;
+    return StopAfter(r);
   }
 }
 
@@ -86,9 +82,7 @@ bool TReadThread::StartReading() {
     }
     if (r == SerialResult::Pending)
       return true;
-    if (r != SerialResult::InvalidHandle)
-      PostHangup();
-    return false;
+    return StopAfter(r);
   }
 }
 
@@ -96,21 +90,15 @@ bool TReadThread::HandleLineEvent(bool completedLater) {
   if (completedLater) {
     uint32_t unused = 0;
     const SerialResult r = PortHandle->GetResult(*eventRecord_, &unused, false);
-    if (r != SerialResult::Ok) {
-      if (r != SerialResult::InvalidHandle)
-        PostHangup();
-      return false;
-    }
+    if (r != SerialResult::Ok)
+      return StopAfter(r);
   }
   bool goOn = false;
   if (eventWord_ & kEventErr) {
     uint32_t flags = 0;
     const SerialResult r = PortHandle->ClearLineErrors(&flags);
-    if (r != SerialResult::Ok) {
-      if (r != SerialResult::InvalidHandle)
-        PostHangup();
-      return false;
-    }
+    if (r != SerialResult::Ok)
+      return StopAfter(r);
     if (!NotifyWindow->Post(Notice{NoticeReceiveError, 0, flags, nullptr})) {
       PostHangup();
       return false;
@@ -138,11 +126,8 @@ bool TReadThread::HandleLineEvent(bool completedLater) {
 bool TReadThread::FinishRead() {
   uint32_t count = 0;
   const SerialResult r = PortHandle->GetResult(*readRecord_, &count, false);
-  if (r != SerialResult::Ok) {
-    if (r != SerialResult::InvalidHandle)
-      PostHangup();
-    return false;
-  }
+  if (r != SerialResult::Ok)
+    return StopAfter(r);
   return DeliverBlock(count);
 }
 
@@ -216,8 +201,6 @@ TWriteThread::~TWriteThread() { thread_.reset(); }
 void TWriteThread::Start() { thread_->Start(); }
 bool TWriteThread::WaitFor(uint32_t ms) { return thread_->WaitFor(ms); }
 
-void TWriteThread::PostHangup() { NotifyWindow->Post(Notice{NoticeRequestHangup, 0, 0, nullptr}); }
-
 void TWriteThread::Execute() {
   layer_.SetCurrentThreadPriority(priority_);
   writeRecord_ = layer_.CreateRecord(SignalUse::WriteCompletion);
@@ -282,11 +265,8 @@ bool TWriteThread::WriteBlock(const uint8_t *data, uint32_t size) {
       }
       r = PortHandle->GetResult(*writeRecord_, &written, true);
     }
-    if (r != SerialResult::Ok) {
-      if (r != SerialResult::InvalidHandle)
-        PostHangup();
-      return false;
-    }
+    if (r != SerialResult::Ok)
+      return StopAfter(r);
     written = std::min(written, remaining);
     remaining -= written;
     offset += written;

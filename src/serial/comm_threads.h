@@ -56,16 +56,32 @@ public:
   virtual bool Post(Notice notice) = 0;
 };
 
-class TReadThread {
+// What both threads share: the fields OpenPort gives them, and how a failure ends them.
+class TCommThread {
+public:
+  SerialPort *PortHandle = nullptr;
+  SerialSignal *CloseEvent = nullptr;
+  NoticeSink *NotifyWindow = nullptr;
+
+protected:
+  // The hang-up notice; whether it could be posted is never tested.
+  void PostHangup() { NotifyWindow->Post(Notice{NoticeRequestHangup, 0, 0, nullptr}); }
+  // A failed platform call ends the thread: silently for an invalid handle,
+  // with the hang-up notice for any other error. Always returns false (stop).
+  bool StopAfter(SerialResult failure) {
+    if (failure != SerialResult::InvalidHandle)
+      PostHangup();
+    return false;
+  }
+};
+
+class TReadThread : public TCommThread {
 public:
   // nullptr when the thread cannot be made.
   static std::unique_ptr<TReadThread> Create(SerialLayer &layer);
   ~TReadThread(); // waits for the end; an unstarted thread ends without running
 
-  // Fields, given before the start.
-  SerialPort *PortHandle = nullptr;
-  SerialSignal *CloseEvent = nullptr;
-  NoticeSink *NotifyWindow = nullptr;
+  // The fields are given before the start.
   void SetPriority(int stepsAboveNormal) { priority_ = stepsAboveNormal; }
 
   void Start();
@@ -79,7 +95,6 @@ private:
   bool HandleLineEvent(bool completedLater);
   bool FinishRead();
   bool DeliverBlock(uint32_t count);
-  void PostHangup();
 
   SerialLayer &layer_;
   int priority_ = 0;
@@ -113,14 +128,11 @@ private:
   std::atomic<bool> &sendDataEmpty_;
 };
 
-class TWriteThread {
+class TWriteThread : public TCommThread {
 public:
   static std::unique_ptr<TWriteThread> Create(SerialLayer &layer, std::atomic<bool> &sendDataEmpty);
   ~TWriteThread();
 
-  SerialPort *PortHandle = nullptr;
-  SerialSignal *CloseEvent = nullptr;
-  NoticeSink *NotifyWindow = nullptr;
   void SetPriority(int stepsAboveNormal) { priority_ = stepsAboveNormal; }
 
   void Start();
@@ -132,7 +144,6 @@ private:
   TWriteThread(SerialLayer &layer, std::unique_ptr<SerialSignal> queueSignal, std::atomic<bool> &sendDataEmpty);
   void Execute();
   bool WriteBlock(const uint8_t *data, uint32_t size);
-  void PostHangup();
 
   SerialLayer &layer_;
   int priority_ = 0;

@@ -5,6 +5,20 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 
+QFont DesignFont(const QString &family, int pixels, bool bold, FontPitch pitch) {
+  QStringList families = {family, QStringLiteral("SimSun"), QStringLiteral("Microsoft YaHei")};
+  if (pitch == FontPitch::Fixed)
+    families << QStringLiteral("WenQuanYi Zen Hei Mono");
+  families << QStringLiteral("WenQuanYi Zen Hei") << QStringLiteral("Noto Sans CJK SC");
+  QFont font;
+  font.setFamilies(families);
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  if (pitch == FontPitch::Fixed)
+    font.setStyleHint(QFont::TypeWriter);
+  return font;
+}
+
 TRadioGroup::TRadioGroup(QWidget *parent, const QString &caption, const QStringList &items, int columns)
     : QGroupBox(caption, parent) {
   auto *layout = new QGridLayout(this);

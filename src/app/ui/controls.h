@@ -4,6 +4,7 @@
 // of fixed-width panels whose texts are always-present labels, so assistive
 // technology can read them at any time.
 
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QStringList>
@@ -12,6 +13,12 @@
 #include <vector>
 
 class QRadioButton;
+
+// A designed font by pixel size. The designed families are Chinese system
+// fonts; the machine's CJK fonts stand in where they are missing. A dump font
+// prefers fixed-pitch faces so that its columns line up.
+enum class FontPitch { Any, Fixed };
+QFont DesignFont(const QString &family, int pixels, bool bold = false, FontPitch pitch = FontPitch::Any);
 
 class TRadioGroup : public QGroupBox {
   Q_OBJECT

@@ -1,5 +1,7 @@
 #include "app/ui/dump_window.h"
 
+#include "app/ui/controls.h"
+
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -9,14 +11,7 @@
 #include <QTextDocument>
 
 namespace {
-QFont DumpFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei Mono"),
-                    QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Monospace")});
-  font.setStyleHint(QFont::TypeWriter);
-  font.setPixelSize(19);
-  return font;
-}
+QFont DumpFont() { return DesignFont(QStringLiteral("宋体"), 19, false, FontPitch::Fixed); }
 } // namespace
 
 TDumpWindow::TDumpWindow(const QString &objectName, const QString &caption, int clientHeight, int memoTop,

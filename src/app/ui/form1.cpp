@@ -23,16 +23,6 @@
 
 namespace {
 
-// The designed fonts are Chinese system fonts; fall back to what the machine has.
-QFont DesignFont(const QString &family, int pixels, bool bold = false) {
-  QFont font;
-  font.setFamilies({family, QStringLiteral("SimSun"), QStringLiteral("Microsoft YaHei"),
-                    QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  return font;
-}
-
 QFont SongFont(int pixels, bool bold = false) { return DesignFont(QStringLiteral("宋体"), pixels, bold); }
 
 void SetColors(QWidget *w, const QColor &text, const QColor *base = nullptr) {

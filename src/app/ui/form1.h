@@ -151,8 +151,6 @@ private:
 
   // A read-out data block split across bursts is gathered here until whole.
   std::vector<uint8_t> readOutPending_;
-  // Name of the file of the last load (the dialog's choice), for the blocks.
-  QString loadedFileName_;
 };
 
 #include "app/ui/guard.h"

@@ -17,11 +17,7 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
   Form1->AttachForms(Form2.get(), Form3.get(), Form4.get());
 }
 
-Program::~Program() {
-  // The port is closed before the windows go, even when the window was never closed.
-  if (Form1)
-    Form1->Comm1->ClosePort();
-}
+Program::~Program() = default;
 
 QString ExecutableFolder() {
   QString dir = QCoreApplication::applicationDirPath();

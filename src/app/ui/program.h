@@ -18,7 +18,7 @@ class TForm4;
 class Program {
 public:
   Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir);
-  ~Program();
+  ~Program(); // the port closes with Comm1
 
   SharedState State;
   std::unique_ptr<TForm1> Form1;

@@ -1,5 +1,6 @@
 #include "chip/ui/form2.h"
 
+#include "app/ui/controls.h"
 #include "app/ui/form1.h"
 
 #include <QPlainTextEdit>
@@ -38,13 +39,9 @@ TForm2::TForm2(TForm1 *form1) : QWidget(nullptr), form1_(form1) {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setAccessibleName(QStringLiteral("Chip types"));
-  QFont font;
-  font.setFamilies({QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"), QStringLiteral("WenQuanYi Zen Hei")});
-  font.setPixelSize(16);
-  Memo1->setFont(font);
+  Memo1->setFont(DesignFont(QStringLiteral("微软雅黑"), 16));
   QPalette p = Memo1->palette();
   p.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
   p.setColor(QPalette::Text, Qt::black);
   Memo1->setPalette(p);
 }
-

@@ -63,7 +63,6 @@ void TForm1::Button2Click() {
     return;
   }
   const QString path = *chosen;
-  loadedFileName_ = path;
 
   // A file that cannot be read ends the load here, with its error box.
   Edit3->setText(QStringLiteral(".\\..\\") + FileNameOf(path));
