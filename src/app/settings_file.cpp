@@ -1,6 +1,6 @@
 #include "app/settings_file.h"
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 #include <QFile>
 #include <QSaveFile>

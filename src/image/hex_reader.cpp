@@ -1,6 +1,6 @@
 #include "image/hex_reader.h"
 
-#include "app/convert.h"
+#include "base/convert.h"
 
 #include <algorithm>
 #include <string_view>

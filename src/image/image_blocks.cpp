@@ -1,6 +1,6 @@
 #include "image/image_blocks.h"
 
-#include "app/convert.h"
+#include "base/convert.h"
 #include "app/shared_state.h"
 #include "image/hex_reader.h"
 

@@ -1,6 +1,6 @@
 #include "image/image_file.h"
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 #include <QFile>
 #include <QFileInfo>

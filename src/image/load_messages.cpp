@@ -1,6 +1,6 @@
 #include "image/load_messages.h"
 
-#include "app/convert.h"
+#include "base/convert.h"
 
 namespace {
 const QString kLoadError = QStringLiteral("文件加载错误，");

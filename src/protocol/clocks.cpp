@@ -1,6 +1,6 @@
 #include "protocol/clocks.h"
 
-#include "app/convert.h"
+#include "base/convert.h"
 
 uint32_t AddressSpan(const QString &chipStart, const QString &chipEnd) {
   return HexTextToInt(chipEnd) - HexTextToInt(chipStart);

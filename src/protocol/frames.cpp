@@ -1,6 +1,6 @@
 #include "protocol/frames.h"
 
-#include "app/convert.h"
+#include "base/convert.h"
 
 namespace {
 

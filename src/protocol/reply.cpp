@@ -1,7 +1,7 @@
 #include "protocol/reply.h"
 
-#include "app/convert.h"
-#include "app/exception.h"
+#include "base/convert.h"
+#include "base/exception.h"
 
 #include <algorithm>
 

@@ -20,7 +20,7 @@
 // the port again when changed while open; a write of the value a property
 // already holds does nothing; CommName and Parity are plain stores.
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "serial/serial_layer.h"
 
 #include <QObject>

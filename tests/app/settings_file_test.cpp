@@ -1,4 +1,4 @@
-#include "app/exception.h"
+#include "base/exception.h"
 #include "app/settings_file.h"
 #include "support/test_helpers.h"
 

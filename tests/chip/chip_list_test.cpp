@@ -1,5 +1,5 @@
 // The chip line's fixed columns, the dataflash tables and their failure paths.
-#include "app/exception.h"
+#include "base/exception.h"
 #include "chip/chip_list.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 // Reading the chosen file: only regular files of a bounded size.
-#include "app/exception.h"
+#include "base/exception.h"
 #include "image/image_file.h"
 #include "support/test_helpers.h"
 

@@ -1,4 +1,4 @@
-#include "app/exception.h"
+#include "base/exception.h"
 #include "protocol/frames.h"
 
 #include <gtest/gtest.h>

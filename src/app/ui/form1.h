@@ -11,7 +11,7 @@
 // Everything runs on the GUI thread; handlers never wait for the box.
 
 #include "app/shared_state.h"
-#include "app/timer.h"
+#include "base/timer.h"
 
 #include <QMainWindow>
 #include <array>

@@ -2,7 +2,7 @@
 // Runs a handler so that an error it does not catch ends it and is shown in the
 // error box; the program goes on with whatever the handler changed before.
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "app/ui/dialogs.h"
 
 #include <exception>

@@ -1,7 +1,7 @@
 // Chip configuration handlers of the main window: the chip type list, the
 // dataflash use and the sector boxes. The rules live in chip/chip_list.h; these
 // handlers move the controls' states in and out around them.
-#include "app/exception.h"
+#include "base/exception.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"

@@ -1,7 +1,7 @@
 // Operations on the box, the reply handler, the clocks and the read-out view.
 // Thin wrappers: the frames, the reply decisions and the clock steps are plain
 // logic in protocol/; these apply them to the controls, timers and serial line.
-#include "app/exception.h"
+#include "base/exception.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"

@@ -1,4 +1,4 @@
-#include "app/exception.h"
+#include "base/exception.h"
 
 QString NotValidIntegerText(const QString &text) {
   return QStringLiteral("'%1' is not a valid integer value").arg(text);

@@ -1,5 +1,5 @@
-#include "app/convert.h"
-#include "app/exception.h"
+#include "base/convert.h"
+#include "base/exception.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/timer.h"
+#include "base/timer.h"
 
 TTimer::TTimer(QObject *parent, int intervalMs) : QObject(parent), interval_(intervalMs) {
   timer_.setTimerType(Qt::PreciseTimer);

@@ -1,6 +1,6 @@
-#include "app/convert.h"
+#include "base/convert.h"
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 namespace {
 
