@@ -4,114 +4,163 @@
 
 #include <QFile>
 #include <QSaveFile>
-#include <QStringList>
+#include <vector>
 
 namespace {
 
-struct Lines {
-  QStringList lines;
-  QString eol = QStringLiteral("\n");
-  bool endsWithEol = true;
+// The file is handled as bytes, line by line, each line with its own ending
+// (CR LF, LF, CR or none), so that a write changes the key's line and nothing
+// else: comments in another code page, a byte-order mark and mixed line ends
+// survive as they were.
+struct Line {
+  QByteArray text;
+  QByteArray end;
 };
 
-Lines ReadLines(const QString &path) {
-  Lines result;
+const QByteArray kByteOrderMark("\xEF\xBB\xBF");
+
+std::vector<Line> SplitLines(const QByteArray &bytes) {
+  std::vector<Line> lines;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c != '\r' && c != '\n')
+      continue;
+    const qsizetype endLength = (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ? 2 : 1;
+    lines.push_back({bytes.mid(start, i - start), bytes.mid(i, endLength)});
+    i += endLength - 1;
+    start = i + 1;
+  }
+  if (start < bytes.size())
+    lines.push_back({bytes.mid(start), QByteArray()});
+  return lines;
+}
+
+QByteArray ReadBytes(const QString &path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
-    return result;
-  const QString text = QString::fromLocal8Bit(file.readAll());
-  if (text.contains(QStringLiteral("\r\n")))
-    result.eol = QStringLiteral("\r\n");
-  QString normalised = text;
-  normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  result.endsWithEol = normalised.isEmpty() || normalised.endsWith(QLatin1Char('\n'));
-  result.lines = normalised.split(QLatin1Char('\n'));
-  if (result.endsWithEol && !result.lines.isEmpty())
-    result.lines.removeLast();
-  return result;
+    return {};
+  return file.readAll();
 }
 
-// "[name]" -> name, or a null string for any other line.
-QString SectionName(const QString &line) {
-  const QString t = line.trimmed();
-  if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']')))
-    return t.mid(1, t.size() - 2).trimmed();
-  return QString();
+// The line's text for matching: without a leading byte-order mark, trimmed.
+QByteArray Significant(const std::vector<Line> &lines, size_t index) {
+  QByteArray text = lines[index].text;
+  if (index == 0 && text.startsWith(kByteOrderMark))
+    text.remove(0, kByteOrderMark.size());
+  return text.trimmed();
 }
 
-bool IsKeyLine(const QString &line, const QString &key, QString *value) {
-  const qsizetype eq = line.indexOf(QLatin1Char('='));
-  if (eq < 0 || line.trimmed().startsWith(QLatin1Char(';')))
-    return false;
-  if (line.left(eq).trimmed().compare(key, Qt::CaseInsensitive) != 0)
-    return false;
-  if (value) {
-    QString v = line.mid(eq + 1).trimmed();
-    if (v.size() >= 2 && ((v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'))) ||
-                          (v.startsWith(QLatin1Char('\'')) && v.endsWith(QLatin1Char('\'')))))
-      v = v.mid(1, v.size() - 2);
-    *value = v;
-  }
-  return true;
+// "[name]" -> name, or a null array for any other line.
+QByteArray SectionName(const QByteArray &trimmed) {
+  if (trimmed.startsWith('[') && trimmed.endsWith(']'))
+    return trimmed.mid(1, trimmed.size() - 2).trimmed();
+  return QByteArray();
+}
+
+bool SameName(const QByteArray &bytes, const QString &name) {
+  return QString::fromLatin1(bytes).compare(name, Qt::CaseInsensitive) == 0;
+}
+
+// Position of the "=" of a line holding `key`, or -1.
+qsizetype KeyEquals(const QByteArray &trimmed, const QString &key) {
+  if (trimmed.startsWith(';'))
+    return -1;
+  const qsizetype eq = trimmed.indexOf('=');
+  if (eq < 0 || !SameName(trimmed.left(eq).trimmed(), key))
+    return -1;
+  return eq;
+}
+
+QString ValueOf(const QByteArray &trimmed, qsizetype eq) {
+  QString v = QString::fromLocal8Bit(trimmed.mid(eq + 1)).trimmed();
+  if (v.size() >= 2 && ((v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'))) ||
+                        (v.startsWith(QLatin1Char('\'')) && v.endsWith(QLatin1Char('\'')))))
+    v = v.mid(1, v.size() - 2);
+  return v;
 }
 
 } // namespace
 
 QString SettingsFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const {
-  const Lines file = ReadLines(path_);
+  const std::vector<Line> lines = SplitLines(ReadBytes(path_));
   bool inSection = false;
-  for (const QString &line : file.lines) {
-    const QString name = SectionName(line);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const QByteArray trimmed = Significant(lines, i);
+    const QByteArray name = SectionName(trimmed);
     if (!name.isNull()) {
-      inSection = name.compare(section, Qt::CaseInsensitive) == 0;
+      inSection = SameName(name, section);
       continue;
     }
-    QString value;
-    if (inSection && IsKeyLine(line, key, &value))
-      return value;
+    if (const qsizetype eq = inSection ? KeyEquals(trimmed, key) : -1; eq >= 0)
+      return ValueOf(trimmed, eq);
   }
   return defaultValue;
 }
 
 void SettingsFile::WriteString(const QString &section, const QString &key, const QString &value) const {
-  Lines file = ReadLines(path_);
-  QStringList &lines = file.lines;
-  const QString entry = key + QLatin1Char('=') + value;
+  const QByteArray before = ReadBytes(path_);
+  std::vector<Line> lines = SplitLines(before);
+  QByteArray eol("\n");
+  for (const Line &line : lines)
+    if (!line.end.isEmpty()) {
+      eol = line.end;
+      break;
+    }
+  const QByteArray valueBytes = value.toLocal8Bit();
+
   qsizetype sectionAt = -1, lastInSection = -1;
   bool written = false;
-  for (qsizetype i = 0; i < lines.size() && !written; ++i) {
-    const QString name = SectionName(lines[i]);
+  for (size_t i = 0; i < lines.size() && !written; ++i) {
+    const QByteArray trimmed = Significant(lines, i);
+    const QByteArray name = SectionName(trimmed);
     if (!name.isNull()) {
       if (sectionAt >= 0)
         break; // the next section begins
-      if (name.compare(section, Qt::CaseInsensitive) == 0)
-        sectionAt = lastInSection = i;
+      if (SameName(name, section))
+        sectionAt = lastInSection = qsizetype(i);
       continue;
     }
     if (sectionAt < 0)
       continue;
-    if (!lines[i].trimmed().isEmpty())
-      lastInSection = i;
-    if (IsKeyLine(lines[i], key, nullptr)) {
-      lines[i] = entry;
-      written = true;
-    }
+    if (!trimmed.isEmpty())
+      lastInSection = qsizetype(i);
+    if (KeyEquals(trimmed, key) < 0)
+      continue;
+    // Everything up to the blanks after "=" stays; only the value changes.
+    QByteArray &text = lines[i].text;
+    qsizetype at = text.indexOf('=') + 1;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+      ++at;
+    text = text.left(at) + valueBytes;
+    written = true;
   }
   if (!written) {
+    const Line entry{key.toLatin1() + '=' + valueBytes, eol};
     if (sectionAt >= 0) {
-      lines.insert(lastInSection + 1, entry);
+      Line &previous = lines[size_t(lastInSection)];
+      if (previous.end.isEmpty())
+        previous.end = eol;
+      lines.insert(lines.begin() + lastInSection + 1, entry);
     } else {
-      lines << QLatin1Char('[') + section + QLatin1Char(']') << entry;
+      if (!lines.empty() && lines.back().end.isEmpty())
+        lines.back().end = eol;
+      lines.push_back({'[' + section.toLatin1() + ']', eol});
+      lines.push_back(entry);
     }
   }
+
+  QByteArray after;
+  for (const Line &line : lines)
+    after += line.text + line.end;
+  if (after == before && QFile::exists(path_))
+    return; // the value it already holds: the file stays as it is
 
   QSaveFile out(path_);
   out.setDirectWriteFallback(true);
   bool ok = out.open(QIODevice::WriteOnly);
-  if (ok) {
-    const QByteArray bytes = (lines.join(file.eol) + file.eol).toLocal8Bit();
-    ok = out.write(bytes) == bytes.size() && out.commit();
-  }
+  if (ok)
+    ok = out.write(after) == after.size() && out.commit();
   if (!ok)
     throw EIniFileException(UnableToWriteText(path_));
 }

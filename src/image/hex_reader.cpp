@@ -3,6 +3,7 @@
 #include "base/convert.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 
 namespace {
@@ -46,6 +47,7 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
   uint32_t index = 0;
   uint8_t checksum = 0; // wraps modulo 256
   uint32_t line = 1;
+  std::vector<std::array<char, 2>> pending; // the data characters of the record being read
 
   auto failChecksum = [&]() {
     result.status = HexReadResult::Status::ChecksumError;
@@ -61,6 +63,7 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
         checksum = 0;
         result.addressHigh.clear();
         result.addressLow.clear();
+        pending.clear();
         field = Field::Count;
         tokenLength = 0;
       } else if (c == '\r' || (c == '\n' && (i == 0 || file[i - 1] != '\r'))) {
@@ -107,22 +110,27 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
       field = byteCount > 0 ? Field::Data : Field::Checksum;
       break;
     case Field::Data:
-      if (type == kDataRecord) {
-        const uint32_t at = address + index;
-        ++result.dataBytes;
-        if (at >= kImageAddressSpace || at >= imageText.size()) {
-          ++result.bytesDropped;
-        } else {
-          imageText[at].assign({'$', token[0], token[1]});
-          if (at >= imageSize)
-            ++result.bytesOutsideImage;
-        }
-      }
+      if (type == kDataRecord)
+        pending.push_back({token[0], token[1]});
       checksum += value;
       if (++index == byteCount)
         field = Field::Checksum;
       break;
     case Field::Checksum:
+      // A whole record's bytes are stored before its checksum is compared;
+      // a record cut short stores nothing.
+      for (size_t k = 0; k < pending.size(); ++k) {
+        const uint32_t at = address + uint32_t(k);
+        ++result.dataBytes;
+        if (at >= kImageAddressSpace || at >= imageText.size()) {
+          ++result.bytesDropped;
+        } else {
+          imageText[at].assign({'$', pending[k][0], pending[k][1]});
+          if (at >= imageSize)
+            ++result.bytesOutsideImage;
+        }
+      }
+      pending.clear();
       if (value != uint8_t(256 - checksum))
         return failChecksum();
       ++result.records;
@@ -139,5 +147,8 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
     return failChecksum();
   if (result.dataBytes == 0)
     result.status = HexReadResult::Status::NoData;
+  else if (result.BytesLeftOut() == result.dataBytes)
+    result.status = HexReadResult::Status::NoDataInImage; // an all-zero image would be sent
+
   return result;
 }

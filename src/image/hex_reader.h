@@ -11,7 +11,9 @@
 // the reading as a line that is no record. Inside a record every byte counts,
 // two characters to a field: a line end or the end of the file before the
 // checksum has been read cuts the record short, which fails like a wrong
-// checksum. Every record's checksum is checked. Data records (type 0) are
+// checksum; a record cut short stores none of its bytes. Every record's
+// checksum is checked; a whole record's data is stored before its checksum is
+// compared. Data records (type 0) are
 // stored as "$" + the file's own two characters, letter case kept; every other
 // type is checked and otherwise ignored, and records after an end-of-file or
 // start-address record are read as well.
@@ -32,6 +34,7 @@ struct HexReadResult {
     ChecksumError, // a record's checksum does not match, or the record is cut short
     NotARecord,    // a line holds something that is not a record
     NoData,        // no data byte was read: not a HEX file, or an empty one
+    NoDataInImage, // data was read, but none of it lies in the image (0..imageSize-1)
   };
   Status status = Status::Ok;
 

@@ -1,6 +1,7 @@
 #include "image/image_blocks.h"
 
 #include "base/convert.h"
+#include "base/text_encoding.h"
 #include "app/shared_state.h"
 #include "image/hex_reader.h"
 
@@ -17,8 +18,10 @@ QString BaseName(const QString &fileName) {
 
 NameField MakeNameField(const QString &fileName) {
   NameField field{};
-  const QByteArray bytes = BaseName(fileName).toLocal8Bit();
-  std::copy_n(bytes.constData(), std::min<size_t>(field.size(), size_t(bytes.size())), field.begin());
+  // The box shows the name in code page 936; a character that would not fit
+  // whole is left out, and a shorter name ends in 0 bytes.
+  const std::string bytes = ToCodePage936(BaseName(fileName), field.size());
+  std::copy(bytes.begin(), bytes.end(), field.begin());
   return field;
 }
 

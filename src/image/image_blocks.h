@@ -39,8 +39,8 @@ using CountField = std::array<uint8_t, 6>;
 // everything from its last dot on; a name without a dot stays whole.
 QString BaseName(const QString &fileName);
 
-// The first 8 bytes of the base name in the system's 8-bit encoding, 0 after
-// a shorter name.
+// The base name in code page 936, as many whole characters as fit in 8 bytes,
+// 0 after a shorter name.
 NameField MakeNameField(const QString &fileName);
 
 // The count text, one digit per byte as its value, right-aligned; bytes before

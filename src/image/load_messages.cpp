@@ -17,6 +17,8 @@ QString LoadErrorText(const HexReadResult &result) {
     return kLoadError + QStringLiteral("第 %1 行不是 HEX 记录").arg(result.line);
   case HexReadResult::Status::NoData:
     return kLoadError + QStringLiteral("文件中没有数据记录，请选择 Intel HEX 文件");
+  case HexReadResult::Status::NoDataInImage:
+    return kLoadError + QStringLiteral("文件中没有 0000-7FFF 范围内的数据，未加载");
   }
   return {};
 }

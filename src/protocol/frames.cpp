@@ -56,3 +56,8 @@ Frame ReadCmd(const QString &chipStart, uint32_t imageSize, const QString &dataf
 Frame EPCCmd() { return Build(0x05, {}); }
 
 Frame LoadCmd() { return Build(0x00, {0x08, 0x00}); }
+
+uint32_t ReadOutSize(const QString &chipSizeK, uint32_t imageSize) {
+  const std::optional<int32_t> sizeK = TryStrToInt(chipSizeK);
+  return sizeK && *sizeK >= 0 ? uint32_t(*sizeK) * 1024 : imageSize;
+}

@@ -37,6 +37,10 @@ Frame CheckCmd();
 // characters of chipStart), the size in KiB, the dataflash code (its
 // characters 3 and 4). Hex texts that are not numbers count as 0.
 Frame ReadCmd(const QString &chipStart, uint32_t imageSize, const QString &dataflashCode);
+// The size a read command asks for, in bytes: the chosen chip's size
+// (chipSizeK KiB), so that it matches the blocks the reply handler counts;
+// imageSize when no chip size is known.
+uint32_t ReadOutSize(const QString &chipSizeK, uint32_t imageSize);
 // Erase, program and verify (4 bytes).
 Frame EPCCmd();
 // Announces a file transfer (6 bytes).

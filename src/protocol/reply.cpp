@@ -76,9 +76,36 @@ void HandleFileTransferReply(ReplyActions &actions, const uint8_t *burst, size_t
   }
 }
 
+// A read-out burst that is a status reply: a short one with no block part
+// pending, or one shaped like a status frame (68 .. .. status 16) at any time.
+bool IsReadOutStatus(const std::vector<uint8_t> &pending, const uint8_t *burst, size_t length) {
+  if (length <= kReadOutStatusMaxLength && pending.empty())
+    return true;
+  return length == kReadOutStatusMaxLength && burst[0] == 0x68 && burst[length - 1] == 0x16;
+}
+
+// Counts one whole block and adds its lines; false when the read-out cannot go on.
+bool TakeReadOutBlock(ReplyActions &actions, SharedState &state, const uint8_t *block) {
+  ++state.ReadBlockCount;
+  const auto sizeK = TryStrToInt(state.ChipSizeK);
+  if (!sizeK) {
+    actions.conversionError = NotValidIntegerText(state.ChipSizeK);
+    return false;
+  }
+  const bool last = *sizeK / 4 == int32_t(state.ReadBlockCount);
+  if (last) {
+    actions.stopClocks = true;
+    actions.showFullProgress = true;
+  }
+  state.ReadAddress = ReadOutBase(state.ReadBlockCount, state.DataflashCode, state.ChipStart, state.ReadAddress);
+  actions.readOutLines += ReadOutBlockLines(state.ReadAddress, block);
+  return !last;
+}
+
 void HandleReadOutReply(ReplyActions &actions, SharedState &state, std::vector<uint8_t> &pending, const uint8_t *burst,
                         size_t length) {
-  if (pending.empty() && length <= kReadOutStatusMaxLength) {
+  if (IsReadOutStatus(pending, burst, length)) {
+    pending.clear();
     actions.stopClocks = true;
     const auto status = StatusOf(burst, length);
     if (status == kStatusProtected)
@@ -87,31 +114,22 @@ void HandleReadOutReply(ReplyActions &actions, SharedState &state, std::vector<u
       actions.message = ReplyText::ReadFailed;
     return;
   }
-
-  pending.insert(pending.end(), burst, burst + length);
-  size_t used = 0;
-  while (pending.size() - used >= kBlockDataSize) {
-    const uint8_t *block = pending.data() + used;
-    used += kBlockDataSize;
-    ++state.ReadBlockCount;
-    const auto sizeK = TryStrToInt(state.ChipSizeK);
-    if (!sizeK) {
-      actions.conversionError = NotValidIntegerText(state.ChipSizeK);
-      break;
-    }
-    const bool last = *sizeK / 4 == int32_t(state.ReadBlockCount);
-    if (last) {
-      actions.stopClocks = true;
-      actions.showFullProgress = true;
-    }
-    state.ReadAddress = ReadOutBase(state.ReadBlockCount, state.DataflashCode, state.ChipStart, state.ReadAddress);
-    actions.readOutLines += ReadOutBlockLines(state.ReadAddress, block);
-    if (last) {
-      used = pending.size(); // bytes beyond the last block belong to no block
-      break;
-    }
+  // The box sends each block as one burst: a burst of a whole block or more is
+  // that block alone (a part gathered before it, and bytes after its first
+  // 4096, belong to no block). Only shorter bursts, a block the line split,
+  // are gathered.
+  if (length >= kBlockDataSize) {
+    pending.clear();
+    TakeReadOutBlock(actions, state, burst);
+    return;
   }
-  pending.erase(pending.begin(), pending.begin() + ptrdiff_t(used));
+  pending.insert(pending.end(), burst, burst + length);
+  if (pending.size() < kBlockDataSize)
+    return;
+  const std::vector<uint8_t> block(pending.begin(), pending.begin() + kBlockDataSize);
+  pending.erase(pending.begin(), pending.begin() + kBlockDataSize);
+  if (!TakeReadOutBlock(actions, state, block.data()))
+    pending.clear(); // nothing after the last block belongs to one
 }
 
 } // namespace

@@ -10,9 +10,12 @@
 // Only bytes the burst carried are acted upon: a status needs byte 3, a block
 // request byte 4, a verify mismatch bytes 4..7; a burst too short for what it
 // would report counts as carrying no status (an old status left in ReplyBuffer
-// is never reported again). Read-out data is gathered across bursts until a
-// whole 4096-byte block is in, so a block split by the line counts once and
-// shows only bytes the box sent.
+// is never reported again). The box sends each read-out block as one burst of
+// 4096 bytes: a burst of 4096 or more is one block (bytes beyond 4096
+// ignored); shorter bursts, a block the line split, are gathered until a whole
+// block is in, so it counts once and shows only bytes the box sent. A burst
+// shaped like a status frame (5 bytes, 0x68 .. 0x16) is a status reply even
+// while part of a block is pending.
 
 #include "app/shared_state.h"
 
@@ -32,7 +35,8 @@ enum : uint8_t {
 };
 
 inline constexpr size_t kReadOutLinesPerBlock = kBlockDataSize / 16;
-// A read-out burst of this many bytes or fewer, with no block part pending, is a status reply.
+// A read-out burst of this many bytes or fewer, with no block part pending, is
+// a status reply; one of exactly this many framed by 0x68 .. 0x16 is one always.
 inline constexpr size_t kReadOutStatusMaxLength = 5;
 
 namespace ReplyText {

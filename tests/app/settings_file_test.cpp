@@ -63,6 +63,31 @@ TEST(SettingsFile, WriteLeavesEveryOtherLineAsItWas) {
   EXPECT_EQ(folder.Read("sysset.ini"), "[view]\nzoom=2\n[comx]\nnum=COM2\n");
 }
 
+TEST(SettingsFile, WriteChangesOnlyTheKeysLineByteForByte) {
+  ProgramFolder folder;
+  struct Case {
+    const char *name;
+    QByteArray before, after;
+  } cases[] = {
+      {"code page 936 comment", "; \xB6\xCB\xBF\xDA\n[comx]\nnum=COM3\n", "; \xB6\xCB\xBF\xDA\n[comx]\nnum=COM4\n"},
+      {"byte-order mark", "\xEF\xBB\xBF[comx]\r\nnum=COM3\r\n", "\xEF\xBB\xBF[comx]\r\nnum=COM4\r\n"},
+      {"mixed line ends", "[a]\nx=1\r\n[comx]\nnum=COM3\n", "[a]\nx=1\r\n[comx]\nnum=COM4\n"},
+      {"trailing bare CR", "[comx]\nnum=COM3\r", "[comx]\nnum=COM4\r"},
+      {"key added in the file's own line end", "[comx]\r\nbaud=1", "[comx]\r\nbaud=1\r\nnum=COM4\r\n"},
+      {"spelling of the key kept", "[COMX]\nNUM = COM3\n", "[COMX]\nNUM = COM4\n"},
+  };
+  for (const auto &c : cases) {
+    folder.Write("sysset.ini", c.before);
+    SettingsFile settings(folder.File("sysset.ini"));
+    settings.WriteString(kPortSection, kPortKey, QStringLiteral("COM4"));
+    EXPECT_EQ(folder.Read("sysset.ini"), c.after) << c.name;
+    EXPECT_EQ(settings.ReadString(kPortSection, kPortKey, kDefaultPortName), QStringLiteral("COM4")) << c.name;
+    // Writing the value it already holds leaves the file as it is.
+    settings.WriteString(kPortSection, kPortKey, QStringLiteral("COM4"));
+    EXPECT_EQ(folder.Read("sysset.ini"), c.after) << c.name;
+  }
+}
+
 TEST(SettingsFile, UnwritableFileRaisesUnableToWrite) {
   ProgramFolder folder;
   // Root ignores permissions, so make the write fail another way: the name is a folder.

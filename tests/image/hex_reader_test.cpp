@@ -303,6 +303,36 @@ TEST(HexReader, FileWithoutDataIsRefused) {
   }
 }
 
+TEST(HexReader, FileWithNoByteInTheImageIsRefused) {
+  std::vector<uint8_t> data(16, 0x5A);
+  std::string text;
+  for (uint16_t a = 0x8000; a < 0x8100; a += 16)
+    text += Record(a, 0, data) + "\r\n";
+  auto image = FreshImage();
+  const HexReadResult r = Read(text, image);
+  EXPECT_EQ(r.status, Status::NoDataInImage);
+  EXPECT_EQ(r.bytesOutsideImage, 256u);
+  EXPECT_EQ(LoadErrorText(r), QStringLiteral("文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载"));
+  // One byte inside the image is enough.
+  const HexReadResult one = Read(Record(0x7FFF, 0, {1}) + "\r\n" + text, image);
+  EXPECT_EQ(one.status, Status::Ok);
+}
+
+TEST(HexReader, RecordCutByALineEndStoresNothingAndNamesOnlyItself) {
+  auto image = FreshImage();
+  const HexReadResult cut = Read(":02010000AA\r\n" + Record(0x0200, 0, {0x11, 0x22}) + "\r\n", image);
+  EXPECT_EQ(cut.status, Status::ChecksumError);
+  EXPECT_EQ(image[0x0100], "$00");
+  EXPECT_EQ(image[0x0101], "$00");
+  EXPECT_EQ(LoadErrorText(cut), QStringLiteral("文件加载错误，0100地址行校验和错误 %1")
+                                    .arg(QString::fromStdString(HexByte(256 - (2 + 1 + 0 + 0 + 0xAA)))));
+  // A record cut before its address names no address, not the one before it.
+  const HexReadResult bare = Read(Record(0x1234, 0, {0x01}) + "\r\n:01", image);
+  EXPECT_EQ(bare.status, Status::ChecksumError);
+  EXPECT_FALSE(LoadErrorText(bare).contains(QStringLiteral("1234")));
+  EXPECT_EQ(bare.addressHigh + bare.addressLow, "");
+}
+
 TEST(HexReader, CharactersThatAreNoDigitsCountAsZero) {
   // Data "G0" is kept as it stands and counts 0; an address with "Z0" is address 0.
   auto image = FreshImage();

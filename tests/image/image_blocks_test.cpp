@@ -196,6 +196,22 @@ TEST(Blocks, NameField) {
   }
 }
 
+TEST(Blocks, NameFieldIsCodePage936WithoutSplittingACharacter) {
+  struct Case {
+    const char16_t *path;
+    NameField bytes;
+  };
+  const std::vector<Case> cases = {
+      // 端口 is B6CB BFDA; "固件" is B9CC BCFE.
+      {u"/fw/端口.hex", {0xB6, 0xCB, 0xBF, 0xDA, 0, 0, 0, 0}},
+      {u"/fw/a端口固件.hex", {'a', 0xB6, 0xCB, 0xBF, 0xDA, 0xB9, 0xCC, 0}}, // 件 would be split: cut before it
+      {u"/fw/端口固件x.hex", {0xB6, 0xCB, 0xBF, 0xDA, 0xB9, 0xCC, 0xBC, 0xFE}},
+      {u"/fw/ab\U0001F600.hex", {'a', 'b', '?', 0, 0, 0, 0, 0}}, // not in the code page
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(MakeNameField(QString::fromUtf16(c.path)), c.bytes) << QString::fromUtf16(c.path).toStdString();
+}
+
 TEST(Blocks, SectorMaskBytesMostSignificantFirst) {
   struct Case {
     uint32_t mask;

@@ -176,15 +176,29 @@ TEST(ReadOutTest, SplitBlockIsGatheredAndCountedOnce) {
   EXPECT_TRUE(r.pending.empty());
 }
 
-TEST(ReadOutTest, ShortBurstWhileABlockIsPendingIsData) {
+TEST(ReadOutTest, StatusFrameWhileABlockIsPendingEndsTheReadOut) {
+  struct Case {
+    std::vector<uint8_t> status;
+    QString message;
+  } cases[] = {{{0x68, 0x04, 0x01, 0x00, 0x16}, ReplyText::ReadFailed},
+               {{0x68, 0x04, 0x01, 0x11, 0x16}, ReplyText::CannotReadProtected}};
+  for (const auto &c : cases) {
+    ReadOut r("0x00", "0000", "8");
+    const auto block = Block(1);
+    r.Feed(std::vector<uint8_t>(block.begin(), block.begin() + 1000));
+    const ReplyActions a = r.Feed(c.status);
+    EXPECT_TRUE(a.stopClocks);
+    EXPECT_EQ(a.message, c.message);
+    EXPECT_TRUE(a.readOutLines.isEmpty());
+    EXPECT_TRUE(r.pending.empty());
+  }
+  // Bytes that are not shaped like a status still finish a split block.
   ReadOut r("0x00", "0000", "4");
   const auto block = Block(1);
-  r.Feed(std::vector<uint8_t>(block.begin(), block.end() - 3)); // 4093 bytes
-  // Three bytes that look like a failure status: they finish the block instead.
+  r.Feed(std::vector<uint8_t>(block.begin(), block.end() - 3));
   const ReplyActions a = r.Feed({0xFD, 0xFE, 0xFF});
   EXPECT_FALSE(a.message);
   EXPECT_EQ(a.readOutLines.size(), 256);
-  EXPECT_TRUE(a.stopClocks); // 4 KiB: the one block completes the read-out
   EXPECT_TRUE(r.lines.last().endsWith(QStringLiteral("FD FE FF ")));
 }
 
@@ -202,17 +216,22 @@ TEST(ReadOutTest, SixBytesStartABlockFiveAreAStatusReply) {
   EXPECT_TRUE(s.pending.empty());
 }
 
-TEST(ReadOutTest, TwoBlocksInOneBurstCountTwice) {
-  ReadOut r("0xB0", "0000", "8");
-  auto both = Block(1);
-  const auto second = Block(2);
-  both.insert(both.end(), second.begin(), second.end());
-  const ReplyActions a = r.Feed(both);
-  EXPECT_EQ(r.state.ReadBlockCount, 2);
-  ASSERT_EQ(a.readOutLines.size(), 512);
+TEST(ReadOutTest, LongBurstIsOneBlockAndShiftsNothing) {
+  ReadOut r("0xB0", "0000", "12");
+  auto longer = Block(1);
+  longer.insert(longer.end(), {0xAA, 0xBB, 0xCC}); // 4096 + 3
+  const ReplyActions a = r.Feed(longer);
+  EXPECT_EQ(r.state.ReadBlockCount, 1);
+  ASSERT_EQ(a.readOutLines.size(), 256);
   EXPECT_EQ(AddressOf(a.readOutLines[0]), QStringLiteral("B000"));
-  EXPECT_EQ(AddressOf(a.readOutLines[256]), QStringLiteral("0000"));
-  EXPECT_TRUE(a.stopClocks);
+  EXPECT_TRUE(r.pending.empty());
+  // A part gathered before a whole block belongs to no block either.
+  r.Feed({1, 2, 3, 4, 5, 6, 7});
+  const ReplyActions b = r.Feed(Block(2));
+  ASSERT_EQ(b.readOutLines.size(), 256);
+  EXPECT_EQ(b.readOutLines[0], ReadOutLine(0x0000, Block(2).data()));
+  EXPECT_EQ(r.state.ReadBlockCount, 2);
+  EXPECT_TRUE(r.pending.empty());
 }
 
 TEST(ReadOutTest, BytesBeyondTheLastBlockAreDroppedSoAStatusReadsAsStatus) {

@@ -45,7 +45,9 @@ void TForm1::Button7Click() {
   if (form3_)
     form3_->Memo1->clear();
   state_.StartHigh = StartHighOf(state_.ChipStart);
-  const Frame frame = ReadCmd(state_.ChipStart, state_.ImageSize, state_.DataflashCode);
+  // A load sets ImageSize to 32 KiB whatever the chip; the chip's own size is what the box sends.
+  const Frame frame =
+      ReadCmd(state_.ChipStart, ReadOutSize(state_.ChipSizeK, state_.ImageSize), state_.DataflashCode);
   state_.CurrentCommand = kCommandReadOut;
   state_.ReadBlockCount = 0;
   readOutPending_.clear();

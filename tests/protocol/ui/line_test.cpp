@@ -71,6 +71,15 @@ TEST_F(OverTheLine, ReadCommandAndVerifyFrames) {
   ASSERT_TRUE(Written(7));
   EXPECT_EQ(box->Written(), (std::vector<uint8_t>{0x68, 0x04, 0x03, 0x80, 0x40, 0x14, 0x16}));
   EXPECT_EQ(state.StartHigh, QStringLiteral("80"));
+  // After a load ImageSize is 32 KiB; a 36 KiB chip is still asked for whole.
+  box->ClearWritten();
+  state.ChipStart = QStringLiteral("0000");
+  state.ChipSizeK = QStringLiteral("36");
+  state.ImageSize = 32768;
+  state.DataflashCode = QStringLiteral("0xB0");
+  form1->Button7Click();
+  ASSERT_TRUE(Written(7));
+  EXPECT_EQ(box->Written(), (std::vector<uint8_t>{0x68, 0x04, 0x03, 0x00, 0x24, 0xB0, 0x16}));
   box->ClearWritten();
   form1->Button5Click();
   ASSERT_TRUE(Written(4));
