@@ -1,7 +1,15 @@
 #pragma once
-// The program's error types. An error that a handler does not catch ends the
-// handler and is shown in the error box titled "Kavrin Programer" (see
-// ui/guard.h); every error carries only its message text.
+// The program's error types, and the one error style of every layer.
+//
+// Logic that fails raises one of these. An error carries its message, the
+// fixed text the operator sees (a status text, an error box), and, where a
+// system or a database said why, that reason unchanged (errno's words, the
+// database's message) with any hint for the operator. Nothing on the way to
+// where the error is shown drops the reason. The layers below the session
+// raise; the session turns an operation's end into a result class with its
+// message; the front ends show message and reason. An error that a window
+// handler does not catch ends the handler and is shown in the error box titled
+// "Kavrin Programer" (app/ui/guard.h).
 
 #include <QByteArray>
 #include <QString>
@@ -9,12 +17,16 @@
 
 class Exception : public std::exception {
 public:
-  explicit Exception(QString message) : message_(std::move(message)), utf8_(message_.toUtf8()) {}
+  explicit Exception(QString message, QString reason = {})
+      : message_(std::move(message)), reason_(std::move(reason)), utf8_(message_.toUtf8()) {}
   const QString &Message() const { return message_; }
+  // Why, in the words of whatever failed; empty when nothing more is known.
+  const QString &Reason() const { return reason_; }
   const char *what() const noexcept override { return utf8_.constData(); }
 
 private:
   QString message_;
+  QString reason_;
   QByteArray utf8_;
 };
 

@@ -103,11 +103,13 @@ void TComm::CloseHandleOnly() { PortHandle.reset(); }
 void TComm::OpenPort() {
   if (PortHandle)
     throw ECommsError(QStringLiteral("This serial port already opened"));
-  std::unique_ptr<SerialPort> port = layer_->Open(commName_);
+  OpenFailure failure;
+  std::unique_ptr<SerialPort> port = layer_->Open(commName_, failure);
   if (!port)
-    throw ECommsError(QStringLiteral("Error opening serial port"));
+    throw ECommsError(QStringLiteral("Error opening serial port"), failure.Text());
   if (!port->IsCharacterDevice())
-    throw ECommsError(QStringLiteral("File handle is not a comm handle "));
+    throw ECommsError(QStringLiteral("File handle is not a comm handle "),
+                      commName_ + QStringLiteral(": not a character device"));
   if (!port->SetupQueues(kQueueSize, kQueueSize))
     throw ECommsError(QStringLiteral("Cannot setup comm buffer"));
   PortHandle = std::move(port);

@@ -1,5 +1,7 @@
 #include "serial/memory_serial.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -455,14 +457,23 @@ void MemorySerialLayer::FailNextWait(SignalUse use) {
   core_->changed.notify_all();
 }
 
-std::unique_ptr<SerialPort> MemorySerialLayer::Open(const QString &name) {
+std::unique_ptr<SerialPort> MemorySerialLayer::Open(const QString &name, OpenFailure &failure) {
   std::lock_guard lock(core_->mutex);
+  failure.device = name;
   auto it = devices_.find(name);
-  if (it == devices_.end())
+  if (it == devices_.end()) {
+    failure = {OpenFailure::Kind::Missing, ENOENT, name, QStringLiteral("No such file or directory")};
     return nullptr;
+  }
   MemoryDevice::State &state = *it->second->state_;
-  if (state.openFails || state.open)
+  if (state.openFails) {
+    failure = {OpenFailure::Kind::NoPermission, EACCES, name, QStringLiteral("Permission denied")};
     return nullptr;
+  }
+  if (state.open) {
+    failure = {OpenFailure::Kind::InUse, EBUSY, name, QStringLiteral("Device or resource busy")};
+    return nullptr;
+  }
   state.open = true;
   ++state.openCount;
   state.invalid = false;

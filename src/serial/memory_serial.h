@@ -35,7 +35,7 @@ public:
   // The next wait whose list holds a signal made for `use` fails (once).
   void FailNextWait(SignalUse use);
 
-  std::unique_ptr<SerialPort> Open(const QString &name) override;
+  std::unique_ptr<SerialPort> Open(const QString &name, OpenFailure &failure) override;
   std::unique_ptr<SerialSignal> CreateSignal(SignalUse use) override;
   std::unique_ptr<AsyncRecord> CreateRecord(SignalUse use) override;
   int WaitAny(std::span<SerialSignal *const> list) override;

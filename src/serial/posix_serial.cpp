@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <fcntl.h>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -122,6 +124,8 @@ public:
 class PosixPort : public SerialPort {
 public:
   PosixPort(int fd, bool tty) : fd_(fd), tty_(tty) {
+    // What the device was set to before us, given back when the port closes.
+    haveOriginal_ = tty_ && tcgetattr(fd_, &original_) == 0;
     timeouts_ = CommTimeouts{};
 #ifdef KAVRIN_HAVE_ICOUNT
     counters_ = ioctl(fd_, TIOCGICOUNT, &base_) == 0;
@@ -142,6 +146,8 @@ public:
         Complete(*op, SerialResult::Failed, 0);
     if (eventOp_)
       Complete(*eventOp_, SerialResult::Ok, 0);
+    if (haveOriginal_)
+      tcsetattr(fd_, TCSANOW, &original_);
     if (tty_)
       ioctl(fd_, TIOCNXCL);
     close(fd_);
@@ -573,6 +579,8 @@ private:
   std::mutex mutex_;
   const int fd_;
   const bool tty_;
+  bool haveOriginal_ = false;
+  termios original_{};
   bool counters_ = false;
 #ifdef KAVRIN_HAVE_ICOUNT
   serial_icounter_struct base_{};
@@ -703,15 +711,95 @@ QString PosixSerialLayer::DevicePath(const QString &name) {
   return QStringLiteral("/dev/") + name;
 }
 
-std::unique_ptr<SerialPort> PosixSerialLayer::Open(const QString &name) {
-  const QByteArray path = QFile::encodeName(DevicePath(name));
+namespace {
+
+OpenFailure::Kind KindOfOpenErrno(int error) {
+  switch (error) {
+  case ENOENT:
+  case ENODEV:
+  case ENXIO:
+  case ENOTDIR:
+    return OpenFailure::Kind::Missing;
+  case EACCES:
+  case EPERM:
+  case EROFS:
+    return OpenFailure::Kind::NoPermission;
+  case EBUSY:
+  case EWOULDBLOCK:
+    return OpenFailure::Kind::InUse;
+  default:
+    return OpenFailure::Kind::Other;
+  }
+}
+
+OpenFailure FailureOf(int error, const QString &device) {
+  return {KindOfOpenErrno(error), error, device, QString::fromLocal8Bit(strerror(error))};
+}
+
+// The controlling terminal from /proc/self/stat (field 7, the kernel's
+// encoding of its device number); nullopt when the process has none.
+std::optional<std::pair<unsigned, unsigned>> ControllingTerminal() {
+  QFile stat(QStringLiteral("/proc/self/stat"));
+  if (!stat.open(QIODevice::ReadOnly))
+    return std::nullopt;
+  const QByteArray text = stat.readAll();
+  // The command name in parentheses may hold blanks: count fields after it.
+  const qsizetype close = text.lastIndexOf(')');
+  const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+  if (close < 0 || fields.size() < 5)
+    return std::nullopt;
+  const unsigned long ttyNr = fields[4].toULong();
+  if (ttyNr == 0)
+    return std::nullopt;
+  return std::pair{unsigned((ttyNr >> 8) & 0xFFF), unsigned((ttyNr & 0xFF) | ((ttyNr >> 12) & 0xFFF00))};
+}
+
+// Terminals that are no serial port of a box: /dev/tty, the console, the
+// pseudo-terminal multiplexer, the virtual consoles, the terminal the program
+// runs in. Making one of them raw at 38400 would take the operator's own
+// terminal away.
+bool IsOwnTerminalOrConsole(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+    return false;
+  const unsigned maj = major(st.st_rdev), min = minor(st.st_rdev);
+  if (maj == 5 && min <= 2)
+    return true; // tty, console, ptmx
+  if (maj == 4 && min < 64)
+    return true; // tty0 .. tty63
+  if (const auto ctty = ControllingTerminal(); ctty && ctty->first == maj && ctty->second == min)
+    return true;
+  for (int own : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat o {};
+    if (isatty(own) && fstat(own, &o) == 0 && S_ISCHR(o.st_mode) && o.st_rdev == st.st_rdev)
+      return true;
+  }
+  return false;
+}
+
+} // namespace
+
+std::unique_ptr<SerialPort> PosixSerialLayer::Open(const QString &name, OpenFailure &failure) {
+  const QString device = DevicePath(name);
+  const QByteArray path = QFile::encodeName(device);
   const int fd = open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
+  if (fd < 0) {
+    failure = FailureOf(errno, device);
     return nullptr;
+  }
+  if (IsOwnTerminalOrConsole(fd)) {
+    close(fd);
+    failure = {OpenFailure::Kind::NotASerialPort, 0, device,
+               QStringLiteral("a terminal or console of this computer, not a serial port")};
+    return nullptr;
+  }
   // The lock refuses a second opener, root included; TIOCEXCL also refuses
   // programs that do not take it.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
     close(fd);
+    failure = FailureOf(error, device);
+    failure.detail = QStringLiteral("locked by another program");
     return nullptr;
   }
   const bool tty = isatty(fd);

@@ -3,7 +3,10 @@
 //
 // A port is opened O_RDWR | O_NOCTTY | O_NONBLOCK and held exclusively: an
 // advisory flock(LOCK_EX | LOCK_NB) refuses a second opener, also one running
-// as root, and TIOCEXCL refuses programs that do not take the lock. Signals are
+// as root, and TIOCEXCL refuses programs that do not take the lock. The
+// program's own terminal, /dev/tty, the console and the virtual consoles are
+// refused like a missing device. The terminal settings a port had before it
+// was opened are given back when it closes. A failed open says why (errno). Signals are
 // eventfds; a thread waiting in WaitAny sleeps in one ppoll on its signals and,
 // for its own pending operations, on the port itself, with a time-out only
 // where a read's silence (ReadIntervalTimeout) or a total time-out ends. The
@@ -28,7 +31,7 @@ public:
   // /dev/<name>.
   static QString DevicePath(const QString &name);
 
-  std::unique_ptr<SerialPort> Open(const QString &name) override;
+  std::unique_ptr<SerialPort> Open(const QString &name, OpenFailure &failure) override;
   std::unique_ptr<SerialSignal> CreateSignal(SignalUse use) override;
   std::unique_ptr<AsyncRecord> CreateRecord(SignalUse use) override;
   int WaitAny(std::span<SerialSignal *const> list) override;

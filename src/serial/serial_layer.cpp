@@ -69,3 +69,25 @@ void SerialLayer::SetCurrentThreadPriority(int) {}
 Block SerialLayer::AllocateBlock(size_t size, BlockUse) { return Block(new (std::nothrow) uint8_t[size]()); }
 
 bool SerialLayer::AcceptNotice(uint32_t) { return true; }
+
+QString OpenFailureHint(OpenFailure::Kind kind) {
+  switch (kind) {
+  case OpenFailure::Kind::NoPermission:
+    return QStringLiteral("add your user to the dialout group, then log in again");
+  case OpenFailure::Kind::InUse:
+    return QStringLiteral("in use by another program");
+  case OpenFailure::Kind::Missing:
+    return QStringLiteral("check the name and that the adapter is plugged in");
+  case OpenFailure::Kind::NotASerialPort:
+  case OpenFailure::Kind::Other:
+    break;
+  }
+  return {};
+}
+
+QString OpenFailure::Text() const {
+  QString text = device.isEmpty() ? detail : device + QStringLiteral(": ") + detail;
+  if (const QString hint = OpenFailureHint(kind); !hint.isEmpty())
+    text += QStringLiteral(" (") + hint + QLatin1Char(')');
+  return text;
+}

@@ -31,6 +31,21 @@
 
 enum class SerialResult : uint8_t { Ok, Pending, InvalidHandle, Failed };
 
+// Why a port could not be opened: a class the operator can act on, the
+// system's own words (errno text) and the device it concerned.
+struct OpenFailure {
+  enum class Kind : uint8_t { Missing, NoPermission, InUse, NotASerialPort, Other };
+  Kind kind = Kind::Other;
+  int code = 0;   // errno, 0 when the refusal is ours
+  QString device; // the path that was tried
+  QString detail; // e.g. "Permission denied"
+  // "<device>: <detail>" followed by what the operator can do about it.
+  QString Text() const;
+};
+
+// What the operator can do about a failure of this kind; empty when nothing.
+QString OpenFailureHint(OpenFailure::Kind kind);
+
 // Purge flags: abort pending transfers and discard queued bytes, per direction.
 constexpr uint32_t kPurgeTxAbort = 0x01;
 constexpr uint32_t kPurgeRxAbort = 0x02;
@@ -165,8 +180,9 @@ using Block = std::unique_ptr<uint8_t[]>;
 class SerialLayer {
 public:
   virtual ~SerialLayer() = default;
-  // Exclusive open of an existing device, read and write; nullptr on failure.
-  virtual std::unique_ptr<SerialPort> Open(const QString &name) = 0;
+  // Exclusive open of an existing device, read and write; nullptr on failure,
+  // with the reason in `failure`.
+  virtual std::unique_ptr<SerialPort> Open(const QString &name, OpenFailure &failure) = 0;
   // nullptr on failure.
   virtual std::unique_ptr<SerialSignal> CreateSignal(SignalUse use) = 0;
   virtual std::unique_ptr<AsyncRecord> CreateRecord(SignalUse use) = 0;

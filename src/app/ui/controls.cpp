@@ -1,9 +1,13 @@
 #include "app/ui/controls.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QGridLayout>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <utility>
 
 QFont DesignFont(const QString &family, int pixels, bool bold, FontPitch pitch) {
   QStringList families = {family, QStringLiteral("SimSun"), QStringLiteral("Microsoft YaHei")};
@@ -36,7 +40,15 @@ TRadioGroup::TRadioGroup(QWidget *parent, const QString &caption, const QStringL
     layout->addWidget(button, i % rows, i / rows);
     group->addButton(button, i);
     buttons_.push_back(button);
+    // A click on the item already selected changes nothing and runs nothing:
+    // only a click that selected its button (toggled just before) counts.
+    connect(button, &QRadioButton::toggled, this, [this](bool on) {
+      if (on)
+        selectionChanged_ = true;
+    });
     connect(button, &QRadioButton::clicked, this, [this] {
+      if (!std::exchange(selectionChanged_, false))
+        return;
       if (OnClick)
         OnClick();
     });
@@ -65,6 +77,7 @@ void TRadioGroup::SetItemIndex(int index) {
     return;
   }
   buttons_[size_t(index)]->setChecked(true);
+  selectionChanged_ = false;
 }
 
 TStatusBar::TStatusBar(QWidget *parent, const std::vector<int> &panelWidths) : QWidget(parent) {
@@ -82,10 +95,11 @@ TStatusBar::TStatusBar(QWidget *parent, const std::vector<int> &panelWidths) : Q
   Relayout();
 }
 
-void TStatusBar::SetPanelText(int index, const QString &text) {
+void TStatusBar::SetPanelText(int index, const QString &text, const QString &detail) {
   QLabel *panel = panels_.at(size_t(index));
   panel->setText(text);
-  panel->setAccessibleDescription(text);
+  panel->setToolTip(detail);
+  panel->setAccessibleDescription(detail.isEmpty() ? text : detail);
 }
 
 void TStatusBar::SetPanelWidth(int index, int width) {
@@ -106,4 +120,19 @@ void TStatusBar::Relayout() {
 void TStatusBar::resizeEvent(QResizeEvent *event) {
   QWidget::resizeEvent(event);
   Relayout();
+}
+
+DigitsOnlyValidator::DigitsOnlyValidator(QLineEdit *edit, std::function<void()> refused)
+    : QValidator(edit), edit_(edit), refused_(std::move(refused)) {}
+
+QValidator::State DigitsOnlyValidator::validate(QString &input, int &) const {
+  const auto others = [](const QString &text) {
+    return std::count_if(text.begin(), text.end(), [](QChar c) { return c < QLatin1Char('0') || c > QLatin1Char('9'); });
+  };
+  // The edit still holds its text from before the change.
+  if (others(input) <= others(edit_->text()))
+    return Acceptable;
+  if (refused_)
+    refused_();
+  return Invalid;
 }

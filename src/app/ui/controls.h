@@ -8,10 +8,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QStringList>
+#include <QValidator>
 #include <QWidget>
 #include <functional>
 #include <vector>
 
+class QLineEdit;
 class QRadioButton;
 
 // A designed font by pixel size. The designed families are Chinese system
@@ -30,11 +32,13 @@ public:
   int Count() const { return int(buttons_.size()); }
   QRadioButton *Button(int index) const { return buttons_.at(size_t(index)); }
 
-  // Runs when the operator selects an item (not when SetItemIndex is called).
+  // Runs when the operator selects another item (not when SetItemIndex is
+  // called, nor on a click of the item already selected).
   std::function<void()> OnClick;
 
 private:
   std::vector<QRadioButton *> buttons_;
+  bool selectionChanged_ = false;
 };
 
 class TStatusBar : public QWidget {
@@ -43,7 +47,9 @@ public:
   TStatusBar(QWidget *parent, const std::vector<int> &panelWidths);
 
   QString PanelText(int index) const { return panels_.at(size_t(index))->text(); }
-  void SetPanelText(int index, const QString &text);
+  // `detail` (why, and what to do) becomes the panel's tooltip and accessible
+  // description; without one the description is the text itself.
+  void SetPanelText(int index, const QString &text, const QString &detail = {});
   int PanelWidth(int index) const { return panels_.at(size_t(index))->width(); }
   void SetPanelWidth(int index, int width);
   QLabel *Panel(int index) const { return panels_.at(size_t(index)); }
@@ -54,4 +60,17 @@ protected:
 private:
   void Relayout();
   std::vector<QLabel *> panels_;
+};
+
+// Refuses a change that brings a character other than a decimal digit into a
+// line edit (a paste, a drop), and tells `refused`. Text that was already there
+// is not judged again, so only what the operator adds must be digits.
+class DigitsOnlyValidator : public QValidator {
+public:
+  DigitsOnlyValidator(QLineEdit *edit, std::function<void()> refused);
+  State validate(QString &input, int &pos) const override;
+
+private:
+  QLineEdit *edit_;
+  std::function<void()> refused_;
 };

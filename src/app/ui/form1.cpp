@@ -87,6 +87,7 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer
   Comm1->OnReceiveData = [this](TComm *sender, const uint8_t *buffer, uint16_t length) {
     Guarded([&] { Comm1ReceiveData(sender, buffer, length); });
   };
+  Comm1->OnRequestHangup = [this](TComm *) { Guarded([this] { Comm1RequestHangup(); }); };
 
   Timer1 = new TTimer(this, 200);
   Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -195,6 +196,9 @@ void TForm1::CreateControls() {
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+  // Inline completion would turn "C" into "COM1" and open that: every key
+  // must change the text to exactly what was typed.
+  ComboBox1->setCompleter(nullptr);
   ComboBox1->setGeometry(40, 368, 57, 24);
   ComboBox1->setFont(SongFont(12));
   ComboBox1->setAccessibleName(QStringLiteral("Serial port"));
@@ -242,9 +246,19 @@ void TForm1::CreateControls() {
   connect(Button8, &QPushButton::clicked, this, [this] { Guarded([this] { Button8Click(); }); });
   RadioGroup3->OnClick = [this] { Guarded([this] { RadioGroup3Click(); }); };
   connect(ComboBox1, &QComboBox::editTextChanged, this, [this] { Guarded([this] { ComboBox1Change(); }); });
+  // Choosing the same port again is no change of text, but it is how the
+  // operator asks for a closed (lost, failed) port to be opened again.
+  connect(ComboBox1, &QComboBox::activated, this, [this] {
+    if (!Comm1->IsOpen())
+      Guarded([this] { ComboBox1Change(); });
+  });
   Edit3->installEventFilter(this);
-  Edit4->installEventFilter(this);
-  Edit5->installEventFilter(this);
+  for (QLineEdit *edit : {Edit4, Edit5}) {
+    edit->installEventFilter(this);
+    // Typed characters pass the key filter; what is pasted or dropped is held
+    // to the same rule here.
+    edit->setValidator(new DigitsOnlyValidator(edit, [this] { dialogs_.Beep(); }));
+  }
 }
 
 void TForm1::CreateMenu() {
@@ -324,9 +338,12 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::KeyPress && (watched == Edit4 || watched == Edit5)) {
     auto *key = static_cast<QKeyEvent *>(event);
     const QString text = key->text();
-    // Tab moves the focus; it never reaches the box as a character.
-    const bool navigation = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
-    if (text.size() == 1 && !navigation && !key->modifiers().testFlag(Qt::ControlModifier)) {
+    // Tab moves the focus and Delete (which carries the text 0x7F on X11)
+    // edits: neither reaches the box as a character. Keys with Ctrl are
+    // shortcuts; a paste among them is judged by the validator.
+    const bool editingKey = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab ||
+                            key->key() == Qt::Key_Delete || (text.size() == 1 && text[0] == QChar(0x7F));
+    if (text.size() == 1 && !editingKey && !key->modifiers().testFlag(Qt::ControlModifier)) {
       const bool pass = watched == Edit4 ? Edit4KeyPress(text[0]) : Edit5KeyPress(text[0]);
       return !pass;
     }

@@ -64,6 +64,8 @@ public:
   void Button7Click();
   void Button6Click();
   void Comm1ReceiveData(TComm *sender, const uint8_t *buffer, uint16_t length);
+  // The serial threads gave up: the device went away (adapter pulled, box gone).
+  void Comm1RequestHangup();
   void Timer1Timer();
   void Timer2Timer();
   void Label8Click();
@@ -134,6 +136,12 @@ private:
   void CreateMenu();
   void SetTabOrder();
   void ApplyLineSettings(const QString &portName);
+  // Panel 1 as the port's state; a later notice there is replaced by it again
+  // when the next load starts. `detail` says why an open failed.
+  void ShowPortStatus(const QString &text, const QString &detail = {});
+  // Opens the port and reports the outcome in panel 1 (`opened` on success,
+  // `failed` otherwise, with the reason as detail and on standard error).
+  void TryOpenPort(const QString &opened, const QString &failed);
   void FormCreatePortSteps();
   QString SettingsPath() const;
 
@@ -151,6 +159,8 @@ private:
 
   // A read-out data block split across bursts is gathered here until whole.
   std::vector<uint8_t> readOutPending_;
+  QString portStatus_;
+  QString portDetail_;
 };
 
 #include "app/ui/guard.h"

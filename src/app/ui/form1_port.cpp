@@ -6,6 +6,8 @@
 #include "serial/comm.h"
 
 #include <QComboBox>
+#include <QDebug>
+#include <QPushButton>
 #include <QSignalBlocker>
 
 namespace {
@@ -15,6 +17,7 @@ QString PortSettingsText(const QString &portName) {
 const QString kOpenedAtStart = QStringLiteral("Open serial port successfully");
 const QString kOpenedOnChange = QStringLiteral("Openserial port  successfully");
 const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select the serial port ");
+const QString kPortLostMessage = QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。");
 } // namespace
 
 QString TForm1::SettingsPath() const { return state_.AppDir + QStringLiteral("sysset.ini"); }
@@ -42,11 +45,25 @@ void TForm1::FormCreatePortSteps() {
   Comm1->SetReadIntervalTimeout(100);
   ApplyLineSettings(portName);
   StatusBar1->SetPanelText(0, PortSettingsText(portName));
+  TryOpenPort(kOpenedAtStart, kOpenFailed);
+}
+
+void TForm1::ShowPortStatus(const QString &text, const QString &detail) {
+  portStatus_ = text;
+  portDetail_ = detail;
+  StatusBar1->SetPanelText(1, text, detail);
+}
+
+void TForm1::TryOpenPort(const QString &opened, const QString &failed) {
   try {
     Comm1->OpenPort();
-    StatusBar1->SetPanelText(1, kOpenedAtStart);
-  } catch (const Exception &) {
-    StatusBar1->SetPanelText(1, kOpenFailed);
+    if (!opened.isEmpty())
+      ShowPortStatus(opened);
+  } catch (const ECommsError &e) {
+    // The panel keeps its designed words; why, and what to do, go beside them.
+    ShowPortStatus(failed, e.Reason());
+    qWarning().noquote() << "kavrin-programmer: cannot open serial port" << Comm1->CommName() << "-" << e.Message()
+                         << (e.Reason().isEmpty() ? QString() : QStringLiteral("(") + e.Reason() + QLatin1Char(')'));
   }
 }
 
@@ -56,12 +73,24 @@ void TForm1::ComboBox1Change() {
   ApplyLineSettings(portName);
   StatusBar1->SetPanelText(0, PortSettingsText(portName));
   SettingsFile(SettingsPath()).WriteString(kPortSection, kPortKey, portName);
-  try {
-    Comm1->OpenPort();
-    StatusBar1->SetPanelText(1, kOpenedOnChange);
-  } catch (const Exception &) {
-    StatusBar1->SetPanelText(1, kOpenFailed);
-  }
+  TryOpenPort(kOpenedOnChange, kOpenFailed);
+}
+
+void TForm1::Comm1RequestHangup() {
+  // Both threads may give up; the first notice closes the port, later ones find it closed.
+  if (!Comm1->IsOpen())
+    return;
+  const bool operationPending = Timer2->Enabled();
+  StopClocks();
+  Comm1->ClosePort();
+  Button1->setEnabled(true);
+  Button2->setEnabled(true);
+  const QString detail = Comm1->CommName() + QStringLiteral(": the serial port was lost (") +
+                         OpenFailureHint(OpenFailure::Kind::Missing) + QStringLiteral(", then choose the port again)");
+  ShowPortStatus(kOpenFailed, detail);
+  qWarning().noquote() << "kavrin-programmer:" << detail;
+  if (operationPending)
+    dialogs_.ShowMessage(this, kPortLostMessage);
 }
 
 namespace {

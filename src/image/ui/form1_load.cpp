@@ -37,6 +37,9 @@ QString FileNameOf(const QString &path) {
 } // namespace
 
 void TForm1::Button2Click() {
+  // A notice about the previous load's file does not belong to this one.
+  if (StatusBar1->PanelText(1) != portStatus_)
+    ShowPortStatus(portStatus_, portDetail_);
   // The box learns of the transfer before the file is chosen, also when the dialog is then cancelled.
   state_.CurrentCommand = kCommandFileTransfer;
   const Frame announce = LoadCmd();
@@ -53,11 +56,7 @@ void TForm1::Button2Click() {
     Edit3->clear();
     Button1->setEnabled(false);
     Button2->setEnabled(false);
-    try {
-      Comm1->OpenPort();
-    } catch (const Exception &) {
-      StatusBar1->SetPanelText(1, kReopenFailedAfterCancel);
-    }
+    TryOpenPort(QString(), kReopenFailedAfterCancel);
     // Choosing the chip again is what enables the load, so its button stays usable.
     Button1->setEnabled(true);
     return;
@@ -80,11 +79,7 @@ void TForm1::Button2Click() {
     Comm1->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);
-    try {
-      Comm1->OpenPort();
-    } catch (const Exception &) {
-      StatusBar1->SetPanelText(1, kReopenFailedAfterError);
-    }
+    TryOpenPort(QString(), kReopenFailedAfterError);
     Button1->setEnabled(true);
     return;
   }

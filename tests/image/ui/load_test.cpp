@@ -322,6 +322,9 @@ TEST_F(Load, FilesWithoutAnythingToLoadAreRefused) {
       {"empty.hex", QByteArray(), noData},
       {"end-only.hex", ":00000001FF\r\n", noData},
       {"notes.txt", "firmware notes\r\n", QStringLiteral("文件加载错误，第 1 行不是 HEX 记录")},
+      {"high-only.hex", QByteArray::fromStdString(Record(0x8000, 0, std::vector<uint8_t>(255, 0xA5)) + "\r\n" +
+                                                  Record(0x80FF, 0, {0x5A}) + "\r\n"),
+       QStringLiteral("文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载")},
   };
   for (const auto &c : cases) {
     dialogs.boxes.clear();
@@ -361,6 +364,9 @@ TEST_F(Load, DataBeyondTheImageIsReported) {
   EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("注意：文件中有 256 字节超出 0000-7FFF，未加载"));
   EXPECT_TRUE(form1->Timer2->Enabled()) << "the image below 8000 is sent as usual";
   ASSERT_TRUE(Written(6 + 4120));
+  // The notice belongs to that load: the next one shows the port's state again.
+  ClickLoad(PutFixture(QStringLiteral("joined.hex"), QStringLiteral("clean.hex")));
+  EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Open serial port successfully"));
 }
 
 TEST_F(Load, LoadingTwiceRebuildsEverything) {
