@@ -231,6 +231,73 @@ TEST_F(PtyCommTest, MissingDeviceCannotBeOpened) {
   }
 }
 
+QString OpenReason(TComm &comm) {
+  try {
+    comm.OpenPort();
+  } catch (const ECommsError &e) {
+    return e.Reason();
+  }
+  return QStringLiteral("<opened>");
+}
+
+TEST_F(PtyCommTest, FailedOpensSayWhyAndWhatToDo) {
+  comm->SetCommName(QStringLiteral("/dev/kavrin-no-such-port"));
+  EXPECT_EQ(OpenReason(*comm), QStringLiteral("/dev/kavrin-no-such-port: No such file or directory (check the name "
+                                              "and that the adapter is plugged in)"));
+  comm->SetCommName(pty.SlavePath());
+  const int other = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(OpenReason(*comm), pty.SlavePath() + QStringLiteral(": locked by another program (in use by another program)"));
+  ::close(other);
+}
+
+TEST_F(PtyCommTest, TerminalsOfThisComputerAreNeverOpened) {
+  for (const char *name : {"/dev/tty", "tty", "/dev/console", "tty0"}) {
+    comm->SetCommName(QString::fromLatin1(name));
+    EXPECT_EQ(OpenError(*comm), QStringLiteral("Error opening serial port")) << name;
+    EXPECT_FALSE(comm->IsOpen()) << name;
+  }
+  // The terminal the program runs in (here: the one on its standard input).
+  const int slave = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  const int savedStdin = ::dup(STDIN_FILENO);
+  ASSERT_EQ(::dup2(slave, STDIN_FILENO), STDIN_FILENO);
+  comm->SetCommName(pty.SlavePath());
+  const QString reason = OpenReason(*comm);
+  ::dup2(savedStdin, STDIN_FILENO);
+  ::close(savedStdin);
+  ::close(slave);
+  EXPECT_TRUE(reason.contains(QStringLiteral("not a serial port"))) << reason.toStdString();
+  EXPECT_EQ(OpenError(*comm), QStringLiteral("<opened>")) << "once it is no longer ours it opens";
+}
+
+TEST_F(PtyCommTest, TerminalSettingsAreGivenBackOnClose) {
+  const int slave = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  termios before{};
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  before.c_lflag |= ICANON | ECHO;
+  cfsetispeed(&before, B9600);
+  cfsetospeed(&before, B9600);
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+
+  OpenIdle();
+  termios open{};
+  ASSERT_EQ(tcgetattr(slave, &open), 0);
+  EXPECT_EQ(cfgetospeed(&open), speed_t(B38400));
+  EXPECT_EQ(open.c_lflag & (ICANON | ECHO), 0u);
+  comm->ClosePort();
+  termios after{};
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  ::close(slave);
+  EXPECT_EQ(cfgetospeed(&after), speed_t(B9600));
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
+
 TEST(SerialNames, PortNamesMapToDevices) {
   const std::pair<const char *, const char *> cases[] = {
       {"COM1", "/dev/ttyS0"},

@@ -122,15 +122,11 @@ void TStatusBar::resizeEvent(QResizeEvent *event) {
   Relayout();
 }
 
-DigitsOnlyValidator::DigitsOnlyValidator(QLineEdit *edit, std::function<void()> refused)
-    : QValidator(edit), edit_(edit), refused_(std::move(refused)) {}
+DigitsOnlyValidator::DigitsOnlyValidator(QObject *parent, std::function<void()> refused)
+    : QValidator(parent), refused_(std::move(refused)) {}
 
 QValidator::State DigitsOnlyValidator::validate(QString &input, int &) const {
-  const auto others = [](const QString &text) {
-    return std::count_if(text.begin(), text.end(), [](QChar c) { return c < QLatin1Char('0') || c > QLatin1Char('9'); });
-  };
-  // The edit still holds its text from before the change.
-  if (others(input) <= others(edit_->text()))
+  if (std::all_of(input.begin(), input.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
     return Acceptable;
   if (refused_)
     refused_();

@@ -13,7 +13,6 @@
 #include <functional>
 #include <vector>
 
-class QLineEdit;
 class QRadioButton;
 
 // A designed font by pixel size. The designed families are Chinese system
@@ -62,15 +61,14 @@ private:
   std::vector<QLabel *> panels_;
 };
 
-// Refuses a change that brings a character other than a decimal digit into a
-// line edit (a paste, a drop), and tells `refused`. Text that was already there
-// is not judged again, so only what the operator adds must be digits.
+// Refuses an edit that would leave anything but decimal digits in a line
+// edit (a paste, a drop), and tells `refused`: the rule typed characters meet
+// in the key filter, for whatever does not come as a key.
 class DigitsOnlyValidator : public QValidator {
 public:
-  DigitsOnlyValidator(QLineEdit *edit, std::function<void()> refused);
+  DigitsOnlyValidator(QObject *parent, std::function<void()> refused);
   State validate(QString &input, int &pos) const override;
 
 private:
-  QLineEdit *edit_;
   std::function<void()> refused_;
 };

@@ -7,6 +7,7 @@
 #include "protocol/ui/form3.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -14,6 +15,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTextBlock>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -332,6 +334,42 @@ TEST_F(BoxSession, SilentBoxEndsInTheTimeOutOnce) {
   PumpFor(400);
   EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
   EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
+}
+
+} // namespace
+
+namespace {
+
+// The box's port vanishes in the middle of a load (the adapter pulled): the
+// operator learns of it at once, never of a success, and gets the port back by
+// choosing it again once the box is there.
+TEST_F(BoxSession, PortVanishingMidLoadEndsTheLoadAtOnce) {
+  Start({"--paced"});
+  s.dialogs.fileAnswers.push_back(s.WriteHexFile(QStringLiteral("fw.hex"), e2e::RandomImage(3)));
+  form1->Button2->click();
+  ASSERT_TRUE(PumpUntil([&] { return Session::Blocks(s.Log()).size() >= 2; }, 20000));
+  ASSERT_TRUE(form1->Timer2->Enabled());
+  kill(s.sim->Pid(), SIGKILL);
+  const auto killed = e2e::SteadyClock::now();
+  ASSERT_TRUE(s.WaitForMessages(0, 5000));
+  EXPECT_LT(s.dialogs.messageTimes.back() - killed, std::chrono::seconds(1));
+  EXPECT_EQ(s.dialogs.Messages(), QStringList{QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。")});
+  EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Open serial port fails, re-select the serial port "));
+  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(form1->Comm1->IsOpen());
+  EXPECT_TRUE(form1->Button2->isEnabled());
+  s.sim->Process().Wait(3000);
+
+  // The box comes back on the same link; choosing the port again opens it.
+  const QString port = form1->ComboBox1->currentText();
+  s.sim.reset();
+  ASSERT_EQ(s.StartSimulator({}), "");
+  form1->ComboBox1->addItem(port);
+  form1->ComboBox1->activated(form1->ComboBox1->count() - 1);
+  EXPECT_TRUE(form1->Comm1->IsOpen());
+  EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Openserial port  successfully"));
+  PumpFor(300);
+  EXPECT_EQ(s.dialogs.Messages().size(), 1) << "no verdict of the lost load arrives later";
 }
 
 } // namespace
