@@ -9,7 +9,7 @@
 // states into ChipControls, run the step, and copy them back, also when a step
 // fails half-way, so the window shows exactly what was done before the error.
 
-#include "app/shared_state.h"
+#include "chip/chip_record.h"
 
 #include <QString>
 
@@ -55,10 +55,10 @@ struct ChipControls {
 // and enables the load. A size that is not a number raises EConvertError
 // after the steps before it are done; ImageSize, the dataflash range text and
 // the load button are then left as they were.
-void ChooseChip(const QString &line, int useItem, SharedState &state, ChipControls &controls);
+void ChooseChip(const QString &line, int useItem, ChipRecord &chip, uint32_t &imageSize, ChipControls &controls);
 
 // A change of the dataflash use to `useItem`: switches DataflashCode between a
 // CODE value and its EEPROM value and recomputes ChipSizeK, ImageSize and the
 // range text. A code that names no dataflash area changes nothing. Raises
 // EConvertError (code and ChipSizeK already set) when the size is not a number.
-void ChangeDataflashUse(int useItem, SharedState &state, ChipControls &controls);
+void ChangeDataflashUse(int useItem, ChipRecord &chip, uint32_t &imageSize, ChipControls &controls);

@@ -2,7 +2,7 @@
 
 #include "base/convert.h"
 #include "base/text_encoding.h"
-#include "app/shared_state.h"
+#include "image/firmware_image.h"
 #include "image/hex_reader.h"
 
 #include <algorithm>

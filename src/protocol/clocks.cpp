@@ -1,22 +1,10 @@
 #include "protocol/clocks.h"
 
-#include "base/convert.h"
+int VerifyInterval(uint32_t chipStart, uint32_t chipEnd) { return int((chipEnd - chipStart) / 100); }
 
-uint32_t AddressSpan(const QString &chipStart, const QString &chipEnd) {
-  return HexTextToInt(chipEnd) - HexTextToInt(chipStart);
-}
+int ReadOutInterval(uint32_t chipStart, uint32_t chipEnd) { return int((chipEnd - chipStart) / 128); }
 
-int VerifyInterval(const QString &chipStart, const QString &chipEnd) {
-  return int(AddressSpan(chipStart, chipEnd) / 100);
-}
-
-int ReadOutInterval(const QString &chipStart, const QString &chipEnd) {
-  return int(AddressSpan(chipStart, chipEnd) / 128);
-}
-
-int EraseProgramVerifyInterval(const QString &chipStart, const QString &chipEnd) {
-  return int(AddressSpan(chipStart, chipEnd) / 128);
-}
+int EraseProgramVerifyInterval(uint32_t chipStart, uint32_t chipEnd) { return int((chipEnd - chipStart) / 128); }
 
 int FileTransferInterval(uint32_t imageSize) { return int(imageSize / 230); }
 
@@ -31,12 +19,12 @@ bool ProgressStep(uint32_t &percent) {
   return true;
 }
 
-bool ElapsedStep(SharedState &state) {
+bool ElapsedStep(OperationState &state, uint32_t timeOutSeconds) {
   ++state.ElapsedTicks;
   const uint32_t ms = state.ElapsedTicks * kElapsedTickMs;
   state.ElapsedSeconds = ms / 1000;
   state.ElapsedTenths = (ms % 1000) / 100;
   // Only the tick that brings the time to 120.0 reports, so a clock that is
   // ticked on regardless still reports once.
-  return state.ElapsedSeconds == kTimeOutSeconds && state.ElapsedTenths == 0;
+  return state.ElapsedSeconds == timeOutSeconds && state.ElapsedTenths == 0;
 }

@@ -29,6 +29,7 @@ std::optional<uint8_t> StatusOf(const uint8_t *burst, size_t length) {
 void HandleVerifyReply(ReplyActions &actions, const uint8_t *burst, size_t length, const QString &succeeded,
                        const QString &failed) {
   actions.stopClocks = true;
+  actions.end = Outcome::BoxFailed; // also an answer that carries no status this operation knows
   const auto status = StatusOf(burst, length);
   if (!status)
     return;
@@ -36,16 +37,21 @@ void HandleVerifyReply(ReplyActions &actions, const uint8_t *burst, size_t lengt
   case kStatusSucceeded:
     actions.showFullProgress = true;
     actions.message = succeeded;
+    actions.end = Outcome::Ok;
     break;
   case kStatusFailed:
     actions.message = failed;
     break;
   case kStatusProtected:
     actions.message = ReplyText::CannotVerifyProtected;
+    actions.end = Outcome::ReadProtected;
     break;
   case kStatusMismatch:
-    if (length >= 8)
+    if (length >= 8) {
       actions.message = MismatchText(burst[4], burst[5], burst[6], burst[7]);
+      actions.end = Outcome::VerifyMismatch;
+      actions.mismatch = Mismatch{uint16_t(burst[4] << 8 | burst[5]), burst[6], burst[7]};
+    }
     break;
   default:
     break;
@@ -61,10 +67,12 @@ void HandleFileTransferReply(ReplyActions &actions, const uint8_t *burst, size_t
     actions.stopClocks = true;
     actions.showFullProgress = true;
     actions.message = online ? ReplyText::FileBurned : ReplyText::FileLoaded;
+    actions.end = Outcome::Ok;
     break;
   case kStatusFailed:
     actions.stopClocks = true;
     actions.message = ReplyText::FileLoadFailed;
+    actions.end = Outcome::BoxFailed;
     break;
   case kStatusBlockRequest:
     // Numbers beyond the 16 slots are ignored: there is nothing to send.
@@ -85,33 +93,36 @@ bool IsReadOutStatus(const std::vector<uint8_t> &pending, const uint8_t *burst, 
 }
 
 // Counts one whole block and adds its lines; false when the read-out cannot go on.
-bool TakeReadOutBlock(ReplyActions &actions, SharedState &state, const uint8_t *block) {
+bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const ChipNumbers &chip, const uint8_t *block) {
   ++state.ReadBlockCount;
-  const auto sizeK = TryStrToInt(state.ChipSizeK);
-  if (!sizeK) {
-    actions.conversionError = NotValidIntegerText(state.ChipSizeK);
+  if (!chip.sizeK) {
+    actions.conversionError = NotValidIntegerText(chip.sizeKText);
     return false;
   }
-  const bool last = *sizeK / 4 == int32_t(state.ReadBlockCount);
+  const bool last = *chip.sizeK / 4 == int32_t(state.ReadBlockCount);
   if (last) {
     actions.stopClocks = true;
     actions.showFullProgress = true;
+    actions.end = Outcome::Ok;
   }
-  state.ReadAddress = ReadOutBase(state.ReadBlockCount, state.DataflashCode, state.ChipStart, state.ReadAddress);
+  state.ReadAddress = ReadOutBase(state.ReadBlockCount, chip.dataflashCode, chip.start, state.ReadAddress);
   actions.readOutLines += ReadOutBlockLines(state.ReadAddress, block);
   return !last;
 }
 
-void HandleReadOutReply(ReplyActions &actions, SharedState &state, std::vector<uint8_t> &pending, const uint8_t *burst,
-                        size_t length) {
+void HandleReadOutReply(ReplyActions &actions, OperationState &state, const ChipNumbers &chip,
+                        std::vector<uint8_t> &pending, const uint8_t *burst, size_t length) {
   if (IsReadOutStatus(pending, burst, length)) {
     pending.clear();
     actions.stopClocks = true;
+    actions.end = Outcome::BoxFailed;
     const auto status = StatusOf(burst, length);
-    if (status == kStatusProtected)
+    if (status == kStatusProtected) {
       actions.message = ReplyText::CannotReadProtected;
-    else if (status == kStatusFailed)
+      actions.end = Outcome::ReadProtected;
+    } else if (status == kStatusFailed) {
       actions.message = ReplyText::ReadFailed;
+    }
     return;
   }
   // The box sends each block as one burst: a burst of a whole block or more is
@@ -120,7 +131,7 @@ void HandleReadOutReply(ReplyActions &actions, SharedState &state, std::vector<u
   // are gathered.
   if (length >= kBlockDataSize) {
     pending.clear();
-    TakeReadOutBlock(actions, state, burst);
+    TakeReadOutBlock(actions, state, chip, burst);
     return;
   }
   pending.insert(pending.end(), burst, burst + length);
@@ -128,7 +139,7 @@ void HandleReadOutReply(ReplyActions &actions, SharedState &state, std::vector<u
     return;
   const std::vector<uint8_t> block(pending.begin(), pending.begin() + kBlockDataSize);
   pending.erase(pending.begin(), pending.begin() + kBlockDataSize);
-  if (!TakeReadOutBlock(actions, state, block.data()))
+  if (!TakeReadOutBlock(actions, state, chip, block.data()))
     pending.clear(); // nothing after the last block belongs to one
 }
 
@@ -158,17 +169,16 @@ QString ReadOutLine(uint32_t address, const uint8_t *bytes16) {
   return QString::fromLatin1(text, n);
 }
 
-int32_t ReadOutBase(uint8_t count, const QString &dataflashCode, const QString &chipStart, int32_t current) {
-  const auto chipStartValue = [&] { return int32_t(HexTextToInt(chipStart)); };
+int32_t ReadOutBase(uint8_t count, const QString &dataflashCode, uint32_t chipStart, int32_t current) {
   if (count == 1) {
     if (IsOneOf(dataflashCode, {"0xB0", "0xB2"}))
       return 0xB000;
     if (IsOneOf(dataflashCode, {"0x10", "0x14"}))
       return 0x1000;
-    return chipStartValue();
+    return int32_t(chipStart);
   }
   if (count == 2 && IsOneOf(dataflashCode, {"0xB0", "0xB2", "0x10", "0x14"}))
-    return chipStartValue();
+    return int32_t(chipStart);
   return current;
 }
 
@@ -182,8 +192,8 @@ QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block) {
   return lines;
 }
 
-ReplyActions HandleReply(SharedState &state, std::vector<uint8_t> &readOutPending, bool online, const uint8_t *burst,
-                         size_t length) {
+ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
+                         bool online, const uint8_t *burst, size_t length) {
   // The rest of ReplyBuffer keeps what earlier replies left there.
   std::copy_n(burst, std::min<size_t>(length, state.ReplyBuffer.size()), state.ReplyBuffer.begin());
 
@@ -191,14 +201,17 @@ ReplyActions HandleReply(SharedState &state, std::vector<uint8_t> &readOutPendin
   switch (state.CurrentCommand) {
   case kCommandSet:
     actions.stopClocks = true;
-    if (StatusOf(burst, length) == kStatusSucceeded)
+    actions.end = Outcome::BoxFailed;
+    if (StatusOf(burst, length) == kStatusSucceeded) {
       actions.message = ReplyText::SetSucceeded;
+      actions.end = Outcome::Ok;
+    }
     break;
   case kCommandVerify:
     HandleVerifyReply(actions, burst, length, ReplyText::VerifySucceeded, ReplyText::VerifyFailed);
     break;
   case kCommandReadOut:
-    HandleReadOutReply(actions, state, readOutPending, burst, length);
+    HandleReadOutReply(actions, state, chip, readOutPending, burst, length);
     break;
   case kCommandEraseProgramVerify:
     HandleVerifyReply(actions, burst, length, ReplyText::EraseProgramVerifySucceeded,

@@ -3,9 +3,9 @@
 // operation. An operation stores its code in CurrentCommand, sends its frame
 // (frames.h) and returns; every burst the serial component delivers later (one
 // burst = bytes ended by 100 ms of silence) is read as a reply to that code.
-// HandleReply decides, as plain logic over the shared state, what the window
-// must do for one burst; the window applies the actions in the order of the
-// fields below. Everything runs on the GUI thread; nothing here waits.
+// HandleReply decides, as plain logic over the operation's state, what must be
+// done for one burst; the box session applies the actions in the order of the
+// fields below. Everything runs on the session's thread; nothing here waits.
 //
 // Only bytes the burst carried are acted upon: a status needs byte 3, a block
 // request byte 4, a verify mismatch bytes 4..7; a burst too short for what it
@@ -17,7 +17,10 @@
 // shaped like a status frame (5 bytes, 0x68 .. 0x16) is a status reply even
 // while part of a block is pending.
 
-#include "app/shared_state.h"
+#include "chip/chip_record.h"
+#include "image/firmware_image.h"
+#include "protocol/operation_state.h"
+#include "protocol/outcome.h"
 
 #include <QString>
 #include <QStringList>
@@ -61,6 +64,9 @@ struct ReplyActions {
   std::optional<QString> message;
   std::optional<uint8_t> sendBlock;       // answer a block request (always < 16)
   std::optional<QString> conversionError; // raised last, as EConvertError
+  // Set when the reply ends the operation: how, and for a mismatch where.
+  std::optional<Outcome> end;
+  std::optional<Mismatch> mismatch;
 };
 
 // "校验没通过，错误地址：HHLL,  写入是 WW 读出是 RR".
@@ -74,13 +80,15 @@ QString ReadOutLine(uint32_t address, const uint8_t *bytes16);
 // block 1 at the dataflash when it is used as code, else at ChipStart; block 2
 // at ChipStart when the dataflash is used as code; otherwise where the previous
 // block ended.
-int32_t ReadOutBase(uint8_t count, const QString &dataflashCode, const QString &chipStart, int32_t current);
+int32_t ReadOutBase(uint8_t count, const QString &dataflashCode, uint32_t chipStart, int32_t current);
 
 // The 256 lines of one 4096-byte block, starting at `address`, which advances by 16 per line.
 QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block);
 
 // Handles one delivered burst: copies it to the start of ReplyBuffer, updates
 // the read-out counters, gathers read-out data in `readOutPending` and returns
-// what the window must do. `online` is whether "Online" is selected now.
-ReplyActions HandleReply(SharedState &state, std::vector<uint8_t> &readOutPending, bool online, const uint8_t *burst,
-                         size_t length);
+// what the front end must do. `chip` is what the read-out in progress was
+// started for; `online` is whether the box was set online (the success text of
+// a transfer says so).
+ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
+                         bool online, const uint8_t *burst, size_t length);

@@ -22,10 +22,19 @@ QString Line(const QString &name, const QString &start, const QString &end, cons
   return s;
 }
 
+// The chip record and the image size a choice writes, as the window keeps them.
+struct ChipState : ChipRecord {
+  uint32_t ImageSize = 0;
+};
+void ChooseChip(const QString &line, int item, ChipState &s, ChipControls &c) {
+  ::ChooseChip(line, item, s, s.ImageSize, c);
+}
+void ChangeDataflashUse(int item, ChipState &s, ChipControls &c) { ::ChangeDataflashUse(item, s, s.ImageSize, c); }
+
 QString Chip32K(const QString &code) { return Line(QStringLiteral("PAC5223"), "0000", "7FFF", "32K", code); }
 
 struct ChipTest : ::testing::Test {
-  std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
+  std::unique_ptr<ChipState> state = std::make_unique<ChipState>();
   ChipControls controls{QStringLiteral("old name"), QStringLiteral("old range"), false, false};
 };
 
@@ -121,7 +130,7 @@ TEST_F(ChipTest, WorkedExamples) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(std::string(c.code) + (c.item == kUseCode ? " CODE" : " EEPROM"));
-    SharedState s;
+    ChipState s;
     ChipControls ctl{QString(), QString(), !c.radioEnabled, false};
     ChooseChip(Chip32K(QString::fromLatin1(c.code)), c.item, s, ctl);
     EXPECT_EQ(s.ChipName, QStringLiteral("PAC5223        "));
@@ -331,7 +340,7 @@ TEST_F(ChipTest, ChangeOfUseTable) {
   for (const auto &[before, after] : table) {
     for (int item : {kUseCode, kUseEeprom}) {
       SCOPED_TRACE(before.toStdString() + (item == kUseCode ? " CODE" : " EEPROM"));
-      SharedState s;
+      ChipState s;
       s.ChipStart = QStringLiteral("0000");
       s.ChipEnd = QStringLiteral("3FFF");
       s.ChipSizeText = QStringLiteral("16K ");
@@ -422,7 +431,7 @@ TEST(ShippedChipList, EveryChipLineParses) {
     const int kib = SizeKiB(SizeDigits(f.SizeText));
     EXPECT_EQ(int(f.End.toUInt(nullptr, 16)) - int(f.Start.toUInt(nullptr, 16)) + 1, kib * 1024);
     for (int item : {kUseCode, kUseEeprom}) {
-      SharedState s;
+      ChipState s;
       ChipControls ctl;
       EXPECT_NO_THROW(ChooseChip(line, item, s, ctl));
       EXPECT_TRUE(ctl.Button2Enabled);

@@ -1,3 +1,4 @@
+#include "chip/chip_record.h"
 #include "protocol/clocks.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +17,13 @@ TEST(ClockIntervalsTest, SpanWrapsAndDivides) {
       {"xyz", "0100", 2, 2},                // not hex counts as 0
   };
   for (const auto &c : cases) {
-    const QString s = QString::fromLatin1(c.start), e = QString::fromLatin1(c.end);
-    EXPECT_EQ(VerifyInterval(s, e), c.verify) << c.start << ".." << c.end;
-    EXPECT_EQ(ReadOutInterval(s, e), c.readOut) << c.start << ".." << c.end;
-    EXPECT_EQ(EraseProgramVerifyInterval(s, e), c.readOut) << c.start << ".." << c.end;
+    ChipRecord chip;
+    chip.ChipStart = QString::fromLatin1(c.start);
+    chip.ChipEnd = QString::fromLatin1(c.end);
+    const ChipNumbers n = ParseChipNumbers(chip);
+    EXPECT_EQ(VerifyInterval(n.start, n.end), c.verify) << c.start << ".." << c.end;
+    EXPECT_EQ(ReadOutInterval(n.start, n.end), c.readOut) << c.start << ".." << c.end;
+    EXPECT_EQ(EraseProgramVerifyInterval(n.start, n.end), c.readOut) << c.start << ".." << c.end;
   }
   EXPECT_EQ(FileTransferInterval(32768), 142);
 }
@@ -39,7 +43,7 @@ TEST(ProgressStepTest, StepsToNinetyEightThenAsksToStop) {
 }
 
 TEST(ElapsedStepTest, SecondsAndTenthsAndTheTimeOutTick) {
-  SharedState state;
+  OperationState state;
   std::vector<uint32_t> timeOutTicks;
   for (uint32_t tick = 1; tick <= 1300; ++tick) {
     if (ElapsedStep(state))

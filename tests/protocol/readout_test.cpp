@@ -6,7 +6,8 @@ namespace {
 
 // A read-out in progress, fed burst by burst as the line delivers them.
 struct ReadOut {
-  SharedState state;
+  OperationState state;
+  ChipRecord chip;
   std::vector<uint8_t> pending;
   QStringList lines;
   int stops = 0;
@@ -14,13 +15,13 @@ struct ReadOut {
 
   ReadOut(const char *dataflash, const char *chipStart, const char *sizeK) {
     state.CurrentCommand = kCommandReadOut;
-    state.DataflashCode = QString::fromLatin1(dataflash);
-    state.ChipStart = QString::fromLatin1(chipStart);
-    state.ChipSizeK = QString::fromLatin1(sizeK);
+    chip.DataflashCode = QString::fromLatin1(dataflash);
+    chip.ChipStart = QString::fromLatin1(chipStart);
+    chip.ChipSizeK = QString::fromLatin1(sizeK);
   }
 
   ReplyActions Feed(const std::vector<uint8_t> &burst) {
-    ReplyActions a = HandleReply(state, pending, false, burst.data(), burst.size());
+    ReplyActions a = HandleReply(state, ParseChipNumbers(chip), pending, false, burst.data(), burst.size());
     lines += a.readOutLines;
     stops += a.stopClocks;
     fulls += a.showFullProgress;

@@ -80,10 +80,10 @@ const std::vector<Row> &Rows() {
 
 TEST(ReplyTableTest, EveryCommandAndStatusRow) {
   for (const auto &row : Rows()) {
-    SharedState state;
+    OperationState state;
     state.CurrentCommand = row.command;
     std::vector<uint8_t> pending;
-    const ReplyActions a = HandleReply(state, pending, row.online, row.burst.data(), row.burst.size());
+    const ReplyActions a = HandleReply(state, ChipNumbers{}, pending, row.online, row.burst.data(), row.burst.size());
     EXPECT_EQ(a.stopClocks, row.expect.stop) << row.what;
     EXPECT_EQ(a.showFullProgress, row.expect.full) << row.what;
     EXPECT_EQ(a.message, row.expect.message) << row.what;
@@ -95,17 +95,17 @@ TEST(ReplyTableTest, EveryCommandAndStatusRow) {
 }
 
 TEST(ReplyBufferTest, EachBurstIsCopiedToTheStartAndTheRestIsKept) {
-  SharedState state;
+  OperationState state;
   std::vector<uint8_t> pending;
   const std::vector<uint8_t> longer = {1, 2, 3, 4, 5, 6, 7, 8};
   const std::vector<uint8_t> shorter = {9, 9};
-  HandleReply(state, pending, false, longer.data(), longer.size());
-  HandleReply(state, pending, false, shorter.data(), shorter.size());
+  HandleReply(state, ChipNumbers{}, pending, false, longer.data(), longer.size());
+  HandleReply(state, ChipNumbers{}, pending, false, shorter.data(), shorter.size());
   EXPECT_EQ(std::vector<uint8_t>(state.ReplyBuffer.begin(), state.ReplyBuffer.begin() + 9),
             (std::vector<uint8_t>{9, 9, 3, 4, 5, 6, 7, 8, 0}));
 
   std::vector<uint8_t> largest(65535, 0xA5);
-  HandleReply(state, pending, false, largest.data(), largest.size());
+  HandleReply(state, ChipNumbers{}, pending, false, largest.data(), largest.size());
   EXPECT_EQ(state.ReplyBuffer[65534], 0xA5);
   EXPECT_EQ(state.ReplyBuffer[65535], 0x00);
 }
@@ -127,11 +127,11 @@ TEST(ShortBurstTest, OldStatusInReplyBufferIsNotReportedAgain) {
       {5, Status(0x11), {0x00}, true, "read-out: 1 byte after a 0x11 only stops"},
   };
   for (const auto &c : cases) {
-    SharedState state;
+    OperationState state;
     state.CurrentCommand = c.command;
     std::vector<uint8_t> pending;
-    HandleReply(state, pending, true, c.first.data(), c.first.size());
-    const ReplyActions a = HandleReply(state, pending, true, c.second.data(), c.second.size());
+    HandleReply(state, ChipNumbers{}, pending, true, c.first.data(), c.first.size());
+    const ReplyActions a = HandleReply(state, ChipNumbers{}, pending, true, c.second.data(), c.second.size());
     EXPECT_EQ(a.stopClocks, c.stop) << c.what;
     EXPECT_FALSE(a.showFullProgress) << c.what;
     EXPECT_FALSE(a.message) << c.what << ": " << a.message.value_or(QString()).toStdString();

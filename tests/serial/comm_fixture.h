@@ -4,7 +4,7 @@
 
 #include "serial/comm.h"
 #include "serial/comm_threads.h"
-#include "serial/memory_serial.h"
+#include "support/memory_serial.h"
 #include "support/test_helpers.h"
 
 #include <QCoreApplication>

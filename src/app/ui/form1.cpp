@@ -2,7 +2,9 @@
 
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
+#include "chip/ui/form2.h"
 #include "serial/comm.h"
+#include "session/box_session.h"
 #include "serial/serial_devices.h"
 
 #include <QAction>
@@ -82,19 +84,11 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer
 
   state_.AppDir = appDir;
 
-  Comm1 = new TComm(this, std::move(serialLayer));
-  Comm1->setObjectName(QStringLiteral("Comm1"));
-  Comm1->OnReceiveData = [this](TComm *sender, const uint8_t *buffer, uint16_t length) {
-    Guarded([&] { Comm1ReceiveData(sender, buffer, length); });
-  };
-  Comm1->OnRequestHangup = [this](TComm *) { Guarded([this] { Comm1RequestHangup(); }); };
-
-  Timer1 = new TTimer(this, 200);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->OnTimer = [this] { Guarded([this] { Timer1Timer(); }); };
-  Timer2 = new TTimer(this, 100);
-  Timer2->setObjectName(QStringLiteral("Timer2"));
-  Timer2->OnTimer = [this] { Guarded([this] { Timer2Timer(); }); };
+  session_ = new BoxSession(std::move(serialLayer), state_, state_, this);
+  Comm1 = &session_->Comm();
+  Timer1 = session_->ProgressClock();
+  Timer2 = session_->ElapsedClock();
+  ConnectSession();
 
   CreateControls();
   CreateMenu();
@@ -114,6 +108,8 @@ void TForm1::AttachForms(TForm2 *form2, TForm3 *form3, TForm4 *form4) {
   form2_ = form2;
   form3_ = form3;
   form4_ = form4;
+  if (form2_)
+    form2_->OnChipLine = [this](const QString &line) { Guarded([&] { ChipLineChosen(line); }); };
 }
 
 void TForm1::CreateControls() {

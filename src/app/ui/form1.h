@@ -1,13 +1,15 @@
 #pragma once
 // TForm1, the main window. The designed client area (811 x 432) holds every
 // control at its designed place; a menu bar above it reaches the operations the
-// design gives no control. Handlers carry their control's name and are defined
-// in the subsystem that owns them:
-//   app/ui/form1.cpp, form1_port.cpp     start-up, close, port selection, key filters
-//   protocol/ui/form1_operations.cpp     set, verify, read-out, erase-program-verify,
-//                                        reply handling, clocks, read-out view
-//   image/ui/form1_load.cpp              load, file buffer view
-//   chip/ui/form1_chip.cpp               chip type list, dataflash use, sectors
+// design gives no control. Handlers carry their control's name; each reads its
+// controls, runs the operation through the window's BoxSession (which owns the
+// port Comm1 and the clocks Timer1 and Timer2) or the pure logic of a
+// subsystem, and shows what comes back:
+//   form1.cpp, form1_port.cpp   start-up, close, port selection, key filters
+//   form1_operations.cpp        set, verify, read-out, erase-program-verify,
+//                               reply handling, clocks, read-out view
+//   form1_load.cpp              load, file buffer view
+//   form1_chip.cpp              chip type list, dataflash use, sectors
 // Everything runs on the GUI thread; handlers never wait for the box.
 
 #include "app/shared_state.h"
@@ -24,6 +26,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class BoxSession;
 class Dialogs;
 class SerialLayer;
 class TComm;
@@ -74,6 +77,8 @@ public:
   void Edit3Click();
   // Chip configuration
   void Button1Click();
+  // The line double-clicked in the chip type list.
+  void ChipLineChosen(const QString &line);
   void RadioGroup3Click();
   void Button3Click();
   void Button4Click();
@@ -122,6 +127,7 @@ public:
   QAction *TypeSelectAction = nullptr;
 
   SharedState &State() { return state_; }
+  BoxSession &Session() { return *session_; }
   Dialogs &DialogsRef() { return dialogs_; }
   TForm2 *Form2() const { return form2_; }
   TForm3 *Form3() const { return form3_; }
@@ -135,7 +141,6 @@ private:
   void CreateControls();
   void CreateMenu();
   void SetTabOrder();
-  void ApplyLineSettings(const QString &portName);
   // Panel 1 as the port's state; a later notice there is replaced by it again
   // when the next load starts. `detail` says why an open failed.
   void ShowPortStatus(const QString &text, const QString &detail = {});
@@ -145,20 +150,19 @@ private:
   void FormCreatePortSteps();
   QString SettingsPath() const;
 
-  // Protocol helpers (protocol/ui/form1_operations.cpp).
-  void StartClocks(int progressIntervalMs);
-  void StopClocks();
-  void ShowFullProgress();
+  // Shows what the session reports and runs its steps as this window's handlers.
+  void ConnectSession();
+  // The port closed because its device went away.
+  void PortLost(const QString &detail);
 
   SharedState &state_;
   Dialogs &dialogs_;
+  BoxSession *session_ = nullptr;
   QWidget *client_ = nullptr;
   TForm2 *form2_ = nullptr;
   TForm3 *form3_ = nullptr;
   TForm4 *form4_ = nullptr;
 
-  // A read-out data block split across bursts is gathered here until whole.
-  std::vector<uint8_t> readOutPending_;
   QString portStatus_;
   QString portDetail_;
 };

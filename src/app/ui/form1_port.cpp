@@ -4,6 +4,7 @@
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
 #include "serial/comm.h"
+#include "session/box_session.h"
 
 #include <QComboBox>
 #include <QDebug>
@@ -17,18 +18,9 @@ QString PortSettingsText(const QString &portName) {
 const QString kOpenedAtStart = QStringLiteral("Open serial port successfully");
 const QString kOpenedOnChange = QStringLiteral("Openserial port  successfully");
 const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select the serial port ");
-const QString kPortLostMessage = QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。");
 } // namespace
 
 QString TForm1::SettingsPath() const { return state_.AppDir + QStringLiteral("sysset.ini"); }
-
-void TForm1::ApplyLineSettings(const QString &portName) {
-  Comm1->SetCommName(portName);
-  Comm1->SetBaudRate(38400);
-  Comm1->SetByteSize(TByteSize::_8);
-  Comm1->SetParity(TParity::None);
-  Comm1->SetStopBits(TStopBits::_1);
-}
 
 void TForm1::FormCreatePortSteps() {
   // AppDir was filled when the window was constructed.
@@ -37,13 +29,7 @@ void TForm1::FormCreatePortSteps() {
     const QSignalBlocker block(ComboBox1); // setting the text is not a change by the operator
     ComboBox1->setEditText(portName);
   }
-  // Comm1's designed settings besides the line settings.
-  Comm1->SetDtrControl(TDtrControl::DtrDisable);
-  Comm1->SetRtsControl(TRtsControl::RtsDisable);
-  Comm1->SetOutx_XonXoffFlow(false);
-  Comm1->SetInx_XonXoffFlow(false);
-  Comm1->SetReadIntervalTimeout(100);
-  ApplyLineSettings(portName);
+  session_->SetPortName(portName);
   StatusBar1->SetPanelText(0, PortSettingsText(portName));
   TryOpenPort(kOpenedAtStart, kOpenFailed);
 }
@@ -68,29 +54,23 @@ void TForm1::TryOpenPort(const QString &opened, const QString &failed) {
 }
 
 void TForm1::ComboBox1Change() {
-  Comm1->ClosePort();
+  session_->ClosePort();
   const QString portName = ComboBox1->currentText();
-  ApplyLineSettings(portName);
+  session_->SetPortName(portName);
   StatusBar1->SetPanelText(0, PortSettingsText(portName));
   SettingsFile(SettingsPath()).WriteString(kPortSection, kPortKey, portName);
   TryOpenPort(kOpenedOnChange, kOpenFailed);
 }
 
-void TForm1::Comm1RequestHangup() {
-  // Both threads may give up; the first notice closes the port, later ones find it closed.
-  if (!Comm1->IsOpen())
-    return;
-  const bool operationPending = Timer2->Enabled();
-  StopClocks();
-  Comm1->ClosePort();
+void TForm1::Comm1RequestHangup() { session_->Hangup(); }
+
+void TForm1::PortLost(const QString &detail) {
   Button1->setEnabled(true);
   Button2->setEnabled(true);
-  const QString detail = Comm1->CommName() + QStringLiteral(": the serial port was lost (") +
-                         OpenFailureHint(OpenFailure::Kind::Missing) + QStringLiteral(", then choose the port again)");
-  ShowPortStatus(kOpenFailed, detail);
-  qWarning().noquote() << "kavrin-programmer:" << detail;
-  if (operationPending)
-    dialogs_.ShowMessage(this, kPortLostMessage);
+  const QString text = detail + QStringLiteral(" (") + OpenFailureHint(OpenFailure::Kind::Missing) +
+                       QStringLiteral(", then choose the port again)");
+  ShowPortStatus(kOpenFailed, text);
+  qWarning().noquote() << "kavrin-programmer:" << text;
 }
 
 namespace {

@@ -11,7 +11,7 @@
 
 Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir) {
   Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), appDir);
-  Form2 = std::make_unique<TForm2>(Form1.get());
+  Form2 = std::make_unique<TForm2>();
   Form3 = std::make_unique<TForm3>();
   Form4 = std::make_unique<TForm4>();
   Form1->AttachForms(Form2.get(), Form3.get(), Form4.get());

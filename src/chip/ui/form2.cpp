@@ -1,9 +1,11 @@
 #include "chip/ui/form2.h"
 
 #include "app/ui/controls.h"
-#include "app/ui/form1.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <functional>
 
 namespace {
@@ -20,9 +22,24 @@ protected:
       OnDblClick();
   }
 };
+
+// The displayed line (a wrapped piece of a long line) that holds `position`.
+QString DisplayedLineAt(QPlainTextEdit *memo, int position) {
+  const QTextBlock block = memo->document()->findBlock(position);
+  if (!block.isValid())
+    return {};
+  // Laying the block out gives it its lines at the memo's current width.
+  memo->document()->documentLayout()->blockBoundingRect(block);
+  const QTextLayout *layout = block.layout();
+  const QTextLine line = layout ? layout->lineForTextPosition(position - block.position()) : QTextLine();
+  if (!line.isValid())
+    return block.text();
+  return block.text().mid(line.textStart(), line.textLength());
+}
+
 } // namespace
 
-TForm2::TForm2(TForm1 *form1) : QWidget(nullptr), form1_(form1) {
+TForm2::TForm2() : QWidget(nullptr) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(kCaption);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -30,7 +47,7 @@ TForm2::TForm2(TForm1 *form1) : QWidget(nullptr), form1_(form1) {
   setFixedSize(kClientWidth, kClientHeight);
 
   auto *memo = new DoubleClickMemo(this);
-  memo->OnDblClick = [this] { form1_->Guarded([this] { Memo1DblClick(); }); };
+  memo->OnDblClick = [this] { Memo1DblClick(); };
   Memo1 = memo;
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setGeometry(0, 0, 537, 441);
@@ -44,4 +61,13 @@ TForm2::TForm2(TForm1 *form1) : QWidget(nullptr), form1_(form1) {
   p.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
   p.setColor(QPalette::Text, Qt::black);
   Memo1->setPalette(p);
+}
+
+void TForm2::Memo1DblClick() {
+  // The double-click selects a word; its start lies on the clicked line even
+  // when the word ends where the line wraps.
+  const QString line = DisplayedLineAt(Memo1, Memo1->textCursor().selectionStart());
+  hide();
+  if (OnChipLine)
+    OnChipLine(line);
 }

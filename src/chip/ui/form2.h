@@ -3,9 +3,9 @@
 // memo; a double-click on a line chooses that chip.
 
 #include <QWidget>
+#include <functional>
 
 class QPlainTextEdit;
-class TForm1;
 
 class TForm2 : public QWidget {
   Q_OBJECT
@@ -14,13 +14,12 @@ public:
   static constexpr int kClientWidth = 541;
   static constexpr int kClientHeight = 442;
 
-  explicit TForm2(TForm1 *form1);
+  TForm2();
 
-  // Takes the displayed line under the caret as the chosen chip.
+  // Takes the displayed line under the caret, closes the window and hands the
+  // line to OnChipLine (the main window applies it to the chip record).
   void Memo1DblClick();
 
   QPlainTextEdit *Memo1 = nullptr;
-
-private:
-  TForm1 *form1_;
+  std::function<void(const QString &line)> OnChipLine;
 };

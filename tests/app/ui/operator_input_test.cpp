@@ -5,7 +5,7 @@
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
 #include "serial/comm.h"
-#include "serial/memory_serial.h"
+#include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 

@@ -10,7 +10,7 @@
 #include "image/image_blocks.h"
 #include "image/ui/form4.h"
 #include "serial/comm.h"
-#include "serial/memory_serial.h"
+#include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 

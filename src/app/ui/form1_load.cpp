@@ -1,7 +1,7 @@
 // The load: announce, file choice, HEX reading, blocks and the start of the
 // transfer; and the file buffer view. The reading and packing are plain logic
-// in image/; this applies them to the controls, the view and the serial line.
-// The box's block requests are answered by the reply handler from ImageBlocks.
+// in image/; the transfer runs through the window's box session, which also
+// answers the box's block requests from ImageBlocks.
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
@@ -11,9 +11,7 @@
 #include "image/image_file.h"
 #include "image/load_messages.h"
 #include "image/ui/form4.h"
-#include "protocol/clocks.h"
-#include "protocol/frames.h"
-#include "serial/comm.h"
+#include "session/box_session.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -22,8 +20,6 @@
 #include <QPushButton>
 
 namespace {
-
-constexpr uint32_t kLoadImageSize = 32768;
 
 const QString kReopenFailedAfterError = QStringLiteral("打 开 串 口 失 败,请 重 新 选 择 串 口 ");
 const QString kReopenFailedAfterCancel = QStringLiteral("Open serial port fails, re-select the serial port ");
@@ -41,16 +37,13 @@ void TForm1::Button2Click() {
   if (StatusBar1->PanelText(1) != portStatus_)
     ShowPortStatus(portStatus_, portDetail_);
   // The box learns of the transfer before the file is chosen, also when the dialog is then cancelled.
-  state_.CurrentCommand = kCommandFileTransfer;
-  const Frame announce = LoadCmd();
-  Comm1->SendData(announce.data(), uint16_t(announce.size()));
-  // Every load packs a 32 KiB image, whatever chip was chosen.
+  session_->AnnounceLoad();
   state_.ImageSize = kLoadImageSize;
 
   // A block request arriving meanwhile is answered from the previous load.
   const std::optional<QString> chosen = dialogs_.GetOpenFileName(this);
   if (!chosen) {
-    Comm1->ClosePort();
+    session_->ClosePort();
     Edit1->clear();
     Edit2->clear();
     Edit3->clear();
@@ -76,7 +69,7 @@ void TForm1::Button2Click() {
               state_.ImageSize);
   if (!read.Ok()) {
     dialogs_.ShowMessage(this, LoadErrorText(read));
-    Comm1->ClosePort();
+    session_->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);
     TryOpenPort(QString(), kReopenFailedAfterError);
@@ -102,10 +95,7 @@ void TForm1::Button2Click() {
   if (form4_)
     form4_->ShowImage(BaseName(path), DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
 
-  StartClocks(FileTransferInterval(state_.ImageSize));
-
-  const std::span<const uint8_t> first = FirstBlockBytes(state_.ImageBlocks);
-  Comm1->SendData(first.data(), uint16_t(first.size()));
+  session_->StartTransfer();
 }
 
 void TForm1::Edit3Click() {

@@ -33,7 +33,7 @@ const QString kTimeOut = QStringLiteral("本次操作超时失败，编程器无
 
 const std::vector<int> kInOrder{0, 1, 2, 3, 4, 5, 6, 7};
 
-struct BoxSession : ::testing::Test {
+struct WindowAgainstBox : ::testing::Test {
   Session s;
   TForm1 *form1 = nullptr;
 
@@ -113,7 +113,7 @@ uint32_t Sum(const Image &image) {
 
 // --- Loads ---------------------------------------------------------------------
 
-TEST_F(BoxSession, OnlineLoadBurnsTheExactImage) {
+TEST_F(WindowAgainstBox, OnlineLoadBurnsTheExactImage) {
   Start();
   SetMode(0);
   const Image image = e2e::RandomImage(1);
@@ -139,7 +139,7 @@ TEST_F(BoxSession, OnlineLoadBurnsTheExactImage) {
   EXPECT_TRUE(Session::Stray(log).empty());
 }
 
-TEST_F(BoxSession, OfflineLoadLoadsTheExactImage) {
+TEST_F(WindowAgainstBox, OfflineLoadLoadsTheExactImage) {
   Start();
   SetMode(1);
   const Image image = e2e::RandomImage(2);
@@ -154,7 +154,7 @@ TEST_F(BoxSession, OfflineLoadLoadsTheExactImage) {
   EXPECT_TRUE(Session::Stray(log).empty());
 }
 
-TEST_F(BoxSession, SecondLoadSendsTheNewFileNotTheOld) {
+TEST_F(WindowAgainstBox, SecondLoadSendsTheNewFileNotTheOld) {
   Start();
   SetMode(0);
   const Image first = e2e::RandomImage(3);
@@ -168,7 +168,7 @@ TEST_F(BoxSession, SecondLoadSendsTheNewFileNotTheOld) {
   EXPECT_EQ(blocks[0].name, "b");
 }
 
-TEST_F(BoxSession, FailureAtBlockThreeIsReported) {
+TEST_F(WindowAgainstBox, FailureAtBlockThreeIsReported) {
   Start({"--fail-at-block", "3"});
   SetMode(0);
   const Image image = e2e::RandomImage(5);
@@ -185,7 +185,7 @@ TEST_F(BoxSession, FailureAtBlockThreeIsReported) {
   EXPECT_EQ(s.dialogs.Messages().size(), 2); // the set confirmation and the failure
 }
 
-TEST_F(BoxSession, BlocksRequestedOutOfOrderAndTwiceAreEachAnsweredWithTheirOwnBytes) {
+TEST_F(WindowAgainstBox, BlocksRequestedOutOfOrderAndTwiceAreEachAnsweredWithTheirOwnBytes) {
   Start({"--order", "3,1,1,2,7,4,6,5,6"});
   SetMode(1);
   const Image image = e2e::RandomImage(6);
@@ -197,7 +197,7 @@ TEST_F(BoxSession, BlocksRequestedOutOfOrderAndTwiceAreEachAnsweredWithTheirOwnB
 
 // A box on a real line sends its reply byte by byte at 38400 baud; the program
 // must still take it as one burst.
-TEST_F(BoxSession, PacedBoxIsHeardAsOneReplyPerBurst) {
+TEST_F(WindowAgainstBox, PacedBoxIsHeardAsOneReplyPerBurst) {
   Start({"--paced"});
   SetMode(0);
   PumpFor(300);
@@ -206,7 +206,7 @@ TEST_F(BoxSession, PacedBoxIsHeardAsOneReplyPerBurst) {
 
 // --- Read-out ------------------------------------------------------------------
 
-TEST_F(BoxSession, ReadOutShowsTheBurnedImageAtItsAddresses) {
+TEST_F(WindowAgainstBox, ReadOutShowsTheBurnedImageAtItsAddresses) {
   Start();
   SetMode(0);
   const Image image = e2e::RandomImage(7);
@@ -233,7 +233,7 @@ TEST_F(BoxSession, ReadOutShowsTheBurnedImageAtItsAddresses) {
   EXPECT_EQ(reads[0].value("size").toInt(), 32);
 }
 
-TEST_F(BoxSession, ReadOutOfDataflashAsCodeShowsItFirstAtB000) {
+TEST_F(WindowAgainstBox, ReadOutOfDataflashAsCodeShowsItFirstAtB000) {
   Start({"--chip-fill", "0x5A"});
   SetMode(0);
   const Image image = e2e::RandomImage(8);
@@ -255,7 +255,7 @@ TEST_F(BoxSession, ReadOutOfDataflashAsCodeShowsItFirstAtB000) {
 
 // --- Verify ----------------------------------------------------------------------
 
-TEST_F(BoxSession, VerifyAgainstAChangedCellNamesItsAddressAndBytes) {
+TEST_F(WindowAgainstBox, VerifyAgainstAChangedCellNamesItsAddressAndBytes) {
   Start({"--mismatch", "0x1234"});
   SetMode(0);
   Image image = e2e::RandomImage(9);
@@ -282,7 +282,7 @@ TEST_F(BoxSession, VerifyAgainstAChangedCellNamesItsAddressAndBytes) {
   EXPECT_EQ(mismatches[0].value("addr").toInt(), 0x1234);
 }
 
-TEST_F(BoxSession, VerifyOfTheBurnedImageSucceeds) {
+TEST_F(WindowAgainstBox, VerifyOfTheBurnedImageSucceeds) {
   Start();
   SetMode(0);
   const Image image = e2e::RandomImage(10);
@@ -294,7 +294,7 @@ TEST_F(BoxSession, VerifyOfTheBurnedImageSucceeds) {
   EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
 }
 
-TEST_F(BoxSession, ReadProtectedChipRefusesVerifyAndReadOut) {
+TEST_F(WindowAgainstBox, ReadProtectedChipRefusesVerifyAndReadOut) {
   Start({"--protected"});
   qsizetype before = s.dialogs.Messages().size();
   form1->VerifyAction->trigger();
@@ -317,7 +317,7 @@ TEST_F(BoxSession, ReadProtectedChipRefusesVerifyAndReadOut) {
 
 // --- A box that does not answer ----------------------------------------------------
 
-TEST_F(BoxSession, SilentBoxEndsInTheTimeOutOnce) {
+TEST_F(WindowAgainstBox, SilentBoxEndsInTheTimeOutOnce) {
   Start({"--silent"});
   form1->VerifyAction->trigger();
   // The elapsed-time clock is driven here, tick by tick, without letting the
@@ -343,7 +343,7 @@ namespace {
 // The box's port vanishes in the middle of a load (the adapter pulled): the
 // operator learns of it at once, never of a success, and gets the port back by
 // choosing it again once the box is there.
-TEST_F(BoxSession, PortVanishingMidLoadEndsTheLoadAtOnce) {
+TEST_F(WindowAgainstBox, PortVanishingMidLoadEndsTheLoadAtOnce) {
   Start({"--paced"});
   s.dialogs.fileAnswers.push_back(s.WriteHexFile(QStringLiteral("fw.hex"), e2e::RandomImage(3)));
   form1->Button2->click();

@@ -8,7 +8,6 @@
 #include "chip/chip_list.h"
 #include "chip/ui/form2.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QFile>
 #include <QGuiApplication>
@@ -16,8 +15,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTextBlock>
-#include <QTextLayout>
 
 namespace {
 
@@ -60,20 +57,6 @@ QString ReadChipList(const QString &path) {
   return text;
 }
 
-// The displayed line (a wrapped piece of a long line) that holds `position`.
-QString DisplayedLineAt(QPlainTextEdit *memo, int position) {
-  const QTextBlock block = memo->document()->findBlock(position);
-  if (!block.isValid())
-    return {};
-  // Laying the block out gives it its lines at the memo's current width.
-  memo->document()->documentLayout()->blockBoundingRect(block);
-  const QTextLayout *layout = block.layout();
-  const QTextLine line = layout ? layout->lineForTextPosition(position - block.position()) : QTextLine();
-  if (!line.isValid())
-    return block.text();
-  return block.text().mid(line.textStart(), line.textLength());
-}
-
 } // namespace
 
 void TForm1::Button1Click() {
@@ -88,19 +71,16 @@ void TForm1::Button1Click() {
   DialogsRef().ShowModal(chipWindow);
 }
 
-void TForm2::Memo1DblClick() {
-  // The double-click selects a word; its start lies on the clicked line even
-  // when the word ends where the line wraps.
-  const QString line = DisplayedLineAt(Memo1, Memo1->textCursor().selectionStart());
-  hide();
-  TForm1 &form = *form1_;
-  RunChipStep(form,
-              [&](ChipControls &controls) { ChooseChip(line, form.RadioGroup3->ItemIndex(), form.State(), controls); });
+void TForm1::ChipLineChosen(const QString &line) {
+  RunChipStep(*this, [&](ChipControls &controls) {
+    ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, controls);
+  });
 }
 
 void TForm1::RadioGroup3Click() {
-  RunChipStep(*this,
-              [this](ChipControls &controls) { ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, controls); });
+  RunChipStep(*this, [this](ChipControls &controls) {
+    ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, controls);
+  });
 }
 
 void TForm1::Button3Click() {

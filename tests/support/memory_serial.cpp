@@ -1,4 +1,4 @@
-#include "serial/memory_serial.h"
+#include "support/memory_serial.h"
 
 #include <cerrno>
 
