@@ -17,7 +17,9 @@ scripts/build.sh build-asan -DKAVRIN_SANITIZE=address -DKAVRIN_BUILD_BENCH=OFF
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/../tests/lsan.supp ctest --output-on-failure -j2 --timeout 600)
 
-echo "== ThreadSanitizer (serial component and threads)"
-TARGETS=test_serial scripts/build.sh build-tsan -DKAVRIN_SANITIZE=thread -DKAVRIN_BUILD_BENCH=OFF
-TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
-  QT_QPA_PLATFORM=offscreen build-tsan/bin/test_serial
+echo "== ThreadSanitizer (serial component, its threads, sessions side by side)"
+TARGETS="test_serial test_session kavrin-boxsim" scripts/build.sh build-tsan -DKAVRIN_SANITIZE=thread -DKAVRIN_BUILD_BENCH=OFF
+for t in test_serial test_session; do
+  TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+    QT_QPA_PLATFORM=offscreen build-tsan/bin/$t
+done
