@@ -31,7 +31,8 @@ enum : uint8_t {
 };
 
 struct SharedState {
-  // Program folder, ending in the path separator.
+  // The executable's folder, ending in the path separator. The settings file
+  // and the chip list live elsewhere when installed (app/install_paths.h).
   QString AppDir;
 
   // Chip record: the chosen line of the chip type list.

@@ -25,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class Dialogs;
+struct InstallPaths;
 class SerialLayer;
 class TComm;
 class TForm2;
@@ -41,7 +42,7 @@ public:
   static inline const QString kCaption = QStringLiteral("FOR PAC52XX--Brontel");
 
   // Creates the window; FormCreate runs before the constructor returns.
-  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir);
+  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths);
   ~TForm1() override;
 
   // The secondary windows, created after the main window.
@@ -135,7 +136,8 @@ private:
   void SetTabOrder();
   void ApplyLineSettings(const QString &portName);
   void FormCreatePortSteps();
-  QString SettingsPath() const;
+  QString SettingsPath() const { return settingsPath_; }
+  QString ChipListPath() const { return chipListPath_; }
 
   // Protocol helpers (protocol/ui/form1_operations.cpp).
   void StartClocks(int progressIntervalMs);
@@ -144,6 +146,8 @@ private:
 
   SharedState &state_;
   Dialogs &dialogs_;
+  const QString settingsPath_;
+  const QString chipListPath_;
   QWidget *client_ = nullptr;
   TForm2 *form2_ = nullptr;
   TForm3 *form3_ = nullptr;
