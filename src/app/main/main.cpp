@@ -9,6 +9,7 @@
 #include "serial/comm.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QStyleFactory>
 #include <cstdio>
 #include <string_view>
@@ -49,6 +50,9 @@ int main(int argc, char **argv) {
   // that would be appended to every window caption on X11.
   QApplication::setApplicationName(kApplicationTitle);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  // Ties the windows to the installed desktop entry and its icon (both absent when portable).
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kavrin.programmer"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.kavrin.programmer")));
   QtDialogs dialogs;
   Program program(dialogs, MakePlatformSerialLayer(), ResolveInstallPaths(ExecutableFolder()));
   program.Form1->show();
