@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite, the
-# whole suite again under AddressSanitizer/UBSan, and the serial threads under
-# ThreadSanitizer.
+# Debian package's checks, the whole suite again under AddressSanitizer/UBSan,
+# and the serial threads under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,6 +10,9 @@ export QT_QPA_PLATFORM=offscreen
 echo "== build and test"
 scripts/build.sh build
 (cd build && ctest --output-on-failure -j2 --timeout 300)
+
+echo "== Debian package"
+bash tests/package/check_package.sh build
 
 echo "== AddressSanitizer + UBSan"
 scripts/build.sh build-asan -DKAVRIN_SANITIZE=address -DKAVRIN_BUILD_BENCH=OFF

@@ -2,7 +2,9 @@
 
 #include "base/exception.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <vector>
 
@@ -156,6 +158,8 @@ void SettingsFile::WriteString(const QString &section, const QString &key, const
   if (after == before && QFile::exists(path_))
     return; // the value it already holds: the file stays as it is
 
+  // An installed program's configuration folder does not exist before the first write.
+  QDir().mkpath(QFileInfo(path_).absolutePath());
   QSaveFile out(path_);
   out.setDirectWriteFallback(true);
   bool ok = out.open(QIODevice::WriteOnly);

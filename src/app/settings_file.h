@@ -14,7 +14,7 @@ public:
   // The key's value, trimmed; the default when file, section or key is missing.
   QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
 
-  // Writes the key (creating file, section and key as needed). Raises
+  // Writes the key (creating folder, file, section and key as needed). Raises
   // EIniFileException "Unable to write to <path>" when the file cannot be written.
   void WriteString(const QString &section, const QString &key, const QString &value) const;
 

@@ -13,6 +13,7 @@
 #include <QString>
 
 struct SharedState : ChipRecord, OperationState, FirmwareImage {
-  // Program folder, ending in the path separator.
+  // The executable's folder, ending in the path separator. The settings file
+  // and the chip list live elsewhere when installed (app/install_paths.h).
   QString AppDir;
 };

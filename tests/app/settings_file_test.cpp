@@ -99,6 +99,18 @@ TEST(SettingsFile, UnwritableFileRaisesUnableToWrite) {
   } catch (const EIniFileException &e) {
     EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to ") + folder.File("sysset.ini"));
   }
-  SettingsFile missingFolder(folder.File("no/such/folder/sysset.ini"));
-  EXPECT_THROW(missingFolder.WriteString(kPortSection, kPortKey, QStringLiteral("COM1")), EIniFileException);
+  // A plain file where the folder should be.
+  folder.Write("plain", "");
+  SettingsFile underFile(folder.File("plain/kavrin-programmer/sysset.ini"));
+  EXPECT_THROW(underFile.WriteString(kPortSection, kPortKey, QStringLiteral("COM1")), EIniFileException);
+  EXPECT_EQ(folder.Read("plain"), "");
+}
+
+TEST(SettingsFile, WriteCreatesMissingFolders) {
+  ProgramFolder folder;
+  SettingsFile settings(folder.File("config/kavrin-programmer/sysset.ini"));
+  EXPECT_EQ(settings.ReadString(kPortSection, kPortKey, kDefaultPortName), "COM5");
+  EXPECT_FALSE(QFileInfo::exists(folder.File("config"))) << "reading never creates the folder";
+  settings.WriteString(kPortSection, kPortKey, QStringLiteral("/dev/ttyUSB0"));
+  EXPECT_EQ(folder.Read("config/kavrin-programmer/sysset.ini"), "[comx]\nnum=/dev/ttyUSB0\n");
 }

@@ -32,7 +32,7 @@ TEST(BoxSimOptions, DefaultsAreAPlainOfflineBox) {
 TEST(BoxSimOptions, EveryOptionIsTaken) {
   const Config c = Parse({"--protected", "--silent", "--paced", "--fail-at-block", "3", "--mismatch", "0x1234",
                           "--order=3,1,1,2", "--think", "250", "--chip-fill", "0x00", "--link", "/tmp/box",
-                          "--log=/tmp/box.log", "--exit-with-parent", "--parent-pid", "4321"});
+                          "--log=/tmp/box.log", "--exit-with-parent", "--parent-pid", "4321", "--version"});
   EXPECT_TRUE(c.box.protectedChip);
   EXPECT_TRUE(c.box.silent);
   EXPECT_TRUE(c.paced);
@@ -45,6 +45,7 @@ TEST(BoxSimOptions, EveryOptionIsTaken) {
   EXPECT_EQ(c.logPath, "/tmp/box.log");
   EXPECT_TRUE(c.exitWithParent);
   EXPECT_EQ(c.parentPid, 4321);
+  EXPECT_TRUE(c.version);
 }
 
 TEST(BoxSimOptions, NumbersAreDecimalOrHex) {

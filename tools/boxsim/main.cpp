@@ -1,4 +1,5 @@
 // kavrin-boxsim: a simulated programmer box on a pseudo-terminal.
+#include "base/version.h"
 #include "options.h"
 #include "pty_runner.h"
 
@@ -11,6 +12,10 @@ int main(int argc, char **argv) {
   if (!parsed.config) {
     std::fprintf(stderr, "kavrin-boxsim: %s\n\n%s", parsed.error.c_str(), boxsim::UsageText().c_str());
     return 2;
+  }
+  if (parsed.config->version) {
+    std::printf("%s\n", VersionLine("kavrin-boxsim").c_str());
+    return 0;
   }
   if (parsed.config->help) {
     std::fputs(boxsim::UsageText().c_str(), stdout);

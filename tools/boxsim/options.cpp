@@ -70,6 +70,8 @@ ParseResult ParseArgs(const std::vector<std::string> &args) {
 
     if (name == "--help" || name == "-h") {
       c.help = true;
+    } else if (name == "--version" && flag()) {
+      c.version = true;
     } else if (name == "--protected" && flag()) {
       c.box.protectedChip = true;
     } else if (name == "--silent" && flag()) {
@@ -153,6 +155,7 @@ Options (numbers are decimal, or hexadecimal with 0x):
   --exit-with-parent   exit when the parent process ends
   --parent-pid PID     exit when process PID ends
   --help               show this text
+  --version            show the version
 
 Replies are at least 120 ms apart. The simulator ends on SIGINT or SIGTERM.
 )";

@@ -18,6 +18,7 @@ struct Config {
   bool exitWithParent = false;
   std::optional<long> parentPid;
   bool help = false;
+  bool version = false;
 };
 
 struct ParseResult {

@@ -1,22 +1,60 @@
 // kavrin-programmer: start-up. Title, main window (its creation handler opens
 // the port), the three hidden windows, then the message loop until the main
 // window closes.
+#include "app/install_paths.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
+#include "base/version.h"
 #include "serial/comm.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QStyleFactory>
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+const char kUsage[] = R"(Usage: kavrin-programmer [--help | --version] [Qt options]
+
+Opens the window that drives the PAC52XX programmer box over a serial line
+(38400 baud, 8N1). The port choice is kept in sysset.ini and the chip list is
+read from MCUtype.txt: both beside the executable when MCUtype.txt is there,
+otherwise sysset.ini in $XDG_CONFIG_HOME/kavrin-programmer/ (by default
+~/.config/kavrin-programmer/) and MCUtype.txt from that folder if present, else
+from the installed data folder.
+
+  --help       show this text
+  --version    show the version
+)";
+
+} // namespace
 
 int main(int argc, char **argv) {
+  // Answered before the application object exists, so they need no display.
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--version") {
+      std::printf("%s\n", VersionLine("kavrin-programmer").c_str());
+      return 0;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+
   QApplication app(argc, argv);
   // The application name titles message boxes; no display name is set, since
   // that would be appended to every window caption on X11.
   QApplication::setApplicationName(kApplicationTitle);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  // Ties the windows to the installed desktop entry and its icon (both absent when portable).
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kavrin.programmer"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.kavrin.programmer")));
   QtDialogs dialogs;
-  Program program(dialogs, MakePlatformSerialLayer(), ExecutableFolder());
+  Program program(dialogs, MakePlatformSerialLayer(), ResolveInstallPaths(ExecutableFolder()));
   program.Form1->show();
   return app.exec();
 }

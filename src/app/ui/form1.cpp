@@ -1,5 +1,6 @@
 #include "app/ui/form1.h"
 
+#include "app/install_paths.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "chip/ui/form2.h"
@@ -73,8 +74,9 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
 
 } // namespace
 
-TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir)
-    : state_(state), dialogs_(dialogs) {
+TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer,
+               const InstallPaths &paths)
+    : state_(state), dialogs_(dialogs), settingsPath_(paths.SettingsFile), chipListPath_(paths.ChipListFile) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kCaption);
   // Fixed single border, system menu and minimise only.
@@ -82,7 +84,7 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFont(SongFont(16));
 
-  state_.AppDir = appDir;
+  state_.AppDir = paths.ExecutableFolder;
 
   session_ = new BoxSession(std::move(serialLayer), state_, state_, this);
   Comm1 = &session_->Comm();

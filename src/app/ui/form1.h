@@ -28,6 +28,7 @@ class QLineEdit;
 class QPushButton;
 class BoxSession;
 class Dialogs;
+struct InstallPaths;
 class SerialLayer;
 class TComm;
 class TForm2;
@@ -44,7 +45,7 @@ public:
   static inline const QString kCaption = QStringLiteral("FOR PAC52XX--Brontel");
 
   // Creates the window; FormCreate runs before the constructor returns.
-  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir);
+  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths);
   ~TForm1() override;
 
   // The secondary windows, created after the main window.
@@ -148,7 +149,8 @@ private:
   // `failed` otherwise, with the reason as detail and on standard error).
   void TryOpenPort(const QString &opened, const QString &failed);
   void FormCreatePortSteps();
-  QString SettingsPath() const;
+  QString SettingsPath() const { return settingsPath_; }
+  QString ChipListPath() const { return chipListPath_; }
 
   // Shows what the session reports and runs its steps as this window's handlers.
   void ConnectSession();
@@ -158,6 +160,8 @@ private:
   SharedState &state_;
   Dialogs &dialogs_;
   BoxSession *session_ = nullptr;
+  const QString settingsPath_;
+  const QString chipListPath_;
   QWidget *client_ = nullptr;
   TForm2 *form2_ = nullptr;
   TForm3 *form3_ = nullptr;

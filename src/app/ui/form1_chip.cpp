@@ -66,7 +66,7 @@ void TForm1::Button1Click() {
   const QSize outer = chipWindow->frameGeometry().size();
   chipWindow->move(screenSize.width() / 2 - outer.width() / 2, screenSize.height() / 2 - outer.height() / 2);
 
-  chipWindow->Memo1->setPlainText(ReadChipList(state_.AppDir + kChipListFileName));
+  chipWindow->Memo1->setPlainText(ReadChipList(ChipListPath()));
 
   DialogsRef().ShowModal(chipWindow);
 }

@@ -20,10 +20,9 @@ const QString kOpenedOnChange = QStringLiteral("Openserial port  successfully");
 const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select the serial port ");
 } // namespace
 
-QString TForm1::SettingsPath() const { return state_.AppDir + QStringLiteral("sysset.ini"); }
 
 void TForm1::FormCreatePortSteps() {
-  // AppDir was filled when the window was constructed.
+  // The settings path was resolved when the window was constructed.
   const QString portName = SettingsFile(SettingsPath()).ReadString(kPortSection, kPortKey, kDefaultPortName);
   {
     const QSignalBlocker block(ComboBox1); // setting the text is not a change by the operator

@@ -9,6 +9,7 @@
 #include <memory>
 
 class Dialogs;
+struct InstallPaths;
 class SerialLayer;
 class TForm1;
 class TForm2;
@@ -17,6 +18,8 @@ class TForm4;
 
 class Program {
 public:
+  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths);
+  // A portable program in `appDir` (settings file and chip list beside it).
   Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir);
   ~Program(); // the port closes with Comm1
 
