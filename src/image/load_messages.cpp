@@ -25,7 +25,10 @@ QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize) {
   const uint32_t leftOut = result.BytesLeftOut();
   if (leftOut == 0 || imageSize == 0)
     return {};
-  return QStringLiteral("注意：文件中有 %1 字节超出 0000-%2，未加载")
-      .arg(leftOut)
-      .arg(IntToHex(imageSize - 1, 4));
+  return QStringLiteral("注意：文件中有 %1 字节超出 0000-%2，未加载").arg(leftOut).arg(IntToHex(imageSize - 1, 4));
+}
+
+QString NothingInImageText(uint32_t imageSize) {
+  return kLoadError +
+         QStringLiteral("文件中没有 0000-%1 内的数据").arg(IntToHex(imageSize == 0 ? 0 : imageSize - 1, 4));
 }

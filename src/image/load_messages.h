@@ -12,6 +12,10 @@
 // Empty for a reading that succeeded.
 QString LoadErrorText(const HexReadResult &result);
 
+// A file whose every data byte lies outside the image (from imageSize up):
+//   "文件加载错误，文件中没有 0000-<imageSize-1> 内的数据"
+QString NothingInImageText(uint32_t imageSize);
+
 // The notice for data bytes that lie outside the image (addresses from
 // imageSize up); empty when every byte reached the image.
 QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize);

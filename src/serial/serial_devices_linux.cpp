@@ -57,15 +57,24 @@ TreeInfo ReadTree(const QString &sysRoot, const QString &ttyName) {
   const QFileInfo device(classDir + QStringLiteral("/device"));
   if (!device.exists())
     return info; // a virtual terminal: no device, no driver
-  const QFileInfo driver(device.filePath() + QStringLiteral("/driver"));
-  if (driver.exists())
-    info.driver = QFileInfo(driver.canonicalFilePath()).fileName();
+  const QString root = QFileInfo(sysRoot).canonicalFilePath();
+  auto inTree = [&](const QString &dir) { return !root.isEmpty() && dir.startsWith(root + QLatin1Char('/')); };
+
+  // Newer kernels put generic serial-base port and controller devices between
+  // the tty and the device that has the hardware's driver; those are passed over.
+  for (QString dir = device.canonicalFilePath(); inTree(dir); dir = QFileInfo(dir).path()) {
+    if (QFileInfo(QFileInfo(dir + QStringLiteral("/subsystem")).canonicalFilePath()).fileName() ==
+        QLatin1String("serial-base"))
+      continue;
+    const QFileInfo driver(dir + QStringLiteral("/driver"));
+    if (driver.exists())
+      info.driver = QFileInfo(driver.canonicalFilePath()).fileName();
+    break;
+  }
 
   // The USB device is the first folder above the tty's device with USB ids;
   // the walk stays inside the tree.
-  const QString root = QFileInfo(sysRoot).canonicalFilePath();
-  for (QString dir = device.canonicalFilePath(); !root.isEmpty() && dir.startsWith(root + QLatin1Char('/'));
-       dir = QFileInfo(dir).path()) {
+  for (QString dir = device.canonicalFilePath(); inTree(dir); dir = QFileInfo(dir).path()) {
     if (QFileInfo::exists(dir + QStringLiteral("/idVendor")) && QFileInfo::exists(dir + QStringLiteral("/idProduct"))) {
       info.vendorId = ReadAttribute(dir + QStringLiteral("/idVendor"));
       info.productId = ReadAttribute(dir + QStringLiteral("/idProduct"));

@@ -78,18 +78,28 @@ TEST(PortList, FakeTreeListsEveryKindOnce) {
   t.Link(kAcmDevice + QStringLiteral("/1-3:1.0/driver"), QStringLiteral("../../../../../../bus/usb/drivers/cdc_acm"));
   t.Link(QStringLiteral("sys/class/tty/ttyACM0/device"),
          QStringLiteral("../../../devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0"));
-  // A UART that answered, and a phantom legacy port on the same driver; a FIFO stands in for the node.
+  // A UART that answered, behind the generic port devices of newer kernels,
+  // and a phantom legacy port; FIFOs stand in for their nodes.
+  const QString pnp = QStringLiteral("sys/devices/pnp0/00:00");
+  for (const char *bus : {"serial-base", "pnp"})
+    t.Mkdir(QStringLiteral("sys/bus/") + QLatin1String(bus));
+  t.Mkdir(QStringLiteral("sys/bus/pnp/drivers/serial"));
+  t.Mkdir(QStringLiteral("sys/bus/serial-base/drivers/port"));
+  t.Link(pnp + QStringLiteral("/subsystem"), QStringLiteral("../../../bus/pnp"));
+  t.Link(pnp + QStringLiteral("/driver"), QStringLiteral("../../../bus/pnp/drivers/serial"));
+  t.Link(pnp + QStringLiteral("/00:00:0/subsystem"), QStringLiteral("../../../../bus/serial-base"));
+  t.Link(pnp + QStringLiteral("/00:00:0/00:00:0.0/subsystem"), QStringLiteral("../../../../../bus/serial-base"));
+  t.Link(pnp + QStringLiteral("/00:00:0/00:00:0.0/driver"),
+         QStringLiteral("../../../../../bus/serial-base/drivers/port"));
+  t.Link(QStringLiteral("sys/class/tty/ttyS0/device"), QStringLiteral("../../../devices/pnp0/00:00/00:00:0/00:00:0.0"));
+  t.Write(QStringLiteral("sys/class/tty/ttyS0/type"), "4\n");
   t.Mkdir(QStringLiteral("sys/bus/platform/drivers/serial8250"));
   t.Link(QStringLiteral("sys/devices/platform/serial8250/driver"),
          QStringLiteral("../../../bus/platform/drivers/serial8250"));
-  for (const char *port : {"ttyS0", "ttyS1"}) {
-    const QString name = QString::fromLatin1(port);
-    t.Link(QStringLiteral("sys/class/tty/") + name + QStringLiteral("/device"),
-           QStringLiteral("../../../devices/platform/serial8250"));
-    ASSERT_EQ(mkfifo(QFile::encodeName(t.Root() + QStringLiteral("/dev/") + name).constData(), 0600), 0);
-  }
-  t.Write(QStringLiteral("sys/class/tty/ttyS0/type"), "4\n");
+  t.Link(QStringLiteral("sys/class/tty/ttyS1/device"), QStringLiteral("../../../devices/platform/serial8250"));
   t.Write(QStringLiteral("sys/class/tty/ttyS1/type"), "0\n");
+  for (const char *port : {"ttyS0", "ttyS1"})
+    ASSERT_EQ(mkfifo(QFile::encodeName(t.Root() + QStringLiteral("/dev/") + QLatin1String(port)).constData(), 0600), 0);
   // Known to the kernel, but without a node.
   t.Mkdir(QStringLiteral("sys/class/tty/ttyUSB3"));
   // Not a serial device at all.
@@ -107,7 +117,7 @@ TEST(PortList, FakeTreeListsEveryKindOnce) {
        "FTDI", "FT232R USB UART", PortAccess::Ok},
       {"dev/serial/by-id/usb-gone-if00", "dev/ttyUSB9", "", "", "", "", "", PortAccess::Missing},
       {"dev/ttyACM0", "dev/ttyACM0", "cdc_acm", "2e8a:000a", "", "", "", PortAccess::Unusable},
-      {"dev/ttyS0", "dev/ttyS0", "serial8250", "", "", "", "", PortAccess::Unusable},
+      {"dev/ttyS0", "dev/ttyS0", "serial", "", "", "", "", PortAccess::Unusable},
       {"dev/ttyUSB1", "dev/ttyUSB1", "", "", "", "", "", PortAccess::InUse},
       {"dev/ttyUSB3", "dev/ttyUSB3", "", "", "", "", "", PortAccess::Missing},
   };
