@@ -228,12 +228,18 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
   bool optionsEnded = false;
   auto fail = [](const QString &why) { return ParseResult{std::nullopt, why}; };
 
+  // Help wins over every fault on the line.
+  for (const QString &arg : args) {
+    if (arg == QLatin1String("--"))
+      break;
+    if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+      o.help = true;
+      return {o, {}};
+    }
+  }
+
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString &arg = args[i];
-    if (!optionsEnded && (arg == QLatin1String("--help") || arg == QLatin1String("-h"))) {
-      o.help = true;
-      continue;
-    }
     if (!optionsEnded && arg == QLatin1String("--")) {
       optionsEnded = true;
       continue;
@@ -272,9 +278,6 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     }
     return fail(QStringLiteral("unexpected argument ") + Quoted(arg));
   }
-  if (o.help)
-    return {o, {}};
-
   for (const OptionDef &def : kOptionDefs)
     if ((rules.required & def.option) && !(seen & def.option))
       return fail(QStringLiteral("missing ") + def.name);
