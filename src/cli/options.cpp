@@ -102,6 +102,7 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
       o.modeItem = 1;
     else
       return QStringLiteral("expects online or offline, got ") + Quoted(value);
+    o.modeGiven = true;
     return {};
   case kPower:
     if (value.compare(QLatin1String("5v"), Qt::CaseInsensitive) == 0)
@@ -110,6 +111,7 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
       o.powerItem = 1;
     else
       return QStringLiteral("expects 5v or off, got ") + Quoted(value);
+    o.powerGiven = true;
     return {};
   case kCount:
     if (command == Command::Set) {

@@ -30,6 +30,8 @@ struct Options {
   // the window's start-up choices.
   int modeItem = 1;
   int powerItem = 0;
+  bool modeGiven = false; // a load may leave the box's mode and supply as they are
+  bool powerGiven = false;
   QString count = kDefaultLoadCount; // load: count N of block 0, 1 to 6 digits
   int setCount = 0;                  // set: 0..9999
   uint32_t sectorMask = kAllSectors; // bit s-1 for sector s

@@ -43,6 +43,8 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(plain.modeItem, 1);
   EXPECT_EQ(plain.powerItem, 0);
   EXPECT_EQ(plain.timeoutSeconds, 120);
+  EXPECT_FALSE(plain.modeGiven || plain.powerGiven);
+  EXPECT_TRUE(load.modeGiven && load.powerGiven);
 
   const Options set = Parsed(Command::Set, {"--port", "p", "--count", "9999", "--mode", "offline", "--power", "5V"});
   EXPECT_EQ(set.setCount, 9999);
