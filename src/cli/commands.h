@@ -1,9 +1,20 @@
 #pragma once
-// kavrin-cli's commands: the table of commands and the entry the executable
-// calls. Each command parses its own arguments, so a command with a grammar of
-// its own (subcommands) fits the same table. Usage errors end with status 2
-// and a message that names the option; nothing touches a port before every
-// option, the file and the chip have been checked.
+// kavrin-cli, the command line: the table of commands and the entry the
+// executable calls.
+//
+// How it works: main() makes a QCoreApplication and hands the arguments to
+// RunCli, which finds the command in the table; each command parses its own
+// arguments (so a command with subcommands fits the same table). Everything
+// runs on the main thread. Commands that need a box check all they can first
+// (options, the HEX file, the chip), then build a SessionPlan and pass it with
+// an EventSink and an InterruptWatcher to RunSessions (run_sessions.h), which
+// runs the sessions on the event loop; the time-out of each box is the
+// --timeout option, in seconds. Errors are values, not exceptions: a usage
+// error prints "kavrin-cli <command>: <option>: <why>" and ends with status 2,
+// a refused file ends with 3 and the window's text for it; every error keeps
+// the system's reason where there is one. Output: results of check-file and
+// ports on standard output, everything else on standard error, except the
+// JSON Lines of --json.
 
 #include <QLatin1StringView>
 #include <QString>
