@@ -61,10 +61,10 @@ TEST(CheckFile, FixturesGiveChecksumRangesAndLeftOut) {
     SCOPED_TRACE(c.hex);
     const CliRun r = Cli({QStringLiteral("check-file"), Fixture(c.hex)});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out.toStdString(), (ExpectedChecksum(c.bin, c.binStart) + QStringLiteral("\nData: ") +
-                                    QLatin1String(c.ranges) +
-                                    QStringLiteral("\nLeft out: %1 bytes beyond 0000-7FFF\n").arg(c.leftOut))
-                                       .toStdString());
+    EXPECT_EQ(r.out.toStdString(),
+              (ExpectedChecksum(c.bin, c.binStart) + QStringLiteral("\nData: ") + QLatin1String(c.ranges) +
+               QStringLiteral("\nLeft out: %1 bytes beyond 0000-7FFF\n").arg(c.leftOut))
+                  .toStdString());
     // The window's notice about bytes beyond the image, on standard error.
     EXPECT_EQ(r.err.contains(QStringLiteral("256 字节超出 0000-7FFF")), c.leftOut > 0) << r.err.toStdString();
   }
@@ -91,8 +91,8 @@ TEST(CheckFile, RefusedFilesSayWhyAndExit3) {
 
   // A load of a refused file touches no port: each box ends file-refused.
   const CliRun load = Cli({QStringLiteral("load"), QStringLiteral("--json"), QStringLiteral("--port"),
-                        QStringLiteral("/nonexistent/a"), QStringLiteral("--port"), QStringLiteral("/nonexistent/b"),
-                        QStringLiteral("--file"), folder.File(QStringLiteral("high_only.hex"))});
+                           QStringLiteral("/nonexistent/a"), QStringLiteral("--port"), QStringLiteral("/nonexistent/b"),
+                           QStringLiteral("--file"), folder.File(QStringLiteral("high_only.hex"))});
   EXPECT_EQ(load.status, 3);
   const QStringList lines = load.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 4) << load.out.toStdString();
