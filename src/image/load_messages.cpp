@@ -27,7 +27,5 @@ QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize) {
   const uint32_t leftOut = result.BytesLeftOut();
   if (leftOut == 0 || imageSize == 0)
     return {};
-  return QStringLiteral("注意：文件中有 %1 字节超出 0000-%2，未加载")
-      .arg(leftOut)
-      .arg(IntToHex(imageSize - 1, 4));
+  return QStringLiteral("注意：文件中有 %1 字节超出 0000-%2，未加载").arg(leftOut).arg(IntToHex(imageSize - 1, 4));
 }

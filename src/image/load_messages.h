@@ -9,6 +9,7 @@
 //   checksum  "文件加载错误，" + address high + low + "地址行校验和错误 " + XX
 //   no record "文件加载错误，第 <line> 行不是 HEX 记录"
 //   no data   "文件加载错误，文件中没有数据记录，请选择 Intel HEX 文件"
+//   none in the image  "文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载"
 // Empty for a reading that succeeded.
 QString LoadErrorText(const HexReadResult &result);
 

@@ -1,9 +1,7 @@
 #include "serial/posix_serial.h"
 
 #include "serial/comm.h"
-#include "serial/serial_devices.h"
 
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <algorithm>
@@ -827,15 +825,3 @@ void PosixSerialLayer::SetCurrentThreadPriority(int stepsAboveNormal) {
 }
 
 std::shared_ptr<SerialLayer> MakePlatformSerialLayer() { return std::make_shared<PosixSerialLayer>(); }
-
-QStringList ListSerialDevices() {
-  QStringList found;
-  const QDir byId(QStringLiteral("/dev/serial/by-id"));
-  for (const QString &entry : byId.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
-    found << byId.filePath(entry);
-  const QDir dev(QStringLiteral("/dev"));
-  for (const QString &pattern : {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")})
-    for (const QString &entry : dev.entryList({pattern}, QDir::System | QDir::NoDotAndDotDot, QDir::Name))
-      found << dev.filePath(entry);
-  return found;
-}

@@ -1,0 +1,63 @@
+#include "cli/chip_choice.h"
+
+#include "app/install_paths.h"
+#include "base/exception.h"
+#include "chip/chip_list.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+namespace cli {
+
+namespace {
+
+bool IsChipLine(const ChipFields &fields) {
+  // Header and ruler lines have no hex addresses where a chip line has them.
+  static const QRegularExpression hex4(QStringLiteral("^[0-9A-Fa-f]{4}$"));
+  return hex4.match(fields.Start).hasMatch() && hex4.match(fields.End).hasMatch() && !fields.Name.trimmed().isEmpty();
+}
+
+} // namespace
+
+QString FindChipList(const QString &programDir) { return ResolveInstallPaths(programDir).ChipListFile; }
+
+ChipListText ReadChipListFile(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return {{}, CannotOpenFileText(path, file.errorString())};
+  QString text = QString::fromLocal8Bit(file.readAll());
+  if (file.error() != QFileDevice::NoError)
+    return {{}, CannotOpenFileText(path, file.errorString())};
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return {text, {}};
+}
+
+ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflashItem, bool dataflashGiven) {
+  QStringList known;
+  for (const QString &line : listText.split(QLatin1Char('\n'))) {
+    const ChipFields fields = CutChipLine(line);
+    if (!IsChipLine(fields))
+      continue;
+    known << fields.Name.trimmed();
+    if (fields.Name.trimmed().compare(name.trimmed(), Qt::CaseInsensitive) != 0)
+      continue;
+    if (dataflashGiven && fields.Code == QLatin1String("0x00"))
+      return {std::nullopt,
+              QStringLiteral("--dataflash: %1 has no dataflash to use as code or EEPROM").arg(fields.Name.trimmed())};
+    ChipTarget target;
+    ChipControls controls;
+    try {
+      ChooseChip(line, dataflashItem, target.record, target.imageSize, controls);
+    } catch (const Exception &e) {
+      return {std::nullopt,
+              QStringLiteral("--chip: the list's line for %1 is faulty: %2").arg(fields.Name.trimmed(), e.Message())};
+    }
+    return {target, {}};
+  }
+  return {
+      std::nullopt,
+      QStringLiteral("--chip: no chip \"%1\" in the chip list; known: %2").arg(name, known.join(QStringLiteral(", ")))};
+}
+
+} // namespace cli

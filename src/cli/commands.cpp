@@ -1,0 +1,294 @@
+#include "cli/commands.h"
+#include "base/version.h"
+#include "cli/chip_choice.h"
+#include "cli/console.h"
+#include "cli/event_sink.h"
+#include "cli/firmware.h"
+#include "cli/interrupt_watcher.h"
+#include "cli/json_line.h"
+#include "cli/options.h"
+#include "cli/result_class.h"
+#include "cli/run_sessions.h"
+#include "serial/serial_devices.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <array>
+
+namespace cli {
+
+namespace {
+
+const QString kPortHelp =
+    QStringLiteral("  --port PORT         the box's serial port: a device path (/dev/ttyUSB0,\n"
+                   "                      /dev/serial/by-id/...), a name under /dev (ttyUSB0), or\n"
+                   "                      COM1..COM9 for /dev/ttyS0..ttyS8\n");
+const QString kSessionHelp =
+    QStringLiteral("  --timeout SECONDS   give up on a box that has not finished after SECONDS,\n"
+                   "                      1..86400 (default 120)\n"
+                   "  --json              JSON Lines events on standard output\n"
+                   "  --help              show this text\n");
+
+QString CommandUsage(Command command) {
+  switch (command) {
+  case Command::Load:
+    return QStringLiteral("Usage: kavrin-cli load --port PORT [--port PORT ...] --file FILE.hex [options]\n\n"
+                          "Reads FILE.hex into a 32 KiB image (0000-7FFF) exactly as the window does and\n"
+                          "sends it to every box at once, each on its own port.\n\n") +
+           kPortHelp + QStringLiteral("                      (repeat for a gang of boxes)\n") +
+           QStringLiteral("  --file FILE         the Intel HEX file\n"
+                          "  --mode MODE         online or offline (default offline)\n"
+                          "  --power POWER       5v or off: the target's supply (default 5v)\n"
+                          "  --count N           the count sent with the image, 1 to 6 digits\n"
+                          "                      (default 999999)\n"
+                          "  --sectors LIST      sectors 1..32 to program, like 1-8,17,32 (default all)\n") +
+           kSessionHelp;
+  case Command::Verify:
+    return QStringLiteral("Usage: kavrin-cli verify --port PORT [--port PORT ...] [options]\n\n"
+                          "Has every box verify its chip against the image it holds.\n\n") +
+           kPortHelp + kSessionHelp;
+  case Command::EraseProgramVerify:
+    return QStringLiteral("Usage: kavrin-cli erase-program-verify --port PORT [--port PORT ...] [options]\n\n"
+                          "Has every box erase, program and verify its chip with the image it holds.\n\n") +
+           kPortHelp + kSessionHelp;
+  case Command::Set:
+    return QStringLiteral("Usage: kavrin-cli set --port PORT [--port PORT ...] --mode MODE --power POWER\n"
+                          "                      --count N [options]\n\n"
+                          "Sets every box's mode, target supply and count.\n\n") +
+           kPortHelp +
+           QStringLiteral("  --mode MODE         online or offline\n"
+                          "  --power POWER       5v or off\n"
+                          "  --count N           0..9999\n") +
+           kSessionHelp;
+  case Command::ReadOut:
+    return QStringLiteral("Usage: kavrin-cli read-out --port PORT --chip NAME [--dataflash USE] --out FILE\n"
+                          "                           [options]\n\n"
+                          "Reads the chip in one box out into FILE: Intel HEX when FILE ends in .hex,\n"
+                          "else the bytes as they are.\n\n") +
+           kPortHelp +
+           QStringLiteral("  --chip NAME         the chip type, a name from MCUtype.txt (e.g. PAC5223)\n"
+                          "  --dataflash USE     code or eeprom: what the chip's dataflash serves as\n"
+                          "                      (default code; only for chips that have the choice)\n"
+                          "  --out FILE          the file to write\n") +
+           kSessionHelp;
+  case Command::CheckFile:
+    return QStringLiteral("Usage: kavrin-cli check-file FILE.hex\n\n"
+                          "Reads FILE.hex as a load would, without a box: prints the checksum as the\n"
+                          "window shows it, the address ranges that hold data and the bytes left out\n"
+                          "(beyond 0000-7FFF), or why the file is refused (exit status 3).\n");
+  case Command::Ports:
+    return QStringLiteral("Usage: kavrin-cli ports [--json]\n\n"
+                          "Lists the serial ports: by-id names first, then the devices without one,\n"
+                          "with driver, USB ids, serial number, product and whether this user can open\n"
+                          "the port now.\n\n"
+                          "  --json              one JSON object per port on standard output\n"
+                          "  --help              show this text\n");
+  }
+  return {};
+}
+
+void Print(const QString &text) { WriteStdout(text.toUtf8()); }
+void Complain(const QString &text) { WriteStderr(text.toUtf8()); }
+
+int UsageError(Command command, const QString &why) {
+  const QString name = CommandName(command);
+  Complain(QStringLiteral("kavrin-cli %1: %2\nTry 'kavrin-cli %1 --help'.\n").arg(name, why));
+  return kExitUsage;
+}
+
+// Options parsed, or the exit status of --help or of a usage error.
+std::optional<Options> Parse(Command command, const QStringList &args, int &status) {
+  const ParseResult parsed = ParseOptions(command, args);
+  if (!parsed.options) {
+    status = UsageError(command, parsed.error);
+    return std::nullopt;
+  }
+  if (parsed.options->help) {
+    Print(CommandUsage(command));
+    status = 0;
+    return std::nullopt;
+  }
+  return parsed.options;
+}
+
+int RunCheckFile(const QStringList &args, const CliContext &) {
+  int status = 0;
+  const std::optional<Options> options = Parse(Command::CheckFile, args, status);
+  if (!options)
+    return status;
+  const Firmware firmware = ReadFirmware(options->file);
+  if (!firmware.Accepted()) {
+    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + firmware.refusal + QLatin1Char('\n'));
+    return ExitCode(ResultClass::FileRefused);
+  }
+  Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + RangesText(firmware.ranges) +
+        QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut));
+  if (!firmware.leftOutNotice.isEmpty())
+    Complain(firmware.leftOutNotice + QLatin1Char('\n'));
+  return 0;
+}
+
+QString PortJsonLine(const SerialDeviceInfo &info) {
+  JsonLine line;
+  line.Add("name", info.name).Add("device", info.device).Add("driver", info.driver);
+  if (info.UsbId().isEmpty())
+    line.AddNull("usb");
+  else
+    line.Add("usb", info.UsbId());
+  line.Add("serial", info.serial).Add("manufacturer", info.manufacturer).Add("product", info.product);
+  line.Add("access", PortAccessName(info.access)).Add("reason", info.reason);
+  return QString::fromUtf8(line.Text());
+}
+
+QString PortTable(const std::vector<SerialDeviceInfo> &ports) {
+  std::vector<QStringList> rows = {{QStringLiteral("PORT"), QStringLiteral("DEVICE"), QStringLiteral("DRIVER"),
+                                    QStringLiteral("USB"), QStringLiteral("SERIAL"), QStringLiteral("PRODUCT"),
+                                    QStringLiteral("ACCESS")}};
+  for (const SerialDeviceInfo &p : ports) {
+    const QString product = QStringList{p.manufacturer, p.product}.join(QLatin1Char(' ')).trimmed();
+    rows.push_back({p.name, p.name == p.device ? QStringLiteral("-") : p.device, p.driver, p.UsbId(), p.serial, product,
+                    PortAccessText(p)});
+  }
+  std::vector<qsizetype> widths(rows[0].size(), 0);
+  for (const QStringList &row : rows)
+    for (qsizetype c = 0; c < row.size(); ++c)
+      widths[size_t(c)] = std::max(widths[size_t(c)], row[c].isEmpty() ? 1 : row[c].size());
+  QString text;
+  for (const QStringList &row : rows) {
+    QString line;
+    for (qsizetype c = 0; c < row.size(); ++c) {
+      const QString cell = row[c].isEmpty() ? QStringLiteral("-") : row[c];
+      line += c + 1 < row.size() ? cell.leftJustified(widths[size_t(c)] + 2) : cell;
+    }
+    text += line + QLatin1Char('\n');
+  }
+  return text;
+}
+
+int RunPorts(const QStringList &args, const CliContext &) {
+  int status = 0;
+  const std::optional<Options> options = Parse(Command::Ports, args, status);
+  if (!options)
+    return status;
+  const std::vector<SerialDeviceInfo> ports = ListSerialPorts();
+  if (ports.empty()) {
+    Complain(QStringLiteral("kavrin-cli ports: no serial ports found\n"));
+    return 0;
+  }
+  if (options->json) {
+    for (const SerialDeviceInfo &port : ports)
+      Print(PortJsonLine(port));
+  } else {
+    Print(PortTable(ports));
+  }
+  return 0;
+}
+
+// A load whose file is refused: every box ends file-refused, no port is opened.
+int RefuseFile(const Options &options, const Firmware &firmware) {
+  const std::unique_ptr<EventSink> sink = MakeEventSink(options.json);
+  for (const QString &port : options.ports) {
+    sink->Message(port, firmware.refusal);
+    sink->Result(port, ResultInfo{ResultClass::FileRefused, 0.0, std::nullopt, std::nullopt, {}});
+  }
+  sink->Finish();
+  return ExitCode(ResultClass::FileRefused);
+}
+
+int RunSessionCommand(Command command, const QStringList &args, const CliContext &context) {
+  int status = 0;
+  const std::optional<Options> options = Parse(command, args, status);
+  if (!options)
+    return status;
+  SessionPlan plan;
+  plan.command = command;
+  plan.options = *options;
+
+  if (command == Command::Load) {
+    plan.firmware = ReadFirmware(options->file);
+    if (!plan.firmware.Accepted())
+      return RefuseFile(*options, plan.firmware);
+  }
+  if (command == Command::ReadOut) {
+    const QString listPath = FindChipList(context.programDir);
+    const ChipListText list = ReadChipListFile(listPath);
+    if (!list.error.isEmpty())
+      return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
+    const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflashItem, options->dataflashGiven);
+    if (!lookup.chip)
+      return UsageError(command, lookup.error);
+    plan.chip = lookup.chip;
+    // Found now rather than after minutes of reading.
+    const QFileInfo folder(QFileInfo(options->out).absolutePath());
+    if (!folder.isDir())
+      return UsageError(command,
+                        QStringLiteral("--out: no folder \"%1\"").arg(QDir::toNativeSeparators(folder.filePath())));
+  }
+
+  const std::unique_ptr<EventSink> sink = MakeEventSink(options->json);
+  InterruptWatcher interrupts;
+  if (!interrupts.Installed())
+    Complain(QStringLiteral("kavrin-cli: Ctrl+C will end at once (%1)\n").arg(interrupts.Error()));
+  return RunSessions(plan, *sink, interrupts);
+}
+
+template <Command command> int RunSession(const QStringList &args, const CliContext &context) {
+  return RunSessionCommand(command, args, context);
+}
+
+constexpr std::array kCommands = {
+    CommandEntry{QLatin1StringView("load"), QLatin1StringView("send a HEX file to the boxes"),
+                 RunSession<Command::Load>},
+    CommandEntry{QLatin1StringView("verify"), QLatin1StringView("have the boxes verify their chips"),
+                 RunSession<Command::Verify>},
+    CommandEntry{QLatin1StringView("erase-program-verify"),
+                 QLatin1StringView("have the boxes erase, program and verify their chips"),
+                 RunSession<Command::EraseProgramVerify>},
+    CommandEntry{QLatin1StringView("set"), QLatin1StringView("set the boxes' mode, target supply and count"),
+                 RunSession<Command::Set>},
+    CommandEntry{QLatin1StringView("read-out"), QLatin1StringView("read a chip out into a file"),
+                 RunSession<Command::ReadOut>},
+    CommandEntry{QLatin1StringView("check-file"), QLatin1StringView("check a HEX file without a box"), RunCheckFile},
+    CommandEntry{QLatin1StringView("ports"), QLatin1StringView("list the serial ports and their access"), RunPorts},
+    // The record store's command ("records ...") joins here.
+};
+
+} // namespace
+
+std::span<const CommandEntry> Commands() { return kCommands; }
+
+QString UsageText() {
+  QString text = QStringLiteral("Usage: kavrin-cli COMMAND [options]\n\n"
+                                "Drives PAC52XX programmer boxes over serial lines, one box per --port.\n\n"
+                                "Commands:\n");
+  for (const CommandEntry &entry : Commands())
+    text += QStringLiteral("  ") + QString(entry.name).leftJustified(22) + QString(entry.summary) + QLatin1Char('\n');
+  text += QStringLiteral("\n'kavrin-cli COMMAND --help' describes a command.\n\n"
+                         "Exit status: 0 ok; 1 not every box of several ok; 2 usage error; 3 file refused;\n"
+                         "4 port unavailable; 5 box reported a failure; 6 verify mismatch; 7 no answer\n"
+                         "within the time-out; 8 port lost; 9 read-protected; 130 interrupted.\n");
+  return text;
+}
+
+int RunCli(const QStringList &args, const CliContext &context) {
+  if (args.isEmpty()) {
+    Complain(UsageText());
+    return kExitUsage;
+  }
+  const QString &first = args.front();
+  if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
+    Print(UsageText());
+    return 0;
+  }
+  if (first == QLatin1String("--version")) {
+    Print(QString::fromStdString(VersionLine("kavrin-cli")) + QLatin1Char('\n'));
+    return 0;
+  }
+  for (const CommandEntry &entry : Commands())
+    if (first == entry.name)
+      return entry.run(args.mid(1), context);
+  Complain(QStringLiteral("kavrin-cli: unknown command \"%1\"\n\n").arg(first) + UsageText());
+  return kExitUsage;
+}
+
+} // namespace cli

@@ -1,0 +1,214 @@
+#include "cli/event_sink.h"
+
+#include "base/convert.h"
+#include "cli/console.h"
+#include "cli/json_line.h"
+
+#include <algorithm>
+
+namespace cli {
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+QString Name(ResultClass result) {
+  const std::string_view name = ResultName(result);
+  return QString::fromLatin1(name.data(), qsizetype(name.size()));
+}
+
+QString Seconds(double seconds) { return QString::number(seconds, 'f', 1); }
+
+QByteArray Line(const QString &port, const QString &text) {
+  return (port + QStringLiteral(": ") + text + '\n').toUtf8();
+}
+
+} // namespace
+
+QString ResultText(const ResultInfo &info) {
+  QString text = Name(info.result) + QStringLiteral(" after ") + Seconds(info.seconds) + QStringLiteral(" s");
+  if (info.checksum)
+    text += QStringLiteral(", ") + *info.checksum;
+  if (info.mismatch)
+    text += QStringLiteral(": address %1 written %2, read %3")
+                .arg(IntToHex(info.mismatch->address, 4), IntToHex(info.mismatch->written, 2),
+                     IntToHex(info.mismatch->read, 2));
+  if (!info.reason.isEmpty())
+    text += QStringLiteral(": ") + info.reason;
+  if (info.result != ResultClass::Ok)
+    text += QStringLiteral(" (exit %1)").arg(ExitCode(info.result));
+  return text;
+}
+
+QString GangTally::SummaryLine() const {
+  if (results_.size() < 2)
+    return {};
+  const auto ok =
+      std::count_if(results_.begin(), results_.end(), [](const Entry &e) { return e.result == ResultClass::Ok; });
+  QString line = QStringLiteral("%1 of %2 boxes ok").arg(ok).arg(results_.size());
+  QStringList failed;
+  for (const Entry &e : results_)
+    if (e.result != ResultClass::Ok)
+      failed << e.port + QLatin1Char(' ') + Name(e.result);
+  if (!failed.isEmpty())
+    line += QStringLiteral("; failed: ") + failed.join(QStringLiteral(", "));
+  return line;
+}
+
+// JSON Lines
+
+void JsonEventSink::Start(const QString &port, const QString &operation) {
+  out_(JsonLine().Add("event", QStringLiteral("start")).Add("port", port).Add("operation", operation).Text());
+}
+
+void JsonEventSink::Progress(const QString &port, int percent) {
+  out_(JsonLine().Add("event", QStringLiteral("progress")).Add("port", port).Add("percent", int64_t(percent)).Text());
+}
+
+void JsonEventSink::Message(const QString &port, const QString &text) {
+  out_(JsonLine().Add("event", QStringLiteral("message")).Add("port", port).Add("text", text).Text());
+}
+
+void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
+  tally_.Add(port, info.result);
+  JsonLine line;
+  line.Add("event", QStringLiteral("result")).Add("port", port).Add("result", Name(info.result));
+  line.AddFixed("seconds", info.seconds, 1);
+  if (info.checksum)
+    line.Add("checksum", *info.checksum);
+  else
+    line.AddNull("checksum");
+  line.Add("exit", int64_t(ExitCode(info.result)));
+  if (!info.reason.isEmpty())
+    line.Add("reason", info.reason);
+  if (info.mismatch) {
+    line.Add("address", IntToHex(info.mismatch->address, 4));
+    line.Add("written", IntToHex(info.mismatch->written, 2));
+    line.Add("read", IntToHex(info.mismatch->read, 2));
+  }
+  out_(line.Text());
+}
+
+void JsonEventSink::Finish() {
+  if (const QString summary = tally_.SummaryLine(); !summary.isEmpty())
+    err_((summary + QLatin1Char('\n')).toUtf8());
+}
+
+// Human lines
+
+HumanEventSink::HumanEventSink(OutputFn err, bool terminal, int columns)
+    : err_(std::move(err)), terminal_(terminal), columns_(std::max(columns, 20)) {
+  redrawTimer_.setSingleShot(true);
+  QObject::connect(&redrawTimer_, &QTimer::timeout, &redrawTimer_, [this] { Draw(); });
+}
+
+HumanEventSink::Row &HumanEventSink::RowOf(const QString &port) {
+  for (Row &row : rows_)
+    if (row.port == port)
+      return row;
+  rows_.push_back(Row{port, {}, 0, 0, {}});
+  return rows_.back();
+}
+
+QString HumanEventSink::RowText(const Row &row) const {
+  qsizetype portWidth = 0, operationWidth = 0;
+  for (const Row &r : rows_) {
+    portWidth = std::max(portWidth, r.port.size());
+    operationWidth = std::max(operationWidth, r.operation.size());
+  }
+  const int filled = std::clamp(row.percent, 0, 100) * kBarWidth / 100;
+  QString text = row.port.leftJustified(portWidth) + QStringLiteral("  ") +
+                 row.operation.leftJustified(operationWidth) + QStringLiteral("  [") +
+                 QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('-')) +
+                 QStringLiteral("] ") + QString::number(row.percent).rightJustified(3) + QStringLiteral(" %");
+  if (!row.outcome.isEmpty())
+    text += QStringLiteral("  ") + row.outcome;
+  // A row that wrapped would take two lines and the block's height would be wrong.
+  if (text.size() >= columns_)
+    text = text.left(columns_ - 1);
+  return text;
+}
+
+void HumanEventSink::Draw(const QByteArray &above) {
+  redrawTimer_.stop();
+  QByteArray out;
+  if (drawnRows_ > 0)
+    out += "\x1b[" + QByteArray::number(drawnRows_) + "F"; // to the block's first line
+  if (!above.isEmpty())
+    out += "\x1b[J" + above; // clear the block, the new lines take its place
+  for (const Row &row : rows_)
+    out += "\x1b[2K" + RowText(row).toUtf8() + '\n';
+  drawnRows_ = int(rows_.size());
+  sinceDraw_.start();
+  err_(out);
+}
+
+void HumanEventSink::RedrawSoon() {
+  if (!sinceDraw_.isValid() || sinceDraw_.elapsed() >= kRedrawIntervalMs) {
+    Draw();
+    return;
+  }
+  if (!redrawTimer_.isActive())
+    redrawTimer_.start(int(kRedrawIntervalMs - sinceDraw_.elapsed()));
+}
+
+void HumanEventSink::Start(const QString &port, const QString &operation) {
+  Row &row = RowOf(port);
+  row.operation = operation;
+  row.percent = 0;
+  row.shownDecile = 0;
+  row.outcome.clear();
+  if (terminal_)
+    Draw();
+  else
+    err_(Line(port, operation + QStringLiteral(" started")));
+}
+
+void HumanEventSink::Progress(const QString &port, int percent) {
+  Row &row = RowOf(port);
+  if (row.percent == percent)
+    return;
+  row.percent = percent;
+  if (terminal_) {
+    RedrawSoon();
+    return;
+  }
+  const int decile = std::clamp(percent, 0, 100) / 10;
+  if (decile > row.shownDecile) {
+    row.shownDecile = decile;
+    err_(Line(port, row.operation + QLatin1Char(' ') + QString::number(decile * 10) + QStringLiteral(" %")));
+  }
+}
+
+void HumanEventSink::Message(const QString &port, const QString &text) {
+  if (terminal_)
+    Draw(Line(port, text));
+  else
+    err_(Line(port, text));
+}
+
+void HumanEventSink::Result(const QString &port, const ResultInfo &info) {
+  tally_.Add(port, info.result);
+  Row &row = RowOf(port);
+  row.outcome = Name(info.result);
+  if (terminal_)
+    Draw(Line(port, ResultText(info)));
+  else
+    err_(Line(port, ResultText(info)));
+}
+
+void HumanEventSink::Finish() {
+  if (terminal_ && redrawTimer_.isActive())
+    Draw();
+  if (const QString summary = tally_.SummaryLine(); !summary.isEmpty())
+    err_((summary + QLatin1Char('\n')).toUtf8());
+}
+
+std::unique_ptr<EventSink> MakeEventSink(bool json) {
+  if (json)
+    return std::make_unique<JsonEventSink>(WriteStdout, WriteStderr);
+  const bool terminal = StderrIsTerminal();
+  return std::make_unique<HumanEventSink>(WriteStderr, terminal, terminal ? StderrColumns() : 80);
+}
+
+} // namespace cli

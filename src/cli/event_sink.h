@@ -1,0 +1,140 @@
+#pragma once
+// Where the command line reports what its box sessions do. The sessions feed
+// one EventSink on the event loop's thread; the sink decides the form:
+//
+// - HumanEventSink: lines for people on standard error. On a terminal every
+//   box has one line (port, operation, progress bar, percent, outcome), and
+//   the block of those lines is redrawn in place with ANSI cursor movement, at
+//   most 10 times a second; messages and results scroll above the block.
+//   Elsewhere (a pipe, a file, TERM=dumb) plain lines: a start line, one line
+//   per 10 % of progress, messages and results.
+// - JsonEventSink: standard output carries JSON Lines only, one compact
+//   object per event, each with "event" and "port":
+//     start     "operation"
+//     progress  "percent"
+//     message   "text" (the window's exact text, UTF-8)
+//     result    "result" (a ResultName), "seconds" (one decimal), "checksum"
+//               (the label text or null), "exit" (the box's own status),
+//               "reason" when there is one, and for verify-mismatch
+//               "address" (four hex digits), "written", "read" (two each)
+//
+// Both write the summary line of a gang (several boxes) on standard error
+// when Finish is called. Output goes through OutputFn, so tests capture it.
+
+#include "cli/result_class.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace cli {
+
+struct VerifyMismatch {
+  uint16_t address = 0;
+  uint8_t written = 0;
+  uint8_t read = 0;
+};
+
+struct ResultInfo {
+  ResultClass result = ResultClass::Ok;
+  double seconds = 0;
+  std::optional<QString> checksum; // the checksum label's text, for operations that have one
+  std::optional<VerifyMismatch> mismatch;
+  QString reason; // why it failed, as it was found: the system's error text, the box's answer
+};
+
+class EventSink {
+public:
+  virtual ~EventSink() = default;
+  virtual void Start(const QString &port, const QString &operation) = 0;
+  virtual void Progress(const QString &port, int percent) = 0;
+  virtual void Message(const QString &port, const QString &text) = 0;
+  virtual void Result(const QString &port, const ResultInfo &info) = 0;
+  // After the last result: the summary line when there were several boxes.
+  virtual void Finish() = 0;
+};
+
+using OutputFn = std::function<void(const QByteArray &)>;
+
+// "ok after 12.3 s, CheckSum:  0x0012ABCD"; "verify-mismatch after 3.1 s:
+// address 1234 written A5, read FF (exit 6)"; "no-answer after 120.0 s:
+// <reason> (exit 7)".
+QString ResultText(const ResultInfo &info);
+
+// The results of a gang in the order they came, and its summary line:
+// "3 of 4 boxes ok; failed: /dev/ttyUSB2 verify-mismatch". Empty for one box.
+class GangTally {
+public:
+  void Add(const QString &port, ResultClass result) { results_.push_back({port, result}); }
+  QString SummaryLine() const;
+
+private:
+  struct Entry {
+    QString port;
+    ResultClass result;
+  };
+  std::vector<Entry> results_;
+};
+
+class JsonEventSink : public EventSink {
+public:
+  JsonEventSink(OutputFn out, OutputFn err) : out_(std::move(out)), err_(std::move(err)) {}
+  void Start(const QString &port, const QString &operation) override;
+  void Progress(const QString &port, int percent) override;
+  void Message(const QString &port, const QString &text) override;
+  void Result(const QString &port, const ResultInfo &info) override;
+  void Finish() override;
+
+private:
+  OutputFn out_, err_;
+  GangTally tally_;
+};
+
+class HumanEventSink : public EventSink {
+public:
+  // columns: the terminal's width; rows are cut to fit so the block's height
+  // stays known. Ignored without a terminal.
+  HumanEventSink(OutputFn err, bool terminal, int columns = 80);
+  void Start(const QString &port, const QString &operation) override;
+  void Progress(const QString &port, int percent) override;
+  void Message(const QString &port, const QString &text) override;
+  void Result(const QString &port, const ResultInfo &info) override;
+  void Finish() override;
+
+  static constexpr int kRedrawIntervalMs = 100;
+
+private:
+  struct Row {
+    QString port;
+    QString operation;
+    int percent = 0;
+    int shownDecile = 0; // plain lines: the last 10 % step written
+    QString outcome;
+  };
+  Row &RowOf(const QString &port);
+  QString RowText(const Row &row) const;
+  // Writes `above` (whole lines) above the block, then the block.
+  void Draw(const QByteArray &above = {});
+  void RedrawSoon();
+
+  OutputFn err_;
+  bool terminal_;
+  int columns_;
+  std::vector<Row> rows_;
+  int drawnRows_ = 0;
+  QElapsedTimer sinceDraw_;
+  QTimer redrawTimer_;
+  GangTally tally_;
+};
+
+// A sink on the process's standard output and error: JSON when asked for,
+// else human lines, on a terminal when standard error is one.
+std::unique_ptr<EventSink> MakeEventSink(bool json);
+
+} // namespace cli

@@ -1,0 +1,293 @@
+#include "cli/options.h"
+
+#include "serial/posix_serial.h"
+
+#include <array>
+
+namespace cli {
+
+namespace {
+
+enum Option : unsigned {
+  kPort = 1u << 0,
+  kFile = 1u << 1,
+  kMode = 1u << 2,
+  kPower = 1u << 3,
+  kCount = 1u << 4,
+  kSectors = 1u << 5,
+  kTimeout = 1u << 6,
+  kJson = 1u << 7,
+  kChip = 1u << 8,
+  kDataflash = 1u << 9,
+  kOut = 1u << 10,
+};
+
+struct OptionDef {
+  Option option;
+  QLatin1StringView name;
+  bool takesValue;
+};
+
+constexpr std::array kOptionDefs = {
+    OptionDef{kPort, QLatin1StringView("--port"), true},
+    OptionDef{kFile, QLatin1StringView("--file"), true},
+    OptionDef{kMode, QLatin1StringView("--mode"), true},
+    OptionDef{kPower, QLatin1StringView("--power"), true},
+    OptionDef{kCount, QLatin1StringView("--count"), true},
+    OptionDef{kSectors, QLatin1StringView("--sectors"), true},
+    OptionDef{kTimeout, QLatin1StringView("--timeout"), true},
+    OptionDef{kJson, QLatin1StringView("--json"), false},
+    OptionDef{kChip, QLatin1StringView("--chip"), true},
+    OptionDef{kDataflash, QLatin1StringView("--dataflash"), true},
+    OptionDef{kOut, QLatin1StringView("--out"), true},
+};
+
+struct Rules {
+  unsigned allowed = 0;
+  unsigned required = 0;
+  bool takesFileArgument = false;
+  bool onePort = false;
+};
+
+constexpr unsigned kSessionOptions = kPort | kTimeout | kJson;
+
+Rules RulesOf(Command command) {
+  switch (command) {
+  case Command::Load:
+    return {kSessionOptions | kFile | kMode | kPower | kCount | kSectors, kPort | kFile};
+  case Command::Verify:
+  case Command::EraseProgramVerify:
+    return {kSessionOptions, kPort};
+  case Command::Set:
+    return {kSessionOptions | kMode | kPower | kCount, kPort | kMode | kPower | kCount};
+  case Command::ReadOut:
+    return {kSessionOptions | kChip | kDataflash | kOut, kPort | kChip | kOut, false, true};
+  case Command::CheckFile:
+    return {0, 0, true};
+  case Command::Ports:
+    return {kJson, 0};
+  }
+  return {};
+}
+
+bool AllDigits(const QString &text) {
+  if (text.isEmpty())
+    return false;
+  for (QChar c : text)
+    if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+      return false;
+  return true;
+}
+
+QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+
+// Stores one option's value; an error text when the value is refused.
+QString Apply(Command command, Option option, const QString &value, Options &o) {
+  switch (option) {
+  case kPort: {
+    const QString device = PosixSerialLayer::DevicePath(value);
+    for (const QString &earlier : o.ports)
+      if (PosixSerialLayer::DevicePath(earlier) == device)
+        return Quoted(value) + QStringLiteral(" is given twice (two boxes cannot share a port)");
+    o.ports << value;
+    return {};
+  }
+  case kFile:
+    o.file = value;
+    return {};
+  case kMode:
+    if (value.compare(QLatin1String("online"), Qt::CaseInsensitive) == 0)
+      o.modeItem = 0;
+    else if (value.compare(QLatin1String("offline"), Qt::CaseInsensitive) == 0)
+      o.modeItem = 1;
+    else
+      return QStringLiteral("expects online or offline, got ") + Quoted(value);
+    o.modeGiven = true;
+    return {};
+  case kPower:
+    if (value.compare(QLatin1String("5v"), Qt::CaseInsensitive) == 0)
+      o.powerItem = 0;
+    else if (value.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0)
+      o.powerItem = 1;
+    else
+      return QStringLiteral("expects 5v or off, got ") + Quoted(value);
+    o.powerGiven = true;
+    return {};
+  case kCount:
+    if (command == Command::Set) {
+      if (!AllDigits(value) || value.size() > 4)
+        return QStringLiteral("expects a number 0..9999, got ") + Quoted(value);
+      o.setCount = value.toInt();
+    } else {
+      if (!AllDigits(value) || value.size() > 6)
+        return QStringLiteral("expects 1 to 6 digits, got ") + Quoted(value);
+      o.count = value;
+    }
+    return {};
+  case kSectors: {
+    const SectorListResult sectors = ParseSectorList(value);
+    if (!sectors.mask)
+      return sectors.error;
+    o.sectorMask = *sectors.mask;
+    return {};
+  }
+  case kTimeout: {
+    const int seconds = AllDigits(value) && value.size() <= 6 ? value.toInt() : 0;
+    if (seconds < 1 || seconds > kMaxTimeoutSeconds)
+      return QStringLiteral("expects whole seconds 1..%1, got ").arg(kMaxTimeoutSeconds) + Quoted(value);
+    o.timeoutSeconds = seconds;
+    return {};
+  }
+  case kJson:
+    o.json = true;
+    return {};
+  case kChip:
+    o.chip = value;
+    return {};
+  case kDataflash:
+    if (value.compare(QLatin1String("code"), Qt::CaseInsensitive) == 0)
+      o.dataflashItem = 0;
+    else if (value.compare(QLatin1String("eeprom"), Qt::CaseInsensitive) == 0)
+      o.dataflashItem = 1;
+    else
+      return QStringLiteral("expects code or eeprom, got ") + Quoted(value);
+    o.dataflashGiven = true;
+    return {};
+  case kOut:
+    o.out = value;
+    return {};
+  }
+  return {};
+}
+
+const OptionDef *FindOption(const QString &name) {
+  for (const OptionDef &def : kOptionDefs)
+    if (name == def.name)
+      return &def;
+  return nullptr;
+}
+
+} // namespace
+
+QString CommandName(Command command) {
+  switch (command) {
+  case Command::Load:
+    return QStringLiteral("load");
+  case Command::Verify:
+    return QStringLiteral("verify");
+  case Command::EraseProgramVerify:
+    return QStringLiteral("erase-program-verify");
+  case Command::Set:
+    return QStringLiteral("set");
+  case Command::ReadOut:
+    return QStringLiteral("read-out");
+  case Command::CheckFile:
+    return QStringLiteral("check-file");
+  case Command::Ports:
+    return QStringLiteral("ports");
+  }
+  return {};
+}
+
+SectorListResult ParseSectorList(const QString &text) {
+  auto fail = [&](const QString &why) {
+    return SectorListResult{std::nullopt, why + QStringLiteral(" in ") + Quoted(text) +
+                                              QStringLiteral(" (expects sectors 1..32 like 1-8,17,32)")};
+  };
+  auto sector = [](const QString &item) -> std::optional<int> {
+    if (!AllDigits(item) || item.size() > 2)
+      return std::nullopt;
+    const int n = item.toInt();
+    return n >= 1 && n <= 32 ? std::optional<int>(n) : std::nullopt;
+  };
+  uint32_t mask = 0;
+  for (const QString &item : text.split(QLatin1Char(','))) {
+    if (item.isEmpty())
+      return fail(QStringLiteral("an empty item"));
+    const qsizetype dash = item.indexOf(QLatin1Char('-'));
+    const QString firstText = dash < 0 ? item : item.left(dash);
+    const QString lastText = dash < 0 ? item : item.mid(dash + 1);
+    const std::optional<int> first = sector(firstText);
+    const std::optional<int> last = sector(lastText);
+    if (!first)
+      return fail(QStringLiteral("no sector ") + Quoted(firstText));
+    if (!last)
+      return fail(QStringLiteral("no sector ") + Quoted(lastText));
+    if (*last < *first)
+      return fail(QStringLiteral("a range that runs backwards, ") + Quoted(item));
+    for (int s = *first; s <= *last; ++s)
+      mask |= 1u << (s - 1);
+  }
+  return {mask, {}};
+}
+
+ParseResult ParseOptions(Command command, const QStringList &args) {
+  const Rules rules = RulesOf(command);
+  const QString commandName = CommandName(command);
+  Options o;
+  unsigned seen = 0;
+  bool fileArgumentSeen = false;
+  bool optionsEnded = false;
+  auto fail = [](const QString &why) { return ParseResult{std::nullopt, why}; };
+
+  // Help wins over every fault on the line.
+  for (const QString &arg : args) {
+    if (arg == QLatin1String("--"))
+      break;
+    if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+      o.help = true;
+      return {o, {}};
+    }
+  }
+
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString &arg = args[i];
+    if (!optionsEnded && arg == QLatin1String("--")) {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+      const qsizetype eq = arg.indexOf(QLatin1Char('='));
+      const QString name = eq < 0 ? arg : arg.left(eq);
+      const OptionDef *def = FindOption(name);
+      if (!def)
+        return fail(QStringLiteral("unknown option ") + name);
+      if (!(rules.allowed & def->option))
+        return fail(name + QStringLiteral(" is not an option of ") + commandName);
+      if ((seen & def->option) && def->option != kPort)
+        return fail(name + QStringLiteral(": given twice"));
+      seen |= def->option;
+      QString value;
+      if (def->takesValue) {
+        if (eq >= 0) {
+          value = arg.mid(eq + 1);
+        } else if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1String("--"))) {
+          value = args[++i];
+        }
+        if (value.isEmpty())
+          return fail(name + QStringLiteral(": needs a value"));
+      } else if (eq >= 0) {
+        return fail(name + QStringLiteral(": takes no value"));
+      }
+      if (const QString why = Apply(command, def->option, value, o); !why.isEmpty())
+        return fail(name + QStringLiteral(": ") + why);
+      continue;
+    }
+    if (rules.takesFileArgument && !fileArgumentSeen) {
+      o.file = arg;
+      fileArgumentSeen = true;
+      continue;
+    }
+    return fail(QStringLiteral("unexpected argument ") + Quoted(arg));
+  }
+  for (const OptionDef &def : kOptionDefs)
+    if ((rules.required & def.option) && !(seen & def.option))
+      return fail(QStringLiteral("missing ") + def.name);
+  if (rules.takesFileArgument && !fileArgumentSeen)
+    return fail(QStringLiteral("missing the HEX file to check"));
+  if (rules.onePort && o.ports.size() > 1)
+    return fail(QStringLiteral("--port: ") + commandName + QStringLiteral(" reads one box at a time"));
+  return {o, {}};
+}
+
+} // namespace cli

@@ -1,0 +1,63 @@
+#pragma once
+// The options of kavrin-cli's commands: pure parsing of the arguments after
+// the command name into Options, with a message that names the faulty option.
+// Options come in any order, as "--opt value" or "--opt=value"; "--" ends the
+// options. A command that does not know an option refuses it, so a misplaced
+// option never passes silently.
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+namespace cli {
+
+enum class Command { Load, Verify, EraseProgramVerify, Set, ReadOut, CheckFile, Ports };
+
+// The command's name on the command line, and its operation name in events.
+QString CommandName(Command command);
+
+inline constexpr int kDefaultTimeoutSeconds = 120;
+inline constexpr int kMaxTimeoutSeconds = 86400;
+inline const QString kDefaultLoadCount = QStringLiteral("999999");
+inline constexpr uint32_t kAllSectors = 0xFFFFFFFFu;
+
+struct Options {
+  QStringList ports; // as given, in order, no device twice
+  QString file;      // load's --file, check-file's argument
+  // Item numbers of the window's choices, so frames are built the same way:
+  // mode 0 online, 1 offline; power 0 5 V, 1 no output. Unset options keep
+  // the window's start-up choices.
+  int modeItem = 1;
+  int powerItem = 0;
+  bool modeGiven = false; // a load may leave the box's mode and supply as they are
+  bool powerGiven = false;
+  QString count = kDefaultLoadCount; // load: count N of block 0, 1 to 6 digits
+  int setCount = 0;                  // set: 0..9999
+  uint32_t sectorMask = kAllSectors; // bit s-1 for sector s
+  int timeoutSeconds = kDefaultTimeoutSeconds;
+  bool json = false;
+  QString chip;
+  int dataflashItem = 0; // 0 code, 1 EEPROM (the window's dataflash choice)
+  bool dataflashGiven = false;
+  QString out;
+  bool help = false;
+};
+
+struct ParseResult {
+  std::optional<Options> options; // empty on a usage error
+  QString error;                  // names the option: "--count: expects ..."
+};
+
+ParseResult ParseOptions(Command command, const QStringList &args);
+
+struct SectorListResult {
+  std::optional<uint32_t> mask;
+  QString error;
+};
+
+// "1-8,17,32": sectors 1..32 and ranges of them, comma separated; repeats and
+// overlaps are allowed.
+SectorListResult ParseSectorList(const QString &text);
+
+} // namespace cli

@@ -1,0 +1,32 @@
+#pragma once
+// The hand-over from the command line to the box sessions. Everything the
+// sessions need has been read and checked by then: the options, the firmware
+// of a load (accepted), the chip of a read-out; no port has been touched.
+
+#include "cli/chip_choice.h"
+#include "cli/event_sink.h"
+#include "cli/firmware.h"
+#include "cli/interrupt_watcher.h"
+#include "cli/options.h"
+
+#include <optional>
+
+namespace cli {
+
+struct SessionPlan {
+  Command command = Command::Verify; // load, verify, erase-program-verify, set or read-out
+  Options options;
+  // load: the accepted image; its leftOutNotice (when not empty) is the text
+  // the window shows in its status bar.
+  Firmware firmware;
+  // read-out: the chosen chip; its bytes go to options.out through SaveReadOut.
+  std::optional<ChipTarget> chip;
+};
+
+// Runs one session per port of the plan at once on the running event loop,
+// reports them to `sink` (Finish after the last result), stops every session
+// when `interrupts` fires, and returns the exit status (RunExitCode of the
+// results; 130 after an interrupt).
+int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts);
+
+} // namespace cli

@@ -1,0 +1,124 @@
+// The kavrin-cli executable on files: check-file's output and exit status on
+// the HEX fixtures and on refused files, and the checks a load makes before it
+// would touch a port.
+#include "support/test_helpers.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  QString out, err;
+};
+
+CliRun Cli(const QStringList &args) {
+  QProcess p;
+  p.start(BinPath(QStringLiteral("kavrin-cli")), args);
+  CliRun r;
+  if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit)
+    return r;
+  r.status = p.exitCode();
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+QString Fixture(const char *name) { return SourcePath(QStringLiteral("tests/image/fixtures/") + QLatin1String(name)); }
+
+// The checksum a load of the fixture gives: its reference image's bytes that
+// land in 0000-7FFF.
+QString ExpectedChecksum(const char *bin, uint32_t binStart) {
+  QFile f(Fixture(bin));
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray bytes = f.readAll();
+  uint32_t sum = 0;
+  for (qsizetype i = 0; i < bytes.size() && binStart + i < 0x8000; ++i)
+    sum += uint8_t(bytes[i]);
+  return QStringLiteral("CheckSum:  0x") + QStringLiteral("%1").arg(sum, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+TEST(CheckFile, FixturesGiveChecksumRangesAndLeftOut) {
+  struct Case {
+    const char *hex, *bin;
+    uint32_t binStart;
+    const char *ranges;
+    int leftOut;
+  };
+  const Case cases[] = {
+      {"objcopy_16_crlf.hex", "objcopy_16_crlf.bin", 0x0100, "0100-0CB7", 0},
+      {"srec_16_lower.hex", "srec_16_lower.bin", 0x1000, "1000-1BB7", 0},
+      {"srec_32_lf.hex", "srec_32_lf.bin", 0, "0200-0BC3", 0},
+      {"joined.hex", "joined.bin", 0, "0000-03FF, 2000-27FF", 0},
+      {"high.hex", "high.bin", 0x7F00, "7F00-7FFF", 256},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.hex);
+    const CliRun r = Cli({QStringLiteral("check-file"), Fixture(c.hex)});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.toStdString(),
+              (ExpectedChecksum(c.bin, c.binStart) + QStringLiteral("\nData: ") + QLatin1String(c.ranges) +
+               QStringLiteral("\nLeft out: %1 bytes beyond 0000-7FFF\n").arg(c.leftOut))
+                  .toStdString());
+    // The window's notice about bytes beyond the image, on standard error.
+    EXPECT_EQ(r.err.contains(QStringLiteral("256 字节超出 0000-7FFF")), c.leftOut > 0) << r.err.toStdString();
+  }
+}
+
+TEST(CheckFile, RefusedFilesSayWhyAndExit3) {
+  ProgramFolder folder;
+  folder.Write(QStringLiteral("bad_sum.hex"), ":0400100001020304E0\r\n:00000001FF\r\n");
+  folder.Write(QStringLiteral("high_only.hex"), ":020000040000FA\n:048000000102030472\n:00000001FF\n");
+  folder.Write(QStringLiteral("notes.txt"), "firmware v2\n");
+  const std::pair<QString, QString> cases[] = {
+      {folder.File(QStringLiteral("bad_sum.hex")), QStringLiteral("文件加载错误，0010地址行校验和错误 E2")},
+      {folder.File(QStringLiteral("high_only.hex")), QStringLiteral("文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载")},
+      {folder.File(QStringLiteral("notes.txt")), QStringLiteral("文件加载错误，第 1 行不是 HEX 记录")},
+      {folder.File(QStringLiteral("absent.hex")), QStringLiteral("Cannot open file \"%1\". No such file or directory")
+                                                      .arg(folder.File(QStringLiteral("absent.hex")))},
+  };
+  for (const auto &[path, why] : cases) {
+    const CliRun r = Cli({QStringLiteral("check-file"), path});
+    EXPECT_EQ(r.status, 3) << path.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(r.err.toStdString(), (QStringLiteral("kavrin-cli check-file: refused: ") + why + '\n').toStdString());
+  }
+
+  // A load of a refused file touches no port: each box ends file-refused.
+  const CliRun load = Cli({QStringLiteral("load"), QStringLiteral("--json"), QStringLiteral("--port"),
+                           QStringLiteral("/nonexistent/a"), QStringLiteral("--port"), QStringLiteral("/nonexistent/b"),
+                           QStringLiteral("--file"), folder.File(QStringLiteral("high_only.hex"))});
+  EXPECT_EQ(load.status, 3);
+  const QStringList lines = load.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4) << load.out.toStdString();
+  const QJsonObject result = QJsonDocument::fromJson(lines[3].toUtf8()).object();
+  EXPECT_EQ(result.value(QStringLiteral("port")).toString(), QStringLiteral("/nonexistent/b"));
+  EXPECT_EQ(result.value(QStringLiteral("result")).toString(), QStringLiteral("file-refused"));
+  EXPECT_EQ(result.value(QStringLiteral("exit")).toInt(), 3);
+}
+
+TEST(CheckFile, UsageErrorsExit2NamingTheOption) {
+  const std::pair<QStringList, QString> cases[] = {
+      {{}, QStringLiteral("Usage: kavrin-cli COMMAND")},
+      {{QStringLiteral("flash")}, QStringLiteral("kavrin-cli: unknown command \"flash\"")},
+      {{QStringLiteral("load"), QStringLiteral("--port=p"), QStringLiteral("--file"), Fixture("joined.hex"),
+        QStringLiteral("--count"), QStringLiteral("1234567")},
+       QStringLiteral("kavrin-cli load: --count: expects 1 to 6 digits")},
+      {{QStringLiteral("read-out"), QStringLiteral("--port"), QStringLiteral("p"), QStringLiteral("--chip"),
+        QStringLiteral("PAC9999"), QStringLiteral("--out"), QStringLiteral("x.bin")},
+       QStringLiteral("kavrin-cli read-out: --chip: no chip \"PAC9999\" in the chip list; known: PAC5210,")},
+  };
+  for (const auto &[args, start] : cases) {
+    const CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 2) << args.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(r.err.startsWith(start)) << r.err.toStdString();
+  }
+  const CliRun help = Cli({QStringLiteral("read-out"), QStringLiteral("--help")});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.contains(QStringLiteral("--dataflash USE")));
+}

@@ -1,0 +1,50 @@
+// Ctrl+C and SIGTERM: the first reaches the event loop as one call, the second
+// ends the process at once with 130.
+#include "cli/interrupt_watcher.h"
+#include "support/test_helpers.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+
+using cli::InterruptWatcher;
+
+TEST(Interrupts, FirstSignalIsOneCallOnTheLoopAndHandlersAreRestored) {
+  {
+    InterruptWatcher watcher;
+    ASSERT_TRUE(watcher.Installed()) << watcher.Error().toStdString();
+    InterruptWatcher second;
+    EXPECT_FALSE(second.Installed()); // the process has one set of handlers
+
+    int calls = 0;
+    watcher.OnInterrupt = [&] { ++calls; };
+    raise(SIGTERM);
+    EXPECT_EQ(calls, 0); // nothing runs inside the handler
+    ASSERT_TRUE(PumpUntil([&] { return calls > 0; }, 2000));
+    PumpFor(50);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(watcher.Requested());
+  }
+  struct sigaction now {};
+  sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+
+  // A new watcher starts afresh: its first signal is again only a request.
+  InterruptWatcher again;
+  ASSERT_TRUE(again.Installed());
+  bool called = false;
+  again.OnInterrupt = [&] { called = true; };
+  raise(SIGINT);
+  EXPECT_TRUE(PumpUntil([&] { return called; }, 2000));
+}
+
+TEST(InterruptsDeathTest, SecondSignalEndsAtOnceWith130) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        InterruptWatcher watcher;
+        raise(SIGINT);
+        raise(SIGINT);
+        std::exit(0); // not reached
+      },
+      ::testing::ExitedWithCode(130), "");
+}

@@ -1,0 +1,138 @@
+// The command line's options: what good lines give, what bad lines are told.
+#include "cli/options.h"
+#include "cli/result_class.h"
+
+#include <gtest/gtest.h>
+
+using namespace cli;
+
+namespace {
+
+QStringList Args(std::initializer_list<const char *> list) {
+  QStringList out;
+  for (const char *a : list)
+    out << QString::fromUtf8(a);
+  return out;
+}
+
+Options Parsed(Command command, std::initializer_list<const char *> args) {
+  const ParseResult r = ParseOptions(command, Args(args));
+  EXPECT_TRUE(r.options.has_value()) << r.error.toStdString();
+  return r.options.value_or(Options{});
+}
+
+} // namespace
+
+TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
+  const Options load = Parsed(Command::Load, {"--json", "--file=fw.hex", "--port", "ttyUSB0", "--sectors", "1-8,17,32",
+                                              "--port=/dev/ttyUSB1", "--count", "000123", "--mode=ONLINE", "--power",
+                                              "off", "--timeout=300"});
+  EXPECT_EQ(load.ports, Args({"ttyUSB0", "/dev/ttyUSB1"}));
+  EXPECT_EQ(load.file, QStringLiteral("fw.hex"));
+  EXPECT_EQ(load.count, QStringLiteral("000123"));
+  EXPECT_EQ(load.sectorMask, 0x800100FFu);
+  EXPECT_EQ(load.modeItem, 0);
+  EXPECT_EQ(load.powerItem, 1);
+  EXPECT_EQ(load.timeoutSeconds, 300);
+  EXPECT_TRUE(load.json);
+
+  // What a load leaves unsaid is what the window starts with.
+  const Options plain = Parsed(Command::Load, {"--port", "COM3", "--file", "fw.hex"});
+  EXPECT_EQ(plain.count, QStringLiteral("999999"));
+  EXPECT_EQ(plain.sectorMask, 0xFFFFFFFFu);
+  EXPECT_EQ(plain.modeItem, 1);
+  EXPECT_EQ(plain.powerItem, 0);
+  EXPECT_EQ(plain.timeoutSeconds, 120);
+  EXPECT_FALSE(plain.modeGiven || plain.powerGiven);
+  EXPECT_TRUE(load.modeGiven && load.powerGiven);
+
+  const Options set = Parsed(Command::Set, {"--port", "p", "--count", "9999", "--mode", "offline", "--power", "5V"});
+  EXPECT_EQ(set.setCount, 9999);
+  const Options readOut =
+      Parsed(Command::ReadOut, {"--out", "chip.bin", "--chip", "PAC5223", "--dataflash=eeprom", "--port", "p"});
+  EXPECT_EQ(readOut.dataflashItem, 1);
+  EXPECT_TRUE(readOut.dataflashGiven);
+  EXPECT_EQ(Parsed(Command::CheckFile, {"--", "--odd name.hex"}).file, QStringLiteral("--odd name.hex"));
+  // Help wins over everything else on the line, also over faults.
+  EXPECT_TRUE(Parsed(Command::Set, {"--bogus", "--help"}).help);
+}
+
+TEST(CliOptions, BadLinesNameTheOption) {
+  struct Case {
+    Command command;
+    std::initializer_list<const char *> args;
+    const char *error;
+  };
+  const Case cases[] = {
+      {Command::Load, {"--file", "f.hex"}, "missing --port"},
+      {Command::Load, {"--port", "p"}, "missing --file"},
+      {Command::Load, {"--port", "p", "--file", "f", "--count", "1234567"}, "--count: expects 1 to 6 digits"},
+      {Command::Load, {"--port", "p", "--file", "f", "--count", ""}, "--count: needs a value"},
+      {Command::Load, {"--port", "p", "--file", "f", "--count=12a"}, "--count: expects 1 to 6 digits"},
+      {Command::Load, {"--port", "p", "--file", "f", "--sectors", "0-4"}, "--sectors: no sector \"0\""},
+      {Command::Load, {"--port", "p", "--file", "f", "--mode", "fast"}, "--mode: expects online or offline"},
+      {Command::Load, {"--port", "p", "--file", "f", "--power", "3v3"}, "--power: expects 5v or off"},
+      {Command::Load, {"--port", "p", "--file", "f", "--timeout", "0"}, "--timeout: expects whole seconds"},
+      {Command::Load, {"--port", "p", "--file", "f", "--timeout", "86401"}, "--timeout: expects whole seconds"},
+      {Command::Load, {"--port", "p", "--file", "f", "--file", "g"}, "--file: given twice"},
+      {Command::Load,
+       {"--port", "ttyUSB0", "--port", "/dev/ttyUSB0", "--file", "f"},
+       "--port: \"/dev/ttyUSB0\" is given twice"},
+      {Command::Load, {"--port", "--json", "--file", "f"}, "--port: needs a value"},
+      {Command::Load, {"--port", "p", "--file", "f", "--json=yes"}, "--json: takes no value"},
+      {Command::Load, {"--port", "p", "--file", "f", "--chip", "PAC5223"}, "--chip is not an option of load"},
+      {Command::Load, {"--port", "p", "--file", "f", "extra"}, "unexpected argument \"extra\""},
+      {Command::Load, {"--port", "p", "-f", "f"}, "unknown option -f"},
+      {Command::Set,
+       {"--port", "p", "--mode", "online", "--power", "5v", "--count", "10000"},
+       "--count: expects a number 0..9999"},
+      {Command::Set, {"--port", "p", "--mode", "online", "--count", "1"}, "missing --power"},
+      {Command::Verify, {"--port", "p", "--sectors", "1"}, "--sectors is not an option of verify"},
+      {Command::ReadOut, {"--port", "a", "--port", "b", "--chip", "c", "--out", "o"}, "--port: read-out reads one box"},
+      {Command::ReadOut,
+       {"--port", "a", "--chip", "c", "--out", "o", "--dataflash", "flash"},
+       "--dataflash: expects code or eeprom"},
+      {Command::CheckFile, {}, "missing the HEX file"},
+      {Command::CheckFile, {"a.hex", "b.hex"}, "unexpected argument \"b.hex\""},
+      {Command::Ports, {"--port", "p"}, "--port is not an option of ports"},
+  };
+  for (const Case &c : cases) {
+    const QStringList args = Args(c.args);
+    const ParseResult r = ParseOptions(c.command, args);
+    EXPECT_FALSE(r.options.has_value()) << args.join(' ').toStdString();
+    EXPECT_TRUE(r.error.startsWith(QString::fromUtf8(c.error)))
+        << args.join(' ').toStdString() << " -> " << r.error.toStdString();
+  }
+}
+
+TEST(CliOptions, SectorListsToMasks) {
+  const std::pair<const char *, uint32_t> good[] = {
+      {"1", 0x1},    {"32", 0x80000000}, {"1-32", 0xFFFFFFFF}, {"1-8,17,32", 0x800100FF},
+      {"5-5", 0x10}, {"3,3,1-4", 0xF},   {"09", 0x100},        {"25-32,1", 0xFF000001},
+  };
+  for (auto [text, mask] : good) {
+    const SectorListResult r = ParseSectorList(QString::fromLatin1(text));
+    EXPECT_EQ(r.mask, std::optional<uint32_t>(mask)) << text << ": " << r.error.toStdString();
+  }
+  for (const char *bad : {"", "0", "33", "1,", ",1", "1-", "-3", "8-1", "1--3", "1-3-5", "a", "1 ,2", "100", "+1"}) {
+    const SectorListResult r = ParseSectorList(QString::fromLatin1(bad));
+    EXPECT_FALSE(r.mask.has_value()) << bad;
+    EXPECT_FALSE(r.error.isEmpty()) << bad;
+  }
+}
+
+TEST(CliOptions, RunStatusOfOneBoxAndOfAGang) {
+  using R = ResultClass;
+  const std::pair<std::vector<R>, int> cases[] = {
+      {{R::Ok}, 0},
+      {{R::VerifyMismatch}, 6},
+      {{R::Ok, R::Ok, R::Ok}, 0},
+      {{R::Ok, R::NoAnswer}, 1},
+      {{R::PortLost, R::PortUnavailable}, 1},
+      {{R::Ok, R::Interrupted}, 130},
+  };
+  for (const auto &[results, status] : cases)
+    EXPECT_EQ(RunExitCode(results), status) << results.size();
+  for (R r : kAllResultClasses)
+    EXPECT_EQ(ResultFromName(ResultName(r)), r);
+}
