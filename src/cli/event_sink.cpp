@@ -12,10 +12,7 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-QString Name(ResultClass result) {
-  const std::string_view name = ResultName(result);
-  return QString::fromLatin1(name.data(), qsizetype(name.size()));
-}
+QString Name(ResultClass result) { return OutcomeName(result); }
 
 QString Seconds(double seconds) { return QString::number(seconds, 'f', 1); }
 

@@ -13,7 +13,7 @@
 //     start     "operation"
 //     progress  "percent"
 //     message   "text" (the window's exact text, UTF-8)
-//     result    "result" (a ResultName), "seconds" (one decimal), "checksum"
+//     result    "result" (an OutcomeName), "seconds" (one decimal), "checksum"
 //               (the label text or null), "exit" (the box's own status),
 //               "reason" when there is one, and for verify-mismatch
 //               "address" (four hex digits), "written", "read" (two each)
@@ -35,17 +35,11 @@
 
 namespace cli {
 
-struct VerifyMismatch {
-  uint16_t address = 0;
-  uint8_t written = 0;
-  uint8_t read = 0;
-};
-
 struct ResultInfo {
   ResultClass result = ResultClass::Ok;
   double seconds = 0;
   std::optional<QString> checksum; // the checksum label's text, for operations that have one
-  std::optional<VerifyMismatch> mismatch;
+  std::optional<Mismatch> mismatch;
   QString reason; // why it failed, as it was found: the system's error text, the box's answer
 };
 

@@ -1,55 +1,20 @@
 #pragma once
-// How one box's operation ended, its name in the command line's JSON events and
-// its exit status. Plain C++ with no dependencies, so that it can move below
-// the session engine unchanged.
+// How one box's operation ended, as the command line reports it: the session's
+// outcome classes (protocol/outcome.h, whose names the JSON events carry) and
+// the exit status of each.
 
-#include <array>
-#include <optional>
+#include "protocol/outcome.h"
+
 #include <span>
-#include <string_view>
 
 namespace cli {
 
-enum class ResultClass {
-  Ok,
-  FileRefused,
-  PortUnavailable,
-  BoxFailed,
-  VerifyMismatch,
-  NoAnswer,
-  PortLost,
-  ReadProtected,
-  Interrupted,
-};
+using ResultClass = Outcome;
 
 inline constexpr int kExitUsage = 2;
 // Several boxes of which at least one did not end ok; each box's own status is
 // in its result event.
 inline constexpr int kExitGangFailed = 1;
-
-constexpr std::string_view ResultName(ResultClass result) {
-  switch (result) {
-  case ResultClass::Ok:
-    return "ok";
-  case ResultClass::FileRefused:
-    return "file-refused";
-  case ResultClass::PortUnavailable:
-    return "port-unavailable";
-  case ResultClass::BoxFailed:
-    return "box-failed";
-  case ResultClass::VerifyMismatch:
-    return "verify-mismatch";
-  case ResultClass::NoAnswer:
-    return "no-answer";
-  case ResultClass::PortLost:
-    return "port-lost";
-  case ResultClass::ReadProtected:
-    return "read-protected";
-  case ResultClass::Interrupted:
-    return "interrupted";
-  }
-  return "";
-}
 
 constexpr int ExitCode(ResultClass result) {
   switch (result) {
@@ -71,21 +36,10 @@ constexpr int ExitCode(ResultClass result) {
     return 9;
   case ResultClass::Interrupted:
     return 130;
+  case ResultClass::Cancelled:
+    break;
   }
   return 1;
-}
-
-inline constexpr std::array kAllResultClasses = {
-    ResultClass::Ok,        ResultClass::FileRefused,    ResultClass::PortUnavailable,
-    ResultClass::BoxFailed, ResultClass::VerifyMismatch, ResultClass::NoAnswer,
-    ResultClass::PortLost,  ResultClass::ReadProtected,  ResultClass::Interrupted,
-};
-
-constexpr std::optional<ResultClass> ResultFromName(std::string_view name) {
-  for (ResultClass result : kAllResultClasses)
-    if (ResultName(result) == name)
-      return result;
-  return std::nullopt;
 }
 
 // The exit status of a whole run: one box's own status; for several boxes 0

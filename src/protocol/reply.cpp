@@ -106,6 +106,7 @@ bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const ChipNu
     actions.end = Outcome::Ok;
   }
   state.ReadAddress = ReadOutBase(state.ReadBlockCount, chip.dataflashCode, chip.start, state.ReadAddress);
+  actions.readOutBlocks.emplace_back(uint32_t(state.ReadAddress), std::vector<uint8_t>(block, block + kBlockDataSize));
   actions.readOutLines += ReadOutBlockLines(state.ReadAddress, block);
   return !last;
 }

@@ -26,6 +26,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Status codes at reply byte 3.
@@ -61,6 +62,8 @@ struct ReplyActions {
   bool stopClocks = false;       // disable Timer1, then Timer2
   bool showFullProgress = false; // 100 %
   QStringList readOutLines;      // appended to the read-out view in one go
+  // The same blocks as bytes, each with the address of its first byte.
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> readOutBlocks;
   std::optional<QString> message;
   std::optional<uint8_t> sendBlock;       // answer a block request (always < 16)
   std::optional<QString> conversionError; // raised last, as EConvertError

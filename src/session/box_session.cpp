@@ -221,6 +221,8 @@ void BoxSession::ReceiveData(const uint8_t *buffer, uint16_t length) {
     StopClocks();
   if (actions.showFullProgress)
     ShowFullProgress();
+  for (const auto &[address, bytes] : actions.readOutBlocks)
+    emit ReadOutBlock(address, QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
   if (!actions.readOutLines.isEmpty())
     emit ReadOutLines(actions.readOutLines);
   if (actions.end)

@@ -40,6 +40,7 @@
 #include "protocol/operation_state.h"
 #include "protocol/outcome.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -135,6 +136,8 @@ signals:
   void Progress(uint32_t percent);
   void Elapsed(uint32_t seconds, uint32_t tenths);
   void ReadOutLines(const QStringList &lines);
+  // The same block as bytes: 4096 read from `address` on.
+  void ReadOutBlock(uint32_t address, const QByteArray &bytes);
   // An operation ended; also a later reply that the box sent on its own.
   void Ended(const OperationEnd &end);
   // The port closed because its device went away; `detail` says which.

@@ -31,7 +31,7 @@ TEST(EventSink, JsonLinesCarryEveryField) {
   sink.Message(kA, QStringLiteral("程序 \"下载\" 成功\n\t\x01"));
   sink.Result(kA, {ResultClass::Ok, 12.0, QStringLiteral("CheckSum:  0x0005FEC8"), std::nullopt, {}});
   sink.Start(kB, QStringLiteral("verify"));
-  sink.Result(kB, {ResultClass::VerifyMismatch, 3.14159, std::nullopt, VerifyMismatch{0x1234, 0xA5, 0x0F}, {}});
+  sink.Result(kB, {ResultClass::VerifyMismatch, 3.14159, std::nullopt, Mismatch{0x1234, 0xA5, 0x0F}, {}});
   sink.Finish();
 
   const QList<QByteArray> lines = out.text.split('\n');
