@@ -1,0 +1,213 @@
+// kavrin-cli against simulated boxes on pseudo-terminals: the exit status of
+// each way a box can end, a gang with one failing box, Ctrl+C in the middle
+// of a gang, and a port vanishing mid-load.
+#include "support/test_helpers.h"
+#include "tools/boxsim_process.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+using boxsim_test::BoxSim;
+
+QString Fixture(const char *name) { return SourcePath(QStringLiteral("tests/image/fixtures/") + QLatin1String(name)); }
+
+struct Box {
+  ProgramFolder folder;
+  std::string log = folder.File(QStringLiteral("box.jsonl")).toStdString();
+  std::unique_ptr<BoxSim> sim;
+  explicit Box(std::vector<std::string> options) {
+    options.insert(options.end(), {"--log", log, "--exit-with-parent"});
+    sim = std::make_unique<BoxSim>(options);
+  }
+  QString Port() const { return QString::fromStdString(sim->Device()); }
+};
+
+// A kavrin-cli run with --json, its events as they came.
+struct CliRun {
+  QProcess process;
+  std::vector<QJsonObject> events;
+  QByteArray pending;
+
+  void Start(const QStringList &args) {
+    process.start(BinPath(QStringLiteral("kavrin-cli")), args + QStringList{QStringLiteral("--json")});
+    process.waitForStarted();
+  }
+  // Takes the complete lines written so far.
+  void Take() {
+    pending += process.readAllStandardOutput();
+    for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0; pending.remove(0, nl + 1))
+      events.push_back(QJsonDocument::fromJson(pending.left(nl)).object());
+  }
+  bool WaitFor(const std::function<bool()> &done, int ms) {
+    return PumpUntil([&] {
+      process.waitForReadyRead(10);
+      Take();
+      return done();
+    }, ms);
+  }
+  int Finish(int ms = 60000) {
+    if (!process.waitForFinished(ms))
+      return -1;
+    Take();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  }
+  std::vector<QJsonObject> Of(const char *kind) const {
+    std::vector<QJsonObject> out;
+    for (const auto &e : events)
+      if (e.value("event").toString() == QLatin1String(kind))
+        out.push_back(e);
+    return out;
+  }
+};
+
+bool HaveSimulator() { return access(boxsim_test::SimulatorPath().c_str(), X_OK) == 0; }
+
+TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  struct Case {
+    const char *name;
+    std::vector<std::string> box; // empty: no box at all
+    QStringList args;
+    int status;
+    const char *result;
+  };
+  const QString fw = Fixture("objcopy_16_crlf.hex");
+  const std::vector<Case> cases = {
+      {"ok", {"--chip-fill", "0xFF"}, {"load", "--file", fw, "--mode", "online"}, 0, "ok"},
+      {"port unavailable", {}, {"verify"}, 4, "port-unavailable"},
+      {"box failed", {"--fail-at-block", "2"}, {"load", "--file", fw}, 5, "box-failed"},
+      {"no answer", {"--silent"}, {"verify", "--timeout", "1"}, 7, "no-answer"},
+      {"read-protected", {"--protected"}, {"verify"}, 9, "read-protected"},
+  };
+  for (const auto &c : cases) {
+    std::unique_ptr<Box> box = c.box.empty() ? nullptr : std::make_unique<Box>(c.box);
+    const QString port = box ? box->Port() : QStringLiteral("/nonexistent/kavrin-port");
+    CliRun run;
+    run.Start(c.args + QStringList{QStringLiteral("--port"), port});
+    EXPECT_EQ(run.Finish(), c.status) << c.name;
+    const auto results = run.Of("result");
+    ASSERT_EQ(results.size(), 1u) << c.name;
+    const QJsonObject &r = results[0];
+    EXPECT_EQ(r.value("port").toString(), port) << c.name;
+    EXPECT_EQ(r.value("result").toString(), QLatin1String(c.result)) << c.name;
+    EXPECT_EQ(r.value("exit").toInt(-1), c.status) << c.name;
+    EXPECT_TRUE(r.value("seconds").isDouble()) << c.name;
+    EXPECT_TRUE(r.contains("checksum")) << c.name;
+    for (const auto &e : run.events)
+      EXPECT_EQ(e.value("port").toString(), port) << c.name << ": every event names its box";
+  }
+}
+
+TEST(CliBoxes, VerifyMismatchNamesTheCellAndExitsSix) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Box box({"--mismatch", "0x0123"});
+  CliRun load;
+  load.Start({"load", "--port", box.Port(), "--file", Fixture("objcopy_16_crlf.hex"), "--mode", "online"});
+  ASSERT_EQ(load.Finish(), 0);
+  CliRun verify;
+  verify.Start({"verify", "--port", box.Port()});
+  EXPECT_EQ(verify.Finish(), 6);
+  const QJsonObject r = verify.Of("result").at(0);
+  EXPECT_EQ(r.value("result").toString(), "verify-mismatch");
+  EXPECT_EQ(r.value("address").toString(), "0123");
+  EXPECT_EQ(r.value("written").toString().size(), 2);
+  EXPECT_EQ(verify.Of("message").at(0).value("text").toString().left(11), QStringLiteral("校验没通过，错误地址："));
+}
+
+TEST(CliBoxes, GangOfFourWithOneFailingBoxLoadsTheOtherThreeExactly) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  std::vector<std::unique_ptr<Box>> boxes;
+  for (int i = 0; i < 4; ++i)
+    boxes.push_back(std::make_unique<Box>(i == 2 ? std::vector<std::string>{"--fail-at-block", "3"}
+                                                 : std::vector<std::string>{}));
+  QStringList args{"load", "--file", Fixture("joined.hex"), "--sectors", "1-8,17,32", "--count", "42"};
+  for (const auto &b : boxes)
+    args << "--port" << b->Port();
+  CliRun run;
+  run.Start(args);
+  EXPECT_EQ(run.Finish(), 1);
+  ASSERT_EQ(run.Of("result").size(), 4u);
+  QFile bin(Fixture("joined.bin"));
+  ASSERT_TRUE(bin.open(QIODevice::ReadOnly));
+  QByteArray image = bin.readAll();
+  image.resize(32768, '\0');
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    const QString port = boxes[i]->Port();
+    const auto result = std::find_if(run.events.begin(), run.events.end(), [&](const QJsonObject &e) {
+      return e.value("event") == "result" && e.value("port") == port;
+    });
+    ASSERT_NE(result, run.events.end());
+    EXPECT_EQ(result->value("result").toString(), i == 2 ? "box-failed" : "ok") << port.toStdString();
+    EXPECT_EQ(result->value("exit").toInt(), i == 2 ? 5 : 0);
+    if (i == 2)
+      continue;
+    const auto blocks = boxsim_test::ReadLog(boxes[i]->log);
+    int n = 0;
+    for (const auto &r : blocks) {
+      if (r.value("kind").toString() != "block")
+        continue;
+      ASSERT_TRUE(r.value("ok").toBool()) << port.toStdString();
+      const int number = r.value("n").toInt();
+      EXPECT_EQ(QByteArray::fromHex(r.value("data").toString().toLatin1()), image.mid(number * 4096, 4096))
+          << port.toStdString() << " block " << number;
+      if (number == 0) {
+        EXPECT_EQ(r.value("count").toString(), "000042");
+        EXPECT_EQ(r.value("sectors").toString(), "800100FF");
+      }
+      ++n;
+    }
+    EXPECT_EQ(n, 8) << port.toStdString();
+  }
+}
+
+TEST(CliBoxes, CtrlCStopsEveryBoxOfAGang) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Box a({"--paced"}), b({"--paced"});
+  CliRun run;
+  run.Start({"load", "--port", a.Port(), "--port", b.Port(), "--file", Fixture("joined.hex")});
+  ASSERT_TRUE(run.WaitFor([&] { return run.Of("progress").size() >= 4; }, 20000));
+  kill(pid_t(run.process.processId()), SIGINT);
+  EXPECT_EQ(run.Finish(3000), 130);
+  const auto results = run.Of("result");
+  ASSERT_EQ(results.size(), 2u);
+  for (const auto &r : results) {
+    EXPECT_EQ(r.value("result").toString(), "interrupted");
+    EXPECT_EQ(r.value("exit").toInt(), 130);
+  }
+  // The ports were closed: each opens again at once (what the box makes of a
+  // transfer cut short is the box's own affair).
+  for (const Box *box : {&a, &b}) {
+    CliRun again;
+    again.Start({"verify", "--port", box->Port(), "--timeout", "1"});
+    EXPECT_NE(again.Finish(), 4);
+    EXPECT_NE(again.Of("result").at(0).value("result").toString(), "port-unavailable");
+  }
+}
+
+TEST(CliBoxes, PortVanishingMidLoadEndsWithEightWithinASecond) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Box box({"--paced"});
+  CliRun run;
+  run.Start({"load", "--port", box.Port(), "--file", Fixture("joined.hex")});
+  ASSERT_TRUE(run.WaitFor([&] { return run.Of("progress").size() >= 3; }, 20000));
+  QElapsedTimer clock;
+  clock.start();
+  kill(box.sim->Pid(), SIGKILL);
+  EXPECT_EQ(run.Finish(5000), 8);
+  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_EQ(run.Of("result").at(0).value("result").toString(), "port-lost");
+  box.sim->Process().Wait(3000);
+}
+
+} // namespace
