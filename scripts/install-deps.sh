@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need, when missing.
 set -euo pipefail
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
-  srecord binutils fonts-wqy-zenhei xvfb xauth)
+  srecord binutils fonts-wqy-zenhei xvfb xauth libqt6sql6-sqlite libqt6sql6-psql postgresql-15)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
