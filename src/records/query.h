@@ -25,12 +25,12 @@ struct PageKey {
 PageKey KeyOf(const Record &r);
 
 struct Filter {
-  std::optional<QDateTime> since; // finished at or after
-  std::optional<QDateTime> until; // finished before
-  QString result;                 // one of kResults; empty: any
-  QString fileContains;           // part of file_path, case-insensitive (ASCII); empty: any
-  std::optional<PageKey> before;  // only rows after this one in the order: the next page
-  int limit = 0;                  // 0: every row
+  std::optional<QDateTime> since{}; // finished at or after
+  std::optional<QDateTime> until{}; // finished before
+  QString result{};                 // one of kResults; empty: any
+  QString fileContains{};           // part of file_path, case-insensitive (ASCII); empty: any
+  std::optional<PageKey> before{};  // only rows after this one in the order: the next page
+  int limit = 0;                    // 0: every row
 };
 
 // Newest first. Opens a connection of the calling thread for the call (the
