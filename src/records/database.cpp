@@ -150,7 +150,9 @@ bool Connection::MakeSchema(QString *error) {
     Exec(Sql("ROLLBACK"), &ignored);
     return false;
   };
-  if (!sqlite_ && !Exec(Sql("SELECT pg_advisory_xact_lock(7251031)"), error))
+  // SET LOCAL keeps the server's "already exists" notices off the console.
+  if (!sqlite_ && (!Exec(Sql("SET LOCAL client_min_messages TO warning"), error) ||
+                   !Exec(Sql("SELECT pg_advisory_xact_lock(7251031)"), error)))
     return fail();
   if (!Exec(Sql("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"), error))
     return fail();
