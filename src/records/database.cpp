@@ -31,11 +31,13 @@ QString CreateTableSql(bool sqlite) {
   return sql + Sql("\n)");
 }
 
-// Newest first over everything, and newest first within one result class;
-// the date range rides on the first, a file-name filter on either.
+// Newest first over everything, within one result class and within one file;
+// the date range rides on each. A file-name filter finds the matching files
+// first (see FilePaths), then reads each file's rows newest first.
 const char *const kIndexes[] = {
     "CREATE INDEX programming_records_finished ON programming_records (finished_at, id)",
     "CREATE INDEX programming_records_result ON programming_records (result, finished_at, id)",
+    "CREATE INDEX programming_records_file ON programming_records (file_path, finished_at, id)",
 };
 
 QString ColumnList() {
@@ -132,12 +134,17 @@ bool Connection::Open(QString *error) {
   }
   // WAL lets the window read while a record is written; full sync makes a
   // returned commit survive a power cut as well as a killed process.
-  if ((sqlite_ && (!Exec(Sql("PRAGMA journal_mode=WAL"), error) || !Exec(Sql("PRAGMA synchronous=FULL"), error))) ||
+  if ((sqlite_ && (!Exec(Sql("PRAGMA journal_mode=WAL"), error) || !Exec(Sql("PRAGMA synchronous=FULL"), error) ||
+                   (leaveCheckpoints_ && !Exec(Sql("PRAGMA wal_autocheckpoint=0"), error)))) ||
       !MakeSchema(error)) {
     Close();
     return false;
   }
   return true;
+}
+
+bool Connection::Checkpoint(QString *error) {
+  return Open(error) && Exec(Sql("PRAGMA wal_checkpoint(PASSIVE)"), error);
 }
 
 bool Connection::MakeSchema(QString *error) {
@@ -208,6 +215,15 @@ bool Connection::Insert(std::span<const Record> rows, QString *error) {
   if (many && !Exec(Sql("BEGIN"), error))
     return false;
   for (const Record &r : rows) {
+    if (r.recordUid.isEmpty()) {
+      // It would pass for a copy of the first such record and vanish.
+      if (error)
+        *error = QStringLiteral("a record without a record_uid");
+      QString ignored;
+      if (many)
+        Exec(Sql("ROLLBACK"), &ignored);
+      return false;
+    }
     int i = 0;
     for (const Field &f : Fields()) {
       if (f.kind == Field::Integer)
@@ -263,43 +279,95 @@ bool Connection::Read(QSqlQuery &q, std::vector<Record> *rows, QString *error) {
   return true;
 }
 
+bool Connection::FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error) {
+  // Walks the distinct paths through the file index, one seek each, so the
+  // cost follows how many files there are, not how many rows.
+  QSqlQuery q(Database());
+  q.setForwardOnly(true);
+  q.prepare(
+      QStringLiteral("WITH RECURSIVE paths (p, n) AS (SELECT MIN(file_path), 1 FROM programming_records "
+                     "UNION ALL SELECT (SELECT MIN(file_path) FROM programming_records WHERE file_path > paths.p), "
+                     "n + 1 FROM paths WHERE paths.p IS NOT NULL AND n <= %1) "
+                     "SELECT p, p %2 ? ESCAPE '\\' FROM paths WHERE p IS NOT NULL")
+          .arg(kMostFilePaths)
+          .arg(sqlite_ ? Sql("LIKE") : Sql("ILIKE")));
+  q.bindValue(0, QStringLiteral("%%1%").arg(EscapeLike(contains)));
+  if (!q.exec()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  int walked = 0;
+  while (q.next()) {
+    ++walked;
+    if (q.value(1).toBool())
+      *paths << q.value(0).toString();
+  }
+  *tooMany = walked > kMostFilePaths;
+  return true;
+}
+
 bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *error) {
   if (!Open(error))
     return false;
-  QString sql = Sql("SELECT id, ") + ColumnList() + Sql(" FROM programming_records WHERE TRUE");
+  QString where;
   QVariantList values;
   if (f.since) {
-    sql += Sql(" AND finished_at >= ?");
+    where += Sql(" AND finished_at >= ?");
     values << TimeText(*f.since);
   }
   if (f.until) {
-    sql += Sql(" AND finished_at < ?");
+    where += Sql(" AND finished_at < ?");
     values << TimeText(*f.until);
   }
   if (!f.result.isEmpty()) {
-    sql += Sql(" AND result = ?");
+    where += Sql(" AND result = ?");
     values << f.result;
   }
-  if (!f.fileContains.isEmpty()) {
-    // SQLite's LIKE ignores ASCII case already.
-    sql += sqlite_ ? Sql(" AND file_path LIKE ? ESCAPE '\\'") : Sql(" AND file_path ILIKE ? ESCAPE '\\'");
-    values << QStringLiteral("%%1%").arg(EscapeLike(f.fileContains));
-  }
   if (f.before) {
-    sql += Sql(" AND (finished_at, id) < (?, ?)");
+    where += Sql(" AND (finished_at, id) < (?, ?)");
     values << TextValue(TimeText(f.before->finishedAt)) << f.before->id;
   }
-  sql += Sql(" ORDER BY finished_at DESC, id DESC");
-  if (f.limit > 0)
-    sql += QStringLiteral(" LIMIT %1").arg(f.limit);
+  const QString order =
+      Sql(" ORDER BY finished_at DESC, id DESC") + (f.limit > 0 ? QStringLiteral(" LIMIT %1").arg(f.limit) : QString());
+  const QString select = Sql("SELECT id, ") + ColumnList() + Sql(" FROM programming_records WHERE TRUE");
+  QString sql = select + where + order;
+  QVariantList bound = values;
+  if (!f.fileContains.isEmpty()) {
+    QStringList paths;
+    bool tooMany = false;
+    if (!FilePaths(f.fileContains, &paths, &tooMany, error))
+      return false;
+    if (paths.isEmpty() && !tooMany)
+      return true;
+    if (tooMany || paths.size() > kMostPathsMerged) {
+      // Many files match: their rows are dense, so reading newest first and
+      // skipping the others finds a page soon.
+      sql = select + where +
+            (sqlite_ ? Sql(" AND file_path LIKE ? ESCAPE '\\'") : Sql(" AND file_path ILIKE ? ESCAPE '\\'")) + order;
+      bound << QStringLiteral("%%1%").arg(EscapeLike(f.fileContains));
+    } else {
+      // Few files match, however rare their rows: newest first per file
+      // through the file index, then merged.
+      QStringList parts;
+      bound.clear();
+      for (const QString &path : paths) {
+        parts << QStringLiteral("SELECT * FROM (%1%2 AND file_path = ?%3) AS f%4")
+                     .arg(select, where, order)
+                     .arg(parts.size());
+        bound << values << path;
+      }
+      sql = Sql("SELECT * FROM (") + parts.join(Sql(" UNION ALL ")) + Sql(") AS files") + order;
+    }
+  }
   QSqlQuery q(Database());
   if (!q.prepare(sql)) {
     if (error)
       *error = ErrorText(q.lastError());
     return false;
   }
-  for (int i = 0; i < values.size(); ++i)
-    q.bindValue(i, values[i]);
+  for (int i = 0; i < bound.size(); ++i)
+    q.bindValue(i, bound[i]);
   return Read(q, rows, error);
 }
 

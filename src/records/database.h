@@ -20,6 +20,10 @@ inline constexpr int kSchemaVersion = 1;
 // A writer waits this long for another writer of the same SQLite file.
 inline constexpr int kSqliteBusyMs = 250;
 inline constexpr int kConnectTimeoutS = 5;
+// A file-name filter looks through at most this many distinct file paths, and
+// reads per file when at most kMostPathsMerged of them match.
+inline constexpr int kMostFilePaths = 4096;
+inline constexpr int kMostPathsMerged = 16;
 
 class Connection {
 public:
@@ -30,6 +34,12 @@ public:
   Connection &operator=(const Connection &) = delete;
 
   bool IsSqlite() const { return sqlite_; }
+  // SQLite: leave copying the log into the file to Checkpoint on another
+  // thread, so that this connection's commits never pay for it. Before Open.
+  void LeaveCheckpoints() { leaveCheckpoints_ = true; }
+  // Copies what the log holds into the file as far as no reader needs it;
+  // never waits for other connections.
+  bool Checkpoint(QString *error);
   bool IsOpen() const;
   // Opens when not open: makes the SQLite folder, sets WAL and full sync,
   // makes or checks the schema.
@@ -49,12 +59,16 @@ public:
 
 private:
   bool MakeSchema(QString *error);
+  // The distinct file paths holding `contains`; *tooMany when there are more
+  // than kMostFilePaths paths in all.
+  bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
   bool Exec(const QString &sql, QString *error);
   bool Read(QSqlQuery &q, std::vector<Record> *rows, QString *error);
 
   const StoreLocation where_;
   const bool sqlite_;
   const QString name_;
+  bool leaveCheckpoints_ = false;
   std::unique_ptr<QSqlQuery> insert_;
 };
 

@@ -11,6 +11,8 @@ namespace {
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLastRetryMs = 30000;
 constexpr size_t kForwardBatch = 200;
+// Records between two copies of the SQLite log into its file.
+constexpr quint64 kCheckpointEvery = 100;
 
 int NextRetry(int ms) { return ms ? std::min(ms * 2, kLastRetryMs) : kFirstRetryMs; }
 
@@ -22,6 +24,7 @@ Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent
   if (where_.kind == StoreLocation::Kind::Off)
     return;
   local_ = std::make_unique<db::Connection>(where_, db::Connection::Target::Spool, "recorder");
+  local_->LeaveCheckpoints();
   // Opened now, so that a store that cannot be written is told at start
   // rather than after the first operation.
   QString error;
@@ -32,18 +35,17 @@ Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent
     QMetaObject::invokeMethod(
         this, [this, text] { emit Warning(text); }, Qt::QueuedConnection);
   }
-  if (where_.kind == StoreLocation::Kind::Postgres)
-    forwarder_ = std::thread([this] { Forward(); });
+  worker_ = std::thread([this] { Work(); });
 }
 
 Recorder::~Recorder() {
-  if (forwarder_.joinable()) {
+  if (worker_.joinable()) {
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
     }
     wake_.notify_all();
-    forwarder_.join();
+    worker_.join();
   }
 }
 
@@ -64,16 +66,17 @@ void Recorder::Add(Record r) noexcept {
 
 void Recorder::WriteLocal() {
   QString error;
-  bool written = false;
+  quint64 written = 0;
   while (!unwritten_.empty() && local_->Insert({&unwritten_.front(), 1}, &error)) {
     unwritten_.pop_front();
-    written = true;
+    ++written;
   }
-  if (written && forwarder_.joinable()) {
+  if (written) {
     {
       std::lock_guard lock(mutex_);
       added_ = true;
       empty_ = false;
+      written_ += written;
     }
     wake_.notify_all();
   }
@@ -103,7 +106,7 @@ bool Recorder::WaitForwarded(int timeoutMs) {
     WriteLocal();
   if (!unwritten_.empty())
     return false;
-  if (!forwarder_.joinable())
+  if (where_.kind != StoreLocation::Kind::Postgres)
     return true;
   std::unique_lock lock(mutex_);
   if (!empty_) {
@@ -136,19 +139,32 @@ void Recorder::DeliverNotices() {
   }
 }
 
-void Recorder::Forward() {
+void Recorder::Work() {
   db::Connection spool(where_, db::Connection::Target::Spool, "spool");
   db::Connection server(where_, db::Connection::Target::Store, "forward");
+  const bool forward = where_.kind == StoreLocation::Kind::Postgres;
+  quint64 checkpointed = 0;
   int retryMs = 0;
   bool failing = false;
   for (;;) {
+    quint64 written = 0;
     {
       std::lock_guard lock(mutex_);
       if (stop_)
         return;
       added_ = false;
+      written = written_;
     }
     QString error;
+    // A failed copy is tried again after the next records; SQLite also copies
+    // when the last connection closes.
+    if (written - checkpointed >= kCheckpointEvery && spool.Checkpoint(&error))
+      checkpointed = written;
+    if (!forward) {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stop_ || added_; });
+      continue;
+    }
     std::vector<Record> batch;
     bool ok = spool.Oldest(int(kForwardBatch), &batch, &error);
     if (ok && batch.empty()) {

@@ -8,10 +8,11 @@
 // in memory and tried again at the next Add, a second later (with back-off),
 // and in WaitForwarded; Warning carries the database's message, Recovered
 // says it is written again. Add never throws and never blocks longer than one
-// local commit (a few ms; at most kSqliteBusyMs more while another program
-// writes the same file).
+// local commit (one disk sync, a few ms; at most kSqliteBusyMs more while
+// another program writes the same file). Copying the SQLite log into its file
+// (a checkpoint, every 100 records) is left to the Recorder's worker thread.
 //
-// PostgreSQL: a forwarding thread of the Recorder reads the spool oldest
+// PostgreSQL: the same worker thread reads the spool oldest
 // first, inserts into the server in one transaction per batch (a record_uid
 // already there is skipped), then deletes what the server holds from the
 // spool: every record reaches the server once and in order, even when the
@@ -21,7 +22,7 @@
 // with the reason), Recovered tells when the server takes records again.
 //
 // A Recorder belongs to the thread that made it: Add, WaitForwarded and the
-// signals live there. The forwarding thread hands its notices over under a
+// signals live there. The worker thread hands its notices over under a
 // mutex and wakes that thread with one queued call. Destroying the Recorder
 // stops forwarding (what is left stays in the spool for the next run), which
 // can wait for one server round trip or one connection attempt (5 s at most).
@@ -65,7 +66,7 @@ signals:
 
 private:
   void WriteLocal();
-  void Forward();
+  void Work();
   void Post(bool warning, const QString &text);
   void DeliverNotices();
 
@@ -76,15 +77,16 @@ private:
   QTimer retry_;
   int retryMs_ = 0;
 
-  // Shared with the forwarding thread, under mutex_.
+  // Shared with the worker thread, under mutex_.
   std::mutex mutex_;
-  std::condition_variable wake_;    // the forwarding thread waits here
+  std::condition_variable wake_;    // the worker thread waits here
   std::condition_variable drained_; // WaitForwarded waits here
   bool stop_ = false;
-  bool added_ = false; // a record was spooled since the thread last looked
-  bool empty_ = false; // the thread found the spool empty and nothing added since
+  bool added_ = false;  // a record was written since the thread last looked
+  quint64 written_ = 0; // records written by Add
+  bool empty_ = false;  // the thread found the spool empty and nothing added since
   std::deque<std::pair<bool, QString>> notices_;
-  std::thread forwarder_;
+  std::thread worker_;
 };
 
 } // namespace records

@@ -73,7 +73,9 @@ TEST_F(SqliteStore, FiltersAndPagesGoNewestFirstWithoutGapsOrRepeats) {
     // that pages must part rows of one time by id.
     for (int n = 0; n < 30; ++n) {
       const QString result = n % 5 == 0 ? QStringLiteral("verify-mismatch") : QStringLiteral("ok");
-      const QString file = n % 4 == 0 ? QStringLiteral("/fw/A_100%.HEX") : QStringLiteral("/fw/a1000.hex");
+      // One file for every fourth record, a file each for the others: the
+      // filter reads per file when few match and scans when many do.
+      const QString file = n % 4 == 0 ? QStringLiteral("/fw/A_100%.HEX") : QStringLiteral("/fw/a1000-%1.hex").arg(n);
       recorder.Add(FullRecord(n, n / 3 * 2, result, file));
     }
   }
@@ -108,6 +110,10 @@ TEST_F(SqliteStore, FiltersAndPagesGoNewestFirstWithoutGapsOrRepeats) {
       {"result", {.result = QStringLiteral("verify-mismatch")}, [](auto &r) { return r.count % 5 == 0; }},
       {"file, any case", {.fileContains = QStringLiteral("a_100%")}, [](auto &r) { return r.count % 4 == 0; }},
       {"file, '_' is no wildcard", {.fileContains = QStringLiteral("A_1000")}, [](auto &) { return false; }},
+      {"file, in many files", {.fileContains = QStringLiteral("1000-")}, [](auto &r) { return r.count % 4 != 0; }},
+      {"file and result",
+       {.result = QStringLiteral("ok"), .fileContains = QStringLiteral("a_1")},
+       [](auto &r) { return r.count % 4 == 0 && r.count % 5 != 0; }},
       {"all at once",
        {.since = at(2), .result = QStringLiteral("ok"), .fileContains = QStringLiteral("hex")},
        [&](auto &r) { return r.finishedAt >= at(2) && r.result == QLatin1String("ok"); }},

@@ -37,6 +37,9 @@ inline records::Record FullRecord(int n, int second = 0, const QString &result =
   return r;
 }
 
+// Readable failure output.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+
 inline records::StoreLocation SqliteAt(const QString &path) {
   return *records::ParseStoreUrl(QStringLiteral("sqlite:") + path, nullptr);
 }

@@ -45,6 +45,8 @@ public:
     return QString();
   }
 
+  // `durable`: the server syncs its disk as in production (for benchmarks).
+  explicit PostgresServer(bool durable = false) : durable_(durable) {}
   ~PostgresServer() { Stop(); }
 
   int Port() const { return port_; }
@@ -74,10 +76,11 @@ public:
       initialised_ = true;
     }
     // The tests check what reaches the server, not its disk: no fsync.
-    const QString options = QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c fsync=off "
-                                           "-c synchronous_commit=off -c full_page_writes=off -c max_connections=60")
-                                .arg(port_)
-                                .arg(dir_.path());
+    QString options = QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c max_connections=60")
+                          .arg(port_)
+                          .arg(dir_.path());
+    if (!durable_)
+      options += QStringLiteral(" -c fsync=off -c synchronous_commit=off -c full_page_writes=off");
     if (!Tool(QStringLiteral("pg_ctl"),
               {QStringLiteral("-D"), Data(), QStringLiteral("-l"), dir_.filePath(QStringLiteral("server.log")),
                QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-o"), options,
@@ -155,6 +158,7 @@ private:
     return true;
   }
 
+  const bool durable_;
   QTemporaryDir dir_;
   int port_ = 0;
   bool initialised_ = false;

@@ -17,31 +17,32 @@ namespace {
 struct Column {
   const char *header;
   const char *field; // a column of records::Fields(), or "id"
+  int chars;         // width in average characters
 };
 const Column kColumns[] = {
-    {"Finished", "finished_at"},
-    {"Result", "result"},
-    {"Operation", "operation"},
-    {"File", "file_path"},
-    {"Checksum", "image_checksum"},
-    {"Chip", "chip"},
-    {"Station", "station"},
-    {"Message", "message"},
-    {"Duration (ms)", "duration_ms"},
-    {"Bytes sent", "bytes_sent"},
-    {"Front end", "front_end"},
-    {"Mode", "mode"},
-    {"Power", "power"},
-    {"Count", "count"},
-    {"Sectors", "sectors"},
-    {"Dataflash", "dataflash"},
-    {"Host", "host"},
-    {"Port", "port_path"},
-    {"File SHA-256", "file_sha256"},
-    {"Started", "started_at"},
-    {"Version", "program_version"},
-    {"Id", "id"},
-    {"Record UID", "record_uid"},
+    {"Finished", "finished_at", 21},
+    {"Result", "result", 14},
+    {"Operation", "operation", 18},
+    {"File", "file_path", 36},
+    {"Checksum", "image_checksum", 20},
+    {"Chip", "chip", 10},
+    {"Station", "station", 10},
+    {"Message", "message", 36},
+    {"Duration (ms)", "duration_ms", 13},
+    {"Bytes sent", "bytes_sent", 11},
+    {"Front end", "front_end", 10},
+    {"Mode", "mode", 9},
+    {"Power", "power", 8},
+    {"Count", "count", 8},
+    {"Sectors", "sectors", 10},
+    {"Dataflash", "dataflash", 10},
+    {"Host", "host", 16},
+    {"Port", "port_path", 30},
+    {"File SHA-256", "file_sha256", 66},
+    {"Started", "started_at", 24},
+    {"Version", "program_version", 9},
+    {"Id", "id", 9},
+    {"Record UID", "record_uid", 38},
 };
 
 const records::Field *FieldNamed(const char *name) {
@@ -162,7 +163,11 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   Table->setSelectionBehavior(QAbstractItemView::SelectRows);
   Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Table->verticalHeader()->hide();
-  Table->horizontalHeader()->setDefaultSectionSize(130);
+  // One line a row, widths fixed up front: measuring 500 rows would cost the GUI thread.
+  Table->setWordWrap(false);
+  Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
+  for (int c = 0; c < int(std::size(kColumns)); ++c)
+    Table->setColumnWidth(c, Table->fontMetrics().horizontalAdvance(QLatin1Char('0')) * kColumns[c].chars + 12);
   StatusLabel = new QLabel(this);
 
   auto *filters = new QHBoxLayout;
@@ -185,6 +190,7 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   typing_.setInterval(kTypingPauseMs);
   connect(&typing_, &QTimer::timeout, this, &RecordsWindow::ApplyFilter);
   connect(FileEdit, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
+  connect(FileEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
   connect(FromDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
   connect(ToDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
   connect(ResultBox, &QComboBox::currentIndexChanged, this, &RecordsWindow::ApplyFilter);

@@ -2,7 +2,8 @@
 // The production records window: the store's records newest first, 500 at a
 // time and more as the table is scrolled to its end, narrowed by finish date
 // (local days, both ends included), result and part of the file name, and
-// exported as CSV (every matching row). Every read and the export run on the
+// exported as CSV (every matching row). The file name applies once the
+// operator pauses typing, or at Return. Every read and the export run on the
 // AsyncReader's thread; the window only asks and shows, so it opens at once
 // on any store. The lead opens it modeless or through Dialogs::ShowModal.
 
