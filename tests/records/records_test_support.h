@@ -1,9 +1,11 @@
 #pragma once
 // Records and stores for the records tests.
 #include "records/records.h"
+#include "support/spawn.h"
 #include "support/test_helpers.h"
 
-#include <QProcess>
+#include <csignal>
+
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
@@ -53,8 +55,7 @@ inline QStringList Uids(const std::vector<records::Record> &rows) {
 
 // Runs the child that adds one record and is killed as Add returns.
 inline void AddThenKill(const QString &url, const QString &spool, const QString &uid) {
-  QProcess child;
-  child.start(BinPath(QStringLiteral("records_child")), {url, spool, uid});
-  ASSERT_TRUE(child.waitForFinished(30000));
-  ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAllStandardError().toStdString();
+  const SpawnResult child = Spawn(BinPath(QStringLiteral("records_child")), {url, spool, uid});
+  ASSERT_TRUE(child.started);
+  ASSERT_EQ(child.signal, SIGKILL) << child.output.toStdString();
 }

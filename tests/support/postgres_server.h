@@ -8,8 +8,9 @@
 // first: it skips when the server tools are missing, except under CI (the
 // environment variable CI set), where that is a failure.
 
+#include "support/spawn.h"
+
 #include <QDir>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -76,9 +77,8 @@ public:
       initialised_ = true;
     }
     // The tests check what reaches the server, not its disk: no fsync.
-    QString options = QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c max_connections=60")
-                          .arg(port_)
-                          .arg(dir_.path());
+    QString options =
+        QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c max_connections=60").arg(port_).arg(dir_.path());
     if (!durable_)
       options += QStringLiteral(" -c fsync=off -c synchronous_commit=off -c full_page_writes=off");
     if (!Tool(QStringLiteral("pg_ctl"),
@@ -103,15 +103,15 @@ public:
 
   // Runs SQL through psql on `database`; the output, unaligned and without headers.
   bool Psql(const QString &database, const QString &sql, QString *error, QString *output = nullptr) {
-    QProcess p;
-    p.start(BinDir() + QStringLiteral("/psql"),
-            {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port_),
-             QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("-d"), database, QStringLiteral("-XAtq"),
-             QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql});
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-      return Fail(error, QString::fromUtf8(p.readAllStandardError()));
+    const SpawnResult r = Spawn(BinDir() + QStringLiteral("/psql"),
+                                {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                 QString::number(port_), QStringLiteral("-U"), QStringLiteral("postgres"),
+                                 QStringLiteral("-d"), database, QStringLiteral("-XAtq"), QStringLiteral("-v"),
+                                 QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql});
+    if (!r.Ok())
+      return Fail(error, QString::fromUtf8(r.output));
     if (output)
-      *output = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+      *output = QString::fromUtf8(r.output).trimmed();
     return true;
   }
 
@@ -149,12 +149,9 @@ private:
       all = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), program} + args;
       program = QStringLiteral("runuser");
     }
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.setWorkingDirectory(dir_.path());
-    p.start(program, all);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-      return Fail(error, name + QStringLiteral(" failed: ") + QString::fromUtf8(p.readAll()) + p.errorString());
+    const SpawnResult r = Spawn(program, all, dir_.path());
+    if (!r.Ok())
+      return Fail(error, name + QStringLiteral(" failed: ") + QString::fromUtf8(r.output));
     return true;
   }
 
