@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QThread>
 
 namespace {
 
@@ -202,4 +203,37 @@ TEST(RecordsOff, RecordNothingAndSayWhyOnRead) {
   QString error;
   EXPECT_TRUE(records::Query(off, {}, &error).empty());
   EXPECT_EQ(error, QStringLiteral("production records are switched off"));
+}
+
+TEST_F(SqliteStore, TheAsyncReaderAnswersOnItsOwnersThreadInOrder) {
+  {
+    records::Recorder recorder(where);
+    for (int n = 0; n < 6; ++n)
+      recorder.Add(FullRecord(n, n, n % 2 ? QStringLiteral("ok") : QStringLiteral("port-lost")));
+  }
+  records::AsyncReader reader(where);
+  std::vector<int> tickets;
+  QStringList newest;
+  qint64 exported = -1;
+  QObject::connect(&reader, &records::AsyncReader::Fetched, [&](int ticket, const auto &rows, const QString &error) {
+    EXPECT_EQ(QThread::currentThread(), qApp->thread());
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    tickets.push_back(ticket);
+    newest = Uids(rows);
+  });
+  QObject::connect(&reader, &records::AsyncReader::Exported, [&](int ticket, qint64 count, const QString &) {
+    tickets.push_back(ticket);
+    exported = count;
+  });
+  reader.Fetch({.limit = 1});
+  reader.Fetch({.limit = 2});
+  const int last = reader.Fetch({.result = QStringLiteral("port-lost")});
+  const int exportTicket = reader.Export({.result = QStringLiteral("ok")}, folder.File(QStringLiteral("x.csv")));
+  EXPECT_TRUE(tickets.empty()) << "nothing is delivered from inside a request";
+  ASSERT_TRUE(PumpUntil([&] { return exported >= 0; }));
+  EXPECT_TRUE(std::is_sorted(tickets.begin(), tickets.end()));
+  EXPECT_EQ(tickets.end()[-2], last);
+  EXPECT_EQ(tickets.back(), exportTicket);
+  EXPECT_EQ(newest, (QStringList{FullRecord(4).recordUid, FullRecord(2).recordUid, FullRecord(0).recordUid}));
+  EXPECT_EQ(exported, 3);
 }
