@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <cctype>
+#include <cstring>
 
 namespace records {
 
@@ -115,9 +117,10 @@ std::optional<StoreLocation> ParseStoreUrl(const QString &url, QString *error, c
     const QString after = hostPort.mid(close + 1);
     if (!after.isEmpty() && !after.startsWith(QLatin1Char(':')))
       return bad(QStringLiteral("unexpected text after the host"));
-    portText = after.mid(1);
-    if (after.isEmpty())
-      portText = QString();
+    if (after == QLatin1String(":"))
+      return bad(QStringLiteral("no port number after ':'"));
+    if (!after.isEmpty())
+      portText = after.mid(1);
   } else {
     const qsizetype portColon = hostPort.indexOf(QLatin1Char(':'));
     host = portColon < 0 ? hostPort : hostPort.left(portColon);

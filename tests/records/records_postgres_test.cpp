@@ -65,6 +65,17 @@ TEST_F(SharedStore, RecordsReachTheServerExactlyAndInOrder) {
     EXPECT_EQ(rows[i], expected) << "row " << i;
   }
   EXPECT_TRUE(InSpool().empty());
+
+  // The server reads with its own dialect: newest first, a file in any case, pages.
+  QString error;
+  EXPECT_EQ(Uids(records::Query(where, {.fileContains = QStringLiteral("MAIN.h")}, &error)),
+            (QStringList{added[0].recordUid, added[1].recordUid, added[2].recordUid}))
+      << error.toStdString();
+  EXPECT_EQ(Uids(records::Query(where, {.fileContains = QStringLiteral("%")}, &error)), QStringList{});
+  const auto page = records::Query(where, {.limit = 1}, &error);
+  ASSERT_EQ(Uids(page), QStringList{added[0].recordUid}) << error.toStdString();
+  EXPECT_EQ(Uids(records::Query(where, {.since = added[1].finishedAt, .before = records::KeyOf(page[0])}, &error)),
+            QStringList{added[1].recordUid});
 }
 
 TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {
