@@ -12,11 +12,11 @@
 // another program writes the same file). Copying the SQLite log into its file
 // (a checkpoint, every 100 records) is left to the Recorder's worker thread.
 //
-// PostgreSQL: the same worker thread reads the spool oldest
-// first, inserts into the server in one transaction per batch (a record_uid
-// already there is skipped), then deletes what the server holds from the
-// spool: every record reaches the server once and in order, even when the
-// program dies between the two steps. Spool left by an earlier run goes first.
+// PostgreSQL: the same worker thread reads the spool oldest first, inserts
+// into the server in one transaction per batch (a record_uid already there is
+// skipped), then deletes what the server holds from the spool: every record
+// reaches the server once and in order, even when the program dies between
+// the two steps. Spool left by an earlier run goes first.
 // When the server cannot be reached the thread sleeps 1 s, doubling to 30 s,
 // and tries at once when a record is added; Warning tells (once per outage,
 // with the reason), Recovered tells when the server takes records again.
