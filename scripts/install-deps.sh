@@ -3,7 +3,7 @@
 # (dpkg-shlibdeps and the checks of tests/package) need, when missing.
 set -euo pipefail
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
-  srecord binutils fonts-wqy-zenhei xvfb xauth
+  srecord binutils fonts-wqy-zenhei xvfb xauth libqt6sql6-sqlite libqt6sql6-psql postgresql-15
   dpkg-dev lintian desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do

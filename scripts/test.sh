@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite, the
 # Debian package's checks, the whole suite again under AddressSanitizer/UBSan,
-# and the serial threads under ThreadSanitizer.
+# and the serial threads, sessions and the production records' threads under
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -20,9 +21,10 @@ scripts/build.sh build-asan -DKAVRIN_SANITIZE=address -DKAVRIN_BUILD_BENCH=OFF
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/../tests/lsan.supp ctest --output-on-failure -j2 --timeout 600)
 
-echo "== ThreadSanitizer (serial component, its threads, sessions side by side)"
-TARGETS="test_serial test_session kavrin-boxsim" scripts/build.sh build-tsan -DKAVRIN_SANITIZE=thread -DKAVRIN_BUILD_BENCH=OFF
-for t in test_serial test_session; do
+echo "== ThreadSanitizer (serial component, its threads, sessions side by side, production records)"
+TARGETS="test_serial test_session kavrin-boxsim test_records records_child" scripts/build.sh build-tsan \
+  -DKAVRIN_SANITIZE=thread -DKAVRIN_BUILD_BENCH=OFF
+for t in test_serial test_session test_records; do
   TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
     QT_QPA_PLATFORM=offscreen build-tsan/bin/$t
 done

@@ -33,6 +33,7 @@ public:
   void ShowMessage(QWidget *, const QString &) override { ++messages; }
   void ShowError(QWidget *, const QString &) override { ++messages; }
   std::optional<QString> GetOpenFileName(QWidget *) override { return path; }
+  std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
 };

@@ -25,6 +25,7 @@ public:
   void ShowMessage(QWidget *, const QString &) override {}
   void ShowError(QWidget *, const QString &) override {}
   std::optional<QString> GetOpenFileName(QWidget *) override { return std::nullopt; }
+  std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
 };

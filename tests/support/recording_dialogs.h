@@ -1,6 +1,6 @@
 #pragma once
 // Dialogs for tests: records every modal interaction instead of blocking.
-// File choices are answered from a queue (an empty queue cancels); ShowModal
+// File choices (open and save) are answered from queues (an empty queue cancels); ShowModal
 // runs an optional hook while the window "is shown", then hides it.
 
 #include "app/ui/dialogs.h"
@@ -32,6 +32,14 @@ public:
       return std::nullopt;
     return path;
   }
+  std::optional<QString> GetSaveFileName(QWidget *, const QString &suggested) override {
+    saveSuggestions << suggested;
+    if (saveAnswers.empty())
+      return std::nullopt;
+    const std::optional<QString> answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
+  }
   void ShowModal(QWidget *window) override {
     modalWindows.push_back(window);
     window->show();
@@ -54,6 +62,8 @@ public:
   std::vector<Box> boxes;
   std::deque<std::optional<QString>> fileAnswers; // nullopt = cancel
   int fileDialogs = 0;
+  std::deque<std::optional<QString>> saveAnswers; // nullopt = cancel
+  QStringList saveSuggestions;
   std::vector<QWidget *> modalWindows;
   std::function<void(QWidget *)> onShowModal;
   int beeps = 0;

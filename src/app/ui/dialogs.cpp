@@ -29,6 +29,14 @@ std::optional<QString> QtDialogs::GetOpenFileName(QWidget *parent) {
   return name;
 }
 
+std::optional<QString> QtDialogs::GetSaveFileName(QWidget *parent, const QString &suggested) {
+  const QString name = QFileDialog::getSaveFileName(parent, QString(), suggested,
+                                                    QStringLiteral("CSV files (*.csv);;All files (*)"));
+  if (name.isEmpty())
+    return std::nullopt;
+  return name;
+}
+
 void QtDialogs::ShowModal(QWidget *window) {
   // Window-modal loop that ends when the window is hidden or closed.
   QPointer<QWidget> guard(window);

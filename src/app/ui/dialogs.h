@@ -2,7 +2,7 @@
 // Every modal interaction of the program goes through Dialogs, so that tests can
 // drive the whole window with a recording implementation and never block in a
 // modal loop. QtDialogs is the real one: message boxes titled
-// "Kavrin Programer", the file open dialog, modal windows and the beep.
+// "Kavrin Programer", the file open and save dialogs, modal windows and the beep.
 
 #include <QString>
 #include <optional>
@@ -20,6 +20,8 @@ public:
   virtual void ShowError(QWidget *parent, const QString &text) = 0;
   // The file open dialog, every file offered; nullopt when cancelled.
   virtual std::optional<QString> GetOpenFileName(QWidget *parent) = 0;
+  // The file save dialog, starting at `suggested`; nullopt when cancelled.
+  virtual std::optional<QString> GetSaveFileName(QWidget *parent, const QString &suggested) = 0;
   // Shows a window modally; returns when it is closed.
   virtual void ShowModal(QWidget *window) = 0;
   // The system's message beep.
@@ -31,6 +33,7 @@ public:
   void ShowMessage(QWidget *parent, const QString &text) override;
   void ShowError(QWidget *parent, const QString &text) override;
   std::optional<QString> GetOpenFileName(QWidget *parent) override;
+  std::optional<QString> GetSaveFileName(QWidget *parent, const QString &suggested) override;
   void ShowModal(QWidget *window) override;
   void Beep() override;
 };

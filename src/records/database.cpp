@@ -1,0 +1,401 @@
+#include "records/database.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QVariant>
+#include <atomic>
+
+namespace records::db {
+
+namespace {
+
+std::atomic<int> connectionCount{0};
+
+QString Sql(const char *text) { return QString::fromLatin1(text); }
+
+// Version 1 of the table. Texts are never NULL ('' when there is nothing), so
+// that a filter on them and a read-back need no special case; times are UTC
+// texts with milliseconds, which sort as the times they name.
+QString CreateTableSql(bool sqlite) {
+  QString sql = Sql("CREATE TABLE programming_records (\n  id ");
+  sql += sqlite ? Sql("INTEGER PRIMARY KEY") : Sql("BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY");
+  sql += Sql(",\n  record_uid TEXT NOT NULL UNIQUE");
+  for (const Field &f : Fields()) {
+    if (f.name == std::string_view("record_uid"))
+      continue;
+    sql += Sql(",\n  ") + Sql(f.name) +
+           (f.kind == Field::Integer ? Sql(" BIGINT NOT NULL DEFAULT 0") : Sql(" TEXT NOT NULL DEFAULT ''"));
+  }
+  return sql + Sql("\n)");
+}
+
+// Newest first over everything, within one result class and within one file;
+// the date range rides on each. A file-name filter finds the matching files
+// first (see FilePaths), then reads each file's rows newest first.
+const char *const kIndexes[] = {
+    "CREATE INDEX programming_records_finished ON programming_records (finished_at, id)",
+    "CREATE INDEX programming_records_result ON programming_records (result, finished_at, id)",
+    "CREATE INDEX programming_records_file ON programming_records (file_path, finished_at, id)",
+};
+
+QString ColumnList() {
+  QString out;
+  for (const Field &f : Fields())
+    out += (out.isEmpty() ? QString() : Sql(", ")) + Sql(f.name);
+  return out;
+}
+
+// A null QString binds as NULL; the columns want ''.
+QVariant TextValue(const QString &text) { return text.isNull() ? QVariant(QString(QLatin1String(""))) : text; }
+
+QString EscapeLike(const QString &text) {
+  QString out;
+  for (QChar c : text) {
+    if (c == QLatin1Char('\\') || c == QLatin1Char('%') || c == QLatin1Char('_'))
+      out += QLatin1Char('\\');
+    out += c;
+  }
+  return out;
+}
+
+} // namespace
+
+QString ErrorText(const QSqlError &e) {
+  QString text = e.databaseText().trimmed();
+  if (text.isEmpty())
+    text = e.driverText().trimmed();
+  if (text.isEmpty())
+    text = QStringLiteral("unknown database error");
+  return text;
+}
+
+Connection::Connection(const StoreLocation &where, Target target, const char *purpose)
+    : where_(where), sqlite_(target == Target::Spool || where.kind != StoreLocation::Kind::Postgres),
+      name_(QStringLiteral("kavrin-records-%1-%2").arg(QLatin1String(purpose)).arg(++connectionCount)) {}
+
+Connection::~Connection() {
+  Close();
+  QSqlDatabase::removeDatabase(name_);
+}
+
+QSqlDatabase Connection::Database() const { return QSqlDatabase::database(name_, false); }
+
+bool Connection::IsOpen() const { return QSqlDatabase::contains(name_) && Database().isOpen(); }
+
+void Connection::Close() {
+  insert_.reset();
+  if (QSqlDatabase::contains(name_))
+    Database().close();
+}
+
+bool Connection::Exec(const QString &sql, QString *error) {
+  QSqlQuery q(Database());
+  if (q.exec(sql))
+    return true;
+  if (error)
+    *error = ErrorText(q.lastError());
+  return false;
+}
+
+bool Connection::Open(QString *error) {
+  if (IsOpen())
+    return true;
+  const char *driver = sqlite_ ? "QSQLITE" : "QPSQL";
+  if (!QSqlDatabase::isDriverAvailable(QLatin1String(driver))) {
+    if (error)
+      *error = QStringLiteral("the Qt %1 driver is not installed").arg(QLatin1String(driver));
+    return false;
+  }
+  QSqlDatabase db =
+      QSqlDatabase::contains(name_) ? Database() : QSqlDatabase::addDatabase(QLatin1String(driver), name_);
+  if (sqlite_) {
+    const QFileInfo file(where_.sqlitePath);
+    if (!QDir().mkpath(file.absolutePath())) {
+      if (error)
+        *error = QStringLiteral("cannot make the folder %1").arg(file.absolutePath());
+      return false;
+    }
+    db.setDatabaseName(where_.sqlitePath);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs));
+  } else {
+    db.setHostName(where_.host);
+    db.setPort(where_.port);
+    db.setUserName(where_.user);
+    db.setPassword(where_.password);
+    db.setDatabaseName(where_.database);
+    db.setConnectOptions(QStringLiteral("connect_timeout=%1;application_name=kavrin-programmer").arg(kConnectTimeoutS));
+  }
+  if (!db.open()) {
+    if (error)
+      *error = ErrorText(db.lastError());
+    return false;
+  }
+  // WAL lets the window read while a record is written; full sync makes a
+  // returned commit survive a power cut as well as a killed process.
+  if ((sqlite_ && (!Exec(Sql("PRAGMA journal_mode=WAL"), error) || !Exec(Sql("PRAGMA synchronous=FULL"), error) ||
+                   (leaveCheckpoints_ && !Exec(Sql("PRAGMA wal_autocheckpoint=0"), error)))) ||
+      !MakeSchema(error)) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool Connection::Checkpoint(QString *error) {
+  return Open(error) && Exec(Sql("PRAGMA wal_checkpoint(PASSIVE)"), error);
+}
+
+bool Connection::MakeSchema(QString *error) {
+  // One writer at a time makes the schema: SQLite's write lock, or a lock of
+  // the server that several stations may race for on their first start.
+  if (!Exec(sqlite_ ? Sql("BEGIN IMMEDIATE") : Sql("BEGIN"), error))
+    return false;
+  const auto fail = [&] {
+    QString ignored;
+    Exec(Sql("ROLLBACK"), &ignored);
+    return false;
+  };
+  // SET LOCAL keeps the server's "already exists" notices off the console.
+  if (!sqlite_ && (!Exec(Sql("SET LOCAL client_min_messages TO warning"), error) ||
+                   !Exec(Sql("SELECT pg_advisory_xact_lock(7251031)"), error)))
+    return fail();
+  if (!Exec(Sql("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"), error))
+    return fail();
+  int version = 0;
+  {
+    QSqlQuery q(Database());
+    if (!q.exec(Sql("SELECT COALESCE(MAX(version), 0) FROM schema_version")) || !q.next()) {
+      if (error)
+        *error = ErrorText(q.lastError());
+      return fail();
+    }
+    version = q.value(0).toInt();
+  }
+  if (version > kSchemaVersion) {
+    if (error)
+      *error = QStringLiteral("the store's schema version %1 is newer than this program's %2")
+                   .arg(version)
+                   .arg(kSchemaVersion);
+    return fail();
+  }
+  // Each later version adds its step here, run when the stored version is older.
+  if (version < 1) {
+    if (!Exec(CreateTableSql(sqlite_), error))
+      return fail();
+    for (const char *index : kIndexes)
+      if (!Exec(Sql(index), error))
+        return fail();
+  }
+  if (version < kSchemaVersion &&
+      !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
+    return fail();
+  return Exec(Sql("COMMIT"), error) || fail();
+}
+
+bool Connection::Insert(std::span<const Record> rows, QString *error) {
+  if (!Open(error))
+    return false;
+  if (!insert_) {
+    QString placeholders;
+    for (size_t i = 0; i < Fields().size(); ++i)
+      placeholders += i ? Sql(", ?") : Sql("?");
+    insert_ = std::make_unique<QSqlQuery>(Database());
+    if (!insert_->prepare(Sql("INSERT INTO programming_records (") + ColumnList() + Sql(") VALUES (") + placeholders +
+                          Sql(") ON CONFLICT (record_uid) DO NOTHING"))) {
+      if (error)
+        *error = ErrorText(insert_->lastError());
+      insert_.reset();
+      return false;
+    }
+  }
+  // One record is one statement and so its own transaction; more share one.
+  const bool many = rows.size() > 1;
+  if (many && !Exec(Sql("BEGIN"), error))
+    return false;
+  for (const Record &r : rows) {
+    if (r.recordUid.isEmpty()) {
+      // It would pass for a copy of the first such record and vanish.
+      if (error)
+        *error = QStringLiteral("a record without a record_uid");
+      QString ignored;
+      if (many)
+        Exec(Sql("ROLLBACK"), &ignored);
+      return false;
+    }
+    int i = 0;
+    for (const Field &f : Fields()) {
+      if (f.kind == Field::Integer)
+        insert_->bindValue(i++, r.*f.integer);
+      else
+        insert_->bindValue(i++, TextValue(FieldText(r, f)));
+    }
+    if (!insert_->exec()) {
+      if (error)
+        *error = ErrorText(insert_->lastError());
+      QString ignored;
+      if (many)
+        Exec(Sql("ROLLBACK"), &ignored);
+      return false;
+    }
+  }
+  return !many || Exec(Sql("COMMIT"), error);
+}
+
+bool Connection::Read(QSqlQuery &q, std::vector<Record> *rows, QString *error) {
+  q.setForwardOnly(true);
+  if (!q.exec()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  while (q.next()) {
+    Record r;
+    r.id = q.value(0).toLongLong();
+    int i = 1;
+    for (const Field &f : Fields()) {
+      const QVariant v = q.value(i++);
+      switch (f.kind) {
+      case Field::Text:
+        r.*f.text = v.toString();
+        break;
+      case Field::Time:
+        r.*f.time = TimeFromText(v.toString());
+        break;
+      case Field::Integer:
+        r.*f.integer = v.toLongLong();
+        break;
+      }
+    }
+    rows->push_back(std::move(r));
+  }
+  if (q.lastError().isValid()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  q.finish();
+  return true;
+}
+
+bool Connection::FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error) {
+  // Walks the distinct paths through the file index, one seek each, so the
+  // cost follows how many files there are, not how many rows.
+  QSqlQuery q(Database());
+  q.setForwardOnly(true);
+  q.prepare(
+      QStringLiteral("WITH RECURSIVE paths (p, n) AS (SELECT MIN(file_path), 1 FROM programming_records "
+                     "UNION ALL SELECT (SELECT MIN(file_path) FROM programming_records WHERE file_path > paths.p), "
+                     "n + 1 FROM paths WHERE paths.p IS NOT NULL AND n <= %1) "
+                     "SELECT p, p %2 ? ESCAPE '\\' FROM paths WHERE p IS NOT NULL")
+          .arg(kMostFilePaths)
+          .arg(sqlite_ ? Sql("LIKE") : Sql("ILIKE")));
+  q.bindValue(0, QStringLiteral("%%1%").arg(EscapeLike(contains)));
+  if (!q.exec()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  int walked = 0;
+  while (q.next()) {
+    ++walked;
+    if (q.value(1).toBool())
+      *paths << q.value(0).toString();
+  }
+  *tooMany = walked > kMostFilePaths;
+  return true;
+}
+
+bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *error) {
+  if (!Open(error))
+    return false;
+  QString where;
+  QVariantList values;
+  if (f.since) {
+    where += Sql(" AND finished_at >= ?");
+    values << TimeText(*f.since);
+  }
+  if (f.until) {
+    where += Sql(" AND finished_at < ?");
+    values << TimeText(*f.until);
+  }
+  if (!f.result.isEmpty()) {
+    where += Sql(" AND result = ?");
+    values << f.result;
+  }
+  if (f.before) {
+    where += Sql(" AND (finished_at, id) < (?, ?)");
+    values << TextValue(TimeText(f.before->finishedAt)) << f.before->id;
+  }
+  const QString order =
+      Sql(" ORDER BY finished_at DESC, id DESC") + (f.limit > 0 ? QStringLiteral(" LIMIT %1").arg(f.limit) : QString());
+  const QString select = Sql("SELECT id, ") + ColumnList() + Sql(" FROM programming_records WHERE TRUE");
+  QString sql = select + where + order;
+  QVariantList bound = values;
+  if (!f.fileContains.isEmpty()) {
+    QStringList paths;
+    bool tooMany = false;
+    if (!FilePaths(f.fileContains, &paths, &tooMany, error))
+      return false;
+    if (paths.isEmpty() && !tooMany)
+      return true;
+    if (tooMany || paths.size() > kMostPathsMerged) {
+      // Many files match: their rows are dense, so reading newest first and
+      // skipping the others finds a page soon.
+      sql = select + where +
+            (sqlite_ ? Sql(" AND file_path LIKE ? ESCAPE '\\'") : Sql(" AND file_path ILIKE ? ESCAPE '\\'")) + order;
+      bound << QStringLiteral("%%1%").arg(EscapeLike(f.fileContains));
+    } else {
+      // Few files match, however rare their rows: newest first per file
+      // through the file index, then merged.
+      QStringList parts;
+      bound.clear();
+      for (const QString &path : paths) {
+        parts << QStringLiteral("SELECT * FROM (%1%2 AND file_path = ?%3) AS f%4")
+                     .arg(select, where, order)
+                     .arg(parts.size());
+        bound << values << path;
+      }
+      sql = Sql("SELECT * FROM (") + parts.join(Sql(" UNION ALL ")) + Sql(") AS files") + order;
+    }
+  }
+  QSqlQuery q(Database());
+  if (!q.prepare(sql)) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  for (int i = 0; i < bound.size(); ++i)
+    q.bindValue(i, bound[i]);
+  return Read(q, rows, error);
+}
+
+bool Connection::Oldest(int limit, std::vector<Record> *rows, QString *error) {
+  if (!Open(error))
+    return false;
+  QSqlQuery q(Database());
+  q.prepare(Sql("SELECT id, ") + ColumnList() +
+            QStringLiteral(" FROM programming_records ORDER BY id LIMIT %1").arg(limit));
+  return Read(q, rows, error);
+}
+
+bool Connection::DeleteByUid(std::span<const Record> rows, QString *error) {
+  if (!Open(error) || !Exec(Sql("BEGIN"), error))
+    return false;
+  QSqlQuery q(Database());
+  q.prepare(Sql("DELETE FROM programming_records WHERE record_uid = ?"));
+  for (const Record &r : rows) {
+    q.bindValue(0, r.recordUid);
+    if (!q.exec()) {
+      if (error)
+        *error = ErrorText(q.lastError());
+      QString ignored;
+      Exec(Sql("ROLLBACK"), &ignored);
+      return false;
+    }
+  }
+  return Exec(Sql("COMMIT"), error);
+}
+
+} // namespace records::db

@@ -1,0 +1,78 @@
+#pragma once
+// The SQL side shared by the store, the spool and the readers: one connection
+// of the calling thread, the schema and its versions, inserts and selects.
+// Qt SQL ties a connection to the thread that made it, so a Connection is
+// made, used and destroyed on one thread; each takes a name of its own.
+// Errors come back as false plus the database's own message.
+
+#include "records/query.h"
+#include "records/record.h"
+#include "records/store_location.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <memory>
+#include <span>
+
+namespace records::db {
+
+inline constexpr int kSchemaVersion = 1;
+// A writer waits this long for another writer of the same SQLite file.
+inline constexpr int kSqliteBusyMs = 250;
+inline constexpr int kConnectTimeoutS = 5;
+// A file-name filter looks through at most this many distinct file paths, and
+// reads per file when at most kMostPathsMerged of them match.
+inline constexpr int kMostFilePaths = 4096;
+inline constexpr int kMostPathsMerged = 16;
+
+class Connection {
+public:
+  enum class Target { Store, Spool }; // Spool: the local SQLite file even for PostgreSQL
+  Connection(const StoreLocation &where, Target target, const char *purpose);
+  ~Connection();
+  Connection(const Connection &) = delete;
+  Connection &operator=(const Connection &) = delete;
+
+  bool IsSqlite() const { return sqlite_; }
+  // SQLite: leave copying the log into the file to Checkpoint on another
+  // thread, so that this connection's commits never pay for it. Before Open.
+  void LeaveCheckpoints() { leaveCheckpoints_ = true; }
+  // Copies what the log holds into the file as far as no reader needs it;
+  // never waits for other connections.
+  bool Checkpoint(QString *error);
+  bool IsOpen() const;
+  // Opens when not open: makes the SQLite folder, sets WAL and full sync,
+  // makes or checks the schema.
+  bool Open(QString *error);
+  void Close();
+
+  // Inserts in one committed transaction; a record_uid already stored is
+  // skipped (that is how forwarding stays exactly once).
+  bool Insert(std::span<const Record> rows, QString *error);
+  // Newest first, as the filter says.
+  bool Select(const Filter &f, std::vector<Record> *rows, QString *error);
+  // Oldest first by id: the spool's order.
+  bool Oldest(int limit, std::vector<Record> *rows, QString *error);
+  bool DeleteByUid(std::span<const Record> rows, QString *error);
+
+  QSqlDatabase Database() const;
+
+private:
+  bool MakeSchema(QString *error);
+  // The distinct file paths holding `contains`; *tooMany when there are more
+  // than kMostFilePaths paths in all.
+  bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
+  bool Exec(const QString &sql, QString *error);
+  bool Read(QSqlQuery &q, std::vector<Record> *rows, QString *error);
+
+  const StoreLocation where_;
+  const bool sqlite_;
+  const QString name_;
+  bool leaveCheckpoints_ = false;
+  std::unique_ptr<QSqlQuery> insert_;
+};
+
+// The database's own message for a failed call, as plain as it comes.
+QString ErrorText(const class QSqlError &e);
+
+} // namespace records::db

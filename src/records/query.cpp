@@ -1,0 +1,194 @@
+#include "records/query.h"
+#include "records/database.h"
+
+#include <QPointer>
+#include <QSaveFile>
+#include <QTextStream>
+
+namespace records {
+
+namespace {
+
+// Rows read per round trip when reading everything.
+constexpr int kPageRows = 2000;
+
+bool Refuse(const StoreLocation &where, QString *error) {
+  if (where.kind != StoreLocation::Kind::Off)
+    return false;
+  if (error)
+    *error = QStringLiteral("production records are switched off");
+  return true;
+}
+
+bool ForEachOn(db::Connection &c, const Filter &f, const std::function<bool(const Record &)> &each, QString *error,
+               const std::atomic<bool> *cancel) {
+  Filter page = f;
+  qint64 left = f.limit > 0 ? f.limit : -1;
+  for (;;) {
+    if (cancel && cancel->load()) {
+      if (error)
+        *error = QStringLiteral("cancelled");
+      return false;
+    }
+    page.limit = left < 0 ? kPageRows : int(std::min<qint64>(left, kPageRows));
+    std::vector<Record> rows;
+    if (!c.Select(page, &rows, error))
+      return false;
+    for (const Record &r : rows)
+      if (!each(r))
+        return true;
+    if (left > 0)
+      left -= qint64(rows.size());
+    if (int(rows.size()) < page.limit || left == 0)
+      return true;
+    page.before = KeyOf(rows.back());
+  }
+}
+
+bool ExportOn(db::Connection &c, const Filter &f, const QString &path, qint64 *count, QString *error,
+              const std::atomic<bool> *cancel) {
+  *count = 0;
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) {
+    if (error)
+      *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    return false;
+  }
+  QTextStream out(&file);
+  WriteCsvHeader(out);
+  const bool read = ForEachOn(
+      c, f,
+      [&](const Record &r) {
+        WriteCsvRow(r, out);
+        ++*count;
+        return true;
+      },
+      error, cancel);
+  out.flush();
+  if (!read) {
+    file.cancelWriting();
+    return false;
+  }
+  if (out.status() != QTextStream::Ok || !file.commit()) {
+    if (error)
+      *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+PageKey KeyOf(const Record &r) { return {r.finishedAt, r.id}; }
+
+bool ForEach(const StoreLocation &where, const Filter &f, const std::function<bool(const Record &)> &each,
+             QString *error) {
+  if (Refuse(where, error))
+    return false;
+  db::Connection c(where, db::Connection::Target::Store, "scan");
+  return ForEachOn(c, f, each, error, nullptr);
+}
+
+std::vector<Record> Query(const StoreLocation &where, const Filter &f, QString *error) {
+  std::vector<Record> rows;
+  if (!ForEach(
+          where, f,
+          [&](const Record &r) {
+            rows.push_back(r);
+            return true;
+          },
+          error))
+    rows.clear();
+  return rows;
+}
+
+bool ExportCsv(const StoreLocation &where, const Filter &f, const QString &path, qint64 *count, QString *error,
+               const std::atomic<bool> *cancel) {
+  qint64 ignored = 0;
+  if (!count)
+    count = &ignored;
+  *count = 0;
+  if (Refuse(where, error))
+    return false;
+  db::Connection c(where, db::Connection::Target::Store, "export");
+  return ExportOn(c, f, path, count, error, cancel);
+}
+
+AsyncReader::AsyncReader(const StoreLocation &where, QObject *parent)
+    : QObject(parent), where_(where), thread_([this] { Run(); }) {}
+
+AsyncReader::~AsyncReader() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  cancel_ = true;
+  wake_.notify_all();
+  thread_.join();
+}
+
+int AsyncReader::Fetch(const Filter &f) {
+  std::lock_guard lock(mutex_);
+  // Only the newest fetch matters to the window; one still waiting is stale.
+  std::erase_if(requests_, [](const Request &r) { return r.exportPath.isEmpty(); });
+  requests_.push_back({nextTicket_, f, QString()});
+  wake_.notify_all();
+  return nextTicket_++;
+}
+
+int AsyncReader::Export(const Filter &f, const QString &path) {
+  std::lock_guard lock(mutex_);
+  requests_.push_back({nextTicket_, f, path});
+  wake_.notify_all();
+  return nextTicket_++;
+}
+
+void AsyncReader::Run() {
+  db::Connection c(where_, db::Connection::Target::Store, "reader");
+  for (;;) {
+    Request request;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [&] { return stop_ || !requests_.empty(); });
+      if (stop_)
+        return;
+      request = std::move(requests_.front());
+      requests_.pop_front();
+    }
+    Outcome outcome{request.ticket, !request.exportPath.isEmpty(), {}, 0, QString()};
+    if (Refuse(where_, &outcome.error)) {
+    } else if (outcome.exported) {
+      ExportOn(c, request.filter, request.exportPath, &outcome.count, &outcome.error, &cancel_);
+    } else if (!c.Select(request.filter, &outcome.rows, &outcome.error)) {
+      // A dropped server connection is made again on the next request.
+      c.Close();
+    }
+    {
+      std::lock_guard lock(mutex_);
+      outcomes_.push_back(std::move(outcome));
+    }
+    // Carries no data: the outcome crossed over under the mutex above.
+    QMetaObject::invokeMethod(
+        this, [this] { Deliver(); }, Qt::QueuedConnection);
+  }
+}
+
+void AsyncReader::Deliver() {
+  std::deque<Outcome> ready;
+  {
+    std::lock_guard lock(mutex_);
+    ready.swap(outcomes_);
+  }
+  // A receiver may destroy the reader from its slot.
+  const QPointer<AsyncReader> self(this);
+  for (const Outcome &o : ready) {
+    if (!self)
+      return;
+    if (o.exported)
+      emit Exported(o.ticket, o.count, o.error);
+    else
+      emit Fetched(o.ticket, o.rows, o.error);
+  }
+}
+
+} // namespace records

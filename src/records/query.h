@@ -1,0 +1,99 @@
+#pragma once
+// Reading records back: a filter, synchronous reads for the command line and
+// the export, and AsyncReader, which runs them on a worker thread for the window.
+
+#include "records/record.h"
+#include "records/store_location.h"
+
+#include <QObject>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace records {
+
+// A row's place in the newest-first order: (finished_at, id) descending.
+struct PageKey {
+  QDateTime finishedAt;
+  qint64 id = 0;
+};
+PageKey KeyOf(const Record &r);
+
+struct Filter {
+  std::optional<QDateTime> since{}; // finished at or after
+  std::optional<QDateTime> until{}; // finished before
+  QString result{};                 // one of kResults; empty: any
+  QString fileContains{};           // part of file_path, case-insensitive (ASCII); empty: any
+  std::optional<PageKey> before{};  // only rows after this one in the order: the next page
+  int limit = 0;                    // 0: every row
+};
+
+// Newest first. Opens a connection of the calling thread for the call (the
+// schema is made when the store is new); for PostgreSQL it reads the server,
+// not the spool. Empty and *error set when the store cannot be read.
+std::vector<Record> Query(const StoreLocation &where, const Filter &f, QString *error);
+
+// Every row the filter matches, newest first, read page by page so that memory
+// stays small; `each` returns false to stop. False and *error on a failure.
+bool ForEach(const StoreLocation &where, const Filter &f, const std::function<bool(const Record &)> &each,
+             QString *error);
+
+// Writes the matching rows as CSV to `path`, replacing it only when the whole
+// export succeeded. *count gets the rows written. `cancel` (may be null) is
+// checked between pages.
+bool ExportCsv(const StoreLocation &where, const Filter &f, const QString &path, qint64 *count, QString *error,
+               const std::atomic<bool> *cancel = nullptr);
+
+// Runs queries and exports on a thread of its own with its own connection, and
+// delivers the outcome on the thread that made it through Fetched/Exported,
+// queued (nothing is delivered from inside Fetch or Export). Requests run in
+// order; a Fetch that is still waiting is replaced by a newer one. Destroying
+// the reader cancels an export between pages and waits for the thread, which
+// is at most one page of a query (or one connection attempt, 5 s at most).
+class AsyncReader : public QObject {
+  Q_OBJECT
+public:
+  explicit AsyncReader(const StoreLocation &where, QObject *parent = nullptr);
+  ~AsyncReader() override;
+
+  // Each returns the ticket its outcome will carry.
+  int Fetch(const Filter &f);
+  int Export(const Filter &f, const QString &path);
+
+signals:
+  void Fetched(int ticket, const std::vector<records::Record> &rows, const QString &error);
+  void Exported(int ticket, qint64 count, const QString &error);
+
+private:
+  struct Request {
+    int ticket;
+    Filter filter;
+    QString exportPath; // empty: a fetch
+  };
+  struct Outcome {
+    int ticket;
+    bool exported;
+    std::vector<Record> rows;
+    qint64 count;
+    QString error;
+  };
+  void Run();
+  void Deliver();
+
+  const StoreLocation where_;
+  int nextTicket_ = 1;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Request> requests_;
+  std::deque<Outcome> outcomes_;
+  bool stop_ = false;
+  std::atomic<bool> cancel_{false};
+  std::thread thread_;
+};
+
+} // namespace records

@@ -1,0 +1,143 @@
+#include "records/record.h"
+
+#include <array>
+
+namespace records {
+
+namespace {
+
+using F = Field;
+const std::array kFields = {
+    F{"record_uid", F::Text, &Record::recordUid},
+    F{"started_at", F::Time, nullptr, &Record::startedAt},
+    F{"finished_at", F::Time, nullptr, &Record::finishedAt},
+    F{"host", F::Text, &Record::host},
+    F{"station", F::Text, &Record::station},
+    F{"port_path", F::Text, &Record::portPath},
+    F{"front_end", F::Text, &Record::frontEnd},
+    F{"operation", F::Text, &Record::operation},
+    F{"mode", F::Text, &Record::mode},
+    F{"power", F::Text, &Record::power},
+    F{"count", F::Integer, nullptr, nullptr, &Record::count},
+    F{"chip", F::Text, &Record::chip},
+    F{"dataflash", F::Text, &Record::dataflash},
+    F{"file_path", F::Text, &Record::filePath},
+    F{"file_sha256", F::Text, &Record::fileSha256},
+    F{"image_checksum", F::Text, &Record::imageChecksum},
+    F{"sectors", F::Text, &Record::sectors},
+    F{"result", F::Text, &Record::result},
+    F{"message", F::Text, &Record::message},
+    F{"bytes_sent", F::Integer, nullptr, nullptr, &Record::bytesSent},
+    F{"duration_ms", F::Integer, nullptr, nullptr, &Record::durationMs},
+    F{"program_version", F::Text, &Record::programVersion},
+};
+
+QString CsvField(const QString &text) {
+  static const QString kSpecial = QStringLiteral(",\"\r\n");
+  bool quote = false;
+  for (QChar c : text)
+    quote = quote || kSpecial.contains(c);
+  if (!quote)
+    return text;
+  QString out = text;
+  out.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+  return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+void AppendJsonString(QByteArray &out, const QString &text) {
+  out += '"';
+  for (char c : text.toUtf8()) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    default:
+      if (u < 0x20) {
+        static const char kHex[] = "0123456789abcdef";
+        out += "\\u00";
+        out += kHex[u >> 4];
+        out += kHex[u & 0xF];
+      } else {
+        out += c;
+      }
+    }
+  }
+  out += '"';
+}
+
+} // namespace
+
+std::span<const Field> Fields() { return kFields; }
+
+QString TimeText(const QDateTime &t) {
+  if (!t.isValid())
+    return QString();
+  return t.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QDateTime TimeFromText(const QString &text) {
+  QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+  return t.isValid() ? t.toUTC() : QDateTime();
+}
+
+QString FieldText(const Record &r, const Field &f) {
+  switch (f.kind) {
+  case Field::Text:
+    return r.*f.text;
+  case Field::Time:
+    return TimeText(r.*f.time);
+  case Field::Integer:
+    return QString::number(r.*f.integer);
+  }
+  return QString();
+}
+
+void WriteCsvHeader(QTextStream &out) {
+  out << "id";
+  for (const Field &f : kFields)
+    out << ',' << f.name;
+  out << "\r\n";
+}
+
+void WriteCsvRow(const Record &r, QTextStream &out) {
+  out << r.id;
+  for (const Field &f : kFields)
+    out << ',' << CsvField(FieldText(r, f));
+  out << "\r\n";
+}
+
+void WriteCsv(const std::vector<Record> &rows, QTextStream &out) {
+  WriteCsvHeader(out);
+  for (const Record &r : rows)
+    WriteCsvRow(r, out);
+}
+
+QByteArray ToJson(const Record &r) {
+  QByteArray out = "{\"id\":" + QByteArray::number(r.id);
+  for (const Field &f : kFields) {
+    out += ",\"";
+    out += f.name;
+    out += "\":";
+    if (f.kind == Field::Integer)
+      out += QByteArray::number(r.*f.integer);
+    else
+      AppendJsonString(out, FieldText(r, f));
+  }
+  out += '}';
+  return out;
+}
+
+} // namespace records

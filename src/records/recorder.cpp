@@ -1,0 +1,223 @@
+#include "records/recorder.h"
+#include "records/database.h"
+
+#include <QSysInfo>
+#include <QUuid>
+
+namespace records {
+
+namespace {
+
+constexpr int kFirstRetryMs = 1000;
+constexpr int kLastRetryMs = 30000;
+constexpr size_t kForwardBatch = 200;
+// Records between two copies of the SQLite log into its file.
+constexpr quint64 kCheckpointEvery = 100;
+
+int NextRetry(int ms) { return ms ? std::min(ms * 2, kLastRetryMs) : kFirstRetryMs; }
+
+} // namespace
+
+Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent), where_(where) {
+  retry_.setSingleShot(true);
+  connect(&retry_, &QTimer::timeout, this, [this] { WriteLocal(); });
+  if (where_.kind == StoreLocation::Kind::Off)
+    return;
+  local_ = std::make_unique<db::Connection>(where_, db::Connection::Target::Spool, "recorder");
+  local_->LeaveCheckpoints();
+  // Opened now, so that a store that cannot be written is told at start
+  // rather than after the first operation.
+  QString error;
+  if (!local_->Open(&error)) {
+    localFailing_ = true;
+    local_->Close();
+    const QString text = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
+    QMetaObject::invokeMethod(
+        this, [this, text] { emit Warning(text); }, Qt::QueuedConnection);
+  }
+  worker_ = std::thread([this] { Work(); });
+}
+
+Recorder::~Recorder() {
+  if (worker_.joinable()) {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    worker_.join();
+  }
+}
+
+void Recorder::Add(Record r) noexcept {
+  if (!local_)
+    return;
+  try {
+    if (r.recordUid.isEmpty())
+      r.recordUid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (r.host.isEmpty())
+      r.host = QSysInfo::machineHostName();
+    unwritten_.push_back(std::move(r));
+    WriteLocal();
+  } catch (...) {
+    // Recording never changes an operation's outcome.
+  }
+}
+
+void Recorder::WriteLocal() {
+  QString error;
+  quint64 written = 0;
+  while (!unwritten_.empty() && local_->Insert({&unwritten_.front(), 1}, &error)) {
+    unwritten_.pop_front();
+    ++written;
+  }
+  if (written) {
+    {
+      std::lock_guard lock(mutex_);
+      added_ = true;
+      empty_ = false;
+      written_ += written;
+    }
+    wake_.notify_all();
+  }
+  if (unwritten_.empty()) {
+    retry_.stop();
+    retryMs_ = 0;
+    if (localFailing_) {
+      localFailing_ = false;
+      emit Recovered(QStringLiteral("Production records are written to %1 again.").arg(where_.sqlitePath));
+    }
+    return;
+  }
+  // A fresh connection on the next try: the file may have been moved back.
+  local_->Close();
+  retryMs_ = NextRetry(retryMs_);
+  retry_.start(retryMs_);
+  if (!localFailing_) {
+    localFailing_ = true;
+    emit Warning(QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error));
+  }
+}
+
+bool Recorder::WaitForwarded(int timeoutMs) {
+  if (!local_)
+    return true;
+  if (!unwritten_.empty())
+    WriteLocal();
+  if (!unwritten_.empty())
+    return false;
+  if (where_.kind != StoreLocation::Kind::Postgres)
+    return true;
+  std::unique_lock lock(mutex_);
+  if (!empty_) {
+    added_ = true; // try the server now rather than at the end of a back-off
+    wake_.notify_all();
+  }
+  return drained_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return empty_; });
+}
+
+void Recorder::Post(bool warning, const QString &text) {
+  {
+    std::lock_guard lock(mutex_);
+    notices_.emplace_back(warning, text);
+  }
+  QMetaObject::invokeMethod(
+      this, [this] { DeliverNotices(); }, Qt::QueuedConnection);
+}
+
+void Recorder::DeliverNotices() {
+  std::deque<std::pair<bool, QString>> notices;
+  {
+    std::lock_guard lock(mutex_);
+    notices.swap(notices_);
+  }
+  for (const auto &[warning, text] : notices) {
+    if (warning)
+      emit Warning(text);
+    else
+      emit Recovered(text);
+  }
+}
+
+void Recorder::Work() {
+  db::Connection spool(where_, db::Connection::Target::Spool, "spool");
+  db::Connection server(where_, db::Connection::Target::Store, "forward");
+  const bool forward = where_.kind == StoreLocation::Kind::Postgres;
+  quint64 checkpointed = 0;
+  int retryMs = 0;
+  bool failing = false;
+  for (;;) {
+    quint64 written = 0;
+    {
+      std::lock_guard lock(mutex_);
+      if (stop_)
+        return;
+      added_ = false;
+      written = written_;
+    }
+    QString error;
+    // A failed copy is tried again after the next records; SQLite also copies
+    // when the last connection closes.
+    if (written - checkpointed >= kCheckpointEvery && spool.Checkpoint(&error))
+      checkpointed = written;
+    if (!forward) {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stop_ || added_; });
+      continue;
+    }
+    std::vector<Record> batch;
+    bool ok = spool.Oldest(int(kForwardBatch), &batch, &error);
+    if (ok && batch.empty()) {
+      // Nothing is owed to the server, whether it is reachable or not.
+      std::lock_guard lock(mutex_);
+      if (!added_) {
+        empty_ = true;
+        drained_.notify_all();
+      }
+    }
+    if (!ok) {
+      spool.Close();
+      error = QStringLiteral("Production records cannot read the spool %1: %2").arg(where_.sqlitePath, error);
+    } else {
+      // A connection kept open while idle may have been dropped by a server
+      // restart: one fresh attempt before calling the server unreachable.
+      const bool reused = server.IsOpen();
+      ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
+      if (!ok && reused) {
+        server.Close();
+        ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
+      }
+      if (!ok) {
+        server.Close();
+        error = QStringLiteral("Production records cannot reach %1 and are kept on this station: %2")
+                    .arg(where_.Describe(), error);
+      } else if (!batch.empty() && !spool.DeleteByUid(batch, &error)) {
+        // The server has them; sending them again later is harmless.
+        ok = false;
+        spool.Close();
+        error = QStringLiteral("Production records cannot update the spool %1: %2").arg(where_.sqlitePath, error);
+      }
+    }
+    if (ok) {
+      retryMs = 0;
+      if (failing) {
+        failing = false;
+        Post(false, QStringLiteral("Production records reach %1 again.").arg(where_.Describe()));
+      }
+      if (!batch.empty())
+        continue;
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stop_ || added_; });
+      continue;
+    }
+    if (!failing) {
+      failing = true;
+      Post(true, error);
+    }
+    retryMs = NextRetry(retryMs);
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(retryMs), [this] { return stop_ || added_; });
+  }
+}
+
+} // namespace records

@@ -1,0 +1,92 @@
+#pragma once
+// Recorder: writes one production record per operation attempt, durably and
+// without getting in the operation's way.
+//
+// Add writes the record on the calling thread, in one committed SQLite
+// transaction (WAL, full sync), before it returns: into the store itself, or,
+// for PostgreSQL, into a local spool. A record that cannot be written is kept
+// in memory and tried again at the next Add, a second later (with back-off),
+// and in WaitForwarded; Warning carries the database's message, Recovered
+// says it is written again. Add never throws and never blocks longer than one
+// local commit (one disk sync, a few ms; at most kSqliteBusyMs more while
+// another program writes the same file). Copying the SQLite log into its file
+// (a checkpoint, every 100 records) is left to the Recorder's worker thread.
+//
+// PostgreSQL: the same worker thread reads the spool oldest first, inserts
+// into the server in one transaction per batch (a record_uid already there is
+// skipped), then deletes what the server holds from the spool: every record
+// reaches the server once and in order, even when the program dies between
+// the two steps. Spool left by an earlier run goes first.
+// When the server cannot be reached the thread sleeps 1 s, doubling to 30 s,
+// and tries at once when a record is added; Warning tells (once per outage,
+// with the reason), Recovered tells when the server takes records again.
+//
+// A Recorder belongs to the thread that made it: Add, WaitForwarded and the
+// signals live there. The worker thread hands its notices over under a
+// mutex and wakes that thread with one queued call. Destroying the Recorder
+// stops forwarding (what is left stays in the spool for the next run), which
+// can wait for one server round trip or one connection attempt (5 s at most).
+
+#include "records/record.h"
+#include "records/store_location.h"
+
+#include <QObject>
+#include <QTimer>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace records {
+
+namespace db {
+class Connection;
+}
+
+class Recorder : public QObject {
+  Q_OBJECT
+public:
+  explicit Recorder(const StoreLocation &where, QObject *parent = nullptr);
+  ~Recorder() override;
+
+  const StoreLocation &Location() const { return where_; }
+
+  // Fills record_uid and host when empty, then writes the record (see above).
+  void Add(Record r) noexcept;
+
+  // True once every record added so far is in the store: for SQLite when all
+  // are written, for PostgreSQL when the spool is empty. For a command line
+  // before it exits; blocks up to `timeoutMs`.
+  bool WaitForwarded(int timeoutMs);
+
+signals:
+  void Warning(const QString &text);
+  void Recovered(const QString &text);
+
+private:
+  void WriteLocal();
+  void Work();
+  void Post(bool warning, const QString &text);
+  void DeliverNotices();
+
+  const StoreLocation where_;
+  std::unique_ptr<db::Connection> local_;
+  std::deque<Record> unwritten_;
+  bool localFailing_ = false;
+  QTimer retry_;
+  int retryMs_ = 0;
+
+  // Shared with the worker thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable wake_;    // the worker thread waits here
+  std::condition_variable drained_; // WaitForwarded waits here
+  bool stop_ = false;
+  bool added_ = false;  // a record was written since the thread last looked
+  quint64 written_ = 0; // records written by Add
+  bool empty_ = false;  // the thread found the spool empty and nothing added since
+  std::deque<std::pair<bool, QString>> notices_;
+  std::thread worker_;
+};
+
+} // namespace records

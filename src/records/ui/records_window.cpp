@@ -1,0 +1,252 @@
+#include "records/ui/records_window.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+// What the table shows, in order: the operator's questions first. The CSV
+// keeps the store's own column order.
+struct Column {
+  const char *header;
+  const char *field; // a column of records::Fields(), or "id"
+  int chars;         // width in average characters
+};
+const Column kColumns[] = {
+    {"Finished", "finished_at", 21},
+    {"Result", "result", 14},
+    {"Operation", "operation", 18},
+    {"File", "file_path", 36},
+    {"Checksum", "image_checksum", 20},
+    {"Chip", "chip", 10},
+    {"Station", "station", 10},
+    {"Message", "message", 36},
+    {"Duration (ms)", "duration_ms", 13},
+    {"Bytes sent", "bytes_sent", 11},
+    {"Front end", "front_end", 10},
+    {"Mode", "mode", 9},
+    {"Power", "power", 8},
+    {"Count", "count", 8},
+    {"Sectors", "sectors", 10},
+    {"Dataflash", "dataflash", 10},
+    {"Host", "host", 16},
+    {"Port", "port_path", 30},
+    {"File SHA-256", "file_sha256", 66},
+    {"Started", "started_at", 24},
+    {"Version", "program_version", 9},
+    {"Id", "id", 9},
+    {"Record UID", "record_uid", 38},
+};
+
+const records::Field *FieldNamed(const char *name) {
+  for (const records::Field &f : records::Fields())
+    if (std::string_view(f.name) == name)
+      return &f;
+  return nullptr;
+}
+
+const QDate kAnyDate(2000, 1, 1);
+
+} // namespace
+
+RecordsModel::RecordsModel(const records::StoreLocation &where, QObject *parent)
+    : QAbstractTableModel(parent), reader_(where) {
+  connect(&reader_, &records::AsyncReader::Fetched, this, &RecordsModel::Arrived);
+  connect(&reader_, &records::AsyncReader::Exported, this,
+          [this](int, qint64 count, const QString &error) { emit Exported(count, error); });
+}
+
+void RecordsModel::SetFilter(const records::Filter &f) {
+  beginResetModel();
+  filter_ = f;
+  filter_.before.reset();
+  rows_.clear();
+  more_ = false;
+  endResetModel();
+  Ask();
+}
+
+void RecordsModel::Ask() {
+  records::Filter page = filter_;
+  page.limit = kPageRows;
+  if (!rows_.empty())
+    page.before = records::KeyOf(rows_.back());
+  waiting_ = reader_.Fetch(page);
+}
+
+void RecordsModel::Export(const QString &path) {
+  records::Filter all = filter_;
+  all.limit = 0;
+  reader_.Export(all, path);
+}
+
+void RecordsModel::Arrived(int ticket, const std::vector<records::Record> &rows, const QString &error) {
+  if (ticket != waiting_)
+    return; // asked for another filter meanwhile
+  waiting_ = 0;
+  more_ = error.isEmpty() && int(rows.size()) == kPageRows;
+  if (!rows.empty()) {
+    beginInsertRows(QModelIndex(), int(rows_.size()), int(rows_.size() + rows.size()) - 1);
+    rows_.insert(rows_.end(), rows.begin(), rows.end());
+    endInsertRows();
+  }
+  emit PageArrived(error);
+}
+
+int RecordsModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : int(rows_.size()); }
+
+int RecordsModel::columnCount(const QModelIndex &parent) const {
+  return parent.isValid() ? 0 : int(std::size(kColumns));
+}
+
+QVariant RecordsModel::data(const QModelIndex &index, int role) const {
+  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+    return QVariant();
+  const records::Record &r = rows_[size_t(index.row())];
+  const Column &c = kColumns[index.column()];
+  const records::Field *f = FieldNamed(c.field);
+  if (!f)
+    return r.id;
+  if (f->kind == records::Field::Time)
+    return (r.*f->time).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+  if (f->kind == records::Field::Integer)
+    return r.*f->integer;
+  return r.*f->text;
+}
+
+QVariant RecordsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < int(std::size(kColumns)))
+    return QString::fromLatin1(kColumns[section].header);
+  return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+bool RecordsModel::canFetchMore(const QModelIndex &parent) const { return !parent.isValid() && more_ && !waiting_; }
+
+void RecordsModel::fetchMore(const QModelIndex &parent) {
+  if (canFetchMore(parent))
+    Ask();
+}
+
+RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialogs, QWidget *parent)
+    : QWidget(parent, Qt::Window), dialogs_(dialogs) {
+  setWindowTitle(kCaption);
+  resize(1100, 600);
+
+  const auto dateEdit = [this] {
+    auto *edit = new QDateEdit(this);
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    edit->setMinimumDate(kAnyDate);
+    edit->setSpecialValueText(QStringLiteral("any"));
+    edit->setDate(kAnyDate);
+    return edit;
+  };
+  FromDate = dateEdit();
+  ToDate = dateEdit();
+  ResultBox = new QComboBox(this);
+  ResultBox->addItem(QStringLiteral("All results"));
+  ResultBox->addItems(records::kResults);
+  FileEdit = new QLineEdit(this);
+  FileEdit->setPlaceholderText(QStringLiteral("part of the file name"));
+  FileEdit->setClearButtonEnabled(true);
+  ExportButton = new QPushButton(QStringLiteral("Export CSV..."), this);
+  Model = new RecordsModel(where, this);
+  Table = new QTableView(this);
+  Table->setModel(Model);
+  Table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  Table->verticalHeader()->hide();
+  // One line a row, widths fixed up front: measuring 500 rows would cost the GUI thread.
+  Table->setWordWrap(false);
+  Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
+  for (int c = 0; c < int(std::size(kColumns)); ++c)
+    Table->setColumnWidth(c, Table->fontMetrics().horizontalAdvance(QLatin1Char('0')) * kColumns[c].chars + 12);
+  StatusLabel = new QLabel(this);
+
+  auto *filters = new QHBoxLayout;
+  filters->addWidget(new QLabel(QStringLiteral("From"), this));
+  filters->addWidget(FromDate);
+  filters->addWidget(new QLabel(QStringLiteral("To"), this));
+  filters->addWidget(ToDate);
+  filters->addWidget(new QLabel(QStringLiteral("Result"), this));
+  filters->addWidget(ResultBox);
+  filters->addWidget(new QLabel(QStringLiteral("File"), this));
+  filters->addWidget(FileEdit, 1);
+  filters->addWidget(ExportButton);
+  auto *layout = new QVBoxLayout(this);
+  layout->addLayout(filters);
+  layout->addWidget(Table, 1);
+  layout->addWidget(StatusLabel);
+
+  // Typing asks once the operator pauses, not once per key.
+  typing_.setSingleShot(true);
+  typing_.setInterval(kTypingPauseMs);
+  connect(&typing_, &QTimer::timeout, this, &RecordsWindow::ApplyFilter);
+  connect(FileEdit, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
+  connect(FileEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
+  connect(FromDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
+  connect(ToDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
+  connect(ResultBox, &QComboBox::currentIndexChanged, this, &RecordsWindow::ApplyFilter);
+  connect(ExportButton, &QPushButton::clicked, this, &RecordsWindow::Export);
+  connect(Model, &RecordsModel::PageArrived, this, &RecordsWindow::ShowCount);
+  connect(Model, &RecordsModel::Exported, this, &RecordsWindow::ExportDone);
+  ApplyFilter();
+}
+
+records::Filter RecordsWindow::FilterOfControls() const {
+  records::Filter f;
+  if (FromDate->date() != kAnyDate)
+    f.since = QDateTime(FromDate->date(), QTime(0, 0)).toUTC();
+  if (ToDate->date() != kAnyDate)
+    f.until = QDateTime(ToDate->date().addDays(1), QTime(0, 0)).toUTC();
+  if (ResultBox->currentIndex() > 0)
+    f.result = ResultBox->currentText();
+  f.fileContains = FileEdit->text().trimmed();
+  return f;
+}
+
+void RecordsWindow::ApplyFilter() {
+  typing_.stop();
+  StatusLabel->setText(QStringLiteral("Reading the records..."));
+  Model->SetFilter(FilterOfControls());
+}
+
+void RecordsWindow::ShowCount(const QString &error) {
+  if (!error.isEmpty()) {
+    StatusLabel->setText(QStringLiteral("Cannot read the records: %1").arg(error));
+    return;
+  }
+  const int shown = Model->rowCount();
+  StatusLabel->setText(Model->More() ? QStringLiteral("%1 records shown; scroll down for older ones").arg(shown)
+                                     : QStringLiteral("%1 records").arg(shown));
+}
+
+void RecordsWindow::Export() {
+  const std::optional<QString> path = dialogs_.GetSaveFileName(this, QStringLiteral("production-records.csv"));
+  if (!path)
+    return;
+  // The filter as the controls stand, even if the operator is still typing.
+  if (typing_.isActive())
+    ApplyFilter();
+  exportPath_ = *path;
+  ExportButton->setEnabled(false);
+  StatusLabel->setText(QStringLiteral("Exporting to %1...").arg(exportPath_));
+  Model->Export(exportPath_);
+}
+
+void RecordsWindow::ExportDone(qint64 count, const QString &error) {
+  ExportButton->setEnabled(true);
+  if (!error.isEmpty()) {
+    StatusLabel->clear();
+    dialogs_.ShowError(this, QStringLiteral("Cannot export the records: %1").arg(error));
+    return;
+  }
+  StatusLabel->setText(QStringLiteral("%1 records exported to %2").arg(count).arg(exportPath_));
+}

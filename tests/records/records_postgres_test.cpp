@@ -1,0 +1,171 @@
+// The shared PostgreSQL store against a real server of the test's own:
+// forwarding through the spool, the server going away and coming back, spool
+// left by a killed run, and eight stations writing at once.
+#include "records/database.h"
+#include "records_test_support.h"
+#include "support/postgres_server.h"
+
+#include <QSignalSpy>
+#include <QUuid>
+#include <set>
+#include <thread>
+
+namespace {
+
+struct SharedStore : ::testing::Test {
+  static inline std::unique_ptr<PostgresServer> server;
+  ProgramFolder folder;
+  QString database;
+  records::StoreLocation where;
+
+  static void TearDownTestSuite() { server.reset(); }
+
+  void SetUp() override {
+    KAVRIN_NEED_POSTGRES();
+    QString error;
+    if (!server)
+      server = std::make_unique<PostgresServer>();
+    ASSERT_TRUE(server->Start(&error)) << error.toStdString();
+    database = QStringLiteral("t_%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+    ASSERT_TRUE(server->CreateDatabase(database, &error)) << error.toStdString();
+    where = Location(folder.File(QStringLiteral("spool.sqlite")));
+  }
+
+  records::StoreLocation Location(const QString &spool) const {
+    return *records::ParseStoreUrl(server->Url(database), nullptr, spool);
+  }
+
+  std::vector<records::Record> OnServer() {
+    QString error;
+    auto rows = records::Query(where, {}, &error);
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    std::sort(rows.begin(), rows.end(), [](auto &a, auto &b) { return a.id < b.id; });
+    return rows;
+  }
+  std::vector<records::Record> InSpool() { return records::Query(SqliteAt(where.sqlitePath), {}, nullptr); }
+};
+
+} // namespace
+
+TEST_F(SharedStore, RecordsReachTheServerExactlyAndInOrder) {
+  std::vector<records::Record> added;
+  {
+    records::Recorder recorder(where);
+    for (int n = 0; n < 3; ++n) {
+      added.push_back(FullRecord(n, 10 - n)); // finished times run backwards: order is by arrival
+      recorder.Add(added.back());
+    }
+    ASSERT_TRUE(recorder.WaitForwarded(20000));
+  }
+  const auto rows = OnServer();
+  ASSERT_EQ(rows.size(), 3u);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    records::Record expected = added[i];
+    expected.id = rows[i].id;
+    EXPECT_EQ(rows[i], expected) << "row " << i;
+  }
+  EXPECT_TRUE(InSpool().empty());
+
+  // The server reads with its own dialect: newest first, a file in any case, pages.
+  QString error;
+  EXPECT_EQ(Uids(records::Query(where, {.fileContains = QStringLiteral("MAIN.h")}, &error)),
+            (QStringList{added[0].recordUid, added[1].recordUid, added[2].recordUid}))
+      << error.toStdString();
+  EXPECT_EQ(Uids(records::Query(where, {.fileContains = QStringLiteral("%")}, &error)), QStringList{});
+  const auto page = records::Query(where, {.limit = 1}, &error);
+  ASSERT_EQ(Uids(page), QStringList{added[0].recordUid}) << error.toStdString();
+  EXPECT_EQ(Uids(records::Query(where, {.since = added[1].finishedAt, .before = records::KeyOf(page[0])}, &error)),
+            QStringList{added[1].recordUid});
+}
+
+TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {
+  records::Recorder recorder(where);
+  QSignalSpy warnings(&recorder, &records::Recorder::Warning);
+  QSignalSpy recovered(&recorder, &records::Recorder::Recovered);
+  QStringList added;
+  const auto add = [&](int n) {
+    recorder.Add(FullRecord(n, n));
+    added << FullRecord(n).recordUid;
+  };
+  for (int n = 0; n < 5; ++n)
+    add(n);
+  ASSERT_TRUE(recorder.WaitForwarded(20000));
+
+  QString error;
+  ASSERT_TRUE(server->Stop(&error)) << error.toStdString();
+  for (int n = 5; n < 10; ++n)
+    add(n);
+  ASSERT_TRUE(PumpUntil([&] { return warnings.size() == 1; }, 20000));
+  const QString prefix = QStringLiteral("Production records cannot reach postgres@127.0.0.1:%1/%2 and are kept on "
+                                        "this station: ")
+                             .arg(server->Port())
+                             .arg(database);
+  EXPECT_TRUE(warnings.at(0).at(0).toString().startsWith(prefix)) << warnings.at(0).at(0).toString().toStdString();
+  EXPECT_GT(warnings.at(0).at(0).toString().size(), prefix.size() + 5) << "the server's reason follows";
+  EXPECT_FALSE(recorder.WaitForwarded(300));
+  EXPECT_EQ(Uids(InSpool()).size(), 5);
+
+  ASSERT_TRUE(server->Start(&error)) << error.toStdString();
+  add(10); // a new record makes the forwarder try at once, not after its back-off
+  ASSERT_TRUE(recorder.WaitForwarded(5000));
+  ASSERT_TRUE(PumpUntil([&] { return recovered.size() == 1; }));
+  EXPECT_EQ(
+      recovered.at(0).at(0).toString(),
+      QStringLiteral("Production records reach postgres@127.0.0.1:%1/%2 again.").arg(server->Port()).arg(database));
+  EXPECT_EQ(warnings.size(), 1);
+  EXPECT_EQ(Uids(OnServer()), added);
+  EXPECT_TRUE(InSpool().empty());
+}
+
+TEST_F(SharedStore, SpoolLeftByAKilledRunIsForwardedOnceAtStart) {
+  // A run that was killed after the server took a record but before the
+  // spool let go of it, and a run killed right after adding.
+  const records::Record taken = FullRecord(1, 1), waiting = FullRecord(2, 2);
+  {
+    records::db::Connection spool(where, records::db::Connection::Target::Spool, "t");
+    records::db::Connection store(where, records::db::Connection::Target::Store, "t");
+    QString error;
+    ASSERT_TRUE(spool.Insert(std::vector{taken, waiting}, &error)) << error.toStdString();
+    ASSERT_TRUE(store.Insert(std::vector{taken}, &error)) << error.toStdString();
+  }
+  AddThenKill(server->Url(database), where.sqlitePath, QStringLiteral("killed-3"));
+  ASSERT_EQ(InSpool().size(), 3u);
+
+  records::Recorder recorder(where);
+  ASSERT_TRUE(recorder.WaitForwarded(20000));
+  EXPECT_EQ(Uids(OnServer()), (QStringList{taken.recordUid, waiting.recordUid, QStringLiteral("killed-3")}));
+  EXPECT_TRUE(InSpool().empty());
+}
+
+TEST_F(SharedStore, EightStationsWritingAtOnceLoseAndDoubleNothing) {
+  constexpr int kStations = 8, kEach = 1000;
+  std::vector<std::thread> stations;
+  std::atomic<int> drained{0};
+  for (int s = 0; s < kStations; ++s)
+    stations.emplace_back([&, s] {
+      records::Recorder recorder(Location(folder.File(QStringLiteral("spool-%1.sqlite").arg(s))));
+      for (int n = 0; n < kEach; ++n) {
+        records::Record r = FullRecord(s * kEach + n, n);
+        r.station = QStringLiteral("station-%1").arg(s);
+        recorder.Add(r);
+      }
+      drained += recorder.WaitForwarded(120000);
+    });
+  for (auto &t : stations)
+    t.join();
+  EXPECT_EQ(drained, kStations);
+  const auto rows = OnServer();
+  ASSERT_EQ(rows.size(), size_t(kStations * kEach));
+  std::set<qint64> ids;
+  std::set<QString> uids;
+  std::vector<qint64> lastCount(kStations, -1);
+  for (const auto &r : rows) {
+    ids.insert(r.id);
+    uids.insert(r.recordUid);
+    const int s = r.station.mid(8).toInt();
+    EXPECT_GT(r.count, lastCount[size_t(s)]) << "each station's records arrive in its order";
+    lastCount[size_t(s)] = r.count;
+  }
+  EXPECT_EQ(ids.size(), rows.size());
+  EXPECT_EQ(uids.size(), rows.size());
+}

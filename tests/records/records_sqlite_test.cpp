@@ -1,0 +1,239 @@
+// The SQLite store: schema, exact round trip, durability against a kill,
+// filters and pages, export, and a store that cannot be written.
+#include "records/database.h"
+#include "records_test_support.h"
+
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QThread>
+
+namespace {
+
+struct SqliteStore : ::testing::Test {
+  ProgramFolder folder;
+  QString path = folder.File(QStringLiteral("records.sqlite"));
+  records::StoreLocation where = SqliteAt(path);
+
+  QVariant Scalar(const QString &sql) {
+    QVariant value;
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
+      db.setDatabaseName(path);
+      EXPECT_TRUE(db.open());
+      QSqlQuery q(db);
+      EXPECT_TRUE(q.exec(sql) && q.next()) << sql.toStdString();
+      value = q.value(0);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+    return value;
+  }
+};
+
+} // namespace
+
+TEST_F(SqliteStore, EveryFieldRoundTripsExactlyInAWalStoreOfVersionOne) {
+  records::Record set = FullRecord(1, 5);
+  set.operation = QStringLiteral("set");
+  set.filePath = set.fileSha256 = set.imageChecksum = QString(); // a set has no file
+  const records::Record load = FullRecord(2, 9);
+  {
+    records::Recorder recorder(where);
+    recorder.Add(set);
+    recorder.Add(load);
+    EXPECT_TRUE(recorder.WaitForwarded(0));
+  }
+  QString error;
+  const auto rows = records::Query(where, {}, &error);
+  ASSERT_EQ(rows.size(), 2u) << error.toStdString();
+  EXPECT_GT(rows[0].id, rows[1].id);
+  records::Record expectLoad = load, expectSet = set;
+  expectLoad.id = rows[0].id;
+  expectSet.id = rows[1].id;
+  EXPECT_EQ(rows[0], expectLoad);
+  EXPECT_EQ(rows[1], expectSet);
+  EXPECT_EQ(rows[1].filePath, QLatin1String("")) << "stored as '', never NULL";
+
+  EXPECT_EQ(Scalar(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 1);
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT COUNT(*) FROM programming_records WHERE file_path IS NULL")).toInt(), 0);
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT finished_at FROM programming_records WHERE count = 2")).toString(),
+            QStringLiteral("2026-12-07T00:00:09.123Z"));
+}
+
+TEST_F(SqliteStore, ARecordIsOnDiskWhenAddReturns) {
+  AddThenKill(QStringLiteral("sqlite:") + path, QString(), QStringLiteral("killed-1"));
+  QString error;
+  EXPECT_EQ(Uids(records::Query(where, {}, &error)), QStringList{QStringLiteral("killed-1")}) << error.toStdString();
+}
+
+TEST_F(SqliteStore, FiltersAndPagesGoNewestFirstWithoutGapsOrRepeats) {
+  {
+    records::Recorder recorder(where);
+    // Finished at seconds 0..29, three records sharing each even second, so
+    // that pages must part rows of one time by id.
+    for (int n = 0; n < 30; ++n) {
+      const QString result = n % 5 == 0 ? QStringLiteral("verify-mismatch") : QStringLiteral("ok");
+      // One file for every fourth record, a file each for the others: the
+      // filter reads per file when few match and scans when many do.
+      const QString file = n % 4 == 0 ? QStringLiteral("/fw/A_100%.HEX") : QStringLiteral("/fw/a1000-%1.hex").arg(n);
+      recorder.Add(FullRecord(n, n / 3 * 2, result, file));
+    }
+  }
+  QString error;
+  const auto all = records::Query(where, {}, &error);
+  ASSERT_EQ(all.size(), 30u) << error.toStdString();
+  for (size_t i = 1; i < all.size(); ++i)
+    EXPECT_TRUE(all[i - 1].finishedAt > all[i].finishedAt ||
+                (all[i - 1].finishedAt == all[i].finishedAt && all[i - 1].id > all[i].id))
+        << "row " << i;
+
+  const auto at = [](int second) {
+    return QDateTime(QDate(2026, 12, 7), QTime(0, 0), Qt::UTC).addMSecs(second * 1000LL + 123);
+  };
+  const auto expect = [&](const std::function<bool(const records::Record &)> &keep) {
+    QStringList out;
+    for (const auto &r : all)
+      if (keep(r))
+        out << r.recordUid;
+    return out;
+  };
+  struct Case {
+    const char *name;
+    records::Filter filter;
+    std::function<bool(const records::Record &)> keep;
+  } cases[] = {
+      {"since", {.since = at(10)}, [&](auto &r) { return r.finishedAt >= at(10); }},
+      {"until", {.until = at(10)}, [&](auto &r) { return r.finishedAt < at(10); }},
+      {"range",
+       {.since = at(4), .until = at(8)},
+       [&](auto &r) { return r.finishedAt >= at(4) && r.finishedAt < at(8); }},
+      {"result", {.result = QStringLiteral("verify-mismatch")}, [](auto &r) { return r.count % 5 == 0; }},
+      {"file, any case", {.fileContains = QStringLiteral("a_100%")}, [](auto &r) { return r.count % 4 == 0; }},
+      {"file, '_' is no wildcard", {.fileContains = QStringLiteral("A_1000")}, [](auto &) { return false; }},
+      {"file, in many files", {.fileContains = QStringLiteral("1000-")}, [](auto &r) { return r.count % 4 != 0; }},
+      {"file and result",
+       {.result = QStringLiteral("ok"), .fileContains = QStringLiteral("a_1")},
+       [](auto &r) { return r.count % 4 == 0 && r.count % 5 != 0; }},
+      {"all at once",
+       {.since = at(2), .result = QStringLiteral("ok"), .fileContains = QStringLiteral("hex")},
+       [&](auto &r) { return r.finishedAt >= at(2) && r.result == QLatin1String("ok"); }},
+      {"limit", {.limit = 4}, [&](auto &r) { return Uids(all).indexOf(r.recordUid) < 4; }},
+  };
+  for (const auto &c : cases) {
+    const auto rows = records::Query(where, c.filter, &error);
+    EXPECT_EQ(Uids(rows), expect(c.keep)) << c.name;
+  }
+
+  QStringList paged;
+  records::Filter page{.limit = 7};
+  for (;;) {
+    const auto rows = records::Query(where, page, &error);
+    paged += Uids(rows);
+    if (rows.size() < 7u)
+      break;
+    page.before = records::KeyOf(rows.back());
+  }
+  EXPECT_EQ(paged, Uids(all));
+}
+
+TEST_F(SqliteStore, ExportWritesTheMatchingRowsOrNothing) {
+  {
+    records::Recorder recorder(where);
+    for (int n = 0; n < 5; ++n)
+      recorder.Add(FullRecord(n, n, n == 2 ? QStringLiteral("no-answer") : QStringLiteral("ok")));
+  }
+  const records::Filter filter{.result = QStringLiteral("ok")};
+  const QString csv = folder.File(QStringLiteral("out.csv"));
+  qint64 count = -1;
+  QString error;
+  ASSERT_TRUE(records::ExportCsv(where, filter, csv, &count, &error)) << error.toStdString();
+  EXPECT_EQ(count, 4);
+  QString expected;
+  QTextStream out(&expected);
+  records::WriteCsv(records::Query(where, filter, &error), out);
+  out.flush();
+  EXPECT_EQ(QString::fromUtf8(folder.Read(QStringLiteral("out.csv"))), expected);
+
+  EXPECT_FALSE(records::ExportCsv(where, filter, folder.File(QStringLiteral("no/such/folder/x.csv")), &count, &error));
+  EXPECT_TRUE(error.startsWith(QStringLiteral("cannot write ") + folder.File(QStringLiteral("no/such/folder/x.csv")) +
+                               QStringLiteral(": ")))
+      << error.toStdString();
+}
+
+TEST_F(SqliteStore, AnUnwritableStoreWarnsLosesNothingAndRecovers) {
+  ASSERT_TRUE(QDir().mkpath(path)); // a folder where the file should be: root cannot write it either
+  records::Recorder recorder(where);
+  QSignalSpy warnings(&recorder, &records::Recorder::Warning);
+  QSignalSpy recovered(&recorder, &records::Recorder::Recovered);
+  ASSERT_TRUE(PumpUntil([&] { return warnings.size() == 1; })) << "told at start";
+  const QString text = warnings.at(0).at(0).toString();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Production records cannot be written to %1: ").arg(path)))
+      << text.toStdString();
+  EXPECT_GT(text.size(), QStringLiteral("Production records cannot be written to %1: ").arg(path).size() + 5)
+      << "the database's reason follows";
+
+  recorder.Add(FullRecord(1));
+  recorder.Add(FullRecord(2));
+  EXPECT_EQ(warnings.size(), 1) << "one warning per outage";
+  EXPECT_FALSE(recorder.WaitForwarded(0));
+
+  ASSERT_TRUE(QDir(path).removeRecursively());
+  recorder.Add(FullRecord(3));
+  EXPECT_EQ(recovered.size(), 1);
+  EXPECT_EQ(recovered.at(0).at(0).toString(), QStringLiteral("Production records are written to %1 again.").arg(path));
+  EXPECT_TRUE(recorder.WaitForwarded(0));
+  QString error;
+  EXPECT_EQ(records::Query(where, {}, &error).size(), 3u) << "the two held back are written too";
+}
+
+TEST_F(SqliteStore, AStoreOfANewerProgramIsNotTouched) {
+  { records::Recorder recorder(where); }
+  Scalar(QStringLiteral("INSERT INTO schema_version VALUES (2) RETURNING version"));
+  QString error;
+  EXPECT_TRUE(records::Query(where, {}, &error).empty());
+  EXPECT_EQ(error, QStringLiteral("the store's schema version 2 is newer than this program's 1"));
+}
+
+TEST(RecordsOff, RecordNothingAndSayWhyOnRead) {
+  const records::StoreLocation off;
+  records::Recorder recorder(off);
+  recorder.Add(FullRecord(1));
+  EXPECT_TRUE(recorder.WaitForwarded(0));
+  QString error;
+  EXPECT_TRUE(records::Query(off, {}, &error).empty());
+  EXPECT_EQ(error, QStringLiteral("production records are switched off"));
+}
+
+TEST_F(SqliteStore, TheAsyncReaderAnswersOnItsOwnersThreadInOrder) {
+  {
+    records::Recorder recorder(where);
+    for (int n = 0; n < 6; ++n)
+      recorder.Add(FullRecord(n, n, n % 2 ? QStringLiteral("ok") : QStringLiteral("port-lost")));
+  }
+  records::AsyncReader reader(where);
+  std::vector<int> tickets;
+  QStringList newest;
+  qint64 exported = -1;
+  QObject::connect(&reader, &records::AsyncReader::Fetched, [&](int ticket, const auto &rows, const QString &error) {
+    EXPECT_EQ(QThread::currentThread(), qApp->thread());
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    tickets.push_back(ticket);
+    newest = Uids(rows);
+  });
+  QObject::connect(&reader, &records::AsyncReader::Exported, [&](int ticket, qint64 count, const QString &) {
+    tickets.push_back(ticket);
+    exported = count;
+  });
+  reader.Fetch({.limit = 1});
+  reader.Fetch({.limit = 2});
+  const int last = reader.Fetch({.result = QStringLiteral("port-lost")});
+  const int exportTicket = reader.Export({.result = QStringLiteral("ok")}, folder.File(QStringLiteral("x.csv")));
+  EXPECT_TRUE(tickets.empty()) << "nothing is delivered from inside a request";
+  ASSERT_TRUE(PumpUntil([&] { return exported >= 0; }));
+  EXPECT_TRUE(std::is_sorted(tickets.begin(), tickets.end()));
+  EXPECT_EQ(tickets.end()[-2], last);
+  EXPECT_EQ(tickets.back(), exportTicket);
+  EXPECT_EQ(newest, (QStringList{FullRecord(4).recordUid, FullRecord(2).recordUid, FullRecord(0).recordUid}));
+  EXPECT_EQ(exported, 3);
+}
