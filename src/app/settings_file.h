@@ -26,3 +26,8 @@ private:
 inline const QString kPortSection = QStringLiteral("comx");
 inline const QString kPortKey = QStringLiteral("num");
 inline const QString kDefaultPortName = QStringLiteral("COM5");
+
+// The production record store: section "records", key "url" (absent: the
+// default SQLite file; "off": no records).
+inline const QString kRecordsSection = QStringLiteral("records");
+inline const QString kRecordsKey = QStringLiteral("url");

@@ -8,6 +8,7 @@
 #include "image/image_file.h"
 #include "image/load_messages.h"
 
+#include <QCryptographicHash>
 #include <span>
 
 namespace cli {
@@ -46,6 +47,7 @@ Firmware ReadFirmware(const QString &path) {
     firmware.refusal = e.Message();
     return firmware;
   }
+  firmware.sha256 = QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
   firmware.imageText.assign(kImageTextEntries, std::string());
   ClearImage(firmware.imageText, kFirmwareImageSize);
   const HexReadResult read = ReadHex(BytesOf(file), firmware.imageText, kFirmwareImageSize);

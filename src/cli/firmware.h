@@ -31,6 +31,7 @@ struct Firmware {
   // characters entry per 16-bit address (kImageTextEntries entries); ready
   // for BuildBlocks with kFirmwareImageSize and chip start "0000".
   std::vector<std::string> imageText;
+  QString sha256; // of the file's bytes, lower-case hex
   uint32_t checksum = 0;
   QString checksumCaption; // "CheckSum:  0x0012ABCD"
   // The merged runs of image addresses the file gave data for.

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "records/record.h"
 #include "serial/posix_serial.h"
 
 #include <array>
@@ -20,6 +21,12 @@ enum Option : unsigned {
   kChip = 1u << 8,
   kDataflash = 1u << 9,
   kOut = 1u << 10,
+  kRecords = 1u << 11,
+  kNoRecords = 1u << 12,
+  kSince = 1u << 13,
+  kUntil = 1u << 14,
+  kResult = 1u << 15,
+  kFormat = 1u << 16,
 };
 
 struct OptionDef {
@@ -40,6 +47,12 @@ constexpr std::array kOptionDefs = {
     OptionDef{kChip, QLatin1StringView("--chip"), true},
     OptionDef{kDataflash, QLatin1StringView("--dataflash"), true},
     OptionDef{kOut, QLatin1StringView("--out"), true},
+    OptionDef{kRecords, QLatin1StringView("--records"), true},
+    OptionDef{kNoRecords, QLatin1StringView("--no-records"), false},
+    OptionDef{kSince, QLatin1StringView("--since"), true},
+    OptionDef{kUntil, QLatin1StringView("--until"), true},
+    OptionDef{kResult, QLatin1StringView("--result"), true},
+    OptionDef{kFormat, QLatin1StringView("--format"), true},
 };
 
 struct Rules {
@@ -49,7 +62,7 @@ struct Rules {
   bool onePort = false;
 };
 
-constexpr unsigned kSessionOptions = kPort | kTimeout | kJson;
+constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRecords;
 
 Rules RulesOf(Command command) {
   switch (command) {
@@ -66,8 +79,22 @@ Rules RulesOf(Command command) {
     return {0, 0, true};
   case Command::Ports:
     return {kJson, 0};
+  case Command::Records:
+    return {kRecords | kSince | kUntil | kResult | kFormat, 0};
   }
   return {};
+}
+
+// A date (the whole local day) or a date and time (local unless it says
+// otherwise). `end` gives the end of a day rather than its start.
+std::optional<QDateTime> ParseWhen(const QString &text, bool end) {
+  const QDate day = QDate::fromString(text, Qt::ISODate);
+  if (day.isValid())
+    return (end ? day.addDays(1) : day).startOfDay();
+  QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
+  if (!when.isValid())
+    return std::nullopt;
+  return when;
 }
 
 bool AllDigits(const QString &text) {
@@ -156,6 +183,31 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
   case kOut:
     o.out = value;
     return {};
+  case kRecords:
+    o.recordsUrl = value;
+    return {};
+  case kNoRecords:
+    o.noRecords = true;
+    return {};
+  case kSince:
+  case kUntil: {
+    const std::optional<QDateTime> when = ParseWhen(value, option == kUntil);
+    if (!when)
+      return QStringLiteral("expects a date like 2026-12-07 or a time like 2026-12-07T08:30, got ") + Quoted(value);
+    (option == kSince ? o.since : o.until) = when;
+    return {};
+  }
+  case kResult:
+    if (!records::kResults.contains(value))
+      return QStringLiteral("expects one of ") + records::kResults.join(QStringLiteral(", ")) +
+             QStringLiteral(", got ") + Quoted(value);
+    o.result = value;
+    return {};
+  case kFormat:
+    if (value != QLatin1String("table") && value != QLatin1String("csv") && value != QLatin1String("json"))
+      return QStringLiteral("expects table, csv or json, got ") + Quoted(value);
+    o.format = value;
+    return {};
   }
   return {};
 }
@@ -185,6 +237,8 @@ QString CommandName(Command command) {
     return QStringLiteral("check-file");
   case Command::Ports:
     return QStringLiteral("ports");
+  case Command::Records:
+    return QStringLiteral("records");
   }
   return {};
 }
@@ -285,6 +339,8 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
       return fail(QStringLiteral("missing ") + def.name);
   if (rules.takesFileArgument && !fileArgumentSeen)
     return fail(QStringLiteral("missing the HEX file to check"));
+  if (o.noRecords && !o.recordsUrl.isEmpty())
+    return fail(QStringLiteral("--no-records: not together with --records"));
   if (rules.onePort && o.ports.size() > 1)
     return fail(QStringLiteral("--port: ") + commandName + QStringLiteral(" reads one box at a time"));
   return {o, {}};

@@ -5,6 +5,7 @@
 // options. A command that does not know an option refuses it, so a misplaced
 // option never passes silently.
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -12,7 +13,7 @@
 
 namespace cli {
 
-enum class Command { Load, Verify, EraseProgramVerify, Set, ReadOut, CheckFile, Ports };
+enum class Command { Load, Verify, EraseProgramVerify, Set, ReadOut, CheckFile, Ports, Records };
 
 // The command's name on the command line, and its operation name in events.
 QString CommandName(Command command);
@@ -41,6 +42,14 @@ struct Options {
   int dataflashItem = 0; // 0 code, 1 EEPROM (the window's dataflash choice)
   bool dataflashGiven = false;
   QString out;
+  // Production records: where (empty: the default store), or none at all.
+  QString recordsUrl;
+  bool noRecords = false;
+  // The records command: finished within [since, until), of one result, in a format.
+  std::optional<QDateTime> since;
+  std::optional<QDateTime> until;
+  QString result;
+  QString format = QStringLiteral("table"); // table, csv or json
   bool help = false;
 };
 

@@ -1,15 +1,20 @@
 #include "cli/run_sessions.h"
 
 #include "base/exception.h"
+#include "cli/console.h"
 #include "cli/hex_writer.h"
 #include "image/image_blocks.h"
 #include "protocol/clocks.h"
 #include "protocol/frames.h"
 #include "protocol/reply.h"
 #include "serial/comm.h"
+#include "records/recorder.h"
+#include "serial/serial_devices.h"
+#include "session/attempt_records.h"
 #include "session/box_session.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QTimer>
 #include <memory>
@@ -24,13 +29,71 @@ const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select th
 // Verify and erase-program-verify take no chip: their progress is paced as for 32 KiB.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
+BoxOperation OperationOf(Command command) {
+  switch (command) {
+  case Command::Load:
+    return BoxOperation::Load;
+  case Command::Set:
+    return BoxOperation::Set;
+  case Command::ReadOut:
+    return BoxOperation::ReadOut;
+  case Command::EraseProgramVerify:
+    return BoxOperation::EraseProgramVerify;
+  default:
+    return BoxOperation::Verify;
+  }
+}
+
+// What a record says of an attempt on `port` that the session does not know.
+// The set a load may begin with carries the mode and supply, not the file.
+AttemptDetails DetailsOf(const SessionPlan &plan, const QString &port, BoxOperation operation) {
+  const Options &o = plan.options;
+  AttemptDetails d;
+  d.station = port;
+  d.portPath = StablePortPath(port);
+  if (plan.command == Command::Load && operation == BoxOperation::Set) {
+    d.mode = ModeName(o.modeItem);
+    d.power = PowerName(o.powerItem);
+    return d;
+  }
+  switch (plan.command) {
+  case Command::Load:
+    if (o.modeGiven || o.powerGiven) {
+      d.mode = ModeName(o.modeItem);
+      d.power = PowerName(o.powerItem);
+    }
+    d.count = o.count.toLongLong();
+    d.filePath = QFileInfo(o.file).absoluteFilePath();
+    d.fileSha256 = plan.firmware.sha256;
+    d.imageChecksum = plan.firmware.checksumCaption;
+    d.sectors = SectorsText(o.sectorMask);
+    break;
+  case Command::Set:
+    d.mode = ModeName(o.modeItem);
+    d.power = PowerName(o.powerItem);
+    d.count = o.setCount;
+    break;
+  case Command::ReadOut:
+    d.chip = plan.chip->record.ChipName.trimmed();
+    d.dataflash = plan.chip->record.DataflashCode;
+    d.filePath = QFileInfo(o.out).absoluteFilePath();
+    break;
+  default:
+    break;
+  }
+  return d;
+}
+
 // One box: its session and the steps of the command on it, from opening the
 // port to its result. Every step waits for the session's report; nothing blocks.
 class BoxRun {
 public:
   BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<SerialLayer> layer, EventSink &sink,
-         std::function<void()> done)
-      : plan_(plan), port_(port), session_(std::move(layer)), sink_(sink), done_(std::move(done)) {
+         AttemptRecords &records, std::function<void()> done)
+      : plan_(plan), port_(port), session_(std::move(layer)), sink_(sink), records_(records),
+        done_(std::move(done)) {
+    // Every attempt on the box is recorded, the set a load may begin with too.
+    records_.Watch(session_, [this](const Attempt &a) { return DetailsOf(plan_, port_, a.operation); });
     session_.SetTimeOutSeconds(uint32_t(plan.options.timeoutSeconds));
     QObject::connect(&session_, &BoxSession::Progress, &session_, [this](uint32_t percent) {
       if (int(percent) != shownPercent_)
@@ -47,11 +110,15 @@ public:
 
   void Start() {
     clock_.start();
+    const QDateTime started = QDateTime::currentDateTimeUtc();
     sink_.Start(port_, CommandName(plan_.command));
     try {
       session_.OpenPort(port_);
     } catch (const ECommsError &e) {
       sink_.Message(port_, kOpenFailed);
+      records_.Add({OperationOf(plan_.command), started, QDateTime::currentDateTimeUtc(),
+                    {Outcome::PortUnavailable, kOpenFailed, std::nullopt}, 0},
+                   DetailsOf(plan_, port_, OperationOf(plan_.command)));
       Finish(ResultClass::PortUnavailable, e.Reason().isEmpty() ? e.Message() : e.Reason());
       return;
     }
@@ -78,6 +145,7 @@ public:
       break;
     case Command::CheckFile:
     case Command::Ports:
+    case Command::Records:
       Finish(ResultClass::Ok, {});
       break;
     }
@@ -169,7 +237,7 @@ private:
 
   void Finish(ResultClass result, const QString &reason, std::optional<Mismatch> mismatch = std::nullopt) {
     deadline_.stop();
-    session_.Stop();
+    session_.Stop(result); // ends an attempt the box left unanswered (a set, an interrupted one)
     session_.ClosePort();
     result_ = result;
     ResultInfo info{result, double(clock_.elapsed()) / 1000.0, std::nullopt, mismatch, reason};
@@ -184,6 +252,7 @@ private:
   const QString port_;
   BoxSession session_;
   EventSink &sink_;
+  AttemptRecords &records_;
   std::function<void()> done_;
   QElapsedTimer clock_;
   QTimer deadline_;
@@ -196,13 +265,62 @@ private:
 
 } // namespace
 
+std::optional<records::StoreLocation> RecordStore(const Options &options, QString *error) {
+  if (options.noRecords)
+    return records::StoreLocation{};
+  return records::ParseStoreUrl(options.recordsUrl, error);
+}
+
+namespace {
+
+// The store of a run, and what it says about itself on standard error.
+struct RunRecords {
+  std::unique_ptr<records::Recorder> recorder;
+  AttemptRecords attempts;
+
+  explicit RunRecords(const records::StoreLocation &where)
+      : recorder(where.kind == records::StoreLocation::Kind::Off ? nullptr
+                                                                 : std::make_unique<records::Recorder>(where)),
+        attempts(recorder.get(), QStringLiteral("cli")) {
+    if (!recorder)
+      return;
+    QObject::connect(recorder.get(), &records::Recorder::Warning, [](const QString &text) {
+      WriteStderr((QStringLiteral("kavrin-cli: records: ") + text + QLatin1Char('\n')).toUtf8());
+    });
+    QObject::connect(recorder.get(), &records::Recorder::Recovered, [](const QString &text) {
+      WriteStderr((QStringLiteral("kavrin-cli: records: ") + text + QLatin1Char('\n')).toUtf8());
+    });
+  }
+  // A shared store gets what the run recorded before the command line ends;
+  // what it cannot take now stays in the local spool for the next run.
+  ~RunRecords() {
+    if (recorder && recorder->Location().kind == records::StoreLocation::Kind::Postgres &&
+        !recorder->WaitForwarded(kForwardWaitMs))
+      WriteStderr(QStringLiteral("kavrin-cli: records: kept in %1 until %2 can be reached\n")
+                      .arg(recorder->Location().sqlitePath, recorder->Location().Describe())
+                      .toUtf8());
+  }
+  static constexpr int kForwardWaitMs = 5000;
+};
+
+} // namespace
+
+void RecordRefusedFile(const SessionPlan &plan) {
+  RunRecords run(plan.records);
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  for (const QString &port : plan.options.ports)
+    run.attempts.Add({BoxOperation::Load, now, now, {Outcome::FileRefused, plan.firmware.refusal, std::nullopt}, 0},
+                     DetailsOf(plan, port, BoxOperation::Load));
+}
+
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
   const std::shared_ptr<SerialLayer> layer = MakePlatformSerialLayer();
+  RunRecords records(plan.records);
   QEventLoop loop;
   size_t running = size_t(plan.options.ports.size());
   std::vector<std::unique_ptr<BoxRun>> runs;
   for (const QString &port : plan.options.ports)
-    runs.push_back(std::make_unique<BoxRun>(plan, port, layer, sink, [&] {
+    runs.push_back(std::make_unique<BoxRun>(plan, port, layer, sink, records.attempts, [&] {
       if (--running == 0)
         loop.quit();
     }));

@@ -8,6 +8,7 @@
 #include "cli/firmware.h"
 #include "cli/interrupt_watcher.h"
 #include "cli/options.h"
+#include "records/store_location.h"
 
 #include <optional>
 
@@ -21,7 +22,16 @@ struct SessionPlan {
   Firmware firmware;
   // read-out: the chosen chip; its bytes go to options.out through SaveReadOut.
   std::optional<ChipTarget> chip;
+  // Where every attempt is recorded (Off: nowhere).
+  records::StoreLocation records;
 };
+
+// The record store the options name: --no-records, --records URL, or the
+// default store. nullopt and *error for a URL that is not one.
+std::optional<records::StoreLocation> RecordStore(const Options &options, QString *error);
+
+// Records the end of a load whose file was refused, on every port of the plan.
+void RecordRefusedFile(const SessionPlan &plan);
 
 // Runs one session per port of the plan at once on the running event loop,
 // reports them to `sink` (Finish after the last result), stops every session

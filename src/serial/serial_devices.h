@@ -81,3 +81,8 @@ QString PortAccessText(const SerialDeviceInfo &info);
 // For the window's port list: by-id names and the devices without one, as full
 // paths, present devices only. Opens nothing.
 QStringList ListSerialDevices();
+
+// The device a port name stands for, as production records name it: a by-id
+// name when the name is one or one points to the same device, else the
+// device's own path (links followed).
+QString StablePortPath(const QString &portName, const PortListRoots &roots = {});

@@ -1,6 +1,8 @@
 // The serial device listing over Linux's /dev and /sys.
 #include "serial/serial_devices.h"
 
+#include "serial/posix_serial.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -297,4 +299,19 @@ QStringList ListSerialDevices() {
     if (info.access != PortAccess::Missing)
       found << info.name;
   return found;
+}
+
+QString StablePortPath(const QString &portName, const PortListRoots &roots) {
+  const QString path = PosixSerialLayer::DevicePath(portName);
+  const QString byId = roots.dev + QStringLiteral("/serial/by-id/");
+  if (path.startsWith(byId))
+    return path;
+  const QString device = QFileInfo(path).canonicalFilePath();
+  if (device.isEmpty())
+    return path;
+  const QDir links(byId);
+  for (const QString &entry : links.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+    if (QFileInfo(links.filePath(entry)).canonicalFilePath() == device)
+      return links.filePath(entry);
+  return device;
 }

@@ -97,11 +97,25 @@ bool BoxSession::IsOpen() const { return comm_->IsOpen(); }
 // --- Operations ------------------------------------------------------------------
 
 void BoxSession::Begin(BoxOperation operation) {
+  // An operation the box never answered ends when the next one starts.
+  FinishAttempt({Outcome::NoAnswer, QString(), std::nullopt});
   operation_ = operation;
   inProgress_ = true;
+  portClosedAtStart_ = !comm_->IsOpen();
+  startedAt_ = QDateTime::currentDateTimeUtc();
   bytesSent_ = 0;
   emit Started(operation);
 }
+
+void BoxSession::FinishAttempt(OperationEnd end) {
+  if (!std::exchange(inProgress_, false))
+    return;
+  if (end.outcome == Outcome::NoAnswer && portClosedAtStart_)
+    end.outcome = Outcome::PortUnavailable;
+  emit AttemptFinished({*operation_, startedAt_, QDateTime::currentDateTimeUtc(), std::move(end), bytesSent_});
+}
+
+void BoxSession::EndAttempt(const OperationEnd &end) { FinishAttempt(end); }
 
 void BoxSession::Send(const uint8_t *data, size_t size) {
   // A refused send (port closed) is silent: the time-out reports the missing answer.
@@ -163,10 +177,10 @@ void BoxSession::Load() {
   StartTransfer();
 }
 
-void BoxSession::Stop() {
+void BoxSession::Stop(Outcome outcome) {
   StopClocks();
-  inProgress_ = false;
   state_->CurrentCommand = kCommandNone;
+  FinishAttempt({outcome, QString(), std::nullopt});
 }
 
 // --- Clocks ----------------------------------------------------------------------
@@ -209,7 +223,8 @@ void BoxSession::ElapsedTick() {
 }
 
 void BoxSession::Finish(OperationEnd end) {
-  inProgress_ = false;
+  // Recorded before it is shown: a message box may wait for the operator.
+  FinishAttempt(end);
   emit Ended(end);
 }
 

@@ -41,6 +41,7 @@
 #include "protocol/outcome.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -62,6 +63,16 @@ struct OperationEnd {
   Outcome outcome = Outcome::Ok;
   QString message;
   std::optional<Mismatch> mismatch;
+};
+
+// One operation attempt, from its start to its end: what the production
+// records keep of it.
+struct Attempt {
+  BoxOperation operation = BoxOperation::Set;
+  QDateTime startedAt; // UTC
+  QDateTime finishedAt;
+  OperationEnd end;
+  uint64_t bytesSent = 0;
 };
 
 // The text shown when the port goes away during an operation.
@@ -105,7 +116,11 @@ public:
   void Load();
   // Ends the operation in progress (clocks stopped), as when the operator
   // stops a script: nothing the box sends later is acted upon or reported.
-  void Stop();
+  void Stop(Outcome outcome = Outcome::Interrupted);
+  // Ends the attempt in progress for a reason of the front end's own (a
+  // cancelled file dialog, a refused file), leaving the operation code and
+  // the clocks as they are.
+  void EndAttempt(const OperationEnd &end);
 
   // --- Event steps (run by the session itself unless a front end took the events over)
   // One received burst, read as a reply to the operation in progress.
@@ -140,6 +155,11 @@ signals:
   void ReadOutBlock(uint32_t address, const QByteArray &bytes);
   // An operation ended; also a later reply that the box sent on its own.
   void Ended(const OperationEnd &end);
+  // Once per attempt, when it ends whatever the way: by a reply, the
+  // time-out, the port going away, Stop, EndAttempt, or the next operation
+  // starting before it ended (then as NoAnswer). An attempt started while the
+  // port was closed that gets no answer ends as PortUnavailable.
+  void AttemptFinished(const Attempt &attempt);
   // The port closed because its device went away; `detail` says which.
   void PortLost(const QString &detail);
   // What the session could not do while handling its own events.
@@ -153,6 +173,7 @@ private:
   void StopClocks();
   void ShowFullProgress();
   void Finish(OperationEnd end);
+  void FinishAttempt(OperationEnd end);
   template <typename F> void Handled(F &&step);
 
   std::unique_ptr<OperationState> ownState_;
@@ -168,5 +189,7 @@ private:
   uint32_t timeOutSeconds_ = 120;
   std::optional<BoxOperation> operation_;
   bool inProgress_ = false;
+  bool portClosedAtStart_ = false;
+  QDateTime startedAt_;
   uint64_t bytesSent_ = 0;
 };

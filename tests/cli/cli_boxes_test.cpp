@@ -1,6 +1,7 @@
 // kavrin-cli against simulated boxes on pseudo-terminals: the exit status of
 // each way a box can end, a gang with one failing box, Ctrl+C in the middle
 // of a gang, and a port vanishing mid-load.
+#include "records/query.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
 
@@ -68,6 +69,19 @@ struct CliRun {
 
 bool HaveSimulator() { return access(boxsim_test::SimulatorPath().c_str(), X_OK) == 0; }
 
+// A record store of the test's own, and what it holds, newest first.
+struct Store {
+  ProgramFolder folder;
+  QString url = QStringLiteral("sqlite:") + folder.File(QStringLiteral("records.sqlite"));
+  QStringList Args() const { return {QStringLiteral("--records"), url}; }
+  std::vector<records::Record> Rows() const {
+    QString error;
+    const auto rows = records::Query(*records::ParseStoreUrl(url, &error), {}, &error);
+    EXPECT_EQ(error, QString());
+    return rows;
+  }
+};
+
 TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
   if (!HaveSimulator())
     GTEST_SKIP() << "no simulator";
@@ -86,11 +100,12 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
       {"no answer", {"--silent"}, {"verify", "--timeout", "1"}, 7, "no-answer"},
       {"read-protected", {"--protected"}, {"verify"}, 9, "read-protected"},
   };
+  Store store;
   for (const auto &c : cases) {
     std::unique_ptr<Box> box = c.box.empty() ? nullptr : std::make_unique<Box>(c.box);
     const QString port = box ? box->Port() : QStringLiteral("/nonexistent/kavrin-port");
     CliRun run;
-    run.Start(c.args + QStringList{QStringLiteral("--port"), port});
+    run.Start(c.args + QStringList{QStringLiteral("--port"), port} + store.Args());
     EXPECT_EQ(run.Finish(), c.status) << c.name;
     const auto results = run.Of("result");
     ASSERT_EQ(results.size(), 1u) << c.name;
@@ -102,16 +117,53 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
     EXPECT_TRUE(r.contains("checksum")) << c.name;
     for (const auto &e : run.events)
       EXPECT_EQ(e.value("port").toString(), port) << c.name << ": every event names its box";
+    // The attempt is recorded with the same result and the text the box's end showed.
+    const records::Record last = store.Rows().at(0);
+    EXPECT_EQ(last.result, QLatin1String(c.result)) << c.name;
+    EXPECT_EQ(last.station, port) << c.name;
+    EXPECT_EQ(last.frontEnd, "cli") << c.name;
+    EXPECT_EQ(last.operation, c.args[0]) << c.name;
+    const auto messages = run.Of("message");
+    EXPECT_EQ(last.message, messages.empty() ? QString() : messages.back().value("text").toString()) << c.name;
   }
+  // A refused file is recorded too, though no port was touched.
+  CliRun refused;
+  refused.Start({"load", "--port", "/nonexistent/kavrin-port", "--file", Fixture("joined.bin"), "--records", store.url});
+  EXPECT_EQ(refused.Finish(), 3);
+  const records::Record last = store.Rows().at(0);
+  EXPECT_EQ(last.result, "file-refused");
+  EXPECT_EQ(last.filePath, Fixture("joined.bin"));
+  EXPECT_EQ(last.bytesSent, 0);
 }
 
 TEST(CliBoxes, VerifyMismatchNamesTheCellAndExitsSix) {
   if (!HaveSimulator())
     GTEST_SKIP() << "no simulator";
   Box box({"--mismatch", "0x0123"});
+  Store store;
   CliRun load;
-  load.Start({"load", "--port", box.Port(), "--file", Fixture("objcopy_16_crlf.hex"), "--mode", "online"});
+  load.Start(QStringList{"load", "--port", box.Port(), "--file", Fixture("objcopy_16_crlf.hex"), "--mode", "online",
+                         "--sectors", "1-4"} +
+             store.Args());
   ASSERT_EQ(load.Finish(), 0);
+  // The set the load began with, then the load, each with what it knew.
+  const auto rows = store.Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].operation, "set");
+  EXPECT_EQ(rows[1].mode, "online");
+  EXPECT_EQ(rows[1].filePath, QString());
+  const records::Record &loaded = rows[0];
+  EXPECT_EQ(loaded.operation, "load");
+  EXPECT_EQ(loaded.result, "ok");
+  EXPECT_EQ(loaded.message, QStringLiteral("文件烧写成功 "));
+  EXPECT_EQ(loaded.filePath, Fixture("objcopy_16_crlf.hex"));
+  EXPECT_EQ(loaded.fileSha256.size(), 64);
+  EXPECT_EQ(loaded.imageChecksum, load.Of("result").at(0).value("checksum").toString());
+  EXPECT_EQ(loaded.sectors, "0000000F");
+  EXPECT_EQ(loaded.count, 999999);
+  EXPECT_EQ(loaded.bytesSent, 6 + 4120 + 7 * 4102);
+  EXPECT_GT(loaded.durationMs, 0);
+  EXPECT_LE(loaded.startedAt, loaded.finishedAt);
   CliRun verify;
   verify.Start({"verify", "--port", box.Port()});
   EXPECT_EQ(verify.Finish(), 6);
@@ -173,11 +225,16 @@ TEST(CliBoxes, CtrlCStopsEveryBoxOfAGang) {
   if (!HaveSimulator())
     GTEST_SKIP() << "no simulator";
   Box a({"--paced"}), b({"--paced"});
+  Store store;
   CliRun run;
-  run.Start({"load", "--port", a.Port(), "--port", b.Port(), "--file", Fixture("joined.hex")});
+  run.Start(QStringList{"load", "--port", a.Port(), "--port", b.Port(), "--file", Fixture("joined.hex")} +
+            store.Args());
   ASSERT_TRUE(run.WaitFor([&] { return run.Of("progress").size() >= 4; }, 20000));
   kill(pid_t(run.process.processId()), SIGINT);
   EXPECT_EQ(run.Finish(3000), 130);
+  for (const auto &r : store.Rows())
+    EXPECT_EQ(r.result, "interrupted");
+  EXPECT_EQ(store.Rows().size(), 2u);
   const auto results = run.Of("result");
   ASSERT_EQ(results.size(), 2u);
   for (const auto &r : results) {
@@ -198,8 +255,9 @@ TEST(CliBoxes, PortVanishingMidLoadEndsWithEightWithinASecond) {
   if (!HaveSimulator())
     GTEST_SKIP() << "no simulator";
   Box box({"--paced"});
+  Store store;
   CliRun run;
-  run.Start({"load", "--port", box.Port(), "--file", Fixture("joined.hex")});
+  run.Start(QStringList{"load", "--port", box.Port(), "--file", Fixture("joined.hex")} + store.Args());
   ASSERT_TRUE(run.WaitFor([&] { return run.Of("progress").size() >= 3; }, 20000));
   QElapsedTimer clock;
   clock.start();
@@ -207,6 +265,8 @@ TEST(CliBoxes, PortVanishingMidLoadEndsWithEightWithinASecond) {
   EXPECT_EQ(run.Finish(5000), 8);
   EXPECT_LT(clock.elapsed(), 1000);
   EXPECT_EQ(run.Of("result").at(0).value("result").toString(), "port-lost");
+  EXPECT_EQ(store.Rows().at(0).result, "port-lost");
+  EXPECT_EQ(store.Rows().at(0).message, QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。"));
   box.sim->Process().Wait(3000);
 }
 

@@ -3,9 +3,14 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
+  // Production records of the programs the tests start go to a folder of the
+  // run's own, never into the records of whoever runs the tests.
+  QTemporaryDir data;
+  qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);

@@ -275,12 +275,16 @@ void TForm1::CreateMenu() {
   ReadOutViewAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
   FileBufferViewAction = view->addAction(QStringLiteral("&File buffer view"));
   FileBufferViewAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+  view->addSeparator();
+  ProductionRecordsAction = view->addAction(QStringLiteral("&Production records..."));
+  ProductionRecordsAction->setEnabled(false); // until a store is given
 
   connect(VerifyAction, &QAction::triggered, this, [this] { Guarded([this] { Button5Click(); }); });
   connect(ReadOutAction, &QAction::triggered, this, [this] { Guarded([this] { Button7Click(); }); });
   connect(EraseProgramVerifyAction, &QAction::triggered, this, [this] { Guarded([this] { Button6Click(); }); });
   connect(ReadOutViewAction, &QAction::triggered, this, [this] { Guarded([this] { Label8Click(); }); });
   connect(FileBufferViewAction, &QAction::triggered, this, [this] { Guarded([this] { Edit3Click(); }); });
+  connect(ProductionRecordsAction, &QAction::triggered, this, [this] { Guarded([this] { ShowProductionRecords(); }); });
   connect(TypeSelectAction, &QAction::triggered, this, [this] {
     if (Button1->isEnabled())
       Guarded([this] { Button1Click(); });

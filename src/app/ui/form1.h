@@ -15,10 +15,13 @@
 #include "app/shared_state.h"
 #include "base/timer.h"
 
+#include "records/store_location.h"
+
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -27,6 +30,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class BoxSession;
+struct Attempt;
+struct AttemptDetails;
 class Dialogs;
 struct InstallPaths;
 class SerialLayer;
@@ -125,10 +130,21 @@ public:
   QAction *EraseProgramVerifyAction = nullptr;
   QAction *ReadOutViewAction = nullptr;
   QAction *FileBufferViewAction = nullptr;
+  QAction *ProductionRecordsAction = nullptr;
   QAction *TypeSelectAction = nullptr;
 
   SharedState &State() { return state_; }
   BoxSession &Session() { return *session_; }
+
+  // --- Production records ------------------------------------------------------
+  // What the window knows of an attempt beyond the session: for its record.
+  AttemptDetails AttemptDetailsOf(const Attempt &attempt) const;
+  // The store the records window reads ("View > Production records").
+  void SetRecordsStore(const records::StoreLocation &store);
+  // The store cannot take records (they wait on this PC), or takes them again.
+  void RecordsWarning(const QString &detail);
+  void RecordsRecovered();
+  void ShowProductionRecords();
   Dialogs &DialogsRef() { return dialogs_; }
   TForm2 *Form2() const { return form2_; }
   TForm3 *Form3() const { return form3_; }
@@ -169,6 +185,11 @@ private:
 
   QString portStatus_;
   QString portDetail_;
+  std::optional<records::StoreLocation> recordsStore_;
+  // The file of the load in progress, for its record: path, SHA-256, checksum text, sectors.
+  struct LoadedFile {
+    QString path, sha256, checksum, sectors;
+  } loadFile_;
 };
 
 #include "app/ui/guard.h"

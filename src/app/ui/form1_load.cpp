@@ -11,6 +11,8 @@
 #include "image/image_file.h"
 #include "image/load_messages.h"
 #include "image/ui/form4.h"
+#include "base/exception.h"
+#include "session/attempt_records.h"
 #include "session/box_session.h"
 
 #include <QCheckBox>
@@ -37,12 +39,14 @@ void TForm1::Button2Click() {
   if (StatusBar1->PanelText(1) != portStatus_)
     ShowPortStatus(portStatus_, portDetail_);
   // The box learns of the transfer before the file is chosen, also when the dialog is then cancelled.
+  loadFile_ = {};
   session_->AnnounceLoad();
   state_.ImageSize = kLoadImageSize;
 
   // A block request arriving meanwhile is answered from the previous load.
   const std::optional<QString> chosen = dialogs_.GetOpenFileName(this);
   if (!chosen) {
+    session_->EndAttempt({Outcome::Cancelled, QString(), std::nullopt});
     session_->ClosePort();
     Edit1->clear();
     Edit2->clear();
@@ -59,7 +63,15 @@ void TForm1::Button2Click() {
   // A file that cannot be read ends the load here, with its error box.
   Edit3->setText(QStringLiteral(".\\..\\") + FileNameOf(path));
   Edit3->setToolTip(path);
-  const QByteArray file = ReadImageFile(path);
+  loadFile_.path = path;
+  QByteArray file;
+  try {
+    file = ReadImageFile(path);
+  } catch (const Exception &e) {
+    session_->EndAttempt({Outcome::FileRefused, e.Message(), std::nullopt});
+    throw;
+  }
+  loadFile_.sha256 = Sha256Hex(file);
 
   if (form4_)
     form4_->Memo1->clear();
@@ -68,6 +80,7 @@ void TForm1::Button2Click() {
       ReadHex(std::span(reinterpret_cast<const uint8_t *>(file.constData()), size_t(file.size())), state_.ImageText,
               state_.ImageSize);
   if (!read.Ok()) {
+    session_->EndAttempt({Outcome::FileRefused, LoadErrorText(read), std::nullopt});
     dialogs_.ShowMessage(this, LoadErrorText(read));
     session_->ClosePort();
     Edit3->clear();
@@ -91,6 +104,8 @@ void TForm1::Button2Click() {
   const uint32_t checksum =
       BuildBlocks(state_.ImageText, state_.ImageSize, state_.ChipStart, trailer, state_.ImageBlocks);
   Label11->setText(CheckSumCaption(checksum));
+  loadFile_.checksum = Label11->text();
+  loadFile_.sectors = SectorsText(trailer.sectorMask);
 
   if (form4_)
     form4_->ShowImage(BaseName(path), DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));

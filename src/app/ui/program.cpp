@@ -1,7 +1,11 @@
 #include "app/ui/program.h"
 
 #include "app/install_paths.h"
+#include "app/settings_file.h"
 #include "app/ui/form1.h"
+#include "records/recorder.h"
+#include "session/attempt_records.h"
+#include "session/box_session.h"
 #include "chip/ui/form2.h"
 #include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
@@ -11,17 +15,38 @@
 #include <QDir>
 
 Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths) {
+  QString storeError;
+  const std::optional<records::StoreLocation> store = records::ParseStoreUrl(
+      SettingsFile(paths.SettingsFile).ReadString(kRecordsSection, kRecordsKey, QString()), &storeError);
+  if (store && store->kind != records::StoreLocation::Kind::Off)
+    Recorder = std::make_unique<records::Recorder>(*store);
+  Attempts = std::make_unique<AttemptRecords>(Recorder.get(), QStringLiteral("window"));
+
   Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), paths);
   Form2 = std::make_unique<TForm2>();
   Form3 = std::make_unique<TForm3>();
   Form4 = std::make_unique<TForm4>();
   Form1->AttachForms(Form2.get(), Form3.get(), Form4.get());
+
+  TForm1 *form1 = Form1.get();
+  Attempts->Watch(form1->Session(), [form1](const Attempt &attempt) { return form1->AttemptDetailsOf(attempt); });
+  if (!store) {
+    form1->RecordsWarning(storeError);
+  } else if (Recorder) {
+    form1->SetRecordsStore(*store);
+    QObject::connect(Recorder.get(), &records::Recorder::Warning, form1,
+                     [form1](const QString &text) { form1->RecordsWarning(text); });
+    QObject::connect(Recorder.get(), &records::Recorder::Recovered, form1, [form1] { form1->RecordsRecovered(); });
+  }
 }
 
 Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir)
     : Program(dialogs, std::move(serialLayer), PortableInstallPaths(appDir)) {}
 
-Program::~Program() = default;
+Program::~Program() {
+  // An operation still under way when the program ends is recorded as interrupted.
+  Form1->Session().Stop(Outcome::Interrupted);
+}
 
 QString ExecutableFolder() {
   QString dir = QCoreApplication::applicationDirPath();

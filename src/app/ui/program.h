@@ -1,14 +1,21 @@
 #pragma once
-// The running program: the shared state and the four windows, created in the
-// start-up order (main window first, its creation handler opening the port,
-// then the chip list, the read-out view and the file buffer view, hidden).
+// The running program: the shared state, the production records and the four
+// windows, created in the start-up order (main window first, its creation
+// handler opening the port, then the chip list, the read-out view and the file
+// buffer view, hidden). The record store is named in the settings file
+// (section "records", key "url": absent for the default SQLite file of this
+// user, "off" for none, "sqlite:PATH" or a PostgreSQL URL).
 
 #include "app/shared_state.h"
 
 #include <QString>
 #include <memory>
 
+class AttemptRecords;
 class Dialogs;
+namespace records {
+class Recorder;
+}
 struct InstallPaths;
 class SerialLayer;
 class TForm1;
@@ -24,6 +31,8 @@ public:
   ~Program(); // the port closes with Comm1
 
   SharedState State;
+  std::unique_ptr<records::Recorder> Recorder; // null when records are off
+  std::unique_ptr<AttemptRecords> Attempts;
   std::unique_ptr<TForm1> Form1;
   std::unique_ptr<TForm2> Form2;
   std::unique_ptr<TForm3> Form3;
