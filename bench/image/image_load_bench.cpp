@@ -36,6 +36,7 @@ public:
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
+  void ShowAbout(QWidget *, const QString &) override {}
 };
 
 QByteArray FullImageHex() {

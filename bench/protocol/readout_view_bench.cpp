@@ -28,6 +28,7 @@ public:
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
+  void ShowAbout(QWidget *, const QString &) override {}
 };
 
 double Median(std::vector<double> v) {

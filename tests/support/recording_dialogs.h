@@ -15,7 +15,7 @@
 class RecordingDialogs : public Dialogs {
 public:
   struct Box {
-    enum Kind { Message, Error } kind;
+    enum Kind { Message, Error, About } kind;
     QString text;
   };
 
@@ -48,6 +48,7 @@ public:
     window->hide();
   }
   void Beep() override { ++beeps; }
+  void ShowAbout(QWidget *, const QString &text) override { boxes.push_back({Box::About, text}); }
 
   QStringList Messages() const { return Texts(Box::Message); }
   QStringList Errors() const { return Texts(Box::Error); }

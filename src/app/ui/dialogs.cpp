@@ -15,6 +15,10 @@ void QtDialogs::ShowMessage(QWidget *parent, const QString &text) {
   box.exec();
 }
 
+void QtDialogs::ShowAbout(QWidget *parent, const QString &text) {
+  QMessageBox::about(parent, QStringLiteral("About ") + kApplicationTitle, text);
+}
+
 void QtDialogs::ShowError(QWidget *parent, const QString &text) {
   QMessageBox box(QMessageBox::Critical, kApplicationTitle, text, QMessageBox::Ok, parent);
   box.setAccessibleName(kApplicationTitle);

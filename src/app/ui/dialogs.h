@@ -26,6 +26,8 @@ public:
   virtual void ShowModal(QWidget *window) = 0;
   // The system's message beep.
   virtual void Beep() = 0;
+  // The About box: the program's name, version and what it is for.
+  virtual void ShowAbout(QWidget *parent, const QString &text) = 0;
 };
 
 class QtDialogs : public Dialogs {
@@ -36,4 +38,5 @@ public:
   std::optional<QString> GetSaveFileName(QWidget *parent, const QString &suggested) override;
   void ShowModal(QWidget *window) override;
   void Beep() override;
+  void ShowAbout(QWidget *parent, const QString &text) override;
 };

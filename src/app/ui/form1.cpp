@@ -3,6 +3,7 @@
 #include "app/install_paths.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
+#include "base/version.h"
 #include "chip/ui/form2.h"
 #include "serial/comm.h"
 #include "session/box_session.h"
@@ -278,6 +279,15 @@ void TForm1::CreateMenu() {
   view->addSeparator();
   ProductionRecordsAction = view->addAction(QStringLiteral("&Production records..."));
   ProductionRecordsAction->setEnabled(false); // until a store is given
+
+  QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+  AboutAction = help->addAction(QStringLiteral("&About Kavrin Programer"));
+  connect(AboutAction, &QAction::triggered, this, [this] {
+    dialogs_.ShowAbout(this, QStringLiteral("Kavrin Programer\nVersion %1\n\n"
+                                            "Drives the PAC52XX flash programmer box over a serial line "
+                                            "(38400 baud, 8N1).")
+                                 .arg(QString::fromUtf8(ProgramVersion())));
+  });
 
   connect(VerifyAction, &QAction::triggered, this, [this] { Guarded([this] { Button5Click(); }); });
   connect(ReadOutAction, &QAction::triggered, this, [this] { Guarded([this] { Button7Click(); }); });

@@ -131,6 +131,7 @@ public:
   QAction *ReadOutViewAction = nullptr;
   QAction *FileBufferViewAction = nullptr;
   QAction *ProductionRecordsAction = nullptr;
+  QAction *AboutAction = nullptr;
   QAction *TypeSelectAction = nullptr;
 
   SharedState &State() { return state_; }

@@ -4,6 +4,7 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
+#include "base/version.h"
 #include "chip/ui/form2.h"
 #include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
@@ -383,6 +384,13 @@ TEST_F(MainWindow, DigitFilterBeepsAndDiscards) {
   EXPECT_TRUE(form1->Edit5KeyPress(QChar(8)));
   EXPECT_TRUE(form1->Edit5KeyPress(QChar(13)));
   EXPECT_FALSE(form1->Edit5KeyPress(QLatin1Char('-')));
+}
+
+TEST_F(MainWindow, AboutTellsTheVersion) {
+  form1->AboutAction->trigger();
+  ASSERT_EQ(dialogs.Texts(RecordingDialogs::Box::About).size(), 1);
+  const QString text = dialogs.Texts(RecordingDialogs::Box::About)[0];
+  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(ProgramVersion()))) << text.toStdString();
 }
 
 TEST(StartUp, MainWindowShownWellUnderASecond) {
