@@ -120,7 +120,7 @@ int main(int argc, char **argv) {
     }
   }
   auto loadArgs = [&](const std::vector<size_t> &which) {
-    std::vector<std::string> args{"load", "--file", hexPath.toStdString(), "--json"};
+    std::vector<std::string> args{"load", "--file", hexPath.toStdString(), "--json", "--no-records"};
     if (fast)
       args.push_back("--fast-replies");
     for (size_t i : which)

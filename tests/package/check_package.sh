@@ -27,11 +27,7 @@ fail() {
 }
 
 echo "-- contents"
-{
-  grep -v '^#' $here/expected_files.txt
-  if [ -x build-package/bin/kavrin-cli ]; then echo "-rwxr-xr-x root/root ./usr/bin/kavrin-cli"; fi
-  if [ -f doc/kavrin-cli.1 ]; then echo "-rw-r--r-- root/root ./usr/share/man/man1/kavrin-cli.1.gz"; fi
-} | sort -k3 >"$tmp/expected"
+grep -v '^#' $here/expected_files.txt | sort -k3 >"$tmp/expected"
 dpkg-deb -c "$deb" | awk '{print $1, $2, $6}' | sort -k3 >"$tmp/actual"
 diff -u "$tmp/expected" "$tmp/actual" || fail "the package's contents differ from $here/expected_files.txt"
 
@@ -81,9 +77,10 @@ pids+=($!)
 for _ in $(seq 50); do [ -e "$tmp/box-port" ] && break; sleep 0.1; done
 [ -e "$tmp/box-port" ] || fail "the simulator did not start: $(cat "$tmp/boxsim.out")"
 device=$(readlink "$tmp/box-port")
-mkdir -p "$tmp/config/kavrin-programmer" "$tmp/home"
+mkdir -p "$tmp/config/kavrin-programmer" "$tmp/home" "$tmp/data"
 printf '[comx]\nnum=%s\n' "$tmp/box-port" >"$tmp/config/kavrin-programmer/sysset.ini"
-XDG_CONFIG_HOME=$tmp/config HOME=$tmp/home QT_QPA_PLATFORM=offscreen "$root/usr/bin/kavrin-programmer" \
+XDG_CONFIG_HOME=$tmp/config XDG_DATA_HOME=$tmp/data HOME=$tmp/home QT_QPA_PLATFORM=offscreen \
+  "$root/usr/bin/kavrin-programmer" \
   >"$tmp/window.out" 2>&1 &
 window=$!
 pids+=("$window")
@@ -99,6 +96,7 @@ done
 [ -n "$opened" ] || fail "the window did not open $device named in its configuration folder"
 kill "$window"
 [ -z "$(ls -A "$tmp/home")" ] || fail "the window wrote into HOME: $(ls -A "$tmp/home")"
+[ -f "$tmp/data/kavrin-programmer/records.sqlite" ] || fail "the window made no record store in XDG_DATA_HOME"
 [ ! -e "$root/usr/bin/sysset.ini" ] || fail "the window wrote beside the executable"
 
 echo "-- installed-layout window tests against the unpacked root"
