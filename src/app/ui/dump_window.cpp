@@ -53,6 +53,7 @@ bool TDumpWindow::SelectAllOnCtrlA(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TDumpWindow::SetLines(const QStringList &lines) {
+  ClearHighlight();
   Memo1->clear();
   AppendLines(lines);
 }
@@ -60,6 +61,7 @@ void TDumpWindow::SetLines(const QStringList &lines) {
 void TDumpWindow::AppendLines(const QStringList &lines) {
   if (lines.isEmpty())
     return;
+  ClearHighlight();
   // One insertion for the whole batch keeps long dumps cheap on the GUI thread.
   QTextDocument *doc = Memo1->document();
   QTextCursor cursor(doc);
@@ -82,4 +84,40 @@ bool TDumpWindow::eventFilter(QObject *watched, QEvent *event) {
     return MemoKeyDown(key->key(), key->modifiers());
   }
   return QWidget::eventFilter(watched, event);
+}
+
+bool TDumpWindow::HighlightAddress(uint32_t address) {
+  ClearHighlight();
+  // Lines begin with their address (4 or more upper-case hex digits) and "::";
+  // the same address can appear once per dump, so the first line wins.
+  const QString head = QStringLiteral("%1::").arg(address & ~0xFu, 4, 16, QLatin1Char('0')).toUpper();
+  for (QTextBlock block = Memo1->document()->begin(); block.isValid(); block = block.next()) {
+    if (!block.text().startsWith(head))
+      continue;
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    Memo1->setTextCursor(cursor);
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = cursor;
+    mark.format.setBackground(QColor(0xFF, 0xD0, 0x40));
+    mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+    Memo1->setExtraSelections({mark});
+    Memo1->centerCursor();
+    highlighted_ = block.blockNumber();
+    return true;
+  }
+  return false;
+}
+
+void TDumpWindow::ClearHighlight() {
+  if (highlighted_ < 0)
+    return;
+  highlighted_ = -1;
+  Memo1->setExtraSelections({});
+}
+
+void TDumpWindow::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  if (highlighted_ >= 0)
+    Memo1->centerCursor();
 }

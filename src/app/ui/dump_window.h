@@ -3,6 +3,7 @@
 // 16 bytes a line. The read-out view and the file buffer view are both one.
 
 #include <QWidget>
+#include <cstdint>
 
 class QLabel;
 class QPlainTextEdit;
@@ -26,8 +27,20 @@ public:
   void AppendLines(const QStringList &lines);
   QStringList Lines() const;
 
+  // Selects and highlights the line that holds `address` and scrolls to it;
+  // false when no line of the dump holds it. The highlight stays until the
+  // dump changes, and the window opens there.
+  bool HighlightAddress(uint32_t address);
+  // The line highlighted, -1 for none.
+  int HighlightedLine() const { return highlighted_; }
+
 protected:
   TDumpWindow(const QString &objectName, const QString &caption, int clientHeight, int memoTop, int memoHeight);
   bool eventFilter(QObject *watched, QEvent *event) override;
   virtual bool MemoKeyDown(int key, Qt::KeyboardModifiers shift) = 0;
+  void showEvent(QShowEvent *event) override;
+
+private:
+  void ClearHighlight();
+  int highlighted_ = -1;
 };

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 
@@ -89,6 +90,9 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer
 
   session_ = new BoxSession(std::move(serialLayer), state_, state_, this);
   Comm1 = &session_->Comm();
+  portWatch_ = new QTimer(this);
+  portWatch_->setInterval(1000);
+  connect(portWatch_, &QTimer::timeout, this, [this] { Guarded([this] { WatchLostPort(); }); });
   Timer1 = session_->ProgressClock();
   Timer2 = session_->ElapsedClock();
   ConnectSession();

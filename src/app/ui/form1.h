@@ -24,6 +24,7 @@
 #include <optional>
 
 class QAction;
+class QTimer;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -173,6 +174,8 @@ private:
   void ConnectSession();
   // The port closed because its device went away.
   void PortLost(const QString &detail);
+  // A second of the watch for a lost port: reopens it once it is back.
+  void WatchLostPort();
 
   SharedState &state_;
   Dialogs &dialogs_;
@@ -186,6 +189,8 @@ private:
 
   QString portStatus_;
   QString portDetail_;
+  // While a lost port is gone: tries it once a second, never resumes an operation.
+  QTimer *portWatch_ = nullptr;
   std::optional<records::StoreLocation> recordsStore_;
   // The file of the load in progress, for its record: path, SHA-256, checksum text, sectors.
   struct LoadedFile {

@@ -7,6 +7,7 @@
 #include "app/ui/form1.h"
 #include "protocol/clocks.h"
 #include "protocol/frames.h"
+#include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
 #include "serial/comm.h"
 #include "session/box_session.h"
@@ -25,6 +26,13 @@ void TForm1::ConnectSession() {
       form3_->AppendLines(lines);
   });
   connect(session_, &BoxSession::Ended, this, [this](const OperationEnd &end) {
+    // The views point at the cell that differs; the message stays as it is.
+    if (end.mismatch) {
+      if (form4_)
+        form4_->HighlightAddress(end.mismatch->address);
+      if (form3_)
+        form3_->HighlightAddress(end.mismatch->address);
+    }
     if (!end.message.isEmpty())
       dialogs_.ShowMessage(this, end.message);
   });

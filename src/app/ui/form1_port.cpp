@@ -53,12 +53,17 @@ void TForm1::TryOpenPort(const QString &opened, const QString &failed) {
 }
 
 void TForm1::ComboBox1Change() {
+  // Another port ends the watch for a lost one; the same one, still gone, keeps it.
+  if (ComboBox1->currentText() != Comm1->CommName())
+    portWatch_->stop();
   session_->ClosePort();
   const QString portName = ComboBox1->currentText();
   session_->SetPortName(portName);
   StatusBar1->SetPanelText(0, PortSettingsText(portName));
   SettingsFile(SettingsPath()).WriteString(kPortSection, kPortKey, portName);
   TryOpenPort(kOpenedOnChange, kOpenFailed);
+  if (Comm1->IsOpen())
+    portWatch_->stop();
 }
 
 void TForm1::Comm1RequestHangup() { session_->Hangup(); }
@@ -70,6 +75,18 @@ void TForm1::PortLost(const QString &detail) {
                        QStringLiteral(", then choose the port again)");
   ShowPortStatus(kOpenFailed, text);
   qWarning().noquote() << "kavrin-programmer:" << text;
+  portWatch_->start();
+}
+
+void TForm1::WatchLostPort() {
+  try {
+    session_->OpenPort(Comm1->CommName());
+  } catch (const ECommsError &) {
+    return; // still gone: try again in a second
+  }
+  portWatch_->stop();
+  ShowPortStatus(kOpenedOnChange);
+  qWarning().noquote() << "kavrin-programmer:" << Comm1->CommName() << "is back and open again";
 }
 
 namespace {

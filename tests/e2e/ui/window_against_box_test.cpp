@@ -4,6 +4,7 @@
 #include "e2e/ui/e2e_session.h"
 
 #include "chip/ui/form2.h"
+#include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
 
 #include <QAction>
@@ -282,6 +283,33 @@ TEST_F(WindowAgainstBox, VerifyAgainstAChangedCellNamesItsAddressAndBytes) {
   EXPECT_EQ(mismatches[0].value("addr").toInt(), 0x1234);
 }
 
+// The views show where a verify found the difference: the file buffer view,
+// and the read-out view when it holds a read-out, select and mark that line.
+TEST_F(WindowAgainstBox, MismatchIsMarkedInTheDumps) {
+  Start({"--mismatch", "0x0235"});
+  SetMode(0);
+  ChooseChip(QStringLiteral("PAC5255"));
+  ASSERT_EQ(Load(e2e::RandomImage(4)), kBurned);
+  form1->ReadOutAction->trigger();
+  ASSERT_TRUE(PumpUntil([&] { return s.program->Form3->Lines().size() >= 256; }, 20000));
+  const qsizetype before = s.dialogs.Messages().size();
+  form1->VerifyAction->trigger();
+  ASSERT_TRUE(s.WaitForMessages(before));
+  EXPECT_TRUE(s.dialogs.Messages().back().startsWith(QStringLiteral("校验没通过，错误地址：0235")));
+  for (TDumpWindow *view : {static_cast<TDumpWindow *>(s.program->Form4.get()),
+                            static_cast<TDumpWindow *>(s.program->Form3.get())}) {
+    ASSERT_EQ(view->HighlightedLine(), 0x23) << view->objectName().toStdString();
+    const QTextCursor cursor = view->Memo1->textCursor();
+    EXPECT_TRUE(cursor.selectedText().startsWith(QStringLiteral("0230:: "))) << view->objectName().toStdString();
+    EXPECT_EQ(cursor.selectedText(), view->Lines()[0x23]);
+    EXPECT_EQ(view->Memo1->extraSelections().size(), 1);
+  }
+  // The view menu opens the file buffer view there.
+  form1->FileBufferViewAction->trigger();
+  EXPECT_EQ(s.dialogs.modalWindows.back(), s.program->Form4.get());
+  EXPECT_EQ(s.program->Form4->HighlightedLine(), 0x23);
+}
+
 TEST_F(WindowAgainstBox, VerifyOfTheBurnedImageSucceeds) {
   Start();
   SetMode(0);
@@ -361,15 +389,22 @@ TEST_F(WindowAgainstBox, PortVanishingMidLoadEndsTheLoadAtOnce) {
   s.sim->Process().Wait(3000);
 
   // The box comes back on the same link; choosing the port again opens it.
+  // Choosing the port again while it is gone keeps it closed and says so.
   const QString port = form1->ComboBox1->currentText();
-  s.sim.reset();
-  ASSERT_EQ(s.StartSimulator({}), "");
   form1->ComboBox1->addItem(port);
   form1->ComboBox1->activated(form1->ComboBox1->count() - 1);
-  EXPECT_TRUE(form1->Comm1->IsOpen());
+  EXPECT_FALSE(form1->Comm1->IsOpen());
+
+  // The box comes back on the same link: the window finds it within a second
+  // or two and opens it, resuming nothing.
+  s.sim.reset();
+  ASSERT_EQ(s.StartSimulator({}), "");
+  ASSERT_TRUE(PumpUntil([&] { return form1->Comm1->IsOpen(); }, 3000));
   EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Openserial port  successfully"));
-  PumpFor(300);
+  PumpFor(500);
   EXPECT_EQ(s.dialogs.Messages().size(), 1) << "no verdict of the lost load arrives later";
+  EXPECT_TRUE(Session::OfKind(s.Log(), "rx", "block").empty()) << "the lost load is not resumed";
+  EXPECT_TRUE(Session::OfKind(s.Log(), "rx", "load").empty());
 }
 
 } // namespace
