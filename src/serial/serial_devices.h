@@ -44,6 +44,8 @@ enum class PortAccess {
 
 enum class PortCheck {
   Open,      // open and lock each device to learn its access
+  Quiet,     // without opening it (a listing shown while a box is attached): permission
+             // from the file's modes, in use when another process holds it open
   Existence, // only see that the device is there
 };
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
@@ -123,6 +124,22 @@ Probe OpenAndLock(const QString &device) {
   return probe;
 }
 
+// A process other than this one that has `device` open, found through
+// /proc/<pid>/fd (processes of other users stay unseen unless we are root).
+std::optional<QString> OtherHolder(const QString &device) {
+  const QString self = QString::number(getpid());
+  const QDir proc(QStringLiteral("/proc"));
+  for (const QString &pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    if (pid == self || !pid.front().isDigit())
+      continue;
+    const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot))
+      if (QFile::symLinkTarget(fds.filePath(fd)) == device)
+        return pid;
+  }
+  return std::nullopt;
+}
+
 Probe CheckAccess(const QString &device, PortCheck check) {
   if (check == PortCheck::Open)
     return OpenAndLock(device);
@@ -131,7 +148,15 @@ Probe CheckAccess(const QString &device, PortCheck check) {
     const int error = errno;
     return {PortAccess::Missing, qt_error_string(error)};
   }
-  return {PortAccess::Unchecked, {}};
+  if (check == PortCheck::Existence)
+    return {PortAccess::Unchecked, {}};
+  if (access(path.constData(), R_OK | W_OK) != 0) {
+    const int error = errno;
+    return {AccessOfOpenError(error), qt_error_string(error)};
+  }
+  if (const std::optional<QString> pid = OtherHolder(QFileInfo(device).canonicalFilePath()))
+    return {PortAccess::InUse, QStringLiteral("held by process ") + *pid};
+  return {PortAccess::Ok, {}};
 }
 
 // Names compared with their digit runs as numbers: ttyS2 before ttyS10.

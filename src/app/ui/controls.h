@@ -4,6 +4,7 @@
 // of fixed-width panels whose texts are always-present labels, so assistive
 // technology can read them at any time.
 
+#include <QComboBox>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +21,20 @@ class QRadioButton;
 // prefers fixed-pitch faces so that its columns line up.
 enum class FontPitch { Any, Fixed };
 QFont DesignFont(const QString &family, int pixels, bool bold = false, FontPitch pitch = FontPitch::Any);
+
+// An editable combo box that says when its list is about to open, so the list
+// can be brought up to date first.
+class TPortComboBox : public QComboBox {
+  Q_OBJECT
+public:
+  using QComboBox::QComboBox;
+  std::function<void()> OnPopup;
+  void showPopup() override {
+    if (OnPopup)
+      OnPopup();
+    QComboBox::showPopup();
+  }
+};
 
 class TRadioGroup : public QGroupBox {
   Q_OBJECT

@@ -23,7 +23,9 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QAbstractItemView>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -195,7 +197,9 @@ void TForm1::CreateControls() {
   Button3 = MakeButton(c, "Button3", QRect(576, 352, 89, 25), QStringLiteral("Select ALL"));
   Button4 = MakeButton(c, "Button4", QRect(696, 352, 89, 25), QStringLiteral("Remove ALL"));
 
-  ComboBox1 = new QComboBox(c);
+  auto *portBox = new TPortComboBox(c);
+  portBox->OnPopup = [this] { RefreshPortList(); };
+  ComboBox1 = portBox;
   ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);
@@ -208,8 +212,7 @@ void TForm1::CreateControls() {
   for (int i = 1; i <= 9; ++i)
     ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
   // Then the serial devices this machine has, so the box can be picked without typing a path.
-  for (const QString &device : ListSerialDevices())
-    ComboBox1->addItem(device);
+  RefreshPortList();
   SetColors(ComboBox1, Qt::white, &black);
   ComboBox1->setEditText(QStringLiteral("COM5"));
 
@@ -371,4 +374,32 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
     TypeSelectAction->setEnabled(Button1->isEnabled());
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::RefreshPortList() {
+  static constexpr int kFixedItems = 9; // COM1..COM9
+  // Neither the text nor the port changes: the list is only brought up to date.
+  const QSignalBlocker block(ComboBox1);
+  const QString text = ComboBox1->currentText();
+  while (ComboBox1->count() > kFixedItems)
+    ComboBox1->removeItem(kFixedItems);
+  for (const SerialDeviceInfo &info : ListSerialPorts(portRoots_, PortCheck::Quiet)) {
+    if (info.access == PortAccess::Missing)
+      continue;
+    QStringList tip{info.name};
+    if (info.device != info.name)
+      tip << QStringLiteral("device: ") + info.device;
+    if (!info.driver.isEmpty())
+      tip << QStringLiteral("driver: ") + info.driver;
+    if (!info.UsbId().isEmpty())
+      tip << QStringLiteral("USB %1%2%3").arg(info.UsbId(),
+                                              info.serial.isEmpty() ? QString() : QStringLiteral(", serial ") + info.serial,
+                                              info.manufacturer.isEmpty() ? QString() : QStringLiteral(", ") + info.manufacturer);
+    tip << QStringLiteral("access: ") + PortAccessText(info);
+    ComboBox1->addItem(info.name);
+    ComboBox1->setItemData(ComboBox1->count() - 1, tip.join(QLatin1Char('\n')), Qt::ToolTipRole);
+  }
+  ComboBox1->setEditText(text);
+  // The list is wider than the box, so whole names can be read.
+  ComboBox1->view()->setMinimumWidth(ComboBox1->view()->sizeHintForColumn(0) + 24);
 }

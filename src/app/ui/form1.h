@@ -16,6 +16,7 @@
 #include "base/timer.h"
 
 #include "records/store_location.h"
+#include "serial/serial_devices.h"
 
 #include <QMainWindow>
 #include <array>
@@ -147,6 +148,9 @@ public:
   void RecordsWarning(const QString &detail);
   void RecordsRecovered();
   void ShowProductionRecords();
+
+  // Where the port list looks for serial devices (a test folder instead of /dev and /sys).
+  void SetPortListRoots(const PortListRoots &roots) { portRoots_ = roots; }
   Dialogs &DialogsRef() { return dialogs_; }
   TForm2 *Form2() const { return form2_; }
   TForm3 *Form3() const { return form3_; }
@@ -176,6 +180,9 @@ private:
   void PortLost(const QString &detail);
   // A second of the watch for a lost port: reopens it once it is back.
   void WatchLostPort();
+  // COM1..COM9, then the serial devices attached now, by-id names first, each
+  // with what is known of it (driver, USB ids, serial number, access) as tooltip.
+  void RefreshPortList();
 
   SharedState &state_;
   Dialogs &dialogs_;
@@ -191,6 +198,7 @@ private:
   QString portDetail_;
   // While a lost port is gone: tries it once a second, never resumes an operation.
   QTimer *portWatch_ = nullptr;
+  PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
   // The file of the load in progress, for its record: path, SHA-256, checksum text, sectors.
   struct LoadedFile {
