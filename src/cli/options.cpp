@@ -27,6 +27,7 @@ enum Option : unsigned {
   kUntil = 1u << 14,
   kResult = 1u << 15,
   kFormat = 1u << 16,
+  kFastReplies = 1u << 17,
 };
 
 struct OptionDef {
@@ -53,6 +54,7 @@ constexpr std::array kOptionDefs = {
     OptionDef{kUntil, QLatin1StringView("--until"), true},
     OptionDef{kResult, QLatin1StringView("--result"), true},
     OptionDef{kFormat, QLatin1StringView("--format"), true},
+    OptionDef{kFastReplies, QLatin1StringView("--fast-replies"), false},
 };
 
 struct Rules {
@@ -62,7 +64,7 @@ struct Rules {
   bool onePort = false;
 };
 
-constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRecords;
+constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRecords | kFastReplies;
 
 Rules RulesOf(Command command) {
   switch (command) {
@@ -167,6 +169,9 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
   }
   case kJson:
     o.json = true;
+    return {};
+  case kFastReplies:
+    o.fastReplies = true;
     return {};
   case kChip:
     o.chip = value;

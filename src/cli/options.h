@@ -38,6 +38,7 @@ struct Options {
   uint32_t sectorMask = kAllSectors; // bit s-1 for sector s
   int timeoutSeconds = kDefaultTimeoutSeconds;
   bool json = false;
+  bool fastReplies = false; // take whole reply frames without waiting for the silence after them
   QString chip;
   int dataflashItem = 0; // 0 code, 1 EEPROM (the window's dataflash choice)
   bool dataflashGiven = false;

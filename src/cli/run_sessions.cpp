@@ -95,6 +95,7 @@ public:
     // Every attempt on the box is recorded, the set a load may begin with too.
     records_.Watch(session_, [this](const Attempt &a) { return DetailsOf(plan_, port_, a.operation); });
     session_.SetTimeOutSeconds(uint32_t(plan.options.timeoutSeconds));
+    session_.SetFastReplies(plan.options.fastReplies);
     QObject::connect(&session_, &BoxSession::Progress, &session_, [this](uint32_t percent) {
       if (int(percent) != shownPercent_)
         sink_.Progress(port_, shownPercent_ = int(percent));

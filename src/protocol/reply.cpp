@@ -146,6 +146,11 @@ void HandleReadOutReply(ReplyActions &actions, OperationState &state, const Chip
 
 } // namespace
 
+bool IsWholeReplyFrame(std::span<const uint8_t> bytes) {
+  const size_t n = bytes.size();
+  return (n == 5 || n == 6 || n == 9) && bytes[0] == 0x68 && bytes[2] == n - 4 && bytes[n - 1] == 0x16;
+}
+
 QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read) {
   return QStringLiteral("校验没通过，错误地址：") + HexByte(addressHigh) + HexByte(addressLow) +
          QStringLiteral(",  写入是 ") + HexByte(written) + QStringLiteral(" 读出是 ") + HexByte(read);

@@ -26,6 +26,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -71,6 +72,12 @@ struct ReplyActions {
   std::optional<Outcome> end;
   std::optional<Mismatch> mismatch;
 };
+
+// Whether `bytes` are one whole reply frame as the box sends them: 0x68, a
+// code, N, N bytes, 0x16 with N of 1 (a status), 2 (a block request) or 5 (a
+// verify mismatch). Such a reply can be taken at once instead of after its
+// 100 ms of silence; anything else is a burst only once the line is silent.
+bool IsWholeReplyFrame(std::span<const uint8_t> bytes);
 
 // "校验没通过，错误地址：HHLL,  写入是 WW 读出是 RR".
 QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read);

@@ -6,6 +6,7 @@
 #include "protocol/frames.h"
 #include "protocol/reply.h"
 #include "serial/comm.h"
+#include "serial/comm_threads.h"
 
 QString BoxOperationName(BoxOperation operation) {
   switch (operation) {
@@ -25,6 +26,10 @@ QString BoxOperationName(BoxOperation operation) {
 
 namespace {
 constexpr int kProgressPeriodMs = 200;
+constexpr uint32_t kBurstSilenceMs = 100; // silence that ends a burst
+// With fast replies the line hands over what it has after this much silence,
+// and the session itself waits for the rest of the 100 ms.
+constexpr uint32_t kFastReadIntervalMs = 2;
 } // namespace
 
 BoxSession::BoxSession(std::shared_ptr<SerialLayer> layer, QObject *parent)
@@ -49,10 +54,14 @@ void BoxSession::Init(std::shared_ptr<SerialLayer> layer) {
   comm_->SetRtsControl(TRtsControl::RtsDisable);
   comm_->SetOutx_XonXoffFlow(false);
   comm_->SetInx_XonXoffFlow(false);
-  comm_->SetReadIntervalTimeout(100);
+  comm_->SetReadIntervalTimeout(kBurstSilenceMs);
   comm_->OnReceiveData = [this](TComm *, const uint8_t *buffer, uint16_t length) {
-    Handled([&] { ReceiveData(buffer, length); });
+    Handled([&] { fastReplies_ ? Gather(buffer, length) : ReceiveData(buffer, length); });
   };
+  burstSilence_ = new QTimer(this);
+  burstSilence_->setSingleShot(true);
+  burstSilence_->setInterval(int(kBurstSilenceMs - kFastReadIntervalMs));
+  connect(burstSilence_, &QTimer::timeout, this, [this] { Handled([this] { DeliverGathered(); }); });
   comm_->OnRequestHangup = [this](TComm *) { Handled([this] { Hangup(); }); };
 
   progressClock_ = new TTimer(this, kProgressPeriodMs);
@@ -249,6 +258,31 @@ void BoxSession::ReceiveData(const uint8_t *buffer, uint16_t length) {
   }
   if (actions.conversionError)
     throw EConvertError(*actions.conversionError);
+}
+
+void BoxSession::SetFastReplies(bool on) {
+  fastReplies_ = on;
+  comm_->SetReadIntervalTimeout(on ? kFastReadIntervalMs : kBurstSilenceMs);
+}
+
+void BoxSession::Gather(const uint8_t *buffer, uint16_t length) {
+  gathered_.insert(gathered_.end(), buffer, buffer + length);
+  // Read-out data may begin like a frame; only the silence ends it.
+  if (state_->CurrentCommand != kCommandReadOut && IsWholeReplyFrame(gathered_)) {
+    burstSilence_->stop();
+    DeliverGathered();
+    return;
+  }
+  if (gathered_.size() >= kMaxReadSize) // as the line delivers a burst without a pause
+    DeliverGathered();
+  else
+    burstSilence_->start();
+}
+
+void BoxSession::DeliverGathered() {
+  const std::vector<uint8_t> burst = std::exchange(gathered_, {});
+  for (size_t at = 0; at < burst.size(); at += kMaxReadSize)
+    ReceiveData(burst.data() + at, uint16_t(std::min<size_t>(burst.size() - at, kMaxReadSize)));
 }
 
 bool BoxSession::Hangup() {

@@ -45,6 +45,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -135,6 +136,11 @@ public:
   // Whether the box was set online: a transfer's success text says "burned".
   void SetOnline(bool online) { online_ = online; }
   void SetTimeOutSeconds(uint32_t seconds) { timeOutSeconds_ = seconds; }
+  // Takes a whole reply frame (protocol/reply.h) as soon as its last byte is
+  // in, instead of after the 100 ms of silence that end a burst; everything
+  // else (read-out data among it) still waits for the silence. Set before the
+  // port opens. The window keeps the silence.
+  void SetFastReplies(bool on);
   uint32_t TimeOutSeconds() const { return timeOutSeconds_; }
   OperationState &State() { return *state_; }
   FirmwareImage &Image() { return *image_; }
@@ -175,6 +181,8 @@ private:
   void Finish(OperationEnd end);
   void FinishAttempt(OperationEnd end);
   template <typename F> void Handled(F &&step);
+  void Gather(const uint8_t *buffer, uint16_t length);
+  void DeliverGathered();
 
   std::unique_ptr<OperationState> ownState_;
   std::unique_ptr<FirmwareImage> ownImage_;
@@ -185,6 +193,9 @@ private:
   TTimer *elapsedClock_ = nullptr;
   ChipNumbers readOutChip_;
   std::vector<uint8_t> readOutPending_; // a block split across bursts, until whole
+  bool fastReplies_ = false;
+  std::vector<uint8_t> gathered_; // fast replies: bytes of a burst not yet ended
+  QTimer *burstSilence_ = nullptr;
   bool online_ = false;
   uint32_t timeOutSeconds_ = 120;
   std::optional<BoxOperation> operation_;

@@ -9,6 +9,7 @@
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -210,6 +211,47 @@ TEST_F(OverMemory, PortGoingAwayEndsTheOperationAtOnce) {
   box->Unplug();
   ASSERT_TRUE(PumpUntil([&] { return got.lost.size() == 2; }));
   EXPECT_EQ(got.ends.size(), 1u);
+}
+
+TEST(FastReplies, AWholeFrameIsTakenAtOnceAnythingElseAfterItsSilence) {
+  auto layer = std::make_shared<MemorySerialLayer>();
+  auto box = layer->AddDevice(QStringLiteral("BOX"));
+  BoxSession session(layer);
+  session.SetFastReplies(true);
+  Reports got;
+  got.Watch(session);
+  session.OpenPort(QStringLiteral("BOX"));
+  const ChipNumbers chip = Chip("0000", "7FFF", "32");
+  struct Case {
+    Bytes reply;
+    bool atOnce;
+  } cases[] = {
+      {{0x68, 0x03, 0x01, 0x99, 0x16}, true},
+      {{0x68, 0x03, 0x05, 0xEE, 0x12, 0x34, 0xAB, 0xCD, 0x16}, true},
+      {{0x00, 0x00, 0x00, 0x99}, false}, // no frame: the silence ends it
+  };
+  for (const auto &c : cases) {
+    got.ends.clear();
+    session.Verify(chip);
+    QElapsedTimer clock;
+    clock.start();
+    box->Inject(c.reply);
+    ASSERT_TRUE(PumpUntil([&] { return !got.ends.empty(); }, 2000));
+    if (c.atOnce)
+      EXPECT_LT(clock.elapsed(), 60) << c.reply.size();
+    else
+      EXPECT_GE(clock.elapsed(), 95) << c.reply.size();
+  }
+  // Read-out data that begins like a status frame is not cut short.
+  got.ends.clear();
+  session.ReadOut(Chip("0000", "0FFF", "4"), 4096);
+  Bytes block(4096, 0x11);
+  const Bytes look{0x68, 0x04, 0x01, 0x00, 0x16};
+  std::copy(look.begin(), look.end(), block.begin());
+  box->Inject(block);
+  ASSERT_TRUE(PumpUntil([&] { return !got.ends.empty(); }, 2000));
+  EXPECT_EQ(got.ends[0].outcome, Outcome::Ok);
+  EXPECT_EQ(got.lines.size(), 256);
 }
 
 TEST(SessionsSideBySide, EachKeepsItsOwnStateAndClocks) {
