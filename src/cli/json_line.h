@@ -26,7 +26,4 @@ private:
   QByteArray body_;
 };
 
-// value as a JSON string, quotes included; UTF-8, control characters escaped.
-QByteArray JsonString(const QString &value);
-
 } // namespace cli

@@ -46,9 +46,9 @@ BoxOperation OperationOf(Command command) {
 
 // What a record says of an attempt on `port` that the session does not know.
 // The set a load may begin with carries the mode and supply, not the file.
-AttemptDetails DetailsOf(const SessionPlan &plan, const QString &port, BoxOperation operation) {
+records::Record DetailsOf(const SessionPlan &plan, const QString &port, BoxOperation operation) {
   const Options &o = plan.options;
-  AttemptDetails d;
+  records::Record d;
   d.station = port;
   d.portPath = StablePortPath(port);
   if (plan.command == Command::Load && operation == BoxOperation::Set) {

@@ -1,5 +1,7 @@
 #include "records/record.h"
 
+#include "base/json_text.h"
+
 #include <array>
 
 namespace records {
@@ -44,39 +46,6 @@ QString CsvField(const QString &text) {
   return QLatin1Char('"') + out + QLatin1Char('"');
 }
 
-void AppendJsonString(QByteArray &out, const QString &text) {
-  out += '"';
-  for (char c : text.toUtf8()) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case '\r':
-      out += "\\r";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
-    default:
-      if (u < 0x20) {
-        static const char kHex[] = "0123456789abcdef";
-        out += "\\u00";
-        out += kHex[u >> 4];
-        out += kHex[u & 0xF];
-      } else {
-        out += c;
-      }
-    }
-  }
-  out += '"';
-}
 
 } // namespace
 
@@ -134,7 +103,7 @@ QByteArray ToJson(const Record &r) {
     if (f.kind == Field::Integer)
       out += QByteArray::number(r.*f.integer);
     else
-      AppendJsonString(out, FieldText(r, f));
+      out += JsonString(FieldText(r, f));
   }
   out += '}';
   return out;

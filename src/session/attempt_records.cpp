@@ -6,23 +6,12 @@
 
 #include <QCryptographicHash>
 
-records::Record MakeRecord(const Attempt &attempt, const AttemptDetails &details, const QString &frontEnd) {
-  records::Record r;
+records::Record MakeRecord(const Attempt &attempt, records::Record details, const QString &frontEnd) {
+  records::Record r = std::move(details);
   r.startedAt = attempt.startedAt;
   r.finishedAt = attempt.finishedAt;
-  r.station = details.station;
-  r.portPath = details.portPath;
   r.frontEnd = frontEnd;
   r.operation = BoxOperationName(attempt.operation);
-  r.mode = details.mode;
-  r.power = details.power;
-  r.count = details.count;
-  r.chip = details.chip;
-  r.dataflash = details.dataflash;
-  r.filePath = details.filePath;
-  r.fileSha256 = details.fileSha256;
-  r.imageChecksum = details.imageChecksum;
-  r.sectors = details.sectors;
   r.result = OutcomeName(attempt.end.outcome);
   r.message = attempt.end.message;
   r.bytesSent = qint64(attempt.bytesSent);
@@ -53,12 +42,12 @@ QString SectorsText(uint32_t mask) { return IntToHex(mask, 8); }
 AttemptRecords::AttemptRecords(records::Recorder *recorder, QString frontEnd)
     : recorder_(recorder), frontEnd_(std::move(frontEnd)) {}
 
-void AttemptRecords::Watch(BoxSession &session, std::function<AttemptDetails(const Attempt &)> details) {
+void AttemptRecords::Watch(BoxSession &session, std::function<records::Record(const Attempt &)> details) {
   QObject::connect(&session, &BoxSession::AttemptFinished, &session,
                    [this, details = std::move(details)](const Attempt &attempt) { Add(attempt, details(attempt)); });
 }
 
-void AttemptRecords::Add(const Attempt &attempt, const AttemptDetails &details) {
+void AttemptRecords::Add(const Attempt &attempt, const records::Record &details) {
   if (recorder_)
     recorder_->Add(MakeRecord(attempt, details, frontEnd_));
 }

@@ -21,23 +21,10 @@ namespace records {
 class Recorder;
 }
 
-// What a front end knows of an attempt beyond the session.
-struct AttemptDetails {
-  QString station;  // the port name as chosen
-  QString portPath; // the device it stands for (StablePortPath)
-  QString mode;     // "online", "offline", or empty when not set
-  QString power;    // "5v", "off", or empty
-  qint64 count = 0;
-  QString chip;
-  QString dataflash;
-  QString filePath;
-  QString fileSha256;
-  QString imageChecksum; // as the window shows it
-  QString sectors;       // 8 hex digits
-};
-
-// The record of one attempt (pure).
-records::Record MakeRecord(const Attempt &attempt, const AttemptDetails &details, const QString &frontEnd);
+// The record of one attempt (pure): `details` holds what the front end knows
+// (station, port path, mode, power, count, chip, dataflash, file, checksum,
+// sectors); the session's part and the front end's name are filled in here.
+records::Record MakeRecord(const Attempt &attempt, records::Record details, const QString &frontEnd);
 
 // "online"/"offline" for the mode item, "5v"/"off" for the power item, as the
 // command line spells them.
@@ -54,9 +41,9 @@ public:
   AttemptRecords(records::Recorder *recorder, QString frontEnd);
 
   // Records every attempt of `session`, with the details `details` gives when it ends.
-  void Watch(BoxSession &session, std::function<AttemptDetails(const Attempt &)> details);
+  void Watch(BoxSession &session, std::function<records::Record(const Attempt &)> details);
   // An attempt that ended before a session operation began.
-  void Add(const Attempt &attempt, const AttemptDetails &details);
+  void Add(const Attempt &attempt, const records::Record &details);
 
 private:
   records::Recorder *recorder_;

@@ -292,24 +292,31 @@ TEST(SessionAgainstBox, LoadVerifyAndReadOutTheExactImage) {
   got.Watch(session);
   session.OpenPort(QString::fromStdString(sim.Device()));
 
+  // What the box heard and said, for a step that gets no end.
+  auto boxLog = [&] {
+    std::string kinds;
+    for (const auto &r : boxsim_test::ReadLog(log))
+      kinds += r.value("dir").toString().toStdString() + ":" + r.value("kind").toString().toStdString() + " ";
+    return kinds;
+  };
   session.Set(0, 0, QStringLiteral("0000"));
-  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 1; }, 10000));
+  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 1; }, 10000)) << "set; box: " << boxLog();
   EXPECT_EQ(got.ends.back().outcome, Outcome::Ok);
 
   const auto bytes = RandomBytes(9);
   PackImage(session.Image(), bytes);
   session.SetOnline(true);
   session.Load();
-  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 2; }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 2; }, 30000)) << "load; box: " << boxLog();
   EXPECT_EQ(got.ends.back().outcome, Outcome::Ok);
   EXPECT_EQ(got.ends.back().message, QStringLiteral("文件烧写成功 "));
 
   session.Verify(Chip("0000", "7FFF", "32"));
-  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 3; }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 3; }, 30000)) << "verify; box: " << boxLog();
   EXPECT_EQ(got.ends.back().outcome, Outcome::Ok);
 
   session.ReadOut(Chip("0000", "7FFF", "32"), 32768);
-  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 4; }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 4; }, 30000)) << "read-out; box: " << boxLog();
   EXPECT_EQ(got.ends.back().outcome, Outcome::Ok);
   ASSERT_EQ(got.lines.size(), 2048);
   for (int line = 0; line < 2048; line += 97) {

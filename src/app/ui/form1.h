@@ -15,6 +15,7 @@
 #include "app/shared_state.h"
 #include "base/timer.h"
 
+#include "records/record.h"
 #include "records/store_location.h"
 #include "serial/serial_devices.h"
 
@@ -33,7 +34,6 @@ class QLineEdit;
 class QPushButton;
 class BoxSession;
 struct Attempt;
-struct AttemptDetails;
 class Dialogs;
 struct InstallPaths;
 class SerialLayer;
@@ -141,7 +141,7 @@ public:
 
   // --- Production records ------------------------------------------------------
   // What the window knows of an attempt beyond the session: for its record.
-  AttemptDetails AttemptDetailsOf(const Attempt &attempt) const;
+  records::Record AttemptRecordOf(const Attempt &attempt) const;
   // The store the records window reads ("View > Production records").
   void SetRecordsStore(const records::StoreLocation &store);
   // The store cannot take records (they wait on this PC), or takes them again.

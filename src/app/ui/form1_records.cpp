@@ -16,8 +16,8 @@ namespace {
 const QString kRecordsWaiting = QStringLiteral("注意：生产记录暂时无法写入数据库，已暂存本机");
 } // namespace
 
-AttemptDetails TForm1::AttemptDetailsOf(const Attempt &attempt) const {
-  AttemptDetails d;
+records::Record TForm1::AttemptRecordOf(const Attempt &attempt) const {
+  records::Record d;
   d.station = ComboBox1->currentText();
   d.portPath = StablePortPath(d.station);
   d.chip = state_.ChipName.trimmed();

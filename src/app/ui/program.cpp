@@ -29,7 +29,7 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
   Form1->AttachForms(Form2.get(), Form3.get(), Form4.get());
 
   TForm1 *form1 = Form1.get();
-  Attempts->Watch(form1->Session(), [form1](const Attempt &attempt) { return form1->AttemptDetailsOf(attempt); });
+  Attempts->Watch(form1->Session(), [form1](const Attempt &attempt) { return form1->AttemptRecordOf(attempt); });
   if (!store) {
     form1->RecordsWarning(storeError);
   } else if (Recorder) {

@@ -1,0 +1,9 @@
+#pragma once
+// JSON text written by hand where the form matters to readers (field order,
+// number forms): a string value, quotes included, in UTF-8 with quotes,
+// backslashes and control characters escaped.
+
+#include <QByteArray>
+#include <QString>
+
+QByteArray JsonString(const QString &value);
