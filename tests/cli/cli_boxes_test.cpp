@@ -165,8 +165,9 @@ TEST(CliBoxes, VerifyMismatchNamesTheCellAndExitsSix) {
   EXPECT_GT(loaded.durationMs, 0);
   EXPECT_LE(loaded.startedAt, loaded.finishedAt);
   CliRun verify;
-  verify.Start({"verify", "--port", box.Port()});
+  verify.Start(QStringList{"verify", "--port", box.Port()} + store.Args());
   EXPECT_EQ(verify.Finish(), 6);
+  EXPECT_EQ(store.Rows().at(0).result, "verify-mismatch");
   const QJsonObject r = verify.Of("result").at(0);
   EXPECT_EQ(r.value("result").toString(), "verify-mismatch");
   EXPECT_EQ(r.value("address").toString(), "0123");
