@@ -711,27 +711,8 @@ QString PosixSerialLayer::DevicePath(const QString &name) {
 
 namespace {
 
-OpenFailure::Kind KindOfOpenErrno(int error) {
-  switch (error) {
-  case ENOENT:
-  case ENODEV:
-  case ENXIO:
-  case ENOTDIR:
-    return OpenFailure::Kind::Missing;
-  case EACCES:
-  case EPERM:
-  case EROFS:
-    return OpenFailure::Kind::NoPermission;
-  case EBUSY:
-  case EWOULDBLOCK:
-    return OpenFailure::Kind::InUse;
-  default:
-    return OpenFailure::Kind::Other;
-  }
-}
-
 OpenFailure FailureOf(int error, const QString &device) {
-  return {KindOfOpenErrno(error), error, device, QString::fromLocal8Bit(strerror(error))};
+  return {OpenFailureKindOf(error), error, device, QString::fromLocal8Bit(strerror(error))};
 }
 
 // The controlling terminal from /proc/self/stat (field 7, the kernel's

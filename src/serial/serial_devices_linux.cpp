@@ -225,20 +225,18 @@ QString SerialDeviceInfo::UsbId() const {
 }
 
 PortAccess AccessOfOpenError(int error) {
-  switch (error) {
-  case EACCES:
-  case EPERM:
+  switch (OpenFailureKindOf(error)) {
+  case OpenFailure::Kind::NoPermission:
     return PortAccess::NoPermission;
-  case EBUSY:
+  case OpenFailure::Kind::InUse:
     return PortAccess::InUse;
-  case ENOENT:
-  case ENODEV:
-  case ENXIO:
-  case ENOTDIR:
+  case OpenFailure::Kind::Missing:
     return PortAccess::Missing;
-  default:
-    return PortAccess::Unusable;
+  case OpenFailure::Kind::NotASerialPort:
+  case OpenFailure::Kind::Other:
+    break;
   }
+  return PortAccess::Unusable;
 }
 
 QString PortAccessName(PortAccess access) {
@@ -265,10 +263,10 @@ QString PortAccessText(const SerialDeviceInfo &info) {
   case PortAccess::Ok:
     return QStringLiteral("ok");
   case PortAccess::NoPermission:
-    return QStringLiteral("no permission") + why +
-           QStringLiteral(": add your user to the dialout group, then log in again");
+    return QStringLiteral("no permission") + why + QStringLiteral(": ") +
+           OpenFailureHint(OpenFailure::Kind::NoPermission);
   case PortAccess::InUse:
-    return QStringLiteral("in use by another program") + why;
+    return OpenFailureHint(OpenFailure::Kind::InUse) + why;
   case PortAccess::Missing:
     return QStringLiteral("missing") + why;
   case PortAccess::Unusable:

@@ -1,5 +1,6 @@
 #include "serial/serial_layer.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -90,4 +91,23 @@ QString OpenFailure::Text() const {
   if (const QString hint = OpenFailureHint(kind); !hint.isEmpty())
     text += QStringLiteral(" (") + hint + QLatin1Char(')');
   return text;
+}
+
+OpenFailure::Kind OpenFailureKindOf(int error) {
+  switch (error) {
+  case ENOENT:
+  case ENODEV:
+  case ENXIO:
+  case ENOTDIR:
+    return OpenFailure::Kind::Missing;
+  case EACCES:
+  case EPERM:
+  case EROFS:
+    return OpenFailure::Kind::NoPermission;
+  case EBUSY:
+  case EWOULDBLOCK:
+    return OpenFailure::Kind::InUse;
+  default:
+    return OpenFailure::Kind::Other;
+  }
 }

@@ -45,6 +45,8 @@ struct OpenFailure {
 
 // What the operator can do about a failure of this kind; empty when nothing.
 QString OpenFailureHint(OpenFailure::Kind kind);
+// The class of a failed open by its errno value.
+OpenFailure::Kind OpenFailureKindOf(int error);
 
 // Purge flags: abort pending transfers and discard queued bytes, per direction.
 constexpr uint32_t kPurgeTxAbort = 0x01;
