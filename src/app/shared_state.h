@@ -14,6 +14,6 @@
 
 struct SharedState : ChipRecord, OperationState, FirmwareImage {
   // The executable's folder, ending in the path separator. The settings file
-  // and the chip list live elsewhere when installed (app/install_paths.h).
+  // and the chip list live elsewhere when installed (base/install_paths.h).
   QString AppDir;
 };

@@ -13,8 +13,6 @@
 
 #include <QString>
 
-inline const QString kChipListFileName = QStringLiteral("MCUtype.txt");
-
 // Items of the dataflash-use choice.
 enum DataflashUse : int { kUseCode = 0, kUseEeprom = 1 };
 

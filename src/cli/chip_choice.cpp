@@ -1,6 +1,6 @@
 #include "cli/chip_choice.h"
 
-#include "app/install_paths.h"
+#include "base/install_paths.h"
 #include "base/exception.h"
 #include "chip/chip_list.h"
 

@@ -11,7 +11,7 @@
 
 namespace cli {
 
-// The chip type list where the window finds it (app/install_paths.h).
+// The chip type list where the window finds it (base/install_paths.h).
 QString FindChipList(const QString &programDir);
 
 // What the read-out frame and its time-out are built from: the chip record as

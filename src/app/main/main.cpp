@@ -1,7 +1,7 @@
 // kavrin-programmer: start-up. Title, main window (its creation handler opens
 // the port), the three hidden windows, then the message loop until the main
 // window closes.
-#include "app/install_paths.h"
+#include "base/install_paths.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"

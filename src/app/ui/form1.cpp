@@ -1,6 +1,6 @@
 #include "app/ui/form1.h"
 
-#include "app/install_paths.h"
+#include "base/install_paths.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "base/version.h"

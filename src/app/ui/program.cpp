@@ -1,6 +1,6 @@
 #include "app/ui/program.h"
 
-#include "app/install_paths.h"
+#include "base/install_paths.h"
 #include "app/settings_file.h"
 #include "app/ui/form1.h"
 #include "records/recorder.h"

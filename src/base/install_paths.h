@@ -38,4 +38,5 @@ InstallPaths ResolveInstallPaths(const QString &executableFolder);
 InstallPaths PortableInstallPaths(const QString &folder);
 
 inline const QString kSettingsFileName = QStringLiteral("sysset.ini");
+inline const QString kChipListFileName = QStringLiteral("MCUtype.txt");
 inline const QString kPackageFolderName = QStringLiteral("kavrin-programmer");

@@ -1,5 +1,5 @@
 // Where the settings file and the chip list are, portable and installed.
-#include "app/install_paths.h"
+#include "base/install_paths.h"
 #include "support/test_helpers.h"
 
 #include <QSet>

@@ -1,6 +1,4 @@
-#include "app/install_paths.h"
-
-#include "chip/chip_list.h"
+#include "base/install_paths.h"
 
 #include <QDir>
 #include <QFileInfo>
