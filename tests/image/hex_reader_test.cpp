@@ -39,6 +39,9 @@ struct ToolFile {
   uint32_t leftOut;     // data bytes from 0x8000 up
 };
 
+// Names the case in CTest's list rather than its bytes.
+void PrintTo(const ToolFile &f, std::ostream *os) { *os << f.hex; }
+
 class ToolFiles : public ::testing::TestWithParam<ToolFile> {};
 
 TEST_P(ToolFiles, ImageEqualsTheToolsOwnBinaryZeroFilled) {
@@ -105,6 +108,8 @@ struct Layout {
   const char *name;
   std::function<QByteArray(QByteArray)> transform;
 };
+
+void PrintTo(const Layout &l, std::ostream *os) { *os << l.name; }
 
 class Layouts : public ::testing::TestWithParam<Layout> {};
 
