@@ -1,7 +1,7 @@
 #include "cli/chip_choice.h"
 
-#include "base/install_paths.h"
 #include "base/exception.h"
+#include "base/install_paths.h"
 #include "chip/chip_list.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
 // kavrin-programmer: start-up. Title, main window (its creation handler opens
 // the port), the three hidden windows, then the message loop until the main
 // window closes.
-#include "base/install_paths.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
+#include "base/install_paths.h"
 #include "base/version.h"
 #include "serial/comm.h"
 

@@ -1,14 +1,15 @@
 #include "app/ui/form1.h"
 
-#include "base/install_paths.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
+#include "base/install_paths.h"
 #include "base/version.h"
 #include "chip/ui/form2.h"
 #include "serial/comm.h"
-#include "session/box_session.h"
 #include "serial/serial_devices.h"
+#include "session/box_session.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -23,7 +24,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QAbstractItemView>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTimer>
@@ -392,9 +392,9 @@ void TForm1::RefreshPortList() {
     if (!info.driver.isEmpty())
       tip << QStringLiteral("driver: ") + info.driver;
     if (!info.UsbId().isEmpty())
-      tip << QStringLiteral("USB %1%2%3").arg(info.UsbId(),
-                                              info.serial.isEmpty() ? QString() : QStringLiteral(", serial ") + info.serial,
-                                              info.manufacturer.isEmpty() ? QString() : QStringLiteral(", ") + info.manufacturer);
+      tip << QStringLiteral("USB %1%2%3")
+                 .arg(info.UsbId(), info.serial.isEmpty() ? QString() : QStringLiteral(", serial ") + info.serial,
+                      info.manufacturer.isEmpty() ? QString() : QStringLiteral(", ") + info.manufacturer);
     tip << QStringLiteral("access: ") + PortAccessText(info);
     ComboBox1->addItem(info.name);
     ComboBox1->setItemData(ComboBox1->count() - 1, tip.join(QLatin1Char('\n')), Qt::ToolTipRole);

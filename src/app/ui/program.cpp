@@ -1,15 +1,15 @@
 #include "app/ui/program.h"
 
-#include "base/install_paths.h"
 #include "app/settings_file.h"
 #include "app/ui/form1.h"
-#include "records/recorder.h"
-#include "session/attempt_records.h"
-#include "session/box_session.h"
+#include "base/install_paths.h"
 #include "chip/ui/form2.h"
 #include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
+#include "records/recorder.h"
 #include "serial/comm.h"
+#include "session/attempt_records.h"
+#include "session/box_session.h"
 
 #include <QCoreApplication>
 #include <QDir>

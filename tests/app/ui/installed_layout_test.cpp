@@ -2,9 +2,9 @@
 // configuration folder, the chip list comes from the package's data folder.
 // The layout is the unpacked package when KAVRIN_PACKAGE_ROOT names its root
 // (tests/package/check_package.sh does that), else one built here.
-#include "base/install_paths.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
+#include "base/install_paths.h"
 #include "chip/ui/form2.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
