@@ -1,7 +1,7 @@
 #pragma once
 // JSON text written by hand where the form matters to readers (field order,
 // number forms): a string value, quotes included, in UTF-8 with quotes,
-// backslashes and control characters escaped.
+// backslashes, control characters and surrogates without a partner escaped.
 
 #include <QByteArray>
 #include <QString>

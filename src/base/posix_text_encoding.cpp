@@ -41,7 +41,9 @@ std::string ToCodePage936(const QString &text, size_t maxBytes) {
   Converter converter;
   std::string out;
   for (qsizetype i = 0; i < text.size();) {
-    const qsizetype width = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+    // Only a high surrogate followed by a low one is one character; a lone
+    // surrogate stands for itself (and becomes "?"), leaving the next one whole.
+    const qsizetype width = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
     const QString character = text.mid(i, width);
     i += width;
     std::string bytes = character[0].unicode() < 0x80 ? character.toStdString() : converter.Convert(character.toUtf8());

@@ -11,6 +11,12 @@ namespace {
 enum class Field { Start, Count, AddressHigh, AddressLow, Type, Data, Checksum };
 
 constexpr uint8_t kDataRecord = 0;
+constexpr uint8_t kSegmentBaseRecord = 2;
+constexpr uint8_t kUpperAddressRecord = 4;
+
+// What an image address holds no byte of yet; every upper address is a
+// multiple of 16, so it never equals this.
+constexpr uint32_t kNoUpperAddress = 0xFFFFFFFF;
 
 bool IsLineEnd(uint8_t c) { return c == '\r' || c == '\n'; }
 
@@ -48,6 +54,13 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
   uint8_t checksum = 0; // wraps modulo 256
   uint32_t line = 1;
   std::vector<std::array<char, 2>> pending; // the data characters of the record being read
+  // The upper address the data records stand under (type 4: the value times
+  // 0x10000; type 2: the segment base times 16), and for each image address the
+  // one its byte was stored under.
+  uint32_t upper = 0;
+  uint32_t recordValue = 0; // the data of a type-2 or type-4 record
+  std::vector<uint32_t> upperOf(kImageAddressSpace, kNoUpperAddress);
+  bool clash = false;
 
   auto failChecksum = [&]() {
     result.status = HexReadResult::Status::ChecksumError;
@@ -107,11 +120,13 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
       type = value;
       checksum += value;
       index = 0;
+      recordValue = 0;
       field = byteCount > 0 ? Field::Data : Field::Checksum;
       break;
     case Field::Data:
       if (type == kDataRecord)
         pending.push_back({token[0], token[1]});
+      recordValue = (recordValue << 8 | value) & 0xFFFF;
       checksum += value;
       if (++index == byteCount)
         field = Field::Checksum;
@@ -125,6 +140,13 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
         if (at >= kImageAddressSpace || at >= imageText.size()) {
           ++result.bytesDropped;
         } else {
+          if (!clash && upperOf[at] != kNoUpperAddress && upperOf[at] != upper) {
+            clash = true;
+            result.clashAddress = at;
+            result.clashEarlier = upperOf[at] + at;
+            result.clashLater = upper + at;
+          }
+          upperOf[at] = upper;
           imageText[at].assign({'$', pending[k][0], pending[k][1]});
           if (at >= imageSize)
             ++result.bytesOutsideImage;
@@ -136,6 +158,14 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
       ++result.records;
       if (type == kDataRecord)
         ++result.dataRecords;
+      if (clash) {
+        result.status = HexReadResult::Status::AddressClash;
+        return result;
+      }
+      if (type == kUpperAddressRecord && byteCount == 2)
+        upper = recordValue << 16;
+      else if (type == kSegmentBaseRecord && byteCount == 2)
+        upper = recordValue << 4;
       field = Field::Start;
       break;
     case Field::Start:

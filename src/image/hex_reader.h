@@ -4,6 +4,11 @@
 // All of it is pure logic over bytes and texts held in memory; the load
 // handler of the main window reads the file, calls these on the GUI thread and
 // sends the result. Addresses are 16-bit: there is no extended addressing.
+// Every data byte lands at its record's 16-bit address whatever upper address
+// (type 4) or segment base (type 2) it stands under, so a file whose data all
+// shares one upper address loads as its 16-bit image. Data under different
+// upper addresses that lands on the same image address would overwrite one
+// another in silence: such a file is refused.
 //
 // The reader walks the file byte by byte. Outside a record it passes over line
 // ends of any kind (CR LF, LF, CR), blank lines, blanks and tabs, a leading
@@ -14,9 +19,10 @@
 // checksum; a record cut short stores none of its bytes. Every record's
 // checksum is checked; a whole record's data is stored before its checksum is
 // compared. Data records (type 0) are
-// stored as "$" + the file's own two characters, letter case kept; every other
-// type is checked and otherwise ignored, and records after an end-of-file or
-// start-address record are read as well.
+// stored as "$" + the file's own two characters, letter case kept; types 2 and
+// 4 only name the upper address above; every other type is checked and
+// otherwise ignored, and records after an end-of-file or start-address record
+// are read as well.
 
 #include <cstdint>
 #include <span>
@@ -35,6 +41,7 @@ struct HexReadResult {
     NotARecord,    // a line holds something that is not a record
     NoData,        // no data byte was read: not a HEX file, or an empty one
     NoDataInImage, // data was read, but none of it lies in the image (0..imageSize-1)
+    AddressClash,  // data under two different upper addresses lands on the same image address
   };
   Status status = Status::Ok;
 
@@ -45,6 +52,13 @@ struct HexReadResult {
   uint8_t expectedChecksum = 0;
   // NotARecord: the line (counting from 1) that holds the foreign bytes.
   uint32_t line = 0;
+  // AddressClash: the first image address that data under two upper addresses
+  // shares, and its full address (upper address + image address) under the
+  // upper address of the byte stored there before and under that of the byte
+  // that came after it.
+  uint32_t clashAddress = 0;
+  uint32_t clashEarlier = 0;
+  uint32_t clashLater = 0;
 
   uint32_t records = 0;     // records whose checksum passed
   uint32_t dataRecords = 0; // type-0 records among them

@@ -19,6 +19,10 @@ QString LoadErrorText(const HexReadResult &result) {
     return kLoadError + QStringLiteral("文件中没有数据记录，请选择 Intel HEX 文件");
   case HexReadResult::Status::NoDataInImage:
     return kLoadError + QStringLiteral("文件中没有 0000-7FFF 范围内的数据，未加载");
+  case HexReadResult::Status::AddressClash:
+    return kLoadError +
+           QStringLiteral("地址 %1 与 %2 的数据落在同一地址 %3（不支持扩展地址），未加载")
+               .arg(IntToHex(result.clashEarlier, 8), IntToHex(result.clashLater, 8), IntToHex(result.clashAddress, 4));
   }
   return {};
 }

@@ -10,6 +10,8 @@
 //   no record "文件加载错误，第 <line> 行不是 HEX 记录"
 //   no data   "文件加载错误，文件中没有数据记录，请选择 Intel HEX 文件"
 //   none in the image  "文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载"
+//   address clash  "文件加载错误，地址 <earlier> 与 <later> 的数据落在同一地址 <image
+//                  address>（不支持扩展地址），未加载", full addresses in eight digits
 // Empty for a reading that succeeded.
 QString LoadErrorText(const HexReadResult &result);
 

@@ -28,6 +28,7 @@ TEST(SettingsFile, ReadsTheKeyLikeAnInitialisationFile) {
       {"; comment\n[a]\nnum=x\n[comx]\nnum=COM7", "COM7"},
       {"[comx]\nnum=\n", ""},
       {"[comx]\nnum=\"COM12\"\n", "COM12"},
+      {"[comx]\nnum=\"\"\n", ""},
   };
   for (const auto &c : cases) {
     folder.Write("sysset.ini", c.content);

@@ -198,6 +198,58 @@ TEST(HexReader, ExtendedAddressIsNotApplied) {
   EXPECT_EQ(r.BytesLeftOut(), 0u);
 }
 
+// Data records of `size` bytes of `value` from `from`, 16 to a record.
+std::string Block(uint16_t from, uint32_t size, uint8_t value) {
+  std::string text;
+  for (uint32_t done = 0; done < size; done += 16)
+    text += Record(uint16_t(from + done), 0, std::vector<uint8_t>(std::min(16u, size - done), value)) + "\r\n";
+  return text;
+}
+
+std::string Upper(uint8_t type, uint16_t value) {
+  return Record(0, type, {uint8_t(value >> 8), uint8_t(value)}) + "\r\n";
+}
+
+TEST(HexReader, DataUnderDifferentUpperAddressesMustNotMeet) {
+  const QString clash = QStringLiteral("文件加载错误，地址 %1 与 %2 的数据落在同一地址 %3（不支持扩展地址），未加载");
+  struct Case {
+    const char *name;
+    std::string text;
+    QString message; // empty: loaded
+    uint32_t at;     // an image address and what it holds afterwards
+    const char *entry;
+    uint32_t leftOut;
+  };
+  const std::vector<Case> cases = {
+      {"firmware at 0000-24B7 and a block at 0x10000 over its vector table",
+       Upper(4, 0) + Block(0x0000, 0x24B8, 0x11) + Upper(4, 1) + Block(0x0000, 256, 0x22) + Record(0, 1, {}),
+       clash.arg("00000000", "00010000", "0000"), 0x24B7, "$11", 0},
+      {"segment base 1000 over data under none", Block(0x0100, 32, 0x11) + Upper(2, 0x1000) + Block(0x0110, 16, 0x22),
+       clash.arg("00000110", "00010110", "0110"), 0x0100, "$11", 0},
+      {"back to upper address 0000 over a byte inside a record under 0001",
+       Upper(4, 0) + Block(0x0000, 16, 0x11) + Upper(4, 1) + Block(0x0100, 16, 0x22) + Upper(4, 0) +
+           Block(0x00F8, 16, 0x33),
+       clash.arg("00010100", "00000100", "0100"), 0x0000, "$11", 0},
+      {"a clashing record with a wrong checksum is a checksum error",
+       Block(0x0000, 16, 0x11) + Upper(4, 1) + Record(0x0000, 0, {0x22}, 0) + "\r\n",
+       QStringLiteral("文件加载错误，0000地址行校验和错误 DD"), 0x0000, "$22", 0},
+      {"one upper address 0800 for every record, one address written twice",
+       Upper(4, 0x0800) + Block(0x0000, 32, 0x11) + Block(0x0010, 16, 0x22) + Upper(4, 0x0800), QString(), 0x0010,
+       "$22", 0},
+      {"upper address 0001 on addresses no other record uses",
+       Block(0x0000, 256, 0x11) + Upper(4, 1) + Block(0x3000, 16, 0x22) + Block(0x9000, 16, 0x33), QString(), 0x3000,
+       "$22", 16},
+  };
+  for (const auto &c : cases) {
+    auto image = FreshImage();
+    const HexReadResult r = Read(c.text, image);
+    EXPECT_EQ(LoadErrorText(r).toStdString(), c.message.toStdString()) << c.name;
+    EXPECT_EQ(r.Ok(), c.message.isEmpty()) << c.name;
+    EXPECT_EQ(image[c.at], c.entry) << c.name;
+    EXPECT_EQ(r.BytesLeftOut(), c.leftOut) << c.name;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Faulty records.
 

@@ -207,9 +207,15 @@ TEST(Blocks, NameFieldIsCodePage936WithoutSplittingACharacter) {
       {u"/fw/a端口固件.hex", {'a', 0xB6, 0xCB, 0xBF, 0xDA, 0xB9, 0xCC, 0}}, // 件 would be split: cut before it
       {u"/fw/端口固件x.hex", {0xB6, 0xCB, 0xBF, 0xDA, 0xB9, 0xCC, 0xBC, 0xFE}},
       {u"/fw/ab\U0001F600.hex", {'a', 'b', '?', 0, 0, 0, 0, 0}}, // not in the code page
+      {u"/fw/\u00B0C.hex", {0xA1, 0xE3, 'C', 0, 0, 0, 0, 0}},    // a sign outside CJK
+      // A lone surrogate is one "?" and leaves the next character to itself.
+      {u"/fw/\xD800\x0E01.hex", {'?', '?', 0, 0, 0, 0, 0, 0}},
+      {u"/fw/abcdef\xD800\x4E2D.hex", {'a', 'b', 'c', 'd', 'e', 'f', '?', 0}},
   };
-  for (const auto &c : cases)
-    EXPECT_EQ(MakeNameField(QString::fromUtf16(c.path)), c.bytes) << QString::fromUtf16(c.path).toStdString();
+  for (const auto &c : cases) {
+    const QString path = QStringView(c.path).toString();
+    EXPECT_EQ(MakeNameField(path), c.bytes) << path.toStdString();
+  }
 }
 
 TEST(Blocks, SectorMaskBytesMostSignificantFirst) {

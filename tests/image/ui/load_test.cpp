@@ -311,7 +311,7 @@ TEST_F(Load, FaultyFileWhenThePortCannotBeOpenedAgain) {
   EXPECT_TRUE(form1->Button1->isEnabled());
 }
 
-TEST_F(Load, FilesWithoutAnythingToLoadAreRefused) {
+TEST_F(Load, FilesThatCannotBeLoadedAreRefused) {
   struct Case {
     const char *name;
     QByteArray bytes;
@@ -322,9 +322,14 @@ TEST_F(Load, FilesWithoutAnythingToLoadAreRefused) {
       {"empty.hex", QByteArray(), noData},
       {"end-only.hex", ":00000001FF\r\n", noData},
       {"notes.txt", "firmware notes\r\n", QStringLiteral("文件加载错误，第 1 行不是 HEX 记录")},
-      {"high-only.hex", QByteArray::fromStdString(Record(0x8000, 0, std::vector<uint8_t>(255, 0xA5)) + "\r\n" +
-                                                  Record(0x80FF, 0, {0x5A}) + "\r\n"),
+      {"high-only.hex",
+       QByteArray::fromStdString(Record(0x8000, 0, std::vector<uint8_t>(255, 0xA5)) + "\r\n" +
+                                 Record(0x80FF, 0, {0x5A}) + "\r\n"),
        QStringLiteral("文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载")},
+      {"two-segments.hex",
+       QByteArray::fromStdString(Record(0x0000, 0, {0x11}) + "\r\n" + Record(0, 4, {0x00, 0x01}) + "\r\n" +
+                                 Record(0x0000, 0, {0x22}) + "\r\n"),
+       QStringLiteral("文件加载错误，地址 00000000 与 00010000 的数据落在同一地址 0000（不支持扩展地址），未加载")},
   };
   for (const auto &c : cases) {
     dialogs.boxes.clear();
