@@ -359,6 +359,42 @@ QString UsageText() {
   return text;
 }
 
+namespace {
+
+// The bytes of an argument that is not text, shown: non-ASCII and control
+// bytes as \xHH.
+QString Escaped(const QByteArray &raw) {
+  QString shown;
+  for (const char c : raw) {
+    const uchar b = uchar(c);
+    if (b >= 0x20 && b < 0x7F)
+      shown += QLatin1Char(c);
+    else
+      shown += QStringLiteral("\\x") + QString::number(b, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+  }
+  return shown;
+}
+
+} // namespace
+
+int RunCli(int argc, char **argv, const CliContext &context) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray raw(argv[i]);
+    const QString text = QString::fromLocal8Bit(raw);
+    // A name that does not convert back to its own bytes would open or write
+    // another file than the one given (or none), so it is refused here.
+    if (text.toLocal8Bit() != raw) {
+      Complain(QStringLiteral("kavrin-cli: \"%1\" is not UTF-8 text, so no file or port of that name can be opened "
+                              "or written exactly: rename it, or give a link to it with a UTF-8 name\n")
+                   .arg(Escaped(raw)));
+      return kExitUsage;
+    }
+    args << text;
+  }
+  return RunCli(args, context);
+}
+
 int RunCli(const QStringList &args, const CliContext &context) {
   if (args.isEmpty()) {
     Complain(UsageText());

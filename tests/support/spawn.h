@@ -24,7 +24,9 @@ struct SpawnResult {
   bool Ok() const { return started && signal == 0 && exitCode == 0; }
 };
 
-inline SpawnResult Spawn(const QString &program, const QStringList &args, const QString &workingDir = QString()) {
+// The arguments as bytes, passed on unchanged (also names that are no text).
+inline SpawnResult SpawnBytes(const QString &program, const std::vector<QByteArray> &args,
+                              const QString &workingDir = QString()) {
   SpawnResult result;
   QTemporaryFile out;
   if (!out.open())
@@ -32,8 +34,7 @@ inline SpawnResult Spawn(const QString &program, const QStringList &args, const 
   const QByteArray outPath = QFile::encodeName(out.fileName());
   const QByteArray dir = QFile::encodeName(workingDir);
   std::vector<QByteArray> strings{QFile::encodeName(program)};
-  for (const QString &a : args)
-    strings.push_back(a.toLocal8Bit());
+  strings.insert(strings.end(), args.begin(), args.end());
   std::vector<char *> argv;
   for (QByteArray &s : strings)
     argv.push_back(s.data());
@@ -60,4 +61,11 @@ inline SpawnResult Spawn(const QString &program, const QStringList &args, const 
     result.signal = WTERMSIG(status);
   result.output = out.readAll();
   return result;
+}
+
+inline SpawnResult Spawn(const QString &program, const QStringList &args, const QString &workingDir = QString()) {
+  std::vector<QByteArray> bytes;
+  for (const QString &a : args)
+    bytes.push_back(a.toLocal8Bit());
+  return SpawnBytes(program, bytes, workingDir);
 }
