@@ -4,6 +4,7 @@
 #include "cli/console.h"
 #include "cli/event_sink.h"
 #include "cli/firmware.h"
+#include "cli/hex_writer.h"
 #include "cli/interrupt_watcher.h"
 #include "cli/json_line.h"
 #include "cli/options.h"
@@ -312,6 +313,8 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     if (!folder.isDir())
       return UsageError(command,
                         QStringLiteral("--out: no folder \"%1\"").arg(QDir::toNativeSeparators(folder.filePath())));
+    if (const QString why = OutRefusal(options->out); !why.isEmpty())
+      return UsageError(command, QStringLiteral("--out: \"%1\": %2").arg(options->out, why));
   }
 
   const std::unique_ptr<EventSink> sink = MakeEventSink(options->json);

@@ -1,6 +1,7 @@
 // kavrin-cli against simulated boxes on pseudo-terminals: the exit status of
 // each way a box can end, a gang with one failing box, Ctrl+C in the middle
-// of a gang, and a port vanishing mid-load.
+// of a gang, a port vanishing mid-load, and what a read-out's --out may
+// replace.
 #include "records/query.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
@@ -11,6 +12,8 @@
 #include <QProcess>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -269,6 +272,37 @@ TEST(CliBoxes, PortVanishingMidLoadEndsWithEightWithinASecond) {
   EXPECT_EQ(store.Rows().at(0).result, "port-lost");
   EXPECT_EQ(store.Rows().at(0).message, QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。"));
   box.sim->Process().Wait(3000);
+}
+
+TEST(CliBoxes, ReadOutReplacesNothingButARegularFile) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Box box({});
+  ProgramFolder folder;
+  const QString fifo = folder.File(QStringLiteral("fifo")), dir = folder.File(QStringLiteral("folder")),
+                device = folder.File(QStringLiteral("full")), link = folder.File(QStringLiteral("link"));
+  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  ASSERT_TRUE(QDir().mkdir(dir));
+  ASSERT_TRUE(QFile::link(fifo, link));
+  QStringList targets{fifo, dir, link};
+  // A device node of our own, as the one under /dev is not to be risked.
+  if (mknod(QFile::encodeName(device).constData(), S_IFCHR | 0600, makedev(1, 7)) == 0)
+    targets << device;
+  for (const QString &target : targets) {
+    struct stat before = {}, after = {};
+    ASSERT_EQ(lstat(QFile::encodeName(target).constData(), &before), 0);
+    CliRun run;
+    run.Start({"read-out", "--port", box.Port(), "--chip", "PAC5223", "--out", target, "--no-records"});
+    EXPECT_EQ(run.Finish(), 2) << target.toStdString();
+    EXPECT_EQ(run.process.readAllStandardError().toStdString(),
+              QStringLiteral("kavrin-cli read-out: --out: \"%1\": it exists and is not a regular file\n"
+                             "Try 'kavrin-cli read-out --help'.\n")
+                  .arg(target)
+                  .toStdString());
+    ASSERT_EQ(lstat(QFile::encodeName(target).constData(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode) << target.toStdString();
+    EXPECT_EQ(after.st_ino, before.st_ino) << target.toStdString();
+  }
 }
 
 } // namespace
