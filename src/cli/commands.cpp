@@ -284,6 +284,10 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   const std::optional<Options> options = Parse(command, args, status);
   if (!options)
     return status;
+  // Before anything else: a port that cannot open for want of descriptors
+  // would end the run as if the box were missing.
+  if (const QString why = PortLimitRefusal(options->ports.size()); !why.isEmpty())
+    return UsageError(command, QStringLiteral("--port: ") + why);
   SessionPlan plan;
   plan.command = command;
   plan.options = *options;

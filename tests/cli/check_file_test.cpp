@@ -1,6 +1,6 @@
 // The kavrin-cli executable on files: check-file's output and exit status on
 // the HEX fixtures and on refused files, the checks a load makes before it
-// would touch a port, and names that are no text.
+// would touch a port, names that are no text, and what a gang of ports costs.
 #include "support/spawn.h"
 #include "support/test_helpers.h"
 
@@ -163,4 +163,29 @@ TEST(CheckFile, NamesThatAreNoUtf8TextAreRefusedNotChanged) {
   closedir(entries);
   EXPECT_EQ(names, std::vector<std::string>{"lat\xe9.hex"});
   unlink(hex.constData());
+}
+
+TEST(CheckFile, PortsCostNoImageEachAndBeyondTheOpenFilesLimitAreRefused) {
+  // Ports that do not exist: every box is set up, none opens.
+  auto ports = [](int n) {
+    QStringList args{QStringLiteral("verify"), QStringLiteral("--no-records")};
+    for (int i = 0; i < n; ++i)
+      args << QStringLiteral("--port") << QStringLiteral("/nonexistent/box%1").arg(i);
+    return args;
+  };
+  const SpawnResult one = Spawn(BinPath(QStringLiteral("kavrin-cli")), ports(1));
+  const SpawnResult many = Spawn(BinPath(QStringLiteral("kavrin-cli")), ports(101));
+  ASSERT_EQ(one.exitCode, 4);
+  ASSERT_EQ(many.exitCode, 1);
+  // A copy of the image per box was 2.2 MB; the bound leaves room for the
+  // sanitizers' shadow memory.
+  EXPECT_LT((many.maxRssKiB - one.maxRssKiB) / 100, 1024) << one.maxRssKiB << " KiB, " << many.maxRssKiB << " KiB";
+
+  const QStringList limited{QStringLiteral("-c"), QStringLiteral("ulimit -n 100 && exec \"$0\" \"$@\""),
+                            BinPath(QStringLiteral("kavrin-cli"))};
+  const SpawnResult refused = Spawn(QStringLiteral("/bin/sh"), limited + ports(20));
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_TRUE(refused.output.startsWith("kavrin-cli verify: --port: 20 ports need 120 open files, but this process "
+                                        "may open 100 (ulimit -n) and holds "))
+      << refused.output.toStdString();
 }

@@ -1,8 +1,11 @@
 // kavrin-cli against simulated boxes on pseudo-terminals: the exit status of
 // each way a box can end, a gang with one failing box, Ctrl+C in the middle
-// of a gang, a port vanishing mid-load, and what a read-out's --out may
-// replace.
+// of a gang, a port vanishing mid-load, what a read-out's --out may replace,
+// and the descriptors an open port holds.
+#include "cli/run_sessions.h"
 #include "records/query.h"
+#include "serial/comm.h"
+#include "session/box_session.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
 
@@ -11,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -303,6 +307,28 @@ TEST(CliBoxes, ReadOutReplacesNothingButARegularFile) {
     EXPECT_EQ(after.st_mode, before.st_mode) << target.toStdString();
     EXPECT_EQ(after.st_ino, before.st_ino) << target.toStdString();
   }
+}
+
+TEST(CliBoxes, AnOpenPortHoldsNoMoreDescriptorsThanTheLimitCheckReckons) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  auto open = [] {
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
+  };
+  const qsizetype closed = open();
+  {
+    BoxSession session(MakePlatformSerialLayer());
+    session.OpenPort(QString::fromLocal8Bit(ptsname(master)));
+    EXPECT_LE(open() - closed, cli::kDescriptorsPerPort);
+    EXPECT_GT(open() - closed, 0);
+    session.ClosePort();
+  }
+  EXPECT_EQ(open(), closed);
+  close(master);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -18,8 +19,9 @@ extern char **environ;
 
 struct SpawnResult {
   bool started = false;
-  int exitCode = -1; // when it exited
-  int signal = 0;    // when a signal ended it
+  int exitCode = -1;  // when it exited
+  int signal = 0;     // when a signal ended it
+  long maxRssKiB = 0; // the most memory it held at once
   QByteArray output;
   bool Ok() const { return started && signal == 0 && exitCode == 0; }
 };
@@ -52,9 +54,11 @@ inline SpawnResult SpawnBytes(const QString &program, const std::vector<QByteArr
   if (failed != 0)
     return result;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   result.started = true;
+  result.maxRssKiB = usage.ru_maxrss;
   if (WIFEXITED(status))
     result.exitCode = WEXITSTATUS(status);
   else if (WIFSIGNALED(status))
