@@ -97,7 +97,17 @@ public:
       : plan_(plan), port_(port), session_(std::move(layer), state_, image), sink_(sink), records_(records),
         done_(std::move(done)) {
     // Every attempt on the box is recorded, the set a load may begin with too.
-    records_.Watch(session_, [this](const Attempt &a) { return DetailsOf(plan_, port_, a.operation); });
+    // The attempt ends before it is reported: a read-out's file is written
+    // then, so that the record says what the operator is told.
+    QObject::connect(&session_, &BoxSession::AttemptFinished, &session_, [this](Attempt attempt) {
+      if (plan_.command == Command::ReadOut && attempt.operation == BoxOperation::ReadOut &&
+          attempt.end.outcome == Outcome::Ok) {
+        saveError_ = SaveFile();
+        if (!saveError_.isEmpty())
+          attempt.end = {Outcome::BoxFailed, saveError_, std::nullopt};
+      }
+      records_.Add(attempt, DetailsOf(plan_, port_, attempt.operation));
+    });
     session_.SetTimeOutSeconds(uint32_t(plan.options.timeoutSeconds));
     session_.SetFastReplies(plan.options.fastReplies);
     QObject::connect(&session_, &BoxSession::Progress, &session_, [this](uint32_t percent) {
@@ -222,17 +232,20 @@ private:
     default:
       break;
     }
-    if (end.outcome == Outcome::Ok && plan_.command == Command::ReadOut) {
-      std::vector<HexSegment> segments;
-      for (const auto &[address, bytes] : readOut_)
-        segments.push_back({address, std::span(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                                               size_t(bytes.size()))});
-      if (const QString error = SaveReadOut(plan_.options.out, segments); !error.isEmpty()) {
-        Finish(ResultClass::BoxFailed, error);
-        return;
-      }
+    if (end.outcome == Outcome::Ok && !saveError_.isEmpty()) {
+      Finish(ResultClass::BoxFailed, saveError_);
+      return;
     }
     Finish(end.outcome, reason, end.mismatch);
+  }
+
+  // The read-out's bytes into --out; why not, empty when written.
+  QString SaveFile() const {
+    std::vector<HexSegment> segments;
+    for (const auto &[address, bytes] : readOut_)
+      segments.push_back(
+          {address, std::span(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()))});
+    return SaveReadOut(plan_.options.out, segments);
   }
 
   void Finish(ResultClass result, const QString &reason, std::optional<Mismatch> mismatch = std::nullopt) {
@@ -261,6 +274,7 @@ private:
   int shownPercent_ = -1;
   QString lost_;
   std::vector<std::pair<uint32_t, QByteArray>> readOut_;
+  QString saveError_; // why the read-out's file was not written
   std::optional<ResultClass> result_;
 };
 

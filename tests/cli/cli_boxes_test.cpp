@@ -1,7 +1,8 @@
 // kavrin-cli against simulated boxes on pseudo-terminals: the exit status of
 // each way a box can end, a gang with one failing box, Ctrl+C in the middle
-// of a gang, a port vanishing mid-load, what a read-out's --out may replace,
-// and the descriptors an open port holds.
+// of a gang, a port vanishing mid-load, what a read-out's --out may replace
+// and how a file that could not be written is recorded, and the descriptors
+// an open port holds.
 #include "cli/run_sessions.h"
 #include "records/query.h"
 #include "serial/comm.h"
@@ -307,6 +308,31 @@ TEST(CliBoxes, ReadOutReplacesNothingButARegularFile) {
     EXPECT_EQ(after.st_mode, before.st_mode) << target.toStdString();
     EXPECT_EQ(after.st_ino, before.st_ino) << target.toStdString();
   }
+}
+
+TEST(CliBoxes, ReadOutWhoseFileIsNotWrittenIsRecordedAsTheOperatorIsTold) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Box box({"--paced"});
+  Store store;
+  ProgramFolder folder;
+  const QString out = folder.File(QStringLiteral("chip.bin"));
+  CliRun run;
+  run.Start(QStringList{"read-out", "--port", box.Port(), "--chip", "PAC5210", "--out", out} + store.Args());
+  ASSERT_TRUE(run.WaitFor([&] { return !run.Of("progress").empty(); }, 20000));
+  // The file's place is taken while the chip is read.
+  ASSERT_TRUE(QDir().mkdir(out));
+  EXPECT_EQ(run.Finish(), 5);
+  const QString why = QStringLiteral("Cannot write \"%1\": it exists and is not a regular file").arg(out);
+  const QJsonObject result = run.Of("result").at(0);
+  EXPECT_EQ(result.value("result").toString().toStdString(), "box-failed");
+  EXPECT_EQ(result.value("reason").toString().toStdString(), why.toStdString());
+  const auto rows = store.Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].operation.toStdString(), "read-out");
+  EXPECT_EQ(rows[0].result.toStdString(), "box-failed");
+  EXPECT_EQ(rows[0].message.toStdString(), why.toStdString());
+  EXPECT_TRUE(QFileInfo(out).isDir());
 }
 
 TEST(CliBoxes, AnOpenPortHoldsNoMoreDescriptorsThanTheLimitCheckReckons) {
