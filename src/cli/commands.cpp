@@ -4,6 +4,7 @@
 #include "cli/console.h"
 #include "cli/event_sink.h"
 #include "cli/firmware.h"
+#include "cli/hex_writer.h"
 #include "cli/interrupt_watcher.h"
 #include "cli/json_line.h"
 #include "cli/options.h"
@@ -283,6 +284,10 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   const std::optional<Options> options = Parse(command, args, status);
   if (!options)
     return status;
+  // Before anything else: a port that cannot open for want of descriptors
+  // would end the run as if the box were missing.
+  if (const QString why = PortLimitRefusal(options->ports.size()); !why.isEmpty())
+    return UsageError(command, QStringLiteral("--port: ") + why);
   SessionPlan plan;
   plan.command = command;
   plan.options = *options;
@@ -312,6 +317,8 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     if (!folder.isDir())
       return UsageError(command,
                         QStringLiteral("--out: no folder \"%1\"").arg(QDir::toNativeSeparators(folder.filePath())));
+    if (const QString why = OutRefusal(options->out); !why.isEmpty())
+      return UsageError(command, QStringLiteral("--out: \"%1\": %2").arg(options->out, why));
   }
 
   const std::unique_ptr<EventSink> sink = MakeEventSink(options->json);
@@ -357,6 +364,42 @@ QString UsageText() {
                          "4 port unavailable; 5 box reported a failure; 6 verify mismatch; 7 no answer\n"
                          "within the time-out; 8 port lost; 9 read-protected; 130 interrupted.\n");
   return text;
+}
+
+namespace {
+
+// The bytes of an argument that is not text, shown: non-ASCII and control
+// bytes as \xHH.
+QString Escaped(const QByteArray &raw) {
+  QString shown;
+  for (const char c : raw) {
+    const uchar b = uchar(c);
+    if (b >= 0x20 && b < 0x7F)
+      shown += QLatin1Char(c);
+    else
+      shown += QStringLiteral("\\x") + QString::number(b, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+  }
+  return shown;
+}
+
+} // namespace
+
+int RunCli(int argc, char **argv, const CliContext &context) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray raw(argv[i]);
+    const QString text = QString::fromLocal8Bit(raw);
+    // A name that does not convert back to its own bytes would open or write
+    // another file than the one given (or none), so it is refused here.
+    if (text.toLocal8Bit() != raw) {
+      Complain(QStringLiteral("kavrin-cli: \"%1\" is not UTF-8 text, so no file or port of that name can be opened "
+                              "or written exactly: rename it, or give a link to it with a UTF-8 name\n")
+                   .arg(Escaped(raw)));
+      return kExitUsage;
+    }
+    args << text;
+  }
+  return RunCli(args, context);
 }
 
 int RunCli(const QStringList &args, const CliContext &context) {

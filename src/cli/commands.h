@@ -38,6 +38,9 @@ std::span<const CommandEntry> Commands();
 
 // args: what follows the program name.
 int RunCli(const QStringList &args, const CliContext &context);
+// The same from main's arguments, byte for byte: an argument that is not
+// UTF-8 text is refused (status 2) rather than passed on changed.
+int RunCli(int argc, char **argv, const CliContext &context);
 
 // The general usage text, listing the commands.
 QString UsageText();

@@ -1,5 +1,6 @@
 #include "cli/hex_writer.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
 
@@ -52,7 +53,17 @@ QByteArray IntelHexText(std::span<const HexSegment> segments) {
   return out;
 }
 
+QString OutRefusal(const QString &path) {
+  const QFileInfo target(path);
+  if (target.exists() && !target.isFile())
+    return QStringLiteral("it exists and is not a regular file");
+  return {};
+}
+
 QString SaveReadOut(const QString &path, std::span<const HexSegment> segments) {
+  // Checked again here: the read-out took minutes since the command began.
+  if (const QString why = OutRefusal(path); !why.isEmpty())
+    return QStringLiteral("Cannot write \"%1\": %2").arg(path, why);
   QByteArray content;
   if (path.endsWith(QLatin1String(".hex"), Qt::CaseInsensitive)) {
     content = IntelHexText(segments);

@@ -19,9 +19,16 @@ struct HexSegment {
 
 QByteArray IntelHexText(std::span<const HexSegment> segments);
 
+// Why `path` cannot take a read-out: it exists and is not a regular file (a
+// device, a FIFO, a folder), which a file renamed into its place would
+// replace. Empty when it may be written.
+QString OutRefusal(const QString &path);
+
 // Writes `path` whole or not at all: Intel HEX when its name ends in ".hex"
-// (any letter case), else the segments' bytes one after the other. Returns
-// why it failed (with the system's reason), empty on success.
+// (any letter case), else the segments' bytes one after the other. The bytes
+// go to a file beside `path` that is renamed into its place only when
+// complete, and only over a regular file (OutRefusal). Returns why it failed
+// (with the system's reason), empty on success.
 QString SaveReadOut(const QString &path, std::span<const HexSegment> segments);
 
 } // namespace cli

@@ -3,7 +3,10 @@
 #include "records/record.h"
 #include "serial/posix_serial.h"
 
+#include <QDir>
+#include <QFile>
 #include <array>
+#include <sys/stat.h>
 
 namespace cli {
 
@@ -110,14 +113,28 @@ bool AllDigits(const QString &text) {
 
 QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
 
+// What a port name opens, so that two names of one port (a link, a doubled
+// slash, a name under /dev and its path) are found out: a device by its
+// number, another file by its inode, a name that leads nowhere by its path.
+QString PortIdentity(const QString &name) {
+  const QString device = PosixSerialLayer::DevicePath(name);
+  struct stat st = {};
+  if (stat(QFile::encodeName(device).constData(), &st) != 0)
+    return QDir::cleanPath(device);
+  if (S_ISCHR(st.st_mode))
+    return QStringLiteral("device %1").arg(quint64(st.st_rdev));
+  return QStringLiteral("file %1 %2").arg(quint64(st.st_dev)).arg(quint64(st.st_ino));
+}
+
 // Stores one option's value; an error text when the value is refused.
 QString Apply(Command command, Option option, const QString &value, Options &o) {
   switch (option) {
   case kPort: {
-    const QString device = PosixSerialLayer::DevicePath(value);
+    const QString port = PortIdentity(value);
     for (const QString &earlier : o.ports)
-      if (PosixSerialLayer::DevicePath(earlier) == device)
-        return Quoted(value) + QStringLiteral(" is given twice (two boxes cannot share a port)");
+      if (PortIdentity(earlier) == port)
+        return Quoted(value) + QStringLiteral(" is given twice, as ") + Quoted(earlier) +
+               QStringLiteral(" before (two boxes cannot share a port)");
     o.ports << value;
     return {};
   }

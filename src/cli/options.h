@@ -1,6 +1,7 @@
 #pragma once
-// The options of kavrin-cli's commands: pure parsing of the arguments after
-// the command name into Options, with a message that names the faulty option.
+// The options of kavrin-cli's commands: parsing of the arguments after the
+// command name into Options, with a message that names the faulty option.
+// Pure apart from asking the system which device each --port names.
 // Options come in any order, as "--opt value" or "--opt=value"; "--" ends the
 // options. A command that does not know an option refuses it, so a misplaced
 // option never passes silently.
@@ -24,7 +25,7 @@ inline const QString kDefaultLoadCount = QStringLiteral("999999");
 inline constexpr uint32_t kAllSectors = 0xFFFFFFFFu;
 
 struct Options {
-  QStringList ports; // as given, in order, no device twice
+  QStringList ports; // as given, in order, no device twice (under any name)
   QString file;      // load's --file, check-file's argument
   // Item numbers of the window's choices, so frames are built the same way:
   // mode 0 online, 1 offline; power 0 5 V, 1 no output. Unset options keep

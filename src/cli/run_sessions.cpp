@@ -17,7 +17,10 @@
 #include <QFileInfo>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
+#include <dirent.h>
 #include <memory>
+#include <sys/resource.h>
 #include <vector>
 
 namespace cli {
@@ -88,12 +91,23 @@ records::Record DetailsOf(const SessionPlan &plan, const QString &port, BoxOpera
 // port to its result. Every step waits for the session's report; nothing blocks.
 class BoxRun {
 public:
-  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<SerialLayer> layer, EventSink &sink,
-         AttemptRecords &records, std::function<void()> done)
-      : plan_(plan), port_(port), session_(std::move(layer)), sink_(sink), records_(records),
+  // `image`: the gang's one image, which the sessions only read.
+  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<SerialLayer> layer, FirmwareImage &image,
+         EventSink &sink, AttemptRecords &records, std::function<void()> done)
+      : plan_(plan), port_(port), session_(std::move(layer), state_, image), sink_(sink), records_(records),
         done_(std::move(done)) {
     // Every attempt on the box is recorded, the set a load may begin with too.
-    records_.Watch(session_, [this](const Attempt &a) { return DetailsOf(plan_, port_, a.operation); });
+    // The attempt ends before it is reported: a read-out's file is written
+    // then, so that the record says what the operator is told.
+    QObject::connect(&session_, &BoxSession::AttemptFinished, &session_, [this](Attempt attempt) {
+      if (plan_.command == Command::ReadOut && attempt.operation == BoxOperation::ReadOut &&
+          attempt.end.outcome == Outcome::Ok) {
+        saveError_ = SaveFile();
+        if (!saveError_.isEmpty())
+          attempt.end = {Outcome::BoxFailed, saveError_, std::nullopt};
+      }
+      records_.Add(attempt, DetailsOf(plan_, port_, attempt.operation));
+    });
     session_.SetTimeOutSeconds(uint32_t(plan.options.timeoutSeconds));
     session_.SetFastReplies(plan.options.fastReplies);
     QObject::connect(&session_, &BoxSession::Progress, &session_, [this](uint32_t percent) {
@@ -184,11 +198,6 @@ private:
 
   void Transfer() {
     const Options &o = plan_.options;
-    FirmwareImage &image = session_.Image();
-    image.ImageText = plan_.firmware.imageText;
-    image.ImageSize = kLoadImageSize;
-    const BlockTrailer trailer{MakeNameField(o.file), MakeCountField(o.count), o.sectorMask};
-    BuildBlocks(image.ImageText, image.ImageSize, QStringLiteral("0000"), trailer, image.ImageBlocks);
     if (!plan_.firmware.leftOutNotice.isEmpty())
       sink_.Message(port_, plan_.firmware.leftOutNotice);
     session_.SetOnline(o.modeGiven && o.modeItem == 0);
@@ -223,17 +232,20 @@ private:
     default:
       break;
     }
-    if (end.outcome == Outcome::Ok && plan_.command == Command::ReadOut) {
-      std::vector<HexSegment> segments;
-      for (const auto &[address, bytes] : readOut_)
-        segments.push_back({address, std::span(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                                               size_t(bytes.size()))});
-      if (const QString error = SaveReadOut(plan_.options.out, segments); !error.isEmpty()) {
-        Finish(ResultClass::BoxFailed, error);
-        return;
-      }
+    if (end.outcome == Outcome::Ok && !saveError_.isEmpty()) {
+      Finish(ResultClass::BoxFailed, saveError_);
+      return;
     }
     Finish(end.outcome, reason, end.mismatch);
+  }
+
+  // The read-out's bytes into --out; why not, empty when written.
+  QString SaveFile() const {
+    std::vector<HexSegment> segments;
+    for (const auto &[address, bytes] : readOut_)
+      segments.push_back(
+          {address, std::span(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()))});
+    return SaveReadOut(plan_.options.out, segments);
   }
 
   void Finish(ResultClass result, const QString &reason, std::optional<Mismatch> mismatch = std::nullopt) {
@@ -251,6 +263,7 @@ private:
 
   const SessionPlan &plan_;
   const QString port_;
+  OperationState state_; // before the session, which works on it
   BoxSession session_;
   EventSink &sink_;
   AttemptRecords &records_;
@@ -261,6 +274,7 @@ private:
   int shownPercent_ = -1;
   QString lost_;
   std::vector<std::pair<uint32_t, QByteArray>> readOut_;
+  QString saveError_; // why the read-out's file was not written
   std::optional<ResultClass> result_;
 };
 
@@ -304,7 +318,63 @@ struct RunRecords {
   static constexpr int kForwardWaitMs = 5000;
 };
 
+// What every box of a load sends is the same, so a gang packs it once and its
+// sessions share it: a copy per box (its text table alone is 2 MiB) made the
+// memory grow with every --port. Only the blocks are sent; the sessions never
+// read the text table, so it stays empty.
+FirmwareImage GangImage(const SessionPlan &plan) {
+  FirmwareImage image{{}, 0, {}};
+  if (plan.command != Command::Load)
+    return image;
+  const Options &o = plan.options;
+  image.ImageSize = kLoadImageSize;
+  const BlockTrailer trailer{MakeNameField(o.file), MakeCountField(o.count), o.sectorMask};
+  BuildBlocks(plan.firmware.imageText, image.ImageSize, QStringLiteral("0000"), trailer, image.ImageBlocks);
+  return image;
+}
+
+// Descriptors a run opens besides its ports: the records store with its
+// journal, the event loop's and the interrupt watcher's own.
+constexpr qint64 kDescriptorMargin = 32;
+
+qint64 OpenDescriptors() {
+  DIR *dir = opendir("/proc/self/fd");
+  if (!dir)
+    return 3; // standard input, output and error
+  qint64 count = 0;
+  while (const dirent *entry = readdir(dir))
+    if (entry->d_name[0] != '.')
+      ++count;
+  closedir(dir);
+  return count - 1; // the folder's own
+}
+
 } // namespace
+
+QString PortLimitRefusal(qsizetype ports) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+    return {};
+  // The soft limit is often far below what the system allows this process.
+  if (limit.rlim_cur < limit.rlim_max) {
+    const rlimit raised{limit.rlim_max, limit.rlim_max};
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+      limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY)
+    return {};
+  const qint64 open = OpenDescriptors();
+  const qint64 room = qint64(limit.rlim_cur) - open - kDescriptorMargin;
+  if (qint64(ports) * kDescriptorsPerPort <= room)
+    return {};
+  return QStringLiteral("%1 ports need %2 open files, but this process may open %3 (ulimit -n) and holds %4 "
+                        "already, which leaves room for %5 ports: give fewer, or raise the limit")
+      .arg(ports)
+      .arg(qint64(ports) * kDescriptorsPerPort)
+      .arg(qint64(limit.rlim_cur))
+      .arg(open)
+      .arg(std::max<qint64>(0, room / kDescriptorsPerPort));
+}
 
 void RecordRefusedFile(const SessionPlan &plan) {
   RunRecords run(plan.records);
@@ -316,12 +386,13 @@ void RecordRefusedFile(const SessionPlan &plan) {
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
   const std::shared_ptr<SerialLayer> layer = MakePlatformSerialLayer();
+  FirmwareImage image = GangImage(plan);
   RunRecords records(plan.records);
   QEventLoop loop;
   size_t running = size_t(plan.options.ports.size());
   std::vector<std::unique_ptr<BoxRun>> runs;
   for (const QString &port : plan.options.ports)
-    runs.push_back(std::make_unique<BoxRun>(plan, port, layer, sink, records.attempts, [&] {
+    runs.push_back(std::make_unique<BoxRun>(plan, port, layer, image, sink, records.attempts, [&] {
       if (--running == 0)
         loop.quit();
     }));

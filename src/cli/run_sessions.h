@@ -30,6 +30,16 @@ struct SessionPlan {
 // default store. nullopt and *error for a URL that is not one.
 std::optional<records::StoreLocation> RecordStore(const Options &options, QString *error);
 
+// Descriptors one open port holds: the device, its close signal, and the
+// completion and queue signals of its receive and transmit threads.
+inline constexpr int kDescriptorsPerPort = 6;
+
+// Why `ports` ports cannot be open at once in this process, empty when they
+// can: each holds kDescriptorsPerPort descriptors, and the open-files limit
+// (raised to its hard limit first) less those open now and a margin for the
+// records store and the event loop must hold them all.
+QString PortLimitRefusal(qsizetype ports);
+
 // Records the end of a load whose file was refused, on every port of the plan.
 void RecordRefusedFile(const SessionPlan &plan);
 

@@ -1,12 +1,16 @@
 // The kavrin-cli executable on files: check-file's output and exit status on
-// the HEX fixtures and on refused files, and the checks a load makes before it
-// would touch a port.
+// the HEX fixtures and on refused files, the checks a load makes before it
+// would touch a port, names that are no text, and what a gang of ports costs.
+#include "support/spawn.h"
 #include "support/test_helpers.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -121,4 +125,67 @@ TEST(CheckFile, UsageErrorsExit2NamingTheOption) {
   const CliRun help = Cli({QStringLiteral("read-out"), QStringLiteral("--help")});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.contains(QStringLiteral("--dataflash USE")));
+}
+
+TEST(CheckFile, NamesThatAreNoUtf8TextAreRefusedNotChanged) {
+  ProgramFolder folder;
+  const QByteArray dir = QFile::encodeName(folder.Path());
+  const QByteArray hex = dir + "lat\xe9.hex";
+  {
+    QFile fixture(Fixture("joined.hex"));
+    ASSERT_TRUE(fixture.open(QIODevice::ReadOnly));
+    const QByteArray bytes = fixture.readAll();
+    const int fd = open(hex.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+    close(fd);
+  }
+  const std::pair<std::vector<QByteArray>, QByteArray> cases[] = {
+      {{"check-file", hex}, dir + "lat\\xE9.hex"},
+      {{"read-out", "--port", "/nonexistent/p", "--chip", "PAC5223", "--out", dir + "ro\xe9.hex"}, dir + "ro\\xE9.hex"},
+  };
+  for (const auto &[args, shown] : cases) {
+    const SpawnResult r = SpawnBytes(BinPath(QStringLiteral("kavrin-cli")), args);
+    EXPECT_EQ(r.exitCode, 2) << r.output.toStdString();
+    EXPECT_EQ(r.output.toStdString(),
+              "kavrin-cli: \"" + shown.toStdString() +
+                  "\" is not UTF-8 text, so no file or port of that name can be opened or written exactly: "
+                  "rename it, or give a link to it with a UTF-8 name\n");
+  }
+  // Nothing was written under another name. The folder is read as bytes:
+  // Qt's listing and removal lose names that are no text.
+  std::vector<std::string> names;
+  DIR *entries = opendir(dir.constData());
+  ASSERT_NE(entries, nullptr);
+  while (const dirent *e = readdir(entries))
+    if (e->d_name[0] != '.')
+      names.emplace_back(e->d_name);
+  closedir(entries);
+  EXPECT_EQ(names, std::vector<std::string>{"lat\xe9.hex"});
+  unlink(hex.constData());
+}
+
+TEST(CheckFile, PortsCostNoImageEachAndBeyondTheOpenFilesLimitAreRefused) {
+  // Ports that do not exist: every box is set up, none opens.
+  auto ports = [](int n) {
+    QStringList args{QStringLiteral("verify"), QStringLiteral("--no-records")};
+    for (int i = 0; i < n; ++i)
+      args << QStringLiteral("--port") << QStringLiteral("/nonexistent/box%1").arg(i);
+    return args;
+  };
+  const SpawnResult one = Spawn(BinPath(QStringLiteral("kavrin-cli")), ports(1));
+  const SpawnResult many = Spawn(BinPath(QStringLiteral("kavrin-cli")), ports(101));
+  ASSERT_EQ(one.exitCode, 4);
+  ASSERT_EQ(many.exitCode, 1);
+  // A copy of the image per box was 2.2 MB; the bound leaves room for the
+  // sanitizers' shadow memory.
+  EXPECT_LT((many.maxRssKiB - one.maxRssKiB) / 100, 1024) << one.maxRssKiB << " KiB, " << many.maxRssKiB << " KiB";
+
+  const QStringList limited{QStringLiteral("-c"), QStringLiteral("ulimit -n 100 && exec \"$0\" \"$@\""),
+                            BinPath(QStringLiteral("kavrin-cli"))};
+  const SpawnResult refused = Spawn(QStringLiteral("/bin/sh"), limited + ports(20));
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_TRUE(refused.output.startsWith("kavrin-cli verify: --port: 20 ports need 120 open files, but this process "
+                                        "may open 100 (ulimit -n) and holds "))
+      << refused.output.toStdString();
 }

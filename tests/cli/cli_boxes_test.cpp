@@ -1,7 +1,12 @@
 // kavrin-cli against simulated boxes on pseudo-terminals: the exit status of
 // each way a box can end, a gang with one failing box, Ctrl+C in the middle
-// of a gang, and a port vanishing mid-load.
+// of a gang, a port vanishing mid-load, what a read-out's --out may replace
+// and how a file that could not be written is recorded, and the descriptors
+// an open port holds.
+#include "cli/run_sessions.h"
 #include "records/query.h"
+#include "serial/comm.h"
+#include "session/box_session.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
 
@@ -10,7 +15,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -269,6 +277,84 @@ TEST(CliBoxes, PortVanishingMidLoadEndsWithEightWithinASecond) {
   EXPECT_EQ(store.Rows().at(0).result, "port-lost");
   EXPECT_EQ(store.Rows().at(0).message, QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。"));
   box.sim->Process().Wait(3000);
+}
+
+TEST(CliBoxes, ReadOutReplacesNothingButARegularFile) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Box box({});
+  ProgramFolder folder;
+  const QString fifo = folder.File(QStringLiteral("fifo")), dir = folder.File(QStringLiteral("folder")),
+                device = folder.File(QStringLiteral("full")), link = folder.File(QStringLiteral("link"));
+  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  ASSERT_TRUE(QDir().mkdir(dir));
+  ASSERT_TRUE(QFile::link(fifo, link));
+  QStringList targets{fifo, dir, link};
+  // A device node of our own, as the one under /dev is not to be risked.
+  if (mknod(QFile::encodeName(device).constData(), S_IFCHR | 0600, makedev(1, 7)) == 0)
+    targets << device;
+  for (const QString &target : targets) {
+    struct stat before = {}, after = {};
+    ASSERT_EQ(lstat(QFile::encodeName(target).constData(), &before), 0);
+    CliRun run;
+    run.Start({"read-out", "--port", box.Port(), "--chip", "PAC5223", "--out", target, "--no-records"});
+    EXPECT_EQ(run.Finish(), 2) << target.toStdString();
+    EXPECT_EQ(run.process.readAllStandardError().toStdString(),
+              QStringLiteral("kavrin-cli read-out: --out: \"%1\": it exists and is not a regular file\n"
+                             "Try 'kavrin-cli read-out --help'.\n")
+                  .arg(target)
+                  .toStdString());
+    ASSERT_EQ(lstat(QFile::encodeName(target).constData(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode) << target.toStdString();
+    EXPECT_EQ(after.st_ino, before.st_ino) << target.toStdString();
+  }
+}
+
+TEST(CliBoxes, ReadOutWhoseFileIsNotWrittenIsRecordedAsTheOperatorIsTold) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Box box({"--paced"});
+  Store store;
+  ProgramFolder folder;
+  const QString out = folder.File(QStringLiteral("chip.bin"));
+  CliRun run;
+  run.Start(QStringList{"read-out", "--port", box.Port(), "--chip", "PAC5210", "--out", out} + store.Args());
+  ASSERT_TRUE(run.WaitFor([&] { return !run.Of("progress").empty(); }, 20000));
+  // The file's place is taken while the chip is read.
+  ASSERT_TRUE(QDir().mkdir(out));
+  EXPECT_EQ(run.Finish(), 5);
+  const QString why = QStringLiteral("Cannot write \"%1\": it exists and is not a regular file").arg(out);
+  const QJsonObject result = run.Of("result").at(0);
+  EXPECT_EQ(result.value("result").toString().toStdString(), "box-failed");
+  EXPECT_EQ(result.value("reason").toString().toStdString(), why.toStdString());
+  const auto rows = store.Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].operation.toStdString(), "read-out");
+  EXPECT_EQ(rows[0].result.toStdString(), "box-failed");
+  EXPECT_EQ(rows[0].message.toStdString(), why.toStdString());
+  EXPECT_TRUE(QFileInfo(out).isDir());
+}
+
+TEST(CliBoxes, AnOpenPortHoldsNoMoreDescriptorsThanTheLimitCheckReckons) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  auto open = [] {
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
+  };
+  const qsizetype closed = open();
+  {
+    BoxSession session(MakePlatformSerialLayer());
+    session.OpenPort(QString::fromLocal8Bit(ptsname(master)));
+    EXPECT_LE(open() - closed, cli::kDescriptorsPerPort);
+    EXPECT_GT(open() - closed, 0);
+    session.ClosePort();
+  }
+  EXPECT_EQ(open(), closed);
+  close(master);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #include "cli/options.h"
 #include "cli/result_class.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace cli;
@@ -133,4 +135,27 @@ TEST(CliOptions, RunStatusOfOneBoxAndOfAGang) {
   };
   for (const auto &[results, status] : cases)
     EXPECT_EQ(RunExitCode(results), status) << results.size();
+}
+
+TEST(CliOptions, OnePortUnderTwoNamesIsGivenTwice) {
+  QTemporaryDir dir;
+  const QString link = dir.filePath(QStringLiteral("box"));
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), link));
+  const std::pair<QString, QString> same[] = {
+      {QStringLiteral("/dev/null"), QStringLiteral("/dev//null")},
+      {QStringLiteral("null"), QStringLiteral("/dev/./null")},
+      {QStringLiteral("/dev/null"), link},
+      {QStringLiteral("/nonexistent/tty0"), QStringLiteral("/nonexistent//tty0")},
+  };
+  for (const auto &[first, second] : same) {
+    const ParseResult r =
+        ParseOptions(Command::Verify, {QStringLiteral("--port"), first, QStringLiteral("--port"), second});
+    EXPECT_FALSE(r.options.has_value()) << second.toStdString();
+    EXPECT_EQ(r.error.toStdString(),
+              QStringLiteral("--port: \"%1\" is given twice, as \"%2\" before (two boxes cannot share a port)")
+                  .arg(second, first)
+                  .toStdString());
+  }
+  // Two devices are two boxes, whatever their names share.
+  EXPECT_EQ(Parsed(Command::Verify, {"--port", "/dev/null", "--port", "/dev/zero"}).ports.size(), 2);
 }

@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -18,13 +19,16 @@ extern char **environ;
 
 struct SpawnResult {
   bool started = false;
-  int exitCode = -1; // when it exited
-  int signal = 0;    // when a signal ended it
+  int exitCode = -1;  // when it exited
+  int signal = 0;     // when a signal ended it
+  long maxRssKiB = 0; // the most memory it held at once
   QByteArray output;
   bool Ok() const { return started && signal == 0 && exitCode == 0; }
 };
 
-inline SpawnResult Spawn(const QString &program, const QStringList &args, const QString &workingDir = QString()) {
+// The arguments as bytes, passed on unchanged (also names that are no text).
+inline SpawnResult SpawnBytes(const QString &program, const std::vector<QByteArray> &args,
+                              const QString &workingDir = QString()) {
   SpawnResult result;
   QTemporaryFile out;
   if (!out.open())
@@ -32,8 +36,7 @@ inline SpawnResult Spawn(const QString &program, const QStringList &args, const 
   const QByteArray outPath = QFile::encodeName(out.fileName());
   const QByteArray dir = QFile::encodeName(workingDir);
   std::vector<QByteArray> strings{QFile::encodeName(program)};
-  for (const QString &a : args)
-    strings.push_back(a.toLocal8Bit());
+  strings.insert(strings.end(), args.begin(), args.end());
   std::vector<char *> argv;
   for (QByteArray &s : strings)
     argv.push_back(s.data());
@@ -51,13 +54,22 @@ inline SpawnResult Spawn(const QString &program, const QStringList &args, const 
   if (failed != 0)
     return result;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   result.started = true;
+  result.maxRssKiB = usage.ru_maxrss;
   if (WIFEXITED(status))
     result.exitCode = WEXITSTATUS(status);
   else if (WIFSIGNALED(status))
     result.signal = WTERMSIG(status);
   result.output = out.readAll();
   return result;
+}
+
+inline SpawnResult Spawn(const QString &program, const QStringList &args, const QString &workingDir = QString()) {
+  std::vector<QByteArray> bytes;
+  for (const QString &a : args)
+    bytes.push_back(a.toLocal8Bit());
+  return SpawnBytes(program, bytes, workingDir);
 }

@@ -5,5 +5,5 @@
 
 int main(int argc, char **argv) {
   QCoreApplication app(argc, argv);
-  return cli::RunCli(QCoreApplication::arguments().mid(1), {QCoreApplication::applicationDirPath()});
+  return cli::RunCli(argc, argv, {QCoreApplication::applicationDirPath()});
 }
