@@ -24,6 +24,7 @@ constexpr size_t kNotAReplyShownBytes = 16;
 // A burst that is no reply ends the operation: waiting on would only hide
 // what the line brought until the time-out.
 void NotAReply(ReplyActions &actions, const uint8_t *burst, size_t length) {
+  actions.notAReply = true;
   actions.stopClocks = true;
   actions.end = Outcome::BoxFailed;
   actions.message = NotAReplyText(std::span(burst, length));

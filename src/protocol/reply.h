@@ -79,6 +79,9 @@ struct ReplyActions {
   // Set when the reply ends the operation: how, and for a mismatch where.
   std::optional<Outcome> end;
   std::optional<Mismatch> mismatch;
+  // The burst was no reply: it ends an operation still waiting for its answer;
+  // once none waits it is line noise (or data of an earlier read-out) and is dropped.
+  bool notAReply = false;
 };
 
 // Whether `bytes` are one whole reply frame as the box sends them: 0x68, a
