@@ -120,6 +120,8 @@ public:
                      [this](uint32_t address, const QByteArray &bytes) { readOut_.push_back({address, bytes}); });
     QObject::connect(&session_, &BoxSession::Error, &session_, [this](const QString &text) { sink_.Message(port_, text); });
     deadline_.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the time-out is a promise to the operator.
+    deadline_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline_, &QTimer::timeout, &session_, [this] { SetUnanswered(); });
   }
 
@@ -192,6 +194,8 @@ private:
 
   void SetUnanswered() {
     sink_.Message(port_, kTimeOutMessage);
+    // Its record keeps the message shown, as a timed operation's does.
+    session_.EndAttempt({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
     Finish(ResultClass::NoAnswer,
            QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds));
   }

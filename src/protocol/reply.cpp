@@ -2,6 +2,7 @@
 
 #include "base/convert.h"
 #include "base/exception.h"
+#include "protocol/frames.h"
 
 #include <algorithm>
 
@@ -18,22 +19,23 @@ bool IsOneOf(const QString &text, std::initializer_list<const char *> values) {
   return std::any_of(values.begin(), values.end(), [&](const char *v) { return text == QLatin1String(v); });
 }
 
-// Status at byte 3, only when the burst carried it.
-std::optional<uint8_t> StatusOf(const uint8_t *burst, size_t length) {
-  if (length < 4)
-    return std::nullopt;
-  return burst[3];
+constexpr size_t kNotAReplyShownBytes = 16;
+
+// A burst that is no reply ends the operation: waiting on would only hide
+// what the line brought until the time-out.
+void NotAReply(ReplyActions &actions, const uint8_t *burst, size_t length) {
+  actions.notAReply = true;
+  actions.stopClocks = true;
+  actions.end = Outcome::BoxFailed;
+  actions.message = NotAReplyText(std::span(burst, length));
 }
 
 // Verify and erase-program-verify read the same statuses, with their own texts.
-void HandleVerifyReply(ReplyActions &actions, const uint8_t *burst, size_t length, const QString &succeeded,
+void HandleVerifyReply(ReplyActions &actions, std::span<const uint8_t> payload, const QString &succeeded,
                        const QString &failed) {
   actions.stopClocks = true;
-  actions.end = Outcome::BoxFailed; // also an answer that carries no status this operation knows
-  const auto status = StatusOf(burst, length);
-  if (!status)
-    return;
-  switch (*status) {
+  actions.end = Outcome::BoxFailed; // also a status this operation does not know
+  switch (payload[0]) {
   case kStatusSucceeded:
     actions.showFullProgress = true;
     actions.message = succeeded;
@@ -47,10 +49,10 @@ void HandleVerifyReply(ReplyActions &actions, const uint8_t *burst, size_t lengt
     actions.end = Outcome::ReadProtected;
     break;
   case kStatusMismatch:
-    if (length >= 8) {
-      actions.message = MismatchText(burst[4], burst[5], burst[6], burst[7]);
+    if (payload.size() >= 5) {
+      actions.message = MismatchText(payload[1], payload[2], payload[3], payload[4]);
       actions.end = Outcome::VerifyMismatch;
-      actions.mismatch = Mismatch{uint16_t(burst[4] << 8 | burst[5]), burst[6], burst[7]};
+      actions.mismatch = Mismatch{uint16_t(payload[1] << 8 | payload[2]), payload[3], payload[4]};
     }
     break;
   default:
@@ -58,11 +60,8 @@ void HandleVerifyReply(ReplyActions &actions, const uint8_t *burst, size_t lengt
   }
 }
 
-void HandleFileTransferReply(ReplyActions &actions, const uint8_t *burst, size_t length, bool online) {
-  const auto status = StatusOf(burst, length);
-  if (!status)
-    return;
-  switch (*status) {
+void HandleFileTransferReply(ReplyActions &actions, std::span<const uint8_t> payload, bool online) {
+  switch (payload[0]) {
   case kStatusSucceeded:
     actions.stopClocks = true;
     actions.showFullProgress = true;
@@ -76,20 +75,24 @@ void HandleFileTransferReply(ReplyActions &actions, const uint8_t *burst, size_t
     break;
   case kStatusBlockRequest:
     // Numbers beyond the 16 slots are ignored: there is nothing to send.
-    if (length >= 5 && burst[4] < kBlockSlots)
-      actions.sendBlock = burst[4];
+    if (payload.size() >= 2 && payload[1] < kBlockSlots)
+      actions.sendBlock = payload[1];
     break;
   default:
     break;
   }
 }
 
-// A read-out burst that is a status reply: a short one with no block part
-// pending, or one shaped like a status frame (68 .. .. status 16) at any time.
+std::optional<std::span<const uint8_t>> ReadOutPayload(const uint8_t *burst, size_t length) {
+  return ReplyPayload(std::span(burst, length), *ReplyCodeOf(kCommandReadOut));
+}
+
+// A read-out burst that is a status reply: the read-out's status frame at any
+// time, or any burst of 5 bytes or fewer with no block part pending.
 bool IsReadOutStatus(const std::vector<uint8_t> &pending, const uint8_t *burst, size_t length) {
   if (length <= kReadOutStatusMaxLength && pending.empty())
     return true;
-  return length == kReadOutStatusMaxLength && burst[0] == 0x68 && burst[length - 1] == 0x16;
+  return length == kReadOutStatusMaxLength && ReadOutPayload(burst, length);
 }
 
 // Counts one whole block and adds its lines; false when the read-out cannot go on.
@@ -115,13 +118,17 @@ void HandleReadOutReply(ReplyActions &actions, OperationState &state, const Chip
                         std::vector<uint8_t> &pending, const uint8_t *burst, size_t length) {
   if (IsReadOutStatus(pending, burst, length)) {
     pending.clear();
+    const auto payload = ReadOutPayload(burst, length);
+    if (!payload) {
+      NotAReply(actions, burst, length);
+      return;
+    }
     actions.stopClocks = true;
     actions.end = Outcome::BoxFailed;
-    const auto status = StatusOf(burst, length);
-    if (status == kStatusProtected) {
+    if ((*payload)[0] == kStatusProtected) {
       actions.message = ReplyText::CannotReadProtected;
       actions.end = Outcome::ReadProtected;
-    } else if (status == kStatusFailed) {
+    } else if ((*payload)[0] == kStatusFailed) {
       actions.message = ReplyText::ReadFailed;
     }
     return;
@@ -145,6 +152,45 @@ void HandleReadOutReply(ReplyActions &actions, OperationState &state, const Chip
 }
 
 } // namespace
+
+std::optional<uint8_t> ReplyCodeOf(uint8_t command) {
+  switch (command) {
+  case kCommandSet:
+    return uint8_t(0x06);
+  case kCommandVerify:
+    return uint8_t(0x03);
+  case kCommandReadOut:
+    return uint8_t(0x04);
+  case kCommandEraseProgramVerify:
+    return uint8_t(0x05);
+  case kCommandFileTransfer:
+    return uint8_t(0x00);
+  default:
+    return std::nullopt;
+  }
+}
+
+std::optional<std::span<const uint8_t>> ReplyPayload(std::span<const uint8_t> burst, uint8_t code) {
+  if (burst.size() < 5 || burst[0] != kFrameStart || burst[1] != code)
+    return std::nullopt;
+  const size_t n = burst[2];
+  if ((n != 1 && n != 2 && n != 5) || burst.size() < n + 4 || burst[n + 3] != kFrameEnd)
+    return std::nullopt;
+  return burst.subspan(3, n);
+}
+
+QString NotAReplyText(std::span<const uint8_t> burst) {
+  QString bytes;
+  for (size_t i = 0; i < std::min(burst.size(), kNotAReplyShownBytes); ++i)
+    bytes += (i ? QStringLiteral(" ") : QString()) + HexByte(burst[i]);
+  if (burst.size() > kNotAReplyShownBytes)
+    bytes += QStringLiteral(" …");
+  return QStringLiteral("The box sent %1 %2 that %3 not a reply: %4")
+      .arg(burst.size())
+      .arg(burst.size() == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"))
+      .arg(burst.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"))
+      .arg(bytes);
+}
 
 bool IsWholeReplyFrame(std::span<const uint8_t> bytes) {
   const size_t n = bytes.size();
@@ -204,29 +250,37 @@ ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::ve
   std::copy_n(burst, std::min<size_t>(length, state.ReplyBuffer.size()), state.ReplyBuffer.begin());
 
   ReplyActions actions;
+  const std::optional<uint8_t> code = ReplyCodeOf(state.CurrentCommand);
+  if (!code) // none, or a code no operation uses
+    return actions;
+  if (state.CurrentCommand == kCommandReadOut) {
+    HandleReadOutReply(actions, state, chip, readOutPending, burst, length);
+    return actions;
+  }
+  const auto payload = ReplyPayload(std::span(burst, length), *code);
+  if (!payload) {
+    NotAReply(actions, burst, length);
+    return actions;
+  }
   switch (state.CurrentCommand) {
   case kCommandSet:
     actions.stopClocks = true;
     actions.end = Outcome::BoxFailed;
-    if (StatusOf(burst, length) == kStatusSucceeded) {
+    if ((*payload)[0] == kStatusSucceeded) {
       actions.message = ReplyText::SetSucceeded;
       actions.end = Outcome::Ok;
     }
     break;
   case kCommandVerify:
-    HandleVerifyReply(actions, burst, length, ReplyText::VerifySucceeded, ReplyText::VerifyFailed);
-    break;
-  case kCommandReadOut:
-    HandleReadOutReply(actions, state, chip, readOutPending, burst, length);
+    HandleVerifyReply(actions, *payload, ReplyText::VerifySucceeded, ReplyText::VerifyFailed);
     break;
   case kCommandEraseProgramVerify:
-    HandleVerifyReply(actions, burst, length, ReplyText::EraseProgramVerifySucceeded,
-                      ReplyText::EraseProgramVerifyFailed);
+    HandleVerifyReply(actions, *payload, ReplyText::EraseProgramVerifySucceeded, ReplyText::EraseProgramVerifyFailed);
     break;
   case kCommandFileTransfer:
-    HandleFileTransferReply(actions, burst, length, online);
+    HandleFileTransferReply(actions, *payload, online);
     break;
-  default: // none, or a code no operation uses
+  default:
     break;
   }
   return actions;

@@ -7,15 +7,23 @@
 // done for one burst; the box session applies the actions in the order of the
 // fields below. Everything runs on the session's thread; nothing here waits.
 //
-// Only bytes the burst carried are acted upon: a status needs byte 3, a block
-// request byte 4, a verify mismatch bytes 4..7; a burst too short for what it
-// would report counts as carrying no status (an old status left in ReplyBuffer
-// is never reported again). The box sends each read-out block as one burst of
-// 4096 bytes: a burst of 4096 or more is one block (bytes beyond 4096
+// A burst is read as a reply only when it begins with a reply frame as the box
+// sends it: 0x68, the code of the frame that started the operation (0x00 for
+// every reply of a transfer), N, N bytes, 0x16, with N of 1 (a status), 2 (a
+// block request) or 5 (a verify mismatch); bytes after the end byte are not
+// examined. The status is the frame's byte 3, a block request's number byte 4,
+// a mismatch's address and bytes 4..7; what the frame does not carry is never
+// taken from ReplyBuffer (an old status there is never reported again). A
+// burst without such a frame is no answer at all, so it is never a success: it
+// ends the operation as a box failure whose message shows the bytes that came.
+//
+// Read-out data are raw: the box sends each read-out block as one burst of
+// 4096 bytes. A burst of 4096 or more is one block (bytes beyond 4096
 // ignored); shorter bursts, a block the line split, are gathered until a whole
 // block is in, so it counts once and shows only bytes the box sent. A burst
-// shaped like a status frame (5 bytes, 0x68 .. 0x16) is a status reply even
-// while part of a block is pending.
+// that is a read-out status frame (68 04 01 status 16) is a status reply even
+// while part of a block is pending; any other burst of 5 bytes or fewer with
+// no block part pending is a status reply that is no frame.
 
 #include "chip/chip_record.h"
 #include "image/firmware_image.h"
@@ -41,7 +49,7 @@ enum : uint8_t {
 
 inline constexpr size_t kReadOutLinesPerBlock = kBlockDataSize / 16;
 // A read-out burst of this many bytes or fewer, with no block part pending, is
-// a status reply; one of exactly this many framed by 0x68 .. 0x16 is one always.
+// a status reply; the read-out's status frame has exactly this many bytes.
 inline constexpr size_t kReadOutStatusMaxLength = 5;
 
 namespace ReplyText {
@@ -71,6 +79,9 @@ struct ReplyActions {
   // Set when the reply ends the operation: how, and for a mismatch where.
   std::optional<Outcome> end;
   std::optional<Mismatch> mismatch;
+  // The burst was no reply: it ends an operation still waiting for its answer;
+  // once none waits it is line noise (or data of an earlier read-out) and is dropped.
+  bool notAReply = false;
 };
 
 // Whether `bytes` are one whole reply frame as the box sends them: 0x68, a
@@ -78,6 +89,18 @@ struct ReplyActions {
 // verify mismatch). Such a reply can be taken at once instead of after its
 // 100 ms of silence; anything else is a burst only once the line is silent.
 bool IsWholeReplyFrame(std::span<const uint8_t> bytes);
+
+// The code that reply frames to operation `command` carry at byte 1: that of
+// the frame which started it; none for no operation.
+std::optional<uint8_t> ReplyCodeOf(uint8_t command);
+
+// The payload (status first) of the reply frame with `code` that `burst`
+// begins with; nothing when the burst does not begin with one.
+std::optional<std::span<const uint8_t>> ReplyPayload(std::span<const uint8_t> burst, uint8_t code);
+
+// The message for a burst that is no reply: its length and its first 16
+// bytes as hex, "…" when there were more.
+QString NotAReplyText(std::span<const uint8_t> burst);
 
 // "校验没通过，错误地址：HHLL,  写入是 WW 读出是 RR".
 QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read);

@@ -733,6 +733,11 @@ std::optional<std::pair<unsigned, unsigned>> ControllingTerminal() {
   return std::pair{unsigned((ttyNr >> 8) & 0xFFF), unsigned((ttyNr & 0xFF) | ((ttyNr >> 12) & 0xFFF00))};
 }
 
+bool IsCharacterDevice(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
 // Terminals that are no serial port of a box: /dev/tty, the console, the
 // pseudo-terminal multiplexer, the virtual consoles, the terminal the program
 // runs in. Making one of them raw at 38400 would take the operator's own
@@ -770,6 +775,17 @@ std::unique_ptr<SerialPort> PosixSerialLayer::Open(const QString &name, OpenFail
     close(fd);
     failure = {OpenFailure::Kind::NotASerialPort, 0, device,
                QStringLiteral("a terminal or console of this computer, not a serial port")};
+    return nullptr;
+  }
+  // Only a terminal takes the line settings; other character devices
+  // (/dev/zero, /dev/null, ...) would be read as a box that never stops
+  // talking. Files that are no character device are refused by the caller.
+  if (termios t{}; IsCharacterDevice(fd) && tcgetattr(fd, &t) != 0) {
+    const int error = errno;
+    close(fd);
+    failure = FailureOf(error, device);
+    failure.kind = OpenFailure::Kind::NotASerialPort;
+    failure.detail = QStringLiteral("not a serial port (%1)").arg(failure.detail);
     return nullptr;
   }
   // The lock refuses a second opener, root included; TIOCEXCL also refuses

@@ -241,6 +241,8 @@ void BoxSession::Finish(OperationEnd end) {
 
 void BoxSession::ReceiveData(const uint8_t *buffer, uint16_t length) {
   const ReplyActions actions = HandleReply(*state_, readOutChip_, readOutPending_, online_, buffer, length);
+  if (actions.notAReply && !inProgress_)
+    return; // nothing waits for an answer: a message for every stray burst would only bury the real ones
   if (actions.stopClocks)
     StopClocks();
   if (actions.showFullProgress)

@@ -21,7 +21,8 @@
 // NoAnswer on the tick that reaches the time-out (120 s unless set). The
 // time-out changes neither the progress clock nor CurrentCommand, so a reply
 // that comes later is still acted upon and reported, as every reply is, also
-// after its operation ended.
+// after its operation ended. A burst that is no reply (protocol/reply.h) ends
+// the attempt in progress as BoxFailed; with no attempt in progress it is dropped.
 //
 // Errors: OpenPort raises ECommsError with the reason. Set raises
 // EConvertError, before anything is sent, for a count that is no number;

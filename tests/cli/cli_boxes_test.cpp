@@ -6,6 +6,7 @@
 #include "cli/run_sessions.h"
 #include "records/query.h"
 #include "serial/comm.h"
+#include "serial/pty_pair.h"
 #include "session/box_session.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
@@ -61,7 +62,7 @@ struct CliRun {
     }, ms);
   }
   int Finish(int ms = 60000) {
-    if (!process.waitForFinished(ms))
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(ms))
       return -1;
     Take();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -99,6 +100,7 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
     QStringList args;
     int status;
     const char *result;
+    int waitedMs = 0; // the time-out the attempt ran into
   };
   const QString fw = Fixture("objcopy_16_crlf.hex");
   const std::vector<Case> cases = {
@@ -106,6 +108,7 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
       {"port unavailable", {}, {"verify"}, 4, "port-unavailable"},
       {"box failed", {"--fail-at-block", "2"}, {"load", "--file", fw}, 5, "box-failed"},
       {"no answer", {"--silent"}, {"verify", "--timeout", "1"}, 7, "no-answer"},
+      {"set unanswered", {"--silent"}, {"set", "--mode", "offline", "--power", "5v", "--count", "1", "--timeout", "2"}, 7, "no-answer", 2000},
       {"read-protected", {"--protected"}, {"verify"}, 9, "read-protected"},
   };
   Store store;
@@ -131,6 +134,11 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
     EXPECT_EQ(last.station, port) << c.name;
     EXPECT_EQ(last.frontEnd, "cli") << c.name;
     EXPECT_EQ(last.operation, c.args[0]) << c.name;
+    if (c.waitedMs > 0) {
+      // From the frame sent to the attempt's end: never before the time-out, nor long after it.
+      EXPECT_GE(last.durationMs, c.waitedMs) << c.name;
+      EXPECT_LT(last.durationMs, 2 * c.waitedMs) << c.name;
+    }
     const auto messages = run.Of("message");
     EXPECT_EQ(last.message, messages.empty() ? QString() : messages.back().value("text").toString()) << c.name;
   }
@@ -142,6 +150,55 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
   EXPECT_EQ(last.result, "file-refused");
   EXPECT_EQ(last.filePath, Fixture("joined.bin"));
   EXPECT_EQ(last.bytesSent, 0);
+}
+
+// A box the test plays on a pseudo-terminal: it answers what the command
+// sends first with `answer`; whatever answer is no success ends as a box
+// failure, and nothing more goes out to the box.
+TEST(CliBoxes, AnswersThatAreNoSuccessEndAsBoxFailuresAndNothingMoreIsSent) {
+  const std::vector<uint8_t> fake = {0x13, 0x37, 0x00, 0x99, 0x42, 0x42, 0x42, 0x42};
+  const QString notAReply = QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42");
+  const QString fw = Fixture("objcopy_16_crlf.hex");
+  struct Case {
+    const char *name;
+    QStringList args;
+    size_t heard; // bytes the command sends before it waits
+    std::vector<uint8_t> answer;
+    QString message;
+    const char *operation;
+  };
+  const std::vector<Case> cases = {
+      {"verify, no frame", {"verify"}, 4, fake, notAReply, "verify"},
+      {"erase-program-verify, no frame", {"erase-program-verify"}, 4, fake, notAReply, "erase-program-verify"},
+      {"set, no frame", {"set", "--mode", "offline", "--power", "5v", "--count", "1"}, 8, fake, notAReply, "set"},
+      {"load, no frame", {"load", "--file", fw}, 6 + 4120, fake, notAReply, "load"},
+      {"load whose set is refused", {"load", "--file", fw, "--mode", "online"}, 8, {0x68, 0x06, 0x01, 0x00, 0x16},
+       QString(), "set"},
+  };
+  Store store;
+  for (const auto &c : cases) {
+    PtyPair box;
+    ASSERT_TRUE(box.Ok());
+    CliRun run;
+    run.Start(c.args + QStringList{"--port", box.SlavePath(), "--timeout", "2"} + store.Args());
+    ASSERT_EQ(box.Read(c.heard, 10000).size(), c.heard) << c.name;
+    ASSERT_TRUE(box.Write(c.answer)) << c.name;
+    std::vector<uint8_t> after;
+    while (!run.process.waitForFinished(20)) {
+      const auto more = box.Read(65536, 20);
+      after.insert(after.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(run.Finish(), 5) << c.name;
+    EXPECT_EQ(after.size(), 0u) << c.name;
+    ASSERT_EQ(run.Of("result").size(), 1u) << c.name;
+    EXPECT_EQ(run.Of("result")[0].value("result").toString(), "box-failed") << c.name;
+    const auto messages = run.Of("message");
+    EXPECT_EQ(messages.empty() ? QString() : messages.back().value("text").toString(), c.message) << c.name;
+    const records::Record last = store.Rows().at(0);
+    EXPECT_EQ(last.operation, QLatin1String(c.operation)) << c.name;
+    EXPECT_EQ(last.result, "box-failed") << c.name;
+    EXPECT_EQ(last.message, c.message) << c.name;
+  }
 }
 
 TEST(CliBoxes, VerifyMismatchNamesTheCellAndExitsSix) {

@@ -211,7 +211,7 @@ TEST(ReadOutTest, SixBytesStartABlockFiveAreAStatusReply) {
   EXPECT_EQ(r.pending.size(), 6u);
 
   ReadOut s("0x00", "0000", "32");
-  const ReplyActions five = s.Feed({0, 0, 0, 0x00, 0});
+  const ReplyActions five = s.Feed({0x68, 0x04, 0x01, 0x00, 0x16});
   EXPECT_TRUE(five.stopClocks);
   EXPECT_EQ(five.message, ReplyText::ReadFailed);
   EXPECT_TRUE(s.pending.empty());
@@ -241,7 +241,7 @@ TEST(ReadOutTest, BytesBeyondTheLastBlockAreDroppedSoAStatusReadsAsStatus) {
   block.push_back(0xAA); // a trailing byte belongs to no block
   r.Feed(block);
   EXPECT_TRUE(r.pending.empty());
-  const ReplyActions a = r.Feed({0, 0, 0, 0x11});
+  const ReplyActions a = r.Feed({0x68, 0x04, 0x01, 0x11, 0x16});
   EXPECT_EQ(a.message, ReplyText::CannotReadProtected);
 }
 

@@ -4,10 +4,12 @@
 
 namespace {
 
-std::vector<uint8_t> Status(uint8_t status, std::initializer_list<uint8_t> tail = {}) {
-  std::vector<uint8_t> burst = {0x68, 0x00, 0x01, status};
+// A reply frame as the box sends it to operation `command`: status, then `tail`.
+std::vector<uint8_t> Status(uint8_t command, uint8_t status, std::initializer_list<uint8_t> tail = {}) {
+  std::vector<uint8_t> burst = {0x68, ReplyCodeOf(command).value_or(0x00), uint8_t(1 + tail.size()), status};
   for (uint8_t b : tail)
     burst.push_back(b);
+  burst.push_back(0x16);
   return burst;
 }
 
@@ -36,44 +38,46 @@ const std::vector<Row> &Rows() {
   using namespace ReplyText;
   static const std::vector<Row> rows = {
       // No operation, or a code none uses: nothing at all, whatever the status.
-      {0, Status(0x99), false, Nothing(), "none / 0x99"},
-      {2, Status(0x00), false, Nothing(), "code 2 / 0x00"},
-      {3, Status(0x55, {1}), false, Nothing(), "code 3 / 0x55"},
-      {8, Status(0x99), false, Nothing(), "code 8 / 0x99"},
-      {255, Status(0x11), false, Nothing(), "code 255 / 0x11"},
+      {0, Status(0, 0x99), false, Nothing(), "none / 0x99"},
+      {2, Status(2, 0x00), false, Nothing(), "code 2 / 0x00"},
+      {3, Status(3, 0x55, {1}), false, Nothing(), "code 3 / 0x55"},
+      {8, Status(8, 0x99), false, Nothing(), "code 8 / 0x99"},
+      {255, Status(255, 0x11), false, Nothing(), "code 255 / 0x11"},
       // Set: always stops; only 0x99 speaks.
-      {1, Status(0x99), false, StopSay(SetSucceeded), "set / 0x99"},
-      {1, Status(0x00), false, Stop(), "set / 0x00"},
-      {1, Status(0xEE, {1, 2, 3, 4}), false, Stop(), "set / 0xEE"},
-      {1, {0x68}, false, Stop(), "set / one byte"},
+      {1, Status(1, 0x99), false, StopSay(SetSucceeded), "set / 0x99"},
+      {1, Status(1, 0x00), false, Stop(), "set / 0x00"},
+      {1, Status(1, 0xEE, {1, 2, 3, 4}), false, Stop(), "set / 0xEE"},
+      {1, {0x68}, false, StopSay(NotAReplyText(std::vector<uint8_t>{0x68})), "set / one byte"},
       // Verify.
-      {4, Status(0x99), false, StopFullSay(VerifySucceeded), "verify / 0x99"},
-      {4, Status(0x00), false, StopSay(VerifyFailed), "verify / 0x00"},
-      {4, Status(0x11), false, StopSay(CannotVerifyProtected), "verify / 0x11"},
-      {4, Status(0xEE, {0x12, 0x34, 0xAB, 0xCD}), false,
+      {4, Status(4, 0x99), false, StopFullSay(VerifySucceeded), "verify / 0x99"},
+      {4, Status(4, 0x00), false, StopSay(VerifyFailed), "verify / 0x00"},
+      {4, Status(4, 0x11), false, StopSay(CannotVerifyProtected), "verify / 0x11"},
+      {4, Status(4, 0xEE, {0x12, 0x34, 0xAB, 0xCD}), false,
        StopSay(QStringLiteral("校验没通过，错误地址：1234,  写入是 AB 读出是 CD")), "verify / 0xEE"},
-      {4, Status(0x55, {1}), false, Stop(), "verify / other"},
+      {4, Status(4, 0x55, {1}), false, Stop(), "verify / other"},
       // Erase, program and verify.
-      {6, Status(0x99), true, StopFullSay(EraseProgramVerifySucceeded), "epv / 0x99"},
-      {6, Status(0x00), true, StopSay(EraseProgramVerifyFailed), "epv / 0x00"},
-      {6, Status(0x11), true, StopSay(CannotVerifyProtected), "epv / 0x11"},
-      {6, Status(0xEE, {0x00, 0x0F, 0x01, 0xF0}), true,
+      {6, Status(6, 0x99), true, StopFullSay(EraseProgramVerifySucceeded), "epv / 0x99"},
+      {6, Status(6, 0x00), true, StopSay(EraseProgramVerifyFailed), "epv / 0x00"},
+      {6, Status(6, 0x11), true, StopSay(CannotVerifyProtected), "epv / 0x11"},
+      {6, Status(6, 0xEE, {0x00, 0x0F, 0x01, 0xF0}), true,
        StopSay(QStringLiteral("校验没通过，错误地址：000F,  写入是 01 读出是 F0")), "epv / 0xEE"},
-      {6, Status(0x42), true, Stop(), "epv / other"},
+      {6, Status(6, 0x42), true, Stop(), "epv / other"},
       // Read-out status replies (5 bytes or fewer).
-      {5, Status(0x11), false, StopSay(CannotReadProtected), "read / 0x11"},
-      {5, Status(0x00, {0x00}), false, StopSay(ReadFailed), "read / 0x00, 5 bytes"},
-      {5, Status(0x99), false, Stop(), "read / other"},
+      {5, Status(5, 0x11), false, StopSay(CannotReadProtected), "read / 0x11"},
+      {5, Status(5, 0x00), false, StopSay(ReadFailed), "read / 0x00"},
+      {5, Status(5, 0x99), false, Stop(), "read / other"},
       // File transfer: the success text follows "Online" at the moment of the reply.
-      {7, Status(0x99), true, StopFullSay(FileBurned), "transfer / 0x99 online"},
-      {7, Status(0x99), false, StopFullSay(FileLoaded), "transfer / 0x99 offline"},
-      {7, Status(0x00), false, StopSay(FileLoadFailed), "transfer / 0x00"},
-      {7, Status(0x55, {3}), false, Send(3), "transfer / block 3"},
-      {7, Status(0x55, {15, 0x16}), false, Send(15), "transfer / block 15"},
-      {7, Status(0x55, {16}), false, Nothing(), "transfer / block 16 ignored"},
-      {7, Status(0x55, {0xFF}), false, Nothing(), "transfer / block 255 ignored"},
-      {7, Status(0x11), false, Nothing(), "transfer / other ignored"},
-      {7, Status(0xEE, {1, 2, 3, 4}), false, Nothing(), "transfer / 0xEE ignored"},
+      {7, Status(7, 0x99), true, StopFullSay(FileBurned), "transfer / 0x99 online"},
+      {7, Status(7, 0x99), false, StopFullSay(FileLoaded), "transfer / 0x99 offline"},
+      {7, Status(7, 0x00), false, StopSay(FileLoadFailed), "transfer / 0x00"},
+      {7, Status(7, 0x55, {3}), false, Send(3), "transfer / block 3"},
+      {7, Status(7, 0x55, {15}), false, Send(15), "transfer / block 15"},
+      {7, {0x68, 0x00, 0x02, 0x55, 0x04, 0x16, 0x68, 0x00, 0x02, 0x55, 0x05, 0x16}, false, Send(4),
+       "transfer / two requests in one burst: the first"},
+      {7, Status(7, 0x55, {16}), false, Nothing(), "transfer / block 16 ignored"},
+      {7, Status(7, 0x55, {0xFF}), false, Nothing(), "transfer / block 255 ignored"},
+      {7, Status(7, 0x11), false, Nothing(), "transfer / other ignored"},
+      {7, Status(7, 0xEE, {1, 2, 3, 4}), false, Nothing(), "transfer / 0xEE ignored"},
   };
   return rows;
 }
@@ -110,21 +114,21 @@ TEST(ReplyBufferTest, EachBurstIsCopiedToTheStartAndTheRestIsKept) {
   EXPECT_EQ(state.ReplyBuffer[65535], 0x00);
 }
 
-// A status left in ReplyBuffer by an earlier burst is never acted upon again.
+// A status left in ReplyBuffer by an earlier burst is never acted upon again:
+// a shorter burst after it is no frame, and only its own bytes are shown.
 TEST(ShortBurstTest, OldStatusInReplyBufferIsNotReportedAgain) {
   struct Case {
     uint8_t command;
     std::vector<uint8_t> first, second;
-    bool stop;
     const char *what;
   } cases[] = {
-      {7, Status(0x99), {0x01, 0x02}, false, "transfer: 2 bytes after a 0x99"},
-      {7, Status(0x55, {2}), {0x01, 0x02, 0x03, 0x55}, false, "transfer: a 0x55 without its block number"},
-      {4, Status(0x99), {0x01, 0x02, 0x03}, true, "verify: 3 bytes after a 0x99 only stop"},
-      {4, Status(0xEE, {1, 2, 3, 4}), Status(0xEE, {0x12, 0x34, 0xAB}), true, "verify: 0xEE without byte 7"},
-      {6, Status(0x00), {0x07}, true, "epv: 1 byte after a 0x00 only stops"},
-      {1, Status(0x99), {0x00, 0x00, 0x00}, true, "set: 3 bytes after a 0x99 stay silent"},
-      {5, Status(0x11), {0x00}, true, "read-out: 1 byte after a 0x11 only stops"},
+      {7, Status(7, 0x99), {0x01, 0x02}, "transfer: 2 bytes after a 0x99"},
+      {7, Status(7, 0x55, {2}), {0x01, 0x02, 0x03, 0x55}, "transfer: a 0x55 without its block number"},
+      {4, Status(4, 0x99), {0x01, 0x02, 0x03}, "verify: 3 bytes after a 0x99"},
+      {4, Status(4, 0xEE, {1, 2, 3, 4}), {0x68, 0x03, 0x05, 0xEE, 0x12, 0x34, 0xAB}, "verify: 0xEE without byte 7"},
+      {6, Status(6, 0x00), {0x07}, "epv: 1 byte after a 0x00"},
+      {1, Status(1, 0x99), {0x00, 0x00, 0x00}, "set: 3 bytes after a 0x99"},
+      {5, Status(5, 0x11), {0x00}, "read-out: 1 byte after a 0x11"},
   };
   for (const auto &c : cases) {
     OperationState state;
@@ -132,11 +136,50 @@ TEST(ShortBurstTest, OldStatusInReplyBufferIsNotReportedAgain) {
     std::vector<uint8_t> pending;
     HandleReply(state, ChipNumbers{}, pending, true, c.first.data(), c.first.size());
     const ReplyActions a = HandleReply(state, ChipNumbers{}, pending, true, c.second.data(), c.second.size());
-    EXPECT_EQ(a.stopClocks, c.stop) << c.what;
+    EXPECT_TRUE(a.stopClocks) << c.what;
     EXPECT_FALSE(a.showFullProgress) << c.what;
-    EXPECT_FALSE(a.message) << c.what << ": " << a.message.value_or(QString()).toStdString();
+    EXPECT_EQ(a.message, NotAReplyText(c.second)) << c.what << ": " << a.message.value_or(QString()).toStdString();
+    EXPECT_EQ(a.end, Outcome::BoxFailed) << c.what;
     EXPECT_FALSE(a.sendBlock) << c.what;
   }
+}
+
+// Only a burst that begins with the operation's reply frame (start byte, its
+// code, length, end byte) is an answer; anything else, whatever its byte 3,
+// ends the operation as a box failure that shows what came.
+TEST(NotAReplyTest, BurstsWithoutTheOperationsFrameAreNeverASuccess) {
+  const std::vector<uint8_t> fake = {0x13, 0x37, 0x00, 0x99, 0x42, 0x42, 0x42, 0x42};
+  struct Case {
+    uint8_t command;
+    std::vector<uint8_t> burst;
+    const char *what;
+  } cases[] = {
+      {kCommandSet, fake, "set / no frame"},
+      {kCommandVerify, fake, "verify / no frame"},
+      {kCommandEraseProgramVerify, fake, "epv / no frame"},
+      {kCommandFileTransfer, fake, "transfer / no frame"},
+      {kCommandReadOut, {0x13, 0x37, 0x00, 0x11}, "read-out / short, no frame"},
+      {kCommandVerify, {0x68, 0x06, 0x01, 0x99, 0x16}, "verify / the set's code"},
+      {kCommandReadOut, {0x68, 0x03, 0x01, 0x11, 0x16}, "read-out / verify's code"},
+      {kCommandSet, {0x68, 0x06, 0x01, 0x99}, "set / no end byte"},
+      {kCommandSet, {0x68, 0x06, 0x02, 0x99, 0x16}, "set / length past the burst"},
+      {kCommandFileTransfer, {0x68, 0x00, 0x03, 0x99, 0x00, 0x00, 0x16}, "transfer / a length no reply has"},
+  };
+  for (const auto &c : cases) {
+    OperationState state;
+    state.CurrentCommand = c.command;
+    std::vector<uint8_t> pending;
+    const ReplyActions a = HandleReply(state, ChipNumbers{}, pending, true, c.burst.data(), c.burst.size());
+    EXPECT_TRUE(a.stopClocks) << c.what;
+    EXPECT_FALSE(a.showFullProgress) << c.what;
+    EXPECT_EQ(a.end, Outcome::BoxFailed) << c.what;
+    EXPECT_EQ(a.message, NotAReplyText(c.burst)) << c.what;
+    EXPECT_FALSE(a.sendBlock) << c.what;
+  }
+  EXPECT_EQ(NotAReplyText(fake), QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42"));
+  EXPECT_EQ(NotAReplyText(std::vector<uint8_t>(4096, 0xA5)),
+            QStringLiteral("The box sent 4096 bytes that are not a reply: ") + QStringLiteral("A5 ").repeated(16) +
+                QStringLiteral("…"));
 }
 
 TEST(MismatchTextTest, TwoUpperCaseDigitsPerByteWithNothingInBetween) {

@@ -272,6 +272,21 @@ TEST_F(PtyCommTest, TerminalsOfThisComputerAreNeverOpened) {
   EXPECT_EQ(OpenError(*comm), QStringLiteral("<opened>")) << "once it is no longer ours it opens";
 }
 
+// Character devices that take no line settings would be read as a box that
+// never stops talking (or never answers); they are refused as they open.
+TEST_F(PtyCommTest, DevicesThatAreNoTerminalAreRefused) {
+  for (const char *name : {"/dev/zero", "/dev/urandom", "/dev/full", "/dev/null"}) {
+    comm->SetCommName(QString::fromLatin1(name));
+    EXPECT_EQ(OpenError(*comm), QStringLiteral("Error opening serial port")) << name;
+    // The system's words differ by device (ENOTTY, EINVAL); they follow the refusal.
+    const QString reason = OpenReason(*comm);
+    EXPECT_TRUE(reason.startsWith(QString::fromLatin1(name) + QStringLiteral(": not a serial port (")) &&
+                reason.endsWith(QLatin1Char(')')))
+        << reason.toStdString();
+    EXPECT_FALSE(comm->IsOpen()) << name;
+  }
+}
+
 TEST_F(PtyCommTest, TerminalSettingsAreGivenBackOnClose) {
   const int slave = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
   ASSERT_GE(slave, 0);

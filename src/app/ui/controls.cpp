@@ -99,7 +99,9 @@ void TStatusBar::SetPanelText(int index, const QString &text, const QString &det
   QLabel *panel = panels_.at(size_t(index));
   panel->setText(text);
   panel->setToolTip(detail);
-  panel->setAccessibleDescription(detail.isEmpty() ? text : detail);
+  // A screen reader says the words sighted operators read, then why.
+  const QString separator = text.endsWith(QLatin1Char(' ')) ? QString() : QStringLiteral(" ");
+  panel->setAccessibleDescription(detail.isEmpty() ? text : text + separator + detail);
 }
 
 void TStatusBar::SetPanelWidth(int index, int width) {

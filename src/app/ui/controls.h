@@ -61,8 +61,8 @@ public:
   TStatusBar(QWidget *parent, const std::vector<int> &panelWidths);
 
   QString PanelText(int index) const { return panels_.at(size_t(index))->text(); }
-  // `detail` (why, and what to do) becomes the panel's tooltip and accessible
-  // description; without one the description is the text itself.
+  // `detail` (why, and what to do) becomes the panel's tooltip; the accessible
+  // description is the text followed by the detail.
   void SetPanelText(int index, const QString &text, const QString &detail = {});
   int PanelWidth(int index) const { return panels_.at(size_t(index))->width(); }
   void SetPanelWidth(int index, int width);

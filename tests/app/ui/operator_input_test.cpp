@@ -134,7 +134,8 @@ TEST_F(OperatorInput, APortThatWillNotOpenSaysWhyBesideTheDesignedText) {
     const QLabel *panel = form1->StatusBar1->Panel(1);
     EXPECT_EQ(panel->text(), QStringLiteral("Open serial port fails, re-select the serial port "));
     EXPECT_TRUE(panel->toolTip().startsWith(QString::fromLatin1(c.reason))) << panel->toolTip().toStdString();
-    EXPECT_EQ(panel->accessibleDescription(), panel->toolTip());
+    // A screen reader says what sighted operators read, then why.
+    EXPECT_EQ(panel->accessibleDescription(), panel->text() + panel->toolTip());
     EXPECT_TRUE(!warnings.isEmpty() && warnings.last().contains(QString::fromLatin1(c.reason)));
   }
   qInstallMessageHandler(previous);

@@ -71,34 +71,41 @@ TEST_F(WindowRecords, EveryAttemptIsRecordedWithWhatTheWindowKnew) {
   Reply({0x68, 0x00, 0x01, 0x99, 0x16});
 
   form1->VerifyAction->trigger();
+  box->SetOpenFails(true); // the watch for the lost port never gets it back
   box->Unplug();
   ASSERT_TRUE(PumpUntil([&] { return Rows().size() == 5; }));
+  // Started on the closed port, it gets no answer: the port was the cause.
+  form1->VerifyAction->trigger();
+  for (int tick = 0; tick < 1200; ++tick)
+    form1->Timer2Timer();
+  ASSERT_TRUE(PumpUntil([&] { return Rows().size() == 6; }));
 
   const auto rows = Rows(); // newest first
   struct Expect {
     const char *operation, *result;
     QString message;
   } expected[] = {
+      {"verify", "port-unavailable", QStringLiteral("本次操作超时失败，编程器无响应，请检查供电是否正常！")},
       {"verify", "port-lost", QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。")},
       {"load", "ok", QStringLiteral("文件烧写成功 ")},
       {"load", "file-refused", QStringLiteral("文件加载错误，0000地址行校验和错误 FE")},
       {"load", "cancelled", QString()},
       {"set", "ok", QStringLiteral("设置成功!请重新 选择型号及加载/烧写文件")},
   };
-  for (size_t i = 0; i < 5; ++i) {
+  for (size_t i = 0; i < 6; ++i) {
     EXPECT_EQ(rows[i].operation, QLatin1String(expected[i].operation)) << i;
     EXPECT_EQ(rows[i].result, QLatin1String(expected[i].result)) << i;
     EXPECT_EQ(rows[i].message, expected[i].message) << i;
     EXPECT_EQ(rows[i].frontEnd, "window");
     EXPECT_EQ(rows[i].station, "MEMBOX");
   }
-  EXPECT_EQ(rows[4].mode, "online");
-  EXPECT_EQ(rows[4].power, "5v");
-  EXPECT_EQ(rows[4].count, 12);
-  EXPECT_EQ(rows[4].bytesSent, 8);
-  EXPECT_EQ(rows[3].filePath, QString());
-  EXPECT_EQ(rows[2].filePath, folder.File(QStringLiteral("bad.hex")));
-  const records::Record &load = rows[1];
+  EXPECT_EQ(rows[5].mode, "online");
+  EXPECT_EQ(rows[5].power, "5v");
+  EXPECT_EQ(rows[5].count, 12);
+  EXPECT_EQ(rows[5].bytesSent, 8);
+  EXPECT_EQ(rows[4].filePath, QString());
+  EXPECT_EQ(rows[3].filePath, folder.File(QStringLiteral("bad.hex")));
+  const records::Record &load = rows[2];
   EXPECT_EQ(load.filePath, folder.File(QStringLiteral("fw.hex")));
   EXPECT_EQ(load.fileSha256,
             QCryptographicHash::hash(folder.Read("fw.hex"), QCryptographicHash::Sha256).toHex());
@@ -107,6 +114,7 @@ TEST_F(WindowRecords, EveryAttemptIsRecordedWithWhatTheWindowKnew) {
   EXPECT_EQ(load.sectors, "FFFFFFFF");
   EXPECT_EQ(load.count, 999999);
   EXPECT_EQ(load.bytesSent, 6 + 4120);
+  EXPECT_EQ(rows[0].bytesSent, 0);
 }
 
 TEST_F(WindowRecords, AnUnreachableSharedStoreIsAWarningAndProgrammingGoesOn) {

@@ -205,7 +205,7 @@ TEST_F(Load, VerdictsOfTheBox) {
     form1->RadioGroup1->SetItemIndex(c.mode);
     ClickLoad(path);
     ASSERT_TRUE(form1->Timer2->Enabled());
-    Deliver({0x68, 0x00, 0x01, c.status});
+    Deliver({0x68, 0x00, 0x01, c.status, 0x16});
     EXPECT_EQ(dialogs.Messages(), QStringList{c.message}) << int(c.status);
     EXPECT_FALSE(form1->Timer1->Enabled());
     EXPECT_FALSE(form1->Timer2->Enabled());
@@ -257,7 +257,7 @@ TEST_F(Load, FaultyThirdRecord) {
   // A good load first: the view, the blocks and the checksum it leaves stay.
   ClickLoad(PutFixture(QStringLiteral("srec_32_lf.hex"), QStringLiteral("good.hex")));
   ASSERT_TRUE(Written(6 + 4120));
-  Deliver({0x68, 0x00, 0x01, 0x99});
+  Deliver({0x68, 0x00, 0x01, 0x99, 0x16});
   ASSERT_EQ(form4->windowTitle(), QStringLiteral("good"));
   const auto blocksBefore = state->ImageBlocks;
   const QString checksumBefore = form1->Label11->text();
@@ -296,7 +296,7 @@ TEST_F(Load, FaultyThirdRecord) {
   EXPECT_EQ(box->Written(), kAnnounce);
 
   // A later request is still answered from the blocks of the good load.
-  Deliver({0x68, 0x00, 0x02, 0x55, 0x01});
+  Deliver({0x68, 0x00, 0x02, 0x55, 0x01, 0x16});
   const auto answer = WrittenFrom(6, 4102);
   const auto slot1 = RequestedBlockBytes(blocksBefore, 1);
   EXPECT_EQ(answer, std::vector<uint8_t>(slot1.begin(), slot1.end()));
@@ -397,7 +397,7 @@ TEST_F(Load, LoadingTwiceRebuildsEverything) {
 
   const size_t before = 2 * (6 + 4120);
   ASSERT_TRUE(Written(before));
-  Deliver({0x68, 0x00, 0x02, 0x55, 0x05});
+  Deliver({0x68, 0x00, 0x02, 0x55, 0x05, 0x16});
   const auto answer = WrittenFrom(before, 4102);
   ASSERT_EQ(answer.size(), 4102u);
   EXPECT_EQ(Range(answer, 0, 4), (std::vector<uint8_t>{0x05, 0x50, 0xDE, 0xAD}));
@@ -407,7 +407,7 @@ TEST_F(Load, RequestWhileTheDialogIsOpenIsAnsweredFromThePreviousLoad) {
   ClickLoad(PutFixture(QStringLiteral("srec_32_lf.hex"), QStringLiteral("one.hex")));
   ASSERT_TRUE(Written(6 + 4120));
   const auto previous = state->ImageBlocks;
-  whileChoosing = [&] { Deliver({0x68, 0x00, 0x02, 0x55, 0x00}); };
+  whileChoosing = [&] { Deliver({0x68, 0x00, 0x02, 0x55, 0x00, 0x16}); };
   ClickLoad(PutFixture(QStringLiteral("objcopy_16_crlf.hex"), QStringLiteral("two.hex")));
   // announce, the old block 0 (4102), the new block 0 (4120)
   const auto stream = WrittenFrom(6 + 4120, 6 + 4102 + 4120);

@@ -94,7 +94,7 @@ TEST_F(OverTheLine, BlockRequestsAreAnsweredFromTheirSlot) {
     state.ImageBlocks[i] = uint8_t(i % 251);
   state.CurrentCommand = kCommandFileTransfer;
 
-  box->Inject({0x68, 0x00, 0x02, 0x55, 0x07});
+  box->Inject({0x68, 0x00, 0x02, 0x55, 0x07, 0x16});
   ASSERT_TRUE(Written(kRequestedBlockSize));
   PumpFor(50);
   const auto sent = box->Written();
@@ -105,7 +105,7 @@ TEST_F(OverTheLine, BlockRequestsAreAnsweredFromTheirSlot) {
 
   // Beyond the 16 slots nothing is read or sent.
   box->ClearWritten();
-  box->Inject({0x68, 0x00, 0x02, 0x55, 0x10});
+  box->Inject({0x68, 0x00, 0x02, 0x55, 0x10, 0x16});
   PumpFor(300);
   EXPECT_EQ(box->WrittenSize(), 0u);
 }

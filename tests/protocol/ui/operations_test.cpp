@@ -4,6 +4,7 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
+#include "protocol/reply.h"
 #include "protocol/ui/form3.h"
 #include "serial/comm.h"
 #include "support/recording_dialogs.h"
@@ -43,7 +44,10 @@ struct Operations : ::testing::Test {
   void Deliver(const std::vector<uint8_t> &burst) {
     form1->Comm1->OnReceiveData(form1->Comm1, burst.data(), uint16_t(burst.size()));
   }
-  void Reply(uint8_t status) { Deliver({0x68, 0x00, 0x01, status}); }
+  // A status frame as the box sends it to the operation in progress.
+  void Reply(uint8_t status) {
+    Deliver({0x68, ReplyCodeOf(state->CurrentCommand).value_or(0x00), 0x01, status, 0x16});
+  }
 
   void ChooseChip(const char *start, const char *end, const char *sizeK, const char *dataflash) {
     state->ChipStart = QString::fromLatin1(start);
