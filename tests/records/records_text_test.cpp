@@ -170,6 +170,31 @@ TEST(RecordText, CsvQuotesOnlyWhatNeedsQuoting) {
                       "\"编程失败\r\nline\t2\x01\",32768,7118,\r\n"));
 }
 
+TEST(RecordText, CsvTextThatASpreadsheetWouldRunStaysText) {
+  const auto row = [](const QString &station) {
+    records::Record r = Awkward();
+    r.station = station;
+    r.durationMs = -3; // a number of ours, never a formula
+    QString text;
+    QTextStream out(&text);
+    records::WriteCsvRow(r, out);
+    out.flush();
+    return text;
+  };
+  const std::pair<QString, QString> cases[] = {
+      {QStringLiteral("=1+2"), QStringLiteral("'=1+2")},
+      {QStringLiteral("+1"), QStringLiteral("'+1")},
+      {QStringLiteral("-2"), QStringLiteral("'-2")},
+      {QStringLiteral("@SUM(A1)"), QStringLiteral("'@SUM(A1)")},
+      {QStringLiteral("\tx"), QStringLiteral("'\tx")},
+      {QStringLiteral("=HYPERLINK(\"x\",1)"), QStringLiteral("\"'=HYPERLINK(\"\"x\"\",1)\"")},
+      {QStringLiteral("a=b"), QStringLiteral("a=b")},
+  };
+  for (const auto &[station, cell] : cases)
+    EXPECT_EQ(row(station), row(QStringLiteral("X")).replace(QStringLiteral(",X,"), ',' + cell + ','))
+        << station.toStdString();
+}
+
 TEST(RecordText, JsonIsOneEscapedObjectInColumnOrder) {
   EXPECT_EQ(records::ToJson(Awkward()),
             QStringLiteral("{\"id\":42,\"record_uid\":\"0f8c5a4e-1d2b-4c3a-9e8f-7a6b5c4d3e2f\","
