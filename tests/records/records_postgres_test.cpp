@@ -153,13 +153,13 @@ TEST_F(SharedStore, ASpooledRecordGoesOnlyToItsOwnDestination) {
     QSignalSpy warnings(&recorder, &records::Recorder::Warning);
     recorder.Add(FullRecord(2));
     ASSERT_TRUE(recorder.Finish(20000));
+    EXPECT_EQ(Uids(records::Query(theirs, {}, &error)), QStringList{FullRecord(2).recordUid}) << error.toStdString();
     ASSERT_EQ(warnings.size(), 1) << "told at start";
     EXPECT_EQ(warnings.at(0).at(0).toString(),
               QStringLiteral("Production records for %1 still wait in %2: 1 of them, forwarded when a run records to "
                              "%1 again.")
                   .arg(mine.Describe(), mine.sqlitePath));
   }
-  EXPECT_EQ(Uids(records::Query(theirs, {}, &error)), QStringList{FullRecord(2).recordUid}) << error.toStdString();
   {
     records::Recorder recorder(mine);
     ASSERT_TRUE(recorder.WaitForwarded(20000));
@@ -242,7 +242,9 @@ TEST(SilentServer, HoldsACommandLineNoLongerThanItsLastWait) {
   const auto where =
       *records::ParseStoreUrl(QStringLiteral("postgresql://u@127.0.0.1:%1/d").arg(ntohs(address.sin_port)), nullptr,
                               folder.File(QStringLiteral("spool.sqlite")));
-  constexpr int kWaitMs = 5000;
+  // Longer than one connection attempt, as when a load ran while the first
+  // attempt waited: another would fit in the wait but must not outlast it.
+  constexpr int kWaitMs = 6000;
   QElapsedTimer clock;
   clock.start();
   {
@@ -254,7 +256,7 @@ TEST(SilentServer, HoldsACommandLineNoLongerThanItsLastWait) {
     EXPECT_TRUE(warnings.at(0).at(0).toString().contains(QStringLiteral("timeout expired")))
         << warnings.at(0).at(0).toString().toStdString();
   }
-  EXPECT_LT(clock.elapsed(), kWaitMs + 1500) << "one attempt begun before the wait, none after it";
+  EXPECT_LT(clock.elapsed(), kWaitMs + 1000) << "no attempt outlasts the wait";
   close(listener);
   EXPECT_EQ(Uids(records::Query(SqliteAt(where.sqlitePath), {}, nullptr)), QStringList{FullRecord(1).recordUid});
 }
