@@ -32,15 +32,13 @@ std::optional<QString> Decode(const QString &text) {
 }
 
 // The location as it may be shown: whatever stands between the first ':'
-// after the scheme and the last '@' is a password or may hold one, and so is
-// a "password=" option. Hiding too much of a malformed text is harmless;
-// showing a password is not.
+// after the scheme (or at all, when there is none) and the last '@' is a
+// password or may hold one, and so is a "password=" option. Hiding too much
+// of a malformed text is harmless; showing a password is not.
 QString Shown(const QString &text) {
   const qsizetype scheme = text.indexOf(QLatin1String("://"));
-  if (scheme < 0)
-    return text;
   QString out = text;
-  const qsizetype colon = out.indexOf(QLatin1Char(':'), scheme + 3);
+  const qsizetype colon = out.indexOf(QLatin1Char(':'), scheme < 0 ? 0 : scheme + 3);
   const qsizetype at = out.lastIndexOf(QLatin1Char('@'));
   if (colon >= 0 && at > colon)
     out.replace(colon + 1, at - colon - 1, QStringLiteral("***"));

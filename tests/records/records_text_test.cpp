@@ -107,6 +107,7 @@ TEST(StoreUrl, BadLocationsAreRefusedWithAPlainReason) {
        "postgresql://u:***@h/d?password=***&x=1"},
       {"postgresql://u:SE/CRET@h/d", QStringLiteral("the database name is not valid"), "postgresql://u:***@h/d"},
       {"mysql://u:SECRET@h/d", QString(), "mysql://u:***@h/d"},
+      {"postgresql:/u:SECRET@h/d", QString(), "postgresql:***@h/d"},
       {"postgresql://u@h/d?service=a%20b", QStringLiteral("the service name is not valid")},
       {"sqlite::memory:", QStringLiteral("memory")},
       {"sqlite:file:r.db?mode=memory", QStringLiteral("memory")},
