@@ -115,9 +115,10 @@ bool Connection::Open(QString *error) {
     const QFileInfo file(where_.sqlitePath);
     if (readOnly_) {
       // A reader that made the file would turn a mistyped path into an empty store.
-      if (!file.exists()) {
+      if (!file.exists() || file.isDir()) {
         if (error)
-          *error = QStringLiteral("there is no records store %1").arg(where_.sqlitePath);
+          *error = file.isDir() ? QStringLiteral("%1 is a folder, not a records store").arg(where_.sqlitePath)
+                                : QStringLiteral("there is no records store %1").arg(where_.sqlitePath);
         return false;
       }
     } else {
