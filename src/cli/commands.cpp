@@ -264,7 +264,8 @@ int RunRecords(const QStringList &args, const CliContext &) {
     return UsageError(Command::Records, QStringLiteral("--records: records are off, there is nothing to read"));
   // Most likely a mistyped path; reading never makes a store.
   if (where->kind == records::StoreLocation::Kind::Sqlite && !QFileInfo::exists(where->sqlitePath))
-    return UsageError(Command::Records, QStringLiteral("--records: there is no records store %1").arg(where->sqlitePath));
+    return UsageError(Command::Records,
+                      QStringLiteral("--records: there is no records store %1").arg(where->sqlitePath));
   records::Filter filter;
   filter.since = options->since;
   filter.until = options->until;

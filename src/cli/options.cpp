@@ -94,9 +94,9 @@ Rules RulesOf(Command command) {
 // unless it ends in Z or an offset such as +08:00. Nothing else: neither a
 // time out of range nor anything after the date may pass for a date.
 std::optional<QDateTime> ParseWhen(const QString &text, bool end) {
-  static const QRegularExpression form(QRegularExpression::anchoredPattern(
-      QStringLiteral("([0-9]{4})-([0-9]{2})-([0-9]{2})"
-                     "(?:T([0-9]{2}):([0-9]{2})(?::([0-9]{2})(?:\\.([0-9]{1,3}))?)?(Z|([+-])([0-9]{2})(?::?([0-9]{2}))?)?)?")));
+  static const QRegularExpression form(QRegularExpression::anchoredPattern(QStringLiteral(
+      "([0-9]{4})-([0-9]{2})-([0-9]{2})"
+      "(?:T([0-9]{2}):([0-9]{2})(?::([0-9]{2})(?:\\.([0-9]{1,3}))?)?(Z|([+-])([0-9]{2})(?::?([0-9]{2}))?)?)?")));
   const QRegularExpressionMatch m = form.match(text);
   if (!m.hasMatch())
     return std::nullopt;

@@ -74,7 +74,8 @@ QString ErrorText(const QSqlError &e) {
 
 Connection::Connection(const StoreLocation &where, Target target, const char *purpose)
     : where_(where), sqlite_(target == Target::Spool || where.kind != StoreLocation::Kind::Postgres),
-      spool_(target == Target::Spool && where.kind == StoreLocation::Kind::Postgres), name_(QStringLiteral("kavrin-records-%1-%2").arg(QLatin1String(purpose)).arg(++connectionCount)) {}
+      spool_(target == Target::Spool && where.kind == StoreLocation::Kind::Postgres),
+      name_(QStringLiteral("kavrin-records-%1-%2").arg(QLatin1String(purpose)).arg(++connectionCount)) {}
 
 Connection::~Connection() {
   Close();

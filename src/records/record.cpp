@@ -52,7 +52,6 @@ QString CsvField(const QString &text, Field::Kind kind) {
   return QLatin1Char('"') + out + QLatin1Char('"');
 }
 
-
 } // namespace
 
 std::span<const Field> Fields() { return kFields; }

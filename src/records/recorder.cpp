@@ -244,8 +244,8 @@ void Recorder::Work() {
         // waiting past its time, and bounds the others by what is left.
         std::unique_lock lock(mutex_);
         if (finishBy_) {
-          const auto left = std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ -
-                                                                             std::chrono::steady_clock::now());
+          const auto left =
+              std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ - std::chrono::steady_clock::now());
           if (batch.empty() || left.count() < db::kLeastConnectTimeoutS) {
             wake_.wait(lock, [this] { return stop_; });
             return;

@@ -69,8 +69,8 @@ QString StoreLocation::Describe() const {
     return sqlitePath;
   case Kind::Postgres:
     // Built piece by piece: a name holding "%1" must not be read as a placeholder.
-    return user + QLatin1Char('@') + (host.contains(QLatin1Char(':')) ? '[' + host + ']' : host) +
-           QLatin1Char(':') + QString::number(port) + QLatin1Char('/') + database;
+    return user + QLatin1Char('@') + (host.contains(QLatin1Char(':')) ? '[' + host + ']' : host) + QLatin1Char(':') +
+           QString::number(port) + QLatin1Char('/') + database;
   }
   return QString();
 }

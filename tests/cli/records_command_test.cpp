@@ -70,12 +70,11 @@ TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
     named.station = QStringLiteral("COM\x1b[2J5");
     named.message = QStringLiteral("first\nsecond");
     QString error;
-    ASSERT_TRUE(c.Insert(std::vector{named,
-                                     FinishedAt(1, "2026-12-06T15:59:59.500Z"),  // 12-06 23:59:59.5
-                                     FinishedAt(2, "2026-12-06T16:00:00.000Z"),  // 12-07 00:00:00
-                                     FinishedAt(3, "2026-12-07T00:30:15.000Z"),  // 12-07 08:30:15
-                                     FinishedAt(4, "2026-12-07T15:59:59.999Z"),  // 12-07 23:59:59.999
-                                     FinishedAt(5, "2026-12-07T16:00:00.000Z")}, // 12-08 00:00:00
+    ASSERT_TRUE(c.Insert(std::vector{named, FinishedAt(1, "2026-12-06T15:59:59.500Z"), // 12-06 23:59:59.5
+                                     FinishedAt(2, "2026-12-06T16:00:00.000Z"),        // 12-07 00:00:00
+                                     FinishedAt(3, "2026-12-07T00:30:15.000Z"),        // 12-07 08:30:15
+                                     FinishedAt(4, "2026-12-07T15:59:59.999Z"),        // 12-07 23:59:59.999
+                                     FinishedAt(5, "2026-12-07T16:00:00.000Z")},       // 12-08 00:00:00
                          &error))
         << error.toStdString();
   }
@@ -108,7 +107,8 @@ TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
        QStringLiteral("kavrin-cli records: --records: there is no records store %1\n").arg(missing)},
   };
   for (const Case &c : cases) {
-    QStringList args = QStringList{QStringLiteral("records"), QStringLiteral("--format"), QStringLiteral("json")} + c.args;
+    QStringList args =
+        QStringList{QStringLiteral("records"), QStringLiteral("--format"), QStringLiteral("json")} + c.args;
     if (!c.args.contains(QStringLiteral("--records")))
       args << QStringLiteral("--records") << url;
     const Output o = Cli(args);
