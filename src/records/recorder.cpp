@@ -18,8 +18,8 @@ constexpr quint64 kCheckpointEvery = 100;
 
 int NextRetry(int ms) { return ms ? std::min(ms * 2, kLastRetryMs) : kFirstRetryMs; }
 
-// A notice for each other spool beside `where`'s that still holds records:
-// they wait for a run that names their own store.
+// A notice for each spool beside `where`'s that still holds records for
+// another destination: they wait for a run that names their own store.
 QStringList OtherSpools(const StoreLocation &where) {
   QStringList notices;
   const QFileInfo own(where.sqlitePath);
@@ -36,7 +36,7 @@ QStringList OtherSpools(const StoreLocation &where) {
     qint64 rows = 0;
     QString destination;
     QString error;
-    if (!c.SpoolContents(&rows, &destination, &error) || rows == 0)
+    if (!c.SpoolContents(&rows, &destination, &error) || rows == 0 || destination == where.Describe())
       continue;
     notices << (destination.isEmpty()
                     ? QStringLiteral("Production records of a store that was not noted with them wait in %1: %2 "
