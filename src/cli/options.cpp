@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QTimeZone>
 #include <array>
 #include <sys/stat.h>
 
@@ -90,13 +92,38 @@ Rules RulesOf(Command command) {
   return {};
 }
 
-// A date (the whole local day) or a date and time (local unless it says
-// otherwise). `end` gives the end of a day rather than its start.
+// An ISO 8601 date (the whole local day: `end` gives its end rather than its
+// start), or a date and time to the minute, second or millisecond, local
+// unless it ends in Z or an offset such as +08:00. Nothing else: neither a
+// time out of range nor anything after the date may pass for a date.
 std::optional<QDateTime> ParseWhen(const QString &text, bool end) {
-  const QDate day = QDate::fromString(text, Qt::ISODate);
-  if (day.isValid())
+  static const QRegularExpression form(QRegularExpression::anchoredPattern(QStringLiteral(
+      "([0-9]{4})-([0-9]{2})-([0-9]{2})"
+      "(?:T([0-9]{2}):([0-9]{2})(?::([0-9]{2})(?:\\.([0-9]{1,3}))?)?(Z|([+-])([0-9]{2})(?::?([0-9]{2}))?)?)?")));
+  const QRegularExpressionMatch m = form.match(text);
+  if (!m.hasMatch())
+    return std::nullopt;
+  const QDate day(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+  if (!day.isValid())
+    return std::nullopt;
+  if (!m.hasCaptured(4))
     return (end ? day.addDays(1) : day).startOfDay();
-  QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
+  const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt(),
+                   m.captured(7).leftJustified(3, QLatin1Char('0')).toInt());
+  if (!time.isValid())
+    return std::nullopt;
+  QDateTime when;
+  if (!m.hasCaptured(8)) {
+    when = QDateTime(day, time);
+  } else if (m.captured(8) == QLatin1String("Z")) {
+    when = QDateTime(day, time, Qt::UTC);
+  } else {
+    const int hours = m.captured(10).toInt(), minutes = m.captured(11).toInt();
+    if (hours > 23 || minutes > 59)
+      return std::nullopt;
+    const int sign = m.captured(9) == QLatin1String("-") ? -1 : 1;
+    when = QDateTime(day, time, QTimeZone(sign * (hours * 3600 + minutes * 60)));
+  }
   if (!when.isValid())
     return std::nullopt;
   return when;
@@ -215,7 +242,9 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
   case kUntil: {
     const std::optional<QDateTime> when = ParseWhen(value, option == kUntil);
     if (!when)
-      return QStringLiteral("expects a date like 2026-12-07 or a time like 2026-12-07T08:30, got ") + Quoted(value);
+      return QStringLiteral("expects a date like 2026-12-07 or a date and time like 2026-12-07T08:30:15, local "
+                            "unless it ends in Z or an offset like +08:00; got ") +
+             Quoted(value);
     (option == kSince ? o.since : o.until) = when;
     return {};
   }
