@@ -3,13 +3,13 @@
 #include "cli/chip_choice.h"
 #include "cli/console.h"
 #include "cli/event_sink.h"
-#include "cli/firmware.h"
 #include "cli/hex_writer.h"
 #include "cli/interrupt_watcher.h"
 #include "cli/json_line.h"
 #include "cli/options.h"
 #include "cli/result_class.h"
 #include "cli/run_sessions.h"
+#include "image/firmware_file.h"
 #include "records/query.h"
 #include "serial/serial_devices.h"
 
@@ -26,6 +26,10 @@ const QString kPortHelp =
     QStringLiteral("  --port PORT         the box's serial port: a device path (/dev/ttyUSB0,\n"
                    "                      /dev/serial/by-id/...), a name under /dev (ttyUSB0), or\n"
                    "                      COM1..COM9 for /dev/ttyS0..ttyS8\n");
+const QString kFormatHelp =
+    QStringLiteral("  --format bin        FILE is a raw binary image (else its form is told by its\n"
+                   "                      content: Intel HEX, Motorola S-record or ELF)\n"
+                   "  --base ADDRESS      where a raw binary begins, hex (default 0000)\n");
 const QString kSessionHelp =
     QStringLiteral("  --timeout SECONDS   give up on a box that has not finished after SECONDS,\n"
                    "                      1..86400 (default 120)\n"
@@ -45,12 +49,13 @@ const QString kSessionHelp =
 QString CommandUsage(Command command) {
   switch (command) {
   case Command::Load:
-    return QStringLiteral("Usage: kavrin-cli load --port PORT [--port PORT ...] --file FILE.hex [options]\n\n"
-                          "Reads FILE.hex into a 32 KiB image (0000-7FFF) exactly as the window does and\n"
-                          "sends it to every box at once, each on its own port.\n\n") +
+    return QStringLiteral("Usage: kavrin-cli load --port PORT [--port PORT ...] --file FILE [options]\n\n"
+                          "Reads FILE (Intel HEX, Motorola S-record, ELF or a raw binary) into a 32 KiB\n"
+                          "image (0000-7FFF) exactly as the window does and sends it to every box at\n"
+                          "once, each on its own port.\n\n") +
            kPortHelp + QStringLiteral("                      (repeat for a gang of boxes)\n") +
-           QStringLiteral("  --file FILE         the Intel HEX file\n"
-                          "  --mode MODE         online or offline (default offline)\n"
+           QStringLiteral("  --file FILE         the firmware file\n") + kFormatHelp +
+           QStringLiteral("  --mode MODE         online or offline (default offline)\n"
                           "  --power POWER       5v or off: the target's supply (default 5v)\n"
                           "  --count N           the count sent with the image, 1 to 6 digits\n"
                           "                      (default 999999)\n"
@@ -85,10 +90,12 @@ QString CommandUsage(Command command) {
                           "  --out FILE          the file to write\n") +
            kSessionHelp;
   case Command::CheckFile:
-    return QStringLiteral("Usage: kavrin-cli check-file FILE.hex\n\n"
-                          "Reads FILE.hex as a load would, without a box: prints the checksum as the\n"
-                          "window shows it, the address ranges that hold data and the bytes left out\n"
-                          "(beyond 0000-7FFF), or why the file is refused (exit status 3).\n");
+    return QStringLiteral("Usage: kavrin-cli check-file [--format bin [--base ADDRESS]] FILE\n\n"
+                          "Reads FILE as a load would, without a box: prints the checksum as the\n"
+                          "window shows it, the address ranges that hold data, the bytes left out\n"
+                          "(beyond 0000-7FFF), the form found and an S-record file's header text; or\n"
+                          "why the file is refused (exit status 3).\n\n") +
+           kFormatHelp;
   case Command::Ports:
     return QStringLiteral("Usage: kavrin-cli ports [--json]\n\n"
                           "Lists the serial ports: by-id names first, then the devices without one,\n"
@@ -139,18 +146,26 @@ std::optional<Options> Parse(Command command, const QStringList &args, int &stat
   return parsed.options;
 }
 
+FirmwareFormat FirmwareFormatOf(const Options &options) {
+  return options.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent;
+}
+
 int RunCheckFile(const QStringList &args, const CliContext &) {
   int status = 0;
   const std::optional<Options> options = Parse(Command::CheckFile, args, status);
   if (!options)
     return status;
-  const Firmware firmware = ReadFirmware(options->file);
+  const FirmwareFile firmware = ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
   if (!firmware.Accepted()) {
     Complain(QStringLiteral("kavrin-cli check-file: refused: ") + firmware.refusal + QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
+  QString description;
+  if (!firmware.description.isEmpty())
+    description = QStringLiteral("Description: ") + firmware.description + QLatin1Char('\n');
   Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + RangesText(firmware.ranges) +
-        QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut));
+        QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut) +
+        QStringLiteral("Format: ") + FormatText(firmware.format, options->base) + QLatin1Char('\n') + description);
   if (!firmware.leftOutNotice.isEmpty())
     Complain(firmware.leftOutNotice + QLatin1Char('\n'));
   return 0;
@@ -323,7 +338,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   plan.records = *store;
 
   if (command == Command::Load) {
-    plan.firmware = ReadFirmware(options->file);
+    plan.firmware = ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
     if (!plan.firmware.Accepted())
       return RefuseFile(plan);
   }
@@ -357,7 +372,7 @@ template <Command command> int RunSession(const QStringList &args, const CliCont
 }
 
 constexpr std::array kCommands = {
-    CommandEntry{QLatin1StringView("load"), QLatin1StringView("send a HEX file to the boxes"),
+    CommandEntry{QLatin1StringView("load"), QLatin1StringView("send a firmware file to the boxes"),
                  RunSession<Command::Load>},
     CommandEntry{QLatin1StringView("verify"), QLatin1StringView("have the boxes verify their chips"),
                  RunSession<Command::Verify>},
@@ -368,7 +383,8 @@ constexpr std::array kCommands = {
                  RunSession<Command::Set>},
     CommandEntry{QLatin1StringView("read-out"), QLatin1StringView("read a chip out into a file"),
                  RunSession<Command::ReadOut>},
-    CommandEntry{QLatin1StringView("check-file"), QLatin1StringView("check a HEX file without a box"), RunCheckFile},
+    CommandEntry{QLatin1StringView("check-file"), QLatin1StringView("check a firmware file without a box"),
+                 RunCheckFile},
     CommandEntry{QLatin1StringView("ports"), QLatin1StringView("list the serial ports and their access"), RunPorts},
     CommandEntry{QLatin1StringView("records"), QLatin1StringView("print the production records"), RunRecords},
 };

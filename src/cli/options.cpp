@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTimeZone>
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <sys/stat.h>
 
 namespace cli {
@@ -33,6 +35,7 @@ enum Option : unsigned {
   kResult = 1u << 15,
   kFormat = 1u << 16,
   kFastReplies = 1u << 17,
+  kBase = 1u << 18,
 };
 
 struct OptionDef {
@@ -60,6 +63,7 @@ constexpr std::array kOptionDefs = {
     OptionDef{kResult, QLatin1StringView("--result"), true},
     OptionDef{kFormat, QLatin1StringView("--format"), true},
     OptionDef{kFastReplies, QLatin1StringView("--fast-replies"), false},
+    OptionDef{kBase, QLatin1StringView("--base"), true},
 };
 
 struct Rules {
@@ -74,7 +78,7 @@ constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRe
 Rules RulesOf(Command command) {
   switch (command) {
   case Command::Load:
-    return {kSessionOptions | kFile | kMode | kPower | kCount | kSectors, kPort | kFile};
+    return {kSessionOptions | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors, kPort | kFile};
   case Command::Verify:
   case Command::EraseProgramVerify:
     return {kSessionOptions, kPort};
@@ -83,7 +87,7 @@ Rules RulesOf(Command command) {
   case Command::ReadOut:
     return {kSessionOptions | kChip | kDataflash | kOut, kPort | kChip | kOut, false, true};
   case Command::CheckFile:
-    return {0, 0, true};
+    return {kFormat | kBase, 0, true};
   case Command::Ports:
     return {kJson, 0};
   case Command::Records:
@@ -217,6 +221,17 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
   case kFastReplies:
     o.fastReplies = true;
     return {};
+  case kBase: {
+    const QString digits = value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? value.mid(2) : value;
+    bool ok = !digits.isEmpty() && digits.size() <= 8 && std::all_of(digits.begin(), digits.end(), [](QChar c) {
+      return std::isxdigit(c.unicode()) && c.unicode() < 128;
+    });
+    const uint32_t base = ok ? digits.toUInt(&ok, 16) : 0;
+    if (!ok)
+      return QStringLiteral("expects a hex address like 0000 or 0x1000, got ") + Quoted(value);
+    o.base = base;
+    return {};
+  }
   case kChip:
     o.chip = value;
     return {};
@@ -255,6 +270,12 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
     o.result = value;
     return {};
   case kFormat:
+    if (command == Command::Load || command == Command::CheckFile) {
+      if (value != QLatin1String("auto") && value != QLatin1String("bin"))
+        return QStringLiteral("expects auto or bin, got ") + Quoted(value);
+      o.rawBinary = value == QLatin1String("bin");
+      return {};
+    }
     if (value != QLatin1String("table") && value != QLatin1String("csv") && value != QLatin1String("json"))
       return QStringLiteral("expects table, csv or json, got ") + Quoted(value);
     o.format = value;
@@ -389,7 +410,9 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     if ((rules.required & def.option) && !(seen & def.option))
       return fail(QStringLiteral("missing ") + def.name);
   if (rules.takesFileArgument && !fileArgumentSeen)
-    return fail(QStringLiteral("missing the HEX file to check"));
+    return fail(QStringLiteral("missing the firmware file to check"));
+  if ((seen & kBase) && !o.rawBinary)
+    return fail(QStringLiteral("--base: only with --format bin"));
   if (o.noRecords && !o.recordsUrl.isEmpty())
     return fail(QStringLiteral("--no-records: not together with --records"));
   if (rules.onePort && o.ports.size() > 1)
