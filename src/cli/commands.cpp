@@ -10,6 +10,7 @@
 #include "cli/options.h"
 #include "cli/result_class.h"
 #include "cli/run_sessions.h"
+#include "protocol/operator_text.h"
 #include "records/query.h"
 #include "serial/serial_devices.h"
 
@@ -26,6 +27,10 @@ const QString kPortHelp =
     QStringLiteral("  --port PORT         the box's serial port: a device path (/dev/ttyUSB0,\n"
                    "                      /dev/serial/by-id/...), a name under /dev (ttyUSB0), or\n"
                    "                      COM1..COM9 for /dev/ttyS0..ttyS8\n");
+const QString kLangHelp =
+    QStringLiteral("  --lang LANG         zh or en: the language of the box's messages in the lines\n"
+                   "                      for people (default: from LC_ALL, LC_MESSAGES or LANG)\n");
+const QString kHelpHelp = QStringLiteral("  --help              show this text\n");
 const QString kSessionHelp =
     QStringLiteral("  --timeout SECONDS   give up on a box that has not finished after SECONDS,\n"
                    "                      1..86400 (default 120)\n"
@@ -39,8 +44,8 @@ const QString kSessionHelp =
                    "                      service file (PGSERVICEFILE)\n"
                    "  --no-records        record nothing\n"
                    "  --fast-replies      take each reply of the box as soon as it is whole, instead\n"
-                   "                      of after the 100 ms of silence that end it\n"
-                   "  --help              show this text\n");
+                   "                      of after the 100 ms of silence that end it\n") +
+    kLangHelp + kHelpHelp;
 
 QString CommandUsage(Command command) {
   switch (command) {
@@ -88,14 +93,15 @@ QString CommandUsage(Command command) {
     return QStringLiteral("Usage: kavrin-cli check-file FILE.hex\n\n"
                           "Reads FILE.hex as a load would, without a box: prints the checksum as the\n"
                           "window shows it, the address ranges that hold data and the bytes left out\n"
-                          "(beyond 0000-7FFF), or why the file is refused (exit status 3).\n");
+                          "(beyond 0000-7FFF), or why the file is refused (exit status 3).\n\n") +
+           kLangHelp + kHelpHelp;
   case Command::Ports:
     return QStringLiteral("Usage: kavrin-cli ports [--json]\n\n"
                           "Lists the serial ports: by-id names first, then the devices without one,\n"
                           "with driver, USB ids, serial number, product and whether this user can open\n"
                           "the port now.\n\n"
-                          "  --json              one JSON object per port on standard output\n"
-                          "  --help              show this text\n");
+                          "  --json              one JSON object per port on standard output\n") +
+           kLangHelp + kHelpHelp;
   case Command::Records:
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R]\n"
                           "                          [--format table|csv|json] [--records URL]\n\n"
@@ -109,8 +115,8 @@ QString CommandUsage(Command command) {
                           "                      read-protected, interrupted, cancelled\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
                           "  --records URL       the store to read, which must exist (default: the SQLite\n"
-                          "                      file in $XDG_DATA_HOME/kavrin-programmer/)\n"
-                          "  --help              show this text\n");
+                          "                      file in $XDG_DATA_HOME/kavrin-programmer/)\n") +
+           kLangHelp + kHelpHelp;
   }
   return {};
 }
@@ -136,6 +142,7 @@ std::optional<Options> Parse(Command command, const QStringList &args, int &stat
     status = 0;
     return std::nullopt;
   }
+  UseLanguage(parsed.options->language.value_or(SystemLanguage()));
   return parsed.options;
 }
 
@@ -146,13 +153,13 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
     return status;
   const Firmware firmware = ReadFirmware(options->file);
   if (!firmware.Accepted()) {
-    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + firmware.refusal + QLatin1Char('\n'));
+    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + ShownText(firmware.refusal) + QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
   Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + RangesText(firmware.ranges) +
         QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut));
   if (!firmware.leftOutNotice.isEmpty())
-    Complain(firmware.leftOutNotice + QLatin1Char('\n'));
+    Complain(ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
   return 0;
 }
 
@@ -243,7 +250,8 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
                           QStringLiteral("station").leftJustified(20), QStringLiteral("operation").leftJustified(20),
                           QStringLiteral("result").leftJustified(16), QStringLiteral("file / message"));
   for (const records::Record &r : rows) {
-    const QString what = r.filePath.isEmpty() ? r.message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + r.message;
+    const QString message = ShownText(r.message);
+    const QString what = r.filePath.isEmpty() ? message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + message;
     text += QStringLiteral("%1  %2  %3  %4  %5  %6\n")
                 .arg(QString::number(r.id).rightJustified(6), records::TimeText(r.finishedAt).leftJustified(24),
                      Printable(r.station).leftJustified(20), Printable(r.operation).leftJustified(20),
@@ -280,7 +288,9 @@ int RunRecords(const QStringList &args, const CliContext &) {
       *where, filter,
       [&](const records::Record &r) {
         if (options->format == QLatin1String("json")) {
-          WriteStdout(records::ToJson(r) + '\n');
+          // The designed message, for scripts to match, and its English beside it.
+          const QString english = EnglishText(r.message);
+          WriteStdout(records::ToJson(r, &english) + '\n');
         } else if (options->format == QLatin1String("csv")) {
           records::WriteCsvRow(r, csvOut);
           csvOut.flush();

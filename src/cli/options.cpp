@@ -33,6 +33,7 @@ enum Option : unsigned {
   kResult = 1u << 15,
   kFormat = 1u << 16,
   kFastReplies = 1u << 17,
+  kLang = 1u << 18,
 };
 
 struct OptionDef {
@@ -60,6 +61,7 @@ constexpr std::array kOptionDefs = {
     OptionDef{kResult, QLatin1StringView("--result"), true},
     OptionDef{kFormat, QLatin1StringView("--format"), true},
     OptionDef{kFastReplies, QLatin1StringView("--fast-replies"), false},
+    OptionDef{kLang, QLatin1StringView("--lang"), true},
 };
 
 struct Rules {
@@ -71,7 +73,7 @@ struct Rules {
 
 constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRecords | kFastReplies;
 
-Rules RulesOf(Command command) {
+Rules RulesWithoutLanguage(Command command) {
   switch (command) {
   case Command::Load:
     return {kSessionOptions | kFile | kMode | kPower | kCount | kSectors, kPort | kFile};
@@ -90,6 +92,13 @@ Rules RulesOf(Command command) {
     return {kRecords | kSince | kUntil | kResult | kFormat, 0};
   }
   return {};
+}
+
+// Every command speaks the operator's language.
+Rules RulesOf(Command command) {
+  Rules rules = RulesWithoutLanguage(command);
+  rules.allowed |= kLang;
+  return rules;
 }
 
 // An ISO 8601 date (the whole local day: `end` gives its end rather than its
@@ -253,6 +262,11 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
       return QStringLiteral("expects one of ") + records::kResults.join(QStringLiteral(", ")) +
              QStringLiteral(", got ") + Quoted(value);
     o.result = value;
+    return {};
+  case kLang:
+    o.language = ParseLanguage(value);
+    if (!o.language)
+      return QStringLiteral("expects zh or en, got ") + Quoted(value);
     return {};
   case kFormat:
     if (value != QLatin1String("table") && value != QLatin1String("csv") && value != QLatin1String("json"))

@@ -55,6 +55,10 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(readOut.dataflashItem, 1);
   EXPECT_TRUE(readOut.dataflashGiven);
   EXPECT_EQ(Parsed(Command::CheckFile, {"--", "--odd name.hex"}).file, QStringLiteral("--odd name.hex"));
+  // Every command takes the language; unset, the system locale decides.
+  EXPECT_EQ(Parsed(Command::CheckFile, {"--lang", "EN", "f.hex"}).language, Language::English);
+  EXPECT_EQ(Parsed(Command::Records, {"--lang=zh"}).language, Language::Designed);
+  EXPECT_EQ(Parsed(Command::Ports, {}).language, std::nullopt);
   // Help wins over everything else on the line, also over faults.
   EXPECT_TRUE(Parsed(Command::Set, {"--bogus", "--help"}).help);
 }
@@ -97,6 +101,7 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::CheckFile, {}, "missing the HEX file"},
       {Command::CheckFile, {"a.hex", "b.hex"}, "unexpected argument \"b.hex\""},
       {Command::Ports, {"--port", "p"}, "--port is not an option of ports"},
+      {Command::Verify, {"--port", "p", "--lang", "de"}, "--lang: expects zh or en, got \"de\""},
   };
   for (const Case &c : cases) {
     const QStringList args = Args(c.args);

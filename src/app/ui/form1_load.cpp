@@ -11,6 +11,7 @@
 #include "image/image_file.h"
 #include "image/load_messages.h"
 #include "image/ui/form4.h"
+#include "protocol/operator_text.h"
 #include "base/exception.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-const QString kReopenFailedAfterError = QStringLiteral("打 开 串 口 失 败,请 重 新 选 择 串 口 ");
+const QString kReopenFailedAfterError = QStringLiteral(QT_TRANSLATE_NOOP("Window", "打 开 串 口 失 败,请 重 新 选 择 串 口 "));
 const QString kReopenFailedAfterCancel = QStringLiteral("Open serial port fails, re-select the serial port ");
 
 // The file name without its folder, either separator.
@@ -81,7 +82,7 @@ void TForm1::Button2Click() {
               state_.ImageSize);
   if (!read.Ok()) {
     session_->EndAttempt({Outcome::FileRefused, LoadErrorText(read), std::nullopt});
-    dialogs_.ShowMessage(this, LoadErrorText(read));
+    dialogs_.ShowMessage(this, ShownText(LoadErrorText(read)));
     session_->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);
