@@ -25,7 +25,7 @@
     </message>
     <message>
         <source>注意：文件中有 %1 字节超出 0000-%2，未加载</source>
-        <translation>Note: %1 bytes beyond 0000-%2 were not loaded</translation>
+        <translation>Note: %1 bytes beyond 0000-%2 not loaded</translation>
     </message>
     <message>
         <source>本次操作超时失败，编程器无响应，请检查供电是否正常！</source>
@@ -321,11 +321,11 @@ Drives the PAC52XX flash programmer box over a serial line (38400 baud, 8N1).</t
     </message>
     <message>
         <source>打 开 串 口 失 败,请 重 新 选 择 串 口 </source>
-        <translation>Cannot open the serial port, choose the serial port again</translation>
+        <translation>Cannot open the port, choose it again</translation>
     </message>
     <message>
         <source>注意：生产记录暂时无法写入数据库，已暂存本机</source>
-        <translation>Note: records cannot reach the database now; kept on this PC</translation>
+        <translation>Note: records wait on this PC for now</translation>
     </message>
     <message>
         <source>KavrinMCU型号</source>

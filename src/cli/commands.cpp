@@ -251,7 +251,8 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
                           QStringLiteral("result").leftJustified(16), QStringLiteral("file / message"));
   for (const records::Record &r : rows) {
     const QString message = ShownText(r.message);
-    const QString what = r.filePath.isEmpty() ? message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + message;
+    const QString what =
+        r.filePath.isEmpty() ? message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + message;
     text += QStringLiteral("%1  %2  %3  %4  %5  %6\n")
                 .arg(QString::number(r.id).rightJustified(6), records::TimeText(r.finishedAt).leftJustified(24),
                      Printable(r.station).leftJustified(20), Printable(r.operation).leftJustified(20),

@@ -11,7 +11,8 @@
 // A checksum error: the line's address as written (high and low), then the checksum expected.
 inline constexpr char kChecksumErrorPattern[] = QT_TRANSLATE_NOOP("Operation", "文件加载错误，%1地址行校验和错误 %2");
 inline constexpr char kNotARecordPattern[] = QT_TRANSLATE_NOOP("Operation", "文件加载错误，第 %1 行不是 HEX 记录");
-inline constexpr char kNoDataText[] = QT_TRANSLATE_NOOP("Operation", "文件加载错误，文件中没有数据记录，请选择 Intel HEX 文件");
+inline constexpr char kNoDataText[] =
+    QT_TRANSLATE_NOOP("Operation", "文件加载错误，文件中没有数据记录，请选择 Intel HEX 文件");
 inline constexpr char kNoDataInImageText[] =
     QT_TRANSLATE_NOOP("Operation", "文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载");
 // Full addresses of the earlier and later data in eight digits, the image address in four.

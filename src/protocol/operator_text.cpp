@@ -17,8 +17,8 @@ struct Pattern {
   const char *pattern;
 };
 const Pattern kPatterns[] = {
-    {"Operation", kMismatchPattern},   {"Operation", kChecksumErrorPattern}, {"Operation", kNotARecordPattern},
-    {"Operation", kAddressClashPattern}, {"Operation", kLeftOutPattern},    {"Window", kElapsedPattern},
+    {"Operation", kMismatchPattern},     {"Operation", kChecksumErrorPattern}, {"Operation", kNotARecordPattern},
+    {"Operation", kAddressClashPattern}, {"Operation", kLeftOutPattern},       {"Window", kElapsedPattern},
 };
 
 // The pattern as an expression that takes the parts out of a text built from it.

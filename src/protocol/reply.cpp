@@ -198,7 +198,8 @@ bool IsWholeReplyFrame(std::span<const uint8_t> bytes) {
 }
 
 QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read) {
-  return QString::fromUtf8(kMismatchPattern).arg(HexByte(addressHigh) + HexByte(addressLow), HexByte(written), HexByte(read));
+  return QString::fromUtf8(kMismatchPattern)
+      .arg(HexByte(addressHigh) + HexByte(addressLow), HexByte(written), HexByte(read));
 }
 
 QString ReadOutLine(uint32_t address, const uint8_t *bytes16) {

@@ -56,14 +56,18 @@ inline constexpr size_t kReadOutStatusMaxLength = 5;
 // what records and scripts keep; front ends translate them where they show them
 // (protocol/operator_text.h).
 namespace ReplyText {
-inline const QString SetSucceeded = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "设置成功!请重新 选择型号及加载/烧写文件"));
+inline const QString SetSucceeded =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "设置成功!请重新 选择型号及加载/烧写文件"));
 inline const QString VerifySucceeded = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "校 验 成 功!"));
 inline const QString VerifyFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "校 验 失 败"));
-inline const QString CannotVerifyProtected = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法校验。"));
+inline const QString CannotVerifyProtected =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法校验。"));
 inline const QString CannotReadProtected = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法读出。"));
 inline const QString ReadFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "读 出 失 败！"));
-inline const QString EraseProgramVerifySucceeded = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 成功!"));
-inline const QString EraseProgramVerifyFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 失 败"));
+inline const QString EraseProgramVerifySucceeded =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 成功!"));
+inline const QString EraseProgramVerifyFailed =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 失 败"));
 inline const QString FileBurned = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文件烧写成功 "));
 inline const QString FileLoaded = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文件加载成功 "));
 inline const QString FileLoadFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文 件 加 载 失 败"));

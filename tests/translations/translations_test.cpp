@@ -66,10 +66,11 @@ TEST(Translations, EveryTextHasAFinishedEnglishTranslationThatTheProgramsEmbed) 
   for (const Message &m : messages) {
     SCOPED_TRACE((m.context + QStringLiteral(": ") + m.source).toStdString());
     // "unfinished" awaits a translator; "obsolete" and "vanished" are gone from the code.
-    EXPECT_EQ(m.type, QString());
+    EXPECT_EQ(m.type.toStdString(), "");
     EXPECT_FALSE(m.translation.trimmed().isEmpty());
     EXPECT_EQ(Placeholders(m.translation), Placeholders(m.source)) << "a part of the text would be lost";
-    EXPECT_EQ(embedded(m.context.toUtf8().constData(), m.source.toUtf8().constData()), m.translation)
+    EXPECT_EQ(embedded(m.context.toUtf8().constData(), m.source.toUtf8().constData()).toStdString(),
+              m.translation.toStdString())
         << "the embedded catalogue is not this one";
   }
 }
@@ -87,8 +88,7 @@ TEST(Translations, TheCatalogueHoldsExactlyTheTextsOfTheCode) {
   const QSet<QString> code = Keys(ReadCatalogue(extracted));
   const QSet<QString> catalogue = Keys(ReadCatalogue(kCatalogue));
   for (const QString &key : code - catalogue)
-    ADD_FAILURE() << "not in the catalogue (run the update_translations target, then translate): "
-                  << key.toStdString();
+    ADD_FAILURE() << "not in the catalogue (run the update_translations target, then translate): " << key.toStdString();
   for (const QString &key : catalogue - code)
     ADD_FAILURE() << "in the catalogue but no longer in the code: " << key.toStdString();
 }

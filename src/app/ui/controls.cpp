@@ -111,10 +111,12 @@ void TStatusBar::ShowPanel(size_t index) {
   QString tip = detail;
   if (text != designed) {
     // The label's own indent: half an "x" beside a frame unless set.
-    const int indent = panel->indent() >= 0       ? panel->indent()
+    const int indent = panel->indent() >= 0      ? panel->indent()
                        : panel->frameWidth() > 0 ? panel->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2
                                                  : 0;
-    const int room = panel->contentsRect().width() - 2 * panel->margin() - indent;
+    // The last panel runs past the bar's edge as designed: only what shows counts.
+    const int hidden = std::max(0, panel->x() + panel->width() - width());
+    const int room = panel->contentsRect().width() - hidden - 2 * panel->margin() - indent;
     shown = panel->fontMetrics().elidedText(text, Qt::ElideRight, std::max(room, 0));
     if (shown != text)
       tip = detail.isEmpty() ? text : text + QLatin1Char('\n') + detail;
@@ -152,6 +154,8 @@ void TStatusBar::Relayout() {
 void TStatusBar::resizeEvent(QResizeEvent *event) {
   QWidget::resizeEvent(event);
   Relayout();
+  for (size_t i = 0; i < panels_.size(); ++i)
+    ShowPanel(i);
 }
 
 DigitsOnlyValidator::DigitsOnlyValidator(QObject *parent, std::function<void()> refused)

@@ -57,8 +57,8 @@ private:
 
 // The panels hold designed texts and show them in the operator's language
 // (protocol/operator_text.h), again whenever the language changes. A
-// translation wider than its panel is elided, its whole text in the tooltip;
-// a designed text is cut at the edge as designed.
+// translation wider than what shows of its panel is elided, its whole text in
+// the tooltip; a designed text is cut at the edge as designed.
 class TStatusBar : public QWidget {
   Q_OBJECT
 public:

@@ -34,8 +34,8 @@ std::optional<QString> QtDialogs::GetOpenFileName(QWidget *parent) {
 }
 
 std::optional<QString> QtDialogs::GetSaveFileName(QWidget *parent, const QString &suggested) {
-  const QString name = QFileDialog::getSaveFileName(parent, QString(), suggested,
-                                                    QCoreApplication::translate("Records", "CSV files (*.csv);;All files (*)"));
+  const QString name = QFileDialog::getSaveFileName(
+      parent, QString(), suggested, QCoreApplication::translate("Records", "CSV files (*.csv);;All files (*)"));
   if (name.isEmpty())
     return std::nullopt;
   return name;

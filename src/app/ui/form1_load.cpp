@@ -24,7 +24,8 @@
 
 namespace {
 
-const QString kReopenFailedAfterError = QStringLiteral(QT_TRANSLATE_NOOP("Window", "打 开 串 口 失 败,请 重 新 选 择 串 口 "));
+const QString kReopenFailedAfterError =
+    QStringLiteral(QT_TRANSLATE_NOOP("Window", "打 开 串 口 失 败,请 重 新 选 择 串 口 "));
 const QString kReopenFailedAfterCancel = QStringLiteral("Open serial port fails, re-select the serial port ");
 
 // The file name without its folder, either separator.

@@ -233,9 +233,9 @@ void RecordsWindow::ShowCount(const QString &error) {
     return;
   }
   const int shown = Model->rowCount();
-  StatusLabel->setText(Model->More()
-                           ? QCoreApplication::translate("Records", "%1 records shown; scroll down for older ones").arg(shown)
-                           : QCoreApplication::translate("Records", "%1 records").arg(shown));
+  StatusLabel->setText(
+      Model->More() ? QCoreApplication::translate("Records", "%1 records shown; scroll down for older ones").arg(shown)
+                    : QCoreApplication::translate("Records", "%1 records").arg(shown));
 }
 
 void RecordsWindow::Export() {

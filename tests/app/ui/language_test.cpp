@@ -56,20 +56,18 @@ struct OperatorLanguage : ::testing::Test {
   }
   // The main texts an operator reads, as the widgets show them.
   QStringList MainTexts() const {
-    return {form1->Label3->text(),          form1->Label6->text(),          form1->Label9->text(),
-            form1->RadioGroup3->title(),    program->Form2->windowTitle(),  program->Form3->windowTitle(),
-            program->Form4->windowTitle(),  form1->StatusBar1->Panel(1)->text()};
+    return {form1->Label3->text(),         form1->Label6->text(),
+            form1->Label9->text(),         form1->RadioGroup3->title(),
+            program->Form2->windowTitle(), program->Form3->windowTitle(),
+            program->Form4->windowTitle(), form1->StatusBar1->Panel(1)->text()};
   }
 };
 
-const QStringList kDesignedTexts = {QStringLiteral("选择串口："),
-                                    QStringLiteral("设定烧写次数："),
-                                    QStringLiteral("0.3 秒"),
-                                    QStringLiteral("Dataflash用作"),
-                                    QStringLiteral("KavrinMCU型号"),
-                                    QStringLiteral("读出操作"),
-                                    QStringLiteral("读出文件缓冲"),
-                                    QStringLiteral("注意：生产记录暂时无法写入数据库，已暂存本机")};
+const QStringList kDesignedTexts = {
+    QStringLiteral("选择串口："),    QStringLiteral("设定烧写次数："),
+    QStringLiteral("0.3 秒"),        QStringLiteral("Dataflash用作"),
+    QStringLiteral("KavrinMCU型号"), QStringLiteral("读出操作"),
+    QStringLiteral("读出文件缓冲"),  QStringLiteral("注意：生产记录暂时无法写入数据库，已暂存本机")};
 const QStringList kEnglishTexts = {QStringLiteral("Serial port:"),
                                    QStringLiteral("Programming count:"),
                                    QStringLiteral("0.3 s"),
@@ -77,7 +75,7 @@ const QStringList kEnglishTexts = {QStringLiteral("Serial port:"),
                                    QStringLiteral("Kavrin MCU types"),
                                    QStringLiteral("Read-out"),
                                    QStringLiteral("File buffer"),
-                                   QStringLiteral("Note: records cannot reach the database now; kept on this PC")};
+                                   QStringLiteral("Note: records wait on this PC for now")};
 const QStringList kDesignedMessages = {QStringLiteral("校验没通过，错误地址：1234,  写入是 AB 读出是 CD"),
                                        QStringLiteral("校 验 成 功!")};
 const QStringList kEnglishMessages = {QStringLiteral("Verify failed at address 1234: written AB, read CD"),
