@@ -13,6 +13,7 @@
 // Everything runs on the GUI thread; handlers never wait for the box.
 
 #include "app/shared_state.h"
+#include "base/language.h"
 #include "base/timer.h"
 
 #include "records/record.h"
@@ -26,6 +27,7 @@
 #include <optional>
 
 class QAction;
+class QMenu;
 class QTimer;
 class QCheckBox;
 class QComboBox;
@@ -135,6 +137,10 @@ public:
   QAction *ProductionRecordsAction = nullptr;
   QAction *AboutAction = nullptr;
   QAction *TypeSelectAction = nullptr;
+  // Language: the designed texts or English, kept in sysset.ini ([ui] language).
+  QAction *DesignedLanguageAction = nullptr;
+  QAction *EnglishLanguageAction = nullptr;
+  void ChooseLanguage(Language language);
 
   SharedState &State() { return state_; }
   BoxSession &Session() { return *session_; }
@@ -158,12 +164,18 @@ public:
 
 protected:
   void closeEvent(QCloseEvent *event) override;
+  void changeEvent(QEvent *event) override;
   bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
   void CreateControls();
   void CreateMenu();
   void SetTabOrder();
+  // Shows every text in the language in use: the designed texts of the
+  // controls (kept as they were set, see ShowDesigned) and the menus.
+  void RetranslateUi();
+  // Sets a label to a designed text, shown in the operator's language.
+  void ShowDesigned(QLabel *label, const QString &designed);
   // Panel 1 as the port's state; a later notice there is replaced by it again
   // when the next load starts. `detail` says why an open failed.
   void ShowPortStatus(const QString &text, const QString &detail = {});
@@ -193,6 +205,11 @@ private:
   TForm2 *form2_ = nullptr;
   TForm3 *form3_ = nullptr;
   TForm4 *form4_ = nullptr;
+
+  QMenu *operationsMenu_ = nullptr;
+  QMenu *viewMenu_ = nullptr;
+  QMenu *languageMenu_ = nullptr;
+  QMenu *helpMenu_ = nullptr;
 
   QString portStatus_;
   QString portDetail_;

@@ -10,6 +10,7 @@
 #include "image/firmware_file.h"
 #include "image/image_blocks.h"
 #include "image/ui/form4.h"
+#include "protocol/operator_text.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
 
@@ -21,7 +22,8 @@
 
 namespace {
 
-const QString kReopenFailedAfterError = QStringLiteral("打 开 串 口 失 败,请 重 新 选 择 串 口 ");
+const QString kReopenFailedAfterError =
+    QStringLiteral(QT_TRANSLATE_NOOP("Window", "打 开 串 口 失 败,请 重 新 选 择 串 口 "));
 const QString kReopenFailedAfterCancel = QStringLiteral("Open serial port fails, re-select the serial port ");
 
 // The file name without its folder, either separator.
@@ -79,7 +81,7 @@ void TForm1::Button2Click() {
       state_.ImageText[a] = firmware.imageText[a];
   if (!firmware.Accepted()) {
     session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt});
-    dialogs_.ShowMessage(this, firmware.refusal);
+    dialogs_.ShowMessage(this, ShownText(firmware.refusal));
     session_->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);

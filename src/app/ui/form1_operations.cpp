@@ -7,6 +7,7 @@
 #include "app/ui/form1.h"
 #include "protocol/clocks.h"
 #include "protocol/frames.h"
+#include "protocol/operator_text.h"
 #include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
 #include "serial/comm.h"
@@ -20,7 +21,7 @@
 void TForm1::ConnectSession() {
   connect(session_, &BoxSession::Progress, this, [this](uint32_t percent) { Label7->setText(ProgressText(percent)); });
   connect(session_, &BoxSession::Elapsed, this,
-          [this](uint32_t seconds, uint32_t tenths) { Label9->setText(ElapsedText(seconds, tenths)); });
+          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, ElapsedText(seconds, tenths)); });
   connect(session_, &BoxSession::ReadOutLines, this, [this](const QStringList &lines) {
     if (form3_)
       form3_->AppendLines(lines);
@@ -34,7 +35,7 @@ void TForm1::ConnectSession() {
         form3_->HighlightAddress(end.mismatch->address);
     }
     if (!end.message.isEmpty())
-      dialogs_.ShowMessage(this, end.message);
+      dialogs_.ShowMessage(this, ShownText(end.message));
   });
   connect(session_, &BoxSession::PortLost, this, [this](const QString &detail) { PortLost(detail); });
   // The window runs the session's steps as its own handlers, under its error handling.

@@ -13,7 +13,8 @@
 #include <QLineEdit>
 
 namespace {
-const QString kRecordsWaiting = QStringLiteral("注意：生产记录暂时无法写入数据库，已暂存本机");
+const QString kRecordsWaiting =
+    QStringLiteral(QT_TRANSLATE_NOOP("Window", "注意：生产记录暂时无法写入数据库，已暂存本机"));
 } // namespace
 
 records::Record TForm1::AttemptRecordOf(const Attempt &attempt) const {
