@@ -20,16 +20,18 @@ namespace job {
 namespace {
 
 constexpr int kMostNameCharacters = 200;
-constexpr int kMostPorts = 16;
 
 // Every key a job file of this schema may hold, in the order they are written.
 const QStringList kKeys = {
-    QStringLiteral("schema"),          QStringLiteral("name"),           QStringLiteral("firmware"),
-    QStringLiteral("firmware_format"), QStringLiteral("firmware_base"),  QStringLiteral("firmware_sha256"),
-    QStringLiteral("image_checksum"),  QStringLiteral("chip"),           QStringLiteral("operation"),
-    QStringLiteral("mode"),            QStringLiteral("power"),          QStringLiteral("count"),
-    QStringLiteral("sectors"),         QStringLiteral("timeout_s"),      QStringLiteral("retries"),
-    QStringLiteral("lot_size"),        QStringLiteral("ports"),          QStringLiteral("pin_hash"),
+    QStringLiteral("schema"),         QStringLiteral("name"),
+    QStringLiteral("firmware"),       QStringLiteral("firmware_format"),
+    QStringLiteral("firmware_base"),  QStringLiteral("firmware_sha256"),
+    QStringLiteral("image_checksum"), QStringLiteral("chip"),
+    QStringLiteral("operation"),      QStringLiteral("mode"),
+    QStringLiteral("power"),          QStringLiteral("count"),
+    QStringLiteral("sectors"),        QStringLiteral("timeout_s"),
+    QStringLiteral("retries"),        QStringLiteral("lot_size"),
+    QStringLiteral("ports"),          QStringLiteral("pin_hash"),
     QStringLiteral("serial_numbers"),
 };
 const QString kSerialNumbers = QStringLiteral("serial_numbers");
@@ -155,6 +157,12 @@ bool PlainName(const QString &text, int most) {
 
 } // namespace
 
+bool IsJobName(const QString &name) { return PlainName(name, kMostNameCharacters); }
+
+QString JobNameForm() {
+  return QStringLiteral("a name of 1 to %1 characters without control characters").arg(kMostNameCharacters);
+}
+
 QString OperationText(Operation operation) {
   return operation == Operation::LoadVerify ? QStringLiteral("load, then verify") : QStringLiteral("load");
 }
@@ -256,9 +264,7 @@ ParsedJob ParseJob(const QByteArray &text) {
     return {std::nullopt, Quoted(kSerialNumbers) + QStringLiteral(": serial-number plans are not supported yet")};
 
   Job job;
-  job.name = read.Text(
-      QStringLiteral("name"), [](const QString &t) { return PlainName(t, kMostNameCharacters); },
-      QStringLiteral("a name of 1 to %1 characters without control characters").arg(kMostNameCharacters));
+  job.name = read.Text(QStringLiteral("name"), IsJobName, JobNameForm());
   job.firmware = read.Text(
       QStringLiteral("firmware"), [](const QString &t) { return !t.isEmpty() && !HasControl(t); },
       QStringLiteral("a file name"));
@@ -334,8 +340,8 @@ OpenedJob OpenJob(const QString &path) {
   const QString firmware = Quoted(QDir::toNativeSeparators(opened.firmwarePath));
   if (!QFileInfo::exists(opened.firmwarePath))
     return refuse(QStringLiteral("the firmware file %1 is missing").arg(firmware));
-  opened.firmware = ReadFirmware(opened.firmwarePath, job.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent,
-                                 job.base);
+  opened.firmware = ReadFirmware(opened.firmwarePath,
+                                 job.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent, job.base);
   if (!opened.firmware.fileRead)
     return refuse(opened.firmware.refusal);
   if (opened.firmware.sha256 != job.firmwareSha256)

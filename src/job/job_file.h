@@ -26,6 +26,7 @@ inline constexpr int kSchemaVersion = 1;
 inline constexpr int kMostRetries = 5;
 inline constexpr int kMostLotSize = 1000000;
 inline constexpr int kMostTimeoutSeconds = 86400;
+inline constexpr int kMostPorts = 16;
 // A job file is a page of text; anything larger is not one.
 inline constexpr qint64 kMostFileBytes = 1 << 20;
 inline const QString kSuffix = QStringLiteral(".kavjob");
@@ -86,6 +87,10 @@ QString FirmwarePath(const Job &job, const QString &jobPath);
 // from the working folder): an absolute name stays so, a relative one is
 // made relative to the job file's folder.
 QString FirmwareReference(const QString &firmware, const QString &jobPath);
+
+// A job's name: 1 to 200 characters, not all blank, no control character.
+bool IsJobName(const QString &name);
+QString JobNameForm(); // that rule in words: "a name of 1 to 200 characters ..."
 
 // "1-8,17,32"; "none" for no sector.
 QString SectorListText(uint32_t mask);

@@ -10,7 +10,9 @@ namespace {
 
 using db::JobAttempt;
 
-bool Counts(const QString &result) { return result != QLatin1String("interrupted") && result != QLatin1String("cancelled"); }
+bool Counts(const QString &result) {
+  return result != QLatin1String("interrupted") && result != QLatin1String("cancelled");
+}
 
 // Reads the job records `f` selects: `each` sees every one, `last` ends with
 // each unit's last attempt.
@@ -60,7 +62,8 @@ bool CountLot(const StoreLocation &where, const QString &job, const QString &lot
               QString *error) {
   *counters = {};
   QHash<QString, JobAttempt> last;
-  if (!ReadUnits(where, Filter{.job = job, .lot = lot}, [](const JobAttempt &) {}, &last, error))
+  if (!ReadUnits(
+          where, Filter{.job = job, .lot = lot}, [](const JobAttempt &) {}, &last, error))
     return false;
   for (const JobAttempt &unit : last) {
     if (unit.result == QLatin1String("ok"))
@@ -87,7 +90,8 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
     return d;
   };
   QHash<QString, JobAttempt> last;
-  if (!ReadUnits(where, f, [&](const JobAttempt &a) { ++of(a).attempts; }, &last, error))
+  if (!ReadUnits(
+          where, f, [&](const JobAttempt &a) { ++of(a).attempts; }, &last, error))
     return false;
   for (const JobAttempt &unit : last) {
     DaySummary &d = of(unit);

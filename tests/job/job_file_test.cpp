@@ -68,8 +68,7 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
   } cases[] = {
       {"as written", [](QJsonObject &) {}, {}},
       {"absolute firmware path", set("firmware", folder.File("fw.hex")), {}},
-      {"another firmware",
-       set("firmware", "../other.hex"),
+      {"another firmware", set("firmware", "../other.hex"),
        QStringLiteral("the firmware file %1 is not the job's: its SHA-256 is %2, the job's is %3")
            .arg(Firmware("other.hex"), otherSha, sha)},
       {"no firmware", set("firmware", "../gone.hex"),

@@ -83,7 +83,8 @@ TEST_F(SharedStore, RecordsReachTheServerExactlyAndInOrder) {
 
 TEST_F(SharedStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAStationMigratesIt) {
   QString error, version;
-  ASSERT_TRUE(server->Psql(database, VersionOneSql(false, {VersionOneRecord(1), VersionOneRecord(2)}).join(';'), &error))
+  ASSERT_TRUE(
+      server->Psql(database, VersionOneSql(false, {VersionOneRecord(1), VersionOneRecord(2)}).join(';'), &error))
       << error.toStdString();
   records::Record one = VersionOneRecord(1), two = VersionOneRecord(2), three = FullRecord(3, 3);
   one.id = 1;

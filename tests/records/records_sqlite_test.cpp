@@ -219,7 +219,8 @@ TEST_F(SqliteStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAWriterMig
   EXPECT_EQ(records::Query(where, {}, &error), expected({VersionOneRecord(2), VersionOneRecord(1)}))
       << error.toStdString();
   EXPECT_TRUE(records::Query(where, {.job = FullRecord(1).jobName}, &error).empty()) << error.toStdString();
-  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 1) << "a reader migrates nothing";
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 1)
+      << "a reader migrates nothing";
 
   {
     records::db::Connection writer(where, records::db::Connection::Target::Store, "t");
@@ -238,14 +239,20 @@ TEST_F(SqliteStore, LotCountersComeFromEachUnitsLastAttempt) {
   };
   // In the order they are written; finished a second apart.
   const Attempt attempts[] = {
-      {"J", "L1", "u1", 1, "no-answer"},      {"J", "L1", "u1", 2, "ok"},       // retried: passed
-      {"J", "L1", "u2", 1, "ok"},                                             // passed
-      {"J", "L1", "u3", 1, "verify-mismatch"},                                // failed
-      {"J", "L1", "u4", 1, "box-failed"},     {"J", "L1", "u4", 2, "port-lost"}, // failed
-      {"J", "L1", "u5", 1, "no-answer"},      {"J", "L1", "u5", 2, "interrupted"}, // stopped: neither
-      {"J", "L1", "u6", 2, "ok"},             {"J", "L1", "u6", 1, "box-failed"}, // the number decides
-      {"J", "L1", "", 1, "ok"},               {"J", "L1", "", 1, "no-answer"},  // no unit: one each
-      {"J", "L2", "u7", 1, "ok"},             {"K", "L1", "u8", 1, "box-failed"},
+      {"J", "L1", "u1", 1, "no-answer"},
+      {"J", "L1", "u1", 2, "ok"},              // retried: passed
+      {"J", "L1", "u2", 1, "ok"},              // passed
+      {"J", "L1", "u3", 1, "verify-mismatch"}, // failed
+      {"J", "L1", "u4", 1, "box-failed"},
+      {"J", "L1", "u4", 2, "port-lost"}, // failed
+      {"J", "L1", "u5", 1, "no-answer"},
+      {"J", "L1", "u5", 2, "interrupted"}, // stopped: neither
+      {"J", "L1", "u6", 2, "ok"},
+      {"J", "L1", "u6", 1, "box-failed"}, // the number decides
+      {"J", "L1", "", 1, "ok"},
+      {"J", "L1", "", 1, "no-answer"}, // no unit: one each
+      {"J", "L2", "u7", 1, "ok"},
+      {"K", "L1", "u8", 1, "box-failed"},
       {"", "", "", 1, "ok"}, // no job
   };
   {
