@@ -117,8 +117,8 @@ int main(int argc, char **argv) {
       ReadHex(std::span(reinterpret_cast<const uint8_t *>(file.constData()), size_t(file.size())), state.ImageText,
               32768);
     }));
-    pack.push_back(TimeMs(
-        [&] { BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), BlockTrailer{}, state.ImageBlocks); }));
+    std::vector<uint8_t> blocks(size_t(kBlockSlots) * kBlockSlotSize);
+    pack.push_back(TimeMs([&] { BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), BlockTrailer{}, blocks); }));
     QStringList lines;
     dump.push_back(TimeMs([&] { lines = DumpLines(state.ImageText, 32768, QStringLiteral("0000")); }));
     fill.push_back(TimeMs([&] { program.Form4->ShowImage(QStringLiteral("full64k"), lines); }));

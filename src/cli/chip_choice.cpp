@@ -46,9 +46,9 @@ ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflas
       return {std::nullopt,
               QStringLiteral("--dataflash: %1 has no dataflash to use as code or EEPROM").arg(fields.Name.trimmed())};
     ChipTarget target;
-    ChipControls controls;
+    ChipChoice choice;
     try {
-      ChooseChip(line, dataflashItem, target.record, target.imageSize, controls);
+      ChooseChip(line, dataflashItem, target.record, target.imageSize, choice);
     } catch (const Exception &e) {
       return {std::nullopt,
               QStringLiteral("--chip: the list's line for %1 is faulty: %2").arg(fields.Name.trimmed(), e.Message())};

@@ -1,6 +1,6 @@
 // Chip configuration handlers of the main window: the chip type list, the
 // dataflash use and the sector boxes. The rules live in chip/chip_list.h; these
-// handlers move the controls' states in and out around them.
+// handlers show what a choice means in the controls.
 #include "base/exception.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
@@ -18,29 +18,29 @@
 
 namespace {
 
-ChipControls ReadChipControls(const TForm1 &form) {
+ChipChoice ReadChipChoice(const TForm1 &form) {
   return {form.Edit1->text(), form.Edit2->text(), form.RadioGroup3->isEnabled(), form.Button2->isEnabled()};
 }
 
-void ShowChipControls(TForm1 &form, const ChipControls &controls) {
-  if (form.Edit1->text() != controls.Edit1)
-    form.Edit1->setText(controls.Edit1);
-  if (form.Edit2->text() != controls.Edit2)
-    form.Edit2->setText(controls.Edit2);
-  form.RadioGroup3->setEnabled(controls.RadioGroup3Enabled);
-  form.Button2->setEnabled(controls.Button2Enabled);
+void ShowChipChoice(TForm1 &form, const ChipChoice &choice) {
+  if (form.Edit1->text() != choice.name)
+    form.Edit1->setText(choice.name);
+  if (form.Edit2->text() != choice.range)
+    form.Edit2->setText(choice.range);
+  form.RadioGroup3->setEnabled(choice.dataflashChoice);
+  form.Button2->setEnabled(choice.loadReady);
 }
 
 // Runs a chip step and shows what it did, also when it stops half-way.
 template <typename Step> void RunChipStep(TForm1 &form, Step &&step) {
-  ChipControls controls = ReadChipControls(form);
+  ChipChoice choice = ReadChipChoice(form);
   try {
-    step(controls);
+    step(choice);
   } catch (...) {
-    ShowChipControls(form, controls);
+    ShowChipChoice(form, choice);
     throw;
   }
-  ShowChipControls(form, controls);
+  ShowChipChoice(form, choice);
 }
 
 // The whole file as the memo shows it; CR LF, CR and LF all end a line.
@@ -72,14 +72,14 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::ChipLineChosen(const QString &line) {
-  RunChipStep(*this, [&](ChipControls &controls) {
-    ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, controls);
+  RunChipStep(*this, [&](ChipChoice &choice) {
+    ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
   });
 }
 
 void TForm1::RadioGroup3Click() {
-  RunChipStep(*this, [this](ChipControls &controls) {
-    ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, controls);
+  RunChipStep(*this, [this](ChipChoice &choice) {
+    ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
   });
 }
 

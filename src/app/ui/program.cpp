@@ -7,14 +7,15 @@
 #include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
 #include "records/recorder.h"
-#include "serial/comm.h"
+#include "serial/serial_layer.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
 
 #include <QCoreApplication>
 #include <QDir>
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths) {
+Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+                 base::Clock &clock) {
   QString storeError;
   const std::optional<records::StoreLocation> store = records::ParseStoreUrl(
       SettingsFile(paths.SettingsFile).ReadString(kRecordsSection, kRecordsKey, QString()), &storeError);
@@ -22,14 +23,14 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
     Recorder = std::make_unique<records::Recorder>(*store);
   Attempts = std::make_unique<AttemptRecords>(Recorder.get(), QStringLiteral("window"));
 
-  Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), paths);
+  Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), paths, clock);
   Form2 = std::make_unique<TForm2>();
   Form3 = std::make_unique<TForm3>();
   Form4 = std::make_unique<TForm4>();
   Form1->AttachForms(Form2.get(), Form3.get(), Form4.get());
 
   TForm1 *form1 = Form1.get();
-  Attempts->Watch(form1->Session(), [form1](const Attempt &attempt) { return form1->AttemptRecordOf(attempt); });
+  form1->RecordAttemptsIn(Attempts.get());
   if (!store) {
     form1->RecordsWarning(storeError);
   } else if (Recorder) {
@@ -40,8 +41,9 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
   }
 }
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir)
-    : Program(dialogs, std::move(serialLayer), PortableInstallPaths(appDir)) {}
+Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,
+                 base::Clock &clock)
+    : Program(dialogs, std::move(serialLayer), PortableInstallPaths(appDir), clock) {}
 
 Program::~Program() {
   // An operation still under way when the program ends is recorded as interrupted.
