@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the demo and the package
-# (dpkg-shlibdeps and the checks of tests/package) need, when missing.
+# (dpkg-shlibdeps and the checks of tests/package) need, when missing; clang
+# builds the firmware readers' libFuzzer targets.
 set -euo pipefail
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
-  srecord binutils fonts-wqy-zenhei xvfb xauth libqt6sql6-sqlite libqt6sql6-psql postgresql-15
+  libelf-dev clang srecord binutils fonts-wqy-zenhei xvfb xauth libqt6sql6-sqlite libqt6sql6-psql postgresql-15
   dpkg-dev lintian desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do

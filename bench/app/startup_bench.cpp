@@ -22,7 +22,7 @@ class SilentDialogs : public Dialogs {
 public:
   void ShowMessage(QWidget *, const QString &) override {}
   void ShowError(QWidget *, const QString &) override {}
-  std::optional<QString> GetOpenFileName(QWidget *) override { return std::nullopt; }
+  std::optional<ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}

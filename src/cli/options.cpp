@@ -5,7 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <sys/stat.h>
 
 namespace cli {
@@ -31,6 +35,7 @@ enum Option : unsigned {
   kResult = 1u << 15,
   kFormat = 1u << 16,
   kFastReplies = 1u << 17,
+  kBase = 1u << 18,
 };
 
 struct OptionDef {
@@ -58,6 +63,7 @@ constexpr std::array kOptionDefs = {
     OptionDef{kResult, QLatin1StringView("--result"), true},
     OptionDef{kFormat, QLatin1StringView("--format"), true},
     OptionDef{kFastReplies, QLatin1StringView("--fast-replies"), false},
+    OptionDef{kBase, QLatin1StringView("--base"), true},
 };
 
 struct Rules {
@@ -72,7 +78,7 @@ constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRe
 Rules RulesOf(Command command) {
   switch (command) {
   case Command::Load:
-    return {kSessionOptions | kFile | kMode | kPower | kCount | kSectors, kPort | kFile};
+    return {kSessionOptions | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors, kPort | kFile};
   case Command::Verify:
   case Command::EraseProgramVerify:
     return {kSessionOptions, kPort};
@@ -81,7 +87,7 @@ Rules RulesOf(Command command) {
   case Command::ReadOut:
     return {kSessionOptions | kChip | kDataflash | kOut, kPort | kChip | kOut, false, true};
   case Command::CheckFile:
-    return {0, 0, true};
+    return {kFormat | kBase, 0, true};
   case Command::Ports:
     return {kJson, 0};
   case Command::Records:
@@ -90,13 +96,38 @@ Rules RulesOf(Command command) {
   return {};
 }
 
-// A date (the whole local day) or a date and time (local unless it says
-// otherwise). `end` gives the end of a day rather than its start.
+// An ISO 8601 date (the whole local day: `end` gives its end rather than its
+// start), or a date and time to the minute, second or millisecond, local
+// unless it ends in Z or an offset such as +08:00. Nothing else: neither a
+// time out of range nor anything after the date may pass for a date.
 std::optional<QDateTime> ParseWhen(const QString &text, bool end) {
-  const QDate day = QDate::fromString(text, Qt::ISODate);
-  if (day.isValid())
+  static const QRegularExpression form(QRegularExpression::anchoredPattern(QStringLiteral(
+      "([0-9]{4})-([0-9]{2})-([0-9]{2})"
+      "(?:T([0-9]{2}):([0-9]{2})(?::([0-9]{2})(?:\\.([0-9]{1,3}))?)?(Z|([+-])([0-9]{2})(?::?([0-9]{2}))?)?)?")));
+  const QRegularExpressionMatch m = form.match(text);
+  if (!m.hasMatch())
+    return std::nullopt;
+  const QDate day(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+  if (!day.isValid())
+    return std::nullopt;
+  if (!m.hasCaptured(4))
     return (end ? day.addDays(1) : day).startOfDay();
-  QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
+  const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt(),
+                   m.captured(7).leftJustified(3, QLatin1Char('0')).toInt());
+  if (!time.isValid())
+    return std::nullopt;
+  QDateTime when;
+  if (!m.hasCaptured(8)) {
+    when = QDateTime(day, time);
+  } else if (m.captured(8) == QLatin1String("Z")) {
+    when = QDateTime(day, time, Qt::UTC);
+  } else {
+    const int hours = m.captured(10).toInt(), minutes = m.captured(11).toInt();
+    if (hours > 23 || minutes > 59)
+      return std::nullopt;
+    const int sign = m.captured(9) == QLatin1String("-") ? -1 : 1;
+    when = QDateTime(day, time, QTimeZone(sign * (hours * 3600 + minutes * 60)));
+  }
   if (!when.isValid())
     return std::nullopt;
   return when;
@@ -190,6 +221,17 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
   case kFastReplies:
     o.fastReplies = true;
     return {};
+  case kBase: {
+    const QString digits = value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? value.mid(2) : value;
+    bool ok = !digits.isEmpty() && digits.size() <= 8 && std::all_of(digits.begin(), digits.end(), [](QChar c) {
+      return std::isxdigit(c.unicode()) && c.unicode() < 128;
+    });
+    const uint32_t base = ok ? digits.toUInt(&ok, 16) : 0;
+    if (!ok)
+      return QStringLiteral("expects a hex address like 0000 or 0x1000, got ") + Quoted(value);
+    o.base = base;
+    return {};
+  }
   case kChip:
     o.chip = value;
     return {};
@@ -215,7 +257,9 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
   case kUntil: {
     const std::optional<QDateTime> when = ParseWhen(value, option == kUntil);
     if (!when)
-      return QStringLiteral("expects a date like 2026-12-07 or a time like 2026-12-07T08:30, got ") + Quoted(value);
+      return QStringLiteral("expects a date like 2026-12-07 or a date and time like 2026-12-07T08:30:15, local "
+                            "unless it ends in Z or an offset like +08:00; got ") +
+             Quoted(value);
     (option == kSince ? o.since : o.until) = when;
     return {};
   }
@@ -226,6 +270,12 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
     o.result = value;
     return {};
   case kFormat:
+    if (command == Command::Load || command == Command::CheckFile) {
+      if (value != QLatin1String("auto") && value != QLatin1String("bin"))
+        return QStringLiteral("expects auto or bin, got ") + Quoted(value);
+      o.rawBinary = value == QLatin1String("bin");
+      return {};
+    }
     if (value != QLatin1String("table") && value != QLatin1String("csv") && value != QLatin1String("json"))
       return QStringLiteral("expects table, csv or json, got ") + Quoted(value);
     o.format = value;
@@ -360,7 +410,9 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     if ((rules.required & def.option) && !(seen & def.option))
       return fail(QStringLiteral("missing ") + def.name);
   if (rules.takesFileArgument && !fileArgumentSeen)
-    return fail(QStringLiteral("missing the HEX file to check"));
+    return fail(QStringLiteral("missing the firmware file to check"));
+  if ((seen & kBase) && !o.rawBinary)
+    return fail(QStringLiteral("--base: only with --format bin"));
   if (o.noRecords && !o.recordsUrl.isEmpty())
     return fail(QStringLiteral("--no-records: not together with --records"));
   if (rules.onePort && o.ports.size() > 1)

@@ -27,6 +27,9 @@ inline constexpr uint32_t kAllSectors = 0xFFFFFFFFu;
 struct Options {
   QStringList ports; // as given, in order, no device twice (under any name)
   QString file;      // load's --file, check-file's argument
+  // load, check-file: --format bin reads the file as a raw binary from --base on.
+  bool rawBinary = false;
+  uint32_t base = 0;
   // Item numbers of the window's choices, so frames are built the same way:
   // mode 0 online, 1 offline; power 0 5 V, 1 no output. Unset options keep
   // the window's start-up choices.

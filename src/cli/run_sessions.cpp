@@ -277,10 +277,11 @@ struct RunRecords {
     });
   }
   // A shared store gets what the run recorded before the command line ends;
-  // what it cannot take now stays in the local spool for the next run.
+  // what it cannot take now stays in the local spool for the next run. Every
+  // store tells here what went wrong, however short the run was.
   ~RunRecords() {
-    if (recorder && recorder->Location().kind == records::StoreLocation::Kind::Postgres &&
-        !recorder->WaitForwarded(kForwardWaitMs))
+    if (recorder && !recorder->Finish(kForwardWaitMs) &&
+        recorder->Location().kind == records::StoreLocation::Kind::Postgres)
       WriteStderr(QStringLiteral("kavrin-cli: records: kept in %1 until %2 can be reached\n")
                       .arg(recorder->Location().sqlitePath, recorder->Location().Describe())
                       .toUtf8());

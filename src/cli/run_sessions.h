@@ -5,9 +5,9 @@
 
 #include "cli/chip_choice.h"
 #include "cli/event_sink.h"
-#include "cli/firmware.h"
 #include "cli/interrupt_watcher.h"
 #include "cli/options.h"
+#include "image/firmware_file.h"
 #include "records/store_location.h"
 
 #include <optional>
@@ -19,7 +19,7 @@ struct SessionPlan {
   Options options;
   // load: the accepted image; its leftOutNotice (when not empty) is the text
   // the window shows in its status bar.
-  Firmware firmware;
+  FirmwareFile firmware;
   // read-out: the chosen chip; its bytes go to options.out through SaveReadOut.
   std::optional<ChipTarget> chip;
   // Where every attempt is recorded (Off: nowhere).

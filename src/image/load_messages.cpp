@@ -18,7 +18,7 @@ QString LoadErrorText(const HexReadResult &result) {
   case HexReadResult::Status::NoData:
     return kLoadError + QStringLiteral("文件中没有数据记录，请选择 Intel HEX 文件");
   case HexReadResult::Status::NoDataInImage:
-    return kLoadError + QStringLiteral("文件中没有 0000-7FFF 范围内的数据，未加载");
+    return NoDataInImageText();
   case HexReadResult::Status::AddressClash:
     return kLoadError +
            QStringLiteral("地址 %1 与 %2 的数据落在同一地址 %3（不支持扩展地址），未加载")
@@ -27,8 +27,15 @@ QString LoadErrorText(const HexReadResult &result) {
   return {};
 }
 
+QString LoadErrorText(const QString &why) { return kLoadError + why; }
+
+QString NoDataInImageText() { return kLoadError + QStringLiteral("文件中没有 0000-7FFF 范围内的数据，未加载"); }
+
 QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize) {
-  const uint32_t leftOut = result.BytesLeftOut();
+  return LeftOutNotice(result.BytesLeftOut(), imageSize);
+}
+
+QString LeftOutNotice(uint32_t leftOut, uint32_t imageSize) {
   if (leftOut == 0 || imageSize == 0)
     return {};
   return QStringLiteral("注意：文件中有 %1 字节超出 0000-%2，未加载").arg(leftOut).arg(IntToHex(imageSize - 1, 4));

@@ -15,6 +15,14 @@
 // Empty for a reading that succeeded.
 QString LoadErrorText(const HexReadResult &result);
 
+// "文件加载错误，" + why: how every refusal of a file begins, whatever its form.
+QString LoadErrorText(const QString &why);
+
+// "文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载": data was read, none
+// of it in the image.
+QString NoDataInImageText();
+
 // The notice for data bytes that lie outside the image (addresses from
 // imageSize up); empty when every byte reached the image.
 QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize);
+QString LeftOutNotice(uint32_t leftOut, uint32_t imageSize);

@@ -1,6 +1,7 @@
 #include "records/database.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -73,6 +74,7 @@ QString ErrorText(const QSqlError &e) {
 
 Connection::Connection(const StoreLocation &where, Target target, const char *purpose)
     : where_(where), sqlite_(target == Target::Spool || where.kind != StoreLocation::Kind::Postgres),
+      spool_(target == Target::Spool && where.kind == StoreLocation::Kind::Postgres),
       name_(QStringLiteral("kavrin-records-%1-%2").arg(QLatin1String(purpose)).arg(++connectionCount)) {}
 
 Connection::~Connection() {
@@ -112,31 +114,56 @@ bool Connection::Open(QString *error) {
       QSqlDatabase::contains(name_) ? Database() : QSqlDatabase::addDatabase(QLatin1String(driver), name_);
   if (sqlite_) {
     const QFileInfo file(where_.sqlitePath);
-    if (!QDir().mkpath(file.absolutePath())) {
-      if (error)
-        *error = QStringLiteral("cannot make the folder %1").arg(file.absolutePath());
-      return false;
+    if (readOnly_) {
+      // A reader that made the file would turn a mistyped path into an empty store.
+      if (!file.exists() || file.isDir()) {
+        if (error)
+          *error = file.isDir() ? QStringLiteral("%1 is a folder, not a records store").arg(where_.sqlitePath)
+                                : QStringLiteral("there is no records store %1").arg(where_.sqlitePath);
+        return false;
+      }
+    } else {
+      if (!QDir().mkpath(file.absolutePath())) {
+        if (error)
+          *error = QStringLiteral("cannot make the folder %1").arg(file.absolutePath());
+        return false;
+      }
+      // Made here rather than by SQLite, so that the records (and the log
+      // files SQLite gives the same mode) are this user's alone from the start.
+      if (!file.exists()) {
+        QFile made(where_.sqlitePath);
+        made.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+      }
     }
     db.setDatabaseName(where_.sqlitePath);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs) +
+                         (readOnly_ ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
   } else {
     db.setHostName(where_.host);
     db.setPort(where_.port);
     db.setUserName(where_.user);
     db.setPassword(where_.password);
     db.setDatabaseName(where_.database);
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1;application_name=kavrin-programmer").arg(kConnectTimeoutS));
+    db.setConnectOptions(QStringLiteral("connect_timeout=%1;application_name=kavrin-programmer").arg(connectTimeoutS_) +
+                         (where_.service.isEmpty() ? QString() : QStringLiteral(";service=") + where_.service));
   }
   if (!db.open()) {
     if (error)
       *error = ErrorText(db.lastError());
     return false;
   }
+  if (readOnly_) {
+    if (!CheckSchema(error)) {
+      Close();
+      return false;
+    }
+    return true;
+  }
   // WAL lets the window read while a record is written; full sync makes a
   // returned commit survive a power cut as well as a killed process.
   if ((sqlite_ && (!Exec(Sql("PRAGMA journal_mode=WAL"), error) || !Exec(Sql("PRAGMA synchronous=FULL"), error) ||
                    (leaveCheckpoints_ && !Exec(Sql("PRAGMA wal_autocheckpoint=0"), error)))) ||
-      !MakeSchema(error)) {
+      !MakeSchema(error) || (spool_ && !MarkSpool(error))) {
     Close();
     return false;
   }
@@ -192,6 +219,97 @@ bool Connection::MakeSchema(QString *error) {
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();
   return Exec(Sql("COMMIT"), error) || fail();
+}
+
+bool Connection::CheckSchema(QString *error) {
+  QSqlQuery q(Database());
+  if (!q.exec(Sql("SELECT COALESCE(MAX(version), 0) FROM schema_version")) || !q.next()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  const int version = q.value(0).toInt();
+  if (version > kSchemaVersion) {
+    if (error)
+      *error = QStringLiteral("the store's schema version %1 is newer than this program's %2")
+                   .arg(version)
+                   .arg(kSchemaVersion);
+    return false;
+  }
+  return true;
+}
+
+bool Connection::MarkSpool(QString *error) {
+  // Marked in one transaction, so that two runs starting on a new spool
+  // cannot both mark it.
+  if (!Exec(Sql("BEGIN IMMEDIATE"), error))
+    return false;
+  const auto fail = [&] {
+    QString ignored;
+    Exec(Sql("ROLLBACK"), &ignored);
+    return false;
+  };
+  if (!Exec(Sql("CREATE TABLE IF NOT EXISTS spool_destination (user_name TEXT NOT NULL, host TEXT NOT NULL, "
+                "port INTEGER NOT NULL, database_name TEXT NOT NULL)"),
+            error))
+    return fail();
+  QSqlQuery q(Database());
+  if (!q.exec(Sql("SELECT user_name, host, port, database_name FROM spool_destination"))) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return fail();
+  }
+  if (q.next()) {
+    StoreLocation marked = where_;
+    marked.user = q.value(0).toString();
+    marked.host = q.value(1).toString();
+    marked.port = q.value(2).toInt();
+    marked.database = q.value(3).toString();
+    q.finish();
+    if (marked.Describe() != where_.Describe()) {
+      if (error)
+        *error = QStringLiteral("the spool %1 holds records for %2, not for %3")
+                     .arg(where_.sqlitePath, marked.Describe(), where_.Describe());
+      return fail();
+    }
+    return Exec(Sql("COMMIT"), error) || fail();
+  }
+  q.finish();
+  q.prepare(Sql("INSERT INTO spool_destination VALUES (?, ?, ?, ?)"));
+  q.addBindValue(where_.user);
+  q.addBindValue(where_.host);
+  q.addBindValue(where_.port);
+  q.addBindValue(where_.database);
+  if (!q.exec()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return fail();
+  }
+  return Exec(Sql("COMMIT"), error) || fail();
+}
+
+bool Connection::SpoolContents(qint64 *rows, QString *destination, QString *error) {
+  if (!Open(error))
+    return false;
+  QSqlQuery q(Database());
+  if (!q.exec(Sql("SELECT COUNT(*) FROM programming_records")) || !q.next()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  *rows = q.value(0).toLongLong();
+  destination->clear();
+  // A spool of an earlier version bears no mark.
+  if (q.exec(Sql("SELECT user_name, host, port, database_name FROM spool_destination")) && q.next()) {
+    StoreLocation marked;
+    marked.kind = StoreLocation::Kind::Postgres;
+    marked.user = q.value(0).toString();
+    marked.host = q.value(1).toString();
+    marked.port = q.value(2).toInt();
+    marked.database = q.value(3).toString();
+    *destination = marked.Describe();
+  }
+  return true;
 }
 
 bool Connection::Insert(std::span<const Record> rows, QString *error) {

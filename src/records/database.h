@@ -11,6 +11,7 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <algorithm>
 #include <memory>
 #include <span>
 
@@ -19,7 +20,10 @@ namespace records::db {
 inline constexpr int kSchemaVersion = 1;
 // A writer waits this long for another writer of the same SQLite file.
 inline constexpr int kSqliteBusyMs = 250;
+// A connection attempt to the server gives up after this long; libpq takes
+// no less than kLeastConnectTimeoutS.
 inline constexpr int kConnectTimeoutS = 5;
+inline constexpr int kLeastConnectTimeoutS = 2;
 // A file-name filter looks through at most this many distinct file paths, and
 // reads per file when at most kMostPathsMerged of them match.
 inline constexpr int kMostFilePaths = 4096;
@@ -34,6 +38,12 @@ public:
   Connection &operator=(const Connection &) = delete;
 
   bool IsSqlite() const { return sqlite_; }
+  // Reads only: a SQLite store that does not exist is an error rather than
+  // made, and neither the file nor the server's schema is written. Before Open.
+  void ReadOnly() { readOnly_ = true; }
+  // The server's connection attempts give up after `seconds`
+  // (kLeastConnectTimeoutS at least). Before Open.
+  void SetConnectTimeout(int seconds) { connectTimeoutS_ = std::max(seconds, kLeastConnectTimeoutS); }
   // SQLite: leave copying the log into the file to Checkpoint on another
   // thread, so that this connection's commits never pay for it. Before Open.
   void LeaveCheckpoints() { leaveCheckpoints_ = true; }
@@ -41,8 +51,10 @@ public:
   // never waits for other connections.
   bool Checkpoint(QString *error);
   bool IsOpen() const;
-  // Opens when not open: makes the SQLite folder, sets WAL and full sync,
-  // makes or checks the schema.
+  // Opens when not open: makes the SQLite folder and file (readable by this
+  // user only), sets WAL and full sync, makes or checks the schema. A spool of
+  // a PostgreSQL location is marked with its destination and refuses to open
+  // for another.
   bool Open(QString *error);
   void Close();
 
@@ -54,11 +66,16 @@ public:
   // Oldest first by id: the spool's order.
   bool Oldest(int limit, std::vector<Record> *rows, QString *error);
   bool DeleteByUid(std::span<const Record> rows, QString *error);
+  // What a spool holds: its rows, and the destination it was marked with as
+  // StoreLocation::Describe gives it (empty when it bears no mark).
+  bool SpoolContents(qint64 *rows, QString *destination, QString *error);
 
   QSqlDatabase Database() const;
 
 private:
   bool MakeSchema(QString *error);
+  bool CheckSchema(QString *error);
+  bool MarkSpool(QString *error);
   // The distinct file paths holding `contains`; *tooMany when there are more
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
@@ -67,8 +84,11 @@ private:
 
   const StoreLocation where_;
   const bool sqlite_;
+  const bool spool_; // the local spool of a PostgreSQL location
   const QString name_;
   bool leaveCheckpoints_ = false;
+  bool readOnly_ = false;
+  int connectTimeoutS_ = kConnectTimeoutS;
   std::unique_ptr<QSqlQuery> insert_;
 };
 

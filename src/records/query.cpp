@@ -86,6 +86,7 @@ bool ForEach(const StoreLocation &where, const Filter &f, const std::function<bo
   if (Refuse(where, error))
     return false;
   db::Connection c(where, db::Connection::Target::Store, "scan");
+  c.ReadOnly();
   return ForEachOn(c, f, each, error, nullptr);
 }
 
@@ -111,6 +112,7 @@ bool ExportCsv(const StoreLocation &where, const Filter &f, const QString &path,
   if (Refuse(where, error))
     return false;
   db::Connection c(where, db::Connection::Target::Store, "export");
+  c.ReadOnly();
   return ExportOn(c, f, path, count, error, cancel);
 }
 
@@ -145,6 +147,7 @@ int AsyncReader::Export(const Filter &f, const QString &path) {
 
 void AsyncReader::Run() {
   db::Connection c(where_, db::Connection::Target::Store, "reader");
+  c.ReadOnly();
   for (;;) {
     Request request;
     {

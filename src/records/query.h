@@ -33,9 +33,10 @@ struct Filter {
   int limit = 0;                    // 0: every row
 };
 
-// Newest first. Opens a connection of the calling thread for the call (the
-// schema is made when the store is new); for PostgreSQL it reads the server,
-// not the spool. Empty and *error set when the store cannot be read.
+// Newest first. Opens a connection of the calling thread for the call that
+// only reads: a store that does not exist is an error, never made; for
+// PostgreSQL it reads the server, not the spool. Empty and *error set when
+// the store cannot be read.
 std::vector<Record> Query(const StoreLocation &where, const Filter &f, QString *error);
 
 // Every row the filter matches, newest first, read page by page so that memory

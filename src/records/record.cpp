@@ -34,18 +34,23 @@ const std::array kFields = {
     F{"program_version", F::Text, &Record::programVersion},
 };
 
-QString CsvField(const QString &text) {
+QString CsvField(const QString &text, Field::Kind kind) {
   static const QString kSpecial = QStringLiteral(",\"\r\n");
+  // A spreadsheet takes a cell beginning with one of these for a formula; a
+  // leading apostrophe makes it text again. Numbers and times are ours, never
+  // a name someone typed.
+  static const QString kFormula = QStringLiteral("=+-@\t\r");
+  QString out = text;
+  if (kind == Field::Text && !out.isEmpty() && kFormula.contains(out[0]))
+    out.prepend(QLatin1Char('\''));
   bool quote = false;
-  for (QChar c : text)
+  for (QChar c : out)
     quote = quote || kSpecial.contains(c);
   if (!quote)
-    return text;
-  QString out = text;
+    return out;
   out.replace(QLatin1Char('"'), QStringLiteral("\"\""));
   return QLatin1Char('"') + out + QLatin1Char('"');
 }
-
 
 } // namespace
 
@@ -84,7 +89,7 @@ void WriteCsvHeader(QTextStream &out) {
 void WriteCsvRow(const Record &r, QTextStream &out) {
   out << r.id;
   for (const Field &f : kFields)
-    out << ',' << CsvField(FieldText(r, f));
+    out << ',' << CsvField(FieldText(r, f), f.kind);
   out << "\r\n";
 }
 

@@ -71,7 +71,9 @@ QDateTime TimeFromText(const QString &text); // invalid for a text that is not s
 QString FieldText(const Record &r, const Field &f);
 
 // "id" and then Fields(), comma-separated, then each row; fields holding a
-// comma, a quote, CR or LF are quoted with quotes doubled; lines end CR LF.
+// comma, a quote, CR or LF are quoted with quotes doubled; lines end CR LF. A
+// text field beginning with '=', '+', '-', '@', tab or CR gets a leading
+// apostrophe, so that a spreadsheet shows it rather than runs it.
 void WriteCsvHeader(QTextStream &out);
 void WriteCsvRow(const Record &r, QTextStream &out);
 void WriteCsv(const std::vector<Record> &rows, QTextStream &out);

@@ -1,6 +1,8 @@
 #include "records/recorder.h"
 #include "records/database.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSysInfo>
 #include <QUuid>
 
@@ -15,6 +17,37 @@ constexpr size_t kForwardBatch = 200;
 constexpr quint64 kCheckpointEvery = 100;
 
 int NextRetry(int ms) { return ms ? std::min(ms * 2, kLastRetryMs) : kFirstRetryMs; }
+
+// A notice for each spool beside `where`'s that still holds records for
+// another destination: they wait for a run that names their own store.
+QStringList OtherSpools(const StoreLocation &where) {
+  QStringList notices;
+  const QFileInfo own(where.sqlitePath);
+  const QFileInfoList spools =
+      QDir(own.absolutePath()).entryInfoList({QStringLiteral("spool*.sqlite")}, QDir::Files, QDir::Name);
+  for (const QFileInfo &file : spools) {
+    if (file.absoluteFilePath() == own.absoluteFilePath())
+      continue;
+    StoreLocation other;
+    other.kind = StoreLocation::Kind::Sqlite;
+    other.sqlitePath = file.absoluteFilePath();
+    db::Connection c(other, db::Connection::Target::Store, "other-spool");
+    c.ReadOnly();
+    qint64 rows = 0;
+    QString destination;
+    QString error;
+    if (!c.SpoolContents(&rows, &destination, &error) || rows == 0 || destination == where.Describe())
+      continue;
+    notices << (destination.isEmpty()
+                    ? QStringLiteral("Production records of a store that was not noted with them wait in %1: %2 "
+                                     "of them.")
+                          .arg(other.sqlitePath, QString::number(rows))
+                    : QStringLiteral("Production records for %1 still wait in %2: %3 of them, forwarded when a "
+                                     "run records to %1 again.")
+                          .arg(destination, other.sqlitePath, QString::number(rows)));
+  }
+  return notices;
+}
 
 } // namespace
 
@@ -31,22 +64,22 @@ Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent
   if (!local_->Open(&error)) {
     localFailing_ = true;
     local_->Close();
-    const QString text = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
-    QMetaObject::invokeMethod(
-        this, [this, text] { emit Warning(text); }, Qt::QueuedConnection);
+    Post(true, QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error));
   }
   worker_ = std::thread([this] { Work(); });
 }
 
-Recorder::~Recorder() {
-  if (worker_.joinable()) {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    worker_.join();
+Recorder::~Recorder() { StopWorker(); }
+
+void Recorder::StopWorker() {
+  if (!worker_.joinable())
+    return;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
   }
+  wake_.notify_all();
+  worker_.join();
 }
 
 void Recorder::Add(Record r) noexcept {
@@ -104,16 +137,39 @@ bool Recorder::WaitForwarded(int timeoutMs) {
     return true;
   if (!unwritten_.empty())
     WriteLocal();
+  DeliverNotices();
   if (!unwritten_.empty())
     return false;
   if (where_.kind != StoreLocation::Kind::Postgres)
     return true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock lock(mutex_);
   if (!empty_) {
     added_ = true; // try the server now rather than at the end of a back-off
     wake_.notify_all();
   }
-  return drained_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return empty_; });
+  for (;;) {
+    drained_.wait_until(lock, deadline, [this] { return empty_ || !notices_.empty(); });
+    if (notices_.empty())
+      return empty_;
+    // Told while waiting: a command line may end before its event loop runs again.
+    lock.unlock();
+    DeliverNotices();
+    lock.lock();
+  }
+}
+
+bool Recorder::Finish(int timeoutMs) {
+  if (!local_)
+    return true;
+  {
+    std::lock_guard lock(mutex_);
+    finishBy_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  }
+  const bool forwarded = WaitForwarded(timeoutMs);
+  StopWorker();
+  DeliverNotices();
+  return forwarded;
 }
 
 void Recorder::Post(bool warning, const QString &text) {
@@ -121,6 +177,7 @@ void Recorder::Post(bool warning, const QString &text) {
     std::lock_guard lock(mutex_);
     notices_.emplace_back(warning, text);
   }
+  drained_.notify_all();
   QMetaObject::invokeMethod(
       this, [this] { DeliverNotices(); }, Qt::QueuedConnection);
 }
@@ -143,6 +200,9 @@ void Recorder::Work() {
   db::Connection spool(where_, db::Connection::Target::Spool, "spool");
   db::Connection server(where_, db::Connection::Target::Store, "forward");
   const bool forward = where_.kind == StoreLocation::Kind::Postgres;
+  if (forward)
+    for (const QString &text : OtherSpools(where_))
+      Post(true, text);
   quint64 checkpointed = 0;
   int retryMs = 0;
   bool failing = false;
@@ -179,6 +239,20 @@ void Recorder::Work() {
       spool.Close();
       error = QStringLiteral("Production records cannot read the spool %1: %2").arg(where_.sqlitePath, error);
     } else {
+      {
+        // A command line about to end starts no attempt that would keep it
+        // waiting past its time, and bounds the others by what is left.
+        std::unique_lock lock(mutex_);
+        if (finishBy_) {
+          const auto left =
+              std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ - std::chrono::steady_clock::now());
+          if (batch.empty() || left.count() < db::kLeastConnectTimeoutS) {
+            wake_.wait(lock, [this] { return stop_; });
+            return;
+          }
+          server.SetConnectTimeout(std::min<int>(int(left.count()), db::kConnectTimeoutS));
+        }
+      }
       // A connection kept open while idle may have been dropped by a server
       // restart: one fresh attempt before calling the server unreachable.
       const bool reused = server.IsOpen();

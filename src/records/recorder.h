@@ -20,22 +20,30 @@
 // When the server cannot be reached the thread sleeps 1 s, doubling to 30 s,
 // and tries at once when a record is added; Warning tells (once per outage,
 // with the reason), Recovered tells when the server takes records again.
+// Each destination (user, host, port, database) has a spool of its own and
+// its records go nowhere else; at start Warning names every other spool in
+// the same folder that still holds records.
 //
-// A Recorder belongs to the thread that made it: Add, WaitForwarded and the
-// signals live there. The worker thread hands its notices over under a
-// mutex and wakes that thread with one queued call. Destroying the Recorder
-// stops forwarding (what is left stays in the spool for the next run), which
-// can wait for one server round trip or one connection attempt (5 s at most).
+// A Recorder belongs to the thread that made it: Add, WaitForwarded, Finish
+// and the signals live there. Notices (the worker thread's, and the one of a
+// store that does not open at start) wait under a mutex and reach that thread
+// through one queued call, or at once inside WaitForwarded and Finish, so
+// that a run too short for an event loop still tells them. Destroying the
+// Recorder stops forwarding (what is left stays in the spool for the next
+// run), which can wait for one server round trip or one connection attempt
+// (5 s at most).
 
 #include "records/record.h"
 #include "records/store_location.h"
 
 #include <QObject>
 #include <QTimer>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace records {
@@ -60,6 +68,12 @@ public:
   // before it exits; blocks up to `timeoutMs`.
   bool WaitForwarded(int timeoutMs);
 
+  // For a command line before it exits: WaitForwarded, then stops forwarding.
+  // No attempt to reach the server outlasts `timeoutMs` unless it began
+  // before the call (those are bounded by one connection attempt). Every
+  // notice is delivered before it returns.
+  bool Finish(int timeoutMs);
+
 signals:
   void Warning(const QString &text);
   void Recovered(const QString &text);
@@ -69,6 +83,7 @@ private:
   void Work();
   void Post(bool warning, const QString &text);
   void DeliverNotices();
+  void StopWorker();
 
   const StoreLocation where_;
   std::unique_ptr<db::Connection> local_;
@@ -86,6 +101,8 @@ private:
   quint64 written_ = 0; // records written by Add
   bool empty_ = false;  // the thread found the spool empty and nothing added since
   std::deque<std::pair<bool, QString>> notices_;
+  // Set by Finish: no connection attempt may run past it.
+  std::optional<std::chrono::steady_clock::time_point> finishBy_;
   std::thread worker_;
 };
 

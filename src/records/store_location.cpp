@@ -1,5 +1,6 @@
 #include "records/store_location.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <cctype>
@@ -30,6 +31,28 @@ std::optional<QString> Decode(const QString &text) {
   return QString::fromUtf8(QByteArray::fromPercentEncoding(bytes));
 }
 
+// The location as it may be shown: whatever stands between the first ':'
+// after the scheme (or at all, when there is none) and the last '@' is a
+// password or may hold one, and so is a "password=" option. Hiding too much
+// of a malformed text is harmless; showing a password is not.
+QString Shown(const QString &text) {
+  const qsizetype scheme = text.indexOf(QLatin1String("://"));
+  QString out = text;
+  const qsizetype colon = out.indexOf(QLatin1Char(':'), scheme < 0 ? 0 : scheme + 3);
+  const qsizetype at = out.lastIndexOf(QLatin1Char('@'));
+  if (colon >= 0 && at > colon)
+    out.replace(colon + 1, at - colon - 1, QStringLiteral("***"));
+  const qsizetype option = out.indexOf(QLatin1String("password="), 0, Qt::CaseInsensitive);
+  if (option >= 0) {
+    qsizetype end = out.indexOf(QLatin1Char('&'), option);
+    if (end < 0)
+      end = out.size();
+    const qsizetype value = option + 9;
+    out.replace(value, end - value, QStringLiteral("***"));
+  }
+  return out;
+}
+
 std::optional<StoreLocation> Fail(QString *error, const QString &text) {
   if (error)
     *error = text;
@@ -45,16 +68,24 @@ QString StoreLocation::Describe() const {
   case Kind::Sqlite:
     return sqlitePath;
   case Kind::Postgres:
-    return QStringLiteral("%1@%2:%3/%4")
-        .arg(user, host.contains(QLatin1Char(':')) ? '[' + host + ']' : host)
-        .arg(port)
-        .arg(database);
+    // Built piece by piece: a name holding "%1" must not be read as a placeholder.
+    return user + QLatin1Char('@') + (host.contains(QLatin1Char(':')) ? '[' + host + ']' : host) + QLatin1Char(':') +
+           QString::number(port) + QLatin1Char('/') + database;
   }
   return QString();
 }
 
 QString DefaultSqlitePath() { return DataFolder() + QStringLiteral("/records.sqlite"); }
-QString DefaultSpoolPath() { return DataFolder() + QStringLiteral("/spool.sqlite"); }
+
+QString DefaultSpoolPath(const StoreLocation &where) {
+  // Each part with its length, so that no two destinations share a key.
+  QString key;
+  for (const QString &part : {where.user, where.host, QString::number(where.port), where.database})
+    key += QString::number(part.size()) + QLatin1Char(':') + part;
+  return DataFolder() + QStringLiteral("/spool-") +
+         QString::fromLatin1(QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(16)) +
+         QStringLiteral(".sqlite");
+}
 
 std::optional<StoreLocation> ParseStoreUrl(const QString &url, QString *error, const QString &spoolPath) {
   const QString text = url.trimmed();
@@ -70,8 +101,16 @@ std::optional<StoreLocation> ParseStoreUrl(const QString &url, QString *error, c
     const QString path = text.mid(7);
     if (path.isEmpty())
       return Fail(error, QStringLiteral("The records store \"sqlite:\" names no file: write sqlite:PATH."));
+    // SQLite keeps ":memory:" and "file:" URIs (which may ask for memory too)
+    // in no file of their own.
+    if (path == QLatin1String(":memory:") || path.startsWith(QLatin1String("file:")))
+      return Fail(error, QStringLiteral("The records store \"%1\" is no file: records kept there would be lost at "
+                                        "exit; write sqlite:PATH.")
+                             .arg(text));
     where.kind = StoreLocation::Kind::Sqlite;
-    where.sqlitePath = QFileInfo(path).absoluteFilePath();
+    // Plain string work: QFileInfo would take a leading ':' for a Qt resource
+    // and leave the path relative to whatever folder SQLite runs in.
+    where.sqlitePath = QDir::cleanPath(path.startsWith(QLatin1Char('/')) ? path : QDir::currentPath() + '/' + path);
     return where;
   }
   QString rest;
@@ -79,12 +118,30 @@ std::optional<StoreLocation> ParseStoreUrl(const QString &url, QString *error, c
     if (text.startsWith(QLatin1String(scheme)))
       rest = text.mid(qsizetype(strlen(scheme)));
   if (rest.isNull())
-    return Fail(error, QStringLiteral("Unknown records store \"%1\": %2.").arg(text, kForms));
+    return Fail(error, QStringLiteral("Unknown records store \"%1\": %2.").arg(Shown(text), kForms));
 
   const auto bad = [&](const QString &why) {
-    return Fail(error, QStringLiteral("Bad records store \"%1\": %2.").arg(text, why));
+    return Fail(error, QStringLiteral("Bad records store \"%1\": %2.").arg(Shown(text), why));
   };
-  if (rest.contains(QLatin1Char('?')) || rest.contains(QLatin1Char('#')))
+  // The one option: a service of libpq's service file, which may hold the
+  // password so that it stands neither on a command line nor in sysset.ini.
+  const qsizetype question = rest.indexOf(QLatin1Char('?'));
+  if (question >= 0) {
+    const QString option = rest.mid(question + 1);
+    if (!option.startsWith(QLatin1String("service=")) || option.contains(QLatin1Char('&')) ||
+        option.contains(QLatin1Char('#')))
+      return bad(QStringLiteral("options after the database name are not supported"));
+    // A name of the service file's sections, passed to libpq as it is.
+    const QString service = option.mid(8);
+    bool plain = !service.isEmpty();
+    for (QChar c : service)
+      plain = plain && c.unicode() < 128 && (c.isLetterOrNumber() || c == '_' || c == '-' || c == '.');
+    if (!plain)
+      return bad(QStringLiteral("the service name is not valid"));
+    where.service = service;
+    rest.truncate(question);
+  }
+  if (rest.contains(QLatin1Char('#')))
     return bad(QStringLiteral("options after the database name are not supported"));
   const qsizetype slash = rest.indexOf(QLatin1Char('/'));
   if (slash < 0 || slash == rest.size() - 1)
@@ -145,7 +202,7 @@ std::optional<StoreLocation> ParseStoreUrl(const QString &url, QString *error, c
   where.password = *password;
   where.host = host;
   where.database = *database;
-  where.sqlitePath = spoolPath.isEmpty() ? DefaultSpoolPath() : QFileInfo(spoolPath).absoluteFilePath();
+  where.sqlitePath = spoolPath.isEmpty() ? DefaultSpoolPath(where) : QFileInfo(spoolPath).absoluteFilePath();
   return where;
 }
 

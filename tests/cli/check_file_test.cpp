@@ -49,28 +49,41 @@ QString ExpectedChecksum(const char *bin, uint32_t binStart) {
 
 TEST(CheckFile, FixturesGiveChecksumRangesAndLeftOut) {
   struct Case {
-    const char *hex, *bin;
+    const char *file, *bin;
     uint32_t binStart;
     const char *ranges;
     int leftOut;
+    const char *format; // and the S-record header's text
+    QStringList options;
   };
   const Case cases[] = {
-      {"objcopy_16_crlf.hex", "objcopy_16_crlf.bin", 0x0100, "0100-0CB7", 0},
-      {"srec_16_lower.hex", "srec_16_lower.bin", 0x1000, "1000-1BB7", 0},
-      {"srec_32_lf.hex", "srec_32_lf.bin", 0, "0200-0BC3", 0},
-      {"joined.hex", "joined.bin", 0, "0000-03FF, 2000-27FF", 0},
-      {"high.hex", "high.bin", 0x7F00, "7F00-7FFF", 256},
+      {"objcopy_16_crlf.hex", "objcopy_16_crlf.bin", 0x0100, "0100-0CB7", 0, "Intel HEX", {}},
+      {"srec_16_lower.hex", "srec_16_lower.bin", 0x1000, "1000-1BB7", 0, "Intel HEX", {}},
+      {"srec_32_lf.hex", "srec_32_lf.bin", 0, "0200-0BC3", 0, "Intel HEX", {}},
+      {"joined.hex", "joined.bin", 0, "0000-03FF, 2000-27FF", 0, "Intel HEX", {}},
+      {"high.hex", "high.bin", 0x7F00, "7F00-7FFF", 256, "Intel HEX", {}},
+      {"program_high.elf", "program_high.bin", 0x7F80, "7F80-7FFF", 36, "ELF (32-bit little-endian executable)", {}},
+      {"program_s3.srec", "program.bin", 0, "0000-00A3", 0, "Motorola S-record\nDescription: program-1.0", {}},
+      {"program_high.bin",
+       "program_high.bin",
+       0x7F80,
+       "7F80-7FFF",
+       36,
+       "raw binary from 7F80",
+       {QStringLiteral("--format"), QStringLiteral("bin"), QStringLiteral("--base=0x7f80")}},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.hex);
-    const CliRun r = Cli({QStringLiteral("check-file"), Fixture(c.hex)});
+    SCOPED_TRACE(c.file);
+    const CliRun r = Cli(QStringList{QStringLiteral("check-file"), Fixture(c.file)} + c.options);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out.toStdString(),
               (ExpectedChecksum(c.bin, c.binStart) + QStringLiteral("\nData: ") + QLatin1String(c.ranges) +
-               QStringLiteral("\nLeft out: %1 bytes beyond 0000-7FFF\n").arg(c.leftOut))
+               QStringLiteral("\nLeft out: %1 bytes beyond 0000-7FFF\nFormat: ").arg(c.leftOut) +
+               QLatin1String(c.format) + QLatin1Char('\n'))
                   .toStdString());
     // The window's notice about bytes beyond the image, on standard error.
-    EXPECT_EQ(r.err.contains(QStringLiteral("256 字节超出 0000-7FFF")), c.leftOut > 0) << r.err.toStdString();
+    EXPECT_EQ(r.err.contains(QStringLiteral("%1 字节超出 0000-7FFF").arg(c.leftOut)), c.leftOut > 0)
+        << r.err.toStdString();
   }
 }
 
@@ -81,8 +94,10 @@ TEST(CheckFile, RefusedFilesSayWhyAndExit3) {
   folder.Write(QStringLiteral("notes.txt"), "firmware v2\n");
   const std::pair<QString, QString> cases[] = {
       {folder.File(QStringLiteral("bad_sum.hex")), QStringLiteral("文件加载错误，0010地址行校验和错误 E2")},
-      {folder.File(QStringLiteral("high_only.hex")), QStringLiteral("文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载")},
-      {folder.File(QStringLiteral("notes.txt")), QStringLiteral("文件加载错误，第 1 行不是 HEX 记录")},
+      {folder.File(QStringLiteral("high_only.hex")),
+       QStringLiteral("文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载")},
+      {folder.File(QStringLiteral("notes.txt")),
+       QStringLiteral("文件加载错误，无法识别文件格式：不是 Intel HEX、Motorola S-record 或 ELF 文件，未加载")},
       {folder.File(QStringLiteral("absent.hex")), QStringLiteral("Cannot open file \"%1\". No such file or directory")
                                                       .arg(folder.File(QStringLiteral("absent.hex")))},
   };
@@ -113,6 +128,8 @@ TEST(CheckFile, UsageErrorsExit2NamingTheOption) {
       {{QStringLiteral("load"), QStringLiteral("--port=p"), QStringLiteral("--file"), Fixture("joined.hex"),
         QStringLiteral("--count"), QStringLiteral("1234567")},
        QStringLiteral("kavrin-cli load: --count: expects 1 to 6 digits")},
+      {{QStringLiteral("check-file"), QStringLiteral("--base"), QStringLiteral("1000"), Fixture("program.bin")},
+       QStringLiteral("kavrin-cli check-file: --base: only with --format bin")},
       {{QStringLiteral("read-out"), QStringLiteral("--port"), QStringLiteral("p"), QStringLiteral("--chip"),
         QStringLiteral("PAC9999"), QStringLiteral("--out"), QStringLiteral("x.bin")},
        QStringLiteral("kavrin-cli read-out: --chip: no chip \"PAC9999\" in the chip list; known: PAC5210,")},

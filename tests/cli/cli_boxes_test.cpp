@@ -287,6 +287,30 @@ TEST(CliBoxes, GangOfFourWithOneFailingBoxLoadsTheOtherThreeExactly) {
   }
 }
 
+TEST(CliBoxes, ElfSendsTheBlocksOfItsHex) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  // What each box got: every block record as the simulator logged it.
+  auto blocksOf = [](const char *fixture) {
+    Box box({});
+    CliRun run;
+    run.Start({"load", "--port", box.Port(), "--file", Fixture(fixture), "--no-records"});
+    EXPECT_EQ(run.Finish(), 0) << fixture;
+    QStringList blocks;
+    for (QJsonObject r : boxsim_test::ReadLog(box.log)) {
+      if (r.value("kind").toString() != "block")
+        continue;
+      r.remove("t");
+      blocks << QString::fromUtf8(QJsonDocument(r).toJson(QJsonDocument::Compact));
+    }
+    return blocks;
+  };
+  const QStringList hex = blocksOf("program.hex");
+  ASSERT_EQ(hex.size(), 8);
+  EXPECT_TRUE(hex[0].contains("\"name\":\"program\"")) << hex[0].toStdString();
+  EXPECT_EQ(blocksOf("program.elf"), hex);
+}
+
 TEST(CliBoxes, CtrlCStopsEveryBoxOfAGang) {
   if (!HaveSimulator())
     GTEST_SKIP() << "no simulator";

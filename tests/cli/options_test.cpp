@@ -55,6 +55,12 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(readOut.dataflashItem, 1);
   EXPECT_TRUE(readOut.dataflashGiven);
   EXPECT_EQ(Parsed(Command::CheckFile, {"--", "--odd name.hex"}).file, QStringLiteral("--odd name.hex"));
+  // A raw binary and where it begins; a file's form is otherwise told by its content.
+  const Options raw = Parsed(Command::Load, {"--port", "p", "--file", "fw.bin", "--format", "bin", "--base=0x7F80"});
+  EXPECT_TRUE(raw.rawBinary);
+  EXPECT_EQ(raw.base, 0x7F80u);
+  EXPECT_EQ(Parsed(Command::CheckFile, {"--format=bin", "--base", "FFFFFFFF", "fw.bin"}).base, 0xFFFFFFFFu);
+  EXPECT_FALSE(Parsed(Command::CheckFile, {"--format", "auto", "fw.elf"}).rawBinary);
   // Help wins over everything else on the line, also over faults.
   EXPECT_TRUE(Parsed(Command::Set, {"--bogus", "--help"}).help);
 }
@@ -94,7 +100,13 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::ReadOut,
        {"--port", "a", "--chip", "c", "--out", "o", "--dataflash", "flash"},
        "--dataflash: expects code or eeprom"},
-      {Command::CheckFile, {}, "missing the HEX file"},
+      {Command::CheckFile, {}, "missing the firmware file"},
+      {Command::CheckFile, {"--format", "hex", "f"}, "--format: expects auto or bin, got \"hex\""},
+      {Command::CheckFile, {"--format", "bin", "--base", "0x", "f"}, "--base: expects a hex address"},
+      {Command::CheckFile, {"--format", "bin", "--base", "100000000", "f"}, "--base: expects a hex address"},
+      {Command::CheckFile, {"--format", "bin", "--base", "+100", "f"}, "--base: expects a hex address"},
+      {Command::Load, {"--port", "p", "--file", "f", "--base", "100"}, "--base: only with --format bin"},
+      {Command::Verify, {"--port", "p", "--format", "bin"}, "--format is not an option of verify"},
       {Command::CheckFile, {"a.hex", "b.hex"}, "unexpected argument \"b.hex\""},
       {Command::Ports, {"--port", "p"}, "--port is not an option of ports"},
   };

@@ -5,6 +5,7 @@
 #include "records_test_support.h"
 #include "support/postgres_server.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QUuid>
 #include <set>
@@ -65,6 +66,8 @@ TEST_F(SharedStore, RecordsReachTheServerExactlyAndInOrder) {
     EXPECT_EQ(rows[i], expected) << "row " << i;
   }
   EXPECT_TRUE(InSpool().empty());
+  EXPECT_EQ(QFile::permissions(where.sqlitePath),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 
   // The server reads with its own dialect: newest first, a file in any case, pages.
   QString error;
@@ -115,6 +118,60 @@ TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {
   EXPECT_EQ(warnings.size(), 1);
   EXPECT_EQ(Uids(OnServer()), added);
   EXPECT_TRUE(InSpool().empty());
+}
+
+TEST_F(SharedStore, AServerRestartedWhileIdleTakesTheNextRecordWithoutAWarning) {
+  records::Recorder recorder(where);
+  QSignalSpy warnings(&recorder, &records::Recorder::Warning);
+  recorder.Add(FullRecord(1, 1));
+  ASSERT_TRUE(recorder.WaitForwarded(20000));
+  QString error;
+  ASSERT_TRUE(server->Stop(&error)) << error.toStdString();
+  ASSERT_TRUE(server->Start(&error)) << error.toStdString();
+  recorder.Add(FullRecord(2, 2));
+  ASSERT_TRUE(recorder.WaitForwarded(5000));
+  EXPECT_EQ(warnings.size(), 0) << "the dropped connection is made again at once";
+  EXPECT_EQ(Uids(OnServer()), (QStringList{FullRecord(1).recordUid, FullRecord(2).recordUid}));
+}
+
+TEST_F(SharedStore, ASpooledRecordGoesOnlyToItsOwnDestination) {
+  QString error;
+  const QString other = database + QStringLiteral("_other");
+  ASSERT_TRUE(server->CreateDatabase(other, &error)) << error.toStdString();
+  const QByteArray savedXdg = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", folder.dir.path().toUtf8());
+  const records::StoreLocation mine = *records::ParseStoreUrl(server->Url(database), nullptr);
+  const records::StoreLocation theirs = *records::ParseStoreUrl(server->Url(other), nullptr);
+  qputenv("XDG_DATA_HOME", savedXdg);
+  {
+    // Spooled while its server could not be reached.
+    records::db::Connection spool(mine, records::db::Connection::Target::Spool, "t");
+    ASSERT_TRUE(spool.Insert(std::vector{FullRecord(1)}, &error)) << error.toStdString();
+  }
+  {
+    records::Recorder recorder(theirs);
+    QSignalSpy warnings(&recorder, &records::Recorder::Warning);
+    recorder.Add(FullRecord(2));
+    ASSERT_TRUE(recorder.Finish(20000));
+    EXPECT_EQ(Uids(records::Query(theirs, {}, &error)), QStringList{FullRecord(2).recordUid}) << error.toStdString();
+    ASSERT_EQ(warnings.size(), 1) << "told at start";
+    EXPECT_EQ(warnings.at(0).at(0).toString(),
+              QStringLiteral("Production records for %1 still wait in %2: 1 of them, forwarded when a run records to "
+                             "%1 again.")
+                  .arg(mine.Describe(), mine.sqlitePath));
+  }
+  {
+    records::Recorder recorder(mine);
+    ASSERT_TRUE(recorder.WaitForwarded(20000));
+  }
+  EXPECT_EQ(Uids(records::Query(mine, {}, &error)), QStringList{FullRecord(1).recordUid}) << error.toStdString();
+
+  // A spool named by hand keeps to the destination it was made for.
+  records::db::Connection misnamed(*records::ParseStoreUrl(server->Url(other), nullptr, mine.sqlitePath),
+                                   records::db::Connection::Target::Spool, "t");
+  EXPECT_FALSE(misnamed.Open(&error));
+  EXPECT_EQ(error, QStringLiteral("the spool %1 holds records for %2, not for %3")
+                       .arg(mine.sqlitePath, mine.Describe(), theirs.Describe()));
 }
 
 TEST_F(SharedStore, SpoolLeftByAKilledRunIsForwardedOnceAtStart) {
@@ -168,4 +225,38 @@ TEST_F(SharedStore, EightStationsWritingAtOnceLoseAndDoubleNothing) {
   }
   EXPECT_EQ(ids.size(), rows.size());
   EXPECT_EQ(uids.size(), rows.size());
+}
+
+// A server that takes the connection and never answers: a command line's last
+// wait ends on time, whatever attempts were under way or wanted.
+TEST(SilentServer, HoldsACommandLineNoLongerThanItsLastWait) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 16), 0); // the kernel accepts; nothing ever answers
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+  ProgramFolder folder;
+  const auto where =
+      *records::ParseStoreUrl(QStringLiteral("postgresql://u@127.0.0.1:%1/d").arg(ntohs(address.sin_port)), nullptr,
+                              folder.File(QStringLiteral("spool.sqlite")));
+  // Longer than one connection attempt, as when a load ran while the first
+  // attempt waited: another would fit in the wait but must not outlast it.
+  constexpr int kWaitMs = 6000;
+  QElapsedTimer clock;
+  clock.start();
+  {
+    records::Recorder recorder(where);
+    QSignalSpy warnings(&recorder, &records::Recorder::Warning);
+    recorder.Add(FullRecord(1)); // wanted at once, while the first attempt still waits
+    EXPECT_FALSE(recorder.Finish(kWaitMs));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings.at(0).at(0).toString().contains(QStringLiteral("timeout expired")))
+        << warnings.at(0).at(0).toString().toStdString();
+  }
+  EXPECT_LT(clock.elapsed(), kWaitMs + 1000) << "no attempt outlasts the wait";
+  close(listener);
+  EXPECT_EQ(Uids(records::Query(SqliteAt(where.sqlitePath), {}, nullptr)), QStringList{FullRecord(1).recordUid});
 }

@@ -42,6 +42,9 @@ TEST_F(SqliteStore, EveryFieldRoundTripsExactlyInAWalStoreOfVersionOne) {
     recorder.Add(set);
     recorder.Add(load);
     EXPECT_TRUE(recorder.WaitForwarded(0));
+    for (const QString &file : {path, path + QStringLiteral("-wal")})
+      EXPECT_EQ(QFile::permissions(file), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser)
+          << "this user's alone: " << file.toStdString();
   }
   QString error;
   const auto rows = records::Query(where, {}, &error);
@@ -193,6 +196,25 @@ TEST_F(SqliteStore, AStoreOfANewerProgramIsNotTouched) {
   QString error;
   EXPECT_TRUE(records::Query(where, {}, &error).empty());
   EXPECT_EQ(error, QStringLiteral("the store's schema version 2 is newer than this program's 1"));
+}
+
+TEST_F(SqliteStore, ReadingNeitherMakesNorWritesTheStore) {
+  QString error;
+  EXPECT_TRUE(records::Query(where, {}, &error).empty());
+  EXPECT_EQ(error, QStringLiteral("there is no records store %1").arg(path));
+  EXPECT_FALSE(QFile::exists(path)) << "a mistyped path does not become an empty store";
+
+  { records::Recorder(where).Add(FullRecord(1)); }
+  // Another program holds the write lock: a reader that wrote would wait for it and fail.
+  QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+  writer.setDatabaseName(path);
+  ASSERT_TRUE(writer.open());
+  ASSERT_TRUE(QSqlQuery(writer).exec(QStringLiteral("BEGIN IMMEDIATE")));
+  error.clear();
+  EXPECT_EQ(records::Query(where, {}, &error).size(), 1u) << error.toStdString();
+  writer.close();
+  writer = QSqlDatabase();
+  QSqlDatabase::removeDatabase(QStringLiteral("writer"));
 }
 
 TEST(RecordsOff, RecordNothingAndSayWhyOnRead) {

@@ -21,16 +21,13 @@ public:
 
   void ShowMessage(QWidget *, const QString &text) override { boxes.push_back({Box::Message, text}); }
   void ShowError(QWidget *, const QString &text) override { boxes.push_back({Box::Error, text}); }
-  std::optional<QString> GetOpenFileName(QWidget *) override {
+  std::optional<ChosenFile> GetOpenFileName(QWidget *) override {
     ++fileDialogs;
     if (fileAnswers.empty())
       return std::nullopt;
-    const bool cancel = !fileAnswers.front().has_value();
-    const QString path = cancel ? QString() : *fileAnswers.front();
+    const std::optional<ChosenFile> answer = fileAnswers.front();
     fileAnswers.pop_front();
-    if (cancel)
-      return std::nullopt;
-    return path;
+    return answer;
   }
   std::optional<QString> GetSaveFileName(QWidget *, const QString &suggested) override {
     saveSuggestions << suggested;
@@ -61,7 +58,7 @@ public:
   }
 
   std::vector<Box> boxes;
-  std::deque<std::optional<QString>> fileAnswers; // nullopt = cancel
+  std::deque<std::optional<ChosenFile>> fileAnswers; // nullopt = cancel
   int fileDialogs = 0;
   std::deque<std::optional<QString>> saveAnswers; // nullopt = cancel
   QStringList saveSuggestions;

@@ -25,6 +25,11 @@ otherwise sysset.ini in $XDG_CONFIG_HOME/kavrin-programmer/ (by default
 ~/.config/kavrin-programmer/) and MCUtype.txt from that folder if present, else
 from the installed data folder.
 
+Production records go where sysset.ini's [records] url= names (see the manual
+page). Leave a PostgreSQL password out of that url: libpq reads it from
+~/.pgpass (or the file PGPASSFILE names), or from a service of its service file
+(PGSERVICEFILE) named as url=postgresql://user@host/db?service=NAME.
+
   --help       show this text
   --version    show the version
 )";

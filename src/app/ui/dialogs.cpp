@@ -26,11 +26,16 @@ void QtDialogs::ShowError(QWidget *parent, const QString &text) {
   box.exec();
 }
 
-std::optional<QString> QtDialogs::GetOpenFileName(QWidget *parent) {
-  const QString name = QFileDialog::getOpenFileName(parent, QString(), QString(), QString());
+std::optional<ChosenFile> QtDialogs::GetOpenFileName(QWidget *parent) {
+  // Every file stays on offer by default: the form is read from the content.
+  const QString byContent = QStringLiteral("Intel HEX, S-record or ELF (*)");
+  const QString rawBinary = QStringLiteral("Raw binary from 0000 (*.bin)");
+  QString chosenFilter;
+  const QString name = QFileDialog::getOpenFileName(parent, QString(), QString(),
+                                                    byContent + QStringLiteral(";;") + rawBinary, &chosenFilter);
   if (name.isEmpty())
     return std::nullopt;
-  return name;
+  return ChosenFile(name, chosenFilter == rawBinary);
 }
 
 std::optional<QString> QtDialogs::GetSaveFileName(QWidget *parent, const QString &suggested) {

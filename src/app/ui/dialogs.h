@@ -6,10 +6,19 @@
 
 #include <QString>
 #include <optional>
+#include <utility>
 
 class QWidget;
 
 inline const QString kApplicationTitle = QStringLiteral("Kavrin Programer");
+
+// The firmware file the operator chose, and whether the raw binary filter was
+// the one chosen (the file's bytes then load from 0000 as they are).
+struct ChosenFile {
+  ChosenFile(QString path, bool rawBinary = false) : path(std::move(path)), rawBinary(rawBinary) {}
+  QString path;
+  bool rawBinary = false;
+};
 
 class Dialogs {
 public:
@@ -18,8 +27,9 @@ public:
   virtual void ShowMessage(QWidget *parent, const QString &text) = 0;
   // The error box: error icon, OK button.
   virtual void ShowError(QWidget *parent, const QString &text) = 0;
-  // The file open dialog, every file offered; nullopt when cancelled.
-  virtual std::optional<QString> GetOpenFileName(QWidget *parent) = 0;
+  // The firmware file dialog: every file offered, its form told by its
+  // content, or the raw binary filter; nullopt when cancelled.
+  virtual std::optional<ChosenFile> GetOpenFileName(QWidget *parent) = 0;
   // The file save dialog, starting at `suggested`; nullopt when cancelled.
   virtual std::optional<QString> GetSaveFileName(QWidget *parent, const QString &suggested) = 0;
   // Shows a window modally; returns when it is closed.
@@ -34,7 +44,7 @@ class QtDialogs : public Dialogs {
 public:
   void ShowMessage(QWidget *parent, const QString &text) override;
   void ShowError(QWidget *parent, const QString &text) override;
-  std::optional<QString> GetOpenFileName(QWidget *parent) override;
+  std::optional<ChosenFile> GetOpenFileName(QWidget *parent) override;
   std::optional<QString> GetSaveFileName(QWidget *parent, const QString &suggested) override;
   void ShowModal(QWidget *window) override;
   void Beep() override;

@@ -4,14 +4,11 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
-#include "chip/sectors.h"
-#include "image/hex_reader.h"
-#include "image/image_blocks.h"
-#include "image/image_file.h"
-#include "image/load_messages.h"
-#include "image/ui/form4.h"
 #include "base/exception.h"
-#include "session/attempt_records.h"
+#include "chip/sectors.h"
+#include "image/firmware_file.h"
+#include "image/image_blocks.h"
+#include "image/ui/form4.h"
 #include "session/box_session.h"
 
 #include <QCheckBox>
@@ -44,7 +41,7 @@ void TForm1::Button2Click() {
   state_.ImageSize = kLoadImageSize;
 
   // A block request arriving meanwhile is answered from the previous load.
-  const std::optional<QString> chosen = dialogs_.GetOpenFileName(this);
+  const std::optional<ChosenFile> chosen = dialogs_.GetOpenFileName(this);
   if (!chosen) {
     session_->EndAttempt({Outcome::Cancelled, QString(), std::nullopt});
     session_->ClosePort();
@@ -58,29 +55,29 @@ void TForm1::Button2Click() {
     Button1->setEnabled(true);
     return;
   }
-  const QString path = *chosen;
+  const QString path = chosen->path;
 
   // A file that cannot be read ends the load here, with its error box.
   Edit3->setText(QStringLiteral(".\\..\\") + FileNameOf(path));
   Edit3->setToolTip(path);
-  QByteArray file;
-  try {
-    file = ReadImageFile(path);
-  } catch (const Exception &e) {
-    session_->EndAttempt({Outcome::FileRefused, e.Message(), std::nullopt}, {path, {}});
-    throw;
+  const FirmwareFile firmware =
+      ReadFirmware(path, chosen->rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent);
+  if (!firmware.fileRead) {
+    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
+    throw EFOpenError(firmware.refusal);
   }
-  const LoadSource source{path, Sha256Hex(file)};
+  const LoadSource source{path, firmware.sha256};
 
   if (form4_)
     form4_->Memo1->clear();
-  ClearImage(state_.ImageText, state_.ImageSize);
-  const HexReadResult read =
-      ReadHex(std::span(reinterpret_cast<const uint8_t *>(file.constData()), size_t(file.size())), state_.ImageText,
-              state_.ImageSize);
-  if (!read.Ok()) {
-    session_->EndAttempt({Outcome::FileRefused, LoadErrorText(read), std::nullopt}, source);
-    dialogs_.ShowMessage(this, LoadErrorText(read));
+  // The image below ImageSize is the file's; above it, only what the file put
+  // there replaces what the table held.
+  for (uint32_t a = 0; a < kImageTextEntries; ++a)
+    if (a < state_.ImageSize || !firmware.imageText[a].empty())
+      state_.ImageText[a] = firmware.imageText[a];
+  if (!firmware.Accepted()) {
+    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
+    dialogs_.ShowMessage(this, firmware.refusal);
     session_->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);
@@ -89,9 +86,8 @@ void TForm1::Button2Click() {
     return;
   }
   // Data beyond the image is not sent; the operator is told how much.
-  const QString leftOut = LeftOutNotice(read, state_.ImageSize);
-  if (!leftOut.isEmpty())
-    StatusBar1->SetPanelText(1, leftOut);
+  if (!firmware.leftOutNotice.isEmpty())
+    StatusBar1->SetPanelText(1, firmware.leftOutNotice);
 
   // The sectors and N as they stand now, after the dialog.
   state_.ChipStart = QStringLiteral("0000");

@@ -41,7 +41,7 @@ QString Fixture(const QString &name) {
 // Lets a test act while the file dialog is open (the dialog keeps events flowing).
 struct LoadDialogs : RecordingDialogs {
   std::function<void()> whileChoosing;
-  std::optional<QString> GetOpenFileName(QWidget *parent) override {
+  std::optional<ChosenFile> GetOpenFileName(QWidget *parent) override {
     if (whileChoosing)
       whileChoosing();
     return RecordingDialogs::GetOpenFileName(parent);
@@ -325,7 +325,8 @@ TEST_F(Load, FilesThatCannotBeLoadedAreRefused) {
   const std::vector<Case> cases = {
       {"empty.hex", QByteArray(), noData},
       {"end-only.hex", ":00000001FF\r\n", noData},
-      {"notes.txt", "firmware notes\r\n", QStringLiteral("文件加载错误，第 1 行不是 HEX 记录")},
+      {"notes.txt", "firmware notes\r\n",
+       QStringLiteral("文件加载错误，无法识别文件格式：不是 Intel HEX、Motorola S-record 或 ELF 文件，未加载")},
       {"high-only.hex",
        QByteArray::fromStdString(Record(0x8000, 0, std::vector<uint8_t>(255, 0xA5)) + "\r\n" +
                                  Record(0x80FF, 0, {0x5A}) + "\r\n"),
@@ -345,6 +346,54 @@ TEST_F(Load, FilesThatCannotBeLoadedAreRefused) {
     EXPECT_FALSE(Session().ElapsedRunning()) << c.name;
     PumpFor(150);
     EXPECT_EQ(box->Written(), kAnnounce) << c.name << ": no all-zero image goes out";
+  }
+}
+
+TEST_F(Load, EveryFormOfAProgramSendsTheSameBlocks) {
+  // Each file is named program.*, so the name field is alike too.
+  struct Case {
+    const char *fixture;
+    bool rawBinary; // the dialog's raw binary filter
+    QString refusal;
+  };
+  const Case cases[] = {
+      {"program.hex", false, {}},
+      {"program.elf", false, {}},
+      {"program_s3.srec", false, {}},
+      {"program.bin", true, {}},
+      {"program.bin", false,
+       QStringLiteral("文件加载错误，无法识别文件格式：不是 Intel HEX、Motorola S-record 或 ELF 文件，未加载")},
+  };
+  std::vector<uint8_t> firstBlocks;
+  QStringList firstView;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.fixture);
+    dialogs.boxes.clear();
+    PumpFor(30);
+    box->ClearWritten();
+    const QString path = Put(QStringLiteral("program.") + QFileInfo(QLatin1String(c.fixture)).suffix(),
+                             ReadWhole(Fixture(QLatin1String(c.fixture))));
+    dialogs.fileAnswers.push_back(ChosenFile(path, c.rawBinary));
+    announced = 6;
+    QTest::mouseClick(form1->Button2, Qt::LeftButton);
+    if (!c.refusal.isEmpty()) {
+      EXPECT_EQ(dialogs.Messages(), QStringList{c.refusal});
+      PumpFor(150);
+      EXPECT_EQ(box->Written(), kAnnounce);
+      continue;
+    }
+    EXPECT_TRUE(dialogs.boxes.empty());
+    const auto stream = WrittenFrom(0, 6 + 4120);
+    ASSERT_EQ(stream.size(), 6u + 4120u);
+    if (firstBlocks.empty()) {
+      firstBlocks = Packed(path);
+      firstView = form4->Lines();
+      EXPECT_EQ(form1->Label11->text(), QStringLiteral("CheckSum:  0x00003D79"));
+    }
+    EXPECT_EQ(Packed(path), firstBlocks);
+    EXPECT_EQ(Range(stream, 6, 4120), Range(firstBlocks, 0, 4120));
+    EXPECT_EQ(form4->Lines(), firstView);
+    EXPECT_EQ(form1->Label11->text(), QStringLiteral("CheckSum:  0x00003D79"));
   }
 }
 

@@ -155,5 +155,6 @@ TEST_F(RecordsWindowTest, AStoreThatCannotBeReadSaysWhy) {
   ASSERT_TRUE(QDir().mkpath(where.sqlitePath));
   Open();
   EXPECT_EQ(window->Model->rowCount(), 0);
-  EXPECT_EQ(window->StatusLabel->text(), QStringLiteral("Cannot read the records: unable to open database file"));
+  EXPECT_EQ(window->StatusLabel->text(),
+            QStringLiteral("Cannot read the records: %1 is a folder, not a records store").arg(where.sqlitePath));
 }

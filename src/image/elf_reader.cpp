@@ -1,0 +1,130 @@
+#include "image/elf_reader.h"
+
+#include "image/load_messages.h"
+
+#include <gelf.h>
+#include <libelf.h>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+namespace {
+
+const QString kWhatLoads = QStringLiteral("只能加载 32 位小端的 ELF 可执行文件");
+
+// libelf's reason for the last failure on this thread (reading it clears it).
+QString Unreadable() {
+  const int error = elf_errno();
+  const char *why = error != 0 ? elf_errmsg(error) : "the ELF header is cut short";
+  return LoadErrorText(QStringLiteral("ELF 文件无法读取：") + QString::fromLocal8Bit(why ? why : "unknown error"));
+}
+
+QString KindName(unsigned type) {
+  switch (type) {
+  case ET_REL:
+    return QStringLiteral("可重定位文件");
+  case ET_DYN:
+    return QStringLiteral("共享目标文件");
+  case ET_CORE:
+    return QStringLiteral("核心转储文件");
+  default:
+    return QStringLiteral("类型 %1 的文件").arg(type);
+  }
+}
+
+struct ElfEnd {
+  Elf *elf;
+  ~ElfEnd() { elf_end(elf); }
+};
+
+// File ranges [first, end) of the sections that hold bytes of the program,
+// merged and in order.
+struct FileRange {
+  uint64_t first, end;
+};
+
+bool ProgramSections(Elf *elf, std::vector<FileRange> &ranges) {
+  for (Elf_Scn *scn = elf_nextscn(elf, nullptr); scn; scn = elf_nextscn(elf, scn)) {
+    GElf_Shdr header;
+    if (!gelf_getshdr(scn, &header))
+      return false;
+    if (!(header.sh_flags & SHF_ALLOC) || header.sh_type == SHT_NOBITS || header.sh_size == 0)
+      continue;
+    const uint64_t room = std::numeric_limits<uint64_t>::max() - header.sh_offset;
+    ranges.push_back({header.sh_offset, header.sh_offset + std::min(header.sh_size, room)});
+  }
+  std::sort(ranges.begin(), ranges.end(), [](const FileRange &a, const FileRange &b) { return a.first < b.first; });
+  std::vector<FileRange> merged;
+  for (const FileRange &r : ranges) {
+    if (!merged.empty() && r.first <= merged.back().end)
+      merged.back().end = std::max(merged.back().end, r.end);
+    else
+      merged.push_back(r);
+  }
+  ranges = std::move(merged);
+  return true;
+}
+
+} // namespace
+
+QString ReadElf(std::span<const uint8_t> file, ImageBytes &image) {
+  static const bool libraryReady = elf_version(EV_CURRENT) != EV_NONE;
+  if (!libraryReady)
+    return LoadErrorText(QStringLiteral("ELF 文件无法读取：libelf does not know this ELF version"));
+  elf_errno(); // a failure left from an earlier file is not this one's
+  // libelf wants memory it may treat as its own.
+  std::vector<char> copy(file.begin(), file.end());
+  Elf *elf = elf_memory(copy.data(), copy.size());
+  if (!elf)
+    return Unreadable();
+  const ElfEnd end{elf};
+  size_t identSize = 0;
+  const char *ident = elf_getident(elf, &identSize);
+  if (elf_kind(elf) != ELF_K_ELF || !ident || identSize < EI_NIDENT)
+    return Unreadable();
+  if (ident[EI_CLASS] == ELFCLASS64)
+    return LoadErrorText(QStringLiteral("这是 64 位的 ELF 文件，") + kWhatLoads);
+  if (ident[EI_DATA] == ELFDATA2MSB)
+    return LoadErrorText(QStringLiteral("这是大端的 ELF 文件，") + kWhatLoads);
+  GElf_Ehdr header;
+  if (!gelf_getehdr(elf, &header))
+    return Unreadable();
+  if (header.e_type != ET_EXEC)
+    return LoadErrorText(QStringLiteral("这是 ELF ") + KindName(header.e_type) + QStringLiteral("，不是可执行文件，") +
+                         kWhatLoads);
+
+  size_t sectionCount = 0;
+  size_t segmentCount = 0;
+  std::vector<FileRange> sections;
+  if (elf_getshdrnum(elf, &sectionCount) != 0 || !ProgramSections(elf, sections) ||
+      elf_getphdrnum(elf, &segmentCount) != 0)
+    return Unreadable();
+  for (size_t n = 0; n < segmentCount; ++n) {
+    GElf_Phdr segment;
+    if (!gelf_getphdr(elf, int(n), &segment))
+      return Unreadable();
+    if (segment.p_type != PT_LOAD || segment.p_filesz == 0)
+      continue;
+    if (segment.p_offset > file.size() || segment.p_filesz > file.size() - segment.p_offset)
+      return LoadErrorText(QStringLiteral("ELF 文件无法读取：第 %1 个程序段超出文件末尾，文件不完整").arg(n));
+    Elf_Data *data = elf_getdata_rawchunk(elf, int64_t(segment.p_offset), segment.p_filesz, ELF_T_BYTE);
+    if (!data)
+      return Unreadable();
+    const std::span<const uint8_t> bytes(static_cast<const uint8_t *>(data->d_buf), data->d_size);
+    if (sectionCount == 0) {
+      image.Put(segment.p_paddr, bytes);
+      continue;
+    }
+    const uint64_t first = segment.p_offset;
+    const uint64_t last = first + bytes.size();
+    auto range = std::upper_bound(sections.begin(), sections.end(), first,
+                                  [](uint64_t at, const FileRange &r) { return at < r.end; });
+    for (; range != sections.end() && range->first < last; ++range) {
+      const uint64_t from = std::max(range->first, first);
+      const uint64_t to = std::min(range->end, last);
+      image.Put(segment.p_paddr + (from - first), bytes.subspan(from - first, to - from));
+    }
+  }
+  return {};
+}

@@ -1,0 +1,175 @@
+// kavrin-cli and its records store: `records` reading by day and to the
+// second, refusing what it cannot read, printing names safely; and runs too
+// short for an event loop that still tell why nothing could be recorded.
+#include "records/database.h"
+#include "support/test_helpers.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct Output {
+  int status = -1;
+  QString out, err;
+};
+
+// Runs kavrin-cli to its end in UTC+8 (no summer time), so that local days are known.
+Output Cli(const QStringList &args, const QString &dataHome = QString()) {
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("TZ"), QStringLiteral("CST-8"));
+  if (!dataHome.isEmpty())
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+  process.setProcessEnvironment(env);
+  process.start(BinPath(QStringLiteral("kavrin-cli")), args);
+  Output o;
+  if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+    return o;
+  o.status = process.exitCode();
+  o.out = QString::fromUtf8(process.readAllStandardOutput());
+  o.err = QString::fromUtf8(process.readAllStandardError());
+  return o;
+}
+
+// The `count` of each JSON line, in order.
+std::vector<int> Counts(const QString &jsonLines) {
+  std::vector<int> out;
+  for (const QString &line : jsonLines.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    out.push_back(QJsonDocument::fromJson(line.toUtf8()).object().value("count").toInt(-1));
+  return out;
+}
+
+records::Record FinishedAt(int count, const char *utc) {
+  records::Record r;
+  r.recordUid = QStringLiteral("uid-%1").arg(count);
+  r.finishedAt = QDateTime::fromString(QString::fromLatin1(utc), Qt::ISODateWithMs);
+  r.startedAt = r.finishedAt.addSecs(-1);
+  r.count = count;
+  r.result = QStringLiteral("ok");
+  return r;
+}
+
+} // namespace
+
+TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
+  ProgramFolder folder;
+  const QString path = folder.File(QStringLiteral("records.sqlite"));
+  const QString url = QStringLiteral("sqlite:") + path;
+  {
+    // Local times (UTC+8) in the comments.
+    records::db::Connection c(*records::ParseStoreUrl(url, nullptr), records::db::Connection::Target::Store, "t");
+    records::Record named = FinishedAt(6, "2026-12-01T00:00:00.000Z");
+    named.station = QStringLiteral("COM\x1b[2J5");
+    named.message = QStringLiteral("first\nsecond");
+    QString error;
+    ASSERT_TRUE(c.Insert(std::vector{named, FinishedAt(1, "2026-12-06T15:59:59.500Z"), // 12-06 23:59:59.5
+                                     FinishedAt(2, "2026-12-06T16:00:00.000Z"),        // 12-07 00:00:00
+                                     FinishedAt(3, "2026-12-07T00:30:15.000Z"),        // 12-07 08:30:15
+                                     FinishedAt(4, "2026-12-07T15:59:59.999Z"),        // 12-07 23:59:59.999
+                                     FinishedAt(5, "2026-12-07T16:00:00.000Z")},       // 12-08 00:00:00
+                         &error))
+        << error.toStdString();
+  }
+  const QString missing = folder.File(QStringLiteral("recrods.sqlite"));
+  struct Case {
+    QStringList args;
+    int status;
+    std::vector<int> counts;
+    QString error; // what standard error begins with
+  } cases[] = {
+      {{"--until", "2026-12-07"}, 0, {4, 3, 2, 1, 6}, {}},
+      {{"--since", "2026-12-07"}, 0, {5, 4, 3, 2}, {}},
+      {{"--since", "2026-12-07", "--until", "2026-12-07"}, 0, {4, 3, 2}, {}},
+      {{"--since", "2026-12-07T08:30:15"}, 0, {5, 4, 3}, {}},
+      {{"--since", "2026-12-07T08:30:16"}, 0, {5, 4}, {}},
+      {{"--until", "2026-12-07T08:30:15.001"}, 0, {3, 2, 1, 6}, {}},
+      {{"--until", "2026-12-07T00:30:15Z"}, 0, {2, 1, 6}, {}},
+      {{"--since", "2026-12-07T09:30:15+09:00", "--until", "2026-12-08T00:00"}, 0, {4, 3}, {}},
+      {{"--since", "2026-12-07T25:00"},
+       2,
+       {},
+       "kavrin-cli records: --since: expects a date like 2026-12-07 or a date and time like 2026-12-07T08:30:15, "
+       "local unless it ends in Z or an offset like +08:00; got \"2026-12-07T25:00\"\n"},
+      {{"--until", "2026-12-07'; DROP TABLE x;--"}, 2, {}, "kavrin-cli records: --until: expects a date"},
+      {{"--since", "2026-12-07 08:30"}, 2, {}, "kavrin-cli records: --since: expects a date"},
+      {{"--since", "2026-12-07T08:30+08:"}, 2, {}, "kavrin-cli records: --since: expects a date"},
+      {{"--records", QStringLiteral("sqlite:") + missing},
+       2,
+       {},
+       QStringLiteral("kavrin-cli records: --records: there is no records store %1\n").arg(missing)},
+  };
+  for (const Case &c : cases) {
+    QStringList args =
+        QStringList{QStringLiteral("records"), QStringLiteral("--format"), QStringLiteral("json")} + c.args;
+    if (!c.args.contains(QStringLiteral("--records")))
+      args << QStringLiteral("--records") << url;
+    const Output o = Cli(args);
+    const std::string name = c.args.join(' ').toStdString();
+    EXPECT_EQ(o.status, c.status) << name << ": " << o.err.toStdString();
+    EXPECT_EQ(Counts(o.out), c.counts) << name;
+    EXPECT_TRUE(o.err.startsWith(c.error)) << name << ": " << o.err.toStdString();
+  }
+  EXPECT_FALSE(QFile::exists(missing)) << "reading never makes a store";
+
+  // The table shows control characters in names rather than sending them to the terminal.
+  const Output table = Cli({QStringLiteral("records"), QStringLiteral("--until"), QStringLiteral("2026-12-02"),
+                            QStringLiteral("--records"), url});
+  EXPECT_EQ(table.status, 0) << table.err.toStdString();
+  EXPECT_TRUE(table.out.contains(QStringLiteral("COM\\x1B[2J5 "))) << table.out.toStdString();
+  EXPECT_TRUE(table.out.endsWith(QStringLiteral("  first\\x0Asecond\n"))) << table.out.toStdString();
+}
+
+TEST(RecordsCommand, ARunTooShortForABoxStillTellsWhyItCouldNotRecord) {
+  ProgramFolder folder;
+  folder.Write(QStringLiteral("bad.hex"), "not a HEX file\n");
+  folder.Write(QStringLiteral("corrupt.sqlite"), QByteArray(4096, 'x'));
+  ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("folder.sqlite"))));
+  // A port nothing listens on: the server is out of reach at once.
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length), 0);
+  close(probe);
+  const QString server = QStringLiteral("u@127.0.0.1:%1/d").arg(ntohs(address.sin_port));
+
+  const QStringList refusedFile = {QStringLiteral("load"), QStringLiteral("--file"), folder.File("bad.hex")};
+  const QStringList noPort = {QStringLiteral("verify")};
+  struct Case {
+    QStringList command;
+    int status;
+    QString store;
+    QString told; // the line on standard error, up to the store's reason
+  } cases[] = {
+      {refusedFile, 3, QStringLiteral("sqlite:") + folder.File("corrupt.sqlite"),
+       QStringLiteral("kavrin-cli: records: Production records cannot be written to %1: ")
+           .arg(folder.File("corrupt.sqlite"))},
+      {noPort, 4, QStringLiteral("sqlite:") + folder.File("folder.sqlite"),
+       QStringLiteral("kavrin-cli: records: Production records cannot be written to %1: ")
+           .arg(folder.File("folder.sqlite"))},
+      {refusedFile, 3, QStringLiteral("postgresql://") + server,
+       QStringLiteral("kavrin-cli: records: Production records cannot reach %1 and are kept on this station: ")
+           .arg(server)},
+  };
+  for (const Case &c : cases) {
+    const Output o = Cli(c.command + QStringList{QStringLiteral("--port"), QStringLiteral("/nonexistent/kavrin-port"),
+                                                 QStringLiteral("--records"), c.store},
+                         folder.dir.path());
+    EXPECT_EQ(o.status, c.status) << c.store.toStdString();
+    const qsizetype at = o.err.indexOf(c.told);
+    ASSERT_GE(at, 0) << c.store.toStdString() << ": " << o.err.toStdString();
+    EXPECT_GT(o.err.indexOf(QLatin1Char('\n'), at), at + c.told.size()) << "the store's reason follows";
+    EXPECT_EQ(o.err.count(QStringLiteral("kavrin-cli: records: Production records cannot")), 1)
+        << "once per run: " << o.err.toStdString();
+  }
+}

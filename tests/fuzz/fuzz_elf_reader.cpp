@@ -1,0 +1,16 @@
+// The ELF reader (libelf underneath) on any bytes: no access outside the file
+// or the image, no leak, and the bytes it places and leaves out add up.
+#include "image/elf_reader.h"
+#include "image/image_bytes.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  ImageBytes image;
+  ReadElf({data, size}, image);
+  const auto given = uint64_t(std::count(image.given.begin(), image.given.end(), true));
+  if (image.leftOut > image.dataBytes || given > image.dataBytes - image.leftOut)
+    std::abort();
+  return 0;
+}
