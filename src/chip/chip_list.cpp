@@ -3,6 +3,7 @@
 #include "base/convert.h"
 #include "base/exception.h"
 
+#include <QFile>
 #include <array>
 
 namespace {
@@ -117,4 +118,16 @@ void ChangeDataflashUse(int useItem, ChipRecord &state, uint32_t &imageSize, Chi
     return;
   if (const DataflashArea *area = FindArea(state.DataflashCode, useItem, true))
     ApplyUse(*area, useItem, state, imageSize, choice);
+}
+
+ChipListText ReadChipListFile(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return {{}, CannotOpenFileText(path, file.errorString())};
+  QString text = QString::fromLocal8Bit(file.readAll());
+  if (file.error() != QFileDevice::NoError)
+    return {{}, CannotOpenFileText(path, file.errorString())};
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return {text, {}};
 }

@@ -60,3 +60,11 @@ void ChooseChip(const QString &line, int useItem, ChipRecord &chip, uint32_t &im
 // range text. A code that names no dataflash area changes nothing. Raises
 // EConvertError (code and ChipSizeK already set) when the size is not a number.
 void ChangeDataflashUse(int useItem, ChipRecord &chip, uint32_t &imageSize, ChipChoice &choice);
+
+// The chip type list file's text as the chip window shows it (CR LF, CR and
+// LF all end a line), or the "Cannot open file" text with the system's reason.
+struct ChipListText {
+  QString text;
+  QString error;
+};
+ChipListText ReadChipListFile(const QString &path);

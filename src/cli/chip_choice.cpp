@@ -4,7 +4,6 @@
 #include "base/install_paths.h"
 #include "chip/chip_list.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 namespace cli {
@@ -20,18 +19,6 @@ bool IsChipLine(const ChipFields &fields) {
 } // namespace
 
 QString FindChipList(const QString &programDir) { return ResolveInstallPaths(programDir).ChipListFile; }
-
-ChipListText ReadChipListFile(const QString &path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    return {{}, CannotOpenFileText(path, file.errorString())};
-  QString text = QString::fromLocal8Bit(file.readAll());
-  if (file.error() != QFileDevice::NoError)
-    return {{}, CannotOpenFileText(path, file.errorString())};
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return {text, {}};
-}
 
 ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflashItem, bool dataflashGiven) {
   QStringList known;

@@ -115,7 +115,6 @@ public:
     bytesSent = 0;
     online = request.mode == BoxMode::Online;
     timeOutSeconds = request.timeOutSeconds.value_or(kTimeOutSeconds);
-    emit s.Started(request.operation);
   }
 
   void FinishAttempt(OperationEnd end) {
@@ -399,7 +398,6 @@ void BoxSession::EndAttempt(const OperationEnd &end, const LoadSource &file) { c
 BoxSession::Phase BoxSession::CurrentPhase() const { return core_->phase; }
 bool BoxSession::InProgress() const { return core_->attempt.has_value(); }
 std::optional<BoxOperation> BoxSession::Operation() const { return core_->operation; }
-uint64_t BoxSession::BytesSent() const { return core_->bytesSent; }
 int BoxSession::ProgressIntervalMs() const { return core_->progressClock.Interval(); }
 bool BoxSession::ProgressRunning() const { return core_->progressClock.Enabled(); }
 bool BoxSession::ElapsedRunning() const { return core_->elapsedClock.Enabled(); }

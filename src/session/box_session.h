@@ -111,7 +111,6 @@ public:
   Phase CurrentPhase() const;
   bool InProgress() const; // an attempt is open
   std::optional<BoxOperation> Operation() const; // the operation started last
-  uint64_t BytesSent() const; // queued for the box since the attempt started
   // The clocks, for a front end that shows them: the progress clock's period
   // (0: it never ticks) and whether each runs.
   int ProgressIntervalMs() const;
@@ -130,7 +129,6 @@ public:
   void ReceiveData(const uint8_t *buffer, uint16_t length);
 
 signals:
-  void Started(BoxOperation operation);
   void Progress(uint32_t percent);
   void Elapsed(uint32_t seconds, uint32_t tenths);
   void ReadOutLines(const QStringList &lines);

@@ -9,7 +9,6 @@
 #include "chip/ui/form2.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -43,20 +42,6 @@ template <typename Step> void RunChipStep(TForm1 &form, Step &&step) {
   ShowChipChoice(form, choice);
 }
 
-// The whole file as the memo shows it; CR LF, CR and LF all end a line.
-QString ReadChipList(const QString &path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError)
-    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
-  QString text = QString::fromLocal8Bit(bytes);
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return text;
-}
-
 } // namespace
 
 void TForm1::Button1Click() {
@@ -66,7 +51,10 @@ void TForm1::Button1Click() {
   const QSize outer = chipWindow->frameGeometry().size();
   chipWindow->move(screenSize.width() / 2 - outer.width() / 2, screenSize.height() / 2 - outer.height() / 2);
 
-  chipWindow->Memo1->setPlainText(ReadChipList(ChipListPath()));
+  const ChipListText list = ReadChipListFile(ChipListPath());
+  if (!list.error.isEmpty())
+    throw EFOpenError(list.error);
+  chipWindow->Memo1->setPlainText(list.text);
 
   DialogsRef().ShowModal(chipWindow);
 }
