@@ -117,8 +117,10 @@ public:
       sink_.Message(port_, kOpenFailed);
       Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)), port_, {}, started,
                       QDateTime::currentDateTimeUtc(), {Outcome::PortUnavailable, kOpenFailed, std::nullopt}, 0};
-      if (plan_.command == Command::Load)
+      if (plan_.command == Command::Load) {
+        attempt.request.image = image_;
         attempt.file = SourceOf(plan_);
+      }
       records_.Add(attempt);
       Finish(ResultClass::PortUnavailable, e.Reason().isEmpty() ? e.Message() : e.Reason());
       return;

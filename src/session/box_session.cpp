@@ -75,15 +75,27 @@ public:
     comm->SetInx_XonXoffFlow(false);
     comm->SetReadIntervalTimeout(kBurstSilenceMs);
     comm->OnReceiveData = [this](TComm *, const uint8_t *buffer, uint16_t length) {
-      fastReplies ? Gather(buffer, length) : Receive(buffer, length);
+      Handled([&] { fastReplies ? Gather(buffer, length) : Receive(buffer, length); });
     };
-    comm->OnRequestHangup = [this](TComm *) { Hangup(); };
-    progressClock.OnTimer = [this] { ProgressTick(); };
-    elapsedClock.OnTimer = [this] { ElapsedTick(); };
-    burstSilence = clock.MakeAlarm([this] { DeliverGathered(); });
-    setDeadline = clock.MakeAlarm([this] { SetUnanswered(); });
-    portWatch = clock.MakeAlarm([this] { TryLostPort(); });
+    comm->OnRequestHangup = [this](TComm *) { Handled([this] { Hangup(); }); };
+    progressClock.OnTimer = [this] { Handled([this] { ProgressTick(); }); };
+    elapsedClock.OnTimer = [this] { Handled([this] { ElapsedTick(); }); };
+    burstSilence = clock.MakeAlarm([this] { Handled([this] { DeliverGathered(); }); });
+    setDeadline = clock.MakeAlarm([this] { Handled([this] { SetUnanswered(); }); });
+    portWatch = clock.MakeAlarm([this] { Handled([this] { TryLostPort(); }); });
   }
+
+  // The session's own events end here: what they could not do is reported, never thrown into the event loop.
+  template <typename F> void Handled(F &&step) {
+    try {
+      step();
+    } catch (const Exception &e) {
+      emit s.Error(e.Reason().isEmpty() ? e.Message() : e.Message() + QStringLiteral(": ") + e.Reason());
+    }
+  }
+
+  // The code the replies are read for: none once stopped.
+  uint8_t Command() const { return phase == Phase::Idle || !operation ? uint8_t(kCommandNone) : CommandOf(*operation); }
 
   void SetLine(const QString &name) {
     comm->SetCommName(name);
@@ -262,7 +274,7 @@ public:
   // --- Replies and the line ---
 
   void Receive(const uint8_t *buffer, uint16_t length) {
-    state.CurrentCommand = phase == Phase::Idle || !operation ? uint8_t(kCommandNone) : CommandOf(*operation);
+    state.CurrentCommand = Command();
     const ReplyActions actions = HandleReply(state, readOutChip, readOutPending, online, buffer, length);
     if (actions.notAReply && !attempt)
       return; // nothing waits for an answer: a message for every stray burst would only bury the real ones
@@ -288,7 +300,7 @@ public:
   void Gather(const uint8_t *buffer, uint16_t length) {
     gathered.insert(gathered.end(), buffer, buffer + length);
     // Read-out data may begin like a frame; only the silence ends it.
-    if (operation != BoxOperation::ReadOut && IsWholeReplyFrame(gathered)) {
+    if (Command() != kCommandReadOut && IsWholeReplyFrame(gathered)) {
       burstSilence->Disarm();
       DeliverGathered();
       return;

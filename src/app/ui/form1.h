@@ -5,7 +5,7 @@
 // controls, translates them into a request to the window's BoxSession (which
 // owns the port, the clocks and the operation) or runs the pure logic of a
 // subsystem, and shows what comes back:
-//   form1_port.cpp              start-up, close, port selection, key filters
+//   form1.cpp, form1_port.cpp   start-up, close, port selection, key filters
 //   form1_operations.cpp        set, verify, read-out, erase-program-verify,
 //                               what the session reports, read-out view
 //   form1_load.cpp              load, file buffer view

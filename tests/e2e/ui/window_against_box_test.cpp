@@ -365,6 +365,7 @@ TEST_F(WindowAgainstBox, SilentBoxEndsInTheTimeOutOnce) {
   PumpFor(100);
   EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
   EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
+  s.Stop(); // before the clock it runs on
 }
 
 } // namespace
