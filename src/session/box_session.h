@@ -109,7 +109,7 @@ public:
 
   // --- State ----------------------------------------------------------------------
   Phase CurrentPhase() const;
-  bool InProgress() const; // an attempt is open
+  bool InProgress() const;                       // an attempt is open
   std::optional<BoxOperation> Operation() const; // the operation started last
   // The clocks, for a front end that shows them: the progress clock's period
   // (0: it never ticks) and whether each runs.

@@ -22,7 +22,9 @@ QString BoxOperationName(BoxOperation operation) {
   return {};
 }
 
-QString ModeName(BoxMode mode) { return mode == BoxMode::Online ? QStringLiteral("online") : QStringLiteral("offline"); }
+QString ModeName(BoxMode mode) {
+  return mode == BoxMode::Online ? QStringLiteral("online") : QStringLiteral("offline");
+}
 
 QString SupplyName(BoxSupply supply) {
   switch (supply) {

@@ -86,8 +86,8 @@ struct OperationEnd {
 // records keep of it.
 struct Attempt {
   OperationRequest request;
-  QString port;    // the port's name as chosen: the record's station
-  LoadSource file; // a load's file, also one refused before it was packed
+  QString port;        // the port's name as chosen: the record's station
+  LoadSource file;     // a load's file, also one refused before it was packed
   QDateTime startedAt; // UTC
   QDateTime finishedAt;
   OperationEnd end;
