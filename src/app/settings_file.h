@@ -31,3 +31,8 @@ inline const QString kDefaultPortName = QStringLiteral("COM5");
 // default SQLite file; "off": no records).
 inline const QString kRecordsSection = QStringLiteral("records");
 inline const QString kRecordsKey = QStringLiteral("url");
+
+// The operator's language: section "ui", key "language", "zh" (the designed
+// texts) or "en"; absent: the system locale's (base/language.h).
+inline const QString kUiSection = QStringLiteral("ui");
+inline const QString kLanguageKey = QStringLiteral("language");

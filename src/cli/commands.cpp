@@ -10,6 +10,7 @@
 #include "cli/result_class.h"
 #include "cli/run_sessions.h"
 #include "image/firmware_file.h"
+#include "protocol/operator_text.h"
 #include "records/query.h"
 #include "serial/serial_devices.h"
 
@@ -30,6 +31,10 @@ const QString kFormatHelp =
     QStringLiteral("  --format bin        FILE is a raw binary image (else its form is told by its\n"
                    "                      content: Intel HEX, Motorola S-record or ELF)\n"
                    "  --base ADDRESS      where a raw binary begins, hex (default 0000)\n");
+const QString kLangHelp =
+    QStringLiteral("  --lang LANG         zh or en: the language of the box's messages in the lines\n"
+                   "                      for people (default: from LC_ALL, LC_MESSAGES or LANG)\n");
+const QString kHelpHelp = QStringLiteral("  --help              show this text\n");
 const QString kSessionHelp =
     QStringLiteral("  --timeout SECONDS   give up on a box that has not finished after SECONDS,\n"
                    "                      1..86400 (default 120)\n"
@@ -43,8 +48,8 @@ const QString kSessionHelp =
                    "                      service file (PGSERVICEFILE)\n"
                    "  --no-records        record nothing\n"
                    "  --fast-replies      take each reply of the box as soon as it is whole, instead\n"
-                   "                      of after the 100 ms of silence that end it\n"
-                   "  --help              show this text\n");
+                   "                      of after the 100 ms of silence that end it\n") +
+    kLangHelp + kHelpHelp;
 
 QString CommandUsage(Command command) {
   switch (command) {
@@ -95,14 +100,14 @@ QString CommandUsage(Command command) {
                           "window shows it, the address ranges that hold data, the bytes left out\n"
                           "(beyond 0000-7FFF), the form found and an S-record file's header text; or\n"
                           "why the file is refused (exit status 3).\n\n") +
-           kFormatHelp;
+           kFormatHelp + kLangHelp + kHelpHelp;
   case Command::Ports:
     return QStringLiteral("Usage: kavrin-cli ports [--json]\n\n"
                           "Lists the serial ports: by-id names first, then the devices without one,\n"
                           "with driver, USB ids, serial number, product and whether this user can open\n"
                           "the port now.\n\n"
-                          "  --json              one JSON object per port on standard output\n"
-                          "  --help              show this text\n");
+                          "  --json              one JSON object per port on standard output\n") +
+           kLangHelp + kHelpHelp;
   case Command::Records:
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R]\n"
                           "                          [--format table|csv|json] [--records URL]\n\n"
@@ -116,8 +121,8 @@ QString CommandUsage(Command command) {
                           "                      read-protected, interrupted, cancelled\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
                           "  --records URL       the store to read, which must exist (default: the SQLite\n"
-                          "                      file in $XDG_DATA_HOME/kavrin-programmer/)\n"
-                          "  --help              show this text\n");
+                          "                      file in $XDG_DATA_HOME/kavrin-programmer/)\n") +
+           kLangHelp + kHelpHelp;
   }
   return {};
 }
@@ -143,6 +148,7 @@ std::optional<Options> Parse(Command command, const QStringList &args, int &stat
     status = 0;
     return std::nullopt;
   }
+  UseLanguage(parsed.options->language.value_or(SystemLanguage()));
   return parsed.options;
 }
 
@@ -157,7 +163,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
     return status;
   const FirmwareFile firmware = ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
   if (!firmware.Accepted()) {
-    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + firmware.refusal + QLatin1Char('\n'));
+    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + ShownText(firmware.refusal) + QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
   QString description;
@@ -167,7 +173,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
         QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut) +
         QStringLiteral("Format: ") + FormatText(firmware.format, options->base) + QLatin1Char('\n') + description);
   if (!firmware.leftOutNotice.isEmpty())
-    Complain(firmware.leftOutNotice + QLatin1Char('\n'));
+    Complain(ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
   return 0;
 }
 
@@ -258,7 +264,9 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
                           QStringLiteral("station").leftJustified(20), QStringLiteral("operation").leftJustified(20),
                           QStringLiteral("result").leftJustified(16), QStringLiteral("file / message"));
   for (const records::Record &r : rows) {
-    const QString what = r.filePath.isEmpty() ? r.message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + r.message;
+    const QString message = ShownText(r.message);
+    const QString what =
+        r.filePath.isEmpty() ? message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + message;
     text += QStringLiteral("%1  %2  %3  %4  %5  %6\n")
                 .arg(QString::number(r.id).rightJustified(6), records::TimeText(r.finishedAt).leftJustified(24),
                      Printable(r.station).leftJustified(20), Printable(r.operation).leftJustified(20),
@@ -295,7 +303,9 @@ int RunRecords(const QStringList &args, const CliContext &) {
       *where, filter,
       [&](const records::Record &r) {
         if (options->format == QLatin1String("json")) {
-          WriteStdout(records::ToJson(r) + '\n');
+          // The designed message, for scripts to match, and its English beside it.
+          const QString english = EnglishText(r.message);
+          WriteStdout(records::ToJson(r, &english) + '\n');
         } else if (options->format == QLatin1String("csv")) {
           records::WriteCsvRow(r, csvOut);
           csvOut.flush();

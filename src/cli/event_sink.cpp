@@ -3,6 +3,7 @@
 #include "base/convert.h"
 #include "cli/console.h"
 #include "cli/json_line.h"
+#include "protocol/operator_text.h"
 
 #include <algorithm>
 
@@ -63,7 +64,12 @@ void JsonEventSink::Progress(const QString &port, int percent) {
 }
 
 void JsonEventSink::Message(const QString &port, const QString &text) {
-  out_(JsonLine().Add("event", QStringLiteral("message")).Add("port", port).Add("text", text).Text());
+  out_(JsonLine()
+           .Add("event", QStringLiteral("message"))
+           .Add("port", port)
+           .Add("text", text)
+           .Add("text_en", EnglishText(text))
+           .Text());
 }
 
 void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
@@ -179,9 +185,9 @@ void HumanEventSink::Progress(const QString &port, int percent) {
 
 void HumanEventSink::Message(const QString &port, const QString &text) {
   if (terminal_)
-    Draw(Line(port, text));
+    Draw(Line(port, ShownText(text)));
   else
-    err_(Line(port, text));
+    err_(Line(port, ShownText(text)));
 }
 
 void HumanEventSink::Result(const QString &port, const ResultInfo &info) {

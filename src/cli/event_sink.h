@@ -7,12 +7,15 @@
 //   the block of those lines is redrawn in place with ANSI cursor movement, at
 //   most 10 times a second; messages and results scroll above the block.
 //   Elsewhere (a pipe, a file, TERM=dumb) plain lines: a start line, one line
-//   per 10 % of progress, messages and results.
+//   per 10 % of progress, messages and results. Messages are shown in the
+//   language in use (base/language.h).
 // - JsonEventSink: standard output carries JSON Lines only, one compact
 //   object per event, each with "event" and "port":
 //     start     "operation"
 //     progress  "percent"
-//     message   "text" (the window's exact text, UTF-8)
+//     message   "text" (the window's exact text, UTF-8, in the designed
+//               language whatever --lang says, so scripts can match it) and
+//               "text_en" (its English)
 //     result    "result" (an OutcomeName), "seconds" (one decimal), "checksum"
 //               (the label text or null), "exit" (the box's own status),
 //               "reason" when there is one, and for verify-mismatch

@@ -36,6 +36,7 @@ enum Option : unsigned {
   kFormat = 1u << 16,
   kFastReplies = 1u << 17,
   kBase = 1u << 18,
+  kLang = 1u << 19,
 };
 
 struct OptionDef {
@@ -64,6 +65,7 @@ constexpr std::array kOptionDefs = {
     OptionDef{kFormat, QLatin1StringView("--format"), true},
     OptionDef{kFastReplies, QLatin1StringView("--fast-replies"), false},
     OptionDef{kBase, QLatin1StringView("--base"), true},
+    OptionDef{kLang, QLatin1StringView("--lang"), true},
 };
 
 struct Rules {
@@ -75,7 +77,7 @@ struct Rules {
 
 constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRecords | kFastReplies;
 
-Rules RulesOf(Command command) {
+Rules RulesWithoutLanguage(Command command) {
   switch (command) {
   case Command::Load:
     return {kSessionOptions | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors, kPort | kFile};
@@ -94,6 +96,13 @@ Rules RulesOf(Command command) {
     return {kRecords | kSince | kUntil | kResult | kFormat, 0};
   }
   return {};
+}
+
+// Every command speaks the operator's language.
+Rules RulesOf(Command command) {
+  Rules rules = RulesWithoutLanguage(command);
+  rules.allowed |= kLang;
+  return rules;
 }
 
 // An ISO 8601 date (the whole local day: `end` gives its end rather than its
@@ -268,6 +277,11 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
       return QStringLiteral("expects one of ") + records::kResults.join(QStringLiteral(", ")) +
              QStringLiteral(", got ") + Quoted(value);
     o.result = value;
+    return {};
+  case kLang:
+    o.language = ParseLanguage(value);
+    if (!o.language)
+      return QStringLiteral("expects zh or en, got ") + Quoted(value);
     return {};
   case kFormat:
     if (command == Command::Load || command == Command::CheckFile) {

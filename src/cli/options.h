@@ -6,6 +6,8 @@
 // options. A command that does not know an option refuses it, so a misplaced
 // option never passes silently.
 
+#include "base/language.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -55,6 +57,8 @@ struct Options {
   std::optional<QDateTime> until;
   QString result;
   QString format = QStringLiteral("table"); // table, csv or json
+  // --lang: the language of the human lines; unset, the system locale's.
+  std::optional<Language> language;
   bool help = false;
 };
 

@@ -11,25 +11,23 @@
 
 namespace {
 
-const QString kWhatLoads = QStringLiteral("只能加载 32 位小端的 ELF 可执行文件");
-
 // libelf's reason for the last failure on this thread (reading it clears it).
 QString Unreadable() {
   const int error = elf_errno();
   const char *why = error != 0 ? elf_errmsg(error) : "the ELF header is cut short";
-  return LoadErrorText(QStringLiteral("ELF 文件无法读取：") + QString::fromLocal8Bit(why ? why : "unknown error"));
+  return LoadErrorText(QString::fromUtf8(kElfUnreadablePattern).arg(QString::fromLocal8Bit(why ? why : "unknown error")));
 }
 
 QString KindName(unsigned type) {
   switch (type) {
   case ET_REL:
-    return QStringLiteral("可重定位文件");
+    return QString::fromUtf8(kElfRelocatableText);
   case ET_DYN:
-    return QStringLiteral("共享目标文件");
+    return QString::fromUtf8(kElfSharedText);
   case ET_CORE:
-    return QStringLiteral("核心转储文件");
+    return QString::fromUtf8(kElfCoreText);
   default:
-    return QStringLiteral("类型 %1 的文件").arg(type);
+    return QString::fromUtf8(kElfOtherKindPattern).arg(type);
   }
 }
 
@@ -71,7 +69,7 @@ bool ProgramSections(Elf *elf, std::vector<FileRange> &ranges) {
 QString ReadElf(std::span<const uint8_t> file, ImageBytes &image) {
   static const bool libraryReady = elf_version(EV_CURRENT) != EV_NONE;
   if (!libraryReady)
-    return LoadErrorText(QStringLiteral("ELF 文件无法读取：libelf does not know this ELF version"));
+    return LoadErrorText(QString::fromUtf8(kElfUnreadablePattern).arg(QStringLiteral("libelf does not know this ELF version")));
   elf_errno(); // a failure left from an earlier file is not this one's
   // libelf wants memory it may treat as its own.
   std::vector<char> copy(file.begin(), file.end());
@@ -84,15 +82,14 @@ QString ReadElf(std::span<const uint8_t> file, ImageBytes &image) {
   if (elf_kind(elf) != ELF_K_ELF || !ident || identSize < EI_NIDENT)
     return Unreadable();
   if (ident[EI_CLASS] == ELFCLASS64)
-    return LoadErrorText(QStringLiteral("这是 64 位的 ELF 文件，") + kWhatLoads);
+    return LoadErrorText(QString::fromUtf8(kElf64Text));
   if (ident[EI_DATA] == ELFDATA2MSB)
-    return LoadErrorText(QStringLiteral("这是大端的 ELF 文件，") + kWhatLoads);
+    return LoadErrorText(QString::fromUtf8(kElfBigEndianText));
   GElf_Ehdr header;
   if (!gelf_getehdr(elf, &header))
     return Unreadable();
   if (header.e_type != ET_EXEC)
-    return LoadErrorText(QStringLiteral("这是 ELF ") + KindName(header.e_type) + QStringLiteral("，不是可执行文件，") +
-                         kWhatLoads);
+    return LoadErrorText(QString::fromUtf8(kElfNotExecutablePattern).arg(KindName(header.e_type)));
 
   size_t sectionCount = 0;
   size_t segmentCount = 0;
@@ -107,7 +104,7 @@ QString ReadElf(std::span<const uint8_t> file, ImageBytes &image) {
     if (segment.p_type != PT_LOAD || segment.p_filesz == 0)
       continue;
     if (segment.p_offset > file.size() || segment.p_filesz > file.size() - segment.p_offset)
-      return LoadErrorText(QStringLiteral("ELF 文件无法读取：第 %1 个程序段超出文件末尾，文件不完整").arg(n));
+      return LoadErrorText(QString::fromUtf8(kElfUnreadablePattern).arg(QString::fromUtf8(kElfSegmentCutPattern).arg(n)));
     Elf_Data *data = elf_getdata_rawchunk(elf, int64_t(segment.p_offset), segment.p_filesz, ELF_T_BYTE);
     if (!data)
       return Unreadable();

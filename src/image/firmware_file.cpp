@@ -17,8 +17,8 @@
 
 namespace {
 
-const QString kUnknown = QStringLiteral("无法识别文件格式：不是 Intel HEX、Motorola S-record 或 ELF 文件，未加载");
-const QString kNoData = QStringLiteral("文件中没有数据，未加载");
+const QString kUnknown = QString::fromUtf8(kUnknownFormText);
+const QString kNoData = QString::fromUtf8(kNoDataAtAllText);
 
 bool IsFiller(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0x1A; }
 

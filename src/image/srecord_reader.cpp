@@ -50,7 +50,7 @@ SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image) {
 
     const std::span<const uint8_t> text = file.subspan(from, end - from);
     auto notARecord = [&] {
-      result.refusal = LoadErrorText(QStringLiteral("第 %1 行不是 S-record 记录").arg(line));
+      result.refusal = LoadErrorText(QString::fromUtf8(kSrecNotARecordPattern).arg(line));
       return result;
     };
     if (text.size() < 4 || text[0] != 'S' || text[1] < '0' || text[1] > '9' || text.size() % 2 != 0)
@@ -66,7 +66,7 @@ SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image) {
     }
     const size_t count = bytes[0];
     if (count != bytes.size() - 1) {
-      result.refusal = LoadErrorText(QStringLiteral("第 %1 行的记录长度不对：字节数为 %2，实有 %3 字节")
+      result.refusal = LoadErrorText(QString::fromUtf8(kSrecLengthPattern)
                                          .arg(line)
                                          .arg(count)
                                          .arg(bytes.size() - 1));
@@ -81,7 +81,7 @@ SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image) {
       sum = uint8_t(sum + bytes[k]);
     const uint8_t expected = uint8_t(~sum);
     if (bytes.back() != expected) {
-      result.refusal = LoadErrorText(QStringLiteral("第 %1 行校验和错误：文件中为 %2，应为 %3")
+      result.refusal = LoadErrorText(QString::fromUtf8(kSrecChecksumPattern)
                                          .arg(line)
                                          .arg(IntToHex(bytes.back(), 2), IntToHex(expected, 2)));
       return result;
@@ -112,7 +112,7 @@ SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image) {
     case 6:
       if (address != dataRecords) {
         result.refusal = LoadErrorText(
-            QStringLiteral("第 %1 行的记录数为 %2，此前有 %3 个数据记录").arg(line).arg(address).arg(dataRecords));
+            QString::fromUtf8(kSrecCountPattern).arg(line).arg(address).arg(dataRecords));
         return result;
       }
       break;

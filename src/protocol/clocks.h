@@ -13,7 +13,8 @@
 inline constexpr uint32_t kProgressCeiling = 98; // the clock alone never goes beyond
 inline constexpr uint32_t kElapsedTickMs = 100;  // Timer2's period
 inline constexpr uint32_t kTimeOutSeconds = 120;
-inline const QString kTimeOutMessage = QStringLiteral("本次操作超时失败，编程器无响应，请检查供电是否正常！");
+inline const QString kTimeOutMessage =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "本次操作超时失败，编程器无响应，请检查供电是否正常！"));
 
 // Progress intervals in milliseconds, from the span End - Start of the chip's
 // code flash taken as an unsigned 32-bit difference (it wraps when End is
@@ -26,6 +27,7 @@ int FileTransferInterval(uint32_t imageSize);
 // "<percent> %", as Label7 shows it.
 QString ProgressText(uint32_t percent);
 // "<seconds>.<tenths> 秒", as Label9 shows it.
+inline constexpr char kElapsedPattern[] = QT_TRANSLATE_NOOP("Window", "%1.%2 秒");
 QString ElapsedText(uint32_t seconds, uint32_t tenths);
 
 // One Timer1 tick. Returns false when the percentage has reached the ceiling

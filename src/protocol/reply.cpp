@@ -198,8 +198,8 @@ bool IsWholeReplyFrame(std::span<const uint8_t> bytes) {
 }
 
 QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read) {
-  return QStringLiteral("校验没通过，错误地址：") + HexByte(addressHigh) + HexByte(addressLow) +
-         QStringLiteral(",  写入是 ") + HexByte(written) + QStringLiteral(" 读出是 ") + HexByte(read);
+  return QString::fromUtf8(kMismatchPattern)
+      .arg(HexByte(addressHigh) + HexByte(addressLow), HexByte(written), HexByte(read));
 }
 
 QString ReadOutLine(uint32_t address, const uint8_t *bytes16) {

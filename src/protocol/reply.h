@@ -52,18 +52,25 @@ inline constexpr size_t kReadOutLinesPerBlock = kBlockDataSize / 16;
 // a status reply; the read-out's status frame has exactly this many bytes.
 inline constexpr size_t kReadOutStatusMaxLength = 5;
 
+// The box's verdicts as the operator is shown them. These designed texts are
+// what records and scripts keep; front ends translate them where they show them
+// (protocol/operator_text.h).
 namespace ReplyText {
-inline const QString SetSucceeded = QStringLiteral("设置成功!请重新 选择型号及加载/烧写文件");
-inline const QString VerifySucceeded = QStringLiteral("校 验 成 功!");
-inline const QString VerifyFailed = QStringLiteral("校 验 失 败");
-inline const QString CannotVerifyProtected = QStringLiteral("目标芯片已加密，无法校验。");
-inline const QString CannotReadProtected = QStringLiteral("目标芯片已加密，无法读出。");
-inline const QString ReadFailed = QStringLiteral("读 出 失 败！");
-inline const QString EraseProgramVerifySucceeded = QStringLiteral("擦除、编程、校验 成功!");
-inline const QString EraseProgramVerifyFailed = QStringLiteral("擦除、编程、校验 失 败");
-inline const QString FileBurned = QStringLiteral("文件烧写成功 ");
-inline const QString FileLoaded = QStringLiteral("文件加载成功 ");
-inline const QString FileLoadFailed = QStringLiteral("文 件 加 载 失 败");
+inline const QString SetSucceeded =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "设置成功!请重新 选择型号及加载/烧写文件"));
+inline const QString VerifySucceeded = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "校 验 成 功!"));
+inline const QString VerifyFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "校 验 失 败"));
+inline const QString CannotVerifyProtected =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法校验。"));
+inline const QString CannotReadProtected = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法读出。"));
+inline const QString ReadFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "读 出 失 败！"));
+inline const QString EraseProgramVerifySucceeded =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 成功!"));
+inline const QString EraseProgramVerifyFailed =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 失 败"));
+inline const QString FileBurned = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文件烧写成功 "));
+inline const QString FileLoaded = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文件加载成功 "));
+inline const QString FileLoadFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文 件 加 载 失 败"));
 } // namespace ReplyText
 
 // What the window does for one burst, in this order.
@@ -102,7 +109,9 @@ std::optional<std::span<const uint8_t>> ReplyPayload(std::span<const uint8_t> bu
 // bytes as hex, "…" when there were more.
 QString NotAReplyText(std::span<const uint8_t> burst);
 
-// "校验没通过，错误地址：HHLL,  写入是 WW 读出是 RR".
+// "校验没通过，错误地址：HHLL,  写入是 WW 读出是 RR": the address as %1.
+inline constexpr char kMismatchPattern[] =
+    QT_TRANSLATE_NOOP("Operation", "校验没通过，错误地址：%1,  写入是 %2 读出是 %3");
 QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read);
 
 // One read-out line: the address (upper-case hex, at least 4 digits), ":: ",

@@ -99,7 +99,7 @@ void WriteCsv(const std::vector<Record> &rows, QTextStream &out) {
     WriteCsvRow(r, out);
 }
 
-QByteArray ToJson(const Record &r) {
+QByteArray ToJson(const Record &r, const QString *messageEn) {
   QByteArray out = "{\"id\":" + QByteArray::number(r.id);
   for (const Field &f : kFields) {
     out += ",\"";
@@ -109,6 +109,8 @@ QByteArray ToJson(const Record &r) {
       out += QByteArray::number(r.*f.integer);
     else
       out += JsonString(FieldText(r, f));
+    if (messageEn && f.text == &Record::message)
+      out += ",\"message_en\":" + JsonString(*messageEn);
   }
   out += '}';
   return out;

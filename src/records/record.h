@@ -80,6 +80,7 @@ void WriteCsv(const std::vector<Record> &rows, QTextStream &out);
 
 // One compact JSON object (UTF-8, keys in column order, numbers as numbers),
 // without a line end: one line of JSON Lines.
-QByteArray ToJson(const Record &r);
+// `messageEn`, when given, follows "message" as "message_en".
+QByteArray ToJson(const Record &r, const QString *messageEn = nullptr);
 
 } // namespace records

@@ -55,7 +55,8 @@ class SerialLayer;
 class BoxSessionCore;
 
 // The text shown when the port goes away during an operation.
-inline const QString kPortLostMessage = QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。");
+inline const QString kPortLostMessage =
+    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "串口已断开，本次操作失败！请检查连接后重新选择串口。"));
 
 class BoxSession : public QObject {
   Q_OBJECT

@@ -69,6 +69,8 @@ TEST(SettingsFile, WriteChangesOnlyTheKeysLineByteForByte) {
   struct Case {
     const char *name;
     QByteArray before, after;
+    // The key written; the port's unless given.
+    QString section = kPortSection, key = kPortKey, value = QStringLiteral("COM4");
   } cases[] = {
       {"code page 936 comment", "; \xB6\xCB\xBF\xDA\n[comx]\nnum=COM3\n", "; \xB6\xCB\xBF\xDA\n[comx]\nnum=COM4\n"},
       {"byte-order mark", "\xEF\xBB\xBF[comx]\r\nnum=COM3\r\n", "\xEF\xBB\xBF[comx]\r\nnum=COM4\r\n"},
@@ -76,15 +78,18 @@ TEST(SettingsFile, WriteChangesOnlyTheKeysLineByteForByte) {
       {"trailing bare CR", "[comx]\nnum=COM3\r", "[comx]\nnum=COM4\r"},
       {"key added in the file's own line end", "[comx]\r\nbaud=1", "[comx]\r\nbaud=1\r\nnum=COM4\r\n"},
       {"spelling of the key kept", "[COMX]\nNUM = COM3\n", "[COMX]\nNUM = COM4\n"},
+      {"the language beside the port", "; \xB6\xCB\xBF\xDA\r\n[comx]\r\nnum=COM3",
+       "; \xB6\xCB\xBF\xDA\r\n[comx]\r\nnum=COM3\r\n[ui]\r\nlanguage=en\r\n", kUiSection, kLanguageKey,
+       QStringLiteral("en")},
   };
   for (const auto &c : cases) {
     folder.Write("sysset.ini", c.before);
     SettingsFile settings(folder.File("sysset.ini"));
-    settings.WriteString(kPortSection, kPortKey, QStringLiteral("COM4"));
+    settings.WriteString(c.section, c.key, c.value);
     EXPECT_EQ(folder.Read("sysset.ini"), c.after) << c.name;
-    EXPECT_EQ(settings.ReadString(kPortSection, kPortKey, kDefaultPortName), QStringLiteral("COM4")) << c.name;
+    EXPECT_EQ(settings.ReadString(c.section, c.key, QString()), c.value) << c.name;
     // Writing the value it already holds leaves the file as it is.
-    settings.WriteString(kPortSection, kPortKey, QStringLiteral("COM4"));
+    settings.WriteString(c.section, c.key, c.value);
     EXPECT_EQ(folder.Read("sysset.ini"), c.after) << c.name;
   }
 }

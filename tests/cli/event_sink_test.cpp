@@ -1,6 +1,8 @@
 // The command line's event output: JSON Lines objects and their fields, the
 // plain lines, and the redrawn block on a terminal with its throttle.
+#include "base/language.h"
 #include "cli/event_sink.h"
+#include "protocol/reply.h"
 #include "support/test_helpers.h"
 
 #include <QJsonDocument>
@@ -90,6 +92,37 @@ TEST(EventSink, PlainLinesWithoutATerminal) {
                                                         "/dev/ttyUSB0: 下载成功\n"
                                                         "/dev/ttyUSB0: no-answer after 120.0 s: no reply (exit 7)\n"));
   EXPECT_FALSE(err.text.contains('\x1b'));
+}
+
+TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
+  const QString mismatch = MismatchText(0x12, 0x34, 0xAB, 0xCD);
+  const QString mismatchEn = QStringLiteral("Verify failed at address 1234: written AB, read CD");
+  struct Case {
+    Language language;
+    QString text, shown, english;
+  } cases[] = {
+      {Language::English, ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
+       QStringLiteral("Verify succeeded!")},
+      {Language::English, mismatch, mismatchEn, mismatchEn},
+      {Language::Designed, mismatch, mismatch, mismatchEn},
+      // What the catalogue does not know (the system's words) stays as it is.
+      {Language::English, QStringLiteral("No such file or directory"), QStringLiteral("No such file or directory"),
+       QStringLiteral("No such file or directory")},
+  };
+  for (const Case &c : cases) {
+    UseLanguage(c.language);
+    Capture out, err, human;
+    JsonEventSink json(out.Fn(), err.Fn());
+    json.Message(kA, c.text);
+    const QJsonObject event = QJsonDocument::fromJson(out.text).object();
+    // Scripts match the designed text whatever the language; the English stands beside it.
+    EXPECT_EQ(event.value(QStringLiteral("text")).toString(), c.text);
+    EXPECT_EQ(event.value(QStringLiteral("text_en")).toString(), c.english);
+    HumanEventSink plain(human.Fn(), false);
+    plain.Message(kA, c.text);
+    EXPECT_EQ(QString::fromUtf8(human.text), kA + QStringLiteral(": ") + c.shown + QLatin1Char('\n'));
+  }
+  UseLanguage(Language::Designed);
 }
 
 TEST(EventSink, TerminalBlockIsRedrawnInPlaceAtMostTenTimesASecond) {

@@ -61,6 +61,10 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(raw.base, 0x7F80u);
   EXPECT_EQ(Parsed(Command::CheckFile, {"--format=bin", "--base", "FFFFFFFF", "fw.bin"}).base, 0xFFFFFFFFu);
   EXPECT_FALSE(Parsed(Command::CheckFile, {"--format", "auto", "fw.elf"}).rawBinary);
+  // Every command takes the language; unset, the system locale decides.
+  EXPECT_EQ(Parsed(Command::CheckFile, {"--lang", "EN", "f.hex"}).language, Language::English);
+  EXPECT_EQ(Parsed(Command::Records, {"--lang=zh"}).language, Language::Designed);
+  EXPECT_EQ(Parsed(Command::Ports, {}).language, std::nullopt);
   // Help wins over everything else on the line, also over faults.
   EXPECT_TRUE(Parsed(Command::Set, {"--bogus", "--help"}).help);
 }
@@ -109,6 +113,7 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::Verify, {"--port", "p", "--format", "bin"}, "--format is not an option of verify"},
       {Command::CheckFile, {"a.hex", "b.hex"}, "unexpected argument \"b.hex\""},
       {Command::Ports, {"--port", "p"}, "--port is not an option of ports"},
+      {Command::Verify, {"--port", "p", "--lang", "de"}, "--lang: expects zh or en, got \"de\""},
   };
   for (const Case &c : cases) {
     const QStringList args = Args(c.args);

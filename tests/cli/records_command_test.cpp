@@ -127,6 +127,34 @@ TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
   EXPECT_TRUE(table.out.endsWith(QStringLiteral("  first\\x0Asecond\n"))) << table.out.toStdString();
 }
 
+TEST(RecordsCommand, TheDesignedMessageStaysBesideItsEnglish) {
+  ProgramFolder folder;
+  const QString url = QStringLiteral("sqlite:") + folder.File(QStringLiteral("records.sqlite"));
+  const QString designed = QStringLiteral("校验没通过，错误地址：1234,  写入是 AB 读出是 CD");
+  const QString english = QStringLiteral("Verify failed at address 1234: written AB, read CD");
+  {
+    records::db::Connection c(*records::ParseStoreUrl(url, nullptr), records::db::Connection::Target::Store, "t");
+    records::Record r = FinishedAt(1, "2026-12-01T00:00:00.000Z");
+    r.result = QStringLiteral("verify-mismatch");
+    r.message = designed;
+    QString error;
+    ASSERT_TRUE(c.Insert(std::vector{r}, &error)) << error.toStdString();
+  }
+  for (const char *lang : {"zh", "en"}) {
+    const Output json = Cli({QStringLiteral("records"), QStringLiteral("--format"), QStringLiteral("json"),
+                             QStringLiteral("--lang"), QString::fromLatin1(lang), QStringLiteral("--records"), url});
+    ASSERT_EQ(json.status, 0) << json.err.toStdString();
+    // Scripts match the designed text whatever the language.
+    EXPECT_TRUE(json.out.contains(QStringLiteral("\"message\":\"%1\",\"message_en\":\"%2\"").arg(designed, english)))
+        << json.out.toStdString();
+    const Output table = Cli({QStringLiteral("records"), QStringLiteral("--lang"), QString::fromLatin1(lang),
+                              QStringLiteral("--records"), url});
+    EXPECT_TRUE(table.out.endsWith(
+        QStringLiteral("verify-mismatch   %1\n").arg(lang == std::string("en") ? english : designed)))
+        << table.out.toStdString();
+  }
+}
+
 TEST(RecordsCommand, ARunTooShortForABoxStillTellsWhyItCouldNotRecord) {
   ProgramFolder folder;
   folder.Write(QStringLiteral("bad.hex"), "not a HEX file\n");

@@ -9,6 +9,9 @@ int main(int argc, char **argv) {
   // run's own, never into the records of whoever runs the tests.
   QTemporaryDir data;
   qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+  // The designed texts whatever the locale of whoever runs the tests; the
+  // tests of the operator's language set it themselves.
+  qputenv("LC_ALL", "C.UTF-8");
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -1,5 +1,7 @@
 #include "app/ui/controls.h"
 
+#include "protocol/operator_text.h"
+
 #include <algorithm>
 
 #include <QButtonGroup>
@@ -92,13 +94,35 @@ TStatusBar::TStatusBar(QWidget *parent, const std::vector<int> &panelWidths) : Q
     panel->resize(panelWidths[i], 0);
     panels_.push_back(panel);
   }
+  texts_.resize(panels_.size());
   Relayout();
 }
 
 void TStatusBar::SetPanelText(int index, const QString &text, const QString &detail) {
-  QLabel *panel = panels_.at(size_t(index));
-  panel->setText(text);
-  panel->setToolTip(detail);
+  texts_.at(size_t(index)) = {text, detail};
+  ShowPanel(size_t(index));
+}
+
+void TStatusBar::ShowPanel(size_t index) {
+  QLabel *panel = panels_.at(index);
+  const auto &[designed, detail] = texts_.at(index);
+  const QString text = ShownText(designed);
+  QString shown = text;
+  QString tip = detail;
+  if (text != designed) {
+    // The label's own indent: half an "x" beside a frame unless set.
+    const int indent = panel->indent() >= 0      ? panel->indent()
+                       : panel->frameWidth() > 0 ? panel->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2
+                                                 : 0;
+    // The last panel runs past the bar's edge as designed: only what shows counts.
+    const int hidden = std::max(0, panel->x() + panel->width() - width());
+    const int room = panel->contentsRect().width() - hidden - 2 * panel->margin() - indent;
+    shown = panel->fontMetrics().elidedText(text, Qt::ElideRight, std::max(room, 0));
+    if (shown != text)
+      tip = detail.isEmpty() ? text : text + QLatin1Char('\n') + detail;
+  }
+  panel->setText(shown);
+  panel->setToolTip(tip);
   // A screen reader says the words sighted operators read, then why.
   const QString separator = text.endsWith(QLatin1Char(' ')) ? QString() : QStringLiteral(" ");
   panel->setAccessibleDescription(detail.isEmpty() ? text : text + separator + detail);
@@ -107,6 +131,14 @@ void TStatusBar::SetPanelText(int index, const QString &text, const QString &det
 void TStatusBar::SetPanelWidth(int index, int width) {
   panels_.at(size_t(index))->resize(width, panels_.at(size_t(index))->height());
   Relayout();
+  ShowPanel(size_t(index));
+}
+
+void TStatusBar::changeEvent(QEvent *event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::LanguageChange || event->type() == QEvent::FontChange)
+    for (size_t i = 0; i < panels_.size(); ++i)
+      ShowPanel(i);
 }
 
 void TStatusBar::Relayout() {
@@ -122,6 +154,8 @@ void TStatusBar::Relayout() {
 void TStatusBar::resizeEvent(QResizeEvent *event) {
   QWidget::resizeEvent(event);
   Relayout();
+  for (size_t i = 0; i < panels_.size(); ++i)
+    ShowPanel(i);
 }
 
 DigitsOnlyValidator::DigitsOnlyValidator(QObject *parent, std::function<void()> refused)

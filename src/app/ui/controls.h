@@ -55,12 +55,17 @@ private:
   bool selectionChanged_ = false;
 };
 
+// The panels hold designed texts and show them in the operator's language
+// (protocol/operator_text.h), again whenever the language changes. A
+// translation wider than what shows of its panel is elided, its whole text in
+// the tooltip; a designed text is cut at the edge as designed.
 class TStatusBar : public QWidget {
   Q_OBJECT
 public:
   TStatusBar(QWidget *parent, const std::vector<int> &panelWidths);
 
-  QString PanelText(int index) const { return panels_.at(size_t(index))->text(); }
+  // The designed text; the panel's label shows it translated.
+  QString PanelText(int index) const { return texts_.at(size_t(index)).text; }
   // `detail` (why, and what to do) becomes the panel's tooltip; the accessible
   // description is the text followed by the detail.
   void SetPanelText(int index, const QString &text, const QString &detail = {});
@@ -70,10 +75,16 @@ public:
 
 protected:
   void resizeEvent(QResizeEvent *event) override;
+  void changeEvent(QEvent *event) override;
 
 private:
   void Relayout();
+  void ShowPanel(size_t index);
+  struct PanelTexts {
+    QString text, detail;
+  };
   std::vector<QLabel *> panels_;
+  std::vector<PanelTexts> texts_;
 };
 
 // Refuses an edit that would leave anything but decimal digits in a line

@@ -16,7 +16,7 @@ void QtDialogs::ShowMessage(QWidget *parent, const QString &text) {
 }
 
 void QtDialogs::ShowAbout(QWidget *parent, const QString &text) {
-  QMessageBox::about(parent, QStringLiteral("About ") + kApplicationTitle, text);
+  QMessageBox::about(parent, QCoreApplication::translate("Window", "About %1").arg(kApplicationTitle), text);
 }
 
 void QtDialogs::ShowError(QWidget *parent, const QString &text) {
@@ -39,8 +39,8 @@ std::optional<ChosenFile> QtDialogs::GetOpenFileName(QWidget *parent) {
 }
 
 std::optional<QString> QtDialogs::GetSaveFileName(QWidget *parent, const QString &suggested) {
-  const QString name = QFileDialog::getSaveFileName(parent, QString(), suggested,
-                                                    QStringLiteral("CSV files (*.csv);;All files (*)"));
+  const QString name = QFileDialog::getSaveFileName(
+      parent, QString(), suggested, QCoreApplication::translate("Records", "CSV files (*.csv);;All files (*)"));
   if (name.isEmpty())
     return std::nullopt;
   return name;

@@ -1,6 +1,7 @@
 #include "app/ui/dump_window.h"
 
 #include "app/ui/controls.h"
+#include "protocol/operator_text.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,7 +19,8 @@ TDumpWindow::TDumpWindow(const QString &objectName, const QString &caption, int 
                          int memoHeight)
     : QWidget(nullptr) {
   setObjectName(objectName);
-  setWindowTitle(caption);
+  designedCaption_ = caption;
+  setWindowTitle(ShownText(caption));
   // Fixed size, close box only.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, clientHeight);
@@ -42,6 +44,17 @@ TDumpWindow::TDumpWindow(const QString &objectName, const QString &caption, int 
   p.setColor(QPalette::Text, Qt::black);
   Memo1->setPalette(p);
   Memo1->installEventFilter(this);
+}
+
+void TDumpWindow::SetPlainCaption(const QString &caption) {
+  designedCaption_.clear();
+  setWindowTitle(caption);
+}
+
+void TDumpWindow::changeEvent(QEvent *event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::LanguageChange && !designedCaption_.isEmpty())
+    setWindowTitle(ShownText(designedCaption_));
 }
 
 bool TDumpWindow::SelectAllOnCtrlA(int key, Qt::KeyboardModifiers shift) {

@@ -34,13 +34,19 @@ public:
   // The line highlighted, -1 for none.
   int HighlightedLine() const { return highlighted_; }
 
+  // A caption that is no designed text (a file's name), shown as it is.
+  void SetPlainCaption(const QString &caption);
+
 protected:
   TDumpWindow(const QString &objectName, const QString &caption, int clientHeight, int memoTop, int memoHeight);
   bool eventFilter(QObject *watched, QEvent *event) override;
   virtual bool MemoKeyDown(int key, Qt::KeyboardModifiers shift) = 0;
   void showEvent(QShowEvent *event) override;
+  void changeEvent(QEvent *event) override;
 
 private:
   void ClearHighlight();
+  // The designed caption, shown in the operator's language; empty while a plain one is shown.
+  QString designedCaption_;
   int highlighted_ = -1;
 };

@@ -1,15 +1,18 @@
 #include "app/ui/form1.h"
 
+#include "app/settings_file.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "base/install_paths.h"
 #include "base/version.h"
 #include "chip/ui/form2.h"
+#include "protocol/operator_text.h"
 #include "serial/serial_devices.h"
 #include "session/box_session.h"
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -27,6 +30,14 @@
 #include <QSignalBlocker>
 
 namespace {
+
+// The designed texts of the window's controls that an operator who does not
+// read Chinese needs in English; the English designed captions stay as they are.
+const char kSerialPortCaption[] = QT_TRANSLATE_NOOP("Window", "选择串口：");
+const char kCountCaption[] = QT_TRANSLATE_NOOP("Window", "设定烧写次数：");
+const char kDataflashCaption[] = QT_TRANSLATE_NOOP("Window", "Dataflash用作");
+// The property that keeps a label's designed text while it shows a translation.
+const char kDesignedText[] = "designedText";
 
 QFont SongFont(int pixels, bool bold = false) { return DesignFont(QStringLiteral("宋体"), pixels, bold); }
 
@@ -96,6 +107,7 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer
   ConnectSession();
   CreateMenu();
   SetTabOrder();
+  RetranslateUi();
 
   // The designed client area stays exactly as designed; the menu bar sits above it.
   client_->setFixedSize(kClientWidth, kClientHeight);
@@ -174,6 +186,7 @@ void TForm1::CreateControls() {
   SetColors(Label7, Qt::blue);
   Label7->resize(std::max(87, Label7->fontMetrics().horizontalAdvance(QStringLiteral("100 %")) + 4), 56);
   Label9 = MakeLabel(c, "Label9", 384, 304, QStringLiteral("0.0 秒"), SongFont(16));
+  Label9->setProperty(kDesignedText, Label9->text());
   SetColors(Label9, Qt::gray);
   Label9->resize(160, Label9->height());
 
@@ -211,8 +224,10 @@ void TForm1::CreateControls() {
   ComboBox1->setEditText(QStringLiteral("COM5"));
 
   // Covered by the status bar, as designed.
-  Label3 = MakeLabel(c, "Label3", 24, 408, QStringLiteral("选择串口："), SongFont(16));
-  Label6 = MakeLabel(c, "Label6", 312, 408, QStringLiteral("设定烧写次数："), SongFont(16));
+  Label3 = MakeLabel(c, "Label3", 24, 408, QString::fromUtf8(kSerialPortCaption), SongFont(16));
+  Label6 = MakeLabel(c, "Label6", 312, 408, QString::fromUtf8(kCountCaption), SongFont(16));
+  for (QLabel *label : {Label3, Label6})
+    label->setProperty(kDesignedText, label->text());
 
   StatusBar1 = new TStatusBar(c, {50, 537});
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -230,7 +245,7 @@ void TForm1::CreateControls() {
   Edit4->setMaxLength(4);
   SetColors(Edit4, Qt::white, &black);
   RadioGroup3 =
-      new TRadioGroup(c, QStringLiteral("Dataflash用作"), {QStringLiteral("CODE"), QStringLiteral("EEPROM")}, 2);
+      new TRadioGroup(c, QString::fromUtf8(kDataflashCaption), {QStringLiteral("CODE"), QStringLiteral("EEPROM")}, 2);
   RadioGroup3->setObjectName(QStringLiteral("RadioGroup3"));
   RadioGroup3->setGeometry(432, -100, 137, 41);
   RadioGroup3->setFont(SongFont(12));
@@ -262,31 +277,46 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::CreateMenu() {
-  QMenu *operations = menuBar()->addMenu(QStringLiteral("&Operations"));
-  VerifyAction = operations->addAction(QStringLiteral("&Verify"));
+  // Texts come from RetranslateUi, in the language in use.
+  operationsMenu_ = menuBar()->addMenu(QString());
+  VerifyAction = operationsMenu_->addAction(QString());
   VerifyAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
-  ReadOutAction = operations->addAction(QStringLiteral("&Read out"));
+  ReadOutAction = operationsMenu_->addAction(QString());
   ReadOutAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
-  EraseProgramVerifyAction = operations->addAction(QStringLiteral("Erase + &program + verify"));
+  EraseProgramVerifyAction = operationsMenu_->addAction(QString());
   EraseProgramVerifyAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
-  operations->addSeparator();
-  TypeSelectAction = operations->addAction(QStringLiteral("&Type Select..."));
+  operationsMenu_->addSeparator();
+  TypeSelectAction = operationsMenu_->addAction(QString());
   TypeSelectAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+T")));
-  QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
-  ReadOutViewAction = view->addAction(QStringLiteral("&Read-out view"));
+  viewMenu_ = menuBar()->addMenu(QString());
+  ReadOutViewAction = viewMenu_->addAction(QString());
   ReadOutViewAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
-  FileBufferViewAction = view->addAction(QStringLiteral("&File buffer view"));
+  FileBufferViewAction = viewMenu_->addAction(QString());
   FileBufferViewAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
-  view->addSeparator();
-  ProductionRecordsAction = view->addAction(QStringLiteral("&Production records..."));
+  viewMenu_->addSeparator();
+  ProductionRecordsAction = viewMenu_->addAction(QString());
   ProductionRecordsAction->setEnabled(false); // until a store is given
 
-  QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-  AboutAction = help->addAction(QStringLiteral("&About Kavrin Programer"));
+  // Each language by its own name, the same in every language.
+  languageMenu_ = menuBar()->addMenu(QString());
+  auto *languages = new QActionGroup(this);
+  DesignedLanguageAction = languageMenu_->addAction(QStringLiteral("中文"));
+  EnglishLanguageAction = languageMenu_->addAction(QStringLiteral("English"));
+  for (QAction *action : {DesignedLanguageAction, EnglishLanguageAction}) {
+    action->setCheckable(true);
+    languages->addAction(action);
+  }
+  connect(DesignedLanguageAction, &QAction::triggered, this,
+          [this] { Guarded([this] { ChooseLanguage(Language::Designed); }); });
+  connect(EnglishLanguageAction, &QAction::triggered, this,
+          [this] { Guarded([this] { ChooseLanguage(Language::English); }); });
+
+  helpMenu_ = menuBar()->addMenu(QString());
+  AboutAction = helpMenu_->addAction(QString());
   connect(AboutAction, &QAction::triggered, this, [this] {
-    dialogs_.ShowAbout(this, QStringLiteral("Kavrin Programer\nVersion %1\n\n"
-                                            "Drives the PAC52XX flash programmer box over a serial line "
-                                            "(38400 baud, 8N1).")
+    dialogs_.ShowAbout(this, QCoreApplication::translate("Window", "Kavrin Programer\nVersion %1\n\n"
+                                                                   "Drives the PAC52XX flash programmer box over a "
+                                                                   "serial line (38400 baud, 8N1).")
                                  .arg(QString::fromUtf8(ProgramVersion())));
   });
 
@@ -324,6 +354,50 @@ void TForm1::SetTabOrder() {
   }
   for (size_t i = 0; i + 1 < chain.size(); ++i)
     QWidget::setTabOrder(chain[i], chain[i + 1]);
+}
+
+void TForm1::RetranslateUi() {
+  for (QLabel *label : client_->findChildren<QLabel *>())
+    if (const QVariant designed = label->property(kDesignedText); designed.isValid())
+      label->setText(ShownText(designed.toString()));
+  // Labels size themselves to their text; the others keep their designed size.
+  Label3->adjustSize();
+  Label6->adjustSize();
+  RadioGroup3->setTitle(ShownText(QString::fromUtf8(kDataflashCaption)));
+
+  operationsMenu_->setTitle(QCoreApplication::translate("Window", "&Operations"));
+  VerifyAction->setText(QCoreApplication::translate("Window", "&Verify"));
+  ReadOutAction->setText(QCoreApplication::translate("Window", "&Read out"));
+  EraseProgramVerifyAction->setText(QCoreApplication::translate("Window", "Erase + &program + verify"));
+  TypeSelectAction->setText(QCoreApplication::translate("Window", "&Type Select..."));
+  viewMenu_->setTitle(QCoreApplication::translate("Window", "&View"));
+  ReadOutViewAction->setText(QCoreApplication::translate("Window", "&Read-out view"));
+  FileBufferViewAction->setText(QCoreApplication::translate("Window", "&File buffer view"));
+  ProductionRecordsAction->setText(QCoreApplication::translate("Window", "&Production records..."));
+  languageMenu_->setTitle(QCoreApplication::translate("Window", "&Language"));
+  helpMenu_->setTitle(QCoreApplication::translate("Window", "&Help"));
+  AboutAction->setText(QCoreApplication::translate("Window", "&About Kavrin Programer"));
+  DesignedLanguageAction->setChecked(CurrentLanguage() == Language::Designed);
+  EnglishLanguageAction->setChecked(CurrentLanguage() == Language::English);
+}
+
+void TForm1::ShowDesigned(QLabel *label, const QString &designed) {
+  label->setProperty(kDesignedText, designed);
+  label->setText(ShownText(designed));
+}
+
+void TForm1::changeEvent(QEvent *event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::LanguageChange)
+    RetranslateUi();
+}
+
+void TForm1::ChooseLanguage(Language language) {
+  // The window changes at once; the choice is kept for the next start even
+  // when the system's locale says otherwise.
+  UseLanguage(language);
+  RetranslateUi();
+  SettingsFile(SettingsPath()).WriteString(kUiSection, kLanguageKey, LanguageName(language));
 }
 
 void TForm1::FormCreate() {

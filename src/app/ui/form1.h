@@ -14,6 +14,7 @@
 
 #include "app/shared_state.h"
 #include "base/clock.h"
+#include "base/language.h"
 
 #include "records/record.h"
 #include "records/store_location.h"
@@ -27,6 +28,7 @@
 #include <optional>
 
 class QAction;
+class QMenu;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -128,6 +130,10 @@ public:
   QAction *ProductionRecordsAction = nullptr;
   QAction *AboutAction = nullptr;
   QAction *TypeSelectAction = nullptr;
+  // Language: the designed texts or English, kept in sysset.ini ([ui] language).
+  QAction *DesignedLanguageAction = nullptr;
+  QAction *EnglishLanguageAction = nullptr;
+  void ChooseLanguage(Language language);
 
   SharedState &State() { return state_; }
   BoxSession &Session() { return *session_; }
@@ -151,12 +157,18 @@ public:
 
 protected:
   void closeEvent(QCloseEvent *event) override;
+  void changeEvent(QEvent *event) override;
   bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
   void CreateControls();
   void CreateMenu();
   void SetTabOrder();
+  // Shows every text in the language in use: the designed texts of the
+  // controls (kept as they were set, see ShowDesigned) and the menus.
+  void RetranslateUi();
+  // Sets a label to a designed text, shown in the operator's language.
+  void ShowDesigned(QLabel *label, const QString &designed);
   // Panel 1 as the port's state; a later notice there is replaced by it again
   // when the next load starts. `detail` says why an open failed.
   void ShowPortStatus(const QString &text, const QString &detail = {});
@@ -189,6 +201,11 @@ private:
   TForm2 *form2_ = nullptr;
   TForm3 *form3_ = nullptr;
   TForm4 *form4_ = nullptr;
+
+  QMenu *operationsMenu_ = nullptr;
+  QMenu *viewMenu_ = nullptr;
+  QMenu *languageMenu_ = nullptr;
+  QMenu *helpMenu_ = nullptr;
 
   QString portStatus_;
   QString portDetail_;

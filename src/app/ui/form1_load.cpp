@@ -9,6 +9,7 @@
 #include "image/firmware_file.h"
 #include "image/image_blocks.h"
 #include "image/ui/form4.h"
+#include "protocol/operator_text.h"
 #include "session/box_session.h"
 
 #include <QCheckBox>
@@ -19,7 +20,8 @@
 
 namespace {
 
-const QString kReopenFailedAfterError = QStringLiteral("打 开 串 口 失 败,请 重 新 选 择 串 口 ");
+const QString kReopenFailedAfterError =
+    QStringLiteral(QT_TRANSLATE_NOOP("Window", "打 开 串 口 失 败,请 重 新 选 择 串 口 "));
 const QString kReopenFailedAfterCancel = QStringLiteral("Open serial port fails, re-select the serial port ");
 
 // The file name without its folder, either separator.
@@ -77,7 +79,7 @@ void TForm1::Button2Click() {
       state_.ImageText[a] = firmware.imageText[a];
   if (!firmware.Accepted()) {
     session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
-    dialogs_.ShowMessage(this, firmware.refusal);
+    dialogs_.ShowMessage(this, ShownText(firmware.refusal));
     session_->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);

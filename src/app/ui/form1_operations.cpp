@@ -8,6 +8,7 @@
 #include "base/convert.h"
 #include "image/ui/form4.h"
 #include "protocol/clocks.h"
+#include "protocol/operator_text.h"
 #include "protocol/ui/form3.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
@@ -21,7 +22,7 @@
 void TForm1::ConnectSession() {
   connect(session_, &BoxSession::Progress, this, [this](uint32_t percent) { Label7->setText(ProgressText(percent)); });
   connect(session_, &BoxSession::Elapsed, this,
-          [this](uint32_t seconds, uint32_t tenths) { Label9->setText(ElapsedText(seconds, tenths)); });
+          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, ElapsedText(seconds, tenths)); });
   connect(session_, &BoxSession::ReadOutLines, this, [this](const QStringList &lines) {
     if (form3_)
       form3_->AppendLines(lines);
@@ -53,7 +54,7 @@ void TForm1::ShowEnd(const OperationEnd &end) {
       form3_->HighlightAddress(end.mismatch->address);
   }
   if (!end.message.isEmpty())
-    dialogs_.ShowMessage(this, end.message);
+    dialogs_.ShowMessage(this, ShownText(end.message));
 }
 
 OperationRequest TForm1::RequestFor(BoxOperation operation) const {

@@ -11,7 +11,8 @@
 #include <QLineEdit>
 
 namespace {
-const QString kRecordsWaiting = QStringLiteral("注意：生产记录暂时无法写入数据库，已暂存本机");
+const QString kRecordsWaiting =
+    QStringLiteral(QT_TRANSLATE_NOOP("Window", "注意：生产记录暂时无法写入数据库，已暂存本机"));
 } // namespace
 
 void TForm1::SetRecordsStore(const records::StoreLocation &store) {

@@ -3,6 +3,7 @@
 #include "app/settings_file.h"
 #include "app/ui/form1.h"
 #include "base/install_paths.h"
+#include "base/language.h"
 #include "chip/ui/form2.h"
 #include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
@@ -16,6 +17,11 @@
 
 Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
                  base::Clock &clock) {
+  // The windows are made in the operator's language: the one chosen in the
+  // menu before, else the system locale's.
+  const QString chosen = SettingsFile(paths.SettingsFile).ReadString(kUiSection, kLanguageKey, QString());
+  UseLanguage(ParseLanguage(chosen).value_or(SystemLanguage()));
+
   QString storeError;
   const std::optional<records::StoreLocation> store = records::ParseStoreUrl(
       SettingsFile(paths.SettingsFile).ReadString(kRecordsSection, kRecordsKey, QString()), &storeError);

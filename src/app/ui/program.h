@@ -4,7 +4,8 @@
 // handler opening the port, then the chip list, the read-out view and the file
 // buffer view, hidden). The record store is named in the settings file
 // (section "records", key "url": absent for the default SQLite file of this
-// user, "off" for none, "sqlite:PATH" or a PostgreSQL URL).
+// user, "off" for none, "sqlite:PATH" or a PostgreSQL URL), and so is the
+// language (section "ui", key "language"; else the system locale's).
 
 #include "app/shared_state.h"
 #include "base/clock.h"

@@ -1,6 +1,7 @@
 #include "chip/ui/form2.h"
 
 #include "app/ui/controls.h"
+#include "protocol/operator_text.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
@@ -41,7 +42,7 @@ QString DisplayedLineAt(QPlainTextEdit *memo, int position) {
 
 TForm2::TForm2() : QWidget(nullptr) {
   setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(kCaption);
+  setWindowTitle(ShownText(kCaption));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
@@ -61,6 +62,12 @@ TForm2::TForm2() : QWidget(nullptr) {
   p.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
   p.setColor(QPalette::Text, Qt::black);
   Memo1->setPalette(p);
+}
+
+void TForm2::changeEvent(QEvent *event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::LanguageChange)
+    setWindowTitle(ShownText(kCaption));
 }
 
 void TForm2::Memo1DblClick() {

@@ -10,7 +10,7 @@ class QPlainTextEdit;
 class TForm2 : public QWidget {
   Q_OBJECT
 public:
-  static inline const QString kCaption = QStringLiteral("KavrinMCU型号");
+  static inline const QString kCaption = QStringLiteral(QT_TRANSLATE_NOOP("Window", "KavrinMCU型号"));
   static constexpr int kClientWidth = 541;
   static constexpr int kClientHeight = 442;
 
@@ -22,4 +22,7 @@ public:
 
   QPlainTextEdit *Memo1 = nullptr;
   std::function<void(const QString &line)> OnChipLine;
+
+protected:
+  void changeEvent(QEvent *event) override;
 };

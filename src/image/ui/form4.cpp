@@ -6,6 +6,6 @@ TForm4::TForm4() : TDumpWindow(QStringLiteral("Form4"), kInitialCaption, kClient
 
 void TForm4::ShowImage(const QString &baseName, const QStringList &lines) {
   Memo1->clear();
-  setWindowTitle(baseName);
+  SetPlainCaption(baseName);
   SetLines(lines);
 }

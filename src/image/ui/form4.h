@@ -8,7 +8,7 @@
 class TForm4 : public TDumpWindow {
   Q_OBJECT
 public:
-  static inline const QString kInitialCaption = QStringLiteral("读出文件缓冲");
+  static inline const QString kInitialCaption = QStringLiteral(QT_TRANSLATE_NOOP("Window", "读出文件缓冲"));
   static constexpr int kClientHeight = 466;
 
   TForm4();

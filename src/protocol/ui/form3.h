@@ -7,7 +7,7 @@
 class TForm3 : public TDumpWindow {
   Q_OBJECT
 public:
-  static inline const QString kCaption = QStringLiteral("读出操作");
+  static inline const QString kCaption = QStringLiteral(QT_TRANSLATE_NOOP("Window", "读出操作"));
   static constexpr int kClientHeight = 442;
 
   TForm3();

@@ -1,6 +1,9 @@
 #include "records/ui/records_window.h"
 
+#include "protocol/operator_text.h"
+
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -20,29 +23,29 @@ struct Column {
   int chars;         // width in average characters
 };
 const Column kColumns[] = {
-    {"Finished", "finished_at", 21},
-    {"Result", "result", 14},
-    {"Operation", "operation", 18},
-    {"File", "file_path", 36},
-    {"Checksum", "image_checksum", 20},
-    {"Chip", "chip", 10},
-    {"Station", "station", 10},
-    {"Message", "message", 36},
-    {"Duration (ms)", "duration_ms", 13},
-    {"Bytes sent", "bytes_sent", 11},
-    {"Front end", "front_end", 10},
-    {"Mode", "mode", 9},
-    {"Power", "power", 8},
-    {"Count", "count", 8},
-    {"Sectors", "sectors", 10},
-    {"Dataflash", "dataflash", 10},
-    {"Host", "host", 16},
-    {"Port", "port_path", 30},
-    {"File SHA-256", "file_sha256", 66},
-    {"Started", "started_at", 24},
-    {"Version", "program_version", 9},
-    {"Id", "id", 9},
-    {"Record UID", "record_uid", 38},
+    {QT_TRANSLATE_NOOP("Records", "Finished"), "finished_at", 21},
+    {QT_TRANSLATE_NOOP("Records", "Result"), "result", 14},
+    {QT_TRANSLATE_NOOP("Records", "Operation"), "operation", 18},
+    {QT_TRANSLATE_NOOP("Records", "File"), "file_path", 36},
+    {QT_TRANSLATE_NOOP("Records", "Checksum"), "image_checksum", 20},
+    {QT_TRANSLATE_NOOP("Records", "Chip"), "chip", 10},
+    {QT_TRANSLATE_NOOP("Records", "Station"), "station", 10},
+    {QT_TRANSLATE_NOOP("Records", "Message"), "message", 36},
+    {QT_TRANSLATE_NOOP("Records", "Duration (ms)"), "duration_ms", 13},
+    {QT_TRANSLATE_NOOP("Records", "Bytes sent"), "bytes_sent", 11},
+    {QT_TRANSLATE_NOOP("Records", "Front end"), "front_end", 10},
+    {QT_TRANSLATE_NOOP("Records", "Mode"), "mode", 9},
+    {QT_TRANSLATE_NOOP("Records", "Power"), "power", 8},
+    {QT_TRANSLATE_NOOP("Records", "Count"), "count", 8},
+    {QT_TRANSLATE_NOOP("Records", "Sectors"), "sectors", 10},
+    {QT_TRANSLATE_NOOP("Records", "Dataflash"), "dataflash", 10},
+    {QT_TRANSLATE_NOOP("Records", "Host"), "host", 16},
+    {QT_TRANSLATE_NOOP("Records", "Port"), "port_path", 30},
+    {QT_TRANSLATE_NOOP("Records", "File SHA-256"), "file_sha256", 66},
+    {QT_TRANSLATE_NOOP("Records", "Started"), "started_at", 24},
+    {QT_TRANSLATE_NOOP("Records", "Version"), "program_version", 9},
+    {QT_TRANSLATE_NOOP("Records", "Id"), "id", 9},
+    {QT_TRANSLATE_NOOP("Records", "Record UID"), "record_uid", 38},
 };
 
 const records::Field *FieldNamed(const char *name) {
@@ -53,6 +56,8 @@ const records::Field *FieldNamed(const char *name) {
 }
 
 const QDate kAnyDate(2000, 1, 1);
+
+QString RecordsText(const char *text) { return QCoreApplication::translate("Records", text); }
 
 } // namespace
 
@@ -118,12 +123,16 @@ QVariant RecordsModel::data(const QModelIndex &index, int role) const {
     return (r.*f->time).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
   if (f->kind == records::Field::Integer)
     return r.*f->integer;
+  // The record keeps the designed text; the operator reads it in the language
+  // in use, the text as kept in its tooltip.
+  if (f->text == &records::Record::message && role == Qt::DisplayRole)
+    return ShownText(r.message);
   return r.*f->text;
 }
 
 QVariant RecordsModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < int(std::size(kColumns)))
-    return QString::fromLatin1(kColumns[section].header);
+    return RecordsText(kColumns[section].header);
   return QAbstractTableModel::headerData(section, orientation, role);
 }
 
@@ -136,7 +145,7 @@ void RecordsModel::fetchMore(const QModelIndex &parent) {
 
 RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialogs, QWidget *parent)
     : QWidget(parent, Qt::Window), dialogs_(dialogs) {
-  setWindowTitle(kCaption);
+  setWindowTitle(RecordsText(kCaptionText));
   resize(1100, 600);
 
   const auto dateEdit = [this] {
@@ -144,19 +153,19 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
     edit->setCalendarPopup(true);
     edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     edit->setMinimumDate(kAnyDate);
-    edit->setSpecialValueText(QStringLiteral("any"));
+    edit->setSpecialValueText(QCoreApplication::translate("Records", "any"));
     edit->setDate(kAnyDate);
     return edit;
   };
   FromDate = dateEdit();
   ToDate = dateEdit();
   ResultBox = new QComboBox(this);
-  ResultBox->addItem(QStringLiteral("All results"));
+  ResultBox->addItem(QCoreApplication::translate("Records", "All results"));
   ResultBox->addItems(records::kResults);
   FileEdit = new QLineEdit(this);
-  FileEdit->setPlaceholderText(QStringLiteral("part of the file name"));
+  FileEdit->setPlaceholderText(QCoreApplication::translate("Records", "part of the file name"));
   FileEdit->setClearButtonEnabled(true);
-  ExportButton = new QPushButton(QStringLiteral("Export CSV..."), this);
+  ExportButton = new QPushButton(QCoreApplication::translate("Records", "Export CSV..."), this);
   Model = new RecordsModel(where, this);
   Table = new QTableView(this);
   Table->setModel(Model);
@@ -171,13 +180,13 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   StatusLabel = new QLabel(this);
 
   auto *filters = new QHBoxLayout;
-  filters->addWidget(new QLabel(QStringLiteral("From"), this));
+  filters->addWidget(new QLabel(QCoreApplication::translate("Records", "From"), this));
   filters->addWidget(FromDate);
-  filters->addWidget(new QLabel(QStringLiteral("To"), this));
+  filters->addWidget(new QLabel(QCoreApplication::translate("Records", "To"), this));
   filters->addWidget(ToDate);
-  filters->addWidget(new QLabel(QStringLiteral("Result"), this));
+  filters->addWidget(new QLabel(QCoreApplication::translate("Records", "Result"), this));
   filters->addWidget(ResultBox);
-  filters->addWidget(new QLabel(QStringLiteral("File"), this));
+  filters->addWidget(new QLabel(QCoreApplication::translate("Records", "File"), this));
   filters->addWidget(FileEdit, 1);
   filters->addWidget(ExportButton);
   auto *layout = new QVBoxLayout(this);
@@ -214,18 +223,19 @@ records::Filter RecordsWindow::FilterOfControls() const {
 
 void RecordsWindow::ApplyFilter() {
   typing_.stop();
-  StatusLabel->setText(QStringLiteral("Reading the records..."));
+  StatusLabel->setText(QCoreApplication::translate("Records", "Reading the records..."));
   Model->SetFilter(FilterOfControls());
 }
 
 void RecordsWindow::ShowCount(const QString &error) {
   if (!error.isEmpty()) {
-    StatusLabel->setText(QStringLiteral("Cannot read the records: %1").arg(error));
+    StatusLabel->setText(QCoreApplication::translate("Records", "Cannot read the records: %1").arg(error));
     return;
   }
   const int shown = Model->rowCount();
-  StatusLabel->setText(Model->More() ? QStringLiteral("%1 records shown; scroll down for older ones").arg(shown)
-                                     : QStringLiteral("%1 records").arg(shown));
+  StatusLabel->setText(
+      Model->More() ? QCoreApplication::translate("Records", "%1 records shown; scroll down for older ones").arg(shown)
+                    : QCoreApplication::translate("Records", "%1 records").arg(shown));
 }
 
 void RecordsWindow::Export() {
@@ -237,7 +247,7 @@ void RecordsWindow::Export() {
     ApplyFilter();
   exportPath_ = *path;
   ExportButton->setEnabled(false);
-  StatusLabel->setText(QStringLiteral("Exporting to %1...").arg(exportPath_));
+  StatusLabel->setText(QCoreApplication::translate("Records", "Exporting to %1...").arg(exportPath_));
   Model->Export(exportPath_);
 }
 
@@ -245,8 +255,8 @@ void RecordsWindow::ExportDone(qint64 count, const QString &error) {
   ExportButton->setEnabled(true);
   if (!error.isEmpty()) {
     StatusLabel->clear();
-    dialogs_.ShowError(this, QStringLiteral("Cannot export the records: %1").arg(error));
+    dialogs_.ShowError(this, QCoreApplication::translate("Records", "Cannot export the records: %1").arg(error));
     return;
   }
-  StatusLabel->setText(QStringLiteral("%1 records exported to %2").arg(count).arg(exportPath_));
+  StatusLabel->setText(QCoreApplication::translate("Records", "%1 records exported to %2").arg(count).arg(exportPath_));
 }

@@ -63,7 +63,8 @@ private:
 class RecordsWindow : public QWidget {
   Q_OBJECT
 public:
-  static inline const QString kCaption = QStringLiteral("Production records");
+  static constexpr char kCaptionText[] = QT_TRANSLATE_NOOP("Records", "Production records");
+  static inline const QString kCaption = QString::fromLatin1(kCaptionText);
   static constexpr int kTypingPauseMs = 300;
 
   RecordsWindow(const records::StoreLocation &where, Dialogs &dialogs, QWidget *parent = nullptr);

@@ -1,0 +1,94 @@
+#include "protocol/operator_text.h"
+
+#include "image/load_messages.h"
+#include "protocol/clocks.h"
+#include "protocol/reply.h"
+
+#include <QRegularExpression>
+#include <vector>
+
+namespace {
+
+const char *const kContexts[] = {"Operation", "Window"};
+
+// The texts built from parts: %1.. stand for the parts.
+struct Pattern {
+  const char *context;
+  const char *pattern;
+};
+const Pattern kPatterns[] = {
+    {"Operation", kMismatchPattern},     {"Operation", kChecksumErrorPattern}, {"Operation", kNotARecordPattern},
+    {"Operation", kAddressClashPattern}, {"Operation", kLeftOutPattern},       {"Window", kElapsedPattern},
+    // The other forms' reasons, found again inside the general refusal below.
+    {"Operation", kElfUnreadablePattern}, {"Operation", kElfSegmentCutPattern}, {"Operation", kElfNotExecutablePattern},
+    {"Operation", kElfOtherKindPattern}, {"Operation", kSrecNotARecordPattern}, {"Operation", kSrecLengthPattern},
+    {"Operation", kSrecChecksumPattern}, {"Operation", kSrecCountPattern},
+    // Last: it holds every refusal of a file that no pattern above took.
+    {"Operation", kLoadErrorPattern},
+};
+
+// The pattern as an expression that takes the parts out of a text built from it.
+QRegularExpression Matcher(const QString &pattern) {
+  static const QRegularExpression placeholder(QStringLiteral("%[1-9]"));
+  QString expression;
+  qsizetype at = 0;
+  for (auto it = placeholder.globalMatch(pattern); it.hasNext();) {
+    const QRegularExpressionMatch m = it.next();
+    expression += QRegularExpression::escape(pattern.mid(at, m.capturedStart() - at)) +
+                  QStringLiteral("(?<p%1>.+?)").arg(m.captured().mid(1));
+    at = m.capturedEnd();
+  }
+  expression += QRegularExpression::escape(pattern.mid(at));
+  return QRegularExpression(QRegularExpression::anchoredPattern(expression),
+                            QRegularExpression::DotMatchesEverythingOption);
+}
+
+// The translated pattern with its %1.. replaced by the parts, each translated
+// in its turn (a refusal's reason is a text of its own), in one pass, so that
+// a part holding "%2" stays as it is.
+QString Fill(const QString &pattern, const QRegularExpressionMatch &parts, const TranslationLookup &lookup) {
+  QString out;
+  for (qsizetype i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == QLatin1Char('%') && i + 1 < pattern.size() && pattern[i + 1] >= QLatin1Char('1') &&
+        pattern[i + 1] <= QLatin1Char('9')) {
+      out += TranslatedText(parts.captured(QStringLiteral("p") + pattern[i + 1]), lookup);
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+} // namespace
+
+QString TranslatedText(const QString &designed, const TranslationLookup &lookup) {
+  if (designed.isEmpty())
+    return designed;
+  const QByteArray source = designed.toUtf8();
+  for (const char *context : kContexts)
+    if (const QString whole = lookup(context, source.constData()); !whole.isEmpty())
+      return whole;
+  static const std::vector<QRegularExpression> matchers = [] {
+    std::vector<QRegularExpression> all;
+    for (const Pattern &p : kPatterns)
+      all.push_back(Matcher(QString::fromUtf8(p.pattern)));
+    return all;
+  }();
+  for (size_t i = 0; i < std::size(kPatterns); ++i) {
+    const QRegularExpressionMatch parts = matchers[i].match(designed);
+    if (!parts.hasMatch())
+      continue;
+    const QString translated = lookup(kPatterns[i].context, kPatterns[i].pattern);
+    return translated.isEmpty() ? designed : Fill(translated, parts, lookup);
+  }
+  return designed;
+}
+
+QString ShownText(const QString &designed) {
+  if (CurrentLanguage() == Language::Designed)
+    return designed;
+  return TranslatedText(designed, CurrentLookup());
+}
+
+QString EnglishText(const QString &designed) { return TranslatedText(designed, EnglishLookup()); }

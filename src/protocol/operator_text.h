@@ -1,0 +1,22 @@
+#pragma once
+// The designed texts as the operator reads them. Operations, records and
+// scripts keep the designed texts (Chinese, some English); a front end shows
+// them through ShownText, which translates them with Qt's catalogue: a whole
+// text by itself, a text built from parts (a mismatch, a load error, the
+// elapsed time) through the pattern it was built from. A text the catalogue
+// does not know (the system's reason for an error) is shown as it is.
+//
+// The contexts of the catalogue name what a text belongs to, not the file it
+// is written in: "Operation" (the ends and notices of operations), "Window"
+// (the window's captions, labels and status texts).
+
+#include "base/language.h"
+
+#include <QString>
+
+// In the language in use (the designed text itself while that is the designed one).
+QString ShownText(const QString &designed);
+// In English, whatever the language in use.
+QString EnglishText(const QString &designed);
+// Through any catalogue lookup (base/language.h).
+QString TranslatedText(const QString &designed, const TranslationLookup &lookup);

@@ -1,0 +1,407 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>Operation</name>
+    <message>
+        <source>文件加载错误，%1地址行校验和错误 %2</source>
+        <translation>File load error: the line at address %1 has a wrong checksum (%2 expected)</translation>
+    </message>
+    <message>
+        <source>文件加载错误，第 %1 行不是 HEX 记录</source>
+        <translation>File load error: line %1 is not a HEX record</translation>
+    </message>
+    <message>
+        <source>文件加载错误，文件中没有数据记录，请选择 Intel HEX 文件</source>
+        <translation>File load error: the file holds no data records; choose an Intel HEX file</translation>
+    </message>
+    <message>
+        <source>文件加载错误，文件中没有 0000-7FFF 范围内的数据，未加载</source>
+        <translation>File load error: the file holds no data within 0000-7FFF; nothing was loaded</translation>
+    </message>
+    <message>
+        <source>文件加载错误，地址 %1 与 %2 的数据落在同一地址 %3（不支持扩展地址），未加载</source>
+        <translation>File load error: the data at %1 and at %2 fall on the same address %3 (extended addresses are not supported); nothing was loaded</translation>
+    </message>
+    <message>
+        <source>注意：文件中有 %1 字节超出 0000-%2，未加载</source>
+        <translation>Note: %1 bytes beyond 0000-%2 not loaded</translation>
+    </message>
+    <message>
+        <source>本次操作超时失败，编程器无响应，请检查供电是否正常！</source>
+        <translation>The operation timed out: the programmer does not answer. Please check its power supply!</translation>
+    </message>
+    <message>
+        <source>设置成功!请重新 选择型号及加载/烧写文件</source>
+        <translation>Set succeeded! Now choose the chip type again and load/program the file</translation>
+    </message>
+    <message>
+        <source>校 验 成 功!</source>
+        <translation>Verify succeeded!</translation>
+    </message>
+    <message>
+        <source>校 验 失 败</source>
+        <translation>Verify failed</translation>
+    </message>
+    <message>
+        <source>目标芯片已加密，无法校验。</source>
+        <translation>The target chip is read-protected: it cannot be verified.</translation>
+    </message>
+    <message>
+        <source>目标芯片已加密，无法读出。</source>
+        <translation>The target chip is read-protected: it cannot be read out.</translation>
+    </message>
+    <message>
+        <source>读 出 失 败！</source>
+        <translation>Read-out failed!</translation>
+    </message>
+    <message>
+        <source>擦除、编程、校验 成功!</source>
+        <translation>Erase, program and verify succeeded!</translation>
+    </message>
+    <message>
+        <source>擦除、编程、校验 失 败</source>
+        <translation>Erase, program and verify failed</translation>
+    </message>
+    <message>
+        <source>文件烧写成功 </source>
+        <translation>File programmed successfully</translation>
+    </message>
+    <message>
+        <source>文件加载成功 </source>
+        <translation>File loaded successfully</translation>
+    </message>
+    <message>
+        <source>文 件 加 载 失 败</source>
+        <translation>File load failed</translation>
+    </message>
+    <message>
+        <source>校验没通过，错误地址：%1,  写入是 %2 读出是 %3</source>
+        <translation>Verify failed at address %1: written %2, read %3</translation>
+    </message>
+    <message>
+        <source>串口已断开，本次操作失败！请检查连接后重新选择串口。</source>
+        <translation>The serial port is gone and this operation failed! Check the connection, then choose the serial port again.</translation>
+    </message>
+    <message>
+        <source>文件加载错误，%1</source>
+        <translation>File load error: %1</translation>
+    </message>
+    <message>
+        <source>无法识别文件格式：不是 Intel HEX、Motorola S-record 或 ELF 文件，未加载</source>
+        <translation>unknown file format: not Intel HEX, Motorola S-record or ELF; nothing loaded</translation>
+    </message>
+    <message>
+        <source>文件中没有数据，未加载</source>
+        <translation>the file holds no data; nothing loaded</translation>
+    </message>
+    <message>
+        <source>ELF 文件无法读取：%1</source>
+        <translation>the ELF file cannot be read: %1</translation>
+    </message>
+    <message>
+        <source>第 %1 个程序段超出文件末尾，文件不完整</source>
+        <translation>program segment %1 runs past the end of the file; the file is incomplete</translation>
+    </message>
+    <message>
+        <source>这是 64 位的 ELF 文件，只能加载 32 位小端的 ELF 可执行文件</source>
+        <translation>this is a 64-bit ELF file; only 32-bit little-endian ELF executables can be loaded</translation>
+    </message>
+    <message>
+        <source>这是大端的 ELF 文件，只能加载 32 位小端的 ELF 可执行文件</source>
+        <translation>this is a big-endian ELF file; only 32-bit little-endian ELF executables can be loaded</translation>
+    </message>
+    <message>
+        <source>这是 ELF %1，不是可执行文件，只能加载 32 位小端的 ELF 可执行文件</source>
+        <translation>this ELF file is a %1, not an executable; only 32-bit little-endian ELF executables can be loaded</translation>
+    </message>
+    <message>
+        <source>可重定位文件</source>
+        <translation>relocatable file</translation>
+    </message>
+    <message>
+        <source>共享目标文件</source>
+        <translation>shared object</translation>
+    </message>
+    <message>
+        <source>核心转储文件</source>
+        <translation>core dump</translation>
+    </message>
+    <message>
+        <source>类型 %1 的文件</source>
+        <translation>file of type %1</translation>
+    </message>
+    <message>
+        <source>第 %1 行不是 S-record 记录</source>
+        <translation>line %1 is not an S-record</translation>
+    </message>
+    <message>
+        <source>第 %1 行的记录长度不对：字节数为 %2，实有 %3 字节</source>
+        <translation>line %1 has the wrong length: its byte count says %2, it holds %3 bytes</translation>
+    </message>
+    <message>
+        <source>第 %1 行校验和错误：文件中为 %2，应为 %3</source>
+        <translation>checksum error on line %1: the file has %2, it should be %3</translation>
+    </message>
+    <message>
+        <source>第 %1 行的记录数为 %2，此前有 %3 个数据记录</source>
+        <translation>line %1 counts %2 records, but %3 data records came before it</translation>
+    </message>
+</context>
+<context>
+    <name>Records</name>
+    <message>
+        <source>CSV files (*.csv);;All files (*)</source>
+        <translation>CSV files (*.csv);;All files (*)</translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation>Finished</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>Operation</source>
+        <translation>Operation</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Checksum</source>
+        <translation>Checksum</translation>
+    </message>
+    <message>
+        <source>Chip</source>
+        <translation>Chip</translation>
+    </message>
+    <message>
+        <source>Station</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Message</translation>
+    </message>
+    <message>
+        <source>Duration (ms)</source>
+        <translation>Duration (ms)</translation>
+    </message>
+    <message>
+        <source>Bytes sent</source>
+        <translation>Bytes sent</translation>
+    </message>
+    <message>
+        <source>Front end</source>
+        <translation>Front end</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>Mode</translation>
+    </message>
+    <message>
+        <source>Power</source>
+        <translation>Power</translation>
+    </message>
+    <message>
+        <source>Count</source>
+        <translation>Count</translation>
+    </message>
+    <message>
+        <source>Sectors</source>
+        <translation>Sectors</translation>
+    </message>
+    <message>
+        <source>Dataflash</source>
+        <translation>Dataflash</translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation>Host</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>File SHA-256</source>
+        <translation>File SHA-256</translation>
+    </message>
+    <message>
+        <source>Started</source>
+        <translation>Started</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Version</translation>
+    </message>
+    <message>
+        <source>Id</source>
+        <translation>Id</translation>
+    </message>
+    <message>
+        <source>Record UID</source>
+        <translation>Record UID</translation>
+    </message>
+    <message>
+        <source>any</source>
+        <translation>any</translation>
+    </message>
+    <message>
+        <source>All results</source>
+        <translation>All results</translation>
+    </message>
+    <message>
+        <source>part of the file name</source>
+        <translation>part of the file name</translation>
+    </message>
+    <message>
+        <source>Export CSV...</source>
+        <translation>Export CSV...</translation>
+    </message>
+    <message>
+        <source>From</source>
+        <translation>From</translation>
+    </message>
+    <message>
+        <source>To</source>
+        <translation>To</translation>
+    </message>
+    <message>
+        <source>Reading the records...</source>
+        <translation>Reading the records...</translation>
+    </message>
+    <message>
+        <source>Cannot read the records: %1</source>
+        <translation>Cannot read the records: %1</translation>
+    </message>
+    <message>
+        <source>%1 records shown; scroll down for older ones</source>
+        <translation>%1 records shown; scroll down for older ones</translation>
+    </message>
+    <message>
+        <source>%1 records</source>
+        <translation>%1 records</translation>
+    </message>
+    <message>
+        <source>Exporting to %1...</source>
+        <translation>Exporting to %1...</translation>
+    </message>
+    <message>
+        <source>Cannot export the records: %1</source>
+        <translation>Cannot export the records: %1</translation>
+    </message>
+    <message>
+        <source>%1 records exported to %2</source>
+        <translation>%1 records exported to %2</translation>
+    </message>
+    <message>
+        <source>Production records</source>
+        <translation>Production records</translation>
+    </message>
+</context>
+<context>
+    <name>Window</name>
+    <message>
+        <source>%1.%2 秒</source>
+        <translation>%1.%2 s</translation>
+    </message>
+    <message>
+        <source>About %1</source>
+        <translation>About %1</translation>
+    </message>
+    <message>
+        <source>选择串口：</source>
+        <translation>Serial port:</translation>
+    </message>
+    <message>
+        <source>设定烧写次数：</source>
+        <translation>Programming count:</translation>
+    </message>
+    <message>
+        <source>Dataflash用作</source>
+        <translation>Dataflash as</translation>
+    </message>
+    <message>
+        <source>Kavrin Programer
+Version %1
+
+Drives the PAC52XX flash programmer box over a serial line (38400 baud, 8N1).</source>
+        <translation>Kavrin Programer
+Version %1
+
+Drives the PAC52XX flash programmer box over a serial line (38400 baud, 8N1).</translation>
+    </message>
+    <message>
+        <source>&amp;Operations</source>
+        <translation>&amp;Operations</translation>
+    </message>
+    <message>
+        <source>&amp;Verify</source>
+        <translation>&amp;Verify</translation>
+    </message>
+    <message>
+        <source>&amp;Read out</source>
+        <translation>&amp;Read out</translation>
+    </message>
+    <message>
+        <source>Erase + &amp;program + verify</source>
+        <translation>Erase + &amp;program + verify</translation>
+    </message>
+    <message>
+        <source>&amp;Type Select...</source>
+        <translation>&amp;Type Select...</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>&amp;Read-out view</source>
+        <translation>&amp;Read-out view</translation>
+    </message>
+    <message>
+        <source>&amp;File buffer view</source>
+        <translation>&amp;File buffer view</translation>
+    </message>
+    <message>
+        <source>&amp;Production records...</source>
+        <translation>&amp;Production records...</translation>
+    </message>
+    <message>
+        <source>&amp;Language</source>
+        <translation>&amp;Language</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>&amp;About Kavrin Programer</source>
+        <translation>&amp;About Kavrin Programer</translation>
+    </message>
+    <message>
+        <source>打 开 串 口 失 败,请 重 新 选 择 串 口 </source>
+        <translation>Cannot open the port, choose it again</translation>
+    </message>
+    <message>
+        <source>注意：生产记录暂时无法写入数据库，已暂存本机</source>
+        <translation>Note: records wait on this PC for now</translation>
+    </message>
+    <message>
+        <source>KavrinMCU型号</source>
+        <translation>Kavrin MCU types</translation>
+    </message>
+    <message>
+        <source>读出文件缓冲</source>
+        <translation>File buffer</translation>
+    </message>
+    <message>
+        <source>读出操作</source>
+        <translation>Read-out</translation>
+    </message>
+</context>
+</TS>
