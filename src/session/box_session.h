@@ -21,6 +21,7 @@
 //   Idle         no operation: every burst is dropped. At creation and after Stop.
 //   Setting      the set frame went out; its status ends the attempt.
 //   Announcing   a load was announced; waits for HandOver (or EndAttempt).
+//                Block requests are answered from the image handed over last.
 //   Transferring block 0 went out; block requests are answered until a status.
 //   Verifying, ReadingOut, ErasingProgrammingVerifying
 //                the frame went out and the clocks run until an ending reply.
@@ -37,7 +38,7 @@
 // ending reply ends as NoAnswer on the tick that reaches its time-out; the
 // progress clock runs on. A set with a time-out ends so when it passes.
 //
-// Errors: OpenPort raises ECommsError with the reason. A read-out block while
+// Errors: OpenPort and Reopen raise ECommsError with the reason. A read-out block while
 // the chip size is no number is reported through Error; everything else
 // arrives through the signals.
 
