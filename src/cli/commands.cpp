@@ -5,6 +5,7 @@
 #include "cli/event_sink.h"
 #include "cli/hex_writer.h"
 #include "cli/interrupt_watcher.h"
+#include "cli/job_command.h"
 #include "cli/json_line.h"
 #include "cli/options.h"
 #include "cli/result_class.h"
@@ -12,6 +13,7 @@
 #include "image/firmware_file.h"
 #include "protocol/operator_text.h"
 #include "records/query.h"
+#include "records/yield.h"
 #include "serial/serial_devices.h"
 
 #include <QDir>
@@ -109,9 +111,15 @@ QString CommandUsage(Command command) {
                           "  --json              one JSON object per port on standard output\n") +
            kLangHelp + kHelpHelp;
   case Command::Records:
-    return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R]\n"
+    return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
+                          "                          [--format table|csv|json] [--records URL]\n"
+                          "       kavrin-cli records --summary [--since DATE] [--until DATE] [--job NAME]\n"
                           "                          [--format table|csv|json] [--records URL]\n\n"
-                          "Prints the production records, newest first.\n\n"
+                          "Prints the production records, newest first; or, with --summary, the figures of\n"
+                          "each job per local day: attempts, units passed and failed, the yield and the\n"
+                          "failed units by the result of their last attempt. A unit is one board: the\n"
+                          "records of a job that share a unit; an attempt interrupted or cancelled by the\n"
+                          "operator leaves its unit neither passed nor failed.\n\n"
                           "  --since DATE        finished on or after DATE: a local day (2026-12-07) or\n"
                           "                      time (2026-12-07T08:30:15), or one in UTC (...Z) or at an\n"
                           "                      offset (...+08:00)\n"
@@ -119,7 +127,10 @@ QString CommandUsage(Command command) {
                           "  --result R          only this result: ok, file-refused, port-unavailable,\n"
                           "                      box-failed, verify-mismatch, no-answer, port-lost,\n"
                           "                      read-protected, interrupted, cancelled\n"
+                          "  --job NAME          only the records of the job named NAME\n"
+                          "  --summary           the figures per job and day rather than each record\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
+                          "  --json              the same as --format json\n"
                           "  --records URL       the store to read, which must exist (default: the SQLite\n"
                           "                      file in $XDG_DATA_HOME/kavrin-programmer/)\n") +
            kLangHelp + kHelpHelp;
@@ -275,6 +286,75 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
   return text;
 }
 
+QString YieldText(const records::DaySummary &d) {
+  const double yield = d.YieldPercent();
+  return yield < 0 ? QString() : QString::number(yield, 'f', 1);
+}
+
+QString SummaryTable(const std::vector<records::DaySummary> &days) {
+  std::vector<QStringList> rows = {{QStringLiteral("JOB"), QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
+                                    QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("YIELD"),
+                                    QStringLiteral("FAILURES")}};
+  for (const records::DaySummary &d : days) {
+    QStringList failures;
+    for (const QString &result : records::FailureResults())
+      if (const auto it = d.failures.find(result); it != d.failures.end())
+        failures << QStringLiteral("%1 %2").arg(result).arg(it->second);
+    const QString yield = YieldText(d);
+    rows.push_back({Printable(d.job), d.day.toString(Qt::ISODate), QString::number(d.attempts),
+                    QString::number(d.passed), QString::number(d.failed),
+                    yield.isEmpty() ? QStringLiteral("-") : yield + QLatin1Char('%'),
+                    failures.isEmpty() ? QStringLiteral("-") : failures.join(QStringLiteral(", "))});
+  }
+  std::vector<qsizetype> widths(rows[0].size(), 0);
+  for (const QStringList &row : rows)
+    for (qsizetype c = 0; c < row.size(); ++c)
+      widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
+  QString text;
+  for (const QStringList &row : rows) {
+    QString line;
+    for (qsizetype c = 0; c < row.size(); ++c) {
+      const qsizetype width = widths[size_t(c)];
+      // Counts line up on the right, texts on the left.
+      line += c >= 2 && c <= 5 ? row[c].rightJustified(width) : row[c];
+      if (c + 1 < row.size())
+        line += QString(c >= 2 && c <= 5 ? 0 : width - row[c].size(), QLatin1Char(' ')) + QStringLiteral("  ");
+    }
+    text += line + QLatin1Char('\n');
+  }
+  return text;
+}
+
+QString SummaryCsv(const std::vector<records::DaySummary> &days) {
+  QString text = QStringLiteral("job,day,attempts,passed,failed,yield_percent,") +
+                 records::FailureResults().join(QLatin1Char(',')) + QStringLiteral("\r\n");
+  for (const records::DaySummary &d : days) {
+    text += records::CsvText(d.job) + QLatin1Char(',') + d.day.toString(Qt::ISODate) +
+            QStringLiteral(",%1,%2,%3,").arg(d.attempts).arg(d.passed).arg(d.failed) + YieldText(d);
+    for (const QString &result : records::FailureResults()) {
+      const auto it = d.failures.find(result);
+      text += QLatin1Char(',') + QString::number(it == d.failures.end() ? 0 : it->second);
+    }
+    text += QStringLiteral("\r\n");
+  }
+  return text;
+}
+
+QByteArray SummaryJsonLine(const records::DaySummary &d) {
+  JsonLine line;
+  line.Add("job", d.job).Add("day", d.day.toString(Qt::ISODate));
+  line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed);
+  if (d.YieldPercent() < 0)
+    line.AddNull("yield_percent");
+  else
+    line.AddFixed("yield_percent", d.YieldPercent(), 1);
+  for (const QString &result : records::FailureResults()) {
+    const auto it = d.failures.find(result);
+    line.Add(result.toLatin1().constData(), int64_t(it == d.failures.end() ? 0 : it->second));
+  }
+  return line.Text();
+}
+
 int RunRecords(const QStringList &args, const CliContext &) {
   int status = 0;
   const std::optional<Options> options = Parse(Command::Records, args, status);
@@ -294,6 +374,21 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.since = options->since;
   filter.until = options->until;
   filter.result = options->result;
+  filter.job = options->jobName;
+  if (options->summary) {
+    std::vector<records::DaySummary> days;
+    if (!records::Summarize(*where, filter, &days, &error)) {
+      Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
+      return 1;
+    }
+    if (options->format == QLatin1String("json")) {
+      for (const records::DaySummary &d : days)
+        WriteStdout(SummaryJsonLine(d));
+    } else {
+      Print(options->format == QLatin1String("csv") ? SummaryCsv(days) : SummaryTable(days));
+    }
+    return 0;
+  }
   std::vector<records::Record> table;
   QString csv;
   QTextStream csvOut(&csv);
@@ -396,7 +491,9 @@ constexpr std::array kCommands = {
     CommandEntry{QLatin1StringView("check-file"), QLatin1StringView("check a firmware file without a box"),
                  RunCheckFile},
     CommandEntry{QLatin1StringView("ports"), QLatin1StringView("list the serial ports and their access"), RunPorts},
-    CommandEntry{QLatin1StringView("records"), QLatin1StringView("print the production records"), RunRecords},
+    CommandEntry{QLatin1StringView("records"), QLatin1StringView("print the production records or their yield"),
+                 RunRecords},
+    CommandEntry{QLatin1StringView("job"), QLatin1StringView("create or show a production job file"), RunJob},
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "job/job_file.h"
 #include "records/record.h"
 #include "serial/posix_serial.h"
 
@@ -37,6 +38,13 @@ enum Option : unsigned {
   kFastReplies = 1u << 17,
   kBase = 1u << 18,
   kLang = 1u << 19,
+  kName = 1u << 20,
+  kVerify = 1u << 21,
+  kRetries = 1u << 22,
+  kLotSize = 1u << 23,
+  kPin = 1u << 24,
+  kSummary = 1u << 25,
+  kJob = 1u << 26,
 };
 
 struct OptionDef {
@@ -66,6 +74,13 @@ constexpr std::array kOptionDefs = {
     OptionDef{kFastReplies, QLatin1StringView("--fast-replies"), false},
     OptionDef{kBase, QLatin1StringView("--base"), true},
     OptionDef{kLang, QLatin1StringView("--lang"), true},
+    OptionDef{kName, QLatin1StringView("--name"), true},
+    OptionDef{kVerify, QLatin1StringView("--verify"), false},
+    OptionDef{kRetries, QLatin1StringView("--retries"), true},
+    OptionDef{kLotSize, QLatin1StringView("--lot-size"), true},
+    OptionDef{kPin, QLatin1StringView("--pin"), false},
+    OptionDef{kSummary, QLatin1StringView("--summary"), false},
+    OptionDef{kJob, QLatin1StringView("--job"), true},
 };
 
 struct Rules {
@@ -73,6 +88,7 @@ struct Rules {
   unsigned required = 0;
   bool takesFileArgument = false;
   bool onePort = false;
+  const char *missingArgument = "missing the firmware file to check";
 };
 
 constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRecords | kFastReplies;
@@ -93,7 +109,19 @@ Rules RulesWithoutLanguage(Command command) {
   case Command::Ports:
     return {kJson, 0};
   case Command::Records:
-    return {kRecords | kSince | kUntil | kResult | kFormat, 0};
+    return {kRecords | kSince | kUntil | kResult | kFormat | kJson | kSummary | kJob, 0};
+  }
+  return {};
+}
+
+Rules RulesOf(JobCommand command) {
+  switch (command) {
+  case JobCommand::Create:
+    return {kPort | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors | kTimeout | kChip | kOut | kName |
+                kVerify | kRetries | kLotSize | kPin,
+            kFile | kOut | kName | kLotSize};
+  case JobCommand::Show:
+    return {0, 0, true, false, "missing the job file"};
   }
   return {};
 }
@@ -227,6 +255,33 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
   case kJson:
     o.json = true;
     return {};
+  case kName:
+    if (!job::IsJobName(value))
+      return QStringLiteral("expects ") + job::JobNameForm() + QStringLiteral(", got ") + Quoted(value);
+    o.jobName = value;
+    return {};
+  case kJob:
+    o.jobName = value;
+    return {};
+  case kVerify:
+    o.verify = true;
+    return {};
+  case kPin:
+    o.pin = true;
+    return {};
+  case kSummary:
+    o.summary = true;
+    return {};
+  case kRetries:
+  case kLotSize: {
+    const int most = option == kRetries ? job::kMostRetries : job::kMostLotSize;
+    const int least = option == kRetries ? 0 : 1;
+    const int n = AllDigits(value) && value.size() <= 7 ? value.toInt() : -1;
+    if (n < least || n > most)
+      return QStringLiteral("expects a whole number %1..%2, got ").arg(least).arg(most) + Quoted(value);
+    (option == kRetries ? o.retries : o.lotSize) = n;
+    return {};
+  }
   case kFastReplies:
     o.fastReplies = true;
     return {};
@@ -361,9 +416,14 @@ SectorListResult ParseSectorList(const QString &text) {
   return {mask, {}};
 }
 
-ParseResult ParseOptions(Command command, const QStringList &args) {
-  const Rules rules = RulesOf(command);
-  const QString commandName = CommandName(command);
+QString JobCommandName(JobCommand command) {
+  return command == JobCommand::Create ? QStringLiteral("job create") : QStringLiteral("job show");
+}
+
+namespace {
+
+// `command` says how values are read where commands differ (--count, --format).
+ParseResult ParseWith(const Rules &rules, const QString &commandName, Command command, const QStringList &args) {
   Options o;
   unsigned seen = 0;
   bool fileArgumentSeen = false;
@@ -424,14 +484,32 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     if ((rules.required & def.option) && !(seen & def.option))
       return fail(QStringLiteral("missing ") + def.name);
   if (rules.takesFileArgument && !fileArgumentSeen)
-    return fail(QStringLiteral("missing the firmware file to check"));
+    return fail(QLatin1String(rules.missingArgument));
   if ((seen & kBase) && !o.rawBinary)
     return fail(QStringLiteral("--base: only with --format bin"));
   if (o.noRecords && !o.recordsUrl.isEmpty())
     return fail(QStringLiteral("--no-records: not together with --records"));
   if (rules.onePort && o.ports.size() > 1)
     return fail(QStringLiteral("--port: ") + commandName + QStringLiteral(" reads one box at a time"));
+  if (o.summary && (seen & kResult))
+    return fail(QStringLiteral("--result: not together with --summary, which counts every result"));
+  // For records, --json is --format json.
+  if (command == Command::Records && o.json) {
+    if ((seen & kFormat) && o.format != QLatin1String("json"))
+      return fail(QStringLiteral("--json: not together with --format ") + o.format);
+    o.format = QStringLiteral("json");
+  }
   return {o, {}};
+}
+
+} // namespace
+
+ParseResult ParseOptions(Command command, const QStringList &args) {
+  return ParseWith(RulesOf(command), CommandName(command), command, args);
+}
+
+ParseResult ParseJobOptions(JobCommand command, const QStringList &args) {
+  return ParseWith(RulesOf(command), JobCommandName(command), Command::Load, args);
 }
 
 } // namespace cli

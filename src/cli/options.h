@@ -21,6 +21,10 @@ enum class Command { Load, Verify, EraseProgramVerify, Set, ReadOut, CheckFile, 
 // The command's name on the command line, and its operation name in events.
 QString CommandName(Command command);
 
+// The subcommands of `kavrin-cli job`.
+enum class JobCommand { Create, Show };
+QString JobCommandName(JobCommand command); // "job create", "job show"
+
 inline constexpr int kDefaultTimeoutSeconds = 120;
 inline constexpr int kMaxTimeoutSeconds = 86400;
 inline const QString kDefaultLoadCount = QStringLiteral("999999");
@@ -56,7 +60,16 @@ struct Options {
   std::optional<QDateTime> since;
   std::optional<QDateTime> until;
   QString result;
-  QString format = QStringLiteral("table"); // table, csv or json
+  QString format = QStringLiteral("table"); // table, csv or json (--json too)
+  bool summary = false;                     // records: per job and day rather than each record
+  // records: --job, only that job's records; job create: --name.
+  QString jobName;
+  // job create: load, then verify; retries after a failed attempt; units per
+  // lot; ask for the engineer PIN.
+  bool verify = false;
+  int retries = 0;
+  int lotSize = 0;
+  bool pin = false;
   // --lang: the language of the human lines; unset, the system locale's.
   std::optional<Language> language;
   bool help = false;
@@ -68,6 +81,8 @@ struct ParseResult {
 };
 
 ParseResult ParseOptions(Command command, const QStringList &args);
+// job create takes load's options for what a load sends.
+ParseResult ParseJobOptions(JobCommand command, const QStringList &args);
 
 struct SectorListResult {
   std::optional<uint32_t> mask;

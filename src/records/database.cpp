@@ -16,6 +16,29 @@ std::atomic<int> connectionCount{0};
 
 QString Sql(const char *text) { return QString::fromLatin1(text); }
 
+// The columns later versions added, in Fields() order: each store gains them
+// by ALTER TABLE, so that a store of any version keeps its rows, and those
+// rows read as the default (a record of no job, its unit's only attempt).
+struct AddedColumn {
+  int version;
+  const char *name;
+  const char *type;
+  const char *fill; // the default, as SQL
+};
+const AddedColumn kAddedColumns[] = {
+    {2, "job_name", "TEXT", "''"},
+    {2, "lot", "TEXT", "''"},
+    {2, "unit_uid", "TEXT", "''"},
+    {2, "attempt", "BIGINT", "1"},
+};
+
+const AddedColumn *Added(const Field &f) {
+  for (const AddedColumn &c : kAddedColumns)
+    if (f.name == std::string_view(c.name))
+      return &c;
+  return nullptr;
+}
+
 // Version 1 of the table. Texts are never NULL ('' when there is nothing), so
 // that a filter on them and a read-back need no special case; times are UTC
 // texts with milliseconds, which sort as the times they name.
@@ -24,7 +47,7 @@ QString CreateTableSql(bool sqlite) {
   sql += sqlite ? Sql("INTEGER PRIMARY KEY") : Sql("BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY");
   sql += Sql(",\n  record_uid TEXT NOT NULL UNIQUE");
   for (const Field &f : Fields()) {
-    if (f.name == std::string_view("record_uid"))
+    if (f.name == std::string_view("record_uid") || Added(f))
       continue;
     sql += Sql(",\n  ") + Sql(f.name) +
            (f.kind == Field::Integer ? Sql(" BIGINT NOT NULL DEFAULT 0") : Sql(" TEXT NOT NULL DEFAULT ''"));
@@ -40,6 +63,9 @@ const char *const kIndexes[] = {
     "CREATE INDEX programming_records_result ON programming_records (result, finished_at, id)",
     "CREATE INDEX programming_records_file ON programming_records (file_path, finished_at, id)",
 };
+// Version 2: a job's attempts, of one lot or of a range of days.
+const char *const kJobIndex =
+    "CREATE INDEX programming_records_job ON programming_records (job_name, lot, finished_at, id)";
 
 QString ColumnList() {
   QString out;
@@ -50,6 +76,28 @@ QString ColumnList() {
 
 // A null QString binds as NULL; the columns want ''.
 QVariant TextValue(const QString &text) { return text.isNull() ? QVariant(QString(QLatin1String(""))) : text; }
+
+// The filter's range, result, job and lot as " AND ..." conditions, their
+// values appended to `values` in order.
+QString Conditions(const Filter &f, QVariantList *values) {
+  QString where;
+  if (f.since) {
+    where += Sql(" AND finished_at >= ?");
+    *values << TimeText(*f.since);
+  }
+  if (f.until) {
+    where += Sql(" AND finished_at < ?");
+    *values << TimeText(*f.until);
+  }
+  for (const auto &[column, value] :
+       {std::pair{"result", f.result}, std::pair{"job_name", f.job}, std::pair{"lot", f.lot}}) {
+    if (value.isEmpty())
+      continue;
+    where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
+    *values << value;
+  }
+  return where;
+}
 
 QString EscapeLike(const QString &text) {
   QString out;
@@ -215,10 +263,21 @@ bool Connection::MakeSchema(QString *error) {
       if (!Exec(Sql(index), error))
         return fail();
   }
+  for (const AddedColumn &c : kAddedColumns)
+    if (version < c.version && !Exec(QStringLiteral("ALTER TABLE programming_records ADD COLUMN %1 %2 NOT NULL "
+                                                    "DEFAULT %3")
+                                         .arg(QLatin1String(c.name), QLatin1String(c.type), QLatin1String(c.fill)),
+                                     error))
+      return fail();
+  if (version < 2 && !Exec(Sql(kJobIndex), error))
+    return fail();
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();
-  return Exec(Sql("COMMIT"), error) || fail();
+  if (!Exec(Sql("COMMIT"), error))
+    return fail();
+  version_ = kSchemaVersion;
+  return true;
 }
 
 bool Connection::CheckSchema(QString *error) {
@@ -236,7 +295,20 @@ bool Connection::CheckSchema(QString *error) {
                    .arg(kSchemaVersion);
     return false;
   }
+  version_ = version;
   return true;
+}
+
+QString Connection::SelectList() const {
+  QString out;
+  for (const Field &f : Fields()) {
+    const AddedColumn *added = Added(f);
+    const QString column = added && added->version > version_
+                               ? QLatin1String(added->fill) + Sql(" AS ") + QLatin1String(f.name)
+                               : QLatin1String(f.name);
+    out += (out.isEmpty() ? QString() : Sql(", ")) + column;
+  }
+  return out;
 }
 
 bool Connection::MarkSpool(QString *error) {
@@ -428,27 +500,17 @@ bool Connection::FilePaths(const QString &contains, QStringList *paths, bool *to
 bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *error) {
   if (!Open(error))
     return false;
-  QString where;
+  if (version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty()))
+    return true; // a store of no jobs
   QVariantList values;
-  if (f.since) {
-    where += Sql(" AND finished_at >= ?");
-    values << TimeText(*f.since);
-  }
-  if (f.until) {
-    where += Sql(" AND finished_at < ?");
-    values << TimeText(*f.until);
-  }
-  if (!f.result.isEmpty()) {
-    where += Sql(" AND result = ?");
-    values << f.result;
-  }
+  QString where = Conditions(f, &values);
   if (f.before) {
     where += Sql(" AND (finished_at, id) < (?, ?)");
     values << TextValue(TimeText(f.before->finishedAt)) << f.before->id;
   }
   const QString order =
       Sql(" ORDER BY finished_at DESC, id DESC") + (f.limit > 0 ? QStringLiteral(" LIMIT %1").arg(f.limit) : QString());
-  const QString select = Sql("SELECT id, ") + ColumnList() + Sql(" FROM programming_records WHERE TRUE");
+  const QString select = Sql("SELECT id, ") + SelectList() + Sql(" FROM programming_records WHERE TRUE");
   QString sql = select + where + order;
   QVariantList bound = values;
   if (!f.fileContains.isEmpty()) {
@@ -489,11 +551,57 @@ bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *err
   return Read(q, rows, error);
 }
 
+bool Connection::JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error) {
+  if (!Open(error))
+    return false;
+  if (version_ < 2)
+    return true; // a store of no jobs
+  QVariantList values;
+  const QString sql = Sql("SELECT id, job_name, lot, CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END, "
+                          "attempt, finished_at, result FROM programming_records WHERE job_name <> ''") +
+                      Conditions(f, &values);
+  QSqlQuery q(Database());
+  q.setForwardOnly(true);
+  if (!q.prepare(sql)) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  for (int i = 0; i < values.size(); ++i)
+    q.bindValue(i, values[i]);
+  if (!q.exec()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  JobAttempt a;
+  while (q.next()) {
+    a.id = q.value(0).toLongLong();
+    a.job = q.value(1).toString();
+    a.lot = q.value(2).toString();
+    a.unit = q.value(3).toString();
+    a.attempt = q.value(4).toLongLong();
+    a.finishedAt = TimeFromText(q.value(5).toString());
+    a.result = q.value(6).toString();
+    if (!each(a)) {
+      q.finish();
+      return true;
+    }
+  }
+  if (q.lastError().isValid()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  q.finish();
+  return true;
+}
+
 bool Connection::Oldest(int limit, std::vector<Record> *rows, QString *error) {
   if (!Open(error))
     return false;
   QSqlQuery q(Database());
-  q.prepare(Sql("SELECT id, ") + ColumnList() +
+  q.prepare(Sql("SELECT id, ") + SelectList() +
             QStringLiteral(" FROM programming_records ORDER BY id LIMIT %1").arg(limit));
   return Read(q, rows, error);
 }

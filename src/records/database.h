@@ -12,12 +12,14 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <span>
 
 namespace records::db {
 
-inline constexpr int kSchemaVersion = 1;
+// 1: the first table; 2: the job, lot, unit and attempt of each record.
+inline constexpr int kSchemaVersion = 2;
 // A writer waits this long for another writer of the same SQLite file.
 inline constexpr int kSqliteBusyMs = 250;
 // A connection attempt to the server gives up after this long; libpq takes
@@ -28,6 +30,17 @@ inline constexpr int kLeastConnectTimeoutS = 2;
 // reads per file when at most kMostPathsMerged of them match.
 inline constexpr int kMostFilePaths = 4096;
 inline constexpr int kMostPathsMerged = 16;
+
+// What the yield figures need of one attempt of a job.
+struct JobAttempt {
+  qint64 id = 0;
+  QString job;
+  QString lot;
+  QString unit; // unit_uid, or the record's own uid when it has none
+  qint64 attempt = 0;
+  QDateTime finishedAt;
+  QString result;
+};
 
 class Connection {
 public:
@@ -63,6 +76,9 @@ public:
   bool Insert(std::span<const Record> rows, QString *error);
   // Newest first, as the filter says.
   bool Select(const Filter &f, std::vector<Record> *rows, QString *error);
+  // Every record of a job that the filter's range, result, job and lot
+  // match, in no particular order, in one pass; `each` returns false to stop.
+  bool JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error);
   // Oldest first by id: the spool's order.
   bool Oldest(int limit, std::vector<Record> *rows, QString *error);
   bool DeleteByUid(std::span<const Record> rows, QString *error);
@@ -80,6 +96,9 @@ private:
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
   bool Exec(const QString &sql, QString *error);
+  // The columns to select: those the store's version lacks (a reader does not
+  // migrate) come as their defaults.
+  QString SelectList() const;
   bool Read(QSqlQuery &q, std::vector<Record> *rows, QString *error);
 
   const StoreLocation where_;
@@ -89,6 +108,7 @@ private:
   bool leaveCheckpoints_ = false;
   bool readOnly_ = false;
   int connectTimeoutS_ = kConnectTimeoutS;
+  int version_ = kSchemaVersion; // the open store's
   std::unique_ptr<QSqlQuery> insert_;
 };
 

@@ -31,6 +31,8 @@ struct Filter {
   QString fileContains{};           // part of file_path, case-insensitive (ASCII); empty: any
   std::optional<PageKey> before{};  // only rows after this one in the order: the next page
   int limit = 0;                    // 0: every row
+  QString job{};                    // only this job's records; empty: any
+  QString lot{};                    // only this lot's records; empty: any
 };
 
 // Newest first. Opens a connection of the calling thread for the call that

@@ -32,6 +32,10 @@ const std::array kFields = {
     F{"bytes_sent", F::Integer, nullptr, nullptr, &Record::bytesSent},
     F{"duration_ms", F::Integer, nullptr, nullptr, &Record::durationMs},
     F{"program_version", F::Text, &Record::programVersion},
+    F{"job_name", F::Text, &Record::jobName},
+    F{"lot", F::Text, &Record::lot},
+    F{"unit_uid", F::Text, &Record::unitUid},
+    F{"attempt", F::Integer, nullptr, nullptr, &Record::attempt},
 };
 
 QString CsvField(const QString &text, Field::Kind kind) {
@@ -55,6 +59,8 @@ QString CsvField(const QString &text, Field::Kind kind) {
 } // namespace
 
 std::span<const Field> Fields() { return kFields; }
+
+QString CsvText(const QString &text) { return CsvField(text, Field::Text); }
 
 QString TimeText(const QDateTime &t) {
   if (!t.isValid())

@@ -46,6 +46,13 @@ struct Record {
   qint64 bytesSent = 0;
   qint64 durationMs = 0;
   QString programVersion;
+  // Production by job: the job's name and the lot, and the unit (one board)
+  // whose attempt this is, numbered from 1. A record made without a job leaves
+  // the texts empty and is the one attempt of a unit of its own.
+  QString jobName;
+  QString lot;
+  QString unitUid;
+  qint64 attempt = 1;
 
   bool operator==(const Record &) const = default;
 };
@@ -61,6 +68,10 @@ struct Field {
   qint64 Record::*integer = nullptr;
 };
 std::span<const Field> Fields();
+
+// A text cell of the CSV: quoted when it holds a comma, a quote, CR or LF
+// (quotes doubled); a leading '=', '+', '-', '@', tab or CR gets an apostrophe.
+QString CsvText(const QString &text);
 
 // "2026-12-07T23:52:08.123Z"; the empty text for an invalid time. Such texts
 // sort as the times they name, which the stores' indexes rely on.

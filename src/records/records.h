@@ -9,6 +9,7 @@
 //   thread and forwards to PostgreSQL on a thread of its own.
 // - query.h: reading back, synchronous for a command line and the export,
 //   and AsyncReader on a worker thread for the window.
+// - yield.h: units passed and failed per lot, and per job and day.
 // - database.h: the connection, schema and SQL underneath.
 //
 // Threads: every database connection belongs to the thread that opened it
@@ -21,3 +22,4 @@
 #include "records/record.h"
 #include "records/recorder.h"
 #include "records/store_location.h"
+#include "records/yield.h"

@@ -201,3 +201,86 @@ TEST(RecordsCommand, ARunTooShortForABoxStillTellsWhyItCouldNotRecord) {
         << "once per run: " << o.err.toStdString();
   }
 }
+
+TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
+  ProgramFolder folder;
+  const QString url = QStringLiteral("sqlite:") + folder.File(QStringLiteral("records.sqlite"));
+  {
+    struct Attempt {
+      const char *job, *unit;
+      int attempt;
+      const char *finished; // UTC; local days are UTC+8
+      const char *result;
+    };
+    const Attempt attempts[] = {
+        {"Board A", "u1", 1, "2026-12-07T01:00:00.000Z", "no-answer"},
+        {"Board A", "u1", 2, "2026-12-07T01:01:00.000Z", "ok"},
+        {"Board A", "u2", 1, "2026-12-07T02:00:00.000Z", "ok"},
+        {"Board A", "u3", 1, "2026-12-07T03:00:00.000Z", "verify-mismatch"},
+        {"Board A", "u4", 1, "2026-12-07T04:00:00.000Z", "box-failed"},
+        {"Board A", "u4", 2, "2026-12-07T04:01:00.000Z", "box-failed"},
+        {"Board A", "u5", 1, "2026-12-07T05:00:00.000Z", "interrupted"}, // neither passed nor failed
+        {"Board A", "u7", 1, "2026-12-07T15:59:00.000Z", "no-answer"},   // 12-07 23:59 local
+        {"Board A", "u7", 2, "2026-12-07T16:01:00.000Z", "ok"},          // 12-08 00:01 local
+        {"Board A", "u6", 1, "2026-12-08T01:00:00.000Z", "ok"},
+        {"=cmd", "u8", 1, "2026-12-07T06:00:00.000Z", "port-lost"},
+        {"", "", 1, "2026-12-07T07:00:00.000Z", "box-failed"}, // no job: no unit
+    };
+    records::db::Connection c(*records::ParseStoreUrl(url, nullptr), records::db::Connection::Target::Store, "t");
+    std::vector<records::Record> rows;
+    for (const Attempt &a : attempts) {
+      records::Record r = FinishedAt(int(rows.size()), a.finished);
+      r.jobName = QString::fromUtf8(a.job);
+      r.lot = QStringLiteral("L1");
+      r.unitUid = QString::fromLatin1(a.unit);
+      r.attempt = a.attempt;
+      r.result = QString::fromLatin1(a.result);
+      rows.push_back(r);
+    }
+    QString error;
+    ASSERT_TRUE(c.Insert(rows, &error)) << error.toStdString();
+  }
+  const struct {
+    QStringList args;
+    int status;
+    QString out;
+  } cases[] = {
+      {{},
+       0,
+       "JOB      DAY         ATTEMPTS  PASSED  FAILED   YIELD  FAILURES\n"
+       "=cmd     2026-12-07         1       0       1    0.0%  port-lost 1\n"
+       "Board A  2026-12-07         8       2       2   50.0%  box-failed 1, verify-mismatch 1\n"
+       "Board A  2026-12-08         2       2       0  100.0%  -\n"},
+      {{"--format", "csv"},
+       0,
+       "job,day,attempts,passed,failed,yield_percent,file-refused,port-unavailable,box-failed,verify-mismatch,"
+       "no-answer,port-lost,read-protected\r\n"
+       "'=cmd,2026-12-07,1,0,1,0.0,0,0,0,0,0,1,0\r\n"
+       "Board A,2026-12-07,8,2,2,50.0,0,0,1,1,0,0,0\r\n"
+       "Board A,2026-12-08,2,2,0,100.0,0,0,0,0,0,0,0\r\n"},
+      // Units are judged by their attempts within the range: u7's retry lies beyond it.
+      {{"--json", "--job", "Board A", "--until", "2026-12-07"},
+       0,
+       "{\"job\":\"Board A\",\"day\":\"2026-12-07\",\"attempts\":8,\"passed\":2,\"failed\":3,\"yield_percent\":40.0,"
+       "\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":1,\"verify-mismatch\":1,\"no-answer\":1,"
+       "\"port-lost\":0,\"read-protected\":0}\n"},
+      {{"--format", "csv", "--job", "Board A", "--since", "2026-12-08"},
+       0,
+       "job,day,attempts,passed,failed,yield_percent,file-refused,port-unavailable,box-failed,verify-mismatch,"
+       "no-answer,port-lost,read-protected\r\n"
+       "Board A,2026-12-08,2,2,0,100.0,0,0,0,0,0,0,0\r\n"},
+      {{"--job", "Board B"}, 0, "JOB  DAY  ATTEMPTS  PASSED  FAILED  YIELD  FAILURES\n"},
+      {{"--result", "ok"}, 2, ""},
+      {{"--json", "--format", "csv"}, 2, ""},
+  };
+  for (const auto &c : cases) {
+    const Output o = Cli(
+        QStringList{QStringLiteral("records"), QStringLiteral("--summary"), QStringLiteral("--records"), url} + c.args);
+    EXPECT_EQ(o.status, c.status) << c.args.join(' ').toStdString() << ": " << o.err.toStdString();
+    EXPECT_EQ(o.out.toStdString(), c.out.toStdString()) << c.args.join(' ').toStdString();
+  }
+  // Without --summary, --job picks that job's records.
+  const Output listed = Cli({QStringLiteral("records"), QStringLiteral("--job"), QStringLiteral("=cmd"),
+                             QStringLiteral("--json"), QStringLiteral("--records"), url});
+  EXPECT_EQ(Counts(listed.out), std::vector<int>{10}) << listed.err.toStdString();
+}

@@ -81,6 +81,28 @@ TEST_F(SharedStore, RecordsReachTheServerExactlyAndInOrder) {
             QStringList{added[1].recordUid});
 }
 
+TEST_F(SharedStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAStationMigratesIt) {
+  QString error, version;
+  ASSERT_TRUE(
+      server->Psql(database, VersionOneSql(false, {VersionOneRecord(1), VersionOneRecord(2)}).join(';'), &error))
+      << error.toStdString();
+  records::Record one = VersionOneRecord(1), two = VersionOneRecord(2), three = FullRecord(3, 3);
+  one.id = 1;
+  two.id = 2;
+  three.id = 3;
+  EXPECT_EQ(records::Query(where, {}, &error), (std::vector{two, one})) << error.toStdString();
+  ASSERT_TRUE(server->Psql(database, QStringLiteral("SELECT MAX(version) FROM schema_version"), &error, &version));
+  EXPECT_EQ(version, QStringLiteral("1")) << "a reader migrates nothing";
+
+  {
+    records::db::Connection station(where, records::db::Connection::Target::Store, "t");
+    ASSERT_TRUE(station.Insert(std::vector{three}, &error)) << error.toStdString();
+  }
+  EXPECT_EQ(records::Query(where, {}, &error), (std::vector{three, two, one})) << error.toStdString();
+  ASSERT_TRUE(server->Psql(database, QStringLiteral("SELECT MAX(version) FROM schema_version"), &error, &version));
+  EXPECT_EQ(version, QStringLiteral("2"));
+}
+
 TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {
   records::Recorder recorder(where);
   QSignalSpy warnings(&recorder, &records::Recorder::Warning);

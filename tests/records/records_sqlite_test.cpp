@@ -5,6 +5,7 @@
 
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 
@@ -32,7 +33,7 @@ struct SqliteStore : ::testing::Test {
 
 } // namespace
 
-TEST_F(SqliteStore, EveryFieldRoundTripsExactlyInAWalStoreOfVersionOne) {
+TEST_F(SqliteStore, EveryFieldRoundTripsExactlyInAWalStoreOfTheCurrentVersion) {
   records::Record set = FullRecord(1, 5);
   set.operation = QStringLiteral("set");
   set.filePath = set.fileSha256 = set.imageChecksum = QString(); // a set has no file
@@ -58,7 +59,7 @@ TEST_F(SqliteStore, EveryFieldRoundTripsExactlyInAWalStoreOfVersionOne) {
   EXPECT_EQ(rows[1].filePath, QLatin1String("")) << "stored as '', never NULL";
 
   EXPECT_EQ(Scalar(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
-  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 1);
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 2);
   EXPECT_EQ(Scalar(QStringLiteral("SELECT COUNT(*) FROM programming_records WHERE file_path IS NULL")).toInt(), 0);
   EXPECT_EQ(Scalar(QStringLiteral("SELECT finished_at FROM programming_records WHERE count = 2")).toString(),
             QStringLiteral("2026-12-07T00:00:09.123Z"));
@@ -192,10 +193,96 @@ TEST_F(SqliteStore, AnUnwritableStoreWarnsLosesNothingAndRecovers) {
 
 TEST_F(SqliteStore, AStoreOfANewerProgramIsNotTouched) {
   { records::Recorder recorder(where); }
-  Scalar(QStringLiteral("INSERT INTO schema_version VALUES (2) RETURNING version"));
+  Scalar(QStringLiteral("INSERT INTO schema_version VALUES (3) RETURNING version"));
   QString error;
   EXPECT_TRUE(records::Query(where, {}, &error).empty());
-  EXPECT_EQ(error, QStringLiteral("the store's schema version 2 is newer than this program's 1"));
+  EXPECT_EQ(error, QStringLiteral("the store's schema version 3 is newer than this program's 2"));
+}
+
+TEST_F(SqliteStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAWriterMigratesIt) {
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
+    db.setDatabaseName(path);
+    ASSERT_TRUE(db.open());
+    for (const QString &sql : VersionOneSql(true, {VersionOneRecord(1), VersionOneRecord(2)})) {
+      QSqlQuery q(db);
+      ASSERT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+    }
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("old"));
+  const auto expected = [](std::vector<records::Record> rows) {
+    for (size_t i = 0; i < rows.size(); ++i)
+      rows[i].id = qint64(rows.size() - i); // newest first, ids from 1
+    return rows;
+  };
+  QString error;
+  EXPECT_EQ(records::Query(where, {}, &error), expected({VersionOneRecord(2), VersionOneRecord(1)}))
+      << error.toStdString();
+  EXPECT_TRUE(records::Query(where, {.job = FullRecord(1).jobName}, &error).empty()) << error.toStdString();
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 1)
+      << "a reader migrates nothing";
+
+  {
+    records::db::Connection writer(where, records::db::Connection::Target::Store, "t");
+    ASSERT_TRUE(writer.Insert(std::vector{FullRecord(3, 3)}, &error)) << error.toStdString();
+  }
+  EXPECT_EQ(records::Query(where, {}, &error), expected({FullRecord(3, 3), VersionOneRecord(2), VersionOneRecord(1)}))
+      << error.toStdString();
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 2);
+}
+
+TEST_F(SqliteStore, LotCountersComeFromEachUnitsLastAttempt) {
+  struct Attempt {
+    const char *job, *lot, *unit;
+    int attempt;
+    const char *result;
+  };
+  // In the order they are written; finished a second apart.
+  const Attempt attempts[] = {
+      {"J", "L1", "u1", 1, "no-answer"},
+      {"J", "L1", "u1", 2, "ok"},              // retried: passed
+      {"J", "L1", "u2", 1, "ok"},              // passed
+      {"J", "L1", "u3", 1, "verify-mismatch"}, // failed
+      {"J", "L1", "u4", 1, "box-failed"},
+      {"J", "L1", "u4", 2, "port-lost"}, // failed
+      {"J", "L1", "u5", 1, "no-answer"},
+      {"J", "L1", "u5", 2, "interrupted"}, // stopped: neither
+      {"J", "L1", "u6", 2, "ok"},
+      {"J", "L1", "u6", 1, "box-failed"}, // the number decides
+      {"J", "L1", "", 1, "ok"},
+      {"J", "L1", "", 1, "no-answer"}, // no unit: one each
+      {"J", "L2", "u7", 1, "ok"},
+      {"K", "L1", "u8", 1, "box-failed"},
+      {"", "", "", 1, "ok"}, // no job
+  };
+  {
+    records::db::Connection c(where, records::db::Connection::Target::Store, "t");
+    std::vector<records::Record> rows;
+    for (const Attempt &a : attempts) {
+      records::Record r = FullRecord(int(rows.size()), int(rows.size()), QString::fromLatin1(a.result));
+      r.jobName = QString::fromLatin1(a.job);
+      r.lot = QString::fromLatin1(a.lot);
+      r.unitUid = QString::fromLatin1(a.unit);
+      r.attempt = a.attempt;
+      rows.push_back(r);
+    }
+    QString error;
+    ASSERT_TRUE(c.Insert(rows, &error)) << error.toStdString();
+  }
+  const struct {
+    const char *job, *lot;
+    records::LotCounters counters;
+  } cases[] = {
+      {"J", "L1", {4, 3}}, {"J", "L2", {1, 0}}, {"J", "", {5, 3}}, {"K", "L1", {0, 1}}, {"L1", "J", {0, 0}},
+  };
+  for (const auto &c : cases) {
+    records::LotCounters counters{-1, -1};
+    QString error;
+    EXPECT_TRUE(records::CountLot(where, QString::fromLatin1(c.job), QString::fromLatin1(c.lot), &counters, &error))
+        << error.toStdString();
+    EXPECT_EQ(counters.passed, c.counters.passed) << c.job << " " << c.lot;
+    EXPECT_EQ(counters.failed, c.counters.failed) << c.job << " " << c.lot;
+  }
 }
 
 TEST_F(SqliteStore, ReadingNeitherMakesNorWritesTheStore) {

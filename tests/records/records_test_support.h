@@ -36,6 +36,10 @@ inline records::Record FullRecord(int n, int second = 0, const QString &result =
   r.bytesSent = 32768 + n;
   r.durationMs = 7118;
   r.programVersion = QStringLiteral("1.0");
+  r.jobName = QStringLiteral("电机板 A");
+  r.lot = QStringLiteral("L-2026-49");
+  r.unitUid = QStringLiteral("unit-%1").arg(n / 2);
+  r.attempt = n % 2 + 1;
   return r;
 }
 
@@ -58,4 +62,52 @@ inline void AddThenKill(const QString &url, const QString &spool, const QString 
   const SpawnResult child = Spawn(BinPath(QStringLiteral("records_child")), {url, spool, uid});
   ASSERT_TRUE(child.started);
   ASSERT_EQ(child.signal, SIGKILL) << child.output.toStdString();
+}
+
+// The store a program of schema version 1 made, holding `rows` (of which it
+// knew only the columns up to program_version), as that program's SQL.
+inline QStringList VersionOneSql(bool sqlite, const std::vector<records::Record> &rows) {
+  QStringList sql = {
+      QStringLiteral("CREATE TABLE schema_version (version INTEGER NOT NULL)"),
+      QStringLiteral("INSERT INTO schema_version (version) VALUES (1)"),
+      QStringLiteral("CREATE TABLE programming_records (id %1, record_uid TEXT NOT NULL UNIQUE, "
+                     "started_at TEXT NOT NULL DEFAULT '', finished_at TEXT NOT NULL DEFAULT '', "
+                     "host TEXT NOT NULL DEFAULT '', station TEXT NOT NULL DEFAULT '', "
+                     "port_path TEXT NOT NULL DEFAULT '', front_end TEXT NOT NULL DEFAULT '', "
+                     "operation TEXT NOT NULL DEFAULT '', mode TEXT NOT NULL DEFAULT '', "
+                     "power TEXT NOT NULL DEFAULT '', count BIGINT NOT NULL DEFAULT 0, "
+                     "chip TEXT NOT NULL DEFAULT '', dataflash TEXT NOT NULL DEFAULT '', "
+                     "file_path TEXT NOT NULL DEFAULT '', file_sha256 TEXT NOT NULL DEFAULT '', "
+                     "image_checksum TEXT NOT NULL DEFAULT '', sectors TEXT NOT NULL DEFAULT '', "
+                     "result TEXT NOT NULL DEFAULT '', message TEXT NOT NULL DEFAULT '', "
+                     "bytes_sent BIGINT NOT NULL DEFAULT 0, duration_ms BIGINT NOT NULL DEFAULT 0, "
+                     "program_version TEXT NOT NULL DEFAULT '')")
+          .arg(sqlite ? QStringLiteral("INTEGER PRIMARY KEY")
+                      : QStringLiteral("BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY")),
+      QStringLiteral("CREATE INDEX programming_records_finished ON programming_records (finished_at, id)"),
+      QStringLiteral("CREATE INDEX programming_records_result ON programming_records (result, finished_at, id)"),
+      QStringLiteral("CREATE INDEX programming_records_file ON programming_records (file_path, finished_at, id)"),
+  };
+  for (const records::Record &r : rows) {
+    QStringList columns, values;
+    for (const records::Field &f : records::Fields()) {
+      if (f.name == std::string_view("job_name"))
+        break; // the first column of version 2
+      columns << QString::fromLatin1(f.name);
+      const QString text = records::FieldText(r, f);
+      values << (f.kind == records::Field::Integer ? text
+                                                   : QLatin1Char('\'') + QString(text).replace('\'', "''") + '\'');
+    }
+    sql << QStringLiteral("INSERT INTO programming_records (%1) VALUES (%2)")
+               .arg(columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
+  }
+  return sql;
+}
+
+// FullRecord(n) as a store of version 1 gives it back: no job, the only attempt.
+inline records::Record VersionOneRecord(int n) {
+  records::Record r = FullRecord(n, n);
+  r.jobName = r.lot = r.unitUid = QString();
+  r.attempt = 1;
+  return r;
 }

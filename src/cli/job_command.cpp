@@ -1,0 +1,205 @@
+#include "cli/job_command.h"
+
+#include "cli/chip_choice.h"
+#include "cli/console.h"
+#include "cli/hex_writer.h"
+#include "cli/options.h"
+#include "cli/pin_entry.h"
+#include "cli/result_class.h"
+#include "job/job_file.h"
+#include "job/pin.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace cli {
+
+namespace {
+
+const QString kCreateUsage =
+    QStringLiteral("Usage: kavrin-cli job create --out FILE.kavjob --name NAME --file FILE --lot-size N\n"
+                   "                             [options]\n\n"
+                   "Writes a production job: the firmware file (named relative to the job file,\n"
+                   "or absolute when given so) with its SHA-256 and image checksum, and what a run\n"
+                   "of the job sends. A run refuses the job when the firmware file has changed.\n\n"
+                   "  --out FILE.kavjob   the job file to write (a regular file is replaced whole)\n"
+                   "  --name NAME         the job's name, as the records and the station show it\n"
+                   "  --file FILE         the firmware file\n"
+                   "  --format bin        FILE is a raw binary image (else its form is told by its\n"
+                   "                      content: Intel HEX, Motorola S-record or ELF)\n"
+                   "  --base ADDRESS      where a raw binary begins, hex (default 0000)\n"
+                   "  --chip NAME         the chip type, a name from MCUtype.txt (default none)\n"
+                   "  --verify            load, then verify (default: load)\n"
+                   "  --mode MODE         online or offline (default offline)\n"
+                   "  --power POWER       5v or off: the target's supply (default 5v)\n"
+                   "  --count N           the count sent with the image, 1 to 6 digits\n"
+                   "                      (default 999999)\n"
+                   "  --sectors LIST      sectors 1..32 to program, like 1-8,17,32 (default all)\n"
+                   "  --timeout SECONDS   give up on a box after SECONDS, 1..86400 (default 120)\n"
+                   "  --retries N         attempts more for a unit whose attempt failed, 0..5\n"
+                   "                      (default 0)\n"
+                   "  --lot-size N        units in a lot, 1..1000000\n"
+                   "  --port PORT         a box's serial port (repeat for a gang, up to 16); a run\n"
+                   "                      given none takes these\n"
+                   "  --pin               protect the job with an engineer PIN: asked for twice on\n"
+                   "                      the terminal without echo, or the first line of standard\n"
+                   "                      input; kept only as a salted Argon2id hash\n"
+                   "  --help              show this text\n");
+
+const QString kShowUsage =
+    QStringLiteral("Usage: kavrin-cli job show FILE\n\n"
+                   "Opens the job file FILE as a run would, its firmware file included, and prints\n"
+                   "it; or why it is refused (exit status 3).\n\n"
+                   "  --help              show this text\n");
+
+void Print(const QString &text) { WriteStdout(text.toUtf8()); }
+void Complain(const QString &text) { WriteStderr(text.toUtf8()); }
+
+int UsageError(JobCommand command, const QString &why) {
+  const QString name = JobCommandName(command);
+  Complain(QStringLiteral("kavrin-cli %1: %2\nTry 'kavrin-cli %1 --help'.\n").arg(name, why));
+  return kExitUsage;
+}
+
+QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+
+std::optional<Options> Parse(JobCommand command, const QStringList &args, int &status) {
+  const ParseResult parsed = ParseJobOptions(command, args);
+  if (!parsed.options) {
+    status = UsageError(command, parsed.error);
+    return std::nullopt;
+  }
+  if (parsed.options->help) {
+    Print(command == JobCommand::Create ? kCreateUsage : kShowUsage);
+    status = 0;
+    return std::nullopt;
+  }
+  return parsed.options;
+}
+
+int RunCreate(const QStringList &args, const CliContext &context) {
+  constexpr JobCommand command = JobCommand::Create;
+  int status = 0;
+  const std::optional<Options> options = Parse(command, args, status);
+  if (!options)
+    return status;
+  const Options &o = *options;
+  if (!o.out.endsWith(job::kSuffix))
+    return UsageError(command,
+                      QStringLiteral("--out: a job file's name ends in %1, got %2").arg(job::kSuffix, Quoted(o.out)));
+  const QFileInfo folder(QFileInfo(o.out).absolutePath());
+  if (!folder.isDir())
+    return UsageError(command,
+                      QStringLiteral("--out: no folder \"%1\"").arg(QDir::toNativeSeparators(folder.filePath())));
+  if (const QString why = OutRefusal(o.out); !why.isEmpty())
+    return UsageError(command, QStringLiteral("--out: \"%1\": %2").arg(o.out, why));
+  if (o.ports.size() > job::kMostPorts)
+    return UsageError(command, QStringLiteral("--port: a job names at most %1 ports").arg(job::kMostPorts));
+
+  job::Job made;
+  if (!o.chip.isEmpty()) {
+    const ChipListText list = ReadChipListFile(FindChipList(context.programDir));
+    if (!list.error.isEmpty())
+      return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
+    const ChipLookup lookup = LookUpChip(list.text, o.chip, 0, false);
+    if (!lookup.chip)
+      return UsageError(command, lookup.error);
+    made.chip = lookup.chip->record.ChipName.trimmed();
+  }
+  const FirmwareFile firmware =
+      ReadFirmware(o.file, o.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent, o.base);
+  if (!firmware.Accepted()) {
+    Complain(QStringLiteral("kavrin-cli job create: refused: ") + firmware.refusal + QLatin1Char('\n'));
+    return ExitCode(ResultClass::FileRefused);
+  }
+  made.name = o.jobName;
+  made.firmware = job::FirmwareReference(o.file, o.out);
+  made.rawBinary = o.rawBinary;
+  made.base = o.base;
+  made.firmwareSha256 = firmware.sha256;
+  made.imageChecksum = firmware.checksumCaption;
+  made.operation = o.verify ? job::Operation::LoadVerify : job::Operation::Load;
+  made.modeItem = o.modeItem;
+  made.powerItem = o.powerItem;
+  made.count = o.count;
+  made.sectorMask = o.sectorMask;
+  made.timeoutSeconds = o.timeoutSeconds;
+  made.retries = o.retries;
+  made.lotSize = o.lotSize;
+  made.ports = o.ports;
+
+  // Asked for last, so that nothing else can still go wrong once it is typed.
+  if (o.pin) {
+    PinEntry entry = ReadPin();
+    if (entry.error.isEmpty())
+      entry.error = job::PinRefusal(entry.pin);
+    if (!entry.error.isEmpty()) {
+      job::Wipe(entry.pin);
+      return UsageError(command, QStringLiteral("--pin: ") + entry.error);
+    }
+    QString error;
+    made.pinHash = job::HashPin(entry.pin, &error);
+    job::Wipe(entry.pin);
+    if (made.pinHash.isEmpty()) {
+      Complain(QStringLiteral("kavrin-cli job create: ") + error + QLatin1Char('\n'));
+      return 1;
+    }
+  }
+  if (const QString error = job::WriteJob(made, o.out); !error.isEmpty()) {
+    Complain(QStringLiteral("kavrin-cli job create: ") + error + QLatin1Char('\n'));
+    return 1;
+  }
+  return 0;
+}
+
+int RunShow(const QStringList &args, const CliContext &) {
+  int status = 0;
+  const std::optional<Options> options = Parse(JobCommand::Show, args, status);
+  if (!options)
+    return status;
+  const job::OpenedJob opened = job::OpenJob(options->file);
+  if (!opened.job) {
+    Complain(QStringLiteral("kavrin-cli job show: refused: \"%1\": %2\n").arg(options->file, opened.refusal));
+    return ExitCode(ResultClass::FileRefused);
+  }
+  const job::Job &j = *opened.job;
+  const auto line = [](const char *label, const QString &value) {
+    return QLatin1String(label) + QStringLiteral(": ") + value + QLatin1Char('\n');
+  };
+  Print(line("Job", j.name) +
+        line("Firmware",
+             j.firmware + QStringLiteral(" (") + QDir::toNativeSeparators(opened.firmwarePath) + QLatin1Char(')')) +
+        line("Format", FormatText(opened.firmware.format, j.base)) + line("SHA-256", j.firmwareSha256) +
+        j.imageChecksum + QLatin1Char('\n') + line("Chip", j.chip.isEmpty() ? QStringLiteral("none") : j.chip) +
+        line("Operation", job::OperationText(j.operation)) +
+        line("Mode", j.modeItem == 0 ? QStringLiteral("online") : QStringLiteral("offline")) +
+        line("Power", j.powerItem == 1 ? QStringLiteral("off") : QStringLiteral("5v")) + line("Count", j.count) +
+        line("Sectors", job::SectorListText(j.sectorMask)) +
+        line("Time-out", QStringLiteral("%1 s").arg(j.timeoutSeconds)) + line("Retries", QString::number(j.retries)) +
+        line("Lot size", QString::number(j.lotSize)) +
+        line("Ports", j.ports.isEmpty() ? QStringLiteral("none (given when the job is run)")
+                                        : j.ports.join(QStringLiteral(", "))) +
+        line("PIN", j.pinHash.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")));
+  return 0;
+}
+
+} // namespace
+
+int RunJob(const QStringList &args, const CliContext &context) {
+  const QString sub = args.isEmpty() ? QString() : args.front();
+  if (sub == QLatin1String("create"))
+    return RunCreate(args.mid(1), context);
+  if (sub == QLatin1String("show"))
+    return RunShow(args.mid(1), context);
+  if (sub == QLatin1String("--help") || sub == QLatin1String("-h") || sub == QLatin1String("help")) {
+    Print(kCreateUsage + QLatin1Char('\n') + kShowUsage);
+    return 0;
+  }
+  Complain((sub.isEmpty()
+                ? QStringLiteral("kavrin-cli job: missing the subcommand, create or show\n")
+                : QStringLiteral("kavrin-cli job: unknown subcommand \"%1\"; there are create and show\n").arg(sub)) +
+           QStringLiteral("Try 'kavrin-cli job --help'.\n"));
+  return kExitUsage;
+}
+
+} // namespace cli

@@ -1,0 +1,359 @@
+#include "job/job_file.h"
+
+#include "base/convert.h"
+#include "base/json_text.h"
+#include "job/pin.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <cmath>
+#include <functional>
+
+namespace job {
+
+namespace {
+
+constexpr int kMostNameCharacters = 200;
+
+// Every key a job file of this schema may hold, in the order they are written.
+const QStringList kKeys = {
+    QStringLiteral("schema"),         QStringLiteral("name"),
+    QStringLiteral("firmware"),       QStringLiteral("firmware_format"),
+    QStringLiteral("firmware_base"),  QStringLiteral("firmware_sha256"),
+    QStringLiteral("image_checksum"), QStringLiteral("chip"),
+    QStringLiteral("operation"),      QStringLiteral("mode"),
+    QStringLiteral("power"),          QStringLiteral("count"),
+    QStringLiteral("sectors"),        QStringLiteral("timeout_s"),
+    QStringLiteral("retries"),        QStringLiteral("lot_size"),
+    QStringLiteral("ports"),          QStringLiteral("pin_hash"),
+    QStringLiteral("serial_numbers"),
+};
+const QString kSerialNumbers = QStringLiteral("serial_numbers");
+
+QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+
+// A value as the refusal shows what it got.
+QString Shown(const QJsonValue &v) {
+  switch (v.type()) {
+  case QJsonValue::String:
+    return Quoted(v.toString());
+  case QJsonValue::Double:
+    return QString::number(v.toDouble(), 'g', 17);
+  case QJsonValue::Bool:
+    return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+  case QJsonValue::Array:
+    return QStringLiteral("a list");
+  case QJsonValue::Object:
+    return QStringLiteral("an object");
+  default:
+    return QStringLiteral("null");
+  }
+}
+
+bool HasControl(const QString &text) {
+  for (QChar c : text)
+    if (c.category() == QChar::Other_Control)
+      return true;
+  return false;
+}
+
+bool Matches(const char *pattern, const QString &text) {
+  return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern))).match(text).hasMatch();
+}
+
+// Reads the keys of one job object, stopping at the first fault.
+class KeyReader {
+public:
+  explicit KeyReader(const QJsonObject &object) : object_(object) {}
+
+  bool Failed() const { return !refusal_.isEmpty(); }
+  const QString &Refusal() const { return refusal_; }
+  bool Has(const QString &key) const { return object_.contains(key); }
+
+  // A text the check accepts; `expects` says what would be.
+  QString Text(const QString &key, const std::function<bool(const QString &)> &good, const QString &expects,
+               bool required = true) {
+    if (Failed())
+      return {};
+    if (!Has(key)) {
+      if (required)
+        refusal_ = QStringLiteral("missing key ") + Quoted(key);
+      return {};
+    }
+    const QJsonValue v = object_.value(key);
+    if (!v.isString() || !good(v.toString())) {
+      Refuse(key, expects, v);
+      return {};
+    }
+    return v.toString();
+  }
+
+  // One of `choices`, as its index.
+  int Choice(const QString &key, const QStringList &choices) {
+    const QString text = Text(
+        key, [&](const QString &t) { return choices.contains(t); },
+        QStringLiteral("one of ") + choices.join(QStringLiteral(", ")));
+    return int(choices.indexOf(text));
+  }
+
+  int Integer(const QString &key, int least, int most) {
+    if (Failed())
+      return least;
+    if (!Has(key)) {
+      refusal_ = QStringLiteral("missing key ") + Quoted(key);
+      return least;
+    }
+    const QJsonValue v = object_.value(key);
+    const double d = v.toDouble(std::nan(""));
+    if (!v.isDouble() || d != std::floor(d) || d < least || d > most) {
+      Refuse(key, QStringLiteral("a whole number %1..%2").arg(least).arg(most), v);
+      return least;
+    }
+    return int(d);
+  }
+
+  QStringList Ports(const QString &key) {
+    if (Failed() || !Has(key))
+      return {};
+    const QJsonValue v = object_.value(key);
+    QStringList ports;
+    bool good = v.isArray() && v.toArray().size() <= kMostPorts;
+    for (const QJsonValue &port : v.toArray()) {
+      good = good && port.isString() && !port.toString().isEmpty() && !HasControl(port.toString()) &&
+             !ports.contains(port.toString());
+      ports << port.toString();
+    }
+    if (!good) {
+      Refuse(key, QStringLiteral("a list of at most %1 different port names").arg(kMostPorts), v);
+      return {};
+    }
+    return ports;
+  }
+
+  void Refuse(const QString &key, const QString &expects, const QJsonValue &got) {
+    refusal_ = Quoted(key) + QStringLiteral(": expects ") + expects + QStringLiteral(", got ") + Shown(got);
+  }
+  void Refuse(const QString &why) { refusal_ = why; }
+
+private:
+  const QJsonObject &object_;
+  QString refusal_;
+};
+
+const QStringList kFormats = {QStringLiteral("auto"), QStringLiteral("bin")};
+const QStringList kOperations = {QStringLiteral("load"), QStringLiteral("load-verify")};
+const QStringList kModes = {QStringLiteral("online"), QStringLiteral("offline")};
+const QStringList kPowers = {QStringLiteral("5v"), QStringLiteral("off")};
+
+bool PlainName(const QString &text, int most) {
+  return !text.trimmed().isEmpty() && text.size() <= most && !HasControl(text);
+}
+
+} // namespace
+
+bool IsJobName(const QString &name) { return PlainName(name, kMostNameCharacters); }
+
+QString JobNameForm() {
+  return QStringLiteral("a name of 1 to %1 characters without control characters").arg(kMostNameCharacters);
+}
+
+QString OperationText(Operation operation) {
+  return operation == Operation::LoadVerify ? QStringLiteral("load, then verify") : QStringLiteral("load");
+}
+
+QString SectorListText(uint32_t mask) {
+  QStringList parts;
+  for (int s = 1; s <= 32;) {
+    if (!(mask & (1u << (s - 1)))) {
+      ++s;
+      continue;
+    }
+    int last = s;
+    while (last < 32 && (mask & (1u << last)))
+      ++last;
+    parts << (last == s ? QString::number(s) : QStringLiteral("%1-%2").arg(s).arg(last));
+    s = last + 1;
+  }
+  return parts.isEmpty() ? QStringLiteral("none") : parts.join(QLatin1Char(','));
+}
+
+QByteArray JobText(const Job &job) {
+  QByteArray out = "{\n";
+  const auto add = [&](const char *key, const QByteArray &value) {
+    if (out.size() > 2)
+      out += ",\n";
+    out += "  \"";
+    out += key;
+    out += "\": ";
+    out += value;
+  };
+  const auto text = [](const QString &t) { return JsonString(t); };
+  add("schema", QByteArray::number(kSchemaVersion));
+  add("name", text(job.name));
+  add("firmware", text(job.firmware));
+  add("firmware_format", text(kFormats[job.rawBinary ? 1 : 0]));
+  if (job.rawBinary)
+    add("firmware_base", text(IntToHex(job.base, 4)));
+  add("firmware_sha256", text(job.firmwareSha256));
+  add("image_checksum", text(job.imageChecksum));
+  if (!job.chip.isEmpty())
+    add("chip", text(job.chip));
+  add("operation", text(kOperations[job.operation == Operation::LoadVerify ? 1 : 0]));
+  add("mode", text(kModes[job.modeItem == 0 ? 0 : 1]));
+  add("power", text(kPowers[job.powerItem == 1 ? 1 : 0]));
+  add("count", text(job.count));
+  add("sectors", text(IntToHex(job.sectorMask, 8)));
+  add("timeout_s", QByteArray::number(job.timeoutSeconds));
+  add("retries", QByteArray::number(job.retries));
+  add("lot_size", QByteArray::number(job.lotSize));
+  if (!job.ports.isEmpty()) {
+    QByteArray ports = "[";
+    for (const QString &port : job.ports)
+      ports += (ports.size() > 1 ? ", " : "") + text(port);
+    add("ports", ports + ']');
+  }
+  if (!job.pinHash.isEmpty())
+    add("pin_hash", text(job.pinHash));
+  return out + "\n}\n";
+}
+
+QString WriteJob(const Job &job, const QString &path) {
+  // A job named after a device or a folder would write there or fail halfway.
+  const QFileInfo target(path);
+  if (target.exists() && !target.isFile())
+    return QStringLiteral("Cannot write \"%1\": it exists and is not a regular file").arg(path);
+  QSaveFile file(path);
+  const QByteArray content = JobText(job);
+  if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
+    return QStringLiteral("Cannot write \"%1\": %2").arg(path, file.errorString());
+  return {};
+}
+
+ParsedJob ParseJob(const QByteArray &text) {
+  QJsonParseError parse{};
+  const QJsonDocument document = QJsonDocument::fromJson(text, &parse);
+  if (parse.error != QJsonParseError::NoError)
+    return {std::nullopt, QStringLiteral("not JSON: %1 at byte %2").arg(parse.errorString()).arg(parse.offset)};
+  if (!document.isObject())
+    return {std::nullopt, QStringLiteral("not a job: the JSON is not an object")};
+  const QJsonObject object = document.object();
+  KeyReader read(object);
+
+  // The schema first: a newer file may hold keys this program cannot know.
+  const QJsonValue schema = object.value(QStringLiteral("schema"));
+  if (schema.isUndefined())
+    return {std::nullopt, QStringLiteral("not a job: no \"schema\" version")};
+  if (!schema.isDouble() || schema.toDouble() != std::floor(schema.toDouble()) || schema.toDouble() < 1) {
+    read.Refuse(QStringLiteral("schema"), QStringLiteral("a whole number 1 or more"), schema);
+    return {std::nullopt, read.Refusal()};
+  }
+  if (schema.toDouble() > kSchemaVersion)
+    return {std::nullopt, QStringLiteral("the job's schema version %1 is newer than this program's %2")
+                              .arg(Shown(schema))
+                              .arg(kSchemaVersion)};
+  for (auto it = object.begin(); it != object.end(); ++it)
+    if (!kKeys.contains(it.key()))
+      return {std::nullopt, QStringLiteral("unknown key ") + Quoted(it.key())};
+  if (object.contains(kSerialNumbers))
+    return {std::nullopt, Quoted(kSerialNumbers) + QStringLiteral(": serial-number plans are not supported yet")};
+
+  Job job;
+  job.name = read.Text(QStringLiteral("name"), IsJobName, JobNameForm());
+  job.firmware = read.Text(
+      QStringLiteral("firmware"), [](const QString &t) { return !t.isEmpty() && !HasControl(t); },
+      QStringLiteral("a file name"));
+  job.rawBinary = read.Choice(QStringLiteral("firmware_format"), kFormats) == 1;
+  const QString base = read.Text(
+      QStringLiteral("firmware_base"), [](const QString &t) { return Matches("[0-9A-Fa-f]{1,8}", t); },
+      QStringLiteral("1 to 8 hex digits"), false);
+  if (!read.Failed() && read.Has(QStringLiteral("firmware_base")) && !job.rawBinary)
+    read.Refuse(QStringLiteral("\"firmware_base\": only with \"firmware_format\" bin"));
+  job.base = HexTextToInt(base);
+  job.firmwareSha256 = read.Text(
+      QStringLiteral("firmware_sha256"), [](const QString &t) { return Matches("[0-9a-f]{64}", t); },
+      QStringLiteral("64 lower-case hex digits"));
+  job.imageChecksum = read.Text(
+      QStringLiteral("image_checksum"), [](const QString &t) { return Matches("CheckSum:  0x[0-9A-F]{8}", t); },
+      QStringLiteral("the checksum as the window shows it, like \"CheckSum:  0x0012ABCD\""));
+  job.chip = read.Text(
+      QStringLiteral("chip"), [](const QString &t) { return PlainName(t, 40); }, QStringLiteral("a chip type name"),
+      false);
+  job.operation = read.Choice(QStringLiteral("operation"), kOperations) == 1 ? Operation::LoadVerify : Operation::Load;
+  job.modeItem = read.Choice(QStringLiteral("mode"), kModes) == 0 ? 0 : 1;
+  job.powerItem = read.Choice(QStringLiteral("power"), kPowers) == 1 ? 1 : 0;
+  job.count = read.Text(
+      QStringLiteral("count"), [](const QString &t) { return Matches("[0-9]{1,6}", t); },
+      QStringLiteral("1 to 6 digits"));
+  const QString sectors = read.Text(
+      QStringLiteral("sectors"), [](const QString &t) { return Matches("[0-9A-Fa-f]{8}", t) && HexTextToInt(t) != 0; },
+      QStringLiteral("8 hex digits with a bit set for each sector, bit 0 for sector 1"));
+  job.sectorMask = HexTextToInt(sectors);
+  job.timeoutSeconds = read.Integer(QStringLiteral("timeout_s"), 1, kMostTimeoutSeconds);
+  job.retries = read.Integer(QStringLiteral("retries"), 0, kMostRetries);
+  job.lotSize = read.Integer(QStringLiteral("lot_size"), 1, kMostLotSize);
+  job.ports = read.Ports(QStringLiteral("ports"));
+  job.pinHash = read.Text(QStringLiteral("pin_hash"), IsPinHash, QStringLiteral("an Argon2id hash of the PIN"), false);
+  if (read.Failed())
+    return {std::nullopt, read.Refusal()};
+  return {job, {}};
+}
+
+QString FirmwarePath(const Job &job, const QString &jobPath) {
+  return QDir::cleanPath(QDir(QFileInfo(jobPath).absolutePath()).absoluteFilePath(job.firmware));
+}
+
+QString FirmwareReference(const QString &firmware, const QString &jobPath) {
+  if (QFileInfo(firmware).isAbsolute())
+    return QDir::cleanPath(firmware);
+  return QDir(QFileInfo(jobPath).absolutePath()).relativeFilePath(QFileInfo(firmware).absoluteFilePath());
+}
+
+OpenedJob OpenJob(const QString &path) {
+  OpenedJob opened;
+  const auto refuse = [&](const QString &why) {
+    opened.job.reset();
+    opened.refusal = why;
+    return opened;
+  };
+  QFile file(path);
+  if (QFileInfo(path).isDir())
+    return refuse(QStringLiteral("cannot read the job file: it is a folder"));
+  if (!file.open(QIODevice::ReadOnly))
+    return refuse(QStringLiteral("cannot read the job file: ") + file.errorString());
+  const QByteArray text = file.read(kMostFileBytes + 1);
+  if (text.size() > kMostFileBytes)
+    return refuse(QStringLiteral("not a job: larger than %1 bytes").arg(kMostFileBytes));
+  if (file.error() != QFileDevice::NoError)
+    return refuse(QStringLiteral("cannot read the job file: ") + file.errorString());
+  ParsedJob parsed = ParseJob(text);
+  if (!parsed.job)
+    return refuse(parsed.refusal);
+  const Job &job = *parsed.job;
+
+  opened.firmwarePath = FirmwarePath(job, path);
+  const QString firmware = Quoted(QDir::toNativeSeparators(opened.firmwarePath));
+  if (!QFileInfo::exists(opened.firmwarePath))
+    return refuse(QStringLiteral("the firmware file %1 is missing").arg(firmware));
+  opened.firmware = ReadFirmware(opened.firmwarePath,
+                                 job.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent, job.base);
+  if (!opened.firmware.fileRead)
+    return refuse(opened.firmware.refusal);
+  if (opened.firmware.sha256 != job.firmwareSha256)
+    return refuse(QStringLiteral("the firmware file %1 is not the job's: its SHA-256 is %2, the job's is %3")
+                      .arg(firmware, opened.firmware.sha256, job.firmwareSha256));
+  if (!opened.firmware.Accepted())
+    return refuse(QStringLiteral("the firmware file %1 is refused: %2").arg(firmware, opened.firmware.refusal));
+  if (opened.firmware.checksumCaption != job.imageChecksum)
+    return refuse(QStringLiteral("the firmware file %1 gives the image checksum \"%2\", the job's is \"%3\"")
+                      .arg(firmware, opened.firmware.checksumCaption, job.imageChecksum));
+  opened.job = std::move(parsed.job);
+  return opened;
+}
+
+} // namespace job

@@ -1,0 +1,100 @@
+#pragma once
+// A production job: what an engineer prepares once and an operator runs
+// unchanged, kept in a *.kavjob file (JSON with a schema version).
+//
+// The file names its firmware by a path relative to the job file's folder
+// (or an absolute one) together with the file's SHA-256 and the image
+// checksum the window shows for it, so that a job never runs with another
+// firmware than the one it was made with: opening a job reads the firmware
+// again and refuses it when either differs. Opening refuses, with a text that
+// names the reason, anything this program cannot take whole: a newer schema,
+// a key it does not know, a key of the wrong form or out of range, a missing
+// key, a missing or changed firmware file. The engineer PIN is kept only as
+// an Argon2id hash (job/pin.h). Pure apart from reading and writing files;
+// runs on the calling thread.
+
+#include "image/firmware_file.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+namespace job {
+
+inline constexpr int kSchemaVersion = 1;
+inline constexpr int kMostRetries = 5;
+inline constexpr int kMostLotSize = 1000000;
+inline constexpr int kMostTimeoutSeconds = 86400;
+inline constexpr int kMostPorts = 16;
+// A job file is a page of text; anything larger is not one.
+inline constexpr qint64 kMostFileBytes = 1 << 20;
+inline const QString kSuffix = QStringLiteral(".kavjob");
+
+enum class Operation { Load, LoadVerify };
+
+struct Job {
+  QString name;
+  // As stored: relative to the job file's folder, or absolute.
+  QString firmware;
+  bool rawBinary = false; // read as a raw binary from `base` on, else by its content
+  uint32_t base = 0;
+  QString firmwareSha256; // lower-case hex
+  QString imageChecksum;  // "CheckSum:  0x0012ABCD", as the window shows it
+  QString chip;           // a chip type name; empty: none named
+  Operation operation = Operation::Load;
+  // The window's item numbers: mode 0 online, 1 offline; power 0 5 V, 1 none.
+  int modeItem = 1;
+  int powerItem = 0;
+  QString count = QStringLiteral("999999"); // 1 to 6 digits, as sent
+  uint32_t sectorMask = 0xFFFFFFFFu;        // bit s-1 for sector s
+  int timeoutSeconds = 120;
+  int retries = 0; // 0..kMostRetries more attempts after one that failed
+  int lotSize = 1;
+  QStringList ports; // empty: given when the job is run
+  QString pinHash;   // empty: no PIN
+
+  bool operator==(const Job &) const = default;
+};
+
+// The job file's text: keys in a fixed order, two-space indents, UTF-8.
+QByteArray JobText(const Job &job);
+
+// Writes the job to `path` whole or not at all, and only over a regular file.
+// Empty on success, else why not (with the system's reason).
+QString WriteJob(const Job &job, const QString &path);
+
+// The job in `text`, or why it is refused; the firmware is not looked at.
+struct ParsedJob {
+  std::optional<Job> job;
+  QString refusal;
+};
+ParsedJob ParseJob(const QByteArray &text);
+
+struct OpenedJob {
+  std::optional<Job> job;
+  QString firmwarePath; // the firmware's absolute path
+  FirmwareFile firmware;
+  QString refusal;
+};
+// Reads the job file at `path` and its firmware, checked against the job.
+OpenedJob OpenJob(const QString &path);
+
+// Where the job's firmware is for a job file at `jobPath`.
+QString FirmwarePath(const Job &job, const QString &jobPath);
+
+// How a job file at `jobPath` names `firmware` (as given on a command line,
+// from the working folder): an absolute name stays so, a relative one is
+// made relative to the job file's folder.
+QString FirmwareReference(const QString &firmware, const QString &jobPath);
+
+// A job's name: 1 to 200 characters, not all blank, no control character.
+bool IsJobName(const QString &name);
+QString JobNameForm(); // that rule in words: "a name of 1 to 200 characters ..."
+
+// "1-8,17,32"; "none" for no sector.
+QString SectorListText(uint32_t mask);
+
+QString OperationText(Operation operation); // "load", "load, then verify"
+
+} // namespace job

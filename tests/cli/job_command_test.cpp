@@ -1,0 +1,154 @@
+// kavrin-cli job: a job made by `job create` shows as it was made and is
+// refused once its firmware changes; the PIN comes from standard input, never
+// the command line, and only its hash is kept.
+#include "job/job_file.h"
+#include "job/pin.h"
+#include "support/test_helpers.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  QString out, err;
+};
+
+Outcome Cli(const QStringList &args, const QString &workingDir, const QByteArray &input = {}) {
+  QProcess p;
+  p.setWorkingDirectory(workingDir);
+  p.start(BinPath(QStringLiteral("kavrin-cli")), args);
+  p.write(input);
+  p.closeWriteChannel();
+  Outcome r;
+  if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
+    return r;
+  r.status = p.exitCode();
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+const QByteArray kHex = ":020000000102FB\n:00000001FF\n";
+
+} // namespace
+
+TEST(JobCommand, AJobShowsAsItWasMadeUntilItsFirmwareChanges) {
+  ProgramFolder folder;
+  ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("jobs"))));
+  ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("fw"))));
+  folder.Write(QStringLiteral("fw/main.hex"), kHex);
+  const QString sha = ReadFirmware(folder.File(QStringLiteral("fw/main.hex"))).sha256;
+  const QStringList create = {QStringLiteral("job"),
+                              QStringLiteral("create"),
+                              QStringLiteral("--out"),
+                              QStringLiteral("jobs/a.kavjob"),
+                              QStringLiteral("--name"),
+                              QStringLiteral("电机板 A"),
+                              QStringLiteral("--file"),
+                              QStringLiteral("fw/main.hex"),
+                              QStringLiteral("--lot-size=500"),
+                              QStringLiteral("--verify"),
+                              QStringLiteral("--retries"),
+                              QStringLiteral("2"),
+                              QStringLiteral("--mode"),
+                              QStringLiteral("online"),
+                              QStringLiteral("--power"),
+                              QStringLiteral("off"),
+                              QStringLiteral("--count"),
+                              QStringLiteral("0042"),
+                              QStringLiteral("--sectors"),
+                              QStringLiteral("1-8,17,32"),
+                              QStringLiteral("--timeout"),
+                              QStringLiteral("30"),
+                              QStringLiteral("--port"),
+                              QStringLiteral("/dev/ttyUSB0"),
+                              QStringLiteral("--port"),
+                              QStringLiteral("ttyUSB1")};
+  const Outcome made = Cli(create, folder.dir.path());
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  EXPECT_EQ(made.out + made.err, QString());
+
+  const Outcome shown = Cli({QStringLiteral("job"), QStringLiteral("show"), QStringLiteral("a.kavjob")},
+                            folder.File(QStringLiteral("jobs")));
+  EXPECT_EQ(shown.status, 0) << shown.err.toStdString();
+  EXPECT_EQ(shown.out, QStringLiteral("Job: 电机板 A\n"
+                                      "Firmware: ../fw/main.hex (%1)\n"
+                                      "Format: Intel HEX\n"
+                                      "SHA-256: %2\n"
+                                      "CheckSum:  0x00000003\n"
+                                      "Chip: none\n"
+                                      "Operation: load, then verify\n"
+                                      "Mode: online\n"
+                                      "Power: off\n"
+                                      "Count: 0042\n"
+                                      "Sectors: 1-8,17,32\n"
+                                      "Time-out: 30 s\n"
+                                      "Retries: 2\n"
+                                      "Lot size: 500\n"
+                                      "Ports: /dev/ttyUSB0, ttyUSB1\n"
+                                      "PIN: none\n")
+                           .arg(folder.File(QStringLiteral("fw/main.hex")), sha));
+
+  // Neither a folder nor a device takes the job's place.
+  ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("jobs/b.kavjob"))));
+  QStringList intoFolder = create;
+  intoFolder[3] = QStringLiteral("jobs/b.kavjob");
+  const Outcome refusedOut = Cli(intoFolder, folder.dir.path());
+  EXPECT_EQ(refusedOut.status, 2);
+  EXPECT_EQ(refusedOut.err, QStringLiteral("kavrin-cli job create: --out: \"jobs/b.kavjob\": it exists and is not a "
+                                           "regular file\nTry 'kavrin-cli job create --help'.\n"));
+
+  folder.Write(QStringLiteral("fw/main.hex"), ":020000000103FA\n:00000001FF\n");
+  const Outcome changed =
+      Cli({QStringLiteral("job"), QStringLiteral("show"), QStringLiteral("jobs/a.kavjob")}, folder.dir.path());
+  EXPECT_EQ(changed.status, 3);
+  EXPECT_EQ(changed.out, QString());
+  EXPECT_EQ(changed.err,
+            QStringLiteral("kavrin-cli job show: refused: \"jobs/a.kavjob\": the firmware file \"%1\" is not the "
+                           "job's: its SHA-256 is %2, the job's is %3\n")
+                .arg(folder.File(QStringLiteral("fw/main.hex")),
+                     ReadFirmware(folder.File(QStringLiteral("fw/main.hex"))).sha256, sha));
+}
+
+TEST(JobCommand, ThePinComesFromStandardInputAndOnlyItsHashIsKept) {
+  ProgramFolder folder;
+  folder.Write(QStringLiteral("fw.hex"), kHex);
+  const QStringList create = {QStringLiteral("job"),      QStringLiteral("create"), QStringLiteral("--out"),
+                              QStringLiteral("a.kavjob"), QStringLiteral("--name"), QStringLiteral("A"),
+                              QStringLiteral("--file"),   QStringLiteral("fw.hex"), QStringLiteral("--lot-size"),
+                              QStringLiteral("10")};
+  const Outcome made = Cli(create + QStringList{QStringLiteral("--pin")}, folder.dir.path(), "48 15 16\r\nrest\n");
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  EXPECT_FALSE(folder.Read(QStringLiteral("a.kavjob")).contains("48 15 16"));
+  const job::OpenedJob opened = job::OpenJob(folder.File(QStringLiteral("a.kavjob")));
+  ASSERT_TRUE(opened.job) << opened.refusal.toStdString();
+  EXPECT_TRUE(job::PinMatches(opened.job->pinHash, "48 15 16"));
+  EXPECT_FALSE(job::PinMatches(opened.job->pinHash, "48 15 16\r"));
+  EXPECT_FALSE(job::PinMatches(opened.job->pinHash, "48 15 17"));
+  EXPECT_TRUE(Cli({QStringLiteral("job"), QStringLiteral("show"), QStringLiteral("a.kavjob")}, folder.dir.path())
+                  .out.endsWith(QStringLiteral("\nPIN: set\n")));
+
+  const struct {
+    QStringList extra;
+    QByteArray input;
+    QString error; // after "kavrin-cli job create: "
+  } refused[] = {
+      {{QStringLiteral("--pin")}, "481\n", QStringLiteral("--pin: a PIN has at least 4 characters")},
+      {{QStringLiteral("--pin")}, "", QStringLiteral("--pin: no PIN was given")},
+      {{QStringLiteral("--pin")},
+       "48\x1b"
+       "15\n",
+       QStringLiteral("--pin: a PIN holds no control characters")},
+      {{QStringLiteral("--pin=4815")}, "", QStringLiteral("--pin: takes no value")},
+      {{QStringLiteral("--pin"), QStringLiteral("4815")}, "", QStringLiteral("unexpected argument \"4815\"")},
+  };
+  for (const auto &c : refused) {
+    const QByteArray before = folder.Read(QStringLiteral("a.kavjob"));
+    const Outcome r = Cli(create + c.extra, folder.dir.path(), c.input);
+    EXPECT_EQ(r.status, 2) << c.error.toStdString();
+    EXPECT_EQ(r.err, QStringLiteral("kavrin-cli job create: %1\nTry 'kavrin-cli job create --help'.\n").arg(c.error));
+    EXPECT_EQ(folder.Read(QStringLiteral("a.kavjob")), before) << "the job file stays as it was";
+  }
+}

@@ -1,0 +1,144 @@
+// Job files: what the writer makes opens to the same job; every reason to
+// refuse one is named; the writer replaces only a regular file.
+#include "job/job_file.h"
+#include "job/pin.h"
+#include "support/test_helpers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <functional>
+#include <gtest/gtest.h>
+
+// Readable failure output.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+// Two data bytes at 0000 and the end record.
+const QByteArray kHex = ":020000000102FB\n:00000001FF\n";
+const QByteArray kOtherHex = ":020000000103FA\n:00000001FF\n";
+
+struct JobFolder : ::testing::Test {
+  ProgramFolder folder;
+  QString jobPath = folder.File(QStringLiteral("line 3/a.kavjob"));
+  job::Job made;
+
+  void SetUp() override {
+    ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("line 3"))));
+    folder.Write(QStringLiteral("fw.hex"), kHex);
+    const FirmwareFile firmware = ReadFirmware(folder.File(QStringLiteral("fw.hex")));
+    ASSERT_TRUE(firmware.Accepted()) << firmware.refusal.toStdString();
+    made.name = QStringLiteral("电机板 A");
+    made.firmware = QStringLiteral("../fw.hex");
+    made.firmwareSha256 = firmware.sha256;
+    made.imageChecksum = firmware.checksumCaption;
+    made.chip = QStringLiteral("PAC5223");
+    made.operation = job::Operation::LoadVerify;
+    made.modeItem = 0;
+    made.sectorMask = 0x800100FFu;
+    made.retries = 2;
+    made.lotSize = 500;
+    made.ports = {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("ttyUSB1")};
+    QString error;
+    made.pinHash = job::HashPin("2468", &error);
+    ASSERT_FALSE(made.pinHash.isEmpty()) << error.toStdString();
+  }
+
+  QString Firmware(const QString &name) const { return QLatin1Char('"') + folder.File(name) + QLatin1Char('"'); }
+};
+
+} // namespace
+
+TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
+  ASSERT_EQ(job::WriteJob(made, jobPath), QString());
+  const QJsonObject good = QJsonDocument::fromJson(folder.Read(QStringLiteral("line 3/a.kavjob"))).object();
+  ASSERT_FALSE(good.isEmpty());
+  folder.Write(QStringLiteral("other.hex"), kOtherHex);
+  const QString sha = made.firmwareSha256;
+  const QString otherSha = ReadFirmware(folder.File(QStringLiteral("other.hex"))).sha256;
+  using Edit = std::function<void(QJsonObject &)>;
+  const auto set = [](const char *key, const QJsonValue &value) -> Edit {
+    return [=](QJsonObject &o) { o[QLatin1String(key)] = value; };
+  };
+  const struct Case {
+    const char *name;
+    Edit edit;
+    QString refusal; // empty: opens to `made`
+  } cases[] = {
+      {"as written", [](QJsonObject &) {}, {}},
+      {"absolute firmware path", set("firmware", folder.File("fw.hex")), {}},
+      {"another firmware", set("firmware", "../other.hex"),
+       QStringLiteral("the firmware file %1 is not the job's: its SHA-256 is %2, the job's is %3")
+           .arg(Firmware("other.hex"), otherSha, sha)},
+      {"no firmware", set("firmware", "../gone.hex"),
+       QStringLiteral("the firmware file %1 is missing").arg(Firmware("gone.hex"))},
+      {"same file read otherwise", set("firmware_format", "bin"),
+       QStringLiteral("the firmware file %1 gives the image checksum \"CheckSum:  0x00000562\", the job's is "
+                      "\"CheckSum:  0x00000003\"")
+           .arg(Firmware("fw.hex"))},
+      {"newer schema, with a key of its own",
+       [](QJsonObject &o) {
+         o["schema"] = 2;
+         o["colour"] = "red";
+       },
+       QStringLiteral("the job's schema version 2 is newer than this program's 1")},
+      {"unknown key", set("colour", "red"), QStringLiteral("unknown key \"colour\"")},
+      {"no schema", [](QJsonObject &o) { o.remove("schema"); }, QStringLiteral("not a job: no \"schema\" version")},
+      {"schema 0", set("schema", 0), QStringLiteral("\"schema\": expects a whole number 1 or more, got 0")},
+      {"missing key", [](QJsonObject &o) { o.remove("lot_size"); }, QStringLiteral("missing key \"lot_size\"")},
+      {"retries above 5", set("retries", 6), QStringLiteral("\"retries\": expects a whole number 0..5, got 6")},
+      {"a fraction", set("timeout_s", 1.5), QStringLiteral("\"timeout_s\": expects a whole number 1..86400, got 1.5")},
+      {"a number as text", set("lot_size", "100"),
+       QStringLiteral("\"lot_size\": expects a whole number 1..1000000, got \"100\"")},
+      {"empty name", set("name", " "),
+       QStringLiteral("\"name\": expects a name of 1 to 200 characters without control characters, got \" \"")},
+      {"mode", set("mode", "Online"), QStringLiteral("\"mode\": expects one of online, offline, got \"Online\"")},
+      {"count", set("count", "1234567"), QStringLiteral("\"count\": expects 1 to 6 digits, got \"1234567\"")},
+      {"no sector", set("sectors", "00000000"),
+       QStringLiteral("\"sectors\": expects 8 hex digits with a bit set for each sector, bit 0 for sector 1, got "
+                      "\"00000000\"")},
+      {"hash in capitals", set("firmware_sha256", sha.toUpper()),
+       QStringLiteral("\"firmware_sha256\": expects 64 lower-case hex digits, got \"%1\"").arg(sha.toUpper())},
+      {"a port twice", set("ports", QJsonArray{"p", "p"}),
+       QStringLiteral("\"ports\": expects a list of at most 16 different port names, got a list")},
+      {"a PIN in the clear", set("pin_hash", "2468"),
+       QStringLiteral("\"pin_hash\": expects an Argon2id hash of the PIN, got \"2468\"")},
+      {"a base for a file read by content", set("firmware_base", "1000"),
+       QStringLiteral("\"firmware_base\": only with \"firmware_format\" bin")},
+      {"a serial-number plan", set("serial_numbers", QJsonObject{}),
+       QStringLiteral("\"serial_numbers\": serial-number plans are not supported yet")},
+  };
+  for (const Case &c : cases) {
+    QJsonObject object = good;
+    c.edit(object);
+    folder.Write(QStringLiteral("line 3/a.kavjob"), QJsonDocument(object).toJson());
+    const job::OpenedJob opened = job::OpenJob(jobPath);
+    EXPECT_EQ(opened.refusal, c.refusal) << c.name;
+    EXPECT_EQ(opened.job.has_value(), c.refusal.isEmpty()) << c.name;
+    if (opened.job) {
+      job::Job expected = made;
+      expected.firmware = object["firmware"].toString();
+      EXPECT_EQ(*opened.job, expected) << c.name;
+      EXPECT_EQ(opened.firmwarePath, folder.File(QStringLiteral("fw.hex"))) << c.name;
+      EXPECT_EQ(opened.firmware.checksumCaption, made.imageChecksum) << c.name;
+    }
+  }
+  folder.Write(QStringLiteral("line 3/a.kavjob"), "{\"schema\": 1,");
+  EXPECT_TRUE(job::OpenJob(jobPath).refusal.startsWith(QStringLiteral("not JSON: ")))
+      << job::OpenJob(jobPath).refusal.toStdString();
+  EXPECT_TRUE(job::OpenJob(folder.File(QStringLiteral("none.kavjob")))
+                  .refusal.startsWith(QStringLiteral("cannot read the job file: ")));
+}
+
+TEST_F(JobFolder, TheWriterReplacesNothingButARegularFileAndThatWhole) {
+  ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("folder.kavjob"))));
+  for (const QString &path : {folder.File(QStringLiteral("folder.kavjob")), QStringLiteral("/dev/null")})
+    EXPECT_EQ(job::WriteJob(made, path),
+              QStringLiteral("Cannot write \"%1\": it exists and is not a regular file").arg(path));
+  folder.Write(QStringLiteral("line 3/a.kavjob"), QByteArray(4096, 'x'));
+  ASSERT_EQ(job::WriteJob(made, jobPath), QString());
+  EXPECT_EQ(folder.Read(QStringLiteral("line 3/a.kavjob")), job::JobText(made));
+  EXPECT_TRUE(job::WriteJob(made, folder.File(QStringLiteral("no/such/a.kavjob")))
+                  .startsWith(QStringLiteral("Cannot write \"%1\": ").arg(folder.File("no/such/a.kavjob"))));
+}
