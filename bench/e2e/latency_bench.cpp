@@ -1,14 +1,14 @@
 // Program latency: from the moment a block request has been delivered to the
-// program (entry of its receive handler) to the first byte of the answering
-// block on the line.
+// program (its last byte on the line and the 100 ms of silence that end a
+// burst) to the first byte of the answering block on the line.
 //
 // Method: the program talks to the simulated box through a relay terminal of
-// this benchmark (pty_relay.h), whose thread notes when each run of the
-// program's bytes becomes readable on the line. The program's own receive
-// event is wrapped by a hook that notes the delivery of every block request
-// before passing it on. Both read the same steady clock in this process, so
-// each latency is one subtraction, with microsecond resolution; a check that
-// the first byte after each request is that block's number guards the pairing.
+// this benchmark (pty_relay.h), whose thread notes when each run of the box's
+// bytes has been handed to the program and when each run of the program's
+// bytes becomes readable on the line, on one steady clock, so each latency is
+// one subtraction (less the silence), with microsecond resolution; a check
+// that the first byte after each request is that block's number guards the
+// pairing.
 //
 //   bench_e2e_latency [--loads N]
 #include "bench_support.h"
@@ -22,10 +22,8 @@ namespace {
 
 constexpr double kTargetMs = 2.0;
 
-struct Delivery {
-  e2e::SteadyClock::time_point at;
-  uint8_t block = 0;
-};
+// The silence after its last byte that makes a burst of the request.
+constexpr auto kBurstSilence = std::chrono::milliseconds(100);
 
 } // namespace
 
@@ -47,14 +45,6 @@ int main(int argc, char **argv) {
   }
   s.StartProgram(relay.DevicePath());
 
-  std::vector<Delivery> deliveries;
-  TComm *comm = s.form1->Comm1;
-  comm->OnReceiveData = [&deliveries, original = comm->OnReceiveData](TComm *sender, const uint8_t *buffer,
-                                                                      uint16_t length) {
-    if (length == 6 && buffer[0] == 0x68 && buffer[3] == 0x55)
-      deliveries.push_back({e2e::SteadyClock::now(), buffer[4]});
-    original(sender, buffer, length);
-  };
 
   if (s.SetMode(1) != QStringLiteral("设置成功!请重新 选择型号及加载/烧写文件")) {
     std::printf("the box did not confirm the set frame\n");
@@ -74,13 +64,16 @@ int main(int argc, char **argv) {
   const auto chunks = relay.FromProgram();
   std::vector<double> ms;
   size_t unpaired = 0;
-  for (const Delivery &d : deliveries) {
-    const auto next = std::find_if(chunks.begin(), chunks.end(), [&](const auto &c) { return c.at >= d.at; });
-    if (next == chunks.end() || next->first != d.block) {
+  for (const auto &request : relay.ToProgram()) {
+    if (request.length != 6 || request.head[0] != 0x68 || request.head[3] != 0x55)
+      continue;
+    const auto delivered = request.at + kBurstSilence;
+    const auto next = std::find_if(chunks.begin(), chunks.end(), [&](const auto &c) { return c.at >= request.at; });
+    if (next == chunks.end() || next->first != request.head[4]) {
       ++unpaired;
       continue;
     }
-    ms.push_back(std::chrono::duration<double, std::milli>(next->at - d.at).count());
+    ms.push_back(std::chrono::duration<double, std::milli>(next->at - delivered).count());
   }
   const double median = bench::Quantile(ms, 0.5);
   std::printf("program latency: %zu block requests over %ld loads (%zu not paired)\n", ms.size(), loads, unpaired);

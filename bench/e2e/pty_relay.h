@@ -2,10 +2,13 @@
 // A pseudo-terminal placed between the program and the simulated box, so that
 // the benchmark sees the line itself: the program opens the relay's device, a
 // thread forwards every byte both ways and notes the moment each run of the
-// program's bytes became readable on the line (steady clock, the same clock
-// the benchmark's hooks read). The relay's own forwarding delay lies after that
-// moment, so it never counts against the program.
+// program's bytes became readable on the line, and the moment each run of the
+// box's bytes had been handed to the program's side (steady clock). The
+// relay's own forwarding delay lies outside both spans, so it never counts
+// against the program.
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -27,6 +30,7 @@ public:
     Clock::time_point at; // when the bytes were seen on the line
     uint8_t first = 0;
     size_t length = 0;
+    std::array<uint8_t, 6> head{}; // the run's first bytes
   };
 
   // Opens the relay device and the far device (raw, 38400 baud); false on failure.
@@ -68,6 +72,10 @@ public:
     std::lock_guard lock(mutex_);
     return fromProgram_;
   }
+  std::vector<Chunk> ToProgram() const {
+    std::lock_guard lock(mutex_);
+    return toProgram_;
+  }
 
 private:
   static bool WriteAll(int fd, const uint8_t *data, size_t size) {
@@ -86,6 +94,12 @@ private:
     return true;
   }
 
+  static Chunk ChunkOf(Clock::time_point at, const std::vector<uint8_t> &buf, size_t n) {
+    Chunk c{at, buf[0], n, {}};
+    std::copy_n(buf.begin(), std::min(n, c.head.size()), c.head.begin());
+    return c;
+  }
+
   void Run() {
     std::vector<uint8_t> buf(65536);
     for (;;) {
@@ -100,15 +114,17 @@ private:
         if (n > 0) {
           {
             std::lock_guard lock(mutex_);
-            fromProgram_.push_back({seen, buf[0], size_t(n)});
+            fromProgram_.push_back(ChunkOf(seen, buf, size_t(n)));
           }
           WriteAll(far_, buf.data(), size_t(n));
         }
       }
       if (p[1].revents & POLLIN) {
         const ssize_t n = read(far_, buf.data(), buf.size());
-        if (n > 0)
-          WriteAll(master_, buf.data(), size_t(n));
+        if (n > 0 && WriteAll(master_, buf.data(), size_t(n))) {
+          std::lock_guard lock(mutex_);
+          toProgram_.push_back(ChunkOf(Clock::now(), buf, size_t(n)));
+        }
       }
     }
   }
@@ -121,6 +137,7 @@ private:
   std::thread thread_;
   mutable std::mutex mutex_;
   std::vector<Chunk> fromProgram_;
+  std::vector<Chunk> toProgram_;
 };
 
 } // namespace bench

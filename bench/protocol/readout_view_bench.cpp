@@ -7,7 +7,8 @@
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
 #include "protocol/ui/form3.h"
-#include "serial/comm.h"
+#include "serial/serial_layer.h"
+#include "session/box_session.h"
 
 #include <QApplication>
 #include <QDir>
@@ -68,7 +69,7 @@ int main(int argc, char **argv) {
     double sum = 0;
     for (int block = 0; block < 9; ++block) {
       total.start();
-      form1.Comm1ReceiveData(form1.Comm1, burst.data(), uint16_t(burst.size()));
+      form1.Session().ReceiveData(burst.data(), uint16_t(burst.size()));
       const double ms = double(total.nsecsElapsed()) / 1e6;
       worst = std::max(worst, ms);
       sum += ms;

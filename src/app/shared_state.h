@@ -1,18 +1,22 @@
 #pragma once
-// The state the main window's operations share, composed of the parts each
-// subsystem owns: the chip record (chip/), the operation in progress
-// (protocol/, worked on by the window's box session) and the firmware image
-// (image/), plus the program's folder. One instance lives for the whole run
-// (owned by Program) and is touched on the GUI thread only: the serial threads
-// hand received bytes to the GUI thread, which copies them into ReplyBuffer.
+// What the main window's controls stand for between operations: the chip
+// record as chosen (chip/), the image table of the last load as the file
+// buffer view shows it and the image size, plus the program's folder. The
+// operation in progress and the packed image are the box session's own. One
+// instance lives for the whole run (owned by Program) and is touched on the
+// GUI thread only.
 
 #include "chip/chip_record.h"
 #include "image/firmware_image.h"
-#include "protocol/operation_state.h"
 
 #include <QString>
+#include <string>
+#include <vector>
 
-struct SharedState : ChipRecord, OperationState, FirmwareImage {
+struct SharedState : ChipRecord {
+  // "$" + the two characters from the file, per address.
+  std::vector<std::string> ImageText = std::vector<std::string>(kImageTextEntries);
+  uint32_t ImageSize = 0; // bytes
   // The executable's folder, ending in the path separator. The settings file
   // and the chip list live elsewhere when installed (base/install_paths.h).
   QString AppDir;

@@ -1,12 +1,11 @@
 #include "base/timer.h"
 
-TTimer::TTimer(QObject *parent, int intervalMs) : QObject(parent), interval_(intervalMs) {
-  timer_.setTimerType(Qt::PreciseTimer);
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    if (OnTimer)
-      OnTimer();
-  });
-}
+TTimer::TTimer(QObject *parent, int intervalMs, base::Clock &clock)
+    : QObject(parent), alarm_(clock.MakeAlarm([this] {
+        if (OnTimer)
+          OnTimer();
+      })),
+      interval_(intervalMs) {}
 
 void TTimer::SetInterval(int ms) {
   if (ms == interval_)
@@ -24,7 +23,7 @@ void TTimer::SetEnabled(bool on) {
 
 void TTimer::Update() {
   if (enabled_ && interval_ > 0)
-    timer_.start(interval_); // (re)starts the period
+    alarm_->Arm(interval_, true); // (re)starts the period
   else
-    timer_.stop();
+    alarm_->Disarm();
 }

@@ -3,15 +3,19 @@
 // interval it already has, or enabling it while enabled, changes nothing; a
 // new interval on a running timer restarts its period; interval 0 never ticks.
 // Runs on the thread that owns it (the GUI thread) and costs nothing while off.
+// It takes its time from `clock` (base/clock.h), the system's unless a test
+// gives its own.
+
+#include "base/clock.h"
 
 #include <QObject>
-#include <QTimer>
 #include <functional>
+#include <memory>
 
 class TTimer : public QObject {
   Q_OBJECT
 public:
-  explicit TTimer(QObject *parent, int intervalMs);
+  TTimer(QObject *parent, int intervalMs, base::Clock &clock = base::SystemClock());
 
   int Interval() const { return interval_; }
   bool Enabled() const { return enabled_; }
@@ -22,7 +26,7 @@ public:
 
 private:
   void Update();
-  QTimer timer_;
+  std::unique_ptr<base::Alarm> alarm_;
   int interval_;
   bool enabled_ = false;
 };

@@ -3,6 +3,7 @@
 #include "base/convert.h"
 #include "base/exception.h"
 
+#include <QFile>
 #include <array>
 
 namespace {
@@ -43,20 +44,20 @@ const DataflashArea *FindArea(const QString &code, int useItem, bool acceptEepro
 
 // One row of the dataflash table. Each write lands before the next step may
 // fail, so a bad size leaves the code and ChipSizeK set but ImageSize and
-// Edit2 untouched.
-void ApplyUse(const DataflashArea &area, int useItem, ChipRecord &state, uint32_t &imageSize, ChipControls &controls) {
+// the range as shown untouched.
+void ApplyUse(const DataflashArea &area, int useItem, ChipRecord &state, uint32_t &imageSize, ChipChoice &choice) {
   const QString digits = SizeDigits(state.ChipSizeText);
   if (useItem == kUseEeprom) {
     state.DataflashCode = area.eepromValue;
     state.ChipSizeK = digits;
     imageSize = uint32_t(SizeKiB(state.ChipSizeK)) * 1024;
-    controls.Edit2 = RangeText(state.ChipStart, state.ChipEnd, state.ChipSizeK);
+    choice.range = RangeText(state.ChipStart, state.ChipEnd, state.ChipSizeK);
   } else {
     state.DataflashCode = area.codeValue;
     state.ChipSizeK = digits;
     state.ChipSizeK = QString::number(SizeKiB(digits) + 4);
     imageSize = uint32_t(SizeKiB(state.ChipSizeK)) * 1024;
-    controls.Edit2 = QString(area.prefix) + RangeText(state.ChipStart, state.ChipEnd, state.ChipSizeK);
+    choice.range = QString(area.prefix) + RangeText(state.ChipStart, state.ChipEnd, state.ChipSizeK);
   }
 }
 
@@ -87,7 +88,7 @@ QString RangeText(const QString &start, const QString &end, const QString &sizeK
   return start + QLatin1Char('-') + end + QLatin1Char('=') + sizeK + QLatin1Char('K');
 }
 
-void ChooseChip(const QString &line, int useItem, ChipRecord &state, uint32_t &imageSize, ChipControls &controls) {
+void ChooseChip(const QString &line, int useItem, ChipRecord &state, uint32_t &imageSize, ChipChoice &choice) {
   const ChipFields fields = CutChipLine(line);
   state.ChipName = fields.Name;
   state.ChipStart = fields.Start;
@@ -96,25 +97,37 @@ void ChooseChip(const QString &line, int useItem, ChipRecord &state, uint32_t &i
   state.DataflashCode = fields.Code;
 
   if (state.DataflashCode != kNoDataflash) {
-    controls.RadioGroup3Enabled = true;
-    controls.Edit1 = QLatin1Char(' ') + state.ChipName;
+    choice.dataflashChoice = true;
+    choice.name = QLatin1Char(' ') + state.ChipName;
     if (const DataflashArea *area = FindArea(state.DataflashCode, useItem, false);
         area && (useItem == kUseCode || useItem == kUseEeprom))
-      ApplyUse(*area, useItem, state, imageSize, controls);
+      ApplyUse(*area, useItem, state, imageSize, choice);
   } else {
-    controls.RadioGroup3Enabled = false;
-    controls.Edit1 = QLatin1Char(' ') + state.ChipName;
-    controls.Edit2 = QLatin1Char(' ') + state.ChipStart + QStringLiteral(" - ") + state.ChipEnd + QLatin1Char(' ') +
+    choice.dataflashChoice = false;
+    choice.name = QLatin1Char(' ') + state.ChipName;
+    choice.range = QLatin1Char(' ') + state.ChipStart + QStringLiteral(" - ") + state.ChipEnd + QLatin1Char(' ') +
                      state.ChipSizeText;
     state.ChipSizeK = SizeDigits(state.ChipSizeText);
     imageSize = uint32_t(SizeKiB(state.ChipSizeK)) * 1024;
   }
-  controls.Button2Enabled = true;
+  choice.loadReady = true;
 }
 
-void ChangeDataflashUse(int useItem, ChipRecord &state, uint32_t &imageSize, ChipControls &controls) {
+void ChangeDataflashUse(int useItem, ChipRecord &state, uint32_t &imageSize, ChipChoice &choice) {
   if (useItem != kUseCode && useItem != kUseEeprom)
     return;
   if (const DataflashArea *area = FindArea(state.DataflashCode, useItem, true))
-    ApplyUse(*area, useItem, state, imageSize, controls);
+    ApplyUse(*area, useItem, state, imageSize, choice);
+}
+
+ChipListText ReadChipListFile(const QString &path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return {{}, CannotOpenFileText(path, file.errorString())};
+  QString text = QString::fromLocal8Bit(file.readAll());
+  if (file.error() != QFileDevice::NoError)
+    return {{}, CannotOpenFileText(path, file.errorString())};
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return {text, {}};
 }

@@ -5,9 +5,9 @@
 // A chip line carries five fields in fixed 1-based columns; only the line the
 // operator double-clicks is read. Sizes are in KiB ("32K "); while a chip's
 // dataflash serves as code, the programmed area is 4 KiB larger. Everything
-// here works on plain data on the GUI thread: the handlers copy the controls'
-// states into ChipControls, run the step, and copy them back, also when a step
-// fails half-way, so the window shows exactly what was done before the error.
+// here works on plain data on the calling thread; a step that fails half-way
+// leaves in ChipChoice what it did before the error, so a front end can show
+// exactly that.
 
 #include "chip/chip_record.h"
 
@@ -39,12 +39,12 @@ int32_t SizeKiB(const QString &digits);
 // start + "-" + end + "=" + sizeK + "K", as "0000-7FFF=32K".
 QString RangeText(const QString &start, const QString &end, const QString &sizeK);
 
-// The controls a chip choice or a change of the dataflash use writes.
-struct ChipControls {
-  QString Edit1; // chip name
-  QString Edit2; // address range and size
-  bool RadioGroup3Enabled = false;
-  bool Button2Enabled = false;
+// What a chip choice or a change of the dataflash use means for the operator.
+struct ChipChoice {
+  QString name;                 // the chip's name as shown
+  QString range;                // its address range and size as shown
+  bool dataflashChoice = false; // whether its dataflash use can be chosen
+  bool loadReady = false;       // whether a load may start
 };
 
 // Applies the double-clicked line: cuts the fields into the chip record, then
@@ -53,10 +53,18 @@ struct ChipControls {
 // and enables the load. A size that is not a number raises EConvertError
 // after the steps before it are done; ImageSize, the dataflash range text and
 // the load button are then left as they were.
-void ChooseChip(const QString &line, int useItem, ChipRecord &chip, uint32_t &imageSize, ChipControls &controls);
+void ChooseChip(const QString &line, int useItem, ChipRecord &chip, uint32_t &imageSize, ChipChoice &choice);
 
 // A change of the dataflash use to `useItem`: switches DataflashCode between a
 // CODE value and its EEPROM value and recomputes ChipSizeK, ImageSize and the
 // range text. A code that names no dataflash area changes nothing. Raises
 // EConvertError (code and ChipSizeK already set) when the size is not a number.
-void ChangeDataflashUse(int useItem, ChipRecord &chip, uint32_t &imageSize, ChipControls &controls);
+void ChangeDataflashUse(int useItem, ChipRecord &chip, uint32_t &imageSize, ChipChoice &choice);
+
+// The chip type list file's text as the chip window shows it (CR LF, CR and
+// LF all end a line), or the "Cannot open file" text with the system's reason.
+struct ChipListText {
+  QString text;
+  QString error;
+};
+ChipListText ReadChipListFile(const QString &path);

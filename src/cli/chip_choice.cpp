@@ -4,7 +4,6 @@
 #include "base/install_paths.h"
 #include "chip/chip_list.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 namespace cli {
@@ -21,18 +20,6 @@ bool IsChipLine(const ChipFields &fields) {
 
 QString FindChipList(const QString &programDir) { return ResolveInstallPaths(programDir).ChipListFile; }
 
-ChipListText ReadChipListFile(const QString &path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    return {{}, CannotOpenFileText(path, file.errorString())};
-  QString text = QString::fromLocal8Bit(file.readAll());
-  if (file.error() != QFileDevice::NoError)
-    return {{}, CannotOpenFileText(path, file.errorString())};
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return {text, {}};
-}
-
 ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflashItem, bool dataflashGiven) {
   QStringList known;
   for (const QString &line : listText.split(QLatin1Char('\n'))) {
@@ -46,9 +33,9 @@ ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflas
       return {std::nullopt,
               QStringLiteral("--dataflash: %1 has no dataflash to use as code or EEPROM").arg(fields.Name.trimmed())};
     ChipTarget target;
-    ChipControls controls;
+    ChipChoice choice;
     try {
-      ChooseChip(line, dataflashItem, target.record, target.imageSize, controls);
+      ChooseChip(line, dataflashItem, target.record, target.imageSize, choice);
     } catch (const Exception &e) {
       return {std::nullopt,
               QStringLiteral("--chip: the list's line for %1 is faulty: %2").arg(fields.Name.trimmed(), e.Message())};

@@ -3,6 +3,7 @@
 // the chip type list is found as the window finds it, the named line is
 // applied as if double-clicked (ChooseChip) with the chosen dataflash use.
 
+#include "chip/chip_list.h"
 #include "chip/chip_record.h"
 
 #include <QString>
@@ -31,11 +32,5 @@ struct ChipLookup {
 // refused.
 ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflashItem, bool dataflashGiven);
 
-// The list file's text, or an error text with the system's reason.
-struct ChipListText {
-  QString text;
-  QString error;
-};
-ChipListText ReadChipListFile(const QString &path);
 
 } // namespace cli

@@ -3,20 +3,15 @@
 #include "base/exception.h"
 #include "cli/console.h"
 #include "cli/hex_writer.h"
-#include "image/image_blocks.h"
-#include "protocol/clocks.h"
-#include "protocol/frames.h"
-#include "protocol/reply.h"
-#include "serial/comm.h"
 #include "records/recorder.h"
 #include "serial/serial_devices.h"
+#include "serial/serial_layer.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <dirent.h>
 #include <memory>
@@ -47,82 +42,69 @@ BoxOperation OperationOf(Command command) {
   }
 }
 
-// What a record says of an attempt on `port` that the session does not know.
-// The set a load may begin with carries the mode and supply, not the file.
-records::Record DetailsOf(const SessionPlan &plan, const QString &port, BoxOperation operation) {
+BoxMode ModeOf(int modeItem) { return modeItem == 0 ? BoxMode::Online : BoxMode::Offline; }
+BoxSupply SupplyOf(int powerItem) {
+  return powerItem == 0 ? BoxSupply::FiveVolts : powerItem == 1 ? BoxSupply::NoOutput : BoxSupply::Unchosen;
+}
+
+// What the plan asks of one box for `operation` (the set a load may begin
+// with carries the mode and supply, not the file).
+OperationRequest RequestOf(const SessionPlan &plan, BoxOperation operation) {
   const Options &o = plan.options;
-  records::Record d;
-  d.station = port;
-  d.portPath = StablePortPath(port);
-  if (plan.command == Command::Load && operation == BoxOperation::Set) {
-    d.mode = ModeName(o.modeItem);
-    d.power = PowerName(o.powerItem);
-    return d;
-  }
-  switch (plan.command) {
-  case Command::Load:
+  OperationRequest q;
+  q.operation = operation;
+  q.timeOutSeconds = uint32_t(o.timeoutSeconds);
+  switch (operation) {
+  case BoxOperation::Set:
+    q.mode = ModeOf(o.modeItem);
+    q.supply = SupplyOf(o.powerItem);
+    q.count = plan.command == Command::Set ? o.setCount : 0;
+    break;
+  case BoxOperation::Load:
     if (o.modeGiven || o.powerGiven) {
-      d.mode = ModeName(o.modeItem);
-      d.power = PowerName(o.powerItem);
+      q.mode = ModeOf(o.modeItem);
+      q.supply = SupplyOf(o.powerItem);
     }
-    d.count = o.count.toLongLong();
-    d.filePath = QFileInfo(o.file).absoluteFilePath();
-    d.fileSha256 = plan.firmware.sha256;
-    d.imageChecksum = plan.firmware.checksumCaption;
-    d.sectors = SectorsText(o.sectorMask);
+    q.count = int32_t(o.count.toUInt());
+    q.sectors = o.sectorMask;
     break;
-  case Command::Set:
-    d.mode = ModeName(o.modeItem);
-    d.power = PowerName(o.powerItem);
-    d.count = o.setCount;
+  case BoxOperation::ReadOut:
+    q.chip = plan.chip->record;
+    q.imageSize = plan.chip->imageSize;
+    q.outputFile = QFileInfo(o.out).absoluteFilePath();
     break;
-  case Command::ReadOut:
-    d.chip = plan.chip->record.ChipName.trimmed();
-    d.dataflash = plan.chip->record.DataflashCode;
-    d.filePath = QFileInfo(o.out).absoluteFilePath();
-    break;
-  default:
+  case BoxOperation::Verify:
+  case BoxOperation::EraseProgramVerify:
+    q.chip.ChipStart = QStringLiteral("0000");
+    q.chip.ChipEnd = kWholeImageEnd;
     break;
   }
-  return d;
+  return q;
+}
+
+LoadSource SourceOf(const SessionPlan &plan) {
+  return {QFileInfo(plan.options.file).absoluteFilePath(), plan.firmware.sha256};
 }
 
 // One box: its session and the steps of the command on it, from opening the
 // port to its result. Every step waits for the session's report; nothing blocks.
 class BoxRun {
 public:
-  // `image`: the gang's one image, which the sessions only read.
-  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<SerialLayer> layer, FirmwareImage &image,
-         EventSink &sink, AttemptRecords &records, std::function<void()> done)
-      : plan_(plan), port_(port), session_(std::move(layer), state_, image), sink_(sink), records_(records),
-        done_(std::move(done)) {
-    // Every attempt on the box is recorded, the set a load may begin with too.
-    // The attempt ends before it is reported: a read-out's file is written
-    // then, so that the record says what the operator is told.
-    QObject::connect(&session_, &BoxSession::AttemptFinished, &session_, [this](Attempt attempt) {
-      if (plan_.command == Command::ReadOut && attempt.operation == BoxOperation::ReadOut &&
-          attempt.end.outcome == Outcome::Ok) {
-        saveError_ = SaveFile();
-        if (!saveError_.isEmpty())
-          attempt.end = {Outcome::BoxFailed, saveError_, std::nullopt};
-      }
-      records_.Add(attempt, DetailsOf(plan_, port_, attempt.operation));
-    });
-    session_.SetTimeOutSeconds(uint32_t(plan.options.timeoutSeconds));
+  // `image`: the gang's one packed image, which the sessions only read.
+  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<SerialLayer> layer,
+         std::shared_ptr<const LoadImage> image, EventSink &sink, AttemptRecords &records, std::function<void()> done)
+      : plan_(plan), port_(port), image_(std::move(image)), session_(std::move(layer)), sink_(sink),
+        records_(records), done_(std::move(done)) {
     session_.SetFastReplies(plan.options.fastReplies);
     QObject::connect(&session_, &BoxSession::Progress, &session_, [this](uint32_t percent) {
       if (int(percent) != shownPercent_)
         sink_.Progress(port_, shownPercent_ = int(percent));
     });
-    QObject::connect(&session_, &BoxSession::Ended, &session_, [this](const OperationEnd &end) { Ended(end); });
+    QObject::connect(&session_, &BoxSession::AttemptEnded, &session_, [this](const Attempt &a) { Ended(a); });
     QObject::connect(&session_, &BoxSession::PortLost, &session_, [this](const QString &detail) { lost_ = detail; });
     QObject::connect(&session_, &BoxSession::ReadOutBlock, &session_,
                      [this](uint32_t address, const QByteArray &bytes) { readOut_.push_back({address, bytes}); });
     QObject::connect(&session_, &BoxSession::Error, &session_, [this](const QString &text) { sink_.Message(port_, text); });
-    deadline_.setSingleShot(true);
-    // A coarse timer may fire up to 5 % early; the time-out is a promise to the operator.
-    deadline_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&deadline_, &QTimer::timeout, &session_, [this] { SetUnanswered(); });
   }
 
   void Start() {
@@ -131,34 +113,33 @@ public:
     sink_.Start(port_, CommandName(plan_.command));
     try {
       session_.OpenPort(port_);
-    } catch (const ECommsError &e) {
+    } catch (const Exception &e) {
       sink_.Message(port_, kOpenFailed);
-      records_.Add({OperationOf(plan_.command), started, QDateTime::currentDateTimeUtc(),
-                    {Outcome::PortUnavailable, kOpenFailed, std::nullopt}, 0},
-                   DetailsOf(plan_, port_, OperationOf(plan_.command)));
+      Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)), port_, {}, started,
+                      QDateTime::currentDateTimeUtc(), {Outcome::PortUnavailable, kOpenFailed, std::nullopt}, 0};
+      if (plan_.command == Command::Load) {
+        attempt.request.image = image_;
+        attempt.file = SourceOf(plan_);
+      }
+      records_.Add(attempt);
       Finish(ResultClass::PortUnavailable, e.Reason().isEmpty() ? e.Message() : e.Reason());
       return;
     }
     const Options &o = plan_.options;
     switch (plan_.command) {
     case Command::Load:
-      if (o.modeGiven || o.powerGiven)
-        Set(QStringLiteral("0000"));
-      else
+      if (o.modeGiven || o.powerGiven) {
+        settingUp_ = true;
+        session_.Start(RequestOf(plan_, BoxOperation::Set));
+      } else {
         Transfer();
+      }
       break;
     case Command::Set:
-      Set(QString::number(o.setCount));
-      break;
     case Command::Verify:
-      session_.Verify(WholeImage());
-      break;
     case Command::EraseProgramVerify:
-      session_.EraseProgramVerify(WholeImage());
-      break;
     case Command::ReadOut:
-      session_.ReadOut(ParseChipNumbers(plan_.chip->record),
-                       ReadOutSize(plan_.chip->record.ChipSizeK, plan_.chip->imageSize));
+      session_.Start(RequestOf(plan_, OperationOf(plan_.command)));
       break;
     case Command::CheckFile:
     case Command::Ports:
@@ -177,46 +158,31 @@ public:
   std::optional<ResultClass> Result() const { return result_; }
 
 private:
-  static ChipNumbers WholeImage() {
-    ChipRecord chip;
-    chip.ChipStart = QStringLiteral("0000");
-    chip.ChipEnd = kWholeImageEnd;
-    return ParseChipNumbers(chip);
-  }
-
-  // The set frame; the window starts no clocks for it, so the run keeps its own deadline.
-  void Set(const QString &count) {
-    const Options &o = plan_.options;
-    settingUp_ = true;
-    deadline_.start(o.timeoutSeconds * 1000);
-    session_.Set(o.modeItem, o.powerItem, count);
-  }
-
-  void SetUnanswered() {
-    sink_.Message(port_, kTimeOutMessage);
-    // Its record keeps the message shown, as a timed operation's does.
-    session_.EndAttempt({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
-    Finish(ResultClass::NoAnswer,
-           QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds));
-  }
-
   void Transfer() {
-    const Options &o = plan_.options;
     if (!plan_.firmware.leftOutNotice.isEmpty())
       sink_.Message(port_, plan_.firmware.leftOutNotice);
-    session_.SetOnline(o.modeGiven && o.modeItem == 0);
-    session_.Load();
+    OperationRequest request = RequestOf(plan_, BoxOperation::Load);
+    request.image = image_;
+    session_.Start(request);
   }
 
-  void Ended(const OperationEnd &end) {
-    if (result_)
-      return; // the box spoke again after its result
+  void Ended(Attempt attempt) {
+    const OperationEnd end = attempt.end; // as the session reported it
+    // The attempt is recorded before it is reported: a read-out's file is
+    // written first, so that the record says what the operator is told.
+    if (!finishing_ && attempt.Operation() == BoxOperation::ReadOut && end.outcome == Outcome::Ok) {
+      saveError_ = SaveFile();
+      if (!saveError_.isEmpty())
+        attempt.end = {Outcome::BoxFailed, saveError_, std::nullopt};
+    }
+    records_.Add(attempt);
+    if (finishing_)
+      return; // the end the run itself gave
     if (!end.message.isEmpty())
       sink_.Message(port_, end.message);
     if (settingUp_) {
       settingUp_ = false;
-      deadline_.stop();
-      if (plan_.command == Command::Load && end.outcome == Outcome::Ok) {
+      if (end.outcome == Outcome::Ok) {
         Transfer();
         return;
       }
@@ -224,7 +190,9 @@ private:
     QString reason;
     switch (end.outcome) {
     case Outcome::NoAnswer:
-      reason = QStringLiteral("no answer within %1 s").arg(plan_.options.timeoutSeconds);
+      reason = attempt.Operation() == BoxOperation::Set
+                   ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
+                   : QStringLiteral("no answer within %1 s").arg(plan_.options.timeoutSeconds);
       break;
     case Outcome::PortLost:
       reason = lost_;
@@ -253,8 +221,8 @@ private:
   }
 
   void Finish(ResultClass result, const QString &reason, std::optional<Mismatch> mismatch = std::nullopt) {
-    deadline_.stop();
-    session_.Stop(result); // ends an attempt the box left unanswered (a set, an interrupted one)
+    finishing_ = true;
+    session_.Stop(result); // ends an attempt the box left unanswered (an interrupted one)
     session_.ClosePort();
     result_ = result;
     ResultInfo info{result, double(clock_.elapsed()) / 1000.0, std::nullopt, mismatch, reason};
@@ -267,14 +235,14 @@ private:
 
   const SessionPlan &plan_;
   const QString port_;
-  OperationState state_; // before the session, which works on it
+  const std::shared_ptr<const LoadImage> image_;
   BoxSession session_;
   EventSink &sink_;
   AttemptRecords &records_;
   std::function<void()> done_;
   QElapsedTimer clock_;
-  QTimer deadline_;
   bool settingUp_ = false;
+  bool finishing_ = false;
   int shownPercent_ = -1;
   QString lost_;
   std::vector<std::pair<uint32_t, QByteArray>> readOut_;
@@ -324,18 +292,12 @@ struct RunRecords {
 };
 
 // What every box of a load sends is the same, so a gang packs it once and its
-// sessions share it: a copy per box (its text table alone is 2 MiB) made the
-// memory grow with every --port. Only the blocks are sent; the sessions never
-// read the text table, so it stays empty.
-FirmwareImage GangImage(const SessionPlan &plan) {
-  FirmwareImage image{{}, 0, {}};
+// sessions share it: a copy per box made the memory grow with every --port.
+std::shared_ptr<const LoadImage> GangImage(const SessionPlan &plan) {
   if (plan.command != Command::Load)
-    return image;
+    return nullptr;
   const Options &o = plan.options;
-  image.ImageSize = kLoadImageSize;
-  const BlockTrailer trailer{MakeNameField(o.file), MakeCountField(o.count), o.sectorMask};
-  BuildBlocks(plan.firmware.imageText, image.ImageSize, QStringLiteral("0000"), trailer, image.ImageBlocks);
-  return image;
+  return PackLoadImage(plan.firmware.imageText, SourceOf(plan), uint32_t(o.count.toUInt()), o.sectorMask);
 }
 
 // Descriptors a run opens besides its ports: the records store with its
@@ -385,13 +347,13 @@ void RecordRefusedFile(const SessionPlan &plan) {
   RunRecords run(plan.records);
   const QDateTime now = QDateTime::currentDateTimeUtc();
   for (const QString &port : plan.options.ports)
-    run.attempts.Add({BoxOperation::Load, now, now, {Outcome::FileRefused, plan.firmware.refusal, std::nullopt}, 0},
-                     DetailsOf(plan, port, BoxOperation::Load));
+    run.attempts.Add({RequestOf(plan, BoxOperation::Load), port, SourceOf(plan), now, now,
+                      {Outcome::FileRefused, plan.firmware.refusal, std::nullopt}, 0});
 }
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
   const std::shared_ptr<SerialLayer> layer = MakePlatformSerialLayer();
-  FirmwareImage image = GangImage(plan);
+  const std::shared_ptr<const LoadImage> image = GangImage(plan);
   RunRecords records(plan.records);
   QEventLoop loop;
   size_t running = size_t(plan.options.ports.size());

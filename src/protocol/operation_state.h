@@ -1,13 +1,9 @@
 #pragma once
-// The operation in progress on one box: its code, its clocks' counters, the
-// read-out counters and the last reply. One instance per box session, touched
-// only on the thread the session lives on.
+// The operation in progress on one box: its code, its clocks' counters and the
+// read-out counters. One instance per box session, its own, touched only on
+// the thread the session lives on.
 
-#include <QString>
 #include <cstdint>
-#include <vector>
-
-inline constexpr uint32_t kReplyBufferSize = 65536; // a delivery carries at most 65535
 
 // Operation codes held in CurrentCommand.
 enum : uint8_t {
@@ -27,8 +23,4 @@ struct OperationState {
   uint32_t ElapsedTenths = 0;
   uint8_t ReadBlockCount = 0;
   int32_t ReadAddress = 0;
-  QString StartHigh; // first two characters of the chip start, per read command
-
-  // Last reply: each delivery is copied to the start; later bytes keep earlier replies.
-  std::vector<uint8_t> ReplyBuffer = std::vector<uint8_t>(kReplyBufferSize, 0);
 };

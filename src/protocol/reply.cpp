@@ -246,9 +246,6 @@ QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block) {
 
 ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
                          bool online, const uint8_t *burst, size_t length) {
-  // The rest of ReplyBuffer keeps what earlier replies left there.
-  std::copy_n(burst, std::min<size_t>(length, state.ReplyBuffer.size()), state.ReplyBuffer.begin());
-
   ReplyActions actions;
   const std::optional<uint8_t> code = ReplyCodeOf(state.CurrentCommand);
   if (!code) // none, or a code no operation uses

@@ -13,7 +13,7 @@
 // block request) or 5 (a verify mismatch); bytes after the end byte are not
 // examined. The status is the frame's byte 3, a block request's number byte 4,
 // a mismatch's address and bytes 4..7; what the frame does not carry is never
-// taken from ReplyBuffer (an old status there is never reported again). A
+// taken from an earlier burst (an old status is never reported again). A
 // burst without such a frame is no answer at all, so it is never a success: it
 // ends the operation as a box failure whose message shows the bytes that came.
 //
@@ -127,8 +127,7 @@ int32_t ReadOutBase(uint8_t count, const QString &dataflashCode, uint32_t chipSt
 // The 256 lines of one 4096-byte block, starting at `address`, which advances by 16 per line.
 QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block);
 
-// Handles one delivered burst: copies it to the start of ReplyBuffer, updates
-// the read-out counters, gathers read-out data in `readOutPending` and returns
+// Handles one delivered burst: updates the read-out counters, gathers read-out data in `readOutPending` and returns
 // what the front end must do. `chip` is what the read-out in progress was
 // started for; `online` is whether the box was set online (the success text of
 // a transfer says so).

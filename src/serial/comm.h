@@ -178,6 +178,3 @@ private:
   uint32_t writeTotalTimeoutMultiplier_ = 0;
   uint32_t writeTotalTimeoutConstant_ = 0;
 };
-
-// The serial layer for real ports and pseudo-terminals on this platform.
-std::shared_ptr<SerialLayer> MakePlatformSerialLayer();

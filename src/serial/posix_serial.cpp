@@ -29,6 +29,23 @@
 
 using Clock = std::chrono::steady_clock;
 
+// Where a layer takes its time from: the steady clock itself, or a clock that
+// moves only when a test moves it. Every moment a layer compares comes from
+// one source, so the two are never mixed.
+class LineTime {
+public:
+  explicit LineTime(base::Clock &clock) : clock_(clock), manual_(clock.WatchMoves([] {}) != nullptr) {}
+  Clock::time_point Now() const {
+    return manual_ ? Clock::time_point(std::chrono::milliseconds(clock_.NowMs())) : Clock::now();
+  }
+  bool Manual() const { return manual_; }
+  base::Clock &Source() const { return clock_; }
+
+private:
+  base::Clock &clock_;
+  const bool manual_;
+};
+
 namespace {
 
 // The one place where the platform's error codes become the layer's classes.
@@ -121,7 +138,7 @@ public:
 
 class PosixPort : public SerialPort {
 public:
-  PosixPort(int fd, bool tty) : fd_(fd), tty_(tty) {
+  PosixPort(int fd, bool tty, std::shared_ptr<const LineTime> time) : fd_(fd), tty_(tty), time_(std::move(time)) {
     // What the device was set to before us, given back when the port closes.
     haveOriginal_ = tty_ && tcgetattr(fd_, &original_) == 0;
     timeouts_ = CommTimeouts{};
@@ -291,7 +308,7 @@ public:
       return SerialResult::Failed;
     Begin(rec, PosixRecord::Kind::Event);
     rec.eventWordOut_ = eventWord;
-    rec.lastCheck_ = Clock::now();
+    rec.lastCheck_ = time_->Now();
     if (const uint32_t word = CheckCounters(); word != 0) {
       Complete(rec, SerialResult::Ok, 0, word);
       *eventWord = word;
@@ -549,7 +566,7 @@ private:
     rec.result_ = SerialResult::Ok;
     rec.count_ = 0;
     rec.eventWord_ = 0;
-    rec.started_ = Clock::now();
+    rec.started_ = time_->Now();
     rec.timeouts_ = timeouts_;
     rec.Sig().Reset();
   }
@@ -577,6 +594,7 @@ private:
   std::mutex mutex_;
   const int fd_;
   const bool tty_;
+  const std::shared_ptr<const LineTime> time_;
   bool haveOriginal_ = false;
   termios original_{};
   bool counters_ = false;
@@ -629,9 +647,29 @@ PosixRecord::~PosixRecord() {
     port->Detach(*this);
 }
 
+// An eventfd raised when a clock that moves only when told has moved; it
+// closes when the last holder lets go (a move may still be calling it).
+class MoveSignal {
+public:
+  MoveSignal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+  ~MoveSignal() {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  void Raise() const {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(fd_, &one, sizeof one);
+  }
+  int Fd() const { return fd_; }
+
+private:
+  const int fd_;
+};
+
 // Waits for the first raised signal, moving the bytes of the listed records'
-// operations meanwhile.
-int WaitSignals(std::span<SerialSignal *const> list) {
+// operations meanwhile. On a clock that moves only when told, the wait wakes
+// at each move instead of at a time-out.
+int WaitSignals(std::span<SerialSignal *const> list, const LineTime &time) {
   std::vector<pollfd> fds;
   std::vector<std::pair<PosixRecord *, size_t>> ops;
   for (;;) {
@@ -640,6 +678,13 @@ int WaitSignals(std::span<SerialSignal *const> list) {
         return static_cast<int>(i);
     fds.clear();
     ops.clear();
+    // Watched before the moments are read, so a move in between still wakes the wait.
+    std::shared_ptr<void> watch;
+    if (time.Manual()) {
+      auto moved = std::make_shared<MoveSignal>();
+      watch = time.Source().WatchMoves([moved] { moved->Raise(); });
+      fds.push_back(pollfd{moved->Fd(), POLLIN, 0});
+    }
     std::optional<Clock::time_point> deadline;
     for (SerialSignal *s : list) {
       auto *signal = static_cast<PosixSignal *>(s);
@@ -655,7 +700,7 @@ int WaitSignals(std::span<SerialSignal *const> list) {
     }
     timespec timeout{};
     timespec *timeoutPtr = nullptr;
-    if (deadline) {
+    if (deadline && !time.Manual()) {
       const auto left = std::max(Clock::duration::zero(), *deadline - Clock::now());
       const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
       timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
@@ -667,7 +712,7 @@ int WaitSignals(std::span<SerialSignal *const> list) {
         continue;
       return -1;
     }
-    const auto now = Clock::now();
+    const auto now = time.Now();
     for (const auto &[rec, index] : ops)
       if (PosixPort *port = rec->port_.load())
         port->Progress(*rec, fds[index].revents, now);
@@ -692,7 +737,7 @@ SerialResult PosixPort::GetResult(AsyncRecord &record, uint32_t *count, bool wai
     if (!wait)
       return SerialResult::Failed; // still under way
     SerialSignal *const own[] = {&rec.Signal()};
-    if (WaitSignals(own) < 0)
+    if (WaitSignals(own, *time_) < 0)
       return SerialResult::Failed;
   }
 }
@@ -763,6 +808,9 @@ bool IsOwnTerminalOrConsole(int fd) {
 
 } // namespace
 
+PosixSerialLayer::PosixSerialLayer(base::Clock &clock) : time_(std::make_shared<const LineTime>(clock)) {}
+PosixSerialLayer::~PosixSerialLayer() = default;
+
 std::unique_ptr<SerialPort> PosixSerialLayer::Open(const QString &name, OpenFailure &failure) {
   const QString device = DevicePath(name);
   const QByteArray path = QFile::encodeName(device);
@@ -800,7 +848,7 @@ std::unique_ptr<SerialPort> PosixSerialLayer::Open(const QString &name, OpenFail
   const bool tty = isatty(fd);
   if (tty)
     ioctl(fd, TIOCEXCL);
-  return std::make_unique<PosixPort>(fd, tty);
+  return std::make_unique<PosixPort>(fd, tty, time_);
 }
 
 std::unique_ptr<SerialSignal> PosixSerialLayer::CreateSignal(SignalUse) { return MakeSignal(nullptr); }
@@ -814,7 +862,7 @@ std::unique_ptr<AsyncRecord> PosixSerialLayer::CreateRecord(SignalUse) {
   return rec;
 }
 
-int PosixSerialLayer::WaitAny(std::span<SerialSignal *const> list) { return WaitSignals(list); }
+int PosixSerialLayer::WaitAny(std::span<SerialSignal *const> list) { return WaitSignals(list, *time_); }
 
 void PosixSerialLayer::SetCurrentThreadPriority(int stepsAboveNormal) {
   // A lower nice value needs privileges; without them the thread stays at normal.

@@ -20,12 +20,20 @@
 // second while a line-event wait is under way. Pseudo-terminals keep none, so
 // there line events never fire and the waits cost nothing.
 
+#include "base/clock.h"
 #include "serial/serial_layer.h"
 
 #include <QString>
+#include <memory>
+
+class LineTime;
 
 class PosixSerialLayer : public SerialLayer {
 public:
+  // The silences and total time-outs of reads and writes are measured on `clock`.
+  explicit PosixSerialLayer(base::Clock &clock = base::SystemClock());
+  ~PosixSerialLayer() override;
+
   // The device a port name stands for: a name containing "/" as it stands,
   // "COMn" the n-th standard serial device (/dev/ttyS(n-1)), any other name
   // /dev/<name>.
@@ -36,4 +44,7 @@ public:
   std::unique_ptr<AsyncRecord> CreateRecord(SignalUse use) override;
   int WaitAny(std::span<SerialSignal *const> list) override;
   void SetCurrentThreadPriority(int stepsAboveNormal) override;
+
+private:
+  std::shared_ptr<const LineTime> time_; // shared with the ports it opens
 };

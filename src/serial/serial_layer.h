@@ -203,3 +203,6 @@ public:
   // example when the queue is full).
   virtual bool AcceptNotice(uint32_t code);
 };
+
+// The serial layer for real ports and pseudo-terminals on this platform.
+std::shared_ptr<SerialLayer> MakePlatformSerialLayer();

@@ -1,28 +1,15 @@
 #include "session/box_session.h"
 
 #include "base/exception.h"
+#include "base/timer.h"
+#include "image/firmware_image.h"
 #include "image/image_blocks.h"
 #include "protocol/clocks.h"
 #include "protocol/frames.h"
+#include "protocol/operation_state.h"
 #include "protocol/reply.h"
 #include "serial/comm.h"
 #include "serial/comm_threads.h"
-
-QString BoxOperationName(BoxOperation operation) {
-  switch (operation) {
-  case BoxOperation::Set:
-    return QStringLiteral("set");
-  case BoxOperation::Load:
-    return QStringLiteral("load");
-  case BoxOperation::Verify:
-    return QStringLiteral("verify");
-  case BoxOperation::ReadOut:
-    return QStringLiteral("read-out");
-  case BoxOperation::EraseProgramVerify:
-    return QStringLiteral("erase-program-verify");
-  }
-  return {};
-}
 
 namespace {
 constexpr int kProgressPeriodMs = 200;
@@ -30,272 +17,407 @@ constexpr uint32_t kBurstSilenceMs = 100; // silence that ends a burst
 // With fast replies the line hands over what it has after this much silence,
 // and the session itself waits for the rest of the 100 ms.
 constexpr uint32_t kFastReadIntervalMs = 2;
+constexpr int kPortWatchPeriodMs = 1000;
+
+// The frames speak the items of the window's choices.
+int ModeItem(std::optional<BoxMode> mode) { return mode == BoxMode::Online ? 0 : 1; }
+int SupplyItem(std::optional<BoxSupply> supply) {
+  switch (supply.value_or(BoxSupply::Unchosen)) {
+  case BoxSupply::FiveVolts:
+    return 0;
+  case BoxSupply::NoOutput:
+    return 1;
+  case BoxSupply::Unchosen:
+    break;
+  }
+  return -1;
+}
+
+uint8_t CommandOf(BoxOperation operation) {
+  switch (operation) {
+  case BoxOperation::Set:
+    return kCommandSet;
+  case BoxOperation::Load:
+    return kCommandFileTransfer;
+  case BoxOperation::Verify:
+    return kCommandVerify;
+  case BoxOperation::ReadOut:
+    return kCommandReadOut;
+  case BoxOperation::EraseProgramVerify:
+    return kCommandEraseProgramVerify;
+  }
+  return kCommandNone;
+}
+
+// What a block request is answered from before any load was packed.
+std::shared_ptr<const LoadImage> EmptyImage() {
+  static const auto empty = [] {
+    auto image = std::make_shared<LoadImage>();
+    image->blocks.assign(size_t(kBlockSlots) * kBlockSlotSize, 0);
+    return std::shared_ptr<const LoadImage>(std::move(image));
+  }();
+  return empty;
+}
 } // namespace
 
-BoxSession::BoxSession(std::shared_ptr<SerialLayer> layer, QObject *parent)
-    : QObject(parent), ownState_(std::make_unique<OperationState>()), ownImage_(std::make_unique<FirmwareImage>()),
-      state_(ownState_.get()), image_(ownImage_.get()) {
-  Init(std::move(layer));
-}
+class BoxSessionCore {
+public:
+  using Phase = BoxSession::Phase;
 
-BoxSession::BoxSession(std::shared_ptr<SerialLayer> layer, OperationState &state, FirmwareImage &image,
-                       QObject *parent)
-    : QObject(parent), state_(&state), image_(&image) {
-  Init(std::move(layer));
-}
+  BoxSessionCore(BoxSession &session, std::shared_ptr<SerialLayer> layer, base::Clock &clock)
+      : s(session), comm(std::make_unique<TComm>(nullptr, std::move(layer))),
+        progressClock(nullptr, kProgressPeriodMs, clock), elapsedClock(nullptr, int(kElapsedTickMs), clock) {
+    comm->setObjectName(QStringLiteral("Comm1"));
+    // The line as the box needs it, besides what every opening sets again.
+    comm->SetDtrControl(TDtrControl::DtrDisable);
+    comm->SetRtsControl(TRtsControl::RtsDisable);
+    comm->SetOutx_XonXoffFlow(false);
+    comm->SetInx_XonXoffFlow(false);
+    comm->SetReadIntervalTimeout(kBurstSilenceMs);
+    comm->OnReceiveData = [this](TComm *, const uint8_t *buffer, uint16_t length) {
+      Handled([&] { fastReplies ? Gather(buffer, length) : Receive(buffer, length); });
+    };
+    comm->OnRequestHangup = [this](TComm *) { Handled([this] { Hangup(); }); };
+    progressClock.OnTimer = [this] { Handled([this] { ProgressTick(); }); };
+    elapsedClock.OnTimer = [this] { Handled([this] { ElapsedTick(); }); };
+    burstSilence = clock.MakeAlarm([this] { Handled([this] { DeliverGathered(); }); });
+    setDeadline = clock.MakeAlarm([this] { Handled([this] { SetUnanswered(); }); });
+    portWatch = clock.MakeAlarm([this] { Handled([this] { TryLostPort(); }); });
+  }
+
+  // The session's own events end here: what they could not do is reported, never thrown into the event loop.
+  template <typename F> void Handled(F &&step) {
+    try {
+      step();
+    } catch (const Exception &e) {
+      emit s.Error(e.Reason().isEmpty() ? e.Message() : e.Message() + QStringLiteral(": ") + e.Reason());
+    }
+  }
+
+  // The code the replies are read for: none once stopped.
+  uint8_t Command() const { return phase == Phase::Idle || !operation ? uint8_t(kCommandNone) : CommandOf(*operation); }
+
+  void SetLine(const QString &name) {
+    comm->SetCommName(name);
+    comm->SetBaudRate(38400);
+    comm->SetByteSize(TByteSize::_8);
+    comm->SetParity(TParity::None);
+    comm->SetStopBits(TStopBits::_1);
+  }
+
+  void Opened() {
+    // An open port needs no watch, whoever opened it.
+    portWatch->Disarm();
+  }
+
+  // --- Attempts ---
+
+  void Begin(const OperationRequest &request, Phase next) {
+    // An operation the box never answered ends when the next one starts.
+    FinishAttempt({Outcome::NoAnswer, QString(), std::nullopt});
+    setDeadline->Disarm();
+    Attempt a;
+    a.request = request;
+    a.port = comm->CommName();
+    a.startedAt = QDateTime::currentDateTimeUtc();
+    attempt = std::move(a);
+    operation = request.operation;
+    phase = next;
+    portClosedAtStart = !comm->IsOpen();
+    bytesSent = 0;
+    online = request.mode == BoxMode::Online;
+    timeOutSeconds = request.timeOutSeconds.value_or(kTimeOutSeconds);
+  }
+
+  void FinishAttempt(OperationEnd end) {
+    if (!attempt)
+      return;
+    Attempt a = std::move(*attempt);
+    attempt.reset();
+    if (end.outcome == Outcome::NoAnswer && portClosedAtStart)
+      end.outcome = Outcome::PortUnavailable;
+    a.end = std::move(end);
+    a.finishedAt = QDateTime::currentDateTimeUtc();
+    a.bytesSent = bytesSent;
+    emit s.AttemptEnded(a);
+  }
+
+  // An ending reply, the time-out or the port lost: the attempt ends, or, when
+  // it ended before, the front end hears of it as a late reply.
+  void Finish(OperationEnd end) {
+    setDeadline->Disarm();
+    if (!attempt) {
+      emit s.LateReply(end);
+      return;
+    }
+    phase = Phase::Ended;
+    FinishAttempt(std::move(end));
+  }
+
+  void Send(std::span<const uint8_t> bytes) {
+    // A refused send (port closed) is silent: the time-out reports the missing answer.
+    if (comm->SendData(bytes.data(), uint16_t(bytes.size())))
+      bytesSent += bytes.size();
+  }
+
+  void Start(const OperationRequest &request) {
+    switch (request.operation) {
+    case BoxOperation::Set: {
+      const Frame frame = SetCmd(ModeItem(request.mode), SupplyItem(request.supply), QString::number(request.count));
+      Begin(request, Phase::Setting);
+      Send(frame);
+      if (request.timeOutSeconds)
+        setDeadline->Arm(int(*request.timeOutSeconds * 1000), false);
+      break;
+    }
+    case BoxOperation::Load:
+      Begin(request, Phase::Announcing);
+      Send(LoadCmd());
+      if (request.image)
+        HandOver(request.image);
+      break;
+    case BoxOperation::Verify: {
+      const ChipNumbers chip = ParseChipNumbers(request.chip);
+      Begin(request, Phase::Verifying);
+      Send(CheckCmd());
+      StartClocks(VerifyInterval(chip.start, chip.end));
+      break;
+    }
+    case BoxOperation::ReadOut: {
+      const ChipNumbers chip = ParseChipNumbers(request.chip);
+      const Frame frame =
+          ReadCmd(chip.startText, ReadOutSize(request.chip.ChipSizeK, request.imageSize), chip.dataflashCode);
+      Begin(request, Phase::ReadingOut);
+      state.ReadBlockCount = 0;
+      readOutChip = chip;
+      readOutPending.clear();
+      Send(frame);
+      StartClocks(ReadOutInterval(chip.start, chip.end));
+      break;
+    }
+    case BoxOperation::EraseProgramVerify: {
+      const ChipNumbers chip = ParseChipNumbers(request.chip);
+      Begin(request, Phase::ErasingProgrammingVerifying);
+      Send(EPCCmd());
+      StartClocks(EraseProgramVerifyInterval(chip.start, chip.end));
+      break;
+    }
+    }
+  }
+
+  void HandOver(std::shared_ptr<const LoadImage> next) {
+    if (phase != Phase::Announcing || !attempt || !next)
+      return;
+    image = std::move(next);
+    attempt->request.image = image;
+    attempt->file = image->source;
+    phase = Phase::Transferring;
+    StartClocks(FileTransferInterval(kLoadImageSize));
+    Send(FirstBlockBytes(image->blocks));
+  }
+
+  void Stop(Outcome outcome) {
+    StopClocks();
+    setDeadline->Disarm();
+    phase = Phase::Idle;
+    FinishAttempt({outcome, QString(), std::nullopt});
+  }
+
+  void EndAttempt(const OperationEnd &end, const LoadSource &file) {
+    if (!attempt)
+      return;
+    if (!file.path.isEmpty())
+      attempt->file = file;
+    phase = Phase::Ended;
+    FinishAttempt(end);
+  }
+
+  void SetUnanswered() {
+    if (phase == Phase::Setting)
+      Finish({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
+  }
+
+  // --- Clocks ---
+
+  void StartClocks(int progressIntervalMs) {
+    state.ElapsedTicks = 0;
+    state.ProgressPercent = 0;
+    emit s.Progress(0);
+    progressClock.SetInterval(progressIntervalMs);
+    progressClock.SetEnabled(true);
+    elapsedClock.SetEnabled(true);
+  }
+
+  void StopClocks() {
+    progressClock.SetEnabled(false);
+    elapsedClock.SetEnabled(false);
+  }
+
+  void ProgressTick() {
+    if (!ProgressStep(state.ProgressPercent)) {
+      progressClock.SetEnabled(false);
+      return;
+    }
+    emit s.Progress(state.ProgressPercent);
+  }
+
+  void ElapsedTick() {
+    const bool timedOut = ElapsedStep(state, timeOutSeconds);
+    emit s.Elapsed(state.ElapsedSeconds, state.ElapsedTenths);
+    if (timedOut) {
+      // The progress clock runs on to 98 % and the operation stays: a late reply is still acted upon.
+      elapsedClock.SetEnabled(false);
+      Finish({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
+    }
+  }
+
+  // --- Replies and the line ---
+
+  void Receive(const uint8_t *buffer, uint16_t length) {
+    state.CurrentCommand = Command();
+    const ReplyActions actions = HandleReply(state, readOutChip, readOutPending, online, buffer, length);
+    if (actions.notAReply && !attempt)
+      return; // nothing waits for an answer: a message for every stray burst would only bury the real ones
+    if (actions.stopClocks)
+      StopClocks();
+    if (actions.showFullProgress) {
+      state.ProgressPercent = 100;
+      emit s.Progress(100);
+    }
+    for (const auto &[address, bytes] : actions.readOutBlocks)
+      emit s.ReadOutBlock(address, QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
+    if (!actions.readOutLines.isEmpty())
+      emit s.ReadOutLines(actions.readOutLines);
+    if (actions.end)
+      Finish({*actions.end, actions.message.value_or(QString()), actions.mismatch});
+    // Header, data and block sum of slot n; the name, count and sectors go only with block 0.
+    if (actions.sendBlock)
+      Send(RequestedBlockBytes(image->blocks, *actions.sendBlock));
+    if (actions.conversionError)
+      emit s.Error(*actions.conversionError);
+  }
+
+  void Gather(const uint8_t *buffer, uint16_t length) {
+    gathered.insert(gathered.end(), buffer, buffer + length);
+    // Read-out data may begin like a frame; only the silence ends it.
+    if (Command() != kCommandReadOut && IsWholeReplyFrame(gathered)) {
+      burstSilence->Disarm();
+      DeliverGathered();
+      return;
+    }
+    if (gathered.size() >= kMaxReadSize) // as the line delivers a burst without a pause
+      DeliverGathered();
+    else
+      burstSilence->Arm(int(kBurstSilenceMs - kFastReadIntervalMs), false);
+  }
+
+  void DeliverGathered() {
+    const std::vector<uint8_t> burst = std::exchange(gathered, {});
+    for (size_t at = 0; at < burst.size(); at += kMaxReadSize)
+      Receive(burst.data() + at, uint16_t(std::min<size_t>(burst.size() - at, kMaxReadSize)));
+  }
+
+  void Hangup() {
+    // Both threads may give up; the first notice closes the port, later ones find it closed.
+    if (!comm->IsOpen())
+      return;
+    const bool wasInProgress = attempt.has_value();
+    StopClocks();
+    comm->ClosePort();
+    if (watchForReturn)
+      portWatch->Arm(kPortWatchPeriodMs, true);
+    emit s.PortLost(comm->CommName() + QStringLiteral(": the serial port was lost"));
+    if (wasInProgress)
+      Finish({Outcome::PortLost, kPortLostMessage, std::nullopt});
+  }
+
+  void TryLostPort() {
+    if (!comm->IsOpen()) {
+      try {
+        comm->OpenPort();
+      } catch (const ECommsError &) {
+        return; // still gone: try again at the next tick
+      }
+    }
+    portWatch->Disarm();
+    emit s.PortReturned();
+  }
+
+  BoxSession &s;
+  std::unique_ptr<TComm> comm;
+  TTimer progressClock;
+  TTimer elapsedClock;
+  std::unique_ptr<base::Alarm> burstSilence;
+  std::unique_ptr<base::Alarm> setDeadline;
+  std::unique_ptr<base::Alarm> portWatch;
+  OperationState state;
+  Phase phase = Phase::Idle;
+  std::optional<BoxOperation> operation;
+  std::optional<Attempt> attempt;
+  bool portClosedAtStart = false;
+  uint64_t bytesSent = 0;
+  bool online = false;
+  uint32_t timeOutSeconds = kTimeOutSeconds;
+  ChipNumbers readOutChip;
+  std::vector<uint8_t> readOutPending; // a block split across bursts, until whole
+  bool fastReplies = false;
+  std::vector<uint8_t> gathered; // fast replies: bytes of a burst not yet ended
+  std::shared_ptr<const LoadImage> image = EmptyImage();
+  bool watchForReturn = false;
+};
+
+// --- The session ---------------------------------------------------------------
+
+BoxSession::BoxSession(std::shared_ptr<SerialLayer> layer, base::Clock &clock, QObject *parent)
+    : QObject(parent), core_(std::make_unique<BoxSessionCore>(*this, std::move(layer), clock)) {}
 
 BoxSession::~BoxSession() { ClosePort(); }
 
-void BoxSession::Init(std::shared_ptr<SerialLayer> layer) {
-  comm_ = new TComm(this, std::move(layer));
-  comm_->setObjectName(QStringLiteral("Comm1"));
-  // The line as the box needs it, besides what every opening sets again.
-  comm_->SetDtrControl(TDtrControl::DtrDisable);
-  comm_->SetRtsControl(TRtsControl::RtsDisable);
-  comm_->SetOutx_XonXoffFlow(false);
-  comm_->SetInx_XonXoffFlow(false);
-  comm_->SetReadIntervalTimeout(kBurstSilenceMs);
-  comm_->OnReceiveData = [this](TComm *, const uint8_t *buffer, uint16_t length) {
-    Handled([&] { fastReplies_ ? Gather(buffer, length) : ReceiveData(buffer, length); });
-  };
-  burstSilence_ = new QTimer(this);
-  burstSilence_->setSingleShot(true);
-  burstSilence_->setInterval(int(kBurstSilenceMs - kFastReadIntervalMs));
-  connect(burstSilence_, &QTimer::timeout, this, [this] { Handled([this] { DeliverGathered(); }); });
-  comm_->OnRequestHangup = [this](TComm *) { Handled([this] { Hangup(); }); };
-
-  progressClock_ = new TTimer(this, kProgressPeriodMs);
-  progressClock_->setObjectName(QStringLiteral("Timer1"));
-  progressClock_->OnTimer = [this] { Handled([this] { ProgressTick(); }); };
-  elapsedClock_ = new TTimer(this, int(kElapsedTickMs));
-  elapsedClock_->setObjectName(QStringLiteral("Timer2"));
-  elapsedClock_->OnTimer = [this] { Handled([this] { ElapsedTick(); }); };
-}
-
-template <typename F> void BoxSession::Handled(F &&step) {
-  try {
-    step();
-  } catch (const Exception &e) {
-    emit Error(e.Reason().isEmpty() ? e.Message() : e.Message() + QStringLiteral(": ") + e.Reason());
-  }
-}
-
-// --- The port ------------------------------------------------------------------
-
 void BoxSession::SetPortName(const QString &name) {
-  comm_->SetCommName(name);
-  comm_->SetBaudRate(38400);
-  comm_->SetByteSize(TByteSize::_8);
-  comm_->SetParity(TParity::None);
-  comm_->SetStopBits(TStopBits::_1);
+  if (name != core_->comm->CommName())
+    core_->portWatch->Disarm(); // another port ends the watch for the lost one
+  core_->SetLine(name);
 }
 
 void BoxSession::OpenPort(const QString &name) {
-  comm_->ClosePort();
+  core_->comm->ClosePort();
   SetPortName(name);
-  comm_->OpenPort();
+  Reopen();
 }
 
-void BoxSession::ClosePort() {
-  if (comm_)
-    comm_->ClosePort();
+void BoxSession::Reopen() {
+  core_->comm->OpenPort();
+  core_->Opened();
 }
 
-bool BoxSession::IsOpen() const { return comm_->IsOpen(); }
+void BoxSession::ClosePort() { core_->comm->ClosePort(); }
+bool BoxSession::IsOpen() const { return core_->comm->IsOpen(); }
+QString BoxSession::PortName() const { return core_->comm->CommName(); }
 
-// --- Operations ------------------------------------------------------------------
-
-void BoxSession::Begin(BoxOperation operation) {
-  // An operation the box never answered ends when the next one starts.
-  FinishAttempt({Outcome::NoAnswer, QString(), std::nullopt});
-  operation_ = operation;
-  inProgress_ = true;
-  portClosedAtStart_ = !comm_->IsOpen();
-  startedAt_ = QDateTime::currentDateTimeUtc();
-  bytesSent_ = 0;
-  emit Started(operation);
+void BoxSession::WatchForReturn(bool on) {
+  core_->watchForReturn = on;
+  if (!on)
+    core_->portWatch->Disarm();
 }
 
-void BoxSession::FinishAttempt(OperationEnd end) {
-  if (!std::exchange(inProgress_, false))
-    return;
-  if (end.outcome == Outcome::NoAnswer && portClosedAtStart_)
-    end.outcome = Outcome::PortUnavailable;
-  emit AttemptFinished({*operation_, startedAt_, QDateTime::currentDateTimeUtc(), std::move(end), bytesSent_});
-}
+bool BoxSession::WatchingForReturn() const { return core_->portWatch->Armed(); }
 
-void BoxSession::EndAttempt(const OperationEnd &end) { FinishAttempt(end); }
+void BoxSession::Start(const OperationRequest &request) { core_->Start(request); }
+void BoxSession::HandOver(std::shared_ptr<const LoadImage> image) { core_->HandOver(std::move(image)); }
+void BoxSession::Stop(Outcome outcome) { core_->Stop(outcome); }
+void BoxSession::EndAttempt(const OperationEnd &end, const LoadSource &file) { core_->EndAttempt(end, file); }
 
-void BoxSession::Send(const uint8_t *data, size_t size) {
-  // A refused send (port closed) is silent: the time-out reports the missing answer.
-  if (comm_->SendData(data, uint16_t(size)))
-    bytesSent_ += size;
-}
-
-void BoxSession::Set(int modeItem, int powerItem, const QString &countText) {
-  // A count that is not a number ends the operation here, before anything is sent.
-  const Frame frame = SetCmd(modeItem, powerItem, countText);
-  Begin(BoxOperation::Set);
-  state_->CurrentCommand = kCommandSet;
-  Send(frame.data(), frame.size());
-}
-
-void BoxSession::Verify(const ChipNumbers &chip) {
-  Begin(BoxOperation::Verify);
-  state_->CurrentCommand = kCommandVerify;
-  const Frame frame = CheckCmd();
-  Send(frame.data(), frame.size());
-  StartClocks(VerifyInterval(chip.start, chip.end));
-}
-
-void BoxSession::ReadOut(const ChipNumbers &chip, uint32_t sizeBytes) {
-  state_->StartHigh = StartHighOf(chip.startText);
-  const Frame frame = ReadCmd(chip.startText, sizeBytes, chip.dataflashCode);
-  Begin(BoxOperation::ReadOut);
-  state_->CurrentCommand = kCommandReadOut;
-  state_->ReadBlockCount = 0;
-  readOutChip_ = chip;
-  readOutPending_.clear();
-  Send(frame.data(), frame.size());
-  StartClocks(ReadOutInterval(chip.start, chip.end));
-}
-
-void BoxSession::EraseProgramVerify(const ChipNumbers &chip) {
-  Begin(BoxOperation::EraseProgramVerify);
-  state_->CurrentCommand = kCommandEraseProgramVerify;
-  const Frame frame = EPCCmd();
-  Send(frame.data(), frame.size());
-  StartClocks(EraseProgramVerifyInterval(chip.start, chip.end));
-}
-
-void BoxSession::AnnounceLoad() {
-  Begin(BoxOperation::Load);
-  state_->CurrentCommand = kCommandFileTransfer;
-  const Frame announce = LoadCmd();
-  Send(announce.data(), announce.size());
-}
-
-void BoxSession::StartTransfer() {
-  StartClocks(FileTransferInterval(image_->ImageSize));
-  const std::span<const uint8_t> first = FirstBlockBytes(image_->ImageBlocks);
-  Send(first.data(), first.size());
-}
-
-void BoxSession::Load() {
-  AnnounceLoad();
-  StartTransfer();
-}
-
-void BoxSession::Stop(Outcome outcome) {
-  StopClocks();
-  state_->CurrentCommand = kCommandNone;
-  FinishAttempt({outcome, QString(), std::nullopt});
-}
-
-// --- Clocks ----------------------------------------------------------------------
-
-void BoxSession::StartClocks(int progressIntervalMs) {
-  state_->ElapsedTicks = 0;
-  state_->ProgressPercent = 0;
-  emit Progress(0);
-  progressClock_->SetInterval(progressIntervalMs);
-  progressClock_->SetEnabled(true);
-  elapsedClock_->SetEnabled(true);
-}
-
-void BoxSession::StopClocks() {
-  progressClock_->SetEnabled(false);
-  elapsedClock_->SetEnabled(false);
-}
-
-void BoxSession::ShowFullProgress() {
-  state_->ProgressPercent = 100;
-  emit Progress(100);
-}
-
-void BoxSession::ProgressTick() {
-  if (!ProgressStep(state_->ProgressPercent)) {
-    progressClock_->SetEnabled(false);
-    return;
-  }
-  emit Progress(state_->ProgressPercent);
-}
-
-void BoxSession::ElapsedTick() {
-  const bool timedOut = ElapsedStep(*state_, timeOutSeconds_);
-  emit Elapsed(state_->ElapsedSeconds, state_->ElapsedTenths);
-  if (timedOut) {
-    // The progress clock runs on to 98 % and CurrentCommand stays: a late reply is still acted upon.
-    elapsedClock_->SetEnabled(false);
-    Finish({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
-  }
-}
-
-void BoxSession::Finish(OperationEnd end) {
-  // Recorded before it is shown: a message box may wait for the operator.
-  FinishAttempt(end);
-  emit Ended(end);
-}
-
-// --- Replies and the line --------------------------------------------------------
-
-void BoxSession::ReceiveData(const uint8_t *buffer, uint16_t length) {
-  const ReplyActions actions = HandleReply(*state_, readOutChip_, readOutPending_, online_, buffer, length);
-  if (actions.notAReply && !inProgress_)
-    return; // nothing waits for an answer: a message for every stray burst would only bury the real ones
-  if (actions.stopClocks)
-    StopClocks();
-  if (actions.showFullProgress)
-    ShowFullProgress();
-  for (const auto &[address, bytes] : actions.readOutBlocks)
-    emit ReadOutBlock(address, QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
-  if (!actions.readOutLines.isEmpty())
-    emit ReadOutLines(actions.readOutLines);
-  if (actions.end)
-    Finish({*actions.end, actions.message.value_or(QString()), actions.mismatch});
-  if (actions.sendBlock) {
-    // Header, data and block sum of slot n; the name, count and sectors go only with block 0.
-    const std::span<const uint8_t> block = RequestedBlockBytes(image_->ImageBlocks, *actions.sendBlock);
-    Send(block.data(), block.size());
-  }
-  if (actions.conversionError)
-    throw EConvertError(*actions.conversionError);
-}
+BoxSession::Phase BoxSession::CurrentPhase() const { return core_->phase; }
+bool BoxSession::InProgress() const { return core_->attempt.has_value(); }
+std::optional<BoxOperation> BoxSession::Operation() const { return core_->operation; }
+int BoxSession::ProgressIntervalMs() const { return core_->progressClock.Interval(); }
+bool BoxSession::ProgressRunning() const { return core_->progressClock.Enabled(); }
+bool BoxSession::ElapsedRunning() const { return core_->elapsedClock.Enabled(); }
+void BoxSession::SetOnline(bool online) { core_->online = online; }
 
 void BoxSession::SetFastReplies(bool on) {
-  fastReplies_ = on;
-  comm_->SetReadIntervalTimeout(on ? kFastReadIntervalMs : kBurstSilenceMs);
+  core_->fastReplies = on;
+  core_->comm->SetReadIntervalTimeout(on ? kFastReadIntervalMs : kBurstSilenceMs);
 }
 
-void BoxSession::Gather(const uint8_t *buffer, uint16_t length) {
-  gathered_.insert(gathered_.end(), buffer, buffer + length);
-  // Read-out data may begin like a frame; only the silence ends it.
-  if (state_->CurrentCommand != kCommandReadOut && IsWholeReplyFrame(gathered_)) {
-    burstSilence_->stop();
-    DeliverGathered();
-    return;
-  }
-  if (gathered_.size() >= kMaxReadSize) // as the line delivers a burst without a pause
-    DeliverGathered();
-  else
-    burstSilence_->start();
-}
-
-void BoxSession::DeliverGathered() {
-  const std::vector<uint8_t> burst = std::exchange(gathered_, {});
-  for (size_t at = 0; at < burst.size(); at += kMaxReadSize)
-    ReceiveData(burst.data() + at, uint16_t(std::min<size_t>(burst.size() - at, kMaxReadSize)));
-}
-
-bool BoxSession::Hangup() {
-  // Both threads may give up; the first notice closes the port, later ones find it closed.
-  if (!comm_->IsOpen())
-    return false;
-  const bool wasInProgress = inProgress_;
-  StopClocks();
-  comm_->ClosePort();
-  emit PortLost(comm_->CommName() + QStringLiteral(": the serial port was lost"));
-  if (wasInProgress)
-    Finish({Outcome::PortLost, kPortLostMessage, std::nullopt});
-  return true;
-}
+void BoxSession::ReceiveData(const uint8_t *buffer, uint16_t length) { core_->Receive(buffer, length); }

@@ -26,16 +26,16 @@ QString Line(const QString &name, const QString &start, const QString &end, cons
 struct ChipState : ChipRecord {
   uint32_t ImageSize = 0;
 };
-void ChooseChip(const QString &line, int item, ChipState &s, ChipControls &c) {
+void ChooseChip(const QString &line, int item, ChipState &s, ChipChoice &c) {
   ::ChooseChip(line, item, s, s.ImageSize, c);
 }
-void ChangeDataflashUse(int item, ChipState &s, ChipControls &c) { ::ChangeDataflashUse(item, s, s.ImageSize, c); }
+void ChangeDataflashUse(int item, ChipState &s, ChipChoice &c) { ::ChangeDataflashUse(item, s, s.ImageSize, c); }
 
 QString Chip32K(const QString &code) { return Line(QStringLiteral("PAC5223"), "0000", "7FFF", "32K", code); }
 
 struct ChipTest : ::testing::Test {
   std::unique_ptr<ChipState> state = std::make_unique<ChipState>();
-  ChipControls controls{QStringLiteral("old name"), QStringLiteral("old range"), false, false};
+  ChipChoice choice{QStringLiteral("old name"), QStringLiteral("old range"), false, false};
 };
 
 } // namespace
@@ -131,7 +131,7 @@ TEST_F(ChipTest, WorkedExamples) {
   for (const auto &c : cases) {
     SCOPED_TRACE(std::string(c.code) + (c.item == kUseCode ? " CODE" : " EEPROM"));
     ChipState s;
-    ChipControls ctl{QString(), QString(), !c.radioEnabled, false};
+    ChipChoice ctl{QString(), QString(), !c.radioEnabled, false};
     ChooseChip(Chip32K(QString::fromLatin1(c.code)), c.item, s, ctl);
     EXPECT_EQ(s.ChipName, QStringLiteral("PAC5223        "));
     EXPECT_EQ(s.ChipStart, QStringLiteral("0000"));
@@ -140,10 +140,10 @@ TEST_F(ChipTest, WorkedExamples) {
     EXPECT_EQ(s.DataflashCode, QString::fromLatin1(c.codeAfter));
     EXPECT_EQ(s.ChipSizeK, QString::fromLatin1(c.sizeK));
     EXPECT_EQ(s.ImageSize, c.imageSize);
-    EXPECT_EQ(ctl.Edit1, QStringLiteral(" PAC5223        "));
-    EXPECT_EQ(ctl.Edit2, QString::fromLatin1(c.edit2));
-    EXPECT_EQ(ctl.RadioGroup3Enabled, c.radioEnabled);
-    EXPECT_TRUE(ctl.Button2Enabled);
+    EXPECT_EQ(ctl.name, QStringLiteral(" PAC5223        "));
+    EXPECT_EQ(ctl.range, QString::fromLatin1(c.edit2));
+    EXPECT_EQ(ctl.dataflashChoice, c.radioEnabled);
+    EXPECT_TRUE(ctl.loadReady);
   }
 }
 
@@ -166,38 +166,38 @@ TEST_F(ChipTest, SmallSizes) {
   for (const auto &c : cases) {
     SCOPED_TRACE(std::string(c.size) + " " + c.code);
     ChooseChip(Line("N", "0000", "1FFF", QString::fromLatin1(c.size), QString::fromLatin1(c.code)), c.item, *state,
-               controls);
+               choice);
     EXPECT_EQ(state->ChipSizeK, QString::fromLatin1(c.sizeK));
     EXPECT_EQ(state->ImageSize, c.imageSize);
-    EXPECT_EQ(controls.Edit2, QString::fromLatin1(c.edit2));
+    EXPECT_EQ(choice.range, QString::fromLatin1(c.edit2));
   }
 }
 
 TEST_F(ChipTest, SizeColumnBeginningWithABlankIsReadAsItsFirstDigit) {
   QString line = Chip32K(QStringLiteral("0x00"));
   line.replace(44, 4, QStringLiteral(" 32K"));
-  ChooseChip(line, kUseCode, *state, controls);
+  ChooseChip(line, kUseCode, *state, choice);
   EXPECT_EQ(state->ChipSizeText, QStringLiteral(" 32K"));
   EXPECT_EQ(state->ChipSizeK, QStringLiteral(" 3"));
   EXPECT_EQ(state->ImageSize, 3072u);
-  EXPECT_EQ(controls.Edit2, QStringLiteral(" 0000 - 7FFF  32K"));
+  EXPECT_EQ(choice.range, QStringLiteral(" 0000 - 7FFF  32K"));
 
   // With dataflash used as code the blank is lost in the sum.
   line = Chip32K(QStringLiteral("0xB0"));
   line.replace(44, 4, QStringLiteral(" 32K"));
-  ChooseChip(line, kUseCode, *state, controls);
+  ChooseChip(line, kUseCode, *state, choice);
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("7"));
   EXPECT_EQ(state->ImageSize, 7168u);
-  EXPECT_EQ(controls.Edit2, QStringLiteral("B000-BFFF+0000-7FFF=7K"));
+  EXPECT_EQ(choice.range, QStringLiteral("B000-BFFF+0000-7FFF=7K"));
 }
 
 TEST_F(ChipTest, EmptyLineEmptiesTheRecordAndChangesOnlyNameRadioAndLoad) {
-  ChooseChip(Chip32K(QStringLiteral("0xB0")), kUseEeprom, *state, controls);
-  controls.Button2Enabled = false;
-  controls.RadioGroup3Enabled = false;
-  const ChipControls before = controls;
+  ChooseChip(Chip32K(QStringLiteral("0xB0")), kUseEeprom, *state, choice);
+  choice.loadReady = false;
+  choice.dataflashChoice = false;
+  const ChipChoice before = choice;
 
-  ChooseChip(QString(), kUseEeprom, *state, controls);
+  ChooseChip(QString(), kUseEeprom, *state, choice);
   EXPECT_EQ(state->ChipName, QString());
   EXPECT_EQ(state->ChipStart, QString());
   EXPECT_EQ(state->ChipEnd, QString());
@@ -205,10 +205,10 @@ TEST_F(ChipTest, EmptyLineEmptiesTheRecordAndChangesOnlyNameRadioAndLoad) {
   EXPECT_EQ(state->DataflashCode, QString());
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("32")) << "not a row of the table: kept";
   EXPECT_EQ(state->ImageSize, 32768u);
-  EXPECT_EQ(controls.Edit1, QStringLiteral(" "));
-  EXPECT_EQ(controls.Edit2, before.Edit2);
-  EXPECT_TRUE(controls.RadioGroup3Enabled);
-  EXPECT_TRUE(controls.Button2Enabled);
+  EXPECT_EQ(choice.name, QStringLiteral(" "));
+  EXPECT_EQ(choice.range, before.range);
+  EXPECT_TRUE(choice.dataflashChoice);
+  EXPECT_TRUE(choice.loadReady);
 }
 
 TEST_F(ChipTest, HeadingAndUnknownCodesTakeTheLastRow) {
@@ -217,48 +217,48 @@ TEST_F(ChipTest, HeadingAndUnknownCodesTakeTheLastRow) {
     for (int item : {kUseCode, kUseEeprom}) {
       state->ImageSize = 1234;
       state->ChipSizeK = QStringLiteral("99");
-      controls = {QStringLiteral("x"), QStringLiteral("old range"), false, false};
-      ChooseChip(Chip32K(QString::fromLatin1(code)), item, *state, controls);
+      choice = {QStringLiteral("x"), QStringLiteral("old range"), false, false};
+      ChooseChip(Chip32K(QString::fromLatin1(code)), item, *state, choice);
       EXPECT_EQ(state->DataflashCode, QString::fromLatin1(code));
       EXPECT_EQ(state->ChipSizeK, QStringLiteral("99"));
       EXPECT_EQ(state->ImageSize, 1234u);
-      EXPECT_EQ(controls.Edit1, QStringLiteral(" PAC5223        "));
-      EXPECT_EQ(controls.Edit2, QStringLiteral("old range"));
-      EXPECT_TRUE(controls.RadioGroup3Enabled);
-      EXPECT_TRUE(controls.Button2Enabled);
+      EXPECT_EQ(choice.name, QStringLiteral(" PAC5223        "));
+      EXPECT_EQ(choice.range, QStringLiteral("old range"));
+      EXPECT_TRUE(choice.dataflashChoice);
+      EXPECT_TRUE(choice.loadReady);
     }
   }
 }
 
 TEST_F(ChipTest, NoItemSelectedAppliesNoRow) {
   state->ImageSize = 77;
-  ChooseChip(Chip32K(QStringLiteral("0xB0")), -1, *state, controls);
+  ChooseChip(Chip32K(QStringLiteral("0xB0")), -1, *state, choice);
   EXPECT_EQ(state->DataflashCode, QStringLiteral("0xB0"));
   EXPECT_EQ(state->ImageSize, 77u);
-  EXPECT_EQ(controls.Edit2, QStringLiteral("old range"));
-  EXPECT_TRUE(controls.Button2Enabled);
+  EXPECT_EQ(choice.range, QStringLiteral("old range"));
+  EXPECT_TRUE(choice.loadReady);
 }
 
 TEST_F(ChipTest, NoDataflashChipAfterADataflashChipDisablesTheChoice) {
-  ChooseChip(Chip32K(QStringLiteral("0xB0")), kUseEeprom, *state, controls);
-  EXPECT_TRUE(controls.RadioGroup3Enabled);
-  ChooseChip(Line("PAC5210", "0000", "1FFF", "8K", "0x00"), kUseEeprom, *state, controls);
-  EXPECT_FALSE(controls.RadioGroup3Enabled);
+  ChooseChip(Chip32K(QStringLiteral("0xB0")), kUseEeprom, *state, choice);
+  EXPECT_TRUE(choice.dataflashChoice);
+  ChooseChip(Line("PAC5210", "0000", "1FFF", "8K", "0x00"), kUseEeprom, *state, choice);
+  EXPECT_FALSE(choice.dataflashChoice);
   EXPECT_EQ(state->DataflashCode, QStringLiteral("0x00"));
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("8"));
   EXPECT_EQ(state->ImageSize, 8192u);
-  EXPECT_EQ(controls.Edit1, QStringLiteral(" PAC5210        "));
-  EXPECT_EQ(controls.Edit2, QStringLiteral(" 0000 - 1FFF 8K  "));
+  EXPECT_EQ(choice.name, QStringLiteral(" PAC5210        "));
+  EXPECT_EQ(choice.range, QStringLiteral(" 0000 - 1FFF 8K  "));
 }
 
 TEST_F(ChipTest, BadSizeOnADataflashChipStopsAtTheConversion) {
   for (int item : {kUseCode, kUseEeprom}) {
     SCOPED_TRACE(item);
     state->ImageSize = 4096;
-    controls = {QStringLiteral("old name"), QStringLiteral("old range"), false, false};
+    choice = {QStringLiteral("old name"), QStringLiteral("old range"), false, false};
     const QString line = Line("PAC52XY", "0000", "7FFF", "XXK", "0xB0");
     try {
-      ChooseChip(line, item, *state, controls);
+      ChooseChip(line, item, *state, choice);
       FAIL() << "no error";
     } catch (const EConvertError &e) {
       EXPECT_EQ(e.Message(), QStringLiteral("'XX' is not a valid integer value"));
@@ -268,65 +268,65 @@ TEST_F(ChipTest, BadSizeOnADataflashChipStopsAtTheConversion) {
     EXPECT_EQ(state->DataflashCode, item == kUseEeprom ? QStringLiteral("0xB1") : QStringLiteral("0xB0"));
     EXPECT_EQ(state->ChipSizeK, QStringLiteral("XX"));
     EXPECT_EQ(state->ImageSize, 4096u);
-    EXPECT_TRUE(controls.RadioGroup3Enabled);
-    EXPECT_EQ(controls.Edit1, QStringLiteral(" PAC52XY        "));
-    EXPECT_EQ(controls.Edit2, QStringLiteral("old range"));
-    EXPECT_FALSE(controls.Button2Enabled);
+    EXPECT_TRUE(choice.dataflashChoice);
+    EXPECT_EQ(choice.name, QStringLiteral(" PAC52XY        "));
+    EXPECT_EQ(choice.range, QStringLiteral("old range"));
+    EXPECT_FALSE(choice.loadReady);
   }
 }
 
 TEST_F(ChipTest, BadSizeOnANoDataflashChipHasItsRangeShown) {
   state->ImageSize = 4096;
-  controls.RadioGroup3Enabled = true;
+  choice.dataflashChoice = true;
   try {
-    ChooseChip(Line("PAC5210", "0000", "1FFF", "-8K", "0x00"), kUseCode, *state, controls);
+    ChooseChip(Line("PAC5210", "0000", "1FFF", "-8K", "0x00"), kUseCode, *state, choice);
     FAIL() << "no error";
   } catch (const EConvertError &e) {
     EXPECT_EQ(e.Message(), QStringLiteral("'-8' is not a valid integer value"));
   }
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("-8"));
   EXPECT_EQ(state->ImageSize, 4096u);
-  EXPECT_FALSE(controls.RadioGroup3Enabled);
-  EXPECT_EQ(controls.Edit1, QStringLiteral(" PAC5210        "));
-  EXPECT_EQ(controls.Edit2, QStringLiteral(" 0000 - 1FFF -8K "));
-  EXPECT_FALSE(controls.Button2Enabled);
+  EXPECT_FALSE(choice.dataflashChoice);
+  EXPECT_EQ(choice.name, QStringLiteral(" PAC5210        "));
+  EXPECT_EQ(choice.range, QStringLiteral(" 0000 - 1FFF -8K "));
+  EXPECT_FALSE(choice.loadReady);
 }
 
 TEST_F(ChipTest, BlankSizeColumnIsABadSize) {
   QString line = Chip32K(QStringLiteral("0x00"));
   line.replace(44, 4, QStringLiteral("    "));
-  EXPECT_THROW(ChooseChip(line, kUseCode, *state, controls), EConvertError);
+  EXPECT_THROW(ChooseChip(line, kUseCode, *state, choice), EConvertError);
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("  "));
 }
 
 TEST_F(ChipTest, SwitchingToEepromAndBackToCode) {
-  ChooseChip(Chip32K(QStringLiteral("0xB0")), kUseCode, *state, controls);
-  const ChipControls chosen = controls;
+  ChooseChip(Chip32K(QStringLiteral("0xB0")), kUseCode, *state, choice);
+  const ChipChoice chosen = choice;
 
-  ChangeDataflashUse(kUseEeprom, *state, controls);
+  ChangeDataflashUse(kUseEeprom, *state, choice);
   EXPECT_EQ(state->DataflashCode, QStringLiteral("0xB1"));
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("32"));
   EXPECT_EQ(state->ImageSize, 32768u);
-  EXPECT_EQ(controls.Edit2, QStringLiteral("0000-7FFF=32K"));
+  EXPECT_EQ(choice.range, QStringLiteral("0000-7FFF=32K"));
 
   // An EEPROM row accepts only a CODE value: selecting EEPROM again changes nothing.
-  ChangeDataflashUse(kUseEeprom, *state, controls);
+  ChangeDataflashUse(kUseEeprom, *state, choice);
   EXPECT_EQ(state->DataflashCode, QStringLiteral("0xB1"));
   EXPECT_EQ(state->ImageSize, 32768u);
 
-  ChangeDataflashUse(kUseCode, *state, controls);
+  ChangeDataflashUse(kUseCode, *state, choice);
   EXPECT_EQ(state->DataflashCode, QStringLiteral("0xB0"));
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("36"));
   EXPECT_EQ(state->ImageSize, 36864u);
-  EXPECT_EQ(controls.Edit2, QStringLiteral("B000-BFFF+0000-7FFF=36K"));
-  ChangeDataflashUse(kUseCode, *state, controls);
+  EXPECT_EQ(choice.range, QStringLiteral("B000-BFFF+0000-7FFF=36K"));
+  ChangeDataflashUse(kUseCode, *state, choice);
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("36")) << "CODE twice is CODE once";
   EXPECT_EQ(state->ImageSize, 36864u);
 
   // Name, choice and load button belong to the chip choice only.
-  EXPECT_EQ(controls.Edit1, chosen.Edit1);
-  EXPECT_EQ(controls.RadioGroup3Enabled, chosen.RadioGroup3Enabled);
-  EXPECT_EQ(controls.Button2Enabled, chosen.Button2Enabled);
+  EXPECT_EQ(choice.name, chosen.name);
+  EXPECT_EQ(choice.dataflashChoice, chosen.dataflashChoice);
+  EXPECT_EQ(choice.loadReady, chosen.loadReady);
 }
 
 TEST_F(ChipTest, ChangeOfUseTable) {
@@ -346,7 +346,7 @@ TEST_F(ChipTest, ChangeOfUseTable) {
       s.ChipSizeText = QStringLiteral("16K ");
       s.DataflashCode = before;
       s.ChipSizeK = QStringLiteral("0");
-      ChipControls ctl{QStringLiteral("name"), QString(), true, true};
+      ChipChoice ctl{QStringLiteral("name"), QString(), true, true};
       ChangeDataflashUse(item, s, ctl);
       const bool eepromRow = item == kUseEeprom;
       // An EEPROM row accepts only a CODE value.
@@ -355,16 +355,16 @@ TEST_F(ChipTest, ChangeOfUseTable) {
         EXPECT_EQ(s.DataflashCode, before);
         EXPECT_EQ(s.ChipSizeK, QStringLiteral("0"));
         EXPECT_EQ(s.ImageSize, 0u);
-        EXPECT_EQ(ctl.Edit2, QString());
+        EXPECT_EQ(ctl.range, QString());
         continue;
       }
       const QString code = eepromRow ? after.second : after.first;
       EXPECT_EQ(s.DataflashCode, code);
       EXPECT_EQ(s.ChipSizeK, eepromRow ? QStringLiteral("16") : QStringLiteral("20"));
       EXPECT_EQ(s.ImageSize, eepromRow ? 16384u : 20480u);
-      EXPECT_EQ(ctl.Edit2,
+      EXPECT_EQ(ctl.range,
                 eepromRow ? QStringLiteral("0000-3FFF=16K") : prefix.at(after.first) + QStringLiteral("0000-3FFF=20K"));
-      EXPECT_EQ(ctl.Edit1, QStringLiteral("name"));
+      EXPECT_EQ(ctl.name, QStringLiteral("name"));
     }
   }
 }
@@ -376,11 +376,11 @@ TEST_F(ChipTest, ChangeOfUseWithoutADataflashChipDoesNothing) {
       state->ChipSizeText = QStringLiteral("32K ");
       state->ChipSizeK = QString();
       state->ImageSize = 0;
-      ChangeDataflashUse(item, *state, controls);
+      ChangeDataflashUse(item, *state, choice);
       EXPECT_EQ(state->DataflashCode, QString::fromLatin1(code));
       EXPECT_EQ(state->ChipSizeK, QString());
       EXPECT_EQ(state->ImageSize, 0u);
-      EXPECT_EQ(controls.Edit2, QStringLiteral("old range"));
+      EXPECT_EQ(choice.range, QStringLiteral("old range"));
     }
   }
 }
@@ -392,7 +392,7 @@ TEST_F(ChipTest, BadSizeStopsTheChangeOfUseAfterCodeAndSize) {
   state->DataflashCode = QStringLiteral("0x11");
   state->ImageSize = 555;
   try {
-    ChangeDataflashUse(kUseCode, *state, controls);
+    ChangeDataflashUse(kUseCode, *state, choice);
     FAIL() << "no error";
   } catch (const EConvertError &e) {
     EXPECT_EQ(e.Message(), QStringLiteral("'?2' is not a valid integer value"));
@@ -400,7 +400,7 @@ TEST_F(ChipTest, BadSizeStopsTheChangeOfUseAfterCodeAndSize) {
   EXPECT_EQ(state->DataflashCode, QStringLiteral("0x10"));
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("?2"));
   EXPECT_EQ(state->ImageSize, 555u);
-  EXPECT_EQ(controls.Edit2, QStringLiteral("old range"));
+  EXPECT_EQ(choice.range, QStringLiteral("old range"));
 }
 
 // The list shipped beside the program: every chip line must choose cleanly.
@@ -432,9 +432,9 @@ TEST(ShippedChipList, EveryChipLineParses) {
     EXPECT_EQ(int(f.End.toUInt(nullptr, 16)) - int(f.Start.toUInt(nullptr, 16)) + 1, kib * 1024);
     for (int item : {kUseCode, kUseEeprom}) {
       ChipState s;
-      ChipControls ctl;
+      ChipChoice ctl;
       EXPECT_NO_THROW(ChooseChip(line, item, s, ctl));
-      EXPECT_TRUE(ctl.Button2Enabled);
+      EXPECT_TRUE(ctl.loadReady);
     }
   }
   EXPECT_GE(chips, 5);

@@ -149,7 +149,18 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
   const records::Record last = store.Rows().at(0);
   EXPECT_EQ(last.result, "file-refused");
   EXPECT_EQ(last.filePath, Fixture("joined.bin"));
+  EXPECT_EQ(last.sectors, "FFFFFFFF");
   EXPECT_EQ(last.bytesSent, 0);
+  // A load whose port does not open still names the image it would have sent.
+  CliRun unopened;
+  unopened.Start({"load", "--port", "/nonexistent/kavrin-port", "--file", fw, "--sectors", "1-4", "--records", store.url});
+  EXPECT_EQ(unopened.Finish(), 4);
+  const records::Record load = store.Rows().at(0);
+  EXPECT_EQ(load.result, "port-unavailable");
+  EXPECT_EQ(load.imageChecksum, unopened.Of("result").at(0).value("checksum").toString());
+  EXPECT_FALSE(load.imageChecksum.isEmpty());
+  EXPECT_EQ(load.sectors, "0000000F");
+  EXPECT_EQ(load.count, 999999);
 }
 
 // A box the test plays on a pseudo-terminal: it answers what the command

@@ -152,10 +152,10 @@ TEST(ReadOutTest, SizeThatIsNotANumberFailsAfterCountingTheBlock) {
 }
 
 // A block split by the line counts once and shows only the bytes the box sent,
-// never bytes an earlier, longer reply left in ReplyBuffer.
+// never bytes of an earlier, longer reply.
 TEST(ReadOutTest, SplitBlockIsGatheredAndCountedOnce) {
   ReadOut r("0x00", "0000", "8");
-  std::vector<uint8_t> stale(kBlockDataSize, 0x5A); // left in ReplyBuffer by an earlier reply
+  std::vector<uint8_t> stale(kBlockDataSize, 0x5A); // an earlier reply
   r.state.CurrentCommand = kCommandVerify;
   r.Feed(stale);
   r.state.CurrentCommand = kCommandReadOut;

@@ -98,23 +98,7 @@ TEST(ReplyTableTest, EveryCommandAndStatusRow) {
   }
 }
 
-TEST(ReplyBufferTest, EachBurstIsCopiedToTheStartAndTheRestIsKept) {
-  OperationState state;
-  std::vector<uint8_t> pending;
-  const std::vector<uint8_t> longer = {1, 2, 3, 4, 5, 6, 7, 8};
-  const std::vector<uint8_t> shorter = {9, 9};
-  HandleReply(state, ChipNumbers{}, pending, false, longer.data(), longer.size());
-  HandleReply(state, ChipNumbers{}, pending, false, shorter.data(), shorter.size());
-  EXPECT_EQ(std::vector<uint8_t>(state.ReplyBuffer.begin(), state.ReplyBuffer.begin() + 9),
-            (std::vector<uint8_t>{9, 9, 3, 4, 5, 6, 7, 8, 0}));
-
-  std::vector<uint8_t> largest(65535, 0xA5);
-  HandleReply(state, ChipNumbers{}, pending, false, largest.data(), largest.size());
-  EXPECT_EQ(state.ReplyBuffer[65534], 0xA5);
-  EXPECT_EQ(state.ReplyBuffer[65535], 0x00);
-}
-
-// A status left in ReplyBuffer by an earlier burst is never acted upon again:
+// A status an earlier burst carried is never acted upon again:
 // a shorter burst after it is no frame, and only its own bytes are shown.
 TEST(ShortBurstTest, OldStatusInReplyBufferIsNotReportedAgain) {
   struct Case {

@@ -69,10 +69,11 @@ inline void ConfigureAsComm1(TComm &comm, const QString &name) {
   comm.SetInx_XonXoffFlow(false);
 }
 
-// One component on one in-memory device named "COM5".
+// One component on one in-memory device named "COM5"; the line's silences
+// are measured on `clock`.
 struct MemoryRig {
-  MemoryRig() {
-    layer = std::make_shared<MemorySerialLayer>();
+  explicit MemoryRig(base::Clock &clock = base::SystemClock()) {
+    layer = std::make_shared<MemorySerialLayer>(clock);
     device = layer->AddDevice(QStringLiteral("COM5"));
     comm = std::make_unique<TComm>(nullptr, layer);
     ConfigureAsComm1(*comm, QStringLiteral("COM5"));
@@ -110,6 +111,17 @@ struct MemoryRig {
 class MemoryCommTest : public ::testing::Test {
 protected:
   MemoryRig rig;
+  std::shared_ptr<MemorySerialLayer> &layer = rig.layer;
+  std::shared_ptr<MemoryDevice> &device = rig.device;
+  std::unique_ptr<TComm> &comm = rig.comm;
+  std::vector<CommEvent> &events = rig.events;
+};
+
+// The same on a clock the test moves: a burst ends exactly when the test says.
+class ClockedCommTest : public ::testing::Test {
+protected:
+  base::ManualClock clock; // before the rig, whose threads read it
+  MemoryRig rig{clock};
   std::shared_ptr<MemorySerialLayer> &layer = rig.layer;
   std::shared_ptr<MemoryDevice> &device = rig.device;
   std::unique_ptr<TComm> &comm = rig.comm;

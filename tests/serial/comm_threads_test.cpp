@@ -18,18 +18,23 @@ std::vector<uint8_t> Concat(const std::vector<CommEvent> &events) {
 }
 } // namespace
 
-TEST_F(MemoryCommTest, BytesWithShortGapsFormOneBlockAndALongGapStartsAnother) {
+TEST_F(ClockedCommTest, BytesWithShortGapsFormOneBlockAndALongGapStartsAnother) {
   ASSERT_TRUE(rig.OpenIdle());
   device->Inject(Bytes({0x55, 0x01}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  clock.Advance(99);
   device->Inject(Bytes({0x02}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  clock.Advance(99);
   device->Inject(Bytes({0x03, 0x04}));
+  clock.Advance(99);
+  PumpFor(20);
+  EXPECT_EQ(CountOf(events, "data"), 0u) << "no gap of 100 ms yet";
+  clock.Advance(1);
   ASSERT_TRUE(rig.WaitFor("data", 1));
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  clock.Advance(500);
   device->Inject(Bytes({0x99}));
+  clock.Advance(100);
   ASSERT_TRUE(rig.WaitFor("data", 2));
-  PumpFor(150);
+  PumpFor(20);
   ASSERT_EQ(CountOf(events, "data"), 2u);
   EXPECT_EQ(events[1].bytes, Bytes({0x55, 0x01, 0x02, 0x03, 0x04}));
   EXPECT_EQ(events[2].bytes, Bytes({0x99}));
@@ -244,7 +249,7 @@ TEST_F(MemoryCommTest, UnboundEventsAreHarmless) {
   EXPECT_TRUE(rig.WaitFor("hangup", 1));
 }
 
-TEST_F(MemoryCommTest, BlocksFromManyBurstsKeepTheirOrder) {
+TEST_F(ClockedCommTest, BlocksFromManyBurstsKeepTheirOrder) {
   comm->SetReadIntervalTimeout(5);
   ASSERT_TRUE(rig.OpenIdle());
   std::vector<uint8_t> all;
@@ -252,9 +257,10 @@ TEST_F(MemoryCommTest, BlocksFromManyBurstsKeepTheirOrder) {
     const std::vector<uint8_t> burst = Pattern(10 + i, static_cast<uint8_t>(i));
     all.insert(all.end(), burst.begin(), burst.end());
     device->Inject(burst);
-    std::this_thread::sleep_for(std::chrono::milliseconds(12));
+    clock.Advance(5);
+    ASSERT_TRUE(rig.WaitFor("data", size_t(i + 1))) << i;
+    EXPECT_EQ(events.back().bytes, burst) << i;
   }
-  ASSERT_TRUE(PumpUntil([&] { return Concat(events).size() == all.size(); }));
   EXPECT_EQ(Concat(events), all);
 }
 

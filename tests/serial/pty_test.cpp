@@ -7,7 +7,9 @@
 
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <thread>
@@ -58,6 +60,7 @@ protected:
     ASSERT_TRUE(WaitFor("empty", 1));
   }
   PtyPair pty;
+  base::ManualClock clock; // for a test's own layer; outlives the port and its threads
   std::unique_ptr<TComm> comm;
   std::vector<CommEvent> events;
 };
@@ -122,16 +125,40 @@ TEST_F(PtyCommTest, LineIsRaw38400_8N1WithoutFlowControl) {
 }
 
 TEST_F(PtyCommTest, ShortGapsJoinIntoOneBlockAndALongGapSplits) {
+  // The silence is measured on a clock the test moves, so only the order of
+  // writes and moves decides; the terminal itself is real.
+  comm = std::make_unique<TComm>(nullptr, std::make_shared<PosixSerialLayer>(clock));
+  ConfigureAsComm1(*comm, pty.SlavePath());
+  RecordEvents(*comm, events);
   OpenIdle();
-  ASSERT_TRUE(pty.Write(Bytes({0x55, 0x01})));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(pty.Write(Bytes({0x02, 0x03})));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(pty.Write(Bytes({0x04})));
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  ASSERT_TRUE(pty.Write(Bytes({0x99, 0x00})));
+  // A second look at the terminal (root passes its exclusive mark): the port
+  // has taken the bytes in once the terminal holds none for it any more.
+  const int look = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(look, 0);
+  auto send = [&](const std::vector<uint8_t> &bytes) {
+    ASSERT_TRUE(pty.Write(bytes));
+    PumpFor(10); // the terminal hands written bytes on to its reader asynchronously
+    ASSERT_TRUE(PumpUntil([&] {
+      int unread = -1;
+      return ioctl(look, FIONREAD, &unread) == 0 && unread == 0;
+    }));
+  };
+  send(Bytes({0x55, 0x01}));
+  clock.Advance(99);
+  send(Bytes({0x02, 0x03}));
+  clock.Advance(99);
+  send(Bytes({0x04}));
+  clock.Advance(99);
+  PumpFor(20);
+  EXPECT_EQ(CountOf(events, "data"), 0u) << "no gap of 100 ms yet";
+  clock.Advance(1);
+  ASSERT_TRUE(WaitFor("data", 1));
+  clock.Advance(500);
+  send(Bytes({0x99, 0x00}));
+  clock.Advance(100);
   ASSERT_TRUE(WaitFor("data", 2));
-  PumpFor(150);
+  PumpFor(20);
+  ::close(look);
   ASSERT_EQ(CountOf(events, "data"), 2u);
   EXPECT_EQ(events[1].bytes, Bytes({0x55, 0x01, 0x02, 0x03, 0x04}));
   EXPECT_EQ(events[2].bytes, Bytes({0x99, 0x00}));

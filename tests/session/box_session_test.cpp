@@ -1,8 +1,9 @@
-// The engine alone, with no widget: operations over the in-memory line with a
-// test playing the box, and against the simulated box over a pseudo-terminal.
+// The engine alone, with no widget: operations handed over as values, over the
+// in-memory line with a test playing the box and moving the clock, and against
+// the simulated box over a pseudo-terminal.
+#include "image/firmware_image.h"
 #include "image/image_blocks.h"
 #include "protocol/clocks.h"
-#include "serial/comm.h"
 #include "serial/posix_serial.h"
 #include "session/box_session.h"
 #include "support/memory_serial.h"
@@ -15,33 +16,29 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Phase = BoxSession::Phase;
 
 // Everything a session reported, in order.
 struct Reports {
-  std::vector<OperationEnd> ends;
+  std::vector<Attempt> attempts;
+  std::vector<OperationEnd> late;
   std::vector<uint32_t> progress;
   QStringList lines;
   QStringList lost;
+  int returned = 0;
   QStringList errors;
 
   void Watch(BoxSession &s) {
-    QObject::connect(&s, &BoxSession::Ended, [this](const OperationEnd &e) { ends.push_back(e); });
+    QObject::connect(&s, &BoxSession::AttemptEnded, [this](const Attempt &a) { attempts.push_back(a); });
+    QObject::connect(&s, &BoxSession::LateReply, [this](const OperationEnd &e) { late.push_back(e); });
     QObject::connect(&s, &BoxSession::Progress, [this](uint32_t p) { progress.push_back(p); });
     QObject::connect(&s, &BoxSession::ReadOutLines, [this](const QStringList &l) { lines += l; });
     QObject::connect(&s, &BoxSession::PortLost, [this](const QString &d) { lost << d; });
+    QObject::connect(&s, &BoxSession::PortReturned, [this] { ++returned; });
     QObject::connect(&s, &BoxSession::Error, [this](const QString &e) { errors << e; });
   }
+  const OperationEnd &End(size_t i) const { return attempts.at(i).end; }
 };
-
-// An image whose bytes tell their address, packed as a load packs it.
-void PackImage(FirmwareImage &image, const std::vector<uint8_t> &bytes) {
-  image.ImageSize = kLoadImageSize;
-  for (uint32_t a = 0; a < kLoadImageSize; ++a)
-    image.ImageText[a] = "$" + QStringLiteral("%1").arg(bytes[a], 2, 16, QLatin1Char('0')).toUpper().toStdString();
-  BuildBlocks(image.ImageText, image.ImageSize, QStringLiteral("0000"),
-              {MakeNameField(QStringLiteral("fw.hex")), MakeCountField(QStringLiteral("999999")), 0xFFFFFFFF},
-              image.ImageBlocks);
-}
 
 std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = kLoadImageSize) {
   std::mt19937 gen(seed);
@@ -51,19 +48,42 @@ std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = kLoadImageSize) {
   return out;
 }
 
-ChipNumbers Chip(const char *start, const char *end, const char *sizeK, const char *dataflash = "0x00") {
+// An image whose bytes are `bytes`, packed as every load packs it.
+std::shared_ptr<const LoadImage> Packed(const std::vector<uint8_t> &bytes) {
+  std::vector<std::string> text(kImageTextEntries);
+  for (uint32_t a = 0; a < kLoadImageSize; ++a)
+    text[a] = "$" + QStringLiteral("%1").arg(bytes[a], 2, 16, QLatin1Char('0')).toUpper().toStdString();
+  return PackLoadImage(text, {QStringLiteral("fw.hex"), QStringLiteral("ab12")}, 999999, 0xFFFFFFFF);
+}
+
+ChipRecord Chip(const char *start, const char *end, const char *sizeK, const char *dataflash = "0x00") {
   ChipRecord r;
   r.ChipStart = QString::fromLatin1(start);
   r.ChipEnd = QString::fromLatin1(end);
   r.ChipSizeK = QString::fromLatin1(sizeK);
   r.DataflashCode = QString::fromLatin1(dataflash);
-  return ParseChipNumbers(r);
+  return r;
+}
+
+OperationRequest Request(BoxOperation operation, ChipRecord chip = Chip("0000", "7FFF", "32")) {
+  OperationRequest q;
+  q.operation = operation;
+  q.chip = std::move(chip);
+  q.imageSize = kLoadImageSize;
+  return q;
+}
+
+OperationRequest LoadOf(std::shared_ptr<const LoadImage> image) {
+  OperationRequest q = Request(BoxOperation::Load);
+  q.image = std::move(image);
+  return q;
 }
 
 struct OverMemory : ::testing::Test {
-  std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>();
+  base::ManualClock clock; // before the line and the session, which take their time from it
+  std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>(clock);
   std::shared_ptr<MemoryDevice> box = layer->AddDevice(QStringLiteral("BOX"));
-  BoxSession session{layer};
+  BoxSession session{layer, clock};
   Reports got;
 
   void SetUp() override {
@@ -73,223 +93,361 @@ struct OverMemory : ::testing::Test {
   bool Written(size_t n) {
     return PumpUntil([&] { return box->WrittenSize() >= n; });
   }
-  bool Ends(size_t n, int ms = 3000) {
-    return PumpUntil([&] { return got.ends.size() >= n; }, ms);
+  // The box sends `bytes` and falls silent: the burst ends once the silence has passed.
+  void Answer(const Bytes &bytes) {
+    box->Inject(bytes);
+    clock.Advance(100);
+  }
+  bool Ends(size_t n) {
+    return PumpUntil([&] { return got.attempts.size() >= n; });
   }
 };
 
 TEST_F(OverMemory, LoadSendsAnnounceBlockZeroAndEveryRequestedBlock) {
-  const auto bytes = RandomBytes(1);
-  PackImage(session.Image(), bytes);
-  session.Load();
-  EXPECT_TRUE(session.InProgress());
+  const auto image = Packed(RandomBytes(1));
+  OperationRequest load = LoadOf(image);
+  load.mode = BoxMode::Online;
+  session.Start(load);
+  EXPECT_EQ(session.CurrentPhase(), Phase::Transferring);
   ASSERT_TRUE(Written(6 + 4120));
   const Bytes written = box->Written();
   EXPECT_EQ(Bytes(written.begin(), written.begin() + 6), (Bytes{0x68, 0x00, 0x02, 0x08, 0x00, 0x16}));
-  const auto first = FirstBlockBytes(session.Image().ImageBlocks);
+  const auto first = FirstBlockBytes(image->blocks);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), written.begin() + 6));
 
   for (uint8_t n : {uint8_t(3), uint8_t(1)}) {
     box->ClearWritten();
-    box->Inject({0x68, 0x00, 0x02, 0x55, n, 0x16});
+    Answer({0x68, 0x00, 0x02, 0x55, n, 0x16});
     ASSERT_TRUE(Written(4102));
-    const auto want = RequestedBlockBytes(session.Image().ImageBlocks, n);
+    const auto want = RequestedBlockBytes(image->blocks, n);
     EXPECT_EQ(box->Written(), Bytes(want.begin(), want.end())) << int(n);
   }
-  session.SetOnline(true);
-  box->Inject({0x68, 0x00, 0x01, 0x99, 0x16});
+  Answer({0x68, 0x00, 0x01, 0x99, 0x16});
   ASSERT_TRUE(Ends(1));
-  EXPECT_EQ(got.ends[0].outcome, Outcome::Ok);
-  EXPECT_EQ(got.ends[0].message, QStringLiteral("文件烧写成功 "));
+  EXPECT_EQ(got.End(0).outcome, Outcome::Ok);
+  EXPECT_EQ(got.End(0).message, QStringLiteral("文件烧写成功 "));
   EXPECT_EQ(got.progress.back(), 100u);
-  EXPECT_FALSE(session.InProgress());
-  EXPECT_FALSE(session.ElapsedClock()->Enabled());
-  EXPECT_EQ(session.BytesSent(), 6u + 4120u + 2 * 4102u);
+  EXPECT_EQ(session.CurrentPhase(), Phase::Ended);
+  EXPECT_FALSE(session.ElapsedRunning());
+  EXPECT_EQ(got.attempts[0].bytesSent, 6u + 4120u + 2 * 4102u);
+  const records::Record r = MakeRecord(got.attempts[0], QStringLiteral("cli"));
+  EXPECT_EQ(r.fileSha256, QStringLiteral("ab12"));
+  EXPECT_EQ(r.imageChecksum, image->checksumCaption);
+  EXPECT_EQ(r.sectors, QStringLiteral("FFFFFFFF"));
+  EXPECT_EQ(r.count, 999999);
+  EXPECT_EQ(r.mode, QStringLiteral("online"));
+  EXPECT_EQ(r.station, QStringLiteral("BOX"));
+}
+
+TEST_F(OverMemory, AnnouncedLoadAnswersFromThePreviousImageUntilHandedTheNext) {
+  const auto previous = Packed(RandomBytes(2)), next = Packed(RandomBytes(3));
+  session.Start(LoadOf(previous));
+  Answer({0x68, 0x00, 0x01, 0x99, 0x16});
+  ASSERT_TRUE(Ends(1));
+  session.Start(Request(BoxOperation::Load));
+  EXPECT_EQ(session.CurrentPhase(), Phase::Announcing);
+  EXPECT_FALSE(session.ElapsedRunning()) << "no clock runs before the firmware is there";
+  ASSERT_TRUE(PumpUntil([&] { return box->WrittenSize() == 6 + 4120 + 6; }));
+  box->ClearWritten();
+  Answer({0x68, 0x00, 0x02, 0x55, 0x02, 0x16});
+  ASSERT_TRUE(Written(4102));
+  const auto old = RequestedBlockBytes(previous->blocks, 2);
+  EXPECT_EQ(box->Written(), Bytes(old.begin(), old.end()));
+  box->ClearWritten();
+  session.HandOver(next);
+  EXPECT_EQ(session.CurrentPhase(), Phase::Transferring);
+  EXPECT_EQ(session.ProgressIntervalMs(), 142);
+  ASSERT_TRUE(Written(4120));
+  const auto first = FirstBlockBytes(next->blocks);
+  EXPECT_EQ(box->Written(), Bytes(first.begin(), first.end()));
 }
 
 TEST_F(OverMemory, EachReplyEndsTheOperationWithItsClass) {
   struct Case {
     const char *name;
-    std::function<void()> start;
+    OperationRequest request;
     Bytes reply;
     Outcome outcome;
     QString message;
   };
-  const ChipNumbers chip = Chip("0000", "7FFF", "32");
+  OperationRequest set = Request(BoxOperation::Set);
+  set.mode = BoxMode::Offline;
+  set.supply = BoxSupply::FiveVolts;
   const std::vector<Case> cases = {
-      {"verify ok", [&] { session.Verify(chip); }, {0x68, 0x03, 0x01, 0x99, 0x16}, Outcome::Ok, "校 验 成 功!"},
-      {"verify mismatch", [&] { session.Verify(chip); }, {0x68, 0x03, 0x05, 0xEE, 0x12, 0x34, 0xAB, 0xCD, 0x16},
-       Outcome::VerifyMismatch, "校验没通过，错误地址：1234,  写入是 AB 读出是 CD"},
-      {"erase-program-verify protected", [&] { session.EraseProgramVerify(chip); }, {0x68, 0x05, 0x01, 0x11, 0x16},
-       Outcome::ReadProtected, "目标芯片已加密，无法校验。"},
-      {"read-out failed", [&] { session.ReadOut(chip, 32768); }, {0x68, 0x04, 0x01, 0x00, 0x16}, Outcome::BoxFailed,
+      {"verify ok", Request(BoxOperation::Verify), {0x68, 0x03, 0x01, 0x99, 0x16}, Outcome::Ok, "校 验 成 功!"},
+      {"verify mismatch",
+       Request(BoxOperation::Verify),
+       {0x68, 0x03, 0x05, 0xEE, 0x12, 0x34, 0xAB, 0xCD, 0x16},
+       Outcome::VerifyMismatch,
+       "校验没通过，错误地址：1234,  写入是 AB 读出是 CD"},
+      {"erase-program-verify protected",
+       Request(BoxOperation::EraseProgramVerify),
+       {0x68, 0x05, 0x01, 0x11, 0x16},
+       Outcome::ReadProtected,
+       "目标芯片已加密，无法校验。"},
+      {"read-out failed",
+       Request(BoxOperation::ReadOut),
+       {0x68, 0x04, 0x01, 0x00, 0x16},
+       Outcome::BoxFailed,
        "读 出 失 败！"},
-      {"set refused", [&] { session.Set(1, 0, QStringLiteral("0000")); }, {0x68, 0x06, 0x01, 0x00, 0x16},
-       Outcome::BoxFailed, ""},
-      {"load failed", [&] { session.Load(); }, {0x68, 0x00, 0x01, 0x00, 0x16}, Outcome::BoxFailed,
+      {"set refused", set, {0x68, 0x06, 0x01, 0x00, 0x16}, Outcome::BoxFailed, ""},
+      {"load failed",
+       LoadOf(Packed(RandomBytes(4))),
+       {0x68, 0x00, 0x01, 0x00, 0x16},
+       Outcome::BoxFailed,
        "文 件 加 载 失 败"},
   };
   for (const auto &c : cases) {
-    got.ends.clear();
-    c.start();
-    PumpFor(20);
-    box->Inject(c.reply);
+    got.attempts.clear();
+    session.Start(c.request);
+    Answer(c.reply);
     ASSERT_TRUE(Ends(1)) << c.name;
-    EXPECT_EQ(got.ends[0].outcome, c.outcome) << c.name;
-    EXPECT_EQ(got.ends[0].message, c.message) << c.name;
+    EXPECT_EQ(got.End(0).outcome, c.outcome) << c.name;
+    EXPECT_EQ(got.End(0).message, c.message) << c.name;
+    EXPECT_EQ(got.attempts[0].Operation(), c.request.operation) << c.name;
     EXPECT_FALSE(session.InProgress()) << c.name;
   }
+  const Attempt &a = got.attempts[0];
+  EXPECT_EQ(MakeRecord(a, QStringLiteral("window")).result, QStringLiteral("box-failed"));
+}
+
+TEST_F(OverMemory, SetFrameCarriesTheRequestsModeSupplyAndCount) {
+  OperationRequest set = Request(BoxOperation::Set);
+  set.mode = BoxMode::Online;
+  set.supply = BoxSupply::NoOutput;
+  set.count = 1234;
+  session.Start(set);
+  EXPECT_EQ(session.CurrentPhase(), Phase::Setting);
+  ASSERT_TRUE(Written(8));
+  EXPECT_EQ(box->Written(), (Bytes{0x68, 0x06, 0x04, 0x55, 0x33, 0x12, 0x34, 0x16}));
+  EXPECT_FALSE(session.ElapsedRunning()) << "a set starts no clocks";
 }
 
 TEST_F(OverMemory, VerifyMismatchCarriesAddressAndBytes) {
-  session.Verify(Chip("0000", "7FFF", "32"));
-  box->Inject({0x68, 0x03, 0x05, 0xEE, 0x7F, 0xFE, 0x00, 0x01, 0x16});
+  session.Start(Request(BoxOperation::Verify));
+  Answer({0x68, 0x03, 0x05, 0xEE, 0x7F, 0xFE, 0x00, 0x01, 0x16});
   ASSERT_TRUE(Ends(1));
-  ASSERT_TRUE(got.ends[0].mismatch);
-  EXPECT_EQ(got.ends[0].mismatch->address, 0x7FFE);
-  EXPECT_EQ(got.ends[0].mismatch->written, 0x00);
-  EXPECT_EQ(got.ends[0].mismatch->read, 0x01);
+  ASSERT_TRUE(got.End(0).mismatch);
+  EXPECT_EQ(got.End(0).mismatch->address, 0x7FFE);
+  EXPECT_EQ(got.End(0).mismatch->written, 0x00);
+  EXPECT_EQ(got.End(0).mismatch->read, 0x01);
 }
 
 TEST_F(OverMemory, ReadOutGathersItsBlocksAndEndsOnTheLast) {
-  session.ReadOut(Chip("0000", "1FFF", "8"), 8192);
+  OperationRequest read = Request(BoxOperation::ReadOut, Chip("0000", "1FFF", "8"));
+  session.Start(read);
   ASSERT_TRUE(Written(7));
   EXPECT_EQ(box->Written(), (Bytes{0x68, 0x04, 0x03, 0x00, 0x08, 0x00, 0x16}));
-  const auto first = RandomBytes(5, 4096), second = RandomBytes(6, 4096);
-  box->Inject(first);
+  Answer(RandomBytes(5, 4096));
   ASSERT_TRUE(PumpUntil([&] { return got.lines.size() == 256; }));
-  EXPECT_TRUE(got.ends.empty());
-  box->Inject(second);
+  EXPECT_TRUE(got.attempts.empty());
+  Answer(RandomBytes(6, 4096));
   ASSERT_TRUE(Ends(1));
-  EXPECT_EQ(got.ends[0].outcome, Outcome::Ok);
-  EXPECT_EQ(got.ends[0].message, QString()) << "a completed read-out shows no message";
+  EXPECT_EQ(got.End(0).outcome, Outcome::Ok);
+  EXPECT_EQ(got.End(0).message, QString()) << "a completed read-out shows no message";
   ASSERT_EQ(got.lines.size(), 512);
   EXPECT_TRUE(got.lines[256].startsWith(QStringLiteral("1000:: ")));
 }
 
-TEST_F(OverMemory, SilenceEndsInTheTimeOutOnceAndALateReplyIsStillReported) {
-  session.SetTimeOutSeconds(3);
-  session.Verify(Chip("0000", "7FFF", "32"));
-  for (int tick = 0; tick < 40; ++tick)
-    session.ElapsedTick();
-  ASSERT_EQ(got.ends.size(), 1u);
-  EXPECT_EQ(got.ends[0].outcome, Outcome::NoAnswer);
-  EXPECT_EQ(got.ends[0].message, kTimeOutMessage);
-  EXPECT_FALSE(session.ElapsedClock()->Enabled());
-  EXPECT_TRUE(session.ProgressClock()->Enabled()) << "the progress clock runs on to 98 %";
-  box->Inject({0x68, 0x03, 0x01, 0x99, 0x16});
-  ASSERT_TRUE(Ends(2));
-  EXPECT_EQ(got.ends[1].outcome, Outcome::Ok);
+TEST_F(OverMemory, TheTimeOutEndsTheAttemptOnItsTickAndALateReplyIsStillReported) {
+  OperationRequest verify = Request(BoxOperation::Verify);
+  verify.timeOutSeconds = 3;
+  session.Start(verify);
+  clock.Advance(2999);
+  EXPECT_TRUE(got.attempts.empty());
+  clock.Advance(1);
+  ASSERT_EQ(got.attempts.size(), 1u);
+  EXPECT_EQ(got.End(0).outcome, Outcome::NoAnswer);
+  EXPECT_EQ(got.End(0).message, kTimeOutMessage);
+  EXPECT_EQ(session.CurrentPhase(), Phase::Ended);
+  EXPECT_FALSE(session.ElapsedRunning());
+  EXPECT_TRUE(session.ProgressRunning()) << "the progress clock runs on to 98 %";
+  clock.Advance(60000);
+  EXPECT_EQ(got.attempts.size(), 1u);
+  Answer({0x68, 0x03, 0x01, 0x99, 0x16});
+  ASSERT_TRUE(PumpUntil([&] { return got.late.size() == 1; }));
+  EXPECT_EQ(got.late[0].outcome, Outcome::Ok);
+  EXPECT_EQ(got.attempts.size(), 1u);
+}
+
+TEST_F(OverMemory, ASetEndsOnItsTimeOutOnlyWhenTheRequestGivesOne) {
+  for (const std::optional<uint32_t> seconds : {std::optional<uint32_t>(5), std::optional<uint32_t>()}) {
+    session.Stop();
+    got.attempts.clear();
+    OperationRequest set = Request(BoxOperation::Set);
+    set.timeOutSeconds = seconds;
+    session.Start(set);
+    clock.Advance(4999);
+    EXPECT_TRUE(got.attempts.empty());
+    clock.Advance(600000);
+    if (!seconds) {
+      EXPECT_TRUE(got.attempts.empty()) << "a set without a time-out waits for its answer";
+      continue;
+    }
+    ASSERT_EQ(got.attempts.size(), 1u);
+    EXPECT_EQ(got.End(0).outcome, Outcome::NoAnswer);
+    EXPECT_EQ(got.End(0).message, kTimeOutMessage);
+  }
 }
 
 TEST_F(OverMemory, StopIgnoresWhatTheBoxSendsLater) {
-  session.Verify(Chip("0000", "7FFF", "32"));
+  session.Start(Request(BoxOperation::Verify));
   session.Stop();
-  EXPECT_FALSE(session.ElapsedClock()->Enabled());
-  box->Inject({0x68, 0x03, 0x01, 0x99, 0x16});
-  PumpFor(300);
-  EXPECT_TRUE(got.ends.empty());
+  EXPECT_EQ(session.CurrentPhase(), Phase::Idle);
+  ASSERT_EQ(got.attempts.size(), 1u);
+  EXPECT_EQ(got.End(0).outcome, Outcome::Interrupted);
+  EXPECT_FALSE(session.ElapsedRunning());
+  Answer({0x68, 0x03, 0x01, 0x99, 0x16});
+  PumpUntil([&] { return box->UnreadSize() == 0; });
+  PumpFor(50);
+  EXPECT_EQ(got.attempts.size(), 1u);
+  EXPECT_TRUE(got.late.empty());
 }
 
-TEST_F(OverMemory, PortGoingAwayEndsTheOperationAtOnce) {
-  PackImage(session.Image(), RandomBytes(2));
-  session.Load();
+TEST_F(OverMemory, PortGoingAwayEndsTheOperationAtOnceAndIsWatchedUntilItIsBack) {
+  session.WatchForReturn(true);
+  session.Start(LoadOf(Packed(RandomBytes(2))));
   ASSERT_TRUE(Written(6 + 4120));
+  box->SetOpenFails(true); // gone for now
   box->Unplug();
-  ASSERT_TRUE(Ends(1, 2000));
-  EXPECT_EQ(got.ends[0].outcome, Outcome::PortLost);
-  EXPECT_EQ(got.ends[0].message, kPortLostMessage);
+  ASSERT_TRUE(Ends(1));
+  EXPECT_EQ(got.End(0).outcome, Outcome::PortLost);
+  EXPECT_EQ(got.End(0).message, kPortLostMessage);
   EXPECT_EQ(got.lost, QStringList{QStringLiteral("BOX: the serial port was lost")});
   EXPECT_FALSE(session.IsOpen());
-  EXPECT_FALSE(session.ElapsedClock()->Enabled());
-  PumpFor(200);
-  EXPECT_EQ(got.ends.size(), 1u) << "the second thread's notice finds the port closed";
-  // Idle, a lost port is reported without an operation ending.
-  box = layer->AddDevice(QStringLiteral("BOX2"));
-  session.OpenPort(QStringLiteral("BOX2"));
+  EXPECT_FALSE(session.ElapsedRunning());
+  EXPECT_TRUE(session.WatchingForReturn());
+  PumpFor(50);
+  EXPECT_EQ(got.attempts.size(), 1u) << "the second thread's notice finds the port closed";
+  clock.Advance(5000);
+  EXPECT_FALSE(session.IsOpen());
+  box->SetOpenFails(false); // back
+  clock.Advance(999);
+  EXPECT_FALSE(session.IsOpen()) << "tried once a second";
+  clock.Advance(1);
+  EXPECT_TRUE(session.IsOpen());
+  EXPECT_EQ(got.returned, 1);
+  EXPECT_FALSE(session.WatchingForReturn());
+  EXPECT_EQ(got.attempts.size(), 1u) << "no operation is resumed";
+  // Idle, a lost port is reported without an attempt ending; another port ends the watch.
   box->Unplug();
   ASSERT_TRUE(PumpUntil([&] { return got.lost.size() == 2; }));
-  EXPECT_EQ(got.ends.size(), 1u);
+  EXPECT_TRUE(session.WatchingForReturn());
+  session.SetPortName(QStringLiteral("OTHER"));
+  EXPECT_FALSE(session.WatchingForReturn());
+  EXPECT_EQ(got.attempts.size(), 1u);
 }
 
 TEST(FastReplies, AWholeFrameIsABurstOfItsOwnAnythingElseWaitsForItsSilence) {
   // Two block requests 60 ms apart: with the silence they are one burst (the
   // first request alone is read), taken as whole frames each is answered.
   for (const bool fast : {false, true}) {
-    auto layer = std::make_shared<MemorySerialLayer>();
+    base::ManualClock clock;
+    auto layer = std::make_shared<MemorySerialLayer>(clock);
     auto box = layer->AddDevice(QStringLiteral("BOX"));
-    BoxSession session(layer);
+    BoxSession session(layer, clock);
     session.SetFastReplies(fast);
     session.OpenPort(QStringLiteral("BOX"));
-    PackImage(session.Image(), RandomBytes(3));
-    session.Load();
+    session.Start(LoadOf(Packed(RandomBytes(3))));
     ASSERT_TRUE(PumpUntil([&] { return box->WrittenSize() >= 6 + 4120; }));
     box->ClearWritten();
     box->Inject({0x68, 0x00, 0x02, 0x55, 0x01, 0x16});
-    PumpFor(60);
+    clock.Advance(fast ? 2 : 60);
+    if (fast) {
+      ASSERT_TRUE(PumpUntil([&] { return box->WrittenSize() == 4102; }));
+    }
     box->Inject({0x68, 0x00, 0x02, 0x55, 0x02, 0x16});
-    PumpFor(400);
+    clock.Advance(100);
+    ASSERT_TRUE(PumpUntil([&] { return box->UnreadSize() == 0 && box->WrittenSize() >= 4102; }));
+    PumpFor(50);
     EXPECT_EQ(box->WrittenSize(), (fast ? 2u : 1u) * 4102) << (fast ? "fast" : "with the silence");
   }
   // No frame: the silence ends it, and it is no answer, however its byte 3 reads.
   const Bytes fake = {0x13, 0x37, 0x00, 0x99, 0x42, 0x42, 0x42, 0x42};
   for (const bool fast : {false, true}) {
-    auto layer = std::make_shared<MemorySerialLayer>();
+    base::ManualClock clock;
+    auto layer = std::make_shared<MemorySerialLayer>(clock);
     auto box = layer->AddDevice(QStringLiteral("BOX"));
-    BoxSession session(layer);
+    BoxSession session(layer, clock);
     session.SetFastReplies(fast);
     Reports got;
     got.Watch(session);
     session.OpenPort(QStringLiteral("BOX"));
-    session.Verify(Chip("0000", "7FFF", "32"));
+    session.Start(Request(BoxOperation::Verify));
     box->Inject(fake);
-    ASSERT_TRUE(PumpUntil([&] { return !got.ends.empty(); }, 2000));
-    EXPECT_EQ(got.ends[0].outcome, Outcome::BoxFailed) << (fast ? "fast" : "with the silence");
-    EXPECT_EQ(got.ends[0].message, QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42"));
-    EXPECT_FALSE(session.ElapsedClock()->Enabled());
+    clock.Advance(2);
+    if (fast) { // the line hands it over, the session waits for the rest of the silence
+      ASSERT_TRUE(PumpUntil([&] { return box->UnreadSize() == 0; }));
+    }
+    PumpFor(20);
+    EXPECT_TRUE(got.attempts.empty()) << "before its silence has passed";
+    clock.Advance(98);
+    ASSERT_TRUE(PumpUntil([&] { return !got.attempts.empty(); }));
+    EXPECT_EQ(got.End(0).outcome, Outcome::BoxFailed) << (fast ? "fast" : "with the silence");
+    EXPECT_EQ(got.End(0).message, QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42"));
+    EXPECT_FALSE(session.ElapsedRunning());
     box->Inject(fake); // nothing waits for an answer any more: dropped
-    PumpFor(250);
-    EXPECT_EQ(got.ends.size(), 1u);
+    clock.Advance(100);
+    ASSERT_TRUE(PumpUntil([&] { return box->UnreadSize() == 0; }));
+    PumpFor(20);
+    clock.Advance(100);
+    PumpFor(20);
+    EXPECT_EQ(got.attempts.size(), 1u);
+    EXPECT_TRUE(got.late.empty());
   }
-  auto layer = std::make_shared<MemorySerialLayer>();
+  base::ManualClock clock;
+  auto layer = std::make_shared<MemorySerialLayer>(clock);
   auto box = layer->AddDevice(QStringLiteral("BOX"));
-  BoxSession session(layer);
+  BoxSession session(layer, clock);
   session.SetFastReplies(true);
   Reports got;
   got.Watch(session);
   session.OpenPort(QStringLiteral("BOX"));
   // Read-out data that begins like a status frame is not cut short.
-  session.ReadOut(Chip("0000", "0FFF", "4"), 4096);
-  box->Inject({0x68, 0x04, 0x01, 0x00, 0x16}); // the block's first bytes, shaped like a failure
-  PumpFor(40);
-  box->Inject(Bytes(4096 - 5, 0x11));
-  ASSERT_TRUE(PumpUntil([&] { return !got.ends.empty(); }, 2000));
-  EXPECT_EQ(got.ends[0].outcome, Outcome::Ok);
+  session.Start(Request(BoxOperation::ReadOut, Chip("0000", "0FFF", "4")));
+  // The line hands each part over after its 2 ms; the session holds them until 98 ms more have passed.
+  auto handOver = [&](const Bytes &bytes) {
+    box->Inject(bytes);
+    clock.Advance(2);
+    ASSERT_TRUE(PumpUntil([&] { return box->UnreadSize() == 0; }));
+    PumpFor(20);
+  };
+  handOver({0x68, 0x04, 0x01, 0x00, 0x16}); // the block's first bytes, shaped like a failure
+  clock.Advance(38);
+  handOver(Bytes(4096 - 5, 0x11));
+  clock.Advance(97);
+  PumpFor(20);
+  EXPECT_TRUE(got.attempts.empty());
+  clock.Advance(1);
+  ASSERT_TRUE(PumpUntil([&] { return !got.attempts.empty(); }));
+  EXPECT_EQ(got.End(0).outcome, Outcome::Ok);
   EXPECT_EQ(got.lines.size(), 256);
 }
 
 TEST(SessionsSideBySide, EachKeepsItsOwnStateAndClocks) {
-  auto layer = std::make_shared<MemorySerialLayer>();
+  base::ManualClock clock;
+  auto layer = std::make_shared<MemorySerialLayer>(clock);
   auto a = layer->AddDevice(QStringLiteral("A")), b = layer->AddDevice(QStringLiteral("B"));
-  BoxSession sa(layer), sb(layer);
+  BoxSession sa(layer, clock), sb(layer, clock);
   Reports ra, rb;
   ra.Watch(sa);
   rb.Watch(sb);
   sa.OpenPort(QStringLiteral("A"));
   sb.OpenPort(QStringLiteral("B"));
-  const ChipNumbers chip = Chip("0000", "7FFF", "32");
-  sa.Verify(chip);
-  sb.EraseProgramVerify(chip);
+  sa.Start(Request(BoxOperation::Verify));
+  sb.Start(Request(BoxOperation::EraseProgramVerify));
   b->Inject({0x68, 0x05, 0x01, 0x00, 0x16});
-  ASSERT_TRUE(PumpUntil([&] { return rb.ends.size() == 1; }));
-  EXPECT_TRUE(ra.ends.empty());
-  EXPECT_TRUE(sa.ElapsedClock()->Enabled());
-  EXPECT_EQ(sa.State().CurrentCommand, 4);
-  EXPECT_EQ(sb.State().CurrentCommand, 6);
+  clock.Advance(100);
+  ASSERT_TRUE(PumpUntil([&] { return rb.attempts.size() == 1; }));
+  EXPECT_TRUE(ra.attempts.empty());
+  EXPECT_TRUE(sa.ElapsedRunning());
+  EXPECT_EQ(sa.CurrentPhase(), Phase::Verifying);
+  EXPECT_EQ(sb.CurrentPhase(), Phase::Ended);
   a->Inject({0x68, 0x03, 0x01, 0x99, 0x16});
-  ASSERT_TRUE(PumpUntil([&] { return ra.ends.size() == 1; }));
-  EXPECT_EQ(ra.ends[0].outcome, Outcome::Ok);
-  EXPECT_EQ(rb.ends[0].outcome, Outcome::BoxFailed);
+  clock.Advance(100);
+  ASSERT_TRUE(PumpUntil([&] { return ra.attempts.size() == 1; }));
+  EXPECT_EQ(ra.End(0).outcome, Outcome::Ok);
+  EXPECT_EQ(rb.End(0).outcome, Outcome::BoxFailed);
 }
 
 // --- Against the simulated box ------------------------------------------------------
@@ -313,25 +471,28 @@ TEST(SessionAgainstBox, LoadVerifyAndReadOutTheExactImage) {
       kinds += r.value("dir").toString().toStdString() + ":" + r.value("kind").toString().toStdString() + " ";
     return kinds;
   };
-  session.Set(0, 0, QStringLiteral("0000"));
-  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 1; }, 10000)) << "set; box: " << boxLog();
-  EXPECT_EQ(got.ends.back().outcome, Outcome::Ok);
+  OperationRequest set = Request(BoxOperation::Set);
+  set.mode = BoxMode::Online;
+  set.supply = BoxSupply::FiveVolts;
+  session.Start(set);
+  ASSERT_TRUE(PumpUntil([&] { return got.attempts.size() == 1; }, 10000)) << "set; box: " << boxLog();
+  EXPECT_EQ(got.attempts.back().end.outcome, Outcome::Ok);
 
   const auto bytes = RandomBytes(9);
-  PackImage(session.Image(), bytes);
-  session.SetOnline(true);
-  session.Load();
-  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 2; }, 30000)) << "load; box: " << boxLog();
-  EXPECT_EQ(got.ends.back().outcome, Outcome::Ok);
-  EXPECT_EQ(got.ends.back().message, QStringLiteral("文件烧写成功 "));
+  OperationRequest load = LoadOf(Packed(bytes));
+  load.mode = BoxMode::Online;
+  session.Start(load);
+  ASSERT_TRUE(PumpUntil([&] { return got.attempts.size() == 2; }, 30000)) << "load; box: " << boxLog();
+  EXPECT_EQ(got.attempts.back().end.outcome, Outcome::Ok);
+  EXPECT_EQ(got.attempts.back().end.message, QStringLiteral("文件烧写成功 "));
 
-  session.Verify(Chip("0000", "7FFF", "32"));
-  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 3; }, 30000)) << "verify; box: " << boxLog();
-  EXPECT_EQ(got.ends.back().outcome, Outcome::Ok);
+  session.Start(Request(BoxOperation::Verify));
+  ASSERT_TRUE(PumpUntil([&] { return got.attempts.size() == 3; }, 30000)) << "verify; box: " << boxLog();
+  EXPECT_EQ(got.attempts.back().end.outcome, Outcome::Ok);
 
-  session.ReadOut(Chip("0000", "7FFF", "32"), 32768);
-  ASSERT_TRUE(PumpUntil([&] { return got.ends.size() == 4; }, 30000)) << "read-out; box: " << boxLog();
-  EXPECT_EQ(got.ends.back().outcome, Outcome::Ok);
+  session.Start(Request(BoxOperation::ReadOut));
+  ASSERT_TRUE(PumpUntil([&] { return got.attempts.size() == 4; }, 30000)) << "read-out; box: " << boxLog();
+  EXPECT_EQ(got.attempts.back().end.outcome, Outcome::Ok);
   ASSERT_EQ(got.lines.size(), 2048);
   for (int line = 0; line < 2048; line += 97) {
     QString want = QStringLiteral("%1:: ").arg(line * 16, 4, 16, QLatin1Char('0')).toUpper();

@@ -11,11 +11,17 @@
 #include <optional>
 #include <set>
 
-using Clock = std::chrono::steady_clock;
-
 class MemoryRecord;
 
+// Moments on the layer's clock, in milliseconds.
+using TimePoint = int64_t;
+
 struct MemoryCore {
+  explicit MemoryCore(base::Clock &clock) : clock(clock) {}
+  base::Clock &clock;
+  // Set while the clock moves only when a test moves it: waits then wait for
+  // its moves instead of a time-out.
+  std::shared_ptr<void> clockWatch;
   std::mutex mutex;
   std::condition_variable changed;
   std::set<SignalUse> failSignals;
@@ -26,7 +32,15 @@ struct MemoryCore {
 
   // Brings the pending operation of `record` forward; completes it when its
   // rules say so, else lowers `deadline` to when it next may. Lock held.
-  void Evaluate(MemoryRecord &record, Clock::time_point now, std::optional<Clock::time_point> &deadline);
+  void Evaluate(MemoryRecord &record, TimePoint now, std::optional<TimePoint> &deadline);
+  TimePoint Now() const { return clock.NowMs(); }
+  // Waits for a change, or until `deadline` on the clock. Lock held.
+  void Wait(std::unique_lock<std::mutex> &lock, const std::optional<TimePoint> &deadline) {
+    if (deadline && !clockWatch)
+      changed.wait_for(lock, std::chrono::milliseconds(std::max<TimePoint>(0, *deadline - Now())));
+    else
+      changed.wait(lock);
+  }
 };
 
 struct MemoryDevice::State {
@@ -40,7 +54,7 @@ struct MemoryDevice::State {
   uint32_t inQueue = 0;
   uint32_t outQueue = 0;
   std::vector<uint8_t> received; // arrived, not yet read
-  Clock::time_point lastArrival{};
+  TimePoint lastArrival = 0;
   std::vector<uint8_t> written;
   LineSettings line{};
   int lineWrites = 0;
@@ -107,7 +121,7 @@ public:
     result_ = SerialResult::Ok;
     count_ = 0;
     eventWord_ = 0;
-    started_ = Clock::now();
+    started_ = core_->Now();
     signal_.set_ = false;
   }
   void Complete(SerialResult result, uint32_t count, uint32_t eventWord = 0) {
@@ -139,7 +153,7 @@ public:
   SerialResult result_ = SerialResult::Ok;
   uint32_t count_ = 0;
   uint32_t eventWord_ = 0;
-  Clock::time_point started_{};
+  TimePoint started_ = 0;
   uint8_t *readBuffer_ = nullptr;
   uint32_t readSize_ = 0;
   const uint8_t *writeData_ = nullptr;
@@ -162,13 +176,13 @@ uint32_t TakeWrite(MemoryDevice::State &device, const uint8_t *data, uint32_t si
   return n;
 }
 
-void Lower(std::optional<Clock::time_point> &deadline, Clock::time_point when) {
+void Lower(std::optional<TimePoint> &deadline, TimePoint when) {
   if (!deadline || when < *deadline)
     deadline = when;
 }
 } // namespace
 
-void MemoryCore::Evaluate(MemoryRecord &record, Clock::time_point now, std::optional<Clock::time_point> &deadline) {
+void MemoryCore::Evaluate(MemoryRecord &record, TimePoint now, std::optional<TimePoint> &deadline) {
   if (!record.pending_ || !record.device_)
     return;
   MemoryDevice::State &device = *record.device_;
@@ -176,8 +190,8 @@ void MemoryCore::Evaluate(MemoryRecord &record, Clock::time_point now, std::opti
   case MemoryRecord::Kind::Read: {
     const CommTimeouts &t = device.timeouts;
     const uint64_t total = uint64_t(t.ReadTotalTimeoutMultiplier) * record.readSize_ + t.ReadTotalTimeoutConstant;
-    const auto totalEnd = record.started_ + std::chrono::milliseconds(total);
-    const auto silenceEnd = device.lastArrival + std::chrono::milliseconds(t.ReadIntervalTimeout);
+    const TimePoint totalEnd = record.started_ + TimePoint(total);
+    const TimePoint silenceEnd = device.lastArrival + TimePoint(t.ReadIntervalTimeout);
     if (device.received.size() >= record.readSize_ ||
         (!device.received.empty() && t.ReadIntervalTimeout > 0 && now >= silenceEnd) ||
         (total > 0 && now >= totalEnd)) {
@@ -344,16 +358,13 @@ public:
     auto &rec = static_cast<MemoryRecord &>(record);
     std::unique_lock lock(core_->mutex);
     for (;;) {
-      std::optional<Clock::time_point> deadline;
-      core_->Evaluate(rec, Clock::now(), deadline);
+      std::optional<TimePoint> deadline;
+      core_->Evaluate(rec, core_->Now(), deadline);
       if (!rec.pending_)
         break;
       if (!wait)
         return SerialResult::Failed;
-      if (deadline)
-        core_->changed.wait_until(lock, *deadline);
-      else
-        core_->changed.wait(lock);
+      core_->Wait(lock, deadline);
     }
     if (rec.result_ != SerialResult::Ok)
       return rec.result_;
@@ -394,8 +405,8 @@ private:
   // Completes the just-begun operation at once if its rules allow; otherwise
   // leaves it under way. Lock held.
   SerialResult StartOrPend(MemoryRecord &rec, MemoryRecord *&slot, uint32_t *count) {
-    std::optional<Clock::time_point> deadline;
-    core_->Evaluate(rec, Clock::now(), deadline);
+    std::optional<TimePoint> deadline;
+    core_->Evaluate(rec, core_->Now(), deadline);
     if (rec.pending_) {
       slot = &rec;
       return SerialResult::Pending;
@@ -416,7 +427,15 @@ private:
 
 // ---- the layer ------------------------------------------------------------
 
-MemorySerialLayer::MemorySerialLayer() : core_(std::make_shared<MemoryCore>()) {}
+MemorySerialLayer::MemorySerialLayer(base::Clock &clock) : core_(std::make_shared<MemoryCore>(clock)) {
+  core_->clockWatch = clock.WatchMoves([core = std::weak_ptr<MemoryCore>(core_)] {
+    if (auto c = core.lock()) {
+      // Under the lock, so a waiter between its look at the time and its wait is not missed.
+      std::lock_guard lock(c->mutex);
+      c->changed.notify_all();
+    }
+  });
+}
 MemorySerialLayer::~MemorySerialLayer() = default;
 
 std::shared_ptr<MemoryDevice> MemorySerialLayer::AddDevice(const QString &name) {
@@ -505,18 +524,15 @@ int MemorySerialLayer::WaitAny(std::span<SerialSignal *const> list) {
       if (core_->failNextWait.erase(signal->use_))
         return -1;
     }
-    const auto now = Clock::now();
-    std::optional<Clock::time_point> deadline;
+    const TimePoint now = core_->Now();
+    std::optional<TimePoint> deadline;
     for (SerialSignal *s : list)
       if (MemoryRecord *owner = static_cast<MemorySignal *>(s)->owner_)
         core_->Evaluate(*owner, now, deadline);
     for (size_t i = 0; i < list.size(); ++i)
       if (static_cast<MemorySignal *>(list[i])->set_)
         return static_cast<int>(i);
-    if (deadline)
-      core_->changed.wait_until(lock, *deadline);
-    else
-      core_->changed.wait(lock);
+    core_->Wait(lock, deadline);
   }
 }
 
@@ -565,7 +581,7 @@ void MemoryDevice::Inject(const std::vector<uint8_t> &bytes) {
   if (!state_->open || bytes.empty())
     return;
   state_->received.insert(state_->received.end(), bytes.begin(), bytes.end());
-  state_->lastArrival = Clock::now();
+  state_->lastArrival = core_->Now();
   core_->changed.notify_all();
 }
 size_t MemoryDevice::UnreadSize() const {

@@ -7,7 +7,10 @@
 //
 // One mutex guards all devices, ports, signals and records of a layer; one
 // condition variable wakes every waiter on any change, so waits never poll.
+// The silence and the total time-outs are measured on the layer's clock: with
+// a base::ManualClock a burst ends exactly when the test moves time past it.
 
+#include "base/clock.h"
 #include "serial/serial_layer.h"
 
 #include <QString>
@@ -21,7 +24,7 @@ struct MemoryCore;
 
 class MemorySerialLayer : public SerialLayer {
 public:
-  MemorySerialLayer();
+  explicit MemorySerialLayer(base::Clock &clock = base::SystemClock());
   ~MemorySerialLayer() override;
 
   // A device OpenPort can open by this exact name.

@@ -6,7 +6,7 @@
 #include "app/ui/program.h"
 #include "base/install_paths.h"
 #include "base/version.h"
-#include "serial/comm.h"
+#include "serial/serial_layer.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -7,7 +7,6 @@
 #include "base/version.h"
 #include "chip/ui/form2.h"
 #include "protocol/operator_text.h"
-#include "serial/comm.h"
 #include "serial/serial_devices.h"
 #include "session/box_session.h"
 
@@ -29,7 +28,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
-#include <QTimer>
 
 namespace {
 
@@ -90,7 +88,7 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
 } // namespace
 
 TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer,
-               const InstallPaths &paths)
+               const InstallPaths &paths, base::Clock &clock)
     : state_(state), dialogs_(dialogs), settingsPath_(paths.SettingsFile), chipListPath_(paths.ChipListFile) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kCaption);
@@ -101,16 +99,12 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer
 
   state_.AppDir = paths.ExecutableFolder;
 
-  session_ = new BoxSession(std::move(serialLayer), state_, state_, this);
-  Comm1 = &session_->Comm();
-  portWatch_ = new QTimer(this);
-  portWatch_->setInterval(1000);
-  connect(portWatch_, &QTimer::timeout, this, [this] { Guarded([this] { WatchLostPort(); }); });
-  Timer1 = session_->ProgressClock();
-  Timer2 = session_->ElapsedClock();
-  ConnectSession();
+  session_ = new BoxSession(std::move(serialLayer), clock, this);
+  // A lost port is tried once a second until it is back; no operation is resumed.
+  session_->WatchForReturn(true);
 
   CreateControls();
+  ConnectSession();
   CreateMenu();
   SetTabOrder();
   RetranslateUi();
@@ -270,7 +264,7 @@ void TForm1::CreateControls() {
   // Choosing the same port again is no change of text, but it is how the
   // operator asks for a closed (lost, failed) port to be opened again.
   connect(ComboBox1, &QComboBox::activated, this, [this] {
-    if (!Comm1->IsOpen())
+    if (!session_->IsOpen())
       Guarded([this] { ComboBox1Change(); });
   });
   Edit3->installEventFilter(this);
@@ -407,7 +401,6 @@ void TForm1::ChooseLanguage(Language language) {
 }
 
 void TForm1::FormCreate() {
-  state_.ProgressPercent = 0;
   Label7->setText(QStringLiteral("0 %"));
   // Centre by the window's outer size; no clamping to the screen.
   const QRect screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry() : QRect();
@@ -420,7 +413,7 @@ void TForm1::FormCreate() {
   Button1->setEnabled(true);
 }
 
-void TForm1::FormClose() { Comm1->ClosePort(); }
+void TForm1::FormClose() { session_->ClosePort(); }
 
 void TForm1::closeEvent(QCloseEvent *event) {
   FormClose();

@@ -2,23 +2,24 @@
 // TForm1, the main window. The designed client area (811 x 432) holds every
 // control at its designed place; a menu bar above it reaches the operations the
 // design gives no control. Handlers carry their control's name; each reads its
-// controls, runs the operation through the window's BoxSession (which owns the
-// port Comm1 and the clocks Timer1 and Timer2) or the pure logic of a
+// controls, translates them into a request to the window's BoxSession (which
+// owns the port, the clocks and the operation) or runs the pure logic of a
 // subsystem, and shows what comes back:
 //   form1.cpp, form1_port.cpp   start-up, close, port selection, key filters
 //   form1_operations.cpp        set, verify, read-out, erase-program-verify,
-//                               reply handling, clocks, read-out view
+//                               what the session reports, read-out view
 //   form1_load.cpp              load, file buffer view
 //   form1_chip.cpp              chip type list, dataflash use, sectors
 // Everything runs on the GUI thread; handlers never wait for the box.
 
 #include "app/shared_state.h"
+#include "base/clock.h"
 #include "base/language.h"
-#include "base/timer.h"
 
 #include "records/record.h"
 #include "records/store_location.h"
 #include "serial/serial_devices.h"
+#include "session/operation_request.h"
 
 #include <QMainWindow>
 #include <array>
@@ -28,18 +29,16 @@
 
 class QAction;
 class QMenu;
-class QTimer;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class AttemptRecords;
 class BoxSession;
-struct Attempt;
 class Dialogs;
 struct InstallPaths;
 class SerialLayer;
-class TComm;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -53,8 +52,10 @@ public:
   static constexpr int kClientHeight = 432;
   static inline const QString kCaption = QStringLiteral("FOR PAC52XX--Brontel");
 
-  // Creates the window; FormCreate runs before the constructor returns.
-  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths);
+  // Creates the window; FormCreate runs before the constructor returns. The
+  // session's clocks take their time from `clock`.
+  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+         base::Clock &clock = base::SystemClock());
   ~TForm1() override;
 
   // The secondary windows, created after the main window.
@@ -76,11 +77,6 @@ public:
   void Button5Click();
   void Button7Click();
   void Button6Click();
-  void Comm1ReceiveData(TComm *sender, const uint8_t *buffer, uint16_t length);
-  // The serial threads gave up: the device went away (adapter pulled, box gone).
-  void Comm1RequestHangup();
-  void Timer1Timer();
-  void Timer2Timer();
   void Label8Click();
   // Firmware image
   void Button2Click();
@@ -124,9 +120,6 @@ public:
   QCheckBox *CheckBox(int n) const { return CheckBoxes.at(size_t(n - 1)); }
   QComboBox *ComboBox1 = nullptr;
   TStatusBar *StatusBar1 = nullptr;
-  TTimer *Timer1 = nullptr;
-  TTimer *Timer2 = nullptr;
-  TComm *Comm1 = nullptr;
 
   // Menu entries for the operations the designed window has no control for.
   QAction *VerifyAction = nullptr;
@@ -146,8 +139,8 @@ public:
   BoxSession &Session() { return *session_; }
 
   // --- Production records ------------------------------------------------------
-  // What the window knows of an attempt beyond the session: for its record.
-  records::Record AttemptRecordOf(const Attempt &attempt) const;
+  // Where each attempt is recorded as it ends, before its message is shown.
+  void RecordAttemptsIn(AttemptRecords *records) { attempts_ = records; }
   // The store the records window reads ("View > Production records").
   void SetRecordsStore(const records::StoreLocation &store);
   // The store cannot take records (they wait on this PC), or takes them again.
@@ -186,12 +179,15 @@ private:
   QString SettingsPath() const { return settingsPath_; }
   QString ChipListPath() const { return chipListPath_; }
 
-  // Shows what the session reports and runs its steps as this window's handlers.
+  // Shows what the session reports.
   void ConnectSession();
-  // The port closed because its device went away.
+  // The message of an operation's end, and the views pointed at a mismatch.
+  void ShowEnd(const OperationEnd &end);
+  // The port closed because its device went away; the session watches for its return.
   void PortLost(const QString &detail);
-  // A second of the watch for a lost port: reopens it once it is back.
-  void WatchLostPort();
+  void PortReturned();
+  // A request with what every operation records: the chip as chosen.
+  OperationRequest RequestFor(BoxOperation operation) const;
   // COM1..COM9, then the serial devices attached now, by-id names first, each
   // with what is known of it (driver, USB ids, serial number, access) as tooltip.
   void RefreshPortList();
@@ -213,14 +209,9 @@ private:
 
   QString portStatus_;
   QString portDetail_;
-  // While a lost port is gone: tries it once a second, never resumes an operation.
-  QTimer *portWatch_ = nullptr;
   PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
-  // The file of the load in progress, for its record: path, SHA-256, checksum text, sectors.
-  struct LoadedFile {
-    QString path, sha256, checksum, sectors;
-  } loadFile_;
+  AttemptRecords *attempts_ = nullptr;
 };
 
 #include "app/ui/guard.h"

@@ -1,6 +1,6 @@
 // Chip configuration handlers of the main window: the chip type list, the
 // dataflash use and the sector boxes. The rules live in chip/chip_list.h; these
-// handlers move the controls' states in and out around them.
+// handlers show what a choice means in the controls.
 #include "base/exception.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
@@ -9,7 +9,6 @@
 #include "chip/ui/form2.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -18,43 +17,29 @@
 
 namespace {
 
-ChipControls ReadChipControls(const TForm1 &form) {
+ChipChoice ReadChipChoice(const TForm1 &form) {
   return {form.Edit1->text(), form.Edit2->text(), form.RadioGroup3->isEnabled(), form.Button2->isEnabled()};
 }
 
-void ShowChipControls(TForm1 &form, const ChipControls &controls) {
-  if (form.Edit1->text() != controls.Edit1)
-    form.Edit1->setText(controls.Edit1);
-  if (form.Edit2->text() != controls.Edit2)
-    form.Edit2->setText(controls.Edit2);
-  form.RadioGroup3->setEnabled(controls.RadioGroup3Enabled);
-  form.Button2->setEnabled(controls.Button2Enabled);
+void ShowChipChoice(TForm1 &form, const ChipChoice &choice) {
+  if (form.Edit1->text() != choice.name)
+    form.Edit1->setText(choice.name);
+  if (form.Edit2->text() != choice.range)
+    form.Edit2->setText(choice.range);
+  form.RadioGroup3->setEnabled(choice.dataflashChoice);
+  form.Button2->setEnabled(choice.loadReady);
 }
 
 // Runs a chip step and shows what it did, also when it stops half-way.
 template <typename Step> void RunChipStep(TForm1 &form, Step &&step) {
-  ChipControls controls = ReadChipControls(form);
+  ChipChoice choice = ReadChipChoice(form);
   try {
-    step(controls);
+    step(choice);
   } catch (...) {
-    ShowChipControls(form, controls);
+    ShowChipChoice(form, choice);
     throw;
   }
-  ShowChipControls(form, controls);
-}
-
-// The whole file as the memo shows it; CR LF, CR and LF all end a line.
-QString ReadChipList(const QString &path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError)
-    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
-  QString text = QString::fromLocal8Bit(bytes);
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return text;
+  ShowChipChoice(form, choice);
 }
 
 } // namespace
@@ -66,20 +51,23 @@ void TForm1::Button1Click() {
   const QSize outer = chipWindow->frameGeometry().size();
   chipWindow->move(screenSize.width() / 2 - outer.width() / 2, screenSize.height() / 2 - outer.height() / 2);
 
-  chipWindow->Memo1->setPlainText(ReadChipList(ChipListPath()));
+  const ChipListText list = ReadChipListFile(ChipListPath());
+  if (!list.error.isEmpty())
+    throw EFOpenError(list.error);
+  chipWindow->Memo1->setPlainText(list.text);
 
   DialogsRef().ShowModal(chipWindow);
 }
 
 void TForm1::ChipLineChosen(const QString &line) {
-  RunChipStep(*this, [&](ChipControls &controls) {
-    ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, controls);
+  RunChipStep(*this, [&](ChipChoice &choice) {
+    ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
   });
 }
 
 void TForm1::RadioGroup3Click() {
-  RunChipStep(*this, [this](ChipControls &controls) {
-    ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, controls);
+  RunChipStep(*this, [this](ChipChoice &choice) {
+    ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
   });
 }
 

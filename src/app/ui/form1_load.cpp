@@ -1,7 +1,6 @@
-// The load: announce, file choice, reading the firmware file, blocks and the
-// start of the transfer; and the file buffer view. The reading and packing are
-// plain logic in image/; the transfer runs through the window's box session,
-// which also answers the box's block requests from ImageBlocks.
+// The load: announce, file choice, reading, and the hand-over of the firmware
+// to the window's box session, which packs it, starts the transfer and
+// answers the box's block requests; and the file buffer view.
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
@@ -11,7 +10,6 @@
 #include "image/image_blocks.h"
 #include "image/ui/form4.h"
 #include "protocol/operator_text.h"
-#include "session/attempt_records.h"
 #include "session/box_session.h"
 
 #include <QCheckBox>
@@ -39,8 +37,9 @@ void TForm1::Button2Click() {
   if (StatusBar1->PanelText(1) != portStatus_)
     ShowPortStatus(portStatus_, portDetail_);
   // The box learns of the transfer before the file is chosen, also when the dialog is then cancelled.
-  loadFile_ = {};
-  session_->AnnounceLoad();
+  OperationRequest request = RequestFor(BoxOperation::Load);
+  request.count = int32_t(Edit5->text().toUInt());
+  session_->Start(request);
   state_.ImageSize = kLoadImageSize;
 
   // A block request arriving meanwhile is answered from the previous load.
@@ -63,14 +62,13 @@ void TForm1::Button2Click() {
   // A file that cannot be read ends the load here, with its error box.
   Edit3->setText(QStringLiteral(".\\..\\") + FileNameOf(path));
   Edit3->setToolTip(path);
-  loadFile_.path = path;
   const FirmwareFile firmware =
       ReadFirmware(path, chosen->rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent);
   if (!firmware.fileRead) {
-    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt});
+    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
     throw EFOpenError(firmware.refusal);
   }
-  loadFile_.sha256 = firmware.sha256;
+  const LoadSource source{path, firmware.sha256};
 
   if (form4_)
     form4_->Memo1->clear();
@@ -80,7 +78,7 @@ void TForm1::Button2Click() {
     if (a < state_.ImageSize || !firmware.imageText[a].empty())
       state_.ImageText[a] = firmware.imageText[a];
   if (!firmware.Accepted()) {
-    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt});
+    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
     dialogs_.ShowMessage(this, ShownText(firmware.refusal));
     session_->ClosePort();
     Edit3->clear();
@@ -93,23 +91,19 @@ void TForm1::Button2Click() {
   if (!firmware.leftOutNotice.isEmpty())
     StatusBar1->SetPanelText(1, firmware.leftOutNotice);
 
-  // Blocks, checksum, view, clocks and block 0 in one stretch: no request is
-  // answered from half-built blocks.
+  // The sectors and N as they stand now, after the dialog.
   state_.ChipStart = QStringLiteral("0000");
   std::array<bool, kSectorCount> checked{};
   for (int n = 1; n <= kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
-  const BlockTrailer trailer{MakeNameField(path), MakeCountField(Edit5->text()), SectorMask(checked)};
-  const uint32_t checksum =
-      BuildBlocks(state_.ImageText, state_.ImageSize, state_.ChipStart, trailer, state_.ImageBlocks);
-  Label11->setText(CheckSumCaption(checksum));
-  loadFile_.checksum = Label11->text();
-  loadFile_.sectors = SectorsText(trailer.sectorMask);
+  const std::shared_ptr<const LoadImage> image =
+      PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), SectorMask(checked));
+  Label11->setText(image->checksumCaption);
 
   if (form4_)
     form4_->ShowImage(BaseName(path), DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
 
-  session_->StartTransfer();
+  session_->HandOver(image);
 }
 
 void TForm1::Edit3Click() {

@@ -1,22 +1,23 @@
-// Operations on the box, the reply handler, the clocks and the read-out view.
-// Each handler reads its controls and runs the operation through the window's
-// box session; what the session reports is shown by the slots wired in
-// ConnectSession.
+// Operations on the box, what the session reports, and the read-out view.
+// Each handler translates its controls into a request (mode, supply, count,
+// chip) and hands it to the window's box session; what the session reports is
+// shown by the slots wired in ConnectSession.
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
-#include "protocol/clocks.h"
-#include "protocol/frames.h"
-#include "protocol/operator_text.h"
+#include "base/convert.h"
 #include "image/ui/form4.h"
+#include "protocol/clocks.h"
+#include "protocol/operator_text.h"
 #include "protocol/ui/form3.h"
-#include "serial/comm.h"
+#include "session/attempt_records.h"
 #include "session/box_session.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 
 void TForm1::ConnectSession() {
   connect(session_, &BoxSession::Progress, this, [this](uint32_t percent) { Label7->setText(ProgressText(percent)); });
@@ -26,54 +27,79 @@ void TForm1::ConnectSession() {
     if (form3_)
       form3_->AppendLines(lines);
   });
-  connect(session_, &BoxSession::Ended, this, [this](const OperationEnd &end) {
-    // The views point at the cell that differs; the message stays as it is.
-    if (end.mismatch) {
-      if (form4_)
-        form4_->HighlightAddress(end.mismatch->address);
-      if (form3_)
-        form3_->HighlightAddress(end.mismatch->address);
-    }
-    if (!end.message.isEmpty())
-      dialogs_.ShowMessage(this, ShownText(end.message));
+  connect(session_, &BoxSession::AttemptEnded, this, [this](const Attempt &attempt) {
+    // Recorded before it is shown: a message box may wait for the operator.
+    if (attempts_)
+      attempts_->Add(attempt);
+    // A refused file was shown by the load itself, in its own box.
+    if (attempt.end.outcome != Outcome::FileRefused)
+      ShowEnd(attempt.end);
   });
+  connect(session_, &BoxSession::LateReply, this, [this](const OperationEnd &end) { ShowEnd(end); });
   connect(session_, &BoxSession::PortLost, this, [this](const QString &detail) { PortLost(detail); });
-  // The window runs the session's steps as its own handlers, under its error handling.
-  Comm1->OnReceiveData = [this](TComm *sender, const uint8_t *buffer, uint16_t length) {
-    Guarded([&] { Comm1ReceiveData(sender, buffer, length); });
-  };
-  Comm1->OnRequestHangup = [this](TComm *) { Guarded([this] { Comm1RequestHangup(); }); };
-  Timer1->OnTimer = [this] { Guarded([this] { Timer1Timer(); }); };
-  Timer2->OnTimer = [this] { Guarded([this] { Timer2Timer(); }); };
+  connect(session_, &BoxSession::PortReturned, this, [this] { PortReturned(); });
+  connect(session_, &BoxSession::Error, this, [this](const QString &message) { dialogs_.ShowError(this, message); });
+  // The success text of a transfer follows "Model Select" as it is when the reply arrives.
+  for (int i = 0; i < RadioGroup1->Count(); ++i)
+    connect(RadioGroup1->Button(i), &QRadioButton::toggled, this,
+            [this] { session_->SetOnline(RadioGroup1->ItemIndex() == 0); });
+}
+
+void TForm1::ShowEnd(const OperationEnd &end) {
+  // The views point at the cell that differs; the message stays as it is.
+  if (end.mismatch) {
+    if (form4_)
+      form4_->HighlightAddress(end.mismatch->address);
+    if (form3_)
+      form3_->HighlightAddress(end.mismatch->address);
+  }
+  if (!end.message.isEmpty())
+    dialogs_.ShowMessage(this, ShownText(end.message));
+}
+
+OperationRequest TForm1::RequestFor(BoxOperation operation) const {
+  OperationRequest request;
+  request.operation = operation;
+  request.chip = state_;
+  request.imageSize = state_.ImageSize;
+  if (operation == BoxOperation::Set || operation == BoxOperation::Load) {
+    request.mode = RadioGroup1->ItemIndex() == 0 ? BoxMode::Online : BoxMode::Offline;
+    switch (RadioGroup2->ItemIndex()) {
+    case 0:
+      request.supply = BoxSupply::FiveVolts;
+      break;
+    case 1:
+      request.supply = BoxSupply::NoOutput;
+      break;
+    default:
+      request.supply = BoxSupply::Unchosen;
+      break;
+    }
+  }
+  return request;
 }
 
 void TForm1::Button8Click() {
   Edit3->clear();
   const int mode = RadioGroup1->ItemIndex();
   Button2->setText(mode == 0 ? QStringLiteral("Program") : QStringLiteral("load"));
-  session_->Set(mode, RadioGroup2->ItemIndex(), Edit4->text());
+  OperationRequest request = RequestFor(BoxOperation::Set);
+  // A count that is not a number ends the operation here, before anything is sent.
+  request.count = StrToInt(Edit4->text());
+  // The designed set waits for its answer without limit.
+  session_->Start(request);
 }
 
-void TForm1::Button5Click() { session_->Verify(ParseChipNumbers(state_)); }
+void TForm1::Button5Click() { session_->Start(RequestFor(BoxOperation::Verify)); }
 
 void TForm1::Button7Click() {
   if (form3_)
     form3_->Memo1->clear();
-  // A load sets ImageSize to 32 KiB whatever the chip; the chip's own size is what the box sends.
-  session_->ReadOut(ParseChipNumbers(state_), ReadOutSize(state_.ChipSizeK, state_.ImageSize));
+  // A load sets ImageSize to 32 KiB whatever the chip; the chip's own size is what the box is asked for.
+  session_->Start(RequestFor(BoxOperation::ReadOut));
 }
 
-void TForm1::Button6Click() { session_->EraseProgramVerify(ParseChipNumbers(state_)); }
-
-void TForm1::Comm1ReceiveData(TComm *, const uint8_t *buffer, uint16_t length) {
-  // The success text of a transfer follows "Model Select" as it is when the reply arrives.
-  session_->SetOnline(RadioGroup1->ItemIndex() == 0);
-  session_->ReceiveData(buffer, length);
-}
-
-void TForm1::Timer1Timer() { session_->ProgressTick(); }
-
-void TForm1::Timer2Timer() { session_->ElapsedTick(); }
+void TForm1::Button6Click() { session_->Start(RequestFor(BoxOperation::EraseProgramVerify)); }
 
 void TForm1::Label8Click() {
   if (form3_)

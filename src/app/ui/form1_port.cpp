@@ -3,7 +3,8 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
-#include "serial/comm.h"
+#include "base/exception.h"
+#include "serial/serial_layer.h"
 #include "session/box_session.h"
 
 #include <QComboBox>
@@ -41,32 +42,26 @@ void TForm1::ShowPortStatus(const QString &text, const QString &detail) {
 
 void TForm1::TryOpenPort(const QString &opened, const QString &failed) {
   try {
-    Comm1->OpenPort();
+    session_->Reopen();
     if (!opened.isEmpty())
       ShowPortStatus(opened);
-  } catch (const ECommsError &e) {
+  } catch (const Exception &e) {
     // The panel keeps its designed words; why, and what to do, go beside them.
     ShowPortStatus(failed, e.Reason());
-    qWarning().noquote() << "kavrin-programmer: cannot open serial port" << Comm1->CommName() << "-" << e.Message()
+    qWarning().noquote() << "kavrin-programmer: cannot open serial port" << session_->PortName() << "-" << e.Message()
                          << (e.Reason().isEmpty() ? QString() : QStringLiteral("(") + e.Reason() + QLatin1Char(')'));
   }
 }
 
 void TForm1::ComboBox1Change() {
-  // Another port ends the watch for a lost one; the same one, still gone, keeps it.
-  if (ComboBox1->currentText() != Comm1->CommName())
-    portWatch_->stop();
+  // Another port ends the session's watch for a lost one; the same one, still gone, keeps it.
   session_->ClosePort();
   const QString portName = ComboBox1->currentText();
   session_->SetPortName(portName);
   StatusBar1->SetPanelText(0, PortSettingsText(portName));
   SettingsFile(SettingsPath()).WriteString(kPortSection, kPortKey, portName);
   TryOpenPort(kOpenedOnChange, kOpenFailed);
-  if (Comm1->IsOpen())
-    portWatch_->stop();
 }
-
-void TForm1::Comm1RequestHangup() { session_->Hangup(); }
 
 void TForm1::PortLost(const QString &detail) {
   Button1->setEnabled(true);
@@ -75,18 +70,11 @@ void TForm1::PortLost(const QString &detail) {
                        QStringLiteral(", then choose the port again)");
   ShowPortStatus(kOpenFailed, text);
   qWarning().noquote() << "kavrin-programmer:" << text;
-  portWatch_->start();
 }
 
-void TForm1::WatchLostPort() {
-  try {
-    session_->OpenPort(Comm1->CommName());
-  } catch (const ECommsError &) {
-    return; // still gone: try again in a second
-  }
-  portWatch_->stop();
+void TForm1::PortReturned() {
   ShowPortStatus(kOpenedOnChange);
-  qWarning().noquote() << "kavrin-programmer:" << Comm1->CommName() << "is back and open again";
+  qWarning().noquote() << "kavrin-programmer:" << session_->PortName() << "is back and open again";
 }
 
 namespace {

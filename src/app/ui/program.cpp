@@ -8,14 +8,15 @@
 #include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
 #include "records/recorder.h"
-#include "serial/comm.h"
+#include "serial/serial_layer.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
 
 #include <QCoreApplication>
 #include <QDir>
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths) {
+Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+                 base::Clock &clock) {
   // The windows are made in the operator's language: the one chosen in the
   // menu before, else the system locale's.
   const QString chosen = SettingsFile(paths.SettingsFile).ReadString(kUiSection, kLanguageKey, QString());
@@ -28,14 +29,14 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
     Recorder = std::make_unique<records::Recorder>(*store);
   Attempts = std::make_unique<AttemptRecords>(Recorder.get(), QStringLiteral("window"));
 
-  Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), paths);
+  Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), paths, clock);
   Form2 = std::make_unique<TForm2>();
   Form3 = std::make_unique<TForm3>();
   Form4 = std::make_unique<TForm4>();
   Form1->AttachForms(Form2.get(), Form3.get(), Form4.get());
 
   TForm1 *form1 = Form1.get();
-  Attempts->Watch(form1->Session(), [form1](const Attempt &attempt) { return form1->AttemptRecordOf(attempt); });
+  form1->RecordAttemptsIn(Attempts.get());
   if (!store) {
     form1->RecordsWarning(storeError);
   } else if (Recorder) {
@@ -46,8 +47,9 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
   }
 }
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir)
-    : Program(dialogs, std::move(serialLayer), PortableInstallPaths(appDir)) {}
+Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,
+                 base::Clock &clock)
+    : Program(dialogs, std::move(serialLayer), PortableInstallPaths(appDir), clock) {}
 
 Program::~Program() {
   // An operation still under way when the program ends is recorded as interrupted.

@@ -8,6 +8,7 @@
 // language (section "ui", key "language"; else the system locale's).
 
 #include "app/shared_state.h"
+#include "base/clock.h"
 
 #include <QString>
 #include <memory>
@@ -26,10 +27,13 @@ class TForm4;
 
 class Program {
 public:
-  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths);
+  // The box session takes its time from `clock`.
+  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+          base::Clock &clock = base::SystemClock());
   // A portable program in `appDir` (settings file and chip list beside it).
-  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir);
-  ~Program(); // the port closes with Comm1
+  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,
+          base::Clock &clock = base::SystemClock());
+  ~Program(); // the port closes with the window's session
 
   SharedState State;
   std::unique_ptr<records::Recorder> Recorder; // null when records are off

@@ -7,9 +7,9 @@
 #include "app/ui/program.h"
 #include "chip/ui/form2.h"
 #include "image/ui/form4.h"
-#include "protocol/reply.h"
 #include "protocol/ui/form3.h"
-#include "serial/comm.h"
+#include "serial/serial_layer.h"
+#include "session/box_session.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
@@ -20,6 +20,7 @@
 namespace {
 
 struct OperatorLanguage : ::testing::Test {
+  base::ManualClock clock; // the session's clocks tick as the test moves it
   ProgramFolder folder;
   RecordingDialogs dialogs;
   std::unique_ptr<Program> program;
@@ -35,7 +36,7 @@ struct OperatorLanguage : ::testing::Test {
   void Start(const char *localeName) {
     program.reset();
     qputenv("LC_ALL", localeName);
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), clock);
     form1 = program->Form1.get();
     dialogs.boxes.clear();
   }
@@ -45,13 +46,12 @@ struct OperatorLanguage : ::testing::Test {
     state.ChipStart = QStringLiteral("0000");
     state.ChipEnd = QStringLiteral("7FFF");
     form1->Button5Click();
-    for (int tick = 0; tick < 3; ++tick)
-      form1->Timer2Timer();
-    const uint8_t code = ReplyCodeOf(state.CurrentCommand).value_or(0);
+    clock.Advance(300);
+    const uint8_t code = 0x03; // a verify's replies
     const std::vector<uint8_t> mismatch = {0x68, code, 0x05, 0xEE, 0x12, 0x34, 0xAB, 0xCD, 0x16};
     const std::vector<uint8_t> success = {0x68, code, 0x01, 0x99, 0x16};
     for (const auto *burst : {&mismatch, &success})
-      form1->Comm1->OnReceiveData(form1->Comm1, burst->data(), uint16_t(burst->size()));
+      form1->Session().ReceiveData(burst->data(), uint16_t(burst->size()));
     return dialogs.Messages();
   }
   // The main texts an operator reads, as the widgets show them.
@@ -123,8 +123,8 @@ TEST_F(OperatorLanguage, TheMenuSwitchesAtOnceAndIsRememberedAcrossARestart) {
   form1->EnglishLanguageAction->trigger();
   // The secondary windows and the status bar follow the application's LanguageChange.
   ASSERT_TRUE(PumpUntil([&] { return program->Form3->windowTitle() == QStringLiteral("Read-out"); }));
-  for (int tick = 0; tick < 3; ++tick)
-    form1->Timer2Timer();
+  form1->Button5Click(); // a verify left unanswered, for the elapsed time
+  clock.Advance(300);
   EXPECT_EQ(MainTexts(), kEnglishTexts);
   // Only the choice is added; every other byte stays, the file's own line ends too.
   EXPECT_EQ(folder.Read("sysset.ini"), "[comx]\r\nnum=/nonexistent/kavrin-port\r\n[ui]\r\nlanguage=en\r\n");

@@ -8,7 +8,8 @@
 #include "chip/ui/form2.h"
 #include "image/ui/form4.h"
 #include "protocol/ui/form3.h"
-#include "serial/comm.h"
+#include "serial/serial_layer.h"
+#include "session/box_session.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
@@ -16,7 +17,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -274,10 +274,9 @@ TEST_F(MainWindow, ControlsExposeTheirTextsToAssistiveTechnology) {
 }
 
 TEST_F(MainWindow, TimersStartDisabledWithTheirIntervals) {
-  EXPECT_FALSE(form1->Timer1->Enabled());
-  EXPECT_EQ(form1->Timer1->Interval(), 200);
-  EXPECT_FALSE(form1->Timer2->Enabled());
-  EXPECT_EQ(form1->Timer2->Interval(), 100);
+  EXPECT_FALSE(form1->Session().ProgressRunning());
+  EXPECT_EQ(form1->Session().ProgressIntervalMs(), 200);
+  EXPECT_FALSE(form1->Session().ElapsedRunning());
 }
 
 TEST_F(MainWindow, SecondaryWindowsExistHidden) {
@@ -319,23 +318,12 @@ TEST_F(MainWindow, SecondaryWindowsExistHidden) {
 TEST_F(MainWindow, SharedStateStartsAtItsInitialValues) {
   const SharedState &s = program->State;
   EXPECT_EQ(s.AppDir, folder.Path());
-  for (const QString *text :
-       {&s.ChipName, &s.ChipStart, &s.ChipEnd, &s.ChipSizeText, &s.DataflashCode, &s.ChipSizeK, &s.StartHigh})
+  for (const QString *text : {&s.ChipName, &s.ChipStart, &s.ChipEnd, &s.ChipSizeText, &s.DataflashCode, &s.ChipSizeK})
     EXPECT_TRUE(text->isEmpty());
-  EXPECT_EQ(s.CurrentCommand, 0);
-  EXPECT_EQ(s.ProgressPercent, 0u);
-  EXPECT_EQ(s.ElapsedTicks, 0u);
-  EXPECT_EQ(s.ElapsedSeconds, 0u);
-  EXPECT_EQ(s.ElapsedTenths, 0u);
-  EXPECT_EQ(s.ReadBlockCount, 0);
-  EXPECT_EQ(s.ReadAddress, 0);
+  EXPECT_EQ(form1->Session().CurrentPhase(), BoxSession::Phase::Idle);
   EXPECT_EQ(s.ImageSize, 0u);
-  ASSERT_EQ(s.ReplyBuffer.size(), 65536u);
-  EXPECT_TRUE(std::all_of(s.ReplyBuffer.begin(), s.ReplyBuffer.end(), [](uint8_t b) { return b == 0; }));
   ASSERT_EQ(s.ImageText.size(), 65536u);
   EXPECT_TRUE(std::all_of(s.ImageText.begin(), s.ImageText.end(), [](const std::string &t) { return t.empty(); }));
-  ASSERT_EQ(s.ImageBlocks.size(), 16u * 4123u);
-  EXPECT_TRUE(std::all_of(s.ImageBlocks.begin(), s.ImageBlocks.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST_F(MainWindow, AnUncaughtErrorReachesTheErrorBoxAndTheProgramGoesOn) {
@@ -363,7 +351,7 @@ TEST_F(MainWindow, ClosingTheMainWindowEndsTheProgram) {
   safety.start(5000);
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_FALSE(form1->isVisible());
-  EXPECT_FALSE(form1->Comm1->IsOpen());
+  EXPECT_FALSE(form1->Session().IsOpen());
 }
 
 TEST_F(MainWindow, DigitFilterBeepsAndDiscards) {
@@ -391,20 +379,6 @@ TEST_F(MainWindow, AboutTellsTheVersion) {
   ASSERT_EQ(dialogs.Texts(RecordingDialogs::Box::About).size(), 1);
   const QString text = dialogs.Texts(RecordingDialogs::Box::About)[0];
   EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(ProgramVersion()))) << text.toStdString();
-}
-
-TEST(StartUp, MainWindowShownWellUnderASecond) {
-  ProgramFolder folder;
-  folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-  RecordingDialogs dialogs;
-  QElapsedTimer clock;
-  clock.start();
-  Program program(dialogs, MakePlatformSerialLayer(), folder.Path());
-  program.Form1->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(program.Form1.get()));
-  const qint64 ms = clock.elapsed();
-  RecordProperty("startup_ms", int(ms));
-  EXPECT_LT(ms, 3000) << "start-up took " << ms << " ms";
 }
 
 } // namespace

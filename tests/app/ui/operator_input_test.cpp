@@ -4,7 +4,8 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
-#include "serial/comm.h"
+#include "session/box_session.h"
+#include "serial/serial_layer.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
@@ -52,7 +53,7 @@ TEST_F(OperatorInput, EveryKeyInThePortBoxRunsTheChangeOnceWithTheTextAsTyped) {
 
   QStringList runs; // the name each run of the change handler set, connected after it
   QObject::connect(form1->ComboBox1, &QComboBox::editTextChanged, form1,
-                   [&] { runs << form1->Comm1->CommName(); });
+                   [&] { runs << form1->Session().PortName(); });
   QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("COM"));
   EXPECT_EQ(runs, (QStringList{"C", "CO", "COM"}));
   EXPECT_EQ(folder.Read("sysset.ini"), "[comx]\nnum=COM\n") << "stopping at COM leaves COM stored";

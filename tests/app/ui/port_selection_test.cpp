@@ -2,7 +2,8 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
-#include "serial/comm.h"
+#include "session/box_session.h"
+#include "serial/serial_layer.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
@@ -62,7 +63,7 @@ TEST_F(PortSelection, StartUpFailureIsOnlyAStatusText) {
   EXPECT_EQ(form1->ComboBox1->currentText(), "COM3");
   EXPECT_EQ(Panel(0), "    COM3  8  N  1 ,  38400");
   EXPECT_EQ(Panel(1), kOpenFailed);
-  EXPECT_FALSE(form1->Comm1->IsOpen());
+  EXPECT_FALSE(form1->Session().IsOpen());
   EXPECT_TRUE(dialogs.boxes.empty());
   form1->close(); // closing with the port closed ends normally
 }
@@ -122,7 +123,7 @@ TEST_F(PortSelection, LongNamesAreStoredAndOpenedUnchanged) {
   Start();
   form1->ComboBox1->setEditText(QStringLiteral("COM12"));
   EXPECT_EQ(Ini(), "[comx]\nnum=COM12\n");
-  EXPECT_EQ(form1->Comm1->CommName(), "COM12");
+  EXPECT_EQ(form1->Session().PortName(), "COM12");
   EXPECT_TRUE(com12->IsOpen());
   EXPECT_EQ(Panel(1), kOpenedOnChange);
 

@@ -5,7 +5,8 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
-#include "serial/comm.h"
+#include "session/box_session.h"
+#include "serial/serial_layer.h"
 #include "serial/pty_pair.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
@@ -93,7 +94,7 @@ TEST(StablePortNames, AStoredByIdNameFindsTheAdapterAfterAReplug) {
   for (PtyPair *tty : {&before, &after}) {
     Link(byId, tty->SlavePath()); // the adapter got another tty
     Program program(dialogs, MakePlatformSerialLayer(), folder.Path());
-    ASSERT_TRUE(program.Form1->Comm1->IsOpen());
+    ASSERT_TRUE(program.Form1->Session().IsOpen());
     program.Form1->Button8->click();
     EXPECT_EQ(tty->Read(8).size(), 8u) << "the set frame reached " << tty->SlavePath().toStdString();
   }

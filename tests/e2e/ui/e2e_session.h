@@ -13,7 +13,8 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
-#include "serial/comm.h"
+#include "session/box_session.h"
+#include "serial/serial_layer.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
@@ -119,10 +120,10 @@ public:
     return sim->Started() ? std::string() : "the simulator did not start";
   }
 
-  // The program, with its settings file naming `port`.
+  // The program, with its settings file naming `port`; its session's clocks run on `clock`.
   void StartProgram(const std::string &port) {
     folder.Write(QStringLiteral("sysset.ini"), "[comx]\nnum=" + QByteArray::fromStdString(port) + "\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), *clock);
     form1 = program->Form1.get();
   }
 
@@ -140,6 +141,9 @@ public:
   ~Session() { Stop(); }
 
   SharedState &State() { return program->State; }
+  BoxSession &Box() { return program->Form1->Session(); }
+  // Where the program's session takes its time from; set before Start.
+  base::Clock *clock = &base::SystemClock();
 
   // Writes `image` as a HEX file in the program folder; returns its path.
   QString WriteHexFile(const QString &name, const Image &image) {

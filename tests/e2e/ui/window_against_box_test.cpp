@@ -92,7 +92,7 @@ struct WindowAgainstBox : ::testing::Test {
     return PumpUntil(
         [&] {
           return s.program->Form3->Lines().size() >= lines && form1->Label7->text() == QStringLiteral("100 %") &&
-                 !form1->Timer2->Enabled();
+                 !s.Box().ElapsedRunning();
         },
         20000);
   }
@@ -120,8 +120,8 @@ TEST_F(WindowAgainstBox, OnlineLoadBurnsTheExactImage) {
   const Image image = e2e::RandomImage(1);
   EXPECT_EQ(Load(image, QStringLiteral("motor_fw.hex")), kBurned);
   EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
-  EXPECT_FALSE(form1->Timer1->Enabled());
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(s.Box().ProgressRunning());
+  EXPECT_FALSE(s.Box().ElapsedRunning());
   EXPECT_EQ(form1->Label11->text(),
             QStringLiteral("CheckSum:  0x") + QStringLiteral("%1").arg(Sum(image), 8, 16, QLatin1Char('0')).toUpper());
 
@@ -175,7 +175,7 @@ TEST_F(WindowAgainstBox, FailureAtBlockThreeIsReported) {
   const Image image = e2e::RandomImage(5);
   EXPECT_EQ(Load(image), kLoadFailed);
   EXPECT_NE(form1->Label7->text(), QStringLiteral("100 %"));
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(s.Box().ElapsedRunning());
   // Blocks up to the failing one went out intact; nothing was sent after it.
   PumpFor(300);
   const auto log = s.Log();
@@ -269,7 +269,7 @@ TEST_F(WindowAgainstBox, VerifyAgainstAChangedCellNamesItsAddressAndBytes) {
   form1->VerifyAction->trigger();
   ASSERT_TRUE(s.WaitForMessages(before));
   EXPECT_EQ(s.dialogs.Messages().back().toStdString(), expected);
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(s.Box().ElapsedRunning());
   EXPECT_NE(form1->Label7->text(), QStringLiteral("100 %"));
 
   // Erase, program and verify finds the same cell.
@@ -328,7 +328,7 @@ TEST_F(WindowAgainstBox, ReadProtectedChipRefusesVerifyAndReadOut) {
   form1->VerifyAction->trigger();
   ASSERT_TRUE(s.WaitForMessages(before));
   EXPECT_EQ(s.dialogs.Messages().back(), kProtectedVerify);
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(s.Box().ElapsedRunning());
 
   s.State().ChipStart = QStringLiteral("0000");
   s.State().ChipEnd = QStringLiteral("7FFF");
@@ -346,22 +346,26 @@ TEST_F(WindowAgainstBox, ReadProtectedChipRefusesVerifyAndReadOut) {
 // --- A box that does not answer ----------------------------------------------------
 
 TEST_F(WindowAgainstBox, SilentBoxEndsInTheTimeOutOnce) {
+  base::ManualClock clock; // the session's clocks move only when the test moves them
+  s.clock = &clock;
   Start({"--silent"});
   form1->VerifyAction->trigger();
-  // The elapsed-time clock is driven here, tick by tick, without letting the
-  // window's own timer tick in between; 1200 ticks are 120.0 seconds.
-  for (int tick = 0; tick < 1200; ++tick)
-    form1->Timer2Timer();
+  clock.Advance(119900);
+  EXPECT_EQ(form1->Label9->text(), QStringLiteral("119.9 秒"));
+  EXPECT_TRUE(s.dialogs.Messages().isEmpty());
+  clock.Advance(100);
   EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
   EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
-  EXPECT_FALSE(form1->Timer2->Enabled());
-  EXPECT_EQ(s.State().CurrentCommand, 4);
+  EXPECT_FALSE(s.Box().ElapsedRunning());
+  EXPECT_EQ(s.Box().Operation(), BoxOperation::Verify);
 
-  // The box heard the frame and stayed silent; the window's own timer adds nothing.
+  // The box heard the frame and stayed silent; more time adds nothing.
   ASSERT_TRUE(PumpUntil([&] { return !Session::OfKind(s.Log(), "rx", "check").empty(); }, 20000));
-  PumpFor(400);
+  clock.Advance(60000);
+  PumpFor(100);
   EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
   EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
+  s.Stop(); // before the clock it runs on
 }
 
 } // namespace
@@ -376,15 +380,15 @@ TEST_F(WindowAgainstBox, PortVanishingMidLoadEndsTheLoadAtOnce) {
   s.dialogs.fileAnswers.push_back(s.WriteHexFile(QStringLiteral("fw.hex"), e2e::RandomImage(3)));
   form1->Button2->click();
   ASSERT_TRUE(PumpUntil([&] { return Session::Blocks(s.Log()).size() >= 2; }, 20000));
-  ASSERT_TRUE(form1->Timer2->Enabled());
+  ASSERT_TRUE(s.Box().ElapsedRunning());
   kill(s.sim->Pid(), SIGKILL);
   const auto killed = e2e::SteadyClock::now();
   ASSERT_TRUE(s.WaitForMessages(0, 5000));
   EXPECT_LT(s.dialogs.messageTimes.back() - killed, std::chrono::seconds(1));
   EXPECT_EQ(s.dialogs.Messages(), QStringList{QStringLiteral("串口已断开，本次操作失败！请检查连接后重新选择串口。")});
   EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Open serial port fails, re-select the serial port "));
-  EXPECT_FALSE(form1->Timer2->Enabled());
-  EXPECT_FALSE(form1->Comm1->IsOpen());
+  EXPECT_FALSE(s.Box().ElapsedRunning());
+  EXPECT_FALSE(s.Box().IsOpen());
   EXPECT_TRUE(form1->Button2->isEnabled());
   s.sim->Process().Wait(3000);
 
@@ -393,13 +397,13 @@ TEST_F(WindowAgainstBox, PortVanishingMidLoadEndsTheLoadAtOnce) {
   const QString port = form1->ComboBox1->currentText();
   form1->ComboBox1->addItem(port);
   form1->ComboBox1->activated(form1->ComboBox1->count() - 1);
-  EXPECT_FALSE(form1->Comm1->IsOpen());
+  EXPECT_FALSE(s.Box().IsOpen());
 
   // The box comes back on the same link: the window finds it within a second
   // or two and opens it, resuming nothing.
   s.sim.reset();
   ASSERT_EQ(s.StartSimulator({}), "");
-  ASSERT_TRUE(PumpUntil([&] { return form1->Comm1->IsOpen(); }, 3000));
+  ASSERT_TRUE(PumpUntil([&] { return s.Box().IsOpen(); }, 3000));
   EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Openserial port  successfully"));
   PumpFor(500);
   EXPECT_EQ(s.dialogs.Messages().size(), 1) << "no verdict of the lost load arrives later";

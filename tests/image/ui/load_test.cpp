@@ -5,11 +5,12 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
+#include "image/firmware_image.h"
 #include "image/hex_reader.h"
 #include "image/hex_test_support.h"
 #include "image/image_blocks.h"
 #include "image/ui/form4.h"
-#include "serial/comm.h"
+#include "session/box_session.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
@@ -103,8 +104,15 @@ struct Load : ::testing::Test {
     return {all.begin() + std::ptrdiff_t(std::min(from, all.size())), all.end()};
   }
 
-  void Deliver(const std::vector<uint8_t> &burst) {
-    form1->Comm1->OnReceiveData(form1->Comm1, burst.data(), uint16_t(burst.size()));
+  BoxSession &Session() { return form1->Session(); }
+  void Deliver(const std::vector<uint8_t> &burst) { Session().ReceiveData(burst.data(), uint16_t(burst.size())); }
+  // The blocks of the image the window holds now, packed as a load packs them.
+  std::vector<uint8_t> Packed(const QString &name, const QString &count = QStringLiteral("999999"),
+                              uint32_t mask = 0xFFFFFFFF) const {
+    std::vector<uint8_t> blocks(size_t(kBlockSlots) * kBlockSlotSize, 0);
+    BuildBlocks(state->ImageText, 32768, QStringLiteral("0000"), {MakeNameField(name), MakeCountField(count), mask},
+                blocks);
+    return blocks;
   }
   void SetOnlySectors(std::initializer_list<int> sectors) {
     for (int n = 1; n <= 32; ++n)
@@ -128,19 +136,17 @@ TEST_F(Load, WholeTransferOverTheLine) {
   state->ChipStart = QStringLiteral("1000"); // the load sets it to 0000
 
   ClickLoad(path);
-  EXPECT_TRUE(dialogs.boxes.empty());
-  EXPECT_EQ(state->CurrentCommand, kCommandFileTransfer);
+  EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text.toStdString();
+  EXPECT_EQ(Session().CurrentPhase(), BoxSession::Phase::Transferring);
   EXPECT_EQ(state->ImageSize, 32768u);
   EXPECT_EQ(state->ChipStart, QStringLiteral("0000"));
   EXPECT_EQ(form1->Edit3->text(), QStringLiteral(".\\..\\app.b.hex"));
   EXPECT_EQ(form1->Edit3->toolTip(), path);
   // The clocks have started.
   EXPECT_EQ(form1->Label7->text(), QStringLiteral("0 %"));
-  EXPECT_EQ(state->ProgressPercent, 0u);
-  EXPECT_EQ(state->ElapsedTicks, 0u);
-  EXPECT_EQ(form1->Timer1->Interval(), 142);
-  EXPECT_TRUE(form1->Timer1->Enabled());
-  EXPECT_TRUE(form1->Timer2->Enabled());
+  EXPECT_EQ(Session().ProgressIntervalMs(), 142);
+  EXPECT_TRUE(Session().ProgressRunning());
+  EXPECT_TRUE(Session().ElapsedRunning());
   uint32_t total = 0;
   for (uint8_t b : expectedImage)
     total += b;
@@ -170,7 +176,8 @@ TEST_F(Load, WholeTransferOverTheLine) {
   EXPECT_EQ(block3[0], 0x03);
   EXPECT_EQ(block3[1], 0x30);
   EXPECT_EQ(Range(block3, 2, 4096), Range(expectedImage, 3 * 4096, 4096));
-  const auto slot3 = RequestedBlockBytes(state->ImageBlocks, 3);
+  const auto packed = Packed(QStringLiteral("app.b.hex"), QStringLiteral("123"), 1);
+  const auto slot3 = RequestedBlockBytes(packed, 3);
   EXPECT_EQ(block3, std::vector<uint8_t>(slot3.begin(), slot3.end()));
 
   box->Inject({0x68, 0x00, 0x02, 0x55, 0x00, 0x16});
@@ -182,8 +189,8 @@ TEST_F(Load, WholeTransferOverTheLine) {
   ASSERT_TRUE(PumpUntil([&] { return !dialogs.boxes.empty(); }));
   EXPECT_EQ(dialogs.Messages(), QStringList{kLoaded});
   EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
-  EXPECT_FALSE(form1->Timer1->Enabled());
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(Session().ProgressRunning());
+  EXPECT_FALSE(Session().ElapsedRunning());
   EXPECT_EQ(box->WrittenSize(), 6u + 4120u + 2 * 4102u);
 }
 
@@ -204,11 +211,11 @@ TEST_F(Load, VerdictsOfTheBox) {
     dialogs.boxes.clear();
     form1->RadioGroup1->SetItemIndex(c.mode);
     ClickLoad(path);
-    ASSERT_TRUE(form1->Timer2->Enabled());
+    ASSERT_TRUE(Session().ElapsedRunning());
     Deliver({0x68, 0x00, 0x01, c.status, 0x16});
     EXPECT_EQ(dialogs.Messages(), QStringList{c.message}) << int(c.status);
-    EXPECT_FALSE(form1->Timer1->Enabled());
-    EXPECT_FALSE(form1->Timer2->Enabled());
+    EXPECT_FALSE(Session().ProgressRunning());
+    EXPECT_FALSE(Session().ElapsedRunning());
     EXPECT_EQ(form1->Label7->text(), c.percent);
   }
 }
@@ -219,7 +226,6 @@ TEST_F(Load, CancelledDialog) {
   form1->Edit1->setText(QStringLiteral("PAC5210"));
   form1->Edit2->setText(QStringLiteral("0000-7FFF=32K"));
   form1->Edit3->setText(QStringLiteral(".\\..\\old.hex"));
-  const auto blocksBefore = state->ImageBlocks;
   const int opens = box->OpenCount();
 
   ClickLoad(std::nullopt);
@@ -231,13 +237,12 @@ TEST_F(Load, CancelledDialog) {
   EXPECT_TRUE(form1->Button1->isEnabled()) << "the chip can be chosen again, which enables the load";
   EXPECT_EQ(box->OpenCount(), opens + 1) << "closed and opened again";
   EXPECT_TRUE(box->IsOpen());
-  EXPECT_EQ(state->CurrentCommand, kCommandFileTransfer);
+  EXPECT_EQ(Session().Operation(), BoxOperation::Load);
   EXPECT_EQ(state->ImageSize, 32768u);
   EXPECT_EQ(state->ImageText[0x10], "$5A");
-  EXPECT_EQ(state->ImageBlocks, blocksBefore);
   EXPECT_EQ(form4->Lines(), QStringList{QStringLiteral("0000:: kept")});
   EXPECT_EQ(form4->windowTitle(), QStringLiteral("before"));
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(Session().ElapsedRunning());
   EXPECT_TRUE(dialogs.boxes.empty());
   // The announce went out before the port was closed; nothing else.
   PumpFor(150);
@@ -259,7 +264,7 @@ TEST_F(Load, FaultyThirdRecord) {
   ASSERT_TRUE(Written(6 + 4120));
   Deliver({0x68, 0x00, 0x01, 0x99, 0x16});
   ASSERT_EQ(form4->windowTitle(), QStringLiteral("good"));
-  const auto blocksBefore = state->ImageBlocks;
+  const auto blocksBefore = Packed(QStringLiteral("good.hex"));
   const QString checksumBefore = form1->Label11->text();
   dialogs.boxes.clear();
   PumpFor(30);
@@ -286,12 +291,11 @@ TEST_F(Load, FaultyThirdRecord) {
   EXPECT_EQ(state->ImageText[0x0200], "$00");
   EXPECT_EQ(state->ImageText[0x0300], "$00") << "the earlier load's bytes are gone";
   // No blocks, no checksum, no view, no clocks, nothing after the announce.
-  EXPECT_EQ(state->ImageBlocks, blocksBefore);
   EXPECT_EQ(form1->Label11->text(), checksumBefore);
   EXPECT_TRUE(form4->Lines().isEmpty());
   EXPECT_EQ(form4->windowTitle(), QStringLiteral("good"));
-  EXPECT_FALSE(form1->Timer1->Enabled());
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(Session().ProgressRunning());
+  EXPECT_FALSE(Session().ElapsedRunning());
   PumpFor(150);
   EXPECT_EQ(box->Written(), kAnnounce);
 
@@ -339,7 +343,7 @@ TEST_F(Load, FilesThatCannotBeLoadedAreRefused) {
     ClickLoad(Put(QString::fromLatin1(c.name), c.bytes));
     EXPECT_EQ(dialogs.Messages(), QStringList{c.message}) << c.name;
     EXPECT_EQ(form1->Edit3->text(), QString()) << c.name;
-    EXPECT_FALSE(form1->Timer2->Enabled()) << c.name;
+    EXPECT_FALSE(Session().ElapsedRunning()) << c.name;
     PumpFor(150);
     EXPECT_EQ(box->Written(), kAnnounce) << c.name << ": no all-zero image goes out";
   }
@@ -382,11 +386,12 @@ TEST_F(Load, EveryFormOfAProgramSendsTheSameBlocks) {
     const auto stream = WrittenFrom(0, 6 + 4120);
     ASSERT_EQ(stream.size(), 6u + 4120u);
     if (firstBlocks.empty()) {
-      firstBlocks = state->ImageBlocks;
+      firstBlocks = Packed(path);
       firstView = form4->Lines();
       EXPECT_EQ(form1->Label11->text(), QStringLiteral("CheckSum:  0x00003D79"));
     }
-    EXPECT_EQ(state->ImageBlocks, firstBlocks);
+    EXPECT_EQ(Packed(path), firstBlocks);
+    EXPECT_EQ(Range(stream, 6, 4120), Range(firstBlocks, 0, 4120));
     EXPECT_EQ(form4->Lines(), firstView);
     EXPECT_EQ(form1->Label11->text(), QStringLiteral("CheckSum:  0x00003D79"));
   }
@@ -401,7 +406,7 @@ TEST_F(Load, FileThatCannotBeRead) {
       << dialogs.Errors()[0].toStdString();
   EXPECT_EQ(form1->Edit3->text(), QStringLiteral(".\\..\\missing.hex"));
   EXPECT_EQ(form4->Lines(), QStringList{QStringLiteral("0000:: kept")});
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(Session().ElapsedRunning());
   PumpFor(150);
   EXPECT_EQ(box->Written(), kAnnounce);
 
@@ -415,7 +420,7 @@ TEST_F(Load, DataBeyondTheImageIsReported) {
   ClickLoad(PutFixture(QStringLiteral("high.hex"), QStringLiteral("high.hex")));
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("注意：文件中有 256 字节超出 0000-7FFF，未加载"));
-  EXPECT_TRUE(form1->Timer2->Enabled()) << "the image below 8000 is sent as usual";
+  EXPECT_TRUE(Session().ElapsedRunning()) << "the image below 8000 is sent as usual";
   ASSERT_TRUE(Written(6 + 4120));
   // The notice belongs to that load: the next one shows the port's state again.
   ClickLoad(PutFixture(QStringLiteral("joined.hex"), QStringLiteral("clean.hex")));
@@ -435,16 +440,13 @@ TEST_F(Load, LoadingTwiceRebuildsEverything) {
     ASSERT_EQ(state->ImageText[a], "$00") << a;
   }
   EXPECT_EQ(state->ImageText[0x5000], "$DE");
-  std::vector<uint8_t> fresh(size_t(kBlockSlots) * kBlockSlotSize, 0);
-  BuildBlocks(state->ImageText, 32768, QStringLiteral("0000"),
-              {MakeNameField(QStringLiteral("second.hex")), MakeCountField(QStringLiteral("999999")), 0xFFFFFFFF},
-              fresh);
-  EXPECT_EQ(state->ImageBlocks, fresh);
+  const auto fresh = Packed(QStringLiteral("second.hex"));
   EXPECT_EQ(form1->Label11->text(), QStringLiteral("CheckSum:  0x0000018B"));
   EXPECT_EQ(form4->windowTitle(), QStringLiteral("second"));
 
   const size_t before = 2 * (6 + 4120);
   ASSERT_TRUE(Written(before));
+  EXPECT_EQ(Range(box->Written(), before - 4120, 4120), Range(fresh, 0, 4120));
   Deliver({0x68, 0x00, 0x02, 0x55, 0x05, 0x16});
   const auto answer = WrittenFrom(before, 4102);
   ASSERT_EQ(answer.size(), 4102u);
@@ -454,7 +456,7 @@ TEST_F(Load, LoadingTwiceRebuildsEverything) {
 TEST_F(Load, RequestWhileTheDialogIsOpenIsAnsweredFromThePreviousLoad) {
   ClickLoad(PutFixture(QStringLiteral("srec_32_lf.hex"), QStringLiteral("one.hex")));
   ASSERT_TRUE(Written(6 + 4120));
-  const auto previous = state->ImageBlocks;
+  const auto previous = Packed(QStringLiteral("one.hex"));
   whileChoosing = [&] { Deliver({0x68, 0x00, 0x02, 0x55, 0x00, 0x16}); };
   ClickLoad(PutFixture(QStringLiteral("objcopy_16_crlf.hex"), QStringLiteral("two.hex")));
   // announce, the old block 0 (4102), the new block 0 (4120)
@@ -462,8 +464,9 @@ TEST_F(Load, RequestWhileTheDialogIsOpenIsAnsweredFromThePreviousLoad) {
   ASSERT_EQ(stream.size(), 6u + 4102u + 4120u);
   EXPECT_EQ(Range(stream, 0, 6), kAnnounce);
   EXPECT_EQ(Range(stream, 6, 4102), Range(previous, 0, 4102));
-  EXPECT_EQ(Range(stream, 6 + 4102, 4120), Range(state->ImageBlocks, 0, 4120));
-  EXPECT_NE(Range(previous, 0, 4102), Range(state->ImageBlocks, 0, 4102));
+  const auto next = Packed(QStringLiteral("two.hex"));
+  EXPECT_EQ(Range(stream, 6 + 4102, 4120), Range(next, 0, 4120));
+  EXPECT_NE(Range(previous, 0, 4102), Range(next, 0, 4102));
 }
 
 // ---------------------------------------------------------------------------

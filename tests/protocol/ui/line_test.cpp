@@ -4,7 +4,8 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
-#include "serial/comm.h"
+#include "image/firmware_image.h"
+#include "session/box_session.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
@@ -58,7 +59,7 @@ TEST_F(OverTheLine, CountThatIsNotANumberSendsNothing) {
   PumpFor(150);
   EXPECT_EQ(box->WrittenSize(), 0u);
   EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("'12x' is not a valid integer value")});
-  EXPECT_EQ(program->State.CurrentCommand, kCommandNone);
+  EXPECT_FALSE(form1->Session().Operation()) << "nothing started";
 }
 
 TEST_F(OverTheLine, ReadCommandAndVerifyFrames) {
@@ -70,7 +71,6 @@ TEST_F(OverTheLine, ReadCommandAndVerifyFrames) {
   form1->Button7Click();
   ASSERT_TRUE(Written(7));
   EXPECT_EQ(box->Written(), (std::vector<uint8_t>{0x68, 0x04, 0x03, 0x80, 0x40, 0x14, 0x16}));
-  EXPECT_EQ(state.StartHigh, QStringLiteral("80"));
   // After a load ImageSize is 32 KiB; a 36 KiB chip is still asked for whole.
   box->ClearWritten();
   state.ChipStart = QStringLiteral("0000");
@@ -89,17 +89,24 @@ TEST_F(OverTheLine, ReadCommandAndVerifyFrames) {
 }
 
 TEST_F(OverTheLine, BlockRequestsAreAnsweredFromTheirSlot) {
-  auto &state = program->State;
-  for (size_t i = 0; i < state.ImageBlocks.size(); ++i)
-    state.ImageBlocks[i] = uint8_t(i % 251);
-  state.CurrentCommand = kCommandFileTransfer;
+  auto image = std::make_shared<LoadImage>();
+  image->blocks.resize(size_t(kBlockSlots) * kBlockSlotSize);
+  for (size_t i = 0; i < image->blocks.size(); ++i)
+    image->blocks[i] = uint8_t(i % 251);
+  OperationRequest load;
+  load.operation = BoxOperation::Load;
+  load.image = image;
+  form1->Session().Start(load);
+  ASSERT_TRUE(Written(6 + kBlockRecordSize));
+  PumpFor(50);
+  box->ClearWritten();
 
   box->Inject({0x68, 0x00, 0x02, 0x55, 0x07, 0x16});
   ASSERT_TRUE(Written(kRequestedBlockSize));
   PumpFor(50);
   const auto sent = box->Written();
   ASSERT_EQ(sent.size(), kRequestedBlockSize);
-  const auto slot = state.ImageBlocks.begin() + 7 * kBlockSlotSize; // 28861
+  const auto slot = image->blocks.begin() + 7 * kBlockSlotSize; // 28861
   EXPECT_TRUE(std::equal(sent.begin(), sent.end(), slot));
   EXPECT_TRUE(dialogs.boxes.empty());
 

@@ -6,7 +6,8 @@
 #include "app/ui/program.h"
 #include "protocol/reply.h"
 #include "protocol/ui/form3.h"
-#include "serial/comm.h"
+#include "serial/serial_layer.h"
+#include "session/box_session.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
@@ -23,7 +24,10 @@ namespace {
 
 const QString kTimeOut = QStringLiteral("本次操作超时失败，编程器无响应，请检查供电是否正常！");
 
+using Phase = BoxSession::Phase;
+
 struct Operations : ::testing::Test {
+  base::ManualClock clock; // the session's clocks tick as the test moves it
   ProgramFolder folder;
   RecordingDialogs dialogs;
   std::unique_ptr<Program> program;
@@ -33,20 +37,41 @@ struct Operations : ::testing::Test {
   void SetUp() override {
     // A port that cannot exist: sends are refused, replies are delivered by hand.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), clock);
     form1 = program->Form1.get();
     state = &program->State;
     dialogs.boxes.clear(); // the port message of start-up is not ours
   }
 
-  // As the serial component delivers a burst: through the bound event, under
-  // the program's error handling.
-  void Deliver(const std::vector<uint8_t> &burst) {
-    form1->Comm1->OnReceiveData(form1->Comm1, burst.data(), uint16_t(burst.size()));
-  }
-  // A status frame as the box sends it to the operation in progress.
+  BoxSession &Session() { return form1->Session(); }
+  // As the serial component delivers a burst.
+  void Deliver(const std::vector<uint8_t> &burst) { Session().ReceiveData(burst.data(), uint16_t(burst.size())); }
+  // A status frame as the box sends it to the operation started last.
   void Reply(uint8_t status) {
-    Deliver({0x68, ReplyCodeOf(state->CurrentCommand).value_or(0x00), 0x01, status, 0x16});
+    uint8_t code = 0x00; // a transfer's
+    switch (Session().Operation().value_or(BoxOperation::Load)) {
+    case BoxOperation::Set:
+      code = 0x06;
+      break;
+    case BoxOperation::Verify:
+      code = 0x03;
+      break;
+    case BoxOperation::ReadOut:
+      code = 0x04;
+      break;
+    case BoxOperation::EraseProgramVerify:
+      code = 0x05;
+      break;
+    case BoxOperation::Load:
+      break;
+    }
+    Deliver({0x68, code, 0x01, status, 0x16});
+  }
+  // A load announced as the window announces it, before its file is chosen.
+  void AnnounceLoad() {
+    OperationRequest load;
+    load.operation = BoxOperation::Load;
+    Session().Start(load);
   }
 
   void ChooseChip(const char *start, const char *end, const char *sizeK, const char *dataflash) {
@@ -63,8 +88,8 @@ TEST_F(Operations, SetOnlineClearsTheFileNameAndRenamesTheLoadButton) {
   form1->Button8->click();
   EXPECT_EQ(form1->Edit3->text(), QString());
   EXPECT_EQ(form1->Button2->text(), QStringLiteral("Program"));
-  EXPECT_EQ(state->CurrentCommand, kCommandSet);
-  EXPECT_FALSE(form1->Timer2->Enabled()) << "the set operation starts no clocks";
+  EXPECT_EQ(Session().CurrentPhase(), Phase::Setting);
+  EXPECT_FALSE(Session().ElapsedRunning()) << "the set operation starts no clocks";
 
   Reply(0x99);
   EXPECT_EQ(dialogs.Messages(), QStringList{QStringLiteral("设置成功!请重新 选择型号及加载/烧写文件")});
@@ -75,12 +100,12 @@ TEST_F(Operations, SetOnlineClearsTheFileNameAndRenamesTheLoadButton) {
 }
 
 TEST_F(Operations, SetWithACountThatIsNotANumberStopsBeforeSending) {
-  state->CurrentCommand = kCommandFileTransfer;
+  AnnounceLoad();
   form1->Edit4->setText(QString());
   form1->RadioGroup1->SetItemIndex(0);
   form1->Button8->click();
   EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("'' is not a valid integer value")});
-  EXPECT_EQ(state->CurrentCommand, kCommandFileTransfer);
+  EXPECT_EQ(Session().CurrentPhase(), Phase::Announcing);
   // The steps before the count have been done.
   EXPECT_EQ(form1->Button2->text(), QStringLiteral("Program"));
 }
@@ -89,10 +114,10 @@ TEST_F(Operations, SetReplyStopsClocksLeftRunningAndFailureIsSilent) {
   ChooseChip("0000", "7FFF", "32", "0x00");
   form1->Button5Click();
   form1->Button8->click();
-  ASSERT_TRUE(form1->Timer2->Enabled());
+  ASSERT_TRUE(Session().ElapsedRunning());
   Reply(0x00);
-  EXPECT_FALSE(form1->Timer1->Enabled());
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(Session().ProgressRunning());
+  EXPECT_FALSE(Session().ElapsedRunning());
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
@@ -100,30 +125,29 @@ TEST_F(Operations, TimedOperationsStartTheClocksWithTheirIntervals) {
   struct Case {
     void (*start)(TForm1 &);
     const char *begin, *end;
-    uint8_t command;
+    Phase phase;
     int interval;
   } cases[] = {
-      {[](TForm1 &f) { f.Button5Click(); }, "0000", "7FFF", kCommandVerify, 327},
-      {[](TForm1 &f) { f.Button7Click(); }, "0000", "7FFF", kCommandReadOut, 255},
-      {[](TForm1 &f) { f.Button6Click(); }, "0000", "7FFF", kCommandEraseProgramVerify, 255},
-      {[](TForm1 &f) { f.Button6Click(); }, "8000", "0000", kCommandEraseProgramVerify, 33554176},
-      {[](TForm1 &f) { f.Button5Click(); }, "0000", "0063", kCommandVerify, 0},
+      {[](TForm1 &f) { f.Button5Click(); }, "0000", "7FFF", Phase::Verifying, 327},
+      {[](TForm1 &f) { f.Button7Click(); }, "0000", "7FFF", Phase::ReadingOut, 255},
+      {[](TForm1 &f) { f.Button6Click(); }, "0000", "7FFF", Phase::ErasingProgrammingVerifying, 255},
+      {[](TForm1 &f) { f.Button6Click(); }, "8000", "0000", Phase::ErasingProgrammingVerifying, 33554176},
+      {[](TForm1 &f) { f.Button5Click(); }, "0000", "0063", Phase::Verifying, 0},
   };
   for (const auto &c : cases) {
     ChooseChip(c.begin, c.end, "32", "0x00");
-    state->ProgressPercent = 55;
-    state->ElapsedTicks = 77;
+    clock.Advance(7700); // the previous operation's clocks run on
     form1->Label7->setText(QStringLiteral("55 %"));
     form1->Label9->setText(QStringLiteral("7.7 秒"));
     c.start(*form1);
-    EXPECT_EQ(state->CurrentCommand, c.command);
-    EXPECT_EQ(form1->Timer1->Interval(), c.interval);
-    EXPECT_TRUE(form1->Timer1->Enabled());
-    EXPECT_TRUE(form1->Timer2->Enabled());
-    EXPECT_EQ(state->ProgressPercent, 0u);
-    EXPECT_EQ(state->ElapsedTicks, 0u);
+    EXPECT_EQ(Session().CurrentPhase(), c.phase);
+    EXPECT_EQ(Session().ProgressIntervalMs(), c.interval);
+    EXPECT_TRUE(Session().ProgressRunning());
+    EXPECT_TRUE(Session().ElapsedRunning());
     EXPECT_EQ(form1->Label7->text(), QStringLiteral("0 %"));
     EXPECT_EQ(form1->Label9->text(), QStringLiteral("7.7 秒")) << "kept until the first tick";
+    clock.Advance(100);
+    EXPECT_EQ(form1->Label9->text(), QStringLiteral("0.1 秒")) << "counted from the start";
   }
 }
 
@@ -131,64 +155,61 @@ TEST_F(Operations, ProgressClockStopsOnTheTickAfterNinetyEight) {
   ChooseChip("0000", "7FFF", "32", "0x00");
   form1->Button5Click();
   for (int tick = 1; tick <= 98; ++tick) {
-    form1->Timer1Timer();
+    clock.Advance(327);
     ASSERT_EQ(form1->Label7->text(), QStringLiteral("%1 %").arg(tick));
-    ASSERT_TRUE(form1->Timer1->Enabled()) << "tick " << tick;
+    ASSERT_TRUE(Session().ProgressRunning()) << "tick " << tick;
   }
-  form1->Timer1Timer();
-  EXPECT_FALSE(form1->Timer1->Enabled());
+  clock.Advance(327);
+  EXPECT_FALSE(Session().ProgressRunning());
   EXPECT_EQ(form1->Label7->text(), QStringLiteral("98 %"));
-  EXPECT_EQ(state->ProgressPercent, 98u);
 
   Reply(0x99);
   EXPECT_EQ(form1->Label7->text(), QStringLiteral("100 %"));
-  EXPECT_EQ(state->ProgressPercent, 100u);
   EXPECT_EQ(dialogs.Messages(), QStringList{QStringLiteral("校 验 成 功!")});
 }
 
 TEST_F(Operations, ProgressIntervalZeroNeverTicks) {
   ChooseChip("0000", "0063", "32", "0x00");
   form1->Button5Click();
-  ASSERT_EQ(form1->Timer1->Interval(), 0);
-  PumpFor(150);
+  ASSERT_EQ(Session().ProgressIntervalMs(), 0);
+  clock.Advance(60000);
   EXPECT_EQ(form1->Label7->text(), QStringLiteral("0 %"));
-  EXPECT_EQ(state->ProgressPercent, 0u);
 }
 
 TEST_F(Operations, ElapsedClockAndTheTimeOutOnce) {
   ChooseChip("0000", "7FFF", "32", "0x00");
   form1->Button6Click();
   for (int tick = 1; tick <= 123; ++tick)
-    form1->Timer2Timer();
+    clock.Advance(100);
   EXPECT_EQ(form1->Label9->text(), QStringLiteral("12.3 秒"));
 
   int timeOutTick = 0;
   for (int tick = 124; tick <= 1300; ++tick) {
-    form1->Timer2Timer();
+    clock.Advance(100);
     if (!timeOutTick && !dialogs.Messages().isEmpty())
       timeOutTick = tick;
   }
   EXPECT_EQ(timeOutTick, 1200);
   EXPECT_EQ(dialogs.Messages(), QStringList{kTimeOut}) << "once per operation";
-  EXPECT_FALSE(form1->Timer2->Enabled());
-  EXPECT_TRUE(form1->Timer1->Enabled()) << "the time-out leaves the progress clock";
-  EXPECT_EQ(state->CurrentCommand, kCommandEraseProgramVerify);
+  EXPECT_FALSE(Session().ElapsedRunning());
+  EXPECT_EQ(Session().CurrentPhase(), Phase::Ended);
+  EXPECT_EQ(Session().Operation(), BoxOperation::EraseProgramVerify);
 
   // A late reply is still a reply to the same operation.
   Reply(0x00);
   EXPECT_EQ(dialogs.Messages().last(), QStringLiteral("擦除、编程、校验 失 败"));
-  EXPECT_FALSE(form1->Timer1->Enabled());
+  EXPECT_FALSE(Session().ProgressRunning());
 
   // The next operation times out again.
   dialogs.boxes.clear();
   form1->Button6Click();
   for (int tick = 1; tick <= 1200; ++tick)
-    form1->Timer2Timer();
+    clock.Advance(100);
   EXPECT_EQ(dialogs.Messages(), QStringList{kTimeOut});
 }
 
 TEST_F(Operations, FileTransferSuccessTextFollowsTheModeAtTheReply) {
-  state->CurrentCommand = kCommandFileTransfer;
+  AnnounceLoad();
   form1->RadioGroup1->SetItemIndex(0);
   Reply(0x99);
   form1->RadioGroup1->SetItemIndex(1);
@@ -201,18 +222,15 @@ TEST_F(Operations, FileTransferSuccessTextFollowsTheModeAtTheReply) {
 TEST_F(Operations, ReadOutFillsTheViewAndCompletesOnTheLastBlock) {
   ChooseChip("0000", "7FFF", "36", "0xB0");
   program->Form3->SetLines({QStringLiteral("old line")});
-  state->ReadBlockCount = 5;
   form1->Button7Click();
   EXPECT_TRUE(program->Form3->Lines().isEmpty());
-  EXPECT_EQ(state->ReadBlockCount, 0);
-  EXPECT_EQ(state->StartHigh, QStringLiteral("00"));
 
   std::vector<uint8_t> block(4096);
   for (size_t i = 0; i < block.size(); ++i)
     block[i] = uint8_t(i * 7);
   for (int k = 1; k <= 9; ++k) {
     Deliver(block);
-    EXPECT_EQ(form1->Timer2->Enabled(), k < 9) << "block " << k;
+    EXPECT_EQ(Session().ElapsedRunning(), k < 9) << "block " << k;
   }
   const QStringList lines = program->Form3->Lines();
   ASSERT_EQ(lines.size(), 2304);
@@ -227,14 +245,13 @@ TEST_F(Operations, ReadOutStatusRepliesAndAChipSizeThatIsNotANumber) {
   ChooseChip("0000", "7FFF", "", "0x00");
   form1->Button7Click();
   Deliver(std::vector<uint8_t>(4096, 0x11));
-  EXPECT_EQ(state->ReadBlockCount, 1);
   EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("'' is not a valid integer value")});
   EXPECT_TRUE(program->Form3->Lines().isEmpty());
-  EXPECT_TRUE(form1->Timer2->Enabled());
+  EXPECT_TRUE(Session().ElapsedRunning());
 
   Reply(0x11);
   EXPECT_EQ(dialogs.Messages(), QStringList{QStringLiteral("目标芯片已加密，无法读出。")});
-  EXPECT_FALSE(form1->Timer2->Enabled());
+  EXPECT_FALSE(Session().ElapsedRunning());
 }
 
 TEST_F(Operations, ANewReadOutForgetsAPartialBlock) {
@@ -252,11 +269,11 @@ TEST_F(Operations, MenuEntriesRunTheOperations) {
        {form1->VerifyAction, form1->ReadOutAction, form1->EraseProgramVerifyAction, form1->ReadOutViewAction})
     EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
   form1->VerifyAction->trigger();
-  EXPECT_EQ(state->CurrentCommand, kCommandVerify);
+  EXPECT_EQ(Session().CurrentPhase(), Phase::Verifying);
   form1->ReadOutAction->trigger();
-  EXPECT_EQ(state->CurrentCommand, kCommandReadOut);
+  EXPECT_EQ(Session().CurrentPhase(), Phase::ReadingOut);
   form1->EraseProgramVerifyAction->trigger();
-  EXPECT_EQ(state->CurrentCommand, kCommandEraseProgramVerify);
+  EXPECT_EQ(Session().CurrentPhase(), Phase::ErasingProgrammingVerifying);
   form1->ReadOutViewAction->trigger();
   ASSERT_EQ(dialogs.modalWindows.size(), 1u);
   EXPECT_EQ(dialogs.modalWindows[0], program->Form3.get());

@@ -1,0 +1,97 @@
+#include "session/operation_request.h"
+
+#include "base/convert.h"
+#include "base/version.h"
+#include "image/firmware_image.h"
+#include "image/image_blocks.h"
+#include "serial/serial_devices.h"
+
+QString BoxOperationName(BoxOperation operation) {
+  switch (operation) {
+  case BoxOperation::Set:
+    return QStringLiteral("set");
+  case BoxOperation::Load:
+    return QStringLiteral("load");
+  case BoxOperation::Verify:
+    return QStringLiteral("verify");
+  case BoxOperation::ReadOut:
+    return QStringLiteral("read-out");
+  case BoxOperation::EraseProgramVerify:
+    return QStringLiteral("erase-program-verify");
+  }
+  return {};
+}
+
+QString ModeName(BoxMode mode) {
+  return mode == BoxMode::Online ? QStringLiteral("online") : QStringLiteral("offline");
+}
+
+QString SupplyName(BoxSupply supply) {
+  switch (supply) {
+  case BoxSupply::FiveVolts:
+    return QStringLiteral("5v");
+  case BoxSupply::NoOutput:
+    return QStringLiteral("off");
+  case BoxSupply::Unchosen:
+    break;
+  }
+  return {};
+}
+
+std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &imageText, LoadSource source,
+                                               uint32_t count, uint32_t sectors) {
+  auto image = std::make_shared<LoadImage>();
+  image->source = std::move(source);
+  image->count = count;
+  image->sectors = sectors;
+  image->blocks.assign(size_t(kBlockSlots) * kBlockSlotSize, 0);
+  // Every load packs 32 KiB from address 0000, whatever the chip.
+  const BlockTrailer trailer{MakeNameField(image->source.path), MakeCountField(QString::number(count)), sectors};
+  image->checksum = BuildBlocks(imageText, kLoadImageSize, QStringLiteral("0000"), trailer, image->blocks);
+  image->checksumCaption = CheckSumCaption(image->checksum);
+  return image;
+}
+
+records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
+  const OperationRequest &q = attempt.request;
+  records::Record r;
+  r.station = attempt.port;
+  r.portPath = StablePortPath(attempt.port);
+  r.chip = q.chip.ChipName.trimmed();
+  r.dataflash = q.chip.DataflashCode;
+  if (q.mode)
+    r.mode = ModeName(*q.mode);
+  if (q.supply)
+    r.power = SupplyName(*q.supply);
+  switch (q.operation) {
+  case BoxOperation::Set:
+    r.count = q.count;
+    break;
+  case BoxOperation::Load:
+    r.count = q.image ? q.image->count : q.count;
+    r.filePath = attempt.file.path;
+    r.fileSha256 = attempt.file.sha256;
+    if (q.image) {
+      r.imageChecksum = q.image->checksumCaption;
+      r.sectors = IntToHex(q.image->sectors, 8);
+    } else if (q.sectors) {
+      r.sectors = IntToHex(*q.sectors, 8);
+    }
+    break;
+  case BoxOperation::ReadOut:
+    r.filePath = q.outputFile;
+    break;
+  default:
+    break;
+  }
+  r.startedAt = attempt.startedAt;
+  r.finishedAt = attempt.finishedAt;
+  r.frontEnd = frontEnd;
+  r.operation = BoxOperationName(q.operation);
+  r.result = OutcomeName(attempt.end.outcome);
+  r.message = attempt.end.message;
+  r.bytesSent = qint64(attempt.bytesSent);
+  r.durationMs = attempt.startedAt.msecsTo(attempt.finishedAt);
+  r.programVersion = QString::fromUtf8(ProgramVersion());
+  return r;
+}
