@@ -10,6 +10,7 @@
 //                               what the session reports, read-out view
 //   form1_load.cpp              load, file buffer view
 //   form1_chip.cpp              chip type list, dataflash use, sectors
+//   form1_job.cpp               "Save job...", opening a job in the production view
 // Everything runs on the GUI thread; handlers never wait for the box.
 
 #include "app/shared_state.h"
@@ -44,6 +45,10 @@ class TForm3;
 class TForm4;
 class TRadioGroup;
 class TStatusBar;
+class ProductionWindow;
+namespace records {
+class Recorder;
+}
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -130,10 +135,25 @@ public:
   QAction *ProductionRecordsAction = nullptr;
   QAction *AboutAction = nullptr;
   QAction *TypeSelectAction = nullptr;
+  QAction *SaveJobAction = nullptr;
+  QAction *OpenJobAction = nullptr;
   // Language: the designed texts or English, kept in sysset.ini ([ui] language).
   QAction *DesignedLanguageAction = nullptr;
   QAction *EnglishLanguageAction = nullptr;
   void ChooseLanguage(Language language);
+
+  // --- Production jobs -----------------------------------------------------------
+  // Writes a job from the window's settings and the file loaded last, with
+  // the name, retries, lot size and PIN the engineer gives.
+  void SaveJob();
+  // Asks for a job file and opens it.
+  void OpenJobFromMenu();
+  // Opens the job at `path` in the production view on `ports` (the job's own
+  // when empty), in place of this window. A refused job is shown in an error
+  // box with its reason and this window stays. False when refused.
+  bool OpenJob(const QString &path, const QStringList &ports = {});
+  // The production view while a job is open, else null.
+  ProductionWindow *Production() const { return production_.get(); }
 
   SharedState &State() { return state_; }
   BoxSession &Session() { return *session_; }
@@ -141,6 +161,8 @@ public:
   // --- Production records ------------------------------------------------------
   // Where each attempt is recorded as it ends, before its message is shown.
   void RecordAttemptsIn(AttemptRecords *records) { attempts_ = records; }
+  // Where a production run records its units (null: nowhere).
+  void RecordUnitsIn(records::Recorder *recorder) { recorder_ = recorder; }
   // The store the records window reads ("View > Production records").
   void SetRecordsStore(const records::StoreLocation &store);
   // The store cannot take records (they wait on this PC), or takes them again.
@@ -212,6 +234,22 @@ private:
   PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
   AttemptRecords *attempts_ = nullptr;
+  // The file the last accepted load read, for "Save job...".
+  struct LoadedFile {
+    QString path;
+    bool rawBinary = false;
+    QString sha256;
+    QString checksumCaption;
+  };
+  std::optional<LoadedFile> loaded_;
+  std::unique_ptr<ProductionWindow> production_;
+  // The production view closed: this window and its port come back.
+  void ProductionClosed();
+  void ReopenPortAfterProduction();
+  base::Clock &clock_;
+  // The serial layer the production view's boxes use, as this window's session does.
+  std::shared_ptr<SerialLayer> serialLayer_;
+  records::Recorder *recorder_ = nullptr;
 };
 
 #include "app/ui/guard.h"

@@ -41,6 +41,8 @@ void TForm1::Button2Click() {
   request.count = int32_t(Edit5->text().toUInt());
   session_->Start(request);
   state_.ImageSize = kLoadImageSize;
+  // A job names the file of the load that was accepted last; this load replaces it.
+  loaded_.reset();
 
   // A block request arriving meanwhile is answered from the previous load.
   const std::optional<ChosenFile> chosen = dialogs_.GetOpenFileName(this);
@@ -99,6 +101,7 @@ void TForm1::Button2Click() {
   const std::shared_ptr<const LoadImage> image =
       PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), SectorMask(checked));
   Label11->setText(image->checksumCaption);
+  loaded_ = LoadedFile{path, chosen->rawBinary, firmware.sha256, image->checksumCaption};
 
   if (form4_)
     form4_->ShowImage(BaseName(path), DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
