@@ -73,9 +73,12 @@ public:
   template <typename T> static std::optional<T> Next(std::deque<std::optional<T>> &answers) {
     if (answers.empty())
       return std::nullopt;
-    std::optional<T> answer = answers.front();
+    const bool given = answers.front().has_value();
+    T value = given ? *answers.front() : T();
     answers.pop_front();
-    return answer;
+    if (!given)
+      return std::nullopt;
+    return value;
   }
 
   std::vector<Box> boxes;

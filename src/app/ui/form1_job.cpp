@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 
@@ -40,6 +41,8 @@ void TForm1::SaveJob() {
   for (int n = 1; n <= kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
   made.sectorMask = SectorMask(checked);
+  // Named as it will be when the job file lies beside it, until the file is chosen.
+  made.firmware = QFileInfo(loaded_->path).fileName();
   made.retries = details->retries;
   made.lotSize = details->lotSize;
 
@@ -67,7 +70,11 @@ void TForm1::SaveJob() {
     return;
   if (!path->endsWith(job::kSuffix))
     *path += job::kSuffix;
-  made.firmware = job::FirmwareReference(QFileInfo(loaded_->path).absoluteFilePath(), *path);
+  // A firmware file in the job's folder or below is named relative to it, so
+  // the folder can move to another station whole; any other stays absolute.
+  const QString firmware = QFileInfo(loaded_->path).absoluteFilePath();
+  const QString relative = QFileInfo(*path).absoluteDir().relativeFilePath(firmware);
+  made.firmware = relative.startsWith(QStringLiteral("../")) ? firmware : relative;
   if (const QString error = job::WriteJob(made, *path); !error.isEmpty()) {
     dialogs_.ShowError(this, error);
     return;

@@ -101,7 +101,7 @@ void TForm1::Button2Click() {
   const std::shared_ptr<const LoadImage> image =
       PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), SectorMask(checked));
   Label11->setText(image->checksumCaption);
-  loaded_ = LoadedFile{path, chosen->rawBinary, firmware.sha256, image->checksumCaption};
+  loaded_ = LoadedFile{path, chosen->rawBinary, firmware.sha256, firmware.checksumCaption};
 
   if (form4_)
     form4_->ShowImage(BaseName(path), DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
