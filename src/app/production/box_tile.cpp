@@ -53,6 +53,13 @@ void BoxTile::Show(const UnitStatus &status) {
   update();
 }
 
+void BoxTile::ShowElapsed(int64_t tenths) {
+  if (tenths == elapsedTenths_)
+    return;
+  elapsedTenths_ = tenths;
+  update();
+}
+
 void BoxTile::paintEvent(QPaintEvent *) {
   ++paints_;
   QPainter p(this);
@@ -84,6 +91,17 @@ void BoxTile::paintEvent(QPaintEvent *) {
   p.setFont(big);
   p.setPen(text);
   p.drawText(inner, Qt::AlignCenter, word);
+
+  QString time;
+  if (status_.state == UnitState::Busy || status_.state == UnitState::Retry)
+    time = QStringLiteral("%1.%2 s").arg(elapsedTenths_ / 10).arg(elapsedTenths_ % 10);
+  else if (status_.state != UnitState::Ready && status_.unitSeconds > 0)
+    time = QString::number(status_.unitSeconds, 'f', 1) + QStringLiteral(" s");
+  if (!time.isEmpty()) {
+    p.setFont(small);
+    const int below = inner.center().y() + QFontMetrics(big).height() / 2;
+    p.drawText(QRect(inner.left(), below, inner.width(), smallMetrics.height()), Qt::AlignHCenter, time);
+  }
 
   QStringList lines;
   if (const QString reason = ShownReason(status_); !reason.isEmpty())

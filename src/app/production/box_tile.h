@@ -4,7 +4,8 @@
 // the reason), and the unit's serial number when it has one. Drawn by hand, so
 // that sixteen tiles repainted ten times a second cost the GUI thread little.
 // Accessibility sees the tile as "Box N", described by its state word and
-// reason ("FAIL: <reason>").
+// reason ("FAIL: <reason>"). Below the word, the unit's time: running while
+// busy, final once it ended.
 
 #include "session/production_run.h"
 
@@ -22,6 +23,9 @@ public:
   // Repaints only when something shown changed.
   void Show(const session::UnitStatus &status);
   const session::UnitStatus &Status() const { return status_; }
+  // The time the unit under way has taken so far, in tenths of a second,
+  // shown under the state word while it is busy.
+  void ShowElapsed(int64_t tenths);
   // Times the tile was painted (for the redraw rate the benchmark measures).
   int Paints() const { return paints_; }
 
@@ -30,5 +34,6 @@ protected:
 
 private:
   session::UnitStatus status_;
+  int64_t elapsedTenths_ = 0;
   int paints_ = 0;
 };

@@ -5,6 +5,7 @@
 #include "app/settings_file.h"
 #include "app/ui/dialogs.h"
 #include "base/exception.h"
+#include "base/timer.h"
 #include "job/pin.h"
 
 #include <QAction>
@@ -43,7 +44,7 @@ QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = f
 ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringList &ports, Dialogs &dialogs,
                                    QString settingsPath, base::Clock &clock, records::Recorder *recorder,
                                    session::RunOptions options)
-    : dialogs_(dialogs), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
+    : dialogs_(dialogs), clock_(clock), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
       run_(std::make_unique<ProductionRun>(opened, ports, clock, recorder, std::move(options))),
       sounds_(std::make_unique<VerdictSounds>()) {
   setObjectName(QStringLiteral("ProductionWindow"));
@@ -96,10 +97,21 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   connect(MuteAction, &QAction::triggered, this, [this](bool muted) { ChooseMute(muted); });
   connect(LeaveAction, &QAction::triggered, this, [this] { Leave(); });
 
-  connect(run_.get(), &ProductionRun::UnitChanged, this,
-          [this](const UnitStatus &status) { Tile(status.box)->Show(status); });
+  unitStartMs_.assign(size_t(boxes), 0);
+  ticker_ = new TTimer(this, 100, clock_);
+  ticker_->OnTimer = [this] { TickUnitTimes(); };
+  connect(run_.get(), &ProductionRun::UnitChanged, this, [this](const UnitStatus &status) {
+    BoxTile *tile = Tile(status.box);
+    if (status.unitUid != tile->Status().unitUid) {
+      unitStartMs_[size_t(status.box - 1)] = clock_.NowMs();
+      tile->ShowElapsed(0);
+    }
+    tile->Show(status);
+    ticker_->SetEnabled(run_->Busy());
+  });
   connect(run_.get(), &ProductionRun::UnitEnded, this, [this](const UnitStatus &status) {
     Tile(status.box)->Show(status);
+    ticker_->SetEnabled(run_->Busy());
     if (status.state == UnitState::Pass || status.state == UnitState::Fail)
       sounds_->Play(status.state == UnitState::Pass);
   });
@@ -113,6 +125,16 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
 }
 
 ProductionWindow::~ProductionWindow() = default;
+
+void ProductionWindow::TickUnitTimes() {
+  const int64_t now = clock_.NowMs();
+  for (BoxTile *tile : tiles_) {
+    const UnitState state = tile->Status().state;
+    if (state == UnitState::Busy || state == UnitState::Retry)
+      tile->ShowElapsed((now - unitStartMs_[size_t(tile->Status().box - 1)]) / 100);
+  }
+  ticker_->SetEnabled(run_->Busy());
+}
 
 void ProductionWindow::Retranslate() {
   setWindowTitle(Tr("生产：%1").arg(run_->Job().name));

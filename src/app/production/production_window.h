@@ -29,6 +29,7 @@ class Dialogs;
 class QAction;
 class QLabel;
 class QMenu;
+class TTimer;
 class VerdictSounds;
 
 class ProductionWindow : public QMainWindow {
@@ -68,7 +69,11 @@ private:
   // Starts what the key asks for; false when it is no key of the view.
   bool StartByKey(const QKeyEvent &key);
 
+  // The running units' times on their tiles, ten times a second while a box works.
+  void TickUnitTimes();
+
   Dialogs &dialogs_;
+  base::Clock &clock_;
   const QString settingsPath_;
   const QString pinHash_;
   std::unique_ptr<session::ProductionRun> run_;
@@ -83,5 +88,7 @@ private:
   QLabel *keys_ = nullptr;
   QMenu *menu_ = nullptr;
   std::vector<BoxTile *> tiles_;
+  std::vector<int64_t> unitStartMs_; // by box - 1, by the run's clock
+  TTimer *ticker_ = nullptr;
   bool leaving_ = false;
 };
