@@ -40,12 +40,12 @@ std::vector<double> RunUntilEnded(session::ProductionRun &run, const std::vector
   std::vector<double> took(size_t(run.BoxCount() + 1), -1);
   size_t left = boxes.size();
   QEventLoop loop;
-  const auto connection = QObject::connect(&run, &session::ProductionRun::UnitEnded, &loop,
-                                           [&](const session::UnitStatus &u) {
-                                             took[size_t(u.box)] = Seconds(e2e::SteadyClock::now() - start).count();
-                                             if (--left == 0)
-                                               loop.quit();
-                                           });
+  const auto connection =
+      QObject::connect(&run, &session::ProductionRun::UnitEnded, &loop, [&](const session::UnitStatus &u) {
+        took[size_t(u.box)] = Seconds(e2e::SteadyClock::now() - start).count();
+        if (--left == 0)
+          loop.quit();
+      });
   QTimer::singleShot(180000, &loop, &QEventLoop::quit);
   kick();
   if (left > 0)

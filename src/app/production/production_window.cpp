@@ -24,10 +24,6 @@ using session::UnitStatus;
 
 namespace {
 
-const char kContext[] = "Production";
-
-QString Tr(const char *text) { return QCoreApplication::translate(kContext, text); }
-
 QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = false) {
   auto *label = new QLabel(parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -49,8 +45,8 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
       sounds_(std::make_unique<VerdictSounds>()) {
   setObjectName(QStringLiteral("ProductionWindow"));
   const SettingsFile settings(settingsPath_);
-  startKey_ = QKeySequence::fromString(
-      settings.ReadString(kProductionSection, kStartKeyKey, QStringLiteral("Space")), QKeySequence::PortableText);
+  startKey_ = QKeySequence::fromString(settings.ReadString(kProductionSection, kStartKeyKey, QStringLiteral("Space")),
+                                       QKeySequence::PortableText);
   // A setting that names no single key leaves the start on Space.
   if (startKey_.count() != 1)
     startKey_ = QKeySequence(Qt::Key_Space);
@@ -116,8 +112,9 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
       sounds_->Play(status.state == UnitState::Pass);
   });
   connect(run_.get(), &ProductionRun::CountersChanged, this, [this](const RunCounters &c) { ShowCounters(c); });
-  connect(run_.get(), &ProductionRun::Notice, this,
-          [this](int box, const QString &text) { dialogs_.ShowError(this, QStringLiteral("Box %1: %2").arg(box).arg(text)); });
+  connect(run_.get(), &ProductionRun::Notice, this, [this](int box, const QString &text) {
+    dialogs_.ShowError(this, QStringLiteral("Box %1: %2").arg(box).arg(text));
+  });
 
   Retranslate();
   resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + 150);
@@ -137,10 +134,10 @@ void ProductionWindow::TickUnitTimes() {
 }
 
 void ProductionWindow::Retranslate() {
-  setWindowTitle(Tr("生产：%1").arg(run_->Job().name));
+  setWindowTitle(QCoreApplication::translate("Production", "生产：%1").arg(run_->Job().name));
   jobName_->setText(run_->Job().name);
   checksum_->setText(run_->ImageChecksum());
-  keys_->setText(Tr("%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
+  keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
                      .arg(startKey_.toString(QKeySequence::NativeText)));
   ShowCounters(run_->Counters());
   menu_->setTitle(QCoreApplication::translate("Window", "&Production"));
@@ -149,11 +146,16 @@ void ProductionWindow::Retranslate() {
 }
 
 void ProductionWindow::ShowCounters(const RunCounters &c) {
-  counters_->setText(Tr("合格 / 不合格 / 批量：%1 / %2 / %3").arg(c.passed).arg(c.failed).arg(c.lotSize));
+  counters_->setText(QCoreApplication::translate("Production", "合格 / 不合格 / 批量：%1 / %2 / %3")
+                         .arg(c.passed)
+                         .arg(c.failed)
+                         .arg(c.lotSize));
   const double yield = c.YieldPercent();
-  yield_->setText(Tr("良率：%1").arg(yield < 0 ? QStringLiteral("–") : QString::number(yield, 'f', 1) + QStringLiteral(" %")));
-  unitTime_->setText(Tr("每件用时：%1")
-                         .arg(c.meanUnitSeconds > 0 ? QString::number(c.meanUnitSeconds, 'f', 1) + Tr(" 秒")
+  yield_->setText(QCoreApplication::translate("Production", "良率：%1")
+                      .arg(yield < 0 ? QStringLiteral("–") : QString::number(yield, 'f', 1) + QStringLiteral(" %")));
+  unitTime_->setText(QCoreApplication::translate("Production", "每件用时：%1")
+                         .arg(c.meanUnitSeconds > 0 ? QString::number(c.meanUnitSeconds, 'f', 1) +
+                                                          QCoreApplication::translate("Production", " 秒")
                                                     : QStringLiteral("–")));
   // Why the lot's earlier units are not counted stays beside the counters.
   counters_->setToolTip(c.error);
@@ -168,13 +170,13 @@ void ProductionWindow::changeEvent(QEvent *event) {
 bool ProductionWindow::PinGiven() {
   if (pinHash_.isEmpty())
     return true;
-  std::optional<QByteArray> pin = dialogs_.AskPin(this, Tr("工程师密码："));
+  std::optional<QByteArray> pin = dialogs_.AskPin(this, QCoreApplication::translate("Production", "工程师密码："));
   if (!pin)
     return false;
   const bool matches = job::PinMatches(pinHash_, *pin);
   job::Wipe(*pin);
   if (!matches)
-    dialogs_.ShowError(this, Tr("密码错误。"));
+    dialogs_.ShowError(this, QCoreApplication::translate("Production", "密码错误。"));
   return matches;
 }
 
@@ -185,7 +187,8 @@ void ProductionWindow::ChooseMute(bool muted) {
   }
   sounds_->SetMuted(muted);
   try {
-    SettingsFile(settingsPath_).WriteString(kProductionSection, kMuteKey, muted ? QStringLiteral("1") : QStringLiteral("0"));
+    SettingsFile(settingsPath_)
+        .WriteString(kProductionSection, kMuteKey, muted ? QStringLiteral("1") : QStringLiteral("0"));
   } catch (const Exception &e) {
     // The choice holds for this run even when it cannot be kept for the next.
     dialogs_.ShowError(this, e.Message());

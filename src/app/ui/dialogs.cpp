@@ -6,15 +6,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QInputDialog>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QEventLoop>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QWidget>
 
 void QtDialogs::ShowMessage(QWidget *parent, const QString &text) {

@@ -18,8 +18,8 @@
 
 void TForm1::SaveJob() {
   if (!loaded_) {
-    dialogs_.ShowMessage(this, QCoreApplication::translate(
-                                   "Window", "Load the firmware file first: a job names the file it programs."));
+    dialogs_.ShowMessage(
+        this, QCoreApplication::translate("Window", "Load the firmware file first: a job names the file it programs."));
     return;
   }
   JobDetails suggested;
@@ -111,7 +111,8 @@ bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
   options.layer = serialLayer_;
   production_ = std::make_unique<ProductionWindow>(opened, boxes, dialogs_, settingsPath_, clock_,
                                                    recordsStore_ ? recorder_ : nullptr, options);
-  connect(production_.get(), &ProductionWindow::Left, this, [this] { ProductionClosed(); }, Qt::QueuedConnection);
+  connect(
+      production_.get(), &ProductionWindow::Left, this, [this] { ProductionClosed(); }, Qt::QueuedConnection);
   production_->show();
   hide();
   return true;

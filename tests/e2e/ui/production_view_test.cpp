@@ -56,8 +56,9 @@ TEST(ProductionViewAgainstBoxes, FourBoxesOneFailingThenItsDigitRunsItAlone) {
   const QString jobPath = folder.File(QStringLiteral("board.kavjob"));
   ASSERT_EQ(job::WriteJob(made, jobPath), QString());
 
-  folder.Write(QStringLiteral("sysset.ini"), "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=off\n[ui]\nlanguage=zh\n"
-                                             "[production]\nmute=1\n");
+  folder.Write(QStringLiteral("sysset.ini"),
+               "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=off\n[ui]\nlanguage=zh\n"
+               "[production]\nmute=1\n");
   e2e::TimedDialogs dialogs;
   Program program(dialogs, MakePlatformSerialLayer(), folder.Path());
   ASSERT_TRUE(program.Form1->OpenJob(jobPath)) << dialogs.Errors().join('\n').toStdString();
