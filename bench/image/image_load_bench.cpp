@@ -6,11 +6,11 @@
 #include "app/shared_state.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form4.h"
 #include "app/ui/program.h"
 #include "image/firmware_file.h"
 #include "image/image_blocks.h"
 #include "image/image_file.h"
-#include "image/ui/form4.h"
 #include "serial/comm.h"
 
 #include <QApplication>

@@ -5,8 +5,8 @@
 #include "app/shared_state.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form3.h"
 #include "app/ui/program.h"
-#include "protocol/ui/form3.h"
 #include "serial/serial_layer.h"
 #include "session/box_session.h"
 

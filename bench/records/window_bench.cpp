@@ -4,9 +4,9 @@
 // the next page on scroll. Each is the median of several rounds, worst too.
 // Usage: bench_records_window [store.sqlite [screenshot.png]]; a store that
 // does not exist yet is made (about half a minute) and kept when a path is given.
+#include "app/ui/records_window.h"
 #include "bench_records.h"
 #include "records/database.h"
-#include "records/ui/records_window.h"
 
 #include <QApplication>
 #include <QComboBox>

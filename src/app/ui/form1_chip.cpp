@@ -1,12 +1,12 @@
 // Chip configuration handlers of the main window: the chip type list, the
 // dataflash use and the sector boxes. The rules live in chip/chip_list.h; these
 // handlers show what a choice means in the controls.
-#include "base/exception.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
+#include "base/exception.h"
 #include "chip/chip_list.h"
-#include "chip/ui/form2.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>

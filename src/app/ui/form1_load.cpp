@@ -4,11 +4,11 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form4.h"
 #include "base/exception.h"
 #include "chip/sectors.h"
 #include "image/firmware_file.h"
 #include "image/image_blocks.h"
-#include "image/ui/form4.h"
 #include "protocol/operator_text.h"
 #include "session/box_session.h"
 

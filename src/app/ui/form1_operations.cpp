@@ -5,11 +5,11 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form3.h"
+#include "app/ui/form4.h"
 #include "base/convert.h"
-#include "image/ui/form4.h"
 #include "protocol/clocks.h"
 #include "protocol/operator_text.h"
-#include "protocol/ui/form3.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
 

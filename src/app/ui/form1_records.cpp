@@ -3,7 +3,7 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
-#include "records/ui/records_window.h"
+#include "app/ui/records_window.h"
 
 #include <QAction>
 #include <QComboBox>

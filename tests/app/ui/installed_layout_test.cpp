@@ -3,9 +3,9 @@
 // The layout is the unpacked package when KAVRIN_PACKAGE_ROOT names its root
 // (tests/package/check_package.sh does that), else one built here.
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
 #include "app/ui/program.h"
 #include "base/install_paths.h"
-#include "chip/ui/form2.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"

@@ -3,9 +3,9 @@
 // configured, and the box's log shows what actually crossed the line.
 #include "e2e/ui/e2e_session.h"
 
-#include "chip/ui/form2.h"
-#include "image/ui/form4.h"
-#include "protocol/ui/form3.h"
+#include "app/ui/form2.h"
+#include "app/ui/form3.h"
+#include "app/ui/form4.h"
 
 #include <QAction>
 #include <QComboBox>

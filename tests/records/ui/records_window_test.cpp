@@ -1,8 +1,8 @@
 // The production records window on a real SQLite store, offscreen: newest
 // first, the filters, pages fetched on scroll, and the export through Dialogs.
+#include "app/ui/records_window.h"
 #include "records/database.h"
 #include "records/records.h"
-#include "records/ui/records_window.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 

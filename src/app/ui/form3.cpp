@@ -1,3 +1,3 @@
-#include "protocol/ui/form3.h"
+#include "app/ui/form3.h"
 
 TForm3::TForm3() : TDumpWindow(QStringLiteral("Form3"), kCaption, kClientHeight, 32, 409) { move(518, 221); }

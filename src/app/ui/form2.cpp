@@ -1,4 +1,4 @@
-#include "chip/ui/form2.h"
+#include "app/ui/form2.h"
 
 #include "app/ui/controls.h"
 #include "protocol/operator_text.h"

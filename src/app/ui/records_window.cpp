@@ -1,4 +1,4 @@
-#include "records/ui/records_window.h"
+#include "app/ui/records_window.h"
 
 #include "protocol/operator_text.h"
 

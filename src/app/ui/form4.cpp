@@ -1,4 +1,4 @@
-#include "image/ui/form4.h"
+#include "app/ui/form4.h"
 
 #include <QPlainTextEdit>
 
