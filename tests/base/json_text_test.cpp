@@ -22,7 +22,7 @@ TEST(JsonText, StringsAreEscapedAndReadBackAsTheyWere) {
   };
   for (const auto &c : cases) {
     const QString value = QStringView(c.value).toString();
-    const QByteArray text = JsonString(value);
+    const QByteArray text = base::JsonString(value);
     EXPECT_EQ(text.toStdString(), c.text);
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson("{\"v\":" + text + "}", &error);

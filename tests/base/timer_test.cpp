@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 TEST(Timer, StartsDisabledAndTicksOnlyWhileEnabledWithAnInterval) {
-  TTimer timer(nullptr, 20);
+  base::TTimer timer(nullptr, 20);
   int ticks = 0;
   timer.OnTimer = [&] { ++ticks; };
   EXPECT_FALSE(timer.Enabled());
@@ -20,7 +20,7 @@ TEST(Timer, StartsDisabledAndTicksOnlyWhileEnabledWithAnInterval) {
 }
 
 TEST(Timer, IntervalZeroNeverTicks) {
-  TTimer timer(nullptr, 0);
+  base::TTimer timer(nullptr, 0);
   int ticks = 0;
   timer.OnTimer = [&] { ++ticks; };
   timer.SetEnabled(true);
@@ -30,7 +30,7 @@ TEST(Timer, IntervalZeroNeverTicks) {
 }
 
 TEST(Timer, SameIntervalOrRepeatedEnableDoesNotRestartThePeriod) {
-  TTimer timer(nullptr, 150);
+  base::TTimer timer(nullptr, 150);
   int ticks = 0;
   timer.OnTimer = [&] { ++ticks; };
   timer.SetEnabled(true);
@@ -46,7 +46,7 @@ TEST(Timer, SameIntervalOrRepeatedEnableDoesNotRestartThePeriod) {
 }
 
 TEST(Timer, NewIntervalOnARunningTimerRestartsItsPeriod) {
-  TTimer timer(nullptr, 100);
+  base::TTimer timer(nullptr, 100);
   int ticks = 0;
   timer.OnTimer = [&] { ++ticks; };
   timer.SetEnabled(true);
