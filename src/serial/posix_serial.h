@@ -28,6 +28,8 @@
 
 class LineTime;
 
+namespace serial {
+
 class PosixSerialLayer : public SerialLayer {
 public:
   // The silences and total time-outs of reads and writes are measured on `clock`.
@@ -48,3 +50,5 @@ public:
 private:
   std::shared_ptr<const LineTime> time_; // shared with the ports it opens
 };
+
+} // namespace serial
