@@ -58,6 +58,8 @@ class SerialLayer;
 }
 class BoxSessionCore;
 
+namespace session {
+
 // The text shown when the port goes away during an operation.
 inline const QString kPortLostMessage =
     QStringLiteral(QT_TRANSLATE_NOOP("Operation", "串口已断开，本次操作失败！请检查连接后重新选择串口。"));
@@ -155,3 +157,5 @@ private:
   friend class BoxSessionCore;
   std::unique_ptr<BoxSessionCore> core_;
 };
+
+} // namespace session
