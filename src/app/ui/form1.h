@@ -224,4 +224,8 @@ private:
 
 #include "app/ui/guard.h"
 
+namespace app {
+
 template <typename F> void TForm1::Guarded(F &&handler) { RunGuarded(dialogs_, this, std::forward<F>(handler)); }
+
+} // namespace app

@@ -17,6 +17,9 @@ namespace session {
 
 class AttemptRecords;
 }
+
+namespace app {
+
 class Dialogs;
 namespace records {
 class Recorder;
@@ -53,3 +56,5 @@ public:
 
 // The folder of the running executable, ending in the path separator.
 QString ExecutableFolder();
+
+} // namespace app

@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 struct Fixture : ::testing::Test {
