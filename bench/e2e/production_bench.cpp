@@ -19,6 +19,12 @@
 #include <cstdio>
 #include <ctime>
 
+using namespace app;
+using image::FirmwareFile;
+using image::FirmwareFormat;
+using image::ReadFirmware;
+using serial::MakePlatformSerialLayer;
+
 namespace {
 
 constexpr double kMostSlowdown = 1.03;

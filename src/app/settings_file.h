@@ -5,6 +5,8 @@
 
 #include <QString>
 
+namespace app {
+
 class SettingsFile {
 public:
   explicit SettingsFile(QString path) : path_(std::move(path)) {}
@@ -43,3 +45,5 @@ inline const QString kLanguageKey = QStringLiteral("language");
 inline const QString kProductionSection = QStringLiteral("production");
 inline const QString kStartKeyKey = QStringLiteral("start_key");
 inline const QString kMuteKey = QStringLiteral("mute");
+
+} // namespace app

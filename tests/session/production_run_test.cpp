@@ -18,6 +18,11 @@
 // Readable failure output.
 inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
+using image::kImageTextEntries;
+using image::kLoadImageSize;
+using protocol::Outcome;
+using serial::SerialLayer;
+
 namespace {
 
 using session::ProductionRun;

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+namespace app {
+
 using session::UnitState;
 using session::UnitStatus;
 
@@ -113,3 +115,5 @@ void BoxTile::paintEvent(QPaintEvent *) {
     p.drawText(inner, Qt::AlignLeft | Qt::AlignBottom, lines.join(QLatin1Char('\n')));
   }
 }
+
+} // namespace app

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QWidget>
 
+namespace app {
+
 // The tile's accessible description: the state word, then the reason as
 // shown after a colon when the unit's last attempt failed ("FAIL: <reason>").
 QString StateDescription(const session::UnitStatus &status);
@@ -37,3 +39,5 @@ private:
   int64_t elapsedTenths_ = 0;
   int paints_ = 0;
 };
+
+} // namespace app

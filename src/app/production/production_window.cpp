@@ -17,6 +17,8 @@
 #include <QMenuBar>
 #include <QVBoxLayout>
 
+namespace app {
+
 using session::ProductionRun;
 using session::RunCounters;
 using session::UnitState;
@@ -94,7 +96,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   connect(LeaveAction, &QAction::triggered, this, [this] { Leave(); });
 
   unitStartMs_.assign(size_t(boxes), 0);
-  ticker_ = new TTimer(this, 100, clock_);
+  ticker_ = new base::TTimer(this, 100, clock_);
   ticker_->OnTimer = [this] { TickUnitTimes(); };
   connect(run_.get(), &ProductionRun::UnitChanged, this, [this](const UnitStatus &status) {
     BoxTile *tile = Tile(status.box);
@@ -189,7 +191,7 @@ void ProductionWindow::ChooseMute(bool muted) {
   try {
     SettingsFile(settingsPath_)
         .WriteString(kProductionSection, kMuteKey, muted ? QStringLiteral("1") : QStringLiteral("0"));
-  } catch (const Exception &e) {
+  } catch (const base::Exception &e) {
     // The choice holds for this run even when it cannot be kept for the next.
     dialogs_.ShowError(this, e.Message());
   }
@@ -243,3 +245,5 @@ bool ProductionWindow::eventFilter(QObject *watched, QEvent *event) {
   }
   return QMainWindow::eventFilter(watched, event);
 }
+
+} // namespace app

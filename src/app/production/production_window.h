@@ -24,12 +24,17 @@
 #include <memory>
 #include <vector>
 
-class BoxTile;
-class Dialogs;
 class QAction;
 class QLabel;
 class QMenu;
+namespace base {
 class TTimer;
+}
+
+namespace app {
+
+class BoxTile;
+class Dialogs;
 class VerdictSounds;
 
 class ProductionWindow : public QMainWindow {
@@ -89,6 +94,8 @@ private:
   QMenu *menu_ = nullptr;
   std::vector<BoxTile *> tiles_;
   std::vector<int64_t> unitStartMs_; // by box - 1, by the run's clock
-  TTimer *ticker_ = nullptr;
+  base::TTimer *ticker_ = nullptr;
   bool leaving_ = false;
 };
+
+} // namespace app

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <numbers>
 
+namespace app {
+
 namespace {
 
 void Put32(QByteArray &out, uint32_t v) {
@@ -78,3 +80,5 @@ void VerdictSounds::Play(bool passed) {
   if (QSoundEffect *effect = Effect(passed))
     effect->play();
 }
+
+} // namespace app

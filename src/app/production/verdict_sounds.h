@@ -13,6 +13,8 @@
 
 class QSoundEffect;
 
+namespace app {
+
 // 16-bit mono PCM WAV of the tones one after the other, each `milliseconds`
 // long at `hertz`, faded in and out so they do not click.
 struct Tone {
@@ -42,3 +44,5 @@ private:
   bool muted_ = false;
   int played_ = 0;
 };
+
+} // namespace app

@@ -17,6 +17,8 @@
 #include <QSpinBox>
 #include <QWidget>
 
+namespace app {
+
 void QtDialogs::ShowMessage(QWidget *parent, const QString &text) {
   QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok, parent);
   box.setAccessibleName(kApplicationTitle);
@@ -146,3 +148,5 @@ std::optional<QByteArray> QtDialogs::AskPin(QWidget *parent, const QString &prom
     return std::nullopt;
   return pin.toUtf8();
 }
+
+} // namespace app

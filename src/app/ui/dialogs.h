@@ -12,6 +12,8 @@
 
 class QWidget;
 
+namespace app {
+
 inline const QString kApplicationTitle = QStringLiteral("Kavrin Programer");
 
 // The firmware file the operator chose, and whether the raw binary filter was
@@ -76,3 +78,5 @@ public:
   std::optional<JobDetails> AskJobDetails(QWidget *parent, const JobDetails &suggested) override;
   std::optional<QByteArray> AskPin(QWidget *parent, const QString &prompt) override;
 };
+
+} // namespace app

@@ -35,20 +35,29 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+namespace base {
+struct InstallPaths;
+}
+namespace records {
+class Recorder;
+}
+namespace serial {
+class SerialLayer;
+}
+namespace session {
 class AttemptRecords;
 class BoxSession;
+}
+
+namespace app {
+
 class Dialogs;
-struct InstallPaths;
-class SerialLayer;
+class ProductionWindow;
 class TForm2;
 class TForm3;
 class TForm4;
 class TRadioGroup;
 class TStatusBar;
-class ProductionWindow;
-namespace records {
-class Recorder;
-}
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -59,8 +68,8 @@ public:
 
   // Creates the window; FormCreate runs before the constructor returns. The
   // session's clocks take their time from `clock`.
-  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
-         base::Clock &clock = base::SystemClock());
+  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer,
+         const base::InstallPaths &paths, base::Clock &clock = base::SystemClock());
   ~TForm1() override;
 
   // The secondary windows, created after the main window.
@@ -140,7 +149,7 @@ public:
   // Language: the designed texts or English, kept in sysset.ini ([ui] language).
   QAction *DesignedLanguageAction = nullptr;
   QAction *EnglishLanguageAction = nullptr;
-  void ChooseLanguage(Language language);
+  void ChooseLanguage(base::Language language);
 
   // --- Production jobs -----------------------------------------------------------
   // Writes a job from the window's settings and the file loaded last, with
@@ -156,11 +165,11 @@ public:
   ProductionWindow *Production() const { return production_.get(); }
 
   SharedState &State() { return state_; }
-  BoxSession &Session() { return *session_; }
+  session::BoxSession &Session() { return *session_; }
 
   // --- Production records ------------------------------------------------------
   // Where each attempt is recorded as it ends, before its message is shown.
-  void RecordAttemptsIn(AttemptRecords *records) { attempts_ = records; }
+  void RecordAttemptsIn(session::AttemptRecords *records) { attempts_ = records; }
   // Where a production run records its units (null: nowhere).
   void RecordUnitsIn(records::Recorder *recorder) { recorder_ = recorder; }
   // The store the records window reads ("View > Production records").
@@ -171,7 +180,7 @@ public:
   void ShowProductionRecords();
 
   // Where the port list looks for serial devices (a test folder instead of /dev and /sys).
-  void SetPortListRoots(const PortListRoots &roots) { portRoots_ = roots; }
+  void SetPortListRoots(const serial::PortListRoots &roots) { portRoots_ = roots; }
   Dialogs &DialogsRef() { return dialogs_; }
   TForm2 *Form2() const { return form2_; }
   TForm3 *Form3() const { return form3_; }
@@ -204,19 +213,19 @@ private:
   // Shows what the session reports.
   void ConnectSession();
   // The message of an operation's end, and the views pointed at a mismatch.
-  void ShowEnd(const OperationEnd &end);
+  void ShowEnd(const session::OperationEnd &end);
   // The port closed because its device went away; the session watches for its return.
   void PortLost(const QString &detail);
   void PortReturned();
   // A request with what every operation records: the chip as chosen.
-  OperationRequest RequestFor(BoxOperation operation) const;
+  session::OperationRequest RequestFor(session::BoxOperation operation) const;
   // COM1..COM9, then the serial devices attached now, by-id names first, each
   // with what is known of it (driver, USB ids, serial number, access) as tooltip.
   void RefreshPortList();
 
   SharedState &state_;
   Dialogs &dialogs_;
-  BoxSession *session_ = nullptr;
+  session::BoxSession *session_ = nullptr;
   const QString settingsPath_;
   const QString chipListPath_;
   QWidget *client_ = nullptr;
@@ -231,9 +240,9 @@ private:
 
   QString portStatus_;
   QString portDetail_;
-  PortListRoots portRoots_;
+  serial::PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
-  AttemptRecords *attempts_ = nullptr;
+  session::AttemptRecords *attempts_ = nullptr;
   // The file the last accepted load read, for "Save job...".
   struct LoadedFile {
     QString path;
@@ -248,10 +257,16 @@ private:
   void ReopenPortAfterProduction();
   base::Clock &clock_;
   // The serial layer the production view's boxes use, as this window's session does.
-  std::shared_ptr<SerialLayer> serialLayer_;
+  std::shared_ptr<serial::SerialLayer> serialLayer_;
   records::Recorder *recorder_ = nullptr;
 };
 
+} // namespace app
+
 #include "app/ui/guard.h"
 
+namespace app {
+
 template <typename F> void TForm1::Guarded(F &&handler) { RunGuarded(dialogs_, this, std::forward<F>(handler)); }
+
+} // namespace app

@@ -16,6 +16,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+namespace app {
+
 void TForm1::SaveJob() {
   if (!loaded_) {
     dialogs_.ShowMessage(
@@ -37,10 +39,10 @@ void TForm1::SaveJob() {
   made.modeItem = RadioGroup1->ItemIndex();
   made.powerItem = RadioGroup2->ItemIndex();
   made.count = Edit5->text();
-  std::array<bool, kSectorCount> checked{};
-  for (int n = 1; n <= kSectorCount; ++n)
+  std::array<bool, chip::kSectorCount> checked{};
+  for (int n = 1; n <= chip::kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
-  made.sectorMask = SectorMask(checked);
+  made.sectorMask = chip::SectorMask(checked);
   // Named as it will be when the job file lies beside it, until the file is chosen.
   made.firmware = QFileInfo(loaded_->path).fileName();
   made.retries = details->retries;
@@ -103,7 +105,7 @@ bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
     return false;
   }
   // The boxes' ports are the view's while it is open; this window's port is given up.
-  session_->Stop(Outcome::Interrupted);
+  session_->Stop(protocol::Outcome::Interrupted);
   session_->ClosePort();
   session::RunOptions options;
   if (recordsStore_)
@@ -123,3 +125,5 @@ void TForm1::ProductionClosed() {
   show();
   ReopenPortAfterProduction();
 }
+
+} // namespace app

@@ -25,6 +25,12 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace app;
+using image::FirmwareFile;
+using image::FirmwareFormat;
+using image::ReadFirmware;
+using serial::MakePlatformSerialLayer;
+
 namespace {
 
 const QString kFirmware = QStringLiteral("program.hex");

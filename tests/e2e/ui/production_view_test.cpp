@@ -14,6 +14,12 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace app;
+using image::FirmwareFile;
+using image::FirmwareFormat;
+using image::ReadFirmware;
+using serial::MakePlatformSerialLayer;
+
 namespace {
 
 QString Description(QWidget *widget) {
