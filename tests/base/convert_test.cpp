@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace base;
+
 TEST(HexText, ValidAndInvalidTextsGiveTheirValueOrZero) {
   struct Case {
     const char *text;
@@ -25,41 +27,41 @@ TEST(HexText, ValidAndInvalidTextsGiveTheirValueOrZero) {
       {"ab", 0xAB},
   };
   for (const auto &c : cases)
-    EXPECT_EQ(base::HexTextToInt(QString::fromLatin1(c.text)), c.value) << '"' << c.text << '"';
-  EXPECT_EQ(base::HexTextToInt(QStringLiteral("１２")), 0u) << "full-width digits are not hex digits";
-  EXPECT_EQ(base::HexTextToInt(std::string_view("3F")), 0x3Fu);
+    EXPECT_EQ(HexTextToInt(QString::fromLatin1(c.text)), c.value) << '"' << c.text << '"';
+  EXPECT_EQ(HexTextToInt(QStringLiteral("１２")), 0u) << "full-width digits are not hex digits";
+  EXPECT_EQ(HexTextToInt(std::string_view("3F")), 0x3Fu);
 }
 
-TEST(base::StrToInt, AcceptsWhatAnOperatorTypes) {
-  EXPECT_EQ(base::StrToInt(QStringLiteral("1234")), 1234);
-  EXPECT_EQ(base::StrToInt(QStringLiteral("0000")), 0);
-  EXPECT_EQ(base::StrToInt(QStringLiteral(" 3")), 3) << "leading blanks are skipped";
-  EXPECT_EQ(base::StrToInt(QStringLiteral("-7")), -7);
-  EXPECT_EQ(base::StrToInt(QStringLiteral("$1F")), 31);
-  EXPECT_EQ(base::StrToInt(QStringLiteral("2147483647")), 2147483647);
-  EXPECT_EQ(base::StrToInt(QStringLiteral("-2147483648")), INT32_MIN);
+TEST(StrToInt, AcceptsWhatAnOperatorTypes) {
+  EXPECT_EQ(StrToInt(QStringLiteral("1234")), 1234);
+  EXPECT_EQ(StrToInt(QStringLiteral("0000")), 0);
+  EXPECT_EQ(StrToInt(QStringLiteral(" 3")), 3) << "leading blanks are skipped";
+  EXPECT_EQ(StrToInt(QStringLiteral("-7")), -7);
+  EXPECT_EQ(StrToInt(QStringLiteral("$1F")), 31);
+  EXPECT_EQ(StrToInt(QStringLiteral("2147483647")), 2147483647);
+  EXPECT_EQ(StrToInt(QStringLiteral("-2147483648")), INT32_MIN);
 }
 
-TEST(base::StrToInt, RejectsWithTheConversionText) {
+TEST(StrToInt, RejectsWithTheConversionText) {
   for (const char *bad : {"", " ", "3 ", "3K", "abc", "2147483648", "1.5", "+", "$"}) {
     try {
-      base::StrToInt(QString::fromLatin1(bad));
+      StrToInt(QString::fromLatin1(bad));
       ADD_FAILURE() << "accepted '" << bad << "'";
-    } catch (const base::EConvertError &e) {
+    } catch (const EConvertError &e) {
       EXPECT_EQ(e.Message(), QStringLiteral("'%1' is not a valid integer value").arg(QString::fromLatin1(bad)));
     }
   }
 }
 
 TEST(ErrorTexts, AreComposedExactly) {
-  EXPECT_EQ(base::CannotOpenFileText(QStringLiteral("/x/MCUtype.txt"), QStringLiteral("No such file or directory")),
+  EXPECT_EQ(CannotOpenFileText(QStringLiteral("/x/MCUtype.txt"), QStringLiteral("No such file or directory")),
             QStringLiteral("Cannot open file \"/x/MCUtype.txt\". No such file or directory"));
-  EXPECT_EQ(base::UnableToWriteText(QStringLiteral("/x/sysset.ini")), QStringLiteral("Unable to write to /x/sysset.ini"));
-  EXPECT_EQ(base::NotValidIntegerText(QStringLiteral(" K")), QStringLiteral("' K' is not a valid integer value"));
+  EXPECT_EQ(UnableToWriteText(QStringLiteral("/x/sysset.ini")), QStringLiteral("Unable to write to /x/sysset.ini"));
+  EXPECT_EQ(NotValidIntegerText(QStringLiteral(" K")), QStringLiteral("' K' is not a valid integer value"));
 }
 
-TEST(base::IntToHex, PadsAndUpperCases) {
-  EXPECT_EQ(base::IntToHex(0xab, 2), QStringLiteral("AB"));
-  EXPECT_EQ(base::IntToHex(0x7F8000, 8), QStringLiteral("007F8000"));
-  EXPECT_EQ(base::IntToHex(0x10000, 4), QStringLiteral("10000"));
+TEST(IntToHex, PadsAndUpperCases) {
+  EXPECT_EQ(IntToHex(0xab, 2), QStringLiteral("AB"));
+  EXPECT_EQ(IntToHex(0x7F8000, 8), QStringLiteral("007F8000"));
+  EXPECT_EQ(IntToHex(0x10000, 4), QStringLiteral("10000"));
 }

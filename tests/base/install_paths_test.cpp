@@ -5,11 +5,13 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
-TEST(base::InstallPaths, ChipListBesideTheExecutableMakesAPortableInstall) {
+using namespace base;
+
+TEST(InstallPaths, ChipListBesideTheExecutableMakesAPortableInstall) {
   const QSet<QString> present{"/opt/bench/MCUtype.txt", "/home/op/.config/kavrin-programmer/MCUtype.txt"};
   const auto exists = [&](const QString &p) { return present.contains(p); };
   for (const QString folder : {"/opt/bench/", "/opt/bench"}) {
-    const base::InstallPaths p = base::ResolveInstallPaths(folder, {"/home/op/.config", "/home/op"}, exists);
+    const InstallPaths p = ResolveInstallPaths(folder, {"/home/op/.config", "/home/op"}, exists);
     EXPECT_TRUE(p.Portable);
     EXPECT_EQ(p.ExecutableFolder, "/opt/bench/");
     EXPECT_EQ(p.SettingsFile, "/opt/bench/sysset.ini");
@@ -17,7 +19,7 @@ TEST(base::InstallPaths, ChipListBesideTheExecutableMakesAPortableInstall) {
   }
 }
 
-TEST(base::InstallPaths, InstalledProgramUsesTheConfigurationAndDataFolders) {
+TEST(InstallPaths, InstalledProgramUsesTheConfigurationAndDataFolders) {
   struct Case {
     const char *exeFolder, *xdg, *home, *operatorList; // operatorList: present, or empty
     const char *settings, *chipList;
@@ -39,7 +41,7 @@ TEST(base::InstallPaths, InstalledProgramUsesTheConfigurationAndDataFolders) {
     SCOPED_TRACE(std::string(c.exeFolder) + " xdg=" + c.xdg);
     const QString operatorList = QString::fromLatin1(c.operatorList);
     const auto exists = [&](const QString &p) { return !operatorList.isEmpty() && p == operatorList; };
-    const base::InstallPaths p = base::ResolveInstallPaths(c.exeFolder, {c.xdg, c.home}, exists);
+    const InstallPaths p = ResolveInstallPaths(c.exeFolder, {c.xdg, c.home}, exists);
     EXPECT_FALSE(p.Portable);
     EXPECT_TRUE(p.ExecutableFolder.endsWith('/'));
     EXPECT_EQ(p.SettingsFile, c.settings);
@@ -47,7 +49,7 @@ TEST(base::InstallPaths, InstalledProgramUsesTheConfigurationAndDataFolders) {
   }
 }
 
-TEST(base::InstallPaths, RealFileSystemAndEnvironment) {
+TEST(InstallPaths, RealFileSystemAndEnvironment) {
   ProgramFolder root;
   QDir(root.Path()).mkpath("usr/bin");
   QDir(root.Path()).mkpath("home/.config/kavrin-programmer");
@@ -55,14 +57,14 @@ TEST(base::InstallPaths, RealFileSystemAndEnvironment) {
   qunsetenv("XDG_CONFIG_HOME");
   qputenv("HOME", root.File("home").toLocal8Bit());
 
-  const base::InstallPaths installed = base::ResolveInstallPaths(root.File("usr/bin"));
+  const InstallPaths installed = ResolveInstallPaths(root.File("usr/bin"));
   EXPECT_EQ(installed.SettingsFile, root.File("home/.config/kavrin-programmer/sysset.ini"));
   EXPECT_EQ(installed.ChipListFile, root.File("usr/share/kavrin-programmer/MCUtype.txt"));
   root.Write("home/.config/kavrin-programmer/MCUtype.txt", "mine");
-  EXPECT_EQ(base::ResolveInstallPaths(root.File("usr/bin")).ChipListFile,
+  EXPECT_EQ(ResolveInstallPaths(root.File("usr/bin")).ChipListFile,
             root.File("home/.config/kavrin-programmer/MCUtype.txt"));
   root.Write("usr/bin/MCUtype.txt", "beside");
-  EXPECT_TRUE(base::ResolveInstallPaths(root.File("usr/bin")).Portable);
+  EXPECT_TRUE(ResolveInstallPaths(root.File("usr/bin")).Portable);
 
   qputenv("XDG_CONFIG_HOME", oldXdg);
   qputenv("HOME", oldHome);

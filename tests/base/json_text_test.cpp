@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+using namespace base;
+
 TEST(JsonText, StringsAreEscapedAndReadBackAsTheyWere) {
   struct Case {
     const char16_t *value;
@@ -22,7 +24,7 @@ TEST(JsonText, StringsAreEscapedAndReadBackAsTheyWere) {
   };
   for (const auto &c : cases) {
     const QString value = QStringView(c.value).toString();
-    const QByteArray text = base::JsonString(value);
+    const QByteArray text = JsonString(value);
     EXPECT_EQ(text.toStdString(), c.text);
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson("{\"v\":" + text + "}", &error);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace base;
+
 namespace {
 
 // Sets the three variables for one case and puts them back afterwards.
@@ -30,33 +32,33 @@ struct LocaleEnvironment {
 
 } // namespace
 
-TEST(base::Language, FromTheLocaleOfMessages) {
+TEST(Language, FromTheLocaleOfMessages) {
   struct Case {
     const char *all, *messages, *lang;
-    base::Language expected;
+    Language expected;
   } cases[] = {
-      {nullptr, nullptr, nullptr, base::Language::Designed},
-      {nullptr, nullptr, "C", base::Language::Designed},
-      {nullptr, nullptr, "C.UTF-8", base::Language::Designed},
-      {nullptr, nullptr, "POSIX", base::Language::Designed},
-      {nullptr, nullptr, "zh_CN.UTF-8", base::Language::Designed},
-      {nullptr, nullptr, "zh_TW.Big5", base::Language::Designed},
-      {nullptr, nullptr, "en_US.UTF-8", base::Language::English},
-      {nullptr, nullptr, "en_GB", base::Language::English},
+      {nullptr, nullptr, nullptr, Language::Designed},
+      {nullptr, nullptr, "C", Language::Designed},
+      {nullptr, nullptr, "C.UTF-8", Language::Designed},
+      {nullptr, nullptr, "POSIX", Language::Designed},
+      {nullptr, nullptr, "zh_CN.UTF-8", Language::Designed},
+      {nullptr, nullptr, "zh_TW.Big5", Language::Designed},
+      {nullptr, nullptr, "en_US.UTF-8", Language::English},
+      {nullptr, nullptr, "en_GB", Language::English},
       // A reader of another language is likelier to read English than Chinese.
-      {nullptr, nullptr, "de_DE.UTF-8@euro", base::Language::English},
+      {nullptr, nullptr, "de_DE.UTF-8@euro", Language::English},
       // LC_ALL wins over LC_MESSAGES, which wins over LANG; an empty one does not count.
-      {"C", "en_US.UTF-8", "en_US.UTF-8", base::Language::Designed},
-      {"", "en_US.UTF-8", "zh_CN.UTF-8", base::Language::English},
-      {nullptr, "zh_CN.UTF-8", "en_US.UTF-8", base::Language::Designed},
+      {"C", "en_US.UTF-8", "en_US.UTF-8", Language::Designed},
+      {"", "en_US.UTF-8", "zh_CN.UTF-8", Language::English},
+      {nullptr, "zh_CN.UTF-8", "en_US.UTF-8", Language::Designed},
   };
   for (const Case &c : cases) {
     const LocaleEnvironment env(c.all, c.messages, c.lang);
-    EXPECT_EQ(base::SystemLanguage(), c.expected)
+    EXPECT_EQ(SystemLanguage(), c.expected)
         << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " " << (c.lang ? c.lang : "-");
   }
-  EXPECT_EQ(base::ParseLanguage(QStringLiteral("EN")), base::Language::English);
-  EXPECT_EQ(base::ParseLanguage(QStringLiteral("zh")), base::Language::Designed);
-  EXPECT_EQ(base::ParseLanguage(QStringLiteral("zh_CN")), std::nullopt);
-  EXPECT_EQ(base::ParseLanguage(base::LanguageName(base::Language::English)), base::Language::English);
+  EXPECT_EQ(ParseLanguage(QStringLiteral("EN")), Language::English);
+  EXPECT_EQ(ParseLanguage(QStringLiteral("zh")), Language::Designed);
+  EXPECT_EQ(ParseLanguage(QStringLiteral("zh_CN")), std::nullopt);
+  EXPECT_EQ(ParseLanguage(LanguageName(Language::English)), Language::English);
 }

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace base;
+
 TEST(Timer, StartsDisabledAndTicksOnlyWhileEnabledWithAnInterval) {
-  base::TTimer timer(nullptr, 20);
+  TTimer timer(nullptr, 20);
   int ticks = 0;
   timer.OnTimer = [&] { ++ticks; };
   EXPECT_FALSE(timer.Enabled());
@@ -20,7 +22,7 @@ TEST(Timer, StartsDisabledAndTicksOnlyWhileEnabledWithAnInterval) {
 }
 
 TEST(Timer, IntervalZeroNeverTicks) {
-  base::TTimer timer(nullptr, 0);
+  TTimer timer(nullptr, 0);
   int ticks = 0;
   timer.OnTimer = [&] { ++ticks; };
   timer.SetEnabled(true);
@@ -30,7 +32,7 @@ TEST(Timer, IntervalZeroNeverTicks) {
 }
 
 TEST(Timer, SameIntervalOrRepeatedEnableDoesNotRestartThePeriod) {
-  base::TTimer timer(nullptr, 150);
+  TTimer timer(nullptr, 150);
   int ticks = 0;
   timer.OnTimer = [&] { ++ticks; };
   timer.SetEnabled(true);
@@ -46,7 +48,7 @@ TEST(Timer, SameIntervalOrRepeatedEnableDoesNotRestartThePeriod) {
 }
 
 TEST(Timer, NewIntervalOnARunningTimerRestartsItsPeriod) {
-  base::TTimer timer(nullptr, 100);
+  TTimer timer(nullptr, 100);
   int ticks = 0;
   timer.OnTimer = [&] { ++ticks; };
   timer.SetEnabled(true);
