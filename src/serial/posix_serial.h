@@ -26,9 +26,10 @@
 #include <QString>
 #include <memory>
 
-class LineTime;
 
 namespace serial {
+
+class LineTime;
 
 class PosixSerialLayer : public SerialLayer {
 public:
