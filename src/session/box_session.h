@@ -53,12 +53,12 @@
 #include <optional>
 
 namespace serial {
-
 class SerialLayer;
 }
-class BoxSessionCore;
 
 namespace session {
+
+class BoxSessionCore;
 
 // The text shown when the port goes away during an operation.
 inline const QString kPortLostMessage =
