@@ -34,19 +34,20 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-namespace session {
-class AttemptRecords;
-}
-namespace session {
-class BoxSession;
-}
-class Dialogs;
 namespace base {
 struct InstallPaths;
 }
 namespace serial {
 class SerialLayer;
 }
+namespace session {
+class AttemptRecords;
+class BoxSession;
+}
+
+namespace app {
+
+class Dialogs;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -221,6 +222,8 @@ private:
   std::optional<records::StoreLocation> recordsStore_;
   session::AttemptRecords *attempts_ = nullptr;
 };
+
+} // namespace app
 
 #include "app/ui/guard.h"
 

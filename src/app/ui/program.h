@@ -13,23 +13,22 @@
 #include <QString>
 #include <memory>
 
+namespace base {
+struct InstallPaths;
+}
+namespace records {
+class Recorder;
+}
+namespace serial {
+class SerialLayer;
+}
 namespace session {
-
 class AttemptRecords;
 }
 
 namespace app {
 
 class Dialogs;
-namespace records {
-class Recorder;
-}
-namespace base {
-struct InstallPaths;
-}
-namespace serial {
-class SerialLayer;
-}
 class TForm1;
 class TForm2;
 class TForm3;
