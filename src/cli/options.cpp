@@ -45,6 +45,8 @@ enum Option : unsigned {
   kPin = 1u << 24,
   kSummary = 1u << 25,
   kJob = 1u << 26,
+  kLot = 1u << 27,
+  kUnits = 1u << 28,
 };
 
 struct OptionDef {
@@ -81,6 +83,8 @@ constexpr std::array kOptionDefs = {
     OptionDef{kPin, QLatin1StringView("--pin"), false},
     OptionDef{kSummary, QLatin1StringView("--summary"), false},
     OptionDef{kJob, QLatin1StringView("--job"), true},
+    OptionDef{kLot, QLatin1StringView("--lot"), true},
+    OptionDef{kUnits, QLatin1StringView("--units"), true},
 };
 
 struct Rules {
@@ -110,6 +114,9 @@ Rules RulesWithoutLanguage(Command command) {
     return {kJson, 0};
   case Command::Records:
     return {kRecords | kSince | kUntil | kResult | kFormat | kJson | kSummary | kJob, 0};
+  case Command::Run:
+    // The job says what a load sends and how long to wait; only where and how much is the operator's.
+    return {(kSessionOptions & ~kTimeout) | kJob | kLot | kUnits, kJob};
   }
   return {};
 }
@@ -261,8 +268,20 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
     o.jobName = value;
     return {};
   case kJob:
-    o.jobName = value;
+    (command == Command::Run ? o.file : o.jobName) = value;
     return {};
+  case kLot:
+    if (!job::IsJobName(value))
+      return QStringLiteral("expects ") + job::JobNameForm() + QStringLiteral(", got ") + Quoted(value);
+    o.lot = value;
+    return {};
+  case kUnits: {
+    const int n = AllDigits(value) && value.size() <= 7 ? value.toInt() : -1;
+    if (n < 1 || n > job::kMostLotSize)
+      return QStringLiteral("expects a whole number 1..%1, got ").arg(job::kMostLotSize) + Quoted(value);
+    o.units = n;
+    return {};
+  }
   case kVerify:
     o.verify = true;
     return {};
@@ -380,6 +399,8 @@ QString CommandName(Command command) {
     return QStringLiteral("ports");
   case Command::Records:
     return QStringLiteral("records");
+  case Command::Run:
+    return QStringLiteral("run");
   }
   return {};
 }

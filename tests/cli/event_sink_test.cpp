@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 using namespace cli;
+namespace ReplyText = protocol::ReplyText;
 
 namespace {
 
