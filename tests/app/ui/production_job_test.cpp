@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 using namespace app;
@@ -253,6 +254,28 @@ TEST_F(ProductionJob, ThePinGuardsLeavingAndTheSettings) {
     EXPECT_EQ(dialogs.pinPrompts.size(), row.pin.isEmpty() ? 0 : 1);
     const bool wrong = row.answer && !row.pin.isEmpty() && !row.done;
     EXPECT_EQ(dialogs.Errors().size(), wrong ? 1 : 0);
+  }
+}
+
+TEST(VerdictSounds, TonesAreWholePcmWavFiles) {
+  const auto le32 = [](const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); };
+  struct Row {
+    std::vector<Tone> tones;
+    int rate;
+    quint32 samples;
+  } rows[] = {{{{880, 90}, {0, 40}, {1320, 140}}, 22050, 1984 + 882 + 3087}, {{{220, 450}}, 8000, 3600}};
+  for (const Row &row : rows) {
+    const QByteArray wav = ToneWav(row.tones, row.rate);
+    ASSERT_EQ(wav.size(), 44 + 2 * int(row.samples));
+    EXPECT_EQ(wav.left(4), "RIFF");
+    EXPECT_EQ(le32(wav, 4), quint32(wav.size() - 8));
+    EXPECT_EQ(wav.mid(8, 8), "WAVEfmt ");
+    EXPECT_EQ(le32(wav, 24), quint32(row.rate));
+    EXPECT_EQ(le32(wav, 28), quint32(2 * row.rate)); // bytes a second, 16-bit mono
+    EXPECT_EQ(wav.mid(36, 4), "data");
+    EXPECT_EQ(le32(wav, 40), 2 * row.samples);
+    // Faded in: no click at the start.
+    EXPECT_EQ(qFromLittleEndian<qint16>(wav.constData() + 44), 0);
   }
 }
 
