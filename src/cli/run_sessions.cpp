@@ -445,7 +445,7 @@ public:
     QObject::connect(&run_, &session::ProductionRun::UnitChanged, &run_,
                      [this](const session::UnitStatus &s) { Changed(s); });
     QObject::connect(&run_, &session::ProductionRun::StepEnded, &run_,
-                     [this](const session::UnitStatus &s, const Attempt &step) { StepEnded(s, step); });
+                     [this](const session::UnitStatus &s, const session::Attempt &step) { StepEnded(s, step); });
     QObject::connect(&run_, &session::ProductionRun::UnitEnded, &run_,
                      [this](const session::UnitStatus &s) { Ended(s); });
     QObject::connect(&run_, &session::ProductionRun::Notice, &run_,
@@ -491,7 +491,7 @@ private:
     int attempt = 0;
     int percent = -1;
     session::UnitState state = session::UnitState::Ready;
-    std::optional<Mismatch> mismatch;
+    std::optional<protocol::Mismatch> mismatch;
     bool noticed = false; // the firmware's left-out notice was shown for this box
   };
 
@@ -521,13 +521,13 @@ private:
       sink_.Progress(port, shown.percent = s.percent);
     if (s.state == session::UnitState::Retry && shown.state != session::UnitState::Retry)
       sink_.Message(port, QStringLiteral("%1: attempt %2 of %3 follows")
-                              .arg(OutcomeName(s.outcome))
+                              .arg(protocol::OutcomeName(s.outcome))
                               .arg(s.attempt + 1)
                               .arg(s.attempts));
     shown.state = s.state;
   }
 
-  void StepEnded(const session::UnitStatus &s, const Attempt &step) {
+  void StepEnded(const session::UnitStatus &s, const session::Attempt &step) {
     Shown &shown = shown_[size_t(s.box - 1)];
     if (!step.end.message.isEmpty())
       sink_.Message(s.port, step.end.message);

@@ -102,7 +102,7 @@ TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
     base::Language language;
     QString text, shown, english;
   } cases[] = {
-      {base::Language::English, ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
+      {base::Language::English, protocol::ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
        QStringLiteral("Verify succeeded!")},
       {base::Language::English, mismatch, mismatchEn, mismatchEn},
       {base::Language::Designed, mismatch, mismatch, mismatchEn},
