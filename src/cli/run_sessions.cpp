@@ -432,9 +432,6 @@ int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &inte
 
 namespace {
 
-using protocol::Mismatch;
-using session::Attempt;
-
 // The units of a job on the boxes of the plan, reported as loads are.
 class JobUnits {
 public:

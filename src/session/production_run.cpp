@@ -16,15 +16,6 @@
 
 namespace session {
 
-using base::Exception;
-using image::FirmwareFile;
-using image::kLoadImageSize;
-using protocol::EnglishText;
-using protocol::Outcome;
-using protocol::ShownText;
-using serial::MakePlatformSerialLayer;
-using serial::SerialLayer;
-
 QString UnitStateWord(UnitState state) {
   switch (state) {
   case UnitState::Ready:

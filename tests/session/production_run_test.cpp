@@ -18,11 +18,6 @@
 // Readable failure output.
 inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
-using image::kImageTextEntries;
-using image::kLoadImageSize;
-using protocol::Outcome;
-using serial::SerialLayer;
-
 namespace {
 
 using session::ProductionRun;
