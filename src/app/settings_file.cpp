@@ -166,5 +166,5 @@ void SettingsFile::WriteString(const QString &section, const QString &key, const
   if (ok)
     ok = out.write(after) == after.size() && out.commit();
   if (!ok)
-    throw EIniFileException(UnableToWriteText(path_));
+    throw base::EIniFileException(base::UnableToWriteText(path_));
 }

@@ -3,6 +3,6 @@
 #include "base/convert.h"
 
 ChipNumbers ParseChipNumbers(const ChipRecord &chip) {
-  return {HexTextToInt(chip.ChipStart), HexTextToInt(chip.ChipEnd), TryStrToInt(chip.ChipSizeK), chip.ChipSizeK,
+  return {base::HexTextToInt(chip.ChipStart), base::HexTextToInt(chip.ChipEnd), base::TryStrToInt(chip.ChipSizeK), chip.ChipSizeK,
           chip.DataflashCode, chip.ChipStart};
 }

@@ -18,7 +18,7 @@ bool IsChipLine(const ChipFields &fields) {
 
 } // namespace
 
-QString FindChipList(const QString &programDir) { return ResolveInstallPaths(programDir).ChipListFile; }
+QString FindChipList(const QString &programDir) { return base::ResolveInstallPaths(programDir).ChipListFile; }
 
 ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflashItem, bool dataflashGiven) {
   QStringList known;
@@ -36,7 +36,7 @@ ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflas
     ChipChoice choice;
     try {
       ChooseChip(line, dataflashItem, target.record, target.imageSize, choice);
-    } catch (const Exception &e) {
+    } catch (const base::Exception &e) {
       return {std::nullopt,
               QStringLiteral("--chip: the list's line for %1 is faulty: %2").arg(fields.Name.trimmed(), e.Message())};
     }

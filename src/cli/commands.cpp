@@ -159,7 +159,7 @@ std::optional<Options> Parse(Command command, const QStringList &args, int &stat
     status = 0;
     return std::nullopt;
   }
-  UseLanguage(parsed.options->language.value_or(SystemLanguage()));
+  base::UseLanguage(parsed.options->language.value_or(base::SystemLanguage()));
   return parsed.options;
 }
 
@@ -560,7 +560,7 @@ int RunCli(const QStringList &args, const CliContext &context) {
     return 0;
   }
   if (first == QLatin1String("--version")) {
-    Print(QString::fromStdString(VersionLine("kavrin-cli")) + QLatin1Char('\n'));
+    Print(QString::fromStdString(base::VersionLine("kavrin-cli")) + QLatin1Char('\n'));
     return 0;
   }
   for (const CommandEntry &entry : Commands())

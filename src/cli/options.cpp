@@ -334,7 +334,7 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
     o.result = value;
     return {};
   case kLang:
-    o.language = ParseLanguage(value);
+    o.language = base::ParseLanguage(value);
     if (!o.language)
       return QStringLiteral("expects zh or en, got ") + Quoted(value);
     return {};

@@ -113,7 +113,7 @@ public:
     sink_.Start(port_, CommandName(plan_.command));
     try {
       session_.OpenPort(port_);
-    } catch (const Exception &e) {
+    } catch (const base::Exception &e) {
       sink_.Message(port_, kOpenFailed);
       Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)), port_, {}, started,
                       QDateTime::currentDateTimeUtc(), {Outcome::PortUnavailable, kOpenFailed, std::nullopt}, 0};

@@ -83,7 +83,7 @@ SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image) {
     if (bytes.back() != expected) {
       result.refusal = LoadErrorText(QString::fromUtf8(kSrecChecksumPattern)
                                          .arg(line)
-                                         .arg(IntToHex(bytes.back(), 2), IntToHex(expected, 2)));
+                                         .arg(base::IntToHex(bytes.back(), 2), base::IntToHex(expected, 2)));
       return result;
     }
     uint32_t address = 0;

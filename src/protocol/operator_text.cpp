@@ -46,7 +46,7 @@ QRegularExpression Matcher(const QString &pattern) {
 // The translated pattern with its %1.. replaced by the parts, each translated
 // in its turn (a refusal's reason is a text of its own), in one pass, so that
 // a part holding "%2" stays as it is.
-QString Fill(const QString &pattern, const QRegularExpressionMatch &parts, const TranslationLookup &lookup) {
+QString Fill(const QString &pattern, const QRegularExpressionMatch &parts, const base::TranslationLookup &lookup) {
   QString out;
   for (qsizetype i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == QLatin1Char('%') && i + 1 < pattern.size() && pattern[i + 1] >= QLatin1Char('1') &&
@@ -62,7 +62,7 @@ QString Fill(const QString &pattern, const QRegularExpressionMatch &parts, const
 
 } // namespace
 
-QString TranslatedText(const QString &designed, const TranslationLookup &lookup) {
+QString TranslatedText(const QString &designed, const base::TranslationLookup &lookup) {
   if (designed.isEmpty())
     return designed;
   const QByteArray source = designed.toUtf8();
@@ -86,9 +86,9 @@ QString TranslatedText(const QString &designed, const TranslationLookup &lookup)
 }
 
 QString ShownText(const QString &designed) {
-  if (CurrentLanguage() == Language::Designed)
+  if (base::CurrentLanguage() == base::Language::Designed)
     return designed;
-  return TranslatedText(designed, CurrentLookup());
+  return TranslatedText(designed, base::CurrentLookup());
 }
 
-QString EnglishText(const QString &designed) { return TranslatedText(designed, EnglishLookup()); }
+QString EnglishText(const QString &designed) { return TranslatedText(designed, base::EnglishLookup()); }

@@ -19,4 +19,4 @@ QString ShownText(const QString &designed);
 // In English, whatever the language in use.
 QString EnglishText(const QString &designed);
 // Through any catalogue lookup (base/language.h).
-QString TranslatedText(const QString &designed, const TranslationLookup &lookup);
+QString TranslatedText(const QString &designed, const base::TranslationLookup &lookup);

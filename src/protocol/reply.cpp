@@ -99,7 +99,7 @@ bool IsReadOutStatus(const std::vector<uint8_t> &pending, const uint8_t *burst, 
 bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const ChipNumbers &chip, const uint8_t *block) {
   ++state.ReadBlockCount;
   if (!chip.sizeK) {
-    actions.conversionError = NotValidIntegerText(chip.sizeKText);
+    actions.conversionError = base::NotValidIntegerText(chip.sizeKText);
     return false;
   }
   const bool last = *chip.sizeK / 4 == int32_t(state.ReadBlockCount);

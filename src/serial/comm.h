@@ -34,9 +34,9 @@ class TReadThread;
 class TWriteThread;
 class NotifySink;
 
-class ECommsError : public Exception {
+class ECommsError : public base::Exception {
 public:
-  using Exception::Exception;
+  using base::Exception::Exception;
 };
 
 enum class TByteSize : uint8_t { _5, _6, _7, _8 };

@@ -89,7 +89,7 @@ public:
   template <typename F> void Handled(F &&step) {
     try {
       step();
-    } catch (const Exception &e) {
+    } catch (const base::Exception &e) {
       emit s.Error(e.Reason().isEmpty() ? e.Message() : e.Message() + QStringLiteral(": ") + e.Reason());
     }
   }
@@ -345,8 +345,8 @@ public:
 
   BoxSession &s;
   std::unique_ptr<TComm> comm;
-  TTimer progressClock;
-  TTimer elapsedClock;
+  base::TTimer progressClock;
+  base::TTimer elapsedClock;
   std::unique_ptr<base::Alarm> burstSilence;
   std::unique_ptr<base::Alarm> setDeadline;
   std::unique_ptr<base::Alarm> portWatch;

@@ -73,9 +73,9 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
     r.fileSha256 = attempt.file.sha256;
     if (q.image) {
       r.imageChecksum = q.image->checksumCaption;
-      r.sectors = IntToHex(q.image->sectors, 8);
+      r.sectors = base::IntToHex(q.image->sectors, 8);
     } else if (q.sectors) {
-      r.sectors = IntToHex(*q.sectors, 8);
+      r.sectors = base::IntToHex(*q.sectors, 8);
     }
     break;
   case BoxOperation::ReadOut:
@@ -92,6 +92,6 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   r.message = attempt.end.message;
   r.bytesSent = qint64(attempt.bytesSent);
   r.durationMs = attempt.startedAt.msecsTo(attempt.finishedAt);
-  r.programVersion = QString::fromUtf8(ProgramVersion());
+  r.programVersion = QString::fromUtf8(base::ProgramVersion());
   return r;
 }

@@ -98,19 +98,19 @@ TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
   const QString mismatch = MismatchText(0x12, 0x34, 0xAB, 0xCD);
   const QString mismatchEn = QStringLiteral("Verify failed at address 1234: written AB, read CD");
   struct Case {
-    Language language;
+    base::Language language;
     QString text, shown, english;
   } cases[] = {
-      {Language::English, ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
+      {base::Language::English, ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
        QStringLiteral("Verify succeeded!")},
-      {Language::English, mismatch, mismatchEn, mismatchEn},
-      {Language::Designed, mismatch, mismatch, mismatchEn},
+      {base::Language::English, mismatch, mismatchEn, mismatchEn},
+      {base::Language::Designed, mismatch, mismatch, mismatchEn},
       // What the catalogue does not know (the system's words) stays as it is.
-      {Language::English, QStringLiteral("No such file or directory"), QStringLiteral("No such file or directory"),
+      {base::Language::English, QStringLiteral("No such file or directory"), QStringLiteral("No such file or directory"),
        QStringLiteral("No such file or directory")},
   };
   for (const Case &c : cases) {
-    UseLanguage(c.language);
+    base::UseLanguage(c.language);
     Capture out, err, human;
     JsonEventSink json(out.Fn(), err.Fn());
     json.Message(kA, c.text);
@@ -122,7 +122,7 @@ TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
     plain.Message(kA, c.text);
     EXPECT_EQ(QString::fromUtf8(human.text), kA + QStringLiteral(": ") + c.shown + QLatin1Char('\n'));
   }
-  UseLanguage(Language::Designed);
+  base::UseLanguage(base::Language::Designed);
 }
 
 TEST(EventSink, TerminalBlockIsRedrawnInPlaceAtMostTenTimesASecond) {

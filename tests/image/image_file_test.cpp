@@ -11,7 +11,7 @@ namespace {
 QString ErrorOf(const QString &path) {
   try {
     ReadImageFile(path);
-  } catch (const EFOpenError &e) {
+  } catch (const base::EFOpenError &e) {
     return e.Message();
   }
   return QStringLiteral("(no error)");

@@ -50,9 +50,9 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
       {QStringLiteral("校验没通过"), QStringLiteral("校验没通过")},
   };
   for (const Case &c : cases) {
-    UseLanguage(Language::English);
+    base::UseLanguage(base::Language::English);
     EXPECT_EQ(ShownText(c.designed), c.english) << c.designed.toStdString();
-    UseLanguage(Language::Designed);
+    base::UseLanguage(base::Language::Designed);
     EXPECT_EQ(ShownText(c.designed), c.designed) << "byte for byte: " << c.designed.toStdString();
     EXPECT_EQ(EnglishText(c.designed), c.english) << "whatever the language in use";
   }

@@ -41,7 +41,7 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--version") {
-      std::printf("%s\n", VersionLine("kavrin-programmer").c_str());
+      std::printf("%s\n", base::VersionLine("kavrin-programmer").c_str());
       return 0;
     }
     if (arg == "--help" || arg == "-h") {
@@ -59,7 +59,7 @@ int main(int argc, char **argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kavrin.programmer"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.kavrin.programmer")));
   QtDialogs dialogs;
-  Program program(dialogs, MakePlatformSerialLayer(), ResolveInstallPaths(ExecutableFolder()));
+  Program program(dialogs, MakePlatformSerialLayer(), base::ResolveInstallPaths(ExecutableFolder()));
   program.Form1->show();
   return app.exec();
 }

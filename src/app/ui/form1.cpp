@@ -88,7 +88,7 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
 } // namespace
 
 TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer,
-               const InstallPaths &paths, base::Clock &clock)
+               const base::InstallPaths &paths, base::Clock &clock)
     : state_(state), dialogs_(dialogs), settingsPath_(paths.SettingsFile), chipListPath_(paths.ChipListFile) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kCaption);
@@ -307,9 +307,9 @@ void TForm1::CreateMenu() {
     languages->addAction(action);
   }
   connect(DesignedLanguageAction, &QAction::triggered, this,
-          [this] { Guarded([this] { ChooseLanguage(Language::Designed); }); });
+          [this] { Guarded([this] { ChooseLanguage(base::Language::Designed); }); });
   connect(EnglishLanguageAction, &QAction::triggered, this,
-          [this] { Guarded([this] { ChooseLanguage(Language::English); }); });
+          [this] { Guarded([this] { ChooseLanguage(base::Language::English); }); });
 
   helpMenu_ = menuBar()->addMenu(QString());
   AboutAction = helpMenu_->addAction(QString());
@@ -317,7 +317,7 @@ void TForm1::CreateMenu() {
     dialogs_.ShowAbout(this, QCoreApplication::translate("Window", "Kavrin Programer\nVersion %1\n\n"
                                                                    "Drives the PAC52XX flash programmer box over a "
                                                                    "serial line (38400 baud, 8N1).")
-                                 .arg(QString::fromUtf8(ProgramVersion())));
+                                 .arg(QString::fromUtf8(base::ProgramVersion())));
   });
 
   connect(VerifyAction, &QAction::triggered, this, [this] { Guarded([this] { Button5Click(); }); });
@@ -377,8 +377,8 @@ void TForm1::RetranslateUi() {
   languageMenu_->setTitle(QCoreApplication::translate("Window", "&Language"));
   helpMenu_->setTitle(QCoreApplication::translate("Window", "&Help"));
   AboutAction->setText(QCoreApplication::translate("Window", "&About Kavrin Programer"));
-  DesignedLanguageAction->setChecked(CurrentLanguage() == Language::Designed);
-  EnglishLanguageAction->setChecked(CurrentLanguage() == Language::English);
+  DesignedLanguageAction->setChecked(base::CurrentLanguage() == base::Language::Designed);
+  EnglishLanguageAction->setChecked(base::CurrentLanguage() == base::Language::English);
 }
 
 void TForm1::ShowDesigned(QLabel *label, const QString &designed) {
@@ -392,12 +392,12 @@ void TForm1::changeEvent(QEvent *event) {
     RetranslateUi();
 }
 
-void TForm1::ChooseLanguage(Language language) {
+void TForm1::ChooseLanguage(base::Language language) {
   // The window changes at once; the choice is kept for the next start even
   // when the system's locale says otherwise.
-  UseLanguage(language);
+  base::UseLanguage(language);
   RetranslateUi();
-  SettingsFile(SettingsPath()).WriteString(kUiSection, kLanguageKey, LanguageName(language));
+  SettingsFile(SettingsPath()).WriteString(kUiSection, kLanguageKey, base::LanguageName(language));
 }
 
 void TForm1::FormCreate() {

@@ -37,7 +37,9 @@ class QPushButton;
 class AttemptRecords;
 class BoxSession;
 class Dialogs;
+namespace base {
 struct InstallPaths;
+}
 class SerialLayer;
 class TForm2;
 class TForm3;
@@ -54,7 +56,7 @@ public:
 
   // Creates the window; FormCreate runs before the constructor returns. The
   // session's clocks take their time from `clock`.
-  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const base::InstallPaths &paths,
          base::Clock &clock = base::SystemClock());
   ~TForm1() override;
 
@@ -133,7 +135,7 @@ public:
   // Language: the designed texts or English, kept in sysset.ini ([ui] language).
   QAction *DesignedLanguageAction = nullptr;
   QAction *EnglishLanguageAction = nullptr;
-  void ChooseLanguage(Language language);
+  void ChooseLanguage(base::Language language);
 
   SharedState &State() { return state_; }
   BoxSession &Session() { return *session_; }

@@ -53,7 +53,7 @@ void TForm1::Button1Click() {
 
   const ChipListText list = ReadChipListFile(ChipListPath());
   if (!list.error.isEmpty())
-    throw EFOpenError(list.error);
+    throw base::EFOpenError(list.error);
   chipWindow->Memo1->setPlainText(list.text);
 
   DialogsRef().ShowModal(chipWindow);

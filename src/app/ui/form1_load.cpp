@@ -66,7 +66,7 @@ void TForm1::Button2Click() {
       ReadFirmware(path, chosen->rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent);
   if (!firmware.fileRead) {
     session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
-    throw EFOpenError(firmware.refusal);
+    throw base::EFOpenError(firmware.refusal);
   }
   const LoadSource source{path, firmware.sha256};
 

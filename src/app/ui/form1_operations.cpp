@@ -85,7 +85,7 @@ void TForm1::Button8Click() {
   Button2->setText(mode == 0 ? QStringLiteral("Program") : QStringLiteral("load"));
   OperationRequest request = RequestFor(BoxOperation::Set);
   // A count that is not a number ends the operation here, before anything is sent.
-  request.count = StrToInt(Edit4->text());
+  request.count = base::StrToInt(Edit4->text());
   // The designed set waits for its answer without limit.
   session_->Start(request);
 }

@@ -45,7 +45,7 @@ void TForm1::TryOpenPort(const QString &opened, const QString &failed) {
     session_->Reopen();
     if (!opened.isEmpty())
       ShowPortStatus(opened);
-  } catch (const Exception &e) {
+  } catch (const base::Exception &e) {
     // The panel keeps its designed words; why, and what to do, go beside them.
     ShowPortStatus(failed, e.Reason());
     qWarning().noquote() << "kavrin-programmer: cannot open serial port" << session_->PortName() << "-" << e.Message()

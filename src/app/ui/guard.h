@@ -11,7 +11,7 @@
 template <typename F> void RunGuarded(Dialogs &dialogs, QWidget *parent, F &&handler) {
   try {
     std::forward<F>(handler)();
-  } catch (const Exception &e) {
+  } catch (const base::Exception &e) {
     dialogs.ShowError(parent, e.Message());
   } catch (const std::exception &e) {
     dialogs.ShowError(parent, QString::fromLocal8Bit(e.what()));

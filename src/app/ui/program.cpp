@@ -15,12 +15,12 @@
 #include <QCoreApplication>
 #include <QDir>
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const base::InstallPaths &paths,
                  base::Clock &clock) {
   // The windows are made in the operator's language: the one chosen in the
   // menu before, else the system locale's.
   const QString chosen = SettingsFile(paths.SettingsFile).ReadString(kUiSection, kLanguageKey, QString());
-  UseLanguage(ParseLanguage(chosen).value_or(SystemLanguage()));
+  base::UseLanguage(base::ParseLanguage(chosen).value_or(base::SystemLanguage()));
 
   QString storeError;
   const std::optional<records::StoreLocation> store = records::ParseStoreUrl(
@@ -49,7 +49,7 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
 
 Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,
                  base::Clock &clock)
-    : Program(dialogs, std::move(serialLayer), PortableInstallPaths(appDir), clock) {}
+    : Program(dialogs, std::move(serialLayer), base::PortableInstallPaths(appDir), clock) {}
 
 Program::~Program() {
   // An operation still under way when the program ends is recorded as interrupted.

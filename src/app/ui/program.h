@@ -18,7 +18,9 @@ class Dialogs;
 namespace records {
 class Recorder;
 }
+namespace base {
 struct InstallPaths;
+}
 class SerialLayer;
 class TForm1;
 class TForm2;
@@ -28,7 +30,7 @@ class TForm4;
 class Program {
 public:
   // The box session takes its time from `clock`.
-  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const base::InstallPaths &paths,
           base::Clock &clock = base::SystemClock());
   // A portable program in `appDir` (settings file and chip list beside it).
   Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,

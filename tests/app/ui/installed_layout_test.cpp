@@ -53,7 +53,7 @@ struct InstalledLayout : ::testing::Test {
   }
   void Start() {
     program.reset();
-    const InstallPaths paths = ResolveInstallPaths(root + "/usr/bin/");
+    const base::InstallPaths paths = base::ResolveInstallPaths(root + "/usr/bin/");
     ASSERT_FALSE(paths.Portable);
     program = std::make_unique<Program>(dialogs, layer, paths);
     form1 = program->Form1.get();

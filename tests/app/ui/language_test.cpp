@@ -31,7 +31,7 @@ struct OperatorLanguage : ::testing::Test {
   void TearDown() override {
     program.reset();
     qputenv("LC_ALL", locale);
-    UseLanguage(Language::Designed);
+    base::UseLanguage(base::Language::Designed);
   }
   void Start(const char *localeName) {
     program.reset();

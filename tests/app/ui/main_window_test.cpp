@@ -327,7 +327,7 @@ TEST_F(MainWindow, SharedStateStartsAtItsInitialValues) {
 }
 
 TEST_F(MainWindow, AnUncaughtErrorReachesTheErrorBoxAndTheProgramGoesOn) {
-  form1->Guarded([] { throw EConvertError(QStringLiteral("'x' is not a valid integer value")); });
+  form1->Guarded([] { throw base::EConvertError(QStringLiteral("'x' is not a valid integer value")); });
   form1->Guarded([] { throw std::runtime_error("plain failure"); });
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[0].kind, RecordingDialogs::Box::Error);
@@ -378,7 +378,7 @@ TEST_F(MainWindow, AboutTellsTheVersion) {
   form1->AboutAction->trigger();
   ASSERT_EQ(dialogs.Texts(RecordingDialogs::Box::About).size(), 1);
   const QString text = dialogs.Texts(RecordingDialogs::Box::About)[0];
-  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(ProgramVersion()))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(base::ProgramVersion()))) << text.toStdString();
 }
 
 } // namespace
