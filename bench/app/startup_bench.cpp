@@ -48,7 +48,7 @@ int main(int argc, char **argv) {
     SilentDialogs dialogs;
     QElapsedTimer clock;
     clock.start();
-    Program program(dialogs, MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
+    Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
     program.Form1->show();
     if (!QTest::qWaitForWindowExposed(program.Form1.get()))
       return 2;

@@ -91,7 +91,7 @@ int main(int argc, char **argv) {
 
   FileDialogs dialogs;
   dialogs.path = hexPath;
-  Program program(dialogs, MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
+  Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
   TForm1 &form1 = *program.Form1;
   SharedState &state = program.State;
   program.Form4->show();

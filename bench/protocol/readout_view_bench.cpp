@@ -45,7 +45,7 @@ int main(int argc, char **argv) {
   QApplication app(argc, argv);
   QTemporaryDir folder;
   SilentDialogs dialogs;
-  Program program(dialogs, MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
+  Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
   TForm1 &form1 = *program.Form1;
   SharedState &state = program.State;
   state.ChipStart = QStringLiteral("0000");

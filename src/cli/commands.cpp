@@ -188,7 +188,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
   return 0;
 }
 
-QString PortJsonLine(const SerialDeviceInfo &info) {
+QString PortJsonLine(const serial::SerialDeviceInfo &info) {
   JsonLine line;
   line.Add("name", info.name).Add("device", info.device).Add("driver", info.driver);
   if (info.UsbId().isEmpty())
@@ -196,18 +196,18 @@ QString PortJsonLine(const SerialDeviceInfo &info) {
   else
     line.Add("usb", info.UsbId());
   line.Add("serial", info.serial).Add("manufacturer", info.manufacturer).Add("product", info.product);
-  line.Add("access", PortAccessName(info.access)).Add("reason", info.reason);
+  line.Add("access", serial::PortAccessName(info.access)).Add("reason", info.reason);
   return QString::fromUtf8(line.Text());
 }
 
-QString PortTable(const std::vector<SerialDeviceInfo> &ports) {
+QString PortTable(const std::vector<serial::SerialDeviceInfo> &ports) {
   std::vector<QStringList> rows = {{QStringLiteral("PORT"), QStringLiteral("DEVICE"), QStringLiteral("DRIVER"),
                                     QStringLiteral("USB"), QStringLiteral("SERIAL"), QStringLiteral("PRODUCT"),
                                     QStringLiteral("ACCESS")}};
-  for (const SerialDeviceInfo &p : ports) {
+  for (const serial::SerialDeviceInfo &p : ports) {
     const QString product = QStringList{p.manufacturer, p.product}.join(QLatin1Char(' ')).trimmed();
     rows.push_back({p.name, p.name == p.device ? QStringLiteral("-") : p.device, p.driver, p.UsbId(), p.serial, product,
-                    PortAccessText(p)});
+                    serial::PortAccessText(p)});
   }
   std::vector<qsizetype> widths(rows[0].size(), 0);
   for (const QStringList &row : rows)
@@ -230,13 +230,13 @@ int RunPorts(const QStringList &args, const CliContext &) {
   const std::optional<Options> options = Parse(Command::Ports, args, status);
   if (!options)
     return status;
-  const std::vector<SerialDeviceInfo> ports = ListSerialPorts();
+  const std::vector<serial::SerialDeviceInfo> ports = serial::ListSerialPorts();
   if (ports.empty()) {
     Complain(QStringLiteral("kavrin-cli ports: no serial ports found\n"));
     return 0;
   }
   if (options->json) {
-    for (const SerialDeviceInfo &port : ports)
+    for (const serial::SerialDeviceInfo &port : ports)
       Print(PortJsonLine(port));
   } else {
     Print(PortTable(ports));

@@ -91,10 +91,10 @@ LoadSource SourceOf(const SessionPlan &plan) {
 class BoxRun {
 public:
   // `image`: the gang's one packed image, which the sessions only read.
-  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<SerialLayer> layer,
+  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<serial::SerialLayer> layer,
          std::shared_ptr<const LoadImage> image, EventSink &sink, AttemptRecords &records, std::function<void()> done)
-      : plan_(plan), port_(port), image_(std::move(image)), session_(std::move(layer)), sink_(sink),
-        records_(records), done_(std::move(done)) {
+      : plan_(plan), port_(port), image_(std::move(image)), session_(std::move(layer)), sink_(sink), records_(records),
+        done_(std::move(done)) {
     session_.SetFastReplies(plan.options.fastReplies);
     QObject::connect(&session_, &BoxSession::Progress, &session_, [this](uint32_t percent) {
       if (int(percent) != shownPercent_)
@@ -352,7 +352,7 @@ void RecordRefusedFile(const SessionPlan &plan) {
 }
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
-  const std::shared_ptr<SerialLayer> layer = MakePlatformSerialLayer();
+  const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
   const std::shared_ptr<const LoadImage> image = GangImage(plan);
   RunRecords records(plan.records);
   QEventLoop loop;

@@ -30,6 +30,8 @@
 #include <functional>
 #include <memory>
 
+namespace serial {
+
 class TReadThread;
 class TWriteThread;
 class NotifySink;
@@ -178,3 +180,5 @@ private:
   uint32_t writeTotalTimeoutMultiplier_ = 0;
   uint32_t writeTotalTimeoutConstant_ = 0;
 };
+
+} // namespace serial

@@ -64,20 +64,20 @@ class BoxSessionCore {
 public:
   using Phase = BoxSession::Phase;
 
-  BoxSessionCore(BoxSession &session, std::shared_ptr<SerialLayer> layer, base::Clock &clock)
-      : s(session), comm(std::make_unique<TComm>(nullptr, std::move(layer))),
+  BoxSessionCore(BoxSession &session, std::shared_ptr<serial::SerialLayer> layer, base::Clock &clock)
+      : s(session), comm(std::make_unique<serial::TComm>(nullptr, std::move(layer))),
         progressClock(nullptr, kProgressPeriodMs, clock), elapsedClock(nullptr, int(kElapsedTickMs), clock) {
     comm->setObjectName(QStringLiteral("Comm1"));
     // The line as the box needs it, besides what every opening sets again.
-    comm->SetDtrControl(TDtrControl::DtrDisable);
-    comm->SetRtsControl(TRtsControl::RtsDisable);
+    comm->SetDtrControl(serial::TDtrControl::DtrDisable);
+    comm->SetRtsControl(serial::TRtsControl::RtsDisable);
     comm->SetOutx_XonXoffFlow(false);
     comm->SetInx_XonXoffFlow(false);
     comm->SetReadIntervalTimeout(kBurstSilenceMs);
-    comm->OnReceiveData = [this](TComm *, const uint8_t *buffer, uint16_t length) {
+    comm->OnReceiveData = [this](serial::TComm *, const uint8_t *buffer, uint16_t length) {
       Handled([&] { fastReplies ? Gather(buffer, length) : Receive(buffer, length); });
     };
-    comm->OnRequestHangup = [this](TComm *) { Handled([this] { Hangup(); }); };
+    comm->OnRequestHangup = [this](serial::TComm *) { Handled([this] { Hangup(); }); };
     progressClock.OnTimer = [this] { Handled([this] { ProgressTick(); }); };
     elapsedClock.OnTimer = [this] { Handled([this] { ElapsedTick(); }); };
     burstSilence = clock.MakeAlarm([this] { Handled([this] { DeliverGathered(); }); });
@@ -100,9 +100,9 @@ public:
   void SetLine(const QString &name) {
     comm->SetCommName(name);
     comm->SetBaudRate(38400);
-    comm->SetByteSize(TByteSize::_8);
-    comm->SetParity(TParity::None);
-    comm->SetStopBits(TStopBits::_1);
+    comm->SetByteSize(serial::TByteSize::_8);
+    comm->SetParity(serial::TParity::None);
+    comm->SetStopBits(serial::TStopBits::_1);
   }
 
   void Opened() {
@@ -305,7 +305,7 @@ public:
       DeliverGathered();
       return;
     }
-    if (gathered.size() >= kMaxReadSize) // as the line delivers a burst without a pause
+    if (gathered.size() >= serial::kMaxReadSize) // as the line delivers a burst without a pause
       DeliverGathered();
     else
       burstSilence->Arm(int(kBurstSilenceMs - kFastReadIntervalMs), false);
@@ -313,8 +313,8 @@ public:
 
   void DeliverGathered() {
     const std::vector<uint8_t> burst = std::exchange(gathered, {});
-    for (size_t at = 0; at < burst.size(); at += kMaxReadSize)
-      Receive(burst.data() + at, uint16_t(std::min<size_t>(burst.size() - at, kMaxReadSize)));
+    for (size_t at = 0; at < burst.size(); at += serial::kMaxReadSize)
+      Receive(burst.data() + at, uint16_t(std::min<size_t>(burst.size() - at, serial::kMaxReadSize)));
   }
 
   void Hangup() {
@@ -335,7 +335,7 @@ public:
     if (!comm->IsOpen()) {
       try {
         comm->OpenPort();
-      } catch (const ECommsError &) {
+      } catch (const serial::ECommsError &) {
         return; // still gone: try again at the next tick
       }
     }
@@ -344,7 +344,7 @@ public:
   }
 
   BoxSession &s;
-  std::unique_ptr<TComm> comm;
+  std::unique_ptr<serial::TComm> comm;
   base::TTimer progressClock;
   base::TTimer elapsedClock;
   std::unique_ptr<base::Alarm> burstSilence;
@@ -368,7 +368,7 @@ public:
 
 // --- The session ---------------------------------------------------------------
 
-BoxSession::BoxSession(std::shared_ptr<SerialLayer> layer, base::Clock &clock, QObject *parent)
+BoxSession::BoxSession(std::shared_ptr<serial::SerialLayer> layer, base::Clock &clock, QObject *parent)
     : QObject(parent), core_(std::make_unique<BoxSessionCore>(*this, std::move(layer), clock)) {}
 
 BoxSession::~BoxSession() { ClosePort(); }

@@ -52,7 +52,10 @@
 #include <memory>
 #include <optional>
 
+namespace serial {
+
 class SerialLayer;
+}
 class BoxSessionCore;
 
 // The text shown when the port goes away during an operation.
@@ -73,7 +76,7 @@ public:
     Ended,
   };
 
-  explicit BoxSession(std::shared_ptr<SerialLayer> layer, base::Clock &clock = base::SystemClock(),
+  explicit BoxSession(std::shared_ptr<serial::SerialLayer> layer, base::Clock &clock = base::SystemClock(),
                       QObject *parent = nullptr);
   ~BoxSession() override; // closes the port
 

@@ -56,7 +56,7 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   const OperationRequest &q = attempt.request;
   records::Record r;
   r.station = attempt.port;
-  r.portPath = StablePortPath(attempt.port);
+  r.portPath = serial::StablePortPath(attempt.port);
   r.chip = q.chip.ChipName.trimmed();
   r.dataflash = q.chip.DataflashCode;
   if (q.mode)

@@ -459,7 +459,7 @@ TEST(SessionAgainstBox, LoadVerifyAndReadOutTheExactImage) {
   const std::string log = folder.File(QStringLiteral("box.jsonl")).toStdString();
   boxsim_test::BoxSim sim({"--log", log, "--exit-with-parent"});
   ASSERT_TRUE(sim.Started());
-  BoxSession session(MakePlatformSerialLayer());
+  BoxSession session(serial::MakePlatformSerialLayer());
   Reports got;
   got.Watch(session);
   session.OpenPort(QString::fromStdString(sim.Device()));

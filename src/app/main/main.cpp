@@ -59,7 +59,7 @@ int main(int argc, char **argv) {
   QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kavrin.programmer"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.kavrin.programmer")));
   QtDialogs dialogs;
-  Program program(dialogs, MakePlatformSerialLayer(), base::ResolveInstallPaths(ExecutableFolder()));
+  Program program(dialogs, serial::MakePlatformSerialLayer(), base::ResolveInstallPaths(ExecutableFolder()));
   program.Form1->show();
   return app.exec();
 }

@@ -87,7 +87,7 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
 
 } // namespace
 
-TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer,
+TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer,
                const base::InstallPaths &paths, base::Clock &clock)
     : state_(state), dialogs_(dialogs), settingsPath_(paths.SettingsFile), chipListPath_(paths.ChipListFile) {
   setObjectName(QStringLiteral("Form1"));
@@ -450,8 +450,8 @@ void TForm1::RefreshPortList() {
   const QString text = ComboBox1->currentText();
   while (ComboBox1->count() > kFixedItems)
     ComboBox1->removeItem(kFixedItems);
-  for (const SerialDeviceInfo &info : ListSerialPorts(portRoots_, PortCheck::Quiet)) {
-    if (info.access == PortAccess::Missing)
+  for (const serial::SerialDeviceInfo &info : serial::ListSerialPorts(portRoots_, serial::PortCheck::Quiet)) {
+    if (info.access == serial::PortAccess::Missing)
       continue;
     QStringList tip{info.name};
     if (info.device != info.name)
@@ -462,7 +462,7 @@ void TForm1::RefreshPortList() {
       tip << QStringLiteral("USB %1%2%3")
                  .arg(info.UsbId(), info.serial.isEmpty() ? QString() : QStringLiteral(", serial ") + info.serial,
                       info.manufacturer.isEmpty() ? QString() : QStringLiteral(", ") + info.manufacturer);
-    tip << QStringLiteral("access: ") + PortAccessText(info);
+    tip << QStringLiteral("access: ") + serial::PortAccessText(info);
     ComboBox1->addItem(info.name);
     ComboBox1->setItemData(ComboBox1->count() - 1, tip.join(QLatin1Char('\n')), Qt::ToolTipRole);
   }

@@ -40,7 +40,9 @@ class Dialogs;
 namespace base {
 struct InstallPaths;
 }
+namespace serial {
 class SerialLayer;
+}
 class TForm2;
 class TForm3;
 class TForm4;
@@ -56,8 +58,8 @@ public:
 
   // Creates the window; FormCreate runs before the constructor returns. The
   // session's clocks take their time from `clock`.
-  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const base::InstallPaths &paths,
-         base::Clock &clock = base::SystemClock());
+  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer,
+         const base::InstallPaths &paths, base::Clock &clock = base::SystemClock());
   ~TForm1() override;
 
   // The secondary windows, created after the main window.
@@ -151,7 +153,7 @@ public:
   void ShowProductionRecords();
 
   // Where the port list looks for serial devices (a test folder instead of /dev and /sys).
-  void SetPortListRoots(const PortListRoots &roots) { portRoots_ = roots; }
+  void SetPortListRoots(const serial::PortListRoots &roots) { portRoots_ = roots; }
   Dialogs &DialogsRef() { return dialogs_; }
   TForm2 *Form2() const { return form2_; }
   TForm3 *Form3() const { return form3_; }
@@ -211,7 +213,7 @@ private:
 
   QString portStatus_;
   QString portDetail_;
-  PortListRoots portRoots_;
+  serial::PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
   AttemptRecords *attempts_ = nullptr;
 };

@@ -66,7 +66,7 @@ void TForm1::ComboBox1Change() {
 void TForm1::PortLost(const QString &detail) {
   Button1->setEnabled(true);
   Button2->setEnabled(true);
-  const QString text = detail + QStringLiteral(" (") + OpenFailureHint(OpenFailure::Kind::Missing) +
+  const QString text = detail + QStringLiteral(" (") + serial::OpenFailureHint(serial::OpenFailure::Kind::Missing) +
                        QStringLiteral(", then choose the port again)");
   ShowPortStatus(kOpenFailed, text);
   qWarning().noquote() << "kavrin-programmer:" << text;

@@ -15,7 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const base::InstallPaths &paths,
+Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const base::InstallPaths &paths,
                  base::Clock &clock) {
   // The windows are made in the operator's language: the one chosen in the
   // menu before, else the system locale's.
@@ -47,7 +47,7 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
   }
 }
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,
+Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const QString &appDir,
                  base::Clock &clock)
     : Program(dialogs, std::move(serialLayer), base::PortableInstallPaths(appDir), clock) {}
 

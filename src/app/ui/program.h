@@ -21,7 +21,9 @@ class Recorder;
 namespace base {
 struct InstallPaths;
 }
+namespace serial {
 class SerialLayer;
+}
 class TForm1;
 class TForm2;
 class TForm3;
@@ -30,10 +32,10 @@ class TForm4;
 class Program {
 public:
   // The box session takes its time from `clock`.
-  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const base::InstallPaths &paths,
+  Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const base::InstallPaths &paths,
           base::Clock &clock = base::SystemClock());
   // A portable program in `appDir` (settings file and chip list beside it).
-  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,
+  Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const QString &appDir,
           base::Clock &clock = base::SystemClock());
   ~Program(); // the port closes with the window's session
 

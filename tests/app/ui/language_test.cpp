@@ -36,7 +36,7 @@ struct OperatorLanguage : ::testing::Test {
   void Start(const char *localeName) {
     program.reset();
     qputenv("LC_ALL", localeName);
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), clock);
+    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path(), clock);
     form1 = program->Form1.get();
     dialogs.boxes.clear();
   }

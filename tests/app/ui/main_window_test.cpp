@@ -37,7 +37,7 @@ struct Fixture : ::testing::Test {
   void SetUp() override {
     // A port that cannot exist, so no real device is touched.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path());
     form1 = program->Form1.get();
   }
   template <typename T = QWidget> T *Find(const char *name) {

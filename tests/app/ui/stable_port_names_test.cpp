@@ -93,7 +93,7 @@ TEST(StablePortNames, AStoredByIdNameFindsTheAdapterAfterAReplug) {
   RecordingDialogs dialogs;
   for (PtyPair *tty : {&before, &after}) {
     Link(byId, tty->SlavePath()); // the adapter got another tty
-    Program program(dialogs, MakePlatformSerialLayer(), folder.Path());
+    Program program(dialogs, serial::MakePlatformSerialLayer(), folder.Path());
     ASSERT_TRUE(program.Form1->Session().IsOpen());
     program.Form1->Button8->click();
     EXPECT_EQ(tty->Read(8).size(), 8u) << "the set frame reached " << tty->SlavePath().toStdString();

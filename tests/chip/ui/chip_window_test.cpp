@@ -50,7 +50,7 @@ struct ChipWindow : ::testing::Test {
   void SetUp() override {
     // A port that cannot exist, so no real device is touched.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path());
     form1 = program->Form1.get();
     form2 = program->Form2.get();
   }

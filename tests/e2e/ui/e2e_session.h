@@ -123,7 +123,7 @@ public:
   // The program, with its settings file naming `port`; its session's clocks run on `clock`.
   void StartProgram(const std::string &port) {
     folder.Write(QStringLiteral("sysset.ini"), "[comx]\nnum=" + QByteArray::fromStdString(port) + "\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), *clock);
+    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path(), *clock);
     form1 = program->Form1.get();
   }
 

@@ -37,7 +37,7 @@ struct Operations : ::testing::Test {
   void SetUp() override {
     // A port that cannot exist: sends are refused, replies are delivered by hand.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), clock);
+    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path(), clock);
     form1 = program->Form1.get();
     state = &program->State;
     dialogs.boxes.clear(); // the port message of start-up is not ours
