@@ -111,12 +111,13 @@ int main(int argc, char **argv) {
     }
 
     QByteArray file;
-    readFile.push_back(TimeMs([&] { file = ReadImageFile(hexPath); }));
-    readHex.push_back(TimeMs([&] { state.ImageText = ReadFirmwareBytes(file).imageText; }));
-    std::vector<uint8_t> blocks(size_t(kBlockSlots) * kBlockSlotSize);
-    pack.push_back(TimeMs([&] { BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), BlockTrailer{}, blocks); }));
+    readFile.push_back(TimeMs([&] { file = image::ReadImageFile(hexPath); }));
+    readHex.push_back(TimeMs([&] { state.ImageText = image::ReadFirmwareBytes(file).imageText; }));
+    std::vector<uint8_t> blocks(size_t(image::kBlockSlots) * image::kBlockSlotSize);
+    pack.push_back(TimeMs(
+        [&] { image::BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), image::BlockTrailer{}, blocks); }));
     QStringList lines;
-    dump.push_back(TimeMs([&] { lines = DumpLines(state.ImageText, 32768, QStringLiteral("0000")); }));
+    dump.push_back(TimeMs([&] { lines = image::DumpLines(state.ImageText, 32768, QStringLiteral("0000")); }));
     fill.push_back(TimeMs([&] { program.Form4->ShowImage(QStringLiteral("full64k"), lines); }));
   }
   std::printf("load of a 64 KiB-image HEX file (%lld bytes, 4097 records), %d rounds:\n",

@@ -55,7 +55,7 @@ int main(int argc, char **argv) {
   program.Form3->show();
   QApplication::processEvents();
 
-  std::vector<uint8_t> burst(kBlockDataSize);
+  std::vector<uint8_t> burst(image::kBlockDataSize);
   for (size_t i = 0; i < burst.size(); ++i)
     burst[i] = uint8_t(i * 31 + 7);
 

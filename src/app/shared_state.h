@@ -15,7 +15,7 @@
 
 struct SharedState : ChipRecord {
   // "$" + the two characters from the file, per address.
-  std::vector<std::string> ImageText = std::vector<std::string>(kImageTextEntries);
+  std::vector<std::string> ImageText = std::vector<std::string>(image::kImageTextEntries);
   uint32_t ImageSize = 0; // bytes
   // The executable's folder, ending in the path separator. The settings file
   // and the chip list live elsewhere when installed (base/install_paths.h).

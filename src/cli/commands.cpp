@@ -163,8 +163,8 @@ std::optional<Options> Parse(Command command, const QStringList &args, int &stat
   return parsed.options;
 }
 
-FirmwareFormat FirmwareFormatOf(const Options &options) {
-  return options.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent;
+image::FirmwareFormat FirmwareFormatOf(const Options &options) {
+  return options.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent;
 }
 
 int RunCheckFile(const QStringList &args, const CliContext &) {
@@ -172,7 +172,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
   const std::optional<Options> options = Parse(Command::CheckFile, args, status);
   if (!options)
     return status;
-  const FirmwareFile firmware = ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
+  const image::FirmwareFile firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
   if (!firmware.Accepted()) {
     Complain(QStringLiteral("kavrin-cli check-file: refused: ") + ShownText(firmware.refusal) + QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
@@ -180,9 +180,10 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
   QString description;
   if (!firmware.description.isEmpty())
     description = QStringLiteral("Description: ") + firmware.description + QLatin1Char('\n');
-  Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + RangesText(firmware.ranges) +
+  Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + image::RangesText(firmware.ranges) +
         QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut) +
-        QStringLiteral("Format: ") + FormatText(firmware.format, options->base) + QLatin1Char('\n') + description);
+        QStringLiteral("Format: ") + image::FormatText(firmware.format, options->base) + QLatin1Char('\n') +
+        description);
   if (!firmware.leftOutNotice.isEmpty())
     Complain(ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
   return 0;
@@ -443,7 +444,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   plan.records = *store;
 
   if (command == Command::Load) {
-    plan.firmware = ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
+    plan.firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
     if (!plan.firmware.Accepted())
       return RefuseFile(plan);
   }

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace image {
+
 namespace {
 
 const QString kUnknown = QString::fromUtf8(kUnknownFormText);
@@ -152,3 +154,5 @@ QString RangesText(const std::vector<AddressRange> &ranges) {
     parts << base::IntToHex(r.first, 4) + QLatin1Char('-') + base::IntToHex(r.last, 4);
   return parts.join(QStringLiteral(", "));
 }
+
+} // namespace image

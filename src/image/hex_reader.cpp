@@ -6,6 +6,8 @@
 #include <array>
 #include <string_view>
 
+namespace image {
+
 namespace {
 
 enum class Field { Start, Count, AddressHigh, AddressLow, Type, Data, Checksum };
@@ -182,3 +184,5 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
 
   return result;
 }
+
+} // namespace image

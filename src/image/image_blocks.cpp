@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+namespace image {
+
 QString BaseName(const QString &fileName) {
   const qsizetype slash = std::max(fileName.lastIndexOf(QLatin1Char('/')), fileName.lastIndexOf(QLatin1Char('\\')));
   QString name = fileName.mid(slash + 1);
@@ -112,3 +114,5 @@ QStringList DumpLines(const std::vector<std::string> &imageText, uint32_t imageS
   }
   return out;
 }
+
+} // namespace image

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+namespace image {
+
 QByteArray ReadImageFile(const QString &path) {
   const QFileInfo info(path);
   if (info.exists() && !info.isFile())
@@ -26,3 +28,5 @@ QByteArray ReadImageFile(const QString &path) {
     throw base::EFOpenError(base::CannotOpenFileText(path, file.errorString()));
   return bytes;
 }
+
+} // namespace image

@@ -2,6 +2,8 @@
 
 #include "base/convert.h"
 
+namespace image {
+
 QString LoadErrorText(const HexReadResult &result) {
   switch (result.status) {
   case HexReadResult::Status::Ok:
@@ -36,3 +38,5 @@ QString LeftOutNotice(uint32_t leftOut, uint32_t imageSize) {
     return {};
   return QString::fromUtf8(kLeftOutPattern).arg(QString::number(leftOut), base::IntToHex(imageSize - 1, 4));
 }
+
+} // namespace image

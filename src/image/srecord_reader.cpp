@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace image {
+
 namespace {
 
 bool IsFiller(uint8_t c) { return c == ' ' || c == '\t' || c == 0x1A; }
@@ -122,3 +124,5 @@ SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image) {
   }
   return result;
 }
+
+} // namespace image

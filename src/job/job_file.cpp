@@ -340,8 +340,9 @@ OpenedJob OpenJob(const QString &path) {
   const QString firmware = Quoted(QDir::toNativeSeparators(opened.firmwarePath));
   if (!QFileInfo::exists(opened.firmwarePath))
     return refuse(QStringLiteral("the firmware file %1 is missing").arg(firmware));
-  opened.firmware = ReadFirmware(opened.firmwarePath,
-                                 job.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent, job.base);
+  opened.firmware = image::ReadFirmware(
+      opened.firmwarePath, job.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent,
+      job.base);
   if (!opened.firmware.fileRead)
     return refuse(opened.firmware.refusal);
   if (opened.firmware.sha256 != job.firmwareSha256)

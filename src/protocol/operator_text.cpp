@@ -17,14 +17,23 @@ struct Pattern {
   const char *pattern;
 };
 const Pattern kPatterns[] = {
-    {"Operation", kMismatchPattern},     {"Operation", kChecksumErrorPattern}, {"Operation", kNotARecordPattern},
-    {"Operation", kAddressClashPattern}, {"Operation", kLeftOutPattern},       {"Window", kElapsedPattern},
+    {"Operation", kMismatchPattern},
+    {"Operation", image::kChecksumErrorPattern},
+    {"Operation", image::kNotARecordPattern},
+    {"Operation", image::kAddressClashPattern},
+    {"Operation", image::kLeftOutPattern},
+    {"Window", kElapsedPattern},
     // The other forms' reasons, found again inside the general refusal below.
-    {"Operation", kElfUnreadablePattern}, {"Operation", kElfSegmentCutPattern}, {"Operation", kElfNotExecutablePattern},
-    {"Operation", kElfOtherKindPattern}, {"Operation", kSrecNotARecordPattern}, {"Operation", kSrecLengthPattern},
-    {"Operation", kSrecChecksumPattern}, {"Operation", kSrecCountPattern},
+    {"Operation", image::kElfUnreadablePattern},
+    {"Operation", image::kElfSegmentCutPattern},
+    {"Operation", image::kElfNotExecutablePattern},
+    {"Operation", image::kElfOtherKindPattern},
+    {"Operation", image::kSrecNotARecordPattern},
+    {"Operation", image::kSrecLengthPattern},
+    {"Operation", image::kSrecChecksumPattern},
+    {"Operation", image::kSrecCountPattern},
     // Last: it holds every refusal of a file that no pattern above took.
-    {"Operation", kLoadErrorPattern},
+    {"Operation", image::kLoadErrorPattern},
 };
 
 // The pattern as an expression that takes the parts out of a text built from it.

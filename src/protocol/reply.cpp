@@ -75,7 +75,7 @@ void HandleFileTransferReply(ReplyActions &actions, std::span<const uint8_t> pay
     break;
   case kStatusBlockRequest:
     // Numbers beyond the 16 slots are ignored: there is nothing to send.
-    if (payload.size() >= 2 && payload[1] < kBlockSlots)
+    if (payload.size() >= 2 && payload[1] < image::kBlockSlots)
       actions.sendBlock = payload[1];
     break;
   default:
@@ -109,7 +109,8 @@ bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const ChipNu
     actions.end = Outcome::Ok;
   }
   state.ReadAddress = ReadOutBase(state.ReadBlockCount, chip.dataflashCode, chip.start, state.ReadAddress);
-  actions.readOutBlocks.emplace_back(uint32_t(state.ReadAddress), std::vector<uint8_t>(block, block + kBlockDataSize));
+  actions.readOutBlocks.emplace_back(uint32_t(state.ReadAddress),
+                                     std::vector<uint8_t>(block, block + image::kBlockDataSize));
   actions.readOutLines += ReadOutBlockLines(state.ReadAddress, block);
   return !last;
 }
@@ -137,16 +138,16 @@ void HandleReadOutReply(ReplyActions &actions, OperationState &state, const Chip
   // that block alone (a part gathered before it, and bytes after its first
   // 4096, belong to no block). Only shorter bursts, a block the line split,
   // are gathered.
-  if (length >= kBlockDataSize) {
+  if (length >= image::kBlockDataSize) {
     pending.clear();
     TakeReadOutBlock(actions, state, chip, burst);
     return;
   }
   pending.insert(pending.end(), burst, burst + length);
-  if (pending.size() < kBlockDataSize)
+  if (pending.size() < image::kBlockDataSize)
     return;
-  const std::vector<uint8_t> block(pending.begin(), pending.begin() + kBlockDataSize);
-  pending.erase(pending.begin(), pending.begin() + kBlockDataSize);
+  const std::vector<uint8_t> block(pending.begin(), pending.begin() + image::kBlockDataSize);
+  pending.erase(pending.begin(), pending.begin() + image::kBlockDataSize);
   if (!TakeReadOutBlock(actions, state, chip, block.data()))
     pending.clear(); // nothing after the last block belongs to one
 }

@@ -47,7 +47,7 @@ enum : uint8_t {
   kStatusMismatch = 0xEE,
 };
 
-inline constexpr size_t kReadOutLinesPerBlock = kBlockDataSize / 16;
+inline constexpr size_t kReadOutLinesPerBlock = image::kBlockDataSize / 16;
 // A read-out burst of this many bytes or fewer, with no block part pending, is
 // a status reply; the read-out's status frame has exactly this many bytes.
 inline constexpr size_t kReadOutStatusMaxLength = 5;

@@ -53,7 +53,7 @@ uint8_t CommandOf(BoxOperation operation) {
 std::shared_ptr<const LoadImage> EmptyImage() {
   static const auto empty = [] {
     auto image = std::make_shared<LoadImage>();
-    image->blocks.assign(size_t(kBlockSlots) * kBlockSlotSize, 0);
+    image->blocks.assign(size_t(image::kBlockSlots) * image::kBlockSlotSize, 0);
     return std::shared_ptr<const LoadImage>(std::move(image));
   }();
   return empty;
@@ -212,8 +212,8 @@ public:
     attempt->request.image = image;
     attempt->file = image->source;
     phase = Phase::Transferring;
-    StartClocks(FileTransferInterval(kLoadImageSize));
-    Send(FirstBlockBytes(image->blocks));
+    StartClocks(FileTransferInterval(image::kLoadImageSize));
+    Send(image::FirstBlockBytes(image->blocks));
   }
 
   void Stop(Outcome outcome) {
@@ -292,7 +292,7 @@ public:
       Finish({*actions.end, actions.message.value_or(QString()), actions.mismatch});
     // Header, data and block sum of slot n; the name, count and sectors go only with block 0.
     if (actions.sendBlock)
-      Send(RequestedBlockBytes(image->blocks, *actions.sendBlock));
+      Send(image::RequestedBlockBytes(image->blocks, *actions.sendBlock));
     if (actions.conversionError)
       emit s.Error(*actions.conversionError);
   }

@@ -44,11 +44,13 @@ std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &i
   image->source = std::move(source);
   image->count = count;
   image->sectors = sectors;
-  image->blocks.assign(size_t(kBlockSlots) * kBlockSlotSize, 0);
+  image->blocks.assign(size_t(image::kBlockSlots) * image::kBlockSlotSize, 0);
   // Every load packs 32 KiB from address 0000, whatever the chip.
-  const BlockTrailer trailer{MakeNameField(image->source.path), MakeCountField(QString::number(count)), sectors};
-  image->checksum = BuildBlocks(imageText, kLoadImageSize, QStringLiteral("0000"), trailer, image->blocks);
-  image->checksumCaption = CheckSumCaption(image->checksum);
+  const image::BlockTrailer trailer{image::MakeNameField(image->source.path),
+                                    image::MakeCountField(QString::number(count)), sectors};
+  image->checksum =
+      image::BuildBlocks(imageText, image::kLoadImageSize, QStringLiteral("0000"), trailer, image->blocks);
+  image->checksumCaption = image::CheckSumCaption(image->checksum);
   return image;
 }
 

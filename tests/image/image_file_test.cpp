@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+using namespace image;
+
 namespace {
 
 QString ErrorOf(const QString &path) {

@@ -31,7 +31,7 @@ struct ReadOut {
 
 // 4096 bytes whose first byte tells the block and the rest count up.
 std::vector<uint8_t> Block(uint8_t tag) {
-  std::vector<uint8_t> b(kBlockDataSize);
+  std::vector<uint8_t> b(image::kBlockDataSize);
   for (size_t i = 0; i < b.size(); ++i)
     b[i] = uint8_t(i);
   b[0] = tag;
@@ -155,7 +155,7 @@ TEST(ReadOutTest, SizeThatIsNotANumberFailsAfterCountingTheBlock) {
 // never bytes of an earlier, longer reply.
 TEST(ReadOutTest, SplitBlockIsGatheredAndCountedOnce) {
   ReadOut r("0x00", "0000", "8");
-  std::vector<uint8_t> stale(kBlockDataSize, 0x5A); // an earlier reply
+  std::vector<uint8_t> stale(image::kBlockDataSize, 0x5A); // an earlier reply
   r.state.CurrentCommand = kCommandVerify;
   r.Feed(stale);
   r.state.CurrentCommand = kCommandReadOut;

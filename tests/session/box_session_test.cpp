@@ -40,7 +40,7 @@ struct Reports {
   const OperationEnd &End(size_t i) const { return attempts.at(i).end; }
 };
 
-std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = kLoadImageSize) {
+std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = image::kLoadImageSize) {
   std::mt19937 gen(seed);
   std::vector<uint8_t> out(n);
   for (auto &b : out)
@@ -50,8 +50,8 @@ std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = kLoadImageSize) {
 
 // An image whose bytes are `bytes`, packed as every load packs it.
 std::shared_ptr<const LoadImage> Packed(const std::vector<uint8_t> &bytes) {
-  std::vector<std::string> text(kImageTextEntries);
-  for (uint32_t a = 0; a < kLoadImageSize; ++a)
+  std::vector<std::string> text(image::kImageTextEntries);
+  for (uint32_t a = 0; a < image::kLoadImageSize; ++a)
     text[a] = "$" + QStringLiteral("%1").arg(bytes[a], 2, 16, QLatin1Char('0')).toUpper().toStdString();
   return PackLoadImage(text, {QStringLiteral("fw.hex"), QStringLiteral("ab12")}, 999999, 0xFFFFFFFF);
 }
@@ -69,7 +69,7 @@ OperationRequest Request(BoxOperation operation, ChipRecord chip = Chip("0000", 
   OperationRequest q;
   q.operation = operation;
   q.chip = std::move(chip);
-  q.imageSize = kLoadImageSize;
+  q.imageSize = image::kLoadImageSize;
   return q;
 }
 
@@ -112,14 +112,14 @@ TEST_F(OverMemory, LoadSendsAnnounceBlockZeroAndEveryRequestedBlock) {
   ASSERT_TRUE(Written(6 + 4120));
   const Bytes written = box->Written();
   EXPECT_EQ(Bytes(written.begin(), written.begin() + 6), (Bytes{0x68, 0x00, 0x02, 0x08, 0x00, 0x16}));
-  const auto first = FirstBlockBytes(image->blocks);
+  const auto first = image::FirstBlockBytes(image->blocks);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), written.begin() + 6));
 
   for (uint8_t n : {uint8_t(3), uint8_t(1)}) {
     box->ClearWritten();
     Answer({0x68, 0x00, 0x02, 0x55, n, 0x16});
     ASSERT_TRUE(Written(4102));
-    const auto want = RequestedBlockBytes(image->blocks, n);
+    const auto want = image::RequestedBlockBytes(image->blocks, n);
     EXPECT_EQ(box->Written(), Bytes(want.begin(), want.end())) << int(n);
   }
   Answer({0x68, 0x00, 0x01, 0x99, 0x16});
@@ -151,14 +151,14 @@ TEST_F(OverMemory, AnnouncedLoadAnswersFromThePreviousImageUntilHandedTheNext) {
   box->ClearWritten();
   Answer({0x68, 0x00, 0x02, 0x55, 0x02, 0x16});
   ASSERT_TRUE(Written(4102));
-  const auto old = RequestedBlockBytes(previous->blocks, 2);
+  const auto old = image::RequestedBlockBytes(previous->blocks, 2);
   EXPECT_EQ(box->Written(), Bytes(old.begin(), old.end()));
   box->ClearWritten();
   session.HandOver(next);
   EXPECT_EQ(session.CurrentPhase(), Phase::Transferring);
   EXPECT_EQ(session.ProgressIntervalMs(), 142);
   ASSERT_TRUE(Written(4120));
-  const auto first = FirstBlockBytes(next->blocks);
+  const auto first = image::FirstBlockBytes(next->blocks);
   EXPECT_EQ(box->Written(), Bytes(first.begin(), first.end()));
 }
 

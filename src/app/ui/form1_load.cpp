@@ -40,7 +40,7 @@ void TForm1::Button2Click() {
   OperationRequest request = RequestFor(BoxOperation::Load);
   request.count = int32_t(Edit5->text().toUInt());
   session_->Start(request);
-  state_.ImageSize = kLoadImageSize;
+  state_.ImageSize = image::kLoadImageSize;
 
   // A block request arriving meanwhile is answered from the previous load.
   const std::optional<ChosenFile> chosen = dialogs_.GetOpenFileName(this);
@@ -62,8 +62,8 @@ void TForm1::Button2Click() {
   // A file that cannot be read ends the load here, with its error box.
   Edit3->setText(QStringLiteral(".\\..\\") + FileNameOf(path));
   Edit3->setToolTip(path);
-  const FirmwareFile firmware =
-      ReadFirmware(path, chosen->rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent);
+  const image::FirmwareFile firmware = image::ReadFirmware(path, chosen->rawBinary ? image::FirmwareFormat::RawBinary
+                                                                                   : image::FirmwareFormat::ByContent);
   if (!firmware.fileRead) {
     session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
     throw base::EFOpenError(firmware.refusal);
@@ -74,7 +74,7 @@ void TForm1::Button2Click() {
     form4_->Memo1->clear();
   // The image below ImageSize is the file's; above it, only what the file put
   // there replaces what the table held.
-  for (uint32_t a = 0; a < kImageTextEntries; ++a)
+  for (uint32_t a = 0; a < image::kImageTextEntries; ++a)
     if (a < state_.ImageSize || !firmware.imageText[a].empty())
       state_.ImageText[a] = firmware.imageText[a];
   if (!firmware.Accepted()) {
@@ -101,7 +101,7 @@ void TForm1::Button2Click() {
   Label11->setText(image->checksumCaption);
 
   if (form4_)
-    form4_->ShowImage(BaseName(path), DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
+    form4_->ShowImage(image::BaseName(path), image::DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
 
   session_->HandOver(image);
 }

@@ -25,6 +25,8 @@
 #include <QTextCursor>
 #include <gtest/gtest.h>
 
+using namespace image;
+
 using namespace hex_test;
 
 namespace {
