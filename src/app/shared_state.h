@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-struct SharedState : ChipRecord {
+struct SharedState : chip::ChipRecord {
   // "$" + the two characters from the file, per address.
   std::vector<std::string> ImageText = std::vector<std::string>(image::kImageTextEntries);
   uint32_t ImageSize = 0; // bytes

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <array>
 
+namespace chip {
+
 namespace {
 
 // 1-based columns from..to, cut short at the line's end.
@@ -131,3 +133,5 @@ ChipListText ReadChipListFile(const QString &path) {
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   return {text, {}};
 }
+
+} // namespace chip

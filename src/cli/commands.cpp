@@ -450,7 +450,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   }
   if (command == Command::ReadOut) {
     const QString listPath = FindChipList(context.programDir);
-    const ChipListText list = ReadChipListFile(listPath);
+    const chip::ChipListText list = chip::ReadChipListFile(listPath);
     if (!list.error.isEmpty())
       return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
     const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflashItem, options->dataflashGiven);

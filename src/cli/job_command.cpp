@@ -98,7 +98,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
 
   job::Job made;
   if (!o.chip.isEmpty()) {
-    const ChipListText list = ReadChipListFile(FindChipList(context.programDir));
+    const chip::ChipListText list = chip::ReadChipListFile(FindChipList(context.programDir));
     if (!list.error.isEmpty())
       return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
     const ChipLookup lookup = LookUpChip(list.text, o.chip, 0, false);

@@ -96,7 +96,8 @@ bool IsReadOutStatus(const std::vector<uint8_t> &pending, const uint8_t *burst, 
 }
 
 // Counts one whole block and adds its lines; false when the read-out cannot go on.
-bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const ChipNumbers &chip, const uint8_t *block) {
+bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const chip::ChipNumbers &chip,
+                      const uint8_t *block) {
   ++state.ReadBlockCount;
   if (!chip.sizeK) {
     actions.conversionError = base::NotValidIntegerText(chip.sizeKText);
@@ -115,7 +116,7 @@ bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const ChipNu
   return !last;
 }
 
-void HandleReadOutReply(ReplyActions &actions, OperationState &state, const ChipNumbers &chip,
+void HandleReadOutReply(ReplyActions &actions, OperationState &state, const chip::ChipNumbers &chip,
                         std::vector<uint8_t> &pending, const uint8_t *burst, size_t length) {
   if (IsReadOutStatus(pending, burst, length)) {
     pending.clear();
@@ -245,7 +246,7 @@ QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block) {
   return lines;
 }
 
-ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
+ReplyActions HandleReply(OperationState &state, const chip::ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
                          bool online, const uint8_t *burst, size_t length) {
   ReplyActions actions;
   const std::optional<uint8_t> code = ReplyCodeOf(state.CurrentCommand);

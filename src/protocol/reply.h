@@ -131,5 +131,5 @@ QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block);
 // what the front end must do. `chip` is what the read-out in progress was
 // started for; `online` is whether the box was set online (the success text of
 // a transfer says so).
-ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
+ReplyActions HandleReply(OperationState &state, const chip::ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
                          bool online, const uint8_t *burst, size_t length);

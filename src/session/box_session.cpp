@@ -177,14 +177,14 @@ public:
         HandOver(request.image);
       break;
     case BoxOperation::Verify: {
-      const ChipNumbers chip = ParseChipNumbers(request.chip);
+      const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
       Begin(request, Phase::Verifying);
       Send(CheckCmd());
       StartClocks(VerifyInterval(chip.start, chip.end));
       break;
     }
     case BoxOperation::ReadOut: {
-      const ChipNumbers chip = ParseChipNumbers(request.chip);
+      const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
       const Frame frame =
           ReadCmd(chip.startText, ReadOutSize(request.chip.ChipSizeK, request.imageSize), chip.dataflashCode);
       Begin(request, Phase::ReadingOut);
@@ -196,7 +196,7 @@ public:
       break;
     }
     case BoxOperation::EraseProgramVerify: {
-      const ChipNumbers chip = ParseChipNumbers(request.chip);
+      const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
       Begin(request, Phase::ErasingProgrammingVerifying);
       Send(EPCCmd());
       StartClocks(EraseProgramVerifyInterval(chip.start, chip.end));
@@ -358,7 +358,7 @@ public:
   uint64_t bytesSent = 0;
   bool online = false;
   uint32_t timeOutSeconds = kTimeOutSeconds;
-  ChipNumbers readOutChip;
+  chip::ChipNumbers readOutChip;
   std::vector<uint8_t> readOutPending; // a block split across bursts, until whole
   bool fastReplies = false;
   std::vector<uint8_t> gathered; // fast replies: bytes of a burst not yet ended

@@ -65,7 +65,7 @@ struct OperationRequest {
   // Verify, read-out, erase-program-verify: the chip, whose span paces the
   // progress; a read-out reads its size, or imageSize bytes when the chip's
   // size is no number. Every operation records its name and dataflash code.
-  ChipRecord chip;
+  chip::ChipRecord chip;
   uint32_t imageSize = 0;
   // A read-out's file, for its record.
   QString outputFile;

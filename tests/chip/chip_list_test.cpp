@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 
+using namespace chip;
+
 namespace {
 
 // A chip line with the fields in their columns.

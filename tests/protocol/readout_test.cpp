@@ -7,7 +7,7 @@ namespace {
 // A read-out in progress, fed burst by burst as the line delivers them.
 struct ReadOut {
   OperationState state;
-  ChipRecord chip;
+  chip::ChipRecord chip;
   std::vector<uint8_t> pending;
   QStringList lines;
   int stops = 0;
@@ -21,7 +21,7 @@ struct ReadOut {
   }
 
   ReplyActions Feed(const std::vector<uint8_t> &burst) {
-    ReplyActions a = HandleReply(state, ParseChipNumbers(chip), pending, false, burst.data(), burst.size());
+    ReplyActions a = HandleReply(state, chip::ParseChipNumbers(chip), pending, false, burst.data(), burst.size());
     lines += a.readOutLines;
     stops += a.stopClocks;
     fulls += a.showFullProgress;

@@ -56,8 +56,8 @@ std::shared_ptr<const LoadImage> Packed(const std::vector<uint8_t> &bytes) {
   return PackLoadImage(text, {QStringLiteral("fw.hex"), QStringLiteral("ab12")}, 999999, 0xFFFFFFFF);
 }
 
-ChipRecord Chip(const char *start, const char *end, const char *sizeK, const char *dataflash = "0x00") {
-  ChipRecord r;
+chip::ChipRecord Chip(const char *start, const char *end, const char *sizeK, const char *dataflash = "0x00") {
+  chip::ChipRecord r;
   r.ChipStart = QString::fromLatin1(start);
   r.ChipEnd = QString::fromLatin1(end);
   r.ChipSizeK = QString::fromLatin1(sizeK);
@@ -65,7 +65,7 @@ ChipRecord Chip(const char *start, const char *end, const char *sizeK, const cha
   return r;
 }
 
-OperationRequest Request(BoxOperation operation, ChipRecord chip = Chip("0000", "7FFF", "32")) {
+OperationRequest Request(BoxOperation operation, chip::ChipRecord chip = Chip("0000", "7FFF", "32")) {
   OperationRequest q;
   q.operation = operation;
   q.chip = std::move(chip);

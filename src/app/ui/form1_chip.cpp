@@ -17,11 +17,11 @@
 
 namespace {
 
-ChipChoice ReadChipChoice(const TForm1 &form) {
+chip::ChipChoice ReadChipChoice(const TForm1 &form) {
   return {form.Edit1->text(), form.Edit2->text(), form.RadioGroup3->isEnabled(), form.Button2->isEnabled()};
 }
 
-void ShowChipChoice(TForm1 &form, const ChipChoice &choice) {
+void ShowChipChoice(TForm1 &form, const chip::ChipChoice &choice) {
   if (form.Edit1->text() != choice.name)
     form.Edit1->setText(choice.name);
   if (form.Edit2->text() != choice.range)
@@ -32,7 +32,7 @@ void ShowChipChoice(TForm1 &form, const ChipChoice &choice) {
 
 // Runs a chip step and shows what it did, also when it stops half-way.
 template <typename Step> void RunChipStep(TForm1 &form, Step &&step) {
-  ChipChoice choice = ReadChipChoice(form);
+  chip::ChipChoice choice = ReadChipChoice(form);
   try {
     step(choice);
   } catch (...) {
@@ -51,7 +51,7 @@ void TForm1::Button1Click() {
   const QSize outer = chipWindow->frameGeometry().size();
   chipWindow->move(screenSize.width() / 2 - outer.width() / 2, screenSize.height() / 2 - outer.height() / 2);
 
-  const ChipListText list = ReadChipListFile(ChipListPath());
+  const chip::ChipListText list = chip::ReadChipListFile(ChipListPath());
   if (!list.error.isEmpty())
     throw base::EFOpenError(list.error);
   chipWindow->Memo1->setPlainText(list.text);
@@ -60,14 +60,14 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::ChipLineChosen(const QString &line) {
-  RunChipStep(*this, [&](ChipChoice &choice) {
-    ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
+  RunChipStep(*this, [&](chip::ChipChoice &choice) {
+    chip::ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
   });
 }
 
 void TForm1::RadioGroup3Click() {
-  RunChipStep(*this, [this](ChipChoice &choice) {
-    ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
+  RunChipStep(*this, [this](chip::ChipChoice &choice) {
+    chip::ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
   });
 }
 

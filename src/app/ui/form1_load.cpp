@@ -93,11 +93,11 @@ void TForm1::Button2Click() {
 
   // The sectors and N as they stand now, after the dialog.
   state_.ChipStart = QStringLiteral("0000");
-  std::array<bool, kSectorCount> checked{};
-  for (int n = 1; n <= kSectorCount; ++n)
+  std::array<bool, chip::kSectorCount> checked{};
+  for (int n = 1; n <= chip::kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
   const std::shared_ptr<const LoadImage> image =
-      PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), SectorMask(checked));
+      PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), chip::SectorMask(checked));
   Label11->setText(image->checksumCaption);
 
   if (form4_)

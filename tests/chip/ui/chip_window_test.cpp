@@ -27,6 +27,8 @@
 #include <QTextLayout>
 #include <gtest/gtest.h>
 
+using namespace chip;
+
 namespace {
 
 const QByteArray kHeading = "No Type                 From - To           Size      Data\n";
