@@ -174,7 +174,8 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
     return status;
   const image::FirmwareFile firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
   if (!firmware.Accepted()) {
-    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + ShownText(firmware.refusal) + QLatin1Char('\n'));
+    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + protocol::ShownText(firmware.refusal) +
+             QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
   QString description;
@@ -185,7 +186,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
         QStringLiteral("Format: ") + image::FormatText(firmware.format, options->base) + QLatin1Char('\n') +
         description);
   if (!firmware.leftOutNotice.isEmpty())
-    Complain(ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
+    Complain(protocol::ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
   return 0;
 }
 
@@ -276,7 +277,7 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
                           QStringLiteral("station").leftJustified(20), QStringLiteral("operation").leftJustified(20),
                           QStringLiteral("result").leftJustified(16), QStringLiteral("file / message"));
   for (const records::Record &r : rows) {
-    const QString message = ShownText(r.message);
+    const QString message = protocol::ShownText(r.message);
     const QString what =
         r.filePath.isEmpty() ? message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + message;
     text += QStringLiteral("%1  %2  %3  %4  %5  %6\n")
@@ -400,7 +401,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
       [&](const records::Record &r) {
         if (options->format == QLatin1String("json")) {
           // The designed message, for scripts to match, and its English beside it.
-          const QString english = EnglishText(r.message);
+          const QString english = protocol::EnglishText(r.message);
           WriteStdout(records::ToJson(r, &english) + '\n');
         } else if (options->format == QLatin1String("csv")) {
           records::WriteCsvRow(r, csvOut);

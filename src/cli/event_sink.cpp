@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-QString Name(ResultClass result) { return OutcomeName(result); }
+QString Name(ResultClass result) { return protocol::OutcomeName(result); }
 
 QString Seconds(double seconds) { return QString::number(seconds, 'f', 1); }
 
@@ -68,7 +68,7 @@ void JsonEventSink::Message(const QString &port, const QString &text) {
            .Add("event", QStringLiteral("message"))
            .Add("port", port)
            .Add("text", text)
-           .Add("text_en", EnglishText(text))
+           .Add("text_en", protocol::EnglishText(text))
            .Text());
 }
 
@@ -185,9 +185,9 @@ void HumanEventSink::Progress(const QString &port, int percent) {
 
 void HumanEventSink::Message(const QString &port, const QString &text) {
   if (terminal_)
-    Draw(Line(port, ShownText(text)));
+    Draw(Line(port, protocol::ShownText(text)));
   else
-    err_(Line(port, ShownText(text)));
+    err_(Line(port, protocol::ShownText(text)));
 }
 
 void HumanEventSink::Result(const QString &port, const ResultInfo &info) {

@@ -115,8 +115,13 @@ public:
       session_.OpenPort(port_);
     } catch (const base::Exception &e) {
       sink_.Message(port_, kOpenFailed);
-      Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)), port_, {}, started,
-                      QDateTime::currentDateTimeUtc(), {Outcome::PortUnavailable, kOpenFailed, std::nullopt}, 0};
+      Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)),
+                      port_,
+                      {},
+                      started,
+                      QDateTime::currentDateTimeUtc(),
+                      {protocol::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                      0};
       if (plan_.command == Command::Load) {
         attempt.request.image = image_;
         attempt.file = SourceOf(plan_);
@@ -170,10 +175,10 @@ private:
     const OperationEnd end = attempt.end; // as the session reported it
     // The attempt is recorded before it is reported: a read-out's file is
     // written first, so that the record says what the operator is told.
-    if (!finishing_ && attempt.Operation() == BoxOperation::ReadOut && end.outcome == Outcome::Ok) {
+    if (!finishing_ && attempt.Operation() == BoxOperation::ReadOut && end.outcome == protocol::Outcome::Ok) {
       saveError_ = SaveFile();
       if (!saveError_.isEmpty())
-        attempt.end = {Outcome::BoxFailed, saveError_, std::nullopt};
+        attempt.end = {protocol::Outcome::BoxFailed, saveError_, std::nullopt};
     }
     records_.Add(attempt);
     if (finishing_)
@@ -182,29 +187,29 @@ private:
       sink_.Message(port_, end.message);
     if (settingUp_) {
       settingUp_ = false;
-      if (end.outcome == Outcome::Ok) {
+      if (end.outcome == protocol::Outcome::Ok) {
         Transfer();
         return;
       }
     }
     QString reason;
     switch (end.outcome) {
-    case Outcome::NoAnswer:
+    case protocol::Outcome::NoAnswer:
       reason = attempt.Operation() == BoxOperation::Set
                    ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
                    : QStringLiteral("no answer within %1 s").arg(plan_.options.timeoutSeconds);
       break;
-    case Outcome::PortLost:
+    case protocol::Outcome::PortLost:
       reason = lost_;
       break;
-    case Outcome::BoxFailed:
+    case protocol::Outcome::BoxFailed:
       if (end.message.isEmpty())
         reason = QStringLiteral("the box answered with a failure");
       break;
     default:
       break;
     }
-    if (end.outcome == Outcome::Ok && !saveError_.isEmpty()) {
+    if (end.outcome == protocol::Outcome::Ok && !saveError_.isEmpty()) {
       Finish(ResultClass::BoxFailed, saveError_);
       return;
     }
@@ -220,7 +225,7 @@ private:
     return SaveReadOut(plan_.options.out, segments);
   }
 
-  void Finish(ResultClass result, const QString &reason, std::optional<Mismatch> mismatch = std::nullopt) {
+  void Finish(ResultClass result, const QString &reason, std::optional<protocol::Mismatch> mismatch = std::nullopt) {
     finishing_ = true;
     session_.Stop(result); // ends an attempt the box left unanswered (an interrupted one)
     session_.ClosePort();
@@ -347,8 +352,13 @@ void RecordRefusedFile(const SessionPlan &plan) {
   RunRecords run(plan.records);
   const QDateTime now = QDateTime::currentDateTimeUtc();
   for (const QString &port : plan.options.ports)
-    run.attempts.Add({RequestOf(plan, BoxOperation::Load), port, SourceOf(plan), now, now,
-                      {Outcome::FileRefused, plan.firmware.refusal, std::nullopt}, 0});
+    run.attempts.Add({RequestOf(plan, BoxOperation::Load),
+                      port,
+                      SourceOf(plan),
+                      now,
+                      now,
+                      {protocol::Outcome::FileRefused, plan.firmware.refusal, std::nullopt},
+                      0});
 }
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {

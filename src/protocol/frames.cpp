@@ -2,6 +2,8 @@
 
 #include "base/convert.h"
 
+namespace protocol {
+
 namespace {
 
 Frame Build(uint8_t code, std::initializer_list<uint8_t> payload) {
@@ -61,3 +63,5 @@ uint32_t ReadOutSize(const QString &chipSizeK, uint32_t imageSize) {
   const std::optional<int32_t> sizeK = base::TryStrToInt(chipSizeK);
   return sizeK && *sizeK >= 0 ? uint32_t(*sizeK) * 1024 : imageSize;
 }
+
+} // namespace protocol

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <vector>
 
+namespace protocol {
+
 namespace {
 
 const char *const kContexts[] = {"Operation", "Window"};
@@ -101,3 +103,5 @@ QString ShownText(const QString &designed) {
 }
 
 QString EnglishText(const QString &designed) { return TranslatedText(designed, base::EnglishLookup()); }
+
+} // namespace protocol

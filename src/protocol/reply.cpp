@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace protocol {
+
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -284,3 +286,5 @@ ReplyActions HandleReply(OperationState &state, const chip::ChipNumbers &chip, s
   }
   return actions;
 }
+
+} // namespace protocol

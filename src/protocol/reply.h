@@ -38,6 +38,8 @@
 #include <utility>
 #include <vector>
 
+namespace protocol {
+
 // Status codes at reply byte 3.
 enum : uint8_t {
   kStatusFailed = 0x00,
@@ -133,3 +135,5 @@ QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block);
 // a transfer says so).
 ReplyActions HandleReply(OperationState &state, const chip::ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
                          bool online, const uint8_t *burst, size_t length);
+
+} // namespace protocol

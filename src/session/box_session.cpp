@@ -36,17 +36,17 @@ int SupplyItem(std::optional<BoxSupply> supply) {
 uint8_t CommandOf(BoxOperation operation) {
   switch (operation) {
   case BoxOperation::Set:
-    return kCommandSet;
+    return protocol::kCommandSet;
   case BoxOperation::Load:
-    return kCommandFileTransfer;
+    return protocol::kCommandFileTransfer;
   case BoxOperation::Verify:
-    return kCommandVerify;
+    return protocol::kCommandVerify;
   case BoxOperation::ReadOut:
-    return kCommandReadOut;
+    return protocol::kCommandReadOut;
   case BoxOperation::EraseProgramVerify:
-    return kCommandEraseProgramVerify;
+    return protocol::kCommandEraseProgramVerify;
   }
-  return kCommandNone;
+  return protocol::kCommandNone;
 }
 
 // What a block request is answered from before any load was packed.
@@ -66,7 +66,7 @@ public:
 
   BoxSessionCore(BoxSession &session, std::shared_ptr<serial::SerialLayer> layer, base::Clock &clock)
       : s(session), comm(std::make_unique<serial::TComm>(nullptr, std::move(layer))),
-        progressClock(nullptr, kProgressPeriodMs, clock), elapsedClock(nullptr, int(kElapsedTickMs), clock) {
+        progressClock(nullptr, kProgressPeriodMs, clock), elapsedClock(nullptr, int(protocol::kElapsedTickMs), clock) {
     comm->setObjectName(QStringLiteral("Comm1"));
     // The line as the box needs it, besides what every opening sets again.
     comm->SetDtrControl(serial::TDtrControl::DtrDisable);
@@ -95,7 +95,9 @@ public:
   }
 
   // The code the replies are read for: none once stopped.
-  uint8_t Command() const { return phase == Phase::Idle || !operation ? uint8_t(kCommandNone) : CommandOf(*operation); }
+  uint8_t Command() const {
+    return phase == Phase::Idle || !operation ? uint8_t(protocol::kCommandNone) : CommandOf(*operation);
+  }
 
   void SetLine(const QString &name) {
     comm->SetCommName(name);
@@ -114,7 +116,7 @@ public:
 
   void Begin(const OperationRequest &request, Phase next) {
     // An operation the box never answered ends when the next one starts.
-    FinishAttempt({Outcome::NoAnswer, QString(), std::nullopt});
+    FinishAttempt({protocol::Outcome::NoAnswer, QString(), std::nullopt});
     setDeadline->Disarm();
     Attempt a;
     a.request = request;
@@ -126,7 +128,7 @@ public:
     portClosedAtStart = !comm->IsOpen();
     bytesSent = 0;
     online = request.mode == BoxMode::Online;
-    timeOutSeconds = request.timeOutSeconds.value_or(kTimeOutSeconds);
+    timeOutSeconds = request.timeOutSeconds.value_or(protocol::kTimeOutSeconds);
   }
 
   void FinishAttempt(OperationEnd end) {
@@ -134,8 +136,8 @@ public:
       return;
     Attempt a = std::move(*attempt);
     attempt.reset();
-    if (end.outcome == Outcome::NoAnswer && portClosedAtStart)
-      end.outcome = Outcome::PortUnavailable;
+    if (end.outcome == protocol::Outcome::NoAnswer && portClosedAtStart)
+      end.outcome = protocol::Outcome::PortUnavailable;
     a.end = std::move(end);
     a.finishedAt = QDateTime::currentDateTimeUtc();
     a.bytesSent = bytesSent;
@@ -163,7 +165,8 @@ public:
   void Start(const OperationRequest &request) {
     switch (request.operation) {
     case BoxOperation::Set: {
-      const Frame frame = SetCmd(ModeItem(request.mode), SupplyItem(request.supply), QString::number(request.count));
+      const protocol::Frame frame =
+          protocol::SetCmd(ModeItem(request.mode), SupplyItem(request.supply), QString::number(request.count));
       Begin(request, Phase::Setting);
       Send(frame);
       if (request.timeOutSeconds)
@@ -172,34 +175,34 @@ public:
     }
     case BoxOperation::Load:
       Begin(request, Phase::Announcing);
-      Send(LoadCmd());
+      Send(protocol::LoadCmd());
       if (request.image)
         HandOver(request.image);
       break;
     case BoxOperation::Verify: {
       const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
       Begin(request, Phase::Verifying);
-      Send(CheckCmd());
-      StartClocks(VerifyInterval(chip.start, chip.end));
+      Send(protocol::CheckCmd());
+      StartClocks(protocol::VerifyInterval(chip.start, chip.end));
       break;
     }
     case BoxOperation::ReadOut: {
       const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
-      const Frame frame =
-          ReadCmd(chip.startText, ReadOutSize(request.chip.ChipSizeK, request.imageSize), chip.dataflashCode);
+      const protocol::Frame frame = protocol::ReadCmd(
+          chip.startText, protocol::ReadOutSize(request.chip.ChipSizeK, request.imageSize), chip.dataflashCode);
       Begin(request, Phase::ReadingOut);
       state.ReadBlockCount = 0;
       readOutChip = chip;
       readOutPending.clear();
       Send(frame);
-      StartClocks(ReadOutInterval(chip.start, chip.end));
+      StartClocks(protocol::ReadOutInterval(chip.start, chip.end));
       break;
     }
     case BoxOperation::EraseProgramVerify: {
       const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
       Begin(request, Phase::ErasingProgrammingVerifying);
-      Send(EPCCmd());
-      StartClocks(EraseProgramVerifyInterval(chip.start, chip.end));
+      Send(protocol::EPCCmd());
+      StartClocks(protocol::EraseProgramVerifyInterval(chip.start, chip.end));
       break;
     }
     }
@@ -212,11 +215,11 @@ public:
     attempt->request.image = image;
     attempt->file = image->source;
     phase = Phase::Transferring;
-    StartClocks(FileTransferInterval(image::kLoadImageSize));
+    StartClocks(protocol::FileTransferInterval(image::kLoadImageSize));
     Send(image::FirstBlockBytes(image->blocks));
   }
 
-  void Stop(Outcome outcome) {
+  void Stop(protocol::Outcome outcome) {
     StopClocks();
     setDeadline->Disarm();
     phase = Phase::Idle;
@@ -234,7 +237,7 @@ public:
 
   void SetUnanswered() {
     if (phase == Phase::Setting)
-      Finish({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
+      Finish({protocol::Outcome::NoAnswer, protocol::kTimeOutMessage, std::nullopt});
   }
 
   // --- Clocks ---
@@ -254,7 +257,7 @@ public:
   }
 
   void ProgressTick() {
-    if (!ProgressStep(state.ProgressPercent)) {
+    if (!protocol::ProgressStep(state.ProgressPercent)) {
       progressClock.SetEnabled(false);
       return;
     }
@@ -262,12 +265,12 @@ public:
   }
 
   void ElapsedTick() {
-    const bool timedOut = ElapsedStep(state, timeOutSeconds);
+    const bool timedOut = protocol::ElapsedStep(state, timeOutSeconds);
     emit s.Elapsed(state.ElapsedSeconds, state.ElapsedTenths);
     if (timedOut) {
       // The progress clock runs on to 98 % and the operation stays: a late reply is still acted upon.
       elapsedClock.SetEnabled(false);
-      Finish({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
+      Finish({protocol::Outcome::NoAnswer, protocol::kTimeOutMessage, std::nullopt});
     }
   }
 
@@ -275,7 +278,8 @@ public:
 
   void Receive(const uint8_t *buffer, uint16_t length) {
     state.CurrentCommand = Command();
-    const ReplyActions actions = HandleReply(state, readOutChip, readOutPending, online, buffer, length);
+    const protocol::ReplyActions actions =
+        protocol::HandleReply(state, readOutChip, readOutPending, online, buffer, length);
     if (actions.notAReply && !attempt)
       return; // nothing waits for an answer: a message for every stray burst would only bury the real ones
     if (actions.stopClocks)
@@ -300,7 +304,7 @@ public:
   void Gather(const uint8_t *buffer, uint16_t length) {
     gathered.insert(gathered.end(), buffer, buffer + length);
     // Read-out data may begin like a frame; only the silence ends it.
-    if (Command() != kCommandReadOut && IsWholeReplyFrame(gathered)) {
+    if (Command() != protocol::kCommandReadOut && protocol::IsWholeReplyFrame(gathered)) {
       burstSilence->Disarm();
       DeliverGathered();
       return;
@@ -328,7 +332,7 @@ public:
       portWatch->Arm(kPortWatchPeriodMs, true);
     emit s.PortLost(comm->CommName() + QStringLiteral(": the serial port was lost"));
     if (wasInProgress)
-      Finish({Outcome::PortLost, kPortLostMessage, std::nullopt});
+      Finish({protocol::Outcome::PortLost, kPortLostMessage, std::nullopt});
   }
 
   void TryLostPort() {
@@ -350,14 +354,14 @@ public:
   std::unique_ptr<base::Alarm> burstSilence;
   std::unique_ptr<base::Alarm> setDeadline;
   std::unique_ptr<base::Alarm> portWatch;
-  OperationState state;
+  protocol::OperationState state;
   Phase phase = Phase::Idle;
   std::optional<BoxOperation> operation;
   std::optional<Attempt> attempt;
   bool portClosedAtStart = false;
   uint64_t bytesSent = 0;
   bool online = false;
-  uint32_t timeOutSeconds = kTimeOutSeconds;
+  uint32_t timeOutSeconds = protocol::kTimeOutSeconds;
   chip::ChipNumbers readOutChip;
   std::vector<uint8_t> readOutPending; // a block split across bursts, until whole
   bool fastReplies = false;
@@ -404,7 +408,7 @@ bool BoxSession::WatchingForReturn() const { return core_->portWatch->Armed(); }
 
 void BoxSession::Start(const OperationRequest &request) { core_->Start(request); }
 void BoxSession::HandOver(std::shared_ptr<const LoadImage> image) { core_->HandOver(std::move(image)); }
-void BoxSession::Stop(Outcome outcome) { core_->Stop(outcome); }
+void BoxSession::Stop(protocol::Outcome outcome) { core_->Stop(outcome); }
 void BoxSession::EndAttempt(const OperationEnd &end, const LoadSource &file) { core_->EndAttempt(end, file); }
 
 BoxSession::Phase BoxSession::CurrentPhase() const { return core_->phase; }

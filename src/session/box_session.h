@@ -106,7 +106,7 @@ public:
   void HandOver(std::shared_ptr<const LoadImage> image);
   // Ends the operation in progress (clocks stopped), as when the operator
   // stops a script: nothing the box sends later is acted upon or reported.
-  void Stop(Outcome outcome = Outcome::Interrupted);
+  void Stop(protocol::Outcome outcome = protocol::Outcome::Interrupted);
   // Ends the attempt in progress for a reason of the front end's own (a
   // cancelled file dialog, a refused file, whose source it names), leaving
   // the phase's operation and the clocks as they are.

@@ -90,7 +90,7 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   r.finishedAt = attempt.finishedAt;
   r.frontEnd = frontEnd;
   r.operation = BoxOperationName(q.operation);
-  r.result = OutcomeName(attempt.end.outcome);
+  r.result = protocol::OutcomeName(attempt.end.outcome);
   r.message = attempt.end.message;
   r.bytesSent = qint64(attempt.bytesSent);
   r.durationMs = attempt.startedAt.msecsTo(attempt.finishedAt);

@@ -77,9 +77,9 @@ struct OperationRequest {
 // How an operation ended, and the text the operator is shown (empty when
 // none is shown, e.g. a set refused by the box).
 struct OperationEnd {
-  Outcome outcome = Outcome::Ok;
+  protocol::Outcome outcome = protocol::Outcome::Ok;
   QString message;
-  std::optional<Mismatch> mismatch;
+  std::optional<protocol::Mismatch> mismatch;
 };
 
 // One operation attempt, from its start to its end: what the production

@@ -33,7 +33,7 @@ TEST(EventSink, JsonLinesCarryEveryField) {
   sink.Message(kA, QStringLiteral("程序 \"下载\" 成功\n\t\x01"));
   sink.Result(kA, {ResultClass::Ok, 12.0, QStringLiteral("CheckSum:  0x0005FEC8"), std::nullopt, {}});
   sink.Start(kB, QStringLiteral("verify"));
-  sink.Result(kB, {ResultClass::VerifyMismatch, 3.14159, std::nullopt, Mismatch{0x1234, 0xA5, 0x0F}, {}});
+  sink.Result(kB, {ResultClass::VerifyMismatch, 3.14159, std::nullopt, protocol::Mismatch{0x1234, 0xA5, 0x0F}, {}});
   sink.Finish();
 
   const QList<QByteArray> lines = out.text.split('\n');
@@ -95,13 +95,13 @@ TEST(EventSink, PlainLinesWithoutATerminal) {
 }
 
 TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
-  const QString mismatch = MismatchText(0x12, 0x34, 0xAB, 0xCD);
+  const QString mismatch = protocol::MismatchText(0x12, 0x34, 0xAB, 0xCD);
   const QString mismatchEn = QStringLiteral("Verify failed at address 1234: written AB, read CD");
   struct Case {
     base::Language language;
     QString text, shown, english;
   } cases[] = {
-      {base::Language::English, ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
+      {base::Language::English, protocol::ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
        QStringLiteral("Verify succeeded!")},
       {base::Language::English, mismatch, mismatchEn, mismatchEn},
       {base::Language::Designed, mismatch, mismatch, mismatchEn},

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 Frame Bytes(std::initializer_list<int> values) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
   image::HexReadResult checksum;
   checksum.status = image::HexReadResult::Status::ChecksumError;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 // A read-out in progress, fed burst by burst as the line delivers them.

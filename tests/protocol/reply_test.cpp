@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 // A reply frame as the box sends it to operation `command`: status, then `tail`.

@@ -106,7 +106,7 @@ void TStatusBar::SetPanelText(int index, const QString &text, const QString &det
 void TStatusBar::ShowPanel(size_t index) {
   QLabel *panel = panels_.at(index);
   const auto &[designed, detail] = texts_.at(index);
-  const QString text = ShownText(designed);
+  const QString text = protocol::ShownText(designed);
   QString shown = text;
   QString tip = detail;
   if (text != designed) {

@@ -20,7 +20,7 @@ TDumpWindow::TDumpWindow(const QString &objectName, const QString &caption, int 
     : QWidget(nullptr) {
   setObjectName(objectName);
   designedCaption_ = caption;
-  setWindowTitle(ShownText(caption));
+  setWindowTitle(protocol::ShownText(caption));
   // Fixed size, close box only.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, clientHeight);
@@ -54,7 +54,7 @@ void TDumpWindow::SetPlainCaption(const QString &caption) {
 void TDumpWindow::changeEvent(QEvent *event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::LanguageChange && !designedCaption_.isEmpty())
-    setWindowTitle(ShownText(designedCaption_));
+    setWindowTitle(protocol::ShownText(designedCaption_));
 }
 
 bool TDumpWindow::SelectAllOnCtrlA(int key, Qt::KeyboardModifiers shift) {

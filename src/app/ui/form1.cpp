@@ -359,11 +359,11 @@ void TForm1::SetTabOrder() {
 void TForm1::RetranslateUi() {
   for (QLabel *label : client_->findChildren<QLabel *>())
     if (const QVariant designed = label->property(kDesignedText); designed.isValid())
-      label->setText(ShownText(designed.toString()));
+      label->setText(protocol::ShownText(designed.toString()));
   // Labels size themselves to their text; the others keep their designed size.
   Label3->adjustSize();
   Label6->adjustSize();
-  RadioGroup3->setTitle(ShownText(QString::fromUtf8(kDataflashCaption)));
+  RadioGroup3->setTitle(protocol::ShownText(QString::fromUtf8(kDataflashCaption)));
 
   operationsMenu_->setTitle(QCoreApplication::translate("Window", "&Operations"));
   VerifyAction->setText(QCoreApplication::translate("Window", "&Verify"));
@@ -383,7 +383,7 @@ void TForm1::RetranslateUi() {
 
 void TForm1::ShowDesigned(QLabel *label, const QString &designed) {
   label->setProperty(kDesignedText, designed);
-  label->setText(ShownText(designed));
+  label->setText(protocol::ShownText(designed));
 }
 
 void TForm1::changeEvent(QEvent *event) {

@@ -45,7 +45,7 @@ void TForm1::Button2Click() {
   // A block request arriving meanwhile is answered from the previous load.
   const std::optional<ChosenFile> chosen = dialogs_.GetOpenFileName(this);
   if (!chosen) {
-    session_->EndAttempt({Outcome::Cancelled, QString(), std::nullopt});
+    session_->EndAttempt({protocol::Outcome::Cancelled, QString(), std::nullopt});
     session_->ClosePort();
     Edit1->clear();
     Edit2->clear();
@@ -65,7 +65,7 @@ void TForm1::Button2Click() {
   const image::FirmwareFile firmware = image::ReadFirmware(path, chosen->rawBinary ? image::FirmwareFormat::RawBinary
                                                                                    : image::FirmwareFormat::ByContent);
   if (!firmware.fileRead) {
-    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
+    session_->EndAttempt({protocol::Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
     throw base::EFOpenError(firmware.refusal);
   }
   const LoadSource source{path, firmware.sha256};
@@ -78,8 +78,8 @@ void TForm1::Button2Click() {
     if (a < state_.ImageSize || !firmware.imageText[a].empty())
       state_.ImageText[a] = firmware.imageText[a];
   if (!firmware.Accepted()) {
-    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
-    dialogs_.ShowMessage(this, ShownText(firmware.refusal));
+    session_->EndAttempt({protocol::Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
+    dialogs_.ShowMessage(this, protocol::ShownText(firmware.refusal));
     session_->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);

@@ -20,9 +20,10 @@
 #include <QRadioButton>
 
 void TForm1::ConnectSession() {
-  connect(session_, &BoxSession::Progress, this, [this](uint32_t percent) { Label7->setText(ProgressText(percent)); });
+  connect(session_, &BoxSession::Progress, this,
+          [this](uint32_t percent) { Label7->setText(protocol::ProgressText(percent)); });
   connect(session_, &BoxSession::Elapsed, this,
-          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, ElapsedText(seconds, tenths)); });
+          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, protocol::ElapsedText(seconds, tenths)); });
   connect(session_, &BoxSession::ReadOutLines, this, [this](const QStringList &lines) {
     if (form3_)
       form3_->AppendLines(lines);
@@ -32,7 +33,7 @@ void TForm1::ConnectSession() {
     if (attempts_)
       attempts_->Add(attempt);
     // A refused file was shown by the load itself, in its own box.
-    if (attempt.end.outcome != Outcome::FileRefused)
+    if (attempt.end.outcome != protocol::Outcome::FileRefused)
       ShowEnd(attempt.end);
   });
   connect(session_, &BoxSession::LateReply, this, [this](const OperationEnd &end) { ShowEnd(end); });
@@ -54,7 +55,7 @@ void TForm1::ShowEnd(const OperationEnd &end) {
       form3_->HighlightAddress(end.mismatch->address);
   }
   if (!end.message.isEmpty())
-    dialogs_.ShowMessage(this, ShownText(end.message));
+    dialogs_.ShowMessage(this, protocol::ShownText(end.message));
 }
 
 OperationRequest TForm1::RequestFor(BoxOperation operation) const {

@@ -42,7 +42,7 @@ QString DisplayedLineAt(QPlainTextEdit *memo, int position) {
 
 TForm2::TForm2() : QWidget(nullptr) {
   setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(ShownText(kCaption));
+  setWindowTitle(protocol::ShownText(kCaption));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
@@ -67,7 +67,7 @@ TForm2::TForm2() : QWidget(nullptr) {
 void TForm2::changeEvent(QEvent *event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::LanguageChange)
-    setWindowTitle(ShownText(kCaption));
+    setWindowTitle(protocol::ShownText(kCaption));
 }
 
 void TForm2::Memo1DblClick() {

@@ -126,7 +126,7 @@ QVariant RecordsModel::data(const QModelIndex &index, int role) const {
   // The record keeps the designed text; the operator reads it in the language
   // in use, the text as kept in its tooltip.
   if (f->text == &records::Record::message && role == Qt::DisplayRole)
-    return ShownText(r.message);
+    return protocol::ShownText(r.message);
   return r.*f->text;
 }
 

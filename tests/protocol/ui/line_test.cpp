@@ -15,6 +15,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 struct OverTheLine : ::testing::Test {

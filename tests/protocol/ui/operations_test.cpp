@@ -20,6 +20,8 @@
 #include <QTextCursor>
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 const QString kTimeOut = QStringLiteral("本次操作超时失败，编程器无响应，请检查供电是否正常！");
