@@ -11,6 +11,8 @@
 #include "serial/comm.h"
 #include "serial/comm_threads.h"
 
+namespace session {
+
 namespace {
 constexpr int kProgressPeriodMs = 200;
 constexpr uint32_t kBurstSilenceMs = 100; // silence that ends a burst
@@ -425,3 +427,5 @@ void BoxSession::SetFastReplies(bool on) {
 }
 
 void BoxSession::ReceiveData(const uint8_t *buffer, uint16_t length) { core_->Receive(buffer, length); }
+
+} // namespace session

@@ -53,9 +53,11 @@
 #include <optional>
 
 namespace serial {
-
 class SerialLayer;
 }
+
+namespace session {
+
 class BoxSessionCore;
 
 // The text shown when the port goes away during an operation.
@@ -155,3 +157,5 @@ private:
   friend class BoxSessionCore;
   std::unique_ptr<BoxSessionCore> core_;
 };
+
+} // namespace session

@@ -6,6 +6,8 @@
 #include "image/image_blocks.h"
 #include "serial/serial_devices.h"
 
+namespace session {
+
 QString BoxOperationName(BoxOperation operation) {
   switch (operation) {
   case BoxOperation::Set:
@@ -97,3 +99,5 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   r.programVersion = QString::fromUtf8(base::ProgramVersion());
   return r;
 }
+
+} // namespace session

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace session {
+
 // The operations a session runs, by the names the records and the command line use.
 enum class BoxOperation : uint8_t { Set, Load, Verify, ReadOut, EraseProgramVerify };
 QString BoxOperationName(BoxOperation operation); // "set", "load", "verify", "read-out", "erase-program-verify"
@@ -102,3 +104,5 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd);
 // "online"/"offline", "5v"/"off"/"" as the records and the command line spell them.
 QString ModeName(BoxMode mode);
 QString SupplyName(BoxSupply supply);
+
+} // namespace session

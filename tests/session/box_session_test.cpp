@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <random>
 
+using namespace session;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

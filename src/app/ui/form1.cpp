@@ -99,7 +99,7 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<serial::Ser
 
   state_.AppDir = paths.ExecutableFolder;
 
-  session_ = new BoxSession(std::move(serialLayer), clock, this);
+  session_ = new session::BoxSession(std::move(serialLayer), clock, this);
   // A lost port is tried once a second until it is back; no operation is resumed.
   session_->WatchForReturn(true);
 

@@ -34,8 +34,12 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+namespace session {
 class AttemptRecords;
+}
+namespace session {
 class BoxSession;
+}
 class Dialogs;
 namespace base {
 struct InstallPaths;
@@ -140,11 +144,11 @@ public:
   void ChooseLanguage(base::Language language);
 
   SharedState &State() { return state_; }
-  BoxSession &Session() { return *session_; }
+  session::BoxSession &Session() { return *session_; }
 
   // --- Production records ------------------------------------------------------
   // Where each attempt is recorded as it ends, before its message is shown.
-  void RecordAttemptsIn(AttemptRecords *records) { attempts_ = records; }
+  void RecordAttemptsIn(session::AttemptRecords *records) { attempts_ = records; }
   // The store the records window reads ("View > Production records").
   void SetRecordsStore(const records::StoreLocation &store);
   // The store cannot take records (they wait on this PC), or takes them again.
@@ -186,19 +190,19 @@ private:
   // Shows what the session reports.
   void ConnectSession();
   // The message of an operation's end, and the views pointed at a mismatch.
-  void ShowEnd(const OperationEnd &end);
+  void ShowEnd(const session::OperationEnd &end);
   // The port closed because its device went away; the session watches for its return.
   void PortLost(const QString &detail);
   void PortReturned();
   // A request with what every operation records: the chip as chosen.
-  OperationRequest RequestFor(BoxOperation operation) const;
+  session::OperationRequest RequestFor(session::BoxOperation operation) const;
   // COM1..COM9, then the serial devices attached now, by-id names first, each
   // with what is known of it (driver, USB ids, serial number, access) as tooltip.
   void RefreshPortList();
 
   SharedState &state_;
   Dialogs &dialogs_;
-  BoxSession *session_ = nullptr;
+  session::BoxSession *session_ = nullptr;
   const QString settingsPath_;
   const QString chipListPath_;
   QWidget *client_ = nullptr;
@@ -215,7 +219,7 @@ private:
   QString portDetail_;
   serial::PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
-  AttemptRecords *attempts_ = nullptr;
+  session::AttemptRecords *attempts_ = nullptr;
 };
 
 #include "app/ui/guard.h"

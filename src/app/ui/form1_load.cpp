@@ -37,7 +37,7 @@ void TForm1::Button2Click() {
   if (StatusBar1->PanelText(1) != portStatus_)
     ShowPortStatus(portStatus_, portDetail_);
   // The box learns of the transfer before the file is chosen, also when the dialog is then cancelled.
-  OperationRequest request = RequestFor(BoxOperation::Load);
+  session::OperationRequest request = RequestFor(session::BoxOperation::Load);
   request.count = int32_t(Edit5->text().toUInt());
   session_->Start(request);
   state_.ImageSize = image::kLoadImageSize;
@@ -68,7 +68,7 @@ void TForm1::Button2Click() {
     session_->EndAttempt({protocol::Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
     throw base::EFOpenError(firmware.refusal);
   }
-  const LoadSource source{path, firmware.sha256};
+  const session::LoadSource source{path, firmware.sha256};
 
   if (form4_)
     form4_->Memo1->clear();
@@ -96,8 +96,8 @@ void TForm1::Button2Click() {
   std::array<bool, chip::kSectorCount> checked{};
   for (int n = 1; n <= chip::kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
-  const std::shared_ptr<const LoadImage> image =
-      PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), chip::SectorMask(checked));
+  const std::shared_ptr<const session::LoadImage> image =
+      session::PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), chip::SectorMask(checked));
   Label11->setText(image->checksumCaption);
 
   if (form4_)

@@ -27,7 +27,7 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLa
       SettingsFile(paths.SettingsFile).ReadString(kRecordsSection, kRecordsKey, QString()), &storeError);
   if (store && store->kind != records::StoreLocation::Kind::Off)
     Recorder = std::make_unique<records::Recorder>(*store);
-  Attempts = std::make_unique<AttemptRecords>(Recorder.get(), QStringLiteral("window"));
+  Attempts = std::make_unique<session::AttemptRecords>(Recorder.get(), QStringLiteral("window"));
 
   Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), paths, clock);
   Form2 = std::make_unique<TForm2>();

@@ -13,7 +13,10 @@
 #include <QString>
 #include <memory>
 
+namespace session {
+
 class AttemptRecords;
+}
 class Dialogs;
 namespace records {
 class Recorder;
@@ -41,7 +44,7 @@ public:
 
   SharedState State;
   std::unique_ptr<records::Recorder> Recorder; // null when records are off
-  std::unique_ptr<AttemptRecords> Attempts;
+  std::unique_ptr<session::AttemptRecords> Attempts;
   std::unique_ptr<TForm1> Form1;
   std::unique_ptr<TForm2> Form2;
   std::unique_ptr<TForm3> Form3;

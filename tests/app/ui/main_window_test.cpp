@@ -320,7 +320,7 @@ TEST_F(MainWindow, SharedStateStartsAtItsInitialValues) {
   EXPECT_EQ(s.AppDir, folder.Path());
   for (const QString *text : {&s.ChipName, &s.ChipStart, &s.ChipEnd, &s.ChipSizeText, &s.DataflashCode, &s.ChipSizeK})
     EXPECT_TRUE(text->isEmpty());
-  EXPECT_EQ(form1->Session().CurrentPhase(), BoxSession::Phase::Idle);
+  EXPECT_EQ(form1->Session().CurrentPhase(), session::BoxSession::Phase::Idle);
   EXPECT_EQ(s.ImageSize, 0u);
   ASSERT_EQ(s.ImageText.size(), 65536u);
   EXPECT_TRUE(std::all_of(s.ImageText.begin(), s.ImageText.end(), [](const std::string &t) { return t.empty(); }));

@@ -141,7 +141,7 @@ public:
   ~Session() { Stop(); }
 
   SharedState &State() { return program->State; }
-  BoxSession &Box() { return program->Form1->Session(); }
+  session::BoxSession &Box() { return program->Form1->Session(); }
   // Where the program's session takes its time from; set before Start.
   base::Clock *clock = &base::SystemClock();
 

@@ -357,7 +357,7 @@ TEST_F(WindowAgainstBox, SilentBoxEndsInTheTimeOutOnce) {
   EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
   EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
   EXPECT_FALSE(s.Box().ElapsedRunning());
-  EXPECT_EQ(s.Box().Operation(), BoxOperation::Verify);
+  EXPECT_EQ(s.Box().Operation(), session::BoxOperation::Verify);
 
   // The box heard the frame and stayed silent; more time adds nothing.
   ASSERT_TRUE(PumpUntil([&] { return !Session::OfKind(s.Log(), "rx", "check").empty(); }, 20000));

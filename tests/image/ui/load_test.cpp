@@ -106,7 +106,7 @@ struct Load : ::testing::Test {
     return {all.begin() + std::ptrdiff_t(std::min(from, all.size())), all.end()};
   }
 
-  BoxSession &Session() { return form1->Session(); }
+  session::BoxSession &Session() { return form1->Session(); }
   void Deliver(const std::vector<uint8_t> &burst) { Session().ReceiveData(burst.data(), uint16_t(burst.size())); }
   // The blocks of the image the window holds now, packed as a load packs them.
   std::vector<uint8_t> Packed(const QString &name, const QString &count = QStringLiteral("999999"),
@@ -139,7 +139,7 @@ TEST_F(Load, WholeTransferOverTheLine) {
 
   ClickLoad(path);
   EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text.toStdString();
-  EXPECT_EQ(Session().CurrentPhase(), BoxSession::Phase::Transferring);
+  EXPECT_EQ(Session().CurrentPhase(), session::BoxSession::Phase::Transferring);
   EXPECT_EQ(state->ImageSize, 32768u);
   EXPECT_EQ(state->ChipStart, QStringLiteral("0000"));
   EXPECT_EQ(form1->Edit3->text(), QStringLiteral(".\\..\\app.b.hex"));
@@ -239,7 +239,7 @@ TEST_F(Load, CancelledDialog) {
   EXPECT_TRUE(form1->Button1->isEnabled()) << "the chip can be chosen again, which enables the load";
   EXPECT_EQ(box->OpenCount(), opens + 1) << "closed and opened again";
   EXPECT_TRUE(box->IsOpen());
-  EXPECT_EQ(Session().Operation(), BoxOperation::Load);
+  EXPECT_EQ(Session().Operation(), session::BoxOperation::Load);
   EXPECT_EQ(state->ImageSize, 32768u);
   EXPECT_EQ(state->ImageText[0x10], "$5A");
   EXPECT_EQ(form4->Lines(), QStringList{QStringLiteral("0000:: kept")});

@@ -91,12 +91,12 @@ TEST_F(OverTheLine, ReadCommandAndVerifyFrames) {
 }
 
 TEST_F(OverTheLine, BlockRequestsAreAnsweredFromTheirSlot) {
-  auto image = std::make_shared<LoadImage>();
+  auto image = std::make_shared<session::LoadImage>();
   image->blocks.resize(size_t(image::kBlockSlots) * image::kBlockSlotSize);
   for (size_t i = 0; i < image->blocks.size(); ++i)
     image->blocks[i] = uint8_t(i % 251);
-  OperationRequest load;
-  load.operation = BoxOperation::Load;
+  session::OperationRequest load;
+  load.operation = session::BoxOperation::Load;
   load.image = image;
   form1->Session().Start(load);
   ASSERT_TRUE(Written(6 + image::kBlockRecordSize));

@@ -26,7 +26,7 @@ namespace {
 
 const QString kTimeOut = QStringLiteral("本次操作超时失败，编程器无响应，请检查供电是否正常！");
 
-using Phase = BoxSession::Phase;
+using Phase = session::BoxSession::Phase;
 
 struct Operations : ::testing::Test {
   base::ManualClock clock; // the session's clocks tick as the test moves it
@@ -45,34 +45,34 @@ struct Operations : ::testing::Test {
     dialogs.boxes.clear(); // the port message of start-up is not ours
   }
 
-  BoxSession &Session() { return form1->Session(); }
+  session::BoxSession &Session() { return form1->Session(); }
   // As the serial component delivers a burst.
   void Deliver(const std::vector<uint8_t> &burst) { Session().ReceiveData(burst.data(), uint16_t(burst.size())); }
   // A status frame as the box sends it to the operation started last.
   void Reply(uint8_t status) {
     uint8_t code = 0x00; // a transfer's
-    switch (Session().Operation().value_or(BoxOperation::Load)) {
-    case BoxOperation::Set:
+    switch (Session().Operation().value_or(session::BoxOperation::Load)) {
+    case session::BoxOperation::Set:
       code = 0x06;
       break;
-    case BoxOperation::Verify:
+    case session::BoxOperation::Verify:
       code = 0x03;
       break;
-    case BoxOperation::ReadOut:
+    case session::BoxOperation::ReadOut:
       code = 0x04;
       break;
-    case BoxOperation::EraseProgramVerify:
+    case session::BoxOperation::EraseProgramVerify:
       code = 0x05;
       break;
-    case BoxOperation::Load:
+    case session::BoxOperation::Load:
       break;
     }
     Deliver({0x68, code, 0x01, status, 0x16});
   }
   // A load announced as the window announces it, before its file is chosen.
   void AnnounceLoad() {
-    OperationRequest load;
-    load.operation = BoxOperation::Load;
+    session::OperationRequest load;
+    load.operation = session::BoxOperation::Load;
     Session().Start(load);
   }
 
@@ -195,7 +195,7 @@ TEST_F(Operations, ElapsedClockAndTheTimeOutOnce) {
   EXPECT_EQ(dialogs.Messages(), QStringList{kTimeOut}) << "once per operation";
   EXPECT_FALSE(Session().ElapsedRunning());
   EXPECT_EQ(Session().CurrentPhase(), Phase::Ended);
-  EXPECT_EQ(Session().Operation(), BoxOperation::EraseProgramVerify);
+  EXPECT_EQ(Session().Operation(), session::BoxOperation::EraseProgramVerify);
 
   // A late reply is still a reply to the same operation.
   Reply(0x00);
