@@ -26,13 +26,13 @@
 
 namespace {
 
-class FileDialogs : public Dialogs {
+class FileDialogs : public app::Dialogs {
 public:
   QString path;
   int messages = 0;
   void ShowMessage(QWidget *, const QString &) override { ++messages; }
   void ShowError(QWidget *, const QString &) override { ++messages; }
-  std::optional<ChosenFile> GetOpenFileName(QWidget *) override { return ChosenFile(path); }
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *) override { return app::ChosenFile(path); }
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
@@ -91,9 +91,9 @@ int main(int argc, char **argv) {
 
   FileDialogs dialogs;
   dialogs.path = hexPath;
-  Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
-  TForm1 &form1 = *program.Form1;
-  SharedState &state = program.State;
+  app::Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
+  app::TForm1 &form1 = *program.Form1;
+  app::SharedState &state = program.State;
   program.Form4->show();
   QApplication::processEvents();
 

@@ -21,11 +21,11 @@
 
 namespace {
 
-class SilentDialogs : public Dialogs {
+class SilentDialogs : public app::Dialogs {
 public:
   void ShowMessage(QWidget *, const QString &) override {}
   void ShowError(QWidget *, const QString &) override {}
-  std::optional<ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
@@ -45,9 +45,9 @@ int main(int argc, char **argv) {
   QApplication app(argc, argv);
   QTemporaryDir folder;
   SilentDialogs dialogs;
-  Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
-  TForm1 &form1 = *program.Form1;
-  SharedState &state = program.State;
+  app::Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
+  app::TForm1 &form1 = *program.Form1;
+  app::SharedState &state = program.State;
   state.ChipStart = QStringLiteral("0000");
   state.ChipEnd = QStringLiteral("7FFF");
   state.ChipSizeK = QStringLiteral("36");

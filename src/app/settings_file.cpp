@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <vector>
 
+namespace app {
+
 namespace {
 
 // The file is handled as bytes, line by line, each line with its own ending
@@ -168,3 +170,5 @@ void SettingsFile::WriteString(const QString &section, const QString &key, const
   if (!ok)
     throw base::EIniFileException(base::UnableToWriteText(path_));
 }
+
+} // namespace app

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace app {
+
 struct SharedState : chip::ChipRecord {
   // "$" + the two characters from the file, per address.
   std::vector<std::string> ImageText = std::vector<std::string>(image::kImageTextEntries);
@@ -21,3 +23,5 @@ struct SharedState : chip::ChipRecord {
   // and the chip list live elsewhere when installed (base/install_paths.h).
   QString AppDir;
 };
+
+} // namespace app

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace app;
+
 TEST(SettingsFile, MissingFileSectionOrKeyGivesTheDefault) {
   ProgramFolder folder;
   SettingsFile settings(folder.File("sysset.ini"));

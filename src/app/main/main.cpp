@@ -53,13 +53,13 @@ int main(int argc, char **argv) {
   QApplication app(argc, argv);
   // The application name titles message boxes; no display name is set, since
   // that would be appended to every window caption on X11.
-  QApplication::setApplicationName(kApplicationTitle);
+  QApplication::setApplicationName(app::kApplicationTitle);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   // Ties the windows to the installed desktop entry and its icon (both absent when portable).
   QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kavrin.programmer"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.kavrin.programmer")));
-  QtDialogs dialogs;
-  Program program(dialogs, serial::MakePlatformSerialLayer(), base::ResolveInstallPaths(ExecutableFolder()));
+  app::QtDialogs dialogs;
+  app::Program program(dialogs, serial::MakePlatformSerialLayer(), base::ResolveInstallPaths(app::ExecutableFolder()));
   program.Form1->show();
   return app.exec();
 }

@@ -11,6 +11,8 @@
 #include <QResizeEvent>
 #include <utility>
 
+namespace app {
+
 QFont DesignFont(const QString &family, int pixels, bool bold, FontPitch pitch) {
   QStringList families = {family, QStringLiteral("SimSun"), QStringLiteral("Microsoft YaHei")};
   if (pitch == FontPitch::Fixed)
@@ -168,3 +170,5 @@ QValidator::State DigitsOnlyValidator::validate(QString &input, int &) const {
     refused_();
   return Invalid;
 }
+
+} // namespace app

@@ -11,6 +11,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+namespace app {
+
 namespace {
 QFont DumpFont() { return DesignFont(QStringLiteral("宋体"), 19, false, FontPitch::Fixed); }
 } // namespace
@@ -134,3 +136,5 @@ void TDumpWindow::showEvent(QShowEvent *event) {
   if (highlighted_ >= 0)
     Memo1->centerCursor();
 }
+
+} // namespace app

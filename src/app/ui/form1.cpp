@@ -29,6 +29,8 @@
 #include <QScreen>
 #include <QSignalBlocker>
 
+namespace app {
+
 namespace {
 
 // The designed texts of the window's controls that an operator who does not
@@ -470,3 +472,5 @@ void TForm1::RefreshPortList() {
   // The list is wider than the box, so whole names can be read.
   ComboBox1->view()->setMinimumWidth(ComboBox1->view()->sizeHintForColumn(0) + 24);
 }
+
+} // namespace app

@@ -34,19 +34,20 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-namespace session {
-class AttemptRecords;
-}
-namespace session {
-class BoxSession;
-}
-class Dialogs;
 namespace base {
 struct InstallPaths;
 }
 namespace serial {
 class SerialLayer;
 }
+namespace session {
+class AttemptRecords;
+class BoxSession;
+}
+
+namespace app {
+
+class Dialogs;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -222,6 +223,12 @@ private:
   session::AttemptRecords *attempts_ = nullptr;
 };
 
+} // namespace app
+
 #include "app/ui/guard.h"
 
+namespace app {
+
 template <typename F> void TForm1::Guarded(F &&handler) { RunGuarded(dialogs_, this, std::forward<F>(handler)); }
+
+} // namespace app

@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+namespace app {
+
 namespace {
 
 chip::ChipChoice ReadChipChoice(const TForm1 &form) {
@@ -80,3 +82,5 @@ void TForm1::Button4Click() {
   for (int n = 1; n <= 32; ++n)
     CheckBox(n)->setChecked(false);
 }
+
+} // namespace app

@@ -18,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+namespace app {
+
 namespace {
 
 const QString kReopenFailedAfterError =
@@ -110,3 +112,5 @@ void TForm1::Edit3Click() {
   if (form4_)
     dialogs_.ShowModal(form4_);
 }
+
+} // namespace app

@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+namespace app {
+
 void TForm1::ConnectSession() {
   connect(session_, &session::BoxSession::Progress, this,
           [this](uint32_t percent) { Label7->setText(protocol::ProgressText(percent)); });
@@ -107,3 +109,5 @@ void TForm1::Label8Click() {
   if (form3_)
     dialogs_.ShowModal(form3_);
 }
+
+} // namespace app

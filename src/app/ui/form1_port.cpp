@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+namespace app {
+
 namespace {
 QString PortSettingsText(const QString &portName) {
   return QStringLiteral("    ") + portName + QStringLiteral("  8  N  1 ,  38400");
@@ -91,3 +93,5 @@ bool TForm1::Edit4KeyPress(QChar key) {
 }
 
 bool TForm1::Edit5KeyPress(QChar key) { return Edit4KeyPress(key); }
+
+} // namespace app

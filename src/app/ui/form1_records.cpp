@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+namespace app {
+
 namespace {
 const QString kRecordsWaiting =
     QStringLiteral(QT_TRANSLATE_NOOP("Window", "注意：生产记录暂时无法写入数据库，已暂存本机"));
@@ -38,3 +40,5 @@ void TForm1::ShowProductionRecords() {
   window.setWindowFlag(Qt::Window);
   dialogs_.ShowModal(&window);
 }
+
+} // namespace app

@@ -9,6 +9,8 @@
 #include <QTextLayout>
 #include <functional>
 
+namespace app {
+
 namespace {
 // A memo that reports double-clicks after placing the caret on the clicked line.
 class DoubleClickMemo : public QPlainTextEdit {
@@ -78,3 +80,5 @@ void TForm2::Memo1DblClick() {
   if (OnChipLine)
     OnChipLine(line);
 }
+
+} // namespace app

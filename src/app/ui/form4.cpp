@@ -2,6 +2,8 @@
 
 #include <QPlainTextEdit>
 
+namespace app {
+
 TForm4::TForm4() : TDumpWindow(QStringLiteral("Form4"), kInitialCaption, kClientHeight, 24, 441) {}
 
 void TForm4::ShowImage(const QString &baseName, const QStringList &lines) {
@@ -9,3 +11,5 @@ void TForm4::ShowImage(const QString &baseName, const QStringList &lines) {
   SetPlainCaption(baseName);
   SetLines(lines);
 }
+
+} // namespace app

@@ -8,6 +8,8 @@
 #include <exception>
 #include <utility>
 
+namespace app {
+
 template <typename F> void RunGuarded(Dialogs &dialogs, QWidget *parent, F &&handler) {
   try {
     std::forward<F>(handler)();
@@ -17,3 +19,5 @@ template <typename F> void RunGuarded(Dialogs &dialogs, QWidget *parent, F &&han
     dialogs.ShowError(parent, QString::fromLocal8Bit(e.what()));
   }
 }
+
+} // namespace app

@@ -15,6 +15,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+namespace app {
+
 Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const base::InstallPaths &paths,
                  base::Clock &clock) {
   // The windows are made in the operator's language: the one chosen in the
@@ -62,3 +64,5 @@ QString ExecutableFolder() {
     dir += QLatin1Char('/');
   return dir;
 }
+
+} // namespace app

@@ -13,20 +13,22 @@
 #include <QString>
 #include <memory>
 
-namespace session {
-
-class AttemptRecords;
-}
-class Dialogs;
-namespace records {
-class Recorder;
-}
 namespace base {
 struct InstallPaths;
+}
+namespace records {
+class Recorder;
 }
 namespace serial {
 class SerialLayer;
 }
+namespace session {
+class AttemptRecords;
+}
+
+namespace app {
+
+class Dialogs;
 class TForm1;
 class TForm2;
 class TForm3;
@@ -53,3 +55,5 @@ public:
 
 // The folder of the running executable, ending in the path separator.
 QString ExecutableFolder();
+
+} // namespace app

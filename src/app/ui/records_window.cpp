@@ -13,6 +13,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+namespace app {
+
 namespace {
 
 // What the table shows, in order: the operator's questions first. The CSV
@@ -260,3 +262,5 @@ void RecordsWindow::ExportDone(qint64 count, const QString &error) {
   }
   StatusLabel->setText(QCoreApplication::translate("Records", "%1 records exported to %2").arg(count).arg(exportPath_));
 }
+
+} // namespace app

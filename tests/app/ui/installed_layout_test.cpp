@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 class ScopedEnv {

@@ -17,6 +17,8 @@
 #include <QLabel>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 struct OperatorLanguage : ::testing::Test {

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 const QString kOpenedAtStart = QStringLiteral("Open serial port successfully");

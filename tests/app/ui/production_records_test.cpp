@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 struct WindowRecords : ::testing::Test {

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+using namespace app;
+
 namespace {
 
 void Link(const QString &path, const QString &target) {

@@ -43,7 +43,7 @@ QString Fixture(const QString &name) {
 // Lets a test act while the file dialog is open (the dialog keeps events flowing).
 struct LoadDialogs : RecordingDialogs {
   std::function<void()> whileChoosing;
-  std::optional<ChosenFile> GetOpenFileName(QWidget *parent) override {
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *parent) override {
     if (whileChoosing)
       whileChoosing();
     return RecordingDialogs::GetOpenFileName(parent);
@@ -55,10 +55,10 @@ struct Load : ::testing::Test {
   LoadDialogs dialogs;
   std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>();
   std::shared_ptr<MemoryDevice> box = layer->AddDevice(QStringLiteral("MEMBOX"));
-  std::unique_ptr<Program> program;
-  TForm1 *form1 = nullptr;
-  TForm4 *form4 = nullptr;
-  SharedState *state = nullptr;
+  std::unique_ptr<app::Program> program;
+  app::TForm1 *form1 = nullptr;
+  app::TForm4 *form4 = nullptr;
+  app::SharedState *state = nullptr;
   size_t announced = 0;                // what the line will have carried once the announce is out
   std::function<void()> whileChoosing; // a test's own steps while the dialog is open
 
@@ -72,7 +72,7 @@ struct Load : ::testing::Test {
         whileChoosing();
     };
     folder.Write("sysset.ini", "[comx]\nnum=MEMBOX\n");
-    program = std::make_unique<Program>(dialogs, layer, folder.Path());
+    program = std::make_unique<app::Program>(dialogs, layer, folder.Path());
     form1 = program->Form1.get();
     form4 = program->Form4.get();
     state = &program->State;
@@ -375,7 +375,7 @@ TEST_F(Load, EveryFormOfAProgramSendsTheSameBlocks) {
     box->ClearWritten();
     const QString path = Put(QStringLiteral("program.") + QFileInfo(QLatin1String(c.fixture)).suffix(),
                              ReadWhole(Fixture(QLatin1String(c.fixture))));
-    dialogs.fileAnswers.push_back(ChosenFile(path, c.rawBinary));
+    dialogs.fileAnswers.push_back(app::ChosenFile(path, c.rawBinary));
     announced = 6;
     QTest::mouseClick(form1->Button2, Qt::LeftButton);
     if (!c.refusal.isEmpty()) {
@@ -505,14 +505,14 @@ TEST_F(Load, ClickOnTheFileNameShowsTheViewModally) {
   // Before any load: the header over an empty text box.
   QStringList seen;
   dialogs.onShowModal = [&](QWidget *w) {
-    auto *view = qobject_cast<TForm4 *>(w);
+    auto *view = qobject_cast<app::TForm4 *>(w);
     ASSERT_NE(view, nullptr);
     seen << view->windowTitle() << QString::number(view->Lines().size());
   };
   QTest::mouseClick(form1->Edit3, Qt::LeftButton);
   ASSERT_EQ(dialogs.modalWindows.size(), 1u);
   EXPECT_EQ(dialogs.modalWindows[0], form4);
-  EXPECT_EQ(seen, (QStringList{TForm4::kInitialCaption, QStringLiteral("0")}));
+  EXPECT_EQ(seen, (QStringList{app::TForm4::kInitialCaption, QStringLiteral("0")}));
   EXPECT_FALSE(form4->isVisible());
 
   ClickLoad(PutFixture(QStringLiteral("srec_16_lower.hex"), QStringLiteral("lower.hex")));

@@ -24,12 +24,12 @@ struct OverTheLine : ::testing::Test {
   RecordingDialogs dialogs;
   std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>();
   std::shared_ptr<MemoryDevice> box = layer->AddDevice(QStringLiteral("MEMBOX"));
-  std::unique_ptr<Program> program;
-  TForm1 *form1 = nullptr;
+  std::unique_ptr<app::Program> program;
+  app::TForm1 *form1 = nullptr;
 
   void SetUp() override {
     folder.Write("sysset.ini", "[comx]\nnum=MEMBOX\n");
-    program = std::make_unique<Program>(dialogs, layer, folder.Path());
+    program = std::make_unique<app::Program>(dialogs, layer, folder.Path());
     form1 = program->Form1.get();
     ASSERT_TRUE(box->IsOpen());
     dialogs.boxes.clear();

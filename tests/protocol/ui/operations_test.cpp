@@ -32,14 +32,14 @@ struct Operations : ::testing::Test {
   base::ManualClock clock; // the session's clocks tick as the test moves it
   ProgramFolder folder;
   RecordingDialogs dialogs;
-  std::unique_ptr<Program> program;
-  TForm1 *form1 = nullptr;
-  SharedState *state = nullptr;
+  std::unique_ptr<app::Program> program;
+  app::TForm1 *form1 = nullptr;
+  app::SharedState *state = nullptr;
 
   void SetUp() override {
     // A port that cannot exist: sends are refused, replies are delivered by hand.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path(), clock);
+    program = std::make_unique<app::Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path(), clock);
     form1 = program->Form1.get();
     state = &program->State;
     dialogs.boxes.clear(); // the port message of start-up is not ours
@@ -125,16 +125,16 @@ TEST_F(Operations, SetReplyStopsClocksLeftRunningAndFailureIsSilent) {
 
 TEST_F(Operations, TimedOperationsStartTheClocksWithTheirIntervals) {
   struct Case {
-    void (*start)(TForm1 &);
+    void (*start)(app::TForm1 &);
     const char *begin, *end;
     Phase phase;
     int interval;
   } cases[] = {
-      {[](TForm1 &f) { f.Button5Click(); }, "0000", "7FFF", Phase::Verifying, 327},
-      {[](TForm1 &f) { f.Button7Click(); }, "0000", "7FFF", Phase::ReadingOut, 255},
-      {[](TForm1 &f) { f.Button6Click(); }, "0000", "7FFF", Phase::ErasingProgrammingVerifying, 255},
-      {[](TForm1 &f) { f.Button6Click(); }, "8000", "0000", Phase::ErasingProgrammingVerifying, 33554176},
-      {[](TForm1 &f) { f.Button5Click(); }, "0000", "0063", Phase::Verifying, 0},
+      {[](app::TForm1 &f) { f.Button5Click(); }, "0000", "7FFF", Phase::Verifying, 327},
+      {[](app::TForm1 &f) { f.Button7Click(); }, "0000", "7FFF", Phase::ReadingOut, 255},
+      {[](app::TForm1 &f) { f.Button6Click(); }, "0000", "7FFF", Phase::ErasingProgrammingVerifying, 255},
+      {[](app::TForm1 &f) { f.Button6Click(); }, "8000", "0000", Phase::ErasingProgrammingVerifying, 33554176},
+      {[](app::TForm1 &f) { f.Button5Click(); }, "0000", "0063", Phase::Verifying, 0},
   };
   for (const auto &c : cases) {
     ChooseChip(c.begin, c.end, "32", "0x00");
@@ -291,7 +291,7 @@ TEST_F(Operations, Label8ClickShowsTheReadOutViewModally) {
 }
 
 TEST(ReadOutView, DesignedLook) {
-  TForm3 form3;
+  app::TForm3 form3;
   EXPECT_EQ(form3.windowTitle(), QStringLiteral("读出操作"));
   EXPECT_EQ(form3.size(), QSize(578, 442));
   EXPECT_EQ(form3.pos(), QPoint(518, 221));
@@ -304,7 +304,7 @@ TEST(ReadOutView, DesignedLook) {
 }
 
 TEST(ReadOutView, CtrlASelectsAllAndCtrlShiftADoesNot) {
-  TForm3 form3;
+  app::TForm3 form3;
   form3.SetLines({QStringLiteral("B000:: 00 "), QStringLiteral("B010:: 01 ")});
   const QString all = form3.Memo1->toPlainText();
 
