@@ -380,7 +380,8 @@ TEST_F(MainWindow, AboutTellsTheVersion) {
   form1->AboutAction->trigger();
   ASSERT_EQ(dialogs.Texts(RecordingDialogs::Box::About).size(), 1);
   const QString text = dialogs.Texts(RecordingDialogs::Box::About)[0];
-  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(base::ProgramVersion()))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(base::ProgramVersion())))
+      << text.toStdString();
 }
 
 } // namespace
