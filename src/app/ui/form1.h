@@ -47,7 +47,7 @@ class SerialLayer;
 namespace session {
 class AttemptRecords;
 class BoxSession;
-}
+} // namespace session
 
 namespace app {
 
