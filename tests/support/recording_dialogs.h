@@ -82,7 +82,7 @@ public:
   }
 
   std::vector<Box> boxes;
-  std::deque<std::optional<QString>> jobFileAnswers;       // nullopt = cancel
+  std::deque<std::optional<QString>> jobFileAnswers;            // nullopt = cancel
   std::deque<std::optional<app::JobDetails>> jobDetailsAnswers; // nullopt = cancel
   std::vector<app::JobDetails> jobDetailsSuggested;
   std::deque<std::optional<QByteArray>> pinAnswers; // nullopt = cancel

@@ -204,8 +204,8 @@ bool ProductionWindow::Leave() {
     return false;
   leaving_ = true;
   run_->Stop();
-  hide();
   emit Left();
+  hide();
   return true;
 }
 

@@ -54,7 +54,9 @@ public:
   QAction *LeaveAction = nullptr;
 
   // Leaves the view when the PIN, if the job has one, is given: every unit
-  // under way is stopped and Left is emitted. False when it stays.
+  // under way is stopped, Left is emitted (while the view is still shown, so
+  // a listener can show its own window first) and the view hides. False when
+  // it stays.
   bool Leave();
 
 signals:

@@ -113,17 +113,18 @@ bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
   options.layer = serialLayer_;
   production_ = std::make_unique<ProductionWindow>(opened, boxes, dialogs_, settingsPath_, clock_,
                                                    recordsStore_ ? recorder_ : nullptr, options);
-  connect(
-      production_.get(), &ProductionWindow::Left, this, [this] { ProductionClosed(); }, Qt::QueuedConnection);
+  connect(production_.get(), &ProductionWindow::Left, this, [this] { ProductionClosed(); });
   production_->show();
   hide();
   return true;
 }
 
 void TForm1::ProductionClosed() {
-  production_.reset();
+  // Shown before the view goes, so that the program never has no window and ends.
   show();
   ReopenPortAfterProduction();
+  // The view is still in its close handler.
+  production_.release()->deleteLater();
 }
 
 } // namespace app
