@@ -202,7 +202,13 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
   const auto Load = job::Operation::Load;
   const auto LoadVerify = job::Operation::LoadVerify;
   const Case cases[] = {
-      {"good box", {}, LoadVerify, 2, {"BUSY", "PASS"}, {"set:ok@1", "load:ok@1", "verify:ok@1"}, protocol::Outcome::Ok},
+      {"good box",
+       {},
+       LoadVerify,
+       2,
+       {"BUSY", "PASS"},
+       {"set:ok@1", "load:ok@1", "verify:ok@1"},
+       protocol::Outcome::Ok},
       {"fails once, retried",
        failsOnce,
        Load,
