@@ -441,7 +441,20 @@ struct ProductionRun::Impl {
       return;
     ++b.generation;
     b.step = Step::None; // the interrupted step's record is written, nothing follows it
-    b.session.Stop(protocol::Outcome::Interrupted);
+    if (b.session.InProgress()) {
+      b.session.Stop(protocol::Outcome::Interrupted);
+    } else if (b.Status().attempt > 0) {
+      // Between attempts the unit's last record is a failure; without one
+      // saying it was stopped, the lot would count the unit as failed.
+      const QDateTime now = QDateTime::currentDateTimeUtc();
+      Record(b, {Request(BoxOperation::Set),
+                 b.Status().port,
+                 {},
+                 now,
+                 now,
+                 {protocol::Outcome::Interrupted, QString(), std::nullopt},
+                 0});
+    }
     EndUnit(b, UnitState::Ready, protocol::Outcome::Interrupted, kStopped);
   }
 
