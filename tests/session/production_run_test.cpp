@@ -349,6 +349,44 @@ TEST(ProductionRun, EachUnitGetsItsOwnImageFromTheProvider) {
   }
 }
 
+TEST(ProductionRun, ALostPortIsRetriedOnceItIsBack) {
+  struct Case {
+    const char *name;
+    bool comesBack;
+    UnitState state;
+    protocol::Outcome outcome;
+    int attempt;
+  };
+  const Case cases[] = {
+      {"back", true, UnitState::Pass, protocol::Outcome::Ok, 2},
+      {"not back within the time-out", false, UnitState::Fail, protocol::Outcome::PortLost, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench;
+    bench.Add({});
+    ProductionRun run(Opened(ImageBytes(5), job::Operation::Load, 1), bench.ports, bench.clock, nullptr,
+                      Options(bench.layer));
+    Tiles tiles;
+    tiles.Watch(run);
+    bench.Watch(run);
+    run.StartAll();
+    ASSERT_TRUE(bench.Until([&] { return bench.boxes[0]->engine.AwaitedBlock() == 3; }));
+    Bench::Far &far = *bench.boxes[0];
+    far.device->SetOpenFails(true);
+    far.device->Unplug();
+    far.engine = boxsim::BoxEngine({}); // the box starts afresh with its cable
+    ASSERT_TRUE(PumpUntil([&] { return run.Unit(1).state == UnitState::Retry; })); // the line's threads tell
+    far.taken = far.device->Written().size();
+    bench.clock.Advance(1500); // the watch finds the port still gone
+    far.device->SetOpenFails(!c.comesBack);
+    ASSERT_TRUE(bench.Until([&] { return !tiles.ended.empty(); }));
+    EXPECT_EQ(run.Unit(1).state, c.state);
+    EXPECT_EQ(run.Unit(1).outcome, c.outcome);
+    EXPECT_EQ(run.Unit(1).attempt, c.attempt);
+  }
+}
+
 TEST(ProductionRun, StopEndsUnitsNeitherPassedNorFailed) {
   for (const UnitState stopIn : {UnitState::Busy, UnitState::Retry}) {
     SCOPED_TRACE(int(stopIn));
