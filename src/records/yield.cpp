@@ -2,6 +2,7 @@
 #include "records/database.h"
 
 #include <QHash>
+#include <algorithm>
 #include <tuple>
 
 namespace records {
@@ -105,6 +106,69 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
   for (auto &[key, d] : byDay)
     days->push_back(std::move(d));
   return true;
+}
+
+Bucket BucketFor(const std::optional<QDateTime> &since, const std::optional<QDateTime> &until,
+                 const std::vector<HourUnits> &hours) {
+  if (hours.empty())
+    return since && until && since->secsTo(*until) <= kMostHourlyHours * 3600 ? Bucket::Hour : Bucket::Day;
+  const auto [first, last] = std::minmax_element(
+      hours.begin(), hours.end(), [](const HourUnits &a, const HourUnits &b) { return a.hour < b.hour; });
+  const QDateTime from = since.value_or(first->hour);
+  const QDateTime to = until.value_or(last->hour.addSecs(3600));
+  return from.secsTo(to) <= kMostHourlyHours * 3600 ? Bucket::Hour : Bucket::Day;
+}
+
+YieldChart ChartOf(const std::vector<HourUnits> &hours, Bucket bucket) {
+  YieldChart chart;
+  chart.bucket = bucket;
+  std::map<QDateTime, YieldBar> bars;
+  for (const HourUnits &h : hours) {
+    const bool passed = h.result == QLatin1String("ok");
+    if (!passed && !Counts(h.result))
+      continue;
+    const QDateTime local = h.hour.toLocalTime();
+    // A zone a half hour off UTC puts the hour in the local hour it starts in.
+    const QDateTime start = bucket == Bucket::Hour ? QDateTime(local.date(), QTime(local.time().hour(), 0))
+                                                   : QDateTime(local.date(), QTime(0, 0));
+    YieldBar &bar = bars[start];
+    bar.start = start;
+    (passed ? bar.passed : bar.failed) += h.units;
+    (passed ? chart.passed : chart.failed) += h.units;
+    if (!passed)
+      chart.failures[h.result] += h.units;
+  }
+  if (bars.empty())
+    return chart;
+  // Every bucket between the first and the last, so that a quiet hour shows as one.
+  const QDateTime last = bars.rbegin()->first;
+  for (QDateTime at = bars.begin()->first; at.isValid() && at <= last;
+       at = bucket == Bucket::Hour ? at.addSecs(3600) : at.addDays(1)) {
+    const auto found = bars.find(at);
+    chart.bars.push_back(found != bars.end() ? found->second : YieldBar{at, 0, 0});
+  }
+  return chart;
+}
+
+bool ChartFigures(db::Connection &c, const Filter &f, YieldChart *chart, QString *error) {
+  std::vector<HourUnits> hours;
+  QStringList jobs;
+  if (!c.UnitsByHour(f, &hours, error) || !c.Jobs(&jobs, error))
+    return false;
+  *chart = ChartOf(hours, BucketFor(f.since, f.until, hours));
+  chart->jobs = jobs;
+  return true;
+}
+
+bool ChartFigures(const StoreLocation &where, const Filter &f, YieldChart *chart, QString *error) {
+  if (where.kind == StoreLocation::Kind::Off) {
+    if (error)
+      *error = QStringLiteral("production records are switched off");
+    return false;
+  }
+  db::Connection c(where, db::Connection::Target::Store, "chart");
+  c.ReadOnly();
+  return ChartFigures(c, f, chart, error);
 }
 
 } // namespace records

@@ -1,5 +1,6 @@
 #include "records/ui/records_window.h"
 
+#include "app/ui/yield_chart.h"
 #include "protocol/operator_text.h"
 
 #include <QComboBox>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -146,7 +148,7 @@ void RecordsModel::fetchMore(const QModelIndex &parent) {
 RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialogs, QWidget *parent)
     : QWidget(parent, Qt::Window), dialogs_(dialogs) {
   setWindowTitle(RecordsText(kCaptionText));
-  resize(1100, 600);
+  resize(1100, 800);
 
   const auto dateEdit = [this] {
     auto *edit = new QDateEdit(this);
@@ -178,6 +180,7 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   for (int c = 0; c < int(std::size(kColumns)); ++c)
     Table->setColumnWidth(c, Table->fontMetrics().horizontalAdvance(QLatin1Char('0')) * kColumns[c].chars + 12);
   StatusLabel = new QLabel(this);
+  Chart = new YieldChartView(where, this);
 
   auto *filters = new QHBoxLayout;
   filters->addWidget(new QLabel(QCoreApplication::translate("Records", "From"), this));
@@ -191,7 +194,10 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   filters->addWidget(ExportButton);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(filters);
-  layout->addWidget(Table, 1);
+  auto *split = new QSplitter(Qt::Vertical, this);
+  split->addWidget(Table);
+  split->addWidget(Chart);
+  layout->addWidget(split, 1);
   layout->addWidget(StatusLabel);
 
   // Typing asks once the operator pauses, not once per key.
@@ -224,7 +230,9 @@ records::Filter RecordsWindow::FilterOfControls() const {
 void RecordsWindow::ApplyFilter() {
   typing_.stop();
   StatusLabel->setText(QCoreApplication::translate("Records", "Reading the records..."));
-  Model->SetFilter(FilterOfControls());
+  const records::Filter f = FilterOfControls();
+  Model->SetFilter(f);
+  Chart->SetRange(f.since, f.until);
 }
 
 void RecordsWindow::ShowCount(const QString &error) {
