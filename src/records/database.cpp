@@ -707,7 +707,7 @@ bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QSt
   QSqlQuery q(Database());
   q.setForwardOnly(true);
   if (!q.prepare(Sql("SELECT hour, result, SUM(units) FROM ") + from + Sql(" WHERE TRUE") + where +
-                 Sql(" GROUP BY hour, result"))) {
+                 Sql(" GROUP BY hour, result ORDER BY hour"))) {
     if (error)
       *error = ErrorText(q.lastError());
     return false;
@@ -719,12 +719,19 @@ bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QSt
       *error = ErrorText(q.lastError());
     return false;
   }
+  // Sums come by the thousand, an hour's few together: each hour is read once.
+  QString lastText;
+  QDateTime hour;
   while (q.next()) {
     const qint64 units = q.value(2).toLongLong();
     if (units == 0)
       continue; // every unit of it finished later
-    hours->push_back({QDateTime::fromString(q.value(0).toString() + Sql(":00:00Z"), Qt::ISODate),
-                      q.value(1).toString(), units});
+    const QString text = q.value(0).toString();
+    if (text != lastText) {
+      lastText = text;
+      hour = QDateTime(QDate::fromString(text.left(10), Qt::ISODate), QTime(text.mid(11, 2).toInt(), 0), Qt::UTC);
+    }
+    hours->push_back({hour, q.value(1).toString(), units});
   }
   if (q.lastError().isValid()) {
     if (error)

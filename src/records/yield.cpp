@@ -2,6 +2,7 @@
 #include "records/database.h"
 
 #include <QHash>
+#include <QTimeZone>
 #include <algorithm>
 #include <tuple>
 
@@ -119,20 +120,38 @@ Bucket BucketFor(const std::optional<QDateTime> &since, const std::optional<QDat
   return from.secsTo(to) <= kMostHourlyHours * 3600 ? Bucket::Hour : Bucket::Day;
 }
 
+namespace {
+
+constexpr qint64 kUnixEpochJulianDay = 2440588;
+
+qint64 FloorDiv(qint64 a, qint64 b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+
+} // namespace
+
 YieldChart ChartOf(const std::vector<HourUnits> &hours, Bucket bucket) {
   YieldChart chart;
   chart.bucket = bucket;
-  std::map<QDateTime, YieldBar> bars;
+  // Buckets are numbered in local wall-clock hours or days since the epoch:
+  // a year of hours is thousands of sums, and asking the zone once per
+  // distinct hour rather than building local times per sum keeps that cheap.
+  const QTimeZone zone = QTimeZone::systemTimeZone();
+  const qint64 span = bucket == Bucket::Hour ? 3600 : 86400;
+  std::map<qint64, YieldBar> bars;
+  qint64 lastHour = 0;
+  qint64 lastKey = 0;
+  bool known = false;
   for (const HourUnits &h : hours) {
     const bool passed = h.result == QLatin1String("ok");
     if (!passed && !Counts(h.result))
       continue;
-    const QDateTime local = h.hour.toLocalTime();
-    // A zone a half hour off UTC puts the hour in the local hour it starts in.
-    const QDateTime start = bucket == Bucket::Hour ? QDateTime(local.date(), QTime(local.time().hour(), 0))
-                                                   : QDateTime(local.date(), QTime(0, 0));
-    YieldBar &bar = bars[start];
-    bar.start = start;
+    const qint64 utc = h.hour.toSecsSinceEpoch();
+    if (!known || utc != lastHour) {
+      // A zone a half hour off UTC puts the hour in the local hour it starts in.
+      lastKey = FloorDiv(utc + zone.offsetFromUtc(h.hour), span);
+      lastHour = utc;
+      known = true;
+    }
+    YieldBar &bar = bars[lastKey];
     (passed ? bar.passed : bar.failed) += h.units;
     (passed ? chart.passed : chart.failed) += h.units;
     if (!passed)
@@ -141,11 +160,13 @@ YieldChart ChartOf(const std::vector<HourUnits> &hours, Bucket bucket) {
   if (bars.empty())
     return chart;
   // Every bucket between the first and the last, so that a quiet hour shows as one.
-  const QDateTime last = bars.rbegin()->first;
-  for (QDateTime at = bars.begin()->first; at.isValid() && at <= last;
-       at = bucket == Bucket::Hour ? at.addSecs(3600) : at.addDays(1)) {
-    const auto found = bars.find(at);
-    chart.bars.push_back(found != bars.end() ? found->second : YieldBar{at, 0, 0});
+  for (qint64 key = bars.begin()->first; key <= bars.rbegin()->first; ++key) {
+    const auto found = bars.find(key);
+    YieldBar bar = found != bars.end() ? found->second : YieldBar{};
+    const qint64 seconds = key * span;
+    bar.start = QDateTime(QDate::fromJulianDay(kUnixEpochJulianDay + FloorDiv(seconds, 86400)),
+                          QTime(int(seconds - FloorDiv(seconds, 86400) * 86400) / 3600, 0));
+    chart.bars.push_back(bar);
   }
   return chart;
 }

@@ -15,8 +15,6 @@
 
 namespace {
 
-QString Text(const char *text) { return QCoreApplication::translate("Records", text); }
-
 // Past this many bars their labels would run into each other: the axis names
 // the first and the last instead.
 constexpr int kMostLabelledBars = 48;
@@ -61,15 +59,15 @@ QChartView *MakeView(QWidget *parent) {
 YieldChartView::YieldChartView(const records::StoreLocation &where, QWidget *parent)
     : QWidget(parent), reader_(where) {
   JobBox = new QComboBox(this);
-  JobBox->addItem(Text("All jobs"));
+  JobBox->addItem(QCoreApplication::translate("Records", "All jobs"));
   JobBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   UnitsView = MakeView(this);
   FailuresView = MakeView(this);
   StatusLabel = new QLabel(this);
-  setAccessibleName(Text("Yield chart"));
+  setAccessibleName(QCoreApplication::translate("Records", "Yield chart"));
 
   auto *top = new QHBoxLayout;
-  top->addWidget(new QLabel(Text("Job"), this));
+  top->addWidget(new QLabel(QCoreApplication::translate("Records", "Job"), this));
   top->addWidget(JobBox);
   top->addWidget(StatusLabel, 1);
   auto *charts = new QHBoxLayout;
@@ -95,7 +93,7 @@ void YieldChartView::SetRange(const std::optional<QDateTime> &since, const std::
 }
 
 void YieldChartView::Ask() {
-  StatusLabel->setText(Text("Reading the figures..."));
+  StatusLabel->setText(QCoreApplication::translate("Records", "Reading the figures..."));
   waiting_ = reader_.Chart(filter_);
 }
 
@@ -104,7 +102,7 @@ void YieldChartView::Arrived(int ticket, const records::YieldChart &chart, const
     return; // asked for another range or job meanwhile
   waiting_ = 0;
   if (!error.isEmpty()) {
-    StatusLabel->setText(Text("Cannot read the figures: %1").arg(error));
+    StatusLabel->setText(QCoreApplication::translate("Records", "Cannot read the figures: %1").arg(error));
     emit Updated(error);
     return;
   }
@@ -130,9 +128,9 @@ void YieldChartView::ListJobs(const QStringList &jobs) {
 void YieldChartView::Draw() {
   QChart *units = UnitsView->chart();
   Clear(units);
-  units->setTitle(chart_.bucket == records::Bucket::Hour ? Text("Units per hour") : Text("Units per day"));
-  auto *passed = new QBarSet(Text("Passed"));
-  auto *failed = new QBarSet(Text("Failed"));
+  units->setTitle(chart_.bucket == records::Bucket::Hour ? QCoreApplication::translate("Records", "Units per hour") : QCoreApplication::translate("Records", "Units per day"));
+  auto *passed = new QBarSet(QCoreApplication::translate("Records", "Passed"));
+  auto *failed = new QBarSet(QCoreApplication::translate("Records", "Failed"));
   passed->setColor(kPassedColor);
   failed->setColor(kFailedColor);
   QStringList labels;
@@ -165,8 +163,8 @@ void YieldChartView::Draw() {
 
   QChart *failures = FailuresView->chart();
   Clear(failures);
-  failures->setTitle(Text("Failed units by result"));
-  auto *byResult = new QBarSet(Text("Failed"));
+  failures->setTitle(QCoreApplication::translate("Records", "Failed units by result"));
+  auto *byResult = new QBarSet(QCoreApplication::translate("Records", "Failed"));
   byResult->setColor(kFailedColor);
   byResult->setLabelColor(Qt::black);
   qint64 mostFailed = 0;
@@ -194,19 +192,19 @@ void YieldChartView::Draw() {
 }
 
 QString YieldChartView::Description() const {
-  QString text = Text("Units passed: %1, failed: %2").arg(chart_.passed).arg(chart_.failed);
+  QString text = QCoreApplication::translate("Records", "Units passed: %1, failed: %2").arg(chart_.passed).arg(chart_.failed);
   if (!chart_.failures.empty()) {
     QStringList parts;
     for (const auto &[result, n] : chart_.failures)
       parts << QStringLiteral("%1 %2").arg(result).arg(n);
-    text += Text("; failed by result: %1").arg(parts.join(QStringLiteral(", ")));
+    text += QCoreApplication::translate("Records", "; failed by result: %1").arg(parts.join(QStringLiteral(", ")));
   }
   QStringList bars;
   for (const records::YieldBar &bar : chart_.bars)
     if (bar.passed || bar.failed)
-      bars << Text("%1: passed %2, failed %3").arg(BarLabel(chart_, bar)).arg(bar.passed).arg(bar.failed);
+      bars << QCoreApplication::translate("Records", "%1: passed %2, failed %3").arg(BarLabel(chart_, bar)).arg(bar.passed).arg(bar.failed);
   if (!bars.isEmpty())
-    text += (chart_.bucket == records::Bucket::Hour ? Text("; per hour: %1") : Text("; per day: %1"))
+    text += (chart_.bucket == records::Bucket::Hour ? QCoreApplication::translate("Records", "; per hour: %1") : QCoreApplication::translate("Records", "; per day: %1"))
                 .arg(bars.join(QStringLiteral("; ")));
   return text;
 }
