@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QStackedBarSeries>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <QValueAxis>
 
 namespace {
@@ -22,11 +23,14 @@ constexpr int kMostLabelledBars = 48;
 const QColor kPassedColor(0x2e, 0x7d, 0x32);
 const QColor kFailedColor(0xc6, 0x28, 0x28);
 
-QString BarLabel(const records::YieldChart &chart, const records::YieldBar &bar) {
-  const bool oneDay = chart.bars.front().start.date() == chart.bars.back().start.date();
+// The axis leaves out what every bar shares (the year, the day); the
+// description keeps the year of a day.
+QString BarLabel(const records::YieldChart &chart, const records::YieldBar &bar, bool onAxis) {
+  const QDate first = chart.bars.front().start.date(), last = chart.bars.back().start.date();
   if (chart.bucket == records::Bucket::Day)
-    return bar.start.toString(QStringLiteral("yyyy-MM-dd"));
-  return bar.start.toString(oneDay ? QStringLiteral("HH:00") : QStringLiteral("MM-dd HH:00"));
+    return bar.start.toString(onAxis && first.year() == last.year() ? QStringLiteral("MM-dd")
+                                                                     : QStringLiteral("yyyy-MM-dd"));
+  return bar.start.toString(first == last ? QStringLiteral("HH:00") : QStringLiteral("MM-dd HH:00"));
 }
 
 void Clear(QChart *chart) {
@@ -138,7 +142,7 @@ void YieldChartView::Draw() {
   for (const records::YieldBar &bar : chart_.bars) {
     *passed << double(bar.passed);
     *failed << double(bar.failed);
-    labels << BarLabel(chart_, bar);
+    labels << BarLabel(chart_, bar, true);
     most = std::max(most, bar.passed + bar.failed);
   }
   auto *series = new QStackedBarSeries;
@@ -168,7 +172,10 @@ void YieldChartView::Draw() {
   byResult->setColor(kFailedColor);
   byResult->setLabelColor(Qt::black);
   qint64 mostFailed = 0;
-  for (const QString &result : records::FailureResults()) {
+  // Bars go up from the axis' start: the classes listed from the top down.
+  QStringList classNames = records::FailureResults();
+  std::reverse(classNames.begin(), classNames.end());
+  for (const QString &result : classNames) {
     const auto found = chart_.failures.find(result);
     const qint64 n = found == chart_.failures.end() ? 0 : found->second;
     *byResult << double(n);
@@ -180,7 +187,7 @@ void YieldChartView::Draw() {
   results->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
   failures->addSeries(results);
   auto *classes = new QBarCategoryAxis;
-  classes->append(records::FailureResults());
+  classes->append(classNames);
   failures->addAxis(classes, Qt::AlignLeft);
   results->attachAxis(classes);
   QValueAxis *failedCount = CountAxis(mostFailed);
@@ -202,7 +209,7 @@ QString YieldChartView::Description() const {
   QStringList bars;
   for (const records::YieldBar &bar : chart_.bars)
     if (bar.passed || bar.failed)
-      bars << QCoreApplication::translate("Records", "%1: passed %2, failed %3").arg(BarLabel(chart_, bar)).arg(bar.passed).arg(bar.failed);
+      bars << QCoreApplication::translate("Records", "%1: passed %2, failed %3").arg(BarLabel(chart_, bar, false)).arg(bar.passed).arg(bar.failed);
   if (!bars.isEmpty())
     text += (chart_.bucket == records::Bucket::Hour ? QCoreApplication::translate("Records", "; per hour: %1") : QCoreApplication::translate("Records", "; per day: %1"))
                 .arg(bars.join(QStringLiteral("; ")));

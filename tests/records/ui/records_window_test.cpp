@@ -180,21 +180,22 @@ TEST_F(RecordsWindowTest, TheChartShowsEachJobsUnitsByTheirLastAttempt) {
     EXPECT_EQ(updated.takeFirst().at(0).toString(), QString());
     QAccessibleInterface *chart = QAccessible::queryAccessibleInterface(window->Chart);
     EXPECT_EQ(chart->text(QAccessible::Name), QStringLiteral("Yield chart"));
-    return chart->text(QAccessible::Description);
+    return chart->text(QAccessible::Description).toStdString();
   };
-  EXPECT_EQ(described(), QStringLiteral("Units passed: 2, failed: 1; failed by result: verify-mismatch 1; per day: "
-                                        "2026-12-07: passed 1, failed 0; 2026-12-09: passed 1, failed 1"));
+  EXPECT_EQ(described(), "Units passed: 2, failed: 1; failed by result: verify-mismatch 1; per day: "
+                         "2026-12-07: passed 1, failed 0; 2026-12-09: passed 1, failed 1");
   ASSERT_EQ(window->Chart->JobBox->count(), 3) << "every job, and all of them";
 
   // The next job down the list, chosen from the keyboard.
   window->Chart->JobBox->setFocus();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-  EXPECT_EQ(described(), QStringLiteral("Units passed: 1, failed: 1; failed by result: verify-mismatch 1; per day: "
-                                        "2026-12-07: passed 1, failed 0; 2026-12-09: passed 0, failed 1"));
+  EXPECT_EQ(described(), "Units passed: 1, failed: 1; failed by result: verify-mismatch 1; per day: "
+                         "2026-12-07: passed 1, failed 0; 2026-12-09: passed 0, failed 1");
   window->FromDate->setDate(QDate(2026, 12, 9));
   const QString noon = QDateTime(QDate(2026, 12, 9), QTime(12, 0), Qt::UTC).toLocalTime().toString("HH:mm");
   EXPECT_EQ(described(), QStringLiteral("Units passed: 0, failed: 1; failed by result: verify-mismatch 1; per hour: "
                                         "%1: passed 0, failed 1")
-                             .arg(noon))
+                             .arg(noon)
+                             .toStdString())
       << "a day is shown by the hour";
 }
