@@ -143,10 +143,10 @@ int main(int argc, char **argv) {
     Report((std::string("query: ") + range.what).c_str(), ms);
   }
 
-  YieldChartView view(where);
+  app::YieldChartView view(where);
   view.resize(1100, 320);
   view.show();
-  QSignalSpy updated(&view, &YieldChartView::Updated);
+  QSignalSpy updated(&view, &app::YieldChartView::Updated);
   QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
   for (const auto &range : ranges) {
     std::vector<double> asked, drawn, total;

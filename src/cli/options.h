@@ -71,7 +71,7 @@ struct Options {
   int lotSize = 0;
   bool pin = false;
   // --lang: the language of the human lines; unset, the system locale's.
-  std::optional<Language> language;
+  std::optional<base::Language> language;
   bool help = false;
 };
 

@@ -193,13 +193,13 @@ QByteArray JobText(const Job &job) {
     out += "\": ";
     out += value;
   };
-  const auto text = [](const QString &t) { return JsonString(t); };
+  const auto text = [](const QString &t) { return base::JsonString(t); };
   add("schema", QByteArray::number(kSchemaVersion));
   add("name", text(job.name));
   add("firmware", text(job.firmware));
   add("firmware_format", text(kFormats[job.rawBinary ? 1 : 0]));
   if (job.rawBinary)
-    add("firmware_base", text(IntToHex(job.base, 4)));
+    add("firmware_base", text(base::IntToHex(job.base, 4)));
   add("firmware_sha256", text(job.firmwareSha256));
   add("image_checksum", text(job.imageChecksum));
   if (!job.chip.isEmpty())
@@ -208,7 +208,7 @@ QByteArray JobText(const Job &job) {
   add("mode", text(kModes[job.modeItem == 0 ? 0 : 1]));
   add("power", text(kPowers[job.powerItem == 1 ? 1 : 0]));
   add("count", text(job.count));
-  add("sectors", text(IntToHex(job.sectorMask, 8)));
+  add("sectors", text(base::IntToHex(job.sectorMask, 8)));
   add("timeout_s", QByteArray::number(job.timeoutSeconds));
   add("retries", QByteArray::number(job.retries));
   add("lot_size", QByteArray::number(job.lotSize));
@@ -274,7 +274,7 @@ ParsedJob ParseJob(const QByteArray &text) {
       QStringLiteral("1 to 8 hex digits"), false);
   if (!read.Failed() && read.Has(QStringLiteral("firmware_base")) && !job.rawBinary)
     read.Refuse(QStringLiteral("\"firmware_base\": only with \"firmware_format\" bin"));
-  job.base = HexTextToInt(base);
+  job.base = base::HexTextToInt(base);
   job.firmwareSha256 = read.Text(
       QStringLiteral("firmware_sha256"), [](const QString &t) { return Matches("[0-9a-f]{64}", t); },
       QStringLiteral("64 lower-case hex digits"));
@@ -291,9 +291,9 @@ ParsedJob ParseJob(const QByteArray &text) {
       QStringLiteral("count"), [](const QString &t) { return Matches("[0-9]{1,6}", t); },
       QStringLiteral("1 to 6 digits"));
   const QString sectors = read.Text(
-      QStringLiteral("sectors"), [](const QString &t) { return Matches("[0-9A-Fa-f]{8}", t) && HexTextToInt(t) != 0; },
+      QStringLiteral("sectors"), [](const QString &t) { return Matches("[0-9A-Fa-f]{8}", t) && base::HexTextToInt(t) != 0; },
       QStringLiteral("8 hex digits with a bit set for each sector, bit 0 for sector 1"));
-  job.sectorMask = HexTextToInt(sectors);
+  job.sectorMask = base::HexTextToInt(sectors);
   job.timeoutSeconds = read.Integer(QStringLiteral("timeout_s"), 1, kMostTimeoutSeconds);
   job.retries = read.Integer(QStringLiteral("retries"), 0, kMostRetries);
   job.lotSize = read.Integer(QStringLiteral("lot_size"), 1, kMostLotSize);
@@ -340,8 +340,9 @@ OpenedJob OpenJob(const QString &path) {
   const QString firmware = Quoted(QDir::toNativeSeparators(opened.firmwarePath));
   if (!QFileInfo::exists(opened.firmwarePath))
     return refuse(QStringLiteral("the firmware file %1 is missing").arg(firmware));
-  opened.firmware = ReadFirmware(opened.firmwarePath,
-                                 job.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent, job.base);
+  opened.firmware = image::ReadFirmware(
+      opened.firmwarePath, job.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent,
+      job.base);
   if (!opened.firmware.fileRead)
     return refuse(opened.firmware.refusal);
   if (opened.firmware.sha256 != job.firmwareSha256)

@@ -74,7 +74,7 @@ ParsedJob ParseJob(const QByteArray &text);
 struct OpenedJob {
   std::optional<Job> job;
   QString firmwarePath; // the firmware's absolute path
-  FirmwareFile firmware;
+  image::FirmwareFile firmware;
   QString refusal;
 };
 // Reads the job file at `path` and its firmware, checked against the job.

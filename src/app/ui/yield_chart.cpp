@@ -11,8 +11,10 @@
 #include <QLabel>
 #include <QStackedBarSeries>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <QValueAxis>
+#include <algorithm>
+
+namespace app {
 
 namespace {
 
@@ -215,3 +217,5 @@ QString YieldChartView::Description() const {
                 .arg(bars.join(QStringLiteral("; ")));
   return text;
 }
+
+} // namespace app

@@ -17,6 +17,8 @@ class QChartView;
 class QComboBox;
 class QLabel;
 
+namespace app {
+
 class YieldChartView : public QWidget {
   Q_OBJECT
 public:
@@ -49,3 +51,5 @@ private:
   int waiting_ = 0; // the ticket of the figures on their way
   bool asked_ = false;
 };
+
+} // namespace app

@@ -3,11 +3,11 @@
 #include "app/shared_state.h"
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
+#include "app/ui/form3.h"
+#include "app/ui/form4.h"
 #include "app/ui/program.h"
 #include "base/version.h"
-#include "chip/ui/form2.h"
-#include "image/ui/form4.h"
-#include "protocol/ui/form3.h"
 #include "serial/serial_layer.h"
 #include "session/box_session.h"
 #include "support/recording_dialogs.h"
@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 struct Fixture : ::testing::Test {
@@ -37,7 +39,7 @@ struct Fixture : ::testing::Test {
   void SetUp() override {
     // A port that cannot exist, so no real device is touched.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path());
     form1 = program->Form1.get();
   }
   template <typename T = QWidget> T *Find(const char *name) {
@@ -67,8 +69,8 @@ struct ControlRow {
 
 TEST_F(MainWindow, EveryControlOfTheLayout) {
   const ControlRow rows[] = {
-      {"RadioGroup1", "TRadioGroup", {24, 8, 169, 57}, "Model Select", true},
-      {"RadioGroup2", "TRadioGroup", {200, 8, 265, 57}, "Power Supply", true},
+      {"RadioGroup1", "app::TRadioGroup", {24, 8, 169, 57}, "Model Select", true},
+      {"RadioGroup2", "app::TRadioGroup", {200, 8, 265, 57}, "Power Supply", true},
       {"Label8", "QLabel", {520, 32, -1, -1}, "N:", true},
       {"Edit5", "QLineEdit", {560, 32, 89, 24}, "999999", true},
       {"Button8", "QPushButton", {672, 24, 75, 33}, "Set ", true},
@@ -87,11 +89,11 @@ TEST_F(MainWindow, EveryControlOfTheLayout) {
       {"Button3", "QPushButton", {576, 352, 89, 25}, "Select ALL", true},
       {"Button4", "QPushButton", {696, 352, 89, 25}, "Remove ALL", true},
       {"ComboBox1", "QComboBox", {40, 368, 57, 24}, "/nonexistent/kavrin-port", true},
-      {"StatusBar1", "TStatusBar", {0, 398, 811, 34}, nullptr, true},
+      {"StatusBar1", "app::TStatusBar", {0, 398, 811, 34}, nullptr, true},
       {"Label3", "QLabel", {24, 408, -1, -1}, "选择串口：", true},
       {"Label6", "QLabel", {312, 408, -1, -1}, "设定烧写次数：", true},
       {"Edit4", "QLineEdit", {720, -111, 89, 24}, "0000", true},
-      {"RadioGroup3", "TRadioGroup", {432, -100, 137, 41}, "Dataflash用作", false},
+      {"RadioGroup3", "app::TRadioGroup", {432, -100, 137, 41}, "Dataflash用作", false},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
@@ -320,14 +322,14 @@ TEST_F(MainWindow, SharedStateStartsAtItsInitialValues) {
   EXPECT_EQ(s.AppDir, folder.Path());
   for (const QString *text : {&s.ChipName, &s.ChipStart, &s.ChipEnd, &s.ChipSizeText, &s.DataflashCode, &s.ChipSizeK})
     EXPECT_TRUE(text->isEmpty());
-  EXPECT_EQ(form1->Session().CurrentPhase(), BoxSession::Phase::Idle);
+  EXPECT_EQ(form1->Session().CurrentPhase(), session::BoxSession::Phase::Idle);
   EXPECT_EQ(s.ImageSize, 0u);
   ASSERT_EQ(s.ImageText.size(), 65536u);
   EXPECT_TRUE(std::all_of(s.ImageText.begin(), s.ImageText.end(), [](const std::string &t) { return t.empty(); }));
 }
 
 TEST_F(MainWindow, AnUncaughtErrorReachesTheErrorBoxAndTheProgramGoesOn) {
-  form1->Guarded([] { throw EConvertError(QStringLiteral("'x' is not a valid integer value")); });
+  form1->Guarded([] { throw base::EConvertError(QStringLiteral("'x' is not a valid integer value")); });
   form1->Guarded([] { throw std::runtime_error("plain failure"); });
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[0].kind, RecordingDialogs::Box::Error);
@@ -378,7 +380,7 @@ TEST_F(MainWindow, AboutTellsTheVersion) {
   form1->AboutAction->trigger();
   ASSERT_EQ(dialogs.Texts(RecordingDialogs::Box::About).size(), 1);
   const QString text = dialogs.Texts(RecordingDialogs::Box::About)[0];
-  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(ProgramVersion()))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(base::ProgramVersion()))) << text.toStdString();
 }
 
 } // namespace

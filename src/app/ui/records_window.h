@@ -21,6 +21,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
+
+namespace app {
+
 class YieldChartView;
 
 // The rows read so far for one filter. Asking for another filter drops them
@@ -94,3 +97,5 @@ private:
   QTimer typing_;
   QString exportPath_;
 };
+
+} // namespace app
