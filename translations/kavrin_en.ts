@@ -337,6 +337,66 @@
         <source>Production records</source>
         <translation>Production records</translation>
     </message>
+    <message>
+        <source>All jobs</source>
+        <translation>All jobs</translation>
+    </message>
+    <message>
+        <source>Yield chart</source>
+        <translation>Yield chart</translation>
+    </message>
+    <message>
+        <source>Job</source>
+        <translation>Job</translation>
+    </message>
+    <message>
+        <source>Reading the figures...</source>
+        <translation>Reading the figures...</translation>
+    </message>
+    <message>
+        <source>Cannot read the figures: %1</source>
+        <translation>Cannot read the figures: %1</translation>
+    </message>
+    <message>
+        <source>Units per hour</source>
+        <translation>Units per hour</translation>
+    </message>
+    <message>
+        <source>Units per day</source>
+        <translation>Units per day</translation>
+    </message>
+    <message>
+        <source>Passed</source>
+        <translation>Passed</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>Failed units by result</source>
+        <translation>Failed units by result</translation>
+    </message>
+    <message>
+        <source>Units passed: %1, failed: %2</source>
+        <translation>Units passed: %1, failed: %2</translation>
+    </message>
+    <message>
+        <source>; failed by result: %1</source>
+        <translation>; failed by result: %1</translation>
+    </message>
+    <message>
+        <source>%1: passed %2, failed %3</source>
+        <translation>%1: passed %2, failed %3</translation>
+    </message>
+    <message>
+        <source>; per hour: %1</source>
+        <translation>; per hour: %1</translation>
+    </message>
+    <message>
+        <source>; per day: %1</source>
+        <translation>; per day: %1</translation>
+    </message>
 </context>
 <context>
     <name>Window</name>

@@ -66,6 +66,27 @@ const char *const kIndexes[] = {
 // Version 2: a job's attempts, of one lot or of a range of days.
 const char *const kJobIndex =
     "CREATE INDEX programming_records_job ON programming_records (job_name, lot, finished_at, id)";
+// Version 3: a unit's attempts, latest last, found as each new one is written;
+// and the units summed per hour, so that a chart over a million records reads
+// thousands of sums rather than every record.
+const char *const kUnitIndex =
+    "CREATE INDEX programming_records_unit ON programming_records (job_name, unit_uid, attempt, finished_at, id)";
+const char *const kUnitHoursTable =
+    "CREATE TABLE unit_hours (job_name TEXT NOT NULL, lot TEXT NOT NULL, hour TEXT NOT NULL, result TEXT NOT NULL, "
+    "units BIGINT NOT NULL, PRIMARY KEY (job_name, lot, hour, result))";
+// What unit_hours holds, summed from the records themselves: each unit's last
+// attempt (see yield.h) in the hour it finished. A record without a unit is
+// its own. Fills unit_hours when a store gains it, and stands in for it in a
+// store read before then.
+const char *const kUnitSumsSql =
+    "SELECT job_name, lot, hour, result, COUNT(*) AS units FROM (SELECT job_name, lot, "
+    "SUBSTR(finished_at, 1, 13) AS hour, result, ROW_NUMBER() OVER (PARTITION BY job_name, "
+    "CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END ORDER BY attempt DESC, finished_at DESC, id DESC) "
+    "AS later FROM programming_records WHERE job_name <> '') AS attempts WHERE later = 1 "
+    "GROUP BY job_name, lot, hour, result";
+
+// "2026-12-07T23": the UTC hour `t` falls in, as unit_hours keys it.
+QString HourText(const QDateTime &t) { return TimeText(t).left(13); }
 
 QString ColumnList() {
   QString out;
@@ -136,6 +157,8 @@ bool Connection::IsOpen() const { return QSqlDatabase::contains(name_) && Databa
 
 void Connection::Close() {
   insert_.reset();
+  lastAttempt_.reset();
+  addUnits_.reset();
   if (QSqlDatabase::contains(name_))
     Database().close();
 }
@@ -271,6 +294,10 @@ bool Connection::MakeSchema(QString *error) {
       return fail();
   if (version < 2 && !Exec(Sql(kJobIndex), error))
     return fail();
+  if (version < 3 && (!Exec(Sql(kUnitIndex), error) || !Exec(Sql(kUnitHoursTable), error) ||
+                      !Exec(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) ") + Sql(kUnitSumsSql),
+                            error)))
+    return fail();
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();
@@ -400,19 +427,20 @@ bool Connection::Insert(std::span<const Record> rows, QString *error) {
       return false;
     }
   }
-  // One record is one statement and so its own transaction; more share one.
-  const bool many = rows.size() > 1;
-  if (many && !Exec(Sql("BEGIN"), error))
+  // A record and its unit's count go together: one transaction for them all.
+  if (!Exec(Sql("BEGIN"), error))
     return false;
+  const auto fail = [&] {
+    QString ignored;
+    Exec(Sql("ROLLBACK"), &ignored);
+    return false;
+  };
   for (const Record &r : rows) {
     if (r.recordUid.isEmpty()) {
       // It would pass for a copy of the first such record and vanish.
       if (error)
         *error = QStringLiteral("a record without a record_uid");
-      QString ignored;
-      if (many)
-        Exec(Sql("ROLLBACK"), &ignored);
-      return false;
+      return fail();
     }
     int i = 0;
     for (const Field &f : Fields()) {
@@ -424,13 +452,70 @@ bool Connection::Insert(std::span<const Record> rows, QString *error) {
     if (!insert_->exec()) {
       if (error)
         *error = ErrorText(insert_->lastError());
-      QString ignored;
-      if (many)
-        Exec(Sql("ROLLBACK"), &ignored);
+      return fail();
+    }
+    // A copy already stored was counted when it came; a spool is never summed.
+    if (insert_->numRowsAffected() == 1 && !spool_ && !CountUnit(r, error))
+      return fail();
+  }
+  return Exec(Sql("COMMIT"), error) || fail();
+}
+
+bool Connection::CountUnit(const Record &r, QString *error) {
+  if (r.jobName.isEmpty())
+    return true; // no unit
+  if (!addUnits_) {
+    addUnits_ = std::make_unique<QSqlQuery>(Database());
+    lastAttempt_ = std::make_unique<QSqlQuery>(Database());
+    if (!addUnits_->prepare(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) VALUES (?, ?, ?, ?, ?) "
+                                "ON CONFLICT (job_name, lot, hour, result) DO UPDATE SET units = "
+                                "unit_hours.units + excluded.units")) ||
+        !lastAttempt_->prepare(Sql("SELECT attempt, finished_at, lot, result FROM programming_records WHERE "
+                                   "job_name = ? AND unit_uid = ? AND record_uid <> ? "
+                                   "ORDER BY attempt DESC, finished_at DESC, id DESC LIMIT 1"))) {
+      if (error)
+        *error = ErrorText((addUnits_->lastError().isValid() ? addUnits_ : lastAttempt_)->lastError());
+      addUnits_.reset();
+      lastAttempt_.reset();
       return false;
     }
   }
-  return !many || Exec(Sql("COMMIT"), error);
+  const auto add = [&](const QString &lot, const QString &hour, const QString &result, qint64 units) {
+    addUnits_->bindValue(0, r.jobName);
+    addUnits_->bindValue(1, TextValue(lot));
+    addUnits_->bindValue(2, hour);
+    addUnits_->bindValue(3, TextValue(result));
+    addUnits_->bindValue(4, units);
+    if (addUnits_->exec())
+      return true;
+    if (error)
+      *error = ErrorText(addUnits_->lastError());
+    return false;
+  };
+  if (!r.unitUid.isEmpty()) {
+    lastAttempt_->bindValue(0, r.jobName);
+    lastAttempt_->bindValue(1, r.unitUid);
+    lastAttempt_->bindValue(2, r.recordUid);
+    if (!lastAttempt_->exec()) {
+      if (error)
+        *error = ErrorText(lastAttempt_->lastError());
+      return false;
+    }
+    if (lastAttempt_->next()) {
+      const qint64 attempt = lastAttempt_->value(0).toLongLong();
+      const QString finished = lastAttempt_->value(1).toString();
+      const QString lot = lastAttempt_->value(2).toString();
+      const QString result = lastAttempt_->value(3).toString();
+      lastAttempt_->finish();
+      // Of equal attempts and times the later written decides, and r is the later.
+      if (std::pair(r.attempt, TimeText(r.finishedAt)) < std::pair(attempt, finished))
+        return true; // an earlier attempt, come late
+      if (!add(lot, finished.left(13), result, -1))
+        return false;
+    }
+    lastAttempt_->finish();
+  }
+  return add(r.lot, HourText(r.finishedAt), r.result, 1);
 }
 
 bool Connection::Read(QSqlQuery &q, std::vector<Record> *rows, QString *error) {
@@ -594,6 +679,87 @@ bool Connection::JobAttempts(const Filter &f, const std::function<bool(const Job
     return false;
   }
   q.finish();
+  return true;
+}
+
+bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QString *error) {
+  if (!Open(error))
+    return false;
+  if (version_ < 2)
+    return true; // a store of no jobs
+  QString where;
+  QVariantList values;
+  if (f.since) {
+    where += Sql(" AND hour >= ?");
+    values << HourText(*f.since);
+  }
+  if (f.until) {
+    where += Sql(" AND hour <= ?");
+    values << HourText(f.until->addMSecs(-1));
+  }
+  for (const auto &[column, value] : {std::pair{"job_name", f.job}, std::pair{"lot", f.lot}}) {
+    if (value.isEmpty())
+      continue;
+    where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
+    values << value;
+  }
+  const QString from = version_ < 3 ? Sql("(") + Sql(kUnitSumsSql) + Sql(") AS sums") : Sql("unit_hours");
+  QSqlQuery q(Database());
+  q.setForwardOnly(true);
+  if (!q.prepare(Sql("SELECT hour, result, SUM(units) FROM ") + from + Sql(" WHERE TRUE") + where +
+                 Sql(" GROUP BY hour, result ORDER BY hour"))) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  for (int i = 0; i < values.size(); ++i)
+    q.bindValue(i, values[i]);
+  if (!q.exec()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  // Sums come by the thousand, an hour's few together: each hour is read once.
+  QString lastText;
+  QDateTime hour;
+  while (q.next()) {
+    const qint64 units = q.value(2).toLongLong();
+    if (units == 0)
+      continue; // every unit of it finished later
+    const QString text = q.value(0).toString();
+    if (text != lastText) {
+      lastText = text;
+      hour = QDateTime(QDate::fromString(text.left(10), Qt::ISODate), QTime(text.mid(11, 2).toInt(), 0), Qt::UTC);
+    }
+    hours->push_back({hour, q.value(1).toString(), units});
+  }
+  if (q.lastError().isValid()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  return true;
+}
+
+bool Connection::Jobs(QStringList *jobs, QString *error) {
+  if (!Open(error))
+    return false;
+  if (version_ < 2)
+    return true;
+  // One seek a job through the job index, as FilePaths walks the files.
+  QSqlQuery q(Database());
+  q.setForwardOnly(true);
+  if (!q.exec(QStringLiteral("WITH RECURSIVE jobs (j, n) AS (SELECT MIN(job_name), 1 FROM programming_records "
+                             "WHERE job_name <> '' UNION ALL SELECT (SELECT MIN(job_name) FROM programming_records "
+                             "WHERE job_name > jobs.j), n + 1 FROM jobs WHERE jobs.j IS NOT NULL AND n < %1) "
+                             "SELECT j FROM jobs WHERE j IS NOT NULL")
+                  .arg(kMostFilePaths))) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  while (q.next())
+    *jobs << q.value(0).toString();
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include "records/query.h"
 #include "records/record.h"
 #include "records/store_location.h"
+#include "records/yield.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -18,8 +19,10 @@
 
 namespace records::db {
 
-// 1: the first table; 2: the job, lot, unit and attempt of each record.
-inline constexpr int kSchemaVersion = 2;
+// 1: the first table; 2: the job, lot, unit and attempt of each record;
+// 3: unit_hours, the units' last attempts summed per job, lot, UTC hour and
+// result, kept by every insert (a program that did not keep it must not write).
+inline constexpr int kSchemaVersion = 3;
 // A writer waits this long for another writer of the same SQLite file.
 inline constexpr int kSqliteBusyMs = 250;
 // A connection attempt to the server gives up after this long; libpq takes
@@ -79,6 +82,12 @@ public:
   // Every record of a job that the filter's range, result, job and lot
   // match, in no particular order, in one pass; `each` returns false to stop.
   bool JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error);
+  // The units whose last attempt is of the filter's job and lot (range: the
+  // hours that attempt finished in), summed per UTC hour and result, in no
+  // particular order. A store older than unit_hours is summed from its rows.
+  bool UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QString *error);
+  // The names of the store's jobs, in order.
+  bool Jobs(QStringList *jobs, QString *error);
   // Oldest first by id: the spool's order.
   bool Oldest(int limit, std::vector<Record> *rows, QString *error);
   bool DeleteByUid(std::span<const Record> rows, QString *error);
@@ -96,6 +105,8 @@ private:
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
   bool Exec(const QString &sql, QString *error);
+  // Moves the count of r's unit to r when r is its last attempt so far.
+  bool CountUnit(const Record &r, QString *error);
   // The columns to select: those the store's version lacks (a reader does not
   // migrate) come as their defaults.
   QString SelectList() const;
@@ -110,6 +121,8 @@ private:
   int connectTimeoutS_ = kConnectTimeoutS;
   int version_ = kSchemaVersion; // the open store's
   std::unique_ptr<QSqlQuery> insert_;
+  std::unique_ptr<QSqlQuery> lastAttempt_;
+  std::unique_ptr<QSqlQuery> addUnits_;
 };
 
 // The database's own message for a failed call, as plain as it comes.

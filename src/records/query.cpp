@@ -1,5 +1,6 @@
 #include "records/query.h"
 #include "records/database.h"
+#include "records/yield.h"
 
 #include <QPointer>
 #include <QSaveFile>
@@ -129,18 +130,18 @@ AsyncReader::~AsyncReader() {
   thread_.join();
 }
 
-int AsyncReader::Fetch(const Filter &f) {
-  std::lock_guard lock(mutex_);
-  // Only the newest fetch matters to the window; one still waiting is stale.
-  std::erase_if(requests_, [](const Request &r) { return r.exportPath.isEmpty(); });
-  requests_.push_back({nextTicket_, f, QString()});
-  wake_.notify_all();
-  return nextTicket_++;
-}
+int AsyncReader::Fetch(const Filter &f) { return Ask(Kind::Fetch, f, QString()); }
 
-int AsyncReader::Export(const Filter &f, const QString &path) {
+int AsyncReader::Export(const Filter &f, const QString &path) { return Ask(Kind::Export, f, path); }
+
+int AsyncReader::Chart(const Filter &f) { return Ask(Kind::Chart, f, QString()); }
+
+int AsyncReader::Ask(Kind kind, const Filter &f, const QString &path) {
   std::lock_guard lock(mutex_);
-  requests_.push_back({nextTicket_, f, path});
+  // Only the newest fetch or chart matters to the window; one still waiting is stale.
+  if (kind != Kind::Export)
+    std::erase_if(requests_, [&](const Request &r) { return r.kind == kind; });
+  requests_.push_back({nextTicket_, kind, f, path});
   wake_.notify_all();
   return nextTicket_++;
 }
@@ -158,10 +159,14 @@ void AsyncReader::Run() {
       request = std::move(requests_.front());
       requests_.pop_front();
     }
-    Outcome outcome{request.ticket, !request.exportPath.isEmpty(), {}, 0, QString()};
+    Outcome outcome{request.ticket, request.kind, {}, 0, QString(), nullptr};
     if (Refuse(where_, &outcome.error)) {
-    } else if (outcome.exported) {
+    } else if (request.kind == Kind::Export) {
       ExportOn(c, request.filter, request.exportPath, &outcome.count, &outcome.error, &cancel_);
+    } else if (request.kind == Kind::Chart) {
+      outcome.chart = std::make_shared<YieldChart>();
+      if (!ChartFigures(c, request.filter, outcome.chart.get(), &outcome.error))
+        c.Close();
     } else if (!c.Select(request.filter, &outcome.rows, &outcome.error)) {
       // A dropped server connection is made again on the next request.
       c.Close();
@@ -187,8 +192,10 @@ void AsyncReader::Deliver() {
   for (const Outcome &o : ready) {
     if (!self)
       return;
-    if (o.exported)
+    if (o.kind == Kind::Export)
       emit Exported(o.ticket, o.count, o.error);
+    else if (o.kind == Kind::Chart)
+      emit Charted(o.ticket, o.chart ? *o.chart : YieldChart(), o.error);
     else
       emit Fetched(o.ticket, o.rows, o.error);
   }

@@ -15,7 +15,11 @@
 #include <optional>
 #include <thread>
 
+Q_MOC_INCLUDE("records/yield.h")
+
 namespace records {
+
+struct YieldChart;
 
 // A row's place in the newest-first order: (finished_at, id) descending.
 struct PageKey {
@@ -52,7 +56,7 @@ bool ForEach(const StoreLocation &where, const Filter &f, const std::function<bo
 bool ExportCsv(const StoreLocation &where, const Filter &f, const QString &path, qint64 *count, QString *error,
                const std::atomic<bool> *cancel = nullptr);
 
-// Runs queries and exports on a thread of its own with its own connection, and
+// Runs queries, charts and exports on a thread of its own with its own connection, and
 // delivers the outcome on the thread that made it through Fetched/Exported,
 // queued (nothing is delivered from inside Fetch or Export). Requests run in
 // order; a Fetch that is still waiting is replaced by a newer one. Destroying
@@ -67,24 +71,32 @@ public:
   // Each returns the ticket its outcome will carry.
   int Fetch(const Filter &f);
   int Export(const Filter &f, const QString &path);
+  // The yield chart of the filter's range, job and lot (ChartFigures); a
+  // chart still waiting is replaced by a newer one.
+  int Chart(const Filter &f);
 
 signals:
   void Fetched(int ticket, const std::vector<records::Record> &rows, const QString &error);
   void Exported(int ticket, qint64 count, const QString &error);
+  void Charted(int ticket, const records::YieldChart &chart, const QString &error);
 
 private:
+  enum class Kind { Fetch, Export, Chart };
   struct Request {
     int ticket;
+    Kind kind;
     Filter filter;
-    QString exportPath; // empty: a fetch
+    QString exportPath;
   };
   struct Outcome {
     int ticket;
-    bool exported;
+    Kind kind;
     std::vector<Record> rows;
     qint64 count;
     QString error;
+    std::shared_ptr<YieldChart> chart;
   };
+  int Ask(Kind kind, const Filter &f, const QString &path);
   void Run();
   void Deliver();
 

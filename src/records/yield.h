@@ -13,6 +13,7 @@
 #include "records/store_location.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <map>
 #include <vector>
@@ -48,5 +49,54 @@ struct DaySummary {
 // Per job and local day, by job name and then day, of the records the
 // filter's range, job and lot select (its other parts are not looked at).
 bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error);
+
+// What the store sums up for the yield chart: the units whose last attempt
+// finished in one UTC hour with one result. The store groups by UTC hour so
+// that one query serves hours and days of any local time zone.
+struct HourUnits {
+  QDateTime hour; // UTC, on the hour
+  QString result;
+  qint64 units = 0;
+  bool operator==(const HourUnits &) const = default;
+};
+
+enum class Bucket { Hour, Day };
+
+// A chart spanning more than this shows days rather than hours.
+inline constexpr qint64 kMostHourlyHours = 48;
+
+struct YieldBar {
+  QDateTime start; // local, on the hour or at midnight
+  qint64 passed = 0;
+  qint64 failed = 0;
+  bool operator==(const YieldBar &) const = default;
+};
+
+// The units passed and failed per hour or per local day, every bucket from
+// the first to the last that has a unit, and the failed units by result.
+struct YieldChart {
+  Bucket bucket = Bucket::Day;
+  std::vector<YieldBar> bars;
+  std::map<QString, qint64> failures;
+  qint64 passed = 0;
+  qint64 failed = 0;
+  QStringList jobs; // every job in the store, by name
+};
+
+// Hours when [since, until) spans at most kMostHourlyHours, days when more;
+// an open end is taken from the first or last hour that has units.
+Bucket BucketFor(const std::optional<QDateTime> &since, const std::optional<QDateTime> &until,
+                 const std::vector<HourUnits> &hours);
+// The chart of the store's sums (any order); results that count neither way are left out.
+YieldChart ChartOf(const std::vector<HourUnits> &hours, Bucket bucket);
+
+// The chart of the filter's range and job (and lot), with the store's jobs;
+// the store's sums are the units' last attempts, so a unit retried across the
+// range's end counts in the hour of its last attempt, if that is inside.
+bool ChartFigures(const StoreLocation &where, const Filter &f, YieldChart *chart, QString *error);
+namespace db {
+class Connection;
+}
+bool ChartFigures(db::Connection &c, const Filter &f, YieldChart *chart, QString *error);
 
 } // namespace records

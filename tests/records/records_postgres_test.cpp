@@ -100,7 +100,14 @@ TEST_F(SharedStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAStationMi
   }
   EXPECT_EQ(records::Query(where, {}, &error), (std::vector{three, two, one})) << error.toStdString();
   ASSERT_TRUE(server->Psql(database, QStringLiteral("SELECT MAX(version) FROM schema_version"), &error, &version));
-  EXPECT_EQ(version, QStringLiteral("2"));
+  EXPECT_EQ(version, QString::number(records::db::kSchemaVersion));
+}
+
+TEST_F(SharedStore, TheChartCountsEachUnitByItsLastAttemptPerHourOrDay) {
+  ExpectChartFigures(where, [&](const QString &sql) {
+    QString error;
+    EXPECT_TRUE(server->Psql(database, sql, &error)) << sql.toStdString() << error.toStdString();
+  });
 }
 
 TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {

@@ -59,7 +59,7 @@ TEST_F(SqliteStore, EveryFieldRoundTripsExactlyInAWalStoreOfTheCurrentVersion) {
   EXPECT_EQ(rows[1].filePath, QLatin1String("")) << "stored as '', never NULL";
 
   EXPECT_EQ(Scalar(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
-  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 2);
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), records::db::kSchemaVersion);
   EXPECT_EQ(Scalar(QStringLiteral("SELECT COUNT(*) FROM programming_records WHERE file_path IS NULL")).toInt(), 0);
   EXPECT_EQ(Scalar(QStringLiteral("SELECT finished_at FROM programming_records WHERE count = 2")).toString(),
             QStringLiteral("2026-12-07T00:00:09.123Z"));
@@ -193,10 +193,12 @@ TEST_F(SqliteStore, AnUnwritableStoreWarnsLosesNothingAndRecovers) {
 
 TEST_F(SqliteStore, AStoreOfANewerProgramIsNotTouched) {
   { records::Recorder recorder(where); }
-  Scalar(QStringLiteral("INSERT INTO schema_version VALUES (3) RETURNING version"));
+  Scalar(QStringLiteral("INSERT INTO schema_version VALUES (%1) RETURNING version").arg(records::db::kSchemaVersion + 1));
   QString error;
   EXPECT_TRUE(records::Query(where, {}, &error).empty());
-  EXPECT_EQ(error, QStringLiteral("the store's schema version 3 is newer than this program's 2"));
+  EXPECT_EQ(error, QStringLiteral("the store's schema version %1 is newer than this program's %2")
+                       .arg(records::db::kSchemaVersion + 1)
+                       .arg(records::db::kSchemaVersion));
 }
 
 TEST_F(SqliteStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAWriterMigratesIt) {
@@ -228,7 +230,7 @@ TEST_F(SqliteStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAWriterMig
   }
   EXPECT_EQ(records::Query(where, {}, &error), expected({FullRecord(3, 3), VersionOneRecord(2), VersionOneRecord(1)}))
       << error.toStdString();
-  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 2);
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), records::db::kSchemaVersion);
 }
 
 TEST_F(SqliteStore, LotCountersComeFromEachUnitsLastAttempt) {
@@ -283,6 +285,19 @@ TEST_F(SqliteStore, LotCountersComeFromEachUnitsLastAttempt) {
     EXPECT_EQ(counters.passed, c.counters.passed) << c.job << " " << c.lot;
     EXPECT_EQ(counters.failed, c.counters.failed) << c.job << " " << c.lot;
   }
+}
+
+TEST_F(SqliteStore, TheChartCountsEachUnitByItsLastAttemptPerHourOrDay) {
+  ExpectChartFigures(where, [&](const QString &sql) {
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
+      db.setDatabaseName(path);
+      ASSERT_TRUE(db.open());
+      QSqlQuery q(db);
+      EXPECT_TRUE(q.exec(sql)) << sql.toStdString() << q.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+  });
 }
 
 TEST_F(SqliteStore, ReadingNeitherMakesNorWritesTheStore) {

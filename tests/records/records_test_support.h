@@ -1,10 +1,13 @@
 #pragma once
 // Records and stores for the records tests.
+#include "records/database.h"
 #include "records/records.h"
+#include "records/yield.h"
 #include "support/spawn.h"
 #include "support/test_helpers.h"
 
 #include <csignal>
+#include <functional>
 
 #include <QTimeZone>
 #include <gtest/gtest.h>
@@ -110,4 +113,96 @@ inline records::Record VersionOneRecord(int n) {
   r.jobName = r.lot = r.unitUid = QString();
   r.attempt = 1;
   return r;
+}
+
+// The yield chart's figures over a small store, read as each way a store comes
+// to hold them: counted as the records are written, summed from the records
+// by a store of version 2 that a reader reads, and filled when a writer
+// migrates that store. `exec` runs SQL on the store.
+inline void ExpectChartFigures(const records::StoreLocation &where,
+                               const std::function<void(const QString &sql)> &exec) {
+  struct Attempt {
+    const char *job, *unit;
+    int attempt;
+    int day, hour, minute; // local time, December 2026
+    const char *result;
+  };
+  // In the order they are written.
+  const Attempt attempts[] = {
+      {"J", "u1", 1, 7, 9, 10, "no-answer"},
+      {"J", "u1", 2, 7, 9, 20, "ok"}, // retried: passed once
+      {"J", "u2", 1, 7, 9, 40, "verify-mismatch"},
+      {"J", "u3", 1, 7, 11, 5, "box-failed"},
+      {"J", "u3", 2, 8, 8, 0, "ok"}, // passed the next day
+      {"J", "u4", 2, 7, 11, 30, "ok"},
+      {"J", "u4", 1, 7, 11, 50, "box-failed"}, // an earlier attempt written late
+      {"J", "u5", 1, 7, 11, 55, "no-answer"},
+      {"J", "u5", 2, 7, 11, 58, "interrupted"}, // stopped: neither
+      {"J", "", 1, 8, 8, 30, "no-answer"},      // no unit: one each
+      {"J", "", 1, 8, 8, 31, "ok"},
+      {"K", "u1", 1, 7, 9, 50, "port-lost"}, // another job's unit of the same name
+      {"", "", 1, 7, 10, 0, "ok"},           // no job: no unit
+  };
+  const auto local = [](int day, int hour) { return QDateTime(QDate(2026, 12, day), QTime(hour, 0)); };
+  {
+    records::db::Connection c(where, records::db::Connection::Target::Store, "chart-test");
+    QString error;
+    int n = 0;
+    for (const Attempt &a : attempts) {
+      records::Record r = FullRecord(n++, 0, QString::fromLatin1(a.result));
+      r.finishedAt = local(a.day, a.hour).addSecs(a.minute * 60).toUTC();
+      r.jobName = QString::fromLatin1(a.job);
+      r.lot = QStringLiteral("L1");
+      r.unitUid = QString::fromLatin1(a.unit);
+      r.attempt = a.attempt;
+      ASSERT_TRUE(c.Insert(std::vector{r}, &error)) << error.toStdString();
+      ASSERT_TRUE(c.Insert(std::vector{r}, &error)) << "a copy is skipped: " << error.toStdString();
+    }
+  }
+  // Each bucket's start, then passed/failed, of the buckets that have units;
+  // then the number of buckets and the failures by result.
+  const auto text = [](const records::YieldChart &chart) {
+    QStringList out{chart.bucket == records::Bucket::Hour ? QStringLiteral("hours") : QStringLiteral("days")};
+    for (const records::YieldBar &b : chart.bars)
+      if (b.passed || b.failed)
+        out << b.start.toString(QStringLiteral("dd HH")) + QStringLiteral(" %1/%2").arg(b.passed).arg(b.failed);
+    out << QStringLiteral("of %1").arg(chart.bars.size());
+    for (const auto &[result, units] : chart.failures)
+      out << QStringLiteral("%1=%2").arg(result).arg(units);
+    out << QStringLiteral("total %1/%2").arg(chart.passed).arg(chart.failed) << chart.jobs.join(QLatin1Char(','));
+    return out.join(QStringLiteral("; ")).toStdString();
+  };
+  const struct {
+    records::Filter filter;
+    const char *chart;
+  } cases[] = {
+      {{},
+       "hours; 07 09 1/2; 07 11 1/0; 08 08 2/1; of 24; no-answer=1; port-lost=1; verify-mismatch=1; total 4/3; J,K"},
+      {{.since = local(6, 0), .until = local(9, 0), .job = QStringLiteral("J")},
+       "days; 07 00 2/1; 08 00 2/1; of 2; no-answer=1; verify-mismatch=1; total 4/2; J,K"},
+      {{.since = local(7, 0), .until = local(8, 0), .job = QStringLiteral("J")},
+       "hours; 07 09 1/1; 07 11 1/0; of 3; verify-mismatch=1; total 2/1; J,K"},
+      {{.job = QStringLiteral("K")}, "hours; 07 09 0/1; of 1; port-lost=1; total 0/1; J,K"},
+      {{.job = QStringLiteral("J"), .lot = QStringLiteral("L2")}, "days; of 0; total 0/0; J,K"},
+  };
+  const auto expectCases = [&](const char *store) {
+    for (const auto &c : cases) {
+      records::YieldChart chart;
+      QString error;
+      EXPECT_TRUE(records::ChartFigures(where, c.filter, &chart, &error)) << error.toStdString();
+      EXPECT_EQ(text(chart), c.chart) << store;
+    }
+  };
+  expectCases("counted as written");
+  exec(QStringLiteral("DROP TABLE unit_hours"));
+  exec(QStringLiteral("DROP INDEX programming_records_unit"));
+  exec(QStringLiteral("DELETE FROM schema_version"));
+  exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (2)"));
+  expectCases("summed from the records of version 2");
+  {
+    records::db::Connection writer(where, records::db::Connection::Target::Store, "chart-test");
+    QString error;
+    ASSERT_TRUE(writer.Open(&error)) << error.toStdString();
+  }
+  expectCases("filled by the migration");
 }

@@ -1,5 +1,6 @@
 #include "app/ui/records_window.h"
 
+#include "app/ui/yield_chart.h"
 #include "protocol/operator_text.h"
 
 #include <QComboBox>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -148,7 +150,7 @@ void RecordsModel::fetchMore(const QModelIndex &parent) {
 RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialogs, QWidget *parent)
     : QWidget(parent, Qt::Window), dialogs_(dialogs) {
   setWindowTitle(RecordsText(kCaptionText));
-  resize(1100, 600);
+  resize(1100, 800);
 
   const auto dateEdit = [this] {
     auto *edit = new QDateEdit(this);
@@ -180,6 +182,7 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   for (int c = 0; c < int(std::size(kColumns)); ++c)
     Table->setColumnWidth(c, Table->fontMetrics().horizontalAdvance(QLatin1Char('0')) * kColumns[c].chars + 12);
   StatusLabel = new QLabel(this);
+  Chart = new YieldChartView(where, this);
 
   auto *filters = new QHBoxLayout;
   filters->addWidget(new QLabel(QCoreApplication::translate("Records", "From"), this));
@@ -193,7 +196,10 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   filters->addWidget(ExportButton);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(filters);
-  layout->addWidget(Table, 1);
+  auto *split = new QSplitter(Qt::Vertical, this);
+  split->addWidget(Table);
+  split->addWidget(Chart);
+  layout->addWidget(split, 1);
   layout->addWidget(StatusLabel);
 
   // Typing asks once the operator pauses, not once per key.
@@ -226,7 +232,9 @@ records::Filter RecordsWindow::FilterOfControls() const {
 void RecordsWindow::ApplyFilter() {
   typing_.stop();
   StatusLabel->setText(QCoreApplication::translate("Records", "Reading the records..."));
-  Model->SetFilter(FilterOfControls());
+  const records::Filter f = FilterOfControls();
+  Model->SetFilter(f);
+  Chart->SetRange(f.since, f.until);
 }
 
 void RecordsWindow::ShowCount(const QString &error) {

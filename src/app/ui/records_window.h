@@ -2,7 +2,8 @@
 // The production records window: the store's records newest first, 500 at a
 // time and more as the table is scrolled to its end, narrowed by finish date
 // (local days, both ends included), result and part of the file name, and
-// exported as CSV (every matching row). The file name applies once the
+// exported as CSV (every matching row); below them, the yield chart of the
+// date range (app/ui/yield_chart.h). The file name applies once the
 // operator pauses typing, or at Return. Every read and the export run on the
 // AsyncReader's thread; the window only asks and shows, so it opens at once
 // on any store. The lead opens it modeless or through Dialogs::ShowModal.
@@ -22,6 +23,8 @@ class QPushButton;
 class QTableView;
 
 namespace app {
+
+class YieldChartView;
 
 // The rows read so far for one filter. Asking for another filter drops them
 // and any page still on its way.
@@ -82,6 +85,7 @@ public:
   QTableView *Table;
   QLabel *StatusLabel;
   RecordsModel *Model;
+  YieldChartView *Chart; // of the date range alone
 
 private:
   void ApplyFilter();

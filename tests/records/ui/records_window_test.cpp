@@ -1,16 +1,19 @@
 // The production records window on a real SQLite store, offscreen: newest
 // first, the filters, pages fetched on scroll, and the export through Dialogs.
 #include "app/ui/records_window.h"
+#include "app/ui/yield_chart.h"
 #include "records/database.h"
 #include "records/records.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -157,4 +160,42 @@ TEST_F(RecordsWindowTest, AStoreThatCannotBeReadSaysWhy) {
   EXPECT_EQ(window->Model->rowCount(), 0);
   EXPECT_EQ(window->StatusLabel->text(),
             QStringLiteral("Cannot read the records: %1 is a folder, not a records store").arg(where.sqlitePath));
+}
+
+TEST_F(RecordsWindowTest, TheChartShowsEachJobsUnitsByTheirLastAttempt) {
+  const auto attempt = [](int n, int day, const char *job, const char *unit, int number, const char *result) {
+    records::Record r = At(n, day, QString::fromLatin1(result), QStringLiteral("/fw/a.hex"));
+    r.jobName = QString::fromLatin1(job);
+    r.unitUid = QString::fromLatin1(unit);
+    r.attempt = number;
+    return r;
+  };
+  Store({attempt(1, 0, "J", "a", 1, "no-answer"), attempt(2, 0, "J", "a", 2, "ok"),
+         attempt(3, 2, "J", "b", 1, "verify-mismatch"), attempt(4, 2, "K", "c", 1, "ok")});
+  window = std::make_unique<app::RecordsWindow>(where, dialogs);
+  QSignalSpy updated(window->Chart, &app::YieldChartView::Updated);
+  window->show();
+  const auto described = [&] {
+    EXPECT_TRUE(updated.wait()) << "no figures arrived";
+    EXPECT_EQ(updated.takeFirst().at(0).toString(), QString());
+    QAccessibleInterface *chart = QAccessible::queryAccessibleInterface(window->Chart);
+    EXPECT_EQ(chart->text(QAccessible::Name), QStringLiteral("Yield chart"));
+    return chart->text(QAccessible::Description).toStdString();
+  };
+  EXPECT_EQ(described(), "Units passed: 2, failed: 1; failed by result: verify-mismatch 1; per day: "
+                         "2026-12-07: passed 1, failed 0; 2026-12-09: passed 1, failed 1");
+  ASSERT_EQ(window->Chart->JobBox->count(), 3) << "every job, and all of them";
+
+  // The next job down the list, chosen from the keyboard.
+  window->Chart->JobBox->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(described(), "Units passed: 1, failed: 1; failed by result: verify-mismatch 1; per day: "
+                         "2026-12-07: passed 1, failed 0; 2026-12-09: passed 0, failed 1");
+  window->FromDate->setDate(QDate(2026, 12, 9));
+  const QString noon = QDateTime(QDate(2026, 12, 9), QTime(12, 0), Qt::UTC).toLocalTime().toString("HH:mm");
+  EXPECT_EQ(described(), QStringLiteral("Units passed: 0, failed: 1; failed by result: verify-mismatch 1; per hour: "
+                                        "%1: passed 0, failed 1")
+                             .arg(noon)
+                             .toStdString())
+      << "a day is shown by the hour";
 }
