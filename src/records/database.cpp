@@ -30,6 +30,7 @@ const AddedColumn kAddedColumns[] = {
     {2, "lot", "TEXT", "''"},
     {2, "unit_uid", "TEXT", "''"},
     {2, "attempt", "BIGINT", "1"},
+    {3, "serial", "TEXT", "''"},
 };
 
 const AddedColumn *Added(const Field &f) {
@@ -66,6 +67,19 @@ const char *const kIndexes[] = {
 // Version 2: a job's attempts, of one lot or of a range of days.
 const char *const kJobIndex =
     "CREATE INDEX programming_records_job ON programming_records (job_name, lot, finished_at, id)";
+// Version 3: a unit's attempts by its serial number, and the pools numbers are
+// drawn from. A pool's next_index only grows, and (pool, idx) is a key, so
+// the database itself refuses a number given twice. A list pool has a size;
+// a counting pool's is -1.
+const char *const kVersion3[] = {
+    "CREATE INDEX programming_records_serial ON programming_records (serial, finished_at, id)",
+    "CREATE TABLE serial_pools (name TEXT PRIMARY KEY, definition TEXT NOT NULL, size BIGINT NOT NULL, "
+    "next_index BIGINT NOT NULL DEFAULT 0)",
+    "CREATE TABLE serial_numbers (pool TEXT NOT NULL, idx BIGINT NOT NULL, host TEXT NOT NULL, "
+    "station TEXT NOT NULL, state TEXT NOT NULL, value TEXT NOT NULL DEFAULT '', "
+    "unit_uid TEXT NOT NULL DEFAULT '', changed_at TEXT NOT NULL, PRIMARY KEY (pool, idx))",
+    "CREATE INDEX serial_numbers_station ON serial_numbers (pool, host, station, state)",
+};
 
 QString ColumnList() {
   QString out;
@@ -90,7 +104,8 @@ QString Conditions(const Filter &f, QVariantList *values) {
     *values << TimeText(*f.until);
   }
   for (const auto &[column, value] :
-       {std::pair{"result", f.result}, std::pair{"job_name", f.job}, std::pair{"lot", f.lot}}) {
+       {std::pair{"result", f.result}, std::pair{"job_name", f.job}, std::pair{"lot", f.lot},
+        std::pair{"serial", f.serial}}) {
     if (value.isEmpty())
       continue;
     where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
@@ -271,6 +286,10 @@ bool Connection::MakeSchema(QString *error) {
       return fail();
   if (version < 2 && !Exec(Sql(kJobIndex), error))
     return fail();
+  if (version < 3)
+    for (const char *sql : kVersion3)
+      if (!Exec(Sql(sql), error))
+        return fail();
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();
@@ -500,8 +519,8 @@ bool Connection::FilePaths(const QString &contains, QStringList *paths, bool *to
 bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *error) {
   if (!Open(error))
     return false;
-  if (version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty()))
-    return true; // a store of no jobs
+  if ((version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty())) || (version_ < 3 && !f.serial.isEmpty()))
+    return true; // a store of no jobs, or of no serial numbers
   QVariantList values;
   QString where = Conditions(f, &values);
   if (f.before) {
@@ -554,8 +573,8 @@ bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *err
 bool Connection::JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error) {
   if (!Open(error))
     return false;
-  if (version_ < 2)
-    return true; // a store of no jobs
+  if (version_ < 2 || (version_ < 3 && !f.serial.isEmpty()))
+    return true; // a store of no jobs, or of no serial numbers
   QVariantList values;
   const QString sql = Sql("SELECT id, job_name, lot, CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END, "
                           "attempt, finished_at, result FROM programming_records WHERE job_name <> ''") +

@@ -18,8 +18,9 @@
 
 namespace records::db {
 
-// 1: the first table; 2: the job, lot, unit and attempt of each record.
-inline constexpr int kSchemaVersion = 2;
+// 1: the first table; 2: the job, lot, unit and attempt of each record;
+// 3: each record's serial number, and the serial-number pools (records/serial_pool.h).
+inline constexpr int kSchemaVersion = 3;
 // A writer waits this long for another writer of the same SQLite file.
 inline constexpr int kSqliteBusyMs = 250;
 // A connection attempt to the server gives up after this long; libpq takes
@@ -87,6 +88,8 @@ public:
   bool SpoolContents(qint64 *rows, QString *destination, QString *error);
 
   QSqlDatabase Database() const;
+  // Runs one statement; false and the database's message on a failure.
+  bool Exec(const QString &sql, QString *error);
 
 private:
   bool MakeSchema(QString *error);
@@ -95,7 +98,6 @@ private:
   // The distinct file paths holding `contains`; *tooMany when there are more
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
-  bool Exec(const QString &sql, QString *error);
   // The columns to select: those the store's version lacks (a reader does not
   // migrate) come as their defaults.
   QString SelectList() const;

@@ -59,7 +59,7 @@ TEST_F(SqliteStore, EveryFieldRoundTripsExactlyInAWalStoreOfTheCurrentVersion) {
   EXPECT_EQ(rows[1].filePath, QLatin1String("")) << "stored as '', never NULL";
 
   EXPECT_EQ(Scalar(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
-  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 2);
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), records::db::kSchemaVersion);
   EXPECT_EQ(Scalar(QStringLiteral("SELECT COUNT(*) FROM programming_records WHERE file_path IS NULL")).toInt(), 0);
   EXPECT_EQ(Scalar(QStringLiteral("SELECT finished_at FROM programming_records WHERE count = 2")).toString(),
             QStringLiteral("2026-12-07T00:00:09.123Z"));
@@ -123,6 +123,7 @@ TEST_F(SqliteStore, FiltersAndPagesGoNewestFirstWithoutGapsOrRepeats) {
        {.since = at(2), .result = QStringLiteral("ok"), .fileContains = QStringLiteral("hex")},
        [&](auto &r) { return r.finishedAt >= at(2) && r.result == QLatin1String("ok"); }},
       {"limit", {.limit = 4}, [&](auto &r) { return Uids(all).indexOf(r.recordUid) < 4; }},
+      {"a unit's serial", {.serial = QStringLiteral("SN000007")}, [](auto &r) { return r.count / 2 == 7; }},
   };
   for (const auto &c : cases) {
     const auto rows = records::Query(where, c.filter, &error);
@@ -193,10 +194,10 @@ TEST_F(SqliteStore, AnUnwritableStoreWarnsLosesNothingAndRecovers) {
 
 TEST_F(SqliteStore, AStoreOfANewerProgramIsNotTouched) {
   { records::Recorder recorder(where); }
-  Scalar(QStringLiteral("INSERT INTO schema_version VALUES (3) RETURNING version"));
+  Scalar(QStringLiteral("INSERT INTO schema_version VALUES (4) RETURNING version"));
   QString error;
   EXPECT_TRUE(records::Query(where, {}, &error).empty());
-  EXPECT_EQ(error, QStringLiteral("the store's schema version 3 is newer than this program's 2"));
+  EXPECT_EQ(error, QStringLiteral("the store's schema version 4 is newer than this program's 3"));
 }
 
 TEST_F(SqliteStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAWriterMigratesIt) {
@@ -228,7 +229,7 @@ TEST_F(SqliteStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAWriterMig
   }
   EXPECT_EQ(records::Query(where, {}, &error), expected({FullRecord(3, 3), VersionOneRecord(2), VersionOneRecord(1)}))
       << error.toStdString();
-  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 2);
+  EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), records::db::kSchemaVersion);
 }
 
 TEST_F(SqliteStore, LotCountersComeFromEachUnitsLastAttempt) {
