@@ -195,6 +195,17 @@ TEST(BoxEngineLoad, FailAtBlockAnswersFailureWhenThatBlockArrives) {
   }
 }
 
+TEST(BoxEngineLoad, FailTimesFailsOnlyTheFirstLoads) {
+  BoxOptions o;
+  o.failAtBlock = 2;
+  o.failTimes = 2;
+  Box box(o);
+  const std::vector<Bytes> failed{Request(1), Request(2), Status(0x00, 0x00)};
+  EXPECT_EQ(box.Load(), failed);
+  EXPECT_EQ(box.Load(), failed);
+  EXPECT_EQ(box.Load().back(), Status(0x00, 0x99));
+}
+
 TEST(BoxEngineLoad, OrderWithRepeatsIsRequestedAsGiven) {
   BoxOptions o;
   o.order = {3, 1, 1, 2, 4, 5, 6, 7, 3};

@@ -30,13 +30,14 @@ TEST(BoxSimOptions, DefaultsAreAPlainOfflineBox) {
 }
 
 TEST(BoxSimOptions, EveryOptionIsTaken) {
-  const Config c = Parse({"--protected", "--silent", "--paced", "--fail-at-block", "3", "--mismatch", "0x1234",
+  const Config c = Parse({"--protected", "--silent", "--paced", "--fail-at-block", "3", "--fail-times", "1", "--mismatch", "0x1234",
                           "--order=3,1,1,2", "--think", "250", "--chip-fill", "0x00", "--link", "/tmp/box",
                           "--log=/tmp/box.log", "--exit-with-parent", "--parent-pid", "4321", "--version"});
   EXPECT_TRUE(c.box.protectedChip);
   EXPECT_TRUE(c.box.silent);
   EXPECT_TRUE(c.paced);
   EXPECT_EQ(c.box.failAtBlock, 3);
+  EXPECT_EQ(c.box.failTimes, 1);
   EXPECT_EQ(c.box.mismatchAddr, 0x1234);
   EXPECT_EQ(c.box.order, (std::vector<int>{3, 1, 1, 2}));
   EXPECT_EQ(c.box.thinkUs, 250'000);
@@ -64,7 +65,7 @@ TEST(BoxSimOptions, NumbersAreDecimalOrHex) {
 TEST(BoxSimOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--order", "3,,4"},       {"--order", ""}, {"--order", "1,2,256"},
-      {"--mismatch", "0x10000"}, {"--think"},     {"--fail-at-block", "x"},
+      {"--mismatch", "0x10000"}, {"--think"},     {"--fail-at-block", "x"}, {"--fail-times", "-1"},
       {"--chip-fill", "300"},    {"--link"},      {"--log="},
       {"--parent-pid", "0"},     {"--bogus"},     {"--silent=1"},
   };

@@ -59,7 +59,8 @@ bool Image::Any() const {
   return std::any_of(present.begin(), present.end(), [](bool p) { return p; });
 }
 
-BoxEngine::BoxEngine(BoxOptions options) : opt_(std::move(options)), chip_(opt_.chipFill, opt_.mismatchAddr) {}
+BoxEngine::BoxEngine(BoxOptions options)
+    : opt_(std::move(options)), chip_(opt_.chipFill, opt_.mismatchAddr), failuresLeft_(opt_.failTimes) {}
 
 std::vector<Reply> BoxEngine::Feed(const uint8_t *data, size_t len, int64_t nowUs) {
   std::vector<Reply> out;
@@ -245,7 +246,10 @@ void BoxEngine::OnBlock(const uint8_t *rec, size_t size, int64_t nowUs, std::vec
   Log(nowUs, members);
 
   awaited_ = -1;
-  if (expected == opt_.failAtBlock || !reason.empty()) {
+  const bool failHere = expected == opt_.failAtBlock && failuresLeft_ != 0;
+  if (failHere && failuresLeft_ > 0)
+    --failuresLeft_;
+  if (failHere || !reason.empty()) {
     Status(kCodeLoad, kStatusFail, "load", nowUs, out);
     return;
   }

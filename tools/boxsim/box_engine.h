@@ -65,6 +65,7 @@ constexpr int64_t kInputIdleTimeoutUs = 2'000'000;
 struct BoxOptions {
   bool protectedChip = false;                  // verify, read and erase-program-verify answer 0x11
   int failAtBlock = -1;                        // answer 0x00 when this block arrives (-1: never)
+  int failTimes = -1;                          // ... only for the first this many loads (-1: every load)
   std::optional<uint16_t> mismatchAddr;        // faulty cell
   bool silent = false;                         // never answer
   std::vector<int> order{1, 2, 3, 4, 5, 6, 7}; // blocks requested after block 0, in this order
@@ -147,6 +148,7 @@ private:
   int awaited_ = -1;
   size_t awaitSize_ = kFirstBlockSize;
   size_t orderIndex_ = 0;
+  int failuresLeft_ = -1; // loads failAtBlock may still fail; negative: no limit
   std::vector<uint8_t> buf_;
   int64_t lastInputUs_ = 0;
   std::vector<std::string> log_;

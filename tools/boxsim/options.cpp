@@ -86,6 +86,12 @@ ParseResult ParseArgs(const std::vector<std::string> &args) {
       if (!n)
         return fail("expects a block number 0..255");
       c.box.failAtBlock = static_cast<int>(*n);
+    } else if (name == "--fail-times") {
+      const auto v = value();
+      const auto n = v ? ParseNumber(*v, 1000000) : std::nullopt;
+      if (!n)
+        return fail("expects a number of loads 0..1000000");
+      c.box.failTimes = static_cast<int>(*n);
     } else if (name == "--mismatch") {
       const auto v = value();
       const auto n = v ? ParseNumber(*v, 0xFFFF) : std::nullopt;
@@ -142,6 +148,7 @@ Options (numbers are decimal, or hexadecimal with 0x):
   --protected          the chip is read-protected: verify, read-out and
                        erase-program-verify answer 0x11
   --fail-at-block K    answer 0x00 when block K arrives
+  --fail-times N       ... only in the first N loads, then take them whole
   --mismatch ADDR      the chip cell at ADDR reads back with bit 0 inverted,
                        so a verify fails there with status 0xEE
   --silent             never answer
