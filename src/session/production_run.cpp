@@ -324,6 +324,7 @@ struct ProductionRun::Impl {
     r.jobName = job.name;
     r.lot = lot;
     r.unitUid = b.Status().unitUid;
+    r.serial = b.Status().serial;
     r.attempt = b.Status().attempt;
     recorder->Add(std::move(r));
   }
