@@ -112,7 +112,7 @@ QString CommandUsage(Command command) {
            kLangHelp + kHelpHelp;
   case Command::Records:
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
-                          "                          [--format table|csv|json] [--records URL]\n"
+                          "                          [--serial VALUE] [--format table|csv|json] [--records URL]\n"
                           "       kavrin-cli records --summary [--since DATE] [--until DATE] [--job NAME]\n"
                           "                          [--format table|csv|json] [--records URL]\n\n"
                           "Prints the production records, newest first; or, with --summary, the figures of\n"
@@ -128,6 +128,8 @@ QString CommandUsage(Command command) {
                           "                      box-failed, verify-mismatch, no-answer, port-lost,\n"
                           "                      read-protected, interrupted, cancelled\n"
                           "  --job NAME          only the records of the job named NAME\n"
+                          "  --serial VALUE      only the records of the unit given the serial number VALUE\n"
+                          "                      (as the records show it, prefix included)\n"
                           "  --summary           the figures per job and day rather than each record\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
                           "  --json              the same as --format json\n"
@@ -375,6 +377,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.until = options->until;
   filter.result = options->result;
   filter.job = options->jobName;
+  filter.serial = options->serial;
   if (options->summary) {
     std::vector<records::DaySummary> days;
     if (!records::Summarize(*where, filter, &days, &error)) {

@@ -451,26 +451,26 @@ QString PlanRefusal(const Job &job, const FirmwareFile &firmware, const unit::Li
 
 QStringList PlanLines(const unit::SerialPlan &plan) {
   QStringList lines;
-  lines << QStringLiteral("Serial at:     ") + IntToHex(plan.address, 4);
+  lines << QStringLiteral("Serial at: ") + IntToHex(plan.address, 4);
   switch (plan.Source()) {
   case unit::SerialSource::Counter:
     lines << QStringLiteral("Serial format: ") + unit::FormatName(plan.format, plan.digits) +
                  (plan.prefix.isEmpty() ? QString() : QStringLiteral(", prefix \"%1\"").arg(plan.prefix));
-    lines << QStringLiteral("Serial count:  from %1, step %2").arg(plan.start).arg(plan.step);
+    lines << QStringLiteral("Serial count: from %1, step %2").arg(plan.start).arg(plan.step);
     break;
   case unit::SerialSource::List:
-    lines << QStringLiteral("Serial list:   ") + plan.listFile;
+    lines << QStringLiteral("Serial list: ") + plan.listFile;
     break;
   case unit::SerialSource::Barcode:
-    lines << QStringLiteral("Barcode:       ") + plan.barcodePattern;
+    lines << QStringLiteral("Barcode: ") + plan.barcodePattern;
     break;
   }
-  lines << QStringLiteral("Serial pool:   ") + (plan.pool.isEmpty() ? QStringLiteral("(the job's name)") : plan.pool);
-  lines << QStringLiteral("Serial block:  %1 reserved at a time, a failed unit's number %2")
+  lines << QStringLiteral("Serial pool: ") + (plan.pool.isEmpty() ? QStringLiteral("(the job's name)") : plan.pool);
+  lines << QStringLiteral("Serial block: %1 reserved at a time, a failed unit's number %2")
                .arg(plan.blockSize)
                .arg(plan.giveUpOnFail ? QStringLiteral("given up") : QStringLiteral("kept for the next unit"));
   if (plan.overwrite)
-    lines << QStringLiteral("Serial field:  may overwrite the firmware's bytes");
+    lines << QStringLiteral("Serial field: may overwrite the firmware's bytes");
   return lines;
 }
 
