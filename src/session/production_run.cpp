@@ -90,8 +90,7 @@ struct ProductionRun::Impl {
     std::shared_ptr<const LoadImage> image;
     int shownPercent = -1;
 
-    Box(Impl &r, size_t i, std::shared_ptr<SerialLayer> layer)
-        : run(r), index(i), session(std::move(layer), r.clock) {}
+    Box(Impl &r, size_t i, std::shared_ptr<SerialLayer> layer) : run(r), index(i), session(std::move(layer), r.clock) {}
     UnitStatus &Status() { return run.units[index]; }
   };
 
@@ -116,10 +115,10 @@ struct ProductionRun::Impl {
   std::shared_ptr<CountCourier> courier;
   std::shared_ptr<int> alive = std::make_shared<int>(0);
 
-  Impl(ProductionRun &run, const job::OpenedJob &opened, const QStringList &ports, base::Clock &c,
-       records::Recorder *r, RunOptions o)
-      : q(run), clock(c), recorder(r), options(std::move(o)), job(*opened.job), firmware(opened.firmware),
-        source{opened.firmwarePath, opened.firmware.sha256} {
+  Impl(ProductionRun &run, const job::OpenedJob &opened, const QStringList &ports, base::Clock &c, records::Recorder *r,
+       RunOptions o)
+      : q(run), clock(c), recorder(r), options(std::move(o)), job(*opened.job),
+        firmware(opened.firmware), source{opened.firmwarePath, opened.firmware.sha256} {
     lot = options.lot.isEmpty() ? DefaultLot(job.name, QDate::currentDate()) : options.lot;
     if (!options.layer)
       options.layer = MakePlatformSerialLayer();
@@ -265,8 +264,13 @@ struct ProductionRun::Impl {
     // Recorded as an attempt, so that the lot's counters read back count the unit.
     b.Status().attempt = 1;
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    Attempt a{Request(BoxOperation::Load), b.Status().port, source, now, now,
-              {Outcome::FileRefused, refusal, std::nullopt}, 0};
+    Attempt a{Request(BoxOperation::Load),
+              b.Status().port,
+              source,
+              now,
+              now,
+              {Outcome::FileRefused, refusal, std::nullopt},
+              0};
     Record(b, a);
     EndUnit(b, UnitState::Fail, Outcome::FileRefused, refusal);
   }
@@ -283,8 +287,13 @@ struct ProductionRun::Impl {
       try {
         b.session.OpenPort(s.port);
       } catch (const Exception &e) {
-        Attempt a{Request(BoxOperation::Load), s.port, source, started, QDateTime::currentDateTimeUtc(),
-                  {Outcome::PortUnavailable, kOpenFailed, std::nullopt}, 0};
+        Attempt a{Request(BoxOperation::Load),
+                  s.port,
+                  source,
+                  started,
+                  QDateTime::currentDateTimeUtc(),
+                  {Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                  0};
         a.request.image = b.image;
         Record(b, a);
         emit q.StepEnded(s, a);

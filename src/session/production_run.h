@@ -31,7 +31,8 @@
 //          the next attempt after Retry; percent runs 0..100 over the whole
 //          attempt (a load-then-verify job: the load 0..50, the verify 50..100).
 //   Retry  an attempt ended with no answer, a box failure, or the port lost,
-//          and the job allows more attempts (attempt k of n = 1 + retries).
+//          and the job allows more attempts; shown "RETRY k/n": retry k of
+//          the job's n retries comes next.
 //          The next attempt starts kRetryPauseMs later by the run's clock; after a
 //          lost port, once the port is back (PortReturned), or the unit fails
 //          when it is not back within the job's time-out.
@@ -104,11 +105,11 @@ struct UnitStatus {
   QString reason;
   QString reasonShown;
   QString reasonEnglish;
-  QString unitUid; // empty before the first unit
-  QString serial;  // the unit's serial number text from its UnitData; empty without one
+  QString unitUid;        // empty before the first unit
+  QString serial;         // the unit's serial number text from its UnitData; empty without one
   double unitSeconds = 0; // Pass/Fail: from the unit's start to its end, by the run's clock
 
-  // "READY", "BUSY 42%", "RETRY 1/3", "PASS", "FAIL".
+  // "READY", "BUSY 42%", "RETRY 1/3" (retry k = attempt of n = attempts - 1), "PASS", "FAIL".
   QString StateText() const;
   bool operator==(const UnitStatus &) const = default;
 };
@@ -118,7 +119,7 @@ struct UnitStatus {
 struct RunCounters {
   qint64 passed = 0;
   qint64 failed = 0;
-  int lotSize = 0;           // the job's
+  int lotSize = 0;            // the job's
   double meanUnitSeconds = 0; // mean time of the units ended in this run; 0 before any
   bool loaded = false;        // the store's counts have arrived (or there is no store)
   QString error;              // why the store could not be read, with its reason; counts start at 0 then
@@ -170,11 +171,11 @@ QString DefaultLot(const QString &jobName, const QDate &day);
 
 // What a front end sets beside the job and ports.
 struct RunOptions {
-  QString lot;                  // empty: DefaultLot(job's name, today)
-  records::StoreLocation store; // where the lot's counters are read; Off: they start at 0
+  QString lot;                                 // empty: DefaultLot(job's name, today)
+  records::StoreLocation store;                // where the lot's counters are read; Off: they start at 0
   QString frontEnd = QStringLiteral("window"); // records::kFrontEnds
-  bool fastReplies = false;                   // BoxSession::SetFastReplies on every box
-  std::shared_ptr<SerialLayer> layer;         // null: the platform's serial ports
+  bool fastReplies = false;                    // BoxSession::SetFastReplies on every box
+  std::shared_ptr<SerialLayer> layer;          // null: the platform's serial ports
 };
 
 class ProductionRun : public QObject {
@@ -186,8 +187,8 @@ public:
   // `opened` must be accepted (no refusal, job and firmware present); `ports`
   // holds 1..kMostBoxes names (the front end has applied the job's ports).
   // Counters begin to be read at once.
-  ProductionRun(const job::OpenedJob &opened, const QStringList &ports, base::Clock &clock,
-                records::Recorder *recorder, RunOptions options, QObject *parent = nullptr);
+  ProductionRun(const job::OpenedJob &opened, const QStringList &ports, base::Clock &clock, records::Recorder *recorder,
+                RunOptions options, QObject *parent = nullptr);
   ~ProductionRun() override; // stops every box and closes the ports
 
   // Not owned; set before the first unit starts (null: the shared image).

@@ -30,8 +30,8 @@ TEST(BoxSimOptions, DefaultsAreAPlainOfflineBox) {
 }
 
 TEST(BoxSimOptions, EveryOptionIsTaken) {
-  const Config c = Parse({"--protected", "--silent", "--paced", "--fail-at-block", "3", "--fail-times", "1", "--mismatch", "0x1234",
-                          "--order=3,1,1,2", "--think", "250", "--chip-fill", "0x00", "--link", "/tmp/box",
+  const Config c = Parse({"--protected", "--silent", "--paced", "--fail-at-block", "3", "--fail-times", "1",
+                          "--mismatch", "0x1234", "--order=3,1,1,2", "--think", "250", "--chip-fill", "0x00", "--link", "/tmp/box",
                           "--log=/tmp/box.log", "--exit-with-parent", "--parent-pid", "4321", "--version"});
   EXPECT_TRUE(c.box.protectedChip);
   EXPECT_TRUE(c.box.silent);
@@ -65,8 +65,9 @@ TEST(BoxSimOptions, NumbersAreDecimalOrHex) {
 TEST(BoxSimOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--order", "3,,4"},       {"--order", ""}, {"--order", "1,2,256"},
-      {"--mismatch", "0x10000"}, {"--think"},     {"--fail-at-block", "x"}, {"--fail-times", "-1"},
+      {"--mismatch", "0x10000"}, {"--think"},     {"--fail-at-block", "x"},
       {"--chip-fill", "300"},    {"--link"},      {"--log="},
+      {"--fail-times", "-1"},
       {"--parent-pid", "0"},     {"--bogus"},     {"--silent=1"},
   };
   for (const auto &args : bad) {

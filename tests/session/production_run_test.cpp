@@ -1,0 +1,369 @@
+// Units of a job on simulated boxes over the in-memory line: each box's far
+// end is the simulator's protocol engine, fed what the port writes; time is a
+// manual clock that moves only while the line is quiet.
+#include "image/firmware_image.h"
+#include "records/query.h"
+#include "records/recorder.h"
+#include "session/production_run.h"
+#include "support/memory_serial.h"
+#include "support/test_helpers.h"
+
+#include "box_engine.h"
+
+#include <QCryptographicHash>
+#include <gtest/gtest.h>
+#include <random>
+#include <set>
+
+// Readable failure output.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+using session::ProductionRun;
+using session::UnitState;
+using session::UnitStatus;
+
+std::vector<uint8_t> ImageBytes(uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::vector<uint8_t> out(kLoadImageSize);
+  for (auto &b : out)
+    b = uint8_t(gen());
+  return out;
+}
+
+job::OpenedJob Opened(const std::vector<uint8_t> &bytes, job::Operation operation, int retries) {
+  job::OpenedJob o;
+  job::Job j;
+  j.name = QStringLiteral("motor board");
+  j.firmware = QStringLiteral("fw.hex");
+  j.operation = operation;
+  j.modeItem = 0;
+  j.retries = retries;
+  j.lotSize = 10;
+  j.timeoutSeconds = 3;
+  o.job = j;
+  o.firmwarePath = QStringLiteral("/srv/fw.hex");
+  o.firmware.fileRead = true;
+  o.firmware.imageText.assign(kImageTextEntries, {});
+  for (uint32_t a = 0; a < kLoadImageSize; ++a)
+    o.firmware.imageText[a] = QStringLiteral("$%1").arg(bytes[a], 2, 16, QLatin1Char('0')).toUpper().toStdString();
+  o.firmware.sha256 = QStringLiteral("ab").repeated(32);
+  o.firmware.checksumCaption = QStringLiteral("CheckSum:  0x00000000");
+  return o;
+}
+
+session::RunOptions Options(std::shared_ptr<SerialLayer> layer, const QString &lot = {},
+                            const records::StoreLocation &store = {}) {
+  session::RunOptions o;
+  o.lot = lot;
+  o.store = store;
+  o.fastReplies = true;
+  o.layer = std::move(layer);
+  return o;
+}
+
+// Boxes whose replies come from the simulator's engine.
+struct Bench {
+  base::ManualClock clock;
+  std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>(clock);
+  struct Far {
+    std::shared_ptr<MemoryDevice> device;
+    boxsim::BoxEngine engine;
+    size_t taken = 0;
+  };
+  std::vector<std::unique_ptr<Far>> boxes;
+  QStringList ports;
+
+  void Add(const boxsim::BoxOptions &options) {
+    ports << QStringLiteral("BOX%1").arg(boxes.size() + 1);
+    boxes.push_back(std::make_unique<Far>(Far{layer->AddDevice(ports.back()), boxsim::BoxEngine(options), 0}));
+  }
+
+  ProductionRun *run = nullptr;
+  std::map<int, int> stepsOf; // steps ended, by box
+  std::map<int, QString> stepKey;
+
+  void Watch(ProductionRun &r) {
+    run = &r;
+    QObject::connect(&r, &ProductionRun::StepEnded, [this](const UnitStatus &s) { ++stepsOf[s.box]; });
+  }
+
+  // Carries bytes both ways. The clock moves only while the session owes the
+  // box nothing and no reply waits for the session to act on it (a write or a
+  // step's end), so a time-out passes only when a box is really silent,
+  // however slow the line's threads are.
+  bool Until(const std::function<bool()> &done) {
+    // Per box: a step started that has not reached the line, or a reply
+    // given that the session has not acted on yet.
+    std::set<size_t> owed, awaiting;
+    std::map<int, int> endedBefore = stepsOf;
+    QElapsedTimer stuck;
+    stuck.start();
+    while (!done()) {
+      if (stuck.hasExpired(20000))
+        return false;
+      QCoreApplication::processEvents();
+      for (size_t i = 0; run && i < boxes.size(); ++i) {
+        const int box = int(i) + 1;
+        const UnitStatus &s = run->Unit(box);
+        const QString key = QStringLiteral("%1/%2/%3").arg(s.unitUid).arg(s.attempt).arg(stepsOf[box]);
+        if (key != stepKey[box] && run->Session(box).InProgress())
+          owed.insert(i);
+        stepKey[box] = key;
+        if (stepsOf[box] != endedBefore[box]) {
+          awaiting.erase(i);
+          endedBefore[box] = stepsOf[box];
+          stuck.restart();
+        }
+      }
+      bool injected = false;
+      for (size_t i = 0; i < boxes.size(); ++i) {
+        Far &far = *boxes[i];
+        const std::vector<uint8_t> written = far.device->Written();
+        if (written.size() <= far.taken)
+          continue;
+        owed.erase(i);
+        awaiting.erase(i);
+        stuck.restart();
+        for (const auto &reply :
+             far.engine.Feed(written.data() + far.taken, written.size() - far.taken, clock.NowMs() * 1000)) {
+          far.device->Inject(reply.bytes);
+          awaiting.insert(i);
+          injected = true;
+        }
+        far.taken = written.size();
+      }
+      if (injected) {
+        clock.Advance(5); // the silence that ends the reply's read, whenever the read comes
+        continue;
+      }
+      // A frame or block only partly on the line, or the block a load's
+      // announcement promised: the rest is on its way.
+      const bool partial = std::any_of(boxes.begin(), boxes.end(), [](const auto &far) {
+        return far->device->WriteIsPending() || far->engine.PendingInput() > 0 || far->engine.AwaitedBlock() >= 0;
+      });
+      if (awaiting.empty() && owed.empty() && !partial)
+        clock.Advance(5);
+      else
+        QThread::usleep(100);
+    }
+    return true;
+  }
+};
+
+// Every state a box showed, progress folded into one "BUSY".
+struct Tiles {
+  std::map<int, QStringList> shown;
+  std::vector<UnitStatus> ended;
+  void Watch(ProductionRun &run) {
+    QObject::connect(&run, &ProductionRun::UnitChanged, [this](const UnitStatus &s) {
+      const QString word = s.state == UnitState::Busy ? QStringLiteral("BUSY") : s.StateText();
+      if (shown[s.box].isEmpty() || shown[s.box].back() != word)
+        shown[s.box] << word;
+    });
+    QObject::connect(&run, &ProductionRun::UnitEnded, [this](const UnitStatus &s) { ended.push_back(s); });
+  }
+};
+
+// "load:box-failed@1" for each record, oldest first.
+QStringList Steps(const records::StoreLocation &where, QString *unit = nullptr) {
+  QString error;
+  auto rows = records::Query(where, {}, &error);
+  std::reverse(rows.begin(), rows.end());
+  QStringList out;
+  for (const auto &r : rows) {
+    out << QStringLiteral("%1:%2@%3").arg(r.operation, r.result).arg(r.attempt);
+    if (unit && (r.unitUid != rows.front().unitUid || r.jobName != QStringLiteral("motor board") || r.lot != "L1"))
+      *unit = QStringLiteral("records differ in unit, job or lot");
+  }
+  return out;
+}
+
+TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
+  struct Case {
+    const char *name;
+    boxsim::BoxOptions box;
+    job::Operation operation;
+    int retries;
+    QStringList tiles;
+    QStringList records;
+    Outcome outcome;
+  };
+  boxsim::BoxOptions failsOnce;
+  failsOnce.failAtBlock = 2;
+  failsOnce.failTimes = 1;
+  boxsim::BoxOptions failsAlways;
+  failsAlways.failAtBlock = 2;
+  boxsim::BoxOptions mismatch;
+  mismatch.mismatchAddr = 0x1234;
+  boxsim::BoxOptions silent;
+  silent.silent = true;
+  const auto Load = job::Operation::Load;
+  const auto LoadVerify = job::Operation::LoadVerify;
+  const Case cases[] = {
+      {"good box", {}, LoadVerify, 2, {"BUSY", "PASS"}, {"set:ok@1", "load:ok@1", "verify:ok@1"}, Outcome::Ok},
+      {"fails once, retried",
+       failsOnce,
+       Load,
+       2,
+       {"BUSY", "RETRY 1/2", "BUSY", "PASS"},
+       {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:ok@2"},
+       Outcome::Ok},
+      {"fails once, no retries",
+       failsOnce,
+       Load,
+       0,
+       {"BUSY", "FAIL"},
+       {"set:ok@1", "load:box-failed@1"},
+       Outcome::BoxFailed},
+      {"fails always: the limit",
+       failsAlways,
+       Load,
+       2,
+       {"BUSY", "RETRY 1/2", "BUSY", "RETRY 2/2", "BUSY", "FAIL"},
+       {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:box-failed@2", "set:ok@3", "load:box-failed@3"},
+       Outcome::BoxFailed},
+      {"verify mismatch is never retried",
+       mismatch,
+       LoadVerify,
+       3,
+       {"BUSY", "FAIL"},
+       {"set:ok@1", "load:ok@1", "verify:verify-mismatch@1"},
+       Outcome::VerifyMismatch},
+      {"no answer, retried",
+       silent,
+       Load,
+       1,
+       {"BUSY", "RETRY 1/1", "BUSY", "FAIL"},
+       {"set:no-answer@1", "set:no-answer@2"},
+       Outcome::NoAnswer},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramFolder folder;
+    const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);
+    Bench bench;
+    bench.Add(c.box);
+    {
+      records::Recorder recorder(store);
+      ProductionRun run(Opened(ImageBytes(1), c.operation, c.retries), bench.ports, bench.clock, &recorder,
+                        Options(bench.layer, QStringLiteral("L1")));
+      Tiles tiles;
+      tiles.Watch(run);
+      bench.Watch(run);
+      ASSERT_TRUE(run.Start(1));
+      ASSERT_TRUE(bench.Until([&] { return !tiles.ended.empty(); }));
+      EXPECT_EQ(tiles.shown[1], c.tiles);
+      EXPECT_EQ(tiles.ended.back().outcome, c.outcome);
+      EXPECT_EQ(run.Counters().passed + run.Counters().failed, 1);
+      EXPECT_EQ(run.Counters().passed, c.outcome == Outcome::Ok ? 1 : 0);
+    }
+    QString unitFault;
+    EXPECT_EQ(Steps(store, &unitFault), c.records);
+    EXPECT_TRUE(unitFault.isEmpty()) << unitFault.toStdString();
+  }
+}
+
+TEST(ProductionRun, CountersComeBackFromTheRecordsOfTheirLot) {
+  ProgramFolder folder;
+  const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);
+  boxsim::BoxOptions broken;
+  broken.failAtBlock = 1;
+  auto counted = [&](const QString &lot, const std::function<void(ProductionRun &, Bench &)> &work) {
+    Bench bench;
+    bench.Add({});
+    bench.Add(broken);
+    records::Recorder recorder(store);
+    ProductionRun run(Opened(ImageBytes(2), job::Operation::Load, 0), bench.ports, bench.clock, &recorder,
+                      Options(bench.layer, lot, store));
+    bench.Watch(run);
+    EXPECT_TRUE(bench.Until([&] { return run.Counters().loaded; }));
+    work(run, bench);
+    return std::pair(run.Counters().passed, run.Counters().failed);
+  };
+  const auto twoUnits = [](ProductionRun &run, Bench &bench) {
+    run.StartAll();
+    EXPECT_TRUE(bench.Until([&] { return !run.Busy(); }));
+  };
+  const auto nothing = [](ProductionRun &, Bench &) {};
+  EXPECT_EQ(counted("L1", twoUnits), std::pair(qint64(1), qint64(1)));
+  EXPECT_EQ(counted("L1", nothing), std::pair(qint64(1), qint64(1))); // a restart
+  EXPECT_EQ(counted("L1", twoUnits), std::pair(qint64(2), qint64(2)));
+  EXPECT_EQ(counted("L2", nothing), std::pair(qint64(0), qint64(0)));
+}
+
+// Hands every unit a serial number written at 0x7FF0, or refuses the second.
+struct Serials : session::UnitDataProvider {
+  int next = 41;
+  bool refuseSecond = false;
+  std::vector<UnitStatus> ended;
+  void Provide(const session::UnitRequest &, std::function<void(session::UnitData)> done) override {
+    const int n = next++;
+    session::UnitData data;
+    if (refuseSecond && n == 42) {
+      data.refusal = QStringLiteral("no numbers left");
+    } else {
+      data.serial = QString::number(n);
+      data.patches = {{0x7FF0, QByteArray(1, char(n))}};
+    }
+    done(data);
+  }
+  void UnitEnded(const UnitStatus &unit) override { ended.push_back(unit); }
+};
+
+TEST(ProductionRun, EachUnitGetsItsOwnImageFromTheProvider) {
+  for (const bool refuse : {false, true}) {
+    SCOPED_TRACE(refuse);
+    Bench bench;
+    bench.Add({});
+    bench.Add({});
+    const auto bytes = ImageBytes(3);
+    ProductionRun run(Opened(bytes, job::Operation::Load, 0), bench.ports, bench.clock, nullptr, Options(bench.layer));
+    bench.Watch(run);
+    Serials serials;
+    serials.refuseSecond = refuse;
+    run.SetUnitDataProvider(&serials);
+    run.StartAll();
+    ASSERT_TRUE(bench.Until([&] { return !run.Busy(); }));
+    ASSERT_EQ(serials.ended.size(), 2u);
+    EXPECT_EQ(run.Unit(1).serial, QStringLiteral("41"));
+    EXPECT_EQ(run.Unit(1).state, UnitState::Pass) << run.Unit(1).reasonEnglish.toStdString();
+    EXPECT_EQ(bench.boxes[0]->engine.LastImage().bytes[0x7FF0], 41);
+    EXPECT_EQ(bench.boxes[0]->engine.LastImage().bytes[0x7FEF], bytes[0x7FEF]);
+    if (refuse) {
+      EXPECT_EQ(run.Unit(2).state, UnitState::Fail);
+      EXPECT_EQ(run.Unit(2).reason, QStringLiteral("no numbers left"));
+      EXPECT_EQ(bench.boxes[1]->device->WrittenSize(), 0u); // the box was never touched
+    } else {
+      EXPECT_EQ(run.Unit(2).serial, QStringLiteral("42"));
+      EXPECT_EQ(bench.boxes[1]->engine.LastImage().bytes[0x7FF0], 42);
+    }
+  }
+}
+
+TEST(ProductionRun, StopEndsUnitsNeitherPassedNorFailed) {
+  Bench bench;
+  boxsim::BoxOptions silent;
+  silent.silent = true;
+  bench.Add(silent);
+  ProductionRun run(Opened(ImageBytes(4), job::Operation::Load, 3), bench.ports, bench.clock, nullptr,
+                    Options(bench.layer));
+  Tiles tiles;
+  tiles.Watch(run);
+  bench.Watch(run);
+  run.StartAll();
+  ASSERT_TRUE(bench.Until([&] { return run.Unit(1).state == UnitState::Retry; }));
+  EXPECT_FALSE(run.Start(1)); // a box in retry takes no new unit
+  run.Stop();
+  EXPECT_EQ(run.Unit(1).state, UnitState::Ready);
+  EXPECT_EQ(run.Unit(1).outcome, Outcome::Interrupted);
+  EXPECT_EQ(run.Counters().passed + run.Counters().failed, 0);
+  // The retry's pause passing changes nothing any more.
+  bench.clock.Advance(ProductionRun::kRetryPauseMs * 2);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(run.Unit(1).state, UnitState::Ready);
+  EXPECT_EQ(tiles.ended.size(), 1u);
+}
+
+} // namespace
