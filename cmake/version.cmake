@@ -24,7 +24,9 @@ endif()
 set(content "// Generated at build time from the project version and the checkout.
 #include \"base/version.h\"
 
+namespace base {
 const char *ProgramVersion() { return \"${text}\"; }
+} // namespace base
 ")
 set(old "")
 if(EXISTS "${OUTPUT}")

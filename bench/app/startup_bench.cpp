@@ -18,11 +18,11 @@
 
 namespace {
 
-class SilentDialogs : public Dialogs {
+class SilentDialogs : public app::Dialogs {
 public:
   void ShowMessage(QWidget *, const QString &) override {}
   void ShowError(QWidget *, const QString &) override {}
-  std::optional<ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
@@ -48,7 +48,7 @@ int main(int argc, char **argv) {
     SilentDialogs dialogs;
     QElapsedTimer clock;
     clock.start();
-    Program program(dialogs, MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
+    app::Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
     program.Form1->show();
     if (!QTest::qWaitForWindowExposed(program.Form1.get()))
       return 2;

@@ -22,7 +22,7 @@ constexpr long kFlatKiB = 1024; // allowed growth after the warm-up
 int main(int argc, char **argv) {
   bench::UseOffscreenPlatform();
   QApplication app(argc, argv);
-  QApplication::setApplicationName(kApplicationTitle);
+  QApplication::setApplicationName(app::kApplicationTitle);
   const long loads = bench::Option(argc, argv, "--loads", 200);
   const long warmup = std::min(loads, bench::Option(argc, argv, "--warmup", 20));
   const bool judgeMemory = !bench::Flag(argc, argv, "--no-memory-verdict");

@@ -30,7 +30,7 @@ constexpr auto kBurstSilence = std::chrono::milliseconds(100);
 int main(int argc, char **argv) {
   bench::UseOffscreenPlatform();
   QApplication app(argc, argv);
-  QApplication::setApplicationName(kApplicationTitle);
+  QApplication::setApplicationName(app::kApplicationTitle);
   const long loads = bench::Option(argc, argv, "--loads", 20);
 
   e2e::Session s;

@@ -69,7 +69,7 @@ std::optional<Figures> MeasureOneLoad(long thinkMs, uint32_t seed) {
 int main(int argc, char **argv) {
   bench::UseOffscreenPlatform();
   QApplication app(argc, argv);
-  QApplication::setApplicationName(kApplicationTitle);
+  QApplication::setApplicationName(app::kApplicationTitle);
   const long runs = bench::Option(argc, argv, "--runs", 3);
   const long thinkMs = bench::Option(argc, argv, "--think", 0);
 

@@ -6,11 +6,11 @@
 #include "app/shared_state.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form4.h"
 #include "app/ui/program.h"
 #include "image/firmware_file.h"
 #include "image/image_blocks.h"
 #include "image/image_file.h"
-#include "image/ui/form4.h"
 #include "serial/comm.h"
 
 #include <QApplication>
@@ -26,13 +26,13 @@
 
 namespace {
 
-class FileDialogs : public Dialogs {
+class FileDialogs : public app::Dialogs {
 public:
   QString path;
   int messages = 0;
   void ShowMessage(QWidget *, const QString &) override { ++messages; }
   void ShowError(QWidget *, const QString &) override { ++messages; }
-  std::optional<ChosenFile> GetOpenFileName(QWidget *) override { return ChosenFile(path); }
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *) override { return app::ChosenFile(path); }
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
@@ -91,9 +91,9 @@ int main(int argc, char **argv) {
 
   FileDialogs dialogs;
   dialogs.path = hexPath;
-  Program program(dialogs, MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
-  TForm1 &form1 = *program.Form1;
-  SharedState &state = program.State;
+  app::Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
+  app::TForm1 &form1 = *program.Form1;
+  app::SharedState &state = program.State;
   program.Form4->show();
   QApplication::processEvents();
 
@@ -111,12 +111,13 @@ int main(int argc, char **argv) {
     }
 
     QByteArray file;
-    readFile.push_back(TimeMs([&] { file = ReadImageFile(hexPath); }));
-    readHex.push_back(TimeMs([&] { state.ImageText = ReadFirmwareBytes(file).imageText; }));
-    std::vector<uint8_t> blocks(size_t(kBlockSlots) * kBlockSlotSize);
-    pack.push_back(TimeMs([&] { BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), BlockTrailer{}, blocks); }));
+    readFile.push_back(TimeMs([&] { file = image::ReadImageFile(hexPath); }));
+    readHex.push_back(TimeMs([&] { state.ImageText = image::ReadFirmwareBytes(file).imageText; }));
+    std::vector<uint8_t> blocks(size_t(image::kBlockSlots) * image::kBlockSlotSize);
+    pack.push_back(TimeMs(
+        [&] { image::BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), image::BlockTrailer{}, blocks); }));
     QStringList lines;
-    dump.push_back(TimeMs([&] { lines = DumpLines(state.ImageText, 32768, QStringLiteral("0000")); }));
+    dump.push_back(TimeMs([&] { lines = image::DumpLines(state.ImageText, 32768, QStringLiteral("0000")); }));
     fill.push_back(TimeMs([&] { program.Form4->ShowImage(QStringLiteral("full64k"), lines); }));
   }
   std::printf("load of a 64 KiB-image HEX file (%lld bytes, 4097 records), %d rounds:\n",

@@ -5,8 +5,8 @@
 #include "app/shared_state.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form3.h"
 #include "app/ui/program.h"
-#include "protocol/ui/form3.h"
 #include "serial/serial_layer.h"
 #include "session/box_session.h"
 
@@ -21,11 +21,11 @@
 
 namespace {
 
-class SilentDialogs : public Dialogs {
+class SilentDialogs : public app::Dialogs {
 public:
   void ShowMessage(QWidget *, const QString &) override {}
   void ShowError(QWidget *, const QString &) override {}
-  std::optional<ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
@@ -45,9 +45,9 @@ int main(int argc, char **argv) {
   QApplication app(argc, argv);
   QTemporaryDir folder;
   SilentDialogs dialogs;
-  Program program(dialogs, MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
-  TForm1 &form1 = *program.Form1;
-  SharedState &state = program.State;
+  app::Program program(dialogs, serial::MakePlatformSerialLayer(), folder.path() + QLatin1Char('/'));
+  app::TForm1 &form1 = *program.Form1;
+  app::SharedState &state = program.State;
   state.ChipStart = QStringLiteral("0000");
   state.ChipEnd = QStringLiteral("7FFF");
   state.ChipSizeK = QStringLiteral("36");
@@ -55,7 +55,7 @@ int main(int argc, char **argv) {
   program.Form3->show();
   QApplication::processEvents();
 
-  std::vector<uint8_t> burst(kBlockDataSize);
+  std::vector<uint8_t> burst(image::kBlockDataSize);
   for (size_t i = 0; i < burst.size(); ++i)
     burst[i] = uint8_t(i * 31 + 7);
 

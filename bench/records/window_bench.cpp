@@ -4,9 +4,9 @@
 // the next page on scroll. Each is the median of several rounds, worst too.
 // Usage: bench_records_window [store.sqlite [screenshot.png]]; a store that
 // does not exist yet is made (about half a minute) and kept when a path is given.
+#include "app/ui/records_window.h"
 #include "bench_records.h"
 #include "records/database.h"
-#include "records/ui/records_window.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -24,11 +24,11 @@ namespace {
 constexpr qint64 kRows = 1000000;
 const QDateTime kYearStart(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC);
 
-class NoDialogs : public Dialogs {
+class NoDialogs : public app::Dialogs {
 public:
   void ShowMessage(QWidget *, const QString &) override {}
   void ShowError(QWidget *, const QString &) override {}
-  std::optional<ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *) override { return std::nullopt; }
   std::optional<QString> GetSaveFileName(QWidget *, const QString &) override { return std::nullopt; }
   void ShowModal(QWidget *) override {}
   void Beep() override {}
@@ -54,7 +54,7 @@ bool MakeStore(const records::StoreLocation &where) {
 }
 
 // Pumps events until the window's model has its page; the elapsed ms.
-double Settle(RecordsWindow &w, QElapsedTimer &t) {
+double Settle(app::RecordsWindow &w, QElapsedTimer &t) {
   while (w.Model->Loading()) {
     QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
   }
@@ -91,11 +91,11 @@ int main(int argc, char **argv) {
   for (int i = 0; i < kRounds; ++i) {
     QElapsedTimer t;
     t.start();
-    RecordsWindow w(where, dialogs);
+    app::RecordsWindow w(where, dialogs);
     w.show();
     open.push_back(Settle(w, t));
   }
-  RecordsWindow w(where, dialogs);
+  app::RecordsWindow w(where, dialogs);
   w.show();
   QElapsedTimer first;
   first.start();

@@ -64,12 +64,12 @@ struct Pty {
   }
 };
 
-std::unique_ptr<TComm> OpenOn(const Pty &pty) {
-  auto comm = std::make_unique<TComm>(nullptr, MakePlatformSerialLayer());
+std::unique_ptr<serial::TComm> OpenOn(const Pty &pty) {
+  auto comm = std::make_unique<serial::TComm>(nullptr, serial::MakePlatformSerialLayer());
   comm->SetCommName(pty.slave);
   comm->SetBaudRate(38400);
-  comm->SetDtrControl(TDtrControl::DtrDisable);
-  comm->SetRtsControl(TRtsControl::RtsDisable);
+  comm->SetDtrControl(serial::TDtrControl::DtrDisable);
+  comm->SetRtsControl(serial::TRtsControl::RtsDisable);
   comm->SetOutx_XonXoffFlow(false);
   comm->SetInx_XonXoffFlow(false);
   comm->OpenPort();
@@ -98,7 +98,7 @@ void LatencyBench() {
   const int rounds = 40;
   std::vector<double> latencies;
   Clock::time_point lastWrite{};
-  comm->OnReceiveData = [&](TComm *, const uint8_t *, uint16_t) {
+  comm->OnReceiveData = [&](serial::TComm *, const uint8_t *, uint16_t) {
     const auto silenceEnd = lastWrite + std::chrono::milliseconds(comm->ReadIntervalTimeout());
     latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - silenceEnd).count());
     if (static_cast<int>(latencies.size()) == rounds)

@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <vector>
 
+namespace app {
+
 namespace {
 
 // The file is handled as bytes, line by line, each line with its own ending
@@ -166,5 +168,7 @@ void SettingsFile::WriteString(const QString &section, const QString &key, const
   if (ok)
     ok = out.write(after) == after.size() && out.commit();
   if (!ok)
-    throw EIniFileException(UnableToWriteText(path_));
+    throw base::EIniFileException(base::UnableToWriteText(path_));
 }
+
+} // namespace app

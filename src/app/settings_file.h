@@ -5,6 +5,8 @@
 
 #include <QString>
 
+namespace app {
+
 class SettingsFile {
 public:
   explicit SettingsFile(QString path) : path_(std::move(path)) {}
@@ -36,3 +38,5 @@ inline const QString kRecordsKey = QStringLiteral("url");
 // texts) or "en"; absent: the system locale's (base/language.h).
 inline const QString kUiSection = QStringLiteral("ui");
 inline const QString kLanguageKey = QStringLiteral("language");
+
+} // namespace app

@@ -13,11 +13,15 @@
 #include <string>
 #include <vector>
 
-struct SharedState : ChipRecord {
+namespace app {
+
+struct SharedState : chip::ChipRecord {
   // "$" + the two characters from the file, per address.
-  std::vector<std::string> ImageText = std::vector<std::string>(kImageTextEntries);
+  std::vector<std::string> ImageText = std::vector<std::string>(image::kImageTextEntries);
   uint32_t ImageSize = 0; // bytes
   // The executable's folder, ending in the path separator. The settings file
   // and the chip list live elsewhere when installed (base/install_paths.h).
   QString AppDir;
 };
+
+} // namespace app

@@ -2,6 +2,8 @@
 
 #include "base/exception.h"
 
+namespace base {
+
 namespace {
 
 std::optional<uint32_t> ParseHexDigits(std::string_view digits) {
@@ -82,3 +84,5 @@ int32_t StrToInt(const QString &text) {
 QString IntToHex(uint32_t value, int digits) {
   return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
 }
+
+} // namespace base

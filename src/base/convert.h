@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace base {
+
 // "$" + text read as a hexadecimal number (at most 8 digits). Anything that is
 // not a valid hexadecimal number, the empty text included, gives 0.
 uint32_t HexTextToInt(const QString &text);
@@ -22,3 +24,5 @@ int32_t StrToInt(const QString &text);
 
 // Upper-case hexadecimal with at least `digits` digits.
 QString IntToHex(uint32_t value, int digits);
+
+} // namespace base

@@ -1,5 +1,7 @@
 #include "base/exception.h"
 
+namespace base {
+
 QString NotValidIntegerText(const QString &text) {
   return QStringLiteral("'%1' is not a valid integer value").arg(text);
 }
@@ -9,3 +11,5 @@ QString CannotOpenFileText(const QString &path, const QString &why) {
 }
 
 QString UnableToWriteText(const QString &path) { return QStringLiteral("Unable to write to %1").arg(path); }
+
+} // namespace base

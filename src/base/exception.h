@@ -15,6 +15,8 @@
 #include <QString>
 #include <exception>
 
+namespace base {
+
 class Exception : public std::exception {
 public:
   explicit Exception(QString message, QString reason = {})
@@ -52,3 +54,5 @@ public:
 QString NotValidIntegerText(const QString &text);                    // "'%s' is not a valid integer value"
 QString CannotOpenFileText(const QString &path, const QString &why); // "Cannot open file "%s". %s"
 QString UnableToWriteText(const QString &path);                      // "Unable to write to %s"
+
+} // namespace base

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace base {
+
 namespace {
 
 QString WithSlash(QString folder) {
@@ -44,3 +46,5 @@ InstallPaths ResolveInstallPaths(const QString &executableFolder) {
   return ResolveInstallPaths(executableFolder, {qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath()},
                              [](const QString &path) { return QFileInfo::exists(path); });
 }
+
+} // namespace base

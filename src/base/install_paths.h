@@ -15,6 +15,8 @@
 #include <QString>
 #include <functional>
 
+namespace base {
+
 struct InstallPaths {
   bool Portable = true;
   QString ExecutableFolder; // ends in '/'
@@ -40,3 +42,5 @@ InstallPaths PortableInstallPaths(const QString &folder);
 inline const QString kSettingsFileName = QStringLiteral("sysset.ini");
 inline const QString kChipListFileName = QStringLiteral("MCUtype.txt");
 inline const QString kPackageFolderName = QStringLiteral("kavrin-programmer");
+
+} // namespace base

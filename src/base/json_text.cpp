@@ -1,5 +1,7 @@
 #include "base/json_text.h"
 
+namespace base {
+
 namespace {
 
 const char kHexDigits[] = "0123456789abcdef";
@@ -63,3 +65,5 @@ QByteArray JsonString(const QString &value) {
   out += '"';
   return out;
 }
+
+} // namespace base

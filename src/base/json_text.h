@@ -6,4 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace base {
+
 QByteArray JsonString(const QString &value);
+
+} // namespace base

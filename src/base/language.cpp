@@ -4,6 +4,8 @@
 #include <QTranslator>
 #include <memory>
 
+namespace base {
+
 namespace {
 
 const QString kEnglishCatalogue = QStringLiteral(":/translations/kavrin_en.qm");
@@ -87,3 +89,5 @@ TranslationLookup CurrentLookup() {
 TranslationLookup EnglishLookup() {
   return [](const char *context, const char *source) { return English().translate(context, source); };
 }
+
+} // namespace base

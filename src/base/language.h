@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 
+namespace base {
+
 enum class Language : uint8_t { Designed, English };
 
 // "zh" (the designed texts) and "en", any case; nullopt for anything else.
@@ -39,3 +41,5 @@ using TranslationLookup = std::function<QString(const char *context, const char 
 TranslationLookup CurrentLookup();
 // English, whatever the language in use (the English beside a designed text in JSON).
 TranslationLookup EnglishLookup();
+
+} // namespace base

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <iconv.h>
 
+namespace base {
+
 namespace {
 
 class Converter {
@@ -55,3 +57,5 @@ std::string ToCodePage936(const QString &text, size_t maxBytes) {
   }
   return out;
 }
+
+} // namespace base

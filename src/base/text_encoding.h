@@ -6,6 +6,10 @@
 #include <QString>
 #include <string>
 
+namespace base {
+
 // As many whole characters of `text` as fit in `maxBytes` bytes of code page
 // 936. A character the code page lacks becomes "?".
 std::string ToCodePage936(const QString &text, size_t maxBytes);
+
+} // namespace base

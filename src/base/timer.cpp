@@ -1,5 +1,7 @@
 #include "base/timer.h"
 
+namespace base {
+
 TTimer::TTimer(QObject *parent, int intervalMs, base::Clock &clock)
     : QObject(parent), alarm_(clock.MakeAlarm([this] {
         if (OnTimer)
@@ -27,3 +29,5 @@ void TTimer::Update() {
   else
     alarm_->Disarm();
 }
+
+} // namespace base

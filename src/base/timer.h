@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+namespace base {
+
 class TTimer : public QObject {
   Q_OBJECT
 public:
@@ -30,3 +32,5 @@ private:
   int interval_;
   bool enabled_ = false;
 };
+
+} // namespace base

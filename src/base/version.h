@@ -8,7 +8,11 @@
 #include <string>
 #include <string_view>
 
+namespace base {
+
 const char *ProgramVersion();
 
 // The line --version prints: "<program> <version>".
 inline std::string VersionLine(std::string_view program) { return std::string(program) + ' ' + ProgramVersion(); }
+
+} // namespace base

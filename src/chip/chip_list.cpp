@@ -6,6 +6,8 @@
 #include <QFile>
 #include <array>
 
+namespace chip {
+
 namespace {
 
 // 1-based columns from..to, cut short at the line's end.
@@ -79,9 +81,9 @@ int32_t SizeKiB(const QString &digits) {
   // and a negative size would wrap into a huge image size.
   for (QChar c : digits) {
     if (c != QLatin1Char(' ') && (c < QLatin1Char('0') || c > QLatin1Char('9')))
-      throw EConvertError(NotValidIntegerText(digits));
+      throw base::EConvertError(base::NotValidIntegerText(digits));
   }
-  return StrToInt(digits);
+  return base::StrToInt(digits);
 }
 
 QString RangeText(const QString &start, const QString &end, const QString &sizeK) {
@@ -123,11 +125,13 @@ void ChangeDataflashUse(int useItem, ChipRecord &state, uint32_t &imageSize, Chi
 ChipListText ReadChipListFile(const QString &path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
-    return {{}, CannotOpenFileText(path, file.errorString())};
+    return {{}, base::CannotOpenFileText(path, file.errorString())};
   QString text = QString::fromLocal8Bit(file.readAll());
   if (file.error() != QFileDevice::NoError)
-    return {{}, CannotOpenFileText(path, file.errorString())};
+    return {{}, base::CannotOpenFileText(path, file.errorString())};
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   return {text, {}};
 }
+
+} // namespace chip

@@ -13,6 +13,8 @@
 
 #include <QString>
 
+namespace chip {
+
 // Items of the dataflash-use choice.
 enum DataflashUse : int { kUseCode = 0, kUseEeprom = 1 };
 
@@ -68,3 +70,5 @@ struct ChipListText {
   QString error;
 };
 ChipListText ReadChipListFile(const QString &path);
+
+} // namespace chip

@@ -2,7 +2,11 @@
 
 #include "base/convert.h"
 
+namespace chip {
+
 ChipNumbers ParseChipNumbers(const ChipRecord &chip) {
-  return {HexTextToInt(chip.ChipStart), HexTextToInt(chip.ChipEnd), TryStrToInt(chip.ChipSizeK), chip.ChipSizeK,
+  return {base::HexTextToInt(chip.ChipStart), base::HexTextToInt(chip.ChipEnd), base::TryStrToInt(chip.ChipSizeK), chip.ChipSizeK,
           chip.DataflashCode, chip.ChipStart};
 }
+
+} // namespace chip

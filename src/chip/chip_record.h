@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace chip {
+
 struct ChipRecord {
   QString ChipName;
   QString ChipStart;     // 4 hex digits
@@ -29,3 +31,5 @@ struct ChipNumbers {
 };
 
 ChipNumbers ParseChipNumbers(const ChipRecord &chip);
+
+} // namespace chip

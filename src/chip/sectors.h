@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+namespace chip {
+
 inline constexpr int kSectorCount = 32;
 
 // checked[i] is the state of box i+1.
@@ -14,3 +16,5 @@ uint32_t SectorMask(const std::array<bool, kSectorCount> &checked);
 
 // The mask as it is laid into a block: most significant byte first.
 std::array<uint8_t, 4> SectorMaskBytes(uint32_t mask);
+
+} // namespace chip

@@ -10,7 +10,7 @@ namespace cli {
 
 namespace {
 
-bool IsChipLine(const ChipFields &fields) {
+bool IsChipLine(const chip::ChipFields &fields) {
   // Header and ruler lines have no hex addresses where a chip line has them.
   static const QRegularExpression hex4(QStringLiteral("^[0-9A-Fa-f]{4}$"));
   return hex4.match(fields.Start).hasMatch() && hex4.match(fields.End).hasMatch() && !fields.Name.trimmed().isEmpty();
@@ -18,12 +18,12 @@ bool IsChipLine(const ChipFields &fields) {
 
 } // namespace
 
-QString FindChipList(const QString &programDir) { return ResolveInstallPaths(programDir).ChipListFile; }
+QString FindChipList(const QString &programDir) { return base::ResolveInstallPaths(programDir).ChipListFile; }
 
 ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflashItem, bool dataflashGiven) {
   QStringList known;
   for (const QString &line : listText.split(QLatin1Char('\n'))) {
-    const ChipFields fields = CutChipLine(line);
+    const chip::ChipFields fields = chip::CutChipLine(line);
     if (!IsChipLine(fields))
       continue;
     known << fields.Name.trimmed();
@@ -33,10 +33,10 @@ ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflas
       return {std::nullopt,
               QStringLiteral("--dataflash: %1 has no dataflash to use as code or EEPROM").arg(fields.Name.trimmed())};
     ChipTarget target;
-    ChipChoice choice;
+    chip::ChipChoice choice;
     try {
-      ChooseChip(line, dataflashItem, target.record, target.imageSize, choice);
-    } catch (const Exception &e) {
+      chip::ChooseChip(line, dataflashItem, target.record, target.imageSize, choice);
+    } catch (const base::Exception &e) {
       return {std::nullopt,
               QStringLiteral("--chip: the list's line for %1 is faulty: %2").arg(fields.Name.trimmed(), e.Message())};
     }

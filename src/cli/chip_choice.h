@@ -18,7 +18,7 @@ QString FindChipList(const QString &programDir);
 // What the read-out frame and its time-out are built from: the chip record as
 // the window's choice fills it, and the image size that choice sets.
 struct ChipTarget {
-  ChipRecord record;
+  chip::ChipRecord record;
   uint32_t imageSize = 0; // bytes
 };
 

@@ -161,12 +161,12 @@ std::optional<Options> Parse(Command command, const QStringList &args, int &stat
     status = 0;
     return std::nullopt;
   }
-  UseLanguage(parsed.options->language.value_or(SystemLanguage()));
+  base::UseLanguage(parsed.options->language.value_or(base::SystemLanguage()));
   return parsed.options;
 }
 
-FirmwareFormat FirmwareFormatOf(const Options &options) {
-  return options.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent;
+image::FirmwareFormat FirmwareFormatOf(const Options &options) {
+  return options.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent;
 }
 
 int RunCheckFile(const QStringList &args, const CliContext &) {
@@ -174,23 +174,25 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
   const std::optional<Options> options = Parse(Command::CheckFile, args, status);
   if (!options)
     return status;
-  const FirmwareFile firmware = ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
+  const image::FirmwareFile firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
   if (!firmware.Accepted()) {
-    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + ShownText(firmware.refusal) + QLatin1Char('\n'));
+    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + protocol::ShownText(firmware.refusal) +
+             QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
   QString description;
   if (!firmware.description.isEmpty())
     description = QStringLiteral("Description: ") + firmware.description + QLatin1Char('\n');
-  Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + RangesText(firmware.ranges) +
+  Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + image::RangesText(firmware.ranges) +
         QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut) +
-        QStringLiteral("Format: ") + FormatText(firmware.format, options->base) + QLatin1Char('\n') + description);
+        QStringLiteral("Format: ") + image::FormatText(firmware.format, options->base) + QLatin1Char('\n') +
+        description);
   if (!firmware.leftOutNotice.isEmpty())
-    Complain(ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
+    Complain(protocol::ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
   return 0;
 }
 
-QString PortJsonLine(const SerialDeviceInfo &info) {
+QString PortJsonLine(const serial::SerialDeviceInfo &info) {
   JsonLine line;
   line.Add("name", info.name).Add("device", info.device).Add("driver", info.driver);
   if (info.UsbId().isEmpty())
@@ -198,18 +200,18 @@ QString PortJsonLine(const SerialDeviceInfo &info) {
   else
     line.Add("usb", info.UsbId());
   line.Add("serial", info.serial).Add("manufacturer", info.manufacturer).Add("product", info.product);
-  line.Add("access", PortAccessName(info.access)).Add("reason", info.reason);
+  line.Add("access", serial::PortAccessName(info.access)).Add("reason", info.reason);
   return QString::fromUtf8(line.Text());
 }
 
-QString PortTable(const std::vector<SerialDeviceInfo> &ports) {
+QString PortTable(const std::vector<serial::SerialDeviceInfo> &ports) {
   std::vector<QStringList> rows = {{QStringLiteral("PORT"), QStringLiteral("DEVICE"), QStringLiteral("DRIVER"),
                                     QStringLiteral("USB"), QStringLiteral("SERIAL"), QStringLiteral("PRODUCT"),
                                     QStringLiteral("ACCESS")}};
-  for (const SerialDeviceInfo &p : ports) {
+  for (const serial::SerialDeviceInfo &p : ports) {
     const QString product = QStringList{p.manufacturer, p.product}.join(QLatin1Char(' ')).trimmed();
     rows.push_back({p.name, p.name == p.device ? QStringLiteral("-") : p.device, p.driver, p.UsbId(), p.serial, product,
-                    PortAccessText(p)});
+                    serial::PortAccessText(p)});
   }
   std::vector<qsizetype> widths(rows[0].size(), 0);
   for (const QStringList &row : rows)
@@ -232,13 +234,13 @@ int RunPorts(const QStringList &args, const CliContext &) {
   const std::optional<Options> options = Parse(Command::Ports, args, status);
   if (!options)
     return status;
-  const std::vector<SerialDeviceInfo> ports = ListSerialPorts();
+  const std::vector<serial::SerialDeviceInfo> ports = serial::ListSerialPorts();
   if (ports.empty()) {
     Complain(QStringLiteral("kavrin-cli ports: no serial ports found\n"));
     return 0;
   }
   if (options->json) {
-    for (const SerialDeviceInfo &port : ports)
+    for (const serial::SerialDeviceInfo &port : ports)
       Print(PortJsonLine(port));
   } else {
     Print(PortTable(ports));
@@ -277,7 +279,7 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
                           QStringLiteral("station").leftJustified(20), QStringLiteral("operation").leftJustified(20),
                           QStringLiteral("result").leftJustified(16), QStringLiteral("file / message"));
   for (const records::Record &r : rows) {
-    const QString message = ShownText(r.message);
+    const QString message = protocol::ShownText(r.message);
     const QString what =
         r.filePath.isEmpty() ? message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + message;
     text += QStringLiteral("%1  %2  %3  %4  %5  %6\n")
@@ -402,7 +404,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
       [&](const records::Record &r) {
         if (options->format == QLatin1String("json")) {
           // The designed message, for scripts to match, and its English beside it.
-          const QString english = EnglishText(r.message);
+          const QString english = protocol::EnglishText(r.message);
           WriteStdout(records::ToJson(r, &english) + '\n');
         } else if (options->format == QLatin1String("csv")) {
           records::WriteCsvRow(r, csvOut);
@@ -446,13 +448,13 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   plan.records = *store;
 
   if (command == Command::Load) {
-    plan.firmware = ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
+    plan.firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
     if (!plan.firmware.Accepted())
       return RefuseFile(plan);
   }
   if (command == Command::ReadOut) {
     const QString listPath = FindChipList(context.programDir);
-    const ChipListText list = ReadChipListFile(listPath);
+    const chip::ChipListText list = chip::ReadChipListFile(listPath);
     if (!list.error.isEmpty())
       return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
     const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflashItem, options->dataflashGiven);
@@ -563,7 +565,7 @@ int RunCli(const QStringList &args, const CliContext &context) {
     return 0;
   }
   if (first == QLatin1String("--version")) {
-    Print(QString::fromStdString(VersionLine("kavrin-cli")) + QLatin1Char('\n'));
+    Print(QString::fromStdString(base::VersionLine("kavrin-cli")) + QLatin1Char('\n'));
     return 0;
   }
   for (const CommandEntry &entry : Commands())

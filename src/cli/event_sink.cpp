@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-QString Name(ResultClass result) { return OutcomeName(result); }
+QString Name(ResultClass result) { return protocol::OutcomeName(result); }
 
 QString Seconds(double seconds) { return QString::number(seconds, 'f', 1); }
 
@@ -29,8 +29,8 @@ QString ResultText(const ResultInfo &info) {
     text += QStringLiteral(", ") + *info.checksum;
   if (info.mismatch)
     text += QStringLiteral(": address %1 written %2, read %3")
-                .arg(IntToHex(info.mismatch->address, 4), IntToHex(info.mismatch->written, 2),
-                     IntToHex(info.mismatch->read, 2));
+                .arg(base::IntToHex(info.mismatch->address, 4), base::IntToHex(info.mismatch->written, 2),
+                     base::IntToHex(info.mismatch->read, 2));
   if (!info.reason.isEmpty())
     text += QStringLiteral(": ") + info.reason;
   if (info.result != ResultClass::Ok)
@@ -68,7 +68,7 @@ void JsonEventSink::Message(const QString &port, const QString &text) {
            .Add("event", QStringLiteral("message"))
            .Add("port", port)
            .Add("text", text)
-           .Add("text_en", EnglishText(text))
+           .Add("text_en", protocol::EnglishText(text))
            .Text());
 }
 
@@ -85,9 +85,9 @@ void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
   if (!info.reason.isEmpty())
     line.Add("reason", info.reason);
   if (info.mismatch) {
-    line.Add("address", IntToHex(info.mismatch->address, 4));
-    line.Add("written", IntToHex(info.mismatch->written, 2));
-    line.Add("read", IntToHex(info.mismatch->read, 2));
+    line.Add("address", base::IntToHex(info.mismatch->address, 4));
+    line.Add("written", base::IntToHex(info.mismatch->written, 2));
+    line.Add("read", base::IntToHex(info.mismatch->read, 2));
   }
   out_(line.Text());
 }
@@ -185,9 +185,9 @@ void HumanEventSink::Progress(const QString &port, int percent) {
 
 void HumanEventSink::Message(const QString &port, const QString &text) {
   if (terminal_)
-    Draw(Line(port, ShownText(text)));
+    Draw(Line(port, protocol::ShownText(text)));
   else
-    err_(Line(port, ShownText(text)));
+    err_(Line(port, protocol::ShownText(text)));
 }
 
 void HumanEventSink::Result(const QString &port, const ResultInfo &info) {

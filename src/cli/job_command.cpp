@@ -116,7 +116,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
 
   job::Job made;
   if (!o.chip.isEmpty()) {
-    const ChipListText list = ReadChipListFile(FindChipList(context.programDir));
+    const chip::ChipListText list = chip::ReadChipListFile(FindChipList(context.programDir));
     if (!list.error.isEmpty())
       return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
     const ChipLookup lookup = LookUpChip(list.text, o.chip, 0, false);
@@ -124,8 +124,8 @@ int RunCreate(const QStringList &args, const CliContext &context) {
       return UsageError(command, lookup.error);
     made.chip = lookup.chip->record.ChipName.trimmed();
   }
-  const FirmwareFile firmware =
-      ReadFirmware(o.file, o.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent, o.base);
+  const image::FirmwareFile firmware = image::ReadFirmware(
+      o.file, o.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent, o.base);
   if (!firmware.Accepted()) {
     Complain(QStringLiteral("kavrin-cli job create: refused: ") + firmware.refusal + QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
@@ -206,7 +206,7 @@ int RunShow(const QStringList &args, const CliContext &) {
   Print(line("Job", j.name) +
         line("Firmware",
              j.firmware + QStringLiteral(" (") + QDir::toNativeSeparators(opened.firmwarePath) + QLatin1Char(')')) +
-        line("Format", FormatText(opened.firmware.format, j.base)) + line("SHA-256", j.firmwareSha256) +
+        line("Format", image::FormatText(opened.firmware.format, j.base)) + line("SHA-256", j.firmwareSha256) +
         j.imageChecksum + QLatin1Char('\n') + line("Chip", j.chip.isEmpty() ? QStringLiteral("none") : j.chip) +
         line("Operation", job::OperationText(j.operation)) +
         line("Mode", j.modeItem == 0 ? QStringLiteral("online") : QStringLiteral("offline")) +

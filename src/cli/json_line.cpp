@@ -9,13 +9,13 @@ namespace cli {
 void JsonLine::Key(const char *key) {
   if (!body_.isEmpty())
     body_ += ',';
-  body_ += JsonString(QString::fromLatin1(key));
+  body_ += base::JsonString(QString::fromLatin1(key));
   body_ += ':';
 }
 
 JsonLine &JsonLine::Add(const char *key, const QString &value) {
   Key(key);
-  body_ += JsonString(value);
+  body_ += base::JsonString(value);
   return *this;
 }
 

@@ -211,7 +211,7 @@ QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Ch
 // slash, a name under /dev and its path) are found out: a device by its
 // number, another file by its inode, a name that leads nowhere by its path.
 QString PortIdentity(const QString &name) {
-  const QString device = PosixSerialLayer::DevicePath(name);
+  const QString device = serial::PosixSerialLayer::DevicePath(name);
   struct stat st = {};
   if (stat(QFile::encodeName(device).constData(), &st) != 0)
     return QDir::cleanPath(device);
@@ -408,7 +408,7 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
     o.result = value;
     return {};
   case kLang:
-    o.language = ParseLanguage(value);
+    o.language = base::ParseLanguage(value);
     if (!o.language)
       return QStringLiteral("expects zh or en, got ") + Quoted(value);
     return {};

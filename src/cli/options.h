@@ -77,7 +77,7 @@ struct Options {
   // records: only the records of the unit with this serial number.
   QString serial;
   // --lang: the language of the human lines; unset, the system locale's.
-  std::optional<Language> language;
+  std::optional<base::Language> language;
   bool help = false;
 };
 

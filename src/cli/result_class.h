@@ -9,7 +9,7 @@
 
 namespace cli {
 
-using ResultClass = Outcome;
+using ResultClass = protocol::Outcome;
 
 inline constexpr int kExitUsage = 2;
 // Several boxes of which at least one did not end ok; each box's own status is

@@ -27,40 +27,42 @@ const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select th
 // Verify and erase-program-verify take no chip: their progress is paced as for 32 KiB.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
-BoxOperation OperationOf(Command command) {
+session::BoxOperation OperationOf(Command command) {
   switch (command) {
   case Command::Load:
-    return BoxOperation::Load;
+    return session::BoxOperation::Load;
   case Command::Set:
-    return BoxOperation::Set;
+    return session::BoxOperation::Set;
   case Command::ReadOut:
-    return BoxOperation::ReadOut;
+    return session::BoxOperation::ReadOut;
   case Command::EraseProgramVerify:
-    return BoxOperation::EraseProgramVerify;
+    return session::BoxOperation::EraseProgramVerify;
   default:
-    return BoxOperation::Verify;
+    return session::BoxOperation::Verify;
   }
 }
 
-BoxMode ModeOf(int modeItem) { return modeItem == 0 ? BoxMode::Online : BoxMode::Offline; }
-BoxSupply SupplyOf(int powerItem) {
-  return powerItem == 0 ? BoxSupply::FiveVolts : powerItem == 1 ? BoxSupply::NoOutput : BoxSupply::Unchosen;
+session::BoxMode ModeOf(int modeItem) { return modeItem == 0 ? session::BoxMode::Online : session::BoxMode::Offline; }
+session::BoxSupply SupplyOf(int powerItem) {
+  return powerItem == 0   ? session::BoxSupply::FiveVolts
+         : powerItem == 1 ? session::BoxSupply::NoOutput
+                          : session::BoxSupply::Unchosen;
 }
 
 // What the plan asks of one box for `operation` (the set a load may begin
 // with carries the mode and supply, not the file).
-OperationRequest RequestOf(const SessionPlan &plan, BoxOperation operation) {
+session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperation operation) {
   const Options &o = plan.options;
-  OperationRequest q;
+  session::OperationRequest q;
   q.operation = operation;
   q.timeOutSeconds = uint32_t(o.timeoutSeconds);
   switch (operation) {
-  case BoxOperation::Set:
+  case session::BoxOperation::Set:
     q.mode = ModeOf(o.modeItem);
     q.supply = SupplyOf(o.powerItem);
     q.count = plan.command == Command::Set ? o.setCount : 0;
     break;
-  case BoxOperation::Load:
+  case session::BoxOperation::Load:
     if (o.modeGiven || o.powerGiven) {
       q.mode = ModeOf(o.modeItem);
       q.supply = SupplyOf(o.powerItem);
@@ -68,13 +70,13 @@ OperationRequest RequestOf(const SessionPlan &plan, BoxOperation operation) {
     q.count = int32_t(o.count.toUInt());
     q.sectors = o.sectorMask;
     break;
-  case BoxOperation::ReadOut:
+  case session::BoxOperation::ReadOut:
     q.chip = plan.chip->record;
     q.imageSize = plan.chip->imageSize;
     q.outputFile = QFileInfo(o.out).absoluteFilePath();
     break;
-  case BoxOperation::Verify:
-  case BoxOperation::EraseProgramVerify:
+  case session::BoxOperation::Verify:
+  case session::BoxOperation::EraseProgramVerify:
     q.chip.ChipStart = QStringLiteral("0000");
     q.chip.ChipEnd = kWholeImageEnd;
     break;
@@ -82,7 +84,7 @@ OperationRequest RequestOf(const SessionPlan &plan, BoxOperation operation) {
   return q;
 }
 
-LoadSource SourceOf(const SessionPlan &plan) {
+session::LoadSource SourceOf(const SessionPlan &plan) {
   return {QFileInfo(plan.options.file).absoluteFilePath(), plan.firmware.sha256};
 }
 
@@ -91,20 +93,26 @@ LoadSource SourceOf(const SessionPlan &plan) {
 class BoxRun {
 public:
   // `image`: the gang's one packed image, which the sessions only read.
-  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<SerialLayer> layer,
-         std::shared_ptr<const LoadImage> image, EventSink &sink, AttemptRecords &records, std::function<void()> done)
-      : plan_(plan), port_(port), image_(std::move(image)), session_(std::move(layer)), sink_(sink),
-        records_(records), done_(std::move(done)) {
+  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<serial::SerialLayer> layer,
+         std::shared_ptr<const session::LoadImage> image, EventSink &sink, session::AttemptRecords &records,
+         std::function<void()> done)
+      : plan_(plan), port_(port), image_(std::move(image)), session_(std::move(layer)), sink_(sink), records_(records),
+        done_(std::move(done)) {
     session_.SetFastReplies(plan.options.fastReplies);
-    QObject::connect(&session_, &BoxSession::Progress, &session_, [this](uint32_t percent) {
+    QObject::connect(&session_, &session::BoxSession::Progress, &session_, [this](uint32_t percent) {
       if (int(percent) != shownPercent_)
         sink_.Progress(port_, shownPercent_ = int(percent));
     });
-    QObject::connect(&session_, &BoxSession::AttemptEnded, &session_, [this](const Attempt &a) { Ended(a); });
-    QObject::connect(&session_, &BoxSession::PortLost, &session_, [this](const QString &detail) { lost_ = detail; });
-    QObject::connect(&session_, &BoxSession::ReadOutBlock, &session_,
-                     [this](uint32_t address, const QByteArray &bytes) { readOut_.push_back({address, bytes}); });
-    QObject::connect(&session_, &BoxSession::Error, &session_, [this](const QString &text) { sink_.Message(port_, text); });
+    QObject::connect(&session_, &session::BoxSession::AttemptEnded, &session_,
+                     [this](const session::Attempt &a) { Ended(a); });
+    QObject::connect(&session_, &session::BoxSession::PortLost, &session_,
+                     [this](const QString &detail) { lost_ = detail; });
+    QObject::connect(&session_, &session::BoxSession::ReadOutBlock, &session_,
+                     [this](uint32_t address, const QByteArray &bytes) {
+                       readOut_.push_back({address, bytes});
+                     });
+    QObject::connect(&session_, &session::BoxSession::Error, &session_,
+                     [this](const QString &text) { sink_.Message(port_, text); });
   }
 
   void Start() {
@@ -113,10 +121,15 @@ public:
     sink_.Start(port_, CommandName(plan_.command));
     try {
       session_.OpenPort(port_);
-    } catch (const Exception &e) {
+    } catch (const base::Exception &e) {
       sink_.Message(port_, kOpenFailed);
-      Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)), port_, {}, started,
-                      QDateTime::currentDateTimeUtc(), {Outcome::PortUnavailable, kOpenFailed, std::nullopt}, 0};
+      session::Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)),
+                               port_,
+                               {},
+                               started,
+                               QDateTime::currentDateTimeUtc(),
+                               {protocol::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                               0};
       if (plan_.command == Command::Load) {
         attempt.request.image = image_;
         attempt.file = SourceOf(plan_);
@@ -130,7 +143,7 @@ public:
     case Command::Load:
       if (o.modeGiven || o.powerGiven) {
         settingUp_ = true;
-        session_.Start(RequestOf(plan_, BoxOperation::Set));
+        session_.Start(RequestOf(plan_, session::BoxOperation::Set));
       } else {
         Transfer();
       }
@@ -161,19 +174,19 @@ private:
   void Transfer() {
     if (!plan_.firmware.leftOutNotice.isEmpty())
       sink_.Message(port_, plan_.firmware.leftOutNotice);
-    OperationRequest request = RequestOf(plan_, BoxOperation::Load);
+    session::OperationRequest request = RequestOf(plan_, session::BoxOperation::Load);
     request.image = image_;
     session_.Start(request);
   }
 
-  void Ended(Attempt attempt) {
-    const OperationEnd end = attempt.end; // as the session reported it
+  void Ended(session::Attempt attempt) {
+    const session::OperationEnd end = attempt.end; // as the session reported it
     // The attempt is recorded before it is reported: a read-out's file is
     // written first, so that the record says what the operator is told.
-    if (!finishing_ && attempt.Operation() == BoxOperation::ReadOut && end.outcome == Outcome::Ok) {
+    if (!finishing_ && attempt.Operation() == session::BoxOperation::ReadOut && end.outcome == protocol::Outcome::Ok) {
       saveError_ = SaveFile();
       if (!saveError_.isEmpty())
-        attempt.end = {Outcome::BoxFailed, saveError_, std::nullopt};
+        attempt.end = {protocol::Outcome::BoxFailed, saveError_, std::nullopt};
     }
     records_.Add(attempt);
     if (finishing_)
@@ -182,29 +195,29 @@ private:
       sink_.Message(port_, end.message);
     if (settingUp_) {
       settingUp_ = false;
-      if (end.outcome == Outcome::Ok) {
+      if (end.outcome == protocol::Outcome::Ok) {
         Transfer();
         return;
       }
     }
     QString reason;
     switch (end.outcome) {
-    case Outcome::NoAnswer:
-      reason = attempt.Operation() == BoxOperation::Set
+    case protocol::Outcome::NoAnswer:
+      reason = attempt.Operation() == session::BoxOperation::Set
                    ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
                    : QStringLiteral("no answer within %1 s").arg(plan_.options.timeoutSeconds);
       break;
-    case Outcome::PortLost:
+    case protocol::Outcome::PortLost:
       reason = lost_;
       break;
-    case Outcome::BoxFailed:
+    case protocol::Outcome::BoxFailed:
       if (end.message.isEmpty())
         reason = QStringLiteral("the box answered with a failure");
       break;
     default:
       break;
     }
-    if (end.outcome == Outcome::Ok && !saveError_.isEmpty()) {
+    if (end.outcome == protocol::Outcome::Ok && !saveError_.isEmpty()) {
       Finish(ResultClass::BoxFailed, saveError_);
       return;
     }
@@ -220,7 +233,7 @@ private:
     return SaveReadOut(plan_.options.out, segments);
   }
 
-  void Finish(ResultClass result, const QString &reason, std::optional<Mismatch> mismatch = std::nullopt) {
+  void Finish(ResultClass result, const QString &reason, std::optional<protocol::Mismatch> mismatch = std::nullopt) {
     finishing_ = true;
     session_.Stop(result); // ends an attempt the box left unanswered (an interrupted one)
     session_.ClosePort();
@@ -235,10 +248,10 @@ private:
 
   const SessionPlan &plan_;
   const QString port_;
-  const std::shared_ptr<const LoadImage> image_;
-  BoxSession session_;
+  const std::shared_ptr<const session::LoadImage> image_;
+  session::BoxSession session_;
   EventSink &sink_;
-  AttemptRecords &records_;
+  session::AttemptRecords &records_;
   std::function<void()> done_;
   QElapsedTimer clock_;
   bool settingUp_ = false;
@@ -263,7 +276,7 @@ namespace {
 // The store of a run, and what it says about itself on standard error.
 struct RunRecords {
   std::unique_ptr<records::Recorder> recorder;
-  AttemptRecords attempts;
+  session::AttemptRecords attempts;
 
   explicit RunRecords(const records::StoreLocation &where)
       : recorder(where.kind == records::StoreLocation::Kind::Off ? nullptr
@@ -293,11 +306,11 @@ struct RunRecords {
 
 // What every box of a load sends is the same, so a gang packs it once and its
 // sessions share it: a copy per box made the memory grow with every --port.
-std::shared_ptr<const LoadImage> GangImage(const SessionPlan &plan) {
+std::shared_ptr<const session::LoadImage> GangImage(const SessionPlan &plan) {
   if (plan.command != Command::Load)
     return nullptr;
   const Options &o = plan.options;
-  return PackLoadImage(plan.firmware.imageText, SourceOf(plan), uint32_t(o.count.toUInt()), o.sectorMask);
+  return session::PackLoadImage(plan.firmware.imageText, SourceOf(plan), uint32_t(o.count.toUInt()), o.sectorMask);
 }
 
 // Descriptors a run opens besides its ports: the records store with its
@@ -347,13 +360,18 @@ void RecordRefusedFile(const SessionPlan &plan) {
   RunRecords run(plan.records);
   const QDateTime now = QDateTime::currentDateTimeUtc();
   for (const QString &port : plan.options.ports)
-    run.attempts.Add({RequestOf(plan, BoxOperation::Load), port, SourceOf(plan), now, now,
-                      {Outcome::FileRefused, plan.firmware.refusal, std::nullopt}, 0});
+    run.attempts.Add({RequestOf(plan, session::BoxOperation::Load),
+                      port,
+                      SourceOf(plan),
+                      now,
+                      now,
+                      {protocol::Outcome::FileRefused, plan.firmware.refusal, std::nullopt},
+                      0});
 }
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
-  const std::shared_ptr<SerialLayer> layer = MakePlatformSerialLayer();
-  const std::shared_ptr<const LoadImage> image = GangImage(plan);
+  const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
+  const std::shared_ptr<const session::LoadImage> image = GangImage(plan);
   RunRecords records(plan.records);
   QEventLoop loop;
   size_t running = size_t(plan.options.ports.size());

@@ -19,7 +19,7 @@ struct SessionPlan {
   Options options;
   // load: the accepted image; its leftOutNotice (when not empty) is the text
   // the window shows in its status bar.
-  FirmwareFile firmware;
+  image::FirmwareFile firmware;
   // read-out: the chosen chip; its bytes go to options.out through SaveReadOut.
   std::optional<ChipTarget> chip;
   // Where every attempt is recorded (Off: nowhere).

@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+namespace image {
+
 namespace {
 
 // libelf's reason for the last failure on this thread (reading it clears it).
@@ -125,3 +127,5 @@ QString ReadElf(std::span<const uint8_t> file, ImageBytes &image) {
   }
   return {};
 }
+
+} // namespace image

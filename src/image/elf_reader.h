@@ -19,5 +19,9 @@
 #include <cstdint>
 #include <span>
 
+namespace image {
+
 // Empty when the file was read; else why it is refused.
 QString ReadElf(std::span<const uint8_t> file, ImageBytes &image);
+
+} // namespace image

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <limits>
 
+namespace image {
+
 namespace {
 
 const QString kUnknown = QString::fromUtf8(kUnknownFormText);
@@ -120,7 +122,7 @@ FirmwareFile ReadFirmware(const QString &path, FirmwareFormat format, uint32_t b
   QByteArray file;
   try {
     file = ReadImageFile(path);
-  } catch (const Exception &e) {
+  } catch (const base::Exception &e) {
     FirmwareFile unread;
     unread.refusal = e.Message();
     return unread;
@@ -137,7 +139,7 @@ QString FormatText(FoundFormat format, uint32_t base) {
   case FoundFormat::Elf:
     return QStringLiteral("ELF (32-bit little-endian executable)");
   case FoundFormat::RawBinary:
-    return QStringLiteral("raw binary from ") + IntToHex(base, 4);
+    return QStringLiteral("raw binary from ") + base::IntToHex(base, 4);
   case FoundFormat::Unknown:
     break;
   }
@@ -149,6 +151,8 @@ QString RangesText(const std::vector<AddressRange> &ranges) {
     return QStringLiteral("none");
   QStringList parts;
   for (const AddressRange &r : ranges)
-    parts << IntToHex(r.first, 4) + QLatin1Char('-') + IntToHex(r.last, 4);
+    parts << base::IntToHex(r.first, 4) + QLatin1Char('-') + base::IntToHex(r.last, 4);
   return parts.join(QStringLiteral(", "));
 }
+
+} // namespace image

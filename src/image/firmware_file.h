@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+namespace image {
+
 // What the operator says the file is.
 enum class FirmwareFormat {
   ByContent, // tell it by its content
@@ -86,3 +88,5 @@ QString FormatText(FoundFormat format, uint32_t base = 0);
 
 // "0000-3FFF, 4100-41FF"; "none" for no range.
 QString RangesText(const std::vector<AddressRange> &ranges);
+
+} // namespace image

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace image {
+
 inline constexpr uint32_t kImageTextEntries = 65536;  // one per 16-bit image address
 inline constexpr uint32_t kBlockSlots = 16;           // one per 4 KiB of a 64 KiB space
 inline constexpr uint32_t kBlockSlotSize = 4123;      // a record of 4120 and 3 unused bytes
@@ -23,3 +25,5 @@ struct FirmwareImage {
   uint32_t ImageSize = 0; // bytes
   std::vector<uint8_t> ImageBlocks = std::vector<uint8_t>(kBlockSlots * kBlockSlotSize, 0);
 };
+
+} // namespace image

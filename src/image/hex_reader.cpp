@@ -6,6 +6,8 @@
 #include <array>
 #include <string_view>
 
+namespace image {
+
 namespace {
 
 enum class Field { Start, Count, AddressHigh, AddressLow, Type, Data, Checksum };
@@ -33,7 +35,7 @@ bool StartsWithByteOrderMark(std::span<const uint8_t> file) {
 uint8_t ImageEntryValue(const std::string &entry) {
   if (entry.empty() || entry[0] != '$')
     return 0;
-  return uint8_t(HexTextToInt(std::string_view(entry).substr(1)));
+  return uint8_t(base::HexTextToInt(std::string_view(entry).substr(1)));
 }
 
 void ClearImage(std::vector<std::string> &imageText, uint32_t imageSize) {
@@ -96,7 +98,7 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
       continue;
     tokenLength = 0;
     const std::string_view text(token, 2);
-    const uint8_t value = uint8_t(HexTextToInt(text));
+    const uint8_t value = uint8_t(base::HexTextToInt(text));
 
     switch (field) {
     case Field::Count:
@@ -113,7 +115,7 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
       result.addressLow.assign(text);
       checksum += value;
       // Both halves as one number: a character that is no hex digit makes it 0.
-      address = HexTextToInt(result.addressHigh + result.addressLow);
+      address = base::HexTextToInt(result.addressHigh + result.addressLow);
       field = Field::Type;
       break;
     case Field::Type:
@@ -182,3 +184,5 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
 
   return result;
 }
+
+} // namespace image

@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+namespace image {
+
 inline constexpr uint32_t kImageAddressSpace = 0x10000;
 
 // "$00": what an image byte no record gave holds.
@@ -86,3 +88,5 @@ void ClearImage(std::vector<std::string> &imageText, uint32_t imageSize);
 
 // Numeric value of an image entry: "$" + hex digits; 0 when not a valid number.
 uint8_t ImageEntryValue(const std::string &entry);
+
+} // namespace image

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+namespace image {
+
 QString BaseName(const QString &fileName) {
   const qsizetype slash = std::max(fileName.lastIndexOf(QLatin1Char('/')), fileName.lastIndexOf(QLatin1Char('\\')));
   QString name = fileName.mid(slash + 1);
@@ -20,7 +22,7 @@ NameField MakeNameField(const QString &fileName) {
   NameField field{};
   // The box shows the name in code page 936; a character that would not fit
   // whole is left out, and a shorter name ends in 0 bytes.
-  const std::string bytes = ToCodePage936(BaseName(fileName), field.size());
+  const std::string bytes = base::ToCodePage936(BaseName(fileName), field.size());
   std::copy(bytes.begin(), bytes.end(), field.begin());
   return field;
 }
@@ -51,7 +53,7 @@ uint32_t BuildBlocks(const std::vector<std::string> &imageText, uint32_t imageSi
                      const BlockTrailer &trailer, std::vector<uint8_t> &blocks) {
   if (blocks.size() < size_t(kBlockSlots) * kBlockSlotSize)
     blocks.resize(size_t(kBlockSlots) * kBlockSlotSize, 0);
-  const uint32_t startHigh = HexTextToInt(chipStart.left(2));
+  const uint32_t startHigh = base::HexTextToInt(chipStart.left(2));
   const uint32_t count = std::min<uint32_t>(imageSize / kBlockDataSize, kBlockSlots);
   for (uint32_t n = 0; n < count; ++n) {
     uint8_t *record = blocks.data() + size_t(n) * kBlockSlotSize;
@@ -77,7 +79,7 @@ uint32_t BuildBlocks(const std::vector<std::string> &imageText, uint32_t imageSi
   return checksum;
 }
 
-QString CheckSumCaption(uint32_t checksum) { return QStringLiteral("CheckSum:  0x") + IntToHex(checksum, 8); }
+QString CheckSumCaption(uint32_t checksum) { return QStringLiteral("CheckSum:  0x") + base::IntToHex(checksum, 8); }
 
 std::span<const uint8_t> FirstBlockBytes(const std::vector<uint8_t> &blocks) {
   return std::span<const uint8_t>(blocks).first(kBlockRecordSize);
@@ -92,14 +94,14 @@ std::span<const uint8_t> RequestedBlockBytes(const std::vector<uint8_t> &blocks,
 QStringList DumpLines(const std::vector<std::string> &imageText, uint32_t imageSize, const QString &chipStart) {
   static constexpr int kBytesPerLine = 16;
   static constexpr int kLineLength = 4 + 3 + 3 * kBytesPerLine;
-  const uint32_t base = HexTextToInt(chipStart);
+  const uint32_t base = base::HexTextToInt(chipStart);
   const size_t lines = std::min<size_t>(imageSize, imageText.size()) / kBytesPerLine;
   QStringList out;
   out.reserve(qsizetype(lines));
   for (size_t k = 0; k < lines; ++k) {
     QString line;
     line.reserve(kLineLength);
-    line += IntToHex(uint32_t(base + kBytesPerLine * k), 4);
+    line += base::IntToHex(uint32_t(base + kBytesPerLine * k), 4);
     line += QLatin1String(":: ");
     for (int j = 0; j < kBytesPerLine; ++j) {
       const std::string &entry = imageText[k * kBytesPerLine + size_t(j)];
@@ -112,3 +114,5 @@ QStringList DumpLines(const std::vector<std::string> &imageText, uint32_t imageS
   }
   return out;
 }
+
+} // namespace image

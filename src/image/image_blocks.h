@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+namespace image {
+
 inline constexpr size_t kBlockNumberOffset = 0;
 inline constexpr size_t kBlockAddressOffset = 1;
 inline constexpr size_t kBlockDataOffset = 2;
@@ -76,3 +78,5 @@ std::span<const uint8_t> RequestedBlockBytes(const std::vector<uint8_t> &blocks,
 // 16 k) as four upper-case hex digits, ":: ", then the two characters after
 // the "$" of each of 16 entries, each followed by a blank.
 QStringList DumpLines(const std::vector<std::string> &imageText, uint32_t imageSize, const QString &chipStart);
+
+} // namespace image

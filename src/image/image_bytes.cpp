@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace image {
+
 void ImageBytes::Put(uint64_t address, std::span<const uint8_t> data) {
   dataBytes += data.size();
   const size_t inside =
@@ -12,3 +14,5 @@ void ImageBytes::Put(uint64_t address, std::span<const uint8_t> data) {
   std::copy_n(data.begin(), inside, bytes.begin() + std::ptrdiff_t(address));
   std::fill_n(given.begin() + std::ptrdiff_t(address), inside, true);
 }
+
+} // namespace image

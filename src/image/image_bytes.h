@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+namespace image {
+
 struct ImageBytes {
   std::vector<uint8_t> bytes = std::vector<uint8_t>(kLoadImageSize, 0);
   // Which image addresses some data gave (a 00 byte from the file included).
@@ -19,3 +21,5 @@ struct ImageBytes {
 
   void Put(uint64_t address, std::span<const uint8_t> data);
 };
+
+} // namespace image

@@ -5,15 +5,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+namespace image {
+
 QByteArray ReadImageFile(const QString &path) {
   const QFileInfo info(path);
   if (info.exists() && !info.isFile())
-    throw EFOpenError(CannotOpenFileText(path, QStringLiteral("It is not a regular file.")));
+    throw base::EFOpenError(base::CannotOpenFileText(path, QStringLiteral("It is not a regular file.")));
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
-    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
+    throw base::EFOpenError(base::CannotOpenFileText(path, file.errorString()));
   auto tooLarge = [&] {
-    return EFOpenError(CannotOpenFileText(
+    return base::EFOpenError(base::CannotOpenFileText(
         path, QStringLiteral("It is larger than %1 MiB, too large for a firmware file.").arg(kMaxImageFileSize >> 20)));
   };
   if (file.size() > kMaxImageFileSize)
@@ -23,6 +25,8 @@ QByteArray ReadImageFile(const QString &path) {
   if (bytes.size() > kMaxImageFileSize)
     throw tooLarge();
   if (file.error() != QFileDevice::NoError)
-    throw EFOpenError(CannotOpenFileText(path, file.errorString()));
+    throw base::EFOpenError(base::CannotOpenFileText(path, file.errorString()));
   return bytes;
 }
+
+} // namespace image

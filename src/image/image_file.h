@@ -8,9 +8,13 @@
 #include <QString>
 #include <cstdint>
 
+namespace image {
+
 inline constexpr int64_t kMaxImageFileSize = 8 * 1024 * 1024;
 
 // The file's bytes. Raises EFOpenError with "Cannot open file "<path>". <reason>"
 // when the file cannot be opened or read, is not a regular file, or is larger
 // than kMaxImageFileSize.
 QByteArray ReadImageFile(const QString &path);
+
+} // namespace image

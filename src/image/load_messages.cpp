@@ -2,6 +2,8 @@
 
 #include "base/convert.h"
 
+namespace image {
+
 QString LoadErrorText(const HexReadResult &result) {
   switch (result.status) {
   case HexReadResult::Status::Ok:
@@ -9,7 +11,7 @@ QString LoadErrorText(const HexReadResult &result) {
   case HexReadResult::Status::ChecksumError:
     return QString::fromUtf8(kChecksumErrorPattern)
         .arg(QString::fromLatin1(result.addressHigh) + QString::fromLatin1(result.addressLow),
-             IntToHex(result.expectedChecksum, 2));
+             base::IntToHex(result.expectedChecksum, 2));
   case HexReadResult::Status::NotARecord:
     return QString::fromUtf8(kNotARecordPattern).arg(result.line);
   case HexReadResult::Status::NoData:
@@ -18,7 +20,7 @@ QString LoadErrorText(const HexReadResult &result) {
     return NoDataInImageText();
   case HexReadResult::Status::AddressClash:
     return QString::fromUtf8(kAddressClashPattern)
-        .arg(IntToHex(result.clashEarlier, 8), IntToHex(result.clashLater, 8), IntToHex(result.clashAddress, 4));
+        .arg(base::IntToHex(result.clashEarlier, 8), base::IntToHex(result.clashLater, 8), base::IntToHex(result.clashAddress, 4));
   }
   return {};
 }
@@ -34,5 +36,7 @@ QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize) {
 QString LeftOutNotice(uint32_t leftOut, uint32_t imageSize) {
   if (leftOut == 0 || imageSize == 0)
     return {};
-  return QString::fromUtf8(kLeftOutPattern).arg(QString::number(leftOut), IntToHex(imageSize - 1, 4));
+  return QString::fromUtf8(kLeftOutPattern).arg(QString::number(leftOut), base::IntToHex(imageSize - 1, 4));
 }
+
+} // namespace image

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+namespace image {
+
 // How every refusal of a file begins; %1 says why.
 inline constexpr char kLoadErrorPattern[] = QT_TRANSLATE_NOOP("Operation", "文件加载错误，%1");
 // A checksum error: the line's address as written (high and low), then the checksum expected.
@@ -71,3 +73,5 @@ QString NoDataInImageText();
 // imageSize up); empty when every byte reached the image.
 QString LeftOutNotice(const HexReadResult &result, uint32_t imageSize);
 QString LeftOutNotice(uint32_t leftOut, uint32_t imageSize);
+
+} // namespace image

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace image {
+
 namespace {
 
 bool IsFiller(uint8_t c) { return c == ' ' || c == '\t' || c == 0x1A; }
@@ -83,7 +85,7 @@ SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image) {
     if (bytes.back() != expected) {
       result.refusal = LoadErrorText(QString::fromUtf8(kSrecChecksumPattern)
                                          .arg(line)
-                                         .arg(IntToHex(bytes.back(), 2), IntToHex(expected, 2)));
+                                         .arg(base::IntToHex(bytes.back(), 2), base::IntToHex(expected, 2)));
       return result;
     }
     uint32_t address = 0;
@@ -122,3 +124,5 @@ SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image) {
   }
   return result;
 }
+
+} // namespace image

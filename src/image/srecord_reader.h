@@ -24,9 +24,13 @@
 #include <cstdint>
 #include <span>
 
+namespace image {
+
 struct SRecordRead {
   QString refusal;     // empty when every record was sound
   QString description; // the first S0 record's text, up to a 0 byte, blanks around it dropped
 };
 
 SRecordRead ReadSRecords(std::span<const uint8_t> file, ImageBytes &image);
+
+} // namespace image

@@ -197,9 +197,9 @@ QByteArray PlanText(const unit::SerialPlan &plan) {
     out += "\": ";
     out += value;
   };
-  const auto text = [](const QString &t) { return JsonString(t); };
+  const auto text = [](const QString &t) { return base::JsonString(t); };
   const auto flag = [](bool b) { return QByteArray(b ? "true" : "false"); };
-  add("address", text(IntToHex(plan.address, 4)));
+  add("address", text(base::IntToHex(plan.address, 4)));
   if (plan.Source() == unit::SerialSource::Counter) {
     add("format", text(unit::FormatName(plan.format, plan.digits)));
     if (!plan.prefix.isEmpty())
@@ -234,7 +234,7 @@ std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, QString *refus
   KeyReader read(object);
   read.NestedIn(kSerialNumbers);
   unit::SerialPlan plan;
-  plan.address = HexTextToInt(read.Text(
+  plan.address = base::HexTextToInt(read.Text(
       QStringLiteral("address"), [](const QString &t) { return Matches("[0-7][0-9A-Fa-f]{3}", t); },
       QStringLiteral("4 hex digits 0000..7FFF")));
   plan.listFile = read.Text(
@@ -308,13 +308,13 @@ QByteArray JobText(const Job &job) {
     out += "\": ";
     out += value;
   };
-  const auto text = [](const QString &t) { return JsonString(t); };
+  const auto text = [](const QString &t) { return base::JsonString(t); };
   add("schema", QByteArray::number(job.serial ? kSchemaVersion : 1));
   add("name", text(job.name));
   add("firmware", text(job.firmware));
   add("firmware_format", text(kFormats[job.rawBinary ? 1 : 0]));
   if (job.rawBinary)
-    add("firmware_base", text(IntToHex(job.base, 4)));
+    add("firmware_base", text(base::IntToHex(job.base, 4)));
   add("firmware_sha256", text(job.firmwareSha256));
   add("image_checksum", text(job.imageChecksum));
   if (!job.chip.isEmpty())
@@ -323,7 +323,7 @@ QByteArray JobText(const Job &job) {
   add("mode", text(kModes[job.modeItem == 0 ? 0 : 1]));
   add("power", text(kPowers[job.powerItem == 1 ? 1 : 0]));
   add("count", text(job.count));
-  add("sectors", text(IntToHex(job.sectorMask, 8)));
+  add("sectors", text(base::IntToHex(job.sectorMask, 8)));
   add("timeout_s", QByteArray::number(job.timeoutSeconds));
   add("retries", QByteArray::number(job.retries));
   add("lot_size", QByteArray::number(job.lotSize));
@@ -389,7 +389,7 @@ ParsedJob ParseJob(const QByteArray &text) {
       QStringLiteral("1 to 8 hex digits"), false);
   if (!read.Failed() && read.Has(QStringLiteral("firmware_base")) && !job.rawBinary)
     read.Refuse(QStringLiteral("\"firmware_base\": only with \"firmware_format\" bin"));
-  job.base = HexTextToInt(base);
+  job.base = base::HexTextToInt(base);
   job.firmwareSha256 = read.Text(
       QStringLiteral("firmware_sha256"), [](const QString &t) { return Matches("[0-9a-f]{64}", t); },
       QStringLiteral("64 lower-case hex digits"));
@@ -406,9 +406,9 @@ ParsedJob ParseJob(const QByteArray &text) {
       QStringLiteral("count"), [](const QString &t) { return Matches("[0-9]{1,6}", t); },
       QStringLiteral("1 to 6 digits"));
   const QString sectors = read.Text(
-      QStringLiteral("sectors"), [](const QString &t) { return Matches("[0-9A-Fa-f]{8}", t) && HexTextToInt(t) != 0; },
+      QStringLiteral("sectors"), [](const QString &t) { return Matches("[0-9A-Fa-f]{8}", t) && base::HexTextToInt(t) != 0; },
       QStringLiteral("8 hex digits with a bit set for each sector, bit 0 for sector 1"));
-  job.sectorMask = HexTextToInt(sectors);
+  job.sectorMask = base::HexTextToInt(sectors);
   job.timeoutSeconds = read.Integer(QStringLiteral("timeout_s"), 1, kMostTimeoutSeconds);
   job.retries = read.Integer(QStringLiteral("retries"), 0, kMostRetries);
   job.lotSize = read.Integer(QStringLiteral("lot_size"), 1, kMostLotSize);
@@ -431,7 +431,7 @@ QString JobRelativePath(const QString &stored, const QString &jobPath) {
   return QDir::cleanPath(QDir(QFileInfo(jobPath).absolutePath()).absoluteFilePath(stored));
 }
 
-QString PlanRefusal(const Job &job, const FirmwareFile &firmware, const unit::ListFile &list) {
+QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const unit::ListFile &list) {
   if (!job.serial)
     return {};
   const unit::SerialPlan &plan = *job.serial;
@@ -451,7 +451,7 @@ QString PlanRefusal(const Job &job, const FirmwareFile &firmware, const unit::Li
 
 QStringList PlanLines(const unit::SerialPlan &plan) {
   QStringList lines;
-  lines << QStringLiteral("Serial at: ") + IntToHex(plan.address, 4);
+  lines << QStringLiteral("Serial at: ") + base::IntToHex(plan.address, 4);
   switch (plan.Source()) {
   case unit::SerialSource::Counter:
     lines << QStringLiteral("Serial format: ") + unit::FormatName(plan.format, plan.digits) +
@@ -506,8 +506,9 @@ OpenedJob OpenJob(const QString &path) {
   const QString firmware = Quoted(QDir::toNativeSeparators(opened.firmwarePath));
   if (!QFileInfo::exists(opened.firmwarePath))
     return refuse(QStringLiteral("the firmware file %1 is missing").arg(firmware));
-  opened.firmware = ReadFirmware(opened.firmwarePath,
-                                 job.rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent, job.base);
+  opened.firmware = image::ReadFirmware(
+      opened.firmwarePath, job.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent,
+      job.base);
   if (!opened.firmware.fileRead)
     return refuse(opened.firmware.refusal);
   if (opened.firmware.sha256 != job.firmwareSha256)

@@ -79,7 +79,7 @@ ParsedJob ParseJob(const QByteArray &text);
 struct OpenedJob {
   std::optional<Job> job;
   QString firmwarePath; // the firmware's absolute path
-  FirmwareFile firmware;
+  image::FirmwareFile firmware;
   unit::ListFile list; // a plan's list file, read
   QString refusal;
 };
@@ -96,7 +96,7 @@ QString JobRelativePath(const QString &stored, const QString &jobPath);
 
 // Why the job's plan cannot go with its firmware, mode and count; empty when
 // it can or there is no plan. Pure: `list` is the plan's list file, read.
-QString PlanRefusal(const Job &job, const FirmwareFile &firmware, const unit::ListFile &list);
+QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const unit::ListFile &list);
 
 // The plan as `job show` prints it, one "key: value" line each; empty without a plan.
 QStringList PlanLines(const unit::SerialPlan &plan);

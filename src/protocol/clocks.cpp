@@ -1,5 +1,7 @@
 #include "protocol/clocks.h"
 
+namespace protocol {
+
 int VerifyInterval(uint32_t chipStart, uint32_t chipEnd) { return int((chipEnd - chipStart) / 100); }
 
 int ReadOutInterval(uint32_t chipStart, uint32_t chipEnd) { return int((chipEnd - chipStart) / 128); }
@@ -30,3 +32,5 @@ bool ElapsedStep(OperationState &state, uint32_t timeOutSeconds) {
   // ticked on regardless still reports once.
   return state.ElapsedSeconds == timeOutSeconds && state.ElapsedTenths == 0;
 }
+
+} // namespace protocol

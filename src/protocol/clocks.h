@@ -10,6 +10,8 @@
 #include <QString>
 #include <cstdint>
 
+namespace protocol {
+
 inline constexpr uint32_t kProgressCeiling = 98; // the clock alone never goes beyond
 inline constexpr uint32_t kElapsedTickMs = 100;  // Timer2's period
 inline constexpr uint32_t kTimeOutSeconds = 120;
@@ -38,3 +40,5 @@ bool ProgressStep(uint32_t &percent);
 // tick that reaches `timeOutSeconds` (once per operation, as the clock start
 // resets the ticks).
 bool ElapsedStep(OperationState &state, uint32_t timeOutSeconds = kTimeOutSeconds);
+
+} // namespace protocol

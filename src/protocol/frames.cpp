@@ -2,6 +2,8 @@
 
 #include "base/convert.h"
 
+namespace protocol {
+
 namespace {
 
 Frame Build(uint8_t code, std::initializer_list<uint8_t> payload) {
@@ -38,7 +40,7 @@ uint8_t PowerByte(int powerItem) {
 }
 
 Frame SetCmd(int modeItem, int powerItem, const QString &countText) {
-  const auto count = PackedCount(StrToInt(countText));
+  const auto count = PackedCount(base::StrToInt(countText));
   return Build(0x06, {ModeByte(modeItem), PowerByte(powerItem), count[0], count[1]});
 }
 
@@ -47,9 +49,9 @@ Frame CheckCmd() { return Build(0x03, {}); }
 QString StartHighOf(const QString &chipStart) { return chipStart.left(2); }
 
 Frame ReadCmd(const QString &chipStart, uint32_t imageSize, const QString &dataflashCode) {
-  const uint8_t startHigh = uint8_t(HexTextToInt(StartHighOf(chipStart)));
+  const uint8_t startHigh = uint8_t(base::HexTextToInt(StartHighOf(chipStart)));
   const uint8_t sizeK = uint8_t((imageSize / 1024) % 256);
-  const uint8_t dataflash = uint8_t(HexTextToInt(dataflashCode.mid(2, 2)));
+  const uint8_t dataflash = uint8_t(base::HexTextToInt(dataflashCode.mid(2, 2)));
   return Build(0x04, {startHigh, sizeK, dataflash});
 }
 
@@ -58,6 +60,8 @@ Frame EPCCmd() { return Build(0x05, {}); }
 Frame LoadCmd() { return Build(0x00, {0x08, 0x00}); }
 
 uint32_t ReadOutSize(const QString &chipSizeK, uint32_t imageSize) {
-  const std::optional<int32_t> sizeK = TryStrToInt(chipSizeK);
+  const std::optional<int32_t> sizeK = base::TryStrToInt(chipSizeK);
   return sizeK && *sizeK >= 0 ? uint32_t(*sizeK) * 1024 : imageSize;
 }
+
+} // namespace protocol

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace protocol {
+
 using Frame = std::vector<uint8_t>;
 
 inline constexpr uint8_t kFrameStart = 0x68;
@@ -48,3 +50,5 @@ Frame LoadCmd();
 
 // The first two characters of ChipStart: the start address's high byte as text.
 QString StartHighOf(const QString &chipStart);
+
+} // namespace protocol

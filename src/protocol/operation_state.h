@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace protocol {
+
 // Operation codes held in CurrentCommand.
 enum : uint8_t {
   kCommandNone = 0,
@@ -24,3 +26,5 @@ struct OperationState {
   uint8_t ReadBlockCount = 0;
   int32_t ReadAddress = 0;
 };
+
+} // namespace protocol

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <vector>
 
+namespace protocol {
+
 namespace {
 
 const char *const kContexts[] = {"Operation", "Window"};
@@ -17,14 +19,23 @@ struct Pattern {
   const char *pattern;
 };
 const Pattern kPatterns[] = {
-    {"Operation", kMismatchPattern},     {"Operation", kChecksumErrorPattern}, {"Operation", kNotARecordPattern},
-    {"Operation", kAddressClashPattern}, {"Operation", kLeftOutPattern},       {"Window", kElapsedPattern},
+    {"Operation", kMismatchPattern},
+    {"Operation", image::kChecksumErrorPattern},
+    {"Operation", image::kNotARecordPattern},
+    {"Operation", image::kAddressClashPattern},
+    {"Operation", image::kLeftOutPattern},
+    {"Window", kElapsedPattern},
     // The other forms' reasons, found again inside the general refusal below.
-    {"Operation", kElfUnreadablePattern}, {"Operation", kElfSegmentCutPattern}, {"Operation", kElfNotExecutablePattern},
-    {"Operation", kElfOtherKindPattern}, {"Operation", kSrecNotARecordPattern}, {"Operation", kSrecLengthPattern},
-    {"Operation", kSrecChecksumPattern}, {"Operation", kSrecCountPattern},
+    {"Operation", image::kElfUnreadablePattern},
+    {"Operation", image::kElfSegmentCutPattern},
+    {"Operation", image::kElfNotExecutablePattern},
+    {"Operation", image::kElfOtherKindPattern},
+    {"Operation", image::kSrecNotARecordPattern},
+    {"Operation", image::kSrecLengthPattern},
+    {"Operation", image::kSrecChecksumPattern},
+    {"Operation", image::kSrecCountPattern},
     // Last: it holds every refusal of a file that no pattern above took.
-    {"Operation", kLoadErrorPattern},
+    {"Operation", image::kLoadErrorPattern},
 };
 
 // The pattern as an expression that takes the parts out of a text built from it.
@@ -46,7 +57,7 @@ QRegularExpression Matcher(const QString &pattern) {
 // The translated pattern with its %1.. replaced by the parts, each translated
 // in its turn (a refusal's reason is a text of its own), in one pass, so that
 // a part holding "%2" stays as it is.
-QString Fill(const QString &pattern, const QRegularExpressionMatch &parts, const TranslationLookup &lookup) {
+QString Fill(const QString &pattern, const QRegularExpressionMatch &parts, const base::TranslationLookup &lookup) {
   QString out;
   for (qsizetype i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == QLatin1Char('%') && i + 1 < pattern.size() && pattern[i + 1] >= QLatin1Char('1') &&
@@ -62,7 +73,7 @@ QString Fill(const QString &pattern, const QRegularExpressionMatch &parts, const
 
 } // namespace
 
-QString TranslatedText(const QString &designed, const TranslationLookup &lookup) {
+QString TranslatedText(const QString &designed, const base::TranslationLookup &lookup) {
   if (designed.isEmpty())
     return designed;
   const QByteArray source = designed.toUtf8();
@@ -86,9 +97,11 @@ QString TranslatedText(const QString &designed, const TranslationLookup &lookup)
 }
 
 QString ShownText(const QString &designed) {
-  if (CurrentLanguage() == Language::Designed)
+  if (base::CurrentLanguage() == base::Language::Designed)
     return designed;
-  return TranslatedText(designed, CurrentLookup());
+  return TranslatedText(designed, base::CurrentLookup());
 }
 
-QString EnglishText(const QString &designed) { return TranslatedText(designed, EnglishLookup()); }
+QString EnglishText(const QString &designed) { return TranslatedText(designed, base::EnglishLookup()); }
+
+} // namespace protocol

@@ -14,9 +14,13 @@
 
 #include <QString>
 
+namespace protocol {
+
 // In the language in use (the designed text itself while that is the designed one).
 QString ShownText(const QString &designed);
 // In English, whatever the language in use.
 QString EnglishText(const QString &designed);
 // Through any catalogue lookup (base/language.h).
-QString TranslatedText(const QString &designed, const TranslationLookup &lookup);
+QString TranslatedText(const QString &designed, const base::TranslationLookup &lookup);
+
+} // namespace protocol

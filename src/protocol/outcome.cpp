@@ -1,5 +1,7 @@
 #include "protocol/outcome.h"
 
+namespace protocol {
+
 QString OutcomeName(Outcome outcome) {
   switch (outcome) {
   case Outcome::Ok:
@@ -25,3 +27,5 @@ QString OutcomeName(Outcome outcome) {
   }
   return {};
 }
+
+} // namespace protocol

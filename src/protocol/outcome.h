@@ -6,6 +6,8 @@
 #include <QString>
 #include <cstdint>
 
+namespace protocol {
+
 enum class Outcome : uint8_t {
   Ok,
   FileRefused,     // the file was refused before anything reached the box
@@ -29,3 +31,5 @@ struct Mismatch {
   uint8_t written = 0;
   uint8_t read = 0;
 };
+
+} // namespace protocol

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace protocol {
+
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -75,7 +77,7 @@ void HandleFileTransferReply(ReplyActions &actions, std::span<const uint8_t> pay
     break;
   case kStatusBlockRequest:
     // Numbers beyond the 16 slots are ignored: there is nothing to send.
-    if (payload.size() >= 2 && payload[1] < kBlockSlots)
+    if (payload.size() >= 2 && payload[1] < image::kBlockSlots)
       actions.sendBlock = payload[1];
     break;
   default:
@@ -96,10 +98,11 @@ bool IsReadOutStatus(const std::vector<uint8_t> &pending, const uint8_t *burst, 
 }
 
 // Counts one whole block and adds its lines; false when the read-out cannot go on.
-bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const ChipNumbers &chip, const uint8_t *block) {
+bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const chip::ChipNumbers &chip,
+                      const uint8_t *block) {
   ++state.ReadBlockCount;
   if (!chip.sizeK) {
-    actions.conversionError = NotValidIntegerText(chip.sizeKText);
+    actions.conversionError = base::NotValidIntegerText(chip.sizeKText);
     return false;
   }
   const bool last = *chip.sizeK / 4 == int32_t(state.ReadBlockCount);
@@ -109,12 +112,13 @@ bool TakeReadOutBlock(ReplyActions &actions, OperationState &state, const ChipNu
     actions.end = Outcome::Ok;
   }
   state.ReadAddress = ReadOutBase(state.ReadBlockCount, chip.dataflashCode, chip.start, state.ReadAddress);
-  actions.readOutBlocks.emplace_back(uint32_t(state.ReadAddress), std::vector<uint8_t>(block, block + kBlockDataSize));
+  actions.readOutBlocks.emplace_back(uint32_t(state.ReadAddress),
+                                     std::vector<uint8_t>(block, block + image::kBlockDataSize));
   actions.readOutLines += ReadOutBlockLines(state.ReadAddress, block);
   return !last;
 }
 
-void HandleReadOutReply(ReplyActions &actions, OperationState &state, const ChipNumbers &chip,
+void HandleReadOutReply(ReplyActions &actions, OperationState &state, const chip::ChipNumbers &chip,
                         std::vector<uint8_t> &pending, const uint8_t *burst, size_t length) {
   if (IsReadOutStatus(pending, burst, length)) {
     pending.clear();
@@ -137,16 +141,16 @@ void HandleReadOutReply(ReplyActions &actions, OperationState &state, const Chip
   // that block alone (a part gathered before it, and bytes after its first
   // 4096, belong to no block). Only shorter bursts, a block the line split,
   // are gathered.
-  if (length >= kBlockDataSize) {
+  if (length >= image::kBlockDataSize) {
     pending.clear();
     TakeReadOutBlock(actions, state, chip, burst);
     return;
   }
   pending.insert(pending.end(), burst, burst + length);
-  if (pending.size() < kBlockDataSize)
+  if (pending.size() < image::kBlockDataSize)
     return;
-  const std::vector<uint8_t> block(pending.begin(), pending.begin() + kBlockDataSize);
-  pending.erase(pending.begin(), pending.begin() + kBlockDataSize);
+  const std::vector<uint8_t> block(pending.begin(), pending.begin() + image::kBlockDataSize);
+  pending.erase(pending.begin(), pending.begin() + image::kBlockDataSize);
   if (!TakeReadOutBlock(actions, state, chip, block.data()))
     pending.clear(); // nothing after the last block belongs to one
 }
@@ -244,7 +248,7 @@ QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block) {
   return lines;
 }
 
-ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
+ReplyActions HandleReply(OperationState &state, const chip::ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
                          bool online, const uint8_t *burst, size_t length) {
   ReplyActions actions;
   const std::optional<uint8_t> code = ReplyCodeOf(state.CurrentCommand);
@@ -282,3 +286,5 @@ ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::ve
   }
   return actions;
 }
+
+} // namespace protocol

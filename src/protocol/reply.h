@@ -38,6 +38,8 @@
 #include <utility>
 #include <vector>
 
+namespace protocol {
+
 // Status codes at reply byte 3.
 enum : uint8_t {
   kStatusFailed = 0x00,
@@ -47,7 +49,7 @@ enum : uint8_t {
   kStatusMismatch = 0xEE,
 };
 
-inline constexpr size_t kReadOutLinesPerBlock = kBlockDataSize / 16;
+inline constexpr size_t kReadOutLinesPerBlock = image::kBlockDataSize / 16;
 // A read-out burst of this many bytes or fewer, with no block part pending, is
 // a status reply; the read-out's status frame has exactly this many bytes.
 inline constexpr size_t kReadOutStatusMaxLength = 5;
@@ -131,5 +133,7 @@ QStringList ReadOutBlockLines(int32_t &address, const uint8_t *block);
 // what the front end must do. `chip` is what the read-out in progress was
 // started for; `online` is whether the box was set online (the success text of
 // a transfer says so).
-ReplyActions HandleReply(OperationState &state, const ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
+ReplyActions HandleReply(OperationState &state, const chip::ChipNumbers &chip, std::vector<uint8_t> &readOutPending,
                          bool online, const uint8_t *burst, size_t length);
+
+} // namespace protocol

@@ -115,9 +115,9 @@ QByteArray ToJson(const Record &r, const QString *messageEn) {
     if (f.kind == Field::Integer)
       out += QByteArray::number(r.*f.integer);
     else
-      out += JsonString(FieldText(r, f));
+      out += base::JsonString(FieldText(r, f));
     if (messageEn && f.text == &Record::message)
-      out += ",\"message_en\":" + JsonString(*messageEn);
+      out += ",\"message_en\":" + base::JsonString(*messageEn);
   }
   out += '}';
   return out;

@@ -8,6 +8,8 @@
 #include <deque>
 #include <mutex>
 
+namespace serial {
+
 namespace {
 // Like the platform's own message queues, a sink holds a bounded number of
 // notices; a post beyond that fails.
@@ -249,3 +251,5 @@ void TComm::ApplyTimeouts() {
   t.WriteTotalTimeoutConstant = writeTotalTimeoutConstant_;
   PortHandle->SetTimeouts(t);
 }
+
+} // namespace serial

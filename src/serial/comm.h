@@ -30,13 +30,15 @@
 #include <functional>
 #include <memory>
 
+namespace serial {
+
 class TReadThread;
 class TWriteThread;
 class NotifySink;
 
-class ECommsError : public Exception {
+class ECommsError : public base::Exception {
 public:
-  using Exception::Exception;
+  using base::Exception::Exception;
 };
 
 enum class TByteSize : uint8_t { _5, _6, _7, _8 };
@@ -178,3 +180,5 @@ private:
   uint32_t writeTotalTimeoutMultiplier_ = 0;
   uint32_t writeTotalTimeoutConstant_ = 0;
 };
+
+} // namespace serial

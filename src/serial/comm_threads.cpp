@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace serial {
+
 // ---- receive thread ---------------------------------------------------------
 
 std::unique_ptr<TReadThread> TReadThread::Create(SerialLayer &layer) {
@@ -273,3 +275,5 @@ bool TWriteThread::WriteBlock(const uint8_t *data, uint32_t size) {
   }
   return true;
 }
+
+} // namespace serial

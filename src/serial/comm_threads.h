@@ -26,6 +26,8 @@
 #include <memory>
 #include <mutex>
 
+namespace serial {
+
 constexpr uint32_t kNoticeBase = 0x400;
 constexpr uint32_t NoticeReceiveData = kNoticeBase + 1;
 constexpr uint32_t NoticeReceiveError = kNoticeBase + 2;
@@ -152,3 +154,5 @@ private:
   std::unique_ptr<WorkerThread> thread_;
   std::unique_ptr<AsyncRecord> writeRecord_;
 };
+
+} // namespace serial

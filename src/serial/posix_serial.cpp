@@ -24,6 +24,9 @@
 #include <vector>
 #if __has_include(<linux/serial.h>)
 #include <linux/serial.h>
+
+namespace serial {
+
 #define KAVRIN_HAVE_ICOUNT 1
 #endif
 
@@ -870,3 +873,5 @@ void PosixSerialLayer::SetCurrentThreadPriority(int stepsAboveNormal) {
 }
 
 std::shared_ptr<SerialLayer> MakePlatformSerialLayer() { return std::make_shared<PosixSerialLayer>(); }
+
+} // namespace serial

@@ -26,6 +26,9 @@
 #include <QString>
 #include <memory>
 
+
+namespace serial {
+
 class LineTime;
 
 class PosixSerialLayer : public SerialLayer {
@@ -48,3 +51,5 @@ public:
 private:
   std::shared_ptr<const LineTime> time_; // shared with the ports it opens
 };
+
+} // namespace serial

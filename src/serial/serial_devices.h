@@ -28,6 +28,8 @@
 #include <QStringList>
 #include <vector>
 
+namespace serial {
+
 struct PortListRoots {
   QString dev = QStringLiteral("/dev");
   QString sys = QStringLiteral("/sys");
@@ -88,3 +90,5 @@ QStringList ListSerialDevices();
 // name when the name is one or one points to the same device, else the
 // device's own path (links followed).
 QString StablePortPath(const QString &portName, const PortListRoots &roots = {});
+
+} // namespace serial

@@ -14,6 +14,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+namespace serial {
+
 namespace {
 
 const QStringList kDevicePatterns = {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*"), QStringLiteral("ttyS*")};
@@ -338,3 +340,5 @@ QString StablePortPath(const QString &portName, const PortListRoots &roots) {
       return links.filePath(entry);
   return device;
 }
+
+} // namespace serial

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <thread>
 
+namespace serial {
+
 struct WorkerThread::State {
   enum class Phase { Suspended, Running, Cancelled };
   std::mutex mutex;
@@ -111,3 +113,5 @@ OpenFailure::Kind OpenFailureKindOf(int error) {
     return OpenFailure::Kind::Other;
   }
 }
+
+} // namespace serial

@@ -29,6 +29,8 @@
 #include <memory>
 #include <span>
 
+namespace serial {
+
 enum class SerialResult : uint8_t { Ok, Pending, InvalidHandle, Failed };
 
 // Why a port could not be opened: a class the operator can act on, the
@@ -206,3 +208,5 @@ public:
 
 // The serial layer for real ports and pseudo-terminals on this platform.
 std::shared_ptr<SerialLayer> MakePlatformSerialLayer();
+
+} // namespace serial

@@ -4,6 +4,8 @@
 
 #include <QCryptographicHash>
 
+namespace session {
+
 QString Sha256Hex(const QByteArray &bytes) {
   return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
@@ -19,3 +21,5 @@ void AttemptRecords::Add(const Attempt &attempt) {
   if (recorder_)
     recorder_->Add(MakeRecord(attempt, frontEnd_));
 }
+
+} // namespace session

@@ -18,6 +18,8 @@ namespace records {
 class Recorder;
 }
 
+namespace session {
+
 // Lower-case hex SHA-256 of the file's bytes.
 QString Sha256Hex(const QByteArray &bytes);
 
@@ -34,3 +36,5 @@ private:
   records::Recorder *recorder_;
   QString frontEnd_;
 };
+
+} // namespace session

@@ -11,6 +11,8 @@
 #include "serial/comm.h"
 #include "serial/comm_threads.h"
 
+namespace session {
+
 namespace {
 constexpr int kProgressPeriodMs = 200;
 constexpr uint32_t kBurstSilenceMs = 100; // silence that ends a burst
@@ -36,24 +38,24 @@ int SupplyItem(std::optional<BoxSupply> supply) {
 uint8_t CommandOf(BoxOperation operation) {
   switch (operation) {
   case BoxOperation::Set:
-    return kCommandSet;
+    return protocol::kCommandSet;
   case BoxOperation::Load:
-    return kCommandFileTransfer;
+    return protocol::kCommandFileTransfer;
   case BoxOperation::Verify:
-    return kCommandVerify;
+    return protocol::kCommandVerify;
   case BoxOperation::ReadOut:
-    return kCommandReadOut;
+    return protocol::kCommandReadOut;
   case BoxOperation::EraseProgramVerify:
-    return kCommandEraseProgramVerify;
+    return protocol::kCommandEraseProgramVerify;
   }
-  return kCommandNone;
+  return protocol::kCommandNone;
 }
 
 // What a block request is answered from before any load was packed.
 std::shared_ptr<const LoadImage> EmptyImage() {
   static const auto empty = [] {
     auto image = std::make_shared<LoadImage>();
-    image->blocks.assign(size_t(kBlockSlots) * kBlockSlotSize, 0);
+    image->blocks.assign(size_t(image::kBlockSlots) * image::kBlockSlotSize, 0);
     return std::shared_ptr<const LoadImage>(std::move(image));
   }();
   return empty;
@@ -64,20 +66,20 @@ class BoxSessionCore {
 public:
   using Phase = BoxSession::Phase;
 
-  BoxSessionCore(BoxSession &session, std::shared_ptr<SerialLayer> layer, base::Clock &clock)
-      : s(session), comm(std::make_unique<TComm>(nullptr, std::move(layer))),
-        progressClock(nullptr, kProgressPeriodMs, clock), elapsedClock(nullptr, int(kElapsedTickMs), clock) {
+  BoxSessionCore(BoxSession &session, std::shared_ptr<serial::SerialLayer> layer, base::Clock &clock)
+      : s(session), comm(std::make_unique<serial::TComm>(nullptr, std::move(layer))),
+        progressClock(nullptr, kProgressPeriodMs, clock), elapsedClock(nullptr, int(protocol::kElapsedTickMs), clock) {
     comm->setObjectName(QStringLiteral("Comm1"));
     // The line as the box needs it, besides what every opening sets again.
-    comm->SetDtrControl(TDtrControl::DtrDisable);
-    comm->SetRtsControl(TRtsControl::RtsDisable);
+    comm->SetDtrControl(serial::TDtrControl::DtrDisable);
+    comm->SetRtsControl(serial::TRtsControl::RtsDisable);
     comm->SetOutx_XonXoffFlow(false);
     comm->SetInx_XonXoffFlow(false);
     comm->SetReadIntervalTimeout(kBurstSilenceMs);
-    comm->OnReceiveData = [this](TComm *, const uint8_t *buffer, uint16_t length) {
+    comm->OnReceiveData = [this](serial::TComm *, const uint8_t *buffer, uint16_t length) {
       Handled([&] { fastReplies ? Gather(buffer, length) : Receive(buffer, length); });
     };
-    comm->OnRequestHangup = [this](TComm *) { Handled([this] { Hangup(); }); };
+    comm->OnRequestHangup = [this](serial::TComm *) { Handled([this] { Hangup(); }); };
     progressClock.OnTimer = [this] { Handled([this] { ProgressTick(); }); };
     elapsedClock.OnTimer = [this] { Handled([this] { ElapsedTick(); }); };
     burstSilence = clock.MakeAlarm([this] { Handled([this] { DeliverGathered(); }); });
@@ -89,20 +91,22 @@ public:
   template <typename F> void Handled(F &&step) {
     try {
       step();
-    } catch (const Exception &e) {
+    } catch (const base::Exception &e) {
       emit s.Error(e.Reason().isEmpty() ? e.Message() : e.Message() + QStringLiteral(": ") + e.Reason());
     }
   }
 
   // The code the replies are read for: none once stopped.
-  uint8_t Command() const { return phase == Phase::Idle || !operation ? uint8_t(kCommandNone) : CommandOf(*operation); }
+  uint8_t Command() const {
+    return phase == Phase::Idle || !operation ? uint8_t(protocol::kCommandNone) : CommandOf(*operation);
+  }
 
   void SetLine(const QString &name) {
     comm->SetCommName(name);
     comm->SetBaudRate(38400);
-    comm->SetByteSize(TByteSize::_8);
-    comm->SetParity(TParity::None);
-    comm->SetStopBits(TStopBits::_1);
+    comm->SetByteSize(serial::TByteSize::_8);
+    comm->SetParity(serial::TParity::None);
+    comm->SetStopBits(serial::TStopBits::_1);
   }
 
   void Opened() {
@@ -114,7 +118,7 @@ public:
 
   void Begin(const OperationRequest &request, Phase next) {
     // An operation the box never answered ends when the next one starts.
-    FinishAttempt({Outcome::NoAnswer, QString(), std::nullopt});
+    FinishAttempt({protocol::Outcome::NoAnswer, QString(), std::nullopt});
     setDeadline->Disarm();
     Attempt a;
     a.request = request;
@@ -126,7 +130,7 @@ public:
     portClosedAtStart = !comm->IsOpen();
     bytesSent = 0;
     online = request.mode == BoxMode::Online;
-    timeOutSeconds = request.timeOutSeconds.value_or(kTimeOutSeconds);
+    timeOutSeconds = request.timeOutSeconds.value_or(protocol::kTimeOutSeconds);
   }
 
   void FinishAttempt(OperationEnd end) {
@@ -134,8 +138,8 @@ public:
       return;
     Attempt a = std::move(*attempt);
     attempt.reset();
-    if (end.outcome == Outcome::NoAnswer && portClosedAtStart)
-      end.outcome = Outcome::PortUnavailable;
+    if (end.outcome == protocol::Outcome::NoAnswer && portClosedAtStart)
+      end.outcome = protocol::Outcome::PortUnavailable;
     a.end = std::move(end);
     a.finishedAt = QDateTime::currentDateTimeUtc();
     a.bytesSent = bytesSent;
@@ -163,7 +167,8 @@ public:
   void Start(const OperationRequest &request) {
     switch (request.operation) {
     case BoxOperation::Set: {
-      const Frame frame = SetCmd(ModeItem(request.mode), SupplyItem(request.supply), QString::number(request.count));
+      const protocol::Frame frame =
+          protocol::SetCmd(ModeItem(request.mode), SupplyItem(request.supply), QString::number(request.count));
       Begin(request, Phase::Setting);
       Send(frame);
       if (request.timeOutSeconds)
@@ -172,34 +177,34 @@ public:
     }
     case BoxOperation::Load:
       Begin(request, Phase::Announcing);
-      Send(LoadCmd());
+      Send(protocol::LoadCmd());
       if (request.image)
         HandOver(request.image);
       break;
     case BoxOperation::Verify: {
-      const ChipNumbers chip = ParseChipNumbers(request.chip);
+      const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
       Begin(request, Phase::Verifying);
-      Send(CheckCmd());
-      StartClocks(VerifyInterval(chip.start, chip.end));
+      Send(protocol::CheckCmd());
+      StartClocks(protocol::VerifyInterval(chip.start, chip.end));
       break;
     }
     case BoxOperation::ReadOut: {
-      const ChipNumbers chip = ParseChipNumbers(request.chip);
-      const Frame frame =
-          ReadCmd(chip.startText, ReadOutSize(request.chip.ChipSizeK, request.imageSize), chip.dataflashCode);
+      const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
+      const protocol::Frame frame = protocol::ReadCmd(
+          chip.startText, protocol::ReadOutSize(request.chip.ChipSizeK, request.imageSize), chip.dataflashCode);
       Begin(request, Phase::ReadingOut);
       state.ReadBlockCount = 0;
       readOutChip = chip;
       readOutPending.clear();
       Send(frame);
-      StartClocks(ReadOutInterval(chip.start, chip.end));
+      StartClocks(protocol::ReadOutInterval(chip.start, chip.end));
       break;
     }
     case BoxOperation::EraseProgramVerify: {
-      const ChipNumbers chip = ParseChipNumbers(request.chip);
+      const chip::ChipNumbers chip = chip::ParseChipNumbers(request.chip);
       Begin(request, Phase::ErasingProgrammingVerifying);
-      Send(EPCCmd());
-      StartClocks(EraseProgramVerifyInterval(chip.start, chip.end));
+      Send(protocol::EPCCmd());
+      StartClocks(protocol::EraseProgramVerifyInterval(chip.start, chip.end));
       break;
     }
     }
@@ -212,11 +217,11 @@ public:
     attempt->request.image = image;
     attempt->file = image->source;
     phase = Phase::Transferring;
-    StartClocks(FileTransferInterval(kLoadImageSize));
-    Send(FirstBlockBytes(image->blocks));
+    StartClocks(protocol::FileTransferInterval(image::kLoadImageSize));
+    Send(image::FirstBlockBytes(image->blocks));
   }
 
-  void Stop(Outcome outcome) {
+  void Stop(protocol::Outcome outcome) {
     StopClocks();
     setDeadline->Disarm();
     phase = Phase::Idle;
@@ -234,7 +239,7 @@ public:
 
   void SetUnanswered() {
     if (phase == Phase::Setting)
-      Finish({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
+      Finish({protocol::Outcome::NoAnswer, protocol::kTimeOutMessage, std::nullopt});
   }
 
   // --- Clocks ---
@@ -254,7 +259,7 @@ public:
   }
 
   void ProgressTick() {
-    if (!ProgressStep(state.ProgressPercent)) {
+    if (!protocol::ProgressStep(state.ProgressPercent)) {
       progressClock.SetEnabled(false);
       return;
     }
@@ -262,12 +267,12 @@ public:
   }
 
   void ElapsedTick() {
-    const bool timedOut = ElapsedStep(state, timeOutSeconds);
+    const bool timedOut = protocol::ElapsedStep(state, timeOutSeconds);
     emit s.Elapsed(state.ElapsedSeconds, state.ElapsedTenths);
     if (timedOut) {
       // The progress clock runs on to 98 % and the operation stays: a late reply is still acted upon.
       elapsedClock.SetEnabled(false);
-      Finish({Outcome::NoAnswer, kTimeOutMessage, std::nullopt});
+      Finish({protocol::Outcome::NoAnswer, protocol::kTimeOutMessage, std::nullopt});
     }
   }
 
@@ -275,7 +280,8 @@ public:
 
   void Receive(const uint8_t *buffer, uint16_t length) {
     state.CurrentCommand = Command();
-    const ReplyActions actions = HandleReply(state, readOutChip, readOutPending, online, buffer, length);
+    const protocol::ReplyActions actions =
+        protocol::HandleReply(state, readOutChip, readOutPending, online, buffer, length);
     if (actions.notAReply && !attempt)
       return; // nothing waits for an answer: a message for every stray burst would only bury the real ones
     if (actions.stopClocks)
@@ -292,7 +298,7 @@ public:
       Finish({*actions.end, actions.message.value_or(QString()), actions.mismatch});
     // Header, data and block sum of slot n; the name, count and sectors go only with block 0.
     if (actions.sendBlock)
-      Send(RequestedBlockBytes(image->blocks, *actions.sendBlock));
+      Send(image::RequestedBlockBytes(image->blocks, *actions.sendBlock));
     if (actions.conversionError)
       emit s.Error(*actions.conversionError);
   }
@@ -300,12 +306,12 @@ public:
   void Gather(const uint8_t *buffer, uint16_t length) {
     gathered.insert(gathered.end(), buffer, buffer + length);
     // Read-out data may begin like a frame; only the silence ends it.
-    if (Command() != kCommandReadOut && IsWholeReplyFrame(gathered)) {
+    if (Command() != protocol::kCommandReadOut && protocol::IsWholeReplyFrame(gathered)) {
       burstSilence->Disarm();
       DeliverGathered();
       return;
     }
-    if (gathered.size() >= kMaxReadSize) // as the line delivers a burst without a pause
+    if (gathered.size() >= serial::kMaxReadSize) // as the line delivers a burst without a pause
       DeliverGathered();
     else
       burstSilence->Arm(int(kBurstSilenceMs - kFastReadIntervalMs), false);
@@ -313,8 +319,8 @@ public:
 
   void DeliverGathered() {
     const std::vector<uint8_t> burst = std::exchange(gathered, {});
-    for (size_t at = 0; at < burst.size(); at += kMaxReadSize)
-      Receive(burst.data() + at, uint16_t(std::min<size_t>(burst.size() - at, kMaxReadSize)));
+    for (size_t at = 0; at < burst.size(); at += serial::kMaxReadSize)
+      Receive(burst.data() + at, uint16_t(std::min<size_t>(burst.size() - at, serial::kMaxReadSize)));
   }
 
   void Hangup() {
@@ -328,14 +334,14 @@ public:
       portWatch->Arm(kPortWatchPeriodMs, true);
     emit s.PortLost(comm->CommName() + QStringLiteral(": the serial port was lost"));
     if (wasInProgress)
-      Finish({Outcome::PortLost, kPortLostMessage, std::nullopt});
+      Finish({protocol::Outcome::PortLost, kPortLostMessage, std::nullopt});
   }
 
   void TryLostPort() {
     if (!comm->IsOpen()) {
       try {
         comm->OpenPort();
-      } catch (const ECommsError &) {
+      } catch (const serial::ECommsError &) {
         return; // still gone: try again at the next tick
       }
     }
@@ -344,21 +350,21 @@ public:
   }
 
   BoxSession &s;
-  std::unique_ptr<TComm> comm;
-  TTimer progressClock;
-  TTimer elapsedClock;
+  std::unique_ptr<serial::TComm> comm;
+  base::TTimer progressClock;
+  base::TTimer elapsedClock;
   std::unique_ptr<base::Alarm> burstSilence;
   std::unique_ptr<base::Alarm> setDeadline;
   std::unique_ptr<base::Alarm> portWatch;
-  OperationState state;
+  protocol::OperationState state;
   Phase phase = Phase::Idle;
   std::optional<BoxOperation> operation;
   std::optional<Attempt> attempt;
   bool portClosedAtStart = false;
   uint64_t bytesSent = 0;
   bool online = false;
-  uint32_t timeOutSeconds = kTimeOutSeconds;
-  ChipNumbers readOutChip;
+  uint32_t timeOutSeconds = protocol::kTimeOutSeconds;
+  chip::ChipNumbers readOutChip;
   std::vector<uint8_t> readOutPending; // a block split across bursts, until whole
   bool fastReplies = false;
   std::vector<uint8_t> gathered; // fast replies: bytes of a burst not yet ended
@@ -368,7 +374,7 @@ public:
 
 // --- The session ---------------------------------------------------------------
 
-BoxSession::BoxSession(std::shared_ptr<SerialLayer> layer, base::Clock &clock, QObject *parent)
+BoxSession::BoxSession(std::shared_ptr<serial::SerialLayer> layer, base::Clock &clock, QObject *parent)
     : QObject(parent), core_(std::make_unique<BoxSessionCore>(*this, std::move(layer), clock)) {}
 
 BoxSession::~BoxSession() { ClosePort(); }
@@ -404,7 +410,7 @@ bool BoxSession::WatchingForReturn() const { return core_->portWatch->Armed(); }
 
 void BoxSession::Start(const OperationRequest &request) { core_->Start(request); }
 void BoxSession::HandOver(std::shared_ptr<const LoadImage> image) { core_->HandOver(std::move(image)); }
-void BoxSession::Stop(Outcome outcome) { core_->Stop(outcome); }
+void BoxSession::Stop(protocol::Outcome outcome) { core_->Stop(outcome); }
 void BoxSession::EndAttempt(const OperationEnd &end, const LoadSource &file) { core_->EndAttempt(end, file); }
 
 BoxSession::Phase BoxSession::CurrentPhase() const { return core_->phase; }
@@ -421,3 +427,5 @@ void BoxSession::SetFastReplies(bool on) {
 }
 
 void BoxSession::ReceiveData(const uint8_t *buffer, uint16_t length) { core_->Receive(buffer, length); }
+
+} // namespace session

@@ -52,7 +52,12 @@
 #include <memory>
 #include <optional>
 
+namespace serial {
 class SerialLayer;
+}
+
+namespace session {
+
 class BoxSessionCore;
 
 // The text shown when the port goes away during an operation.
@@ -73,7 +78,7 @@ public:
     Ended,
   };
 
-  explicit BoxSession(std::shared_ptr<SerialLayer> layer, base::Clock &clock = base::SystemClock(),
+  explicit BoxSession(std::shared_ptr<serial::SerialLayer> layer, base::Clock &clock = base::SystemClock(),
                       QObject *parent = nullptr);
   ~BoxSession() override; // closes the port
 
@@ -103,7 +108,7 @@ public:
   void HandOver(std::shared_ptr<const LoadImage> image);
   // Ends the operation in progress (clocks stopped), as when the operator
   // stops a script: nothing the box sends later is acted upon or reported.
-  void Stop(Outcome outcome = Outcome::Interrupted);
+  void Stop(protocol::Outcome outcome = protocol::Outcome::Interrupted);
   // Ends the attempt in progress for a reason of the front end's own (a
   // cancelled file dialog, a refused file, whose source it names), leaving
   // the phase's operation and the clocks as they are.
@@ -152,3 +157,5 @@ private:
   friend class BoxSessionCore;
   std::unique_ptr<BoxSessionCore> core_;
 };
+
+} // namespace session

@@ -6,6 +6,8 @@
 #include "image/image_blocks.h"
 #include "serial/serial_devices.h"
 
+namespace session {
+
 QString BoxOperationName(BoxOperation operation) {
   switch (operation) {
   case BoxOperation::Set:
@@ -44,11 +46,13 @@ std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &i
   image->source = std::move(source);
   image->count = count;
   image->sectors = sectors;
-  image->blocks.assign(size_t(kBlockSlots) * kBlockSlotSize, 0);
+  image->blocks.assign(size_t(image::kBlockSlots) * image::kBlockSlotSize, 0);
   // Every load packs 32 KiB from address 0000, whatever the chip.
-  const BlockTrailer trailer{MakeNameField(image->source.path), MakeCountField(QString::number(count)), sectors};
-  image->checksum = BuildBlocks(imageText, kLoadImageSize, QStringLiteral("0000"), trailer, image->blocks);
-  image->checksumCaption = CheckSumCaption(image->checksum);
+  const image::BlockTrailer trailer{image::MakeNameField(image->source.path),
+                                    image::MakeCountField(QString::number(count)), sectors};
+  image->checksum =
+      image::BuildBlocks(imageText, image::kLoadImageSize, QStringLiteral("0000"), trailer, image->blocks);
+  image->checksumCaption = image::CheckSumCaption(image->checksum);
   return image;
 }
 
@@ -56,7 +60,7 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   const OperationRequest &q = attempt.request;
   records::Record r;
   r.station = attempt.port;
-  r.portPath = StablePortPath(attempt.port);
+  r.portPath = serial::StablePortPath(attempt.port);
   r.chip = q.chip.ChipName.trimmed();
   r.dataflash = q.chip.DataflashCode;
   if (q.mode)
@@ -73,9 +77,9 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
     r.fileSha256 = attempt.file.sha256;
     if (q.image) {
       r.imageChecksum = q.image->checksumCaption;
-      r.sectors = IntToHex(q.image->sectors, 8);
+      r.sectors = base::IntToHex(q.image->sectors, 8);
     } else if (q.sectors) {
-      r.sectors = IntToHex(*q.sectors, 8);
+      r.sectors = base::IntToHex(*q.sectors, 8);
     }
     break;
   case BoxOperation::ReadOut:
@@ -88,10 +92,12 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   r.finishedAt = attempt.finishedAt;
   r.frontEnd = frontEnd;
   r.operation = BoxOperationName(q.operation);
-  r.result = OutcomeName(attempt.end.outcome);
+  r.result = protocol::OutcomeName(attempt.end.outcome);
   r.message = attempt.end.message;
   r.bytesSent = qint64(attempt.bytesSent);
   r.durationMs = attempt.startedAt.msecsTo(attempt.finishedAt);
-  r.programVersion = QString::fromUtf8(ProgramVersion());
+  r.programVersion = QString::fromUtf8(base::ProgramVersion());
   return r;
 }
+
+} // namespace session

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace session {
+
 // The operations a session runs, by the names the records and the command line use.
 enum class BoxOperation : uint8_t { Set, Load, Verify, ReadOut, EraseProgramVerify };
 QString BoxOperationName(BoxOperation operation); // "set", "load", "verify", "read-out", "erase-program-verify"
@@ -65,7 +67,7 @@ struct OperationRequest {
   // Verify, read-out, erase-program-verify: the chip, whose span paces the
   // progress; a read-out reads its size, or imageSize bytes when the chip's
   // size is no number. Every operation records its name and dataflash code.
-  ChipRecord chip;
+  chip::ChipRecord chip;
   uint32_t imageSize = 0;
   // A read-out's file, for its record.
   QString outputFile;
@@ -77,9 +79,9 @@ struct OperationRequest {
 // How an operation ended, and the text the operator is shown (empty when
 // none is shown, e.g. a set refused by the box).
 struct OperationEnd {
-  Outcome outcome = Outcome::Ok;
+  protocol::Outcome outcome = protocol::Outcome::Ok;
   QString message;
-  std::optional<Mismatch> mismatch;
+  std::optional<protocol::Mismatch> mismatch;
 };
 
 // One operation attempt, from its start to its end: what the production
@@ -102,3 +104,5 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd);
 // "online"/"offline", "5v"/"off"/"" as the records and the command line spell them.
 QString ModeName(BoxMode mode);
 QString SupplyName(BoxSupply supply);
+
+} // namespace session

@@ -77,7 +77,9 @@
 #include <optional>
 #include <vector>
 
+namespace serial {
 class SerialLayer;
+}
 
 namespace records {
 class Recorder;
@@ -101,7 +103,7 @@ struct UnitStatus {
   // How the unit's last attempt ended (Ok until one ended otherwise) and why,
   // as the designed text (what records keep), as shown in the language in
   // use (protocol/operator_text.h ShownText) and in English.
-  Outcome outcome = Outcome::Ok;
+  protocol::Outcome outcome = protocol::Outcome::Ok;
   QString reason;
   QString reasonShown;
   QString reasonEnglish;
@@ -175,7 +177,7 @@ struct RunOptions {
   records::StoreLocation store;                // where the lot's counters are read; Off: they start at 0
   QString frontEnd = QStringLiteral("window"); // records::kFrontEnds
   bool fastReplies = false;                    // BoxSession::SetFastReplies on every box
-  std::shared_ptr<SerialLayer> layer;          // null: the platform's serial ports
+  std::shared_ptr<serial::SerialLayer> layer;          // null: the platform's serial ports
 };
 
 class ProductionRun : public QObject {

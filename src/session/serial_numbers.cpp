@@ -81,7 +81,7 @@ private:
 };
 
 SerialNumbers::SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile &list,
-                             const std::vector<AddressRange> &filled, const QString &jobName,
+                             const std::vector<image::AddressRange> &filled, const QString &jobName,
                              const records::StoreLocation &store, const QString &station, QObject *parent)
     : QObject(parent), plan_(plan), list_(list), filled_(filled) {
   if (plan_.Source() == unit::SerialSource::Barcode)

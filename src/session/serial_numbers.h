@@ -41,7 +41,7 @@ public:
   // station within its host; it must not be shared by two runs at once.
   // `filled`: the firmware's data ranges, which a scanned barcode may not cover
   // unless the plan allows it (counted and listed values were checked with the job).
-  SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile &list, const std::vector<AddressRange> &filled,
+  SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile &list, const std::vector<image::AddressRange> &filled,
                 const QString &jobName, const records::StoreLocation &store, const QString &station,
                 QObject *parent = nullptr);
   ~SerialNumbers() override;
@@ -74,7 +74,7 @@ private:
 
   const unit::SerialPlan plan_;
   const unit::ListFile list_;
-  const std::vector<AddressRange> filled_;
+  const std::vector<image::AddressRange> filled_;
   std::unique_ptr<Store> store_;
   std::deque<qint64> reserve_;
   std::deque<Waiting> waiting_;

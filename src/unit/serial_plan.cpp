@@ -165,7 +165,7 @@ Field ValueField(const QString &line) {
   return f;
 }
 
-QString PlaceRefusal(uint32_t address, int size, const std::vector<AddressRange> &filled, bool overwrite) {
+QString PlaceRefusal(uint32_t address, int size, const std::vector<image::AddressRange> &filled, bool overwrite) {
   if (size < 1 || address >= kImageEnd || address + uint32_t(size) > kImageEnd)
     return QStringLiteral("the serial number's %1 bytes from %2 do not fit the image 0000-7FFF")
         .arg(size)
@@ -173,7 +173,7 @@ QString PlaceRefusal(uint32_t address, int size, const std::vector<AddressRange>
   const uint32_t last = address + uint32_t(size) - 1;
   if (overwrite)
     return {};
-  for (const AddressRange &r : filled)
+  for (const image::AddressRange &r : filled)
     if (r.first <= last && address <= r.last)
       return QStringLiteral("the serial number at %1-%2 would overwrite the firmware's bytes at %3-%4; "
                             "allow it with --serial-overwrite if that is meant")

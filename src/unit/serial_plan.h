@@ -85,7 +85,7 @@ Field ValueField(const QString &line);
 
 // Why `size` bytes at `address` cannot be written into an image the firmware
 // fills at `filled` (unless overwrite is allowed); empty when they can.
-QString PlaceRefusal(uint32_t address, int size, const std::vector<AddressRange> &filled, bool overwrite);
+QString PlaceRefusal(uint32_t address, int size, const std::vector<image::AddressRange> &filled, bool overwrite);
 
 // A list file: one value a line, "hex:" and hex digit pairs (blanks between
 // allowed) for raw bytes, any other line its text (UTF-8). Blank lines do not

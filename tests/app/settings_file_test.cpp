@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace app;
+
 TEST(SettingsFile, MissingFileSectionOrKeyGivesTheDefault) {
   ProgramFolder folder;
   SettingsFile settings(folder.File("sysset.ini"));
@@ -102,13 +104,13 @@ TEST(SettingsFile, UnwritableFileRaisesUnableToWrite) {
   try {
     settings.WriteString(kPortSection, kPortKey, QStringLiteral("COM1"));
     FAIL() << "write into a folder succeeded";
-  } catch (const EIniFileException &e) {
+  } catch (const base::EIniFileException &e) {
     EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to ") + folder.File("sysset.ini"));
   }
   // A plain file where the folder should be.
   folder.Write("plain", "");
   SettingsFile underFile(folder.File("plain/kavrin-programmer/sysset.ini"));
-  EXPECT_THROW(underFile.WriteString(kPortSection, kPortKey, QStringLiteral("COM1")), EIniFileException);
+  EXPECT_THROW(underFile.WriteString(kPortSection, kPortKey, QStringLiteral("COM1")), base::EIniFileException);
   EXPECT_EQ(folder.Read("plain"), "");
 }
 

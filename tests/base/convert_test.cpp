@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace base;
+
 TEST(HexText, ValidAndInvalidTextsGiveTheirValueOrZero) {
   struct Case {
     const char *text;

@@ -5,6 +5,8 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
+using namespace base;
+
 TEST(InstallPaths, ChipListBesideTheExecutableMakesAPortableInstall) {
   const QSet<QString> present{"/opt/bench/MCUtype.txt", "/home/op/.config/kavrin-programmer/MCUtype.txt"};
   const auto exists = [&](const QString &p) { return present.contains(p); };

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+using namespace base;
+
 TEST(JsonText, StringsAreEscapedAndReadBackAsTheyWere) {
   struct Case {
     const char16_t *value;

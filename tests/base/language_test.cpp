@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace base;
+
 namespace {
 
 // Sets the three variables for one case and puts them back afterwards.

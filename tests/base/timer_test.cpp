@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace base;
+
 TEST(Timer, StartsDisabledAndTicksOnlyWhileEnabledWithAnInterval) {
   TTimer timer(nullptr, 20);
   int ticks = 0;

@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 
+using namespace chip;
+
 namespace {
 
 // A chip line with the fields in their columns.
@@ -101,7 +103,7 @@ TEST(SizeKiB, RejectsEverythingElseWithTheDigitsInTheText) {
     try {
       SizeKiB(QString::fromLatin1(bad));
       ADD_FAILURE() << "accepted '" << bad << "'";
-    } catch (const EConvertError &e) {
+    } catch (const base::EConvertError &e) {
       EXPECT_EQ(e.Message(), QStringLiteral("'%1' is not a valid integer value").arg(QString::fromLatin1(bad)));
     }
   }
@@ -260,7 +262,7 @@ TEST_F(ChipTest, BadSizeOnADataflashChipStopsAtTheConversion) {
     try {
       ChooseChip(line, item, *state, choice);
       FAIL() << "no error";
-    } catch (const EConvertError &e) {
+    } catch (const base::EConvertError &e) {
       EXPECT_EQ(e.Message(), QStringLiteral("'XX' is not a valid integer value"));
     }
     EXPECT_EQ(state->ChipName, QStringLiteral("PAC52XY        "));
@@ -281,7 +283,7 @@ TEST_F(ChipTest, BadSizeOnANoDataflashChipHasItsRangeShown) {
   try {
     ChooseChip(Line("PAC5210", "0000", "1FFF", "-8K", "0x00"), kUseCode, *state, choice);
     FAIL() << "no error";
-  } catch (const EConvertError &e) {
+  } catch (const base::EConvertError &e) {
     EXPECT_EQ(e.Message(), QStringLiteral("'-8' is not a valid integer value"));
   }
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("-8"));
@@ -295,7 +297,7 @@ TEST_F(ChipTest, BadSizeOnANoDataflashChipHasItsRangeShown) {
 TEST_F(ChipTest, BlankSizeColumnIsABadSize) {
   QString line = Chip32K(QStringLiteral("0x00"));
   line.replace(44, 4, QStringLiteral("    "));
-  EXPECT_THROW(ChooseChip(line, kUseCode, *state, choice), EConvertError);
+  EXPECT_THROW(ChooseChip(line, kUseCode, *state, choice), base::EConvertError);
   EXPECT_EQ(state->ChipSizeK, QStringLiteral("  "));
 }
 
@@ -394,7 +396,7 @@ TEST_F(ChipTest, BadSizeStopsTheChangeOfUseAfterCodeAndSize) {
   try {
     ChangeDataflashUse(kUseCode, *state, choice);
     FAIL() << "no error";
-  } catch (const EConvertError &e) {
+  } catch (const base::EConvertError &e) {
     EXPECT_EQ(e.Message(), QStringLiteral("'?2' is not a valid integer value"));
   }
   EXPECT_EQ(state->DataflashCode, QStringLiteral("0x10"));

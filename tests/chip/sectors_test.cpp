@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace chip;
+
 namespace {
 std::array<bool, kSectorCount> Only(std::initializer_list<int> sectors) {
   std::array<bool, kSectorCount> checked{};

@@ -439,7 +439,7 @@ TEST(CliBoxes, AnOpenPortHoldsNoMoreDescriptorsThanTheLimitCheckReckons) {
   };
   const qsizetype closed = open();
   {
-    BoxSession session(MakePlatformSerialLayer());
+    session::BoxSession session(serial::MakePlatformSerialLayer());
     session.OpenPort(QString::fromLocal8Bit(ptsname(master)));
     EXPECT_LE(open() - closed, cli::kDescriptorsPerPort);
     EXPECT_GT(open() - closed, 0);

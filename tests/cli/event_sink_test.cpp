@@ -33,7 +33,7 @@ TEST(EventSink, JsonLinesCarryEveryField) {
   sink.Message(kA, QStringLiteral("程序 \"下载\" 成功\n\t\x01"));
   sink.Result(kA, {ResultClass::Ok, 12.0, QStringLiteral("CheckSum:  0x0005FEC8"), std::nullopt, {}});
   sink.Start(kB, QStringLiteral("verify"));
-  sink.Result(kB, {ResultClass::VerifyMismatch, 3.14159, std::nullopt, Mismatch{0x1234, 0xA5, 0x0F}, {}});
+  sink.Result(kB, {ResultClass::VerifyMismatch, 3.14159, std::nullopt, protocol::Mismatch{0x1234, 0xA5, 0x0F}, {}});
   sink.Finish();
 
   const QList<QByteArray> lines = out.text.split('\n');
@@ -95,22 +95,22 @@ TEST(EventSink, PlainLinesWithoutATerminal) {
 }
 
 TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
-  const QString mismatch = MismatchText(0x12, 0x34, 0xAB, 0xCD);
+  const QString mismatch = protocol::MismatchText(0x12, 0x34, 0xAB, 0xCD);
   const QString mismatchEn = QStringLiteral("Verify failed at address 1234: written AB, read CD");
   struct Case {
-    Language language;
+    base::Language language;
     QString text, shown, english;
   } cases[] = {
-      {Language::English, ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
+      {base::Language::English, protocol::ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
        QStringLiteral("Verify succeeded!")},
-      {Language::English, mismatch, mismatchEn, mismatchEn},
-      {Language::Designed, mismatch, mismatch, mismatchEn},
+      {base::Language::English, mismatch, mismatchEn, mismatchEn},
+      {base::Language::Designed, mismatch, mismatch, mismatchEn},
       // What the catalogue does not know (the system's words) stays as it is.
-      {Language::English, QStringLiteral("No such file or directory"), QStringLiteral("No such file or directory"),
+      {base::Language::English, QStringLiteral("No such file or directory"), QStringLiteral("No such file or directory"),
        QStringLiteral("No such file or directory")},
   };
   for (const Case &c : cases) {
-    UseLanguage(c.language);
+    base::UseLanguage(c.language);
     Capture out, err, human;
     JsonEventSink json(out.Fn(), err.Fn());
     json.Message(kA, c.text);
@@ -122,7 +122,7 @@ TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
     plain.Message(kA, c.text);
     EXPECT_EQ(QString::fromUtf8(human.text), kA + QStringLiteral(": ") + c.shown + QLatin1Char('\n'));
   }
-  UseLanguage(Language::Designed);
+  base::UseLanguage(base::Language::Designed);
 }
 
 TEST(EventSink, TerminalBlockIsRedrawnInPlaceAtMostTenTimesASecond) {

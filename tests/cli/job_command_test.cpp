@@ -39,7 +39,7 @@ TEST(JobCommand, AJobShowsAsItWasMadeUntilItsFirmwareChanges) {
   ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("jobs"))));
   ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("fw"))));
   folder.Write(QStringLiteral("fw/main.hex"), kHex);
-  const QString sha = ReadFirmware(folder.File(QStringLiteral("fw/main.hex"))).sha256;
+  const QString sha = image::ReadFirmware(folder.File(QStringLiteral("fw/main.hex"))).sha256;
   const QStringList create = {QStringLiteral("job"),
                               QStringLiteral("create"),
                               QStringLiteral("--out"),
@@ -109,7 +109,7 @@ TEST(JobCommand, AJobShowsAsItWasMadeUntilItsFirmwareChanges) {
             QStringLiteral("kavrin-cli job show: refused: \"jobs/a.kavjob\": the firmware file \"%1\" is not the "
                            "job's: its SHA-256 is %2, the job's is %3\n")
                 .arg(folder.File(QStringLiteral("fw/main.hex")),
-                     ReadFirmware(folder.File(QStringLiteral("fw/main.hex"))).sha256, sha));
+                     image::ReadFirmware(folder.File(QStringLiteral("fw/main.hex"))).sha256, sha));
 }
 
 TEST(JobCommand, ThePinComesFromStandardInputAndOnlyItsHashIsKept) {

@@ -62,8 +62,8 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(Parsed(Command::CheckFile, {"--format=bin", "--base", "FFFFFFFF", "fw.bin"}).base, 0xFFFFFFFFu);
   EXPECT_FALSE(Parsed(Command::CheckFile, {"--format", "auto", "fw.elf"}).rawBinary);
   // Every command takes the language; unset, the system locale decides.
-  EXPECT_EQ(Parsed(Command::CheckFile, {"--lang", "EN", "f.hex"}).language, Language::English);
-  EXPECT_EQ(Parsed(Command::Records, {"--lang=zh"}).language, Language::Designed);
+  EXPECT_EQ(Parsed(Command::CheckFile, {"--lang", "EN", "f.hex"}).language, base::Language::English);
+  EXPECT_EQ(Parsed(Command::Records, {"--lang=zh"}).language, base::Language::Designed);
   EXPECT_EQ(Parsed(Command::Ports, {}).language, std::nullopt);
   // Help wins over everything else on the line, also over faults.
   EXPECT_TRUE(Parsed(Command::Set, {"--bogus", "--help"}).help);

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  ImageBytes image;
-  ReadElf({data, size}, image);
+  image::ImageBytes image;
+  image::ReadElf({data, size}, image);
   const auto given = uint64_t(std::count(image.given.begin(), image.given.end(), true));
   if (image.leftOut > image.dataBytes || given > image.dataBytes - image.leftOut)
     std::abort();

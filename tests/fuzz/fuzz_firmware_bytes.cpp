@@ -12,11 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const bool raw = data[0] & 1;
   const uint32_t base = uint32_t(data[1]) << 8 | data[2];
   const QByteArray file(reinterpret_cast<const char *>(data + 3), qsizetype(size - 3));
-  const FirmwareFile f = ReadFirmwareBytes(file, raw ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent, base);
-  if (f.imageText.size() != kImageTextEntries || (f.Accepted() && f.ranges.empty()) ||
+  const image::FirmwareFile f =
+      image::ReadFirmwareBytes(file, raw ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent, base);
+  if (f.imageText.size() != image::kImageTextEntries || (f.Accepted() && f.ranges.empty()) ||
       (f.Accepted() && f.checksumCaption.isEmpty()))
     std::abort();
-  for (uint32_t a = 0; a < kLoadImageSize; ++a)
+  for (uint32_t a = 0; a < image::kLoadImageSize; ++a)
     if (f.imageText[a].size() != 3 || f.imageText[a][0] != '$')
       std::abort();
   return 0;

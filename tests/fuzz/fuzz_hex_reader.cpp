@@ -7,8 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Reused: every entry the reader writes is a whole "$XX", whatever was there.
-  static std::vector<std::string> table(kImageTextEntries);
-  const HexReadResult r = ReadHex({data, size}, table, kLoadImageSize);
+  static std::vector<std::string> table(image::kImageTextEntries);
+  const image::HexReadResult r = image::ReadHex({data, size}, table, image::kLoadImageSize);
   if (r.BytesLeftOut() > r.dataBytes || r.dataRecords > r.records)
     std::abort();
   return 0;

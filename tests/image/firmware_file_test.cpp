@@ -11,6 +11,8 @@
 #include <QCryptographicHash>
 #include <gtest/gtest.h>
 
+using namespace image;
+
 using namespace hex_test;
 
 namespace {

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <random>
 
+using namespace image;
+
 using namespace hex_test;
 using Status = HexReadResult::Status;
 

@@ -47,8 +47,8 @@ inline QByteArray ReadWhole(const QString &path) {
 
 // A fresh image table as a load leaves it before reading: "$00" below imageSize.
 inline std::vector<std::string> FreshImage(uint32_t imageSize = 32768) {
-  std::vector<std::string> image(kImageAddressSpace);
-  ClearImage(image, imageSize);
+  std::vector<std::string> image(image::kImageAddressSpace);
+  image::ClearImage(image, imageSize);
   return image;
 }
 
@@ -56,7 +56,7 @@ inline std::vector<std::string> FreshImage(uint32_t imageSize = 32768) {
 inline std::vector<uint8_t> Values(const std::vector<std::string> &image, uint32_t size = 32768) {
   std::vector<uint8_t> out(size);
   for (uint32_t a = 0; a < size; ++a)
-    out[a] = ImageEntryValue(image[a]);
+    out[a] = image::ImageEntryValue(image[a]);
   return out;
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace image;
+
 using namespace hex_test;
 
 namespace {

@@ -6,12 +6,14 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+using namespace image;
+
 namespace {
 
 QString ErrorOf(const QString &path) {
   try {
     ReadImageFile(path);
-  } catch (const EFOpenError &e) {
+  } catch (const base::EFOpenError &e) {
     return e.Message();
   }
   return QStringLiteral("(no error)");

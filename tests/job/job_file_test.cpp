@@ -27,7 +27,7 @@ struct JobFolder : ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("line 3"))));
     folder.Write(QStringLiteral("fw.hex"), kHex);
-    const FirmwareFile firmware = ReadFirmware(folder.File(QStringLiteral("fw.hex")));
+    const image::FirmwareFile firmware = image::ReadFirmware(folder.File(QStringLiteral("fw.hex")));
     ASSERT_TRUE(firmware.Accepted()) << firmware.refusal.toStdString();
     made.name = QStringLiteral("电机板 A");
     made.firmware = QStringLiteral("../fw.hex");
@@ -56,7 +56,7 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
   ASSERT_FALSE(good.isEmpty());
   folder.Write(QStringLiteral("other.hex"), kOtherHex);
   const QString sha = made.firmwareSha256;
-  const QString otherSha = ReadFirmware(folder.File(QStringLiteral("other.hex"))).sha256;
+  const QString otherSha = image::ReadFirmware(folder.File(QStringLiteral("other.hex"))).sha256;
   using Edit = std::function<void(QJsonObject &)>;
   const auto set = [](const char *key, const QJsonValue &value) -> Edit {
     return [=](QJsonObject &o) { o[QLatin1String(key)] = value; };

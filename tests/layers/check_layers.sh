@@ -2,8 +2,10 @@
 # Fails when a source file includes a header of a layer above its own, or when
 # a front end reaches into what the engine owns. Layers, bottom up: base; the
 # subsystems (serial, protocol, image, chip, records, job, unit); the engine (session);
-# the front ends (app, cli), which never include each other. Usage:
-# check_layers.sh SRC_DIR
+# the front ends (app, cli), which never include each other. Widgets belong to
+# the window alone: below the front ends no file includes a Qt Widgets header
+# (<QtWidgets/...>, or a name found in the folder KAVRIN_WIDGET_HEADERS names).
+# Usage: check_layers.sh SRC_DIR
 set -u
 src=${1:?usage: check_layers.sh SRC_DIR}
 
@@ -21,15 +23,18 @@ rank() {
 # never builds frames, packs blocks, reads replies or drives the line itself.
 engine_owned=${KAVRIN_ENGINE_OWNED-}
 
+declare -A widget_header=()
+if [ -n "${KAVRIN_WIDGET_HEADERS-}" ]; then
+  for header in "$KAVRIN_WIDGET_HEADERS"/*; do widget_header[${header##*/}]=1; done
+fi
+
 faults=0
 while IFS= read -r file; do
   rel=${file#"$src"/}
   folder=${rel%%/*}
-  case $rel in */ui/*) folder=app ;; esac
   own=$(rank "$folder")
   while IFS=: read -r line target; do
     top=${target%%/*}
-    case $target in */ui/*) top=app ;; esac
     theirs=$(rank "$top")
     [ "$theirs" = 9 ] && continue
     if [ "$theirs" -gt "$own" ] || { [ "$own" = 3 ] && [ "$theirs" = 3 ] && [ "$top" != "$folder" ]; }; then
@@ -44,6 +49,13 @@ while IFS= read -r file; do
       done
     fi
   done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" | sed 's/^\([0-9]*\):.*"\(.*\)".*/\1:\2/')
+  [ "$own" -lt 3 ] || continue
+  while IFS=: read -r line target; do
+    if [[ $target == QtWidgets* ]] || [ -n "${widget_header[$target]-}" ]; then
+      echo "$rel:$line: the $folder layer includes the widget header <$target>"
+      faults=$((faults + 1))
+    fi
+  done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*<' "$file" | sed 's/^\([0-9]*\):.*<\(.*\)>.*/\1:\2/')
 done < <(find "$src" -name '*.h' -o -name '*.cpp' | sort)
 
 if [ "$faults" -gt 0 ]; then

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 TEST(ClockIntervalsTest, SpanWrapsAndDivides) {
@@ -17,10 +19,10 @@ TEST(ClockIntervalsTest, SpanWrapsAndDivides) {
       {"xyz", "0100", 2, 2},                // not hex counts as 0
   };
   for (const auto &c : cases) {
-    ChipRecord chip;
+    chip::ChipRecord chip;
     chip.ChipStart = QString::fromLatin1(c.start);
     chip.ChipEnd = QString::fromLatin1(c.end);
-    const ChipNumbers n = ParseChipNumbers(chip);
+    const chip::ChipNumbers n = chip::ParseChipNumbers(chip);
     EXPECT_EQ(VerifyInterval(n.start, n.end), c.verify) << c.start << ".." << c.end;
     EXPECT_EQ(ReadOutInterval(n.start, n.end), c.readOut) << c.start << ".." << c.end;
     EXPECT_EQ(EraseProgramVerifyInterval(n.start, n.end), c.readOut) << c.start << ".." << c.end;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 Frame Bytes(std::initializer_list<int> values) {
@@ -61,7 +63,7 @@ TEST(SetCmdTest, CountThatIsNotADecimalNumberRaisesTheConversionError) {
     try {
       SetCmd(0, 0, QString::fromLatin1(text));
       ADD_FAILURE() << "no error for '" << text << "'";
-    } catch (const EConvertError &e) {
+    } catch (const base::EConvertError &e) {
       EXPECT_EQ(e.Message(), QStringLiteral("'%1' is not a valid integer value").arg(QString::fromLatin1(text)));
     }
   }

@@ -7,22 +7,24 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
-  HexReadResult checksum;
-  checksum.status = HexReadResult::Status::ChecksumError;
+  image::HexReadResult checksum;
+  checksum.status = image::HexReadResult::Status::ChecksumError;
   checksum.addressHigh = "12";
   checksum.addressLow = "%2"; // as written in the file: never read as a placeholder
   checksum.expectedChecksum = 0x5A;
-  HexReadResult notARecord;
-  notARecord.status = HexReadResult::Status::NotARecord;
+  image::HexReadResult notARecord;
+  notARecord.status = image::HexReadResult::Status::NotARecord;
   notARecord.line = 17;
-  HexReadResult clash;
-  clash.status = HexReadResult::Status::AddressClash;
+  image::HexReadResult clash;
+  clash.status = image::HexReadResult::Status::AddressClash;
   clash.clashEarlier = 0x1234;
   clash.clashLater = 0x11234;
   clash.clashAddress = 0x1234;
-  HexReadResult noData;
-  noData.status = HexReadResult::Status::NoData;
+  image::HexReadResult noData;
+  noData.status = image::HexReadResult::Status::NoData;
 
   struct Case {
     QString designed, english;
@@ -31,18 +33,21 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
       {kTimeOutMessage, QStringLiteral("The operation timed out: the programmer does not answer. Please check its "
                                        "power supply!")},
       {MismatchText(0x00, 0x0F, 0x01, 0xF0), QStringLiteral("Verify failed at address 000F: written 01, read F0")},
-      {LoadErrorText(checksum),
+      {image::LoadErrorText(checksum),
        QStringLiteral("File load error: the line at address 12%2 has a wrong checksum (5A expected)")},
-      {LoadErrorText(notARecord), QStringLiteral("File load error: line 17 is not a HEX record")},
-      {LoadErrorText(clash), QStringLiteral("File load error: the data at 00001234 and at 00011234 fall on the same "
-                                            "address 1234 (extended addresses are not supported); nothing was loaded")},
-      {LoadErrorText(noData),
+      {image::LoadErrorText(notARecord), QStringLiteral("File load error: line 17 is not a HEX record")},
+      {image::LoadErrorText(clash),
+       QStringLiteral("File load error: the data at 00001234 and at 00011234 fall on the same "
+                      "address 1234 (extended addresses are not supported); nothing was loaded")},
+      {image::LoadErrorText(noData),
        QStringLiteral("File load error: the file holds no data records; choose an Intel HEX file")},
       // A refusal's reason is translated in its turn, a kind of file inside it too.
-      {LoadErrorText(QString::fromUtf8(kElfNotExecutablePattern).arg(QString::fromUtf8(kElfRelocatableText))),
+      {image::LoadErrorText(
+           QString::fromUtf8(image::kElfNotExecutablePattern).arg(QString::fromUtf8(image::kElfRelocatableText))),
        QStringLiteral("File load error: this ELF file is a relocatable file, not an executable; only 32-bit "
                       "little-endian ELF executables can be loaded")},
-      {LoadErrorText(QString::fromUtf8(kSrecChecksumPattern).arg(3).arg(QStringLiteral("1F"), QStringLiteral("2E"))),
+      {image::LoadErrorText(
+           QString::fromUtf8(image::kSrecChecksumPattern).arg(3).arg(QStringLiteral("1F"), QStringLiteral("2E"))),
        QStringLiteral("File load error: checksum error on line 3: the file has 1F, it should be 2E")},
       {ElapsedText(12, 3), QStringLiteral("12.3 s")},
       // Unknown to the catalogue, and a text that only looks like a pattern's start.
@@ -50,9 +55,9 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
       {QStringLiteral("校验没通过"), QStringLiteral("校验没通过")},
   };
   for (const Case &c : cases) {
-    UseLanguage(Language::English);
+    base::UseLanguage(base::Language::English);
     EXPECT_EQ(ShownText(c.designed), c.english) << c.designed.toStdString();
-    UseLanguage(Language::Designed);
+    base::UseLanguage(base::Language::Designed);
     EXPECT_EQ(ShownText(c.designed), c.designed) << "byte for byte: " << c.designed.toStdString();
     EXPECT_EQ(EnglishText(c.designed), c.english) << "whatever the language in use";
   }

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 // A read-out in progress, fed burst by burst as the line delivers them.
 struct ReadOut {
   OperationState state;
-  ChipRecord chip;
+  chip::ChipRecord chip;
   std::vector<uint8_t> pending;
   QStringList lines;
   int stops = 0;
@@ -21,7 +23,7 @@ struct ReadOut {
   }
 
   ReplyActions Feed(const std::vector<uint8_t> &burst) {
-    ReplyActions a = HandleReply(state, ParseChipNumbers(chip), pending, false, burst.data(), burst.size());
+    ReplyActions a = HandleReply(state, chip::ParseChipNumbers(chip), pending, false, burst.data(), burst.size());
     lines += a.readOutLines;
     stops += a.stopClocks;
     fulls += a.showFullProgress;
@@ -31,7 +33,7 @@ struct ReadOut {
 
 // 4096 bytes whose first byte tells the block and the rest count up.
 std::vector<uint8_t> Block(uint8_t tag) {
-  std::vector<uint8_t> b(kBlockDataSize);
+  std::vector<uint8_t> b(image::kBlockDataSize);
   for (size_t i = 0; i < b.size(); ++i)
     b[i] = uint8_t(i);
   b[0] = tag;
@@ -155,7 +157,7 @@ TEST(ReadOutTest, SizeThatIsNotANumberFailsAfterCountingTheBlock) {
 // never bytes of an earlier, longer reply.
 TEST(ReadOutTest, SplitBlockIsGatheredAndCountedOnce) {
   ReadOut r("0x00", "0000", "8");
-  std::vector<uint8_t> stale(kBlockDataSize, 0x5A); // an earlier reply
+  std::vector<uint8_t> stale(image::kBlockDataSize, 0x5A); // an earlier reply
   r.state.CurrentCommand = kCommandVerify;
   r.Feed(stale);
   r.state.CurrentCommand = kCommandReadOut;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 // A reply frame as the box sends it to operation `command`: status, then `tail`.
@@ -87,7 +89,8 @@ TEST(ReplyTableTest, EveryCommandAndStatusRow) {
     OperationState state;
     state.CurrentCommand = row.command;
     std::vector<uint8_t> pending;
-    const ReplyActions a = HandleReply(state, ChipNumbers{}, pending, row.online, row.burst.data(), row.burst.size());
+    const ReplyActions a =
+        HandleReply(state, chip::ChipNumbers{}, pending, row.online, row.burst.data(), row.burst.size());
     EXPECT_EQ(a.stopClocks, row.expect.stop) << row.what;
     EXPECT_EQ(a.showFullProgress, row.expect.full) << row.what;
     EXPECT_EQ(a.message, row.expect.message) << row.what;
@@ -118,8 +121,8 @@ TEST(ShortBurstTest, OldStatusInReplyBufferIsNotReportedAgain) {
     OperationState state;
     state.CurrentCommand = c.command;
     std::vector<uint8_t> pending;
-    HandleReply(state, ChipNumbers{}, pending, true, c.first.data(), c.first.size());
-    const ReplyActions a = HandleReply(state, ChipNumbers{}, pending, true, c.second.data(), c.second.size());
+    HandleReply(state, chip::ChipNumbers{}, pending, true, c.first.data(), c.first.size());
+    const ReplyActions a = HandleReply(state, chip::ChipNumbers{}, pending, true, c.second.data(), c.second.size());
     EXPECT_TRUE(a.stopClocks) << c.what;
     EXPECT_FALSE(a.showFullProgress) << c.what;
     EXPECT_EQ(a.message, NotAReplyText(c.second)) << c.what << ": " << a.message.value_or(QString()).toStdString();
@@ -153,7 +156,7 @@ TEST(NotAReplyTest, BurstsWithoutTheOperationsFrameAreNeverASuccess) {
     OperationState state;
     state.CurrentCommand = c.command;
     std::vector<uint8_t> pending;
-    const ReplyActions a = HandleReply(state, ChipNumbers{}, pending, true, c.burst.data(), c.burst.size());
+    const ReplyActions a = HandleReply(state, chip::ChipNumbers{}, pending, true, c.burst.data(), c.burst.size());
     EXPECT_TRUE(a.stopClocks) << c.what;
     EXPECT_FALSE(a.showFullProgress) << c.what;
     EXPECT_EQ(a.end, Outcome::BoxFailed) << c.what;

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+using namespace serial;
+
 namespace {
 using Stage = MemoryDevice::Stage;
 

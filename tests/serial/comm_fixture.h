@@ -21,19 +21,19 @@ struct CommEvent {
   bool onGuiThread = false;
 };
 
-inline void RecordEvents(TComm &comm, std::vector<CommEvent> &events) {
+inline void RecordEvents(serial::TComm &comm, std::vector<CommEvent> &events) {
   auto onGui = [] { return QThread::currentThread() == QCoreApplication::instance()->thread(); };
-  comm.OnReceiveData = [&events, onGui](TComm *, const uint8_t *buffer, uint16_t length) {
+  comm.OnReceiveData = [&events, onGui](serial::TComm *, const uint8_t *buffer, uint16_t length) {
     events.push_back({"data", std::vector<uint8_t>(buffer, buffer + length), length, buffer[length] == 0, onGui()});
   };
-  comm.OnReceiveError = [&events, onGui](TComm *, uint32_t flags) {
+  comm.OnReceiveError = [&events, onGui](serial::TComm *, uint32_t flags) {
     events.push_back({"error", {}, flags, false, onGui()});
   };
-  comm.OnModemStateChange = [&events, onGui](TComm *, uint32_t bits) {
+  comm.OnModemStateChange = [&events, onGui](serial::TComm *, uint32_t bits) {
     events.push_back({"modem", {}, bits, false, onGui()});
   };
-  comm.OnRequestHangup = [&events, onGui](TComm *) { events.push_back({"hangup", {}, 0, false, onGui()}); };
-  comm.OnSendDataEmpty = [&events, onGui](TComm *) { events.push_back({"empty", {}, 0, false, onGui()}); };
+  comm.OnRequestHangup = [&events, onGui](serial::TComm *) { events.push_back({"hangup", {}, 0, false, onGui()}); };
+  comm.OnSendDataEmpty = [&events, onGui](serial::TComm *) { events.push_back({"empty", {}, 0, false, onGui()}); };
 }
 
 inline size_t CountOf(const std::vector<CommEvent> &events, const std::string &kind) {
@@ -57,14 +57,14 @@ inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 0) {
   return v;
 }
 
-inline void ConfigureAsComm1(TComm &comm, const QString &name) {
+inline void ConfigureAsComm1(serial::TComm &comm, const QString &name) {
   comm.SetCommName(name);
   comm.SetBaudRate(38400);
-  comm.SetByteSize(TByteSize::_8);
-  comm.SetParity(TParity::None);
-  comm.SetStopBits(TStopBits::_1);
-  comm.SetDtrControl(TDtrControl::DtrDisable);
-  comm.SetRtsControl(TRtsControl::RtsDisable);
+  comm.SetByteSize(serial::TByteSize::_8);
+  comm.SetParity(serial::TParity::None);
+  comm.SetStopBits(serial::TStopBits::_1);
+  comm.SetDtrControl(serial::TDtrControl::DtrDisable);
+  comm.SetRtsControl(serial::TRtsControl::RtsDisable);
   comm.SetOutx_XonXoffFlow(false);
   comm.SetInx_XonXoffFlow(false);
 }
@@ -75,7 +75,7 @@ struct MemoryRig {
   explicit MemoryRig(base::Clock &clock = base::SystemClock()) {
     layer = std::make_shared<MemorySerialLayer>(clock);
     device = layer->AddDevice(QStringLiteral("COM5"));
-    comm = std::make_unique<TComm>(nullptr, layer);
+    comm = std::make_unique<serial::TComm>(nullptr, layer);
     ConfigureAsComm1(*comm, QStringLiteral("COM5"));
     RecordEvents(*comm, events);
   }
@@ -90,7 +90,7 @@ struct MemoryRig {
   // reported its empty queue, the receive thread has set the event mask.
   bool OpenIdle() {
     comm->OpenPort();
-    return WaitFor("empty", 1) && PumpUntil([&] { return device->EventMask() == kWatchedEvents; });
+    return WaitFor("empty", 1) && PumpUntil([&] { return device->EventMask() == serial::kWatchedEvents; });
   }
   bool Send(const std::vector<uint8_t> &bytes) {
     return comm->SendData(bytes.data(), static_cast<uint16_t>(bytes.size()));
@@ -104,7 +104,7 @@ struct MemoryRig {
 
   std::shared_ptr<MemorySerialLayer> layer;
   std::shared_ptr<MemoryDevice> device;
-  std::unique_ptr<TComm> comm;
+  std::unique_ptr<serial::TComm> comm;
   std::vector<CommEvent> events;
 };
 
@@ -113,7 +113,7 @@ protected:
   MemoryRig rig;
   std::shared_ptr<MemorySerialLayer> &layer = rig.layer;
   std::shared_ptr<MemoryDevice> &device = rig.device;
-  std::unique_ptr<TComm> &comm = rig.comm;
+  std::unique_ptr<serial::TComm> &comm = rig.comm;
   std::vector<CommEvent> &events = rig.events;
 };
 
@@ -124,6 +124,6 @@ protected:
   MemoryRig rig{clock};
   std::shared_ptr<MemorySerialLayer> &layer = rig.layer;
   std::shared_ptr<MemoryDevice> &device = rig.device;
-  std::unique_ptr<TComm> &comm = rig.comm;
+  std::unique_ptr<serial::TComm> &comm = rig.comm;
   std::vector<CommEvent> &events = rig.events;
 };

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <functional>
 
+using namespace serial;
+
 namespace {
 QString OpenError(TComm &comm) {
   try {

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+using namespace serial;
+
 TEST(CommProperties, ValuesAfterConstruction) {
   TComm comm(nullptr, std::make_shared<MemorySerialLayer>());
   EXPECT_EQ(comm.CommName(), QStringLiteral("COM2"));

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <thread>
 
+using namespace serial;
+
 namespace {
 std::vector<uint8_t> Concat(const std::vector<CommEvent> &events) {
   std::vector<uint8_t> all;

@@ -14,6 +14,8 @@
 #include <termios.h>
 #include <thread>
 
+using namespace serial;
+
 namespace {
 QString OpenError(TComm &comm) {
   try {

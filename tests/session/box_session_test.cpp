@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <random>
 
+using namespace session;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -40,7 +42,7 @@ struct Reports {
   const OperationEnd &End(size_t i) const { return attempts.at(i).end; }
 };
 
-std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = kLoadImageSize) {
+std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = image::kLoadImageSize) {
   std::mt19937 gen(seed);
   std::vector<uint8_t> out(n);
   for (auto &b : out)
@@ -50,14 +52,14 @@ std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = kLoadImageSize) {
 
 // An image whose bytes are `bytes`, packed as every load packs it.
 std::shared_ptr<const LoadImage> Packed(const std::vector<uint8_t> &bytes) {
-  std::vector<std::string> text(kImageTextEntries);
-  for (uint32_t a = 0; a < kLoadImageSize; ++a)
+  std::vector<std::string> text(image::kImageTextEntries);
+  for (uint32_t a = 0; a < image::kLoadImageSize; ++a)
     text[a] = "$" + QStringLiteral("%1").arg(bytes[a], 2, 16, QLatin1Char('0')).toUpper().toStdString();
   return PackLoadImage(text, {QStringLiteral("fw.hex"), QStringLiteral("ab12")}, 999999, 0xFFFFFFFF);
 }
 
-ChipRecord Chip(const char *start, const char *end, const char *sizeK, const char *dataflash = "0x00") {
-  ChipRecord r;
+chip::ChipRecord Chip(const char *start, const char *end, const char *sizeK, const char *dataflash = "0x00") {
+  chip::ChipRecord r;
   r.ChipStart = QString::fromLatin1(start);
   r.ChipEnd = QString::fromLatin1(end);
   r.ChipSizeK = QString::fromLatin1(sizeK);
@@ -65,11 +67,11 @@ ChipRecord Chip(const char *start, const char *end, const char *sizeK, const cha
   return r;
 }
 
-OperationRequest Request(BoxOperation operation, ChipRecord chip = Chip("0000", "7FFF", "32")) {
+OperationRequest Request(BoxOperation operation, chip::ChipRecord chip = Chip("0000", "7FFF", "32")) {
   OperationRequest q;
   q.operation = operation;
   q.chip = std::move(chip);
-  q.imageSize = kLoadImageSize;
+  q.imageSize = image::kLoadImageSize;
   return q;
 }
 
@@ -112,19 +114,19 @@ TEST_F(OverMemory, LoadSendsAnnounceBlockZeroAndEveryRequestedBlock) {
   ASSERT_TRUE(Written(6 + 4120));
   const Bytes written = box->Written();
   EXPECT_EQ(Bytes(written.begin(), written.begin() + 6), (Bytes{0x68, 0x00, 0x02, 0x08, 0x00, 0x16}));
-  const auto first = FirstBlockBytes(image->blocks);
+  const auto first = image::FirstBlockBytes(image->blocks);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), written.begin() + 6));
 
   for (uint8_t n : {uint8_t(3), uint8_t(1)}) {
     box->ClearWritten();
     Answer({0x68, 0x00, 0x02, 0x55, n, 0x16});
     ASSERT_TRUE(Written(4102));
-    const auto want = RequestedBlockBytes(image->blocks, n);
+    const auto want = image::RequestedBlockBytes(image->blocks, n);
     EXPECT_EQ(box->Written(), Bytes(want.begin(), want.end())) << int(n);
   }
   Answer({0x68, 0x00, 0x01, 0x99, 0x16});
   ASSERT_TRUE(Ends(1));
-  EXPECT_EQ(got.End(0).outcome, Outcome::Ok);
+  EXPECT_EQ(got.End(0).outcome, protocol::Outcome::Ok);
   EXPECT_EQ(got.End(0).message, QStringLiteral("文件烧写成功 "));
   EXPECT_EQ(got.progress.back(), 100u);
   EXPECT_EQ(session.CurrentPhase(), Phase::Ended);
@@ -151,14 +153,14 @@ TEST_F(OverMemory, AnnouncedLoadAnswersFromThePreviousImageUntilHandedTheNext) {
   box->ClearWritten();
   Answer({0x68, 0x00, 0x02, 0x55, 0x02, 0x16});
   ASSERT_TRUE(Written(4102));
-  const auto old = RequestedBlockBytes(previous->blocks, 2);
+  const auto old = image::RequestedBlockBytes(previous->blocks, 2);
   EXPECT_EQ(box->Written(), Bytes(old.begin(), old.end()));
   box->ClearWritten();
   session.HandOver(next);
   EXPECT_EQ(session.CurrentPhase(), Phase::Transferring);
   EXPECT_EQ(session.ProgressIntervalMs(), 142);
   ASSERT_TRUE(Written(4120));
-  const auto first = FirstBlockBytes(next->blocks);
+  const auto first = image::FirstBlockBytes(next->blocks);
   EXPECT_EQ(box->Written(), Bytes(first.begin(), first.end()));
 }
 
@@ -167,34 +169,38 @@ TEST_F(OverMemory, EachReplyEndsTheOperationWithItsClass) {
     const char *name;
     OperationRequest request;
     Bytes reply;
-    Outcome outcome;
+    protocol::Outcome outcome;
     QString message;
   };
   OperationRequest set = Request(BoxOperation::Set);
   set.mode = BoxMode::Offline;
   set.supply = BoxSupply::FiveVolts;
   const std::vector<Case> cases = {
-      {"verify ok", Request(BoxOperation::Verify), {0x68, 0x03, 0x01, 0x99, 0x16}, Outcome::Ok, "校 验 成 功!"},
+      {"verify ok",
+       Request(BoxOperation::Verify),
+       {0x68, 0x03, 0x01, 0x99, 0x16},
+       protocol::Outcome::Ok,
+       "校 验 成 功!"},
       {"verify mismatch",
        Request(BoxOperation::Verify),
        {0x68, 0x03, 0x05, 0xEE, 0x12, 0x34, 0xAB, 0xCD, 0x16},
-       Outcome::VerifyMismatch,
+       protocol::Outcome::VerifyMismatch,
        "校验没通过，错误地址：1234,  写入是 AB 读出是 CD"},
       {"erase-program-verify protected",
        Request(BoxOperation::EraseProgramVerify),
        {0x68, 0x05, 0x01, 0x11, 0x16},
-       Outcome::ReadProtected,
+       protocol::Outcome::ReadProtected,
        "目标芯片已加密，无法校验。"},
       {"read-out failed",
        Request(BoxOperation::ReadOut),
        {0x68, 0x04, 0x01, 0x00, 0x16},
-       Outcome::BoxFailed,
+       protocol::Outcome::BoxFailed,
        "读 出 失 败！"},
-      {"set refused", set, {0x68, 0x06, 0x01, 0x00, 0x16}, Outcome::BoxFailed, ""},
+      {"set refused", set, {0x68, 0x06, 0x01, 0x00, 0x16}, protocol::Outcome::BoxFailed, ""},
       {"load failed",
        LoadOf(Packed(RandomBytes(4))),
        {0x68, 0x00, 0x01, 0x00, 0x16},
-       Outcome::BoxFailed,
+       protocol::Outcome::BoxFailed,
        "文 件 加 载 失 败"},
   };
   for (const auto &c : cases) {
@@ -243,7 +249,7 @@ TEST_F(OverMemory, ReadOutGathersItsBlocksAndEndsOnTheLast) {
   EXPECT_TRUE(got.attempts.empty());
   Answer(RandomBytes(6, 4096));
   ASSERT_TRUE(Ends(1));
-  EXPECT_EQ(got.End(0).outcome, Outcome::Ok);
+  EXPECT_EQ(got.End(0).outcome, protocol::Outcome::Ok);
   EXPECT_EQ(got.End(0).message, QString()) << "a completed read-out shows no message";
   ASSERT_EQ(got.lines.size(), 512);
   EXPECT_TRUE(got.lines[256].startsWith(QStringLiteral("1000:: ")));
@@ -257,8 +263,8 @@ TEST_F(OverMemory, TheTimeOutEndsTheAttemptOnItsTickAndALateReplyIsStillReported
   EXPECT_TRUE(got.attempts.empty());
   clock.Advance(1);
   ASSERT_EQ(got.attempts.size(), 1u);
-  EXPECT_EQ(got.End(0).outcome, Outcome::NoAnswer);
-  EXPECT_EQ(got.End(0).message, kTimeOutMessage);
+  EXPECT_EQ(got.End(0).outcome, protocol::Outcome::NoAnswer);
+  EXPECT_EQ(got.End(0).message, protocol::kTimeOutMessage);
   EXPECT_EQ(session.CurrentPhase(), Phase::Ended);
   EXPECT_FALSE(session.ElapsedRunning());
   EXPECT_TRUE(session.ProgressRunning()) << "the progress clock runs on to 98 %";
@@ -266,7 +272,7 @@ TEST_F(OverMemory, TheTimeOutEndsTheAttemptOnItsTickAndALateReplyIsStillReported
   EXPECT_EQ(got.attempts.size(), 1u);
   Answer({0x68, 0x03, 0x01, 0x99, 0x16});
   ASSERT_TRUE(PumpUntil([&] { return got.late.size() == 1; }));
-  EXPECT_EQ(got.late[0].outcome, Outcome::Ok);
+  EXPECT_EQ(got.late[0].outcome, protocol::Outcome::Ok);
   EXPECT_EQ(got.attempts.size(), 1u);
 }
 
@@ -285,8 +291,8 @@ TEST_F(OverMemory, ASetEndsOnItsTimeOutOnlyWhenTheRequestGivesOne) {
       continue;
     }
     ASSERT_EQ(got.attempts.size(), 1u);
-    EXPECT_EQ(got.End(0).outcome, Outcome::NoAnswer);
-    EXPECT_EQ(got.End(0).message, kTimeOutMessage);
+    EXPECT_EQ(got.End(0).outcome, protocol::Outcome::NoAnswer);
+    EXPECT_EQ(got.End(0).message, protocol::kTimeOutMessage);
   }
 }
 
@@ -295,7 +301,7 @@ TEST_F(OverMemory, StopIgnoresWhatTheBoxSendsLater) {
   session.Stop();
   EXPECT_EQ(session.CurrentPhase(), Phase::Idle);
   ASSERT_EQ(got.attempts.size(), 1u);
-  EXPECT_EQ(got.End(0).outcome, Outcome::Interrupted);
+  EXPECT_EQ(got.End(0).outcome, protocol::Outcome::Interrupted);
   EXPECT_FALSE(session.ElapsedRunning());
   Answer({0x68, 0x03, 0x01, 0x99, 0x16});
   PumpUntil([&] { return box->UnreadSize() == 0; });
@@ -311,7 +317,7 @@ TEST_F(OverMemory, PortGoingAwayEndsTheOperationAtOnceAndIsWatchedUntilItIsBack)
   box->SetOpenFails(true); // gone for now
   box->Unplug();
   ASSERT_TRUE(Ends(1));
-  EXPECT_EQ(got.End(0).outcome, Outcome::PortLost);
+  EXPECT_EQ(got.End(0).outcome, protocol::Outcome::PortLost);
   EXPECT_EQ(got.End(0).message, kPortLostMessage);
   EXPECT_EQ(got.lost, QStringList{QStringLiteral("BOX: the serial port was lost")});
   EXPECT_FALSE(session.IsOpen());
@@ -383,7 +389,7 @@ TEST(FastReplies, AWholeFrameIsABurstOfItsOwnAnythingElseWaitsForItsSilence) {
     EXPECT_TRUE(got.attempts.empty()) << "before its silence has passed";
     clock.Advance(98);
     ASSERT_TRUE(PumpUntil([&] { return !got.attempts.empty(); }));
-    EXPECT_EQ(got.End(0).outcome, Outcome::BoxFailed) << (fast ? "fast" : "with the silence");
+    EXPECT_EQ(got.End(0).outcome, protocol::Outcome::BoxFailed) << (fast ? "fast" : "with the silence");
     EXPECT_EQ(got.End(0).message, QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42"));
     EXPECT_FALSE(session.ElapsedRunning());
     box->Inject(fake); // nothing waits for an answer any more: dropped
@@ -420,7 +426,7 @@ TEST(FastReplies, AWholeFrameIsABurstOfItsOwnAnythingElseWaitsForItsSilence) {
   EXPECT_TRUE(got.attempts.empty());
   clock.Advance(1);
   ASSERT_TRUE(PumpUntil([&] { return !got.attempts.empty(); }));
-  EXPECT_EQ(got.End(0).outcome, Outcome::Ok);
+  EXPECT_EQ(got.End(0).outcome, protocol::Outcome::Ok);
   EXPECT_EQ(got.lines.size(), 256);
 }
 
@@ -446,8 +452,8 @@ TEST(SessionsSideBySide, EachKeepsItsOwnStateAndClocks) {
   a->Inject({0x68, 0x03, 0x01, 0x99, 0x16});
   clock.Advance(100);
   ASSERT_TRUE(PumpUntil([&] { return ra.attempts.size() == 1; }));
-  EXPECT_EQ(ra.End(0).outcome, Outcome::Ok);
-  EXPECT_EQ(rb.End(0).outcome, Outcome::BoxFailed);
+  EXPECT_EQ(ra.End(0).outcome, protocol::Outcome::Ok);
+  EXPECT_EQ(rb.End(0).outcome, protocol::Outcome::BoxFailed);
 }
 
 // --- Against the simulated box ------------------------------------------------------
@@ -459,7 +465,7 @@ TEST(SessionAgainstBox, LoadVerifyAndReadOutTheExactImage) {
   const std::string log = folder.File(QStringLiteral("box.jsonl")).toStdString();
   boxsim_test::BoxSim sim({"--log", log, "--exit-with-parent"});
   ASSERT_TRUE(sim.Started());
-  BoxSession session(MakePlatformSerialLayer());
+  BoxSession session(serial::MakePlatformSerialLayer());
   Reports got;
   got.Watch(session);
   session.OpenPort(QString::fromStdString(sim.Device()));
@@ -476,23 +482,23 @@ TEST(SessionAgainstBox, LoadVerifyAndReadOutTheExactImage) {
   set.supply = BoxSupply::FiveVolts;
   session.Start(set);
   ASSERT_TRUE(PumpUntil([&] { return got.attempts.size() == 1; }, 10000)) << "set; box: " << boxLog();
-  EXPECT_EQ(got.attempts.back().end.outcome, Outcome::Ok);
+  EXPECT_EQ(got.attempts.back().end.outcome, protocol::Outcome::Ok);
 
   const auto bytes = RandomBytes(9);
   OperationRequest load = LoadOf(Packed(bytes));
   load.mode = BoxMode::Online;
   session.Start(load);
   ASSERT_TRUE(PumpUntil([&] { return got.attempts.size() == 2; }, 30000)) << "load; box: " << boxLog();
-  EXPECT_EQ(got.attempts.back().end.outcome, Outcome::Ok);
+  EXPECT_EQ(got.attempts.back().end.outcome, protocol::Outcome::Ok);
   EXPECT_EQ(got.attempts.back().end.message, QStringLiteral("文件烧写成功 "));
 
   session.Start(Request(BoxOperation::Verify));
   ASSERT_TRUE(PumpUntil([&] { return got.attempts.size() == 3; }, 30000)) << "verify; box: " << boxLog();
-  EXPECT_EQ(got.attempts.back().end.outcome, Outcome::Ok);
+  EXPECT_EQ(got.attempts.back().end.outcome, protocol::Outcome::Ok);
 
   session.Start(Request(BoxOperation::ReadOut));
   ASSERT_TRUE(PumpUntil([&] { return got.attempts.size() == 4; }, 30000)) << "read-out; box: " << boxLog();
-  EXPECT_EQ(got.attempts.back().end.outcome, Outcome::Ok);
+  EXPECT_EQ(got.attempts.back().end.outcome, protocol::Outcome::Ok);
   ASSERT_EQ(got.lines.size(), 2048);
   for (int line = 0; line < 2048; line += 97) {
     QString want = QStringLiteral("%1:: ").arg(line * 16, 4, 16, QLatin1Char('0')).toUpper();

@@ -54,7 +54,7 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
     job::Job j;
     j.name = QStringLiteral("board ") + QLatin1String(c.name);
     j.firmware = QStringLiteral("fw.hex");
-    const FirmwareFile firmware = ReadFirmware(folder.File(j.firmware));
+    const image::FirmwareFile firmware = image::ReadFirmware(folder.File(j.firmware));
     j.firmwareSha256 = firmware.sha256;
     j.imageChecksum = firmware.checksumCaption;
     j.modeItem = 0;
@@ -80,7 +80,7 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
       records::Recorder recorder(store);
       session::RunOptions options;
       options.fastReplies = true;
-      options.layer = MakePlatformSerialLayer();
+      options.layer = serial::MakePlatformSerialLayer();
       session::SerialNumbers numbers(*opened.job->serial, opened.list, opened.firmware.ranges, j.name, store,
                                      QStringLiteral("bench"));
       session::ProductionRun run(opened, {QString::fromStdString(sim.Device())}, base::SystemClock(), &recorder,

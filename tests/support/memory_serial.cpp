@@ -24,11 +24,11 @@ struct MemoryCore {
   std::shared_ptr<void> clockWatch;
   std::mutex mutex;
   std::condition_variable changed;
-  std::set<SignalUse> failSignals;
-  std::set<ThreadRole> failThreads;
-  std::set<BlockUse> failBlocks;
+  std::set<serial::SignalUse> failSignals;
+  std::set<serial::ThreadRole> failThreads;
+  std::set<serial::BlockUse> failBlocks;
   std::set<uint32_t> failNotices;
-  std::set<SignalUse> failNextWait;
+  std::set<serial::SignalUse> failNextWait;
 
   // Brings the pending operation of `record` forward; completes it when its
   // rules say so, else lowers `deadline` to when it next may. Lock held.
@@ -56,17 +56,17 @@ struct MemoryDevice::State {
   std::vector<uint8_t> received; // arrived, not yet read
   TimePoint lastArrival = 0;
   std::vector<uint8_t> written;
-  LineSettings line{};
+  serial::LineSettings line{};
   int lineWrites = 0;
-  CommTimeouts timeouts{};
+  serial::CommTimeouts timeouts{};
   int timeoutWrites = 0;
   uint32_t eventMask = 0;
   std::deque<uint32_t> events;
   uint32_t lineErrors = 0;
   std::vector<uint32_t> purges;
-  SerialResult failEventMask = SerialResult::Ok;
-  SerialResult failClear = SerialResult::Ok;
-  std::optional<std::pair<SerialResult, Stage>> failRead, failWrite, failEvent;
+  serial::SerialResult failEventMask = serial::SerialResult::Ok;
+  serial::SerialResult failClear = serial::SerialResult::Ok;
+  std::optional<std::pair<serial::SerialResult, Stage>> failRead, failWrite, failEvent;
   size_t writeChunk = 0;
   bool holdWrites = false;
   MemoryRecord *readOp = nullptr;
@@ -76,9 +76,9 @@ struct MemoryDevice::State {
 
 // ---- signals and records --------------------------------------------------
 
-class MemorySignal : public SerialSignal {
+class MemorySignal : public serial::SerialSignal {
 public:
-  MemorySignal(std::shared_ptr<MemoryCore> core, SignalUse use, MemoryRecord *owner)
+  MemorySignal(std::shared_ptr<MemoryCore> core, serial::SignalUse use, MemoryRecord *owner)
       : core_(std::move(core)), use_(use), owner_(owner) {}
   void Set() override {
     std::lock_guard lock(core_->mutex);
@@ -96,21 +96,21 @@ public:
   // Lock held.
   bool set_ = false;
   std::shared_ptr<MemoryCore> core_;
-  SignalUse use_;
+  serial::SignalUse use_;
   MemoryRecord *owner_;
 };
 
-class MemoryRecord : public AsyncRecord {
+class MemoryRecord : public serial::AsyncRecord {
 public:
   enum class Kind { None, Read, Event, Write };
-  MemoryRecord(std::shared_ptr<MemoryCore> core, SignalUse use) : core_(core), signal_(core, use, this) {
+  MemoryRecord(std::shared_ptr<MemoryCore> core, serial::SignalUse use) : core_(core), signal_(core, use, this) {
     signal_.set_ = true;
   }
   ~MemoryRecord() override {
     std::lock_guard lock(core_->mutex);
     Detach();
   }
-  SerialSignal &Signal() override { return signal_; }
+  serial::SerialSignal &Signal() override { return signal_; }
 
   // All below: lock held.
   void Begin(Kind kind, MemoryDevice::State *device) {
@@ -118,13 +118,13 @@ public:
     kind_ = kind;
     device_ = device;
     pending_ = true;
-    result_ = SerialResult::Ok;
+    result_ = serial::SerialResult::Ok;
     count_ = 0;
     eventWord_ = 0;
     started_ = core_->Now();
     signal_.set_ = false;
   }
-  void Complete(SerialResult result, uint32_t count, uint32_t eventWord = 0) {
+  void Complete(serial::SerialResult result, uint32_t count, uint32_t eventWord = 0) {
     Detach();
     pending_ = false;
     result_ = result;
@@ -150,7 +150,7 @@ public:
   Kind kind_ = Kind::None;
   MemoryDevice::State *device_ = nullptr;
   bool pending_ = false;
-  SerialResult result_ = SerialResult::Ok;
+  serial::SerialResult result_ = serial::SerialResult::Ok;
   uint32_t count_ = 0;
   uint32_t eventWord_ = 0;
   TimePoint started_ = 0;
@@ -188,14 +188,14 @@ void MemoryCore::Evaluate(MemoryRecord &record, TimePoint now, std::optional<Tim
   MemoryDevice::State &device = *record.device_;
   switch (record.kind_) {
   case MemoryRecord::Kind::Read: {
-    const CommTimeouts &t = device.timeouts;
+    const serial::CommTimeouts &t = device.timeouts;
     const uint64_t total = uint64_t(t.ReadTotalTimeoutMultiplier) * record.readSize_ + t.ReadTotalTimeoutConstant;
     const TimePoint totalEnd = record.started_ + TimePoint(total);
     const TimePoint silenceEnd = device.lastArrival + TimePoint(t.ReadIntervalTimeout);
     if (device.received.size() >= record.readSize_ ||
         (!device.received.empty() && t.ReadIntervalTimeout > 0 && now >= silenceEnd) ||
         (total > 0 && now >= totalEnd)) {
-      record.Complete(SerialResult::Ok, TakeReceived(device, record.readBuffer_, record.readSize_));
+      record.Complete(serial::SerialResult::Ok, TakeReceived(device, record.readBuffer_, record.readSize_));
       return;
     }
     if (!device.received.empty() && t.ReadIntervalTimeout > 0)
@@ -208,12 +208,12 @@ void MemoryCore::Evaluate(MemoryRecord &record, TimePoint now, std::optional<Tim
     if (!device.events.empty()) {
       const uint32_t word = device.events.front();
       device.events.pop_front();
-      record.Complete(SerialResult::Ok, 0, word);
+      record.Complete(serial::SerialResult::Ok, 0, word);
     }
     break;
   case MemoryRecord::Kind::Write:
     if (!device.holdWrites)
-      record.Complete(SerialResult::Ok, TakeWrite(device, record.writeData_, record.writeSize_));
+      record.Complete(serial::SerialResult::Ok, TakeWrite(device, record.writeData_, record.writeSize_));
     break;
   case MemoryRecord::Kind::None:
     break;
@@ -222,7 +222,7 @@ void MemoryCore::Evaluate(MemoryRecord &record, TimePoint now, std::optional<Tim
 
 // ---- the port -------------------------------------------------------------
 
-class MemoryPort : public SerialPort {
+class MemoryPort : public serial::SerialPort {
 public:
   MemoryPort(std::shared_ptr<MemoryCore> core, std::shared_ptr<MemoryDevice> device)
       : core_(std::move(core)), device_(std::move(device)), state_(*device_->state_) {}
@@ -230,9 +230,9 @@ public:
     std::lock_guard lock(core_->mutex);
     for (MemoryRecord *op : {state_.readOp, state_.writeOp})
       if (op)
-        op->Complete(SerialResult::Failed, 0);
+        op->Complete(serial::SerialResult::Failed, 0);
     if (state_.eventOp)
-      state_.eventOp->Complete(SerialResult::Ok, 0, 0);
+      state_.eventOp->Complete(serial::SerialResult::Ok, 0, 0);
     state_.open = false;
     state_.received.clear();
     state_.events.clear();
@@ -257,22 +257,22 @@ public:
     if (Broken())
       return false;
     state_.purges.push_back(flags);
-    if ((flags & kPurgeRxAbort) && state_.readOp)
-      state_.readOp->Complete(SerialResult::Failed, 0);
-    if (flags & kPurgeRxClear)
+    if ((flags & serial::kPurgeRxAbort) && state_.readOp)
+      state_.readOp->Complete(serial::SerialResult::Failed, 0);
+    if (flags & serial::kPurgeRxClear)
       state_.received.clear();
-    if ((flags & kPurgeTxAbort) && state_.writeOp)
-      state_.writeOp->Complete(SerialResult::Failed, 0);
+    if ((flags & serial::kPurgeTxAbort) && state_.writeOp)
+      state_.writeOp->Complete(serial::SerialResult::Failed, 0);
     return true;
   }
-  bool GetLineSettings(LineSettings &record) override {
+  bool GetLineSettings(serial::LineSettings &record) override {
     std::lock_guard lock(core_->mutex);
     if (Broken())
       return false;
     record = state_.line;
     return true;
   }
-  bool SetLineSettings(const LineSettings &record) override {
+  bool SetLineSettings(const serial::LineSettings &record) override {
     std::lock_guard lock(core_->mutex);
     if (Broken())
       return false;
@@ -280,14 +280,14 @@ public:
     ++state_.lineWrites;
     return true;
   }
-  bool GetTimeouts(CommTimeouts &record) override {
+  bool GetTimeouts(serial::CommTimeouts &record) override {
     std::lock_guard lock(core_->mutex);
     if (Broken())
       return false;
     record = state_.timeouts;
     return true;
   }
-  bool SetTimeouts(const CommTimeouts &record) override {
+  bool SetTimeouts(const serial::CommTimeouts &record) override {
     std::lock_guard lock(core_->mutex);
     if (Broken())
       return false;
@@ -296,21 +296,21 @@ public:
     core_->changed.notify_all();
     return true;
   }
-  SerialResult SetEventMask(uint32_t mask) override {
+  serial::SerialResult SetEventMask(uint32_t mask) override {
     std::lock_guard lock(core_->mutex);
-    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+    if (const serial::SerialResult broken = BrokenResult(); broken != serial::SerialResult::Ok)
       return broken;
-    if (state_.failEventMask != SerialResult::Ok)
+    if (state_.failEventMask != serial::SerialResult::Ok)
       return state_.failEventMask;
     state_.eventMask = mask;
     if (state_.eventOp)
-      state_.eventOp->Complete(SerialResult::Ok, 0, 0);
-    return SerialResult::Ok;
+      state_.eventOp->Complete(serial::SerialResult::Ok, 0, 0);
+    return serial::SerialResult::Ok;
   }
-  SerialResult StartEventWait(AsyncRecord &record, uint32_t *eventWord) override {
+  serial::SerialResult StartEventWait(serial::AsyncRecord &record, uint32_t *eventWord) override {
     auto &rec = static_cast<MemoryRecord &>(record);
     std::lock_guard lock(core_->mutex);
-    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+    if (const serial::SerialResult broken = BrokenResult(); broken != serial::SerialResult::Ok)
       return broken;
     if (auto fail = TakeFailure(state_.failEvent, MemoryDevice::Stage::Start))
       return *fail;
@@ -318,14 +318,15 @@ public:
     rec.eventWordOut_ = eventWord;
     if (auto fail = TakeFailure(state_.failEvent, MemoryDevice::Stage::Result)) {
       rec.Complete(*fail, 0);
-      return SerialResult::Pending;
+      return serial::SerialResult::Pending;
     }
     return StartOrPend(rec, state_.eventOp, nullptr);
   }
-  SerialResult StartRead(AsyncRecord &record, uint8_t *buffer, uint32_t size, uint32_t *count) override {
+  serial::SerialResult StartRead(serial::AsyncRecord &record, uint8_t *buffer, uint32_t size,
+                                 uint32_t *count) override {
     auto &rec = static_cast<MemoryRecord &>(record);
     std::lock_guard lock(core_->mutex);
-    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+    if (const serial::SerialResult broken = BrokenResult(); broken != serial::SerialResult::Ok)
       return broken;
     if (auto fail = TakeFailure(state_.failRead, MemoryDevice::Stage::Start))
       return *fail;
@@ -334,14 +335,15 @@ public:
     rec.readSize_ = size;
     if (auto fail = TakeFailure(state_.failRead, MemoryDevice::Stage::Result)) {
       rec.Complete(*fail, 0);
-      return SerialResult::Pending;
+      return serial::SerialResult::Pending;
     }
     return StartOrPend(rec, state_.readOp, count);
   }
-  SerialResult StartWrite(AsyncRecord &record, const uint8_t *data, uint32_t size, uint32_t *count) override {
+  serial::SerialResult StartWrite(serial::AsyncRecord &record, const uint8_t *data, uint32_t size,
+                                  uint32_t *count) override {
     auto &rec = static_cast<MemoryRecord &>(record);
     std::lock_guard lock(core_->mutex);
-    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+    if (const serial::SerialResult broken = BrokenResult(); broken != serial::SerialResult::Ok)
       return broken;
     if (auto fail = TakeFailure(state_.failWrite, MemoryDevice::Stage::Start))
       return *fail;
@@ -350,11 +352,11 @@ public:
     rec.writeSize_ = size;
     if (auto fail = TakeFailure(state_.failWrite, MemoryDevice::Stage::Result)) {
       rec.Complete(*fail, 0);
-      return SerialResult::Pending;
+      return serial::SerialResult::Pending;
     }
     return StartOrPend(rec, state_.writeOp, count);
   }
-  SerialResult GetResult(AsyncRecord &record, uint32_t *count, bool wait) override {
+  serial::SerialResult GetResult(serial::AsyncRecord &record, uint32_t *count, bool wait) override {
     auto &rec = static_cast<MemoryRecord &>(record);
     std::unique_lock lock(core_->mutex);
     for (;;) {
@@ -363,61 +365,61 @@ public:
       if (!rec.pending_)
         break;
       if (!wait)
-        return SerialResult::Failed;
+        return serial::SerialResult::Failed;
       core_->Wait(lock, deadline);
     }
-    if (rec.result_ != SerialResult::Ok)
+    if (rec.result_ != serial::SerialResult::Ok)
       return rec.result_;
     if (count)
       *count = rec.count_;
     if (rec.kind_ == MemoryRecord::Kind::Event && rec.eventWordOut_)
       *rec.eventWordOut_ = rec.eventWord_;
-    return SerialResult::Ok;
+    return serial::SerialResult::Ok;
   }
-  SerialResult ClearLineErrors(uint32_t *flags) override {
+  serial::SerialResult ClearLineErrors(uint32_t *flags) override {
     std::lock_guard lock(core_->mutex);
-    if (const SerialResult broken = BrokenResult(); broken != SerialResult::Ok)
+    if (const serial::SerialResult broken = BrokenResult(); broken != serial::SerialResult::Ok)
       return broken;
-    if (state_.failClear != SerialResult::Ok)
+    if (state_.failClear != serial::SerialResult::Ok)
       return state_.failClear;
     *flags = state_.lineErrors;
     state_.lineErrors = 0;
-    return SerialResult::Ok;
+    return serial::SerialResult::Ok;
   }
 
 private:
   bool Broken() const { return state_.invalid || state_.unplugged; }
-  SerialResult BrokenResult() const {
+  serial::SerialResult BrokenResult() const {
     if (state_.invalid)
-      return SerialResult::InvalidHandle;
+      return serial::SerialResult::InvalidHandle;
     if (state_.unplugged)
-      return SerialResult::Failed;
-    return SerialResult::Ok;
+      return serial::SerialResult::Failed;
+    return serial::SerialResult::Ok;
   }
-  static std::optional<SerialResult> TakeFailure(std::optional<std::pair<SerialResult, MemoryDevice::Stage>> &failure,
-                                                 MemoryDevice::Stage stage) {
+  static std::optional<serial::SerialResult>
+  TakeFailure(std::optional<std::pair<serial::SerialResult, MemoryDevice::Stage>> &failure, MemoryDevice::Stage stage) {
     if (!failure || failure->second != stage)
       return std::nullopt;
-    const SerialResult result = failure->first;
+    const serial::SerialResult result = failure->first;
     failure.reset();
     return result;
   }
   // Completes the just-begun operation at once if its rules allow; otherwise
   // leaves it under way. Lock held.
-  SerialResult StartOrPend(MemoryRecord &rec, MemoryRecord *&slot, uint32_t *count) {
+  serial::SerialResult StartOrPend(MemoryRecord &rec, MemoryRecord *&slot, uint32_t *count) {
     std::optional<TimePoint> deadline;
     core_->Evaluate(rec, core_->Now(), deadline);
     if (rec.pending_) {
       slot = &rec;
-      return SerialResult::Pending;
+      return serial::SerialResult::Pending;
     }
-    if (rec.result_ != SerialResult::Ok)
+    if (rec.result_ != serial::SerialResult::Ok)
       return rec.result_;
     if (count)
       *count = rec.count_;
     if (rec.kind_ == MemoryRecord::Kind::Event && rec.eventWordOut_)
       *rec.eventWordOut_ = rec.eventWord_;
-    return SerialResult::Ok;
+    return serial::SerialResult::Ok;
   }
 
   std::shared_ptr<MemoryCore> core_;
@@ -454,15 +456,15 @@ template <typename T> void Toggle(std::set<T> &set, T value, bool on) {
 }
 } // namespace
 
-void MemorySerialLayer::FailSignalCreation(SignalUse use, bool fail) {
+void MemorySerialLayer::FailSignalCreation(serial::SignalUse use, bool fail) {
   std::lock_guard lock(core_->mutex);
   Toggle(core_->failSignals, use, fail);
 }
-void MemorySerialLayer::FailThreadCreation(ThreadRole role, bool fail) {
+void MemorySerialLayer::FailThreadCreation(serial::ThreadRole role, bool fail) {
   std::lock_guard lock(core_->mutex);
   Toggle(core_->failThreads, role, fail);
 }
-void MemorySerialLayer::FailBlocks(BlockUse use, bool fail) {
+void MemorySerialLayer::FailBlocks(serial::BlockUse use, bool fail) {
   std::lock_guard lock(core_->mutex);
   Toggle(core_->failBlocks, use, fail);
 }
@@ -470,27 +472,27 @@ void MemorySerialLayer::FailNotice(uint32_t code, bool fail) {
   std::lock_guard lock(core_->mutex);
   Toggle(core_->failNotices, code, fail);
 }
-void MemorySerialLayer::FailNextWait(SignalUse use) {
+void MemorySerialLayer::FailNextWait(serial::SignalUse use) {
   std::lock_guard lock(core_->mutex);
   core_->failNextWait.insert(use);
   core_->changed.notify_all();
 }
 
-std::unique_ptr<SerialPort> MemorySerialLayer::Open(const QString &name, OpenFailure &failure) {
+std::unique_ptr<serial::SerialPort> MemorySerialLayer::Open(const QString &name, serial::OpenFailure &failure) {
   std::lock_guard lock(core_->mutex);
   failure.device = name;
   auto it = devices_.find(name);
   if (it == devices_.end()) {
-    failure = {OpenFailure::Kind::Missing, ENOENT, name, QStringLiteral("No such file or directory")};
+    failure = {serial::OpenFailure::Kind::Missing, ENOENT, name, QStringLiteral("No such file or directory")};
     return nullptr;
   }
   MemoryDevice::State &state = *it->second->state_;
   if (state.openFails) {
-    failure = {OpenFailure::Kind::NoPermission, EACCES, name, QStringLiteral("Permission denied")};
+    failure = {serial::OpenFailure::Kind::NoPermission, EACCES, name, QStringLiteral("Permission denied")};
     return nullptr;
   }
   if (state.open) {
-    failure = {OpenFailure::Kind::InUse, EBUSY, name, QStringLiteral("Device or resource busy")};
+    failure = {serial::OpenFailure::Kind::InUse, EBUSY, name, QStringLiteral("Device or resource busy")};
     return nullptr;
   }
   state.open = true;
@@ -500,14 +502,14 @@ std::unique_ptr<SerialPort> MemorySerialLayer::Open(const QString &name, OpenFai
   return std::make_unique<MemoryPort>(core_, it->second);
 }
 
-std::unique_ptr<SerialSignal> MemorySerialLayer::CreateSignal(SignalUse use) {
+std::unique_ptr<serial::SerialSignal> MemorySerialLayer::CreateSignal(serial::SignalUse use) {
   std::lock_guard lock(core_->mutex);
   if (core_->failSignals.count(use))
     return nullptr;
   return std::make_unique<MemorySignal>(core_, use, nullptr);
 }
 
-std::unique_ptr<AsyncRecord> MemorySerialLayer::CreateRecord(SignalUse use) {
+std::unique_ptr<serial::AsyncRecord> MemorySerialLayer::CreateRecord(serial::SignalUse use) {
   {
     std::lock_guard lock(core_->mutex);
     if (core_->failSignals.count(use))
@@ -516,17 +518,17 @@ std::unique_ptr<AsyncRecord> MemorySerialLayer::CreateRecord(SignalUse use) {
   return std::make_unique<MemoryRecord>(core_, use);
 }
 
-int MemorySerialLayer::WaitAny(std::span<SerialSignal *const> list) {
+int MemorySerialLayer::WaitAny(std::span<serial::SerialSignal *const> list) {
   std::unique_lock lock(core_->mutex);
   for (;;) {
-    for (SerialSignal *s : list) {
+    for (serial::SerialSignal *s : list) {
       auto *signal = static_cast<MemorySignal *>(s);
       if (core_->failNextWait.erase(signal->use_))
         return -1;
     }
     const TimePoint now = core_->Now();
     std::optional<TimePoint> deadline;
-    for (SerialSignal *s : list)
+    for (serial::SerialSignal *s : list)
       if (MemoryRecord *owner = static_cast<MemorySignal *>(s)->owner_)
         core_->Evaluate(*owner, now, deadline);
     for (size_t i = 0; i < list.size(); ++i)
@@ -536,22 +538,23 @@ int MemorySerialLayer::WaitAny(std::span<SerialSignal *const> list) {
   }
 }
 
-std::unique_ptr<WorkerThread> MemorySerialLayer::CreateThread(ThreadRole role, std::function<void()> body) {
+std::unique_ptr<serial::WorkerThread> MemorySerialLayer::CreateThread(serial::ThreadRole role,
+                                                                      std::function<void()> body) {
   {
     std::lock_guard lock(core_->mutex);
     if (core_->failThreads.count(role))
       return nullptr;
   }
-  return SerialLayer::CreateThread(role, std::move(body));
+  return serial::SerialLayer::CreateThread(role, std::move(body));
 }
 
-Block MemorySerialLayer::AllocateBlock(size_t size, BlockUse use) {
+serial::Block MemorySerialLayer::AllocateBlock(size_t size, serial::BlockUse use) {
   {
     std::lock_guard lock(core_->mutex);
     if (core_->failBlocks.count(use))
       return nullptr;
   }
-  return SerialLayer::AllocateBlock(size, use);
+  return serial::SerialLayer::AllocateBlock(size, use);
 }
 
 bool MemorySerialLayer::AcceptNotice(uint32_t code) {
@@ -596,11 +599,11 @@ int MemoryDevice::OpenCount() const {
   std::lock_guard lock(core_->mutex);
   return state_->openCount;
 }
-LineSettings MemoryDevice::LineSettingsRecord() const {
+serial::LineSettings MemoryDevice::LineSettingsRecord() const {
   std::lock_guard lock(core_->mutex);
   return state_->line;
 }
-void MemoryDevice::SetLineSettingsRecord(const LineSettings &record) {
+void MemoryDevice::SetLineSettingsRecord(const serial::LineSettings &record) {
   std::lock_guard lock(core_->mutex);
   state_->line = record;
 }
@@ -608,7 +611,7 @@ int MemoryDevice::LineSettingsWrites() const {
   std::lock_guard lock(core_->mutex);
   return state_->lineWrites;
 }
-CommTimeouts MemoryDevice::TimeoutsRecord() const {
+serial::CommTimeouts MemoryDevice::TimeoutsRecord() const {
   std::lock_guard lock(core_->mutex);
   return state_->timeouts;
 }
@@ -640,7 +643,7 @@ void MemoryDevice::InjectEvent(uint32_t eventWord) {
 void MemoryDevice::InjectLineError(uint32_t flags) {
   std::lock_guard lock(core_->mutex);
   state_->lineErrors |= flags;
-  state_->events.push_back(kEventErr);
+  state_->events.push_back(serial::kEventErr);
   core_->changed.notify_all();
 }
 void MemoryDevice::SetOpenFails(bool fails) {
@@ -655,11 +658,11 @@ void MemoryDevice::SetQueueSetupFails(bool fails) {
   std::lock_guard lock(core_->mutex);
   state_->queueSetupFails = fails;
 }
-void MemoryDevice::FailEventMask(SerialResult result) {
+void MemoryDevice::FailEventMask(serial::SerialResult result) {
   std::lock_guard lock(core_->mutex);
   state_->failEventMask = result;
 }
-void MemoryDevice::FailNextRead(SerialResult result, Stage stage) {
+void MemoryDevice::FailNextRead(serial::SerialResult result, Stage stage) {
   std::lock_guard lock(core_->mutex);
   state_->failRead = std::make_pair(result, stage);
   // A read already under way meets the failure when it completes.
@@ -668,7 +671,7 @@ void MemoryDevice::FailNextRead(SerialResult result, Stage stage) {
     state_->failRead.reset();
   }
 }
-void MemoryDevice::FailNextWrite(SerialResult result, Stage stage) {
+void MemoryDevice::FailNextWrite(serial::SerialResult result, Stage stage) {
   std::lock_guard lock(core_->mutex);
   state_->failWrite = std::make_pair(result, stage);
   if (stage == Stage::Result && state_->writeOp) {
@@ -676,7 +679,7 @@ void MemoryDevice::FailNextWrite(SerialResult result, Stage stage) {
     state_->failWrite.reset();
   }
 }
-void MemoryDevice::FailNextEventWait(SerialResult result, Stage stage) {
+void MemoryDevice::FailNextEventWait(serial::SerialResult result, Stage stage) {
   std::lock_guard lock(core_->mutex);
   state_->failEvent = std::make_pair(result, stage);
   if (stage == Stage::Result && state_->eventOp) {
@@ -684,7 +687,7 @@ void MemoryDevice::FailNextEventWait(SerialResult result, Stage stage) {
     state_->failEvent.reset();
   }
 }
-void MemoryDevice::FailClearLineErrors(SerialResult result) {
+void MemoryDevice::FailClearLineErrors(serial::SerialResult result) {
   std::lock_guard lock(core_->mutex);
   state_->failClear = result;
 }
@@ -708,7 +711,7 @@ void MemoryDevice::InvalidateHandle() {
   state_->invalid = true;
   for (MemoryRecord *op : {state_->readOp, state_->eventOp, state_->writeOp})
     if (op)
-      op->Complete(SerialResult::InvalidHandle, 0);
+      op->Complete(serial::SerialResult::InvalidHandle, 0);
 }
 void MemoryDevice::Unplug() {
   std::lock_guard lock(core_->mutex);
@@ -717,7 +720,7 @@ void MemoryDevice::Unplug() {
   state_->unplugged = true;
   for (MemoryRecord *op : {state_->readOp, state_->writeOp})
     if (op)
-      op->Complete(SerialResult::Failed, 0);
+      op->Complete(serial::SerialResult::Failed, 0);
   if (state_->eventOp)
-    state_->eventOp->Complete(SerialResult::Ok, 0, 0);
+    state_->eventOp->Complete(serial::SerialResult::Ok, 0, 0);
 }

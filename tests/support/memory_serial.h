@@ -22,7 +22,7 @@
 class MemoryDevice;
 struct MemoryCore;
 
-class MemorySerialLayer : public SerialLayer {
+class MemorySerialLayer : public serial::SerialLayer {
 public:
   explicit MemorySerialLayer(base::Clock &clock = base::SystemClock());
   ~MemorySerialLayer() override;
@@ -31,19 +31,19 @@ public:
   std::shared_ptr<MemoryDevice> AddDevice(const QString &name);
 
   // Failure injection; each stays in force until switched off.
-  void FailSignalCreation(SignalUse use, bool fail = true); // signals and records made for `use`
-  void FailThreadCreation(ThreadRole role, bool fail = true);
-  void FailBlocks(BlockUse use, bool fail = true);
+  void FailSignalCreation(serial::SignalUse use, bool fail = true); // signals and records made for `use`
+  void FailThreadCreation(serial::ThreadRole role, bool fail = true);
+  void FailBlocks(serial::BlockUse use, bool fail = true);
   void FailNotice(uint32_t code, bool fail = true); // posts of notices with this code are refused
   // The next wait whose list holds a signal made for `use` fails (once).
-  void FailNextWait(SignalUse use);
+  void FailNextWait(serial::SignalUse use);
 
-  std::unique_ptr<SerialPort> Open(const QString &name, OpenFailure &failure) override;
-  std::unique_ptr<SerialSignal> CreateSignal(SignalUse use) override;
-  std::unique_ptr<AsyncRecord> CreateRecord(SignalUse use) override;
-  int WaitAny(std::span<SerialSignal *const> list) override;
-  std::unique_ptr<WorkerThread> CreateThread(ThreadRole role, std::function<void()> body) override;
-  Block AllocateBlock(size_t size, BlockUse use) override;
+  std::unique_ptr<serial::SerialPort> Open(const QString &name, serial::OpenFailure &failure) override;
+  std::unique_ptr<serial::SerialSignal> CreateSignal(serial::SignalUse use) override;
+  std::unique_ptr<serial::AsyncRecord> CreateRecord(serial::SignalUse use) override;
+  int WaitAny(std::span<serial::SerialSignal *const> list) override;
+  std::unique_ptr<serial::WorkerThread> CreateThread(serial::ThreadRole role, std::function<void()> body) override;
+  serial::Block AllocateBlock(size_t size, serial::BlockUse use) override;
   bool AcceptNotice(uint32_t code) override;
 
 private:
@@ -71,10 +71,10 @@ public:
   int OpenCount() const; // successful opens so far
 
   // What the component wrote to the port.
-  LineSettings LineSettingsRecord() const;
-  void SetLineSettingsRecord(const LineSettings &record); // what the next read-back returns
+  serial::LineSettings LineSettingsRecord() const;
+  void SetLineSettingsRecord(const serial::LineSettings &record); // what the next read-back returns
   int LineSettingsWrites() const;
-  CommTimeouts TimeoutsRecord() const;
+  serial::CommTimeouts TimeoutsRecord() const;
   int TimeoutsWrites() const;
   uint32_t EventMask() const;
   std::vector<uint32_t> Purges() const;
@@ -91,11 +91,11 @@ public:
   void SetOpenFails(bool fails);
   void SetCharacterDevice(bool isCharacterDevice);
   void SetQueueSetupFails(bool fails);
-  void FailEventMask(SerialResult result); // Ok switches it off
-  void FailNextRead(SerialResult result, Stage stage);
-  void FailNextWrite(SerialResult result, Stage stage);
-  void FailNextEventWait(SerialResult result, Stage stage);
-  void FailClearLineErrors(SerialResult result); // Ok switches it off
+  void FailEventMask(serial::SerialResult result); // Ok switches it off
+  void FailNextRead(serial::SerialResult result, Stage stage);
+  void FailNextWrite(serial::SerialResult result, Stage stage);
+  void FailNextEventWait(serial::SerialResult result, Stage stage);
+  void FailClearLineErrors(serial::SerialResult result); // Ok switches it off
   void SetWriteChunk(size_t maxBytes);           // each write takes at most this many bytes; 0: all
   // While held, writes stay under way until released, purged or the port closes.
   void HoldWrites(bool hold);

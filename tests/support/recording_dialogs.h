@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-class RecordingDialogs : public Dialogs {
+class RecordingDialogs : public app::Dialogs {
 public:
   struct Box {
     enum Kind { Message, Error, About } kind;
@@ -21,11 +21,11 @@ public:
 
   void ShowMessage(QWidget *, const QString &text) override { boxes.push_back({Box::Message, text}); }
   void ShowError(QWidget *, const QString &text) override { boxes.push_back({Box::Error, text}); }
-  std::optional<ChosenFile> GetOpenFileName(QWidget *) override {
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *) override {
     ++fileDialogs;
     if (fileAnswers.empty())
       return std::nullopt;
-    const std::optional<ChosenFile> answer = fileAnswers.front();
+    const std::optional<app::ChosenFile> answer = fileAnswers.front();
     fileAnswers.pop_front();
     return answer;
   }
@@ -58,7 +58,7 @@ public:
   }
 
   std::vector<Box> boxes;
-  std::deque<std::optional<ChosenFile>> fileAnswers; // nullopt = cancel
+  std::deque<std::optional<app::ChosenFile>> fileAnswers; // nullopt = cancel
   int fileDialogs = 0;
   std::deque<std::optional<QString>> saveAnswers; // nullopt = cancel
   QStringList saveSuggestions;

@@ -62,7 +62,7 @@ const QString kCatalogue = SourcePath(QStringLiteral("translations/kavrin_en.ts"
 TEST(Translations, EveryTextHasAFinishedEnglishTranslationThatTheProgramsEmbed) {
   const std::vector<Message> messages = ReadCatalogue(kCatalogue);
   ASSERT_FALSE(messages.empty());
-  const TranslationLookup embedded = EnglishLookup();
+  const base::TranslationLookup embedded = base::EnglishLookup();
   for (const Message &m : messages) {
     SCOPED_TRACE((m.context + QStringLiteral(": ") + m.source).toStdString());
     // "unfinished" awaits a translator; "obsolete" and "vanished" are gone from the code.

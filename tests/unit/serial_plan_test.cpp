@@ -73,7 +73,7 @@ TEST(SerialPlan, CountingStopsAt32BitsWithoutWrapping) {
 }
 
 TEST(SerialPlan, AFieldMayNotLeaveTheImageNorCoverTheFirmwareUnlessAllowed) {
-  const std::vector<AddressRange> filled = {{0x0000, 0x0FFF}, {0x7F00, 0x7F03}};
+  const std::vector<image::AddressRange> filled = {{0x0000, 0x0FFF}, {0x7F00, 0x7F03}};
   const struct {
     uint32_t address;
     int size;

@@ -14,7 +14,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (parsed.config->version) {
-    std::printf("%s\n", VersionLine("kavrin-boxsim").c_str());
+    std::printf("%s\n", base::VersionLine("kavrin-boxsim").c_str());
     return 0;
   }
   if (parsed.config->help) {

@@ -41,7 +41,7 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--version") {
-      std::printf("%s\n", VersionLine("kavrin-programmer").c_str());
+      std::printf("%s\n", base::VersionLine("kavrin-programmer").c_str());
       return 0;
     }
     if (arg == "--help" || arg == "-h") {
@@ -53,13 +53,13 @@ int main(int argc, char **argv) {
   QApplication app(argc, argv);
   // The application name titles message boxes; no display name is set, since
   // that would be appended to every window caption on X11.
-  QApplication::setApplicationName(kApplicationTitle);
+  QApplication::setApplicationName(app::kApplicationTitle);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   // Ties the windows to the installed desktop entry and its icon (both absent when portable).
   QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kavrin.programmer"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.kavrin.programmer")));
-  QtDialogs dialogs;
-  Program program(dialogs, MakePlatformSerialLayer(), ResolveInstallPaths(ExecutableFolder()));
+  app::QtDialogs dialogs;
+  app::Program program(dialogs, serial::MakePlatformSerialLayer(), base::ResolveInstallPaths(app::ExecutableFolder()));
   program.Form1->show();
   return app.exec();
 }

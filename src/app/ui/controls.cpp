@@ -11,6 +11,8 @@
 #include <QResizeEvent>
 #include <utility>
 
+namespace app {
+
 QFont DesignFont(const QString &family, int pixels, bool bold, FontPitch pitch) {
   QStringList families = {family, QStringLiteral("SimSun"), QStringLiteral("Microsoft YaHei")};
   if (pitch == FontPitch::Fixed)
@@ -106,7 +108,7 @@ void TStatusBar::SetPanelText(int index, const QString &text, const QString &det
 void TStatusBar::ShowPanel(size_t index) {
   QLabel *panel = panels_.at(index);
   const auto &[designed, detail] = texts_.at(index);
-  const QString text = ShownText(designed);
+  const QString text = protocol::ShownText(designed);
   QString shown = text;
   QString tip = detail;
   if (text != designed) {
@@ -168,3 +170,5 @@ QValidator::State DigitsOnlyValidator::validate(QString &input, int &) const {
     refused_();
   return Invalid;
 }
+
+} // namespace app

@@ -16,6 +16,8 @@
 
 class QRadioButton;
 
+namespace app {
+
 // A designed font by pixel size. The designed families are Chinese system
 // fonts; the machine's CJK fonts stand in where they are missing. A dump font
 // prefers fixed-pitch faces so that its columns line up.
@@ -98,3 +100,5 @@ public:
 private:
   std::function<void()> refused_;
 };
+
+} // namespace app

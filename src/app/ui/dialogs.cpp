@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QWidget>
 
+namespace app {
+
 void QtDialogs::ShowMessage(QWidget *parent, const QString &text) {
   QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok, parent);
   box.setAccessibleName(kApplicationTitle);
@@ -72,3 +74,5 @@ void QtDialogs::ShowModal(QWidget *window) {
 }
 
 void QtDialogs::Beep() { QApplication::beep(); }
+
+} // namespace app

@@ -10,6 +10,8 @@
 
 class QWidget;
 
+namespace app {
+
 inline const QString kApplicationTitle = QStringLiteral("Kavrin Programer");
 
 // The firmware file the operator chose, and whether the raw binary filter was
@@ -50,3 +52,5 @@ public:
   void Beep() override;
   void ShowAbout(QWidget *parent, const QString &text) override;
 };
+
+} // namespace app

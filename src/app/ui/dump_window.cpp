@@ -11,6 +11,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+namespace app {
+
 namespace {
 QFont DumpFont() { return DesignFont(QStringLiteral("宋体"), 19, false, FontPitch::Fixed); }
 } // namespace
@@ -20,7 +22,7 @@ TDumpWindow::TDumpWindow(const QString &objectName, const QString &caption, int 
     : QWidget(nullptr) {
   setObjectName(objectName);
   designedCaption_ = caption;
-  setWindowTitle(ShownText(caption));
+  setWindowTitle(protocol::ShownText(caption));
   // Fixed size, close box only.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, clientHeight);
@@ -54,7 +56,7 @@ void TDumpWindow::SetPlainCaption(const QString &caption) {
 void TDumpWindow::changeEvent(QEvent *event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::LanguageChange && !designedCaption_.isEmpty())
-    setWindowTitle(ShownText(designedCaption_));
+    setWindowTitle(protocol::ShownText(designedCaption_));
 }
 
 bool TDumpWindow::SelectAllOnCtrlA(int key, Qt::KeyboardModifiers shift) {
@@ -134,3 +136,5 @@ void TDumpWindow::showEvent(QShowEvent *event) {
   if (highlighted_ >= 0)
     Memo1->centerCursor();
 }
+
+} // namespace app

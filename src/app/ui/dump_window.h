@@ -8,6 +8,8 @@
 class QLabel;
 class QPlainTextEdit;
 
+namespace app {
+
 class TDumpWindow : public QWidget {
   Q_OBJECT
 public:
@@ -50,3 +52,5 @@ private:
   QString designedCaption_;
   int highlighted_ = -1;
 };
+
+} // namespace app

@@ -3,9 +3,9 @@
 #include "app/settings_file.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
+#include "app/ui/form2.h"
 #include "base/install_paths.h"
 #include "base/version.h"
-#include "chip/ui/form2.h"
 #include "protocol/operator_text.h"
 #include "serial/serial_devices.h"
 #include "session/box_session.h"
@@ -28,6 +28,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
+
+namespace app {
 
 namespace {
 
@@ -87,8 +89,8 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
 
 } // namespace
 
-TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer,
-               const InstallPaths &paths, base::Clock &clock)
+TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer,
+               const base::InstallPaths &paths, base::Clock &clock)
     : state_(state), dialogs_(dialogs), settingsPath_(paths.SettingsFile), chipListPath_(paths.ChipListFile) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kCaption);
@@ -99,7 +101,7 @@ TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer
 
   state_.AppDir = paths.ExecutableFolder;
 
-  session_ = new BoxSession(std::move(serialLayer), clock, this);
+  session_ = new session::BoxSession(std::move(serialLayer), clock, this);
   // A lost port is tried once a second until it is back; no operation is resumed.
   session_->WatchForReturn(true);
 
@@ -307,9 +309,9 @@ void TForm1::CreateMenu() {
     languages->addAction(action);
   }
   connect(DesignedLanguageAction, &QAction::triggered, this,
-          [this] { Guarded([this] { ChooseLanguage(Language::Designed); }); });
+          [this] { Guarded([this] { ChooseLanguage(base::Language::Designed); }); });
   connect(EnglishLanguageAction, &QAction::triggered, this,
-          [this] { Guarded([this] { ChooseLanguage(Language::English); }); });
+          [this] { Guarded([this] { ChooseLanguage(base::Language::English); }); });
 
   helpMenu_ = menuBar()->addMenu(QString());
   AboutAction = helpMenu_->addAction(QString());
@@ -317,7 +319,7 @@ void TForm1::CreateMenu() {
     dialogs_.ShowAbout(this, QCoreApplication::translate("Window", "Kavrin Programer\nVersion %1\n\n"
                                                                    "Drives the PAC52XX flash programmer box over a "
                                                                    "serial line (38400 baud, 8N1).")
-                                 .arg(QString::fromUtf8(ProgramVersion())));
+                                 .arg(QString::fromUtf8(base::ProgramVersion())));
   });
 
   connect(VerifyAction, &QAction::triggered, this, [this] { Guarded([this] { Button5Click(); }); });
@@ -359,11 +361,11 @@ void TForm1::SetTabOrder() {
 void TForm1::RetranslateUi() {
   for (QLabel *label : client_->findChildren<QLabel *>())
     if (const QVariant designed = label->property(kDesignedText); designed.isValid())
-      label->setText(ShownText(designed.toString()));
+      label->setText(protocol::ShownText(designed.toString()));
   // Labels size themselves to their text; the others keep their designed size.
   Label3->adjustSize();
   Label6->adjustSize();
-  RadioGroup3->setTitle(ShownText(QString::fromUtf8(kDataflashCaption)));
+  RadioGroup3->setTitle(protocol::ShownText(QString::fromUtf8(kDataflashCaption)));
 
   operationsMenu_->setTitle(QCoreApplication::translate("Window", "&Operations"));
   VerifyAction->setText(QCoreApplication::translate("Window", "&Verify"));
@@ -377,13 +379,13 @@ void TForm1::RetranslateUi() {
   languageMenu_->setTitle(QCoreApplication::translate("Window", "&Language"));
   helpMenu_->setTitle(QCoreApplication::translate("Window", "&Help"));
   AboutAction->setText(QCoreApplication::translate("Window", "&About Kavrin Programer"));
-  DesignedLanguageAction->setChecked(CurrentLanguage() == Language::Designed);
-  EnglishLanguageAction->setChecked(CurrentLanguage() == Language::English);
+  DesignedLanguageAction->setChecked(base::CurrentLanguage() == base::Language::Designed);
+  EnglishLanguageAction->setChecked(base::CurrentLanguage() == base::Language::English);
 }
 
 void TForm1::ShowDesigned(QLabel *label, const QString &designed) {
   label->setProperty(kDesignedText, designed);
-  label->setText(ShownText(designed));
+  label->setText(protocol::ShownText(designed));
 }
 
 void TForm1::changeEvent(QEvent *event) {
@@ -392,12 +394,12 @@ void TForm1::changeEvent(QEvent *event) {
     RetranslateUi();
 }
 
-void TForm1::ChooseLanguage(Language language) {
+void TForm1::ChooseLanguage(base::Language language) {
   // The window changes at once; the choice is kept for the next start even
   // when the system's locale says otherwise.
-  UseLanguage(language);
+  base::UseLanguage(language);
   RetranslateUi();
-  SettingsFile(SettingsPath()).WriteString(kUiSection, kLanguageKey, LanguageName(language));
+  SettingsFile(SettingsPath()).WriteString(kUiSection, kLanguageKey, base::LanguageName(language));
 }
 
 void TForm1::FormCreate() {
@@ -450,8 +452,8 @@ void TForm1::RefreshPortList() {
   const QString text = ComboBox1->currentText();
   while (ComboBox1->count() > kFixedItems)
     ComboBox1->removeItem(kFixedItems);
-  for (const SerialDeviceInfo &info : ListSerialPorts(portRoots_, PortCheck::Quiet)) {
-    if (info.access == PortAccess::Missing)
+  for (const serial::SerialDeviceInfo &info : serial::ListSerialPorts(portRoots_, serial::PortCheck::Quiet)) {
+    if (info.access == serial::PortAccess::Missing)
       continue;
     QStringList tip{info.name};
     if (info.device != info.name)
@@ -462,7 +464,7 @@ void TForm1::RefreshPortList() {
       tip << QStringLiteral("USB %1%2%3")
                  .arg(info.UsbId(), info.serial.isEmpty() ? QString() : QStringLiteral(", serial ") + info.serial,
                       info.manufacturer.isEmpty() ? QString() : QStringLiteral(", ") + info.manufacturer);
-    tip << QStringLiteral("access: ") + PortAccessText(info);
+    tip << QStringLiteral("access: ") + serial::PortAccessText(info);
     ComboBox1->addItem(info.name);
     ComboBox1->setItemData(ComboBox1->count() - 1, tip.join(QLatin1Char('\n')), Qt::ToolTipRole);
   }
@@ -470,3 +472,5 @@ void TForm1::RefreshPortList() {
   // The list is wider than the box, so whole names can be read.
   ComboBox1->view()->setMinimumWidth(ComboBox1->view()->sizeHintForColumn(0) + 24);
 }
+
+} // namespace app

@@ -34,11 +34,20 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+namespace base {
+struct InstallPaths;
+}
+namespace serial {
+class SerialLayer;
+}
+namespace session {
 class AttemptRecords;
 class BoxSession;
+}
+
+namespace app {
+
 class Dialogs;
-struct InstallPaths;
-class SerialLayer;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -54,8 +63,8 @@ public:
 
   // Creates the window; FormCreate runs before the constructor returns. The
   // session's clocks take their time from `clock`.
-  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
-         base::Clock &clock = base::SystemClock());
+  TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer,
+         const base::InstallPaths &paths, base::Clock &clock = base::SystemClock());
   ~TForm1() override;
 
   // The secondary windows, created after the main window.
@@ -133,14 +142,14 @@ public:
   // Language: the designed texts or English, kept in sysset.ini ([ui] language).
   QAction *DesignedLanguageAction = nullptr;
   QAction *EnglishLanguageAction = nullptr;
-  void ChooseLanguage(Language language);
+  void ChooseLanguage(base::Language language);
 
   SharedState &State() { return state_; }
-  BoxSession &Session() { return *session_; }
+  session::BoxSession &Session() { return *session_; }
 
   // --- Production records ------------------------------------------------------
   // Where each attempt is recorded as it ends, before its message is shown.
-  void RecordAttemptsIn(AttemptRecords *records) { attempts_ = records; }
+  void RecordAttemptsIn(session::AttemptRecords *records) { attempts_ = records; }
   // The store the records window reads ("View > Production records").
   void SetRecordsStore(const records::StoreLocation &store);
   // The store cannot take records (they wait on this PC), or takes them again.
@@ -149,7 +158,7 @@ public:
   void ShowProductionRecords();
 
   // Where the port list looks for serial devices (a test folder instead of /dev and /sys).
-  void SetPortListRoots(const PortListRoots &roots) { portRoots_ = roots; }
+  void SetPortListRoots(const serial::PortListRoots &roots) { portRoots_ = roots; }
   Dialogs &DialogsRef() { return dialogs_; }
   TForm2 *Form2() const { return form2_; }
   TForm3 *Form3() const { return form3_; }
@@ -182,19 +191,19 @@ private:
   // Shows what the session reports.
   void ConnectSession();
   // The message of an operation's end, and the views pointed at a mismatch.
-  void ShowEnd(const OperationEnd &end);
+  void ShowEnd(const session::OperationEnd &end);
   // The port closed because its device went away; the session watches for its return.
   void PortLost(const QString &detail);
   void PortReturned();
   // A request with what every operation records: the chip as chosen.
-  OperationRequest RequestFor(BoxOperation operation) const;
+  session::OperationRequest RequestFor(session::BoxOperation operation) const;
   // COM1..COM9, then the serial devices attached now, by-id names first, each
   // with what is known of it (driver, USB ids, serial number, access) as tooltip.
   void RefreshPortList();
 
   SharedState &state_;
   Dialogs &dialogs_;
-  BoxSession *session_ = nullptr;
+  session::BoxSession *session_ = nullptr;
   const QString settingsPath_;
   const QString chipListPath_;
   QWidget *client_ = nullptr;
@@ -209,11 +218,17 @@ private:
 
   QString portStatus_;
   QString portDetail_;
-  PortListRoots portRoots_;
+  serial::PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
-  AttemptRecords *attempts_ = nullptr;
+  session::AttemptRecords *attempts_ = nullptr;
 };
+
+} // namespace app
 
 #include "app/ui/guard.h"
 
+namespace app {
+
 template <typename F> void TForm1::Guarded(F &&handler) { RunGuarded(dialogs_, this, std::forward<F>(handler)); }
+
+} // namespace app

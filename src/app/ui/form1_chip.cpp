@@ -1,12 +1,12 @@
 // Chip configuration handlers of the main window: the chip type list, the
 // dataflash use and the sector boxes. The rules live in chip/chip_list.h; these
 // handlers show what a choice means in the controls.
-#include "base/exception.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
+#include "base/exception.h"
 #include "chip/chip_list.h"
-#include "chip/ui/form2.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -15,13 +15,15 @@
 #include <QPushButton>
 #include <QScreen>
 
+namespace app {
+
 namespace {
 
-ChipChoice ReadChipChoice(const TForm1 &form) {
+chip::ChipChoice ReadChipChoice(const TForm1 &form) {
   return {form.Edit1->text(), form.Edit2->text(), form.RadioGroup3->isEnabled(), form.Button2->isEnabled()};
 }
 
-void ShowChipChoice(TForm1 &form, const ChipChoice &choice) {
+void ShowChipChoice(TForm1 &form, const chip::ChipChoice &choice) {
   if (form.Edit1->text() != choice.name)
     form.Edit1->setText(choice.name);
   if (form.Edit2->text() != choice.range)
@@ -32,7 +34,7 @@ void ShowChipChoice(TForm1 &form, const ChipChoice &choice) {
 
 // Runs a chip step and shows what it did, also when it stops half-way.
 template <typename Step> void RunChipStep(TForm1 &form, Step &&step) {
-  ChipChoice choice = ReadChipChoice(form);
+  chip::ChipChoice choice = ReadChipChoice(form);
   try {
     step(choice);
   } catch (...) {
@@ -51,23 +53,23 @@ void TForm1::Button1Click() {
   const QSize outer = chipWindow->frameGeometry().size();
   chipWindow->move(screenSize.width() / 2 - outer.width() / 2, screenSize.height() / 2 - outer.height() / 2);
 
-  const ChipListText list = ReadChipListFile(ChipListPath());
+  const chip::ChipListText list = chip::ReadChipListFile(ChipListPath());
   if (!list.error.isEmpty())
-    throw EFOpenError(list.error);
+    throw base::EFOpenError(list.error);
   chipWindow->Memo1->setPlainText(list.text);
 
   DialogsRef().ShowModal(chipWindow);
 }
 
 void TForm1::ChipLineChosen(const QString &line) {
-  RunChipStep(*this, [&](ChipChoice &choice) {
-    ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
+  RunChipStep(*this, [&](chip::ChipChoice &choice) {
+    chip::ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
   });
 }
 
 void TForm1::RadioGroup3Click() {
-  RunChipStep(*this, [this](ChipChoice &choice) {
-    ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
+  RunChipStep(*this, [this](chip::ChipChoice &choice) {
+    chip::ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
   });
 }
 
@@ -80,3 +82,5 @@ void TForm1::Button4Click() {
   for (int n = 1; n <= 32; ++n)
     CheckBox(n)->setChecked(false);
 }
+
+} // namespace app

@@ -4,11 +4,11 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form4.h"
 #include "base/exception.h"
 #include "chip/sectors.h"
 #include "image/firmware_file.h"
 #include "image/image_blocks.h"
-#include "image/ui/form4.h"
 #include "protocol/operator_text.h"
 #include "session/box_session.h"
 
@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+
+namespace app {
 
 namespace {
 
@@ -37,15 +39,15 @@ void TForm1::Button2Click() {
   if (StatusBar1->PanelText(1) != portStatus_)
     ShowPortStatus(portStatus_, portDetail_);
   // The box learns of the transfer before the file is chosen, also when the dialog is then cancelled.
-  OperationRequest request = RequestFor(BoxOperation::Load);
+  session::OperationRequest request = RequestFor(session::BoxOperation::Load);
   request.count = int32_t(Edit5->text().toUInt());
   session_->Start(request);
-  state_.ImageSize = kLoadImageSize;
+  state_.ImageSize = image::kLoadImageSize;
 
   // A block request arriving meanwhile is answered from the previous load.
   const std::optional<ChosenFile> chosen = dialogs_.GetOpenFileName(this);
   if (!chosen) {
-    session_->EndAttempt({Outcome::Cancelled, QString(), std::nullopt});
+    session_->EndAttempt({protocol::Outcome::Cancelled, QString(), std::nullopt});
     session_->ClosePort();
     Edit1->clear();
     Edit2->clear();
@@ -62,24 +64,24 @@ void TForm1::Button2Click() {
   // A file that cannot be read ends the load here, with its error box.
   Edit3->setText(QStringLiteral(".\\..\\") + FileNameOf(path));
   Edit3->setToolTip(path);
-  const FirmwareFile firmware =
-      ReadFirmware(path, chosen->rawBinary ? FirmwareFormat::RawBinary : FirmwareFormat::ByContent);
+  const image::FirmwareFile firmware = image::ReadFirmware(path, chosen->rawBinary ? image::FirmwareFormat::RawBinary
+                                                                                   : image::FirmwareFormat::ByContent);
   if (!firmware.fileRead) {
-    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
-    throw EFOpenError(firmware.refusal);
+    session_->EndAttempt({protocol::Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
+    throw base::EFOpenError(firmware.refusal);
   }
-  const LoadSource source{path, firmware.sha256};
+  const session::LoadSource source{path, firmware.sha256};
 
   if (form4_)
     form4_->Memo1->clear();
   // The image below ImageSize is the file's; above it, only what the file put
   // there replaces what the table held.
-  for (uint32_t a = 0; a < kImageTextEntries; ++a)
+  for (uint32_t a = 0; a < image::kImageTextEntries; ++a)
     if (a < state_.ImageSize || !firmware.imageText[a].empty())
       state_.ImageText[a] = firmware.imageText[a];
   if (!firmware.Accepted()) {
-    session_->EndAttempt({Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
-    dialogs_.ShowMessage(this, ShownText(firmware.refusal));
+    session_->EndAttempt({protocol::Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
+    dialogs_.ShowMessage(this, protocol::ShownText(firmware.refusal));
     session_->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);
@@ -93,15 +95,15 @@ void TForm1::Button2Click() {
 
   // The sectors and N as they stand now, after the dialog.
   state_.ChipStart = QStringLiteral("0000");
-  std::array<bool, kSectorCount> checked{};
-  for (int n = 1; n <= kSectorCount; ++n)
+  std::array<bool, chip::kSectorCount> checked{};
+  for (int n = 1; n <= chip::kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
-  const std::shared_ptr<const LoadImage> image =
-      PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), SectorMask(checked));
+  const std::shared_ptr<const session::LoadImage> image =
+      session::PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), chip::SectorMask(checked));
   Label11->setText(image->checksumCaption);
 
   if (form4_)
-    form4_->ShowImage(BaseName(path), DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
+    form4_->ShowImage(image::BaseName(path), image::DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
 
   session_->HandOver(image);
 }
@@ -110,3 +112,5 @@ void TForm1::Edit3Click() {
   if (form4_)
     dialogs_.ShowModal(form4_);
 }
+
+} // namespace app

@@ -5,11 +5,11 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/form3.h"
+#include "app/ui/form4.h"
 #include "base/convert.h"
-#include "image/ui/form4.h"
 #include "protocol/clocks.h"
 #include "protocol/operator_text.h"
-#include "protocol/ui/form3.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
 
@@ -19,33 +19,37 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+namespace app {
+
 void TForm1::ConnectSession() {
-  connect(session_, &BoxSession::Progress, this, [this](uint32_t percent) { Label7->setText(ProgressText(percent)); });
-  connect(session_, &BoxSession::Elapsed, this,
-          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, ElapsedText(seconds, tenths)); });
-  connect(session_, &BoxSession::ReadOutLines, this, [this](const QStringList &lines) {
+  connect(session_, &session::BoxSession::Progress, this,
+          [this](uint32_t percent) { Label7->setText(protocol::ProgressText(percent)); });
+  connect(session_, &session::BoxSession::Elapsed, this,
+          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, protocol::ElapsedText(seconds, tenths)); });
+  connect(session_, &session::BoxSession::ReadOutLines, this, [this](const QStringList &lines) {
     if (form3_)
       form3_->AppendLines(lines);
   });
-  connect(session_, &BoxSession::AttemptEnded, this, [this](const Attempt &attempt) {
+  connect(session_, &session::BoxSession::AttemptEnded, this, [this](const session::Attempt &attempt) {
     // Recorded before it is shown: a message box may wait for the operator.
     if (attempts_)
       attempts_->Add(attempt);
     // A refused file was shown by the load itself, in its own box.
-    if (attempt.end.outcome != Outcome::FileRefused)
+    if (attempt.end.outcome != protocol::Outcome::FileRefused)
       ShowEnd(attempt.end);
   });
-  connect(session_, &BoxSession::LateReply, this, [this](const OperationEnd &end) { ShowEnd(end); });
-  connect(session_, &BoxSession::PortLost, this, [this](const QString &detail) { PortLost(detail); });
-  connect(session_, &BoxSession::PortReturned, this, [this] { PortReturned(); });
-  connect(session_, &BoxSession::Error, this, [this](const QString &message) { dialogs_.ShowError(this, message); });
+  connect(session_, &session::BoxSession::LateReply, this, [this](const session::OperationEnd &end) { ShowEnd(end); });
+  connect(session_, &session::BoxSession::PortLost, this, [this](const QString &detail) { PortLost(detail); });
+  connect(session_, &session::BoxSession::PortReturned, this, [this] { PortReturned(); });
+  connect(session_, &session::BoxSession::Error, this,
+          [this](const QString &message) { dialogs_.ShowError(this, message); });
   // The success text of a transfer follows "Model Select" as it is when the reply arrives.
   for (int i = 0; i < RadioGroup1->Count(); ++i)
     connect(RadioGroup1->Button(i), &QRadioButton::toggled, this,
             [this] { session_->SetOnline(RadioGroup1->ItemIndex() == 0); });
 }
 
-void TForm1::ShowEnd(const OperationEnd &end) {
+void TForm1::ShowEnd(const session::OperationEnd &end) {
   // The views point at the cell that differs; the message stays as it is.
   if (end.mismatch) {
     if (form4_)
@@ -54,25 +58,25 @@ void TForm1::ShowEnd(const OperationEnd &end) {
       form3_->HighlightAddress(end.mismatch->address);
   }
   if (!end.message.isEmpty())
-    dialogs_.ShowMessage(this, ShownText(end.message));
+    dialogs_.ShowMessage(this, protocol::ShownText(end.message));
 }
 
-OperationRequest TForm1::RequestFor(BoxOperation operation) const {
-  OperationRequest request;
+session::OperationRequest TForm1::RequestFor(session::BoxOperation operation) const {
+  session::OperationRequest request;
   request.operation = operation;
   request.chip = state_;
   request.imageSize = state_.ImageSize;
-  if (operation == BoxOperation::Set || operation == BoxOperation::Load) {
-    request.mode = RadioGroup1->ItemIndex() == 0 ? BoxMode::Online : BoxMode::Offline;
+  if (operation == session::BoxOperation::Set || operation == session::BoxOperation::Load) {
+    request.mode = RadioGroup1->ItemIndex() == 0 ? session::BoxMode::Online : session::BoxMode::Offline;
     switch (RadioGroup2->ItemIndex()) {
     case 0:
-      request.supply = BoxSupply::FiveVolts;
+      request.supply = session::BoxSupply::FiveVolts;
       break;
     case 1:
-      request.supply = BoxSupply::NoOutput;
+      request.supply = session::BoxSupply::NoOutput;
       break;
     default:
-      request.supply = BoxSupply::Unchosen;
+      request.supply = session::BoxSupply::Unchosen;
       break;
     }
   }
@@ -83,25 +87,27 @@ void TForm1::Button8Click() {
   Edit3->clear();
   const int mode = RadioGroup1->ItemIndex();
   Button2->setText(mode == 0 ? QStringLiteral("Program") : QStringLiteral("load"));
-  OperationRequest request = RequestFor(BoxOperation::Set);
+  session::OperationRequest request = RequestFor(session::BoxOperation::Set);
   // A count that is not a number ends the operation here, before anything is sent.
-  request.count = StrToInt(Edit4->text());
+  request.count = base::StrToInt(Edit4->text());
   // The designed set waits for its answer without limit.
   session_->Start(request);
 }
 
-void TForm1::Button5Click() { session_->Start(RequestFor(BoxOperation::Verify)); }
+void TForm1::Button5Click() { session_->Start(RequestFor(session::BoxOperation::Verify)); }
 
 void TForm1::Button7Click() {
   if (form3_)
     form3_->Memo1->clear();
   // A load sets ImageSize to 32 KiB whatever the chip; the chip's own size is what the box is asked for.
-  session_->Start(RequestFor(BoxOperation::ReadOut));
+  session_->Start(RequestFor(session::BoxOperation::ReadOut));
 }
 
-void TForm1::Button6Click() { session_->Start(RequestFor(BoxOperation::EraseProgramVerify)); }
+void TForm1::Button6Click() { session_->Start(RequestFor(session::BoxOperation::EraseProgramVerify)); }
 
 void TForm1::Label8Click() {
   if (form3_)
     dialogs_.ShowModal(form3_);
 }
+
+} // namespace app

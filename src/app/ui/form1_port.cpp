@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+namespace app {
+
 namespace {
 QString PortSettingsText(const QString &portName) {
   return QStringLiteral("    ") + portName + QStringLiteral("  8  N  1 ,  38400");
@@ -45,7 +47,7 @@ void TForm1::TryOpenPort(const QString &opened, const QString &failed) {
     session_->Reopen();
     if (!opened.isEmpty())
       ShowPortStatus(opened);
-  } catch (const Exception &e) {
+  } catch (const base::Exception &e) {
     // The panel keeps its designed words; why, and what to do, go beside them.
     ShowPortStatus(failed, e.Reason());
     qWarning().noquote() << "kavrin-programmer: cannot open serial port" << session_->PortName() << "-" << e.Message()
@@ -66,7 +68,7 @@ void TForm1::ComboBox1Change() {
 void TForm1::PortLost(const QString &detail) {
   Button1->setEnabled(true);
   Button2->setEnabled(true);
-  const QString text = detail + QStringLiteral(" (") + OpenFailureHint(OpenFailure::Kind::Missing) +
+  const QString text = detail + QStringLiteral(" (") + serial::OpenFailureHint(serial::OpenFailure::Kind::Missing) +
                        QStringLiteral(", then choose the port again)");
   ShowPortStatus(kOpenFailed, text);
   qWarning().noquote() << "kavrin-programmer:" << text;
@@ -91,3 +93,5 @@ bool TForm1::Edit4KeyPress(QChar key) {
 }
 
 bool TForm1::Edit5KeyPress(QChar key) { return Edit4KeyPress(key); }
+
+} // namespace app

@@ -3,12 +3,14 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
-#include "records/ui/records_window.h"
+#include "app/ui/records_window.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+
+namespace app {
 
 namespace {
 const QString kRecordsWaiting =
@@ -38,3 +40,5 @@ void TForm1::ShowProductionRecords() {
   window.setWindowFlag(Qt::Window);
   dialogs_.ShowModal(&window);
 }
+
+} // namespace app

@@ -8,12 +8,16 @@
 #include <exception>
 #include <utility>
 
+namespace app {
+
 template <typename F> void RunGuarded(Dialogs &dialogs, QWidget *parent, F &&handler) {
   try {
     std::forward<F>(handler)();
-  } catch (const Exception &e) {
+  } catch (const base::Exception &e) {
     dialogs.ShowError(parent, e.Message());
   } catch (const std::exception &e) {
     dialogs.ShowError(parent, QString::fromLocal8Bit(e.what()));
   }
 }
+
+} // namespace app

@@ -2,11 +2,11 @@
 
 #include "app/settings_file.h"
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
+#include "app/ui/form3.h"
+#include "app/ui/form4.h"
 #include "base/install_paths.h"
 #include "base/language.h"
-#include "chip/ui/form2.h"
-#include "image/ui/form4.h"
-#include "protocol/ui/form3.h"
 #include "records/recorder.h"
 #include "serial/serial_layer.h"
 #include "session/attempt_records.h"
@@ -15,19 +15,21 @@
 #include <QCoreApplication>
 #include <QDir>
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+namespace app {
+
+Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const base::InstallPaths &paths,
                  base::Clock &clock) {
   // The windows are made in the operator's language: the one chosen in the
   // menu before, else the system locale's.
   const QString chosen = SettingsFile(paths.SettingsFile).ReadString(kUiSection, kLanguageKey, QString());
-  UseLanguage(ParseLanguage(chosen).value_or(SystemLanguage()));
+  base::UseLanguage(base::ParseLanguage(chosen).value_or(base::SystemLanguage()));
 
   QString storeError;
   const std::optional<records::StoreLocation> store = records::ParseStoreUrl(
       SettingsFile(paths.SettingsFile).ReadString(kRecordsSection, kRecordsKey, QString()), &storeError);
   if (store && store->kind != records::StoreLocation::Kind::Off)
     Recorder = std::make_unique<records::Recorder>(*store);
-  Attempts = std::make_unique<AttemptRecords>(Recorder.get(), QStringLiteral("window"));
+  Attempts = std::make_unique<session::AttemptRecords>(Recorder.get(), QStringLiteral("window"));
 
   Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), paths, clock);
   Form2 = std::make_unique<TForm2>();
@@ -47,13 +49,13 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, con
   }
 }
 
-Program::Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,
+Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const QString &appDir,
                  base::Clock &clock)
-    : Program(dialogs, std::move(serialLayer), PortableInstallPaths(appDir), clock) {}
+    : Program(dialogs, std::move(serialLayer), base::PortableInstallPaths(appDir), clock) {}
 
 Program::~Program() {
   // An operation still under way when the program ends is recorded as interrupted.
-  Form1->Session().Stop(Outcome::Interrupted);
+  Form1->Session().Stop(protocol::Outcome::Interrupted);
 }
 
 QString ExecutableFolder() {
@@ -62,3 +64,5 @@ QString ExecutableFolder() {
     dir += QLatin1Char('/');
   return dir;
 }
+
+} // namespace app

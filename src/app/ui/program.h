@@ -13,13 +13,22 @@
 #include <QString>
 #include <memory>
 
-class AttemptRecords;
-class Dialogs;
+namespace base {
+struct InstallPaths;
+}
 namespace records {
 class Recorder;
 }
-struct InstallPaths;
+namespace serial {
 class SerialLayer;
+}
+namespace session {
+class AttemptRecords;
+}
+
+namespace app {
+
+class Dialogs;
 class TForm1;
 class TForm2;
 class TForm3;
@@ -28,16 +37,16 @@ class TForm4;
 class Program {
 public:
   // The box session takes its time from `clock`.
-  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const InstallPaths &paths,
+  Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const base::InstallPaths &paths,
           base::Clock &clock = base::SystemClock());
   // A portable program in `appDir` (settings file and chip list beside it).
-  Program(Dialogs &dialogs, std::shared_ptr<SerialLayer> serialLayer, const QString &appDir,
+  Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer, const QString &appDir,
           base::Clock &clock = base::SystemClock());
   ~Program(); // the port closes with the window's session
 
   SharedState State;
   std::unique_ptr<records::Recorder> Recorder; // null when records are off
-  std::unique_ptr<AttemptRecords> Attempts;
+  std::unique_ptr<session::AttemptRecords> Attempts;
   std::unique_ptr<TForm1> Form1;
   std::unique_ptr<TForm2> Form2;
   std::unique_ptr<TForm3> Form3;
@@ -46,3 +55,5 @@ public:
 
 // The folder of the running executable, ending in the path separator.
 QString ExecutableFolder();
+
+} // namespace app

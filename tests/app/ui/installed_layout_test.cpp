@@ -3,9 +3,9 @@
 // The layout is the unpacked package when KAVRIN_PACKAGE_ROOT names its root
 // (tests/package/check_package.sh does that), else one built here.
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
 #include "app/ui/program.h"
 #include "base/install_paths.h"
-#include "chip/ui/form2.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
@@ -14,6 +14,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
+
+using namespace app;
 
 namespace {
 
@@ -53,7 +55,7 @@ struct InstalledLayout : ::testing::Test {
   }
   void Start() {
     program.reset();
-    const InstallPaths paths = ResolveInstallPaths(root + "/usr/bin/");
+    const base::InstallPaths paths = base::ResolveInstallPaths(root + "/usr/bin/");
     ASSERT_FALSE(paths.Portable);
     program = std::make_unique<Program>(dialogs, layer, paths);
     form1 = program->Form1.get();

@@ -4,10 +4,10 @@
 #include "app/shared_state.h"
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
+#include "app/ui/form3.h"
+#include "app/ui/form4.h"
 #include "app/ui/program.h"
-#include "chip/ui/form2.h"
-#include "image/ui/form4.h"
-#include "protocol/ui/form3.h"
 #include "serial/serial_layer.h"
 #include "session/box_session.h"
 #include "support/recording_dialogs.h"
@@ -16,6 +16,8 @@
 #include <QAction>
 #include <QLabel>
 #include <gtest/gtest.h>
+
+using namespace app;
 
 namespace {
 
@@ -31,12 +33,12 @@ struct OperatorLanguage : ::testing::Test {
   void TearDown() override {
     program.reset();
     qputenv("LC_ALL", locale);
-    UseLanguage(Language::Designed);
+    base::UseLanguage(base::Language::Designed);
   }
   void Start(const char *localeName) {
     program.reset();
     qputenv("LC_ALL", localeName);
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), clock);
+    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path(), clock);
     form1 = program->Form1.get();
     dialogs.boxes.clear();
   }

@@ -3,11 +3,11 @@
 #include "app/shared_state.h"
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
+#include "app/ui/form3.h"
+#include "app/ui/form4.h"
 #include "app/ui/program.h"
 #include "base/version.h"
-#include "chip/ui/form2.h"
-#include "image/ui/form4.h"
-#include "protocol/ui/form3.h"
 #include "serial/serial_layer.h"
 #include "session/box_session.h"
 #include "support/recording_dialogs.h"
@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 struct Fixture : ::testing::Test {
@@ -37,7 +39,7 @@ struct Fixture : ::testing::Test {
   void SetUp() override {
     // A port that cannot exist, so no real device is touched.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path());
     form1 = program->Form1.get();
   }
   template <typename T = QWidget> T *Find(const char *name) {
@@ -320,14 +322,14 @@ TEST_F(MainWindow, SharedStateStartsAtItsInitialValues) {
   EXPECT_EQ(s.AppDir, folder.Path());
   for (const QString *text : {&s.ChipName, &s.ChipStart, &s.ChipEnd, &s.ChipSizeText, &s.DataflashCode, &s.ChipSizeK})
     EXPECT_TRUE(text->isEmpty());
-  EXPECT_EQ(form1->Session().CurrentPhase(), BoxSession::Phase::Idle);
+  EXPECT_EQ(form1->Session().CurrentPhase(), session::BoxSession::Phase::Idle);
   EXPECT_EQ(s.ImageSize, 0u);
   ASSERT_EQ(s.ImageText.size(), 65536u);
   EXPECT_TRUE(std::all_of(s.ImageText.begin(), s.ImageText.end(), [](const std::string &t) { return t.empty(); }));
 }
 
 TEST_F(MainWindow, AnUncaughtErrorReachesTheErrorBoxAndTheProgramGoesOn) {
-  form1->Guarded([] { throw EConvertError(QStringLiteral("'x' is not a valid integer value")); });
+  form1->Guarded([] { throw base::EConvertError(QStringLiteral("'x' is not a valid integer value")); });
   form1->Guarded([] { throw std::runtime_error("plain failure"); });
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[0].kind, RecordingDialogs::Box::Error);
@@ -378,7 +380,7 @@ TEST_F(MainWindow, AboutTellsTheVersion) {
   form1->AboutAction->trigger();
   ASSERT_EQ(dialogs.Texts(RecordingDialogs::Box::About).size(), 1);
   const QString text = dialogs.Texts(RecordingDialogs::Box::About)[0];
-  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(ProgramVersion()))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(base::ProgramVersion()))) << text.toStdString();
 }
 
 } // namespace

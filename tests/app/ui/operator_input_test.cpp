@@ -19,6 +19,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 struct OperatorInput : ::testing::Test {

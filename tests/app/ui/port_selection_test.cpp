@@ -13,6 +13,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace app;
+
 namespace {
 
 const QString kOpenedAtStart = QStringLiteral("Open serial port successfully");
@@ -48,7 +50,7 @@ TEST_F(PortSelection, FirstStartWithoutSettingsFileUsesCom5AndCreatesNothing) {
 TEST_F(PortSelection, PortIsOpenedWith38400EightNoneOneAndNoFlowControl) {
   auto com5 = layer->AddDevice(QStringLiteral("COM5"));
   Start();
-  const LineSettings line = com5->LineSettingsRecord();
+  const serial::LineSettings line = com5->LineSettingsRecord();
   EXPECT_EQ(line.BaudRate, 38400u);
   EXPECT_EQ(line.ByteSize, 8);
   EXPECT_EQ(line.Parity, 0);

@@ -3,8 +3,8 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/program.h"
+#include "app/ui/records_window.h"
 #include "records/query.h"
-#include "records/ui/records_window.h"
 #include "session/box_session.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
@@ -17,6 +17,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
+
+using namespace app;
 
 namespace {
 

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+using namespace app;
+
 namespace {
 
 void Link(const QString &path, const QString &target) {
@@ -93,7 +95,7 @@ TEST(StablePortNames, AStoredByIdNameFindsTheAdapterAfterAReplug) {
   RecordingDialogs dialogs;
   for (PtyPair *tty : {&before, &after}) {
     Link(byId, tty->SlavePath()); // the adapter got another tty
-    Program program(dialogs, MakePlatformSerialLayer(), folder.Path());
+    Program program(dialogs, serial::MakePlatformSerialLayer(), folder.Path());
     ASSERT_TRUE(program.Form1->Session().IsOpen());
     program.Form1->Button8->click();
     EXPECT_EQ(tty->Read(8).size(), 8u) << "the set frame reached " << tty->SlavePath().toStdString();

@@ -4,9 +4,9 @@
 #include "app/shared_state.h"
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
+#include "app/ui/form2.h"
 #include "app/ui/program.h"
 #include "chip/sectors.h"
-#include "chip/ui/form2.h"
 #include "serial/comm.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
@@ -27,6 +27,8 @@
 #include <QTextLayout>
 #include <gtest/gtest.h>
 
+using namespace chip;
+
 namespace {
 
 const QByteArray kHeading = "No Type                 From - To           Size      Data\n";
@@ -43,19 +45,19 @@ QByteArray ChipLine(const char *name, const char *end, const char *size, const c
 struct ChipWindow : ::testing::Test {
   ProgramFolder folder;
   RecordingDialogs dialogs;
-  std::unique_ptr<Program> program;
-  TForm1 *form1 = nullptr;
-  TForm2 *form2 = nullptr;
+  std::unique_ptr<app::Program> program;
+  app::TForm1 *form1 = nullptr;
+  app::TForm2 *form2 = nullptr;
 
   void SetUp() override {
     // A port that cannot exist, so no real device is touched.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<app::Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path());
     form1 = program->Form1.get();
     form2 = program->Form2.get();
   }
 
-  SharedState &State() { return program->State; }
+  app::SharedState &State() { return program->State; }
 
   std::array<uint8_t, 4> MaskOfTheBoxes() const {
     std::array<bool, kSectorCount> checked{};

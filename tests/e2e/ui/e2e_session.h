@@ -123,7 +123,7 @@ public:
   // The program, with its settings file naming `port`; its session's clocks run on `clock`.
   void StartProgram(const std::string &port) {
     folder.Write(QStringLiteral("sysset.ini"), "[comx]\nnum=" + QByteArray::fromStdString(port) + "\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), *clock);
+    program = std::make_unique<app::Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path(), *clock);
     form1 = program->Form1.get();
   }
 
@@ -140,8 +140,8 @@ public:
 
   ~Session() { Stop(); }
 
-  SharedState &State() { return program->State; }
-  BoxSession &Box() { return program->Form1->Session(); }
+  app::SharedState &State() { return program->State; }
+  session::BoxSession &Box() { return program->Form1->Session(); }
   // Where the program's session takes its time from; set before Start.
   base::Clock *clock = &base::SystemClock();
 
@@ -258,8 +258,8 @@ public:
   ProgramFolder folder;
   TimedDialogs dialogs;
   std::unique_ptr<boxsim_test::BoxSim> sim;
-  std::unique_ptr<Program> program;
-  TForm1 *form1 = nullptr;
+  std::unique_ptr<app::Program> program;
+  app::TForm1 *form1 = nullptr;
 
 private:
   std::string logPath_;

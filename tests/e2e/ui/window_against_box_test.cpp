@@ -3,9 +3,9 @@
 // configured, and the box's log shows what actually crossed the line.
 #include "e2e/ui/e2e_session.h"
 
-#include "chip/ui/form2.h"
-#include "image/ui/form4.h"
-#include "protocol/ui/form3.h"
+#include "app/ui/form2.h"
+#include "app/ui/form3.h"
+#include "app/ui/form4.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -36,7 +36,7 @@ const std::vector<int> kInOrder{0, 1, 2, 3, 4, 5, 6, 7};
 
 struct WindowAgainstBox : ::testing::Test {
   Session s;
-  TForm1 *form1 = nullptr;
+  app::TForm1 *form1 = nullptr;
 
   void Start(std::vector<std::string> options = {}) {
     const std::string error = s.Start(std::move(options));
@@ -58,7 +58,7 @@ struct WindowAgainstBox : ::testing::Test {
   // double-click in the chip window.
   void ChooseChip(const QString &type) {
     QFile::copy(SourcePath(QStringLiteral("data/MCUtype.txt")), s.folder.File(QStringLiteral("MCUtype.txt")));
-    TForm2 *form2 = s.program->Form2.get();
+    app::TForm2 *form2 = s.program->Form2.get();
     bool found = false;
     s.dialogs.onShowModal = [&](QWidget *) {
       for (QTextBlock b = form2->Memo1->document()->begin(); b.isValid(); b = b.next()) {
@@ -296,8 +296,8 @@ TEST_F(WindowAgainstBox, MismatchIsMarkedInTheDumps) {
   form1->VerifyAction->trigger();
   ASSERT_TRUE(s.WaitForMessages(before));
   EXPECT_TRUE(s.dialogs.Messages().back().startsWith(QStringLiteral("校验没通过，错误地址：0235")));
-  for (TDumpWindow *view : {static_cast<TDumpWindow *>(s.program->Form4.get()),
-                            static_cast<TDumpWindow *>(s.program->Form3.get())}) {
+  for (app::TDumpWindow *view : {static_cast<app::TDumpWindow *>(s.program->Form4.get()),
+                                 static_cast<app::TDumpWindow *>(s.program->Form3.get())}) {
     ASSERT_EQ(view->HighlightedLine(), 0x23) << view->objectName().toStdString();
     const QTextCursor cursor = view->Memo1->textCursor();
     EXPECT_TRUE(cursor.selectedText().startsWith(QStringLiteral("0230:: "))) << view->objectName().toStdString();
@@ -357,7 +357,7 @@ TEST_F(WindowAgainstBox, SilentBoxEndsInTheTimeOutOnce) {
   EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
   EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
   EXPECT_FALSE(s.Box().ElapsedRunning());
-  EXPECT_EQ(s.Box().Operation(), BoxOperation::Verify);
+  EXPECT_EQ(s.Box().Operation(), session::BoxOperation::Verify);
 
   // The box heard the frame and stayed silent; more time adds nothing.
   ASSERT_TRUE(PumpUntil([&] { return !Session::OfKind(s.Log(), "rx", "check").empty(); }, 20000));

@@ -4,12 +4,12 @@
 #include "app/shared_state.h"
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
+#include "app/ui/form4.h"
 #include "app/ui/program.h"
 #include "image/firmware_image.h"
 #include "image/hex_reader.h"
 #include "image/hex_test_support.h"
 #include "image/image_blocks.h"
-#include "image/ui/form4.h"
 #include "session/box_session.h"
 #include "support/memory_serial.h"
 #include "support/recording_dialogs.h"
@@ -24,6 +24,8 @@
 #include <QTest>
 #include <QTextCursor>
 #include <gtest/gtest.h>
+
+using namespace image;
 
 using namespace hex_test;
 
@@ -41,7 +43,7 @@ QString Fixture(const QString &name) {
 // Lets a test act while the file dialog is open (the dialog keeps events flowing).
 struct LoadDialogs : RecordingDialogs {
   std::function<void()> whileChoosing;
-  std::optional<ChosenFile> GetOpenFileName(QWidget *parent) override {
+  std::optional<app::ChosenFile> GetOpenFileName(QWidget *parent) override {
     if (whileChoosing)
       whileChoosing();
     return RecordingDialogs::GetOpenFileName(parent);
@@ -53,10 +55,10 @@ struct Load : ::testing::Test {
   LoadDialogs dialogs;
   std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>();
   std::shared_ptr<MemoryDevice> box = layer->AddDevice(QStringLiteral("MEMBOX"));
-  std::unique_ptr<Program> program;
-  TForm1 *form1 = nullptr;
-  TForm4 *form4 = nullptr;
-  SharedState *state = nullptr;
+  std::unique_ptr<app::Program> program;
+  app::TForm1 *form1 = nullptr;
+  app::TForm4 *form4 = nullptr;
+  app::SharedState *state = nullptr;
   size_t announced = 0;                // what the line will have carried once the announce is out
   std::function<void()> whileChoosing; // a test's own steps while the dialog is open
 
@@ -70,7 +72,7 @@ struct Load : ::testing::Test {
         whileChoosing();
     };
     folder.Write("sysset.ini", "[comx]\nnum=MEMBOX\n");
-    program = std::make_unique<Program>(dialogs, layer, folder.Path());
+    program = std::make_unique<app::Program>(dialogs, layer, folder.Path());
     form1 = program->Form1.get();
     form4 = program->Form4.get();
     state = &program->State;
@@ -104,7 +106,7 @@ struct Load : ::testing::Test {
     return {all.begin() + std::ptrdiff_t(std::min(from, all.size())), all.end()};
   }
 
-  BoxSession &Session() { return form1->Session(); }
+  session::BoxSession &Session() { return form1->Session(); }
   void Deliver(const std::vector<uint8_t> &burst) { Session().ReceiveData(burst.data(), uint16_t(burst.size())); }
   // The blocks of the image the window holds now, packed as a load packs them.
   std::vector<uint8_t> Packed(const QString &name, const QString &count = QStringLiteral("999999"),
@@ -137,7 +139,7 @@ TEST_F(Load, WholeTransferOverTheLine) {
 
   ClickLoad(path);
   EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text.toStdString();
-  EXPECT_EQ(Session().CurrentPhase(), BoxSession::Phase::Transferring);
+  EXPECT_EQ(Session().CurrentPhase(), session::BoxSession::Phase::Transferring);
   EXPECT_EQ(state->ImageSize, 32768u);
   EXPECT_EQ(state->ChipStart, QStringLiteral("0000"));
   EXPECT_EQ(form1->Edit3->text(), QStringLiteral(".\\..\\app.b.hex"));
@@ -237,7 +239,7 @@ TEST_F(Load, CancelledDialog) {
   EXPECT_TRUE(form1->Button1->isEnabled()) << "the chip can be chosen again, which enables the load";
   EXPECT_EQ(box->OpenCount(), opens + 1) << "closed and opened again";
   EXPECT_TRUE(box->IsOpen());
-  EXPECT_EQ(Session().Operation(), BoxOperation::Load);
+  EXPECT_EQ(Session().Operation(), session::BoxOperation::Load);
   EXPECT_EQ(state->ImageSize, 32768u);
   EXPECT_EQ(state->ImageText[0x10], "$5A");
   EXPECT_EQ(form4->Lines(), QStringList{QStringLiteral("0000:: kept")});
@@ -373,7 +375,7 @@ TEST_F(Load, EveryFormOfAProgramSendsTheSameBlocks) {
     box->ClearWritten();
     const QString path = Put(QStringLiteral("program.") + QFileInfo(QLatin1String(c.fixture)).suffix(),
                              ReadWhole(Fixture(QLatin1String(c.fixture))));
-    dialogs.fileAnswers.push_back(ChosenFile(path, c.rawBinary));
+    dialogs.fileAnswers.push_back(app::ChosenFile(path, c.rawBinary));
     announced = 6;
     QTest::mouseClick(form1->Button2, Qt::LeftButton);
     if (!c.refusal.isEmpty()) {
@@ -503,14 +505,14 @@ TEST_F(Load, ClickOnTheFileNameShowsTheViewModally) {
   // Before any load: the header over an empty text box.
   QStringList seen;
   dialogs.onShowModal = [&](QWidget *w) {
-    auto *view = qobject_cast<TForm4 *>(w);
+    auto *view = qobject_cast<app::TForm4 *>(w);
     ASSERT_NE(view, nullptr);
     seen << view->windowTitle() << QString::number(view->Lines().size());
   };
   QTest::mouseClick(form1->Edit3, Qt::LeftButton);
   ASSERT_EQ(dialogs.modalWindows.size(), 1u);
   EXPECT_EQ(dialogs.modalWindows[0], form4);
-  EXPECT_EQ(seen, (QStringList{TForm4::kInitialCaption, QStringLiteral("0")}));
+  EXPECT_EQ(seen, (QStringList{app::TForm4::kInitialCaption, QStringLiteral("0")}));
   EXPECT_FALSE(form4->isVisible());
 
   ClickLoad(PutFixture(QStringLiteral("srec_16_lower.hex"), QStringLiteral("lower.hex")));

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 struct OverTheLine : ::testing::Test {
@@ -22,12 +24,12 @@ struct OverTheLine : ::testing::Test {
   RecordingDialogs dialogs;
   std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>();
   std::shared_ptr<MemoryDevice> box = layer->AddDevice(QStringLiteral("MEMBOX"));
-  std::unique_ptr<Program> program;
-  TForm1 *form1 = nullptr;
+  std::unique_ptr<app::Program> program;
+  app::TForm1 *form1 = nullptr;
 
   void SetUp() override {
     folder.Write("sysset.ini", "[comx]\nnum=MEMBOX\n");
-    program = std::make_unique<Program>(dialogs, layer, folder.Path());
+    program = std::make_unique<app::Program>(dialogs, layer, folder.Path());
     form1 = program->Form1.get();
     ASSERT_TRUE(box->IsOpen());
     dialogs.boxes.clear();
@@ -89,24 +91,24 @@ TEST_F(OverTheLine, ReadCommandAndVerifyFrames) {
 }
 
 TEST_F(OverTheLine, BlockRequestsAreAnsweredFromTheirSlot) {
-  auto image = std::make_shared<LoadImage>();
-  image->blocks.resize(size_t(kBlockSlots) * kBlockSlotSize);
+  auto image = std::make_shared<session::LoadImage>();
+  image->blocks.resize(size_t(image::kBlockSlots) * image::kBlockSlotSize);
   for (size_t i = 0; i < image->blocks.size(); ++i)
     image->blocks[i] = uint8_t(i % 251);
-  OperationRequest load;
-  load.operation = BoxOperation::Load;
+  session::OperationRequest load;
+  load.operation = session::BoxOperation::Load;
   load.image = image;
   form1->Session().Start(load);
-  ASSERT_TRUE(Written(6 + kBlockRecordSize));
+  ASSERT_TRUE(Written(6 + image::kBlockRecordSize));
   PumpFor(50);
   box->ClearWritten();
 
   box->Inject({0x68, 0x00, 0x02, 0x55, 0x07, 0x16});
-  ASSERT_TRUE(Written(kRequestedBlockSize));
+  ASSERT_TRUE(Written(image::kRequestedBlockSize));
   PumpFor(50);
   const auto sent = box->Written();
-  ASSERT_EQ(sent.size(), kRequestedBlockSize);
-  const auto slot = image->blocks.begin() + 7 * kBlockSlotSize; // 28861
+  ASSERT_EQ(sent.size(), image::kRequestedBlockSize);
+  const auto slot = image->blocks.begin() + 7 * image::kBlockSlotSize; // 28861
   EXPECT_TRUE(std::equal(sent.begin(), sent.end(), slot));
   EXPECT_TRUE(dialogs.boxes.empty());
 

@@ -3,9 +3,9 @@
 #include "app/shared_state.h"
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
+#include "app/ui/form3.h"
 #include "app/ui/program.h"
 #include "protocol/reply.h"
-#include "protocol/ui/form3.h"
 #include "serial/serial_layer.h"
 #include "session/box_session.h"
 #include "support/recording_dialogs.h"
@@ -20,57 +20,59 @@
 #include <QTextCursor>
 #include <gtest/gtest.h>
 
+using namespace protocol;
+
 namespace {
 
 const QString kTimeOut = QStringLiteral("本次操作超时失败，编程器无响应，请检查供电是否正常！");
 
-using Phase = BoxSession::Phase;
+using Phase = session::BoxSession::Phase;
 
 struct Operations : ::testing::Test {
   base::ManualClock clock; // the session's clocks tick as the test moves it
   ProgramFolder folder;
   RecordingDialogs dialogs;
-  std::unique_ptr<Program> program;
-  TForm1 *form1 = nullptr;
-  SharedState *state = nullptr;
+  std::unique_ptr<app::Program> program;
+  app::TForm1 *form1 = nullptr;
+  app::SharedState *state = nullptr;
 
   void SetUp() override {
     // A port that cannot exist: sends are refused, replies are delivered by hand.
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n");
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(), clock);
+    program = std::make_unique<app::Program>(dialogs, serial::MakePlatformSerialLayer(), folder.Path(), clock);
     form1 = program->Form1.get();
     state = &program->State;
     dialogs.boxes.clear(); // the port message of start-up is not ours
   }
 
-  BoxSession &Session() { return form1->Session(); }
+  session::BoxSession &Session() { return form1->Session(); }
   // As the serial component delivers a burst.
   void Deliver(const std::vector<uint8_t> &burst) { Session().ReceiveData(burst.data(), uint16_t(burst.size())); }
   // A status frame as the box sends it to the operation started last.
   void Reply(uint8_t status) {
     uint8_t code = 0x00; // a transfer's
-    switch (Session().Operation().value_or(BoxOperation::Load)) {
-    case BoxOperation::Set:
+    switch (Session().Operation().value_or(session::BoxOperation::Load)) {
+    case session::BoxOperation::Set:
       code = 0x06;
       break;
-    case BoxOperation::Verify:
+    case session::BoxOperation::Verify:
       code = 0x03;
       break;
-    case BoxOperation::ReadOut:
+    case session::BoxOperation::ReadOut:
       code = 0x04;
       break;
-    case BoxOperation::EraseProgramVerify:
+    case session::BoxOperation::EraseProgramVerify:
       code = 0x05;
       break;
-    case BoxOperation::Load:
+    case session::BoxOperation::Load:
       break;
     }
     Deliver({0x68, code, 0x01, status, 0x16});
   }
   // A load announced as the window announces it, before its file is chosen.
   void AnnounceLoad() {
-    OperationRequest load;
-    load.operation = BoxOperation::Load;
+    session::OperationRequest load;
+    load.operation = session::BoxOperation::Load;
     Session().Start(load);
   }
 
@@ -123,16 +125,16 @@ TEST_F(Operations, SetReplyStopsClocksLeftRunningAndFailureIsSilent) {
 
 TEST_F(Operations, TimedOperationsStartTheClocksWithTheirIntervals) {
   struct Case {
-    void (*start)(TForm1 &);
+    void (*start)(app::TForm1 &);
     const char *begin, *end;
     Phase phase;
     int interval;
   } cases[] = {
-      {[](TForm1 &f) { f.Button5Click(); }, "0000", "7FFF", Phase::Verifying, 327},
-      {[](TForm1 &f) { f.Button7Click(); }, "0000", "7FFF", Phase::ReadingOut, 255},
-      {[](TForm1 &f) { f.Button6Click(); }, "0000", "7FFF", Phase::ErasingProgrammingVerifying, 255},
-      {[](TForm1 &f) { f.Button6Click(); }, "8000", "0000", Phase::ErasingProgrammingVerifying, 33554176},
-      {[](TForm1 &f) { f.Button5Click(); }, "0000", "0063", Phase::Verifying, 0},
+      {[](app::TForm1 &f) { f.Button5Click(); }, "0000", "7FFF", Phase::Verifying, 327},
+      {[](app::TForm1 &f) { f.Button7Click(); }, "0000", "7FFF", Phase::ReadingOut, 255},
+      {[](app::TForm1 &f) { f.Button6Click(); }, "0000", "7FFF", Phase::ErasingProgrammingVerifying, 255},
+      {[](app::TForm1 &f) { f.Button6Click(); }, "8000", "0000", Phase::ErasingProgrammingVerifying, 33554176},
+      {[](app::TForm1 &f) { f.Button5Click(); }, "0000", "0063", Phase::Verifying, 0},
   };
   for (const auto &c : cases) {
     ChooseChip(c.begin, c.end, "32", "0x00");
@@ -193,7 +195,7 @@ TEST_F(Operations, ElapsedClockAndTheTimeOutOnce) {
   EXPECT_EQ(dialogs.Messages(), QStringList{kTimeOut}) << "once per operation";
   EXPECT_FALSE(Session().ElapsedRunning());
   EXPECT_EQ(Session().CurrentPhase(), Phase::Ended);
-  EXPECT_EQ(Session().Operation(), BoxOperation::EraseProgramVerify);
+  EXPECT_EQ(Session().Operation(), session::BoxOperation::EraseProgramVerify);
 
   // A late reply is still a reply to the same operation.
   Reply(0x00);
@@ -289,7 +291,7 @@ TEST_F(Operations, Label8ClickShowsTheReadOutViewModally) {
 }
 
 TEST(ReadOutView, DesignedLook) {
-  TForm3 form3;
+  app::TForm3 form3;
   EXPECT_EQ(form3.windowTitle(), QStringLiteral("读出操作"));
   EXPECT_EQ(form3.size(), QSize(578, 442));
   EXPECT_EQ(form3.pos(), QPoint(518, 221));
@@ -302,7 +304,7 @@ TEST(ReadOutView, DesignedLook) {
 }
 
 TEST(ReadOutView, CtrlASelectsAllAndCtrlShiftADoesNot) {
-  TForm3 form3;
+  app::TForm3 form3;
   form3.SetLines({QStringLiteral("B000:: 00 "), QStringLiteral("B010:: 01 ")});
   const QString all = form3.Memo1->toPlainText();
 

@@ -1,8 +1,8 @@
 // The production records window on a real SQLite store, offscreen: newest
 // first, the filters, pages fetched on scroll, and the export through Dialogs.
+#include "app/ui/records_window.h"
 #include "records/database.h"
 #include "records/records.h"
-#include "records/ui/records_window.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
@@ -36,7 +36,7 @@ struct RecordsWindowTest : ::testing::Test {
   ProgramFolder folder;
   RecordingDialogs dialogs;
   records::StoreLocation where = *records::ParseStoreUrl(QStringLiteral("sqlite:") + folder.File("r.sqlite"), nullptr);
-  std::unique_ptr<RecordsWindow> window;
+  std::unique_ptr<app::RecordsWindow> window;
 
   void Store(const std::vector<records::Record> &rows) {
     records::db::Connection c(where, records::db::Connection::Target::Store, "test");
@@ -44,7 +44,7 @@ struct RecordsWindowTest : ::testing::Test {
     ASSERT_TRUE(c.Insert(rows, &error)) << error.toStdString();
   }
   void Open() {
-    window = std::make_unique<RecordsWindow>(where, dialogs);
+    window = std::make_unique<app::RecordsWindow>(where, dialogs);
     window->show();
     Settle();
   }
@@ -61,7 +61,7 @@ struct RecordsWindowTest : ::testing::Test {
   std::vector<qint64> AfterTyping(const char *keys) {
     window->FileEdit->setFocus();
     QTest::keyClicks(window->FileEdit, QString::fromLatin1(keys));
-    PumpUntil([&] { return window->Model->Loading(); }, RecordsWindow::kTypingPauseMs * 3);
+    PumpUntil([&] { return window->Model->Loading(); }, app::RecordsWindow::kTypingPauseMs * 3);
     Settle();
     return Shown();
   }
@@ -103,7 +103,7 @@ TEST_F(RecordsWindowTest, ScrollingFetchesOlderPagesUntilEveryRowIsShownOnce) {
     rows.push_back(At(n, n / 100, QStringLiteral("ok"), QStringLiteral("/fw/a.hex"))); // 100 rows share each time
   Store(rows);
   Open();
-  EXPECT_EQ(window->Model->rowCount(), RecordsModel::kPageRows) << "one page at first";
+  EXPECT_EQ(window->Model->rowCount(), app::RecordsModel::kPageRows) << "one page at first";
   EXPECT_EQ(window->StatusLabel->text(), QStringLiteral("500 records shown; scroll down for older ones"));
   for (int pages = 0; pages < 5 && window->Model->More(); ++pages) {
     window->Table->scrollToBottom();

@@ -7,6 +7,8 @@
 
 class QPlainTextEdit;
 
+namespace app {
+
 class TForm2 : public QWidget {
   Q_OBJECT
 public:
@@ -26,3 +28,5 @@ public:
 protected:
   void changeEvent(QEvent *event) override;
 };
+
+} // namespace app

@@ -4,6 +4,8 @@
 
 #include "app/ui/dump_window.h"
 
+namespace app {
+
 class TForm3 : public TDumpWindow {
   Q_OBJECT
 public:
@@ -18,3 +20,5 @@ public:
 protected:
   bool MemoKeyDown(int key, Qt::KeyboardModifiers shift) override { return FormKeyDown(key, shift); }
 };
+
+} // namespace app

@@ -21,6 +21,8 @@ class QLineEdit;
 class QPushButton;
 class QTableView;
 
+namespace app {
+
 // The rows read so far for one filter. Asking for another filter drops them
 // and any page still on its way.
 class RecordsModel : public QAbstractTableModel {
@@ -91,3 +93,5 @@ private:
   QTimer typing_;
   QString exportPath_;
 };
+
+} // namespace app

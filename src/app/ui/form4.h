@@ -5,6 +5,8 @@
 
 #include "app/ui/dump_window.h"
 
+namespace app {
+
 class TForm4 : public TDumpWindow {
   Q_OBJECT
 public:
@@ -23,3 +25,5 @@ public:
 protected:
   bool MemoKeyDown(int key, Qt::KeyboardModifiers shift) override { return Memo1KeyDown(key, shift); }
 };
+
+} // namespace app

@@ -1,4 +1,4 @@
-#include "records/ui/records_window.h"
+#include "app/ui/records_window.h"
 
 #include "protocol/operator_text.h"
 
@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
+
+namespace app {
 
 namespace {
 
@@ -126,7 +128,7 @@ QVariant RecordsModel::data(const QModelIndex &index, int role) const {
   // The record keeps the designed text; the operator reads it in the language
   // in use, the text as kept in its tooltip.
   if (f->text == &records::Record::message && role == Qt::DisplayRole)
-    return ShownText(r.message);
+    return protocol::ShownText(r.message);
   return r.*f->text;
 }
 
@@ -260,3 +262,5 @@ void RecordsWindow::ExportDone(qint64 count, const QString &error) {
   }
   StatusLabel->setText(QCoreApplication::translate("Records", "%1 records exported to %2").arg(count).arg(exportPath_));
 }
+
+} // namespace app

@@ -1,6 +1,8 @@
-#include "image/ui/form4.h"
+#include "app/ui/form4.h"
 
 #include <QPlainTextEdit>
+
+namespace app {
 
 TForm4::TForm4() : TDumpWindow(QStringLiteral("Form4"), kInitialCaption, kClientHeight, 24, 441) {}
 
@@ -9,3 +11,5 @@ void TForm4::ShowImage(const QString &baseName, const QStringList &lines) {
   SetPlainCaption(baseName);
   SetLines(lines);
 }
+
+} // namespace app

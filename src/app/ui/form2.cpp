@@ -1,4 +1,4 @@
-#include "chip/ui/form2.h"
+#include "app/ui/form2.h"
 
 #include "app/ui/controls.h"
 #include "protocol/operator_text.h"
@@ -8,6 +8,8 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <functional>
+
+namespace app {
 
 namespace {
 // A memo that reports double-clicks after placing the caret on the clicked line.
@@ -42,7 +44,7 @@ QString DisplayedLineAt(QPlainTextEdit *memo, int position) {
 
 TForm2::TForm2() : QWidget(nullptr) {
   setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(ShownText(kCaption));
+  setWindowTitle(protocol::ShownText(kCaption));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
@@ -67,7 +69,7 @@ TForm2::TForm2() : QWidget(nullptr) {
 void TForm2::changeEvent(QEvent *event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::LanguageChange)
-    setWindowTitle(ShownText(kCaption));
+    setWindowTitle(protocol::ShownText(kCaption));
 }
 
 void TForm2::Memo1DblClick() {
@@ -78,3 +80,5 @@ void TForm2::Memo1DblClick() {
   if (OnChipLine)
     OnChipLine(line);
 }
+
+} // namespace app
