@@ -78,6 +78,7 @@ public:
   QDateEdit *ToDate;
   QComboBox *ResultBox;
   QLineEdit *FileEdit;
+  QLineEdit *SerialEdit; // a unit's serial number, whole
   QPushButton *ExportButton;
   QTableView *Table;
   QLabel *StatusLabel;
