@@ -11,12 +11,14 @@
 #include "cli/result_class.h"
 #include "cli/run_sessions.h"
 #include "image/firmware_file.h"
+#include "job/job_file.h"
 #include "protocol/operator_text.h"
 #include "records/query.h"
 #include "records/yield.h"
 #include "serial/serial_devices.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 #include <array>
@@ -66,7 +68,15 @@ QString CommandUsage(Command command) {
                           "  --power POWER       5v or off: the target's supply (default 5v)\n"
                           "  --count N           the count sent with the image, 1 to 6 digits\n"
                           "                      (default 999999)\n"
-                          "  --sectors LIST      sectors 1..32 to program, like 1-8,17,32 (default all)\n") +
+                          "  --sectors LIST      sectors 1..32 to program, like 1-8,17,32 (default all)\n"
+                          "  --serial-at ADDRESS write each box's unit a serial number of its own at\n"
+                          "                      ADDRESS, drawn from the records store's pool that\n"
+                          "                      --serial-pool NAME names (needed then); each box loads\n"
+                          "                      its own image, so --mode online or --count 1 is needed.\n"
+                          "                      --serial-format, --serial-prefix, --serial-start,\n"
+                          "                      --serial-step, --serial-list, --serial-overwrite,\n"
+                          "                      --serial-block and --serial-keep-failed as for\n"
+                          "                      'kavrin-cli job create' (see its --help)\n") +
            kSessionHelp;
   case Command::Verify:
     return QStringLiteral("Usage: kavrin-cli verify --port PORT [--port PORT ...] [options]\n\n"
@@ -253,7 +263,7 @@ int RefuseFile(const SessionPlan &plan) {
   const std::unique_ptr<EventSink> sink = MakeEventSink(plan.options.json);
   for (const QString &port : plan.options.ports) {
     sink->Message(port, plan.firmware.refusal);
-    sink->Result(port, ResultInfo{ResultClass::FileRefused, 0.0, std::nullopt, std::nullopt, {}});
+    sink->Result(port, ResultInfo{ResultClass::FileRefused, 0.0, std::nullopt, std::nullopt, {}, {}});
   }
   sink->Finish();
   RecordRefusedFile(plan);
@@ -451,6 +461,25 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     plan.firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
     if (!plan.firmware.Accepted())
       return RefuseFile(plan);
+    if (options->serialGiven) {
+      const QString list = options->serialPlan.listFile;
+      if (!list.isEmpty()) {
+        QFile file(list);
+        if (QFileInfo(list).isDir() || !file.open(QIODevice::ReadOnly))
+          return UsageError(command, QStringLiteral("--serial-list: cannot read \"%1\": %2")
+                                         .arg(list, QFileInfo(list).isDir() ? QStringLiteral("it is a folder")
+                                                                            : file.errorString()));
+        plan.serialList = unit::ParseList(file.readAll());
+        if (!plan.serialList.refusal.isEmpty())
+          return UsageError(command, QStringLiteral("--serial-list: \"%1\": %2").arg(list, plan.serialList.refusal));
+      }
+      // The checks a job with this plan would get; the mode and count were checked with the options.
+      job::Job asJob;
+      asJob.serial = options->serialPlan;
+      asJob.modeItem = 0;
+      if (const QString why = job::PlanRefusal(asJob, plan.firmware, plan.serialList); !why.isEmpty())
+        return UsageError(command, QStringLiteral("--serial-at: ") + why);
+    }
   }
   if (command == Command::ReadOut) {
     const QString listPath = FindChipList(context.programDir);

@@ -84,6 +84,8 @@ void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
   line.Add("exit", int64_t(ExitCode(info.result)));
   if (!info.reason.isEmpty())
     line.Add("reason", info.reason);
+  if (!info.serial.isEmpty())
+    line.Add("serial", info.serial);
   if (info.mismatch) {
     line.Add("address", base::IntToHex(info.mismatch->address, 4));
     line.Add("written", base::IntToHex(info.mismatch->written, 2));

@@ -44,6 +44,7 @@ struct ResultInfo {
   std::optional<QString> checksum; // the checksum label's text, for operations that have one
   std::optional<protocol::Mismatch> mismatch;
   QString reason; // why it failed, as it was found: the system's error text, the box's answer
+  QString serial; // the unit's serial number, when the load wrote one
 };
 
 class EventSink {

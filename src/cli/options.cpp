@@ -122,7 +122,7 @@ constexpr uint64_t kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRe
 Rules RulesWithoutLanguage(Command command) {
   switch (command) {
   case Command::Load:
-    return {kSessionOptions | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors, kPort | kFile};
+    return {kSessionOptions | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors | kSerialPlan, kPort | kFile};
   case Command::Verify:
   case Command::EraseProgramVerify:
     return {kSessionOptions, kPort};
@@ -578,6 +578,17 @@ ParseResult ParseWith(const Rules &rules, const QString &commandName, Command co
     if (const QString why = unit::PlanRefusal(o.serialPlan); !why.isEmpty())
       return fail(QStringLiteral("--serial-at: ") + why);
     o.serialGiven = true;
+    if (commandName == CommandName(Command::Load)) { // job create reads load's options too
+      // A load names no job whose name the pool could take.
+      if (!(seen & kSerialPool))
+        return fail(QStringLiteral("--serial-pool: needed with --serial-at for load, which has no job to name it"));
+      if (o.noRecords)
+        return fail(QStringLiteral("--no-records: not with --serial-at, whose numbers come from the records store"));
+      // A load that leaves the mode as it is may find the box offline.
+      const bool offline = !(o.modeGiven && o.modeItem == 0);
+      if (const QString why = unit::OfflineRefusal(offline, o.count.toUInt()); !why.isEmpty())
+        return fail(QStringLiteral("--serial-at: ") + why + QStringLiteral("; give --mode online or --count 1"));
+    }
   }
   if (o.summary && (seen & kResult))
     return fail(QStringLiteral("--result: not together with --summary, which counts every result"));

@@ -71,7 +71,7 @@ struct Options {
   int retries = 0;
   int lotSize = 0;
   bool pin = false;
-  // job create: the --serial-* options, when --serial-at was given.
+  // job create and load: the --serial-* options, when --serial-at was given.
   unit::SerialPlan serialPlan;
   bool serialGiven = false;
   // records: only the records of the unit with this serial number.
