@@ -120,6 +120,25 @@ QString CommandUsage(Command command) {
                           "the port now.\n\n"
                           "  --json              one JSON object per port on standard output\n") +
            kLangHelp + kHelpHelp;
+  case Command::Run:
+    return QStringLiteral("Usage: kavrin-cli run --job FILE [--port PORT ...] [--lot NAME] [--units N] [options]\n\n"
+                          "Programs units (boards) of the production job in FILE (*.kavjob): opens the job\n"
+                          "as the window does, refusing it (exit status 3) when its firmware is missing or\n"
+                          "changed, then on every box at once sends the job's set and load (and verify,\n"
+                          "for a load-then-verify job). An attempt that ends with no answer, a failure the\n"
+                          "box reports or the port lost (once it is back) is tried again, up to the job's\n"
+                          "retries; a verify mismatch never is. Every attempt is recorded with the job, the\n"
+                          "lot, the unit and the attempt's number. At the end the lot's counters are\n"
+                          "printed as the records count them.\n\n"
+                          "  --job FILE          the job file\n") +
+           kPortHelp +
+           QStringLiteral("                      (repeat for a gang of boxes; default: the job's ports)\n"
+                          "  --lot NAME          the lot the units count in (default: the job's name and\n"
+                          "                      today's date, e.g. \"motor board 2026-12-08\")\n"
+                          "  --units N           program N units in all, each box taking the next as soon\n"
+                          "                      as its last one ended (default: one unit per box); a box\n"
+                          "                      whose port does not open takes no more\n") +
+           kSessionHelp.mid(kSessionHelp.indexOf(QLatin1String("  --json")));
   case Command::Records:
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
                           "                          [--serial VALUE] [--format table|csv|json] [--records URL]\n"
@@ -263,7 +282,7 @@ int RefuseFile(const SessionPlan &plan) {
   const std::unique_ptr<EventSink> sink = MakeEventSink(plan.options.json);
   for (const QString &port : plan.options.ports) {
     sink->Message(port, plan.firmware.refusal);
-    sink->Result(port, ResultInfo{ResultClass::FileRefused, 0.0, std::nullopt, std::nullopt, {}, {}});
+    sink->Result(port, ResultInfo{ResultClass::FileRefused, 0.0, std::nullopt, std::nullopt, {}});
   }
   sink->Finish();
   RecordRefusedFile(plan);
@@ -506,6 +525,45 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   return RunSessions(plan, *sink, interrupts);
 }
 
+// Units of a job: the job's checks first, then every box with the engine's production run.
+int RunJobCommand(const QStringList &args, const CliContext &) {
+  int status = 0;
+  const std::optional<Options> options = Parse(Command::Run, args, status);
+  if (!options)
+    return status;
+  JobPlan plan;
+  plan.job = job::OpenJob(options->file);
+  if (!plan.job.job || !plan.job.refusal.isEmpty()) {
+    Complain(QStringLiteral("kavrin-cli run: refused: \"%1\": %2\n").arg(options->file, plan.job.refusal));
+    return ExitCode(ResultClass::FileRefused);
+  }
+  plan.options = *options;
+  if (plan.options.ports.isEmpty())
+    plan.options.ports = plan.job.job->ports;
+  if (plan.options.ports.isEmpty())
+    return UsageError(Command::Run, QStringLiteral("--port: the job names no ports, so give one --port per box"));
+  if (plan.options.ports.size() > job::kMostPorts)
+    return UsageError(Command::Run, QStringLiteral("--port: %1 ports given; a run drives at most %2 boxes")
+                                        .arg(plan.options.ports.size())
+                                        .arg(job::kMostPorts));
+  if (const QString why = PortLimitRefusal(plan.options.ports.size()); !why.isEmpty())
+    return UsageError(Command::Run, QStringLiteral("--port: ") + why);
+  QString storeError;
+  const std::optional<records::StoreLocation> store = RecordStore(*options, &storeError);
+  if (!store)
+    return UsageError(Command::Run, QStringLiteral("--records: ") + storeError);
+  plan.records = *store;
+  if (plan.job.job->serial && plan.records.kind == records::StoreLocation::Kind::Off)
+    return UsageError(Command::Run,
+                      QStringLiteral("--no-records: not with a job that has a serial-number plan, whose numbers come "
+                                     "from the records store"));
+  const std::unique_ptr<EventSink> sink = MakeEventSink(options->json);
+  InterruptWatcher interrupts;
+  if (!interrupts.Installed())
+    Complain(QStringLiteral("kavrin-cli: Ctrl+C will end at once (%1)\n").arg(interrupts.Error()));
+  return RunJobUnits(plan, *sink, interrupts);
+}
+
 template <Command command> int RunSession(const QStringList &args, const CliContext &context) {
   return RunSessionCommand(command, args, context);
 }
@@ -528,6 +586,7 @@ constexpr std::array kCommands = {
     CommandEntry{QLatin1StringView("records"), QLatin1StringView("print the production records or their yield"),
                  RunRecords},
     CommandEntry{QLatin1StringView("job"), QLatin1StringView("create or show a production job file"), RunJob},
+    CommandEntry{QLatin1StringView("run"), QLatin1StringView("program the units of a production job"), RunJobCommand},
 };
 
 } // namespace

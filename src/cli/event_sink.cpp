@@ -38,6 +38,20 @@ QString ResultText(const ResultInfo &info) {
   return text;
 }
 
+QString LotText(const LotInfo &lot) {
+  if (!lot.error.isEmpty())
+    return QStringLiteral("lot %1: its units cannot be counted: %2").arg(lot.lot, lot.error);
+  QString text = QStringLiteral("lot %1: %2 passed, %3 failed, lot size %4")
+                     .arg(lot.lot)
+                     .arg(lot.passed)
+                     .arg(lot.failed)
+                     .arg(lot.lotSize);
+  if (lot.passed + lot.failed > 0)
+    text += QStringLiteral(", yield %1 %")
+                .arg(QString::number(100.0 * double(lot.passed) / double(lot.passed + lot.failed), 'f', 1));
+  return text;
+}
+
 QString GangTally::SummaryLine() const {
   if (results_.size() < 2)
     return {};
@@ -55,27 +69,37 @@ QString GangTally::SummaryLine() const {
 
 // JSON Lines
 
+void JsonEventSink::Unit(const QString &port, const UnitTag &tag) { units_[port] = tag; }
+
+JsonLine JsonEventSink::Begin(const char *event, const QString &port) const {
+  JsonLine line;
+  line.Add("event", QString::fromLatin1(event)).Add("port", port);
+  if (const auto unit = units_.find(port); unit != units_.end()) {
+    line.Add("unit", unit->second.unitUid).Add("attempt", int64_t(unit->second.attempt));
+    if (unit->second.serial.isEmpty())
+      line.AddNull("serial");
+    else
+      line.Add("serial", unit->second.serial);
+  }
+  return line;
+}
+
 void JsonEventSink::Start(const QString &port, const QString &operation) {
-  out_(JsonLine().Add("event", QStringLiteral("start")).Add("port", port).Add("operation", operation).Text());
+  out_(Begin("start", port).Add("operation", operation).Text());
 }
 
 void JsonEventSink::Progress(const QString &port, int percent) {
-  out_(JsonLine().Add("event", QStringLiteral("progress")).Add("port", port).Add("percent", int64_t(percent)).Text());
+  out_(Begin("progress", port).Add("percent", int64_t(percent)).Text());
 }
 
 void JsonEventSink::Message(const QString &port, const QString &text) {
-  out_(JsonLine()
-           .Add("event", QStringLiteral("message"))
-           .Add("port", port)
-           .Add("text", text)
-           .Add("text_en", protocol::EnglishText(text))
-           .Text());
+  out_(Begin("message", port).Add("text", text).Add("text_en", protocol::EnglishText(text)).Text());
 }
 
 void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
   tally_.Add(port, info.result);
-  JsonLine line;
-  line.Add("event", QStringLiteral("result")).Add("port", port).Add("result", Name(info.result));
+  JsonLine line = Begin("result", port);
+  line.Add("result", Name(info.result));
   line.AddFixed("seconds", info.seconds, 1);
   if (info.checksum)
     line.Add("checksum", *info.checksum);
@@ -84,13 +108,26 @@ void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
   line.Add("exit", int64_t(ExitCode(info.result)));
   if (!info.reason.isEmpty())
     line.Add("reason", info.reason);
-  if (!info.serial.isEmpty())
-    line.Add("serial", info.serial);
   if (info.mismatch) {
     line.Add("address", base::IntToHex(info.mismatch->address, 4));
     line.Add("written", base::IntToHex(info.mismatch->written, 2));
     line.Add("read", base::IntToHex(info.mismatch->read, 2));
   }
+  out_(line.Text());
+}
+
+void JsonEventSink::Lot(const LotInfo &lot) {
+  JsonLine line;
+  line.Add("event", QStringLiteral("lot")).Add("lot", lot.lot);
+  if (!lot.error.isEmpty()) {
+    out_(line.Add("error", lot.error).Text());
+    return;
+  }
+  line.Add("passed", int64_t(lot.passed)).Add("failed", int64_t(lot.failed)).Add("lot_size", int64_t(lot.lotSize));
+  if (lot.passed + lot.failed == 0)
+    line.AddNull("yield_percent");
+  else
+    line.AddFixed("yield_percent", 100.0 * double(lot.passed) / double(lot.passed + lot.failed), 1);
   out_(line.Text());
 }
 
@@ -200,6 +237,14 @@ void HumanEventSink::Result(const QString &port, const ResultInfo &info) {
     Draw(Line(port, ResultText(info)));
   else
     err_(Line(port, ResultText(info)));
+}
+
+void HumanEventSink::Lot(const LotInfo &lot) {
+  const QByteArray line = (LotText(lot) + QLatin1Char('\n')).toUtf8();
+  if (terminal_)
+    Draw(line);
+  else
+    err_(line);
 }
 
 void HumanEventSink::Finish() {

@@ -20,10 +20,17 @@
 //               (the label text or null), "exit" (the box's own status),
 //               "reason" when there is one, and for verify-mismatch
 //               "address" (four hex digits), "written", "read" (two each)
+//     lot       after the last result of a job run: "lot", "passed",
+//               "failed", "lot_size", "yield_percent" (one decimal, null
+//               before any unit), or "error" when the records cannot be read
+//   In a job run (`run --job`) every event of a box that works on a unit also
+//   carries "unit" (its identifier, as the records keep it), "attempt" (1 for
+//   the first) and "serial" (the unit's serial number, or null).
 //
 // Both write the summary line of a gang (several boxes) on standard error
 // when Finish is called. Output goes through OutputFn, so tests capture it.
 
+#include "cli/json_line.h"
 #include "cli/result_class.h"
 
 #include <QByteArray>
@@ -32,6 +39,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -44,21 +52,46 @@ struct ResultInfo {
   std::optional<QString> checksum; // the checksum label's text, for operations that have one
   std::optional<protocol::Mismatch> mismatch;
   QString reason; // why it failed, as it was found: the system's error text, the box's answer
-  QString serial; // the unit's serial number, when the load wrote one
+};
+
+// A job run's lot at its end, as the records count it.
+struct LotInfo {
+  QString lot;
+  qint64 passed = 0;
+  qint64 failed = 0;
+  int lotSize = 0;
+  QString error; // not empty: the records could not be counted, and why
+};
+
+// The unit a box of a job run works on, and which attempt.
+struct UnitTag {
+  QString unitUid;
+  int attempt = 0;
+  QString serial; // empty: none
 };
 
 class EventSink {
 public:
   virtual ~EventSink() = default;
+  // The port's events from now on are of this unit and attempt.
+  virtual void Unit(const QString &port, const UnitTag &tag) {
+    (void)port;
+    (void)tag;
+  }
   virtual void Start(const QString &port, const QString &operation) = 0;
   virtual void Progress(const QString &port, int percent) = 0;
   virtual void Message(const QString &port, const QString &text) = 0;
   virtual void Result(const QString &port, const ResultInfo &info) = 0;
+  // After the last result of a job run, before Finish: the lot's counters.
+  virtual void Lot(const LotInfo &lot) = 0;
   // After the last result: the summary line when there were several boxes.
   virtual void Finish() = 0;
 };
 
 using OutputFn = std::function<void(const QByteArray &)>;
+
+// "lot L-49: 12 passed, 1 failed, lot size 500, yield 92.3 %".
+QString LotText(const LotInfo &lot);
 
 // "ok after 12.3 s, CheckSum:  0x0012ABCD"; "verify-mismatch after 3.1 s:
 // address 1234 written A5, read FF (exit 6)"; "no-answer after 120.0 s:
@@ -83,15 +116,21 @@ private:
 class JsonEventSink : public EventSink {
 public:
   JsonEventSink(OutputFn out, OutputFn err) : out_(std::move(out)), err_(std::move(err)) {}
+  void Unit(const QString &port, const UnitTag &tag) override;
   void Start(const QString &port, const QString &operation) override;
   void Progress(const QString &port, int percent) override;
   void Message(const QString &port, const QString &text) override;
   void Result(const QString &port, const ResultInfo &info) override;
+  void Lot(const LotInfo &lot) override;
   void Finish() override;
 
 private:
+  // "event" and "port", then the port's unit when it has one.
+  JsonLine Begin(const char *event, const QString &port) const;
+
   OutputFn out_, err_;
   GangTally tally_;
+  std::map<QString, UnitTag> units_;
 };
 
 class HumanEventSink : public EventSink {
@@ -103,6 +142,7 @@ public:
   void Progress(const QString &port, int percent) override;
   void Message(const QString &port, const QString &text) override;
   void Result(const QString &port, const ResultInfo &info) override;
+  void Lot(const LotInfo &lot) override;
   void Finish() override;
 
   static constexpr int kRedrawIntervalMs = 100;

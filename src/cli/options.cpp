@@ -57,6 +57,8 @@ enum Option : uint64_t {
   kSerialBlock = uint64_t(1) << 35,
   kSerialKeepFailed = uint64_t(1) << 36,
   kSerial = uint64_t(1) << 37,
+  kLot = uint64_t(1) << 38,
+  kUnits = uint64_t(1) << 39,
 };
 // The options of a serial-number plan.
 constexpr uint64_t kSerialPlan = kSerialAt | kSerialFormat | kSerialPrefix | kSerialStart | kSerialStep | kSerialPool |
@@ -107,6 +109,8 @@ constexpr std::array kOptionDefs = {
     OptionDef{kSerialBlock, QLatin1StringView("--serial-block"), true},
     OptionDef{kSerialKeepFailed, QLatin1StringView("--serial-keep-failed"), false},
     OptionDef{kSerial, QLatin1StringView("--serial"), true},
+    OptionDef{kLot, QLatin1StringView("--lot"), true},
+    OptionDef{kUnits, QLatin1StringView("--units"), true},
 };
 
 struct Rules {
@@ -136,6 +140,9 @@ Rules RulesWithoutLanguage(Command command) {
     return {kJson, 0};
   case Command::Records:
     return {kRecords | kSince | kUntil | kResult | kFormat | kJson | kSummary | kJob | kSerial, 0};
+  case Command::Run:
+    // The job says what a load sends and how long to wait; only where and how much is the operator's.
+    return {(kSessionOptions & ~kTimeout) | kJob | kLot | kUnits, kJob};
   }
   return {};
 }
@@ -287,8 +294,20 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
     o.jobName = value;
     return {};
   case kJob:
-    o.jobName = value;
+    (command == Command::Run ? o.file : o.jobName) = value;
     return {};
+  case kLot:
+    if (!job::IsJobName(value))
+      return QStringLiteral("expects ") + job::JobNameForm() + QStringLiteral(", got ") + Quoted(value);
+    o.lot = value;
+    return {};
+  case kUnits: {
+    const int n = AllDigits(value) && value.size() <= 7 ? value.toInt() : -1;
+    if (n < 1 || n > job::kMostLotSize)
+      return QStringLiteral("expects a whole number 1..%1, got ").arg(job::kMostLotSize) + Quoted(value);
+    o.units = n;
+    return {};
+  }
   case kVerify:
     o.verify = true;
     return {};
@@ -454,6 +473,8 @@ QString CommandName(Command command) {
     return QStringLiteral("ports");
   case Command::Records:
     return QStringLiteral("records");
+  case Command::Run:
+    return QStringLiteral("run");
   }
   return {};
 }

@@ -17,7 +17,7 @@
 
 namespace cli {
 
-enum class Command { Load, Verify, EraseProgramVerify, Set, ReadOut, CheckFile, Ports, Records };
+enum class Command { Load, Verify, EraseProgramVerify, Set, ReadOut, CheckFile, Ports, Records, Run };
 
 // The command's name on the command line, and its operation name in events.
 QString CommandName(Command command);
@@ -63,8 +63,13 @@ struct Options {
   QString result;
   QString format = QStringLiteral("table"); // table, csv or json (--json too)
   bool summary = false;                     // records: per job and day rather than each record
-  // records: --job, only that job's records; job create: --name.
+  // records: --job, only that job's records; job create: --name. (run: --job
+  // is the job file, in `file`.)
   QString jobName;
+  // run: the lot the units count in (empty: the job's name and today's date),
+  // and how many units to program (0: one per box).
+  QString lot;
+  int units = 0;
   // job create: load, then verify; retries after a failed attempt; units per
   // lot; ask for the engineer PIN.
   bool verify = false;

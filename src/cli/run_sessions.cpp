@@ -8,12 +8,14 @@
 #include "serial/serial_layer.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
+#include "session/production_run.h"
 #include "session/serial_numbers.h"
 
 #include <QElapsedTimer>
 #include <QUuid>
 #include <QFileInfo>
 #include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <dirent.h>
 #include <memory>
@@ -158,6 +160,7 @@ public:
     case Command::CheckFile:
     case Command::Ports:
     case Command::Records:
+    case Command::Run:
       Finish(ResultClass::Ok, {});
       break;
     }
@@ -204,6 +207,8 @@ private:
         return;
       }
       serial_ = data.serial;
+      // The unit's events carry its number from here on, as a job's units do.
+      sink_.Unit(port_, {unitUid_, 1, serial_});
       std::vector<std::string> text = plan_.firmware.imageText;
       for (const session::ImagePatch &patch : data.patches)
         unit::Patch(text, patch.address, patch.bytes);
@@ -280,7 +285,7 @@ private:
     session_.Stop(result); // ends an attempt the box left unanswered (an interrupted one)
     session_.ClosePort();
     result_ = result;
-    ResultInfo info{result, double(clock_.elapsed()) / 1000.0, std::nullopt, mismatch, reason, serial_};
+    ResultInfo info{result, double(clock_.elapsed()) / 1000.0, std::nullopt, mismatch, reason};
     if (plan_.command == Command::Load)
       info.checksum = numbers_ && image_ ? image_->checksumCaption : plan_.firmware.checksumCaption;
     if (numbers_ && !unitUid_.isEmpty()) {
@@ -423,6 +428,33 @@ void RecordRefusedFile(const SessionPlan &plan) {
                       0});
 }
 
+namespace {
+
+// The loop every run of boxes shares: `start` sets them going and is given
+// the call that ends the run; an interrupt calls `stop`, which must lead to
+// that call. Then the sink's summary, and the exit status of the results.
+int RunGang(EventSink &sink, InterruptWatcher &interrupts, const std::function<void(std::function<void()>)> &start,
+            const std::function<void()> &stop, const std::function<std::vector<ResultClass>()> &results,
+            const std::function<void()> &beforeSummary = {}) {
+  QEventLoop loop;
+  bool ended = false;
+  interrupts.OnInterrupt = stop;
+  start([&] {
+    ended = true;
+    loop.quit();
+  });
+  if (!ended)
+    loop.exec();
+  interrupts.OnInterrupt = nullptr;
+  if (beforeSummary)
+    beforeSummary();
+  sink.Finish();
+  const std::vector<ResultClass> all = results();
+  return RunExitCode(all);
+}
+
+} // namespace
+
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
   const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
   // With a serial-number plan each box packs its own image with its unit's number.
@@ -434,32 +466,223 @@ int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &inte
                                                        QString(), plan.records,
                                                        plan.options.ports.join(QLatin1Char(',')));
   RunRecords records(plan.records);
-  QEventLoop loop;
-  size_t running = size_t(plan.options.ports.size());
   std::vector<std::unique_ptr<BoxRun>> runs;
-  for (const QString &port : plan.options.ports)
-    runs.push_back(std::make_unique<BoxRun>(plan, port, int(runs.size()) + 1, layer, image, sink, records.attempts,
-                                            numbers.get(), [&] {
-                                              if (--running == 0)
-                                                loop.quit();
-                                            }));
   if (numbers)
-    QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(),
-                     [&](const QString &text) { WriteStderr((QStringLiteral("kavrin-cli: ") + text + QLatin1Char('\n')).toUtf8()); });
-  interrupts.OnInterrupt = [&] {
-    for (auto &run : runs)
-      run->Interrupt();
+    QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(), [](const QString &text) {
+      WriteStderr((QStringLiteral("kavrin-cli: ") + text + QLatin1Char('\n')).toUtf8());
+    });
+  return RunGang(
+      sink, interrupts,
+      [&](std::function<void()> done) {
+        auto running = std::make_shared<size_t>(size_t(plan.options.ports.size()));
+        for (const QString &port : plan.options.ports)
+          runs.push_back(std::make_unique<BoxRun>(plan, port, int(runs.size()) + 1, layer, image, sink,
+                                                  records.attempts, numbers.get(), [running, done] {
+                                                    if (--*running == 0)
+                                                      done();
+                                                  }));
+        for (auto &run : runs)
+          run->Start();
+        if (runs.empty())
+          done();
+      },
+      [&] {
+        for (auto &run : runs)
+          run->Interrupt();
+      },
+      [&] {
+        std::vector<ResultClass> results;
+        for (const auto &run : runs)
+          results.push_back(run->Result().value_or(ResultClass::Interrupted));
+        return results;
+      });
+}
+
+namespace {
+
+// The units of a job on the boxes of the plan, reported as loads are.
+class JobUnits {
+public:
+  JobUnits(const JobPlan &plan, EventSink &sink, records::Recorder *recorder)
+      : plan_(plan), sink_(sink), numbers_(NumbersOf(plan)),
+        run_(plan.job, plan.options.ports, base::SystemClock(), recorder, RunOptionsOf(plan)),
+        shown_(size_t(run_.BoxCount())) {
+    if (numbers_) {
+      run_.SetUnitDataProvider(numbers_.get());
+      QObject::connect(numbers_.get(), &session::SerialNumbers::Notice, numbers_.get(),
+                       [this](const QString &text) { sink_.Message(QString(), text); });
+    }
+    units_ = plan.options.units > 0 ? plan.options.units : run_.BoxCount();
+    QObject::connect(&run_, &session::ProductionRun::UnitChanged, &run_,
+                     [this](const session::UnitStatus &s) { Changed(s); });
+    QObject::connect(&run_, &session::ProductionRun::StepEnded, &run_,
+                     [this](const session::UnitStatus &s, const session::Attempt &step) { StepEnded(s, step); });
+    QObject::connect(&run_, &session::ProductionRun::UnitEnded, &run_,
+                     [this](const session::UnitStatus &s) { Ended(s); });
+    QObject::connect(&run_, &session::ProductionRun::Notice, &run_,
+                     [this](int box, const QString &text) { sink_.Message(run_.Unit(box).port, text); });
+    QObject::connect(&run_, &session::ProductionRun::CountersChanged, &run_, [this] { MaybeDone(); });
+  }
+
+  void Start(std::function<void()> done) {
+    done_ = std::move(done);
+    for (int box = 1; box <= run_.BoxCount() && started_ < units_; ++box)
+      Next(box);
+    MaybeDone();
+  }
+
+  void Stop() {
+    stopping_ = true;
+    run_.Stop();
+    MaybeDone();
+  }
+
+  std::vector<ResultClass> Results() const { return results_; }
+
+  // The lot's counters, as the records have them with this run's units.
+  void ReportLot() {
+    if (plan_.records.kind == records::StoreLocation::Kind::Off)
+      return;
+    const session::RunCounters &c = run_.Counters();
+    sink_.Lot({run_.Lot(), c.passed, c.failed, c.lotSize, c.loaded ? QString() : c.error});
+  }
+
+private:
+  // A job with a serial-number plan draws each unit's number from the records store.
+  static std::unique_ptr<session::SerialNumbers> NumbersOf(const JobPlan &plan) {
+    if (!plan.job.job->serial)
+      return nullptr;
+    return std::make_unique<session::SerialNumbers>(*plan.job.job->serial, plan.job.list, plan.job.firmware.ranges,
+                                                    plan.job.job->name, plan.records,
+                                                    plan.options.ports.join(QLatin1Char(',')));
+  }
+
+  static session::RunOptions RunOptionsOf(const JobPlan &plan) {
+    session::RunOptions o;
+    o.lot = plan.options.lot;
+    o.store = plan.records;
+    o.frontEnd = QStringLiteral("cli");
+    o.fastReplies = plan.options.fastReplies;
+    return o;
+  }
+
+  struct Shown {
+    QString unitUid;
+    int attempt = 0;
+    int percent = -1;
+    session::UnitState state = session::UnitState::Ready;
+    std::optional<protocol::Mismatch> mismatch;
+    bool noticed = false; // the firmware's left-out notice was shown for this box
   };
-  for (auto &run : runs)
-    run->Start();
-  if (running > 0)
-    loop.exec();
-  interrupts.OnInterrupt = nullptr;
-  sink.Finish();
-  std::vector<ResultClass> results;
-  for (const auto &run : runs)
-    results.push_back(run->Result().value_or(ResultClass::Interrupted));
-  return RunExitCode(results);
+
+  void Next(int box) {
+    ++started_;
+    if (!run_.Start(box))
+      --started_;
+  }
+
+  void Changed(const session::UnitStatus &s) {
+    Shown &shown = shown_[size_t(s.box - 1)];
+    const QString &port = s.port;
+    if (s.state == session::UnitState::Busy && s.attempt > 0 &&
+        (s.unitUid != shown.unitUid || s.attempt != shown.attempt)) {
+      shown.unitUid = s.unitUid;
+      shown.attempt = s.attempt;
+      shown.percent = -1;
+      shown.mismatch.reset();
+      sink_.Unit(port, {s.unitUid, s.attempt, s.serial});
+      sink_.Start(port, plan_.job.job->operation == job::Operation::LoadVerify ? QStringLiteral("load-verify")
+                                                                               : QStringLiteral("load"));
+      if (!shown.noticed && !plan_.job.firmware.leftOutNotice.isEmpty())
+        sink_.Message(port, plan_.job.firmware.leftOutNotice);
+      shown.noticed = true;
+    }
+    if (s.state == session::UnitState::Busy && s.attempt > 0 && s.percent != shown.percent)
+      sink_.Progress(port, shown.percent = s.percent);
+    if (s.state == session::UnitState::Retry && shown.state != session::UnitState::Retry)
+      sink_.Message(port, QStringLiteral("%1: attempt %2 of %3 follows")
+                              .arg(protocol::OutcomeName(s.outcome))
+                              .arg(s.attempt + 1)
+                              .arg(s.attempts));
+    shown.state = s.state;
+  }
+
+  void StepEnded(const session::UnitStatus &s, const session::Attempt &step) {
+    Shown &shown = shown_[size_t(s.box - 1)];
+    if (!step.end.message.isEmpty())
+      sink_.Message(s.port, step.end.message);
+    shown.mismatch = step.end.mismatch;
+  }
+
+  void Ended(const session::UnitStatus &s) {
+    const Shown &shown = shown_[size_t(s.box - 1)];
+    const ResultClass result = s.state == session::UnitState::Ready ? ResultClass::Interrupted : s.outcome;
+    QString reason;
+    switch (result) {
+    case ResultClass::NoAnswer:
+      reason = QStringLiteral("no answer within %1 s").arg(plan_.job.job->timeoutSeconds);
+      break;
+    case ResultClass::BoxFailed:
+      // A failure the box answered without a text of its own.
+      if (s.reason == s.reasonEnglish)
+        reason = s.reason;
+      break;
+    case ResultClass::Interrupted:
+      reason = QStringLiteral("stopped by the operator");
+      break;
+    case ResultClass::FileRefused:
+      reason = s.reasonEnglish;
+      break;
+    default:
+      break;
+    }
+    sink_.Result(s.port, ResultInfo{result, s.unitSeconds, run_.ImageChecksum(),
+                                    result == ResultClass::VerifyMismatch ? shown.mismatch : std::nullopt, reason});
+    results_.push_back(result);
+    // A box whose port does not open would only fail every unit it is given.
+    if (!stopping_ && result != ResultClass::PortUnavailable && started_ < units_) {
+      ++pending_;
+      QTimer::singleShot(0, &run_, [this, box = s.box] {
+        --pending_;
+        if (!stopping_)
+          Next(box);
+        MaybeDone();
+      });
+    }
+    MaybeDone();
+  }
+
+  void MaybeDone() {
+    if (!done_ || run_.Busy() || pending_ > 0)
+      return;
+    // The lot's figures include this run's units once the store has answered.
+    const session::RunCounters &c = run_.Counters();
+    if (plan_.records.kind != records::StoreLocation::Kind::Off && !c.loaded && c.error.isEmpty())
+      return;
+    std::exchange(done_, nullptr)();
+  }
+
+  const JobPlan &plan_;
+  EventSink &sink_;
+  std::unique_ptr<session::SerialNumbers> numbers_; // outlives the run that asks it
+  session::ProductionRun run_;
+  std::vector<Shown> shown_;
+  int units_ = 0;
+  int started_ = 0;
+  int pending_ = 0;
+  bool stopping_ = false;
+  std::vector<ResultClass> results_;
+  std::function<void()> done_;
+};
+
+} // namespace
+
+int RunJobUnits(const JobPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
+  RunRecords records(plan.records);
+  JobUnits units(plan, sink, records.recorder.get());
+  return RunGang(
+      sink, interrupts, [&](std::function<void()> done) { units.Start(std::move(done)); }, [&] { units.Stop(); },
+      [&] { return units.Results(); }, [&] { units.ReportLot(); });
 }
 
 } // namespace cli

@@ -8,6 +8,7 @@
 #include "cli/interrupt_watcher.h"
 #include "cli/options.h"
 #include "image/firmware_file.h"
+#include "job/job_file.h"
 #include "records/store_location.h"
 #include "unit/serial_plan.h"
 
@@ -51,5 +52,22 @@ void RecordRefusedFile(const SessionPlan &plan);
 // when `interrupts` fires, and returns the exit status (RunExitCode of the
 // results; 130 after an interrupt).
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts);
+
+// A job run: the job opened and accepted, the boxes' ports (1..16: those
+// given, else the job's), the lot and how many units (options.lot,
+// options.units), where the attempts are recorded.
+struct JobPlan {
+  job::OpenedJob job;
+  Options options;
+  records::StoreLocation records;
+};
+
+// Programs options.units units (one per box when 0) of the job, each box
+// taking the next unit as soon as its last one ended, until that many have
+// ended or a box's port did not open (that box takes no more). Reports every
+// unit's attempts to `sink` as a load's, tagged with the unit, then the lot's
+// counters read back from the records; stops every box when `interrupts`
+// fires; returns RunExitCode of the units' results.
+int RunJobUnits(const JobPlan &plan, EventSink &sink, InterruptWatcher &interrupts);
 
 } // namespace cli

@@ -71,8 +71,8 @@ const QString kStopped = QStringLiteral("stopped by the operator");
 // Verify paces its progress over the whole 32 KiB image, as a load writes it.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
-bool Retryable(Outcome outcome) {
-  return outcome == Outcome::NoAnswer || outcome == Outcome::BoxFailed || outcome == Outcome::PortLost;
+bool Retryable(protocol::Outcome outcome) {
+  return outcome == protocol::Outcome::NoAnswer || outcome == protocol::Outcome::BoxFailed || outcome == protocol::Outcome::PortLost;
 }
 
 // Carries the lot's counts from the worker thread to the run. It lives on the
@@ -100,7 +100,7 @@ struct ProductionRun::Impl {
     std::shared_ptr<const LoadImage> image;
     int shownPercent = -1;
 
-    Box(Impl &r, size_t i, std::shared_ptr<SerialLayer> layer) : run(r), index(i), session(std::move(layer), r.clock) {}
+    Box(Impl &r, size_t i, std::shared_ptr<serial::SerialLayer> layer) : run(r), index(i), session(std::move(layer), r.clock) {}
     UnitStatus &Status() { return run.units[index]; }
   };
 
@@ -109,7 +109,7 @@ struct ProductionRun::Impl {
   records::Recorder *recorder;
   RunOptions options;
   job::Job job;
-  FirmwareFile firmware;
+  image::FirmwareFile firmware;
   LoadSource source;
   QString lot;
   UnitDataProvider *provider = nullptr;
@@ -131,7 +131,7 @@ struct ProductionRun::Impl {
         firmware(opened.firmware), source{opened.firmwarePath, opened.firmware.sha256} {
     lot = options.lot.isEmpty() ? DefaultLot(job.name, QDate::currentDate()) : options.lot;
     if (!options.layer)
-      options.layer = MakePlatformSerialLayer();
+      options.layer = serial::MakePlatformSerialLayer();
     counters.lotSize = job.lotSize;
     const int n = int(std::min<qsizetype>(ports.size(), kMostBoxes));
     for (int i = 0; i < n; ++i) {
@@ -187,7 +187,7 @@ struct ProductionRun::Impl {
     default:
       r.chip.ChipStart = QStringLiteral("0000");
       r.chip.ChipEnd = kWholeImageEnd;
-      r.imageSize = kLoadImageSize;
+      r.imageSize = image::kLoadImageSize;
       break;
     }
     return r;
@@ -205,7 +205,7 @@ struct ProductionRun::Impl {
     }
     std::vector<std::string> text = firmware.imageText;
     for (const ImagePatch &patch : data.patches) {
-      if (qint64(patch.address) + patch.bytes.size() > qint64(kLoadImageSize))
+      if (qint64(patch.address) + patch.bytes.size() > qint64(image::kLoadImageSize))
         return QStringLiteral("the unit's data at %1 (%2 bytes) does not fit in the image")
             .arg(patch.address, 4, 16, QLatin1Char('0'))
             .arg(patch.bytes.size());
@@ -233,7 +233,7 @@ struct ProductionRun::Impl {
     s.state = UnitState::Busy;
     s.percent = 0;
     s.attempt = 0;
-    s.outcome = Outcome::Ok;
+    s.outcome = protocol::Outcome::Ok;
     s.reason.clear();
     s.reasonShown.clear();
     s.reasonEnglish.clear();
@@ -279,10 +279,10 @@ struct ProductionRun::Impl {
               source,
               now,
               now,
-              {Outcome::FileRefused, refusal, std::nullopt},
+              {protocol::Outcome::FileRefused, refusal, std::nullopt},
               0};
     Record(b, a);
-    EndUnit(b, UnitState::Fail, Outcome::FileRefused, refusal);
+    EndUnit(b, UnitState::Fail, protocol::Outcome::FileRefused, refusal);
   }
 
   void BeginAttempt(Box &b) {
@@ -296,20 +296,20 @@ struct ProductionRun::Impl {
       const QDateTime started = QDateTime::currentDateTimeUtc();
       try {
         b.session.OpenPort(s.port);
-      } catch (const Exception &e) {
+      } catch (const base::Exception &e) {
         Attempt a{Request(BoxOperation::Load),
                   s.port,
                   source,
                   started,
                   QDateTime::currentDateTimeUtc(),
-                  {Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                  {protocol::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
                   0};
         a.request.image = b.image;
         Record(b, a);
         emit q.StepEnded(s, a);
         // The unit shows the window's words; the system's reason goes with the notice.
         emit q.Notice(s.box, e.Reason().isEmpty() ? e.Message() : e.Message() + QStringLiteral(": ") + e.Reason());
-        EndUnit(b, UnitState::Fail, Outcome::PortUnavailable, kOpenFailed);
+        EndUnit(b, UnitState::Fail, protocol::Outcome::PortUnavailable, kOpenFailed);
         return;
       }
     }
@@ -357,7 +357,7 @@ struct ProductionRun::Impl {
       b.step = step; // an attempt ended by Stop, or one this run did not start
       return;
     }
-    if (end.outcome == Outcome::Ok) {
+    if (end.outcome == protocol::Outcome::Ok) {
       if (step == Step::Setting) {
         b.step = Step::Loading;
         OperationRequest load = Request(BoxOperation::Load);
@@ -367,14 +367,14 @@ struct ProductionRun::Impl {
         b.step = Step::Verifying;
         b.session.Start(Request(BoxOperation::Verify));
       } else {
-        EndUnit(b, UnitState::Pass, Outcome::Ok, end.message);
+        EndUnit(b, UnitState::Pass, protocol::Outcome::Ok, end.message);
       }
       return;
     }
     QString reason = end.message;
-    if (reason.isEmpty() && end.outcome == Outcome::NoAnswer)
+    if (reason.isEmpty() && end.outcome == protocol::Outcome::NoAnswer)
       reason = QStringLiteral("no answer within %1 s").arg(job.timeoutSeconds);
-    if (reason.isEmpty() && end.outcome == Outcome::BoxFailed)
+    if (reason.isEmpty() && end.outcome == protocol::Outcome::BoxFailed)
       reason = QStringLiteral("the box answered with a failure");
     UnitStatus &s = b.Status();
     if (!Retryable(end.outcome) || s.attempt >= s.attempts) {
@@ -383,7 +383,7 @@ struct ProductionRun::Impl {
     }
     SetEnd(s, UnitState::Retry, end.outcome, reason);
     emit q.UnitChanged(s);
-    if (end.outcome == Outcome::PortLost && !b.session.IsOpen()) {
+    if (end.outcome == protocol::Outcome::PortLost && !b.session.IsOpen()) {
       b.step = Step::AwaitingPort;
       b.alarm->Arm(job.timeoutSeconds * 1000, false);
     } else {
@@ -404,19 +404,19 @@ struct ProductionRun::Impl {
       BeginAttempt(b);
     } else if (b.step == Step::AwaitingPort) {
       b.step = Step::None;
-      EndUnit(b, UnitState::Fail, Outcome::PortLost, b.Status().reason);
+      EndUnit(b, UnitState::Fail, protocol::Outcome::PortLost, b.Status().reason);
     }
   }
 
-  static void SetEnd(UnitStatus &s, UnitState state, Outcome outcome, const QString &reason) {
+  static void SetEnd(UnitStatus &s, UnitState state, protocol::Outcome outcome, const QString &reason) {
     s.state = state;
     s.outcome = outcome;
     s.reason = reason;
-    s.reasonShown = ShownText(reason);
-    s.reasonEnglish = EnglishText(reason);
+    s.reasonShown = protocol::ShownText(reason);
+    s.reasonEnglish = protocol::EnglishText(reason);
   }
 
-  void EndUnit(Box &b, UnitState state, Outcome outcome, const QString &reason) {
+  void EndUnit(Box &b, UnitState state, protocol::Outcome outcome, const QString &reason) {
     b.step = Step::None;
     b.alarm->Disarm();
     UnitStatus &s = b.Status();
@@ -445,8 +445,8 @@ struct ProductionRun::Impl {
       return;
     ++b.generation;
     b.step = Step::None; // the interrupted step's record is written, nothing follows it
-    b.session.Stop(Outcome::Interrupted);
-    EndUnit(b, UnitState::Ready, Outcome::Interrupted, kStopped);
+    b.session.Stop(protocol::Outcome::Interrupted);
+    EndUnit(b, UnitState::Ready, protocol::Outcome::Interrupted, kStopped);
   }
 
   // --- The lot's counters ---

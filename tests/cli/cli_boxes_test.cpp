@@ -450,6 +450,136 @@ TEST(CliBoxes, AnOpenPortHoldsNoMoreDescriptorsThanTheLimitCheckReckons) {
   close(master);
 }
 
+// --- Units of a job -------------------------------------------------------------
+
+// A job file beside its firmware, made by `job create` with `args` added.
+QString MakeJob(const ProgramFolder &folder, const QStringList &args) {
+  QFile::copy(Fixture("objcopy_16_crlf.hex"), folder.File(QStringLiteral("fw.hex")));
+  const QString path = folder.File(QStringLiteral("j.kavjob"));
+  QProcess make;
+  make.start(BinPath(QStringLiteral("kavrin-cli")),
+             QStringList{QStringLiteral("job"), QStringLiteral("create"), QStringLiteral("--out"), path,
+                         QStringLiteral("--file"), folder.File(QStringLiteral("fw.hex")), QStringLiteral("--name"),
+                         QStringLiteral("motor board"), QStringLiteral("--lot-size"), QStringLiteral("10"),
+                         QStringLiteral("--mode"), QStringLiteral("online"), QStringLiteral("--timeout"),
+                         QStringLiteral("5")} +
+                 args);
+  make.waitForFinished();
+  EXPECT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
+  return path;
+}
+
+// "load:box-failed@1" for each record of the store, oldest first.
+QStringList Steps(const std::vector<records::Record> &newestFirst) {
+  QStringList out;
+  for (auto r = newestFirst.rbegin(); r != newestFirst.rend(); ++r)
+    out << QStringLiteral("%1:%2@%3").arg(r->operation, r->result).arg(r->attempt);
+  return out;
+}
+
+TEST(CliRunJob, RetriesRecordsAndExitStatusAsALoad) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  struct Case {
+    const char *name;
+    std::vector<std::string> box;
+    QStringList job;
+    int status;
+    QStringList steps;
+  };
+  const std::vector<Case> cases = {
+      {"fails once, retried",
+       {"--fail-at-block", "2", "--fail-times", "1"},
+       {"--retries", "1", "--verify"},
+       0,
+       {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:ok@2", "verify:ok@2"}},
+      {"fails twice, one retry", {"--fail-at-block", "2", "--fail-times", "2"}, {"--retries", "1"}, 5,
+       {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:box-failed@2"}},
+      {"mismatch, never retried", {"--mismatch", "0x0010"}, {"--retries", "3", "--verify"}, 6,
+       {"set:ok@1", "load:ok@1", "verify:verify-mismatch@1"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramFolder folder;
+    const QString job = MakeJob(folder, c.job);
+    Box box(c.box);
+    Store store;
+    CliRun run;
+    run.Start(QStringList{QStringLiteral("run"), QStringLiteral("--job"), job, QStringLiteral("--port"), box.Port(),
+                          QStringLiteral("--fast-replies")} +
+              store.Args());
+    EXPECT_EQ(run.Finish(), c.status);
+    const auto rows = store.Rows();
+    EXPECT_EQ(Steps(rows), c.steps);
+    const auto results = run.Of("result");
+    ASSERT_EQ(results.size(), 1u);
+    ASSERT_FALSE(rows.empty());
+    // The event names the unit and attempt the records keep.
+    EXPECT_EQ(results[0].value("unit").toString(), rows.front().unitUid);
+    EXPECT_EQ(results[0].value("attempt").toInt(), rows.front().attempt);
+    EXPECT_TRUE(results[0].value("serial").isNull());
+    for (const auto &r : rows) {
+      EXPECT_EQ(r.unitUid, rows.front().unitUid);
+      EXPECT_EQ(r.jobName, QStringLiteral("motor board"));
+    }
+  }
+}
+
+TEST(CliRunJob, LotCountersComeFromTheRecordsOfEveryRun) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder folder;
+  const QString job = MakeJob(folder, {});
+  Box box({});
+  Store store;
+  auto lotAfter = [&](const QStringList &args) {
+    CliRun run;
+    run.Start(QStringList{QStringLiteral("run"), QStringLiteral("--job"), job, QStringLiteral("--port"), box.Port(),
+                          QStringLiteral("--fast-replies"), QStringLiteral("--lot"), QStringLiteral("L-49")} +
+              store.Args() + args);
+    EXPECT_EQ(run.Finish(), 0);
+    const auto lots = run.Of("lot");
+    return lots.size() == 1 ? lots[0].value("passed").toInt(-1) : -1;
+  };
+  EXPECT_EQ(lotAfter({QStringLiteral("--units"), QStringLiteral("2")}), 2);
+  EXPECT_EQ(lotAfter({}), 3); // a new process counts the earlier run's units
+  EXPECT_EQ(Steps(store.Rows()).size(), 6);
+}
+
+TEST(CliRunJob, RefusesWhatCannotRun) {
+  struct Case {
+    const char *name;
+    QStringList args; // after the job file
+    std::function<void(const ProgramFolder &)> spoil;
+    int status;
+    const char *says;
+  };
+  const std::vector<Case> cases = {
+      {"no port anywhere", {}, nullptr, 2, "the job names no ports"},
+      {"firmware changed",
+       {QStringLiteral("--port"), QStringLiteral("/nonexistent/port")},
+       [](const ProgramFolder &f) { f.Write(QStringLiteral("fw.hex"), ":00000001FF\n"); },
+       3,
+       "SHA-256"},
+      {"timeout is the job's", {QStringLiteral("--timeout"), QStringLiteral("3")}, nullptr, 2, "--timeout"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramFolder folder;
+    const QString job = MakeJob(folder, {});
+    if (c.spoil)
+      c.spoil(folder);
+    Store store;
+    QProcess run;
+    run.start(BinPath(QStringLiteral("kavrin-cli")),
+              QStringList{QStringLiteral("run"), QStringLiteral("--job"), job} + c.args + store.Args());
+    run.waitForFinished();
+    EXPECT_EQ(run.exitCode(), c.status);
+    EXPECT_TRUE(run.readAllStandardError().contains(c.says));
+    EXPECT_FALSE(QFileInfo::exists(store.folder.File(QStringLiteral("records.sqlite"))));
+  }
+}
+
 } // namespace
 
 TEST(CliBoxes, ALoadWithASerialPlanGivesEachBoxItsOwnNumberInTheBlocksItChecks) {
@@ -511,4 +641,26 @@ TEST(CliBoxes, ALoadWithASerialPlanGivesEachBoxItsOwnNumberInTheBlocksItChecks) 
     EXPECT_EQ(bad.Finish(), 2) << r.error;
     EXPECT_TRUE(bad.process.readAllStandardError().contains(r.error)) << r.error;
   }
+}
+
+TEST(CliRunJob, EachUnitOfAJobWithASerialPlanCarriesTheNextNumber) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder folder;
+  const QString job = MakeJob(folder, {"--serial-at", "7FF0", "--serial-format", "dec:4", "--serial-start", "7"});
+  Box box({});
+  Store store;
+  CliRun run;
+  run.Start(QStringList{"run", "--job", job, "--port", box.Port(), "--fast-replies", "--units", "2"} + store.Args());
+  ASSERT_EQ(run.Finish(), 0);
+  QStringList serials, written;
+  for (const QJsonObject &result : run.Of("result"))
+    serials << result.value("serial").toString();
+  for (const auto &r : boxsim_test::ReadLog(box.log))
+    if (r.value("kind").toString() == "block" && r.value("n").toInt() == 7)
+      written << QString::fromLatin1(QByteArray::fromHex(r.value("data").toString().toLatin1()).mid(0xFF0, 4));
+  EXPECT_EQ(serials, (QStringList{"0007", "0008"}));
+  EXPECT_EQ(written, serials);
+  for (const auto &r : store.Rows())
+    EXPECT_TRUE(serials.contains(r.serial)) << r.operation.toStdString();
 }

@@ -31,9 +31,9 @@ TEST(EventSink, JsonLinesCarryEveryField) {
   sink.Start(kA, QStringLiteral("load"));
   sink.Progress(kA, 45);
   sink.Message(kA, QStringLiteral("程序 \"下载\" 成功\n\t\x01"));
-  sink.Result(kA, {ResultClass::Ok, 12.0, QStringLiteral("CheckSum:  0x0005FEC8"), std::nullopt, {}, {}});
+  sink.Result(kA, {ResultClass::Ok, 12.0, QStringLiteral("CheckSum:  0x0005FEC8"), std::nullopt, {}});
   sink.Start(kB, QStringLiteral("verify"));
-  sink.Result(kB, {ResultClass::VerifyMismatch, 3.14159, std::nullopt, protocol::Mismatch{0x1234, 0xA5, 0x0F}, {}, {}});
+  sink.Result(kB, {ResultClass::VerifyMismatch, 3.14159, std::nullopt, protocol::Mismatch{0x1234, 0xA5, 0x0F}, {}});
   sink.Finish();
 
   const QList<QByteArray> lines = out.text.split('\n');
@@ -82,7 +82,7 @@ TEST(EventSink, PlainLinesWithoutATerminal) {
   for (int percent : {3, 9, 10, 11, 35, 35, 99, 100})
     sink.Progress(kA, percent);
   sink.Message(kA, QStringLiteral("下载成功"));
-  sink.Result(kA, {ResultClass::NoAnswer, 120.04, std::nullopt, std::nullopt, QStringLiteral("no reply"), {}});
+  sink.Result(kA, {ResultClass::NoAnswer, 120.04, std::nullopt, std::nullopt, QStringLiteral("no reply")});
   sink.Finish();
   EXPECT_EQ(QString::fromUtf8(err.text), QStringLiteral("/dev/ttyUSB0: load started\n"
                                                         "/dev/ttyUSB0: load 10 %\n"

@@ -32,7 +32,7 @@ using session::UnitStatus;
 
 std::vector<uint8_t> ImageBytes(uint32_t seed) {
   std::mt19937 gen(seed);
-  std::vector<uint8_t> out(kLoadImageSize);
+  std::vector<uint8_t> out(image::kLoadImageSize);
   for (auto &b : out)
     b = uint8_t(gen());
   return out;
@@ -51,15 +51,15 @@ job::OpenedJob Opened(const std::vector<uint8_t> &bytes, job::Operation operatio
   o.job = j;
   o.firmwarePath = QStringLiteral("/srv/fw.hex");
   o.firmware.fileRead = true;
-  o.firmware.imageText.assign(kImageTextEntries, {});
-  for (uint32_t a = 0; a < kLoadImageSize; ++a)
+  o.firmware.imageText.assign(image::kImageTextEntries, {});
+  for (uint32_t a = 0; a < image::kLoadImageSize; ++a)
     o.firmware.imageText[a] = QStringLiteral("$%1").arg(bytes[a], 2, 16, QLatin1Char('0')).toUpper().toStdString();
   o.firmware.sha256 = QStringLiteral("ab").repeated(32);
   o.firmware.checksumCaption = QStringLiteral("CheckSum:  0x00000000");
   return o;
 }
 
-session::RunOptions Options(std::shared_ptr<SerialLayer> layer, const QString &lot = {},
+session::RunOptions Options(std::shared_ptr<serial::SerialLayer> layer, const QString &lot = {},
                             const records::StoreLocation &store = {}) {
   session::RunOptions o;
   o.lot = lot;
@@ -194,7 +194,7 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
     int retries;
     QStringList tiles;
     QStringList records;
-    Outcome outcome;
+    protocol::Outcome outcome;
   };
   boxsim::BoxOptions failsOnce;
   failsOnce.failAtBlock = 2;
@@ -208,42 +208,42 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
   const auto Load = job::Operation::Load;
   const auto LoadVerify = job::Operation::LoadVerify;
   const Case cases[] = {
-      {"good box", {}, LoadVerify, 2, {"BUSY", "PASS"}, {"set:ok@1", "load:ok@1", "verify:ok@1"}, Outcome::Ok},
+      {"good box", {}, LoadVerify, 2, {"BUSY", "PASS"}, {"set:ok@1", "load:ok@1", "verify:ok@1"}, protocol::Outcome::Ok},
       {"fails once, retried",
        failsOnce,
        Load,
        2,
        {"BUSY", "RETRY 1/2", "BUSY", "PASS"},
        {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:ok@2"},
-       Outcome::Ok},
+       protocol::Outcome::Ok},
       {"fails once, no retries",
        failsOnce,
        Load,
        0,
        {"BUSY", "FAIL"},
        {"set:ok@1", "load:box-failed@1"},
-       Outcome::BoxFailed},
+       protocol::Outcome::BoxFailed},
       {"fails always: the limit",
        failsAlways,
        Load,
        2,
        {"BUSY", "RETRY 1/2", "BUSY", "RETRY 2/2", "BUSY", "FAIL"},
        {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:box-failed@2", "set:ok@3", "load:box-failed@3"},
-       Outcome::BoxFailed},
+       protocol::Outcome::BoxFailed},
       {"verify mismatch is never retried",
        mismatch,
        LoadVerify,
        3,
        {"BUSY", "FAIL"},
        {"set:ok@1", "load:ok@1", "verify:verify-mismatch@1"},
-       Outcome::VerifyMismatch},
+       protocol::Outcome::VerifyMismatch},
       {"no answer, retried",
        silent,
        Load,
        1,
        {"BUSY", "RETRY 1/1", "BUSY", "FAIL"},
        {"set:no-answer@1", "set:no-answer@2"},
-       Outcome::NoAnswer},
+       protocol::Outcome::NoAnswer},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -263,7 +263,7 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
       EXPECT_EQ(tiles.shown[1], c.tiles);
       EXPECT_EQ(tiles.ended.back().outcome, c.outcome);
       EXPECT_EQ(run.Counters().passed + run.Counters().failed, 1);
-      EXPECT_EQ(run.Counters().passed, c.outcome == Outcome::Ok ? 1 : 0);
+      EXPECT_EQ(run.Counters().passed, c.outcome == protocol::Outcome::Ok ? 1 : 0);
     }
     QString unitFault;
     EXPECT_EQ(Steps(store, &unitFault), c.records);
@@ -363,7 +363,7 @@ TEST(ProductionRun, StopEndsUnitsNeitherPassedNorFailed) {
   EXPECT_FALSE(run.Start(1)); // a box in retry takes no new unit
   run.Stop();
   EXPECT_EQ(run.Unit(1).state, UnitState::Ready);
-  EXPECT_EQ(run.Unit(1).outcome, Outcome::Interrupted);
+  EXPECT_EQ(run.Unit(1).outcome, protocol::Outcome::Interrupted);
   EXPECT_EQ(run.Counters().passed + run.Counters().failed, 0);
   // The retry's pause passing changes nothing any more.
   bench.clock.Advance(ProductionRun::kRetryPauseMs * 2);
