@@ -6,6 +6,7 @@
 // 3840 bytes/s), and the command line's own CPU time against its wall time.
 // Verdicts: every box within 1.03 of its ideal; CPU under 2 % of the wall time
 // per box; with --fast-replies, a box alone within 1.02 of the pure line time.
+#include "cli_bench.h"
 #include "tools/boxsim_process.h"
 
 #include <QByteArray>
@@ -48,29 +49,13 @@ double Seconds(const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) /
 
 // Runs kavrin-cli with its standard output into a file; its CPU time from wait4.
 CliRun RunCli(const std::vector<std::string> &args, const QString &outPath) {
-  std::vector<std::string> argv{std::string(KAVRIN_BIN_DIR) + "/kavrin-cli"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char *> raw;
-  for (auto &a : argv)
-    raw.push_back(a.data());
-  raw.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, outPath.toLocal8Bit().constData(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  const cli_bench::CliProcess process = cli_bench::RunCli(args, outPath, QStringLiteral("/dev/null"));
   CliRun run;
-  pid_t pid = -1;
-  const auto start = boxsim_test::Clock::now();
-  if (posix_spawn(&pid, raw[0], &fa, nullptr, raw.data(), environ) != 0)
+  run.status = process.status;
+  if (!process.started)
     return run;
-  posix_spawn_file_actions_destroy(&fa);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  run.wallSeconds = std::chrono::duration<double>(boxsim_test::Clock::now() - start).count();
-  run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.wallSeconds = process.wallSeconds;
+  run.cpuSeconds = Seconds(process.usage.ru_utime) + Seconds(process.usage.ru_stime);
   QFile out(outPath);
   out.open(QIODevice::ReadOnly);
   for (const QByteArray &line : out.readAll().split('\n')) {
@@ -79,22 +64,6 @@ CliRun RunCli(const std::vector<std::string> &args, const QString &outPath) {
       run.boxSeconds.emplace_back(e.value("port").toString().toStdString(), e.value("seconds").toDouble());
   }
   return run;
-}
-
-// A HEX file of 32 KiB of data, 16 bytes a record.
-QByteArray FullImageHex() {
-  QByteArray hex;
-  for (uint32_t a = 0; a < 0x8000; a += 16) {
-    uint8_t sum = uint8_t(16 + (a >> 8) + (a & 0xFF));
-    QByteArray line = ":10" + QByteArray::number(a, 16).rightJustified(4, '0').toUpper() + "00";
-    for (uint32_t i = 0; i < 16; ++i) {
-      const uint8_t b = uint8_t((a + i) * 7);
-      line += QByteArray::number(b, 16).rightJustified(2, '0').toUpper();
-      sum = uint8_t(sum + b);
-    }
-    hex += line + QByteArray::number(uint8_t(-sum), 16).rightJustified(2, '0').toUpper() + "\r\n";
-  }
-  return hex + ":00000001FF\r\n";
 }
 
 } // namespace
@@ -109,7 +78,7 @@ int main(int argc, char **argv) {
   {
     QFile f(hexPath);
     f.open(QIODevice::WriteOnly);
-    f.write(FullImageHex());
+    f.write(cli_bench::FullImageHex());
   }
   std::vector<std::unique_ptr<boxsim_test::BoxSim>> sims;
   for (int i = 0; i < boxes; ++i) {

@@ -9,6 +9,8 @@
 // Verdict: at most 256 KiB per box. Then a run with --refuse ports (that need
 // not exist) shows whether they fit the open-files limit, or the message that
 // refuses them before anything is opened.
+#include "cli_bench.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
@@ -46,29 +48,12 @@ struct Run {
 };
 
 Run RunCli(const std::vector<std::string> &args, const QString &errPath) {
-  std::vector<std::string> argv{std::string(KAVRIN_BIN_DIR) + "/kavrin-cli"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char *> raw;
-  for (auto &a : argv)
-    raw.push_back(a.data());
-  raw.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, QFile::encodeName(errPath).constData(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const cli_bench::CliProcess process = cli_bench::RunCli(args, QStringLiteral("/dev/null"), errPath);
   Run run;
-  pid_t pid = -1;
-  const int failed = posix_spawn(&pid, raw[0], &fa, nullptr, raw.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (failed != 0)
+  run.status = process.status;
+  if (!process.started)
     return run;
-  int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.maxRssKiB = usage.ru_maxrss;
+  run.maxRssKiB = process.usage.ru_maxrss;
   QFile err(errPath);
   if (err.open(QIODevice::ReadOnly))
     run.errors = err.readAll();
@@ -97,22 +82,6 @@ struct Terminals {
   }
 };
 
-// A HEX file of 32 KiB of data, 16 bytes a record.
-QByteArray FullImageHex() {
-  QByteArray hex;
-  for (uint32_t a = 0; a < 0x8000; a += 16) {
-    uint8_t sum = uint8_t(16 + (a >> 8) + (a & 0xFF));
-    QByteArray line = ":10" + QByteArray::number(a, 16).rightJustified(4, '0').toUpper() + "00";
-    for (uint32_t i = 0; i < 16; ++i) {
-      const uint8_t b = uint8_t((a + i) * 7);
-      line += QByteArray::number(b, 16).rightJustified(2, '0').toUpper();
-      sum = uint8_t(sum + b);
-    }
-    hex += line + QByteArray::number(uint8_t(-sum), 16).rightJustified(2, '0').toUpper() + "\r\n";
-  }
-  return hex + ":00000001FF\r\n";
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -133,7 +102,7 @@ int main(int argc, char **argv) {
   const QString hexPath = dir.filePath(QStringLiteral("full.hex"));
   {
     QFile f(hexPath);
-    if (!f.open(QIODevice::WriteOnly) || f.write(FullImageHex()) < 0) {
+    if (!f.open(QIODevice::WriteOnly) || f.write(cli_bench::FullImageHex()) < 0) {
       std::printf("cli memory: cannot write %s\n", qPrintable(hexPath));
       return 1;
     }

@@ -20,7 +20,8 @@ QString LoadErrorText(const HexReadResult &result) {
     return NoDataInImageText();
   case HexReadResult::Status::AddressClash:
     return QString::fromUtf8(kAddressClashPattern)
-        .arg(base::IntToHex(result.clashEarlier, 8), base::IntToHex(result.clashLater, 8), base::IntToHex(result.clashAddress, 4));
+        .arg(base::IntToHex(result.clashEarlier, 8), base::IntToHex(result.clashLater, 8),
+             base::IntToHex(result.clashAddress, 4));
   }
   return {};
 }

@@ -406,7 +406,8 @@ ParsedJob ParseJob(const QByteArray &text) {
       QStringLiteral("count"), [](const QString &t) { return Matches("[0-9]{1,6}", t); },
       QStringLiteral("1 to 6 digits"));
   const QString sectors = read.Text(
-      QStringLiteral("sectors"), [](const QString &t) { return Matches("[0-9A-Fa-f]{8}", t) && base::HexTextToInt(t) != 0; },
+      QStringLiteral("sectors"),
+      [](const QString &t) { return Matches("[0-9A-Fa-f]{8}", t) && base::HexTextToInt(t) != 0; },
       QStringLiteral("8 hex digits with a bit set for each sector, bit 0 for sector 1"));
   job.sectorMask = base::HexTextToInt(sectors);
   job.timeoutSeconds = read.Integer(QStringLiteral("timeout_s"), 1, kMostTimeoutSeconds);

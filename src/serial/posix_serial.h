@@ -26,7 +26,6 @@
 #include <QString>
 #include <memory>
 
-
 namespace serial {
 
 class LineTime;

@@ -106,8 +106,8 @@ TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
       {base::Language::English, mismatch, mismatchEn, mismatchEn},
       {base::Language::Designed, mismatch, mismatch, mismatchEn},
       // What the catalogue does not know (the system's words) stays as it is.
-      {base::Language::English, QStringLiteral("No such file or directory"), QStringLiteral("No such file or directory"),
-       QStringLiteral("No such file or directory")},
+      {base::Language::English, QStringLiteral("No such file or directory"),
+       QStringLiteral("No such file or directory"), QStringLiteral("No such file or directory")},
   };
   for (const Case &c : cases) {
     base::UseLanguage(c.language);

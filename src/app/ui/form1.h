@@ -43,7 +43,7 @@ class SerialLayer;
 namespace session {
 class AttemptRecords;
 class BoxSession;
-}
+} // namespace session
 
 namespace app {
 

@@ -69,8 +69,8 @@ struct ControlRow {
 
 TEST_F(MainWindow, EveryControlOfTheLayout) {
   const ControlRow rows[] = {
-      {"RadioGroup1", "TRadioGroup", {24, 8, 169, 57}, "Model Select", true},
-      {"RadioGroup2", "TRadioGroup", {200, 8, 265, 57}, "Power Supply", true},
+      {"RadioGroup1", "app::TRadioGroup", {24, 8, 169, 57}, "Model Select", true},
+      {"RadioGroup2", "app::TRadioGroup", {200, 8, 265, 57}, "Power Supply", true},
       {"Label8", "QLabel", {520, 32, -1, -1}, "N:", true},
       {"Edit5", "QLineEdit", {560, 32, 89, 24}, "999999", true},
       {"Button8", "QPushButton", {672, 24, 75, 33}, "Set ", true},
@@ -89,11 +89,11 @@ TEST_F(MainWindow, EveryControlOfTheLayout) {
       {"Button3", "QPushButton", {576, 352, 89, 25}, "Select ALL", true},
       {"Button4", "QPushButton", {696, 352, 89, 25}, "Remove ALL", true},
       {"ComboBox1", "QComboBox", {40, 368, 57, 24}, "/nonexistent/kavrin-port", true},
-      {"StatusBar1", "TStatusBar", {0, 398, 811, 34}, nullptr, true},
+      {"StatusBar1", "app::TStatusBar", {0, 398, 811, 34}, nullptr, true},
       {"Label3", "QLabel", {24, 408, -1, -1}, "选择串口：", true},
       {"Label6", "QLabel", {312, 408, -1, -1}, "设定烧写次数：", true},
       {"Edit4", "QLineEdit", {720, -111, 89, 24}, "0000", true},
-      {"RadioGroup3", "TRadioGroup", {432, -100, 137, 41}, "Dataflash用作", false},
+      {"RadioGroup3", "app::TRadioGroup", {432, -100, 137, 41}, "Dataflash用作", false},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
@@ -380,7 +380,8 @@ TEST_F(MainWindow, AboutTellsTheVersion) {
   form1->AboutAction->trigger();
   ASSERT_EQ(dialogs.Texts(RecordingDialogs::Box::About).size(), 1);
   const QString text = dialogs.Texts(RecordingDialogs::Box::About)[0];
-  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(base::ProgramVersion()))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Version ") + QString::fromUtf8(base::ProgramVersion())))
+      << text.toStdString();
 }
 
 } // namespace
