@@ -3,7 +3,7 @@
 # (dpkg-shlibdeps and the checks of tests/package) need, when missing; clang
 # builds the firmware readers' libFuzzer targets.
 set -euo pipefail
-packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools libgl-dev
+packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev qt6-l10n-tools libgl-dev
   libgtest-dev libgmock-dev libelf-dev libsodium-dev clang ccache srecord binutils fonts-wqy-zenhei xvfb xauth libqt6sql6-sqlite libqt6sql6-psql postgresql-15
   dpkg-dev lintian desktop-file-utils appstream)
 missing=()

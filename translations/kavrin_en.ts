@@ -149,6 +149,41 @@
     </message>
 </context>
 <context>
+    <name>Production</name>
+    <message>
+        <source>生产：%1</source>
+        <translation>Production: %1</translation>
+    </message>
+    <message>
+        <source>%1：启动所有就绪的编程器&#x3000;1–9、F1–F16：启动该编程器</source>
+        <translation>%1: start every ready box   1–9, F1–F16: start that box</translation>
+    </message>
+    <message>
+        <source>合格 / 不合格 / 批量：%1 / %2 / %3</source>
+        <translation>Passed / failed / lot size: %1 / %2 / %3</translation>
+    </message>
+    <message>
+        <source>良率：%1</source>
+        <translation>Yield: %1</translation>
+    </message>
+    <message>
+        <source>每件用时：%1</source>
+        <translation>Time per unit: %1</translation>
+    </message>
+    <message>
+        <source> 秒</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>工程师密码：</source>
+        <translation>Engineer PIN:</translation>
+    </message>
+    <message>
+        <source>密码错误。</source>
+        <translation>Wrong PIN.</translation>
+    </message>
+</context>
+<context>
     <name>Records</name>
     <message>
         <source>CSV files (*.csv);;All files (*)</source>
@@ -410,6 +445,74 @@ Drives the PAC52XX flash programmer box over a serial line (38400 baud, 8N1).</t
     <message>
         <source>读出操作</source>
         <translation>Read-out</translation>
+    </message>
+    <message>
+        <source>&amp;Production</source>
+        <translation>&amp;Production</translation>
+    </message>
+    <message>
+        <source>&amp;Mute sounds</source>
+        <translation>&amp;Mute sounds</translation>
+    </message>
+    <message>
+        <source>&amp;Leave production view</source>
+        <translation>&amp;Leave production view</translation>
+    </message>
+    <message>
+        <source>Job files (*.kavjob)</source>
+        <translation>Job files (*.kavjob)</translation>
+    </message>
+    <message>
+        <source>Save job</source>
+        <translation>Save job</translation>
+    </message>
+    <message>
+        <source>Job name:</source>
+        <translation>Job name:</translation>
+    </message>
+    <message>
+        <source>Retries:</source>
+        <translation>Retries:</translation>
+    </message>
+    <message>
+        <source>Lot size:</source>
+        <translation>Lot size:</translation>
+    </message>
+    <message>
+        <source>Engineer PIN (empty: none):</source>
+        <translation>Engineer PIN (empty: none):</translation>
+    </message>
+    <message>
+        <source>PIN again:</source>
+        <translation>PIN again:</translation>
+    </message>
+    <message>
+        <source>&amp;Open job...</source>
+        <translation>&amp;Open job...</translation>
+    </message>
+    <message>
+        <source>&amp;Save job...</source>
+        <translation>&amp;Save job...</translation>
+    </message>
+    <message>
+        <source>Load the firmware file first: a job names the file it programs.</source>
+        <translation>Load the firmware file first: a job names the file it programs.</translation>
+    </message>
+    <message>
+        <source>The job&apos;s name must be %1.</source>
+        <translation>The job&apos;s name must be %1.</translation>
+    </message>
+    <message>
+        <source>Job saved: %1</source>
+        <translation>Job saved: %1</translation>
+    </message>
+    <message>
+        <source>The job %1 cannot be opened: %2</source>
+        <translation>The job %1 cannot be opened: %2</translation>
+    </message>
+    <message>
+        <source>The job %1 needs 1 to %2 ports, got %3.</source>
+        <translation>The job %1 needs 1 to %2 ports, got %3.</translation>
     </message>
 </context>
 </TS>

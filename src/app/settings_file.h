@@ -39,4 +39,11 @@ inline const QString kRecordsKey = QStringLiteral("url");
 inline const QString kUiSection = QStringLiteral("ui");
 inline const QString kLanguageKey = QStringLiteral("language");
 
+// The production view: section "production"; "start_key" names the key that
+// starts every ready box (QKeySequence's portable text, default "Space"),
+// "mute" is 1 when the verdict sounds are off.
+inline const QString kProductionSection = QStringLiteral("production");
+inline const QString kStartKeyKey = QStringLiteral("start_key");
+inline const QString kMuteKey = QStringLiteral("mute");
+
 } // namespace app

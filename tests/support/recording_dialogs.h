@@ -46,6 +46,19 @@ public:
   }
   void Beep() override { ++beeps; }
   void ShowAbout(QWidget *, const QString &text) override { boxes.push_back({Box::About, text}); }
+  std::optional<QString> GetJobFileName(QWidget *) override { return Next(jobFileAnswers); }
+  // Answered from the save queue, as any save dialog.
+  std::optional<QString> GetJobSaveName(QWidget *parent, const QString &suggested) override {
+    return GetSaveFileName(parent, suggested);
+  }
+  std::optional<app::JobDetails> AskJobDetails(QWidget *, const app::JobDetails &suggested) override {
+    jobDetailsSuggested.push_back(suggested);
+    return Next(jobDetailsAnswers);
+  }
+  std::optional<QByteArray> AskPin(QWidget *, const QString &prompt) override {
+    pinPrompts << prompt;
+    return Next(pinAnswers);
+  }
 
   QStringList Messages() const { return Texts(Box::Message); }
   QStringList Errors() const { return Texts(Box::Error); }
@@ -57,7 +70,23 @@ public:
     return out;
   }
 
+  template <typename T> static std::optional<T> Next(std::deque<std::optional<T>> &answers) {
+    if (answers.empty())
+      return std::nullopt;
+    const bool given = answers.front().has_value();
+    T value = given ? *answers.front() : T();
+    answers.pop_front();
+    if (!given)
+      return std::nullopt;
+    return value;
+  }
+
   std::vector<Box> boxes;
+  std::deque<std::optional<QString>> jobFileAnswers;            // nullopt = cancel
+  std::deque<std::optional<app::JobDetails>> jobDetailsAnswers; // nullopt = cancel
+  std::vector<app::JobDetails> jobDetailsSuggested;
+  std::deque<std::optional<QByteArray>> pinAnswers; // nullopt = cancel
+  QStringList pinPrompts;
   std::deque<std::optional<app::ChosenFile>> fileAnswers; // nullopt = cancel
   int fileDialogs = 0;
   std::deque<std::optional<QString>> saveAnswers; // nullopt = cancel

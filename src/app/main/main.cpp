@@ -16,7 +16,7 @@
 
 namespace {
 
-const char kUsage[] = R"(Usage: kavrin-programmer [--help | --version] [Qt options]
+const char kUsage[] = R"(Usage: kavrin-programmer [--help | --version] [--job FILE [--port PORT ...]] [Qt options]
 
 Opens the window that drives the PAC52XX programmer box over a serial line
 (38400 baud, 8N1). The port choice is kept in sysset.ini and the chip list is
@@ -30,8 +30,17 @@ page). Leave a PostgreSQL password out of that url: libpq reads it from
 ~/.pgpass (or the file PGPASSFILE names), or from a service of its service file
 (PGSERVICEFILE) named as url=postgresql://user@host/db?service=NAME.
 
+With --job, the production job FILE (*.kavjob) opens in the production view,
+one tile per box, on the ports given with --port (each its own box, 1 to 16)
+or else on the job's own ports. Space starts every ready box (another key can
+be named in sysset.ini: [production] start_key=F13), 1-9 start boxes 1 to 9
+and F1-F16 boxes 1 to 16. A job that cannot be opened is shown with its
+reason and the main window opens instead.
+
   --help       show this text
   --version    show the version
+  --job FILE   open the production job FILE
+  --port PORT  a box's serial port for the job (repeat for each box)
 )";
 
 } // namespace
@@ -58,8 +67,28 @@ int main(int argc, char **argv) {
   // Ties the windows to the installed desktop entry and its icon (both absent when portable).
   QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kavrin.programmer"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.kavrin.programmer")));
+  QString jobPath;
+  QStringList ports;
+  const QStringList args = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const bool hasValue = i + 1 < args.size();
+    if (args[i] == QStringLiteral("--job") && hasValue) {
+      jobPath = args[++i];
+    } else if (args[i] == QStringLiteral("--port") && hasValue) {
+      ports << args[++i];
+    } else {
+      std::fprintf(stderr, "kavrin-programmer: unknown option or missing value: %s\n%s", qPrintable(args[i]), kUsage);
+      return 2;
+    }
+  }
+  if (!ports.isEmpty() && jobPath.isEmpty()) {
+    std::fprintf(stderr, "kavrin-programmer: --port is for a job: give --job FILE\n");
+    return 2;
+  }
+
   app::QtDialogs dialogs;
   app::Program program(dialogs, serial::MakePlatformSerialLayer(), base::ResolveInstallPaths(app::ExecutableFolder()));
-  program.Form1->show();
+  if (jobPath.isEmpty() || !program.Form1->OpenJob(jobPath, ports))
+    program.Form1->show();
   return app.exec();
 }

@@ -1,11 +1,20 @@
 #include "app/ui/dialogs.h"
 
+#include "job/job_file.h"
+#include "job/pin.h"
+
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QWidget>
 
 namespace app {
@@ -74,5 +83,70 @@ void QtDialogs::ShowModal(QWidget *window) {
 }
 
 void QtDialogs::Beep() { QApplication::beep(); }
+
+std::optional<QString> QtDialogs::GetJobFileName(QWidget *parent) {
+  const QString name = QFileDialog::getOpenFileName(parent, QString(), QString(),
+                                                    QCoreApplication::translate("Window", "Job files (*.kavjob)"));
+  if (name.isEmpty())
+    return std::nullopt;
+  return name;
+}
+
+std::optional<QString> QtDialogs::GetJobSaveName(QWidget *parent, const QString &suggested) {
+  const QString name = QFileDialog::getSaveFileName(parent, QString(), suggested,
+                                                    QCoreApplication::translate("Window", "Job files (*.kavjob)"));
+  if (name.isEmpty())
+    return std::nullopt;
+  return name;
+}
+
+std::optional<JobDetails> QtDialogs::AskJobDetails(QWidget *parent, const JobDetails &suggested) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(QCoreApplication::translate("Window", "Save job"));
+  auto *form = new QFormLayout(&dialog);
+  auto *name = new QLineEdit(suggested.name, &dialog);
+  auto *retries = new QSpinBox(&dialog);
+  retries->setRange(0, job::kMostRetries);
+  retries->setValue(suggested.retries);
+  auto *lotSize = new QSpinBox(&dialog);
+  lotSize->setRange(1, job::kMostLotSize);
+  lotSize->setValue(suggested.lotSize);
+  auto *pin = new QLineEdit(&dialog);
+  auto *pinAgain = new QLineEdit(&dialog);
+  for (QLineEdit *edit : {pin, pinAgain}) {
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setMaxLength(job::kMostPinCharacters);
+  }
+  form->addRow(QCoreApplication::translate("Window", "Job name:"), name);
+  form->addRow(QCoreApplication::translate("Window", "Retries:"), retries);
+  form->addRow(QCoreApplication::translate("Window", "Lot size:"), lotSize);
+  form->addRow(QCoreApplication::translate("Window", "Engineer PIN (empty: none):"), pin);
+  form->addRow(QCoreApplication::translate("Window", "PIN again:"), pinAgain);
+  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  form->addRow(buttons);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  // The two PINs must agree before the job can be saved.
+  const auto check = [&] { buttons->button(QDialogButtonBox::Ok)->setEnabled(pin->text() == pinAgain->text()); };
+  QObject::connect(pin, &QLineEdit::textChanged, &dialog, check);
+  QObject::connect(pinAgain, &QLineEdit::textChanged, &dialog, check);
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  JobDetails details{name->text(), retries->value(), lotSize->value(), pin->text().toUtf8()};
+  pin->clear();
+  pinAgain->clear();
+  if (!accepted) {
+    job::Wipe(details.pin);
+    return std::nullopt;
+  }
+  return details;
+}
+
+std::optional<QByteArray> QtDialogs::AskPin(QWidget *parent, const QString &prompt) {
+  bool ok = false;
+  const QString pin = QInputDialog::getText(parent, kApplicationTitle, prompt, QLineEdit::Password, QString(), &ok);
+  if (!ok)
+    return std::nullopt;
+  return pin.toUtf8();
+}
 
 } // namespace app

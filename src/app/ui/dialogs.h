@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+#include <QByteArray>
+
 class QWidget;
 
 namespace app {
@@ -20,6 +22,15 @@ struct ChosenFile {
   ChosenFile(QString path, bool rawBinary = false) : path(std::move(path)), rawBinary(rawBinary) {}
   QString path;
   bool rawBinary = false;
+};
+
+// What "Save job..." asks the engineer beyond the window's settings. An empty
+// PIN makes a job without one; the PIN is wiped by whoever takes it.
+struct JobDetails {
+  QString name;
+  int retries = 0;
+  int lotSize = 1;
+  QByteArray pin;
 };
 
 class Dialogs {
@@ -40,6 +51,17 @@ public:
   virtual void Beep() = 0;
   // The About box: the program's name, version and what it is for.
   virtual void ShowAbout(QWidget *parent, const QString &text) = 0;
+  // The production questions; one that is not answered is cancelled, so a
+  // Dialogs made before jobs existed refuses them all.
+  // The job file dialog (*.kavjob); nullopt when cancelled.
+  virtual std::optional<QString> GetJobFileName(QWidget *) { return std::nullopt; }
+  // The save dialog for a job file, starting at `suggested`; nullopt when cancelled.
+  virtual std::optional<QString> GetJobSaveName(QWidget *, const QString &) { return std::nullopt; }
+  // Name, retries, lot size and optional PIN of a job to save, starting from
+  // `suggested`; nullopt when cancelled.
+  virtual std::optional<JobDetails> AskJobDetails(QWidget *, const JobDetails &) { return std::nullopt; }
+  // The engineer PIN, typed unseen; nullopt when cancelled.
+  virtual std::optional<QByteArray> AskPin(QWidget *, const QString &) { return std::nullopt; }
 };
 
 class QtDialogs : public Dialogs {
@@ -51,6 +73,10 @@ public:
   void ShowModal(QWidget *window) override;
   void Beep() override;
   void ShowAbout(QWidget *parent, const QString &text) override;
+  std::optional<QString> GetJobFileName(QWidget *parent) override;
+  std::optional<QString> GetJobSaveName(QWidget *parent, const QString &suggested) override;
+  std::optional<JobDetails> AskJobDetails(QWidget *parent, const JobDetails &suggested) override;
+  std::optional<QByteArray> AskPin(QWidget *parent, const QString &prompt) override;
 };
 
 } // namespace app

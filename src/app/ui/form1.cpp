@@ -1,5 +1,6 @@
 #include "app/ui/form1.h"
 
+#include "app/production/production_window.h"
 #include "app/settings_file.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
@@ -91,7 +92,8 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
 
 TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer,
                const base::InstallPaths &paths, base::Clock &clock)
-    : state_(state), dialogs_(dialogs), settingsPath_(paths.SettingsFile), chipListPath_(paths.ChipListFile) {
+    : state_(state), dialogs_(dialogs), settingsPath_(paths.SettingsFile), chipListPath_(paths.ChipListFile),
+      clock_(clock), serialLayer_(serialLayer) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kCaption);
   // Fixed single border, system menu and minimise only.
@@ -290,6 +292,10 @@ void TForm1::CreateMenu() {
   operationsMenu_->addSeparator();
   TypeSelectAction = operationsMenu_->addAction(QString());
   TypeSelectAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+T")));
+  operationsMenu_->addSeparator();
+  OpenJobAction = operationsMenu_->addAction(QString());
+  OpenJobAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+J")));
+  SaveJobAction = operationsMenu_->addAction(QString());
   viewMenu_ = menuBar()->addMenu(QString());
   ReadOutViewAction = viewMenu_->addAction(QString());
   ReadOutViewAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
@@ -327,6 +333,8 @@ void TForm1::CreateMenu() {
   connect(EraseProgramVerifyAction, &QAction::triggered, this, [this] { Guarded([this] { Button6Click(); }); });
   connect(ReadOutViewAction, &QAction::triggered, this, [this] { Guarded([this] { Label8Click(); }); });
   connect(FileBufferViewAction, &QAction::triggered, this, [this] { Guarded([this] { Edit3Click(); }); });
+  connect(OpenJobAction, &QAction::triggered, this, [this] { Guarded([this] { OpenJobFromMenu(); }); });
+  connect(SaveJobAction, &QAction::triggered, this, [this] { Guarded([this] { SaveJob(); }); });
   connect(ProductionRecordsAction, &QAction::triggered, this, [this] { Guarded([this] { ShowProductionRecords(); }); });
   connect(TypeSelectAction, &QAction::triggered, this, [this] {
     if (Button1->isEnabled())
@@ -372,6 +380,8 @@ void TForm1::RetranslateUi() {
   ReadOutAction->setText(QCoreApplication::translate("Window", "&Read out"));
   EraseProgramVerifyAction->setText(QCoreApplication::translate("Window", "Erase + &program + verify"));
   TypeSelectAction->setText(QCoreApplication::translate("Window", "&Type Select..."));
+  OpenJobAction->setText(QCoreApplication::translate("Window", "&Open job..."));
+  SaveJobAction->setText(QCoreApplication::translate("Window", "&Save job..."));
   viewMenu_->setTitle(QCoreApplication::translate("Window", "&View"));
   ReadOutViewAction->setText(QCoreApplication::translate("Window", "&Read-out view"));
   FileBufferViewAction->setText(QCoreApplication::translate("Window", "&File buffer view"));

@@ -10,6 +10,7 @@
 //                               what the session reports, read-out view
 //   form1_load.cpp              load, file buffer view
 //   form1_chip.cpp              chip type list, dataflash use, sectors
+//   form1_job.cpp               "Save job...", opening a job in the production view
 // Everything runs on the GUI thread; handlers never wait for the box.
 
 #include "app/shared_state.h"
@@ -37,6 +38,9 @@ class QPushButton;
 namespace base {
 struct InstallPaths;
 }
+namespace records {
+class Recorder;
+}
 namespace serial {
 class SerialLayer;
 }
@@ -48,6 +52,7 @@ class BoxSession;
 namespace app {
 
 class Dialogs;
+class ProductionWindow;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -139,10 +144,25 @@ public:
   QAction *ProductionRecordsAction = nullptr;
   QAction *AboutAction = nullptr;
   QAction *TypeSelectAction = nullptr;
+  QAction *SaveJobAction = nullptr;
+  QAction *OpenJobAction = nullptr;
   // Language: the designed texts or English, kept in sysset.ini ([ui] language).
   QAction *DesignedLanguageAction = nullptr;
   QAction *EnglishLanguageAction = nullptr;
   void ChooseLanguage(base::Language language);
+
+  // --- Production jobs -----------------------------------------------------------
+  // Writes a job from the window's settings and the file loaded last, with
+  // the name, retries, lot size and PIN the engineer gives.
+  void SaveJob();
+  // Asks for a job file and opens it.
+  void OpenJobFromMenu();
+  // Opens the job at `path` in the production view on `ports` (the job's own
+  // when empty), in place of this window. A refused job is shown in an error
+  // box with its reason and this window stays. False when refused.
+  bool OpenJob(const QString &path, const QStringList &ports = {});
+  // The production view while a job is open, else null.
+  ProductionWindow *Production() const { return production_.get(); }
 
   SharedState &State() { return state_; }
   session::BoxSession &Session() { return *session_; }
@@ -150,6 +170,8 @@ public:
   // --- Production records ------------------------------------------------------
   // Where each attempt is recorded as it ends, before its message is shown.
   void RecordAttemptsIn(session::AttemptRecords *records) { attempts_ = records; }
+  // Where a production run records its units (null: nowhere).
+  void RecordUnitsIn(records::Recorder *recorder) { recorder_ = recorder; }
   // The store the records window reads ("View > Production records").
   void SetRecordsStore(const records::StoreLocation &store);
   // The store cannot take records (they wait on this PC), or takes them again.
@@ -221,6 +243,22 @@ private:
   serial::PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
   session::AttemptRecords *attempts_ = nullptr;
+  // The file the last accepted load read, for "Save job...".
+  struct LoadedFile {
+    QString path;
+    bool rawBinary = false;
+    QString sha256;
+    QString checksumCaption;
+  };
+  std::optional<LoadedFile> loaded_;
+  std::unique_ptr<ProductionWindow> production_;
+  // The production view closed: this window and its port come back.
+  void ProductionClosed();
+  void ReopenPortAfterProduction();
+  base::Clock &clock_;
+  // The serial layer the production view's boxes use, as this window's session does.
+  std::shared_ptr<serial::SerialLayer> serialLayer_;
+  records::Recorder *recorder_ = nullptr;
 };
 
 } // namespace app

@@ -43,6 +43,8 @@ void TForm1::Button2Click() {
   request.count = int32_t(Edit5->text().toUInt());
   session_->Start(request);
   state_.ImageSize = image::kLoadImageSize;
+  // A job names the file of the load that was accepted last; this load replaces it.
+  loaded_.reset();
 
   // A block request arriving meanwhile is answered from the previous load.
   const std::optional<ChosenFile> chosen = dialogs_.GetOpenFileName(this);
@@ -101,6 +103,7 @@ void TForm1::Button2Click() {
   const std::shared_ptr<const session::LoadImage> image =
       session::PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), chip::SectorMask(checked));
   Label11->setText(image->checksumCaption);
+  loaded_ = LoadedFile{path, chosen->rawBinary, firmware.sha256, firmware.checksumCaption};
 
   if (form4_)
     form4_->ShowImage(image::BaseName(path), image::DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));

@@ -65,6 +65,8 @@ void TForm1::ComboBox1Change() {
   TryOpenPort(kOpenedOnChange, kOpenFailed);
 }
 
+void TForm1::ReopenPortAfterProduction() { TryOpenPort(kOpenedOnChange, kOpenFailed); }
+
 void TForm1::PortLost(const QString &detail) {
   Button1->setEnabled(true);
   Button2->setEnabled(true);

@@ -39,6 +39,7 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLa
 
   TForm1 *form1 = Form1.get();
   form1->RecordAttemptsIn(Attempts.get());
+  form1->RecordUnitsIn(Recorder.get());
   if (!store) {
     form1->RecordsWarning(storeError);
   } else if (Recorder) {

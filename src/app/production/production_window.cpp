@@ -1,0 +1,249 @@
+#include "app/production/production_window.h"
+
+#include "app/production/box_tile.h"
+#include "app/production/verdict_sounds.h"
+#include "app/settings_file.h"
+#include "app/ui/dialogs.h"
+#include "base/exception.h"
+#include "base/timer.h"
+#include "job/pin.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+namespace app {
+
+using session::ProductionRun;
+using session::RunCounters;
+using session::UnitState;
+using session::UnitStatus;
+
+namespace {
+
+QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = false) {
+  auto *label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  QFont font = label->font();
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  label->setFont(font);
+  label->setTextInteractionFlags(Qt::NoTextInteraction);
+  return label;
+}
+
+} // namespace
+
+ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringList &ports, Dialogs &dialogs,
+                                   QString settingsPath, base::Clock &clock, records::Recorder *recorder,
+                                   session::RunOptions options)
+    : dialogs_(dialogs), clock_(clock), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
+      run_(std::make_unique<ProductionRun>(opened, ports, clock, recorder, std::move(options))),
+      sounds_(std::make_unique<VerdictSounds>()) {
+  setObjectName(QStringLiteral("ProductionWindow"));
+  const SettingsFile settings(settingsPath_);
+  startKey_ = QKeySequence::fromString(settings.ReadString(kProductionSection, kStartKeyKey, QStringLiteral("Space")),
+                                       QKeySequence::PortableText);
+  // A setting that names no single key leaves the start on Space.
+  if (startKey_.count() != 1)
+    startKey_ = QKeySequence(Qt::Key_Space);
+  sounds_->SetMuted(settings.ReadString(kProductionSection, kMuteKey, QStringLiteral("0")) == QStringLiteral("1"));
+
+  view_ = new QWidget(this);
+  view_->setObjectName(QStringLiteral("ProductionView"));
+  view_->setFocusPolicy(Qt::StrongFocus);
+  view_->installEventFilter(this);
+  setCentralWidget(view_);
+  auto *column = new QVBoxLayout(view_);
+
+  auto *header = new QGridLayout;
+  jobName_ = HeaderLabel(view_, "JobName", 26, true);
+  checksum_ = HeaderLabel(view_, "ImageChecksum", 18);
+  counters_ = HeaderLabel(view_, "Counters", 26, true);
+  yield_ = HeaderLabel(view_, "Yield", 22, true);
+  unitTime_ = HeaderLabel(view_, "UnitTime", 18);
+  keys_ = HeaderLabel(view_, "Keys", 14);
+  header->addWidget(jobName_, 0, 0);
+  header->addWidget(checksum_, 1, 0);
+  header->addWidget(counters_, 0, 1);
+  header->addWidget(yield_, 0, 2);
+  header->addWidget(unitTime_, 1, 2);
+  header->addWidget(keys_, 1, 1);
+  header->setColumnStretch(0, 1);
+  column->addLayout(header);
+
+  auto *grid = new QGridLayout;
+  const int boxes = run_->BoxCount();
+  const int columns = boxes <= 4 ? boxes : boxes <= 9 ? 3 : 4;
+  for (int box = 1; box <= boxes; ++box) {
+    auto *tile = new BoxTile(run_->Unit(box), view_);
+    grid->addWidget(tile, (box - 1) / columns, (box - 1) % columns);
+    tiles_.push_back(tile);
+  }
+  column->addLayout(grid, 1);
+
+  menu_ = menuBar()->addMenu(QString());
+  MuteAction = menu_->addAction(QString());
+  MuteAction->setCheckable(true);
+  MuteAction->setChecked(sounds_->Muted());
+  LeaveAction = menu_->addAction(QString());
+  connect(MuteAction, &QAction::triggered, this, [this](bool muted) { ChooseMute(muted); });
+  connect(LeaveAction, &QAction::triggered, this, [this] { Leave(); });
+
+  unitStartMs_.assign(size_t(boxes), 0);
+  ticker_ = new base::TTimer(this, 100, clock_);
+  ticker_->OnTimer = [this] { TickUnitTimes(); };
+  connect(run_.get(), &ProductionRun::UnitChanged, this, [this](const UnitStatus &status) {
+    BoxTile *tile = Tile(status.box);
+    if (status.unitUid != tile->Status().unitUid) {
+      unitStartMs_[size_t(status.box - 1)] = clock_.NowMs();
+      tile->ShowElapsed(0);
+    }
+    tile->Show(status);
+    ticker_->SetEnabled(run_->Busy());
+  });
+  connect(run_.get(), &ProductionRun::UnitEnded, this, [this](const UnitStatus &status) {
+    Tile(status.box)->Show(status);
+    ticker_->SetEnabled(run_->Busy());
+    if (status.state == UnitState::Pass || status.state == UnitState::Fail)
+      sounds_->Play(status.state == UnitState::Pass);
+  });
+  connect(run_.get(), &ProductionRun::CountersChanged, this, [this](const RunCounters &c) { ShowCounters(c); });
+  connect(run_.get(), &ProductionRun::Notice, this, [this](int box, const QString &text) {
+    dialogs_.ShowError(this, QStringLiteral("Box %1: %2").arg(box).arg(text));
+  });
+
+  Retranslate();
+  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + 150);
+  view_->setFocus();
+}
+
+ProductionWindow::~ProductionWindow() = default;
+
+void ProductionWindow::TickUnitTimes() {
+  const int64_t now = clock_.NowMs();
+  for (BoxTile *tile : tiles_) {
+    const UnitState state = tile->Status().state;
+    if (state == UnitState::Busy || state == UnitState::Retry)
+      tile->ShowElapsed((now - unitStartMs_[size_t(tile->Status().box - 1)]) / 100);
+  }
+  ticker_->SetEnabled(run_->Busy());
+}
+
+void ProductionWindow::Retranslate() {
+  setWindowTitle(QCoreApplication::translate("Production", "生产：%1").arg(run_->Job().name));
+  jobName_->setText(run_->Job().name);
+  checksum_->setText(run_->ImageChecksum());
+  keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
+                     .arg(startKey_.toString(QKeySequence::NativeText)));
+  ShowCounters(run_->Counters());
+  menu_->setTitle(QCoreApplication::translate("Window", "&Production"));
+  MuteAction->setText(QCoreApplication::translate("Window", "&Mute sounds"));
+  LeaveAction->setText(QCoreApplication::translate("Window", "&Leave production view"));
+}
+
+void ProductionWindow::ShowCounters(const RunCounters &c) {
+  counters_->setText(QCoreApplication::translate("Production", "合格 / 不合格 / 批量：%1 / %2 / %3")
+                         .arg(c.passed)
+                         .arg(c.failed)
+                         .arg(c.lotSize));
+  const double yield = c.YieldPercent();
+  yield_->setText(QCoreApplication::translate("Production", "良率：%1")
+                      .arg(yield < 0 ? QStringLiteral("–") : QString::number(yield, 'f', 1) + QStringLiteral(" %")));
+  unitTime_->setText(QCoreApplication::translate("Production", "每件用时：%1")
+                         .arg(c.meanUnitSeconds > 0 ? QString::number(c.meanUnitSeconds, 'f', 1) +
+                                                          QCoreApplication::translate("Production", " 秒")
+                                                    : QStringLiteral("–")));
+  // Why the lot's earlier units are not counted stays beside the counters.
+  counters_->setToolTip(c.error);
+}
+
+void ProductionWindow::changeEvent(QEvent *event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::LanguageChange)
+    Retranslate();
+}
+
+bool ProductionWindow::PinGiven() {
+  if (pinHash_.isEmpty())
+    return true;
+  std::optional<QByteArray> pin = dialogs_.AskPin(this, QCoreApplication::translate("Production", "工程师密码："));
+  if (!pin)
+    return false;
+  const bool matches = job::PinMatches(pinHash_, *pin);
+  job::Wipe(*pin);
+  if (!matches)
+    dialogs_.ShowError(this, QCoreApplication::translate("Production", "密码错误。"));
+  return matches;
+}
+
+void ProductionWindow::ChooseMute(bool muted) {
+  if (!PinGiven()) {
+    MuteAction->setChecked(sounds_->Muted());
+    return;
+  }
+  sounds_->SetMuted(muted);
+  try {
+    SettingsFile(settingsPath_)
+        .WriteString(kProductionSection, kMuteKey, muted ? QStringLiteral("1") : QStringLiteral("0"));
+  } catch (const base::Exception &e) {
+    // The choice holds for this run even when it cannot be kept for the next.
+    dialogs_.ShowError(this, e.Message());
+  }
+}
+
+bool ProductionWindow::Leave() {
+  if (leaving_)
+    return true;
+  if (!PinGiven())
+    return false;
+  leaving_ = true;
+  run_->Stop();
+  emit Left();
+  hide();
+  return true;
+}
+
+void ProductionWindow::closeEvent(QCloseEvent *event) {
+  if (Leave())
+    event->accept();
+  else
+    event->ignore();
+}
+
+bool ProductionWindow::StartByKey(const QKeyEvent &key) {
+  if (QKeySequence(key.keyCombination()) == startKey_) {
+    run_->StartAll();
+    return true;
+  }
+  if (key.modifiers() & ~Qt::KeypadModifier)
+    return false;
+  int box = 0;
+  if (key.key() >= Qt::Key_1 && key.key() <= Qt::Key_9)
+    box = key.key() - Qt::Key_0;
+  else if (key.key() >= Qt::Key_F1 && key.key() <= Qt::Key_F16)
+    box = key.key() - Qt::Key_F1 + 1;
+  if (box == 0 || box > run_->BoxCount())
+    return false;
+  run_->Start(box);
+  return true;
+}
+
+bool ProductionWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == view_ && event->type() == QEvent::KeyPress) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    // A pedal held down repeats its key; one press is one start.
+    if (key->isAutoRepeat())
+      return true;
+    if (StartByKey(*key))
+      return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace app

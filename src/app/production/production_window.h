@@ -1,0 +1,103 @@
+#pragma once
+// The production view: an open job run on a gang of boxes (1 to 16 ports),
+// for an operator at the bench. A header names the job and its image
+// checksum and shows the lot's counters ("passed / failed / lot size"), the
+// yield and the time per unit; below, one tile per box (box_tile.h). What it
+// shows is what the job's ProductionRun reports; the view only asks the run
+// to start units.
+//
+// Keys, on the view: the start key (Space unless the settings file names
+// another in [production] start_key, e.g. F13 for a foot pedal) starts every
+// ready box; 1-9 start boxes 1 to 9, F1-F16 boxes 1 to 16. A key held down
+// starts nothing more.
+//
+// A pass and a fail each have their sound (verdict_sounds.h), muted from the
+// menu and kept in [production] mute. When the job has an engineer PIN,
+// leaving the view and changing a setting are done only after the PIN is given.
+
+#include "base/clock.h"
+#include "job/job_file.h"
+#include "session/production_run.h"
+
+#include <QKeySequence>
+#include <QMainWindow>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+namespace base {
+class TTimer;
+}
+
+namespace app {
+
+class BoxTile;
+class Dialogs;
+class VerdictSounds;
+
+class ProductionWindow : public QMainWindow {
+  Q_OBJECT
+public:
+  // `opened` must be accepted and `ports` hold 1 to 16 names.
+  ProductionWindow(const job::OpenedJob &opened, const QStringList &ports, Dialogs &dialogs, QString settingsPath,
+                   base::Clock &clock, records::Recorder *recorder, session::RunOptions options);
+  ~ProductionWindow() override;
+
+  session::ProductionRun &Run() { return *run_; }
+  BoxTile *Tile(int box) const { return tiles_.at(size_t(box - 1)); }
+  QWidget *View() const { return view_; }
+  QLabel *CountersLabel() const { return counters_; }
+  VerdictSounds &Sounds() { return *sounds_; }
+  QAction *MuteAction = nullptr;
+  QAction *LeaveAction = nullptr;
+
+  // Leaves the view when the PIN, if the job has one, is given: every unit
+  // under way is stopped, Left is emitted (while the view is still shown, so
+  // a listener can show its own window first) and the view hides. False when
+  // it stays.
+  bool Leave();
+
+signals:
+  void Left();
+
+protected:
+  void closeEvent(QCloseEvent *event) override;
+  void changeEvent(QEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  // True when the job has no PIN or the engineer gave it.
+  bool PinGiven();
+  void ChooseMute(bool muted);
+  void ShowCounters(const session::RunCounters &counters);
+  void Retranslate();
+  // Starts what the key asks for; false when it is no key of the view.
+  bool StartByKey(const QKeyEvent &key);
+
+  // The running units' times on their tiles, ten times a second while a box works.
+  void TickUnitTimes();
+
+  Dialogs &dialogs_;
+  base::Clock &clock_;
+  const QString settingsPath_;
+  const QString pinHash_;
+  std::unique_ptr<session::ProductionRun> run_;
+  std::unique_ptr<VerdictSounds> sounds_;
+  QKeySequence startKey_;
+  QWidget *view_ = nullptr;
+  QLabel *jobName_ = nullptr;
+  QLabel *checksum_ = nullptr;
+  QLabel *counters_ = nullptr;
+  QLabel *yield_ = nullptr;
+  QLabel *unitTime_ = nullptr;
+  QLabel *keys_ = nullptr;
+  QMenu *menu_ = nullptr;
+  std::vector<BoxTile *> tiles_;
+  std::vector<int64_t> unitStartMs_; // by box - 1, by the run's clock
+  base::TTimer *ticker_ = nullptr;
+  bool leaving_ = false;
+};
+
+} // namespace app

@@ -1,0 +1,285 @@
+// Jobs in the window without boxes: "Save job..." writes what opening reads
+// back, a refused job keeps the designed window, the view's keys start the
+// boxes they name (on ports that do not exist, so every unit ends at once),
+// and the engineer PIN guards leaving the view and its settings.
+#include "app/production/box_tile.h"
+#include "app/production/production_window.h"
+#include "app/production/verdict_sounds.h"
+#include "app/ui/controls.h"
+#include "app/ui/form1.h"
+#include "app/ui/program.h"
+#include "job/job_file.h"
+#include "job/pin.h"
+#include "serial/serial_layer.h"
+#include "support/recording_dialogs.h"
+#include "support/test_helpers.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+using namespace app;
+using image::FirmwareFile;
+using image::FirmwareFormat;
+using image::ReadFirmware;
+using serial::MakePlatformSerialLayer;
+
+namespace {
+
+const QString kFirmware = QStringLiteral("program.hex");
+
+struct ProductionJob : ::testing::Test {
+  ProgramFolder folder;
+  RecordingDialogs dialogs;
+  std::unique_ptr<Program> program;
+  TForm1 *form1 = nullptr;
+
+  void SetUp() override { Start(""); }
+
+  // The program on its folder, its settings file ending in `settings`.
+  void Start(const QByteArray &settings) {
+    program.reset();
+    dialogs.boxes.clear();
+    dialogs.fileAnswers.clear();
+    dialogs.saveAnswers.clear();
+    dialogs.jobFileAnswers.clear();
+    dialogs.jobDetailsAnswers.clear();
+    dialogs.pinAnswers.clear();
+    dialogs.pinPrompts.clear();
+    folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=off\n" + settings);
+    QFile::copy(SourcePath("tests/image/fixtures/program.hex"), folder.File(kFirmware));
+    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    form1 = program->Form1.get();
+  }
+
+  // A job on the folder's firmware and four ports that do not exist.
+  QString WriteJob(const QString &pin = {}, const QStringList &ports = {"/nonexistent/a", "/nonexistent/b",
+                                                                        "/nonexistent/c", "/nonexistent/d"}) {
+    const FirmwareFile firmware = ReadFirmware(folder.File(kFirmware), FirmwareFormat::ByContent);
+    job::Job made;
+    made.name = QStringLiteral("Board A");
+    made.firmware = kFirmware;
+    made.firmwareSha256 = firmware.sha256;
+    made.imageChecksum = firmware.checksumCaption;
+    made.lotSize = 10;
+    made.ports = ports;
+    if (!pin.isEmpty()) {
+      QString error;
+      QByteArray bytes = pin.toUtf8();
+      made.pinHash = job::HashPin(bytes, &error);
+    }
+    const QString path = folder.File(QStringLiteral("board.kavjob"));
+    EXPECT_EQ(job::WriteJob(made, path), QString());
+    return path;
+  }
+
+  ProductionWindow *OpenView(const QString &pin = {}) {
+    EXPECT_TRUE(form1->OpenJob(WriteJob(pin))) << dialogs.Errors().join('\n').toStdString();
+    return form1->Production();
+  }
+
+  static QString Description(QWidget *tile) {
+    return QAccessible::queryAccessibleInterface(tile)->text(QAccessible::Description);
+  }
+};
+
+TEST_F(ProductionJob, SavedJobOpensWithTheWindowsSettings) {
+  dialogs.fileAnswers.push_back(ChosenFile(folder.File(kFirmware)));
+  form1->Button2->click();
+  form1->Edit5->setText(QStringLiteral("25"));
+  form1->CheckBox(3)->setChecked(false);
+  dialogs.jobDetailsAnswers.push_back(JobDetails{QStringLiteral("Board A"), 2, 50, "2468"});
+  dialogs.saveAnswers.push_back(folder.File(QStringLiteral("saved")));
+  form1->SaveJobAction->trigger();
+  ASSERT_EQ(dialogs.Errors(), QStringList());
+
+  const job::OpenedJob opened = job::OpenJob(folder.File(QStringLiteral("saved.kavjob")));
+  ASSERT_TRUE(opened.job) << opened.refusal.toStdString();
+  const job::Job &j = *opened.job;
+  EXPECT_EQ(j.name, QStringLiteral("Board A"));
+  EXPECT_EQ(j.firmware, kFirmware); // beside the job, so the pair can move together
+  EXPECT_EQ(j.count, QStringLiteral("25"));
+  EXPECT_EQ(j.sectorMask, 0xFFFFFFFBu);
+  EXPECT_EQ(j.modeItem, form1->RadioGroup1->ItemIndex());
+  EXPECT_EQ(j.retries, 2);
+  EXPECT_EQ(j.lotSize, 50);
+  QByteArray pin("2468");
+  EXPECT_TRUE(job::PinMatches(j.pinHash, pin));
+  EXPECT_FALSE(opened.firmware.sha256.isEmpty());
+}
+
+TEST_F(ProductionJob, SaveJobRefusesWhatAJobCannotHold) {
+  struct Row {
+    bool load;
+    JobDetails details;
+    QString shown; // the start of the message or error shown
+  } rows[] = {
+      {false, {QStringLiteral("A"), 0, 1, {}}, QStringLiteral("Load the firmware file first")},
+      {true, {QStringLiteral(" "), 0, 1, {}}, QStringLiteral("The job's name must be")},
+      {true, {QStringLiteral("A"), 0, 1, "12"}, job::PinRefusal("12")},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.shown.toStdString());
+    Start("");
+    if (row.load) {
+      dialogs.fileAnswers.push_back(ChosenFile(folder.File(kFirmware)));
+      form1->Button2->click();
+      dialogs.boxes.clear();
+    }
+    dialogs.jobDetailsAnswers.push_back(row.details);
+    dialogs.saveAnswers.push_back(folder.File(QStringLiteral("refused.kavjob")));
+    form1->SaveJobAction->trigger();
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(row.shown)) << dialogs.boxes[0].text.toStdString();
+    EXPECT_FALSE(QFile::exists(folder.File(QStringLiteral("refused.kavjob"))));
+  }
+}
+
+TEST_F(ProductionJob, ARefusedJobIsShownWithItsReasonAndTheWindowStays) {
+  struct Row {
+    const char *name;
+    std::function<QString()> make; // the job file's path
+    QString reason;                // empty: the reason OpenJob gives
+  } rows[] = {
+      {"changed firmware",
+       [&] {
+         const QString path = WriteJob();
+         folder.Write(kFirmware, folder.Read(kFirmware) + ":00000001FF\r\n");
+         return path;
+       },
+       {}},
+      {"no port", [&] { return WriteJob({}, {}); }, QStringLiteral("needs 1 to 16 ports, got 0.")},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    Start("");
+    const QString path = row.make();
+    dialogs.jobFileAnswers.push_back(path);
+    form1->OpenJobAction->trigger();
+    ASSERT_EQ(dialogs.Errors().size(), 1);
+    const QString expected = row.reason.isEmpty() ? job::OpenJob(path).refusal : row.reason;
+    EXPECT_FALSE(expected.isEmpty());
+    EXPECT_TRUE(dialogs.Errors()[0].endsWith(expected)) << dialogs.Errors()[0].toStdString();
+    EXPECT_EQ(form1->Production(), nullptr);
+  }
+}
+
+TEST_F(ProductionJob, KeysOnTheViewStartTheBoxesTheyName) {
+  struct Key {
+    Qt::Key key;
+    const char *text;
+    bool autoRepeat = false;
+  };
+  struct Row {
+    const char *settings;
+    std::vector<Key> keys;
+    std::vector<int> started;
+  } rows[] = {
+      {"", {{Qt::Key_Space, " "}}, {1, 2, 3, 4}},
+      {"", {{Qt::Key_2, "2"}}, {2}},
+      {"", {{Qt::Key_F3, ""}}, {3}},
+      {"", {{Qt::Key_1, "1", true}}, {}}, // a pedal held down
+      {"", {{Qt::Key_9, "9"}, {Qt::Key_F10, ""}}, {}},
+      {"[production]\nstart_key=F13\n", {{Qt::Key_Space, " "}}, {}},
+      {"[production]\nstart_key=F13\n", {{Qt::Key_F13, ""}}, {1, 2, 3, 4}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.settings << " key " << row.keys[0].key);
+    Start(row.settings);
+    ProductionWindow *view = OpenView();
+    ASSERT_NE(view, nullptr);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+    QWidget *focused = QApplication::focusWidget();
+    ASSERT_EQ(focused, view->View());
+    for (const Key &k : row.keys) {
+      QKeyEvent press(QEvent::KeyPress, k.key, Qt::NoModifier, QString::fromLatin1(k.text), k.autoRepeat);
+      QApplication::sendEvent(focused, &press);
+      QKeyEvent release(QEvent::KeyRelease, k.key, Qt::NoModifier, QString::fromLatin1(k.text), k.autoRepeat);
+      QApplication::sendEvent(focused, &release);
+    }
+    std::vector<int> started;
+    for (int box = 1; box <= 4; ++box)
+      if (!view->Tile(box)->Status().unitUid.isEmpty())
+        started.push_back(box);
+    EXPECT_EQ(started, row.started);
+    // A port that does not open fails its unit, and the tile says why.
+    for (int box : started)
+      EXPECT_TRUE(PumpUntil([&] { return Description(view->Tile(box)).startsWith(QStringLiteral("FAIL: ")); }))
+          << Description(view->Tile(box)).toStdString();
+  }
+}
+
+TEST_F(ProductionJob, ThePinGuardsLeavingAndTheSettings) {
+  enum class Ask { Leave, Mute };
+  struct Row {
+    Ask ask;
+    QString pin; // the job's; empty: none
+    std::optional<QByteArray> answer;
+    bool done;
+  } rows[] = {
+      {Ask::Leave, QStringLiteral("2468"), std::nullopt, false},
+      {Ask::Leave, QStringLiteral("2468"), QByteArray("1357"), false},
+      {Ask::Leave, QStringLiteral("2468"), QByteArray("2468"), true},
+      {Ask::Leave, {}, std::nullopt, true},
+      {Ask::Mute, QStringLiteral("2468"), QByteArray("1357"), false},
+      {Ask::Mute, QStringLiteral("2468"), QByteArray("2468"), true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(::testing::Message() << int(row.ask) << " " << row.pin.toStdString() << " "
+                                      << row.answer.value_or("(cancel)").toStdString());
+    Start("");
+    ProductionWindow *view = OpenView(row.pin);
+    ASSERT_NE(view, nullptr);
+    dialogs.pinAnswers.push_back(row.answer);
+    if (row.ask == Ask::Leave) {
+      // The main window comes back before the view goes: the program has a window throughout.
+      QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+      view->close();
+      EXPECT_EQ(form1->Production() == nullptr, row.done);
+      EXPECT_EQ(form1->isVisible(), row.done);
+      EXPECT_EQ(lastClosed.count(), 0);
+    } else {
+      view->MuteAction->trigger();
+      EXPECT_EQ(view->Sounds().Muted(), row.done);
+      EXPECT_EQ(view->MuteAction->isChecked(), row.done);
+      EXPECT_EQ(folder.Read("sysset.ini").contains("mute=1"), row.done);
+    }
+    EXPECT_EQ(dialogs.pinPrompts.size(), row.pin.isEmpty() ? 0 : 1);
+    const bool wrong = row.answer && !row.pin.isEmpty() && !row.done;
+    EXPECT_EQ(dialogs.Errors().size(), wrong ? 1 : 0);
+  }
+}
+
+TEST(VerdictSounds, TonesAreWholePcmWavFiles) {
+  const auto le32 = [](const QByteArray &b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); };
+  struct Row {
+    std::vector<Tone> tones;
+    int rate;
+    quint32 samples;
+  } rows[] = {{{{880, 90}, {0, 40}, {1320, 140}}, 22050, 1984 + 882 + 3087}, {{{220, 450}}, 8000, 3600}};
+  for (const Row &row : rows) {
+    const QByteArray wav = ToneWav(row.tones, row.rate);
+    ASSERT_EQ(wav.size(), 44 + 2 * int(row.samples));
+    EXPECT_EQ(wav.left(4), "RIFF");
+    EXPECT_EQ(le32(wav, 4), quint32(wav.size() - 8));
+    EXPECT_EQ(wav.mid(8, 8), "WAVEfmt ");
+    EXPECT_EQ(le32(wav, 24), quint32(row.rate));
+    EXPECT_EQ(le32(wav, 28), quint32(2 * row.rate)); // bytes a second, 16-bit mono
+    EXPECT_EQ(wav.mid(36, 4), "data");
+    EXPECT_EQ(le32(wav, 40), 2 * row.samples);
+    // Faded in: no click at the start.
+    EXPECT_EQ(qFromLittleEndian<qint16>(wav.constData() + 44), 0);
+  }
+}
+
+} // namespace

@@ -1,0 +1,107 @@
+// The production view against four simulated boxes over real pseudo-terminals,
+// driven by keys into the focused view and read as assistive technology reads
+// it: each tile's accessible description, the header's counters' text.
+#include "e2e/ui/e2e_session.h"
+
+#include "app/production/box_tile.h"
+#include "app/production/production_window.h"
+#include "job/job_file.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace app;
+using image::FirmwareFile;
+using image::FirmwareFormat;
+using image::ReadFirmware;
+using serial::MakePlatformSerialLayer;
+
+namespace {
+
+QString Description(QWidget *widget) {
+  return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Description);
+}
+QString Name(QWidget *widget) { return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name); }
+
+// A key pressed and released on whatever has the focus.
+void PressKey(Qt::Key key) {
+  QWidget *focused = QApplication::focusWidget();
+  ASSERT_NE(focused, nullptr);
+  QTest::keyClick(focused, key);
+}
+
+TEST(ProductionViewAgainstBoxes, FourBoxesOneFailingThenItsDigitRunsItAlone) {
+  ProgramFolder folder;
+  // Box 3 refuses a block in its first load only.
+  const std::vector<std::vector<std::string>> options = {{}, {}, {"--fail-at-block", "3", "--fail-times", "1"}, {}};
+  std::vector<std::unique_ptr<boxsim_test::BoxSim>> sims;
+  QStringList ports;
+  for (size_t i = 0; i < options.size(); ++i) {
+    std::vector<std::string> o = options[i];
+    const QString link = folder.File(QStringLiteral("box%1").arg(i + 1));
+    o.insert(o.end(), {"--link", link.toStdString(), "--exit-with-parent"});
+    sims.push_back(std::make_unique<boxsim_test::BoxSim>(o));
+    ASSERT_TRUE(sims.back()->Started()) << "box " << i + 1;
+    ports << link;
+  }
+
+  folder.Write(QStringLiteral("firmware.hex"), QByteArray::fromStdString(e2e::IntelHex(e2e::RandomImage(7))));
+  const FirmwareFile firmware = ReadFirmware(folder.File(QStringLiteral("firmware.hex")), FirmwareFormat::ByContent);
+  job::Job made;
+  made.name = QStringLiteral("Board A");
+  made.firmware = QStringLiteral("firmware.hex");
+  made.firmwareSha256 = firmware.sha256;
+  made.imageChecksum = firmware.checksumCaption;
+  made.modeItem = 0; // online: the box burns as the blocks arrive
+  made.lotSize = 10;
+  made.ports = ports;
+  const QString jobPath = folder.File(QStringLiteral("board.kavjob"));
+  ASSERT_EQ(job::WriteJob(made, jobPath), QString());
+
+  folder.Write(QStringLiteral("sysset.ini"),
+               "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=off\n[ui]\nlanguage=zh\n"
+               "[production]\nmute=1\n");
+  e2e::TimedDialogs dialogs;
+  Program program(dialogs, MakePlatformSerialLayer(), folder.Path());
+  ASSERT_TRUE(program.Form1->OpenJob(jobPath)) << dialogs.Errors().join('\n').toStdString();
+  ProductionWindow *view = program.Form1->Production();
+  view->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+
+  const auto descriptions = [&] {
+    QStringList out;
+    for (int box = 1; box <= 4; ++box)
+      out << Description(view->Tile(box));
+    return out;
+  };
+  const auto ended = [&] {
+    return std::all_of(view->Run().Units().begin(), view->Run().Units().end(), [](const session::UnitStatus &u) {
+      return u.state == session::UnitState::Pass || u.state == session::UnitState::Fail;
+    });
+  };
+  EXPECT_EQ(Name(view->Tile(3)), QStringLiteral("Box 3"));
+  EXPECT_EQ(descriptions(), QStringList({"READY", "READY", "READY", "READY"}));
+
+  PressKey(Qt::Key_Space);
+  ASSERT_TRUE(PumpUntil(ended, 60000)) << descriptions().join(" | ").toStdString();
+  EXPECT_EQ(descriptions(), QStringList({"PASS", "PASS", "FAIL: 文 件 加 载 失 败", "PASS"}));
+  EXPECT_TRUE(PumpUntil([&] { return Name(view->CountersLabel()).endsWith(QStringLiteral("3 / 1 / 10")); }))
+      << Name(view->CountersLabel()).toStdString();
+
+  // The digit starts box 3 alone; its box takes the load whole this time.
+  const QString firstUnit = view->Run().Unit(1).unitUid;
+  PressKey(Qt::Key_3);
+  EXPECT_EQ(Description(view->Tile(3)).left(4), QStringLiteral("BUSY"));
+  ASSERT_TRUE(PumpUntil(ended, 60000)) << descriptions().join(" | ").toStdString();
+  EXPECT_EQ(descriptions(), QStringList({"PASS", "PASS", "PASS", "PASS"}));
+  EXPECT_EQ(view->Run().Unit(1).unitUid, firstUnit);
+  EXPECT_TRUE(PumpUntil([&] { return Name(view->CountersLabel()).endsWith(QStringLiteral("4 / 1 / 10")); }))
+      << Name(view->CountersLabel()).toStdString();
+  EXPECT_EQ(dialogs.Errors(), QStringList());
+}
+
+} // namespace
