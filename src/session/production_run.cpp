@@ -72,7 +72,8 @@ const QString kStopped = QStringLiteral("stopped by the operator");
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
 bool Retryable(protocol::Outcome outcome) {
-  return outcome == protocol::Outcome::NoAnswer || outcome == protocol::Outcome::BoxFailed || outcome == protocol::Outcome::PortLost;
+  return outcome == protocol::Outcome::NoAnswer || outcome == protocol::Outcome::BoxFailed ||
+         outcome == protocol::Outcome::PortLost;
 }
 
 // Carries the lot's counts from the worker thread to the run. It lives on the
@@ -100,7 +101,8 @@ struct ProductionRun::Impl {
     std::shared_ptr<const LoadImage> image;
     int shownPercent = -1;
 
-    Box(Impl &r, size_t i, std::shared_ptr<serial::SerialLayer> layer) : run(r), index(i), session(std::move(layer), r.clock) {}
+    Box(Impl &r, size_t i, std::shared_ptr<serial::SerialLayer> layer)
+        : run(r), index(i), session(std::move(layer), r.clock) {}
     UnitStatus &Status() { return run.units[index]; }
   };
 
@@ -121,6 +123,7 @@ struct ProductionRun::Impl {
   // store's count under way began.
   qint64 endedHere = 0;
   qint64 endedAtCount = 0;
+  bool counting = false; // a count is under way
   double secondsHere = 0;
   std::shared_ptr<CountCourier> courier;
   std::shared_ptr<int> alive = std::make_shared<int>(0);
@@ -431,6 +434,10 @@ struct ProductionRun::Impl {
       secondsHere += ended.unitSeconds;
       ++(state == UnitState::Pass ? counters.passed : counters.failed);
       counters.meanUnitSeconds = secondsHere / double(endedHere);
+      // A store that could not be read at first (not made yet, a server
+      // away) is asked again as units end.
+      if (!counters.loaded && !counters.error.isEmpty() && !counting)
+        Count();
     }
     if (b.asked && provider)
       provider->UnitEnded(ended);
@@ -445,7 +452,20 @@ struct ProductionRun::Impl {
       return;
     ++b.generation;
     b.step = Step::None; // the interrupted step's record is written, nothing follows it
-    b.session.Stop(protocol::Outcome::Interrupted);
+    if (b.session.InProgress()) {
+      b.session.Stop(protocol::Outcome::Interrupted);
+    } else if (b.Status().attempt > 0) {
+      // Between attempts the unit's last record is a failure; without one
+      // saying it was stopped, the lot would count the unit as failed.
+      const QDateTime now = QDateTime::currentDateTimeUtc();
+      Record(b, {Request(BoxOperation::Set),
+                 b.Status().port,
+                 {},
+                 now,
+                 now,
+                 {protocol::Outcome::Interrupted, QString(), std::nullopt},
+                 0});
+    }
     EndUnit(b, UnitState::Ready, protocol::Outcome::Interrupted, kStopped);
   }
 
@@ -461,6 +481,7 @@ struct ProductionRun::Impl {
       courier->deliver = [this](bool ok, records::LotCounters got, QString error) { Counted(ok, got, error); };
     }
     endedAtCount = endedHere;
+    counting = true;
     const std::shared_ptr<CountCourier> carrier = courier;
     QThreadPool::globalInstance()->start([carrier, where = options.store, name = job.name, lot = lot] {
       records::LotCounters got;
@@ -477,6 +498,7 @@ struct ProductionRun::Impl {
   }
 
   void Counted(bool ok, const records::LotCounters &got, const QString &error) {
+    counting = false;
     if (!ok) {
       counters.error = error;
       emit q.CountersChanged(counters);

@@ -12,8 +12,8 @@
 // the database. Nothing here blocks or busy-waits.
 //
 // Ownership: the run owns one BoxSession per port (made at construction; a
-// port is opened when its box's first unit starts and stays open until Stop
-// or the run's end) and the packed images. The Recorder, the clock and the
+// port is opened when an attempt finds it closed and stays open until the
+// run's end; a lost port is watched for its return) and the packed images. The Recorder, the clock and the
 // UnitDataProvider are the caller's and must outlive the run.
 //
 // Units and attempts: a box programs one unit at a time. A unit gets a fresh
@@ -27,7 +27,8 @@
 //
 // States of a box (UnitState), changed only as follows:
 //   Ready  at creation; and after Stop ended a unit (neither passed nor failed).
-//   Busy   Start/StartAll from Ready, Pass or Fail (a new unit, attempt 1), or
+//   Busy   Start/StartAll from Ready, Pass or Fail (a new unit: with a
+//          provider, attempt 0 while its data is awaited, then attempt 1), or
 //          the next attempt after Retry; percent runs 0..100 over the whole
 //          attempt (a load-then-verify job: the load 0..50, the verify 50..100).
 //   Retry  an attempt ended with no answer, a box failure, or the port lost,
@@ -52,8 +53,9 @@
 // DefaultLot(job name, today's local date). Counters start from the records
 // of that job and lot (records::CountLot on the store given), so they survive a
 // restart, and are kept up to date as units end here; Counters().loaded is
-// false until the store has answered. With a PostgreSQL store, records still
-// in the local spool are not counted until forwarded.
+// false until the store has answered (a store that could not be read, with
+// Counters().error, is asked again as units end). With a PostgreSQL store,
+// records still in the local spool are not counted until forwarded.
 //
 // Unit data: with a UnitDataProvider set, the run asks it for each unit's
 // data before the unit's first attempt and packs that unit's own image from
@@ -177,7 +179,7 @@ struct RunOptions {
   records::StoreLocation store;                // where the lot's counters are read; Off: they start at 0
   QString frontEnd = QStringLiteral("window"); // records::kFrontEnds
   bool fastReplies = false;                    // BoxSession::SetFastReplies on every box
-  std::shared_ptr<serial::SerialLayer> layer;          // null: the platform's serial ports
+  std::shared_ptr<serial::SerialLayer> layer;  // null: the platform's serial ports
 };
 
 class ProductionRun : public QObject {

@@ -4,6 +4,7 @@
 #include "image/firmware_image.h"
 #include "records/query.h"
 #include "records/recorder.h"
+#include "records/yield.h"
 #include "session/production_run.h"
 #include "support/memory_serial.h"
 #include "support/test_helpers.h"
@@ -208,7 +209,13 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
   const auto Load = job::Operation::Load;
   const auto LoadVerify = job::Operation::LoadVerify;
   const Case cases[] = {
-      {"good box", {}, LoadVerify, 2, {"BUSY", "PASS"}, {"set:ok@1", "load:ok@1", "verify:ok@1"}, protocol::Outcome::Ok},
+      {"good box",
+       {},
+       LoadVerify,
+       2,
+       {"BUSY", "PASS"},
+       {"set:ok@1", "load:ok@1", "verify:ok@1"},
+       protocol::Outcome::Ok},
       {"fails once, retried",
        failsOnce,
        Load,
@@ -348,28 +355,77 @@ TEST(ProductionRun, EachUnitGetsItsOwnImageFromTheProvider) {
   }
 }
 
+TEST(ProductionRun, ALostPortIsRetriedOnceItIsBack) {
+  struct Case {
+    const char *name;
+    bool comesBack;
+    UnitState state;
+    protocol::Outcome outcome;
+    int attempt;
+  };
+  const Case cases[] = {
+      {"back", true, UnitState::Pass, protocol::Outcome::Ok, 2},
+      {"not back within the time-out", false, UnitState::Fail, protocol::Outcome::PortLost, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench;
+    bench.Add({});
+    ProductionRun run(Opened(ImageBytes(5), job::Operation::Load, 1), bench.ports, bench.clock, nullptr,
+                      Options(bench.layer));
+    Tiles tiles;
+    tiles.Watch(run);
+    bench.Watch(run);
+    run.StartAll();
+    ASSERT_TRUE(bench.Until([&] { return bench.boxes[0]->engine.AwaitedBlock() == 3; }));
+    Bench::Far &far = *bench.boxes[0];
+    far.device->SetOpenFails(true);
+    far.device->Unplug();
+    far.engine = boxsim::BoxEngine({}); // the box starts afresh with its cable
+    ASSERT_TRUE(PumpUntil([&] { return run.Unit(1).state == UnitState::Retry; })); // the line's threads tell
+    far.taken = far.device->Written().size();
+    bench.clock.Advance(1500); // the watch finds the port still gone
+    far.device->SetOpenFails(!c.comesBack);
+    ASSERT_TRUE(bench.Until([&] { return !tiles.ended.empty(); }));
+    EXPECT_EQ(run.Unit(1).state, c.state);
+    EXPECT_EQ(run.Unit(1).outcome, c.outcome);
+    EXPECT_EQ(run.Unit(1).attempt, c.attempt);
+  }
+}
+
 TEST(ProductionRun, StopEndsUnitsNeitherPassedNorFailed) {
-  Bench bench;
-  boxsim::BoxOptions silent;
-  silent.silent = true;
-  bench.Add(silent);
-  ProductionRun run(Opened(ImageBytes(4), job::Operation::Load, 3), bench.ports, bench.clock, nullptr,
-                    Options(bench.layer));
-  Tiles tiles;
-  tiles.Watch(run);
-  bench.Watch(run);
-  run.StartAll();
-  ASSERT_TRUE(bench.Until([&] { return run.Unit(1).state == UnitState::Retry; }));
-  EXPECT_FALSE(run.Start(1)); // a box in retry takes no new unit
-  run.Stop();
-  EXPECT_EQ(run.Unit(1).state, UnitState::Ready);
-  EXPECT_EQ(run.Unit(1).outcome, protocol::Outcome::Interrupted);
-  EXPECT_EQ(run.Counters().passed + run.Counters().failed, 0);
-  // The retry's pause passing changes nothing any more.
-  bench.clock.Advance(ProductionRun::kRetryPauseMs * 2);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(run.Unit(1).state, UnitState::Ready);
-  EXPECT_EQ(tiles.ended.size(), 1u);
+  for (const UnitState stopIn : {UnitState::Busy, UnitState::Retry}) {
+    SCOPED_TRACE(int(stopIn));
+    ProgramFolder folder;
+    const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);
+    records::Recorder recorder(store);
+    Bench bench;
+    boxsim::BoxOptions silent;
+    silent.silent = true;
+    bench.Add(silent);
+    ProductionRun run(Opened(ImageBytes(4), job::Operation::Load, 3), bench.ports, bench.clock, &recorder,
+                      Options(bench.layer, QStringLiteral("L1")));
+    Tiles tiles;
+    tiles.Watch(run);
+    bench.Watch(run);
+    run.StartAll();
+    ASSERT_TRUE(bench.Until([&] { return run.Unit(1).state == stopIn; }));
+    EXPECT_FALSE(run.Start(1)); // a box at work takes no new unit
+    run.Stop();
+    EXPECT_EQ(run.Unit(1).state, UnitState::Ready);
+    EXPECT_EQ(run.Unit(1).outcome, protocol::Outcome::Interrupted);
+    EXPECT_EQ(run.Counters().passed + run.Counters().failed, 0);
+    // The retry's pause passing changes nothing any more.
+    bench.clock.Advance(ProductionRun::kRetryPauseMs * 2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(run.Unit(1).state, UnitState::Ready);
+    EXPECT_EQ(tiles.ended.size(), 1u);
+    // The records agree: a restart counts the unit neither way either.
+    records::LotCounters counted{-1, -1};
+    QString error;
+    ASSERT_TRUE(records::CountLot(store, QStringLiteral("motor board"), QStringLiteral("L1"), &counted, &error));
+    EXPECT_EQ(counted, (records::LotCounters{0, 0}));
+  }
 }
 
 } // namespace
