@@ -294,6 +294,14 @@
         <translation>part of the file name</translation>
     </message>
     <message>
+        <source>a unit&apos;s serial number</source>
+        <translation>a unit&apos;s serial number</translation>
+    </message>
+    <message>
+        <source>Serial</source>
+        <translation>Serial</translation>
+    </message>
+    <message>
         <source>Export CSV...</source>
         <translation>Export CSV...</translation>
     </message>

@@ -18,6 +18,7 @@
 #include "serial/serial_devices.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 #include <array>
@@ -67,7 +68,15 @@ QString CommandUsage(Command command) {
                           "  --power POWER       5v or off: the target's supply (default 5v)\n"
                           "  --count N           the count sent with the image, 1 to 6 digits\n"
                           "                      (default 999999)\n"
-                          "  --sectors LIST      sectors 1..32 to program, like 1-8,17,32 (default all)\n") +
+                          "  --sectors LIST      sectors 1..32 to program, like 1-8,17,32 (default all)\n"
+                          "  --serial-at ADDRESS write each box's unit a serial number of its own at\n"
+                          "                      ADDRESS, drawn from the records store's pool that\n"
+                          "                      --serial-pool NAME names (needed then); each box loads\n"
+                          "                      its own image, so --mode online or --count 1 is needed.\n"
+                          "                      --serial-format, --serial-prefix, --serial-start,\n"
+                          "                      --serial-step, --serial-list, --serial-overwrite,\n"
+                          "                      --serial-block and --serial-keep-failed as for\n"
+                          "                      'kavrin-cli job create' (see its --help)\n") +
            kSessionHelp;
   case Command::Verify:
     return QStringLiteral("Usage: kavrin-cli verify --port PORT [--port PORT ...] [options]\n\n"
@@ -132,7 +141,7 @@ QString CommandUsage(Command command) {
            kSessionHelp.mid(kSessionHelp.indexOf(QLatin1String("  --json")));
   case Command::Records:
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
-                          "                          [--format table|csv|json] [--records URL]\n"
+                          "                          [--serial VALUE] [--format table|csv|json] [--records URL]\n"
                           "       kavrin-cli records --summary [--since DATE] [--until DATE] [--job NAME]\n"
                           "                          [--format table|csv|json] [--records URL]\n\n"
                           "Prints the production records, newest first; or, with --summary, the figures of\n"
@@ -148,6 +157,8 @@ QString CommandUsage(Command command) {
                           "                      box-failed, verify-mismatch, no-answer, port-lost,\n"
                           "                      read-protected, interrupted, cancelled\n"
                           "  --job NAME          only the records of the job named NAME\n"
+                          "  --serial VALUE      only the records of the unit given the serial number VALUE\n"
+                          "                      (as the records show it, prefix included)\n"
                           "  --summary           the figures per job and day rather than each record\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
                           "  --json              the same as --format json\n"
@@ -397,6 +408,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.until = options->until;
   filter.result = options->result;
   filter.job = options->jobName;
+  filter.serial = options->serial;
   if (options->summary) {
     std::vector<records::DaySummary> days;
     if (!records::Summarize(*where, filter, &days, &error)) {
@@ -468,6 +480,25 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     plan.firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
     if (!plan.firmware.Accepted())
       return RefuseFile(plan);
+    if (options->serialGiven) {
+      const QString list = options->serialPlan.listFile;
+      if (!list.isEmpty()) {
+        QFile file(list);
+        if (QFileInfo(list).isDir() || !file.open(QIODevice::ReadOnly))
+          return UsageError(command, QStringLiteral("--serial-list: cannot read \"%1\": %2")
+                                         .arg(list, QFileInfo(list).isDir() ? QStringLiteral("it is a folder")
+                                                                            : file.errorString()));
+        plan.serialList = unit::ParseList(file.readAll());
+        if (!plan.serialList.refusal.isEmpty())
+          return UsageError(command, QStringLiteral("--serial-list: \"%1\": %2").arg(list, plan.serialList.refusal));
+      }
+      // The checks a job with this plan would get; the mode and count were checked with the options.
+      job::Job asJob;
+      asJob.serial = options->serialPlan;
+      asJob.modeItem = 0;
+      if (const QString why = job::PlanRefusal(asJob, plan.firmware, plan.serialList); !why.isEmpty())
+        return UsageError(command, QStringLiteral("--serial-at: ") + why);
+    }
   }
   if (command == Command::ReadOut) {
     const QString listPath = FindChipList(context.programDir);
@@ -522,6 +553,10 @@ int RunJobCommand(const QStringList &args, const CliContext &) {
   if (!store)
     return UsageError(Command::Run, QStringLiteral("--records: ") + storeError);
   plan.records = *store;
+  if (plan.job.job->serial && plan.records.kind == records::StoreLocation::Kind::Off)
+    return UsageError(Command::Run,
+                      QStringLiteral("--no-records: not with a job that has a serial-number plan, whose numbers come "
+                                     "from the records store"));
   const std::unique_ptr<EventSink> sink = MakeEventSink(options->json);
   InterruptWatcher interrupts;
   if (!interrupts.Installed())

@@ -10,6 +10,7 @@
 #include "job/pin.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace cli {
@@ -44,6 +45,23 @@ const QString kCreateUsage =
                    "  --pin               protect the job with an engineer PIN: asked for twice on\n"
                    "                      the terminal without echo, or the first line of standard\n"
                    "                      input; kept only as a salted Argon2id hash\n"
+                   "\nA serial number of its own in each unit (needs --mode online or --count 1: in\n"
+                   "offline mode the box burns one image into every chip):\n"
+                   "  --serial-at ADDRESS where the number is written, hex 0000..7FFF\n"
+                   "  --serial-format F   le32 or be32 (a 32-bit word), dec:N or hex:N (N ASCII\n"
+                   "                      digits, zero-filled)\n"
+                   "  --serial-prefix T   ASCII text before the digits of dec:N and hex:N\n"
+                   "  --serial-start N    the first number (default 1)\n"
+                   "  --serial-step N     from one number to the next (default 1)\n"
+                   "  --serial-pool NAME  the records store's pool the numbers are drawn from, shared\n"
+                   "                      by every station of the store (default: the job's name)\n"
+                   "  --serial-list FILE  values from FILE instead, one a line, each used once: text,\n"
+                   "                      or hex: and pairs of hex digits for raw bytes\n"
+                   "  --serial-overwrite  the field may cover bytes the firmware file fills\n"
+                   "  --serial-block N    numbers a station reserves at once, 1..1000 (default 10),\n"
+                   "                      so that it works on through a short outage of the store\n"
+                   "  --serial-keep-failed  a unit that finally fails hands its number to the next\n"
+                   "                      unit (default: the number is given up)\n"
                    "  --help              show this text\n");
 
 const QString kShowUsage =
@@ -127,6 +145,25 @@ int RunCreate(const QStringList &args, const CliContext &context) {
   made.retries = o.retries;
   made.lotSize = o.lotSize;
   made.ports = o.ports;
+  if (o.serialGiven) {
+    made.serial = o.serialPlan;
+    unit::ListFile list;
+    if (!o.serialPlan.listFile.isEmpty()) {
+      made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
+      QFile file(o.serialPlan.listFile);
+      if (QFileInfo(file.fileName()).isDir() || !file.open(QIODevice::ReadOnly))
+        return UsageError(command, QStringLiteral("--serial-list: cannot read %1: %2")
+                                       .arg(Quoted(o.serialPlan.listFile),
+                                            QFileInfo(file.fileName()).isDir() ? QStringLiteral("it is a folder")
+                                                                               : file.errorString()));
+      list = unit::ParseList(file.readAll());
+      if (!list.refusal.isEmpty())
+        return UsageError(command, QStringLiteral("--serial-list: %1: %2").arg(Quoted(o.serialPlan.listFile),
+                                                                              list.refusal));
+    }
+    if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
+      return UsageError(command, QStringLiteral("--serial-at: ") + why);
+  }
 
   // Asked for last, so that nothing else can still go wrong once it is typed.
   if (o.pin) {
@@ -179,7 +216,9 @@ int RunShow(const QStringList &args, const CliContext &) {
         line("Lot size", QString::number(j.lotSize)) +
         line("Ports", j.ports.isEmpty() ? QStringLiteral("none (given when the job is run)")
                                         : j.ports.join(QStringLiteral(", "))) +
-        line("PIN", j.pinHash.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")));
+        line("PIN", j.pinHash.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")) +
+        (j.serial ? job::PlanLines(*j.serial).join(QLatin1Char('\n')) + QLatin1Char('\n')
+                  : QString()));
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "job/job_file.h"
 #include "records/record.h"
 #include "serial/posix_serial.h"
+#include "unit/serial_plan.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,37 +18,51 @@ namespace cli {
 
 namespace {
 
-enum Option : unsigned {
-  kPort = 1u << 0,
-  kFile = 1u << 1,
-  kMode = 1u << 2,
-  kPower = 1u << 3,
-  kCount = 1u << 4,
-  kSectors = 1u << 5,
-  kTimeout = 1u << 6,
-  kJson = 1u << 7,
-  kChip = 1u << 8,
-  kDataflash = 1u << 9,
-  kOut = 1u << 10,
-  kRecords = 1u << 11,
-  kNoRecords = 1u << 12,
-  kSince = 1u << 13,
-  kUntil = 1u << 14,
-  kResult = 1u << 15,
-  kFormat = 1u << 16,
-  kFastReplies = 1u << 17,
-  kBase = 1u << 18,
-  kLang = 1u << 19,
-  kName = 1u << 20,
-  kVerify = 1u << 21,
-  kRetries = 1u << 22,
-  kLotSize = 1u << 23,
-  kPin = 1u << 24,
-  kSummary = 1u << 25,
-  kJob = 1u << 26,
-  kLot = 1u << 27,
-  kUnits = 1u << 28,
+enum Option : uint64_t {
+  kPort = uint64_t(1) << 0,
+  kFile = uint64_t(1) << 1,
+  kMode = uint64_t(1) << 2,
+  kPower = uint64_t(1) << 3,
+  kCount = uint64_t(1) << 4,
+  kSectors = uint64_t(1) << 5,
+  kTimeout = uint64_t(1) << 6,
+  kJson = uint64_t(1) << 7,
+  kChip = uint64_t(1) << 8,
+  kDataflash = uint64_t(1) << 9,
+  kOut = uint64_t(1) << 10,
+  kRecords = uint64_t(1) << 11,
+  kNoRecords = uint64_t(1) << 12,
+  kSince = uint64_t(1) << 13,
+  kUntil = uint64_t(1) << 14,
+  kResult = uint64_t(1) << 15,
+  kFormat = uint64_t(1) << 16,
+  kFastReplies = uint64_t(1) << 17,
+  kBase = uint64_t(1) << 18,
+  kLang = uint64_t(1) << 19,
+  kName = uint64_t(1) << 20,
+  kVerify = uint64_t(1) << 21,
+  kRetries = uint64_t(1) << 22,
+  kLotSize = uint64_t(1) << 23,
+  kPin = uint64_t(1) << 24,
+  kSummary = uint64_t(1) << 25,
+  kJob = uint64_t(1) << 26,
+  kSerialAt = uint64_t(1) << 27,
+  kSerialFormat = uint64_t(1) << 28,
+  kSerialPrefix = uint64_t(1) << 29,
+  kSerialStart = uint64_t(1) << 30,
+  kSerialStep = uint64_t(1) << 31,
+  kSerialPool = uint64_t(1) << 32,
+  kSerialList = uint64_t(1) << 33,
+  kSerialOverwrite = uint64_t(1) << 34,
+  kSerialBlock = uint64_t(1) << 35,
+  kSerialKeepFailed = uint64_t(1) << 36,
+  kSerial = uint64_t(1) << 37,
+  kLot = uint64_t(1) << 38,
+  kUnits = uint64_t(1) << 39,
 };
+// The options of a serial-number plan.
+constexpr uint64_t kSerialPlan = kSerialAt | kSerialFormat | kSerialPrefix | kSerialStart | kSerialStep | kSerialPool |
+                                 kSerialList | kSerialOverwrite | kSerialBlock | kSerialKeepFailed;
 
 struct OptionDef {
   Option option;
@@ -83,24 +98,35 @@ constexpr std::array kOptionDefs = {
     OptionDef{kPin, QLatin1StringView("--pin"), false},
     OptionDef{kSummary, QLatin1StringView("--summary"), false},
     OptionDef{kJob, QLatin1StringView("--job"), true},
+    OptionDef{kSerialAt, QLatin1StringView("--serial-at"), true},
+    OptionDef{kSerialFormat, QLatin1StringView("--serial-format"), true},
+    OptionDef{kSerialPrefix, QLatin1StringView("--serial-prefix"), true},
+    OptionDef{kSerialStart, QLatin1StringView("--serial-start"), true},
+    OptionDef{kSerialStep, QLatin1StringView("--serial-step"), true},
+    OptionDef{kSerialPool, QLatin1StringView("--serial-pool"), true},
+    OptionDef{kSerialList, QLatin1StringView("--serial-list"), true},
+    OptionDef{kSerialOverwrite, QLatin1StringView("--serial-overwrite"), false},
+    OptionDef{kSerialBlock, QLatin1StringView("--serial-block"), true},
+    OptionDef{kSerialKeepFailed, QLatin1StringView("--serial-keep-failed"), false},
+    OptionDef{kSerial, QLatin1StringView("--serial"), true},
     OptionDef{kLot, QLatin1StringView("--lot"), true},
     OptionDef{kUnits, QLatin1StringView("--units"), true},
 };
 
 struct Rules {
-  unsigned allowed = 0;
-  unsigned required = 0;
+  uint64_t allowed = 0;
+  uint64_t required = 0;
   bool takesFileArgument = false;
   bool onePort = false;
   const char *missingArgument = "missing the firmware file to check";
 };
 
-constexpr unsigned kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRecords | kFastReplies;
+constexpr uint64_t kSessionOptions = kPort | kTimeout | kJson | kRecords | kNoRecords | kFastReplies;
 
 Rules RulesWithoutLanguage(Command command) {
   switch (command) {
   case Command::Load:
-    return {kSessionOptions | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors, kPort | kFile};
+    return {kSessionOptions | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors | kSerialPlan, kPort | kFile};
   case Command::Verify:
   case Command::EraseProgramVerify:
     return {kSessionOptions, kPort};
@@ -113,7 +139,7 @@ Rules RulesWithoutLanguage(Command command) {
   case Command::Ports:
     return {kJson, 0};
   case Command::Records:
-    return {kRecords | kSince | kUntil | kResult | kFormat | kJson | kSummary | kJob, 0};
+    return {kRecords | kSince | kUntil | kResult | kFormat | kJson | kSummary | kJob | kSerial, 0};
   case Command::Run:
     // The job says what a load sends and how long to wait; only where and how much is the operator's.
     return {(kSessionOptions & ~kTimeout) | kJob | kLot | kUnits, kJob};
@@ -125,7 +151,7 @@ Rules RulesOf(JobCommand command) {
   switch (command) {
   case JobCommand::Create:
     return {kPort | kFile | kFormat | kBase | kMode | kPower | kCount | kSectors | kTimeout | kChip | kOut | kName |
-                kVerify | kRetries | kLotSize | kPin,
+                kVerify | kRetries | kLotSize | kPin | kSerialPlan,
             kFile | kOut | kName | kLotSize};
   case JobCommand::Show:
     return {0, 0, true, false, "missing the job file"};
@@ -304,6 +330,54 @@ QString Apply(Command command, Option option, const QString &value, Options &o) 
   case kFastReplies:
     o.fastReplies = true;
     return {};
+  case kSerialAt: {
+    static const QRegularExpression address(QStringLiteral("\\A(?:0x)?[0-7]?[0-9A-Fa-f]{1,3}\\z"));
+    if (!address.match(value).hasMatch())
+      return QStringLiteral("expects a hex address 0000..7FFF, got ") + Quoted(value);
+    o.serialPlan.address = value.mid(value.startsWith(QLatin1String("0x")) ? 2 : 0).toUInt(nullptr, 16);
+    return {};
+  }
+  case kSerialFormat:
+    if (!unit::ParseFormat(value, &o.serialPlan.format, &o.serialPlan.digits))
+      return QStringLiteral("expects ") + unit::FormatForm() + QStringLiteral(", got ") + Quoted(value);
+    return {};
+  case kSerialPrefix:
+    o.serialPlan.prefix = value;
+    return {};
+  case kSerialStart:
+  case kSerialStep: {
+    const bool start = option == kSerialStart;
+    const uint64_t n = AllDigits(value) && value.size() <= 10 ? value.toULongLong() : unit::kMostValue + 1;
+    if (n > unit::kMostValue || (!start && n < 1))
+      return QStringLiteral("expects a whole number %1..%2, got ").arg(start ? 0 : 1).arg(unit::kMostValue) +
+             Quoted(value);
+    (start ? o.serialPlan.start : o.serialPlan.step) = n;
+    return {};
+  }
+  case kSerialPool:
+    if (!job::IsJobName(value))
+      return QStringLiteral("expects ") + job::JobNameForm() + QStringLiteral(", got ") + Quoted(value);
+    o.serialPlan.pool = value;
+    return {};
+  case kSerialList:
+    o.serialPlan.listFile = value;
+    return {};
+  case kSerialOverwrite:
+    o.serialPlan.overwrite = true;
+    return {};
+  case kSerialKeepFailed:
+    o.serialPlan.giveUpOnFail = false;
+    return {};
+  case kSerialBlock: {
+    const int n = AllDigits(value) && value.size() <= 4 ? value.toInt() : 0;
+    if (n < 1 || n > unit::kMostBlock)
+      return QStringLiteral("expects a whole number 1..%1, got ").arg(unit::kMostBlock) + Quoted(value);
+    o.serialPlan.blockSize = n;
+    return {};
+  }
+  case kSerial:
+    o.serial = value;
+    return {};
   case kBase: {
     const QString digits = value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? value.mid(2) : value;
     bool ok = !digits.isEmpty() && digits.size() <= 8 && std::all_of(digits.begin(), digits.end(), [](QChar c) {
@@ -446,7 +520,7 @@ namespace {
 // `command` says how values are read where commands differ (--count, --format).
 ParseResult ParseWith(const Rules &rules, const QString &commandName, Command command, const QStringList &args) {
   Options o;
-  unsigned seen = 0;
+  uint64_t seen = 0;
   bool fileArgumentSeen = false;
   bool optionsEnded = false;
   auto fail = [](const QString &why) { return ParseResult{std::nullopt, why}; };
@@ -512,6 +586,31 @@ ParseResult ParseWith(const Rules &rules, const QString &commandName, Command co
     return fail(QStringLiteral("--no-records: not together with --records"));
   if (rules.onePort && o.ports.size() > 1)
     return fail(QStringLiteral("--port: ") + commandName + QStringLiteral(" reads one box at a time"));
+  if (seen & kSerialPlan & ~kSerialAt) {
+    if (!(seen & kSerialAt))
+      return fail(QStringLiteral("--serial-at: needed with the other --serial- options"));
+  }
+  if (seen & kSerialAt) {
+    if (!(seen & (kSerialFormat | kSerialList)))
+      return fail(QStringLiteral("--serial-format: needed with --serial-at unless --serial-list gives the values"));
+    if ((seen & kSerialList) && (seen & (kSerialFormat | kSerialPrefix | kSerialStart | kSerialStep)))
+      return fail(QStringLiteral("--serial-list: not together with --serial-format, --serial-prefix, "
+                                 "--serial-start or --serial-step, which count numbers"));
+    if (const QString why = unit::PlanRefusal(o.serialPlan); !why.isEmpty())
+      return fail(QStringLiteral("--serial-at: ") + why);
+    o.serialGiven = true;
+    if (commandName == CommandName(Command::Load)) { // job create reads load's options too
+      // A load names no job whose name the pool could take.
+      if (!(seen & kSerialPool))
+        return fail(QStringLiteral("--serial-pool: needed with --serial-at for load, which has no job to name it"));
+      if (o.noRecords)
+        return fail(QStringLiteral("--no-records: not with --serial-at, whose numbers come from the records store"));
+      // A load that leaves the mode as it is may find the box offline.
+      const bool offline = !(o.modeGiven && o.modeItem == 0);
+      if (const QString why = unit::OfflineRefusal(offline, o.count.toUInt()); !why.isEmpty())
+        return fail(QStringLiteral("--serial-at: ") + why + QStringLiteral("; give --mode online or --count 1"));
+    }
+  }
   if (o.summary && (seen & kResult))
     return fail(QStringLiteral("--result: not together with --summary, which counts every result"));
   // For records, --json is --format json.

@@ -7,6 +7,7 @@
 // option never passes silently.
 
 #include "base/language.h"
+#include "unit/serial_plan.h"
 
 #include <QDateTime>
 #include <QString>
@@ -75,6 +76,11 @@ struct Options {
   int retries = 0;
   int lotSize = 0;
   bool pin = false;
+  // job create and load: the --serial-* options, when --serial-at was given.
+  unit::SerialPlan serialPlan;
+  bool serialGiven = false;
+  // records: only the records of the unit with this serial number.
+  QString serial;
   // --lang: the language of the human lines; unset, the system locale's.
   std::optional<base::Language> language;
   bool help = false;

@@ -9,8 +9,10 @@
 #include "session/attempt_records.h"
 #include "session/box_session.h"
 #include "session/production_run.h"
+#include "session/serial_numbers.h"
 
 #include <QElapsedTimer>
+#include <QUuid>
 #include <QFileInfo>
 #include <QEventLoop>
 #include <QTimer>
@@ -95,11 +97,13 @@ session::LoadSource SourceOf(const SessionPlan &plan) {
 class BoxRun {
 public:
   // `image`: the gang's one packed image, which the sessions only read.
-  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<serial::SerialLayer> layer,
+  // `numbers`: with a serial-number plan, where the box's unit gets its
+  // number; the box then loads an image of its own with the number in it.
+  BoxRun(const SessionPlan &plan, const QString &port, int box, std::shared_ptr<serial::SerialLayer> layer,
          std::shared_ptr<const session::LoadImage> image, EventSink &sink, session::AttemptRecords &records,
-         std::function<void()> done)
-      : plan_(plan), port_(port), image_(std::move(image)), session_(std::move(layer)), sink_(sink), records_(records),
-        done_(std::move(done)) {
+         session::SerialNumbers *numbers, std::function<void()> done)
+      : plan_(plan), port_(port), box_(box), image_(std::move(image)), session_(std::move(layer)), sink_(sink),
+        records_(records), numbers_(numbers), done_(std::move(done)) {
     session_.SetFastReplies(plan.options.fastReplies);
     QObject::connect(&session_, &session::BoxSession::Progress, &session_, [this](uint32_t percent) {
       if (int(percent) != shownPercent_)
@@ -140,15 +144,12 @@ public:
       Finish(ResultClass::PortUnavailable, e.Reason().isEmpty() ? e.Message() : e.Reason());
       return;
     }
-    const Options &o = plan_.options;
     switch (plan_.command) {
     case Command::Load:
-      if (o.modeGiven || o.powerGiven) {
-        settingUp_ = true;
-        session_.Start(RequestOf(plan_, session::BoxOperation::Set));
-      } else {
-        Transfer();
-      }
+      if (numbers_)
+        DrawNumber();
+      else
+        BeginLoad();
       break;
     case Command::Set:
     case Command::Verify:
@@ -174,6 +175,49 @@ public:
   std::optional<ResultClass> Result() const { return result_; }
 
 private:
+  void BeginLoad() {
+    const Options &o = plan_.options;
+    if (o.modeGiven || o.powerGiven) {
+      settingUp_ = true;
+      session_.Start(RequestOf(plan_, session::BoxOperation::Set));
+    } else {
+      Transfer();
+    }
+  }
+
+  // Asked once the port is open, so that a box that cannot be reached takes no number.
+  void DrawNumber() {
+    unitUid_ = QUuid::createUuid().toString(QUuid::Id128);
+    numbers_->Provide({box_, port_, unitUid_, QString(), QString()}, [this](session::UnitData data) {
+      if (!done_) {
+        // Interrupted meanwhile: a number drawn now is given up like a failed unit's.
+        session::UnitStatus unit;
+        unit.unitUid = unitUid_;
+        unit.state = session::UnitState::Fail;
+        numbers_->UnitEnded(unit);
+        return;
+      }
+      if (!data.refusal.isEmpty()) {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        session::Attempt attempt{RequestOf(plan_, session::BoxOperation::Load), port_, SourceOf(plan_), now, now,
+                                 {protocol::Outcome::FileRefused, data.refusal, std::nullopt}, 0};
+        records_.Add(attempt, serial_);
+        sink_.Message(port_, data.refusal);
+        Finish(ResultClass::FileRefused, data.refusal);
+        return;
+      }
+      serial_ = data.serial;
+      // The unit's events carry its number from here on, as a job's units do.
+      sink_.Unit(port_, {unitUid_, 1, serial_});
+      std::vector<std::string> text = plan_.firmware.imageText;
+      for (const session::ImagePatch &patch : data.patches)
+        unit::Patch(text, patch.address, patch.bytes);
+      image_ = session::PackLoadImage(text, SourceOf(plan_), uint32_t(plan_.options.count.toUInt()),
+                                      plan_.options.sectorMask);
+      BeginLoad();
+    });
+  }
+
   void Transfer() {
     if (!plan_.firmware.leftOutNotice.isEmpty())
       sink_.Message(port_, plan_.firmware.leftOutNotice);
@@ -191,7 +235,7 @@ private:
       if (!saveError_.isEmpty())
         attempt.end = {protocol::Outcome::BoxFailed, saveError_, std::nullopt};
     }
-    records_.Add(attempt);
+    records_.Add(attempt, serial_);
     if (finishing_)
       return; // the end the run itself gave
     if (!end.message.isEmpty())
@@ -243,7 +287,16 @@ private:
     result_ = result;
     ResultInfo info{result, double(clock_.elapsed()) / 1000.0, std::nullopt, mismatch, reason};
     if (plan_.command == Command::Load)
-      info.checksum = plan_.firmware.checksumCaption;
+      info.checksum = numbers_ && image_ ? image_->checksumCaption : plan_.firmware.checksumCaption;
+    if (numbers_ && !unitUid_.isEmpty()) {
+      session::UnitStatus unit;
+      unit.box = box_;
+      unit.port = port_;
+      unit.unitUid = unitUid_;
+      unit.serial = serial_;
+      unit.state = result == ResultClass::Ok ? session::UnitState::Pass : session::UnitState::Fail;
+      numbers_->UnitEnded(unit);
+    }
     sink_.Result(port_, info);
     if (auto done = std::exchange(done_, nullptr))
       done();
@@ -251,10 +304,13 @@ private:
 
   const SessionPlan &plan_;
   const QString port_;
-  const std::shared_ptr<const session::LoadImage> image_;
+  const int box_;
+  std::shared_ptr<const session::LoadImage> image_; // the gang's, or this unit's own
   session::BoxSession session_;
   EventSink &sink_;
   session::AttemptRecords &records_;
+  session::SerialNumbers *const numbers_;
+  QString unitUid_, serial_;
   std::function<void()> done_;
   QElapsedTimer clock_;
   bool settingUp_ = false;
@@ -401,18 +457,30 @@ int RunGang(EventSink &sink, InterruptWatcher &interrupts, const std::function<v
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
   const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
-  const std::shared_ptr<const session::LoadImage> image = GangImage(plan);
+  // With a serial-number plan each box packs its own image with its unit's number.
+  const bool perUnit = plan.command == Command::Load && plan.options.serialGiven;
+  const std::shared_ptr<const session::LoadImage> image = perUnit ? nullptr : GangImage(plan);
+  std::unique_ptr<session::SerialNumbers> numbers;
+  if (perUnit)
+    numbers = std::make_unique<session::SerialNumbers>(plan.options.serialPlan, plan.serialList, plan.firmware.ranges,
+                                                       QString(), plan.records,
+                                                       plan.options.ports.join(QLatin1Char(',')));
   RunRecords records(plan.records);
   std::vector<std::unique_ptr<BoxRun>> runs;
+  if (numbers)
+    QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(), [](const QString &text) {
+      WriteStderr((QStringLiteral("kavrin-cli: ") + text + QLatin1Char('\n')).toUtf8());
+    });
   return RunGang(
       sink, interrupts,
       [&](std::function<void()> done) {
         auto running = std::make_shared<size_t>(size_t(plan.options.ports.size()));
         for (const QString &port : plan.options.ports)
-          runs.push_back(std::make_unique<BoxRun>(plan, port, layer, image, sink, records.attempts, [running, done] {
-            if (--*running == 0)
-              done();
-          }));
+          runs.push_back(std::make_unique<BoxRun>(plan, port, int(runs.size()) + 1, layer, image, sink,
+                                                  records.attempts, numbers.get(), [running, done] {
+                                                    if (--*running == 0)
+                                                      done();
+                                                  }));
         for (auto &run : runs)
           run->Start();
         if (runs.empty())
@@ -436,8 +504,14 @@ namespace {
 class JobUnits {
 public:
   JobUnits(const JobPlan &plan, EventSink &sink, records::Recorder *recorder)
-      : plan_(plan), sink_(sink), run_(plan.job, plan.options.ports, base::SystemClock(), recorder, RunOptionsOf(plan)),
+      : plan_(plan), sink_(sink), numbers_(NumbersOf(plan)),
+        run_(plan.job, plan.options.ports, base::SystemClock(), recorder, RunOptionsOf(plan)),
         shown_(size_t(run_.BoxCount())) {
+    if (numbers_) {
+      run_.SetUnitDataProvider(numbers_.get());
+      QObject::connect(numbers_.get(), &session::SerialNumbers::Notice, numbers_.get(),
+                       [this](const QString &text) { sink_.Message(QString(), text); });
+    }
     units_ = plan.options.units > 0 ? plan.options.units : run_.BoxCount();
     QObject::connect(&run_, &session::ProductionRun::UnitChanged, &run_,
                      [this](const session::UnitStatus &s) { Changed(s); });
@@ -474,6 +548,15 @@ public:
   }
 
 private:
+  // A job with a serial-number plan draws each unit's number from the records store.
+  static std::unique_ptr<session::SerialNumbers> NumbersOf(const JobPlan &plan) {
+    if (!plan.job.job->serial)
+      return nullptr;
+    return std::make_unique<session::SerialNumbers>(*plan.job.job->serial, plan.job.list, plan.job.firmware.ranges,
+                                                    plan.job.job->name, plan.records,
+                                                    plan.options.ports.join(QLatin1Char(',')));
+  }
+
   static session::RunOptions RunOptionsOf(const JobPlan &plan) {
     session::RunOptions o;
     o.lot = plan.options.lot;
@@ -581,6 +664,7 @@ private:
 
   const JobPlan &plan_;
   EventSink &sink_;
+  std::unique_ptr<session::SerialNumbers> numbers_; // outlives the run that asks it
   session::ProductionRun run_;
   std::vector<Shown> shown_;
   int units_ = 0;

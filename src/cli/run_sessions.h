@@ -10,6 +10,7 @@
 #include "image/firmware_file.h"
 #include "job/job_file.h"
 #include "records/store_location.h"
+#include "unit/serial_plan.h"
 
 #include <optional>
 
@@ -23,8 +24,10 @@ struct SessionPlan {
   image::FirmwareFile firmware;
   // read-out: the chosen chip; its bytes go to options.out through SaveReadOut.
   std::optional<ChipTarget> chip;
-  // Where every attempt is recorded (Off: nowhere).
+  // Where every attempt is recorded (Off: nowhere), and the serial numbers drawn.
   records::StoreLocation records;
+  // load with --serial-list: the list, read.
+  unit::ListFile serialList;
 };
 
 // The record store the options name: --no-records, --records URL, or the

@@ -35,6 +35,13 @@ const QStringList kKeys = {
     QStringLiteral("serial_numbers"),
 };
 const QString kSerialNumbers = QStringLiteral("serial_numbers");
+// The keys of a serial-number plan, in the order they are written.
+const QStringList kPlanKeys = {
+    QStringLiteral("address"), QStringLiteral("format"),     QStringLiteral("prefix"),
+    QStringLiteral("start"),   QStringLiteral("step"),       QStringLiteral("pool"),
+    QStringLiteral("list"),    QStringLiteral("barcode_pattern"), QStringLiteral("overwrite"),
+    QStringLiteral("block_size"), QStringLiteral("give_up_on_fail"),
+};
 
 QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
 
@@ -83,7 +90,7 @@ public:
       return {};
     if (!Has(key)) {
       if (required)
-        refusal_ = QStringLiteral("missing key ") + Quoted(key);
+        refusal_ = QStringLiteral("missing key ") + Quoted(prefix_ + key);
       return {};
     }
     const QJsonValue v = object_.value(key);
@@ -118,6 +125,30 @@ public:
     return int(d);
   }
 
+  // A whole number least..most; `fallback` when the key is absent and not required.
+  uint64_t Wide(const QString &key, uint64_t least, uint64_t most, uint64_t fallback) {
+    if (Failed() || !Has(key))
+      return fallback;
+    const QJsonValue v = object_.value(key);
+    const double d = v.toDouble(std::nan(""));
+    if (!v.isDouble() || d != std::floor(d) || d < double(least) || d > double(most)) {
+      Refuse(key, QStringLiteral("a whole number %1..%2").arg(least).arg(most), v);
+      return fallback;
+    }
+    return uint64_t(d);
+  }
+
+  bool Bool(const QString &key, bool fallback) {
+    if (Failed() || !Has(key))
+      return fallback;
+    const QJsonValue v = object_.value(key);
+    if (!v.isBool()) {
+      Refuse(key, QStringLiteral("true or false"), v);
+      return fallback;
+    }
+    return v.toBool();
+  }
+
   QStringList Ports(const QString &key) {
     if (Failed() || !Has(key))
       return {};
@@ -137,12 +168,15 @@ public:
   }
 
   void Refuse(const QString &key, const QString &expects, const QJsonValue &got) {
-    refusal_ = Quoted(key) + QStringLiteral(": expects ") + expects + QStringLiteral(", got ") + Shown(got);
+    refusal_ = Quoted(prefix_ + key) + QStringLiteral(": expects ") + expects + QStringLiteral(", got ") + Shown(got);
   }
   void Refuse(const QString &why) { refusal_ = why; }
+  // Names the keys of a nested object so: "serial_numbers.format".
+  void NestedIn(const QString &outer) { prefix_ = outer + QLatin1Char('.'); }
 
 private:
   const QJsonObject &object_;
+  QString prefix_;
   QString refusal_;
 };
 
@@ -153,6 +187,87 @@ const QStringList kPowers = {QStringLiteral("5v"), QStringLiteral("off")};
 
 bool PlainName(const QString &text, int most) {
   return !text.trimmed().isEmpty() && text.size() <= most && !HasControl(text);
+}
+
+QByteArray PlanText(const unit::SerialPlan &plan) {
+  QByteArray out = "{";
+  const auto add = [&](const char *key, const QByteArray &value) {
+    out += out.size() > 1 ? ",\n    \"" : "\n    \"";
+    out += key;
+    out += "\": ";
+    out += value;
+  };
+  const auto text = [](const QString &t) { return base::JsonString(t); };
+  const auto flag = [](bool b) { return QByteArray(b ? "true" : "false"); };
+  add("address", text(base::IntToHex(plan.address, 4)));
+  if (plan.Source() == unit::SerialSource::Counter) {
+    add("format", text(unit::FormatName(plan.format, plan.digits)));
+    if (!plan.prefix.isEmpty())
+      add("prefix", text(plan.prefix));
+    add("start", QByteArray::number(quint64(plan.start)));
+    add("step", QByteArray::number(quint64(plan.step)));
+  }
+  if (!plan.pool.isEmpty())
+    add("pool", text(plan.pool));
+  if (!plan.listFile.isEmpty())
+    add("list", text(plan.listFile));
+  if (!plan.barcodePattern.isEmpty())
+    add("barcode_pattern", text(plan.barcodePattern));
+  add("overwrite", flag(plan.overwrite));
+  add("block_size", QByteArray::number(plan.blockSize));
+  add("give_up_on_fail", flag(plan.giveUpOnFail));
+  return out + "\n  }";
+}
+
+// The plan in `value`, or the reader's refusal.
+std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, QString *refusal) {
+  if (!value.isObject()) {
+    *refusal = Quoted(kSerialNumbers) + QStringLiteral(": expects an object, got ") + Shown(value);
+    return std::nullopt;
+  }
+  const QJsonObject object = value.toObject();
+  for (auto it = object.begin(); it != object.end(); ++it)
+    if (!kPlanKeys.contains(it.key())) {
+      *refusal = QStringLiteral("unknown key ") + Quoted(kSerialNumbers + QLatin1Char('.') + it.key());
+      return std::nullopt;
+    }
+  KeyReader read(object);
+  read.NestedIn(kSerialNumbers);
+  unit::SerialPlan plan;
+  plan.address = base::HexTextToInt(read.Text(
+      QStringLiteral("address"), [](const QString &t) { return Matches("[0-7][0-9A-Fa-f]{3}", t); },
+      QStringLiteral("4 hex digits 0000..7FFF")));
+  plan.listFile = read.Text(
+      QStringLiteral("list"), [](const QString &t) { return !t.isEmpty() && !HasControl(t); },
+      QStringLiteral("a file name"), false);
+  plan.barcodePattern = read.Text(
+      QStringLiteral("barcode_pattern"), [](const QString &t) { return !t.isEmpty(); }, QStringLiteral("a pattern"),
+      false);
+  const bool counting = plan.listFile.isEmpty() && plan.barcodePattern.isEmpty();
+  read.Text(
+      QStringLiteral("format"),
+      [&](const QString &t) { return unit::ParseFormat(t, &plan.format, &plan.digits); }, unit::FormatForm(),
+      counting);
+  plan.prefix = read.Text(
+      QStringLiteral("prefix"), [](const QString &) { return true; }, QStringLiteral("a text"), false);
+  plan.start = read.Wide(QStringLiteral("start"), 0, unit::kMostValue, plan.start);
+  plan.step = read.Wide(QStringLiteral("step"), 1, unit::kMostValue, plan.step);
+  plan.pool = read.Text(
+      QStringLiteral("pool"), [](const QString &t) { return PlainName(t, kMostNameCharacters); }, JobNameForm(),
+      false);
+  plan.overwrite = read.Bool(QStringLiteral("overwrite"), plan.overwrite);
+  plan.blockSize = int(read.Wide(QStringLiteral("block_size"), 1, unit::kMostBlock, uint64_t(plan.blockSize)));
+  plan.giveUpOnFail = read.Bool(QStringLiteral("give_up_on_fail"), plan.giveUpOnFail);
+  if (read.Failed()) {
+    *refusal = read.Refusal();
+    return std::nullopt;
+  }
+  const QString why = unit::PlanRefusal(plan);
+  if (!why.isEmpty()) {
+    *refusal = Quoted(kSerialNumbers) + QStringLiteral(": ") + why;
+    return std::nullopt;
+  }
+  return plan;
 }
 
 } // namespace
@@ -194,7 +309,7 @@ QByteArray JobText(const Job &job) {
     out += value;
   };
   const auto text = [](const QString &t) { return base::JsonString(t); };
-  add("schema", QByteArray::number(kSchemaVersion));
+  add("schema", QByteArray::number(job.serial ? kSchemaVersion : 1));
   add("name", text(job.name));
   add("firmware", text(job.firmware));
   add("firmware_format", text(kFormats[job.rawBinary ? 1 : 0]));
@@ -220,6 +335,8 @@ QByteArray JobText(const Job &job) {
   }
   if (!job.pinHash.isEmpty())
     add("pin_hash", text(job.pinHash));
+  if (job.serial)
+    add("serial_numbers", PlanText(*job.serial));
   return out + "\n}\n";
 }
 
@@ -260,8 +377,6 @@ ParsedJob ParseJob(const QByteArray &text) {
   for (auto it = object.begin(); it != object.end(); ++it)
     if (!kKeys.contains(it.key()))
       return {std::nullopt, QStringLiteral("unknown key ") + Quoted(it.key())};
-  if (object.contains(kSerialNumbers))
-    return {std::nullopt, Quoted(kSerialNumbers) + QStringLiteral(": serial-number plans are not supported yet")};
 
   Job job;
   job.name = read.Text(QStringLiteral("name"), IsJobName, JobNameForm());
@@ -302,11 +417,62 @@ ParsedJob ParseJob(const QByteArray &text) {
   job.pinHash = read.Text(QStringLiteral("pin_hash"), IsPinHash, QStringLiteral("an Argon2id hash of the PIN"), false);
   if (read.Failed())
     return {std::nullopt, read.Refusal()};
+  if (object.contains(kSerialNumbers)) {
+    QString refusal;
+    job.serial = ReadPlan(object.value(kSerialNumbers), &refusal);
+    if (!job.serial)
+      return {std::nullopt, refusal};
+  }
   return {job, {}};
 }
 
-QString FirmwarePath(const Job &job, const QString &jobPath) {
-  return QDir::cleanPath(QDir(QFileInfo(jobPath).absolutePath()).absoluteFilePath(job.firmware));
+QString FirmwarePath(const Job &job, const QString &jobPath) { return JobRelativePath(job.firmware, jobPath); }
+
+QString JobRelativePath(const QString &stored, const QString &jobPath) {
+  return QDir::cleanPath(QDir(QFileInfo(jobPath).absolutePath()).absoluteFilePath(stored));
+}
+
+QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const unit::ListFile &list) {
+  if (!job.serial)
+    return {};
+  const unit::SerialPlan &plan = *job.serial;
+  QString why = unit::OfflineRefusal(job.modeItem == 1, job.count.toUInt());
+  if (why.isEmpty() && plan.Source() == unit::SerialSource::Counter)
+    why = unit::PlaceRefusal(plan.address, int(unit::CounterField(plan, plan.start).bytes.size()), firmware.ranges,
+                             plan.overwrite);
+  // Every value of a list is checked now rather than at the unit it falls to.
+  for (int i = 0; why.isEmpty() && i < list.lines.size(); ++i) {
+    why = unit::PlaceRefusal(plan.address, int(unit::ValueField(list.lines[i]).bytes.size()), firmware.ranges,
+                             plan.overwrite);
+    if (!why.isEmpty())
+      why = QStringLiteral("the list's value \"%1\": ").arg(list.lines[i]) + why;
+  }
+  return why;
+}
+
+QStringList PlanLines(const unit::SerialPlan &plan) {
+  QStringList lines;
+  lines << QStringLiteral("Serial at: ") + base::IntToHex(plan.address, 4);
+  switch (plan.Source()) {
+  case unit::SerialSource::Counter:
+    lines << QStringLiteral("Serial format: ") + unit::FormatName(plan.format, plan.digits) +
+                 (plan.prefix.isEmpty() ? QString() : QStringLiteral(", prefix \"%1\"").arg(plan.prefix));
+    lines << QStringLiteral("Serial count: from %1, step %2").arg(plan.start).arg(plan.step);
+    break;
+  case unit::SerialSource::List:
+    lines << QStringLiteral("Serial list: ") + plan.listFile;
+    break;
+  case unit::SerialSource::Barcode:
+    lines << QStringLiteral("Barcode: ") + plan.barcodePattern;
+    break;
+  }
+  lines << QStringLiteral("Serial pool: ") + (plan.pool.isEmpty() ? QStringLiteral("(the job's name)") : plan.pool);
+  lines << QStringLiteral("Serial block: %1 reserved at a time, a failed unit's number %2")
+               .arg(plan.blockSize)
+               .arg(plan.giveUpOnFail ? QStringLiteral("given up") : QStringLiteral("kept for the next unit"));
+  if (plan.overwrite)
+    lines << QStringLiteral("Serial field: may overwrite the firmware's bytes");
+  return lines;
 }
 
 QString FirmwareReference(const QString &firmware, const QString &jobPath) {
@@ -354,6 +520,21 @@ OpenedJob OpenJob(const QString &path) {
   if (opened.firmware.checksumCaption != job.imageChecksum)
     return refuse(QStringLiteral("the firmware file %1 gives the image checksum \"%2\", the job's is \"%3\"")
                       .arg(firmware, opened.firmware.checksumCaption, job.imageChecksum));
+  if (job.serial && !job.serial->listFile.isEmpty()) {
+    QFile list(JobRelativePath(job.serial->listFile, path));
+    if (QFileInfo(list.fileName()).isDir() || !list.open(QIODevice::ReadOnly))
+      return refuse(QStringLiteral("cannot read the serial-number list %1: %2")
+                        .arg(Quoted(QDir::toNativeSeparators(list.fileName())),
+                             QFileInfo(list.fileName()).isDir() ? QStringLiteral("it is a folder")
+                                                                : list.errorString()));
+    opened.list = unit::ParseList(list.readAll());
+    if (!opened.list.refusal.isEmpty())
+      return refuse(QStringLiteral("the serial-number list %1: %2")
+                        .arg(Quoted(QDir::toNativeSeparators(list.fileName())), opened.list.refusal));
+  }
+  const QString planRefusal = PlanRefusal(job, opened.firmware, opened.list);
+  if (!planRefusal.isEmpty())
+    return refuse(planRefusal);
   opened.job = std::move(parsed.job);
   return opened;
 }

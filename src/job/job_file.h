@@ -14,6 +14,7 @@
 // runs on the calling thread.
 
 #include "image/firmware_file.h"
+#include "unit/serial_plan.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,7 +23,9 @@
 
 namespace job {
 
-inline constexpr int kSchemaVersion = 1;
+// 2: the serial-number plan. A job without a plan is still written as 1, so
+// that stations of the first version keep opening it.
+inline constexpr int kSchemaVersion = 2;
 inline constexpr int kMostRetries = 5;
 inline constexpr int kMostLotSize = 1000000;
 inline constexpr int kMostTimeoutSeconds = 86400;
@@ -53,6 +56,8 @@ struct Job {
   int lotSize = 1;
   QStringList ports; // empty: given when the job is run
   QString pinHash;   // empty: no PIN
+  // Each unit's own number or value; its list file is named as the firmware is.
+  std::optional<unit::SerialPlan> serial;
 
   bool operator==(const Job &) const = default;
 };
@@ -75,13 +80,26 @@ struct OpenedJob {
   std::optional<Job> job;
   QString firmwarePath; // the firmware's absolute path
   image::FirmwareFile firmware;
+  unit::ListFile list; // a plan's list file, read
   QString refusal;
 };
-// Reads the job file at `path` and its firmware, checked against the job.
+// Reads the job file at `path` and its firmware, checked against the job; a
+// serial-number plan is checked against the firmware (the field may not cover
+// its bytes unless the plan allows it), the mode and count (one chip per
+// load), and its list file is read.
 OpenedJob OpenJob(const QString &path);
 
 // Where the job's firmware is for a job file at `jobPath`.
 QString FirmwarePath(const Job &job, const QString &jobPath);
+// The same for a file the job names (its plan's list file).
+QString JobRelativePath(const QString &stored, const QString &jobPath);
+
+// Why the job's plan cannot go with its firmware, mode and count; empty when
+// it can or there is no plan. Pure: `list` is the plan's list file, read.
+QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const unit::ListFile &list);
+
+// The plan as `job show` prints it, one "key: value" line each; empty without a plan.
+QStringList PlanLines(const unit::SerialPlan &plan);
 
 // How a job file at `jobPath` names `firmware` (as given on a command line,
 // from the working folder): an absolute name stays so, a relative one is

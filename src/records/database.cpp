@@ -30,6 +30,7 @@ const AddedColumn kAddedColumns[] = {
     {2, "lot", "TEXT", "''"},
     {2, "unit_uid", "TEXT", "''"},
     {2, "attempt", "BIGINT", "1"},
+    {4, "serial", "TEXT", "''"},
 };
 
 const AddedColumn *Added(const Field &f) {
@@ -87,6 +88,19 @@ const char *const kUnitSumsSql =
 
 // "2026-12-07T23": the UTC hour `t` falls in, as unit_hours keys it.
 QString HourText(const QDateTime &t) { return TimeText(t).left(13); }
+// Version 4: a unit's attempts by its serial number, and the pools numbers are
+// drawn from. A pool's next_index only grows, and (pool, idx) is a key, so
+// the database itself refuses a number given twice. A list pool has a size;
+// a counting pool's is -1.
+const char *const kVersion4[] = {
+    "CREATE INDEX programming_records_serial ON programming_records (serial, finished_at, id)",
+    "CREATE TABLE serial_pools (name TEXT PRIMARY KEY, definition TEXT NOT NULL, size BIGINT NOT NULL, "
+    "next_index BIGINT NOT NULL DEFAULT 0)",
+    "CREATE TABLE serial_numbers (pool TEXT NOT NULL, idx BIGINT NOT NULL, host TEXT NOT NULL, "
+    "station TEXT NOT NULL, state TEXT NOT NULL, value TEXT NOT NULL DEFAULT '', "
+    "unit_uid TEXT NOT NULL DEFAULT '', changed_at TEXT NOT NULL, PRIMARY KEY (pool, idx))",
+    "CREATE INDEX serial_numbers_station ON serial_numbers (pool, host, station, state)",
+};
 
 QString ColumnList() {
   QString out;
@@ -111,7 +125,8 @@ QString Conditions(const Filter &f, QVariantList *values) {
     *values << TimeText(*f.until);
   }
   for (const auto &[column, value] :
-       {std::pair{"result", f.result}, std::pair{"job_name", f.job}, std::pair{"lot", f.lot}}) {
+       {std::pair{"result", f.result}, std::pair{"job_name", f.job}, std::pair{"lot", f.lot},
+        std::pair{"serial", f.serial}}) {
     if (value.isEmpty())
       continue;
     where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
@@ -298,6 +313,10 @@ bool Connection::MakeSchema(QString *error) {
                       !Exec(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) ") + Sql(kUnitSumsSql),
                             error)))
     return fail();
+  if (version < 3)
+    for (const char *sql : kVersion4)
+      if (!Exec(Sql(sql), error))
+        return fail();
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();
@@ -585,8 +604,8 @@ bool Connection::FilePaths(const QString &contains, QStringList *paths, bool *to
 bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *error) {
   if (!Open(error))
     return false;
-  if (version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty()))
-    return true; // a store of no jobs
+  if ((version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty())) || (version_ < 4 && !f.serial.isEmpty()))
+    return true; // a store of no jobs, or of no serial numbers
   QVariantList values;
   QString where = Conditions(f, &values);
   if (f.before) {
@@ -639,8 +658,8 @@ bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *err
 bool Connection::JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error) {
   if (!Open(error))
     return false;
-  if (version_ < 2)
-    return true; // a store of no jobs
+  if (version_ < 2 || (version_ < 4 && !f.serial.isEmpty()))
+    return true; // a store of no jobs, or of no serial numbers
   QVariantList values;
   const QString sql = Sql("SELECT id, job_name, lot, CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END, "
                           "attempt, finished_at, result FROM programming_records WHERE job_name <> ''") +

@@ -22,7 +22,8 @@ namespace records::db {
 // 1: the first table; 2: the job, lot, unit and attempt of each record;
 // 3: unit_hours, the units' last attempts summed per job, lot, UTC hour and
 // result, kept by every insert (a program that did not keep it must not write).
-inline constexpr int kSchemaVersion = 3;
+// 4: each record's serial number, and the serial-number pools (records/serial_pool.h).
+inline constexpr int kSchemaVersion = 4;
 // A writer waits this long for another writer of the same SQLite file.
 inline constexpr int kSqliteBusyMs = 250;
 // A connection attempt to the server gives up after this long; libpq takes
@@ -96,6 +97,8 @@ public:
   bool SpoolContents(qint64 *rows, QString *destination, QString *error);
 
   QSqlDatabase Database() const;
+  // Runs one statement; false and the database's message on a failure.
+  bool Exec(const QString &sql, QString *error);
 
 private:
   bool MakeSchema(QString *error);
@@ -104,7 +107,6 @@ private:
   // The distinct file paths holding `contains`; *tooMany when there are more
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
-  bool Exec(const QString &sql, QString *error);
   // Moves the count of r's unit to r when r is its last attempt so far.
   bool CountUnit(const Record &r, QString *error);
   // The columns to select: those the store's version lacks (a reader does not

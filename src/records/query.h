@@ -37,6 +37,7 @@ struct Filter {
   int limit = 0;                    // 0: every row
   QString job{};                    // only this job's records; empty: any
   QString lot{};                    // only this lot's records; empty: any
+  QString serial{};                 // only the records of the unit with this serial number; empty: any
 };
 
 // Newest first. Opens a connection of the calling thread for the call that

@@ -36,6 +36,7 @@ const std::array kFields = {
     F{"lot", F::Text, &Record::lot},
     F{"unit_uid", F::Text, &Record::unitUid},
     F{"attempt", F::Integer, nullptr, nullptr, &Record::attempt},
+    F{"serial", F::Text, &Record::serial},
 };
 
 QString CsvField(const QString &text, Field::Kind kind) {

@@ -53,6 +53,8 @@ struct Record {
   QString lot;
   QString unitUid;
   qint64 attempt = 1;
+  // The unit's serial number or per-unit value as text; empty without one.
+  QString serial;
 
   bool operator==(const Record &) const = default;
 };

@@ -17,9 +17,12 @@ void AttemptRecords::Watch(BoxSession &session) {
   QObject::connect(&session, &BoxSession::AttemptEnded, &session, [this](const Attempt &attempt) { Add(attempt); });
 }
 
-void AttemptRecords::Add(const Attempt &attempt) {
-  if (recorder_)
-    recorder_->Add(MakeRecord(attempt, frontEnd_));
+void AttemptRecords::Add(const Attempt &attempt, const QString &serial) {
+  if (!recorder_)
+    return;
+  records::Record r = MakeRecord(attempt, frontEnd_);
+  r.serial = serial;
+  recorder_->Add(std::move(r));
 }
 
 } // namespace session

@@ -30,7 +30,8 @@ public:
 
   // Records every attempt of `session` as it ends.
   void Watch(BoxSession &session);
-  void Add(const Attempt &attempt);
+  // `serial`: the unit's serial number text, for its record.
+  void Add(const Attempt &attempt, const QString &serial = {});
 
 private:
   records::Recorder *recorder_;

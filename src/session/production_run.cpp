@@ -16,6 +16,16 @@
 
 namespace session {
 
+// The names of the folders below, as this file used them before each folder had its namespace.
+using base::Exception;
+using image::FirmwareFile;
+using image::kLoadImageSize;
+using protocol::EnglishText;
+using protocol::Outcome;
+using protocol::ShownText;
+using serial::MakePlatformSerialLayer;
+using serial::SerialLayer;
+
 QString UnitStateWord(UnitState state) {
   switch (state) {
   case UnitState::Ready:
@@ -336,6 +346,7 @@ struct ProductionRun::Impl {
     r.jobName = job.name;
     r.lot = lot;
     r.unitUid = b.Status().unitUid;
+    r.serial = b.Status().serial;
     r.attempt = b.Status().attempt;
     recorder->Add(std::move(r));
   }

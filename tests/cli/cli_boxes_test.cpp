@@ -12,6 +12,7 @@
 #include "tools/boxsim_process.h"
 
 #include <QJsonArray>
+#include <set>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -580,3 +581,86 @@ TEST(CliRunJob, RefusesWhatCannotRun) {
 }
 
 } // namespace
+
+TEST(CliBoxes, ALoadWithASerialPlanGivesEachBoxItsOwnNumberInTheBlocksItChecks) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Store store;
+  std::vector<std::unique_ptr<Box>> boxes;
+  for (int i = 0; i < 2; ++i)
+    boxes.push_back(std::make_unique<Box>(std::vector<std::string>{}));
+  const QStringList plan{"load",          "--file",   Fixture("joined.hex"), "--mode",          "online",
+                         "--serial-at",   "7FF0",     "--serial-format",     "hex:6",           "--serial-prefix",
+                         "SN",            "--serial-start", "255",           "--serial-pool",   "boards"};
+  QStringList args = plan + store.Args();
+  for (const auto &b : boxes)
+    args << "--port" << b->Port();
+  CliRun run;
+  run.Start(args);
+  ASSERT_EQ(run.Finish(), 0);
+  std::set<QString> serials, checksums;
+  for (const QJsonObject &result : run.Of("result")) {
+    const QString serial = result.value("serial").toString();
+    serials.insert(serial);
+    checksums.insert(result.value("checksum").toString());
+    const auto box = std::find_if(boxes.begin(), boxes.end(),
+                                  [&](const auto &b) { return b->Port() == result.value("port").toString(); });
+    ASSERT_NE(box, boxes.end());
+    int blocks = 0;
+    for (const auto &r : boxsim_test::ReadLog((*box)->log)) {
+      if (r.value("kind").toString() != "block")
+        continue;
+      ++blocks;
+      EXPECT_TRUE(r.value("ok").toBool()) << serial.toStdString();
+      if (r.value("n").toInt() == 7) {
+        EXPECT_EQ(QByteArray::fromHex(r.value("data").toString().toLatin1()).mid(0xFF0, 8), serial.toLatin1());
+      }
+    }
+    EXPECT_EQ(blocks, 8);
+    QString error;
+    const auto rows = records::Query(*records::ParseStoreUrl(store.url, &error), {.serial = serial}, &error);
+    ASSERT_EQ(rows.size(), 2u) << "the set and the load of " << serial.toStdString();
+    EXPECT_EQ(rows[0].imageChecksum, result.value("checksum").toString());
+  }
+  EXPECT_EQ(serials, (std::set<QString>{"SN0000FF", "SN000100"}));
+  EXPECT_EQ(checksums.size(), 2u) << "each box was told its own image's checksum";
+
+  const struct {
+    QStringList args;
+    const char *error;
+  } refused[] = {
+      {{"--serial-at", "7FF0", "--serial-format", "le32", "--mode", "online"},
+       "--serial-pool: needed with --serial-at for load, which has no job to name it"},
+      {{"--serial-at", "7FF0", "--serial-format", "le32", "--serial-pool", "p"},
+       "--serial-at: per-unit data needs a load that programs one chip: in offline mode with a count of 999999 the "
+       "box would burn the same image, and so the same number, into every chip; give --mode online or --count 1"},
+  };
+  for (const auto &r : refused) {
+    CliRun bad;
+    bad.Start(QStringList{"load", "--file", Fixture("joined.hex"), "--port", boxes[0]->Port()} + r.args);
+    EXPECT_EQ(bad.Finish(), 2) << r.error;
+    EXPECT_TRUE(bad.process.readAllStandardError().contains(r.error)) << r.error;
+  }
+}
+
+TEST(CliRunJob, EachUnitOfAJobWithASerialPlanCarriesTheNextNumber) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder folder;
+  const QString job = MakeJob(folder, {"--serial-at", "7FF0", "--serial-format", "dec:4", "--serial-start", "7"});
+  Box box({});
+  Store store;
+  CliRun run;
+  run.Start(QStringList{"run", "--job", job, "--port", box.Port(), "--fast-replies", "--units", "2"} + store.Args());
+  ASSERT_EQ(run.Finish(), 0);
+  QStringList serials, written;
+  for (const QJsonObject &result : run.Of("result"))
+    serials << result.value("serial").toString();
+  for (const auto &r : boxsim_test::ReadLog(box.log))
+    if (r.value("kind").toString() == "block" && r.value("n").toInt() == 7)
+      written << QString::fromLatin1(QByteArray::fromHex(r.value("data").toString().toLatin1()).mid(0xFF0, 4));
+  EXPECT_EQ(serials, (QStringList{"0007", "0008"}));
+  EXPECT_EQ(written, serials);
+  for (const auto &r : store.Rows())
+    EXPECT_TRUE(serials.contains(r.serial)) << r.operation.toStdString();
+}

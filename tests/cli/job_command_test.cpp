@@ -152,3 +152,62 @@ TEST(JobCommand, ThePinComesFromStandardInputAndOnlyItsHashIsKept) {
     EXPECT_EQ(folder.Read(QStringLiteral("a.kavjob")), before) << "the job file stays as it was";
   }
 }
+
+TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
+  ProgramFolder folder;
+  folder.Write(QStringLiteral("fw.hex"), kHex);
+  folder.Write(QStringLiteral("labels.txt"), "A-1\nA-2\n");
+  folder.Write(QStringLiteral("twice.txt"), "A-1\nA-1\n");
+  const QStringList base = {QStringLiteral("job"),      QStringLiteral("create"), QStringLiteral("--out"),
+                            QStringLiteral("a.kavjob"), QStringLiteral("--name"), QStringLiteral("A"),
+                            QStringLiteral("--file"),   QStringLiteral("fw.hex"), QStringLiteral("--lot-size"),
+                            QStringLiteral("10"),       QStringLiteral("--mode"), QStringLiteral("online")};
+  const Outcome made = Cli(base + QStringList{"--serial-at", "7f00", "--serial-format", "dec:6", "--serial-prefix",
+                                              "SN", "--serial-start", "1000", "--serial-step", "2", "--serial-pool",
+                                              "boards", "--serial-block", "20", "--serial-keep-failed"},
+                           folder.dir.path());
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  const Outcome shown =
+      Cli({QStringLiteral("job"), QStringLiteral("show"), QStringLiteral("a.kavjob")}, folder.dir.path());
+  EXPECT_TRUE(shown.out.endsWith(QStringLiteral("PIN: none\n"
+                                                "Serial at: 7F00\n"
+                                                "Serial format: dec:6, prefix \"SN\"\n"
+                                                "Serial count: from 1000, step 2\n"
+                                                "Serial pool: boards\n"
+                                                "Serial block: 20 reserved at a time, a failed unit's number kept "
+                                                "for the next unit\n")))
+      << shown.out.toStdString();
+
+  const struct {
+    QStringList extra;
+    QString error; // after "kavrin-cli job create: "
+  } refused[] = {
+      {{"--serial-format", "le32"}, "--serial-at: needed with the other --serial- options"},
+      {{"--serial-at", "7F00"}, "--serial-format: needed with --serial-at unless --serial-list gives the values"},
+      {{"--serial-at", "8000", "--serial-format", "le32"}, "--serial-at: expects a hex address 0000..7FFF, got \"8000\""},
+      {{"--serial-at", "7F00", "--serial-format", "dec:11"},
+       "--serial-format: expects le32, be32, dec:N (N 1..10) or hex:N (N 1..8), got \"dec:11\""},
+      {{"--serial-at", "7F00", "--serial-format", "le32", "--serial-prefix", "SN"},
+       "--serial-at: a prefix goes only with the ASCII formats dec:N and hex:N"},
+      {{"--serial-at", "7F00", "--serial-list", "labels.txt", "--serial-start", "5"},
+       "--serial-list: not together with --serial-format, --serial-prefix, --serial-start or --serial-step, which "
+       "count numbers"},
+      {{"--serial-at", "7F00", "--serial-list", "twice.txt"},
+       "--serial-list: \"twice.txt\": line 2: \"A-1\" is given twice and would go into two boards"},
+      {{"--serial-at", "0000", "--serial-format", "le32"},
+       "--serial-at: the serial number at 0000-0003 would overwrite the firmware's bytes at 0000-0001; allow it "
+       "with --serial-overwrite if that is meant"},
+  };
+  for (const auto &r : refused) {
+    const Outcome out = Cli(base + r.extra, folder.dir.path());
+    EXPECT_EQ(out.status, 2) << r.error.toStdString();
+    EXPECT_EQ(out.err, QStringLiteral("kavrin-cli job create: %1\nTry 'kavrin-cli job create --help'.\n").arg(r.error));
+  }
+  QStringList offline = base;
+  offline[11] = QStringLiteral("offline");
+  const Outcome many = Cli(offline + QStringList{"--serial-at", "7F00", "--serial-format", "le32"}, folder.dir.path());
+  EXPECT_EQ(many.err, QStringLiteral("kavrin-cli job create: --serial-at: per-unit data needs a load that programs one "
+                                     "chip: in offline mode with a count of 999999 the box would burn the same "
+                                     "image, and so the same number, into every chip\nTry 'kavrin-cli job create "
+                                     "--help'.\n"));
+}

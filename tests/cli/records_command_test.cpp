@@ -235,6 +235,7 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
       r.unitUid = QString::fromLatin1(a.unit);
       r.attempt = a.attempt;
       r.result = QString::fromLatin1(a.result);
+      r.serial = r.unitUid.isEmpty() ? QString() : QStringLiteral("SN-") + r.unitUid;
       rows.push_back(r);
     }
     QString error;
@@ -283,4 +284,9 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
   const Output listed = Cli({QStringLiteral("records"), QStringLiteral("--job"), QStringLiteral("=cmd"),
                              QStringLiteral("--json"), QStringLiteral("--records"), url});
   EXPECT_EQ(Counts(listed.out), std::vector<int>{10}) << listed.err.toStdString();
+  // --serial picks one unit's attempts.
+  const Output unit = Cli({QStringLiteral("records"), QStringLiteral("--serial"), QStringLiteral("SN-u8"),
+                           QStringLiteral("--json"), QStringLiteral("--records"), url});
+  EXPECT_EQ(Counts(unit.out), std::vector<int>{10}) << unit.err.toStdString();
+  EXPECT_TRUE(unit.out.contains(QStringLiteral("\"serial\":\"SN-u8\""))) << unit.out.toStdString();
 }

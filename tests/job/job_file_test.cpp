@@ -79,10 +79,10 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
            .arg(Firmware("fw.hex"))},
       {"newer schema, with a key of its own",
        [](QJsonObject &o) {
-         o["schema"] = 2;
+         o["schema"] = 3;
          o["colour"] = "red";
        },
-       QStringLiteral("the job's schema version 2 is newer than this program's 1")},
+       QStringLiteral("the job's schema version 3 is newer than this program's 2")},
       {"unknown key", set("colour", "red"), QStringLiteral("unknown key \"colour\"")},
       {"no schema", [](QJsonObject &o) { o.remove("schema"); }, QStringLiteral("not a job: no \"schema\" version")},
       {"schema 0", set("schema", 0), QStringLiteral("\"schema\": expects a whole number 1 or more, got 0")},
@@ -106,8 +106,8 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
        QStringLiteral("\"pin_hash\": expects an Argon2id hash of the PIN, got \"2468\"")},
       {"a base for a file read by content", set("firmware_base", "1000"),
        QStringLiteral("\"firmware_base\": only with \"firmware_format\" bin")},
-      {"a serial-number plan", set("serial_numbers", QJsonObject{}),
-       QStringLiteral("\"serial_numbers\": serial-number plans are not supported yet")},
+      {"an empty serial-number plan", set("serial_numbers", QJsonObject{}),
+       QStringLiteral("missing key \"serial_numbers.address\"")},
   };
   for (const Case &c : cases) {
     QJsonObject object = good;
@@ -141,4 +141,81 @@ TEST_F(JobFolder, TheWriterReplacesNothingButARegularFileAndThatWhole) {
   EXPECT_EQ(folder.Read(QStringLiteral("line 3/a.kavjob")), job::JobText(made));
   EXPECT_TRUE(job::WriteJob(made, folder.File(QStringLiteral("no/such/a.kavjob")))
                   .startsWith(QStringLiteral("Cannot write \"%1\": ").arg(folder.File("no/such/a.kavjob"))));
+}
+
+TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
+  unit::SerialPlan plan;
+  plan.address = 0x7F00;
+  plan.format = unit::SerialFormat::Decimal;
+  plan.digits = 6;
+  plan.prefix = QStringLiteral("SN");
+  plan.start = 1000;
+  plan.pool = QStringLiteral("boards");
+  plan.blockSize = 20;
+  plan.giveUpOnFail = false;
+  made.serial = plan;
+  ASSERT_EQ(job::WriteJob(made, jobPath), QString());
+  const QJsonObject good = QJsonDocument::fromJson(folder.Read(QStringLiteral("line 3/a.kavjob"))).object();
+  ASSERT_EQ(good["schema"].toInt(), 2);
+  folder.Write(QStringLiteral("line 3/list.txt"), "A-1\nhex:0102\n");
+  folder.Write(QStringLiteral("line 3/twice.txt"), "A-1\nA-1\n");
+  using Edit = std::function<void(QJsonObject &)>;
+  const auto planSet = [](const char *key, const QJsonValue &value) -> Edit {
+    return [=](QJsonObject &o) {
+      QJsonObject p = o["serial_numbers"].toObject();
+      p[QLatin1String(key)] = value;
+      o["serial_numbers"] = p;
+    };
+  };
+  const struct Case {
+    const char *name;
+    Edit edit;
+    QString refusal;
+  } cases[] = {
+      {"as written", [](QJsonObject &) {}, {}},
+      {"over the firmware", planSet("address", "0000"),
+       QStringLiteral("the serial number at 0000-0007 would overwrite the firmware's bytes at 0000-0001; allow it "
+                      "with --serial-overwrite if that is meant")},
+      {"offline, many chips",
+       [](QJsonObject &o) {
+         o["mode"] = "offline";
+         o["count"] = "3";
+       },
+       QStringLiteral("per-unit data needs a load that programs one chip: in offline mode with a count of 3 the box "
+                      "would burn the same image, and so the same number, into every chip")},
+      {"unknown plan key", planSet("colour", "red"), QStringLiteral("unknown key \"serial_numbers.colour\"")},
+      {"format", planSet("format", "dec:11"),
+       QStringLiteral("\"serial_numbers.format\": expects le32, be32, dec:N (N 1..10) or hex:N (N 1..8), got "
+                      "\"dec:11\"")},
+      {"flag as text", planSet("overwrite", "yes"),
+       QStringLiteral("\"serial_numbers.overwrite\": expects true or false, got \"yes\"")},
+      {"start past its digits", planSet("start", 1000000),
+       QStringLiteral("\"serial_numbers\": the number 1000000 does not fit 6 decimal digits")},
+      {"a list that is not there", planSet("list", "gone.txt"),
+       QStringLiteral("cannot read the serial-number list \"%1\": No such file or directory")
+           .arg(folder.File(QStringLiteral("line 3/gone.txt")))},
+      {"a list giving a value twice", planSet("list", "twice.txt"),
+       QStringLiteral("the serial-number list \"%1\": line 2: \"A-1\" is given twice and would go into two boards")
+           .arg(folder.File(QStringLiteral("line 3/twice.txt")))},
+      {"a list value over the firmware",
+       [&](QJsonObject &o) {
+         planSet("list", "list.txt")(o);
+         planSet("address", "0001")(o);
+       },
+       QStringLiteral("the list's value \"A-1\": the serial number at 0001-0003 would overwrite the firmware's "
+                      "bytes at 0001-0001; allow it with --serial-overwrite if that is meant")},
+  };
+  for (const Case &c : cases) {
+    QJsonObject object = good;
+    c.edit(object);
+    folder.Write(QStringLiteral("line 3/a.kavjob"), QJsonDocument(object).toJson());
+    const job::OpenedJob opened = job::OpenJob(jobPath);
+    EXPECT_EQ(opened.refusal, c.refusal) << c.name;
+    if (opened.job) {
+      EXPECT_EQ(*opened.job, made) << c.name;
+    }
+  }
+  // A job without a plan stays readable by stations that know only schema 1.
+  made.serial.reset();
+  EXPECT_TRUE(job::JobText(made).contains("\"schema\": 1,"));
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a source file includes a header of a layer above its own, or when
 # a front end reaches into what the engine owns. Layers, bottom up: base; the
-# subsystems (serial, protocol, image, chip, records, job); the engine (session);
+# subsystems (serial, protocol, image, chip, records, job, unit); the engine (session);
 # the front ends (app, cli), which never include each other. Widgets belong to
 # the window alone: below the front ends no file includes a Qt Widgets header
 # (<QtWidgets/...>, or a name found in the folder KAVRIN_WIDGET_HEADERS names).
@@ -12,7 +12,7 @@ src=${1:?usage: check_layers.sh SRC_DIR}
 rank() {
   case $1 in
   base) echo 0 ;;
-  serial | protocol | image | chip | records | job) echo 1 ;;
+  serial | protocol | image | chip | records | job | unit) echo 1 ;;
   session) echo 2 ;;
   app | cli) echo 3 ;;
   *) echo 9 ;;

@@ -2,12 +2,17 @@
 // forwarding through the spool, the server going away and coming back, spool
 // left by a killed run, and eight stations writing at once.
 #include "records/database.h"
+#include "records/serial_pool.h"
 #include "records_test_support.h"
 #include "support/postgres_server.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QUuid>
+#include <QSqlQuery>
+#include <csignal>
+#include <map>
+#include <numeric>
 #include <set>
 #include <thread>
 
@@ -254,6 +259,133 @@ TEST_F(SharedStore, EightStationsWritingAtOnceLoseAndDoubleNothing) {
   }
   EXPECT_EQ(ids.size(), rows.size());
   EXPECT_EQ(uids.size(), rows.size());
+}
+
+namespace {
+
+// Every row of a pool's numbers: idx -> state, read on the server.
+std::map<qint64, QString> PoolNumbers(const records::StoreLocation &where, const QString &pool, qint64 *next) {
+  records::db::Connection c(where, records::db::Connection::Target::Store, "check");
+  QString error;
+  EXPECT_TRUE(c.Open(&error)) << error.toStdString();
+  std::map<qint64, QString> states;
+  QSqlQuery q(c.Database());
+  q.prepare(QStringLiteral("SELECT idx, state FROM serial_numbers WHERE pool = ?"));
+  q.addBindValue(pool);
+  EXPECT_TRUE(q.exec());
+  while (q.next())
+    EXPECT_TRUE(states.emplace(q.value(0).toLongLong(), q.value(1).toString()).second);
+  q.prepare(QStringLiteral("SELECT next_index FROM serial_pools WHERE name = ?"));
+  q.addBindValue(pool);
+  EXPECT_TRUE(q.exec() && q.next());
+  *next = q.value(0).toLongLong();
+  return states;
+}
+
+// The numbers a station printed as used.
+std::vector<qint64> Printed(const SpawnResult &r) {
+  std::vector<qint64> out;
+  for (const QByteArray &line : r.output.split('\n'))
+    if (!line.isEmpty())
+      out.push_back(line.toLongLong());
+  return out;
+}
+
+} // namespace
+
+TEST_F(SharedStore, EightStationProcessesDrawEveryNumberOnceAndAccountForTheRest) {
+  constexpr int kStations = 8, kUnits = 200, kBlock = 7; // 200 is no multiple of 7: each leaves numbers
+  std::vector<SpawnResult> runs(kStations);
+  std::vector<std::thread> stations;
+  for (int s = 0; s < kStations; ++s)
+    stations.emplace_back([&, s] {
+      runs[size_t(s)] = Spawn(BinPath(QStringLiteral("serial_station")),
+                              {server->Url(database), folder.File(QStringLiteral("spool-%1").arg(s)),
+                               QStringLiteral("boards"), QStringLiteral("station-%1").arg(s),
+                               QString::number(kUnits), QString::number(kBlock)});
+    });
+  for (auto &t : stations)
+    t.join();
+  std::set<qint64> used;
+  for (const SpawnResult &r : runs) {
+    ASSERT_TRUE(r.Ok()) << r.output.toStdString();
+    for (qint64 idx : Printed(r))
+      EXPECT_TRUE(used.insert(idx).second) << "number " << idx << " given twice";
+  }
+  EXPECT_EQ(used.size(), size_t(kStations * kUnits));
+  qint64 next = 0;
+  const auto states = PoolNumbers(where, QStringLiteral("boards"), &next);
+  ASSERT_EQ(states.size(), size_t(next)) << "every number drawn has its row";
+  std::map<QString, int> byState;
+  for (const auto &[idx, state] : states) {
+    ++byState[state];
+    EXPECT_EQ(state == records::kNumberUsed, used.count(idx) == 1) << idx << ' ' << state.toStdString();
+  }
+  EXPECT_EQ(byState, (std::map<QString, int>{{records::kNumberUsed, kStations * kUnits},
+                                             {records::kNumberSkipped, kStations * (29 * kBlock - kUnits)}}));
+}
+
+TEST_F(SharedStore, AStationKilledMidRunAndStartedAgainGivesNoNumberTwice) {
+  const QStringList args = {server->Url(database), folder.File(QStringLiteral("spool")), QStringLiteral("boards"),
+                            QStringLiteral("bench-1")};
+  const SpawnResult killed = Spawn(BinPath(QStringLiteral("serial_station")), args + QStringList{"20", "10", "15"});
+  ASSERT_EQ(killed.signal, SIGKILL) << killed.output.toStdString();
+  const SpawnResult again = Spawn(BinPath(QStringLiteral("serial_station")), args + QStringList{"20", "10"});
+  ASSERT_TRUE(again.Ok()) << again.output.toStdString();
+  std::set<qint64> used;
+  for (const SpawnResult *r : {&killed, &again})
+    for (qint64 idx : Printed(*r))
+      EXPECT_TRUE(used.insert(idx).second) << "number " << idx << " given twice";
+  EXPECT_EQ(used.size(), 34u);
+  qint64 next = 0;
+  const auto states = PoolNumbers(where, QStringLiteral("boards"), &next);
+  ASSERT_EQ(states.size(), size_t(next));
+  std::map<QString, int> byState;
+  for (const auto &[idx, state] : states)
+    ++byState[state];
+  // The killed run's unit 15 may be in a board: failed, never given again;
+  // its block's five unreached numbers are skipped.
+  EXPECT_EQ(byState, (std::map<QString, int>{{records::kNumberUsed, 34},
+                                             {records::kNumberFailed, 1},
+                                             {records::kNumberSkipped, 5}}));
+  EXPECT_EQ(states.at(14), records::kNumberFailed);
+}
+
+TEST_F(SharedStore, AListsLinesGoOnceEachAcrossTwoStationsAndAnotherPlanIsRefused) {
+  constexpr int kLines = 50;
+  std::vector<qint64> drawn[2];
+  std::thread stations[2];
+  for (int s = 0; s < 2; ++s)
+    stations[s] = std::thread([&, s] {
+      records::db::Connection c(where, records::db::Connection::Target::Store, "list");
+      const records::PoolStation station{QStringLiteral("labels"), QStringLiteral("list abc"), kLines,
+                                         QStringLiteral("host"), QStringLiteral("station-%1").arg(s)};
+      std::vector<qint64> got;
+      QString error;
+      do {
+        ASSERT_TRUE(records::ReserveNumbers(c, station, 3, &got, &error)) << error.toStdString();
+        drawn[s].insert(drawn[s].end(), got.begin(), got.end());
+      } while (!got.empty());
+    });
+  for (auto &t : stations)
+    t.join();
+  std::vector<qint64> all = drawn[0];
+  all.insert(all.end(), drawn[1].begin(), drawn[1].end());
+  std::sort(all.begin(), all.end());
+  std::vector<qint64> expected(kLines);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(all, expected);
+  EXPECT_FALSE(drawn[0].empty());
+  EXPECT_FALSE(drawn[1].empty());
+
+  records::db::Connection c(where, records::db::Connection::Target::Store, "other");
+  std::vector<qint64> got;
+  QString error;
+  EXPECT_FALSE(records::ReserveNumbers(c, {QStringLiteral("labels"), QStringLiteral("list def"), kLines,
+                                           QStringLiteral("host"), QStringLiteral("s")},
+                                       1, &got, &error));
+  EXPECT_EQ(error, QStringLiteral("the serial-number pool \"labels\" hands out \"list abc\", not \"list def\"; "
+                                  "name another pool"));
 }
 
 // A server that takes the connection and never answers: a command line's last

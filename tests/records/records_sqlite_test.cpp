@@ -123,6 +123,7 @@ TEST_F(SqliteStore, FiltersAndPagesGoNewestFirstWithoutGapsOrRepeats) {
        {.since = at(2), .result = QStringLiteral("ok"), .fileContains = QStringLiteral("hex")},
        [&](auto &r) { return r.finishedAt >= at(2) && r.result == QLatin1String("ok"); }},
       {"limit", {.limit = 4}, [&](auto &r) { return Uids(all).indexOf(r.recordUid) < 4; }},
+      {"a unit's serial", {.serial = QStringLiteral("SN000007")}, [](auto &r) { return r.count / 2 == 7; }},
   };
   for (const auto &c : cases) {
     const auto rows = records::Query(where, c.filter, &error);

@@ -43,6 +43,7 @@ inline records::Record FullRecord(int n, int second = 0, const QString &result =
   r.lot = QStringLiteral("L-2026-49");
   r.unitUid = QStringLiteral("unit-%1").arg(n / 2);
   r.attempt = n % 2 + 1;
+  r.serial = QStringLiteral("SN%1").arg(n / 2, 6, 10, QLatin1Char('0'));
   return r;
 }
 
@@ -110,7 +111,7 @@ inline QStringList VersionOneSql(bool sqlite, const std::vector<records::Record>
 // FullRecord(n) as a store of version 1 gives it back: no job, the only attempt.
 inline records::Record VersionOneRecord(int n) {
   records::Record r = FullRecord(n, n);
-  r.jobName = r.lot = r.unitUid = QString();
+  r.jobName = r.lot = r.unitUid = r.serial = QString();
   r.attempt = 1;
   return r;
 }

@@ -19,6 +19,12 @@
 // Readable failure output.
 inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
+// Names as this test used them before each folder had its namespace.
+using image::kImageTextEntries;
+using image::kLoadImageSize;
+using protocol::Outcome;
+using serial::SerialLayer;
+
 namespace {
 
 using session::ProductionRun;

@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 namespace app {
@@ -37,14 +38,29 @@ QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = f
   return label;
 }
 
+std::unique_ptr<session::SerialNumbers> NumbersFor(const job::OpenedJob &opened, const QStringList &ports,
+                                                   const session::RunOptions &options) {
+  if (!opened.job->serial)
+    return nullptr;
+  return std::make_unique<session::SerialNumbers>(*opened.job->serial, opened.list, opened.firmware.ranges,
+                                                  opened.job->name, options.store, ports.join(QLatin1Char(',')));
+}
+
 } // namespace
 
 ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringList &ports, Dialogs &dialogs,
                                    QString settingsPath, base::Clock &clock, records::Recorder *recorder,
                                    session::RunOptions options)
     : dialogs_(dialogs), clock_(clock), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
+      numbers_(NumbersFor(opened, ports, options)),
       run_(std::make_unique<ProductionRun>(opened, ports, clock, recorder, std::move(options))),
       sounds_(std::make_unique<VerdictSounds>()) {
+  if (numbers_) {
+    run_->SetUnitDataProvider(numbers_.get());
+    // The store's reason stays with the text; units go on from the numbers already reserved.
+    connect(numbers_.get(), &session::SerialNumbers::Notice, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
+  }
   setObjectName(QStringLiteral("ProductionWindow"));
   const SettingsFile settings(settingsPath_);
   startKey_ = QKeySequence::fromString(settings.ReadString(kProductionSection, kStartKeyKey, QStringLiteral("Space")),

@@ -18,6 +18,7 @@
 #include "base/clock.h"
 #include "job/job_file.h"
 #include "session/production_run.h"
+#include "session/serial_numbers.h"
 
 #include <QKeySequence>
 #include <QMainWindow>
@@ -83,6 +84,8 @@ private:
   base::Clock &clock_;
   const QString settingsPath_;
   const QString pinHash_;
+  // A job with a serial-number plan draws each unit's number here; it outlives the run that asks it.
+  std::unique_ptr<session::SerialNumbers> numbers_;
   std::unique_ptr<session::ProductionRun> run_;
   std::unique_ptr<VerdictSounds> sounds_;
   QKeySequence startKey_;

@@ -34,6 +34,7 @@ const Column kColumns[] = {
     {QT_TRANSLATE_NOOP("Records", "Checksum"), "image_checksum", 20},
     {QT_TRANSLATE_NOOP("Records", "Chip"), "chip", 10},
     {QT_TRANSLATE_NOOP("Records", "Station"), "station", 10},
+    {QT_TRANSLATE_NOOP("Records", "Serial"), "serial", 14},
     {QT_TRANSLATE_NOOP("Records", "Message"), "message", 36},
     {QT_TRANSLATE_NOOP("Records", "Duration (ms)"), "duration_ms", 13},
     {QT_TRANSLATE_NOOP("Records", "Bytes sent"), "bytes_sent", 11},
@@ -169,6 +170,9 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   FileEdit = new QLineEdit(this);
   FileEdit->setPlaceholderText(QCoreApplication::translate("Records", "part of the file name"));
   FileEdit->setClearButtonEnabled(true);
+  SerialEdit = new QLineEdit(this);
+  SerialEdit->setPlaceholderText(QCoreApplication::translate("Records", "a unit's serial number"));
+  SerialEdit->setClearButtonEnabled(true);
   ExportButton = new QPushButton(QCoreApplication::translate("Records", "Export CSV..."), this);
   Model = new RecordsModel(where, this);
   Table = new QTableView(this);
@@ -193,6 +197,8 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   filters->addWidget(ResultBox);
   filters->addWidget(new QLabel(QCoreApplication::translate("Records", "File"), this));
   filters->addWidget(FileEdit, 1);
+  filters->addWidget(new QLabel(QCoreApplication::translate("Records", "Serial"), this));
+  filters->addWidget(SerialEdit);
   filters->addWidget(ExportButton);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(filters);
@@ -208,6 +214,8 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   connect(&typing_, &QTimer::timeout, this, &RecordsWindow::ApplyFilter);
   connect(FileEdit, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
   connect(FileEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
+  connect(SerialEdit, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
+  connect(SerialEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
   connect(FromDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
   connect(ToDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
   connect(ResultBox, &QComboBox::currentIndexChanged, this, &RecordsWindow::ApplyFilter);
@@ -226,6 +234,7 @@ records::Filter RecordsWindow::FilterOfControls() const {
   if (ResultBox->currentIndex() > 0)
     f.result = ResultBox->currentText();
   f.fileContains = FileEdit->text().trimmed();
+  f.serial = SerialEdit->text().trimmed();
   return f;
 }
 

@@ -81,6 +81,7 @@ public:
   QDateEdit *ToDate;
   QComboBox *ResultBox;
   QLineEdit *FileEdit;
+  QLineEdit *SerialEdit; // a unit's serial number, whole
   QPushButton *ExportButton;
   QTableView *Table;
   QLabel *StatusLabel;

@@ -104,4 +104,51 @@ TEST(ProductionViewAgainstBoxes, FourBoxesOneFailingThenItsDigitRunsItAlone) {
   EXPECT_EQ(dialogs.Errors(), QStringList());
 }
 
+TEST(ProductionViewAgainstBoxes, AJobWithASerialPlanWritesEachUnitsNumberAndShowsIt) {
+  ProgramFolder folder;
+  const QString link = folder.File(QStringLiteral("box1"));
+  const std::string log = folder.File(QStringLiteral("box.jsonl")).toStdString();
+  boxsim_test::BoxSim sim({"--link", link.toStdString(), "--log", log, "--exit-with-parent"});
+  ASSERT_TRUE(sim.Started());
+  folder.Write(QStringLiteral("firmware.hex"), ":020000000102FB\n:00000001FF\n");
+  const FirmwareFile firmware = ReadFirmware(folder.File(QStringLiteral("firmware.hex")), FirmwareFormat::ByContent);
+  job::Job made;
+  made.name = QStringLiteral("Board S");
+  made.firmware = QStringLiteral("firmware.hex");
+  made.firmwareSha256 = firmware.sha256;
+  made.imageChecksum = firmware.checksumCaption;
+  made.modeItem = 0;
+  made.lotSize = 10;
+  made.ports = {link};
+  unit::SerialPlan plan;
+  plan.address = 0x7FF0;
+  plan.format = unit::SerialFormat::Decimal;
+  plan.digits = 4;
+  plan.prefix = QStringLiteral("SN");
+  made.serial = plan;
+  const QString jobPath = folder.File(QStringLiteral("board.kavjob"));
+  ASSERT_EQ(job::WriteJob(made, jobPath), QString());
+  folder.Write(QStringLiteral("sysset.ini"), "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=sqlite:" +
+                                                 folder.File(QStringLiteral("r.sqlite")).toUtf8() +
+                                                 "\n[ui]\nlanguage=zh\n[production]\nmute=1\n");
+  e2e::TimedDialogs dialogs;
+  Program program(dialogs, MakePlatformSerialLayer(), folder.Path());
+  ASSERT_TRUE(program.Form1->OpenJob(jobPath)) << dialogs.Errors().join('\n').toStdString();
+  ProductionWindow *view = program.Form1->Production();
+  view->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+  for (const char *serial : {"SN0001", "SN0002"}) {
+    PressKey(Qt::Key_Space);
+    ASSERT_TRUE(PumpUntil([&] { return view->Run().Unit(1).state == session::UnitState::Pass; }, 60000))
+        << Description(view->Tile(1)).toStdString();
+    EXPECT_EQ(view->Run().Unit(1).serial, QLatin1String(serial));
+  }
+  QStringList written;
+  for (const auto &r : boxsim_test::ReadLog(log))
+    if (r.value("kind").toString() == "block" && r.value("n").toInt() == 7)
+      written << QString::fromLatin1(QByteArray::fromHex(r.value("data").toString().toLatin1()).mid(0xFF0, 6));
+  EXPECT_EQ(written, (QStringList{"SN0001", "SN0002"}));
+  EXPECT_EQ(dialogs.Errors(), QStringList());
+}
+
 } // namespace

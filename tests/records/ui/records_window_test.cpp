@@ -32,6 +32,7 @@ records::Record At(int n, int day, const QString &result, const QString &file) {
   r.result = result;
   r.filePath = file;
   r.message = QStringLiteral("第%1次").arg(n);
+  r.serial = QStringLiteral("SN-%1").arg(n);
   return r;
 }
 
@@ -61,9 +62,10 @@ struct RecordsWindowTest : ::testing::Test {
       out.push_back(window->Model->At(i).count);
     return out;
   }
-  std::vector<qint64> AfterTyping(const char *keys) {
-    window->FileEdit->setFocus();
-    QTest::keyClicks(window->FileEdit, QString::fromLatin1(keys));
+  std::vector<qint64> AfterTyping(const char *keys, QLineEdit *edit = nullptr) {
+    edit = edit ? edit : window->FileEdit;
+    edit->setFocus();
+    QTest::keyClicks(edit, QString::fromLatin1(keys));
     PumpUntil([&] { return window->Model->Loading(); }, app::RecordsWindow::kTypingPauseMs * 3);
     Settle();
     return Shown();
@@ -98,6 +100,12 @@ TEST_F(RecordsWindowTest, ShowsNewestFirstAndTheFiltersNarrowIt) {
   EXPECT_EQ(Shown(), (std::vector<qint64>{3, 1})) << "both days included";
   EXPECT_EQ(AfterTyping("x"), std::vector<qint64>{});
   EXPECT_EQ(window->StatusLabel->text(), QStringLiteral("0 records"));
+  window->FileEdit->clear();
+  window->FromDate->setDate(QDate(2000, 1, 1));
+  window->ToDate->setDate(QDate(2000, 1, 1));
+  Settle();
+  EXPECT_EQ(AfterTyping("SN-", window->SerialEdit), std::vector<qint64>{}) << "a serial number matches whole";
+  EXPECT_EQ(AfterTyping("3", window->SerialEdit), std::vector<qint64>{3});
 }
 
 TEST_F(RecordsWindowTest, ScrollingFetchesOlderPagesUntilEveryRowIsShownOnce) {
