@@ -197,6 +197,10 @@ inline void ExpectChartFigures(const records::StoreLocation &where,
   expectCases("counted as written");
   exec(QStringLiteral("DROP TABLE unit_hours"));
   exec(QStringLiteral("DROP INDEX programming_records_unit"));
+  exec(QStringLiteral("DROP INDEX programming_records_serial"));
+  exec(QStringLiteral("ALTER TABLE programming_records DROP COLUMN serial"));
+  exec(QStringLiteral("DROP TABLE serial_numbers"));
+  exec(QStringLiteral("DROP TABLE serial_pools"));
   exec(QStringLiteral("DELETE FROM schema_version"));
   exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (2)"));
   expectCases("summed from the records of version 2");
