@@ -26,11 +26,8 @@ struct AddedColumn {
   const char *fill; // the default, as SQL
 };
 const AddedColumn kAddedColumns[] = {
-    {2, "job_name", "TEXT", "''"},
-    {2, "lot", "TEXT", "''"},
-    {2, "unit_uid", "TEXT", "''"},
-    {2, "attempt", "BIGINT", "1"},
-    {4, "serial", "TEXT", "''"},
+    {2, "job_name", "TEXT", "''"}, {2, "lot", "TEXT", "''"},    {2, "unit_uid", "TEXT", "''"},
+    {2, "attempt", "BIGINT", "1"}, {4, "serial", "TEXT", "''"},
 };
 
 const AddedColumn *Added(const Field &f) {
@@ -124,9 +121,8 @@ QString Conditions(const Filter &f, QVariantList *values) {
     where += Sql(" AND finished_at < ?");
     *values << TimeText(*f.until);
   }
-  for (const auto &[column, value] :
-       {std::pair{"result", f.result}, std::pair{"job_name", f.job}, std::pair{"lot", f.lot},
-        std::pair{"serial", f.serial}}) {
+  for (const auto &[column, value] : {std::pair{"result", f.result}, std::pair{"job_name", f.job},
+                                      std::pair{"lot", f.lot}, std::pair{"serial", f.serial}}) {
     if (value.isEmpty())
       continue;
     where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
@@ -154,6 +150,25 @@ QString ErrorText(const QSqlError &e) {
   if (text.isEmpty())
     text = QStringLiteral("unknown database error");
   return text;
+}
+
+bool PrepareQuery(QSqlQuery &q, const QString &sql, const QVariantList &values, QString *error) {
+  if (!q.prepare(sql)) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  for (int i = 0; i < values.size(); ++i)
+    q.bindValue(i, values[i]);
+  return true;
+}
+
+bool ExecQuery(QSqlQuery &q, QString *error) {
+  if (q.exec())
+    return true;
+  if (error)
+    *error = ErrorText(q.lastError());
+  return false;
 }
 
 Connection::Connection(const StoreLocation &where, Target target, const char *purpose)
@@ -309,9 +324,9 @@ bool Connection::MakeSchema(QString *error) {
       return fail();
   if (version < 2 && !Exec(Sql(kJobIndex), error))
     return fail();
-  if (version < 3 && (!Exec(Sql(kUnitIndex), error) || !Exec(Sql(kUnitHoursTable), error) ||
-                      !Exec(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) ") + Sql(kUnitSumsSql),
-                            error)))
+  if (version < 3 &&
+      (!Exec(Sql(kUnitIndex), error) || !Exec(Sql(kUnitHoursTable), error) ||
+       !Exec(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) ") + Sql(kUnitSumsSql), error)))
     return fail();
   if (version < 3)
     for (const char *sql : kVersion4)
@@ -645,13 +660,8 @@ bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *err
     }
   }
   QSqlQuery q(Database());
-  if (!q.prepare(sql)) {
-    if (error)
-      *error = ErrorText(q.lastError());
+  if (!PrepareQuery(q, sql, bound, error))
     return false;
-  }
-  for (int i = 0; i < bound.size(); ++i)
-    q.bindValue(i, bound[i]);
   return Read(q, rows, error);
 }
 
@@ -666,18 +676,8 @@ bool Connection::JobAttempts(const Filter &f, const std::function<bool(const Job
                       Conditions(f, &values);
   QSqlQuery q(Database());
   q.setForwardOnly(true);
-  if (!q.prepare(sql)) {
-    if (error)
-      *error = ErrorText(q.lastError());
+  if (!PrepareQuery(q, sql, values, error) || !ExecQuery(q, error))
     return false;
-  }
-  for (int i = 0; i < values.size(); ++i)
-    q.bindValue(i, values[i]);
-  if (!q.exec()) {
-    if (error)
-      *error = ErrorText(q.lastError());
-    return false;
-  }
   JobAttempt a;
   while (q.next()) {
     a.id = q.value(0).toLongLong();
@@ -725,19 +725,12 @@ bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QSt
   const QString from = version_ < 3 ? Sql("(") + Sql(kUnitSumsSql) + Sql(") AS sums") : Sql("unit_hours");
   QSqlQuery q(Database());
   q.setForwardOnly(true);
-  if (!q.prepare(Sql("SELECT hour, result, SUM(units) FROM ") + from + Sql(" WHERE TRUE") + where +
-                 Sql(" GROUP BY hour, result ORDER BY hour"))) {
-    if (error)
-      *error = ErrorText(q.lastError());
+  if (!PrepareQuery(q,
+                    Sql("SELECT hour, result, SUM(units) FROM ") + from + Sql(" WHERE TRUE") + where +
+                        Sql(" GROUP BY hour, result ORDER BY hour"),
+                    values, error) ||
+      !ExecQuery(q, error))
     return false;
-  }
-  for (int i = 0; i < values.size(); ++i)
-    q.bindValue(i, values[i]);
-  if (!q.exec()) {
-    if (error)
-      *error = ErrorText(q.lastError());
-    return false;
-  }
   // Sums come by the thousand, an hour's few together: each hour is read once.
   QString lastText;
   QDateTime hour;

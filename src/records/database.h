@@ -129,5 +129,9 @@ private:
 
 // The database's own message for a failed call, as plain as it comes.
 QString ErrorText(const class QSqlError &e);
+// Prepares `sql` on `q` with `values` bound in order; runs a prepared query.
+// Each gives false and the database's message on a failure.
+bool PrepareQuery(class QSqlQuery &q, const QString &sql, const QVariantList &values, QString *error);
+bool ExecQuery(class QSqlQuery &q, QString *error);
 
 } // namespace records::db

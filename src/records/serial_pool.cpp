@@ -12,21 +12,10 @@ namespace {
 
 QString Now() { return TimeText(QDateTime::currentDateTimeUtc()); }
 
-bool Run(db::Connection &c, const QString &sql, const QVariantList &values, QString *error,
-         QSqlQuery *out = nullptr) {
+bool Run(db::Connection &c, const QString &sql, const QVariantList &values, QString *error, QSqlQuery *out = nullptr) {
   QSqlQuery q(c.Database());
-  if (!q.prepare(sql)) {
-    if (error)
-      *error = db::ErrorText(q.lastError());
+  if (!db::PrepareQuery(q, sql, values, error) || !db::ExecQuery(q, error))
     return false;
-  }
-  for (const QVariant &v : values)
-    q.addBindValue(v);
-  if (!q.exec()) {
-    if (error)
-      *error = db::ErrorText(q.lastError());
-    return false;
-  }
   if (out)
     *out = std::move(q);
   return true;
@@ -46,8 +35,7 @@ bool Transaction(db::Connection &c, QString *error, const std::function<bool()> 
 
 } // namespace
 
-bool ReserveNumbers(db::Connection &c, const PoolStation &s, int count, std::vector<qint64> *indexes,
-                    QString *error) {
+bool ReserveNumbers(db::Connection &c, const PoolStation &s, int count, std::vector<qint64> *indexes, QString *error) {
   indexes->clear();
   const bool done = Transaction(c, error, [&] {
     if (!Run(c,
