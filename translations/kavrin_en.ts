@@ -199,6 +199,10 @@
         <translation>Every box is busy; the barcode “%1” was not used.</translation>
     </message>
     <message>
+        <source>没有编程器 %1，条码“%2”未使用。</source>
+        <translation>There is no box %1; the barcode “%2” was not used.</translation>
+    </message>
+    <message>
         <source>编程器 %1 正在工作，条码“%2”未使用。</source>
         <translation>Box %1 is busy; the barcode “%2” was not used.</translation>
     </message>

@@ -95,8 +95,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   column->addLayout(header);
 
   if (numbers_ && opened.job->serial->Source() == unit::SerialSource::Barcode) {
-    barcodePattern_ =
-        QRegularExpression(QRegularExpression::anchoredPattern(opened.job->serial->barcodePattern));
+    barcodePattern_ = QRegularExpression(QRegularExpression::anchoredPattern(opened.job->serial->barcodePattern));
     auto *scan = new QHBoxLayout;
     barcodeLabel_ = HeaderLabel(view_, "BarcodeLabel", 18);
     barcode_ = new QLineEdit(view_);
@@ -182,7 +181,8 @@ void ProductionWindow::Retranslate() {
   jobName_->setText(run_->Job().name);
   checksum_->setText(run_->ImageChecksum());
   if (barcode_) {
-    keys_->setText(QCoreApplication::translate("Production", "扫描条码后 Enter：交给下一个就绪的编程器　F1–F16：交给该编程器"));
+    keys_->setText(
+        QCoreApplication::translate("Production", "扫描条码后 Enter：交给下一个就绪的编程器　F1–F16：交给该编程器"));
     barcodeLabel_->setText(QCoreApplication::translate("Production", "条码："));
   } else {
     keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
@@ -304,6 +304,10 @@ void ProductionWindow::StartScanned(int box) {
           QCoreApplication::translate("Production", "所有编程器都在工作，条码“%1”未使用。").arg(code));
       return;
     }
+  } else if (box > run_->BoxCount()) {
+    barcodeStatus_->setText(
+        QCoreApplication::translate("Production", "没有编程器 %1，条码“%2”未使用。").arg(box).arg(code));
+    return;
   } else if (!canStart(box)) {
     // A code handed to a box that cannot take it would wait there for that box's next unit.
     barcodeStatus_->setText(
@@ -312,26 +316,24 @@ void ProductionWindow::StartScanned(int box) {
   }
   numbers_->Scanned(box, code);
   run_->Start(box);
-  barcodeStatus_->setText(QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code).arg(box));
+  barcodeStatus_->setText(
+      QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code, QString::number(box)));
 }
 
 bool ProductionWindow::eventFilter(QObject *watched, QEvent *event) {
   if (watched == barcode_ && event->type() == QEvent::KeyPress) {
     auto *key = static_cast<QKeyEvent *>(event);
-    if (key->isAutoRepeat())
-      return true;
     if (key->modifiers() & ~Qt::KeypadModifier)
       return false;
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-      StartScanned(0);
-      return true;
-    }
-    if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F16 && QKeySequence(key->keyCombination()) != startKey_) {
-      if (const int box = key->key() - Qt::Key_F1 + 1; box <= run_->BoxCount())
-        StartScanned(box);
-      return true;
-    }
-    return false;
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    const bool boxKey =
+        key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F16 && QKeySequence(key->keyCombination()) != startKey_;
+    if (!enter && !boxKey)
+      return false;
+    // A key held down hands over one code, not an empty field again and again.
+    if (!key->isAutoRepeat())
+      StartScanned(enter ? 0 : key->key() - Qt::Key_F1 + 1);
+    return true;
   }
   // With a scan field every unit needs its code: what the field leaves (the start key) starts nothing.
   if (barcode_ && watched == view_ && event->type() == QEvent::KeyPress)

@@ -10,8 +10,8 @@
 #include "app/ui/program.h"
 #include "job/job_file.h"
 #include "job/pin.h"
-#include "serial/serial_layer.h"
 #include "serial/pty_pair.h"
+#include "serial/serial_layer.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
