@@ -182,6 +182,34 @@
         <source>密码错误。</source>
         <translation>Wrong PIN.</translation>
     </message>
+    <message>
+        <source>扫描条码后 Enter：交给下一个就绪的编程器&#x3000;F1–F16：交给该编程器</source>
+        <translation>Scan a barcode, then Enter: the next ready box   F1–F16: that box</translation>
+    </message>
+    <message>
+        <source>条码：</source>
+        <translation>Barcode:</translation>
+    </message>
+    <message>
+        <source>条码“%1”不符合作业的格式 %2，未启动。</source>
+        <translation>The barcode “%1” does not match the job&apos;s pattern %2; nothing started.</translation>
+    </message>
+    <message>
+        <source>所有编程器都在工作，条码“%1”未使用。</source>
+        <translation>Every box is busy; the barcode “%1” was not used.</translation>
+    </message>
+    <message>
+        <source>没有编程器 %1，条码“%2”未使用。</source>
+        <translation>There is no box %1; the barcode “%2” was not used.</translation>
+    </message>
+    <message>
+        <source>编程器 %1 正在工作，条码“%2”未使用。</source>
+        <translation>Box %1 is busy; the barcode “%2” was not used.</translation>
+    </message>
+    <message>
+        <source>条码“%1”：编程器 %2</source>
+        <translation>Barcode “%1”: box %2</translation>
+    </message>
 </context>
 <context>
     <name>Records</name>

@@ -129,7 +129,8 @@ QString CommandUsage(Command command) {
                           "box reports or the port lost (once it is back) is tried again, up to the job's\n"
                           "retries; a verify mismatch never is. Every attempt is recorded with the job, the\n"
                           "lot, the unit and the attempt's number. At the end the lot's counters are\n"
-                          "printed as the records count them.\n\n"
+                          "printed as the records count them. A job whose units take a scanned barcode\n"
+                          "runs only in the window's production view (exit status 2 here).\n\n"
                           "  --job FILE          the job file\n") +
            kPortHelp +
            QStringLiteral("                      (repeat for a gang of boxes; default: the job's ports)\n"
@@ -536,6 +537,13 @@ int RunJobCommand(const QStringList &args, const CliContext &) {
   if (!plan.job.job || !plan.job.refusal.isEmpty()) {
     Complain(QStringLiteral("kavrin-cli run: refused: \"%1\": %2\n").arg(options->file, plan.job.refusal));
     return ExitCode(ResultClass::FileRefused);
+  }
+  // No one is at a scanner here: every unit would fail for want of its code.
+  if (plan.job.job->serial && plan.job.job->serial->Source() == unit::SerialSource::Barcode) {
+    Complain(QStringLiteral("kavrin-cli run: \"%1\": a barcode job runs in the window's production view, where the "
+                            "operator scans each unit\n")
+                 .arg(options->file));
+    return kExitUsage;
   }
   plan.options = *options;
   if (plan.options.ports.isEmpty())

@@ -4,6 +4,7 @@
 // and how a file that could not be written is recorded, and the descriptors
 // an open port holds.
 #include "cli/run_sessions.h"
+#include "job/job_file.h"
 #include "records/query.h"
 #include "serial/comm.h"
 #include "serial/pty_pair.h"
@@ -562,6 +563,19 @@ TEST(CliRunJob, RefusesWhatCannotRun) {
        3,
        "SHA-256"},
       {"timeout is the job's", {QStringLiteral("--timeout"), QStringLiteral("3")}, nullptr, 2, "--timeout"},
+      {"a barcode job",
+       {QStringLiteral("--port"), QStringLiteral("/nonexistent/port")},
+       [](const ProgramFolder &f) {
+         job::Job j = *job::OpenJob(f.File(QStringLiteral("j.kavjob"))).job;
+         unit::SerialPlan plan;
+         plan.address = 0x7F00;
+         plan.barcodePattern = QStringLiteral("SN\\d+");
+         plan.overwrite = true;
+         j.serial = plan;
+         ASSERT_EQ(job::WriteJob(j, f.File(QStringLiteral("j.kavjob"))), QString());
+       },
+       2,
+       "a barcode job runs in the window's production view, where the operator scans each unit"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

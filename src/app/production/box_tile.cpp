@@ -35,7 +35,11 @@ QString ShownReason(const UnitStatus &status) {
 
 QString StateDescription(const UnitStatus &status) {
   const QString reason = ShownReason(status);
-  return reason.isEmpty() ? status.StateText() : status.StateText() + QStringLiteral(": ") + reason;
+  QString text = reason.isEmpty() ? status.StateText() : status.StateText() + QStringLiteral(": ") + reason;
+  // The unit's serial number or scanned code, on its own line as the tile draws it.
+  if (!status.serial.isEmpty())
+    text += QLatin1Char('\n') + status.serial;
+  return text;
 }
 
 BoxTile::BoxTile(const UnitStatus &status, QWidget *parent) : QWidget(parent), status_(status) {

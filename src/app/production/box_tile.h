@@ -15,7 +15,8 @@
 namespace app {
 
 // The tile's accessible description: the state word, then the reason as
-// shown after a colon when the unit's last attempt failed ("FAIL: <reason>").
+// shown after a colon when the unit's last attempt failed ("FAIL: <reason>"),
+// and the unit's serial number or scanned code on a line of its own.
 QString StateDescription(const session::UnitStatus &status);
 
 class BoxTile : public QWidget {

@@ -14,6 +14,7 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -93,6 +94,27 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   header->setColumnStretch(0, 1);
   column->addLayout(header);
 
+  if (numbers_ && opened.job->serial->Source() == unit::SerialSource::Barcode) {
+    barcodePattern_ = QRegularExpression(QRegularExpression::anchoredPattern(opened.job->serial->barcodePattern));
+    auto *scan = new QHBoxLayout;
+    barcodeLabel_ = HeaderLabel(view_, "BarcodeLabel", 18);
+    barcode_ = new QLineEdit(view_);
+    barcode_->setObjectName(QStringLiteral("Barcode"));
+    barcode_->setAccessibleName(QStringLiteral("Barcode"));
+    QFont font = barcode_->font();
+    font.setPixelSize(18);
+    barcode_->setFont(font);
+    barcode_->installEventFilter(this);
+    barcodeLabel_->setBuddy(barcode_);
+    barcodeStatus_ = HeaderLabel(view_, "BarcodeStatus", 18);
+    scan->addWidget(barcodeLabel_);
+    scan->addWidget(barcode_, 1);
+    scan->addWidget(barcodeStatus_, 2);
+    column->addLayout(scan);
+    // The field keeps the focus: a click on a tile must not leave the scanner typing into nothing.
+    view_->setFocusPolicy(Qt::NoFocus);
+  }
+
   auto *grid = new QGridLayout;
   const int boxes = run_->BoxCount();
   const int columns = boxes <= 4 ? boxes : boxes <= 9 ? 3 : 4;
@@ -135,8 +157,11 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   });
 
   Retranslate();
-  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + 150);
-  view_->setFocus();
+  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + (barcode_ ? 190 : 150));
+  if (barcode_)
+    barcode_->setFocus();
+  else
+    view_->setFocus();
 }
 
 ProductionWindow::~ProductionWindow() = default;
@@ -155,8 +180,14 @@ void ProductionWindow::Retranslate() {
   setWindowTitle(QCoreApplication::translate("Production", "生产：%1").arg(run_->Job().name));
   jobName_->setText(run_->Job().name);
   checksum_->setText(run_->ImageChecksum());
-  keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
-                     .arg(startKey_.toString(QKeySequence::NativeText)));
+  if (barcode_) {
+    keys_->setText(
+        QCoreApplication::translate("Production", "扫描条码后 Enter：交给下一个就绪的编程器　F1–F16：交给该编程器"));
+    barcodeLabel_->setText(QCoreApplication::translate("Production", "条码："));
+  } else {
+    keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
+                       .arg(startKey_.toString(QKeySequence::NativeText)));
+  }
   ShowCounters(run_->Counters());
   menu_->setTitle(QCoreApplication::translate("Window", "&Production"));
   MuteAction->setText(QCoreApplication::translate("Window", "&Mute sounds"));
@@ -250,7 +281,63 @@ bool ProductionWindow::StartByKey(const QKeyEvent &key) {
   return true;
 }
 
+void ProductionWindow::StartScanned(int box) {
+  const QString code = barcode_->text();
+  barcode_->clear();
+  if (code.isEmpty())
+    return; // a stray Enter
+  if (!barcodePattern_.match(code).hasMatch()) {
+    barcodeStatus_->setText(QCoreApplication::translate("Production", "条码“%1”不符合作业的格式 %2，未启动。")
+                                .arg(code, run_->Job().serial->barcodePattern));
+    return;
+  }
+  const auto canStart = [this](int b) {
+    const UnitState state = run_->Unit(b).state;
+    return state != UnitState::Busy && state != UnitState::Retry;
+  };
+  if (box == 0) {
+    for (int b = 1; b <= run_->BoxCount() && box == 0; ++b)
+      if (canStart(b))
+        box = b;
+    if (box == 0) {
+      barcodeStatus_->setText(
+          QCoreApplication::translate("Production", "所有编程器都在工作，条码“%1”未使用。").arg(code));
+      return;
+    }
+  } else if (box > run_->BoxCount()) {
+    barcodeStatus_->setText(
+        QCoreApplication::translate("Production", "没有编程器 %1，条码“%2”未使用。").arg(box).arg(code));
+    return;
+  } else if (!canStart(box)) {
+    // A code handed to a box that cannot take it would wait there for that box's next unit.
+    barcodeStatus_->setText(
+        QCoreApplication::translate("Production", "编程器 %1 正在工作，条码“%2”未使用。").arg(box).arg(code));
+    return;
+  }
+  numbers_->Scanned(box, code);
+  run_->Start(box);
+  barcodeStatus_->setText(
+      QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code, QString::number(box)));
+}
+
 bool ProductionWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == barcode_ && event->type() == QEvent::KeyPress) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier)
+      return false;
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    const bool boxKey =
+        key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F16 && QKeySequence(key->keyCombination()) != startKey_;
+    if (!enter && !boxKey)
+      return false;
+    // A key held down hands over one code, not an empty field again and again.
+    if (!key->isAutoRepeat())
+      StartScanned(enter ? 0 : key->key() - Qt::Key_F1 + 1);
+    return true;
+  }
+  // With a scan field every unit needs its code: what the field leaves (the start key) starts nothing.
+  if (barcode_ && watched == view_ && event->type() == QEvent::KeyPress)
+    return true;
   if (watched == view_ && event->type() == QEvent::KeyPress) {
     auto *key = static_cast<QKeyEvent *>(event);
     // A pedal held down repeats its key; one press is one start.

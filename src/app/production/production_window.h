@@ -11,6 +11,14 @@
 // ready box; 1-9 start boxes 1 to 9, F1-F16 boxes 1 to 16. A key held down
 // starts nothing more.
 //
+// A job whose units take a scanned barcode has a scan field, which keeps the
+// focus: a scanner types its code and Enter. The code is checked against the
+// job's pattern (a refusal is shown under the field and nothing starts) and
+// handed to the lowest-numbered box that is not Busy or in Retry, which
+// starts; F1-F16 hand it to that box instead. Digits, Space and the start key
+// only type into the field (a code may hold them), so they start nothing: a
+// unit started without its code would fail for want of it.
+//
 // A pass and a fail each have their sound (verdict_sounds.h), muted from the
 // menu and kept in [production] mute. When the job has an engineer PIN,
 // leaving the view and changing a setting are done only after the PIN is given.
@@ -22,11 +30,13 @@
 
 #include <QKeySequence>
 #include <QMainWindow>
+#include <QRegularExpression>
 #include <memory>
 #include <vector>
 
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
 namespace base {
 class TTimer;
@@ -50,6 +60,8 @@ public:
   BoxTile *Tile(int box) const { return tiles_.at(size_t(box - 1)); }
   QWidget *View() const { return view_; }
   QLabel *CountersLabel() const { return counters_; }
+  QLineEdit *BarcodeField() const { return barcode_; } // null unless the job scans barcodes
+  QLabel *BarcodeStatus() const { return barcodeStatus_; }
   VerdictSounds &Sounds() { return *sounds_; }
   QAction *MuteAction = nullptr;
   QAction *LeaveAction = nullptr;
@@ -76,6 +88,8 @@ private:
   void Retranslate();
   // Starts what the key asks for; false when it is no key of the view.
   bool StartByKey(const QKeyEvent &key);
+  // Hands the field's code to `box` (0: the lowest-numbered that can start) and starts it.
+  void StartScanned(int box);
 
   // The running units' times on their tiles, ten times a second while a box works.
   void TickUnitTimes();
@@ -96,6 +110,10 @@ private:
   QLabel *yield_ = nullptr;
   QLabel *unitTime_ = nullptr;
   QLabel *keys_ = nullptr;
+  QLabel *barcodeLabel_ = nullptr;
+  QLineEdit *barcode_ = nullptr;
+  QLabel *barcodeStatus_ = nullptr;
+  QRegularExpression barcodePattern_;
   QMenu *menu_ = nullptr;
   std::vector<BoxTile *> tiles_;
   std::vector<int64_t> unitStartMs_; // by box - 1, by the run's clock

@@ -10,6 +10,7 @@
 #include "app/ui/program.h"
 #include "job/job_file.h"
 #include "job/pin.h"
+#include "serial/pty_pair.h"
 #include "serial/serial_layer.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
@@ -42,6 +43,7 @@ struct ProductionJob : ::testing::Test {
   RecordingDialogs dialogs;
   std::unique_ptr<Program> program;
   TForm1 *form1 = nullptr;
+  std::optional<unit::SerialPlan> serial; // the plan of the jobs WriteJob writes
 
   void SetUp() override { Start(""); }
 
@@ -72,6 +74,9 @@ struct ProductionJob : ::testing::Test {
     made.imageChecksum = firmware.checksumCaption;
     made.lotSize = 10;
     made.ports = ports;
+    made.serial = serial;
+    if (serial)
+      made.modeItem = 0; // online: each unit's own image
     if (!pin.isEmpty()) {
       QString error;
       QByteArray bytes = pin.toUtf8();
@@ -216,6 +221,67 @@ TEST_F(ProductionJob, KeysOnTheViewStartTheBoxesTheyName) {
     for (int box : started)
       EXPECT_TRUE(PumpUntil([&] { return Description(view->Tile(box)).startsWith(QStringLiteral("FAIL: ")); }))
           << Description(view->Tile(box)).toStdString();
+  }
+}
+
+TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
+  struct Scan {
+    const char *code;
+    Qt::Key end = Qt::Key_Return;
+  };
+  struct Row {
+    std::vector<Scan> scans;
+    std::vector<QString> serials; // by box; empty: not started
+    QStringList status;           // what the line under the field names
+  } rows[] = {
+      {{{"SN-0042"}}, {"SN-0042", "", "", ""}, {"SN-0042"}},
+      {{{"XY-0042"}}, {"", "", "", ""}, {"XY-0042", "SN[- ]\\d{4}"}},
+      {{{"SN-0001"}, {"SN-0002"}}, {"SN-0001", "SN-0002", "", ""}, {"SN-0002"}},
+      // Space and digits are the code's own, not the start keys.
+      {{{"SN 0007"}}, {"SN 0007", "", "", ""}, {"SN 0007"}},
+      {{{"SN-0003", Qt::Key_F3}}, {"", "", "SN-0003", ""}, {"SN-0003"}},
+      {{{"SN-0001"}, {"SN-0002"}, {"SN-0003"}, {"SN-0004"}, {"SN-0005"}},
+       {"SN-0001", "SN-0002", "SN-0003", "SN-0004"},
+       {"SN-0005"}},
+  };
+  unit::SerialPlan plan;
+  plan.address = 0x7F00;
+  plan.barcodePattern = QStringLiteral("SN[- ]\\d{4}");
+  plan.overwrite = true;
+  serial = plan;
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.scans.back().code);
+    Start("");
+    // Boxes that never answer: a started unit stays busy while the test looks.
+    PtyPair silent[4];
+    QStringList ports;
+    for (const PtyPair &box : silent)
+      ports << box.SlavePath();
+    ASSERT_TRUE(form1->OpenJob(WriteJob({}, ports))) << dialogs.Errors().join('\n').toStdString();
+    ProductionWindow *view = form1->Production();
+    ASSERT_NE(view, nullptr);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+    QWidget *field = QApplication::focusWidget();
+    ASSERT_EQ(field, view->BarcodeField());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), QStringLiteral("Barcode"));
+    for (const Scan &scan : row.scans) {
+      QTest::keyClicks(field, QString::fromLatin1(scan.code));
+      QTest::keyClick(field, scan.end);
+      EXPECT_EQ(view->BarcodeField()->text(), QString());
+    }
+    for (int box = 1; box <= 4; ++box) {
+      const QString &code = row.serials[size_t(box - 1)];
+      if (code.isEmpty())
+        EXPECT_EQ(Description(view->Tile(box)), QStringLiteral("READY")) << box;
+      else
+        EXPECT_TRUE(PumpUntil([&] { return Description(view->Tile(box)).endsWith(QLatin1Char('\n') + code); }))
+            << box << ": " << Description(view->Tile(box)).toStdString();
+    }
+    for (const QString &part : row.status)
+      EXPECT_TRUE(view->BarcodeStatus()->text().contains(part)) << view->BarcodeStatus()->text().toStdString();
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    program.reset(); // before the ports go
   }
 }
 
