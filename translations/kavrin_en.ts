@@ -547,6 +547,10 @@ Drives the PAC52XX flash programmer box over a serial line (38400 baud, 8N1).</t
         <translation>&amp;Leave production view</translation>
     </message>
     <message>
+        <source>&amp;File buffer of the last unit</source>
+        <translation>&amp;File buffer of the last unit</translation>
+    </message>
+    <message>
         <source>Job files (*.kavjob)</source>
         <translation>Job files (*.kavjob)</translation>
     </message>

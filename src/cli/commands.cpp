@@ -128,8 +128,10 @@ QString CommandUsage(Command command) {
                           "for a load-then-verify job). An attempt that ends with no answer, a failure the\n"
                           "box reports or the port lost (once it is back) is tried again, up to the job's\n"
                           "retries; a verify mismatch never is. Every attempt is recorded with the job, the\n"
-                          "lot, the unit and the attempt's number. At the end the lot's counters are\n"
-                          "printed as the records count them. A job whose units take a scanned barcode\n"
+                          "lot, the unit and the attempt's number. A job with serial numbers writes each\n"
+                          "unit's own into its image; the unit's lines name it and its result gives its\n"
+                          "image's checksum. At the end come how many units ended ok and the lot's\n"
+                          "counters as the records count them. A job whose units take a scanned barcode\n"
                           "runs only in the window's production view (exit status 2 here).\n\n"
                           "  --job FILE          the job file\n") +
            kPortHelp +

@@ -57,7 +57,9 @@ QString GangTally::SummaryLine() const {
     return {};
   const auto ok =
       std::count_if(results_.begin(), results_.end(), [](const Entry &e) { return e.result == ResultClass::Ok; });
-  QString line = QStringLiteral("%1 of %2 boxes ok").arg(ok).arg(results_.size());
+  QString line = (units_ ? QStringLiteral("%1 of %2 units ok") : QStringLiteral("%1 of %2 boxes ok"))
+                     .arg(ok)
+                     .arg(results_.size());
   QStringList failed;
   for (const Entry &e : results_)
     if (e.result != ResultClass::Ok)
@@ -97,7 +99,7 @@ void JsonEventSink::Message(const QString &port, const QString &text) {
 }
 
 void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
-  tally_.Add(port, info.result);
+  tally_.Add(port, info.result, units_.contains(port));
   JsonLine line = Begin("result", port);
   line.Add("result", Name(info.result));
   line.AddFixed("seconds", info.seconds, 1);
@@ -194,6 +196,15 @@ void HumanEventSink::RedrawSoon() {
     redrawTimer_.start(int(kRedrawIntervalMs - sinceDraw_.elapsed()));
 }
 
+void HumanEventSink::Unit(const QString &port, const UnitTag &tag) { units_[port] = tag; }
+
+QString HumanEventSink::UnitPrefix(const QString &port) const {
+  const auto unit = units_.find(port);
+  if (unit == units_.end() || unit->second.serial.isEmpty())
+    return {};
+  return QStringLiteral("unit ") + unit->second.serial + QLatin1Char(' ');
+}
+
 void HumanEventSink::Start(const QString &port, const QString &operation) {
   Row &row = RowOf(port);
   row.operation = operation;
@@ -203,7 +214,7 @@ void HumanEventSink::Start(const QString &port, const QString &operation) {
   if (terminal_)
     Draw();
   else
-    err_(Line(port, operation + QStringLiteral(" started")));
+    err_(Line(port, UnitPrefix(port) + operation + QStringLiteral(" started")));
 }
 
 void HumanEventSink::Progress(const QString &port, int percent) {
@@ -230,13 +241,13 @@ void HumanEventSink::Message(const QString &port, const QString &text) {
 }
 
 void HumanEventSink::Result(const QString &port, const ResultInfo &info) {
-  tally_.Add(port, info.result);
+  tally_.Add(port, info.result, units_.contains(port));
   Row &row = RowOf(port);
   row.outcome = Name(info.result);
   if (terminal_)
-    Draw(Line(port, ResultText(info)));
+    Draw(Line(port, UnitPrefix(port) + ResultText(info)));
   else
-    err_(Line(port, ResultText(info)));
+    err_(Line(port, UnitPrefix(port) + ResultText(info)));
 }
 
 void HumanEventSink::Lot(const LotInfo &lot) {

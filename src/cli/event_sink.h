@@ -99,10 +99,15 @@ QString LotText(const LotInfo &lot);
 QString ResultText(const ResultInfo &info);
 
 // The results of a gang in the order they came, and its summary line:
-// "3 of 4 boxes ok; failed: /dev/ttyUSB2 verify-mismatch". Empty for one box.
+// "3 of 4 boxes ok; failed: /dev/ttyUSB2 verify-mismatch". Empty for one
+// result. Results of units (a job run's, or a load's with serial numbers)
+// are counted as units: "4 of 4 units ok", since a box may program several.
 class GangTally {
 public:
-  void Add(const QString &port, ResultClass result) { results_.push_back({port, result}); }
+  void Add(const QString &port, ResultClass result, bool unit = false) {
+    results_.push_back({port, result});
+    units_ = units_ || unit;
+  }
   QString SummaryLine() const;
 
 private:
@@ -111,6 +116,7 @@ private:
     ResultClass result;
   };
   std::vector<Entry> results_;
+  bool units_ = false;
 };
 
 class JsonEventSink : public EventSink {
@@ -138,6 +144,9 @@ public:
   // columns: the terminal's width; rows are cut to fit so the block's height
   // stays known. Ignored without a terminal.
   HumanEventSink(OutputFn err, bool terminal, int columns = 80);
+  // A unit with a serial number is named by it in its start and result lines:
+  // "/dev/ttyUSB0: unit SN000101 ok after 1.2 s, CheckSum:  0x0012ABCD".
+  void Unit(const QString &port, const UnitTag &tag) override;
   void Start(const QString &port, const QString &operation) override;
   void Progress(const QString &port, int percent) override;
   void Message(const QString &port, const QString &text) override;
@@ -156,6 +165,8 @@ private:
     QString outcome;
   };
   Row &RowOf(const QString &port);
+  // "unit SN000101 " for a port whose unit has a serial number, else empty.
+  QString UnitPrefix(const QString &port) const;
   QString RowText(const Row &row) const;
   // Writes `above` (whole lines) above the block, then the block.
   void Draw(const QByteArray &above = {});
@@ -169,6 +180,7 @@ private:
   QElapsedTimer sinceDraw_;
   QTimer redrawTimer_;
   GangTally tally_;
+  std::map<QString, UnitTag> units_;
 };
 
 // A sink on the process's standard output and error: JSON when asked for,

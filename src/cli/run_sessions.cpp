@@ -636,7 +636,7 @@ private:
     default:
       break;
     }
-    sink_.Result(s.port, ResultInfo{result, s.unitSeconds, run_.ImageChecksum(),
+    sink_.Result(s.port, ResultInfo{result, s.unitSeconds, run_.UnitChecksum(s.box),
                                     result == ResultClass::VerifyMismatch ? shown.mismatch : std::nullopt, reason});
     results_.push_back(result);
     // A box whose port does not open would only fail every unit it is given.

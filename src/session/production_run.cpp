@@ -99,6 +99,7 @@ struct ProductionRun::Impl {
     bool asked = false;     // the provider was asked for this unit's data
     int64_t startedMs = 0;
     std::shared_ptr<const LoadImage> image;
+    std::vector<ImagePatch> patches; // the unit's, written into `image`
     int shownPercent = -1;
 
     Box(Impl &r, size_t i, std::shared_ptr<serial::SerialLayer> layer)
@@ -202,6 +203,7 @@ struct ProductionRun::Impl {
 
   // The unit's own image, or why its data cannot be written into the image.
   QString PackUnit(Box &b, const UnitData &data) {
+    b.patches = data.patches;
     if (data.patches.empty()) {
       b.image = SharedImage();
       return {};
@@ -246,6 +248,7 @@ struct ProductionRun::Impl {
     b.startedMs = clock.NowMs();
     b.shownPercent = 0;
     b.image.reset();
+    b.patches.clear();
     b.asked = provider != nullptr;
     if (!provider) {
       b.image = SharedImage();
@@ -551,6 +554,18 @@ void ProductionRun::Stop() {
 const job::Job &ProductionRun::Job() const { return impl_->job; }
 QString ProductionRun::Lot() const { return impl_->lot; }
 QString ProductionRun::ImageChecksum() const { return impl_->firmware.checksumCaption; }
+
+QString ProductionRun::UnitChecksum(int box) const {
+  const auto &image = impl_->boxes.at(size_t(box - 1))->image;
+  return image ? image->checksumCaption : impl_->firmware.checksumCaption;
+}
+
+const std::vector<ImagePatch> &ProductionRun::UnitPatches(int box) const {
+  return impl_->boxes.at(size_t(box - 1))->patches;
+}
+
+const image::FirmwareFile &ProductionRun::Firmware() const { return impl_->firmware; }
+
 int ProductionRun::BoxCount() const { return int(impl_->units.size()); }
 const std::vector<UnitStatus> &ProductionRun::Units() const { return impl_->units; }
 const UnitStatus &ProductionRun::Unit(int box) const { return impl_->units.at(size_t(box - 1)); }

@@ -209,6 +209,13 @@ public:
   const job::Job &Job() const;
   QString Lot() const;
   QString ImageChecksum() const; // the job's image checksum caption
+  // The checksum caption of the image box `box`'s unit loads (its own, with
+  // its data written in), the job's until the unit's data has arrived.
+  QString UnitChecksum(int box) const;
+  // What was written into the box's unit's image; empty before its data
+  // arrived and for a unit without data. Kept after the unit's end.
+  const std::vector<ImagePatch> &UnitPatches(int box) const;
+  const image::FirmwareFile &Firmware() const; // the job's, as read
   int BoxCount() const;
   const std::vector<UnitStatus> &Units() const; // by box - 1
   const UnitStatus &Unit(int box) const;        // 1-based, must be a box of the run

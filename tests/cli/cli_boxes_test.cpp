@@ -4,6 +4,7 @@
 // and how a file that could not be written is recorded, and the descriptors
 // an open port holds.
 #include "cli/run_sessions.h"
+#include "image/image_blocks.h"
 #include "job/job_file.h"
 #include "records/query.h"
 #include "serial/comm.h"
@@ -667,14 +668,28 @@ TEST(CliRunJob, EachUnitOfAJobWithASerialPlanCarriesTheNextNumber) {
   CliRun run;
   run.Start(QStringList{"run", "--job", job, "--port", box.Port(), "--fast-replies", "--units", "2"} + store.Args());
   ASSERT_EQ(run.Finish(), 0);
-  QStringList serials, written;
-  for (const QJsonObject &result : run.Of("result"))
+  QStringList serials, written, checksums, received;
+  for (const QJsonObject &result : run.Of("result")) {
     serials << result.value("serial").toString();
-  for (const auto &r : boxsim_test::ReadLog(box.log))
-    if (r.value("kind").toString() == "block" && r.value("n").toInt() == 7)
+    checksums << result.value("checksum").toString();
+  }
+  // The image's checksum is the sum of its blocks' data, as the box received them.
+  std::vector<uint32_t> sums;
+  for (const auto &r : boxsim_test::ReadLog(box.log)) {
+    if (r.value("kind").toString() != "block")
+      continue;
+    if (r.value("n").toInt() == 0)
+      sums.push_back(0);
+    sums.back() += uint32_t(r.value("sum").toInteger());
+    if (r.value("n").toInt() == 7)
       written << QString::fromLatin1(QByteArray::fromHex(r.value("data").toString().toLatin1()).mid(0xFF0, 4));
+  }
+  for (const uint32_t sum : sums)
+    received << image::CheckSumCaption(sum);
   EXPECT_EQ(serials, (QStringList{"0007", "0008"}));
   EXPECT_EQ(written, serials);
+  EXPECT_EQ(checksums, received) << "each unit's result names its own image's checksum";
+  EXPECT_TRUE(run.process.readAllStandardError().contains("2 of 2 units ok"));
   for (const auto &r : store.Rows())
     EXPECT_TRUE(serials.contains(r.serial)) << r.operation.toStdString();
 }

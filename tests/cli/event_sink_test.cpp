@@ -94,6 +94,31 @@ TEST(EventSink, PlainLinesWithoutATerminal) {
   EXPECT_FALSE(err.text.contains('\x1b'));
 }
 
+TEST(EventSink, AJobRunsUnitsAreNamedByTheirSerialNumberAndCountedAsUnits) {
+  Capture err;
+  HumanEventSink sink(err.Fn(), false);
+  const struct {
+    QString serial;
+    ResultClass result;
+  } units[] = {{QStringLiteral("SN000101"), ResultClass::Ok},
+               {QString(), ResultClass::Ok}, // a job without numbers
+               {QStringLiteral("SN000102"), ResultClass::BoxFailed}};
+  for (const auto &u : units) {
+    sink.Unit(kA, {QStringLiteral("uid"), 1, u.serial});
+    sink.Start(kA, QStringLiteral("load"));
+    sink.Result(kA, {u.result, 1.24, QStringLiteral("CheckSum:  0x0012ABCD"), std::nullopt, {}});
+  }
+  sink.Finish();
+  EXPECT_EQ(QString::fromUtf8(err.text), QStringLiteral("/dev/ttyUSB0: unit SN000101 load started\n"
+                                                        "/dev/ttyUSB0: unit SN000101 ok after 1.2 s, CheckSum:  0x0012ABCD\n"
+                                                        "/dev/ttyUSB0: load started\n"
+                                                        "/dev/ttyUSB0: ok after 1.2 s, CheckSum:  0x0012ABCD\n"
+                                                        "/dev/ttyUSB0: unit SN000102 load started\n"
+                                                        "/dev/ttyUSB0: unit SN000102 box-failed after 1.2 s, "
+                                                        "CheckSum:  0x0012ABCD (exit 5)\n"
+                                                        "2 of 3 units ok; failed: /dev/ttyUSB0 box-failed\n"));
+}
+
 TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
   const QString mismatch = protocol::MismatchText(0x12, 0x34, 0xAB, 0xCD);
   const QString mismatchEn = QStringLiteral("Verify failed at address 1234: written AB, read CD");

@@ -4,9 +4,13 @@
 #include "app/production/verdict_sounds.h"
 #include "app/settings_file.h"
 #include "app/ui/dialogs.h"
+#include "app/ui/form4.h"
 #include "base/exception.h"
 #include "base/timer.h"
+#include "image/firmware_image.h"
+#include "image/image_blocks.h"
 #include "job/pin.h"
+#include "unit/serial_plan.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -63,6 +67,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
             [this](const QString &text) { statusBar()->showMessage(text); });
   }
   setObjectName(QStringLiteral("ProductionWindow"));
+  firmwareName_ = image::BaseName(opened.firmwarePath);
   const SettingsFile settings(settingsPath_);
   startKey_ = QKeySequence::fromString(settings.ReadString(kProductionSection, kStartKeyKey, QStringLiteral("Space")),
                                        QKeySequence::PortableText);
@@ -122,6 +127,12 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
     auto *tile = new BoxTile(run_->Unit(box), view_);
     grid->addWidget(tile, (box - 1) / columns, (box - 1) % columns);
     tiles_.push_back(tile);
+    if (numbers_) {
+      auto *fileView = new QAction(tile);
+      tile->addAction(fileView);
+      tile->setContextMenuPolicy(Qt::ActionsContextMenu);
+      connect(fileView, &QAction::triggered, this, [this, box] { ShowUnitImage(box); });
+    }
   }
   column->addLayout(grid, 1);
 
@@ -166,6 +177,24 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
 
 ProductionWindow::~ProductionWindow() = default;
 
+TForm4 *ProductionWindow::ShowUnitImage(int box) {
+  if (!fileView_)
+    fileView_ = std::make_unique<TForm4>();
+  std::vector<std::string> text = run_->Firmware().imageText;
+  std::vector<TForm4::Marked> marked;
+  for (const session::ImagePatch &patch : run_->UnitPatches(box)) {
+    unit::Patch(text, patch.address, patch.bytes);
+    marked.push_back({patch.address, int(patch.bytes.size())});
+  }
+  const QString serial = run_->Unit(box).serial;
+  fileView_->ShowImage(serial.isEmpty() ? firmwareName_ : firmwareName_ + QStringLiteral(" – ") + serial,
+                       image::DumpLines(text, image::kLoadImageSize, QStringLiteral("0000")));
+  fileView_->MarkBytes(marked);
+  fileView_->show();
+  fileView_->raise();
+  return fileView_.get();
+}
+
 void ProductionWindow::TickUnitTimes() {
   const int64_t now = clock_.NowMs();
   for (BoxTile *tile : tiles_) {
@@ -192,6 +221,9 @@ void ProductionWindow::Retranslate() {
   menu_->setTitle(QCoreApplication::translate("Window", "&Production"));
   MuteAction->setText(QCoreApplication::translate("Window", "&Mute sounds"));
   LeaveAction->setText(QCoreApplication::translate("Window", "&Leave production view"));
+  for (BoxTile *tile : tiles_)
+    for (QAction *action : tile->actions())
+      action->setText(QCoreApplication::translate("Window", "&File buffer of the last unit"));
 }
 
 void ProductionWindow::ShowCounters(const RunCounters &c) {

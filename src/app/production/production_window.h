@@ -19,6 +19,10 @@
 // only type into the field (a code may hold them), so they start nothing: a
 // unit started without its code would fail for want of it.
 //
+// With a serial-number plan, each tile's context menu opens the file buffer
+// view of the box's last unit: the job's image with that unit's number in it,
+// the patched bytes marked.
+//
 // A pass and a fail each have their sound (verdict_sounds.h), muted from the
 // menu and kept in [production] mute. When the job has an engineer PIN,
 // leaving the view and changing a setting are done only after the PIN is given.
@@ -46,6 +50,7 @@ namespace app {
 
 class BoxTile;
 class Dialogs;
+class TForm4;
 class VerdictSounds;
 
 class ProductionWindow : public QMainWindow {
@@ -71,6 +76,10 @@ public:
   // a listener can show its own window first) and the view hides. False when
   // it stays.
   bool Leave();
+
+  // The file buffer view, shown (not modal) with the image box `box`'s last
+  // unit loaded, its data marked; the job's image before the box's first unit.
+  TForm4 *ShowUnitImage(int box);
 
 signals:
   void Left();
@@ -116,6 +125,8 @@ private:
   QRegularExpression barcodePattern_;
   QMenu *menu_ = nullptr;
   std::vector<BoxTile *> tiles_;
+  std::unique_ptr<TForm4> fileView_; // made when first asked for
+  QString firmwareName_;             // the job firmware's base name, the file view's caption
   std::vector<int64_t> unitStartMs_; // by box - 1, by the run's clock
   base::TTimer *ticker_ = nullptr;
   bool leaving_ = false;

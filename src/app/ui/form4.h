@@ -5,6 +5,8 @@
 
 #include "app/ui/dump_window.h"
 
+#include <vector>
+
 namespace app {
 
 class TForm4 : public TDumpWindow {
@@ -16,8 +18,18 @@ public:
   TForm4();
 
   // The dump of a successful load: the caption becomes the file's base name,
-  // the lines replace whatever the view held.
+  // the lines replace whatever the view held, and marks are cleared.
   void ShowImage(const QString &baseName, const QStringList &lines);
+
+  // Bytes written into the image after it was read (a unit's serial number).
+  struct Marked {
+    uint32_t address = 0;
+    int length = 0;
+  };
+  // Gives the cells of these bytes a background and names them in Memo1's
+  // tool tip and accessible description, "serial number: 7FF0-7FF3", so an
+  // operator can tell them from the file's own bytes.
+  void MarkBytes(const std::vector<Marked> &marked);
 
   // Key-down handler of Memo1: Ctrl+A selects all.
   bool Memo1KeyDown(int key, Qt::KeyboardModifiers shift) { return SelectAllOnCtrlA(key, shift); }

@@ -7,6 +7,7 @@
 #include "app/production/verdict_sounds.h"
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
+#include "app/ui/form4.h"
 #include "app/ui/program.h"
 #include "job/job_file.h"
 #include "job/pin.h"
@@ -22,6 +23,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -48,7 +50,7 @@ struct ProductionJob : ::testing::Test {
   void SetUp() override { Start(""); }
 
   // The program on its folder, its settings file ending in `settings`.
-  void Start(const QByteArray &settings) {
+  void Start(const QByteArray &settings, const QByteArray &records = "off") {
     program.reset();
     dialogs.boxes.clear();
     dialogs.fileAnswers.clear();
@@ -57,7 +59,7 @@ struct ProductionJob : ::testing::Test {
     dialogs.jobDetailsAnswers.clear();
     dialogs.pinAnswers.clear();
     dialogs.pinPrompts.clear();
-    folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=off\n" + settings);
+    folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=" + records + "\n" + settings);
     QFile::copy(SourcePath("tests/image/fixtures/program.hex"), folder.File(kFirmware));
     program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
     form1 = program->Form1.get();
@@ -65,7 +67,8 @@ struct ProductionJob : ::testing::Test {
 
   // A job on the folder's firmware and four ports that do not exist.
   QString WriteJob(const QString &pin = {}, const QStringList &ports = {"/nonexistent/a", "/nonexistent/b",
-                                                                        "/nonexistent/c", "/nonexistent/d"}) {
+                                                                        "/nonexistent/c", "/nonexistent/d"},
+                   const std::optional<unit::SerialPlan> &plan = std::nullopt) {
     const FirmwareFile firmware = ReadFirmware(folder.File(kFirmware), FirmwareFormat::ByContent);
     job::Job made;
     made.name = QStringLiteral("Board A");
@@ -74,8 +77,8 @@ struct ProductionJob : ::testing::Test {
     made.imageChecksum = firmware.checksumCaption;
     made.lotSize = 10;
     made.ports = ports;
-    made.serial = serial;
-    if (serial)
+    made.serial = plan ? plan : serial;
+    if (made.serial)
       made.modeItem = 0; // online: each unit's own image
     if (!pin.isEmpty()) {
       QString error;
@@ -282,6 +285,63 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
       EXPECT_TRUE(view->BarcodeStatus()->text().contains(part)) << view->BarcodeStatus()->text().toStdString();
     EXPECT_EQ(QApplication::focusWidget(), field);
     program.reset(); // before the ports go
+  }
+}
+
+TEST_F(ProductionJob, ATilesFileBufferViewMarksTheNumberWrittenIntoItsLastUnit) {
+  struct Row {
+    const char *name;
+    std::optional<unit::SerialPlan> plan;
+    QString description;
+    QStringList cells; // the marked cells' text, line by line
+  };
+  const auto plan = [](uint32_t address, unit::SerialFormat format, int digits, const char *prefix, uint64_t start) {
+    unit::SerialPlan p;
+    p.address = address;
+    p.format = format;
+    p.digits = digits;
+    p.prefix = QString::fromLatin1(prefix);
+    p.start = start;
+    p.pool = p.prefix + QString::number(address); // a pool of each row's own
+    p.overwrite = true;
+    return p;
+  };
+  const Row rows[] = {
+      {"le32", plan(0x7F00, unit::SerialFormat::Le32, 0, "", 0x01020304), QStringLiteral("serial number: 7F00-7F03"),
+       {QStringLiteral("04 03 02 01")}},
+      {"across two lines", plan(0x7FEE, unit::SerialFormat::Decimal, 4, "SN", 7),
+       QStringLiteral("serial number: 7FEE-7FF3"), {QStringLiteral("53 4E"), QStringLiteral("30 30 30 37")}},
+      {"no plan", std::nullopt, {}, {}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    Start("", "sqlite:" + folder.File(QStringLiteral("records.sqlite")).toUtf8());
+    ASSERT_TRUE(form1->OpenJob(WriteJob({}, {"/nonexistent/a"}, row.plan))) << dialogs.Errors().join('\n').toStdString();
+    ProductionWindow *view = form1->Production();
+    ASSERT_NE(view, nullptr);
+    BoxTile *tile = view->Tile(1);
+    if (!row.plan) {
+      EXPECT_TRUE(tile->actions().isEmpty()) << "the designed view has no file buffer of a unit";
+      continue;
+    }
+    ASSERT_TRUE(view->Run().Start(1));
+    // The unit draws its number, then fails on the port that does not exist.
+    ASSERT_TRUE(PumpUntil([&] { return Description(tile).startsWith(QStringLiteral("FAIL: ")); }))
+        << Description(tile).toStdString();
+    ASSERT_EQ(tile->actions().size(), 1);
+    tile->actions().front()->trigger();
+    TForm4 *shown = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (auto *form = qobject_cast<TForm4 *>(w); form && form != program->Form4.get() && form->isVisible())
+        shown = form;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->Memo1->accessibleDescription(), row.description);
+    EXPECT_EQ(shown->Memo1->toolTip(), row.description);
+    QStringList cells;
+    for (const QTextEdit::ExtraSelection &mark : shown->Memo1->extraSelections())
+      cells << mark.cursor.selectedText();
+    EXPECT_EQ(cells, row.cells);
+    shown->close();
   }
 }
 
