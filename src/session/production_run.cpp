@@ -13,6 +13,7 @@
 #include <QThreadPool>
 #include <QUuid>
 #include <algorithm>
+#include <mutex>
 
 namespace session {
 
@@ -76,12 +77,20 @@ bool Retryable(protocol::Outcome outcome) {
          outcome == protocol::Outcome::PortLost;
 }
 
-// Carries the lot's counts from the worker thread to the run. It lives on the
-// run's thread and outlives the run while a count is under way; `run` is only
-// read and cleared on that thread, so the worker never touches the run itself.
+// Carries the lot's counts from the worker thread to the run: the worker
+// posts them to the courier, which lives on the run's thread and dies with
+// the run (taking any count still posted to it along). The worker posts only
+// while the gate says the courier is alive, under the gate's lock, so it never
+// posts to a courier gone. No queued call owns the courier: one that did would
+// have to delete it from inside Qt's own teardown of pending events.
 class CountCourier : public QObject {
 public:
   std::function<void(bool, records::LotCounters, QString)> deliver;
+};
+
+struct CountGate {
+  std::mutex mutex;
+  bool open = true;
 };
 
 } // namespace
@@ -126,7 +135,8 @@ struct ProductionRun::Impl {
   qint64 endedAtCount = 0;
   bool counting = false; // a count is under way
   double secondsHere = 0;
-  std::shared_ptr<CountCourier> courier;
+  std::unique_ptr<CountCourier> courier;
+  std::shared_ptr<CountGate> countGate = std::make_shared<CountGate>();
   std::shared_ptr<int> alive = std::make_shared<int>(0);
 
   Impl(ProductionRun &run, const job::OpenedJob &opened, const QStringList &ports, base::Clock &c, records::Recorder *r,
@@ -150,8 +160,9 @@ struct ProductionRun::Impl {
   }
 
   ~Impl() {
-    if (courier)
-      courier->deliver = nullptr;
+    const std::lock_guard<std::mutex> lock(countGate->mutex);
+    countGate->open = false;
+    courier.reset();
   }
 
   std::unique_ptr<Box> MakeBox(size_t i) {
@@ -480,24 +491,27 @@ struct ProductionRun::Impl {
       return;
     }
     if (!courier) {
-      courier = std::shared_ptr<CountCourier>(new CountCourier, [](CountCourier *c) { c->deleteLater(); });
+      courier = std::make_unique<CountCourier>();
       courier->deliver = [this](bool ok, records::LotCounters got, QString error) { Counted(ok, got, error); };
     }
     endedAtCount = endedHere;
     counting = true;
-    const std::shared_ptr<CountCourier> carrier = courier;
-    QThreadPool::globalInstance()->start([carrier, where = options.store, name = job.name, lot = lot] {
-      records::LotCounters got;
-      QString error;
-      const bool ok = records::CountLot(where, name, lot, &got, &error);
-      QMetaObject::invokeMethod(
-          carrier.get(),
-          [carrier, ok, got, error] {
-            if (carrier->deliver)
-              carrier->deliver(ok, got, error);
-          },
-          Qt::QueuedConnection);
-    });
+    QThreadPool::globalInstance()->start(
+        [gate = countGate, target = courier.get(), where = options.store, name = job.name, lot = lot] {
+          records::LotCounters got;
+          QString error;
+          const bool ok = records::CountLot(where, name, lot, &got, &error);
+          const std::lock_guard<std::mutex> lock(gate->mutex);
+          if (!gate->open)
+            return;
+          QMetaObject::invokeMethod(
+              target,
+              [target, ok, got, error] {
+                if (target->deliver)
+                  target->deliver(ok, got, error);
+              },
+              Qt::QueuedConnection);
+        });
   }
 
   void Counted(bool ok, const records::LotCounters &got, const QString &error) {
