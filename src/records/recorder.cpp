@@ -51,6 +51,14 @@ QStringList OtherSpools(const StoreLocation &where) {
 
 } // namespace
 
+// What the worker keeps between its tasks.
+struct Recorder::Forwarding {
+  quint64 checkpointed = 0;
+  int retryMs = 0;
+  bool failing = false;
+  QTimer *retry = nullptr; // made on the worker's thread at the first outage
+};
+
 Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent), where_(where) {
   retry_.setSingleShot(true);
   connect(&retry_, &QTimer::timeout, this, [this] { WriteLocal(); });
@@ -66,20 +74,26 @@ Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent
     local_->Close();
     Post(true, QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error));
   }
-  worker_ = std::thread([this] { Work(); });
+  forwarding_ = std::make_unique<Forwarding>();
+  worker_ = std::make_unique<StoreWorker>(QStringLiteral("kavrin-records"));
+  if (where_.kind == StoreLocation::Kind::Postgres)
+    worker_->Post([this] {
+      for (const QString &text : OtherSpools(where_))
+        Post(true, text);
+    });
+  Kick();
 }
 
 Recorder::~Recorder() { StopWorker(); }
 
 void Recorder::StopWorker() {
-  if (!worker_.joinable())
-    return;
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_all();
-  worker_.join();
+  if (worker_)
+    worker_->Stop();
+}
+
+void Recorder::Kick() {
+  if (worker_ && !kicked_.exchange(true) && !worker_->Post([this] { Forward(); }))
+    kicked_ = false;
 }
 
 void Recorder::Add(Record r) noexcept {
@@ -111,7 +125,7 @@ void Recorder::WriteLocal() {
       empty_ = false;
       written_ += written;
     }
-    wake_.notify_all();
+    Kick();
   }
   if (unwritten_.empty()) {
     retry_.stop();
@@ -146,7 +160,9 @@ bool Recorder::WaitForwarded(int timeoutMs) {
   std::unique_lock lock(mutex_);
   if (!empty_) {
     added_ = true; // try the server now rather than at the end of a back-off
-    wake_.notify_all();
+    lock.unlock();
+    Kick();
+    lock.lock();
   }
   for (;;) {
     drained_.wait_until(lock, deadline, [this] { return empty_ || !notices_.empty(); });
@@ -178,8 +194,7 @@ void Recorder::Post(bool warning, const QString &text) {
     notices_.emplace_back(warning, text);
   }
   drained_.notify_all();
-  QMetaObject::invokeMethod(
-      this, [this] { DeliverNotices(); }, Qt::QueuedConnection);
+  replies_.Port().Send([this] { DeliverNotices(); });
 }
 
 void Recorder::DeliverNotices() {
@@ -196,102 +211,95 @@ void Recorder::DeliverNotices() {
   }
 }
 
-void Recorder::Work() {
-  db::Connection spool(where_, db::Connection::Target::Spool, "spool");
-  db::Connection server(where_, db::Connection::Target::Store, "forward");
-  const bool forward = where_.kind == StoreLocation::Kind::Postgres;
-  if (forward)
-    for (const QString &text : OtherSpools(where_))
-      Post(true, text);
-  quint64 checkpointed = 0;
-  int retryMs = 0;
-  bool failing = false;
-  for (;;) {
-    quint64 written = 0;
+// One task: a checkpoint when due, then one batch of the spool to the server.
+// Another batch follows as a task of its own, so that other work of the
+// worker goes between; an outage arms the retry.
+void Recorder::Forward() {
+  kicked_ = false;
+  Forwarding &f = *forwarding_;
+  if (f.retry)
+    f.retry->stop();
+  db::Connection &spool = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  quint64 written = 0;
+  {
+    std::lock_guard lock(mutex_);
+    added_ = false;
+    written = written_;
+  }
+  QString error;
+  // A failed copy is tried again after the next records; SQLite also copies
+  // when the last connection closes.
+  if (written - f.checkpointed >= kCheckpointEvery && spool.Checkpoint(&error))
+    f.checkpointed = written;
+  if (where_.kind != StoreLocation::Kind::Postgres || worker_->Stopping())
+    return;
+  db::Connection &server = worker_->Connection(where_, db::Connection::Target::Store, "forward");
+  std::vector<Record> batch;
+  bool ok = spool.Oldest(int(kForwardBatch), &batch, &error);
+  if (ok && batch.empty()) {
+    // Nothing is owed to the server, whether it is reachable or not.
+    std::lock_guard lock(mutex_);
+    if (!added_) {
+      empty_ = true;
+      drained_.notify_all();
+    }
+  }
+  if (!ok) {
+    spool.Close();
+    error = QStringLiteral("Production records cannot read the spool %1: %2").arg(where_.sqlitePath, error);
+  } else {
     {
+      // A command line about to end starts no attempt that would keep it
+      // waiting past its time, and bounds the others by what is left.
       std::lock_guard lock(mutex_);
-      if (stop_)
-        return;
-      added_ = false;
-      written = written_;
-    }
-    QString error;
-    // A failed copy is tried again after the next records; SQLite also copies
-    // when the last connection closes.
-    if (written - checkpointed >= kCheckpointEvery && spool.Checkpoint(&error))
-      checkpointed = written;
-    if (!forward) {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stop_ || added_; });
-      continue;
-    }
-    std::vector<Record> batch;
-    bool ok = spool.Oldest(int(kForwardBatch), &batch, &error);
-    if (ok && batch.empty()) {
-      // Nothing is owed to the server, whether it is reachable or not.
-      std::lock_guard lock(mutex_);
-      if (!added_) {
-        empty_ = true;
-        drained_.notify_all();
+      if (finishBy_) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ - std::chrono::steady_clock::now());
+        if (batch.empty() || left.count() < db::kLeastConnectTimeoutS)
+          return;
+        server.SetConnectTimeout(std::min<int>(int(left.count()), db::kConnectTimeoutS));
       }
+    }
+    // A connection kept open while idle may have been dropped by a server
+    // restart: one fresh attempt before calling the server unreachable.
+    const bool reused = server.IsOpen();
+    ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
+    if (!ok && reused) {
+      server.Close();
+      ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
     }
     if (!ok) {
+      server.Close();
+      error = QStringLiteral("Production records cannot reach %1 and are kept on this station: %2")
+                  .arg(where_.Describe(), error);
+    } else if (!batch.empty() && !spool.DeleteByUid(batch, &error)) {
+      // The server has them; sending them again later is harmless.
+      ok = false;
       spool.Close();
-      error = QStringLiteral("Production records cannot read the spool %1: %2").arg(where_.sqlitePath, error);
-    } else {
-      {
-        // A command line about to end starts no attempt that would keep it
-        // waiting past its time, and bounds the others by what is left.
-        std::unique_lock lock(mutex_);
-        if (finishBy_) {
-          const auto left =
-              std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ - std::chrono::steady_clock::now());
-          if (batch.empty() || left.count() < db::kLeastConnectTimeoutS) {
-            wake_.wait(lock, [this] { return stop_; });
-            return;
-          }
-          server.SetConnectTimeout(std::min<int>(int(left.count()), db::kConnectTimeoutS));
-        }
-      }
-      // A connection kept open while idle may have been dropped by a server
-      // restart: one fresh attempt before calling the server unreachable.
-      const bool reused = server.IsOpen();
-      ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
-      if (!ok && reused) {
-        server.Close();
-        ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
-      }
-      if (!ok) {
-        server.Close();
-        error = QStringLiteral("Production records cannot reach %1 and are kept on this station: %2")
-                    .arg(where_.Describe(), error);
-      } else if (!batch.empty() && !spool.DeleteByUid(batch, &error)) {
-        // The server has them; sending them again later is harmless.
-        ok = false;
-        spool.Close();
-        error = QStringLiteral("Production records cannot update the spool %1: %2").arg(where_.sqlitePath, error);
-      }
+      error = QStringLiteral("Production records cannot update the spool %1: %2").arg(where_.sqlitePath, error);
     }
-    if (ok) {
-      retryMs = 0;
-      if (failing) {
-        failing = false;
-        Post(false, QStringLiteral("Production records reach %1 again.").arg(where_.Describe()));
-      }
-      if (!batch.empty())
-        continue;
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stop_ || added_; });
-      continue;
-    }
-    if (!failing) {
-      failing = true;
-      Post(true, error);
-    }
-    retryMs = NextRetry(retryMs);
-    std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(retryMs), [this] { return stop_ || added_; });
   }
+  if (ok) {
+    f.retryMs = 0;
+    if (f.failing) {
+      f.failing = false;
+      Post(false, QStringLiteral("Production records reach %1 again.").arg(where_.Describe()));
+    }
+    if (!batch.empty())
+      Kick();
+    return;
+  }
+  if (!f.failing) {
+    f.failing = true;
+    Post(true, error);
+  }
+  f.retryMs = NextRetry(f.retryMs);
+  if (!f.retry) {
+    f.retry = new QTimer(worker_->Context());
+    f.retry->setSingleShot(true);
+    QObject::connect(f.retry, &QTimer::timeout, f.retry, [this] { Kick(); });
+  }
+  f.retry->start(f.retryMs);
 }
 
 } // namespace records

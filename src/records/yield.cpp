@@ -12,25 +12,26 @@ namespace {
 
 using db::JobAttempt;
 
+bool Off(const StoreLocation &where, QString *error) {
+  if (where.kind != StoreLocation::Kind::Off)
+    return false;
+  if (error)
+    *error = QStringLiteral("production records are switched off");
+  return true;
+}
+
 bool Counts(const QString &result) {
   return result != QLatin1String("interrupted") && result != QLatin1String("cancelled");
 }
 
 // Reads the job records `f` selects: `each` sees every one, `last` ends with
 // each unit's last attempt.
-bool ReadUnits(const StoreLocation &where, Filter f, const std::function<void(const JobAttempt &)> &each,
+bool ReadUnits(db::Connection &c, Filter f, const std::function<void(const JobAttempt &)> &each,
                QHash<QString, JobAttempt> *last, QString *error) {
-  if (where.kind == StoreLocation::Kind::Off) {
-    if (error)
-      *error = QStringLiteral("production records are switched off");
-    return false;
-  }
   f.result.clear();
   f.fileContains.clear();
   f.before.reset();
   f.limit = 0;
-  db::Connection c(where, db::Connection::Target::Store, "yield");
-  c.ReadOnly();
   return c.JobAttempts(
       f,
       [&](const JobAttempt &a) {
@@ -62,10 +63,18 @@ const QStringList &FailureResults() {
 
 bool CountLot(const StoreLocation &where, const QString &job, const QString &lot, LotCounters *counters,
               QString *error) {
+  if (Off(where, error))
+    return false;
+  db::Connection c(where, db::Connection::Target::Store, "yield");
+  c.ReadOnly();
+  return CountLot(c, job, lot, counters, error);
+}
+
+bool CountLot(db::Connection &c, const QString &job, const QString &lot, LotCounters *counters, QString *error) {
   *counters = {};
   QHash<QString, JobAttempt> last;
   if (!ReadUnits(
-          where, Filter{.job = job, .lot = lot}, [](const JobAttempt &) {}, &last, error))
+          c, Filter{.job = job, .lot = lot}, [](const JobAttempt &) {}, &last, error))
     return false;
   for (const JobAttempt &unit : last) {
     if (unit.result == QLatin1String("ok"))
@@ -91,9 +100,13 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
     d.day = day;
     return d;
   };
+  if (Off(where, error))
+    return false;
+  db::Connection c(where, db::Connection::Target::Store, "yield");
+  c.ReadOnly();
   QHash<QString, JobAttempt> last;
   if (!ReadUnits(
-          where, f, [&](const JobAttempt &a) { ++of(a).attempts; }, &last, error))
+          c, f, [&](const JobAttempt &a) { ++of(a).attempts; }, &last, error))
     return false;
   for (const JobAttempt &unit : last) {
     DaySummary &d = of(unit);
@@ -182,11 +195,8 @@ bool ChartFigures(db::Connection &c, const Filter &f, YieldChart *chart, QString
 }
 
 bool ChartFigures(const StoreLocation &where, const Filter &f, YieldChart *chart, QString *error) {
-  if (where.kind == StoreLocation::Kind::Off) {
-    if (error)
-      *error = QStringLiteral("production records are switched off");
+  if (Off(where, error))
     return false;
-  }
   db::Connection c(where, db::Connection::Target::Store, "chart");
   c.ReadOnly();
   return ChartFigures(c, f, chart, error);

@@ -33,6 +33,10 @@ struct LotCounters {
 // and *error when the store cannot be read.
 bool CountLot(const StoreLocation &where, const QString &job, const QString &lot, LotCounters *counters,
               QString *error);
+namespace db {
+class Connection;
+}
+bool CountLot(db::Connection &c, const QString &job, const QString &lot, LotCounters *counters, QString *error);
 
 // One job's figures for one local day.
 struct DaySummary {
@@ -94,9 +98,6 @@ YieldChart ChartOf(const std::vector<HourUnits> &hours, Bucket bucket);
 // the store's sums are the units' last attempts, so a unit retried across the
 // range's end counts in the hour of its last attempt, if that is inside.
 bool ChartFigures(const StoreLocation &where, const Filter &f, YieldChart *chart, QString *error);
-namespace db {
-class Connection;
-}
 bool ChartFigures(db::Connection &c, const Filter &f, YieldChart *chart, QString *error);
 
 } // namespace records

@@ -3,17 +3,18 @@
 #include "base/exception.h"
 #include "image/firmware_image.h"
 #include "protocol/operator_text.h"
+#include "records/database.h"
 #include "records/recorder.h"
+#include "records/replies.h"
+#include "records/store_worker.h"
 #include "records/yield.h"
 #include "serial/serial_layer.h"
 
 #include <QMetaObject>
 #include <QPointer>
 #include <QSignalBlocker>
-#include <QThreadPool>
 #include <QUuid>
 #include <algorithm>
-#include <mutex>
 
 namespace session {
 
@@ -77,22 +78,6 @@ bool Retryable(protocol::Outcome outcome) {
          outcome == protocol::Outcome::PortLost;
 }
 
-// Carries the lot's counts from the worker thread to the run: the worker
-// posts them to the courier, which lives on the run's thread and dies with
-// the run (taking any count still posted to it along). The worker posts only
-// while the gate says the courier is alive, under the gate's lock, so it never
-// posts to a courier gone. No queued call owns the courier: one that did would
-// have to delete it from inside Qt's own teardown of pending events.
-class CountCourier : public QObject {
-public:
-  std::function<void(bool, records::LotCounters, QString)> deliver;
-};
-
-struct CountGate {
-  std::mutex mutex;
-  bool open = true;
-};
-
 } // namespace
 
 struct ProductionRun::Impl {
@@ -135,9 +120,9 @@ struct ProductionRun::Impl {
   qint64 endedAtCount = 0;
   bool counting = false; // a count is under way
   double secondsHere = 0;
-  std::unique_ptr<CountCourier> courier;
-  std::shared_ptr<CountGate> countGate = std::make_shared<CountGate>();
+  std::unique_ptr<records::StoreWorker> counter; // made at the first count
   std::shared_ptr<int> alive = std::make_shared<int>(0);
+  records::Replies replies; // last: goes first
 
   Impl(ProductionRun &run, const job::OpenedJob &opened, const QStringList &ports, base::Clock &c, records::Recorder *r,
        RunOptions o)
@@ -157,12 +142,6 @@ struct ProductionRun::Impl {
     }
     for (int i = 0; i < n; ++i)
       boxes.push_back(MakeBox(size_t(i)));
-  }
-
-  ~Impl() {
-    const std::lock_guard<std::mutex> lock(countGate->mutex);
-    countGate->open = false;
-    courier.reset();
   }
 
   std::unique_ptr<Box> MakeBox(size_t i) {
@@ -490,28 +469,20 @@ struct ProductionRun::Impl {
       counters.loaded = true;
       return;
     }
-    if (!courier) {
-      courier = std::make_unique<CountCourier>();
-      courier->deliver = [this](bool ok, records::LotCounters got, QString error) { Counted(ok, got, error); };
-    }
+    if (!counter)
+      counter = std::make_unique<records::StoreWorker>(QStringLiteral("kavrin-count"));
     endedAtCount = endedHere;
     counting = true;
-    QThreadPool::globalInstance()->start(
-        [gate = countGate, target = courier.get(), where = options.store, name = job.name, lot = lot] {
-          records::LotCounters got;
-          QString error;
-          const bool ok = records::CountLot(where, name, lot, &got, &error);
-          const std::lock_guard<std::mutex> lock(gate->mutex);
-          if (!gate->open)
-            return;
-          QMetaObject::invokeMethod(
-              target,
-              [target, ok, got, error] {
-                if (target->deliver)
-                  target->deliver(ok, got, error);
-              },
-              Qt::QueuedConnection);
-        });
+    counter->Post([worker = counter.get(), port = replies.Port(), where = options.store, name = job.name, lot = lot,
+                   this] {
+      records::LotCounters got;
+      QString error;
+      records::db::Connection &c = worker->Connection(where, records::db::Connection::Target::Store, "count", true);
+      const bool ok = records::CountLot(c, name, lot, &got, &error);
+      if (!ok)
+        c.Close(); // a server away is tried afresh next time
+      port.Send([this, ok, got, error] { Counted(ok, got, error); });
+    });
   }
 
   void Counted(bool ok, const records::LotCounters &got, const QString &error) {

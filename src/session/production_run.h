@@ -7,8 +7,8 @@
 //
 // Threads: a run lives on the thread that made it, which must run a Qt event
 // loop; its calls, signals and the provider's callbacks happen there. The
-// lot's counters are read from the record store on a worker thread and reach
-// the run's thread by a queued call, so the calling thread never waits on
+// lot's counters are read from the record store on a StoreWorker and reach
+// the run's thread through its Replies, so the calling thread never waits on
 // the database. Nothing here blocks or busy-waits.
 //
 // Ownership: the run owns one BoxSession per port (made at construction; a

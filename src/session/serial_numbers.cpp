@@ -2,38 +2,30 @@
 
 #include "records/serial_pool.h"
 
+#include "records/store_worker.h"
+
 #include <QSysInfo>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 namespace session {
 
-// The store's side: one connection on a thread of its own, running posted
-// tasks in order. Marks the store refused wait for the next task that reaches it.
+// The store's side: the provider's StoreWorker and its connection, running
+// posted tasks in order. Marks the store refused wait for the next task that
+// reaches it.
 class SerialNumbers::Store {
 public:
   using Task = std::function<void(records::db::Connection &)>;
   Store(const records::StoreLocation &where, records::PoolStation station)
-      : where_(where), station_(std::move(station)), thread_([this] { Run(); }) {}
-  ~Store() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
+      : where_(where), station_(std::move(station)), worker_(QStringLiteral("kavrin-serial")) {}
 
   const records::PoolStation &Station() const { return station_; }
 
   void Post(Task task) {
-    {
-      std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    wake_.notify_all();
+    worker_.Post([this, task = std::move(task)] {
+      task(worker_.Connection(where_, records::db::Connection::Target::Store, "serial"));
+    });
   }
+  // Runs what is posted, then ends the worker.
+  void Stop() { worker_.Stop(); }
 
   struct Mark {
     qint64 idx;
@@ -54,30 +46,10 @@ public:
   }
 
 private:
-  void Run() {
-    records::db::Connection c(where_, records::db::Connection::Target::Store, "serial");
-    for (;;) {
-      Task task;
-      {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [&] { return stop_ || !tasks_.empty(); });
-        if (tasks_.empty())
-          return;
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
-      }
-      task(c);
-    }
-  }
-
   const records::StoreLocation where_;
   const records::PoolStation station_;
-  std::deque<Mark> marks_; // the store thread's only
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Task> tasks_;
-  bool stop_ = false;
-  std::thread thread_; // last: starts once the rest is made
+  std::deque<Mark> marks_; // the store's thread only
+  records::StoreWorker worker_;
 };
 
 SerialNumbers::SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile &list,
@@ -94,13 +66,11 @@ SerialNumbers::SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile 
   s.station = station;
   store_ = std::make_unique<Store>(store, s);
   // What a killed run of this station left is settled before its first block.
-  store_->Post([this, store = store_.get()](records::db::Connection &c) {
+  store_->Post([this, store = store_.get(), replies = replies_.Port()](records::db::Connection &c) {
     qint64 skipped = 0, failed = 0;
     QString error;
     if (!records::SkipLeftovers(c, store->Station(), &skipped, &failed, &error))
-      QMetaObject::invokeMethod(
-          this, [this, error] { emit Notice(QStringLiteral("cannot settle the serial numbers of a former run: ") + error); },
-          Qt::QueuedConnection);
+      replies.Send([this, error] { emit Notice(QStringLiteral("cannot settle the serial numbers of a former run: ") + error); });
   });
 }
 
@@ -114,7 +84,7 @@ SerialNumbers::~SerialNumbers() {
     if (store->Flush(c, std::nullopt, &error))
       records::ReleaseNumbers(c, store->Station(), &skipped, &error);
   });
-  store_.reset();
+  store_->Stop();
 }
 
 void SerialNumbers::Scanned(int box, const QString &text) { scanned_[box] = text; }
@@ -189,14 +159,14 @@ void SerialNumbers::Serve() {
     return;
   reserving_ = true;
   const int count = plan_.blockSize;
-  store_->Post([this, count, store = store_.get()](records::db::Connection &c) {
+  store_->Post([this, count, store = store_.get(), replies = replies_.Port()](records::db::Connection &c) {
     std::vector<qint64> indexes;
     QString error;
     store->Flush(c, std::nullopt, &error);
     error.clear();
     if (!records::ReserveNumbers(c, store->Station(), count, &indexes, &error) && error.isEmpty())
       error = QStringLiteral("unknown database error");
-    QMetaObject::invokeMethod(this, [this, indexes, error] { Reserved(indexes, error); }, Qt::QueuedConnection);
+    replies.Send([this, indexes, error] { Reserved(indexes, error); });
   });
 }
 
@@ -239,12 +209,11 @@ void SerialNumbers::UnitEnded(const UnitStatus &unit) {
 }
 
 void SerialNumbers::Mark(qint64 idx, const QString &state, const QString &value, const QString &unitUid) {
-  store_->Post([this, store = store_.get(), m = Store::Mark{idx, state, value, unitUid}](records::db::Connection &c) {
+  store_->Post([this, store = store_.get(), m = Store::Mark{idx, state, value, unitUid},
+                replies = replies_.Port()](records::db::Connection &c) {
     QString error;
     if (!store->Flush(c, m, &error))
-      QMetaObject::invokeMethod(
-          this, [this, error] { emit Notice(QStringLiteral("a serial number's state waits for the store: ") + error); },
-          Qt::QueuedConnection);
+      replies.Send([this, error] { emit Notice(QStringLiteral("a serial number's state waits for the store: ") + error); });
   });
 }
 

@@ -13,15 +13,16 @@
 // Scanned before it starts the box, and the unit's data is that text if the
 // job's pattern matches it whole.
 //
-// Threads: lives on the run's thread. The store is used only on a thread of
-// the provider's own, with its own connection; outcomes come back queued, so
-// the run's thread never waits on the database. A station keeps a block of
+// Threads: lives on the run's thread. The store is used only on a
+// StoreWorker of the provider's own, with its own connection; outcomes come
+// back through its Replies, so the run's thread never waits on the database. A station keeps a block of
 // numbers ahead (the plan's block size, drawn again when half is used), so
 // it works through a short outage of a shared server; marks the store could
 // not take are tried again with the next call that reaches it. Destroying
 // the provider waits for the store thread to write what is pending (one
 // connection attempt at most, records::db::kConnectTimeoutS).
 
+#include "records/replies.h"
 #include "records/store_location.h"
 #include "session/production_run.h"
 #include "unit/serial_plan.h"
@@ -82,6 +83,7 @@ private:
   std::map<int, QString> scanned_; // by box
   bool reserving_ = false;
   bool exhausted_ = false;
+  records::Replies replies_; // last: goes first
 };
 
 } // namespace session

@@ -11,7 +11,9 @@
 
 #include "box_engine.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCryptographicHash>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
@@ -73,7 +75,12 @@ session::RunOptions Options(std::shared_ptr<serial::SerialLayer> layer, const QS
 // Boxes whose replies come from the simulator's engine.
 struct Bench {
   base::ManualClock clock;
-  std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>(clock);
+  std::shared_ptr<MemorySerialLayer> layer = [this] {
+    auto made = std::make_shared<MemorySerialLayer>(clock);
+    // A change on the line wakes the test's event loop, which waits for that or for a queued call.
+    made->OnChange([dispatcher = QAbstractEventDispatcher::instance()] { dispatcher->wakeUp(); });
+    return made;
+  }();
   struct Far {
     std::shared_ptr<MemoryDevice> device;
     boxsim::BoxEngine engine;
@@ -150,10 +157,16 @@ struct Bench {
       const bool partial = std::any_of(boxes.begin(), boxes.end(), [](const auto &far) {
         return far->device->WriteIsPending() || far->engine.PendingInput() > 0 || far->engine.AwaitedBlock() >= 0;
       });
-      if (awaiting.empty() && owed.empty() && !partial)
+      if (awaiting.empty() && owed.empty() && !partial) {
         clock.Advance(5);
-      else
-        QThread::usleep(100);
+      } else {
+        // The line's threads or the store's worker owe the next move: wait for
+        // it (a change on the line or a queued call), the bound only keeping
+        // the stuck check above alive.
+        QTimer bound;
+        bound.start(1000);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      }
     }
     return true;
   }
