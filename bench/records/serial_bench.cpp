@@ -38,7 +38,7 @@ Figures Station(const records::StoreLocation &where, const QString &name, int un
   std::deque<qint64> reserve;
   QString error;
   qint64 skipped = 0, failed = 0;
-  if (!records::SkipLeftovers(c, s, &skipped, &failed, &error)) {
+  if (!records::ReclaimLeftovers(c, s, &skipped, &failed, &error)) {
     f.error = error;
     return f;
   }

@@ -83,6 +83,38 @@ const char *const kUnitSumsSql =
     "AS later FROM programming_records WHERE job_name <> '') AS attempts WHERE later = 1 "
     "GROUP BY job_name, lot, hour, result";
 
+} // namespace
+
+// The units of a store older than version 5, derived from its records: the
+// records of a job that share a unit_uid (a record without one is a unit of
+// its own). The unit's last attempt (the highest attempt number, the latest
+// of equal ones) gives its lot, host, port (the record's station), end and
+// verdict: passed when it is an ok load or verify; interrupted when it was
+// interrupted or cancelled, or is an ok set (its station stopped or died
+// before the load ended); failed otherwise, with that record's result as its
+// class. It started when its first record did, carries the serial number its
+// records carry, and counts the last attempt's number of attempts. The job
+// file's SHA-256 and the station's name are not known (empty), and it holds
+// no place in its lot.
+QString DerivedUnitsSql(bool hasSerial) {
+  const QString unit = Sql("CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END");
+  const QString by = Sql("PARTITION BY job_name, ") + unit;
+  return Sql("SELECT unit AS unit_uid, job_name, '' AS job_sha256, lot, '' AS station, host, station AS port, "
+             "serial, first_started AS started_at, finished_at AS ended_at, "
+             "CASE WHEN result = 'ok' AND operation <> 'set' THEN 'passed' "
+             "WHEN result IN ('ok', 'interrupted', 'cancelled') THEN 'interrupted' ELSE 'failed' END AS verdict, "
+             "CASE WHEN (result = 'ok' AND operation = 'set') OR result = 'cancelled' THEN 'interrupted' "
+             "ELSE result END AS result, attempt AS attempts, '' AS holds_until FROM (SELECT ") +
+         unit +
+         Sql(" AS unit, job_name, lot, host, station, finished_at, result, operation, attempt, MIN(started_at) OVER (") +
+         by + Sql(") AS first_started, ") + (hasSerial ? Sql("MAX(serial) OVER (") + by + Sql(")") : Sql("''")) +
+         Sql(" AS serial, ROW_NUMBER() OVER (") + by +
+         Sql(" ORDER BY attempt DESC, finished_at DESC, id DESC) AS later FROM programming_records "
+             "WHERE job_name <> '') AS attempts WHERE later = 1");
+}
+
+namespace {
+
 // "2026-12-07T23": the UTC hour `t` falls in, as unit_hours keys it.
 QString HourText(const QDateTime &t) { return TimeText(t).left(13); }
 // Version 4: a unit's attempts by its serial number, and the pools numbers are
@@ -98,6 +130,38 @@ const char *const kVersion4[] = {
     "unit_uid TEXT NOT NULL DEFAULT '', changed_at TEXT NOT NULL, PRIMARY KEY (pool, idx))",
     "CREATE INDEX serial_numbers_station ON serial_numbers (pool, host, station, state)",
 };
+
+// Version 5: a row per unit (records/unit_row.h), a unit's uid kept apart by
+// job as its records' always were (a job is named by people), found by its lot (the
+// units of a lot that still hold a place are those without a verdict), by
+// when it ended (the summaries) and by its station (what a killed run left);
+// each lot's units passed and failed, kept as units end, so that a lot of a
+// million units is counted in one read.
+const char *const kVersion5[] = {
+    "CREATE TABLE units (unit_uid TEXT NOT NULL, job_name TEXT NOT NULL, job_sha256 TEXT NOT NULL DEFAULT '', "
+    "lot TEXT NOT NULL DEFAULT '', station TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', "
+    "port TEXT NOT NULL DEFAULT '', serial TEXT NOT NULL DEFAULT '', started_at TEXT NOT NULL, "
+    "ended_at TEXT NOT NULL DEFAULT '', verdict TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT '', "
+    "attempts BIGINT NOT NULL DEFAULT 0, holds_until TEXT NOT NULL DEFAULT '', PRIMARY KEY (job_name, unit_uid))",
+    "CREATE INDEX units_lot ON units (job_name, lot, verdict, holds_until)",
+    "CREATE INDEX units_ended ON units (ended_at)",
+    "CREATE INDEX units_station ON units (host, station, verdict)",
+    "CREATE TABLE lots (job_name TEXT NOT NULL, lot TEXT NOT NULL, passed BIGINT NOT NULL DEFAULT 0, "
+    "failed BIGINT NOT NULL DEFAULT 0, PRIMARY KEY (job_name, lot))",
+    // The numbers given back to a pool, lowest first.
+    "CREATE INDEX serial_numbers_state ON serial_numbers (pool, state, idx)",
+};
+// A spool's unit ops (records/unit_row.h UnitOp, as JSON), oldest first.
+const char *const kSpoolOps = "CREATE TABLE spool_ops (id INTEGER PRIMARY KEY, body TEXT NOT NULL)";
+// Each lot's counts, and unit_hours, from the units.
+const char *const kFillLots =
+    "INSERT INTO lots (job_name, lot, passed, failed) SELECT job_name, lot, "
+    "SUM(CASE WHEN verdict = 'passed' THEN 1 ELSE 0 END), SUM(CASE WHEN verdict = 'failed' THEN 1 ELSE 0 END) "
+    "FROM units WHERE job_name <> '' GROUP BY job_name, lot";
+const char *const kFillUnitHours =
+    "INSERT INTO unit_hours (job_name, lot, hour, result, units) SELECT job_name, lot, SUBSTR(ended_at, 1, 13), "
+    "result, COUNT(*) FROM units WHERE job_name <> '' AND verdict IN ('passed', 'failed') "
+    "GROUP BY job_name, lot, SUBSTR(ended_at, 1, 13), result";
 
 QString ColumnList() {
   QString out;
@@ -158,8 +222,18 @@ bool PrepareQuery(QSqlQuery &q, const QString &sql, const QVariantList &values, 
       *error = ErrorText(q.lastError());
     return false;
   }
+  // A null QString would bind as NULL, which no text column takes.
   for (int i = 0; i < values.size(); ++i)
-    q.bindValue(i, values[i]);
+    q.bindValue(i, values[i].typeId() == QMetaType::QString ? TextValue(values[i].toString()) : values[i]);
+  return true;
+}
+
+bool Run(Connection &c, const QString &sql, const QVariantList &values, QString *error, QSqlQuery *out) {
+  QSqlQuery q(c.Database());
+  if (!PrepareQuery(q, sql, values, error) || !ExecQuery(q, error))
+    return false;
+  if (out)
+    *out = std::move(q);
   return true;
 }
 
@@ -202,6 +276,16 @@ bool Connection::Exec(const QString &sql, QString *error) {
   return false;
 }
 
+bool Connection::Transaction(QString *error, const std::function<bool()> &body) {
+  if (!Open(error) || !Exec(sqlite_ ? Sql("BEGIN IMMEDIATE") : Sql("BEGIN"), error))
+    return false;
+  if (body() && Exec(Sql("COMMIT"), error))
+    return true;
+  QString ignored;
+  Exec(Sql("ROLLBACK"), &ignored);
+  return false;
+}
+
 bool Connection::Open(QString *error) {
   if (IsOpen())
     return true;
@@ -237,7 +321,7 @@ bool Connection::Open(QString *error) {
       }
     }
     db.setDatabaseName(where_.sqlitePath);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs) +
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyMs_) +
                          (readOnly_ ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
   } else {
     db.setHostName(where_.host);
@@ -324,14 +408,23 @@ bool Connection::MakeSchema(QString *error) {
       return fail();
   if (version < 2 && !Exec(Sql(kJobIndex), error))
     return fail();
-  if (version < 3 &&
-      (!Exec(Sql(kUnitIndex), error) || !Exec(Sql(kUnitHoursTable), error) ||
-       !Exec(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) ") + Sql(kUnitSumsSql), error)))
+  if (version < 3 && (!Exec(Sql(kUnitIndex), error) || !Exec(Sql(kUnitHoursTable), error)))
     return fail();
-  if (version < 3)
+  if (version < 4)
     for (const char *sql : kVersion4)
       if (!Exec(Sql(sql), error))
         return fail();
+  if (version < 5) {
+    for (const char *sql : kVersion5)
+      if (!Exec(Sql(sql), error))
+        return fail();
+    if (sqlite_ && !Exec(Sql(kSpoolOps), error))
+      return fail();
+    // A spool's records are another store's: its units are made there.
+    if (!spool_ && (!Exec(Sql("INSERT INTO units ") + DerivedUnitsSql(true) + Sql(" ON CONFLICT (job_name, unit_uid) DO NOTHING"), error) || !Exec(Sql(kFillLots), error) ||
+                    !Exec(Sql("DELETE FROM unit_hours"), error) || !Exec(Sql(kFillUnitHours), error)))
+      return fail();
+  }
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();

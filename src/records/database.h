@@ -23,9 +23,17 @@ namespace records::db {
 // 3: unit_hours, the units' last attempts summed per job, lot, UTC hour and
 // result, kept by every insert (a program that did not keep it must not write).
 // 4: each record's serial number, and the serial-number pools (records/serial_pool.h).
-inline constexpr int kSchemaVersion = 4;
-// A writer waits this long for another writer of the same SQLite file.
-inline constexpr int kSqliteBusyMs = 250;
+// 5: a row per unit (records/unit_row.h), the lots' counts, unit_hours kept
+// from the units' verdicts, and a spool's unit ops; an older store's units
+// are derived once from its records (see DerivedUnitsSql in database.cpp).
+inline constexpr int kSchemaVersion = 5;
+// A writer waits this long for another writer of the same SQLite file, so
+// that stations sharing one file queue rather than fail; at least the 10 s a
+// unit's write may take before its unit is called not recorded.
+inline constexpr int kSqliteBusyMs = 10000;
+// A write on a thread that must not wait (the Recorder's Add) gives up sooner
+// and is tried again later.
+inline constexpr int kSqliteQuickBusyMs = 250;
 // A connection attempt to the server gives up after this long; libpq takes
 // no less than kLeastConnectTimeoutS.
 inline constexpr int kConnectTimeoutS = 5;
@@ -64,6 +72,10 @@ public:
   // SQLite: leave copying the log into the file to Checkpoint on another
   // thread, so that this connection's commits never pay for it. Before Open.
   void LeaveCheckpoints() { leaveCheckpoints_ = true; }
+  // SQLite: how long a write waits for another writer (kSqliteBusyMs unless
+  // set). Before Open.
+  void SetBusyTimeout(int ms) { busyMs_ = ms; }
+  int Version() const { return version_; } // the open store's schema version
   // Copies what the log holds into the file as far as no reader needs it;
   // never waits for other connections.
   bool Checkpoint(QString *error);
@@ -99,6 +111,10 @@ public:
   QSqlDatabase Database() const;
   // Runs one statement; false and the database's message on a failure.
   bool Exec(const QString &sql, QString *error);
+  // Opens when not open and runs `body` in one transaction, holding the
+  // store's write lock from its start with SQLite (with PostgreSQL what
+  // `body` locks); rolls back when `body` or the commit fails.
+  bool Transaction(QString *error, const std::function<bool()> &body);
 
 private:
   bool MakeSchema(QString *error);
@@ -120,6 +136,7 @@ private:
   const QString name_;
   bool leaveCheckpoints_ = false;
   bool readOnly_ = false;
+  int busyMs_ = kSqliteBusyMs;
   int connectTimeoutS_ = kConnectTimeoutS;
   int version_ = kSchemaVersion; // the open store's
   std::unique_ptr<QSqlQuery> insert_;
@@ -127,11 +144,19 @@ private:
   std::unique_ptr<QSqlQuery> addUnits_;
 };
 
+// The units of a store older than version 5, as a SELECT of the units
+// table's columns derived from its records (what a derived unit is: see
+// database.cpp). `hasSerial`: the store's records have a serial (version 4).
+QString DerivedUnitsSql(bool hasSerial);
+
 // The database's own message for a failed call, as plain as it comes.
 QString ErrorText(const class QSqlError &e);
 // Prepares `sql` on `q` with `values` bound in order; runs a prepared query.
 // Each gives false and the database's message on a failure.
+// A null QString binds as '' (no text column takes NULL).
 bool PrepareQuery(class QSqlQuery &q, const QString &sql, const QVariantList &values, QString *error);
 bool ExecQuery(class QSqlQuery &q, QString *error);
+// Prepares and runs `sql` on the connection; the query, run, into *out.
+bool Run(Connection &c, const QString &sql, const QVariantList &values, QString *error, QSqlQuery *out = nullptr);
 
 } // namespace records::db

@@ -66,6 +66,7 @@ Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent
     return;
   local_ = std::make_unique<db::Connection>(where_, db::Connection::Target::Spool, "recorder");
   local_->LeaveCheckpoints();
+  local_->SetBusyTimeout(db::kSqliteQuickBusyMs);
   // Opened now, so that a store that cannot be written is told at start
   // rather than after the first operation.
   QString error;

@@ -26,6 +26,7 @@ const QStringList &FailureResults();
 struct LotCounters {
   qint64 passed = 0;
   qint64 failed = 0;
+  qint64 running = 0; // units without a verdict that hold a place (records/unit_store.h)
   bool operator==(const LotCounters &) const = default;
 };
 

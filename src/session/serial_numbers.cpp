@@ -69,7 +69,7 @@ SerialNumbers::SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile 
   store_->Post([this, store = store_.get(), replies = replies_.Port()](records::db::Connection &c) {
     qint64 skipped = 0, failed = 0;
     QString error;
-    if (!records::SkipLeftovers(c, store->Station(), &skipped, &failed, &error))
+    if (!records::ReclaimLeftovers(c, store->Station(), &skipped, &failed, &error))
       replies.Send([this, error] { emit Notice(QStringLiteral("cannot settle the serial numbers of a former run: ") + error); });
   });
 }

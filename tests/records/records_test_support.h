@@ -195,6 +195,9 @@ inline void ExpectChartFigures(const records::StoreLocation &where,
     }
   };
   expectCases("counted as written");
+  exec(QStringLiteral("DROP TABLE units"));
+  exec(QStringLiteral("DROP TABLE lots"));
+  exec(QStringLiteral("DROP TABLE IF EXISTS spool_ops"));
   exec(QStringLiteral("DROP TABLE unit_hours"));
   exec(QStringLiteral("DROP INDEX programming_records_unit"));
   exec(QStringLiteral("DROP INDEX programming_records_serial"));

@@ -25,7 +25,7 @@ int main(int argc, char **argv) {
   const int units = atoi(argv[5]), block = atoi(argv[6]), killAfter = argc == 8 ? atoi(argv[7]) : -1;
   records::db::Connection c(*where, records::db::Connection::Target::Store, "station");
   qint64 skipped = 0, failed = 0;
-  if (!records::SkipLeftovers(c, s, &skipped, &failed, &error)) {
+  if (!records::ReclaimLeftovers(c, s, &skipped, &failed, &error)) {
     fprintf(stderr, "leftovers: %s\n", qPrintable(error));
     return 1;
   }
