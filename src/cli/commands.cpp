@@ -329,8 +329,8 @@ QString YieldText(const records::DaySummary &d) {
 
 QString SummaryTable(const std::vector<records::DaySummary> &days) {
   std::vector<QStringList> rows = {{QStringLiteral("JOB"), QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
-                                    QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("YIELD"),
-                                    QStringLiteral("FAILURES")}};
+                                    QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("INTERRUPTED"),
+                                    QStringLiteral("YIELD"), QStringLiteral("FAILURES")}};
   for (const records::DaySummary &d : days) {
     QStringList failures;
     for (const QString &result : records::FailureResults())
@@ -338,7 +338,7 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
         failures << QStringLiteral("%1 %2").arg(result).arg(it->second);
     const QString yield = YieldText(d);
     rows.push_back({Printable(d.job), d.day.toString(Qt::ISODate), QString::number(d.attempts),
-                    QString::number(d.passed), QString::number(d.failed),
+                    QString::number(d.passed), QString::number(d.failed), QString::number(d.interrupted),
                     yield.isEmpty() ? QStringLiteral("-") : yield + QLatin1Char('%'),
                     failures.isEmpty() ? QStringLiteral("-") : failures.join(QStringLiteral(", "))});
   }
@@ -352,9 +352,9 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
     for (qsizetype c = 0; c < row.size(); ++c) {
       const qsizetype width = widths[size_t(c)];
       // Counts line up on the right, texts on the left.
-      line += c >= 2 && c <= 5 ? row[c].rightJustified(width) : row[c];
+      line += c >= 2 && c <= 6 ? row[c].rightJustified(width) : row[c];
       if (c + 1 < row.size())
-        line += QString(c >= 2 && c <= 5 ? 0 : width - row[c].size(), QLatin1Char(' ')) + QStringLiteral("  ");
+        line += QString(c >= 2 && c <= 6 ? 0 : width - row[c].size(), QLatin1Char(' ')) + QStringLiteral("  ");
     }
     text += line + QLatin1Char('\n');
   }
@@ -362,11 +362,12 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
 }
 
 QString SummaryCsv(const std::vector<records::DaySummary> &days) {
-  QString text = QStringLiteral("job,day,attempts,passed,failed,yield_percent,") +
+  QString text = QStringLiteral("job,day,attempts,passed,failed,interrupted,yield_percent,") +
                  records::FailureResults().join(QLatin1Char(',')) + QStringLiteral("\r\n");
   for (const records::DaySummary &d : days) {
     text += records::CsvText(d.job) + QLatin1Char(',') + d.day.toString(Qt::ISODate) +
-            QStringLiteral(",%1,%2,%3,").arg(d.attempts).arg(d.passed).arg(d.failed) + YieldText(d);
+            QStringLiteral(",%1,%2,%3,%4,").arg(d.attempts).arg(d.passed).arg(d.failed).arg(d.interrupted) +
+            YieldText(d);
     for (const QString &result : records::FailureResults()) {
       const auto it = d.failures.find(result);
       text += QLatin1Char(',') + QString::number(it == d.failures.end() ? 0 : it->second);
@@ -379,7 +380,7 @@ QString SummaryCsv(const std::vector<records::DaySummary> &days) {
 QByteArray SummaryJsonLine(const records::DaySummary &d) {
   JsonLine line;
   line.Add("job", d.job).Add("day", d.day.toString(Qt::ISODate));
-  line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed);
+  line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed).Add("interrupted", d.interrupted);
   if (d.YieldPercent() < 0)
     line.AddNull("yield_percent");
   else

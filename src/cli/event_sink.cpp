@@ -71,7 +71,12 @@ QString GangTally::SummaryLine() const {
 
 // JSON Lines
 
-void JsonEventSink::Unit(const QString &port, const UnitTag &tag) { units_[port] = tag; }
+void JsonEventSink::Unit(const QString &port, const UnitTag &tag) {
+  if (tag.unitUid.isEmpty())
+    units_.erase(port);
+  else
+    units_[port] = tag;
+}
 
 JsonLine JsonEventSink::Begin(const char *event, const QString &port) const {
   JsonLine line;
@@ -99,7 +104,7 @@ void JsonEventSink::Message(const QString &port, const QString &text) {
 }
 
 void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
-  tally_.Add(port, info.result, units_.contains(port));
+  tally_.Add(port, info.result, info.unit || units_.contains(port));
   JsonLine line = Begin("result", port);
   line.Add("result", Name(info.result));
   line.AddFixed("seconds", info.seconds, 1);
@@ -196,7 +201,12 @@ void HumanEventSink::RedrawSoon() {
     redrawTimer_.start(int(kRedrawIntervalMs - sinceDraw_.elapsed()));
 }
 
-void HumanEventSink::Unit(const QString &port, const UnitTag &tag) { units_[port] = tag; }
+void HumanEventSink::Unit(const QString &port, const UnitTag &tag) {
+  if (tag.unitUid.isEmpty())
+    units_.erase(port);
+  else
+    units_[port] = tag;
+}
 
 QString HumanEventSink::UnitPrefix(const QString &port) const {
   const auto unit = units_.find(port);
@@ -241,7 +251,7 @@ void HumanEventSink::Message(const QString &port, const QString &text) {
 }
 
 void HumanEventSink::Result(const QString &port, const ResultInfo &info) {
-  tally_.Add(port, info.result, units_.contains(port));
+  tally_.Add(port, info.result, info.unit || units_.contains(port));
   Row &row = RowOf(port);
   row.outcome = Name(info.result);
   if (terminal_)

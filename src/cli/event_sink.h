@@ -52,6 +52,7 @@ struct ResultInfo {
   std::optional<QString> checksum; // the checksum label's text, for operations that have one
   std::optional<protocol::Mismatch> mismatch;
   QString reason; // why it failed, as it was found: the system's error text, the box's answer
+  bool unit = false; // the result of a unit (a job run's, a load's with serial numbers): counted as units
 };
 
 // A job run's lot at its end, as the records count it.
@@ -73,7 +74,8 @@ struct UnitTag {
 class EventSink {
 public:
   virtual ~EventSink() = default;
-  // The port's events from now on are of this unit and attempt.
+  // The port's events from now on are of this unit and attempt; a tag
+  // without a unit: of no unit.
   virtual void Unit(const QString &port, const UnitTag &tag) {
     (void)port;
     (void)tag;

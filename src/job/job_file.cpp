@@ -4,6 +4,7 @@
 #include "base/json_text.h"
 #include "job/pin.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -502,6 +503,7 @@ OpenedJob OpenJob(const QString &path) {
   if (!parsed.job)
     return refuse(parsed.refusal);
   const Job &job = *parsed.job;
+  opened.jobSha256 = QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
 
   opened.firmwarePath = FirmwarePath(job, path);
   const QString firmware = Quoted(QDir::toNativeSeparators(opened.firmwarePath));

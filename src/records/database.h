@@ -8,6 +8,7 @@
 #include "records/query.h"
 #include "records/record.h"
 #include "records/store_location.h"
+#include "records/unit_row.h"
 #include "records/yield.h"
 
 #include <QSqlDatabase>
@@ -20,8 +21,9 @@
 namespace records::db {
 
 // 1: the first table; 2: the job, lot, unit and attempt of each record;
-// 3: unit_hours, the units' last attempts summed per job, lot, UTC hour and
-// result, kept by every insert (a program that did not keep it must not write).
+// 3: unit_hours, the units summed per job, lot, UTC hour and result (a
+// program that did not keep it must not write); from version 5 kept as units
+// end (records/unit_store.h), before by every insert of a record.
 // 4: each record's serial number, and the serial-number pools (records/serial_pool.h).
 // 5: a row per unit (records/unit_row.h), the lots' counts, unit_hours kept
 // from the units' verdicts, and a spool's unit ops; an older store's units
@@ -99,6 +101,11 @@ public:
   // hours that attempt finished in), summed per UTC hour and result, in no
   // particular order. A store older than unit_hours is summed from its rows.
   bool UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QString *error);
+  // The units of jobs whose end (a unit without one: its start) is in the
+  // filter's range, of its job and lot, in no particular order; those of a
+  // store older than version 5 derived from its records. `each` returns
+  // false to stop.
+  bool Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error);
   // The names of the store's jobs, in order.
   bool Jobs(QStringList *jobs, QString *error);
   // Oldest first by id: the spool's order.
@@ -123,8 +130,6 @@ private:
   // The distinct file paths holding `contains`; *tooMany when there are more
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
-  // Moves the count of r's unit to r when r is its last attempt so far.
-  bool CountUnit(const Record &r, QString *error);
   // The columns to select: those the store's version lacks (a reader does not
   // migrate) come as their defaults.
   QString SelectList() const;
@@ -140,8 +145,6 @@ private:
   int connectTimeoutS_ = kConnectTimeoutS;
   int version_ = kSchemaVersion; // the open store's
   std::unique_ptr<QSqlQuery> insert_;
-  std::unique_ptr<QSqlQuery> lastAttempt_;
-  std::unique_ptr<QSqlQuery> addUnits_;
 };
 
 // The units of a store older than version 5, as a SELECT of the units

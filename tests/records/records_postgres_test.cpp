@@ -115,6 +115,8 @@ TEST_F(SharedStore, TheChartCountsEachUnitByItsLastAttemptPerHourOrDay) {
   });
 }
 
+TEST_F(SharedStore, UnitsTakeAndGiveBackPlacesInTheirLotAndEndOnce) { ExpectUnitOps(where); }
+
 TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {
   records::Recorder recorder(where);
   QSignalSpy warnings(&recorder, &records::Recorder::Warning);

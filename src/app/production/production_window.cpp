@@ -44,11 +44,11 @@ QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = f
 }
 
 std::unique_ptr<session::SerialNumbers> NumbersFor(const job::OpenedJob &opened, const QStringList &ports,
-                                                   const session::RunOptions &options) {
+                                                   records::Recorder *recorder) {
   if (!opened.job->serial)
     return nullptr;
   return std::make_unique<session::SerialNumbers>(*opened.job->serial, opened.list, opened.firmware.ranges,
-                                                  opened.job->name, options.store, ports.join(QLatin1Char(',')));
+                                                  opened.job->name, recorder, ports.join(QLatin1Char(',')));
 }
 
 } // namespace
@@ -57,7 +57,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
                                    QString settingsPath, base::Clock &clock, records::Recorder *recorder,
                                    session::RunOptions options)
     : dialogs_(dialogs), clock_(clock), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
-      numbers_(NumbersFor(opened, ports, options)),
+      numbers_(NumbersFor(opened, ports, recorder)),
       run_(std::make_unique<ProductionRun>(opened, ports, clock, recorder, std::move(options))),
       sounds_(std::make_unique<VerdictSounds>()) {
   if (numbers_) {
