@@ -210,6 +210,22 @@
         <source>条码“%1”：编程器 %2</source>
         <translation>Barcode “%1”: box %2</translation>
     </message>
+    <message>
+        <source>批量已完成：%1 / %2</source>
+        <translation>Lot complete: %1 of %2</translation>
+    </message>
+    <message>
+        <source>批量的位置都已占用：%1 个合格，%2 个正在编程</source>
+        <translation>Every place in the lot is taken: %1 passed, %2 being programmed</translation>
+    </message>
+    <message>
+        <source>生产记录无法写入，不启动编程器：%1</source>
+        <translation>Production records cannot be written, so no box starts: %1</translation>
+    </message>
+    <message>
+        <source>（计数不是最新）</source>
+        <translation> (not current)</translation>
+    </message>
 </context>
 <context>
     <name>Records</name>

@@ -49,6 +49,10 @@ QString LotText(const LotInfo &lot) {
   if (lot.passed + lot.failed > 0)
     text += QStringLiteral(", yield %1 %")
                 .arg(QString::number(100.0 * double(lot.passed) / double(lot.passed + lot.failed), 'f', 1));
+  if (lot.lotSize > 0 && lot.passed >= lot.lotSize)
+    text += QStringLiteral(", complete");
+  if (!lot.current)
+    text += QStringLiteral(" (not current: the records server cannot be reached)");
   return text;
 }
 
@@ -131,6 +135,7 @@ void JsonEventSink::Lot(const LotInfo &lot) {
     return;
   }
   line.Add("passed", int64_t(lot.passed)).Add("failed", int64_t(lot.failed)).Add("lot_size", int64_t(lot.lotSize));
+  line.AddBool("complete", lot.lotSize > 0 && lot.passed >= lot.lotSize).AddBool("current", lot.current);
   if (lot.passed + lot.failed == 0)
     line.AddNull("yield_percent");
   else

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <dirent.h>
+#include <set>
 #include <memory>
 #include <sys/resource.h>
 #include <vector>
@@ -579,6 +580,10 @@ public:
     QObject::connect(&run_, &session::ProductionRun::Notice, &run_,
                      [this](int box, const QString &text) { sink_.Message(run_.Unit(box).port, text); });
     QObject::connect(&run_, &session::ProductionRun::CountersChanged, &run_, [this] { MaybeDone(); });
+    QObject::connect(&run_, &session::ProductionRun::LotFull, &run_, [this](int box) {
+      lotFull_ = true;
+      unstarted_.insert(box);
+    });
   }
 
   void Start(std::function<void()> done) {
@@ -601,7 +606,13 @@ public:
     if (plan_.records.kind == records::StoreLocation::Kind::Off)
       return;
     const session::RunCounters &c = run_.Counters();
-    sink_.Lot({run_.Lot(), c.passed, c.failed, c.lotSize, c.loaded ? QString() : c.error});
+    LotInfo lot{run_.Lot(), c.passed, c.failed, c.lotSize, true, QString()};
+    // A server out of reach leaves its last count and this station's spool; a file, nothing.
+    if (!c.current && plan_.records.kind == records::StoreLocation::Kind::Postgres)
+      lot.current = false;
+    else if (!c.current)
+      lot.error = c.error;
+    sink_.Lot(lot);
   }
 
 private:
@@ -672,6 +683,13 @@ private:
 
   void Ended(const session::UnitStatus &s) {
     const Shown &shown = shown_[size_t(s.box - 1)];
+    if (unstarted_.erase(s.box)) {
+      // No unit: the lot's places are all held, here or on other stations.
+      sink_.Unit(s.port, {});
+      sink_.Message(s.port, QStringLiteral("the lot %1 has no place left: no unit started").arg(run_.Lot()));
+      MaybeDone();
+      return;
+    }
     const ResultClass result = s.state == session::UnitState::Ready ? ResultClass::Interrupted : s.outcome;
     QString reason;
     switch (result) {
@@ -702,7 +720,7 @@ private:
     results_.push_back(result);
     // A box whose port does not open would only fail every unit it is given,
     // and a unit refused its data (no number left) every unit after it.
-    if (!stopping_ && result != ResultClass::PortUnavailable && result != ResultClass::FileRefused &&
+    if (!stopping_ && !lotFull_ && result != ResultClass::PortUnavailable && result != ResultClass::FileRefused &&
         started_ < units_) {
       ++pending_;
       QTimer::singleShot(0, &run_, [this, box = s.box] {
@@ -735,6 +753,8 @@ private:
   int started_ = 0;
   int pending_ = 0;
   bool stopping_ = false;
+  bool lotFull_ = false;    // a unit found no place: no box starts another
+  std::set<int> unstarted_; // boxes whose unit found no place, until its end is told
   std::vector<ResultClass> results_;
   std::function<void()> done_;
 };

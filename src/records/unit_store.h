@@ -34,7 +34,7 @@ bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *plac
 bool ReadLot(db::Connection &c, const QString &job, const QString &lot, const QDateTime &now, LotCounters *counters,
              QString *error);
 
-// A committed write that changes nothing: whether the store takes one now.
+// A committed write that changes nothing: whether the store takes a unit now.
 bool ProbeWrite(db::Connection &c, QString *error);
 
 // A PostgreSQL station's spool of unit ops, forwarded oldest first.

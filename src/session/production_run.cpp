@@ -141,6 +141,7 @@ struct ProductionRun::Impl {
       counters.loaded = true;
       return;
     }
+    refresh->Arm(kRefreshMs, true);
     // What a killed run of this station left goes before any unit of this one.
     records::UnitOp settle;
     settle.kind = records::UnitOp::Kind::Settle;
@@ -189,7 +190,10 @@ struct ProductionRun::Impl {
     QObject::connect(unit, &UnitRun::Started, &q, [unit] { unit->Attempt(); });
     QObject::connect(unit, &UnitRun::AttemptEnded, &q,
                      [this, &b](const OperationEnd &end) { AttemptEnded(b, end); });
-    QObject::connect(unit, &UnitRun::LotFull, &q, [this] { Count(); });
+    QObject::connect(unit, &UnitRun::LotFull, &q, [this, &b] {
+      Count();
+      emit q.LotFull(int(b.index) + 1);
+    });
     QObject::connect(unit, &UnitRun::Ended, &q, [this](const UnitStatus &s) { UnitEnded(s); });
     QObject::connect(unit, &UnitRun::Notice, &q, [this, &b](const QString &message, const QString &reason) {
       emit q.Notice(int(b.index) + 1, reason.isEmpty() ? message : message + QStringLiteral(": ") + reason);
@@ -254,10 +258,8 @@ struct ProductionRun::Impl {
       if (!recorder)
         ++(s.state == UnitState::Pass ? counters.passed : counters.failed);
     }
-    if (s.state == UnitState::NotRecorded && storeRefusal.isEmpty()) {
+    if (s.state == UnitState::NotRecorded && storeRefusal.isEmpty())
       storeRefusal = s.reason;
-      refresh->Arm(kRefreshMs, true);
-    }
     Count(); // before anyone is told, so that CountsSettled says a count is owed
     emit q.UnitEnded(s);
     emit q.CountersChanged(counters);
@@ -320,7 +322,11 @@ struct ProductionRun::Impl {
         emit q.CountersChanged(counters);
       });
     }
-    Count();
+    // Other stations' units: a SQLite store is read while this station idles;
+    // a server tells its listeners, and is read while its count is not current.
+    const bool sqlite = recorder->Location().kind != records::StoreLocation::Kind::Postgres;
+    if ((sqlite && !q.Busy()) || !counters.current)
+      Count();
   }
 };
 

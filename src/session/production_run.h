@@ -186,6 +186,9 @@ signals:
   void StepEnded(const session::UnitStatus &status, const Attempt &step);
   // A notice of a session's (BoxSession::Error, a port that did not open) with its box.
   void Notice(int box, const QString &text);
+  // Box `box`'s unit did not start: its lot's places were all held. Told
+  // before its UnitEnded (a Ready unit of no row).
+  void LotFull(int box);
 
 private:
   struct Impl;

@@ -206,8 +206,8 @@ void UnitRun::StartAnswered(bool durable, bool placed, const QString &error) {
     status_.reason = QStringLiteral("lot complete");
     status_.reasonShown = status_.reasonEnglish = status_.reason;
     status_.outcome = protocol::Outcome::Interrupted;
+    emit LotFull(); // before its end, so that a listener knows the end is no unit's
     Done(UnitState::Ready);
-    emit LotFull();
     return;
   }
   started_ = true;

@@ -7,6 +7,7 @@
 #include "image/image_blocks.h"
 #include "job/job_file.h"
 #include "records/query.h"
+#include "records/yield.h"
 #include "serial/comm.h"
 #include "serial/pty_pair.h"
 #include "session/box_session.h"
@@ -455,14 +456,14 @@ TEST(CliBoxes, AnOpenPortHoldsNoMoreDescriptorsThanTheLimitCheckReckons) {
 // --- Units of a job -------------------------------------------------------------
 
 // A job file beside its firmware, made by `job create` with `args` added.
-QString MakeJob(const ProgramFolder &folder, const QStringList &args) {
+QString MakeJob(const ProgramFolder &folder, const QStringList &args, const QString &lotSize = QStringLiteral("10")) {
   QFile::copy(Fixture("objcopy_16_crlf.hex"), folder.File(QStringLiteral("fw.hex")));
   const QString path = folder.File(QStringLiteral("j.kavjob"));
   QProcess make;
   make.start(BinPath(QStringLiteral("kavrin-cli")),
              QStringList{QStringLiteral("job"), QStringLiteral("create"), QStringLiteral("--out"), path,
                          QStringLiteral("--file"), folder.File(QStringLiteral("fw.hex")), QStringLiteral("--name"),
-                         QStringLiteral("motor board"), QStringLiteral("--lot-size"), QStringLiteral("10"),
+                         QStringLiteral("motor board"), QStringLiteral("--lot-size"), lotSize,
                          QStringLiteral("--mode"), QStringLiteral("online"), QStringLiteral("--timeout"),
                          QStringLiteral("5")} +
                  args);
@@ -546,6 +547,63 @@ TEST(CliRunJob, LotCountersComeFromTheRecordsOfEveryRun) {
   EXPECT_EQ(lotAfter({QStringLiteral("--units"), QStringLiteral("2")}), 2);
   EXPECT_EQ(lotAfter({}), 3); // a new process counts the earlier run's units
   EXPECT_EQ(Steps(store.Rows()).size(), 6);
+}
+
+TEST(CliRunJob, TwoStationsSharingALotOfFiveMakeExactlyFivePasses) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder folder;
+  const QString job = MakeJob(folder, {}, QStringLiteral("5"));
+  Store store;
+  Box boxes[] = {Box({}), Box({})};
+  CliRun stations[2];
+  for (int s = 0; s < 2; ++s)
+    stations[s].Start(QStringList{"run", "--job", job, "--port", boxes[s].Port(), "--fast-replies", "--units", "10",
+                                  "--lot", "L-5"} +
+                      store.Args());
+  int passes = 0, completeSeen = 0;
+  for (CliRun &station : stations) {
+    EXPECT_EQ(station.Finish(), 0) << "every unit of its own passed";
+    for (const QJsonObject &result : station.Of("result"))
+      passes += result.value("result").toString() == QLatin1String("ok");
+    ASSERT_EQ(station.Of("lot").size(), 1u);
+    // The station ending last saw the lot complete; the other one, its last unit's place taken.
+    const QJsonObject lot = station.Of("lot")[0];
+    EXPECT_EQ(lot.value("complete").toBool(), lot.value("passed").toInt() == 5);
+    completeSeen = std::max(completeSeen, lot.value("passed").toInt());
+  }
+  EXPECT_EQ(passes, 5);
+  EXPECT_EQ(completeSeen, 5);
+  QString error;
+  records::LotCounters lot;
+  ASSERT_TRUE(records::CountLot(*records::ParseStoreUrl(store.url, &error), "motor board", "L-5", &lot, &error));
+  EXPECT_EQ(lot, (records::LotCounters{5, 0, 0}));
+}
+
+TEST(CliRunJob, AListOfThreeForFiveUnitsEndsWithTheFourthRefused) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder folder;
+  folder.Write(QStringLiteral("list.txt"), "A-1\nA-2\nA-3\n");
+  const QString job = MakeJob(folder, {"--serial-at", "7FF0", "--serial-list", folder.File(QStringLiteral("list.txt"))});
+  Box box({});
+  Store store;
+  CliRun run;
+  run.Start(QStringList{"run", "--job", job, "--port", box.Port(), "--fast-replies", "--units", "5"} + store.Args());
+  EXPECT_EQ(run.Finish(), 1);
+  QStringList results, serials, units;
+  for (const QJsonObject &result : run.Of("result")) {
+    results << result.value("result").toString();
+    serials << result.value("serial").toString(QStringLiteral("null"));
+    units << result.value("unit").toString();
+  }
+  EXPECT_EQ(results, (QStringList{"ok", "ok", "ok", "file-refused"}));
+  EXPECT_EQ(serials, (QStringList{"A-1", "A-2", "A-3", "null"})) << "the refused unit carries no earlier number";
+  EXPECT_EQ(QSet<QString>(units.begin(), units.end()).size(), 4) << "each result names its own unit";
+  EXPECT_EQ(run.Of("result").back().value("reason").toString(),
+            QStringLiteral("the serial-number pool \"motor board\" has no number left"));
+  EXPECT_EQ(run.Of("result").back().value("attempt").toInt(), 1);
+  EXPECT_TRUE(run.process.readAllStandardError().contains("3 of 4 units ok"));
 }
 
 TEST(CliRunJob, RefusesWhatCannotRun) {
