@@ -613,7 +613,9 @@ QString UsageText() {
   text += QStringLiteral("\n'kavrin-cli COMMAND --help' describes a command.\n\n"
                          "Exit status: 0 ok; 1 not every box of several ok; 2 usage error; 3 file refused;\n"
                          "4 port unavailable; 5 box reported a failure; 6 verify mismatch; 7 no answer\n"
-                         "within the time-out; 8 port lost; 9 read-protected; 130 interrupted.\n");
+                         "within the time-out; 8 port lost; 9 read-protected; 10 not recorded (the store\n"
+                         "refused a record of a unit of load or run, which is then no pass); 130\n"
+                         "interrupted.\n");
   return text;
 }
 

@@ -304,8 +304,11 @@ private:
     QString reason;
     switch (s.state) {
     case session::UnitState::Pass:
-    case session::UnitState::NotRecorded:
       result = ResultClass::Ok;
+      break;
+    case session::UnitState::NotRecorded:
+      result = ResultClass::NotRecorded;
+      reason = s.reason;
       break;
     case session::UnitState::Ready:
       result = ResultClass::Interrupted;
@@ -683,6 +686,16 @@ private:
 
   void Ended(const session::UnitStatus &s) {
     const Shown &shown = shown_[size_t(s.box - 1)];
+    if (s.state == session::UnitState::NotRecorded) {
+      // No record, no pass: the run stops starting units (the engine refuses them).
+      sink_.Unit(s.port, s.attempt > 0 ? UnitTag{s.unitUid, s.attempt, s.serial} : UnitTag{});
+      ResultInfo info{ResultClass::NotRecorded, s.unitSeconds, run_.UnitChecksum(s.box), std::nullopt, s.reason};
+      info.unit = true;
+      sink_.Result(s.port, info);
+      results_.push_back(ResultClass::NotRecorded);
+      MaybeDone();
+      return;
+    }
     if (unstarted_.erase(s.box)) {
       // No unit: the lot's places are all held, here or on other stations.
       sink_.Unit(s.port, {});

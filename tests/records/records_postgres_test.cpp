@@ -2,6 +2,7 @@
 // forwarding through the spool, the server going away and coming back, spool
 // left by a killed run, and eight stations writing at once.
 #include "records/database.h"
+#include "records/recorder.h"
 #include "records/serial_pool.h"
 #include "records_test_support.h"
 #include "support/postgres_server.h"
@@ -154,6 +155,80 @@ TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {
   EXPECT_EQ(warnings.size(), 1);
   EXPECT_EQ(Uids(OnServer()), added);
   EXPECT_TRUE(InSpool().empty());
+}
+
+// A station's units while the server is away: written to the spool (durable),
+// a start counted against the lot as last read plus the spool, the count told
+// not current; once the server is back, forwarded in order and once.
+TEST_F(SharedStore, UnitsWrittenWhileTheServerIsAwayReachItInOrderAndOnce) {
+  records::Recorder recorder(where);
+  records::Replies replies;
+  const QDateTime t0 = QDateTime::currentDateTimeUtc();
+  const auto write = [&](records::UnitOp::Kind kind, const char *uid, const char *verdict = "") {
+    records::UnitOp op;
+    op.kind = kind;
+    op.lotSize = 2;
+    op.unit.unitUid = QLatin1String(uid);
+    op.unit.jobName = QStringLiteral("J");
+    op.unit.lot = QStringLiteral("L");
+    op.unit.station = QStringLiteral("s");
+    op.unit.startedAt = t0;
+    op.unit.holdsUntil = t0.addSecs(3600);
+    op.unit.verdict = QLatin1String(verdict);
+    op.unit.result = QLatin1String(*verdict == 'p' ? "ok" : "box-failed");
+    op.unit.endedAt = *verdict ? t0.addSecs(1) : QDateTime();
+    std::optional<records::Recorder::UnitAnswer> answer;
+    recorder.WriteUnit(op, replies.Port(), [&](records::Recorder::UnitAnswer a) { answer = a; });
+    EXPECT_TRUE(PumpUntil([&] { return answer.has_value(); }, 20000));
+    return answer.value_or(records::Recorder::UnitAnswer{});
+  };
+  const auto count = [&] {
+    std::optional<records::Recorder::LotAnswer> answer;
+    recorder.CountLot(QStringLiteral("J"), QStringLiteral("L"), replies.Port(),
+                      [&](records::Recorder::LotAnswer a) { answer = a; });
+    EXPECT_TRUE(PumpUntil([&] { return answer.has_value(); }, 20000));
+    return answer.value_or(records::Recorder::LotAnswer{});
+  };
+  using Kind = records::UnitOp::Kind;
+  EXPECT_EQ(count().counters, (records::LotCounters{0, 0, 0})); // read once with the server there
+  QString error;
+  ASSERT_TRUE(server->Stop(&error)) << error.toStdString();
+  const struct {
+    const char *what;
+    Kind kind;
+    const char *uid, *verdict;
+    bool placed;
+  } offline[] = {
+      {"u1 starts", Kind::Start, "u1", "", true},
+      {"u1 passes", Kind::End, "u1", "passed", true},
+      {"u2 starts", Kind::Start, "u2", "", true},
+      {"u3 finds the lot's places held", Kind::Start, "u3", "", false},
+  };
+  for (const auto &o : offline) {
+    const records::Recorder::UnitAnswer a = write(o.kind, o.uid, o.verdict);
+    EXPECT_TRUE(a.durable) << o.what << ": " << a.error.toStdString();
+    EXPECT_EQ(a.placed, o.placed) << o.what;
+  }
+  const records::Recorder::LotAnswer away = count();
+  EXPECT_FALSE(away.current);
+  EXPECT_EQ(away.counters, (records::LotCounters{1, 0, 1}));
+  EXPECT_FALSE(recorder.WaitForwarded(300));
+
+  ASSERT_TRUE(server->Start(&error)) << error.toStdString();
+  ASSERT_TRUE(recorder.WaitForwarded(10000));
+  const records::Recorder::LotAnswer back = count();
+  EXPECT_TRUE(back.current);
+  EXPECT_EQ(back.counters, (records::LotCounters{1, 0, 1}));
+  EXPECT_TRUE(write(Kind::End, "u2", "failed").durable);
+  EXPECT_EQ(count().counters, (records::LotCounters{1, 1, 0}));
+  records::db::Connection c(where, records::db::Connection::Target::Store, "check");
+  ASSERT_TRUE(c.Open(&error)) << error.toStdString();
+  QSqlQuery q(c.Database());
+  ASSERT_TRUE(q.exec(QStringLiteral("SELECT unit_uid, verdict FROM units ORDER BY unit_uid")));
+  QStringList rows;
+  while (q.next())
+    rows << q.value(0).toString() + ' ' + q.value(1).toString();
+  EXPECT_EQ(rows, (QStringList{"u1 passed", "u2 failed"})) << "u3 never started";
 }
 
 TEST_F(SharedStore, AServerRestartedWhileIdleTakesTheNextRecordWithoutAWarning) {
