@@ -25,6 +25,7 @@
 
 // Readable failure output.
 inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList &l, std::ostream *os) { *os << '[' << l.join(QStringLiteral(" | ")).toStdString() << ']'; }
 
 // Names as this test used them before each folder had its namespace.
 using image::kImageTextEntries;
@@ -357,10 +358,11 @@ TEST(ProductionRun, CountersComeBackFromTheRecordsOfTheirLot) {
   boxsim::BoxOptions broken;
   broken.failAtBlock = 1;
   // The run's counters once the store has answered for its units.
-  const auto counted = [&](const QString &lot, bool units, bool slowAtFirst, std::pair<qint64, qint64> expected) {
+  const auto counted = [&](const QString &lot, int units, bool slowAtFirst) {
     Bench bench;
     bench.Add({});
-    bench.Add(broken);
+    if (units != 1)
+      bench.Add(broken);
     records::Recorder recorder(store);
     // A store slow at first: the first count is still under way as the units start and end.
     std::promise<void> slow;
@@ -369,29 +371,32 @@ TEST(ProductionRun, CountersComeBackFromTheRecordsOfTheirLot) {
     ProductionRun run(Opened(ImageBytes(2), job::Operation::Load, 0), bench.ports, bench.clock, &recorder,
                       Options(bench.layer, lot));
     bench.Watch(run);
-    if (units)
+    if (units > 0)
       run.StartAll();
     if (slowAtFirst)
       slow.set_value();
-    const auto got = [&] { return std::pair(run.Counters().passed, run.Counters().failed); };
-    EXPECT_TRUE(bench.Until([&] { return !run.Busy() && run.Counters().loaded && got() == expected; }))
-        << got().first << "/" << got().second;
-    return got();
+    EXPECT_TRUE(bench.Until([&] { return !run.Busy(); }));
+    // What the store answers for the last unit's end, before the run's clock
+    // moves on (its own refresh would hide a count that missed a unit).
+    EXPECT_TRUE(PumpUntil([&] { return run.CountsSettled() && run.Counters().loaded; }));
+    return std::pair(run.Counters().passed, run.Counters().failed);
   };
   const struct {
     const char *name;
     const char *lot;
-    bool units, slowAtFirst;
+    int units; // on a good box, and (2) a broken one
+    bool slowAtFirst;
     std::pair<qint64, qint64> counters;
   } runs[] = {
-      {"two units", "L1", true, false, {1, 1}},
-      {"a restart", "L1", false, false, {1, 1}},
-      {"two more, each counted once though the store was slow", "L1", true, true, {2, 2}},
-      {"another lot", "L2", false, false, {0, 0}},
+      {"two units", "L1", 2, false, {1, 1}},
+      {"a restart", "L1", 0, false, {1, 1}},
+      {"two more, each counted once though the store was slow", "L1", 2, true, {2, 2}},
+      {"one more, counted as its end is written", "L1", 1, false, {3, 2}},
+      {"another lot", "L2", 0, false, {0, 0}},
   };
   for (const auto &r : runs) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(counted(QLatin1String(r.lot), r.units, r.slowAtFirst, r.counters), r.counters);
+    EXPECT_EQ(counted(QLatin1String(r.lot), r.units, r.slowAtFirst), r.counters);
   }
 }
 
