@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "base/install_paths.h"
 #include "base/version.h"
 #include "cli/chip_choice.h"
 #include "cli/console.h"
@@ -123,8 +124,10 @@ QString CommandUsage(Command command) {
   case Command::Run:
     return QStringLiteral("Usage: kavrin-cli run --job FILE [--port PORT ...] [--lot NAME] [--units N] [options]\n\n"
                           "Programs units (boards) of the production job in FILE (*.kavjob): opens the job\n"
-                          "as the window does, refusing it (exit status 3) when its firmware is missing or\n"
-                          "changed, then on every box at once sends the job's set and load (and verify,\n"
+                          "as the window does, refusing it (exit status 3) when a trusted key is installed\n"
+                          "and no trusted key's signature releases it as it is (see 'kavrin-cli job show\n"
+                          "--help'), or when its firmware is missing or changed, then on every box at once\n"
+                          "sends the job's set and load (and verify,\n"
                           "for a load-then-verify job). An attempt that ends with no answer, a failure the\n"
                           "box reports or the port lost (once it is back) is tried again, up to the job's\n"
                           "retries; a verify mismatch never is. Every attempt is recorded with the job, the\n"
@@ -529,13 +532,13 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
 }
 
 // Units of a job: the job's checks first, then every box with the engine's production run.
-int RunJobCommand(const QStringList &args, const CliContext &) {
+int RunJobCommand(const QStringList &args, const CliContext &context) {
   int status = 0;
   const std::optional<Options> options = Parse(Command::Run, args, status);
   if (!options)
     return status;
   JobPlan plan;
-  plan.job = job::OpenJob(options->file);
+  plan.job = job::OpenJob(options->file, base::ResolveInstallPaths(context.programDir).TrustedKeysFolder);
   if (!plan.job.job || !plan.job.refusal.isEmpty()) {
     Complain(QStringLiteral("kavrin-cli run: refused: \"%1\": %2\n").arg(options->file, plan.job.refusal));
     return ExitCode(ResultClass::FileRefused);
