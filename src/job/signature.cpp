@@ -133,10 +133,10 @@ std::optional<QByteArray> ReadSmallFile(const QString &path, qint64 most, QStrin
 } // namespace
 
 QString KeyIdText(const std::array<uint8_t, 8> &id) {
-  QString text;
+  quint64 number = 0;
   for (auto byte = id.rbegin(); byte != id.rend(); ++byte)
-    text += QStringLiteral("%1").arg(*byte, 2, 16, QLatin1Char('0')).toUpper();
-  return text;
+    number = number << 8 | *byte;
+  return QString::number(number, 16).toUpper();
 }
 
 std::optional<TrustedKey> ParsePublicKey(const QByteArray &text, QString *refusal) {

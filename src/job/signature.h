@@ -36,8 +36,9 @@ struct TrustedKey {
   std::array<uint8_t, 32> key{};
 };
 
-// The key id as minisign shows it: the 8 bytes as a little-endian number in
-// 16 upper-case hex digits.
+// The key id as minisign shows it (in a public key's comment and in its own
+// messages): the 8 bytes as a little-endian number in upper-case hex, without
+// leading zeros, so that it reads the same as the engineer's key file.
 QString KeyIdText(const std::array<uint8_t, 8> &id);
 
 // A minisign public key file: an "untrusted comment: " line and the base64

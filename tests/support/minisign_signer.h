@@ -15,21 +15,27 @@ struct TestSigner {
   unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
   QByteArray keyId; // 8 bytes, as stored
 
-  TestSigner() {
+  // A random key id, or the 8 bytes given.
+  explicit TestSigner(const QByteArray &id = {}) : keyId(id) {
     if (sodium_init() < 0)
       throw std::runtime_error("libsodium does not start");
     crypto_sign_keypair(publicKey, secretKey);
-    keyId.resize(8);
-    randombytes_buf(keyId.data(), size_t(keyId.size()));
+    if (keyId.isEmpty()) {
+      keyId.resize(8);
+      randombytes_buf(keyId.data(), size_t(keyId.size()));
+    }
   }
   TestSigner(const TestSigner &) = delete;
   ~TestSigner() { sodium_memzero(secretKey, sizeof secretKey); }
 
-  // As minisign shows it: the id as a little-endian number in upper-case hex.
+  // As minisign shows it: the id as a little-endian number in upper-case hex, no leading zeros.
   QString KeyIdText() const {
     QByteArray reversed = keyId;
     std::reverse(reversed.begin(), reversed.end());
-    return QString::fromLatin1(reversed.toHex().toUpper());
+    QString text = QString::fromLatin1(reversed.toHex().toUpper());
+    while (text.size() > 1 && text.startsWith(QLatin1Char('0')))
+      text.remove(0, 1);
+    return text;
   }
 
   QByteArray PublicKeyFile() const {
