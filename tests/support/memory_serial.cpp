@@ -63,6 +63,7 @@ struct MemoryCore {
   // Whether every running thread waits for what only the test can cause. Lock held.
   bool Quiet();
 };
+
 struct MemoryDevice::State {
   bool open = false;
   int openCount = 0;
@@ -614,30 +615,38 @@ bool MemoryCore::Quiet() {
   return true;
 }
 
-bool MemorySerialLayer::WaitUntilQuiet(int boundMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-  std::unique_lock lock(core_->mutex);
-  while (!core_->Quiet())
-    if (core_->settling.wait_until(lock, end) == std::cv_status::timeout && !core_->Quiet())
+namespace {
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline After(int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
+
+// Lock held; false when `end` came first.
+bool WaitForQuiet(MemoryCore &core, std::unique_lock<std::mutex> &lock, Deadline end) {
+  while (!core.Quiet())
+    if (core.settling.wait_until(lock, end) == std::cv_status::timeout && !core.Quiet())
       return false;
   return true;
 }
+} // namespace
+
+bool MemorySerialLayer::WaitUntilQuiet(int boundMs) {
+  std::unique_lock lock(core_->mutex);
+  return WaitForQuiet(*core_, lock, After(boundMs));
+}
 
 bool MemorySerialLayer::Settle(int boundMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+  const Deadline end = After(boundMs);
   for (;;) {
     uint64_t seen;
     {
       std::unique_lock lock(core_->mutex);
-      while (!core_->Quiet())
-        if (core_->settling.wait_until(lock, end) == std::cv_status::timeout && !core_->Quiet())
-          return false;
+      if (!WaitForQuiet(*core_, lock, end))
+        return false;
       seen = core_->activity;
     }
     // The notices posted so far, and whatever their handlers do at once.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
-    std::lock_guard lock(core_->mutex);
+    std::unique_lock lock(core_->mutex);
     if (core_->activity == seen && core_->Quiet())
       return true;
     if (std::chrono::steady_clock::now() >= end)
