@@ -2,6 +2,7 @@
 
 #include "base/convert.h"
 #include "base/json_text.h"
+#include "base/printable.h"
 #include "job/pin.h"
 
 #include <QDir>
@@ -43,7 +44,7 @@ const QStringList kPlanKeys = {
     QStringLiteral("block_size"), QStringLiteral("give_up_on_fail"),
 };
 
-QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+using base::Quoted;
 
 // A value as the refusal shows what it got.
 QString Shown(const QJsonValue &v) {
