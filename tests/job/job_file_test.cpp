@@ -145,7 +145,8 @@ TEST_F(JobFolder, AKeyTwiceOrANumberNotInDigitsIsRefused) {
     QString refusal; // empty: opens
   } cases[] = {
       {"\"retries\": 2,", "\"retries\": 2, \"retries\": 5,", QStringLiteral("the key \"retries\" is given twice")},
-      {"\"retries\": 2,", "\"\\u0072etries\": 2, \"retries\": 2,", QStringLiteral("the key \"retries\" is given twice")},
+      {"\"retries\": 2,", "\"\\u0072etries\": 2, \"retries\": 2,",
+       QStringLiteral("the key \"retries\" is given twice")},
       {"\"step\": 1,", "\"step\": 1, \"step\": 2,", QStringLiteral("the key \"serial_numbers.step\" is given twice")},
       {"\"name\": \"", "\"name\": \"retries\\\": 2, \\\"retries\\\": 5 ", {}},
       {"\"lot_size\": 500", "\"lot_size\": 5e2",
