@@ -175,20 +175,12 @@ QString CommandUsage(Command command) {
   return {};
 }
 
-// Options parsed, or the exit status of --help or of a usage error.
 std::optional<Options> Parse(Command command, const QStringList &args, int &status) {
-  const ParseResult parsed = ParseOptions(command, args);
-  if (!parsed.options) {
-    status = UsageError(CommandName(command), parsed.error);
-    return std::nullopt;
-  }
-  if (parsed.options->help) {
-    Print(CommandUsage(command));
-    status = 0;
-    return std::nullopt;
-  }
-  base::UseLanguage(parsed.options->language.value_or(base::SystemLanguage()));
-  return parsed.options;
+  const std::optional<Options> options =
+      OptionsOrStatus(ParseOptions(command, args), CommandName(command), CommandUsage(command), status);
+  if (options)
+    base::UseLanguage(options->language.value_or(base::SystemLanguage()));
+  return options;
 }
 
 image::FirmwareFormat FirmwareFormatOf(const Options &options) {
@@ -590,6 +582,14 @@ constexpr std::array kCommands = {
 } // namespace
 
 std::span<const CommandEntry> Commands() { return kCommands; }
+
+std::optional<Options> OptionsOrStatus(const ParseResult &parsed, const QString &command, const QString &usage,
+                                       int &status) {
+  status = parsed.options ? 0 : UsageError(command, parsed.error);
+  if (parsed.options && parsed.options->help)
+    Print(usage);
+  return parsed.options && !parsed.options->help ? parsed.options : std::nullopt;
+}
 
 QString UsageText() {
   QString text = QStringLiteral("Usage: kavrin-cli COMMAND [options]\n\n"

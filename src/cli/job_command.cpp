@@ -74,17 +74,8 @@ const QString kShowUsage =
                    "  --help              show this text\n");
 
 std::optional<Options> Parse(JobCommand command, const QStringList &args, int &status) {
-  const ParseResult parsed = ParseJobOptions(command, args);
-  if (!parsed.options) {
-    status = UsageError(JobCommandName(command), parsed.error);
-    return std::nullopt;
-  }
-  if (parsed.options->help) {
-    Print(command == JobCommand::Create ? kCreateUsage : kShowUsage);
-    status = 0;
-    return std::nullopt;
-  }
-  return parsed.options;
+  return OptionsOrStatus(ParseJobOptions(command, args), JobCommandName(command),
+                         command == JobCommand::Create ? kCreateUsage : kShowUsage, status);
 }
 
 int RunCreate(const QStringList &args, const CliContext &context) {
