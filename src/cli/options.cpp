@@ -20,6 +20,18 @@ using Store = std::function<void(const QString &)>;
 
 QString Text(const std::string &text) { return QString::fromStdString(text); }
 
+// CLI11's words for two of its refusals, as this command line has always put them.
+QString Plainly(const CLI::ParseError &e) {
+  static const QRegularExpression twice(QStringLiteral("\\A(\\S+): At Most 1 required but received \\d+\\z"));
+  static const QRegularExpression override(QStringLiteral("\\A-*(\\S+) was given a disallowed flag override\\z"));
+  const QString text = Text(e.what());
+  if (const auto m = twice.match(text); m.hasMatch())
+    return m.captured(1) + QStringLiteral(": given twice");
+  if (const auto m = override.match(text); m.hasMatch())
+    return QStringLiteral("--") + m.captured(1) + QStringLiteral(": takes no value");
+  return text;
+}
+
 QString Expects(const QString &what, const QString &got) {
   return QStringLiteral("expects ") + what + QStringLiteral(", got ") + Quoted(got);
 }
@@ -222,7 +234,7 @@ public:
     try {
       app_.parse(reversed);
     } catch (const CLI::ParseError &e) {
-      error = Text(e.what());
+      error = Plainly(e);
     }
     // CLI11 keeps the "--" that ends the options among the words left over.
     std::vector<std::string> extra = app_.remaining(true);

@@ -141,7 +141,7 @@ TEST(JobCommand, ThePinComesFromStandardInputAndOnlyItsHashIsKept) {
        "48\x1b"
        "15\n",
        QStringLiteral("--pin: a PIN holds no control characters")},
-      {{QStringLiteral("--pin=4815")}, "", QStringLiteral("pin was given a disallowed flag override")},
+      {{QStringLiteral("--pin=4815")}, "", QStringLiteral("--pin: takes no value")},
       {{QStringLiteral("--pin"), QStringLiteral("4815")}, "", QStringLiteral("unexpected argument \"4815\"")},
   };
   for (const auto &c : refused) {
