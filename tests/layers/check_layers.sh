@@ -43,8 +43,8 @@ declare -A qt_modules=(
   [app/production]="QtGui QtWidgets QtMultimedia QtCharts"
 )
 # Outside libraries, by their headers, and the folders that link them.
-declare -A library_of=([libelf.h]=libelf [gelf.h]=libelf [sodium.h]=sodium [sodium/]=sodium)
-declare -A library_users=([libelf]="image" [sodium]="job")
+declare -A library_of=([libelf.h]=libelf [gelf.h]=libelf [sodium.h]=sodium [sodium/]=sodium [CLI/]=CLI11)
+declare -A library_users=([libelf]="image" [sodium]="job" [CLI11]="cli")
 # The engine's own parts: a front end describes an operation and listens; it
 # never builds frames, reads replies or drives the line itself.
 engine_owned="protocol/frames.h protocol/reply.h protocol/operation_state.h serial/comm.h serial/comm_threads.h"

@@ -29,6 +29,8 @@ rows=(
   'app/settings.cpp|#include <QWidget>\n|app/settings.cpp:1: the app folder includes <QWidget> of Qt'"'"'s QtWidgets module, which it does not link'
   'chip/query.cpp|#include <QSqlQuery>\n|chip/query.cpp:1: the chip folder includes <QSqlQuery> of Qt'"'"'s QtSql module, which it does not link'
   'unit/pin.cpp|#include <sodium.h>\n|unit/pin.cpp:1: the unit folder includes <sodium.h> of sodium, which it does not link'
+  'session/options.cpp|#include <CLI/CLI.hpp>\n|session/options.cpp:1: the session folder includes <CLI/CLI.hpp> of CLI11, which it does not link'
+  'cli/options.cpp|#include <CLI/CLI.hpp>\n#include <sodium.h>\n|'
   'app/ui/window.cpp|#include <QLabel>\n#include <QChartView>\n#include "session/box.h"\n#include "cli/options.h"\n|app/ui/window.cpp:4: the app/ui folder includes "cli/options.h" from cli, which it does not link'
   'app/production/view.cpp|#include "app/ui/form1.h"\n#include <QSoundEffect>\n|'
   'app/main/main.cpp|#include "app/ui/form1.h"\n#include "serial/posix_serial.h"\n|'
