@@ -1,5 +1,6 @@
 #include "job/signature.h"
 
+#include "base/printable.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,14 +20,12 @@ const QByteArray kTrusted = QByteArrayLiteral("trusted comment: ");
 const QByteArray kLegacy = QByteArrayLiteral("Ed");
 const QByteArray kPrehashed = QByteArrayLiteral("ED");
 
-QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+using base::Printable;
+using base::Quoted;
 
-QString Printable(QString text) {
-  for (QChar &c : text)
-    if (c.category() == QChar::Other_Control)
-      c = QLatin1Char(' ');
-  return text;
-}
+// minisign's own trusted comments part their fields with tabs; any other
+// control character is shown as \xHH.
+QString ShownComment(QString comment) { return Printable(comment.replace(QLatin1Char('\t'), QLatin1Char(' '))); }
 
 // The file's lines without their ends (LF or CR LF); a last line end is optional.
 QList<QByteArray> Lines(const QByteArray &text) {
@@ -221,7 +220,7 @@ ReleaseCheck CheckRelease(const QByteArray &file, const std::optional<QByteArray
 
   const QString keyId = KeyIdText(signature->keyId);
   const QString comment = QString::fromUtf8(signature->comment);
-  const QString about = QStringLiteral(" (key %1, trusted comment %2)").arg(keyId, Quoted(Printable(comment)));
+  const QString about = QStringLiteral(" (key %1, trusted comment %2)").arg(keyId, Quoted(ShownComment(comment)));
   const QByteArray signedBytes = signature->prehashed ? Blake2b512(file) : file;
   bool knownKey = false, fileMatches = false;
   for (const TrustedKey &key : keys.keys) {
@@ -238,7 +237,7 @@ ReleaseCheck CheckRelease(const QByteArray &file, const std::optional<QByteArray
   }
   if (!knownKey)
     return refuse(QStringLiteral("signed by key %1, which is not a trusted key (trusted comment %2)")
-                      .arg(keyId, Quoted(Printable(comment))));
+                      .arg(keyId, Quoted(ShownComment(comment))));
   if (!fileMatches)
     return refuse(QStringLiteral("the job file was changed after it was signed: its signature does not match it") +
                   about);
@@ -261,7 +260,7 @@ ReleaseCheck CheckReleaseOf(const QString &jobPath, const QByteArray &file, cons
 }
 
 QString ReleaseText(const Release &release) {
-  return QStringLiteral("%1 (key %2)").arg(Printable(release.comment), release.keyId);
+  return QStringLiteral("%1 (key %2)").arg(ShownComment(release.comment), release.keyId);
 }
 
 } // namespace job

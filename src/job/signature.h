@@ -75,9 +75,9 @@ ReleaseCheck CheckRelease(const QByteArray &file, const std::optional<QByteArray
 // signature is read from jobPath + ".minisig", the keys from `keysFolder`.
 ReleaseCheck CheckReleaseOf(const QString &jobPath, const QByteArray &file, const QString &keysFolder);
 
-// "<trusted comment> (key <id>)", a control character in the comment (a
-// tab, as minisign's own comments hold) shown as a space so that it cannot
-// act on a terminal. For a release that was checked.
+// "<trusted comment> (key <id>)" for a release that was checked; a tab in
+// the comment (minisign's own comments hold them) is shown as a space, any
+// other control character as \xHH, so that none acts on a terminal.
 QString ReleaseText(const Release &release);
 
 } // namespace job
