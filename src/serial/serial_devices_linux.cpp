@@ -7,9 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <fcntl.h>
-#include <optional>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "base/timer.h"
 
-#include <functional>
 #include <gtest/gtest.h>
+#include <functional>
 #include <vector>
 
 using namespace base;
@@ -35,10 +35,7 @@ TEST(Timer, TicksExactlyWhenItsSettingsSay) {
        {150}},
       {"a new interval restarts the period", 100, {{0, on}, {70, interval(101)}}, 300, {171, 272}},
       {"enabled again after off starts afresh", 100, {{0, on}, {70, off}, {70, on}}, 200, {170}},
-      {"interval 0 stops it, a new one starts it",
-       50,
-       {{0, on}, {60, interval(0)}, {160, interval(30)}},
-       200,
+      {"interval 0 stops it, a new one starts it", 50, {{0, on}, {60, interval(0)}, {160, interval(30)}}, 200,
        {50, 190}},
       {"an interval given while off waits for the enable", 0, {{10, interval(40)}, {30, on}}, 110, {70, 110}},
   };
