@@ -1,5 +1,7 @@
 #include "cli/job_command.h"
 
+#include "base/install_paths.h"
+#include "base/printable.h"
 #include "cli/chip_choice.h"
 #include "cli/console.h"
 #include "cli/hex_writer.h"
@@ -16,6 +18,8 @@
 namespace cli {
 
 namespace {
+
+using base::Quoted;
 
 const QString kCreateUsage =
     QStringLiteral("Usage: kavrin-cli job create --out FILE.kavjob --name NAME --file FILE --lot-size N\n"
@@ -68,31 +72,25 @@ const QString kShowUsage =
     QStringLiteral("Usage: kavrin-cli job show FILE\n\n"
                    "Opens the job file FILE as a run would, its firmware file included, and prints\n"
                    "it; or why it is refused (exit status 3).\n\n"
+                   "Released by signature: once a trusted key is installed (a minisign public key\n"
+                   "file, *.pub, in /etc/kavrin-programmer/trusted-keys/, or in trusted-keys/ beside\n"
+                   "the executables of a portable install), a job opens only when FILE.minisig is a\n"
+                   "signature of FILE by one of them and neither FILE nor the signature's trusted\n"
+                   "comment changed since; \"Released:\" names the trusted comment and the key.\n"
+                   "Refused: an unsigned job, a job changed after signing (any byte), a signature by\n"
+                   "another key, a malformed signature file, a changed trusted comment, a key file\n"
+                   "that cannot be read. With no trusted key installed no signature is asked for\n"
+                   "(\"Signature: none (no trusted key installed)\").\n"
+                   "  make a key pair     minisign -G -p engineer.pub -s engineer.key\n"
+                   "  sign a job          minisign -Sm motor.kavjob -s engineer.key \\\n"
+                   "                        -t \"released by Wang Li for lot 12\"\n"
+                   "  install the key     copy engineer.pub into the trusted-keys folder\n"
+                   "  retire a key        remove its file from that folder\n\n"
                    "  --help              show this text\n");
 
-void Print(const QString &text) { WriteStdout(text.toUtf8()); }
-void Complain(const QString &text) { WriteStderr(text.toUtf8()); }
-
-int UsageError(JobCommand command, const QString &why) {
-  const QString name = JobCommandName(command);
-  Complain(QStringLiteral("kavrin-cli %1: %2\nTry 'kavrin-cli %1 --help'.\n").arg(name, why));
-  return kExitUsage;
-}
-
-QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
-
 std::optional<Options> Parse(JobCommand command, const QStringList &args, int &status) {
-  const ParseResult parsed = ParseJobOptions(command, args);
-  if (!parsed.options) {
-    status = UsageError(command, parsed.error);
-    return std::nullopt;
-  }
-  if (parsed.options->help) {
-    Print(command == JobCommand::Create ? kCreateUsage : kShowUsage);
-    status = 0;
-    return std::nullopt;
-  }
-  return parsed.options;
+  return OptionsOrStatus(ParseJobOptions(command, args), JobCommandName(command),
+                         command == JobCommand::Create ? kCreateUsage : kShowUsage, status);
 }
 
 int RunCreate(const QStringList &args, const CliContext &context) {
@@ -103,25 +101,26 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     return status;
   const Options &o = *options;
   if (!o.out.endsWith(job::kSuffix))
-    return UsageError(command,
+    return UsageError(JobCommandName(command),
                       QStringLiteral("--out: a job file's name ends in %1, got %2").arg(job::kSuffix, Quoted(o.out)));
   const QFileInfo folder(QFileInfo(o.out).absolutePath());
   if (!folder.isDir())
-    return UsageError(command,
+    return UsageError(JobCommandName(command),
                       QStringLiteral("--out: no folder \"%1\"").arg(QDir::toNativeSeparators(folder.filePath())));
   if (const QString why = OutRefusal(o.out); !why.isEmpty())
-    return UsageError(command, QStringLiteral("--out: \"%1\": %2").arg(o.out, why));
+    return UsageError(JobCommandName(command), QStringLiteral("--out: \"%1\": %2").arg(o.out, why));
   if (o.ports.size() > job::kMostPorts)
-    return UsageError(command, QStringLiteral("--port: a job names at most %1 ports").arg(job::kMostPorts));
+    return UsageError(JobCommandName(command),
+                      QStringLiteral("--port: a job names at most %1 ports").arg(job::kMostPorts));
 
   job::Job made;
   if (!o.chip.isEmpty()) {
     const chip::ChipListText list = chip::ReadChipListFile(FindChipList(context.programDir));
     if (!list.error.isEmpty())
-      return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
+      return UsageError(JobCommandName(command), QStringLiteral("--chip: cannot read the chip list: ") + list.error);
     const ChipLookup lookup = LookUpChip(list.text, o.chip, 0, false);
     if (!lookup.chip)
-      return UsageError(command, lookup.error);
+      return UsageError(JobCommandName(command), lookup.error);
     made.chip = lookup.chip->record.ChipName.trimmed();
   }
   const image::FirmwareFile firmware = image::ReadFirmware(
@@ -152,17 +151,18 @@ int RunCreate(const QStringList &args, const CliContext &context) {
       made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
       QFile file(o.serialPlan.listFile);
       if (QFileInfo(file.fileName()).isDir() || !file.open(QIODevice::ReadOnly))
-        return UsageError(command, QStringLiteral("--serial-list: cannot read %1: %2")
-                                       .arg(Quoted(o.serialPlan.listFile),
-                                            QFileInfo(file.fileName()).isDir() ? QStringLiteral("it is a folder")
-                                                                               : file.errorString()));
+        return UsageError(JobCommandName(command),
+                          QStringLiteral("--serial-list: cannot read %1: %2")
+                              .arg(Quoted(o.serialPlan.listFile), QFileInfo(file.fileName()).isDir()
+                                                                      ? QStringLiteral("it is a folder")
+                                                                      : file.errorString()));
       list = unit::ParseList(file.readAll());
       if (!list.refusal.isEmpty())
-        return UsageError(command, QStringLiteral("--serial-list: %1: %2").arg(Quoted(o.serialPlan.listFile),
-                                                                              list.refusal));
+        return UsageError(JobCommandName(command),
+                          QStringLiteral("--serial-list: %1: %2").arg(Quoted(o.serialPlan.listFile), list.refusal));
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
-      return UsageError(command, QStringLiteral("--serial-at: ") + why);
+      return UsageError(JobCommandName(command), QStringLiteral("--serial-at: ") + why);
   }
 
   // Asked for last, so that nothing else can still go wrong once it is typed.
@@ -172,7 +172,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
       entry.error = job::PinRefusal(entry.pin);
     if (!entry.error.isEmpty()) {
       job::Wipe(entry.pin);
-      return UsageError(command, QStringLiteral("--pin: ") + entry.error);
+      return UsageError(JobCommandName(command), QStringLiteral("--pin: ") + entry.error);
     }
     QString error;
     made.pinHash = job::HashPin(entry.pin, &error);
@@ -189,12 +189,13 @@ int RunCreate(const QStringList &args, const CliContext &context) {
   return 0;
 }
 
-int RunShow(const QStringList &args, const CliContext &) {
+int RunShow(const QStringList &args, const CliContext &context) {
   int status = 0;
   const std::optional<Options> options = Parse(JobCommand::Show, args, status);
   if (!options)
     return status;
-  const job::OpenedJob opened = job::OpenJob(options->file);
+  const job::OpenedJob opened =
+      job::OpenJob(options->file, base::ResolveInstallPaths(context.programDir).TrustedKeysFolder);
   if (!opened.job) {
     Complain(QStringLiteral("kavrin-cli job show: refused: \"%1\": %2\n").arg(options->file, opened.refusal));
     return ExitCode(ResultClass::FileRefused);
@@ -204,6 +205,8 @@ int RunShow(const QStringList &args, const CliContext &) {
     return QLatin1String(label) + QStringLiteral(": ") + value + QLatin1Char('\n');
   };
   Print(line("Job", j.name) +
+        (opened.release.checked ? line("Released", job::ReleaseText(opened.release) + QStringLiteral(", trusted"))
+                                : line("Signature", QStringLiteral("none (no trusted key installed)"))) +
         line("Firmware",
              j.firmware + QStringLiteral(" (") + QDir::toNativeSeparators(opened.firmwarePath) + QLatin1Char(')')) +
         line("Format", image::FormatText(opened.firmware.format, j.base)) + line("SHA-256", j.firmwareSha256) +
@@ -217,8 +220,7 @@ int RunShow(const QStringList &args, const CliContext &) {
         line("Ports", j.ports.isEmpty() ? QStringLiteral("none (given when the job is run)")
                                         : j.ports.join(QStringLiteral(", "))) +
         line("PIN", j.pinHash.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")) +
-        (j.serial ? job::PlanLines(*j.serial).join(QLatin1Char('\n')) + QLatin1Char('\n')
-                  : QString()));
+        (j.serial ? job::PlanLines(*j.serial).join(QLatin1Char('\n')) + QLatin1Char('\n') : QString()));
   return 0;
 }
 
