@@ -49,9 +49,9 @@ public:
   // once, on the run's thread; called after the unit was stopped or the run
   // destroyed, it does nothing.
   virtual void Provide(const UnitRequest &unit, std::function<void(UnitData)> done) = 0;
-  // The unit given data never started (its lot was complete, its port did
-  // not open, the store refused its start): what it was given is the next
-  // unit's.
+  // The unit given data never started (its lot was complete, the store
+  // refused its start, it was stopped, its data did not fit the image): what
+  // it was given is the next unit's.
   virtual void Unused(const UnitRequest &unit) { (void)unit; }
   // The unit ended (Pass, Fail, Ready for stopped, NotRecorded): the new
   // state of its number, written with its end; none for data of no pool.

@@ -338,71 +338,8 @@ TEST_F(SharedStore, EightStationsWritingAtOnceLoseAndDoubleNothing) {
   EXPECT_EQ(uids.size(), rows.size());
 }
 
-namespace {
-
-// Every row of a pool's numbers: idx -> state, read on the server.
-std::map<qint64, QString> PoolNumbers(const records::StoreLocation &where, const QString &pool, qint64 *next) {
-  records::db::Connection c(where, records::db::Connection::Target::Store, "check");
-  QString error;
-  EXPECT_TRUE(c.Open(&error)) << error.toStdString();
-  std::map<qint64, QString> states;
-  QSqlQuery q(c.Database());
-  q.prepare(QStringLiteral("SELECT idx, state FROM serial_numbers WHERE pool = ?"));
-  q.addBindValue(pool);
-  EXPECT_TRUE(q.exec());
-  while (q.next())
-    EXPECT_TRUE(states.emplace(q.value(0).toLongLong(), q.value(1).toString()).second);
-  q.prepare(QStringLiteral("SELECT next_index FROM serial_pools WHERE name = ?"));
-  q.addBindValue(pool);
-  EXPECT_TRUE(q.exec() && q.next());
-  *next = q.value(0).toLongLong();
-  return states;
-}
-
-// The numbers a station printed as used.
-std::vector<qint64> Printed(const SpawnResult &r) {
-  std::vector<qint64> out;
-  for (const QByteArray &line : r.output.split('\n'))
-    if (!line.isEmpty())
-      out.push_back(line.toLongLong());
-  return out;
-}
-
-} // namespace
-
 TEST_F(SharedStore, EightStationProcessesDrawEveryNumberOnceAndAccountForTheRest) {
-  constexpr int kStations = 8, kUnits = 200, kBlock = 7; // 200 is no multiple of 7: each leaves numbers
-  std::vector<SpawnResult> runs(kStations);
-  std::vector<std::thread> stations;
-  for (int s = 0; s < kStations; ++s)
-    stations.emplace_back([&, s] {
-      runs[size_t(s)] = Spawn(BinPath(QStringLiteral("serial_station")),
-                              {server->Url(database), folder.File(QStringLiteral("spool-%1").arg(s)),
-                               QStringLiteral("boards"), QStringLiteral("station-%1").arg(s),
-                               QString::number(kUnits), QString::number(kBlock)});
-    });
-  for (auto &t : stations)
-    t.join();
-  std::set<qint64> used;
-  for (const SpawnResult &r : runs) {
-    ASSERT_TRUE(r.Ok()) << r.output.toStdString();
-    for (qint64 idx : Printed(r))
-      EXPECT_TRUE(used.insert(idx).second) << "number " << idx << " given twice";
-  }
-  EXPECT_EQ(used.size(), size_t(kStations * kUnits));
-  qint64 next = 0;
-  const auto states = PoolNumbers(where, QStringLiteral("boards"), &next);
-  ASSERT_EQ(states.size(), size_t(next)) << "every number drawn has its row";
-  std::map<QString, int> byState;
-  for (const auto &[idx, state] : states) {
-    ++byState[state];
-    EXPECT_EQ(state == records::kNumberUsed, used.count(idx) == 1) << idx << ' ' << state.toStdString();
-  }
-  // What each station had left of its last block went back to the pool, where
-  // a later reservation took it: at most a block's rest per station is left.
-  EXPECT_EQ(byState[records::kNumberUsed], kStations * kUnits);
-  EXPECT_EQ(byState[records::kNumberUsed] + byState[records::kNumberFree], int(next));
-  EXPECT_LE(byState[records::kNumberFree], kStations * (kBlock - 1));
+  ExpectStationsDrawEveryNumberOnce(server->Url(database), where, folder, 200);
 }
 
 TEST_F(SharedStore, AStationKilledMidRunAndStartedAgainGivesNoNumberTwice) {

@@ -354,6 +354,12 @@ TEST_F(SqliteStore, TheChartCountsEachUnitByItsLastAttemptPerHourOrDay) {
 
 TEST_F(SqliteStore, UnitsTakeAndGiveBackPlacesInTheirLotAndEndOnce) { ExpectUnitOps(where); }
 
+// Stations sharing one file wait for each other's lock rather than fail, here
+// while another writer holds it for a second as they start.
+TEST_F(SqliteStore, EightStationProcessesSharingOneFileQueueAndDrawEveryNumberOnce) {
+  ExpectStationsDrawEveryNumberOnce(QStringLiteral("sqlite:") + path, where, folder, 30, 1000);
+}
+
 TEST_F(SqliteStore, ReadingNeitherMakesNorWritesTheStore) {
   QString error;
   EXPECT_TRUE(records::Query(where, {}, &error).empty());

@@ -10,6 +10,9 @@
 
 #include <csignal>
 #include <functional>
+#include <map>
+#include <set>
+#include <thread>
 
 #include <QSqlQuery>
 #include <QTimeZone>
@@ -320,4 +323,83 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
   EXPECT_EQ(all.failed, 2);
   EXPECT_EQ(all.interrupted, 2) << "u3 settled, u5 without a verdict";
   EXPECT_EQ(all.failures, (std::map<QString, qint64>{{"box-failed", 1}, {"port-unavailable", 1}}));
+}
+
+// Every row of a pool's numbers: idx -> state, read on the store.
+inline std::map<qint64, QString> PoolNumbers(const records::StoreLocation &where, const QString &pool, qint64 *next) {
+  records::db::Connection c(where, records::db::Connection::Target::Store, "check");
+  QString error;
+  EXPECT_TRUE(c.Open(&error)) << error.toStdString();
+  std::map<qint64, QString> states;
+  QSqlQuery q(c.Database());
+  q.prepare(QStringLiteral("SELECT idx, state FROM serial_numbers WHERE pool = ?"));
+  q.addBindValue(pool);
+  EXPECT_TRUE(q.exec());
+  while (q.next())
+    EXPECT_TRUE(states.emplace(q.value(0).toLongLong(), q.value(1).toString()).second);
+  q.prepare(QStringLiteral("SELECT next_index FROM serial_pools WHERE name = ?"));
+  q.addBindValue(pool);
+  EXPECT_TRUE(q.exec() && q.next());
+  *next = q.value(0).toLongLong();
+  return states;
+}
+
+// The numbers a station printed as used.
+inline std::vector<qint64> Printed(const SpawnResult &r) {
+  std::vector<qint64> out;
+  for (const QByteArray &line : r.output.split('\n'))
+    if (!line.isEmpty())
+      out.push_back(line.toLongLong());
+  return out;
+}
+
+// Eight station processes drawing `units` numbers each from one pool of the
+// store at `url` at once: none fails for a lock it waited for, every number
+// is used once, and what each left of its last block went back to the pool.
+// `holdMs`: the store's write lock is held that long as they start (SQLite).
+inline void ExpectStationsDrawEveryNumberOnce(const QString &url, const records::StoreLocation &where,
+                                              const ProgramFolder &folder, int units, int holdMs = 0) {
+  constexpr int kStations = 8, kBlock = 7; // units no multiple of 7: each leaves numbers
+  std::unique_ptr<records::db::Connection> holder;
+  QString error;
+  if (holdMs > 0) {
+    holder = std::make_unique<records::db::Connection>(where, records::db::Connection::Target::Store, "holder");
+    ASSERT_TRUE(holder->Open(&error) && holder->Exec(QStringLiteral("BEGIN IMMEDIATE"), &error))
+        << error.toStdString();
+  }
+  std::vector<SpawnResult> runs(kStations);
+  std::vector<std::thread> stations;
+  for (int s = 0; s < kStations; ++s)
+    stations.emplace_back([&, s] {
+      runs[size_t(s)] = Spawn(BinPath(QStringLiteral("serial_station")),
+                              {url, folder.File(QStringLiteral("spool-%1").arg(s)), QStringLiteral("boards"),
+                               QStringLiteral("station-%1").arg(s), QString::number(units), QString::number(kBlock)});
+    });
+  if (holder) {
+    // Longer than a station used to wait for another's lock; far shorter than it waits now.
+    QThread::msleep(holdMs);
+    EXPECT_TRUE(holder->Exec(QStringLiteral("COMMIT"), &error)) << error.toStdString();
+  }
+  for (auto &t : stations)
+    t.join();
+  std::set<qint64> used;
+  for (const SpawnResult &r : runs) {
+    ASSERT_TRUE(r.Ok()) << r.output.toStdString();
+    for (qint64 idx : Printed(r))
+      EXPECT_TRUE(used.insert(idx).second) << "number " << idx << " given twice";
+  }
+  EXPECT_EQ(used.size(), size_t(kStations * units));
+  qint64 next = 0;
+  const auto states = PoolNumbers(where, QStringLiteral("boards"), &next);
+  ASSERT_EQ(states.size(), size_t(next)) << "every number drawn has its row";
+  std::map<QString, int> byState;
+  for (const auto &[idx, state] : states) {
+    ++byState[state];
+    EXPECT_EQ(state == records::kNumberUsed, used.count(idx) == 1) << idx << ' ' << state.toStdString();
+  }
+  // What each station had left of its last block went back to the pool, where
+  // a later reservation took it: at most a block's rest per station is left.
+  EXPECT_EQ(byState[records::kNumberUsed], kStations * units);
+  EXPECT_EQ(byState[records::kNumberUsed] + byState[records::kNumberFree], int(next));
+  EXPECT_LE(byState[records::kNumberFree], kStations * (kBlock - 1));
 }
