@@ -8,7 +8,7 @@
 // in memory and tried again at the next Add, a second later (with back-off),
 // and in WaitForwarded; Warning carries the database's message, Recovered
 // says it is written again. Add never throws and never blocks longer than one
-// local commit (one disk sync, a few ms; at most kSqliteBusyMs more while
+// local commit (one disk sync, a few ms; at most kSqliteQuickBusyMs more while
 // another program writes the same file). Copying the SQLite log into its file
 // (a checkpoint, every 100 records) is left to the Recorder's worker.
 //

@@ -231,6 +231,33 @@ TEST_F(SharedStore, UnitsWrittenWhileTheServerIsAwayReachItInOrderAndOnce) {
   EXPECT_EQ(rows, (QStringList{"u1 passed", "u2 failed"})) << "u3 never started";
 }
 
+// The server tells every station watching when any station's unit ends.
+TEST_F(SharedStore, AUnitEndingOnOneStationIsToldToTheOthers) {
+  records::Recorder watching(Location(folder.File(QStringLiteral("spool-a.sqlite"))));
+  records::Recorder ending(Location(folder.File(QStringLiteral("spool-b.sqlite"))));
+  records::Replies replies;
+  QStringList told;
+  watching.WatchUnits(replies.Port(), [&](const QString &job, const QString &lot) { told << job + '/' + lot; });
+  // Its count reaches the server and, through it, makes the watching station listen.
+  bool counted = false;
+  watching.CountLot(QStringLiteral("J"), QStringLiteral("L"), replies.Port(),
+                    [&](records::Recorder::LotAnswer) { counted = true; });
+  ASSERT_TRUE(PumpUntil([&] { return counted; }));
+  records::UnitOp op;
+  op.kind = records::UnitOp::Kind::End;
+  op.unit.unitUid = QStringLiteral("u1");
+  op.unit.jobName = QStringLiteral("J");
+  op.unit.lot = QStringLiteral("L");
+  op.unit.startedAt = QDateTime::currentDateTimeUtc();
+  op.unit.endedAt = op.unit.startedAt;
+  op.unit.verdict = records::kVerdictPassed;
+  op.unit.result = QStringLiteral("ok");
+  bool written = false;
+  ending.WriteUnit(op, replies.Port(), [&](records::Recorder::UnitAnswer a) { written = a.durable; });
+  ASSERT_TRUE(PumpUntil([&] { return written && !told.isEmpty(); }, 10000)) << told.join(' ').toStdString();
+  EXPECT_EQ(told, QStringList{QStringLiteral("J/L")});
+}
+
 TEST_F(SharedStore, AServerRestartedWhileIdleTakesTheNextRecordWithoutAWarning) {
   records::Recorder recorder(where);
   QSignalSpy warnings(&recorder, &records::Recorder::Warning);
