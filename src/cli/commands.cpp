@@ -486,14 +486,11 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     if (options->serialGiven) {
       const QString list = options->serialPlan.listFile;
       if (!list.isEmpty()) {
-        QFile file(list);
-        if (QFileInfo(list).isDir() || !file.open(QIODevice::ReadOnly))
-          return UsageError(command, QStringLiteral("--serial-list: cannot read \"%1\": %2")
-                                         .arg(list, QFileInfo(list).isDir() ? QStringLiteral("it is a folder")
-                                                                            : file.errorString()));
-        plan.serialList = unit::ParseList(file.readAll());
+        plan.serialList = unit::ReadList(list);
         if (!plan.serialList.refusal.isEmpty())
-          return UsageError(command, QStringLiteral("--serial-list: \"%1\": %2").arg(list, plan.serialList.refusal));
+          return UsageError(command, (plan.serialList.fileRead ? QStringLiteral("--serial-list: \"%1\": %2")
+                                                               : QStringLiteral("--serial-list: cannot read \"%1\": %2"))
+                                         .arg(list, plan.serialList.refusal));
       }
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;
