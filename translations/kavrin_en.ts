@@ -147,6 +147,10 @@
         <source>第 %1 行的记录数为 %2，此前有 %3 个数据记录</source>
         <translation>line %1 counts %2 records, but %3 data records came before it</translation>
     </message>
+    <message>
+        <source>第 %1 个节（%2）超出文件末尾，文件不完整</source>
+        <translation>section %1 (%2) runs past the end of the file; the file is incomplete</translation>
+    </message>
 </context>
 <context>
     <name>Production</name>

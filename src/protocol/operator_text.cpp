@@ -28,6 +28,7 @@ const Pattern kPatterns[] = {
     // The other forms' reasons, found again inside the general refusal below.
     {"Operation", image::kElfUnreadablePattern},
     {"Operation", image::kElfSegmentCutPattern},
+    {"Operation", image::kElfSectionCutPattern},
     {"Operation", image::kElfNotExecutablePattern},
     {"Operation", image::kElfOtherKindPattern},
     {"Operation", image::kSrecNotARecordPattern},
