@@ -199,6 +199,8 @@ TEST(FirmwareFile, SRecords) {
        "", 0, 0},
       {"wrong count record", s0 + "\r\n" + s1 + "\r\n" + SRecord(5, 2, 2, {}) + "\r\n",
        QStringLiteral("第 3 行的记录数为 2，此前有 1 个数据记录"), "", 0, 0},
+      {"wrong 24-bit count record", s1 + "\n" + SRecord(6, 4, 3, {}) + "\n",
+       QStringLiteral("第 2 行的记录数为 4，此前有 1 个数据记录"), "", 0, 0},
       {"no record", s1 + "\r\nS1 0104 05\r\n", QStringLiteral("第 2 行不是 S-record 记录"), "", 0, 0},
       {"reserved S4", s1 + "\n" + SRecord(4, 0, 2, {}) + "\n", QStringLiteral("第 2 行不是 S-record 记录"), "", 0, 0},
       {"no digit", "S1070100010203G4ED\n", QStringLiteral("第 1 行不是 S-record 记录"), "", 0, 0},
