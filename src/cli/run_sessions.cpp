@@ -210,10 +210,14 @@ private:
       // The unit's events carry its number from here on, as a job's units do.
       sink_.Unit(port_, {unitUid_, 1, serial_});
       std::vector<std::string> text = plan_.firmware.imageText;
-      for (const session::ImagePatch &patch : data.patches)
+      std::vector<image::AddressRange> filled = plan_.firmware.ranges;
+      for (const session::ImagePatch &patch : data.patches) {
         unit::Patch(text, patch.address, patch.bytes);
+        if (!patch.bytes.isEmpty()) // the unit's bytes are data the box must ask for too
+          filled.push_back({patch.address, patch.address + uint32_t(patch.bytes.size()) - 1});
+      }
       image_ = session::PackLoadImage(text, SourceOf(plan_), uint32_t(plan_.options.count.toUInt()),
-                                      plan_.options.sectorMask);
+                                      plan_.options.sectorMask, filled);
       BeginLoad();
     });
   }
@@ -369,7 +373,8 @@ std::shared_ptr<const session::LoadImage> GangImage(const SessionPlan &plan) {
   if (plan.command != Command::Load)
     return nullptr;
   const Options &o = plan.options;
-  return session::PackLoadImage(plan.firmware.imageText, SourceOf(plan), uint32_t(o.count.toUInt()), o.sectorMask);
+  return session::PackLoadImage(plan.firmware.imageText, SourceOf(plan), uint32_t(o.count.toUInt()), o.sectorMask,
+                                plan.firmware.ranges);
 }
 
 // Descriptors a run opens besides its ports: the records store with its

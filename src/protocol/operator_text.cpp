@@ -20,6 +20,11 @@ struct Pattern {
 };
 const Pattern kPatterns[] = {
     {"Operation", kMismatchPattern},
+    {"Operation", kNotAReplyOnePattern}, // before the pattern of any count, which would take "1" as well
+    {"Operation", kNotAReplyPattern},
+    {"Operation", kUnknownStatusPattern},
+    {"Operation", kManyRepliesPattern},
+    {"Operation", kBlocksNotAskedPattern},
     {"Operation", image::kChecksumErrorPattern},
     {"Operation", image::kNotARecordPattern},
     {"Operation", image::kAddressClashPattern},

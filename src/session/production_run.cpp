@@ -208,8 +208,14 @@ struct ProductionRun::Impl {
     return r;
   }
 
-  std::shared_ptr<const LoadImage> Pack(const std::vector<std::string> &text) const {
-    return PackLoadImage(text, source, job.count.toUInt(), job.sectorMask);
+  // The image with `patches` written into `text`: their bytes are data the box must ask for too.
+  std::shared_ptr<const LoadImage> Pack(const std::vector<std::string> &text,
+                                        const std::vector<ImagePatch> &patches = {}) const {
+    std::vector<image::AddressRange> filled = firmware.ranges;
+    for (const ImagePatch &patch : patches)
+      if (!patch.bytes.isEmpty())
+        filled.push_back({patch.address, patch.address + uint32_t(patch.bytes.size()) - 1});
+    return PackLoadImage(text, source, job.count.toUInt(), job.sectorMask, filled);
   }
 
   // The unit's own image, or why its data cannot be written into the image.
@@ -229,7 +235,7 @@ struct ProductionRun::Impl {
         text[patch.address + size_t(i)] =
             "$" + QStringLiteral("%1").arg(uint8_t(patch.bytes[i]), 2, 16, QLatin1Char('0')).toUpper().toStdString();
     }
-    b.image = Pack(text);
+    b.image = Pack(text, data.patches);
     return {};
   }
 
