@@ -234,6 +234,14 @@
         <source>条码“%1”：编程器 %2</source>
         <translation>Barcode “%1”: box %2</translation>
     </message>
+    <message>
+        <source>请等待 %1 秒后再试。</source>
+        <translation>Wait %1 s before the next try.</translation>
+    </message>
+    <message>
+        <source>密码等待</source>
+        <translation>PIN wait</translation>
+    </message>
 </context>
 <context>
     <name>Records</name>

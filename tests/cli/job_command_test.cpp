@@ -136,6 +136,11 @@ TEST(JobCommand, ThePinComesFromStandardInputAndOnlyItsHashIsKept) {
     QString error; // after "kavrin-cli job create: "
   } refused[] = {
       {{QStringLiteral("--pin")}, "481\n", QStringLiteral("--pin: a PIN has at least 4 characters")},
+      // Characters count, not bytes (six here) nor UTF-16 units (four in the second).
+      {{QStringLiteral("--pin")}, "\xE5\xAF\x86\xE7\xA0\x81\n", QStringLiteral("--pin: a PIN has at least 4 characters")},
+      {{QStringLiteral("--pin")}, "\xF0\x9F\x94\x91\xF0\x9F\x94\x91\n",
+       QStringLiteral("--pin: a PIN has at least 4 characters")},
+      {{QStringLiteral("--pin")}, "    \n", QStringLiteral("--pin: a PIN is more than blanks")},
       {{QStringLiteral("--pin")}, "", QStringLiteral("--pin: no PIN was given")},
       {{QStringLiteral("--pin")},
        "48\x1b"

@@ -15,6 +15,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -251,14 +253,32 @@ void ProductionWindow::changeEvent(QEvent *event) {
 bool ProductionWindow::PinGiven() {
   if (pinHash_.isEmpty())
     return true;
-  std::optional<QByteArray> pin = dialogs_.AskPin(this, QCoreApplication::translate("Production", "工程师密码："));
+  std::optional<QByteArray> pin = dialogs_.AskPin(this, QCoreApplication::translate("Production", "工程师密码："),
+                                                  clock_, pinBackoff_.NextTryAtMs());
   if (!pin)
     return false;
+  // The dialog lets no PIN through before its countdown ends; one that came
+  // anyway is not tried.
+  if (const int64_t wait = pinBackoff_.WaitMs(clock_.NowMs()); wait > 0) {
+    job::Wipe(*pin);
+    dialogs_.ShowError(this, QCoreApplication::translate("Production", "请等待 %1 秒后再试。").arg((wait + 999) / 1000));
+    return false;
+  }
   const bool matches = job::PinMatches(pinHash_, *pin);
   job::Wipe(*pin);
-  if (!matches)
-    dialogs_.ShowError(this, QCoreApplication::translate("Production", "密码错误。"));
-  return matches;
+  if (matches) {
+    pinBackoff_.Right();
+    return true;
+  }
+  pinBackoff_.Wrong(clock_.NowMs());
+  // Who tries PINs, and when, is for the log; the PIN itself never is.
+  qWarning().noquote() << QStringLiteral("kavrin-programmer: %1: a wrong engineer PIN for the job \"%2\", %3 in a "
+                                         "row; the next try waits %4 s")
+                              .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), run_->Job().name,
+                                   QString::number(pinBackoff_.WrongInARow()),
+                                   QString::number(pinBackoff_.WaitMs(clock_.NowMs()) / 1000));
+  dialogs_.ShowError(this, QCoreApplication::translate("Production", "密码错误。"));
+  return false;
 }
 
 void ProductionWindow::ChooseMute(bool muted) {

@@ -25,10 +25,13 @@
 //
 // A pass and a fail each have their sound (verdict_sounds.h), muted from the
 // menu and kept in [production] mute. When the job has an engineer PIN,
-// leaving the view and changing a setting are done only after the PIN is given.
+// leaving the view and changing a setting are done only after the PIN is given;
+// wrong PINs make the next try wait (job/pin_backoff.h, on the view's clock),
+// and each is written to the log with its time.
 
 #include "base/clock.h"
 #include "job/job_file.h"
+#include "job/pin_backoff.h"
 #include "session/production_run.h"
 #include "session/serial_numbers.h"
 
@@ -107,6 +110,7 @@ private:
   base::Clock &clock_;
   const QString settingsPath_;
   const QString pinHash_;
+  job::PinBackoff pinBackoff_;
   // A job with a serial-number plan draws each unit's number here; it outlives the run that asks it.
   std::unique_ptr<session::SerialNumbers> numbers_;
   std::unique_ptr<session::ProductionRun> run_;

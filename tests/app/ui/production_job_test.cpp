@@ -8,6 +8,7 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/form4.h"
+#include "app/ui/pin_dialog.h"
 #include "app/ui/program.h"
 #include "job/job_file.h"
 #include "job/pin.h"
@@ -25,6 +26,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
@@ -46,6 +48,7 @@ struct ProductionJob : ::testing::Test {
   std::unique_ptr<Program> program;
   TForm1 *form1 = nullptr;
   std::optional<unit::SerialPlan> serial; // the plan of the jobs WriteJob writes
+  base::Clock *clock = nullptr;           // the program's, when not the system's
 
   void SetUp() override { Start(""); }
 
@@ -59,9 +62,11 @@ struct ProductionJob : ::testing::Test {
     dialogs.jobDetailsAnswers.clear();
     dialogs.pinAnswers.clear();
     dialogs.pinPrompts.clear();
+    dialogs.pinWaitsMs.clear();
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=" + records + "\n" + settings);
     QFile::copy(SourcePath("tests/image/fixtures/program.hex"), folder.File(kFirmware));
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(),
+                                        clock ? *clock : base::SystemClock());
     form1 = program->Form1.get();
   }
 
@@ -384,6 +389,102 @@ TEST_F(ProductionJob, ThePinGuardsLeavingAndTheSettings) {
     const bool wrong = row.answer && !row.pin.isEmpty() && !row.done;
     EXPECT_EQ(dialogs.Errors().size(), wrong ? 1 : 0);
   }
+}
+
+// Wrong PINs make the next try wait, from the third on 1, 2, 4 … at most 60 s
+// on the view's clock; a PIN given before its wait is not tried; the right one
+// starts over. Each wrong try is logged with its time, never with the PIN.
+QStringList loggedPins;
+void KeepPinLines(QtMsgType, const QMessageLogContext &, const QString &message) {
+  if (message.contains(QLatin1String("engineer PIN")))
+    loggedPins << message;
+}
+
+TEST_F(ProductionJob, WrongPinsMakeTheNextTryWaitLongerAndAreLogged) {
+  base::ManualClock manual;
+  clock = &manual;
+  Start("");
+  ProductionWindow *view = OpenView(QStringLiteral("2468"));
+  ASSERT_NE(view, nullptr);
+  const struct Try {
+    int64_t afterMs;    // the clock moves this much before the try
+    const char *pin;
+    int64_t shownMs;    // the countdown the dialog begins with
+    int loggedWaitS;    // -1: the PIN is not tried, or is right
+  } tries[] = {
+      {0, "1357", 0, 0},        {0, "1357", 0, 0},         {0, "1357", 0, 1},
+      {400, "2468", 600, -1},   // too early: not tried, though right
+      {600, "1357", 0, 2},      {2000, "1357", 0, 4},      {4000, "1357", 0, 8},
+      {8000, "1357", 0, 16},    {16000, "1357", 0, 32},    {32000, "1357", 0, 60},
+      {59999, "1357", 1, -1},   {1, "1357", 0, 60},        {60000, "2468", 0, -1},
+      {0, "1357", 0, 0}, // the right PIN started over
+  };
+  loggedPins.clear();
+  struct Handler {
+    QtMessageHandler before = qInstallMessageHandler(KeepPinLines);
+    ~Handler() { qInstallMessageHandler(before); }
+  } handler;
+  int wrong = 0, logged = 0;
+  for (const Try &t : tries) {
+    SCOPED_TRACE(::testing::Message() << "try " << dialogs.pinWaitsMs.size() + 1);
+    manual.Advance(t.afterMs);
+    dialogs.boxes.clear();
+    dialogs.pinAnswers.push_back(QByteArray(t.pin));
+    const bool muted = view->Sounds().Muted();
+    view->MuteAction->trigger();
+    EXPECT_EQ(dialogs.pinWaitsMs.back(), t.shownMs);
+    const bool right = t.loggedWaitS < 0 && t.shownMs == 0;
+    EXPECT_EQ(view->Sounds().Muted(), right ? !muted : muted);
+    if (t.shownMs > 0) {
+      EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("请等待 1 秒后再试。")});
+    }
+    if (right)
+      wrong = 0;
+    if (t.loggedWaitS < 0)
+      continue;
+    ++wrong;
+    ASSERT_EQ(loggedPins.size(), ++logged);
+    static const QRegularExpression line(QStringLiteral(
+        R"(\Akavrin-programmer: \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z: a wrong engineer PIN for the job "Board A", )"
+        R"((\d+) in a row; the next try waits (\d+) s\z)"));
+    const QRegularExpressionMatch m = line.match(loggedPins.back());
+    ASSERT_TRUE(m.hasMatch()) << loggedPins.back().toStdString();
+    EXPECT_EQ(m.captured(1).toInt(), wrong);
+    EXPECT_EQ(m.captured(2).toInt(), t.loggedWaitS);
+  }
+  EXPECT_FALSE(loggedPins.join('\n').contains(QLatin1String("1357")));
+}
+
+// The dialog's countdown runs on the clock it is given: OK and Enter do
+// nothing until it has run out, then the typed PIN is given.
+TEST(PinDialogTest, TheCountdownHoldsThePinBackUntilItRunsOut) {
+  base::ManualClock clock;
+  PinDialog dialog(nullptr, QStringLiteral("工程师密码："), clock, clock.NowMs() + 1500);
+  QSignalSpy accepted(&dialog, &QDialog::accepted);
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  ASSERT_EQ(QApplication::focusWidget(), dialog.Field());
+  QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("2468"));
+  const struct {
+    int64_t afterMs;
+    QString countdown; // empty: none, OK usable
+  } steps[] = {{0, QStringLiteral("请等待 2 秒后再试。")},
+               {499, QStringLiteral("请等待 2 秒后再试。")},
+               {1, QStringLiteral("请等待 1 秒后再试。")},
+               {999, QStringLiteral("请等待 1 秒后再试。")},
+               {1, QString()}};
+  for (const auto &step : steps) {
+    clock.Advance(step.afterMs);
+    SCOPED_TRACE(clock.NowMs());
+    EXPECT_EQ(dialog.Countdown()->text(), step.countdown);
+    EXPECT_EQ(dialog.Countdown()->accessibleDescription(), step.countdown);
+    EXPECT_EQ(dialog.Countdown()->isVisible(), !step.countdown.isEmpty());
+    EXPECT_EQ(dialog.OkButton()->isEnabled(), step.countdown.isEmpty());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(accepted.count(), step.countdown.isEmpty() ? 1 : 0);
+  }
+  EXPECT_EQ(dialog.Pin(), QByteArray("2468"));
 }
 
 TEST(VerdictSounds, TonesAreWholePcmWavFiles) {
