@@ -239,6 +239,10 @@
         <translation>Wait %1 s before the next try.</translation>
     </message>
     <message>
+        <source>条码长 %1 个字符，超过 %2 个，未启动。</source>
+        <translation>The barcode is %1 characters long, more than %2; nothing started.</translation>
+    </message>
+    <message>
         <source>密码等待</source>
         <translation>PIN wait</translation>
     </message>

@@ -114,6 +114,8 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
     barcode_->installEventFilter(this);
     barcodeLabel_->setBuddy(barcode_);
     barcodeStatus_ = HeaderLabel(view_, "BarcodeStatus", 18);
+    // What a scan brings is shown in the room there is: it never widens the view.
+    barcodeStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     scan->addWidget(barcodeLabel_);
     scan->addWidget(barcode_, 1);
     scan->addWidget(barcodeStatus_, 2);
@@ -338,6 +340,12 @@ void ProductionWindow::StartScanned(int box) {
   barcode_->clear();
   if (code.isEmpty())
     return; // a stray Enter
+  if (code.size() > kMostBarcodeCharacters) {
+    barcodeStatus_->setText(QCoreApplication::translate("Production", "条码长 %1 个字符，超过 %2 个，未启动。")
+                                .arg(code.size())
+                                .arg(kMostBarcodeCharacters));
+    return;
+  }
   if (!barcodePattern_.match(code).hasMatch()) {
     barcodeStatus_->setText(QCoreApplication::translate("Production", "条码“%1”不符合作业的格式 %2，未启动。")
                                 .arg(code, run_->Job().serial->barcodePattern));

@@ -13,7 +13,8 @@
 //
 // A job whose units take a scanned barcode has a scan field, which keeps the
 // focus: a scanner types its code and Enter. The code is checked against the
-// job's pattern (a refusal is shown under the field and nothing starts) and
+// job's pattern (a refusal is shown under the field and nothing starts; so is a
+// code of more than 128 characters, by its length) and
 // handed to the lowest-numbered box that is not Busy or in Retry, which
 // starts; F1-F16 hand it to that box instead. Digits, Space and the start key
 // only type into the field (a code may hold them), so they start nothing: a
@@ -50,6 +51,9 @@ class TTimer;
 }
 
 namespace app {
+
+// The longest code the scan field hands to a box.
+inline constexpr int kMostBarcodeCharacters = 128;
 
 class BoxTile;
 class Dialogs;

@@ -241,7 +241,13 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     std::vector<Scan> scans;
     std::vector<QString> serials; // by box; empty: not started
     QStringList status;           // what the line under the field names
-  } rows[] = {
+  };
+  // Longer than the field takes, at its limit, and one a scanner gone wrong might send.
+  static const std::string longest(128, '9'), tooLong = "SN-" + std::string(126, '0'), huge(5000, 'Z');
+  const Row rows[] = {
+      {{{longest.c_str()}}, {"", "", "", ""}, {QString::fromStdString(longest), "SN[- ]\\d{4}"}},
+      {{{tooLong.c_str()}}, {"", "", "", ""}, {"条码长 129 个字符，超过 128 个，未启动。"}},
+      {{{huge.c_str()}}, {"", "", "", ""}, {"条码长 5000 个字符，超过 128 个，未启动。"}},
       {{{"SN-0042"}}, {"SN-0042", "", "", ""}, {"SN-0042"}},
       {{{"XY-0042"}}, {"", "", "", ""}, {"XY-0042", "SN[- ]\\d{4}"}},
       {{{"SN-0001"}, {"SN-0002"}}, {"SN-0001", "SN-0002", "", ""}, {"SN-0002"}},
@@ -258,7 +264,7 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
   plan.overwrite = true;
   serial = plan;
   for (const Row &row : rows) {
-    SCOPED_TRACE(row.scans.back().code);
+    SCOPED_TRACE(std::string(row.scans.back().code).substr(0, 24));
     Start("");
     // Boxes that never answer: a started unit stays busy while the test looks.
     PtyPair silent[4];
@@ -273,11 +279,22 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     QWidget *field = QApplication::focusWidget();
     ASSERT_EQ(field, view->BarcodeField());
     EXPECT_EQ(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), QStringLiteral("Barcode"));
+    // Nothing typed or scanned moves anything: the window, the counters, the field, the tiles.
+    const auto layout = [&] {
+      QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+      std::vector<QRect> at = {view->geometry(), view->CountersLabel()->geometry(), field->geometry()};
+      for (int box = 1; box <= 4; ++box)
+        at.push_back(view->Tile(box)->geometry());
+      return at;
+    };
+    const std::vector<QRect> before = layout();
     for (const Scan &scan : row.scans) {
       QTest::keyClicks(field, QString::fromLatin1(scan.code));
+      EXPECT_EQ(layout(), before) << "while typing";
       QTest::keyClick(field, scan.end);
       EXPECT_EQ(view->BarcodeField()->text(), QString());
     }
+    EXPECT_EQ(layout(), before);
     for (int box = 1; box <= 4; ++box) {
       const QString &code = row.serials[size_t(box - 1)];
       if (code.isEmpty())
