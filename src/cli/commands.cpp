@@ -406,6 +406,9 @@ int RunRecords(const QStringList &args, const CliContext &) {
   if (where->kind == records::StoreLocation::Kind::Sqlite && !QFileInfo::exists(where->sqlitePath))
     return UsageError(Command::Records,
                       QStringLiteral("--records: there is no records store %1").arg(where->sqlitePath));
+  // A store on read-only media is still read; the operator hears how.
+  if (const QString note = records::ReadingNote(*where); !note.isEmpty())
+    Complain(QStringLiteral("kavrin-cli records: note: %1\n").arg(note));
   records::Filter filter;
   filter.since = options->since;
   filter.until = options->until;

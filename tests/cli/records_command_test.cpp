@@ -1,5 +1,6 @@
 // kavrin-cli and its records store: `records` reading by day and to the
-// second, refusing what it cannot read, printing names safely; and runs too
+// second, refusing what it cannot read, printing names safely, reading a store
+// on read-only media; and runs too
 // short for an event loop that still tell why nothing could be recorded.
 #include "records/database.h"
 #include "support/test_helpers.h"
@@ -10,7 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -152,6 +156,60 @@ TEST(RecordsCommand, TheDesignedMessageStaysBesideItsEnglish) {
     EXPECT_TRUE(table.out.endsWith(
         QStringLiteral("verify-mismatch   %1\n").arg(lang == std::string("en") ? english : designed)))
         << table.out.toStdString();
+  }
+}
+
+// Reading needs no write access. Root, who runs CI, ignores permissions, but
+// not a read-only mount: the stores lie on a tmpfs remounted read-only. One
+// was closed cleanly; the other was copied while a station still wrote it, its
+// last record in the log (-wal), which a store read as it stands cannot see.
+TEST(RecordsCommand, AStoreOnReadOnlyMediaIsReadAsItStandsAndSaidSo) {
+  ProgramFolder folder;
+  const QString media = folder.File(QStringLiteral("media"));
+  ASSERT_TRUE(QDir().mkpath(media));
+  const QByteArray mountPoint = QFile::encodeName(media);
+  if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=4m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  struct Unmount {
+    QByteArray at;
+    ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+  } unmount{mountPoint};
+  const QString clean = media + QStringLiteral("/clean.sqlite"), kept = media + QStringLiteral("/kept.sqlite");
+  const auto location = [](const QString &path) { return *records::ParseStoreUrl(QStringLiteral("sqlite:") + path, nullptr); };
+  QString error;
+  {
+    records::db::Connection c(location(clean), records::db::Connection::Target::Store, "t");
+    ASSERT_TRUE(c.Insert(std::vector{FinishedAt(1, "2026-12-01T00:00:00.000Z")}, &error)) << error.toStdString();
+  }
+  const QString station = folder.File(QStringLiteral("station.sqlite"));
+  {
+    records::db::Connection c(location(station), records::db::Connection::Target::Store, "t");
+    ASSERT_TRUE(c.Insert(std::vector{FinishedAt(2, "2026-12-01T00:00:00.000Z")}, &error)) << error.toStdString();
+  }
+  {
+    records::db::Connection c(location(station), records::db::Connection::Target::Store, "t");
+    c.LeaveCheckpoints();
+    ASSERT_TRUE(c.Insert(std::vector{FinishedAt(3, "2026-12-02T00:00:00.000Z")}, &error)) << error.toStdString();
+    ASSERT_TRUE(QFile::copy(station, kept));
+    ASSERT_TRUE(QFile::copy(station + QStringLiteral("-wal"), kept + QStringLiteral("-wal")));
+  }
+  ASSERT_EQ(::mount(nullptr, mountPoint.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+  const QString note = QStringLiteral("kavrin-cli records: note: %1 is on read-only media or in a folder this user "
+                                      "cannot write: it is read as it stands");
+  const struct {
+    QString path;
+    std::vector<int> counts;
+    QString err;
+  } cases[] = {
+      {clean, {1}, note.arg(clean) + QLatin1Char('\n')},
+      {kept, {2}, note.arg(kept) + QStringLiteral(", without the latest records its log %1-wal may hold\n").arg(kept)},
+  };
+  for (const auto &c : cases) {
+    const Output o = Cli({QStringLiteral("records"), QStringLiteral("--format"), QStringLiteral("json"),
+                          QStringLiteral("--records"), QStringLiteral("sqlite:") + c.path});
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(Counts(o.out), c.counts) << c.path.toStdString();
+    EXPECT_EQ(o.err, c.err);
   }
 }
 
