@@ -280,14 +280,16 @@ bool Connection::CannotLock() const {
   if (probe.exec(Sql("SELECT count(*) FROM sqlite_master")))
     return false;
   // SQLite's "unable to open database file" and "attempt to write a readonly
-  // database": its lock files (-shm, -wal) cannot be made or written. Any
-  // other failure (a writer's lock among them) is no reason to read unlocked.
-  const QString code = probe.lastError().nativeErrorCode();
-  if (code != Sql("14") && code != Sql("8"))
+  // database" (primary codes 14 and 8, whatever the extended code): its lock
+  // files (-shm, -wal) cannot be made or written. Any other failure (a
+  // writer's lock among them) is no reason to read unlocked.
+  const int primary = probe.lastError().nativeErrorCode().toInt() & 0xFF;
+  if (primary != 14 && primary != 8)
     return false;
   const QByteArray folder = QFile::encodeName(QFileInfo(where_.sqlitePath).absolutePath());
   const QByteArray shm = QFile::encodeName(where_.sqlitePath + Sql("-shm"));
-  return ::access(folder.constData(), W_OK) != 0 || (::access(shm.constData(), F_OK) == 0 && ::access(shm.constData(), W_OK) != 0);
+  return ::access(folder.constData(), W_OK) != 0 ||
+         (::access(shm.constData(), F_OK) == 0 && ::access(shm.constData(), W_OK) != 0);
 }
 
 bool Connection::OpenAsItStands(QString *error) {
