@@ -263,7 +263,8 @@ bool ProductionWindow::PinGiven() {
   // anyway is not tried.
   if (const int64_t wait = pinBackoff_.WaitMs(clock_.NowMs()); wait > 0) {
     job::Wipe(*pin);
-    dialogs_.ShowError(this, QCoreApplication::translate("Production", "请等待 %1 秒后再试。").arg((wait + 999) / 1000));
+    dialogs_.ShowError(this,
+                       QCoreApplication::translate("Production", "请等待 %1 秒后再试。").arg((wait + 999) / 1000));
     return false;
   }
   const bool matches = job::PinMatches(pinHash_, *pin);
@@ -335,20 +336,27 @@ bool ProductionWindow::StartByKey(const QKeyEvent &key) {
   return true;
 }
 
+void ProductionWindow::ShowScanStatus(const QString &text) {
+  // The line keeps its room; what does not fit it is in the tooltip and read out.
+  barcodeStatus_->setText(text);
+  barcodeStatus_->setToolTip(text);
+  barcodeStatus_->setAccessibleDescription(text);
+}
+
 void ProductionWindow::StartScanned(int box) {
   const QString code = barcode_->text();
   barcode_->clear();
   if (code.isEmpty())
     return; // a stray Enter
   if (code.size() > kMostBarcodeCharacters) {
-    barcodeStatus_->setText(QCoreApplication::translate("Production", "条码长 %1 个字符，超过 %2 个，未启动。")
-                                .arg(code.size())
-                                .arg(kMostBarcodeCharacters));
+    ShowScanStatus(QCoreApplication::translate("Production", "条码长 %1 个字符，超过 %2 个，未启动。")
+                       .arg(code.size())
+                       .arg(kMostBarcodeCharacters));
     return;
   }
   if (!barcodePattern_.match(code).hasMatch()) {
-    barcodeStatus_->setText(QCoreApplication::translate("Production", "条码“%1”不符合作业的格式 %2，未启动。")
-                                .arg(code, run_->Job().serial->barcodePattern));
+    ShowScanStatus(QCoreApplication::translate("Production", "条码“%1”不符合作业的格式 %2，未启动。")
+                       .arg(code, run_->Job().serial->barcodePattern));
     return;
   }
   const auto canStart = [this](int b) {
@@ -360,24 +368,21 @@ void ProductionWindow::StartScanned(int box) {
       if (canStart(b))
         box = b;
     if (box == 0) {
-      barcodeStatus_->setText(
-          QCoreApplication::translate("Production", "所有编程器都在工作，条码“%1”未使用。").arg(code));
+      ShowScanStatus(QCoreApplication::translate("Production", "所有编程器都在工作，条码“%1”未使用。").arg(code));
       return;
     }
   } else if (box > run_->BoxCount()) {
-    barcodeStatus_->setText(
-        QCoreApplication::translate("Production", "没有编程器 %1，条码“%2”未使用。").arg(box).arg(code));
+    ShowScanStatus(QCoreApplication::translate("Production", "没有编程器 %1，条码“%2”未使用。").arg(box).arg(code));
     return;
   } else if (!canStart(box)) {
     // A code handed to a box that cannot take it would wait there for that box's next unit.
-    barcodeStatus_->setText(
+    ShowScanStatus(
         QCoreApplication::translate("Production", "编程器 %1 正在工作，条码“%2”未使用。").arg(box).arg(code));
     return;
   }
   numbers_->Scanned(box, code);
   run_->Start(box);
-  barcodeStatus_->setText(
-      QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code, QString::number(box)));
+  ShowScanStatus(QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code, QString::number(box)));
 }
 
 bool ProductionWindow::eventFilter(QObject *watched, QEvent *event) {

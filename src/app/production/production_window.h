@@ -106,6 +106,8 @@ private:
   bool StartByKey(const QKeyEvent &key);
   // Hands the field's code to `box` (0: the lowest-numbered that can start) and starts it.
   void StartScanned(int box);
+  // What became of the last scan, under the field.
+  void ShowScanStatus(const QString &text);
 
   // The running units' times on their tiles, ten times a second while a box works.
   void TickUnitTimes();
