@@ -491,9 +491,10 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
       if (!list.isEmpty()) {
         plan.serialList = unit::ReadList(list);
         if (!plan.serialList.refusal.isEmpty())
-          return UsageError(command, (plan.serialList.fileRead ? QStringLiteral("--serial-list: \"%1\": %2")
-                                                               : QStringLiteral("--serial-list: cannot read \"%1\": %2"))
-                                         .arg(list, plan.serialList.refusal));
+          return UsageError(command,
+                            (plan.serialList.fileRead ? QStringLiteral("--serial-list: \"%1\": %2")
+                                                      : QStringLiteral("--serial-list: cannot read \"%1\": %2"))
+                                .arg(list, plan.serialList.refusal));
       }
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;

@@ -49,7 +49,8 @@ ListFile ParseList(const QByteArray &text) {
     if (raw.trimmed().isEmpty())
       continue;
     // A byte-order mark stays as it is, as any other character would.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString line = utf8(raw);
     if (utf8.hasError()) {
       list.refusal = QStringLiteral("line %1 is not UTF-8 text").arg(number);
@@ -61,7 +62,8 @@ ListFile ParseList(const QByteArray &text) {
       return list;
     }
     if (seen.contains(f.bytes)) {
-      list.refusal = QStringLiteral("line %1: \"%2\" is given twice and would go into two boards").arg(number).arg(line);
+      list.refusal =
+          QStringLiteral("line %1: \"%2\" is given twice and would go into two boards").arg(number).arg(line);
       return list;
     }
     seen.insert(f.bytes);

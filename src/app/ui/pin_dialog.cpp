@@ -55,8 +55,8 @@ void PinDialog::Tick() {
     countdown_->hide();
     return;
   }
-  const QString text = QCoreApplication::translate("Production", "请等待 %1 秒后再试。")
-                           .arg((left + kSecondMs - 1) / kSecondMs);
+  const QString text =
+      QCoreApplication::translate("Production", "请等待 %1 秒后再试。").arg((left + kSecondMs - 1) / kSecondMs);
   countdown_->setText(text);
   countdown_->setAccessibleDescription(text);
   countdown_->show();
