@@ -191,6 +191,14 @@
         <translation>Yield: %1</translation>
     </message>
     <message>
+        <source>放行：%1</source>
+        <translation>Released: %1</translation>
+    </message>
+    <message>
+        <source>签名：无（未安装受信任的密钥）</source>
+        <translation>Signature: none (no trusted key installed)</translation>
+    </message>
+    <message>
         <source>每件用时：%1</source>
         <translation>Time per unit: %1</translation>
     </message>

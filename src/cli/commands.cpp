@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "base/install_paths.h"
 #include "base/printable.h"
 #include "base/version.h"
 #include "cli/chip_choice.h"
@@ -126,16 +127,18 @@ QString CommandUsage(Command command) {
   case Command::Run:
     return QStringLiteral("Usage: kavrin-cli run --job FILE [--port PORT ...] [--lot NAME] [--units N] [options]\n\n"
                           "Programs units (boards) of the production job in FILE (*.kavjob): opens the job\n"
-                          "as the window does, refusing it (exit status 3) when its firmware is missing or\n"
-                          "changed, then on every box at once sends the job's set and load (and verify,\n"
-                          "for a load-then-verify job). An attempt that ends with no answer, a failure the\n"
-                          "box reports or the port lost (once it is back) is tried again, up to the job's\n"
-                          "retries; a verify mismatch never is. Every attempt is recorded with the job, the\n"
-                          "lot, the unit and the attempt's number. A job with serial numbers writes each\n"
-                          "unit's own into its image; the unit's lines name it and its result gives its\n"
-                          "image's checksum. At the end come how many units ended ok and the lot's\n"
-                          "counters as the records count them. A job whose units take a scanned barcode\n"
-                          "runs only in the window's production view (exit status 2 here).\n\n"
+                          "as the window does, refusing it (exit status 3) when a trusted key is installed\n"
+                          "and no trusted key's signature releases it as it is (see 'kavrin-cli job show\n"
+                          "--help'), or when its firmware is missing or changed, then on every box at once\n"
+                          "sends the job's set and load (and verify, for a load-then-verify job). An\n"
+                          "attempt that ends with no answer, a failure the box reports or the port lost\n"
+                          "(once it is back) is tried again, up to the job's retries; a verify mismatch\n"
+                          "never is. Every attempt is recorded with the job, the lot, the unit and the\n"
+                          "attempt's number. A job with serial numbers writes each unit's own into its\n"
+                          "image; the unit's lines name it and its result gives its image's checksum. At\n"
+                          "the end come how many units ended ok and the lot's counters as the records\n"
+                          "count them. A job whose units take a scanned barcode runs only in the window's\n"
+                          "production view (exit status 2 here).\n\n"
                           "  --job FILE          the job file\n") +
            kPortHelp +
            QStringLiteral("                      (repeat for a gang of boxes; default: the job's ports)\n"
@@ -507,13 +510,13 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
 }
 
 // Units of a job: the job's checks first, then every box with the engine's production run.
-int RunJobCommand(const QStringList &args, const CliContext &) {
+int RunJobCommand(const QStringList &args, const CliContext &context) {
   int status = 0;
   const std::optional<Options> options = Parse(Command::Run, args, status);
   if (!options)
     return status;
   JobPlan plan;
-  plan.job = job::OpenJob(options->file);
+  plan.job = job::OpenJob(options->file, base::ResolveInstallPaths(context.programDir).TrustedKeysFolder);
   if (!plan.job.job || !plan.job.refusal.isEmpty()) {
     Complain(QStringLiteral("kavrin-cli run: refused: \"%1\": %2\n").arg(options->file, plan.job.refusal));
     return ExitCode(ResultClass::FileRefused);

@@ -543,11 +543,13 @@ QString FirmwareReference(const QString &firmware, const QString &jobPath) {
   return QDir(QFileInfo(jobPath).absolutePath()).relativeFilePath(QFileInfo(firmware).absoluteFilePath());
 }
 
-OpenedJob OpenJob(const QString &path) {
+OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {
   OpenedJob opened;
   const auto refuse = [&](const QString &why) {
     opened.job.reset();
-    opened.refusal = why;
+    // Who released the job is named with what is wrong with it after all.
+    opened.refusal =
+        opened.release.checked ? why + QStringLiteral(" (released: %1)").arg(ReleaseText(opened.release)) : why;
     return opened;
   };
   QFile file(path);
@@ -560,6 +562,10 @@ OpenedJob OpenJob(const QString &path) {
     return refuse(QStringLiteral("not a job: larger than %1 bytes").arg(kMostFileBytes));
   if (file.error() != QFileDevice::NoError)
     return refuse(QStringLiteral("cannot read the job file: ") + file.errorString());
+  ReleaseCheck released = CheckReleaseOf(path, text, trustedKeysFolder);
+  if (!released.refusal.isEmpty())
+    return refuse(released.refusal);
+  opened.release = released.release;
   ParsedJob parsed = ParseJob(text);
   if (!parsed.job)
     return refuse(parsed.refusal);

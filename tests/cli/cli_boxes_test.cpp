@@ -577,7 +577,7 @@ TEST(CliRunJob, RefusesWhatCannotRun) {
       {"a barcode job",
        {QStringLiteral("--port"), QStringLiteral("/nonexistent/port")},
        [](const ProgramFolder &f) {
-         job::Job j = *job::OpenJob(f.File(QStringLiteral("j.kavjob"))).job;
+         job::Job j = *job::OpenJob(f.File(QStringLiteral("j.kavjob")), {}).job;
          unit::SerialPlan plan;
          plan.address = 0x7F00;
          plan.barcodePattern = QStringLiteral("SN\\d+");

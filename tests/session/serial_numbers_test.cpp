@@ -72,7 +72,7 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
     j.serial = plan;
     const QString jobPath = folder.File(QLatin1String(c.name) + job::kSuffix);
     ASSERT_EQ(job::WriteJob(j, jobPath), QString());
-    const job::OpenedJob opened = job::OpenJob(jobPath);
+    const job::OpenedJob opened = job::OpenJob(jobPath, {});
     ASSERT_EQ(opened.refusal, QString()) << c.name;
 
     std::vector<session::UnitStatus> ended;

@@ -59,7 +59,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
                                    QString settingsPath, base::Clock &clock, records::Recorder *recorder,
                                    session::RunOptions options)
     : dialogs_(dialogs), clock_(clock), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
-      numbers_(NumbersFor(opened, ports, options)),
+      released_(opened.release), numbers_(NumbersFor(opened, ports, options)),
       run_(std::make_unique<ProductionRun>(opened, ports, clock, recorder, std::move(options))),
       sounds_(std::make_unique<VerdictSounds>()) {
   if (numbers_) {
@@ -88,6 +88,8 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   auto *header = new QGridLayout;
   jobName_ = HeaderLabel(view_, "JobName", 26, true);
   checksum_ = HeaderLabel(view_, "ImageChecksum", 18);
+  release_ = HeaderLabel(view_, "Release", 18);
+  release_->setAccessibleName(QStringLiteral("Release"));
   counters_ = HeaderLabel(view_, "Counters", 26, true);
   yield_ = HeaderLabel(view_, "Yield", 22, true);
   unitTime_ = HeaderLabel(view_, "UnitTime", 18);
@@ -98,6 +100,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   header->addWidget(yield_, 0, 2);
   header->addWidget(unitTime_, 1, 2);
   header->addWidget(keys_, 1, 1);
+  header->addWidget(release_, 2, 0, 1, 3);
   header->setColumnStretch(0, 1);
   column->addLayout(header);
 
@@ -172,7 +175,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   });
 
   Retranslate();
-  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + (barcode_ ? 190 : 150));
+  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + (barcode_ ? 215 : 175));
   if (barcode_)
     barcode_->setFocus();
   else
@@ -213,6 +216,10 @@ void ProductionWindow::Retranslate() {
   setWindowTitle(QCoreApplication::translate("Production", "生产：%1").arg(run_->Job().name));
   jobName_->setText(run_->Job().name);
   checksum_->setText(run_->ImageChecksum());
+  release_->setText(released_.checked
+                        ? QCoreApplication::translate("Production", "放行：%1").arg(job::ReleaseText(released_))
+                        : QCoreApplication::translate("Production", "签名：无（未安装受信任的密钥）"));
+  release_->setAccessibleDescription(release_->text());
   if (barcode_) {
     keys_->setText(
         QCoreApplication::translate("Production", "扫描条码后 Enter：交给下一个就绪的编程器　F1–F16：交给该编程器"));

@@ -1,7 +1,8 @@
 #pragma once
 // The production view: an open job run on a gang of boxes (1 to 16 ports),
-// for an operator at the bench. A header names the job and its image
-// checksum and shows the lot's counters ("passed / failed / lot size"), the
+// for an operator at the bench. A header names the job, its image checksum
+// and who released it (the signature's trusted comment and key, or that no
+// trusted key is installed) and shows the lot's counters ("passed / failed / lot size"), the
 // yield and the time per unit; below, one tile per box (box_tile.h). What it
 // shows is what the job's ProductionRun reports; the view only asks the run
 // to start units.
@@ -72,6 +73,7 @@ public:
   BoxTile *Tile(int box) const { return tiles_.at(size_t(box - 1)); }
   QWidget *View() const { return view_; }
   QLabel *CountersLabel() const { return counters_; }
+  QLabel *ReleaseLabel() const { return release_; }
   QLineEdit *BarcodeField() const { return barcode_; } // null unless the job scans barcodes
   QLabel *BarcodeStatus() const { return barcodeStatus_; }
   VerdictSounds &Sounds() { return *sounds_; }
@@ -116,6 +118,7 @@ private:
   base::Clock &clock_;
   const QString settingsPath_;
   const QString pinHash_;
+  const job::Release released_;
   job::PinBackoff pinBackoff_;
   // A job with a serial-number plan draws each unit's number here; it outlives the run that asks it.
   std::unique_ptr<session::SerialNumbers> numbers_;
@@ -125,6 +128,7 @@ private:
   QWidget *view_ = nullptr;
   QLabel *jobName_ = nullptr;
   QLabel *checksum_ = nullptr;
+  QLabel *release_ = nullptr;
   QLabel *counters_ = nullptr;
   QLabel *yield_ = nullptr;
   QLabel *unitTime_ = nullptr;

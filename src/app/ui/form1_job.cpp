@@ -90,7 +90,7 @@ void TForm1::OpenJobFromMenu() {
 }
 
 bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
-  job::OpenedJob opened = job::OpenJob(path);
+  job::OpenedJob opened = job::OpenJob(path, trustedKeysFolder_);
   if (!opened.job) {
     dialogs_.ShowError(this, QCoreApplication::translate("Window", "The job %1 cannot be opened: %2")
                                  .arg(QFileInfo(path).fileName(), opened.refusal));

@@ -14,6 +14,7 @@
 #include "job/pin.h"
 #include "serial/pty_pair.h"
 #include "serial/serial_layer.h"
+#include "support/minisign_signer.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
@@ -67,6 +68,7 @@ struct ProductionJob : ::testing::Test {
     dialogs.pinAnswers.clear();
     dialogs.pinPrompts.clear();
     dialogs.pinWaitsMs.clear();
+    QDir(folder.File(QStringLiteral("trusted-keys"))).removeRecursively();
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=" + records + "\n" + settings);
     QFile::copy(SourcePath("tests/image/fixtures/program.hex"), folder.File(kFirmware));
     program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(),
@@ -119,7 +121,7 @@ TEST_F(ProductionJob, SavedJobOpensWithTheWindowsSettings) {
   form1->SaveJobAction->trigger();
   ASSERT_EQ(dialogs.Errors(), QStringList());
 
-  const job::OpenedJob opened = job::OpenJob(folder.File(QStringLiteral("saved.kavjob")));
+  const job::OpenedJob opened = job::OpenJob(folder.File(QStringLiteral("saved.kavjob")), {});
   ASSERT_TRUE(opened.job) << opened.refusal.toStdString();
   const job::Job &j = *opened.job;
   EXPECT_EQ(j.name, QStringLiteral("Board A"));
@@ -175,6 +177,15 @@ TEST_F(ProductionJob, ARefusedJobIsShownWithItsReasonAndTheWindowStays) {
        },
        {}},
       {"no port", [&] { return WriteJob({}, {}); }, QStringLiteral("needs 1 to 16 ports, got 0.")},
+      {"a key trusted, the job not signed",
+       [&] {
+         QDir(folder.Path()).mkpath(QStringLiteral("trusted-keys"));
+         folder.Write(QStringLiteral("trusted-keys/engineer.pub"), TestSigner().PublicKeyFile());
+         return WriteJob();
+       },
+       QStringLiteral("The job board.kavjob cannot be opened: not signed: there is no signature file \"%1\", and "
+                      "with a trusted key installed every job must be signed by one")
+           .arg(folder.File(QStringLiteral("board.kavjob.minisig")))},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -183,10 +194,37 @@ TEST_F(ProductionJob, ARefusedJobIsShownWithItsReasonAndTheWindowStays) {
     dialogs.jobFileAnswers.push_back(path);
     form1->OpenJobAction->trigger();
     ASSERT_EQ(dialogs.Errors().size(), 1);
-    const QString expected = row.reason.isEmpty() ? job::OpenJob(path).refusal : row.reason;
+    const QString expected =
+        row.reason.isEmpty() ? job::OpenJob(path, folder.File(QStringLiteral("trusted-keys"))).refusal : row.reason;
     EXPECT_FALSE(expected.isEmpty());
     EXPECT_TRUE(dialogs.Errors()[0].endsWith(expected)) << dialogs.Errors()[0].toStdString();
     EXPECT_EQ(form1->Production(), nullptr);
+  }
+}
+
+TEST_F(ProductionJob, TheHeaderNamesWhoReleasedTheJob) {
+  const TestSigner engineer;
+  const struct Row {
+    bool trusted;
+    QString shown;
+  } rows[] = {
+      {false, QStringLiteral("签名：无（未安装受信任的密钥）")},
+      {true, QStringLiteral("放行：released by Li Wei for lot 7 (key %1)").arg(engineer.KeyIdText())},
+  };
+  for (const Row &row : rows) {
+    Start("");
+    const QString path = WriteJob();
+    if (row.trusted) {
+      QDir(folder.Path()).mkpath(QStringLiteral("trusted-keys"));
+      folder.Write(QStringLiteral("trusted-keys/engineer.pub"), engineer.PublicKeyFile());
+      folder.Write(
+          QStringLiteral("board.kavjob.minisig"),
+          engineer.SignatureFile(folder.Read(QStringLiteral("board.kavjob")), "released by Li Wei\tfor lot 7"));
+    }
+    ASSERT_TRUE(form1->OpenJob(path)) << dialogs.Errors().join('\n').toStdString();
+    QLabel *header = form1->Production()->ReleaseLabel();
+    EXPECT_EQ(header->text(), row.shown);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(header)->text(QAccessible::Description), row.shown);
   }
 }
 
