@@ -384,6 +384,9 @@ int RunRecords(const QStringList &args, const CliContext &) {
   if (where->kind == records::StoreLocation::Kind::Sqlite && !QFileInfo::exists(where->sqlitePath))
     return UsageError(CommandName(Command::Records),
                       QStringLiteral("--records: there is no records store %1").arg(where->sqlitePath));
+  // A store on read-only media is still read; the operator hears how.
+  if (const QString note = records::ReadingNote(*where); !note.isEmpty())
+    Complain(QStringLiteral("kavrin-cli records: note: %1\n").arg(Printable(note)));
   records::Filter filter;
   filter.since = options->since;
   filter.until = options->until;
@@ -467,16 +470,12 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     if (options->serialGiven) {
       const QString list = options->serialPlan.listFile;
       if (!list.isEmpty()) {
-        QFile file(list);
-        if (QFileInfo(list).isDir() || !file.open(QIODevice::ReadOnly))
-          return UsageError(
-              CommandName(command),
-              QStringLiteral("--serial-list: cannot read \"%1\": %2")
-                  .arg(list, QFileInfo(list).isDir() ? QStringLiteral("it is a folder") : file.errorString()));
-        plan.serialList = unit::ParseList(file.readAll());
+        plan.serialList = unit::ReadList(list);
         if (!plan.serialList.refusal.isEmpty())
           return UsageError(CommandName(command),
-                            QStringLiteral("--serial-list: \"%1\": %2").arg(list, plan.serialList.refusal));
+                            (plan.serialList.fileRead ? QStringLiteral("--serial-list: \"%1\": %2")
+                                                      : QStringLiteral("--serial-list: cannot read \"%1\": %2"))
+                                .arg(list, plan.serialList.refusal));
       }
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;

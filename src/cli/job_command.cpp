@@ -149,17 +149,11 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     unit::ListFile list;
     if (!o.serialPlan.listFile.isEmpty()) {
       made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
-      QFile file(o.serialPlan.listFile);
-      if (QFileInfo(file.fileName()).isDir() || !file.open(QIODevice::ReadOnly))
-        return UsageError(JobCommandName(command),
-                          QStringLiteral("--serial-list: cannot read %1: %2")
-                              .arg(Quoted(o.serialPlan.listFile), QFileInfo(file.fileName()).isDir()
-                                                                      ? QStringLiteral("it is a folder")
-                                                                      : file.errorString()));
-      list = unit::ParseList(file.readAll());
+      list = unit::ReadList(o.serialPlan.listFile);
       if (!list.refusal.isEmpty())
-        return UsageError(JobCommandName(command),
-                          QStringLiteral("--serial-list: %1: %2").arg(Quoted(o.serialPlan.listFile), list.refusal));
+        return UsageError(JobCommandName(command), (list.fileRead ? QStringLiteral("--serial-list: %1: %2")
+                                                                  : QStringLiteral("--serial-list: cannot read %1: %2"))
+                                                       .arg(Quoted(o.serialPlan.listFile), list.refusal));
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
       return UsageError(JobCommandName(command), QStringLiteral("--serial-at: ") + why);

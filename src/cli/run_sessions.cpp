@@ -385,7 +385,9 @@ std::shared_ptr<const session::UnitPlan> LoadPlanOf(const SessionPlan &plan) {
   unit->source = SourceOf(plan);
   unit->count = uint32_t(o.count.toUInt());
   unit->sectors = o.sectorMask;
-  unit->sharedImage = session::PackLoadImage(*unit->imageText, unit->source, unit->count, unit->sectors);
+  unit->filled = plan.firmware.ranges;
+  unit->sharedImage =
+      session::PackLoadImage(*unit->imageText, unit->source, unit->count, unit->sectors, unit->filled);
   return unit;
 }
 

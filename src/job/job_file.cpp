@@ -591,16 +591,12 @@ OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {
     return refuse(QStringLiteral("the firmware file %1 gives the image checksum \"%2\", the job's is \"%3\"")
                       .arg(firmware, opened.firmware.checksumCaption, job.imageChecksum));
   if (job.serial && !job.serial->listFile.isEmpty()) {
-    QFile list(JobRelativePath(job.serial->listFile, path));
-    if (QFileInfo(list.fileName()).isDir() || !list.open(QIODevice::ReadOnly))
-      return refuse(QStringLiteral("cannot read the serial-number list %1: %2")
-                        .arg(Quoted(QDir::toNativeSeparators(list.fileName())),
-                             QFileInfo(list.fileName()).isDir() ? QStringLiteral("it is a folder")
-                                                                : list.errorString()));
-    opened.list = unit::ParseList(list.readAll());
+    const QString list = JobRelativePath(job.serial->listFile, path);
+    opened.list = unit::ReadList(list);
     if (!opened.list.refusal.isEmpty())
-      return refuse(QStringLiteral("the serial-number list %1: %2")
-                        .arg(Quoted(QDir::toNativeSeparators(list.fileName())), opened.list.refusal));
+      return refuse((opened.list.fileRead ? QStringLiteral("the serial-number list %1: %2")
+                                          : QStringLiteral("cannot read the serial-number list %1: %2"))
+                        .arg(Quoted(QDir::toNativeSeparators(list)), opened.list.refusal));
   }
   const QString planRefusal = PlanRefusal(job, opened.firmware, opened.list);
   if (!planRefusal.isEmpty())

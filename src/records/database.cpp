@@ -5,8 +5,10 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QUrl>
 #include <QVariant>
 #include <atomic>
+#include <unistd.h>
 
 namespace records::db {
 
@@ -336,6 +338,8 @@ bool Connection::Open(QString *error) {
     return false;
   }
   if (readOnly_) {
+    if (sqlite_ && CannotLock() && !OpenAsItStands(error))
+      return false;
     if (!CheckSchema(error)) {
       Close();
       return false;
@@ -350,6 +354,41 @@ bool Connection::Open(QString *error) {
     Close();
     return false;
   }
+  return true;
+}
+
+bool Connection::CannotLock() const {
+  QSqlQuery probe(Database());
+  if (probe.exec(Sql("SELECT count(*) FROM sqlite_master")))
+    return false;
+  // SQLite's "unable to open database file" and "attempt to write a readonly
+  // database" (primary codes 14 and 8, whatever the extended code): its lock
+  // files (-shm, -wal) cannot be made or written. Any other failure (a
+  // writer's lock among them) is no reason to read unlocked.
+  const int primary = probe.lastError().nativeErrorCode().toInt() & 0xFF;
+  if (primary != 14 && primary != 8)
+    return false;
+  const QByteArray folder = QFile::encodeName(QFileInfo(where_.sqlitePath).absolutePath());
+  const QByteArray shm = QFile::encodeName(where_.sqlitePath + Sql("-shm"));
+  return ::access(folder.constData(), W_OK) != 0 ||
+         (::access(shm.constData(), F_OK) == 0 && ::access(shm.constData(), W_OK) != 0);
+}
+
+bool Connection::OpenAsItStands(QString *error) {
+  QSqlDatabase db = Database();
+  db.close();
+  // Immutable: no locks, no log; the file is read exactly as it lies.
+  db.setDatabaseName(QUrl::fromLocalFile(where_.sqlitePath).toString(QUrl::FullyEncoded) + Sql("?immutable=1"));
+  db.setConnectOptions(Sql("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+  if (!db.open()) {
+    if (error)
+      *error = ErrorText(db.lastError());
+    return false;
+  }
+  note_ = QStringLiteral("%1 is on read-only media or in a folder this user cannot write: it is read as it stands")
+              .arg(where_.sqlitePath);
+  if (const QFileInfo log(where_.sqlitePath + Sql("-wal")); log.exists() && log.size() > 0)
+    note_ += QStringLiteral(", without the latest records its log %1 may hold").arg(log.filePath());
   return true;
 }
 

@@ -66,8 +66,12 @@ public:
 
   bool IsSqlite() const { return sqlite_; }
   // Reads only: a SQLite store that does not exist is an error rather than
-  // made, and neither the file nor the server's schema is written. Before Open.
+  // made, and neither the file nor the server's schema is written. A SQLite
+  // store whose lock files cannot be made (read-only media, a folder of
+  // another user) is read as it stands, without locks: Note says so. Before Open.
   void ReadOnly() { readOnly_ = true; }
+  // Why the store is not read as usual; empty when it is.
+  QString Note() const { return note_; }
   // The server's connection attempts give up after `seconds`
   // (kLeastConnectTimeoutS at least). Before Open.
   void SetConnectTimeout(int seconds) { connectTimeoutS_ = std::max(seconds, kLeastConnectTimeoutS); }
@@ -124,6 +128,10 @@ public:
   bool Transaction(QString *error, const std::function<bool()> &body);
 
 private:
+  // A read-only SQLite connection that SQLite cannot give its lock files.
+  bool CannotLock() const;
+  // Opens the file again as SQLite's "immutable" and sets the note.
+  bool OpenAsItStands(QString *error);
   bool MakeSchema(QString *error);
   bool CheckSchema(QString *error);
   bool MarkSpool(QString *error);
@@ -142,6 +150,7 @@ private:
   bool leaveCheckpoints_ = false;
   bool readOnly_ = false;
   int busyMs_ = kSqliteBusyMs;
+  QString note_;
   int connectTimeoutS_ = kConnectTimeoutS;
   int version_ = kSchemaVersion; // the open store's
   std::unique_ptr<QSqlQuery> insert_;

@@ -76,7 +76,8 @@ std::shared_ptr<UnitPlan> PlanOf(const job::OpenedJob &opened, const QString &lo
   plan->source = {opened.firmwarePath, opened.firmware.sha256};
   plan->count = job.count.toUInt();
   plan->sectors = job.sectorMask;
-  plan->sharedImage = PackLoadImage(*plan->imageText, plan->source, plan->count, plan->sectors);
+  plan->filled = opened.firmware.ranges;
+  plan->sharedImage = PackLoadImage(*plan->imageText, plan->source, plan->count, plan->sectors, plan->filled);
   return plan;
 }
 

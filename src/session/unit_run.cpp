@@ -151,8 +151,14 @@ void UnitRun::DataArrived(UnitData data) {
         text[patch.address + size_t(i)] =
             "$" + QStringLiteral("%1").arg(uint8_t(patch.bytes[i]), 2, 16, QLatin1Char('0')).toUpper().toStdString();
     }
-    if (refusal.isEmpty())
-      image_ = PackLoadImage(text, plan_->source, plan_->count, plan_->sectors);
+    if (refusal.isEmpty()) {
+      // The unit's bytes are data the box must ask for too.
+      std::vector<image::AddressRange> filled = plan_->filled;
+      for (const ImagePatch &patch : patches_)
+        if (!patch.bytes.isEmpty())
+          filled.push_back({patch.address, patch.address + uint32_t(patch.bytes.size()) - 1});
+      image_ = PackLoadImage(text, plan_->source, plan_->count, plan_->sectors, filled);
+    }
   }
   if (!refusal.isEmpty()) {
     if (number_ && provider_)

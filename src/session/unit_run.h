@@ -63,6 +63,7 @@ struct UnitPlan {
   LoadSource source;
   uint32_t count = 0;
   uint32_t sectors = 0xFFFFFFFFu;
+  std::vector<image::AddressRange> filled;      // what the file gave (a unit's data adds its own)
   std::shared_ptr<const LoadImage> sharedImage; // a unit without data loads this
 };
 

@@ -117,6 +117,8 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
       {"ok", {"--chip-fill", "0xFF"}, {"load", "--file", fw, "--mode", "online"}, 0, "ok"},
       {"port unavailable", {}, {"verify"}, 4, "port-unavailable"},
       {"box failed", {"--fail-at-block", "2"}, {"load", "--file", fw}, 5, "box-failed"},
+      {"box done before asking for block 2", {"--order", "1"}, {"load", "--file", Fixture("joined.hex")}, 5,
+       "box-failed"},
       {"no answer", {"--silent"}, {"verify", "--timeout", "1"}, 7, "no-answer"},
       {"set unanswered", {"--silent"}, {"set", "--mode", "offline", "--power", "5v", "--count", "1", "--timeout", "2"}, 7, "no-answer", 2000},
       {"read-protected", {"--protected"}, {"verify"}, 9, "read-protected"},
@@ -222,8 +224,9 @@ TEST(CliBoxes, AUnitTheStoreCannotRecordIsNoPassAndEndsWithStatus10) {
 // failure, and nothing more goes out to the box.
 TEST(CliBoxes, AnswersThatAreNoSuccessEndAsBoxFailuresAndNothingMoreIsSent) {
   const std::vector<uint8_t> fake = {0x13, 0x37, 0x00, 0x99, 0x42, 0x42, 0x42, 0x42};
-  const QString notAReply = QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42");
-  const QString fw = Fixture("objcopy_16_crlf.hex");
+  const QString notAReply = QStringLiteral("编程器发来的 8 个字节不是应答：13 37 00 99 42 42 42 42");
+  const QString fw = Fixture("objcopy_16_crlf.hex"); // data in block 0 alone
+  const QString wide = Fixture("joined.hex");        // data in blocks 0 and 2
   struct Case {
     const char *name;
     QStringList args;
@@ -239,6 +242,13 @@ TEST(CliBoxes, AnswersThatAreNoSuccessEndAsBoxFailuresAndNothingMoreIsSent) {
       {"load, no frame", {"load", "--file", fw}, 6 + 4120, fake, notAReply, "load"},
       {"load whose set is refused", {"load", "--file", fw, "--mode", "online"}, 8, {0x68, 0x06, 0x01, 0x00, 0x16},
        QString(), "set"},
+      // The box is believed only as far as it is designed to answer.
+      {"load called successful after block 0 alone", {"load", "--file", wide}, 6 + 4120, {0x68, 0x00, 0x01, 0x99, 0x16},
+       "编程器报告加载成功，但从未索取文件的这些数据块：2", "load"},
+      {"load answered with an unknown status", {"load", "--file", fw}, 6 + 4120, {0x68, 0x00, 0x01, 0x42, 0x16},
+       "编程器应答了未知的状态 42：68 00 01 42 16", "load"},
+      {"verify answered twice at once", {"verify"}, 4, {0x68, 0x03, 0x01, 0x99, 0x16, 0x68, 0x03, 0x01, 0x00, 0x16},
+       "编程器一次发来了多个应答：68 03 01 99 16 68 03 01 00 16", "verify"},
   };
   Store store;
   for (const auto &c : cases) {

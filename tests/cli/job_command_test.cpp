@@ -140,6 +140,11 @@ TEST(JobCommand, ThePinComesFromStandardInputAndOnlyItsHashIsKept) {
     QString error; // after "kavrin-cli job create: "
   } refused[] = {
       {{QStringLiteral("--pin")}, "481\n", QStringLiteral("--pin: a PIN has at least 4 characters")},
+      // Characters count, not bytes (six here) nor UTF-16 units (four in the second).
+      {{QStringLiteral("--pin")}, "\xE5\xAF\x86\xE7\xA0\x81\n", QStringLiteral("--pin: a PIN has at least 4 characters")},
+      {{QStringLiteral("--pin")}, "\xF0\x9F\x94\x91\xF0\x9F\x94\x91\n",
+       QStringLiteral("--pin: a PIN has at least 4 characters")},
+      {{QStringLiteral("--pin")}, "    \n", QStringLiteral("--pin: a PIN is more than blanks")},
       {{QStringLiteral("--pin")}, "", QStringLiteral("--pin: no PIN was given")},
       {{QStringLiteral("--pin")},
        "48\x1b"
@@ -162,6 +167,8 @@ TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
   folder.Write(QStringLiteral("fw.hex"), kHex);
   folder.Write(QStringLiteral("labels.txt"), "A-1\nA-2\n");
   folder.Write(QStringLiteral("twice.txt"), "A-1\nA-1\n");
+  folder.Write(QStringLiteral("huge.txt"), {});
+  ASSERT_TRUE(QFile::resize(folder.File(QStringLiteral("huge.txt")), unit::kMostListBytes + 1)); // sparse
   const QStringList base = {QStringLiteral("job"),      QStringLiteral("create"), QStringLiteral("--out"),
                             QStringLiteral("a.kavjob"), QStringLiteral("--name"), QStringLiteral("A"),
                             QStringLiteral("--file"),   QStringLiteral("fw.hex"), QStringLiteral("--lot-size"),
@@ -198,6 +205,8 @@ TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
        "--serial-start excludes --serial-list"},
       {{"--serial-at", "7F00", "--serial-list", "twice.txt"},
        "--serial-list: \"twice.txt\": line 2: \"A-1\" is given twice and would go into two boards"},
+      {{"--serial-at", "7F00", "--serial-list", "huge.txt"},
+       "--serial-list: cannot read \"huge.txt\": it is larger than 16 MiB, too large for a list"},
       {{"--serial-at", "0000", "--serial-format", "le32"},
        "--serial-at: the serial number at 0000-0003 would overwrite the firmware's bytes at 0000-0001; allow it "
        "with --serial-overwrite if that is meant"},

@@ -194,6 +194,7 @@ TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
   ASSERT_EQ(good["schema"].toInt(), 2);
   folder.Write(QStringLiteral("line 3/list.txt"), "A-1\nhex:0102\n");
   folder.Write(QStringLiteral("line 3/twice.txt"), "A-1\nA-1\n");
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), folder.File(QStringLiteral("line 3/null.txt"))));
   using Edit = std::function<void(QJsonObject &)>;
   const auto planSet = [](const char *key, const QJsonValue &value) -> Edit {
     return [=](QJsonObject &o) {
@@ -229,6 +230,9 @@ TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
       {"a list that is not there", planSet("list", "gone.txt"),
        QStringLiteral("cannot read the serial-number list \"%1\": No such file or directory")
            .arg(folder.File(QStringLiteral("line 3/gone.txt")))},
+      {"a list that is a device", planSet("list", "null.txt"),
+       QStringLiteral("cannot read the serial-number list \"%1\": it is not a regular file")
+           .arg(folder.File(QStringLiteral("line 3/null.txt")))},
       {"a list giving a value twice", planSet("list", "twice.txt"),
        QStringLiteral("the serial-number list \"%1\": line 2: \"A-1\" is given twice and would go into two boards")
            .arg(folder.File(QStringLiteral("line 3/twice.txt")))},

@@ -15,6 +15,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -115,6 +117,8 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
     barcode_->installEventFilter(this);
     barcodeLabel_->setBuddy(barcode_);
     barcodeStatus_ = HeaderLabel(view_, "BarcodeStatus", 18);
+    // What a scan brings is shown in the room there is: it never widens the view.
+    barcodeStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     scan->addWidget(barcodeLabel_);
     scan->addWidget(barcode_, 1);
     scan->addWidget(barcodeStatus_, 2);
@@ -279,14 +283,33 @@ void ProductionWindow::changeEvent(QEvent *event) {
 bool ProductionWindow::PinGiven() {
   if (pinHash_.isEmpty())
     return true;
-  std::optional<QByteArray> pin = dialogs_.AskPin(this, QCoreApplication::translate("Production", "工程师密码："));
+  std::optional<QByteArray> pin = dialogs_.AskPin(this, QCoreApplication::translate("Production", "工程师密码："),
+                                                  clock_, pinBackoff_.NextTryAtMs());
   if (!pin)
     return false;
+  // The dialog lets no PIN through before its countdown ends; one that came
+  // anyway is not tried.
+  if (const int64_t wait = pinBackoff_.WaitMs(clock_.NowMs()); wait > 0) {
+    job::Wipe(*pin);
+    dialogs_.ShowError(this,
+                       QCoreApplication::translate("Production", "请等待 %1 秒后再试。").arg((wait + 999) / 1000));
+    return false;
+  }
   const bool matches = job::PinMatches(pinHash_, *pin);
   job::Wipe(*pin);
-  if (!matches)
-    dialogs_.ShowError(this, QCoreApplication::translate("Production", "密码错误。"));
-  return matches;
+  if (matches) {
+    pinBackoff_.Right();
+    return true;
+  }
+  pinBackoff_.Wrong(clock_.NowMs());
+  // Who tries PINs, and when, is for the log; the PIN itself never is.
+  qWarning().noquote() << QStringLiteral("kavrin-programmer: %1: a wrong engineer PIN for the job \"%2\", %3 in a "
+                                         "row; the next try waits %4 s")
+                              .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), run_->Job().name,
+                                   QString::number(pinBackoff_.WrongInARow()),
+                                   QString::number(pinBackoff_.WaitMs(clock_.NowMs()) / 1000));
+  dialogs_.ShowError(this, QCoreApplication::translate("Production", "密码错误。"));
+  return false;
 }
 
 void ProductionWindow::ChooseMute(bool muted) {
@@ -349,18 +372,31 @@ bool ProductionWindow::StartByKey(const QKeyEvent &key) {
   return true;
 }
 
+void ProductionWindow::ShowScanStatus(const QString &text) {
+  // The line keeps its room; what does not fit it is in the tooltip and read out.
+  barcodeStatus_->setText(text);
+  barcodeStatus_->setToolTip(text);
+  barcodeStatus_->setAccessibleDescription(text);
+}
+
 void ProductionWindow::StartScanned(int box) {
   const QString code = barcode_->text();
   barcode_->clear();
   if (code.isEmpty())
     return; // a stray Enter
   if (const QString why = WhyNoStart(); !why.isEmpty()) {
-    barcodeStatus_->setText(why);
+    ShowScanStatus(why);
+    return;
+  }
+  if (code.size() > kMostBarcodeCharacters) {
+    ShowScanStatus(QCoreApplication::translate("Production", "条码长 %1 个字符，超过 %2 个，未启动。")
+                       .arg(code.size())
+                       .arg(kMostBarcodeCharacters));
     return;
   }
   if (!barcodePattern_.match(code).hasMatch()) {
-    barcodeStatus_->setText(QCoreApplication::translate("Production", "条码“%1”不符合作业的格式 %2，未启动。")
-                                .arg(code, run_->Job().serial->barcodePattern));
+    ShowScanStatus(QCoreApplication::translate("Production", "条码“%1”不符合作业的格式 %2，未启动。")
+                       .arg(code, run_->Job().serial->barcodePattern));
     return;
   }
   const auto canStart = [this](int b) {
@@ -372,24 +408,21 @@ void ProductionWindow::StartScanned(int box) {
       if (canStart(b))
         box = b;
     if (box == 0) {
-      barcodeStatus_->setText(
-          QCoreApplication::translate("Production", "所有编程器都在工作，条码“%1”未使用。").arg(code));
+      ShowScanStatus(QCoreApplication::translate("Production", "所有编程器都在工作，条码“%1”未使用。").arg(code));
       return;
     }
   } else if (box > run_->BoxCount()) {
-    barcodeStatus_->setText(
-        QCoreApplication::translate("Production", "没有编程器 %1，条码“%2”未使用。").arg(box).arg(code));
+    ShowScanStatus(QCoreApplication::translate("Production", "没有编程器 %1，条码“%2”未使用。").arg(box).arg(code));
     return;
   } else if (!canStart(box)) {
     // A code handed to a box that cannot take it would wait there for that box's next unit.
-    barcodeStatus_->setText(
+    ShowScanStatus(
         QCoreApplication::translate("Production", "编程器 %1 正在工作，条码“%2”未使用。").arg(box).arg(code));
     return;
   }
   numbers_->Scanned(box, code);
   run_->Start(box);
-  barcodeStatus_->setText(
-      QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code, QString::number(box)));
+  ShowScanStatus(QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code, QString::number(box)));
 }
 
 bool ProductionWindow::eventFilter(QObject *watched, QEvent *event) {

@@ -17,7 +17,8 @@
 //
 // A job whose units take a scanned barcode has a scan field, which keeps the
 // focus: a scanner types its code and Enter. The code is checked against the
-// job's pattern (a refusal is shown under the field and nothing starts) and
+// job's pattern (a refusal is shown under the field and nothing starts; so is a
+// code of more than 128 characters, by its length) and
 // handed to the lowest-numbered box that is not Busy or in Retry, which
 // starts; F1-F16 hand it to that box instead. Digits, Space and the start key
 // only type into the field (a code may hold them), so they start nothing: a
@@ -29,10 +30,13 @@
 //
 // A pass and a fail each have their sound (verdict_sounds.h), muted from the
 // menu and kept in [production] mute. When the job has an engineer PIN,
-// leaving the view and changing a setting are done only after the PIN is given.
+// leaving the view and changing a setting are done only after the PIN is given;
+// wrong PINs make the next try wait (job/pin_backoff.h, on the view's clock),
+// and each is written to the log with its time.
 
 #include "base/clock.h"
 #include "job/job_file.h"
+#include "job/pin_backoff.h"
 #include "session/production_run.h"
 #include "session/serial_numbers.h"
 
@@ -51,6 +55,9 @@ class TTimer;
 }
 
 namespace app {
+
+// The longest code the scan field hands to a box.
+inline constexpr int kMostBarcodeCharacters = 128;
 
 class BoxTile;
 class Dialogs;
@@ -107,6 +114,8 @@ private:
   bool StartByKey(const QKeyEvent &key);
   // Hands the field's code to `box` (0: the lowest-numbered that can start) and starts it.
   void StartScanned(int box);
+  // What became of the last scan, under the field.
+  void ShowScanStatus(const QString &text);
 
   // The running units' times on their tiles, ten times a second while a box works.
   void TickUnitTimes();
@@ -116,6 +125,7 @@ private:
   const QString settingsPath_;
   const QString pinHash_;
   const job::Release released_;
+  job::PinBackoff pinBackoff_;
   // A job with a serial-number plan draws each unit's number here; it outlives the run that asks it.
   std::unique_ptr<session::SerialNumbers> numbers_;
   std::unique_ptr<session::ProductionRun> run_;

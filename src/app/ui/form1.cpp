@@ -374,6 +374,7 @@ void TForm1::RetranslateUi() {
   Label3->adjustSize();
   Label6->adjustSize();
   RadioGroup3->setTitle(protocol::ShownText(QString::fromUtf8(kDataflashCaption)));
+  RadioGroup3->setAccessibleName(RadioGroup3->title()); // what a screen reader says, hidden or not
 
   operationsMenu_->setTitle(QCoreApplication::translate("Window", "&Operations"));
   VerifyAction->setText(QCoreApplication::translate("Window", "&Verify"));

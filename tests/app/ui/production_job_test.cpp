@@ -8,6 +8,7 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/form4.h"
+#include "app/ui/pin_dialog.h"
 #include "app/ui/program.h"
 #include "job/job_file.h"
 #include "job/pin.h"
@@ -26,6 +27,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
@@ -38,6 +40,10 @@ using image::FirmwareFormat;
 using image::ReadFirmware;
 using serial::MakePlatformSerialLayer;
 
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QRect &r, std::ostream *os) { *os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height(); }
+QT_END_NAMESPACE
+
 namespace {
 
 const QString kFirmware = QStringLiteral("program.hex");
@@ -48,6 +54,7 @@ struct ProductionJob : ::testing::Test {
   std::unique_ptr<Program> program;
   TForm1 *form1 = nullptr;
   std::optional<unit::SerialPlan> serial; // the plan of the jobs WriteJob writes
+  base::Clock *clock = nullptr;           // the program's, when not the system's
 
   void SetUp() override { Start(""); }
 
@@ -61,10 +68,12 @@ struct ProductionJob : ::testing::Test {
     dialogs.jobDetailsAnswers.clear();
     dialogs.pinAnswers.clear();
     dialogs.pinPrompts.clear();
+    dialogs.pinWaitsMs.clear();
     QDir(folder.File(QStringLiteral("trusted-keys"))).removeRecursively();
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=" + records + "\n" + settings);
     QFile::copy(SourcePath("tests/image/fixtures/program.hex"), folder.File(kFirmware));
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(),
+                                        clock ? *clock : base::SystemClock());
     form1 = program->Form1.get();
   }
 
@@ -275,7 +284,13 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     std::vector<Scan> scans;
     std::vector<QString> serials; // by box; empty: not started
     QStringList status;           // what the line under the field names
-  } rows[] = {
+  };
+  // Longer than the field takes, at its limit, and one a scanner gone wrong might send.
+  static const std::string longest(128, '9'), tooLong = "SN-" + std::string(126, '0'), huge(5000, 'Z');
+  const Row rows[] = {
+      {{{longest.c_str()}}, {"", "", "", ""}, {QString::fromStdString(longest), "SN[- ]\\d{4}"}},
+      {{{tooLong.c_str()}}, {"", "", "", ""}, {"条码长 129 个字符，超过 128 个，未启动。"}},
+      {{{huge.c_str()}}, {"", "", "", ""}, {"条码长 5000 个字符，超过 128 个，未启动。"}},
       {{{"SN-0042"}}, {"SN-0042", "", "", ""}, {"SN-0042"}},
       {{{"XY-0042"}}, {"", "", "", ""}, {"XY-0042", "SN[- ]\\d{4}"}},
       {{{"SN-0001"}, {"SN-0002"}}, {"SN-0001", "SN-0002", "", ""}, {"SN-0002"}},
@@ -292,7 +307,7 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
   plan.overwrite = true;
   serial = plan;
   for (const Row &row : rows) {
-    SCOPED_TRACE(row.scans.back().code);
+    SCOPED_TRACE(std::string(row.scans.back().code).substr(0, 24));
     Start("");
     // Boxes that never answer: a started unit stays busy while the test looks.
     PtyPair silent[4];
@@ -307,11 +322,22 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     QWidget *field = QApplication::focusWidget();
     ASSERT_EQ(field, view->BarcodeField());
     EXPECT_EQ(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), QStringLiteral("Barcode"));
+    // Nothing typed or scanned moves anything: the window, the counters, the field, the tiles.
+    const auto layout = [&] {
+      QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+      std::vector<QRect> at = {view->geometry(), view->CountersLabel()->geometry(), field->geometry()};
+      for (int box = 1; box <= 4; ++box)
+        at.push_back(view->Tile(box)->geometry());
+      return at;
+    };
+    const std::vector<QRect> before = layout();
     for (const Scan &scan : row.scans) {
       QTest::keyClicks(field, QString::fromLatin1(scan.code));
+      EXPECT_EQ(layout(), before) << "while typing";
       QTest::keyClick(field, scan.end);
       EXPECT_EQ(view->BarcodeField()->text(), QString());
     }
+    EXPECT_EQ(layout(), before);
     for (int box = 1; box <= 4; ++box) {
       const QString &code = row.serials[size_t(box - 1)];
       if (code.isEmpty())
@@ -322,6 +348,9 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     }
     for (const QString &part : row.status)
       EXPECT_TRUE(view->BarcodeStatus()->text().contains(part)) << view->BarcodeStatus()->text().toStdString();
+    // The line may be too narrow for it: the whole text is read out and in the tooltip.
+    EXPECT_EQ(view->BarcodeStatus()->accessibleDescription(), view->BarcodeStatus()->text());
+    EXPECT_EQ(view->BarcodeStatus()->toolTip(), view->BarcodeStatus()->text());
     EXPECT_EQ(QApplication::focusWidget(), field);
     program.reset(); // before the ports go
   }
@@ -432,6 +461,102 @@ TEST_F(ProductionJob, ThePinGuardsLeavingAndTheSettings) {
     const bool wrong = row.answer && !row.pin.isEmpty() && !row.done;
     EXPECT_EQ(dialogs.Errors().size(), wrong ? 1 : 0);
   }
+}
+
+// Wrong PINs make the next try wait, from the third on 1, 2, 4 … at most 60 s
+// on the view's clock; a PIN given before its wait is not tried; the right one
+// starts over. Each wrong try is logged with its time, never with the PIN.
+QStringList loggedPins;
+void KeepPinLines(QtMsgType, const QMessageLogContext &, const QString &message) {
+  if (message.contains(QLatin1String("engineer PIN")))
+    loggedPins << message;
+}
+
+TEST_F(ProductionJob, WrongPinsMakeTheNextTryWaitLongerAndAreLogged) {
+  base::ManualClock manual;
+  clock = &manual;
+  Start("");
+  ProductionWindow *view = OpenView(QStringLiteral("2468"));
+  ASSERT_NE(view, nullptr);
+  const struct Try {
+    int64_t afterMs;    // the clock moves this much before the try
+    const char *pin;
+    int64_t shownMs;    // the countdown the dialog begins with
+    int loggedWaitS;    // -1: the PIN is not tried, or is right
+  } tries[] = {
+      {0, "1357", 0, 0},        {0, "1357", 0, 0},         {0, "1357", 0, 1},
+      {400, "2468", 600, -1},   // too early: not tried, though right
+      {600, "1357", 0, 2},      {2000, "1357", 0, 4},      {4000, "1357", 0, 8},
+      {8000, "1357", 0, 16},    {16000, "1357", 0, 32},    {32000, "1357", 0, 60},
+      {59999, "1357", 1, -1},   {1, "1357", 0, 60},        {60000, "2468", 0, -1},
+      {0, "1357", 0, 0}, // the right PIN started over
+  };
+  loggedPins.clear();
+  struct Handler {
+    QtMessageHandler before = qInstallMessageHandler(KeepPinLines);
+    ~Handler() { qInstallMessageHandler(before); }
+  } handler;
+  int wrong = 0, logged = 0;
+  for (const Try &t : tries) {
+    SCOPED_TRACE(::testing::Message() << "try " << dialogs.pinWaitsMs.size() + 1);
+    manual.Advance(t.afterMs);
+    dialogs.boxes.clear();
+    dialogs.pinAnswers.push_back(QByteArray(t.pin));
+    const bool muted = view->Sounds().Muted();
+    view->MuteAction->trigger();
+    EXPECT_EQ(dialogs.pinWaitsMs.back(), t.shownMs);
+    const bool right = t.loggedWaitS < 0 && t.shownMs == 0;
+    EXPECT_EQ(view->Sounds().Muted(), right ? !muted : muted);
+    if (t.shownMs > 0) {
+      EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("请等待 1 秒后再试。")});
+    }
+    if (right)
+      wrong = 0;
+    if (t.loggedWaitS < 0)
+      continue;
+    ++wrong;
+    ASSERT_EQ(loggedPins.size(), ++logged);
+    static const QRegularExpression line(QStringLiteral(
+        R"(\Akavrin-programmer: \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z: a wrong engineer PIN for the job "Board A", )"
+        R"((\d+) in a row; the next try waits (\d+) s\z)"));
+    const QRegularExpressionMatch m = line.match(loggedPins.back());
+    ASSERT_TRUE(m.hasMatch()) << loggedPins.back().toStdString();
+    EXPECT_EQ(m.captured(1).toInt(), wrong);
+    EXPECT_EQ(m.captured(2).toInt(), t.loggedWaitS);
+  }
+  EXPECT_FALSE(loggedPins.join('\n').contains(QLatin1String("1357")));
+}
+
+// The dialog's countdown runs on the clock it is given: OK and Enter do
+// nothing until it has run out, then the typed PIN is given.
+TEST(PinDialogTest, TheCountdownHoldsThePinBackUntilItRunsOut) {
+  base::ManualClock clock;
+  PinDialog dialog(nullptr, QStringLiteral("工程师密码："), clock, clock.NowMs() + 1500);
+  QSignalSpy accepted(&dialog, &QDialog::accepted);
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  ASSERT_EQ(QApplication::focusWidget(), dialog.Field());
+  QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("2468"));
+  const struct {
+    int64_t afterMs;
+    QString countdown; // empty: none, OK usable
+  } steps[] = {{0, QStringLiteral("请等待 2 秒后再试。")},
+               {499, QStringLiteral("请等待 2 秒后再试。")},
+               {1, QStringLiteral("请等待 1 秒后再试。")},
+               {999, QStringLiteral("请等待 1 秒后再试。")},
+               {1, QString()}};
+  for (const auto &step : steps) {
+    clock.Advance(step.afterMs);
+    SCOPED_TRACE(clock.NowMs());
+    EXPECT_EQ(dialog.Countdown()->text(), step.countdown);
+    EXPECT_EQ(dialog.Countdown()->accessibleDescription(), step.countdown);
+    EXPECT_EQ(dialog.Countdown()->isVisible(), !step.countdown.isEmpty());
+    EXPECT_EQ(dialog.OkButton()->isEnabled(), step.countdown.isEmpty());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(accepted.count(), step.countdown.isEmpty() ? 1 : 0);
+  }
+  EXPECT_EQ(dialog.Pin(), QByteArray("2468"));
 }
 
 TEST(VerdictSounds, TonesAreWholePcmWavFiles) {
