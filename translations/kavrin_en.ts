@@ -270,6 +270,38 @@
         <source>密码等待</source>
         <translation>PIN wait</translation>
     </message>
+    <message>
+        <source>操作员：</source>
+        <translation>Operator:</translation>
+    </message>
+    <message>
+        <source>输入姓名或扫描工牌，按 Enter</source>
+        <translation>Type a name or scan a badge, then Enter</translation>
+    </message>
+    <message>
+        <source>未输入操作员</source>
+        <translation>No operator named</translation>
+    </message>
+    <message>
+        <source>操作员：%1</source>
+        <translation>Operator: %1</translation>
+    </message>
+    <message>
+        <source>请先输入操作员：姓名或扫描工牌，按 Enter</source>
+        <translation>Name the operator first: type a name or scan a badge, then Enter</translation>
+    </message>
+    <message>
+        <source>请输入姓名或扫描工牌，再按 Enter。</source>
+        <translation>Type a name or scan a badge, then press Enter.</translation>
+    </message>
+    <message>
+        <source>姓名或工牌长 %1 个字符，超过 %2 个，未采用。</source>
+        <translation>The name or badge is %1 characters long, more than %2; not taken.</translation>
+    </message>
+    <message>
+        <source>姓名或工牌含有控制字符，未采用。</source>
+        <translation>The name or badge holds a control character; not taken.</translation>
+    </message>
 </context>
 <context>
     <name>Records</name>
@@ -493,6 +525,22 @@
         <source>; per day: %1</source>
         <translation>; per day: %1</translation>
     </message>
+    <message>
+        <source>Operator</source>
+        <translation>Operator</translation>
+    </message>
+    <message>
+        <source>Job SHA-256</source>
+        <translation>Job SHA-256</translation>
+    </message>
+    <message>
+        <source>Released</source>
+        <translation>Released</translation>
+    </message>
+    <message>
+        <source>an operator&apos;s name, whole</source>
+        <translation>an operator&apos;s name, whole</translation>
+    </message>
 </context>
 <context>
     <name>Window</name>
@@ -665,6 +713,10 @@ Drives the PAC52XX flash programmer box over a serial line (38400 baud, 8N1).</t
     <message>
         <source>The job %1 needs 1 to %2 ports, got %3.</source>
         <translation>The job %1 needs 1 to %2 ports, got %3.</translation>
+    </message>
+    <message>
+        <source>&amp;Change operator</source>
+        <translation>&amp;Change operator</translation>
     </message>
 </context>
 </TS>

@@ -18,6 +18,7 @@
 #include "records/query.h"
 #include "records/yield.h"
 #include "serial/serial_devices.h"
+#include "session/operator_name.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,6 +44,9 @@ const QString kLangHelp =
     QStringLiteral("  --lang LANG         zh or en: the language of the box's messages in the lines\n"
                    "                      for people (default: from LC_ALL, LC_MESSAGES or LANG)\n");
 const QString kHelpHelp = QStringLiteral("  --help              show this text\n");
+const QString kOperatorHelp =
+    QStringLiteral("  --operator NAME     who runs the units, as the records name them: a name or\n"
+                   "                      badge of 1 to 128 characters (default: the login name)\n");
 const QString kSessionHelp =
     QStringLiteral("  --timeout SECONDS   give up on a box that has not finished after SECONDS,\n"
                    "                      1..86400 (default 120)\n"
@@ -81,7 +85,7 @@ QString CommandUsage(Command command) {
                           "                      --serial-step, --serial-list, --serial-overwrite,\n"
                           "                      --serial-block and --serial-keep-failed as for\n"
                           "                      'kavrin-cli job create' (see its --help)\n") +
-           kSessionHelp;
+           kOperatorHelp + kSessionHelp;
   case Command::Verify:
     return QStringLiteral("Usage: kavrin-cli verify --port PORT [--port PORT ...] [options]\n\n"
                           "Has every box verify its chip against the image it holds.\n\n") +
@@ -133,12 +137,12 @@ QString CommandUsage(Command command) {
                           "sends the job's set and load (and verify, for a load-then-verify job). An\n"
                           "attempt that ends with no answer, a failure the box reports or the port lost\n"
                           "(once it is back) is tried again, up to the job's retries; a verify mismatch\n"
-                          "never is. Every attempt is recorded with the job, the lot, the unit and the\n"
-                          "attempt's number. A job with serial numbers writes each unit's own into its\n"
-                          "image; the unit's lines name it and its result gives its image's checksum. At\n"
-                          "the end come how many units ended ok and the lot's counters as the records\n"
-                          "count them. A job whose units take a scanned barcode runs only in the window's\n"
-                          "production view (exit status 2 here).\n\n"
+                          "never is. Every attempt is recorded with the job, the lot, the unit, the\n"
+                          "attempt's number and the operator. A job with serial numbers writes each unit's\n"
+                          "own into its image; the unit's lines name it and its result gives its image's\n"
+                          "checksum. At the end come how many units ended ok and the lot's counters as the\n"
+                          "records count them. A job whose units take a scanned barcode runs only in the\n"
+                          "window's production view (exit status 2 here).\n\n"
                           "  --job FILE          the job file\n") +
            kPortHelp +
            QStringLiteral("                      (repeat for a gang of boxes; default: the job's ports)\n"
@@ -147,17 +151,19 @@ QString CommandUsage(Command command) {
                           "  --units N           program N units in all, each box taking the next as soon\n"
                           "                      as its last one ended (default: one unit per box); a box\n"
                           "                      whose port does not open takes no more\n") +
-           kSessionHelp.mid(kSessionHelp.indexOf(QLatin1String("  --json")));
+           kOperatorHelp + kSessionHelp.mid(kSessionHelp.indexOf(QLatin1String("  --json")));
   case Command::Records:
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
-                          "                          [--serial VALUE] [--format table|csv|json] [--records URL]\n"
-                          "       kavrin-cli records --summary [--since DATE] [--until DATE] [--job NAME]\n"
+                          "                          [--serial VALUE] [--operator NAME]\n"
+                          "                          [--format table|csv|json] [--records URL]\n"
+                          "       kavrin-cli records --summary [--per day|operator] [--since DATE]\n"
+                          "                          [--until DATE] [--job NAME] [--operator NAME]\n"
                           "                          [--format table|csv|json] [--records URL]\n\n"
                           "Prints the production records, newest first; or, with --summary, the figures of\n"
-                          "each job per local day: attempts, units passed and failed, the yield and the\n"
-                          "failed units by the result of their last attempt. A unit is one board: the\n"
-                          "records of a job that share a unit; an attempt interrupted or cancelled by the\n"
-                          "operator leaves its unit neither passed nor failed.\n\n"
+                          "each job per local day (or per operator): attempts, units passed and failed,\n"
+                          "the yield and the failed units by the result of their last attempt. A unit is\n"
+                          "one board: the records of a job that share a unit; an attempt interrupted or\n"
+                          "cancelled by the operator leaves its unit neither passed nor failed.\n\n"
                           "  --since DATE        finished on or after DATE: a local day (2026-12-07) or\n"
                           "                      time (2026-12-07T08:30:15), or one in UTC (...Z) or at an\n"
                           "                      offset (...+08:00)\n"
@@ -168,7 +174,10 @@ QString CommandUsage(Command command) {
                           "  --job NAME          only the records of the job named NAME\n"
                           "  --serial VALUE      only the records of the unit given the serial number VALUE\n"
                           "                      (as the records show it, prefix included)\n"
+                          "  --operator NAME     only the records and units of the operator named NAME\n"
                           "  --summary           the figures per job and day rather than each record\n"
+                          "  --per WHAT          day (default) or operator: a summary row per job and local\n"
+                          "                      day, or per job and operator over the whole range\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
                           "  --json              the same as --format json\n"
                           "  --records URL       the store to read, which must exist (default: the SQLite\n"
@@ -303,8 +312,14 @@ QString YieldText(const records::DaySummary &d) {
   return yield < 0 ? QString() : QString::number(yield, 'f', 1);
 }
 
-QString SummaryTable(const std::vector<records::DaySummary> &days) {
-  std::vector<QStringList> rows = {{QStringLiteral("JOB"), QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
+// The summary's second column: the row's local day, or its operator.
+QString PerText(const records::DaySummary &d, records::SummaryPer per) {
+  return per == records::SummaryPer::Operator ? d.operatorName : d.day.toString(Qt::ISODate);
+}
+
+QString SummaryTable(const std::vector<records::DaySummary> &days, records::SummaryPer per) {
+  const bool byOperator = per == records::SummaryPer::Operator;
+  std::vector<QStringList> rows = {{QStringLiteral("JOB"), byOperator ? QStringLiteral("OPERATOR") : QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
                                     QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("INTERRUPTED"),
                                     QStringLiteral("YIELD"), QStringLiteral("FAILURES")}};
   for (const records::DaySummary &d : days) {
@@ -313,7 +328,8 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
       if (const auto it = d.failures.find(result); it != d.failures.end())
         failures << QStringLiteral("%1 %2").arg(result).arg(it->second);
     const QString yield = YieldText(d);
-    rows.push_back({Printable(d.job), d.day.toString(Qt::ISODate), QString::number(d.attempts),
+    const QString who = Printable(PerText(d, per));
+    rows.push_back({Printable(d.job), who.isEmpty() ? QStringLiteral("-") : who, QString::number(d.attempts),
                     QString::number(d.passed), QString::number(d.failed), QString::number(d.interrupted),
                     yield.isEmpty() ? QStringLiteral("-") : yield + QLatin1Char('%'),
                     failures.isEmpty() ? QStringLiteral("-") : failures.join(QStringLiteral(", "))});
@@ -337,11 +353,12 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
   return text;
 }
 
-QString SummaryCsv(const std::vector<records::DaySummary> &days) {
-  QString text = QStringLiteral("job,day,attempts,passed,failed,interrupted,yield_percent,") +
+QString SummaryCsv(const std::vector<records::DaySummary> &days, records::SummaryPer per) {
+  QString text = (per == records::SummaryPer::Operator ? QStringLiteral("job,operator,") : QStringLiteral("job,day,")) +
+                 QStringLiteral("attempts,passed,failed,interrupted,yield_percent,") +
                  records::FailureResults().join(QLatin1Char(',')) + QStringLiteral("\r\n");
   for (const records::DaySummary &d : days) {
-    text += records::CsvText(d.job) + QLatin1Char(',') + d.day.toString(Qt::ISODate) +
+    text += records::CsvText(d.job) + QLatin1Char(',') + records::CsvText(PerText(d, per)) +
             QStringLiteral(",%1,%2,%3,%4,").arg(d.attempts).arg(d.passed).arg(d.failed).arg(d.interrupted) +
             YieldText(d);
     for (const QString &result : records::FailureResults()) {
@@ -353,9 +370,9 @@ QString SummaryCsv(const std::vector<records::DaySummary> &days) {
   return text;
 }
 
-QByteArray SummaryJsonLine(const records::DaySummary &d) {
+QByteArray SummaryJsonLine(const records::DaySummary &d, records::SummaryPer per) {
   JsonLine line;
-  line.Add("job", d.job).Add("day", d.day.toString(Qt::ISODate));
+  line.Add("job", d.job).Add(per == records::SummaryPer::Operator ? "operator" : "day", PerText(d, per));
   line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed).Add("interrupted", d.interrupted);
   if (d.YieldPercent() < 0)
     line.AddNull("yield_percent");
@@ -393,20 +410,23 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.result = options->result;
   filter.job = options->jobName;
   filter.serial = options->serial;
+  filter.operatorName = options->operatorName;
   if (options->summary) {
+    const records::SummaryPer per =
+        options->per == QLatin1String("operator") ? records::SummaryPer::Operator : records::SummaryPer::Day;
     std::vector<records::DaySummary> days;
-    if (!records::Summarize(*where, filter, &days, &error)) {
+    if (!records::Summarize(*where, filter, &days, &error, per)) {
       Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
       return 1;
     }
     if (options->format == QLatin1String("json")) {
       for (const records::DaySummary &d : days)
-        WriteStdout(SummaryJsonLine(d));
+        WriteStdout(SummaryJsonLine(d, per));
     } else {
       if (options->format == QLatin1String("csv"))
-        WriteStdout(SummaryCsv(days).toUtf8());
+        WriteStdout(SummaryCsv(days, per).toUtf8());
       else
-        Print(SummaryTable(days));
+        Print(SummaryTable(days, per));
     }
     return 0;
   }
@@ -456,6 +476,8 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   SessionPlan plan;
   plan.command = command;
   plan.options = *options;
+  if (plan.options.operatorName.isEmpty())
+    plan.options.operatorName = session::LoginName();
 
   QString storeError;
   const std::optional<records::StoreLocation> store = RecordStore(*options, &storeError);
@@ -530,6 +552,8 @@ int RunJobCommand(const QStringList &args, const CliContext &context) {
     return kExitUsage;
   }
   plan.options = *options;
+  if (plan.options.operatorName.isEmpty())
+    plan.options.operatorName = session::LoginName();
   if (plan.options.ports.isEmpty())
     plan.options.ports = plan.job.job->ports;
   if (plan.options.ports.isEmpty())

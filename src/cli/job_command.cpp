@@ -60,7 +60,9 @@ const QString kCreateUsage =
                    "  --serial-pool NAME  the records store's pool the numbers are drawn from, shared\n"
                    "                      by every station of the store (default: the job's name)\n"
                    "  --serial-list FILE  values from FILE instead, one a line, each used once: text,\n"
-                   "                      or hex: and pairs of hex digits for raw bytes\n"
+                   "                      or hex: and pairs of hex digits for raw bytes; the job\n"
+                   "                      keeps the file's SHA-256, and a run refuses the job once\n"
+                   "                      the list has changed\n"
                    "  --serial-overwrite  the field may cover bytes the firmware file fills\n"
                    "  --serial-block N    numbers a station reserves at once, 1..1000 (default 10),\n"
                    "                      so that it works on through a short outage of the store\n"
@@ -154,6 +156,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
         return UsageError(JobCommandName(command), (list.fileRead ? QStringLiteral("--serial-list: %1: %2")
                                                                   : QStringLiteral("--serial-list: cannot read %1: %2"))
                                                        .arg(Quoted(o.serialPlan.listFile), list.refusal));
+      made.serial->listFileSha256 = list.fileSha256;
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
       return UsageError(JobCommandName(command), QStringLiteral("--serial-at: ") + why);

@@ -5,6 +5,7 @@
 #include "job/job_file.h"
 #include "records/record.h"
 #include "serial/serial_devices.h"
+#include "session/operator_name.h"
 
 #include <CLI/CLI.hpp>
 #include <QRegularExpression>
@@ -91,6 +92,8 @@ const CLI::Validator kGiven = Check([](const QString &value) {
 
 const CLI::Validator kName =
     Check([](const QString &value) { return job::IsJobName(value) ? QString() : Expects(job::JobNameForm(), value); });
+
+const CLI::Validator kOperator = Check([](const QString &value) { return session::OperatorRefusal(value); });
 
 const CLI::Validator kWhen = Check([](const QString &value) {
   return ParseWhen(value, false) ? QString()
@@ -295,6 +298,7 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
   case Command::Load:
     line.Session(true)->required();
     line.LoadSettings(true);
+    line.Value("--operator", o.operatorName)->check(kOperator);
     break;
   case Command::Verify:
   case Command::EraseProgramVerify:
@@ -335,6 +339,8 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     line.Flag("--json", o.json)->excludes(format); // the same as --format json
     line.Value("--job", o.jobName);
     line.Value("--serial", o.serial);
+    line.Value("--operator", o.operatorName);
+    line.Value("--per", o.per)->check(OneOf({"day", "operator"}, Qt::CaseSensitive))->needs(summary);
     break;
   }
   case Command::Run:
@@ -343,6 +349,7 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     line.Value("--job", o.file)->required();
     line.Value("--lot", o.lot)->check(kName);
     line.Number("--units", o.units, 1, job::kMostLotSize);
+    line.Value("--operator", o.operatorName)->check(kOperator);
     break;
   }
   ParseResult parsed = line.Parse(args, command == Command::Load);
@@ -369,32 +376,6 @@ ParseResult ParseJobOptions(JobCommand command, const QStringList &args) {
   line.Number("--lot-size", o.lotSize, 1, job::kMostLotSize)->required();
   line.Flag("--pin", o.pin);
   return line.Parse(args, false);
-}
-
-SectorListResult ParseSectorList(const QString &text) {
-  auto fail = [&](const QString &why) {
-    return SectorListResult{std::nullopt, why + QStringLiteral(" in ") + Quoted(text) +
-                                              QStringLiteral(" (expects sectors 1..32 like 1-8,17,32)")};
-  };
-  auto sector = [](const QString &item) -> std::optional<int> {
-    const int n = Digits(item, 2) ? item.toInt() : 0;
-    return n >= 1 && n <= 32 ? std::optional<int>(n) : std::nullopt;
-  };
-  uint32_t mask = 0;
-  for (const QString &item : text.split(QLatin1Char(','))) {
-    if (item.isEmpty())
-      return fail(QStringLiteral("an empty item"));
-    const qsizetype dash = item.indexOf(QLatin1Char('-'));
-    const QString firstText = dash < 0 ? item : item.left(dash), lastText = dash < 0 ? item : item.mid(dash + 1);
-    const std::optional<int> first = sector(firstText), last = sector(lastText);
-    if (!first || !last)
-      return fail(QStringLiteral("no sector ") + Quoted(first ? lastText : firstText));
-    if (*last < *first)
-      return fail(QStringLiteral("a range that runs backwards, ") + Quoted(item));
-    for (int s = *first; s <= *last; ++s)
-      mask |= 1u << (s - 1);
-  }
-  return {mask, {}};
 }
 
 } // namespace cli

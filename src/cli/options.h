@@ -13,6 +13,7 @@
 // it wins over every fault on the line.
 
 #include "base/language.h"
+#include "cli/sector_list.h"
 #include "unit/serial_plan.h"
 
 #include <QDateTime>
@@ -60,34 +61,29 @@ struct Options {
   int dataflashItem = 0; // 0 code, 1 EEPROM (the window's dataflash choice)
   bool dataflashGiven = false;
   QString out;
-  // Production records: where (empty: the default store), or none at all.
-  QString recordsUrl;
-  bool noRecords = false;
+  QString recordsUrl;      // production records: where (empty: the default store)
+  bool noRecords = false;  // or none at all
   // The records command: finished within [since, until), of one result, in a format.
   std::optional<QDateTime> since;
   std::optional<QDateTime> until;
   QString result;
   QString format = QStringLiteral("table"); // table, csv or json (--json too)
   bool summary = false;                     // records: per job and day rather than each record
-  // records: --job, only that job's records; job create: --name.
-  QString jobName;
-  // run: the lot the units count in (empty: the job's name and today's date),
-  // and how many units to program (0: one per box).
+  QString jobName; // records: --job, only that job's records; job create: --name
+  // run: the lot the units count in (empty: the job's name and today's date), and how many (0: one per box).
   QString lot;
   int units = 0;
-  // job create: load, then verify; retries after a failed attempt; units per
-  // lot; ask for the engineer PIN.
+  // job create: load, then verify; retries after a failed attempt; units per lot; ask for the PIN.
   bool verify = false;
-  int retries = 0;
-  int lotSize = 0;
+  int retries = 0, lotSize = 0;
   bool pin = false;
   // job create and load: the --serial-* options, when --serial-at was given.
   unit::SerialPlan serialPlan;
   bool serialGiven = false;
-  // records: only the records of the unit with this serial number.
-  QString serial;
-  // --lang: the language of the human lines; unset, the system locale's.
-  std::optional<base::Language> language;
+  QString serial;       // records: only the records of the unit with this serial number
+  QString operatorName; // load and run: who runs the units (empty: the login name); records: only theirs
+  QString per = QStringLiteral("day");    // records --summary: a row per job and day or operator
+  std::optional<base::Language> language; // --lang: of the human lines; unset, the system locale's
   bool help = false;
 };
 
@@ -99,14 +95,5 @@ struct ParseResult {
 ParseResult ParseOptions(Command command, const QStringList &args);
 // job create takes load's options for what a load sends.
 ParseResult ParseJobOptions(JobCommand command, const QStringList &args);
-
-struct SectorListResult {
-  std::optional<uint32_t> mask;
-  QString error;
-};
-
-// "1-8,17,32": sectors 1..32 and ranges of them, comma separated; repeats and
-// overlaps are allowed.
-SectorListResult ParseSectorList(const QString &text);
 
 } // namespace cli

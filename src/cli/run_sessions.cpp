@@ -377,6 +377,7 @@ std::shared_ptr<const session::UnitPlan> LoadPlanOf(const SessionPlan &plan) {
   auto unit = std::make_shared<session::UnitPlan>();
   unit->station = o.ports.join(QLatin1Char(','));
   unit->frontEnd = QStringLiteral("cli");
+  unit->operatorName = o.operatorName;
   unit->timeoutSeconds = o.timeoutSeconds;
   if (o.modeGiven || o.powerGiven)
     unit->set = RequestOf(plan, session::BoxOperation::Set);
@@ -406,10 +407,10 @@ struct RunRecords {
   std::unique_ptr<records::Recorder> recorder;
   session::AttemptRecords attempts;
 
-  explicit RunRecords(const records::StoreLocation &where)
+  RunRecords(const records::StoreLocation &where, const QString &operatorName)
       : recorder(where.kind == records::StoreLocation::Kind::Off ? nullptr
                                                                  : std::make_unique<records::Recorder>(where)),
-        attempts(recorder.get(), QStringLiteral("cli")) {
+        attempts(recorder.get(), QStringLiteral("cli"), operatorName) {
     if (!recorder)
       return;
     QObject::connect(recorder.get(), &records::Recorder::Warning, [](const QString &text) {
@@ -476,7 +477,7 @@ QString PortLimitRefusal(qsizetype ports) {
 }
 
 void RecordRefusedFile(const SessionPlan &plan) {
-  RunRecords run(plan.records);
+  RunRecords run(plan.records, plan.options.operatorName);
   const QDateTime now = QDateTime::currentDateTimeUtc();
   for (const QString &port : plan.options.ports)
     run.attempts.Add({RequestOf(plan, session::BoxOperation::Load),
@@ -517,7 +518,7 @@ int RunGang(EventSink &sink, InterruptWatcher &interrupts, const std::function<v
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
   const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
-  RunRecords records(plan.records);
+  RunRecords records(plan.records, plan.options.operatorName);
   const bool load = plan.command == Command::Load;
   const std::shared_ptr<const session::UnitPlan> unitPlan = load ? LoadPlanOf(plan) : nullptr;
   // With a serial-number plan each box's unit draws its number and packs its own image.
@@ -634,6 +635,7 @@ private:
     session::RunOptions o;
     o.lot = plan.options.lot;
     o.frontEnd = QStringLiteral("cli");
+    o.operatorName = plan.options.operatorName;
     o.fastReplies = plan.options.fastReplies;
     return o;
   }
@@ -777,7 +779,7 @@ private:
 } // namespace
 
 int RunJobUnits(const JobPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
-  RunRecords records(plan.records);
+  RunRecords records(plan.records, plan.options.operatorName);
   JobUnits units(plan, sink, records.recorder.get());
   return RunGang(
       sink, interrupts, [&](std::function<void()> done) { units.Start(std::move(done)); }, [&] { units.Stop(); },

@@ -41,10 +41,10 @@ const QStringList kKeys = {
 const QString kSerialNumbers = QStringLiteral("serial_numbers");
 // The keys of a serial-number plan, in the order they are written.
 const QStringList kPlanKeys = {
-    QStringLiteral("address"), QStringLiteral("format"),     QStringLiteral("prefix"),
-    QStringLiteral("start"),   QStringLiteral("step"),       QStringLiteral("pool"),
-    QStringLiteral("list"),    QStringLiteral("barcode_pattern"), QStringLiteral("overwrite"),
-    QStringLiteral("block_size"), QStringLiteral("give_up_on_fail"),
+    QStringLiteral("address"),         QStringLiteral("format"),    QStringLiteral("prefix"),
+    QStringLiteral("start"),           QStringLiteral("step"),      QStringLiteral("pool"),
+    QStringLiteral("list"),            QStringLiteral("list_sha256"), QStringLiteral("barcode_pattern"),
+    QStringLiteral("overwrite"),       QStringLiteral("block_size"), QStringLiteral("give_up_on_fail"),
 };
 
 using base::Quoted;
@@ -269,6 +269,8 @@ QByteArray PlanText(const unit::SerialPlan &plan) {
     add("pool", text(plan.pool));
   if (!plan.listFile.isEmpty())
     add("list", text(plan.listFile));
+  if (!plan.listFileSha256.isEmpty())
+    add("list_sha256", text(plan.listFileSha256));
   if (!plan.barcodePattern.isEmpty())
     add("barcode_pattern", text(plan.barcodePattern));
   add("overwrite", flag(plan.overwrite));
@@ -298,6 +300,11 @@ std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, const WrittenF
   plan.listFile = read.Text(
       QStringLiteral("list"), [](const QString &t) { return !t.isEmpty() && !HasControl(t); },
       QStringLiteral("a file name"), false);
+  plan.listFileSha256 = read.Text(
+      QStringLiteral("list_sha256"), [](const QString &t) { return Matches("[0-9a-f]{64}", t); },
+      QStringLiteral("64 lower-case hex digits"), false);
+  if (!read.Failed() && !plan.listFileSha256.isEmpty() && plan.listFile.isEmpty())
+    read.Refuse(QStringLiteral("\"serial_numbers.list_sha256\": only with \"serial_numbers.list\""));
   plan.barcodePattern = read.Text(
       QStringLiteral("barcode_pattern"), [](const QString &t) { return !t.isEmpty(); }, QStringLiteral("a pattern"),
       false);
@@ -367,7 +374,7 @@ QByteArray JobText(const Job &job) {
     out += value;
   };
   const auto text = [](const QString &t) { return base::JsonString(t); };
-  add("schema", QByteArray::number(job.serial ? kSchemaVersion : 1));
+  add("schema", QByteArray::number(job.serial && !job.serial->listFileSha256.isEmpty() ? 3 : job.serial ? 2 : 1));
   add("name", text(job.name));
   add("firmware", text(job.firmware));
   add("firmware_format", text(kFormats[job.rawBinary ? 1 : 0]));
@@ -523,7 +530,9 @@ QStringList PlanLines(const unit::SerialPlan &plan) {
     lines << QStringLiteral("Serial count: from %1, step %2").arg(plan.start).arg(plan.step);
     break;
   case unit::SerialSource::List:
-    lines << QStringLiteral("Serial list: ") + plan.listFile;
+    lines << QStringLiteral("Serial list: ") + plan.listFile +
+                 (plan.listFileSha256.isEmpty() ? QStringLiteral(" (not checked: the job keeps no SHA-256 of it)")
+                                                : QStringLiteral(" (SHA-256 %1)").arg(plan.listFileSha256));
     break;
   case unit::SerialSource::Barcode:
     lines << QStringLiteral("Barcode: ") + plan.barcodePattern;
@@ -593,6 +602,12 @@ OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {
   if (job.serial && !job.serial->listFile.isEmpty()) {
     const QString list = JobRelativePath(job.serial->listFile, path);
     opened.list = unit::ReadList(list);
+    // Changed since the job was made, whatever it holds now: refused as a changed firmware is.
+    if (opened.list.fileRead && !job.serial->listFileSha256.isEmpty() &&
+        opened.list.fileSha256 != job.serial->listFileSha256)
+      return refuse(QStringLiteral("the serial-number list %1 is not the job's: its SHA-256 is %2, the job's is %3")
+                        .arg(Quoted(QDir::toNativeSeparators(list)), opened.list.fileSha256,
+                             job.serial->listFileSha256));
     if (!opened.list.refusal.isEmpty())
       return refuse((opened.list.fileRead ? QStringLiteral("the serial-number list %1: %2")
                                           : QStringLiteral("cannot read the serial-number list %1: %2"))

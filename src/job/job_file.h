@@ -9,7 +9,8 @@
 // again and refuses it when either differs. Opening refuses, with a text that
 // names the reason, anything this program cannot take whole: a newer schema,
 // a key it does not know, a key of the wrong form or out of range, a missing
-// key, a missing or changed firmware file. The engineer PIN is kept only as
+// key, a missing or changed firmware file, a serial-number list whose bytes
+// are not those the job was made with. The engineer PIN is kept only as
 // an Argon2id hash (job/pin.h). Once the station has a trusted key, opening
 // also refuses a job that is not released by one's signature (job/signature.h),
 // checked over the very bytes that are then read as the job. Pure apart from
@@ -26,9 +27,10 @@
 
 namespace job {
 
-// 2: the serial-number plan. A job without a plan is still written as 1, so
-// that stations of the first version keep opening it.
-inline constexpr int kSchemaVersion = 2;
+// 2: the serial-number plan; 3: its list file's SHA-256. A job is written
+// with the lowest version that holds it, so that stations of the versions
+// before keep opening what they can check whole.
+inline constexpr int kSchemaVersion = 3;
 inline constexpr int kMostRetries = 5;
 inline constexpr int kMostLotSize = 1000000;
 inline constexpr int kMostTimeoutSeconds = 86400;

@@ -29,7 +29,8 @@ struct AddedColumn {
 };
 const AddedColumn kAddedColumns[] = {
     {2, "job_name", "TEXT", "''"}, {2, "lot", "TEXT", "''"},    {2, "unit_uid", "TEXT", "''"},
-    {2, "attempt", "BIGINT", "1"}, {4, "serial", "TEXT", "''"},
+    {2, "attempt", "BIGINT", "1"}, {4, "serial", "TEXT", "''"},    {6, "operator", "TEXT", "''"},
+    {6, "job_sha256", "TEXT", "''"}, {6, "job_release", "TEXT", "''"},
 };
 
 const AddedColumn *Added(const Field &f) {
@@ -160,6 +161,11 @@ const char *const kFillLots =
     "INSERT INTO lots (job_name, lot, passed, failed) SELECT job_name, lot, "
     "SUM(CASE WHEN verdict = 'passed' THEN 1 ELSE 0 END), SUM(CASE WHEN verdict = 'failed' THEN 1 ELSE 0 END) "
     "FROM units WHERE job_name <> '' GROUP BY job_name, lot";
+// Version 6: an operator's records, newest first, and who ran each unit.
+const char *const kVersion6[] = {
+    "CREATE INDEX programming_records_operator ON programming_records (operator, finished_at, id)",
+    "ALTER TABLE units ADD COLUMN operator TEXT NOT NULL DEFAULT ''",
+};
 const char *const kFillUnitHours =
     "INSERT INTO unit_hours (job_name, lot, hour, result, units) SELECT job_name, lot, SUBSTR(ended_at, 1, 13), "
     "result, COUNT(*) FROM units WHERE job_name <> '' AND verdict IN ('passed', 'failed') "
@@ -187,8 +193,9 @@ QString Conditions(const Filter &f, QVariantList *values) {
     where += Sql(" AND finished_at < ?");
     *values << TimeText(*f.until);
   }
-  for (const auto &[column, value] : {std::pair{"result", f.result}, std::pair{"job_name", f.job},
-                                      std::pair{"lot", f.lot}, std::pair{"serial", f.serial}}) {
+  for (const auto &[column, value] :
+       {std::pair{"result", f.result}, std::pair{"job_name", f.job}, std::pair{"lot", f.lot},
+        std::pair{"serial", f.serial}, std::pair{"operator", f.operatorName}}) {
     if (value.isEmpty())
       continue;
     where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
@@ -462,6 +469,10 @@ bool Connection::MakeSchema(QString *error) {
                     !Exec(Sql("DELETE FROM unit_hours"), error) || !Exec(Sql(kFillUnitHours), error)))
       return fail();
   }
+  if (version < 6)
+    for (const char *sql : kVersion6)
+      if (!Exec(Sql(sql), error))
+        return fail();
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();
@@ -488,6 +499,11 @@ bool Connection::CheckSchema(QString *error) {
   }
   version_ = version;
   return true;
+}
+
+bool Connection::NoneCanMatch(const Filter &f) const {
+  return (version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty())) || (version_ < 4 && !f.serial.isEmpty()) ||
+         (version_ < 6 && !f.operatorName.isEmpty());
 }
 
 QString Connection::SelectList() const {
@@ -689,8 +705,8 @@ bool Connection::FilePaths(const QString &contains, QStringList *paths, bool *to
 bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *error) {
   if (!Open(error))
     return false;
-  if ((version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty())) || (version_ < 4 && !f.serial.isEmpty()))
-    return true; // a store of no jobs, or of no serial numbers
+  if (NoneCanMatch(f))
+    return true;
   QVariantList values;
   QString where = Conditions(f, &values);
   if (f.before) {
@@ -738,12 +754,13 @@ bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *err
 bool Connection::JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error) {
   if (!Open(error))
     return false;
-  if (version_ < 2 || (version_ < 4 && !f.serial.isEmpty()))
-    return true; // a store of no jobs, or of no serial numbers
+  if (version_ < 2 || NoneCanMatch(f))
+    return true; // a store of no jobs
   QVariantList values;
   const QString sql = Sql("SELECT id, job_name, lot, CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END, "
-                          "attempt, finished_at, result FROM programming_records WHERE job_name <> ''") +
-                      Conditions(f, &values);
+                          "attempt, finished_at, result, ") +
+                      (version_ < 6 ? Sql("''") : Sql("operator")) +
+                      Sql(" FROM programming_records WHERE job_name <> ''") + Conditions(f, &values);
   QSqlQuery q(Database());
   q.setForwardOnly(true);
   if (!PrepareQuery(q, sql, values, error) || !ExecQuery(q, error))
@@ -757,6 +774,7 @@ bool Connection::JobAttempts(const Filter &f, const std::function<bool(const Job
     a.attempt = q.value(4).toLongLong();
     a.finishedAt = TimeFromText(q.value(5).toString());
     a.result = q.value(6).toString();
+    a.operatorName = q.value(7).toString();
     if (!each(a)) {
       q.finish();
       return true;
@@ -826,8 +844,8 @@ bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QSt
 bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error) {
   if (!Open(error))
     return false;
-  if (version_ < 2)
-    return true; // a store of no jobs
+  if (version_ < 2 || (version_ < 6 && !f.operatorName.isEmpty()))
+    return true; // a store of no jobs, or of no operators
   const QString at = Sql("CASE WHEN ended_at = '' THEN started_at ELSE ended_at END");
   QString where;
   QVariantList values;
@@ -839,7 +857,8 @@ bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &
     where += Sql(" AND ") + at + Sql(" < ?");
     values << TimeText(*f.until);
   }
-  for (const auto &[column, value] : {std::pair{"job_name", f.job}, std::pair{"lot", f.lot}}) {
+  for (const auto &[column, value] :
+       {std::pair{"job_name", f.job}, std::pair{"lot", f.lot}, std::pair{"operator", f.operatorName}}) {
     if (value.isEmpty())
       continue;
     where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
@@ -850,8 +869,9 @@ bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &
   QSqlQuery q(Database());
   q.setForwardOnly(true);
   if (!PrepareQuery(q,
-                    Sql("SELECT unit_uid, job_name, lot, serial, started_at, ended_at, verdict, result, attempts FROM ") +
-                        from + Sql(" WHERE job_name <> ''") + where,
+                    Sql("SELECT unit_uid, job_name, lot, serial, started_at, ended_at, verdict, result, attempts, ") +
+                        (version_ < 6 ? Sql("''") : Sql("operator")) + Sql(" FROM ") + from +
+                        Sql(" WHERE job_name <> ''") + where,
                     values, error) ||
       !ExecQuery(q, error))
     return false;
@@ -866,6 +886,7 @@ bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &
     u.verdict = q.value(6).toString();
     u.result = q.value(7).toString();
     u.attempts = q.value(8).toLongLong();
+    u.operatorName = q.value(9).toString();
     if (!each(u)) {
       q.finish();
       return true;

@@ -28,7 +28,9 @@ namespace records::db {
 // 5: a row per unit (records/unit_row.h), the lots' counts, unit_hours kept
 // from the units' verdicts, and a spool's unit ops; an older store's units
 // are derived once from its records (see DerivedUnitsSql in database.cpp).
-inline constexpr int kSchemaVersion = 5;
+// 6: who ran each record and unit (operator), and a record's job file SHA-256
+// and release; older rows hold '' in them.
+inline constexpr int kSchemaVersion = 6;
 // A writer waits this long for another writer of the same SQLite file, so
 // that stations sharing one file queue rather than fail; at least the 10 s a
 // unit's write may take before its unit is called not recorded.
@@ -54,6 +56,7 @@ struct JobAttempt {
   qint64 attempt = 0;
   QDateTime finishedAt;
   QString result;
+  QString operatorName;
 };
 
 class Connection {
@@ -98,15 +101,15 @@ public:
   bool Insert(std::span<const Record> rows, QString *error);
   // Newest first, as the filter says.
   bool Select(const Filter &f, std::vector<Record> *rows, QString *error);
-  // Every record of a job that the filter's range, result, job and lot
-  // match, in no particular order, in one pass; `each` returns false to stop.
+  // Every record of a job that the filter's range, result, job, lot, serial
+  // and operator match, in no particular order, in one pass; `each` returns false to stop.
   bool JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error);
   // The units whose last attempt is of the filter's job and lot (range: the
   // hours that attempt finished in), summed per UTC hour and result, in no
   // particular order. A store older than unit_hours is summed from its rows.
   bool UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QString *error);
   // The units of jobs whose end (a unit without one: its start) is in the
-  // filter's range, of its job and lot, in no particular order; those of a
+  // filter's range, of its job, lot and operator, in no particular order; those of a
   // store older than version 5 derived from its records. `each` returns
   // false to stop.
   bool Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error);
@@ -138,6 +141,9 @@ private:
   // The distinct file paths holding `contains`; *tooMany when there are more
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
+  // The filter asks for what the store's version never held (a job, a serial
+  // number, an operator): no row can match.
+  bool NoneCanMatch(const Filter &f) const;
   // The columns to select: those the store's version lacks (a reader does not
   // migrate) come as their defaults.
   QString SelectList() const;

@@ -37,6 +37,7 @@ struct Filter {
   QString job{};                    // only this job's records; empty: any
   QString lot{};                    // only this lot's records; empty: any
   QString serial{};                 // only the records of the unit with this serial number; empty: any
+  QString operatorName{};           // only the records (and units) of this operator, whole; empty: any
 };
 
 // Newest first. Opens a connection of the calling thread for the call that

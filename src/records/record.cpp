@@ -37,6 +37,9 @@ const std::array kFields = {
     F{"unit_uid", F::Text, &Record::unitUid},
     F{"attempt", F::Integer, nullptr, nullptr, &Record::attempt},
     F{"serial", F::Text, &Record::serial},
+    F{"operator", F::Text, &Record::operatorName},
+    F{"job_sha256", F::Text, &Record::jobSha256},
+    F{"job_release", F::Text, &Record::jobRelease},
 };
 
 QString CsvField(const QString &text, Field::Kind kind) {

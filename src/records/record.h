@@ -55,6 +55,12 @@ struct Record {
   qint64 attempt = 1;
   // The unit's serial number or per-unit value as text; empty without one.
   QString serial;
+  // Who ran the attempt: the name or badge the operator gave, else the login
+  // name. For a job's records, the job file's SHA-256 and the trusted comment
+  // of the signature that released it (empty when no trusted key asked for one).
+  QString operatorName;
+  QString jobSha256;
+  QString jobRelease;
 
   bool operator==(const Record &) const = default;
 };

@@ -15,7 +15,7 @@ QJsonObject UnitJson(const UnitRow &u) {
           {"lot", u.lot},                {"station", u.station},   {"host", u.host},
           {"port", u.port},              {"serial", u.serial},     {"started_at", TimeText(u.startedAt)},
           {"ended_at", TimeText(u.endedAt)}, {"verdict", u.verdict}, {"result", u.result},
-          {"attempts", u.attempts},      {"holds_until", TimeText(u.holdsUntil)}};
+          {"attempts", u.attempts},      {"holds_until", TimeText(u.holdsUntil)}, {"operator", u.operatorName}};
 }
 
 UnitRow UnitOf(const QJsonObject &o) {
@@ -34,6 +34,7 @@ UnitRow UnitOf(const QJsonObject &o) {
   u.result = o.value("result").toString();
   u.attempts = o.value("attempts").toInteger();
   u.holdsUntil = TimeFromText(o.value("holds_until").toString());
+  u.operatorName = o.value("operator").toString();
   return u;
 }
 

@@ -41,6 +41,7 @@ struct UnitRow {
   // While it has no verdict, the unit holds a place in its lot until then
   // (the longest a unit can take); a unit whose station died frees it so.
   QDateTime holdsUntil;
+  QString operatorName; // who started it (records/record.h); empty in a row of an older store
 
   bool operator==(const UnitRow &) const = default;
 };

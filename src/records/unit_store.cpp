@@ -15,19 +15,19 @@ using db::Run;
 QString Now() { return TimeText(QDateTime::currentDateTimeUtc()); }
 
 const QString kUnitColumns = QStringLiteral("unit_uid, job_name, job_sha256, lot, station, host, port, serial, "
-                                            "started_at, ended_at, verdict, result, attempts, holds_until");
+                                            "started_at, ended_at, verdict, result, attempts, holds_until, operator");
 
 QVariantList UnitValues(const UnitRow &u) {
   return {u.unitUid, u.jobName,          u.jobSha256,          u.lot,       u.station,
           u.host,    u.port,             u.serial,             TimeText(u.startedAt), TimeText(u.endedAt),
-          u.verdict, u.result,           u.attempts,           TimeText(u.holdsUntil)};
+          u.verdict, u.result,           u.attempts,           TimeText(u.holdsUntil), u.operatorName};
 }
 
 // Inserts the row unless one of its unit is there; *made when it was made.
 bool InsertUnit(db::Connection &c, const UnitRow &u, bool *made, QString *error) {
   QSqlQuery q;
   if (!Run(c,
-           QStringLiteral("INSERT INTO units (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+           QStringLiteral("INSERT INTO units (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                           "ON CONFLICT (job_name, unit_uid) DO NOTHING")
                .arg(kUnitColumns),
            UnitValues(u), error, &q))

@@ -10,14 +10,15 @@ QString Sha256Hex(const QByteArray &bytes) {
   return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-AttemptRecords::AttemptRecords(records::Recorder *recorder, QString frontEnd)
-    : recorder_(recorder), frontEnd_(std::move(frontEnd)) {}
+AttemptRecords::AttemptRecords(records::Recorder *recorder, QString frontEnd, QString operatorName)
+    : recorder_(recorder), frontEnd_(std::move(frontEnd)), operator_(std::move(operatorName)) {}
 
 void AttemptRecords::Add(const Attempt &attempt, const QString &serial) {
   if (!recorder_)
     return;
   records::Record r = MakeRecord(attempt, frontEnd_);
   r.serial = serial;
+  r.operatorName = operator_;
   recorder_->Add(std::move(r));
 }
 

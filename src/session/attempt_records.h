@@ -25,8 +25,9 @@ QString Sha256Hex(const QByteArray &bytes);
 
 class AttemptRecords {
 public:
-  // `recorder` may be null: records are off.
-  AttemptRecords(records::Recorder *recorder, QString frontEnd);
+  // `recorder` may be null: records are off. `operatorName` names who runs
+  // the attempts in their records (session/operator_name.h).
+  AttemptRecords(records::Recorder *recorder, QString frontEnd, QString operatorName);
 
   // `serial`: the unit's serial number text, for its record.
   void Add(const Attempt &attempt, const QString &serial = {});
@@ -34,6 +35,7 @@ public:
 private:
   records::Recorder *recorder_;
   QString frontEnd_;
+  QString operator_;
 };
 
 } // namespace session

@@ -44,6 +44,8 @@ std::shared_ptr<UnitPlan> PlanOf(const job::OpenedJob &opened, const QString &lo
   auto plan = std::make_shared<UnitPlan>();
   plan->jobName = job.name;
   plan->jobSha256 = opened.jobSha256;
+  plan->jobRelease = opened.release.checked ? opened.release.comment : QString();
+  plan->operatorName = options.operatorName;
   plan->lot = lot;
   plan->lotSize = job.lotSize;
   plan->station = station;
@@ -278,6 +280,8 @@ struct ProductionRun::Impl {
   }
 
   QString Refusal() const {
+    if (plan->operatorName.isEmpty())
+      return QStringLiteral("no operator is named");
     if (!storeRefusal.isEmpty())
       return storeRefusal;
     if (counters.Full())
@@ -346,6 +350,15 @@ ProductionRun::~ProductionRun() {
 }
 
 void ProductionRun::SetUnitDataProvider(UnitDataProvider *provider) { impl_->provider = provider; }
+
+void ProductionRun::SetOperator(const QString &name) {
+  // A unit under way keeps the plan, and so the operator, it started with.
+  auto plan = std::make_shared<UnitPlan>(*impl_->plan);
+  plan->operatorName = name;
+  impl_->plan = std::move(plan);
+}
+
+QString ProductionRun::Operator() const { return impl_->plan->operatorName; }
 
 void ProductionRun::StartAll() {
   for (auto &box : impl_->boxes)

@@ -25,7 +25,8 @@
 // a set with the job's mode and supply, the load, and for a load-then-verify
 // job the verify after a good load; each step is its own production record
 // of the unit's attempt (1 for the first). The unit's row in the store holds
-// its verdict (records/unit_row.h).
+// its verdict (records/unit_row.h). The unit's row and records name the
+// operator named when it started, and the job file's SHA-256 and release.
 //
 // States of a box (UnitState), changed only as follows:
 //   Ready  at creation; after Stop ended a unit (neither passed nor failed);
@@ -124,6 +125,7 @@ struct RunOptions {
   QString lot;                                 // empty: DefaultLot(job's name, today)
   QString station;                             // empty: the ports, comma-separated
   QString frontEnd = QStringLiteral("window"); // records::kFrontEnds
+  QString operatorName;                        // who runs the units (session/operator_name.h); empty: none yet
   bool fastReplies = false;                    // BoxSession::SetFastReplies on every box
   std::shared_ptr<serial::SerialLayer> layer;  // null: the platform's serial ports
 };
@@ -145,6 +147,10 @@ public:
 
   // Not owned; set before the first unit starts (null: the shared image).
   void SetUnitDataProvider(UnitDataProvider *provider);
+  // Who runs the units started from now on; a unit under way keeps its
+  // operator. While no one is named (empty), no unit starts.
+  void SetOperator(const QString &name);
+  QString Operator() const;
 
   // Starts a new unit on every box that is not Busy or in Retry.
   void StartAll();
@@ -153,8 +159,9 @@ public:
   bool Start(int box);
   // Ends every unit in progress as stopped: back to Ready, counted neither way.
   void Stop();
-  // Why Start starts nothing now: the lot's places are all held, or the
-  // store refused the last write (its reason); empty when it starts.
+  // Why Start starts nothing now: no operator is named, the lot's places
+  // are all held, or the store refused the last write (its reason); empty
+  // when it starts.
   QString StartRefusal() const;
 
   const job::Job &Job() const;

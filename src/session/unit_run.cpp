@@ -182,6 +182,7 @@ void UnitRun::DataArrived(UnitData data) {
   op.unit.unitUid = status_.unitUid;
   op.unit.jobName = plan_->jobName;
   op.unit.jobSha256 = plan_->jobSha256;
+  op.unit.operatorName = plan_->operatorName;
   op.unit.lot = plan_->lot;
   op.unit.station = plan_->station;
   op.unit.port = status_.port;
@@ -324,6 +325,9 @@ void UnitRun::Record(const session::Attempt &a) {
   r.unitUid = status_.unitUid;
   r.serial = status_.serial;
   r.attempt = status_.attempt;
+  r.operatorName = plan_->operatorName;
+  r.jobSha256 = plan_->jobSha256;
+  r.jobRelease = plan_->jobRelease;
   recorder_->WriteStep(r, replies_.Port(),
                        [this](records::Recorder::UnitAnswer answer) { Track(answer.durable, answer.error); });
 }
@@ -391,6 +395,7 @@ void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const QString &
   op.unit.unitUid = status_.unitUid;
   op.unit.jobName = plan_->jobName;
   op.unit.jobSha256 = plan_->jobSha256;
+  op.unit.operatorName = plan_->operatorName;
   op.unit.lot = plan_->lot;
   op.unit.station = plan_->station;
   op.unit.port = status_.port;

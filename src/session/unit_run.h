@@ -49,6 +49,8 @@ namespace session {
 struct UnitPlan {
   QString jobName; // empty: a load of no job
   QString jobSha256;
+  QString jobRelease;   // the trusted comment that released the job; empty when none was asked for
+  QString operatorName; // who runs the units (session/operator_name.h)
   QString lot;
   int lotSize = 0; // 0: the unit takes no place in a lot
   QString station; // the run's name within its host (records/serial_pool.h)

@@ -41,6 +41,7 @@ QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(er
 ListFile ParseList(const QByteArray &text) {
   ListFile list;
   list.fileRead = true;
+  list.fileSha256 = QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
   QSet<QByteArray> seen;
   QCryptographicHash hash(QCryptographicHash::Sha256);
   int number = 0;

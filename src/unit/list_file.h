@@ -25,6 +25,7 @@ struct ListFile {
   // Of the values, each followed by LF, so that stations sharing a pool share
   // the list whatever its line ends.
   QString sha256;
+  QString fileSha256; // of the file's bytes as they are, whatever they hold
   QString refusal;
   // The file's bytes were read: a refusal is about what they hold. Otherwise
   // the refusal says why the file could not be read.

@@ -45,6 +45,9 @@ struct SerialPlan {
   uint64_t step = 1;
   QString pool;    // empty: the job's name
   QString listFile; // List: one value a line
+  // List, in a job: the SHA-256 of the list file's bytes when the job was
+  // made, so that a changed list is refused; empty: not checked.
+  QString listFileSha256;
   QString barcodePattern; // Barcode: what a scanned line must match whole
   bool overwrite = false; // the field may cover bytes the firmware fills
   int blockSize = kDefaultBlock; // numbers a station reserves at once

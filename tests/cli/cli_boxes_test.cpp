@@ -18,6 +18,7 @@
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <set>
 #include <QJsonDocument>
@@ -146,6 +147,7 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
     EXPECT_EQ(last.station, port) << c.name;
     EXPECT_EQ(last.frontEnd, "cli") << c.name;
     EXPECT_EQ(last.operation, c.args[0]) << c.name;
+    EXPECT_EQ(last.operatorName, AccountName()) << c.name << ": no --operator, the login name";
     if (c.waitedMs > 0) {
       // From the frame sent to the attempt's end: never before the time-out, nor long after it.
       EXPECT_GE(last.durationMs, c.waitedMs) << c.name;
@@ -160,14 +162,17 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
   EXPECT_EQ(refused.Finish(), 3);
   const records::Record last = store.Rows().at(0);
   EXPECT_EQ(last.result, "file-refused");
+  EXPECT_EQ(last.operatorName, AccountName());
   EXPECT_EQ(last.filePath, Fixture("joined.bin"));
   EXPECT_EQ(last.sectors, "FFFFFFFF");
   EXPECT_EQ(last.bytesSent, 0);
   // A load whose port does not open still names the image it would have sent.
   CliRun unopened;
-  unopened.Start({"load", "--port", "/nonexistent/kavrin-port", "--file", fw, "--sectors", "1-4", "--records", store.url});
+  unopened.Start({"load", "--port", "/nonexistent/kavrin-port", "--file", fw, "--sectors", "1-4", "--records", store.url,
+                  "--operator", "王芳 #0417"});
   EXPECT_EQ(unopened.Finish(), 4);
   const records::Record load = store.Rows().at(0);
+  EXPECT_EQ(load.operatorName, QStringLiteral("王芳 #0417"));
   EXPECT_EQ(load.result, "port-unavailable");
   EXPECT_EQ(load.imageChecksum, unopened.Of("result").at(0).value("checksum").toString());
   EXPECT_FALSE(load.imageChecksum.isEmpty());
@@ -604,9 +609,43 @@ TEST(CliRunJob, LotCountersComeFromTheRecordsOfEveryRun) {
     const auto lots = run.Of("lot");
     return lots.size() == 1 ? lots[0].value("passed").toInt(-1) : -1;
   };
-  EXPECT_EQ(lotAfter({QStringLiteral("--units"), QStringLiteral("2")}), 2);
+  EXPECT_EQ(lotAfter({QStringLiteral("--units"), QStringLiteral("2"), QStringLiteral("--operator"),
+                      QStringLiteral("王芳 #0417")}),
+            2);
   EXPECT_EQ(lotAfter({}), 3); // a new process counts the earlier run's units
-  EXPECT_EQ(Steps(store.Rows()).size(), 6);
+  // Each record names who ran it (the login name without --operator) and the job file it ran.
+  const QString jobSha = QString::fromLatin1(
+      QCryptographicHash::hash(folder.Read(QStringLiteral("j.kavjob")), QCryptographicHash::Sha256).toHex());
+  QStringList who;
+  for (const records::Record &r : store.Rows()) {
+    who << r.operatorName;
+    EXPECT_EQ(r.jobSha256, jobSha);
+    EXPECT_EQ(r.jobRelease, QString()) << "no trusted key, no release";
+  }
+  const QString me = AccountName();
+  EXPECT_EQ(who, (QStringList{me, me, "王芳 #0417", "王芳 #0417", "王芳 #0417", "王芳 #0417"}));
+  // The summary per operator, and one operator's records.
+  QProcess summary;
+  summary.start(BinPath(QStringLiteral("kavrin-cli")),
+                {"records", "--summary", "--per", "operator", "--format", "csv", "--records", store.url});
+  ASSERT_TRUE(summary.waitForFinished(30000));
+  EXPECT_EQ(QString::fromUtf8(summary.readAllStandardOutput()),
+            QStringLiteral("job,operator,attempts,passed,failed,interrupted,yield_percent,file-refused,"
+                           "port-unavailable,box-failed,verify-mismatch,no-answer,port-lost,read-protected\r\n") +
+                (me < QStringLiteral("王芳 #0417")
+                     ? QStringLiteral("motor board,%1,2,1,0,0,100.0,0,0,0,0,0,0,0\r\n"
+                                      "motor board,王芳 #0417,4,2,0,0,100.0,0,0,0,0,0,0,0\r\n")
+                     : QStringLiteral("motor board,王芳 #0417,4,2,0,0,100.0,0,0,0,0,0,0,0\r\n"
+                                      "motor board,%1,2,1,0,0,100.0,0,0,0,0,0,0,0\r\n"))
+                    .arg(me));
+  QProcess theirs;
+  theirs.start(BinPath(QStringLiteral("kavrin-cli")),
+               {"records", "--operator", "王芳 #0417", "--format", "json", "--records", store.url});
+  ASSERT_TRUE(theirs.waitForFinished(30000));
+  const QList<QByteArray> lines = theirs.readAllStandardOutput().trimmed().split('\n');
+  ASSERT_EQ(lines.size(), 4);
+  for (const QByteArray &line : lines)
+    EXPECT_EQ(QJsonDocument::fromJson(line).object().value("operator").toString(), QStringLiteral("王芳 #0417"));
 }
 
 TEST(CliRunJob, TwoStationsSharingALotOfFiveMakeExactlyFivePasses) {

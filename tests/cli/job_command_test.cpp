@@ -6,6 +6,7 @@
 #include "job/pin.h"
 #include "support/test_helpers.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -216,6 +217,21 @@ TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
     EXPECT_EQ(out.status, 2) << r.error.toStdString();
     EXPECT_EQ(out.err, QStringLiteral("kavrin-cli job create: %1\nTry 'kavrin-cli job create --help'.\n").arg(r.error));
   }
+  // The job keeps its list's hash: a list changed since is refused as a changed firmware is.
+  ASSERT_EQ(Cli(base + QStringList{"--serial-at", "7F00", "--serial-list", "labels.txt"}, folder.dir.path()).status, 0);
+  const QString show = QStringLiteral("job show a.kavjob");
+  EXPECT_TRUE(Cli(show.split(' '), folder.dir.path()).out.contains(QStringLiteral("Serial list: labels.txt (SHA-256 ")));
+  const QString listSha = QString::fromLatin1(
+      QCryptographicHash::hash(folder.Read(QStringLiteral("labels.txt")), QCryptographicHash::Sha256).toHex());
+  folder.Write(QStringLiteral("labels.txt"), "A-1\nA-3\n");
+  const Outcome changed = Cli(show.split(' '), folder.dir.path());
+  EXPECT_EQ(changed.status, 3);
+  EXPECT_EQ(changed.err, QStringLiteral("kavrin-cli job show: refused: \"a.kavjob\": the serial-number list \"%1\" is "
+                                        "not the job's: its SHA-256 is %2, the job's is %3\n")
+                             .arg(folder.File(QStringLiteral("labels.txt")),
+                                  QString::fromLatin1(
+                                      QCryptographicHash::hash("A-1\nA-3\n", QCryptographicHash::Sha256).toHex()),
+                                  listSha));
   QStringList offline = base;
   offline[11] = QStringLiteral("offline");
   const Outcome many = Cli(offline + QStringList{"--serial-at", "7F00", "--serial-format", "le32"}, folder.dir.path());

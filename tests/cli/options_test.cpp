@@ -71,6 +71,7 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
 }
 
 TEST(CliOptions, BadLinesNameTheOption) {
+  static const std::string badge(129, '7');
   struct Case {
     Command command;
     std::initializer_list<const char *> args;
@@ -121,6 +122,16 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::Ports, {"--port", "p"}, "--port is not an option of ports"},
       {Command::Verify, {"--port", "p", "--lang", "de"}, "--lang: expects zh or en, got \"de\""},
       {Command::Records, {"--summary", "--result", "ok"}, "--summary excludes --result"},
+      {Command::Records, {"--per", "operator"}, "--per requires --summary"},
+      {Command::Records, {"--summary", "--per", "week"}, "--per: expects day or operator, got \"week\""},
+      {Command::Run, {"--job", "j", "--operator", " "}, "--operator: an operator's name is empty"},
+      {Command::Run,
+       {"--job", "j", "--operator", badge.c_str()},
+       "--operator: an operator's name is 129 characters long, more than 128"},
+      {Command::Load,
+       {"--port", "p", "--file", "f", "--operator", "王芳\t2"},
+       "--operator: an operator's name holds a control character"},
+      {Command::Verify, {"--port", "p", "--operator", "x"}, "--operator is not an option of verify"},
   };
   for (const Case &c : cases) {
     const QStringList args = Args(c.args);

@@ -3,6 +3,7 @@
 // on read-only media; and runs too
 // short for an event loop that still tell why nothing could be recorded.
 #include "records/database.h"
+#include "support/older_store.h"
 #include "support/test_helpers.h"
 
 #include <QJsonDocument>
@@ -325,9 +326,8 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
     QString error;
     ASSERT_TRUE(c.Insert(rows, &error)) << error.toStdString();
     // As a store of version 4 holds them: its units are derived from its records as it is read.
-    for (const char *sql : {"DROP TABLE units", "DROP TABLE lots", "DROP TABLE spool_ops",
-                            "DROP INDEX serial_numbers_state", "UPDATE schema_version SET version = 4"})
-      ASSERT_TRUE(c.Exec(QLatin1String(sql), &error)) << error.toStdString();
+    for (const QString &sql : AsVersionSql(4))
+      ASSERT_TRUE(c.Exec(sql, &error)) << error.toStdString();
   }
   const struct {
     QStringList args;

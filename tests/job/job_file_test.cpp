@@ -5,6 +5,7 @@
 #include "support/minisign_signer.h"
 #include "support/test_helpers.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -80,10 +81,10 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
            .arg(Firmware("fw.hex"))},
       {"newer schema, with a key of its own",
        [](QJsonObject &o) {
-         o["schema"] = 3;
+         o["schema"] = 4;
          o["colour"] = "red";
        },
-       QStringLiteral("the job's schema version 3 is newer than this program's 2")},
+       QStringLiteral("the job's schema version 4 is newer than this program's 3")},
       {"unknown key", set("colour", "red"), QStringLiteral("unknown key \"colour\"")},
       {"no schema", [](QJsonObject &o) { o.remove("schema"); }, QStringLiteral("not a job: no \"schema\" version")},
       {"schema 0", set("schema", 0), QStringLiteral("\"schema\": expects a whole number 1 or more, got 0")},
@@ -236,6 +237,17 @@ TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
       {"a list giving a value twice", planSet("list", "twice.txt"),
        QStringLiteral("the serial-number list \"%1\": line 2: \"A-1\" is given twice and would go into two boards")
            .arg(folder.File(QStringLiteral("line 3/twice.txt")))},
+      {"a list changed since the job was made",
+       [&](QJsonObject &o) {
+         planSet("list", "list.txt")(o);
+         planSet("list_sha256", QString(64, u'0'))(o);
+       },
+       QStringLiteral("the serial-number list \"%1\" is not the job's: its SHA-256 is %2, the job's is %3")
+           .arg(folder.File(QStringLiteral("line 3/list.txt")),
+                QString::fromLatin1(QCryptographicHash::hash("A-1\nhex:0102\n", QCryptographicHash::Sha256).toHex()),
+                QString(64, u'0'))},
+      {"a list's hash without a list", planSet("list_sha256", QString(64, u'0')),
+       QStringLiteral("\"serial_numbers.list_sha256\": only with \"serial_numbers.list\"")},
       {"a list value over the firmware",
        [&](QJsonObject &o) {
          planSet("list", "list.txt")(o);

@@ -172,6 +172,7 @@ TEST_F(SharedStore, UnitsWrittenWhileTheServerIsAwayReachItInOrderAndOnce) {
     op.unit.jobName = QStringLiteral("J");
     op.unit.lot = QStringLiteral("L");
     op.unit.station = QStringLiteral("s");
+    op.unit.operatorName = QStringLiteral("王芳 ") + QLatin1String(uid);
     op.unit.startedAt = t0;
     op.unit.holdsUntil = t0.addSecs(3600);
     op.unit.verdict = QLatin1String(verdict);
@@ -224,11 +225,11 @@ TEST_F(SharedStore, UnitsWrittenWhileTheServerIsAwayReachItInOrderAndOnce) {
   records::db::Connection c(where, records::db::Connection::Target::Store, "check");
   ASSERT_TRUE(c.Open(&error)) << error.toStdString();
   QSqlQuery q(c.Database());
-  ASSERT_TRUE(q.exec(QStringLiteral("SELECT unit_uid, verdict FROM units ORDER BY unit_uid")));
+  ASSERT_TRUE(q.exec(QStringLiteral("SELECT unit_uid, verdict, operator FROM units ORDER BY unit_uid")));
   QStringList rows;
   while (q.next())
-    rows << q.value(0).toString() + ' ' + q.value(1).toString();
-  EXPECT_EQ(rows, (QStringList{"u1 passed", "u2 failed"})) << "u3 never started";
+    rows << q.value(0).toString() + ' ' + q.value(1).toString() + ' ' + q.value(2).toString();
+  EXPECT_EQ(rows, (QStringList{"u1 passed 王芳 u1", "u2 failed 王芳 u2"})) << "u3 never started";
 }
 
 // The server tells every station watching when any station's unit ends.

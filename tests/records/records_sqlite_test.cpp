@@ -245,6 +245,56 @@ TEST_F(SqliteStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAWriterMig
   EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), records::db::kSchemaVersion);
 }
 
+// A store written before operators were kept, read as it is and then
+// migrated: every record and unit stays, and names no one.
+TEST_F(SqliteStore, AStoreOfAnEarlierVersionKeepsEveryRowAndNamesNoOperatorWhenAWriterMigratesIt) {
+  const struct {
+    int version;
+    const char *units; // where its units come from
+  } stores[] = {{4, "derived from its records"}, {5, "its own rows"}};
+  for (const auto &s : stores) {
+    SCOPED_TRACE(s.units);
+    const records::StoreLocation at = SqliteAt(folder.File(QStringLiteral("v%1.sqlite").arg(s.version)));
+    std::vector<records::Record> expected;
+    QString error;
+    {
+      records::db::Connection c(at, records::db::Connection::Target::Store, "old");
+      for (int n : {1, 2}) {
+        const records::Record r = FullRecord(n, n);
+        ASSERT_TRUE(c.Insert(std::vector{r}, &error)) << error.toStdString();
+        records::UnitOp end;
+        end.kind = records::UnitOp::Kind::End;
+        end.unit = {r.unitUid, r.jobName, r.jobSha256, r.lot, {}, r.host, r.station, r.serial, r.startedAt,
+                    r.finishedAt, records::kVerdictPassed, QStringLiteral("ok"), r.attempt, {}, r.operatorName};
+        ASSERT_TRUE(records::ApplyUnitOp(c, end, false, nullptr, &error)) << error.toStdString();
+        expected.insert(expected.begin(), r);
+        expected.front().id = n;
+        expected.front().operatorName = expected.front().jobSha256 = expected.front().jobRelease = QString();
+      }
+      for (const QString &sql : AsVersionSql(s.version))
+        ASSERT_TRUE(c.Exec(sql, &error)) << sql.toStdString() << ": " << error.toStdString();
+    }
+    const auto expectRows = [&](const char *when) {
+      EXPECT_EQ(records::Query(at, {}, &error), expected) << when << error.toStdString();
+      EXPECT_TRUE(records::Query(at, {.operatorName = FullRecord(1).operatorName}, &error).empty()) << when;
+      std::vector<records::DaySummary> rows;
+      ASSERT_TRUE(records::Summarize(at, {}, &rows, &error, records::SummaryPer::Operator)) << error.toStdString();
+      ASSERT_EQ(rows.size(), 1u) << when;
+      EXPECT_EQ(QStringLiteral("%1 [%2] %3 %4/%5").arg(rows[0].job, rows[0].operatorName).arg(rows[0].attempts)
+                    .arg(rows[0].passed).arg(rows[0].failed),
+                FullRecord(1).jobName + QStringLiteral(" [] 2 2/0"))
+          << when;
+    };
+    expectRows("read as it is");
+    {
+      records::db::Connection writer(at, records::db::Connection::Target::Store, "migrate");
+      ASSERT_TRUE(writer.Open(&error)) << error.toStdString();
+      EXPECT_EQ(writer.Version(), records::db::kSchemaVersion);
+    }
+    expectRows("migrated");
+  }
+}
+
 TEST_F(SqliteStore, AnOlderStoresUnitsAreDerivedOnceFromTheirRecords) {
   struct Attempt {
     const char *job, *lot, *unit;
@@ -289,10 +339,8 @@ TEST_F(SqliteStore, AnOlderStoresUnitsAreDerivedOnceFromTheirRecords) {
     QString error;
     ASSERT_TRUE(c.Insert(rows, &error)) << error.toStdString();
   }
-  // The store as version 4 left it.
-  for (const char *sql : {"DROP TABLE units", "DROP TABLE lots", "DROP TABLE spool_ops",
-                          "DROP INDEX serial_numbers_state", "UPDATE schema_version SET version = 4"})
-    Exec(QLatin1String(sql));
+  for (const QString &sql : AsVersionSql(4))
+    Exec(sql);
   const auto expectLots = [&](const char *store) {
     const struct {
       const char *job, *lot;

@@ -5,6 +5,7 @@
 #include "records/unit_store.h"
 #include "records/records.h"
 #include "records/yield.h"
+#include "support/older_store.h"
 #include "support/spawn.h"
 #include "support/test_helpers.h"
 
@@ -50,6 +51,9 @@ inline records::Record FullRecord(int n, int second = 0, const QString &result =
   r.unitUid = QStringLiteral("unit-%1").arg(n / 2);
   r.attempt = n % 2 + 1;
   r.serial = QStringLiteral("SN%1").arg(n / 2, 6, 10, QLatin1Char('0'));
+  r.operatorName = n % 3 ? QStringLiteral("王芳 #0417") : QStringLiteral("li.wei");
+  r.jobSha256 = QStringLiteral("c0ffee").repeated(10) + QStringLiteral("0a08");
+  r.jobRelease = QStringLiteral("released by Wang Li\tfor lot 12");
   return r;
 }
 
@@ -117,7 +121,7 @@ inline QStringList VersionOneSql(bool sqlite, const std::vector<records::Record>
 // FullRecord(n) as a store of version 1 gives it back: no job, the only attempt.
 inline records::Record VersionOneRecord(int n) {
   records::Record r = FullRecord(n, n);
-  r.jobName = r.lot = r.unitUid = r.serial = QString();
+  r.jobName = r.lot = r.unitUid = r.serial = r.operatorName = r.jobSha256 = r.jobRelease = QString();
   r.attempt = 1;
   return r;
 }
@@ -200,17 +204,8 @@ inline void ExpectChartFigures(const records::StoreLocation &where,
       EXPECT_EQ(text(chart), c.chart) << store;
     }
   };
-  exec(QStringLiteral("DROP TABLE units"));
-  exec(QStringLiteral("DROP TABLE lots"));
-  exec(QStringLiteral("DROP TABLE IF EXISTS spool_ops"));
-  exec(QStringLiteral("DROP TABLE unit_hours"));
-  exec(QStringLiteral("DROP INDEX programming_records_unit"));
-  exec(QStringLiteral("DROP INDEX programming_records_serial"));
-  exec(QStringLiteral("ALTER TABLE programming_records DROP COLUMN serial"));
-  exec(QStringLiteral("DROP TABLE serial_numbers"));
-  exec(QStringLiteral("DROP TABLE serial_pools"));
-  exec(QStringLiteral("DELETE FROM schema_version"));
-  exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (2)"));
+  for (const QString &sql : AsVersionSql(2))
+    exec(sql);
   expectCases("summed from the records of version 2");
   {
     records::db::Connection writer(where, records::db::Connection::Target::Store, "chart-test");
@@ -235,6 +230,7 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
     u.station = QLatin1String(station);
     u.host = QStringLiteral("h");
     u.port = QStringLiteral("COM5");
+    u.operatorName = station == std::string_view("s1") ? QStringLiteral("王芳") : QStringLiteral("li.wei");
     u.startedAt = t0;
     u.holdsUntil = QDateTime::currentDateTimeUtc().addSecs(3600);
     return u;
@@ -323,6 +319,23 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
   EXPECT_EQ(all.failed, 2);
   EXPECT_EQ(all.interrupted, 2) << "u3 settled, u5 without a verdict";
   EXPECT_EQ(all.failures, (std::map<QString, qint64>{{"box-failed", 1}, {"port-unavailable", 1}}));
+  // Per operator, over the whole range: each unit is its starter's, whoever ended it.
+  const auto perOperator = [&](const records::Filter &f) {
+    std::vector<records::DaySummary> rows;
+    EXPECT_TRUE(records::Summarize(where, f, &rows, &error, records::SummaryPer::Operator)) << error.toStdString();
+    QStringList out;
+    for (const auto &d : rows)
+      out << QStringLiteral("%1 %2 %3/%4/%5 %6")
+                 .arg(d.job, d.operatorName)
+                 .arg(d.passed)
+                 .arg(d.failed)
+                 .arg(d.interrupted)
+                 .arg(d.day.isValid() ? QStringLiteral("a day") : QStringLiteral("no day"));
+    return out;
+  };
+  EXPECT_EQ(perOperator({.job = QStringLiteral("J")}),
+            QStringList({"J li.wei 0/0/1 no day", "J 王芳 1/2/1 no day"}));
+  EXPECT_EQ(perOperator({.operatorName = QStringLiteral("li.wei")}), QStringList({"J li.wei 0/0/1 no day"}));
 }
 
 // Every row of a pool's numbers: idx -> state, read on the store.

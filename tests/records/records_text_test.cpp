@@ -166,10 +166,11 @@ TEST(RecordText, CsvQuotesOnlyWhatNeedsQuoting) {
   EXPECT_EQ(text, QStringLiteral(
                       "id,record_uid,started_at,finished_at,host,station,port_path,front_end,operation,mode,power,"
                       "count,chip,dataflash,file_path,file_sha256,image_checksum,sectors,result,message,bytes_sent,"
-                      "duration_ms,program_version,job_name,lot,unit_uid,attempt,serial\r\n"
+                      "duration_ms,program_version,job_name,lot,unit_uid,attempt,serial,operator,job_sha256,"
+                      "job_release\r\n"
                       "42,0f8c5a4e-1d2b-4c3a-9e8f-7a6b5c4d3e2f,2026-12-07T23:52:01.005Z,2026-12-07T23:52:08.123Z,,"
                       "COM5,,,load,,,3,,,\"/srv/fw/a,b \"\"v2\"\".hex\",,CheckSum:  0x0012ABCD,,box-failed,"
-                      "\"编程失败\r\nline\t2\x01\",32768,7118,,,,,1,SN-7\r\n"));
+                      "\"编程失败\r\nline\t2\x01\",32768,7118,,,,,1,SN-7,,,\r\n"));
 }
 
 TEST(RecordText, CsvTextThatASpreadsheetWouldRunStaysText) {
@@ -206,7 +207,8 @@ TEST(RecordText, JsonIsOneEscapedObjectInColumnOrder) {
                            "\"file_path\":\"/srv/fw/a,b \\\"v2\\\".hex\",\"file_sha256\":\"\",\"image_checksum\":"
                            "\"CheckSum:  0x0012ABCD\",\"sectors\":\"\",\"result\":\"box-failed\",\"message\":"
                            "\"编程失败\\r\\nline\\t2\\u0001\",\"bytes_sent\":32768,\"duration_ms\":7118,"
-                           "\"program_version\":\"\",\"job_name\":\"\",\"lot\":\"\",\"unit_uid\":\"\",\"attempt\":1,\"serial\":\"SN-7\"}")
+                           "\"program_version\":\"\",\"job_name\":\"\",\"lot\":\"\",\"unit_uid\":\"\",\"attempt\":1,\"serial\":\"SN-7\","
+                           "\"operator\":\"\",\"job_sha256\":\"\",\"job_release\":\"\"}")
                 .toUtf8());
 }
 

@@ -58,6 +58,8 @@ job::OpenedJob Opened(const std::vector<uint8_t> &bytes, job::Operation operatio
   j.lotSize = 10;
   j.timeoutSeconds = 3;
   o.job = j;
+  o.jobSha256 = QStringLiteral("5e").repeated(32);
+  o.release = {true, QStringLiteral("released by Wang Li for lot 12"), QStringLiteral("D7E8AB7FA5B4C1C3")};
   o.firmwarePath = QStringLiteral("/srv/fw.hex");
   o.firmware.fileRead = true;
   o.firmware.imageText.assign(image::kImageTextEntries, {});
@@ -71,6 +73,7 @@ job::OpenedJob Opened(const std::vector<uint8_t> &bytes, job::Operation operatio
 session::RunOptions Options(std::shared_ptr<serial::SerialLayer> layer, const QString &lot = {}) {
   session::RunOptions o;
   o.lot = lot;
+  o.operatorName = QStringLiteral("王芳");
   o.fastReplies = true;
   o.layer = std::move(layer);
   return o;
@@ -226,8 +229,10 @@ QStringList Steps(const records::StoreLocation &where, QString *unit = nullptr) 
   QStringList out;
   for (const auto &r : rows) {
     out << QStringLiteral("%1:%2@%3").arg(r.operation, r.result).arg(r.attempt);
-    if (unit && (r.unitUid != rows.front().unitUid || r.jobName != QStringLiteral("motor board") || r.lot != "L1"))
-      *unit = QStringLiteral("records differ in unit, job or lot");
+    if (unit && (r.unitUid != rows.front().unitUid || r.jobName != QStringLiteral("motor board") || r.lot != "L1" ||
+                 r.operatorName != QStringLiteral("王芳") || r.jobSha256 != QStringLiteral("5e").repeated(32) ||
+                 r.jobRelease != QStringLiteral("released by Wang Li for lot 12")))
+      *unit = QStringLiteral("records differ in unit, job, lot, operator or release");
   }
   return out;
 }

@@ -81,6 +81,7 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
     {
       records::Recorder recorder(store);
       session::RunOptions options;
+      options.operatorName = QStringLiteral("bench");
       options.fastReplies = true;
       options.layer = serial::MakePlatformSerialLayer();
       session::SerialNumbers numbers(*opened.job->serial, opened.list, opened.firmware.ranges, j.name, &recorder,

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
@@ -48,3 +49,11 @@ inline QString SourcePath(const QString &relative) {
   return QStringLiteral(KAVRIN_SOURCE_DIR) + QLatin1Char('/') + relative;
 }
 inline QString BinPath(const QString &relative) { return QStringLiteral(KAVRIN_BIN_DIR) + QLatin1Char('/') + relative; }
+
+// The name of the account the tests run as, as the system's own tool tells it.
+inline QString AccountName() {
+  QProcess id;
+  id.start(QStringLiteral("id"), {QStringLiteral("-un")});
+  id.waitForFinished(10000);
+  return QString::fromLocal8Bit(id.readAllStandardOutput()).trimmed();
+}

@@ -10,6 +10,7 @@
 #include "image/firmware_image.h"
 #include "image/image_blocks.h"
 #include "job/pin.h"
+#include "session/operator_name.h"
 #include "unit/serial_plan.h"
 
 #include <QAction>
@@ -101,6 +102,23 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   header->addWidget(unitTime_, 1, 2);
   header->addWidget(keys_, 1, 1);
   header->addWidget(release_, 2, 0, 1, 3);
+  auto *who = new QHBoxLayout;
+  operatorLabel_ = HeaderLabel(view_, "OperatorLabel", 18);
+  operator_ = new QLineEdit(view_);
+  operator_->setObjectName(QStringLiteral("Operator"));
+  operator_->setAccessibleName(QStringLiteral("Operator"));
+  QFont operatorFont = operator_->font();
+  operatorFont.setPixelSize(18);
+  operator_->setFont(operatorFont);
+  operator_->installEventFilter(this);
+  operatorLabel_->setBuddy(operator_);
+  operatorStatus_ = HeaderLabel(view_, "OperatorStatus", 18);
+  // A refusal is shown in the room there is: a long badge never widens the view.
+  operatorStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  who->addWidget(operatorLabel_);
+  who->addWidget(operator_, 1);
+  who->addWidget(operatorStatus_, 2);
+  header->addLayout(who, 3, 0, 1, 3);
   header->setColumnStretch(0, 1);
   column->addLayout(header);
 
@@ -148,6 +166,10 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   MuteAction->setCheckable(true);
   MuteAction->setChecked(sounds_->Muted());
   LeaveAction = menu_->addAction(QString());
+  ChangeOperatorAction = menu_->addAction(QString());
+  ChangeOperatorAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  // Whoever stands at the bench may hand it over: no PIN.
+  connect(ChangeOperatorAction, &QAction::triggered, this, [this] { AskOperator(); });
   connect(MuteAction, &QAction::triggered, this, [this](bool muted) { ChooseMute(muted); });
   connect(LeaveAction, &QAction::triggered, this, [this] { Leave(); });
 
@@ -175,11 +197,8 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   });
 
   Retranslate();
-  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + (barcode_ ? 215 : 175));
-  if (barcode_)
-    barcode_->setFocus();
-  else
-    view_->setFocus();
+  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + (barcode_ ? 250 : 210));
+  AskOperator();
 }
 
 ProductionWindow::~ProductionWindow() = default;
@@ -220,18 +239,27 @@ void ProductionWindow::Retranslate() {
                         ? QCoreApplication::translate("Production", "放行：%1").arg(job::ReleaseText(released_))
                         : QCoreApplication::translate("Production", "签名：无（未安装受信任的密钥）"));
   release_->setAccessibleDescription(release_->text());
+  operatorLabel_->setText(QCoreApplication::translate("Production", "操作员："));
+  operator_->setPlaceholderText(QCoreApplication::translate("Production", "输入姓名或扫描工牌，按 Enter"));
+  operator_->setAccessibleDescription(
+      run_->Operator().isEmpty()
+          ? QCoreApplication::translate("Production", "未输入操作员")
+          : QCoreApplication::translate("Production", "操作员：%1").arg(run_->Operator()));
   if (barcode_)
     barcodeLabel_->setText(QCoreApplication::translate("Production", "条码："));
   ShowCounters(run_->Counters());
   menu_->setTitle(QCoreApplication::translate("Window", "&Production"));
   MuteAction->setText(QCoreApplication::translate("Window", "&Mute sounds"));
   LeaveAction->setText(QCoreApplication::translate("Window", "&Leave production view"));
+  ChangeOperatorAction->setText(QCoreApplication::translate("Window", "&Change operator"));
   for (BoxTile *tile : tiles_)
     for (QAction *action : tile->actions())
       action->setText(QCoreApplication::translate("Window", "&File buffer of the last unit"));
 }
 
 QString ProductionWindow::WhyNoStart() const {
+  if (run_->Operator().isEmpty())
+    return QCoreApplication::translate("Production", "请先输入操作员：姓名或扫描工牌，按 Enter");
   const RunCounters &c = run_->Counters();
   if (c.lotSize > 0 && c.passed >= c.lotSize)
     return QCoreApplication::translate("Production", "批量已完成：%1 / %2").arg(c.passed).arg(c.lotSize);
@@ -379,6 +407,54 @@ void ProductionWindow::ShowScanStatus(const QString &text) {
   barcodeStatus_->setAccessibleDescription(text);
 }
 
+QWidget *ProductionWindow::WorkFocus() const { return barcode_ ? static_cast<QWidget *>(barcode_) : view_; }
+
+void ProductionWindow::ShowOperatorStatus(const QString &text) {
+  operatorStatus_->setText(text);
+  operatorStatus_->setToolTip(text);
+  operatorStatus_->setAccessibleDescription(text);
+}
+
+void ProductionWindow::AskOperator() {
+  run_->SetOperator(QString());
+  operator_->clear();
+  operator_->setToolTip(QString());
+  operator_->setReadOnly(false);
+  operator_->setFocusPolicy(Qt::StrongFocus);
+  ShowOperatorStatus(QString());
+  Retranslate();
+  operator_->setFocus();
+}
+
+void ProductionWindow::TakeOperator() {
+  const QString name = operator_->text().trimmed();
+  // A scanner's next badge must not add to what is left of a refused one.
+  operator_->clear();
+  if (name.isEmpty()) {
+    ShowOperatorStatus(QCoreApplication::translate("Production", "请输入姓名或扫描工牌，再按 Enter。"));
+    return;
+  }
+  if (name.size() > session::kMostOperatorCharacters) {
+    ShowOperatorStatus(QCoreApplication::translate("Production", "姓名或工牌长 %1 个字符，超过 %2 个，未采用。")
+                           .arg(name.size())
+                           .arg(session::kMostOperatorCharacters));
+    return;
+  }
+  if (!session::OperatorRefusal(name).isEmpty()) {
+    ShowOperatorStatus(QCoreApplication::translate("Production", "姓名或工牌含有控制字符，未采用。"));
+    return;
+  }
+  run_->SetOperator(name);
+  operator_->setText(name);
+  operator_->setCursorPosition(0);
+  operator_->setToolTip(name);
+  operator_->setReadOnly(true);
+  operator_->setFocusPolicy(Qt::NoFocus);
+  ShowOperatorStatus(QString());
+  Retranslate();
+  WorkFocus()->setFocus();
+}
+
 void ProductionWindow::StartScanned(int box) {
   const QString code = barcode_->text();
   barcode_->clear();
@@ -426,6 +502,16 @@ void ProductionWindow::StartScanned(int box) {
 }
 
 bool ProductionWindow::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == operator_ && event->type() == QEvent::KeyPress) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (!enter || (key->modifiers() & ~Qt::KeypadModifier))
+      return false;
+    // A key held down names the operator once, not an empty field again and again.
+    if (!key->isAutoRepeat() && !operator_->isReadOnly())
+      TakeOperator();
+    return true;
+  }
   if (watched == barcode_ && event->type() == QEvent::KeyPress) {
     auto *key = static_cast<QKeyEvent *>(event);
     if (key->modifiers() & ~Qt::KeypadModifier)

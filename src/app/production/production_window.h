@@ -1,8 +1,8 @@
 #pragma once
 // The production view: an open job run on a gang of boxes (1 to 16 ports),
-// for an operator at the bench. A header names the job, its image checksum
-// and who released it (the signature's trusted comment and key, or that no
-// trusted key is installed) and shows the lot's counters ("passed / failed / lot size"), the
+// for an operator at the bench. A header names the job, its image checksum,
+// who released it (the signature's trusted comment and key, or that no
+// trusted key is installed) and who operates, and shows the lot's counters ("passed / failed / lot size"), the
 // yield and the time per unit; below, one tile per box (box_tile.h). What it
 // shows is what the job's ProductionRun reports; the view only asks the run
 // to start units.
@@ -14,6 +14,14 @@
 // 500 of 500"), or the store refused the last write, the keys start nothing
 // and the line that names them says why (the status bar too, as a key is
 // pressed). A count the server could not give says it is not current.
+//
+// Before its first unit the view asks who operates: the operator field in the
+// header has the focus and takes a typed name or a scanned badge and Enter,
+// under the scan field's rules (at most 128 characters, a longer one refused
+// by its length, nothing typed changes the layout). Until it has one, the keys
+// start nothing and the line that names them asks for it. The name is kept
+// until the view is left; "Change operator" (Ctrl+O, no PIN asked) asks again,
+// and units under way keep the operator they started with.
 //
 // A job whose units take a scanned barcode has a scan field, which keeps the
 // focus: a scanner types its code and Enter. The code is checked against the
@@ -78,11 +86,14 @@ public:
   QLabel *CountersLabel() const { return counters_; }
   QLabel *KeysLabel() const { return keys_; }
   QLabel *ReleaseLabel() const { return release_; }
+  QLineEdit *OperatorField() const { return operator_; }
+  QLabel *OperatorStatus() const { return operatorStatus_; }
   QLineEdit *BarcodeField() const { return barcode_; } // null unless the job scans barcodes
   QLabel *BarcodeStatus() const { return barcodeStatus_; }
   VerdictSounds &Sounds() { return *sounds_; }
   QAction *MuteAction = nullptr;
   QAction *LeaveAction = nullptr;
+  QAction *ChangeOperatorAction = nullptr;
 
   // Leaves the view when the PIN, if the job has one, is given: every unit
   // under way is stopped, Left is emitted (while the view is still shown, so
@@ -116,6 +127,13 @@ private:
   void StartScanned(int box);
   // What became of the last scan, under the field.
   void ShowScanStatus(const QString &text);
+  // The operator field's name becomes the operator, or why not is shown beside it.
+  void TakeOperator();
+  // Asks again: no operator until one is given.
+  void AskOperator();
+  void ShowOperatorStatus(const QString &text);
+  // The field that keeps the focus while an operator is named: the scan field, else the view.
+  QWidget *WorkFocus() const;
 
   // The running units' times on their tiles, ten times a second while a box works.
   void TickUnitTimes();
@@ -135,6 +153,9 @@ private:
   QLabel *jobName_ = nullptr;
   QLabel *checksum_ = nullptr;
   QLabel *release_ = nullptr;
+  QLabel *operatorLabel_ = nullptr;
+  QLineEdit *operator_ = nullptr;
+  QLabel *operatorStatus_ = nullptr;
   QLabel *counters_ = nullptr;
   QLabel *yield_ = nullptr;
   QLabel *unitTime_ = nullptr;

@@ -11,6 +11,7 @@
 #include "serial/serial_layer.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
+#include "session/operator_name.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,7 +30,8 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLa
       SettingsFile(paths.SettingsFile).ReadString(kRecordsSection, kRecordsKey, QString()), &storeError);
   if (store && store->kind != records::StoreLocation::Kind::Off)
     Recorder = std::make_unique<records::Recorder>(*store);
-  Attempts = std::make_unique<session::AttemptRecords>(Recorder.get(), QStringLiteral("window"));
+  // The designed operations ask no one's name: they are the account's.
+  Attempts = std::make_unique<session::AttemptRecords>(Recorder.get(), QStringLiteral("window"), session::LoginName());
 
   Form1 = std::make_unique<TForm1>(State, dialogs, std::move(serialLayer), paths, clock);
   Form2 = std::make_unique<TForm2>();

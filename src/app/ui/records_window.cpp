@@ -35,6 +35,7 @@ const Column kColumns[] = {
     {QT_TRANSLATE_NOOP("Records", "Chip"), "chip", 10},
     {QT_TRANSLATE_NOOP("Records", "Station"), "station", 10},
     {QT_TRANSLATE_NOOP("Records", "Serial"), "serial", 14},
+    {QT_TRANSLATE_NOOP("Records", "Operator"), "operator", 16},
     {QT_TRANSLATE_NOOP("Records", "Message"), "message", 36},
     {QT_TRANSLATE_NOOP("Records", "Duration (ms)"), "duration_ms", 13},
     {QT_TRANSLATE_NOOP("Records", "Bytes sent"), "bytes_sent", 11},
@@ -47,6 +48,8 @@ const Column kColumns[] = {
     {QT_TRANSLATE_NOOP("Records", "Host"), "host", 16},
     {QT_TRANSLATE_NOOP("Records", "Port"), "port_path", 30},
     {QT_TRANSLATE_NOOP("Records", "File SHA-256"), "file_sha256", 66},
+    {QT_TRANSLATE_NOOP("Records", "Job SHA-256"), "job_sha256", 66},
+    {QT_TRANSLATE_NOOP("Records", "Released"), "job_release", 30},
     {QT_TRANSLATE_NOOP("Records", "Started"), "started_at", 24},
     {QT_TRANSLATE_NOOP("Records", "Version"), "program_version", 9},
     {QT_TRANSLATE_NOOP("Records", "Id"), "id", 9},
@@ -173,6 +176,9 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   SerialEdit = new QLineEdit(this);
   SerialEdit->setPlaceholderText(QCoreApplication::translate("Records", "a unit's serial number"));
   SerialEdit->setClearButtonEnabled(true);
+  OperatorEdit = new QLineEdit(this);
+  OperatorEdit->setPlaceholderText(QCoreApplication::translate("Records", "an operator's name, whole"));
+  OperatorEdit->setClearButtonEnabled(true);
   ExportButton = new QPushButton(QCoreApplication::translate("Records", "Export CSV..."), this);
   Model = new RecordsModel(where, this);
   Table = new QTableView(this);
@@ -199,6 +205,8 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   filters->addWidget(FileEdit, 1);
   filters->addWidget(new QLabel(QCoreApplication::translate("Records", "Serial"), this));
   filters->addWidget(SerialEdit);
+  filters->addWidget(new QLabel(QCoreApplication::translate("Records", "Operator"), this));
+  filters->addWidget(OperatorEdit);
   filters->addWidget(ExportButton);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(filters);
@@ -216,6 +224,8 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   connect(FileEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
   connect(SerialEdit, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
   connect(SerialEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
+  connect(OperatorEdit, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
+  connect(OperatorEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
   connect(FromDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
   connect(ToDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
   connect(ResultBox, &QComboBox::currentIndexChanged, this, &RecordsWindow::ApplyFilter);
@@ -235,6 +245,7 @@ records::Filter RecordsWindow::FilterOfControls() const {
     f.result = ResultBox->currentText();
   f.fileContains = FileEdit->text().trimmed();
   f.serial = SerialEdit->text().trimmed();
+  f.operatorName = OperatorEdit->text().trimmed();
   return f;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 // The production records window: the store's records newest first, 500 at a
 // time and more as the table is scrolled to its end, narrowed by finish date
-// (local days, both ends included), result and part of the file name, and
-// exported as CSV (every matching row); below them, the yield chart of the
-// date range (app/ui/yield_chart.h). The file name applies once the
-// operator pauses typing, or at Return. Every read and the export run on the
+// (local days, both ends included), result, part of the file name, a unit's
+// serial number and an operator, and exported as CSV (every matching row);
+// below them, the yield chart of the date range (app/ui/yield_chart.h). The
+// texts typed apply once the operator pauses typing, or at Return. Every read and the export run on the
 // AsyncReader's thread; the window only asks and shows, so it opens at once
 // on any store. The lead opens it modeless or through Dialogs::ShowModal.
 
@@ -81,7 +81,8 @@ public:
   QDateEdit *ToDate;
   QComboBox *ResultBox;
   QLineEdit *FileEdit;
-  QLineEdit *SerialEdit; // a unit's serial number, whole
+  QLineEdit *SerialEdit;   // a unit's serial number, whole
+  QLineEdit *OperatorEdit; // an operator's name, whole
   QPushButton *ExportButton;
   QTableView *Table;
   QLabel *StatusLabel;

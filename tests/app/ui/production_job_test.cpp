@@ -12,6 +12,7 @@
 #include "app/ui/program.h"
 #include "job/job_file.h"
 #include "job/pin.h"
+#include "records/query.h"
 #include "serial/pty_pair.h"
 #include "serial/serial_layer.h"
 #include "support/minisign_signer.h"
@@ -22,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -105,6 +107,13 @@ struct ProductionJob : ::testing::Test {
   ProductionWindow *OpenView(const QString &pin = {}) {
     EXPECT_TRUE(form1->OpenJob(WriteJob(pin))) << dialogs.Errors().join('\n').toStdString();
     return form1->Production();
+  }
+
+  // Names the operator as the view asks: typed into its field, then Enter.
+  static void NameOperator(ProductionWindow *view, const QString &name = QStringLiteral("王芳")) {
+    QTest::keyClicks(view->OperatorField(), name);
+    QTest::keyClick(view->OperatorField(), Qt::Key_Return);
+    ASSERT_EQ(view->Run().Operator(), name);
   }
 
   static QString Description(QWidget *tile) {
@@ -255,6 +264,7 @@ TEST_F(ProductionJob, KeysOnTheViewStartTheBoxesTheyName) {
     ASSERT_NE(view, nullptr);
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+    NameOperator(view);
     QWidget *focused = QApplication::focusWidget();
     ASSERT_EQ(focused, view->View());
     for (const Key &k : row.keys) {
@@ -272,6 +282,85 @@ TEST_F(ProductionJob, KeysOnTheViewStartTheBoxesTheyName) {
     for (int box : started)
       EXPECT_TRUE(PumpUntil([&] { return Description(view->Tile(box)).startsWith(QStringLiteral("FAIL: ")); }))
           << Description(view->Tile(box)).toStdString();
+  }
+}
+
+// The view asks who operates before its first unit, in a field that keeps
+// the focus until a name or badge is given, and again after Ctrl+O; the keys
+// start nothing meanwhile, nothing typed moves the layout, and each unit's
+// record names the operator it started with and the job it ran.
+TEST_F(ProductionJob, TheViewAsksWhoOperatesBeforeItsFirstUnitAndAgainOnAChange) {
+  const QString url = QStringLiteral("sqlite:") + folder.File(QStringLiteral("records.sqlite"));
+  Start("", url.toUtf8());
+  ProductionWindow *view = OpenView();
+  ASSERT_NE(view, nullptr);
+  view->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+  QLineEdit *field = view->OperatorField();
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), QStringLiteral("Operator"));
+  const auto layout = [&] {
+    QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    std::vector<QRect> at = {view->geometry(), field->geometry(), view->CountersLabel()->geometry()};
+    for (int box = 1; box <= 4; ++box)
+      at.push_back(view->Tile(box)->geometry());
+    return at;
+  };
+  const std::vector<QRect> before = layout();
+  const auto recordsOf = [&](const QString &name) {
+    QString error;
+    return records::Query(*records::ParseStoreUrl(url, nullptr), {.operatorName = name}, &error);
+  };
+  enum class Then { Enter, StartKey, BoxKey, ChangeKey };
+  const QString wang = QStringLiteral("王芳 #0417"), li = QStringLiteral("li.wei");
+  const struct Step {
+    const char *what;
+    QString typed; // into the focused widget, before the key
+    Then then;
+    QString named;  // the operator after it
+    QString status; // beside the field
+    size_t wangs, lis; // records of each
+  } steps[] = {
+      {"the start key types into the field", {}, Then::StartKey, {}, {}, 0, 0},
+      {"blanks name no one", QStringLiteral("  "), Then::Enter, {}, "请输入姓名或扫描工牌，再按 Enter。", 0, 0},
+      {"a badge too long", QString(129, u'7'), Then::Enter, {}, "姓名或工牌长 129 个字符，超过 128 个，未采用。", 0, 0},
+      {"a name", wang, Then::Enter, wang, {}, 0, 0},
+      {"the start key starts every box", {}, Then::StartKey, wang, {}, 4, 0},
+      {"a change asks again", {}, Then::ChangeKey, {}, {}, 4, 0},
+      {"nothing starts meanwhile", {}, Then::BoxKey, {}, {}, 4, 0},
+      {"the next operator", li, Then::Enter, li, {}, 4, 0},
+      {"their units", {}, Then::StartKey, li, {}, 4, 4},
+  };
+  for (const Step &step : steps) {
+    SCOPED_TRACE(step.what);
+    QWidget *focused = QApplication::focusWidget();
+    QTest::keyClicks(focused, step.typed);
+    if (step.then == Then::ChangeKey)
+      QTest::keyClick(focused, Qt::Key_O, Qt::ControlModifier);
+    else
+      QTest::keyClick(focused, step.then == Then::Enter    ? Qt::Key_Return
+                               : step.then == Then::BoxKey ? Qt::Key_F1
+                                                           : Qt::Key_Space);
+    EXPECT_EQ(view->Run().Operator(), step.named);
+    EXPECT_EQ(view->OperatorStatus()->text(), step.status);
+    EXPECT_EQ(layout(), before);
+    const bool asking = step.named.isEmpty();
+    EXPECT_EQ(QApplication::focusWidget(), asking ? static_cast<QWidget *>(field) : view->View());
+    EXPECT_EQ(field->isReadOnly(), !asking);
+    if (!asking) {
+      EXPECT_EQ(field->text(), step.named);
+    }
+    EXPECT_EQ(view->KeysLabel()->text() == QStringLiteral("请先输入操作员：姓名或扫描工牌，按 Enter"), asking);
+    EXPECT_EQ(field->accessibleDescription(),
+              asking ? QStringLiteral("未输入操作员") : QStringLiteral("操作员：") + step.named);
+    // Each unit fails at once on its missing port, its one record written.
+    EXPECT_TRUE(PumpUntil([&] { return recordsOf(wang).size() == step.wangs && recordsOf(li).size() == step.lis; }))
+        << recordsOf(wang).size() << " " << recordsOf(li).size();
+  }
+  const QString jobSha = QString::fromLatin1(
+      QCryptographicHash::hash(folder.Read(QStringLiteral("board.kavjob")), QCryptographicHash::Sha256).toHex());
+  for (const records::Record &r : recordsOf(li)) {
+    EXPECT_EQ(r.jobSha256, jobSha);
+    EXPECT_EQ(r.jobRelease, QString()) << "no trusted key asked for a release";
   }
 }
 
@@ -319,6 +408,7 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     ASSERT_NE(view, nullptr);
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+    NameOperator(view);
     QWidget *field = QApplication::focusWidget();
     ASSERT_EQ(field, view->BarcodeField());
     EXPECT_EQ(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), QStringLiteral("Barcode"));
@@ -398,6 +488,7 @@ TEST_F(ProductionJob, ATilesFileBufferViewMarksTheNumberWrittenIntoItsLastUnit) 
       EXPECT_TRUE(tile->actions().isEmpty()) << "the designed view has no file buffer of a unit";
       continue;
     }
+    NameOperator(view);
     ASSERT_TRUE(view->Run().Start(1));
     // The unit opens its port, draws its number and starts; stopped while the box is silent.
     ASSERT_TRUE(PumpUntil([&] { return view->Run().Unit(1).attempt == 1; })) << Description(tile).toStdString();

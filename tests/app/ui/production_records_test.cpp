@@ -100,7 +100,9 @@ TEST_F(WindowRecords, EveryAttemptIsRecordedWithWhatTheWindowKnew) {
     EXPECT_EQ(rows[i].message, expected[i].message) << i;
     EXPECT_EQ(rows[i].frontEnd, "window");
     EXPECT_EQ(rows[i].station, "MEMBOX");
+    EXPECT_EQ(rows[i].operatorName, AccountName()) << "the designed window asks no one's name";
   }
+  ASSERT_FALSE(AccountName().isEmpty());
   EXPECT_EQ(rows[5].mode, "online");
   EXPECT_EQ(rows[5].power, "5v");
   EXPECT_EQ(rows[5].count, 12);

@@ -1,6 +1,7 @@
 // The production view against four simulated boxes over real pseudo-terminals,
-// driven by keys into the focused view and read as assistive technology reads
-// it: each tile's accessible description, the header's counters' text.
+// driven by keys into the focused view (its operator named first) and read as
+// assistive technology reads it: each tile's accessible description, the
+// header's counters' text.
 #include "e2e/ui/e2e_session.h"
 
 #include "app/production/box_tile.h"
@@ -34,6 +35,12 @@ void PressKey(Qt::Key key) {
   QWidget *focused = QApplication::focusWidget();
   ASSERT_NE(focused, nullptr);
   QTest::keyClick(focused, key);
+}
+
+// Gives the view the operator it asks for first, into the field that has the focus.
+void NameOperator() {
+  QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("王芳"));
+  PressKey(Qt::Key_Return);
 }
 
 TEST(ProductionViewAgainstBoxes, FourBoxesOneFailingThenItsDigitRunsItAlone) {
@@ -73,6 +80,7 @@ TEST(ProductionViewAgainstBoxes, FourBoxesOneFailingThenItsDigitRunsItAlone) {
   ProductionWindow *view = program.Form1->Production();
   view->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+  NameOperator();
 
   const auto descriptions = [&] {
     QStringList out;
@@ -139,6 +147,7 @@ TEST(ProductionViewAgainstBoxes, AJobWithASerialPlanWritesEachUnitsNumberAndShow
   ProductionWindow *view = program.Form1->Production();
   view->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+  NameOperator();
   for (const char *serial : {"SN0001", "SN0002"}) {
     PressKey(Qt::Key_Space);
     ASSERT_TRUE(PumpUntil([&] { return view->Run().Unit(1).state == session::UnitState::Pass; }, 60000))
@@ -194,6 +203,7 @@ TEST(ProductionViewAgainstBoxes, AStoreThatRefusesAWriteStartsNoUnitUntilItTakes
   ProductionWindow *view = program.Form1->Production();
   view->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+  NameOperator();
   const QString startKeys = Name(view->KeysLabel());
 
   PressKey(Qt::Key_Space);

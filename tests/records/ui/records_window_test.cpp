@@ -4,6 +4,7 @@
 #include "app/ui/yield_chart.h"
 #include "records/database.h"
 #include "records/records.h"
+#include "support/older_store.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
@@ -33,6 +34,7 @@ records::Record At(int n, int day, const QString &result, const QString &file) {
   r.filePath = file;
   r.message = QStringLiteral("第%1次").arg(n);
   r.serial = QStringLiteral("SN-%1").arg(n);
+  r.operatorName = n % 2 ? QStringLiteral("wang.fang") : QStringLiteral("li.wei");
   return r;
 }
 
@@ -106,6 +108,13 @@ TEST_F(RecordsWindowTest, ShowsNewestFirstAndTheFiltersNarrowIt) {
   Settle();
   EXPECT_EQ(AfterTyping("SN-", window->SerialEdit), std::vector<qint64>{}) << "a serial number matches whole";
   EXPECT_EQ(AfterTyping("3", window->SerialEdit), std::vector<qint64>{3});
+  window->SerialEdit->clear();
+  EXPECT_EQ(AfterTyping("li", window->OperatorEdit), std::vector<qint64>{}) << "an operator matches whole";
+  EXPECT_EQ(AfterTyping(".wei", window->OperatorEdit), (std::vector<qint64>{4, 2, 0}));
+  int column = 0;
+  while (window->Model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString() != QStringLiteral("Operator"))
+    ASSERT_LT(++column, window->Model->columnCount());
+  EXPECT_EQ(window->Model->index(0, column).data().toString(), QStringLiteral("li.wei"));
 }
 
 TEST_F(RecordsWindowTest, ScrollingFetchesOlderPagesUntilEveryRowIsShownOnce) {
@@ -185,9 +194,8 @@ TEST_F(RecordsWindowTest, TheChartShowsEachJobsUnitsByTheirLastAttempt) {
     records::db::Connection c(where, records::db::Connection::Target::Store, "derive");
     QString error;
     ASSERT_TRUE(c.Open(&error)) << error.toStdString();
-    for (const char *sql : {"DROP TABLE units", "DROP TABLE lots", "DROP TABLE spool_ops",
-                            "DROP INDEX serial_numbers_state", "UPDATE schema_version SET version = 4"})
-      ASSERT_TRUE(c.Exec(QLatin1String(sql), &error)) << error.toStdString();
+    for (const QString &sql : AsVersionSql(4))
+      ASSERT_TRUE(c.Exec(sql, &error)) << error.toStdString();
     c.Close();
     ASSERT_TRUE(c.Open(&error)) << error.toStdString();
   }
