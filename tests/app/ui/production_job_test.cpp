@@ -18,6 +18,7 @@
 #include "support/minisign_signer.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
+#include "support/typing.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -111,7 +112,7 @@ struct ProductionJob : ::testing::Test {
 
   // Names the operator as the view asks: typed into its field, then Enter.
   static void NameOperator(ProductionWindow *view, const QString &name = QStringLiteral("王芳")) {
-    QTest::keyClicks(view->OperatorField(), name);
+    TypeText(view->OperatorField(), name);
     QTest::keyClick(view->OperatorField(), Qt::Key_Return);
     ASSERT_EQ(view->Run().Operator(), name);
   }
@@ -333,7 +334,7 @@ TEST_F(ProductionJob, TheViewAsksWhoOperatesBeforeItsFirstUnitAndAgainOnAChange)
   for (const Step &step : steps) {
     SCOPED_TRACE(step.what);
     QWidget *focused = QApplication::focusWidget();
-    QTest::keyClicks(focused, step.typed);
+    TypeText(focused, step.typed);
     if (step.then == Then::ChangeKey)
       QTest::keyClick(focused, Qt::Key_O, Qt::ControlModifier);
     else

@@ -8,6 +8,7 @@
 #include "app/production/production_window.h"
 #include "job/job_file.h"
 #include "records/database.h"
+#include "support/typing.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -39,7 +40,7 @@ void PressKey(Qt::Key key) {
 
 // Gives the view the operator it asks for first, into the field that has the focus.
 void NameOperator() {
-  QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("王芳"));
+  TypeText(QApplication::focusWidget(), QStringLiteral("王芳"));
   PressKey(Qt::Key_Return);
 }
 
