@@ -5,7 +5,7 @@
 # asks for Qt OpenGL's development files, which qt6-charts-dev does not bring.
 set -euo pipefail
 packages=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev qt6-l10n-tools libgl-dev
-  qt6-charts-dev libqt6opengl6-dev libgtest-dev libgmock-dev libelf-dev libsodium-dev clang ccache srecord binutils fonts-wqy-zenhei xvfb xauth libqt6sql6-sqlite libqt6sql6-psql postgresql-15
+  qt6-charts-dev libqt6opengl6-dev libgtest-dev libgmock-dev libelf-dev libsodium-dev libcli11-dev clang ccache srecord binutils fonts-wqy-zenhei xvfb xauth libqt6sql6-sqlite libqt6sql6-psql postgresql-15
   dpkg-dev lintian desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "base/printable.h"
 #include "base/version.h"
 #include "cli/chip_choice.h"
 #include "cli/console.h"
@@ -26,6 +27,8 @@
 namespace cli {
 
 namespace {
+
+using base::Printable;
 
 const QString kPortHelp =
     QStringLiteral("  --port PORT         the box's serial port: a device path (/dev/ttyUSB0,\n"
@@ -172,29 +175,12 @@ QString CommandUsage(Command command) {
   return {};
 }
 
-void Print(const QString &text) { WriteStdout(text.toUtf8()); }
-void Complain(const QString &text) { WriteStderr(text.toUtf8()); }
-
-int UsageError(Command command, const QString &why) {
-  const QString name = CommandName(command);
-  Complain(QStringLiteral("kavrin-cli %1: %2\nTry 'kavrin-cli %1 --help'.\n").arg(name, why));
-  return kExitUsage;
-}
-
-// Options parsed, or the exit status of --help or of a usage error.
 std::optional<Options> Parse(Command command, const QStringList &args, int &status) {
-  const ParseResult parsed = ParseOptions(command, args);
-  if (!parsed.options) {
-    status = UsageError(command, parsed.error);
-    return std::nullopt;
-  }
-  if (parsed.options->help) {
-    Print(CommandUsage(command));
-    status = 0;
-    return std::nullopt;
-  }
-  base::UseLanguage(parsed.options->language.value_or(base::SystemLanguage()));
-  return parsed.options;
+  const std::optional<Options> options =
+      OptionsOrStatus(ParseOptions(command, args), CommandName(command), CommandUsage(command), status);
+  if (options)
+    base::UseLanguage(options->language.value_or(base::SystemLanguage()));
+  return options;
 }
 
 image::FirmwareFormat FirmwareFormatOf(const Options &options) {
@@ -273,7 +259,7 @@ int RunPorts(const QStringList &args, const CliContext &) {
   }
   if (options->json) {
     for (const serial::SerialDeviceInfo &port : ports)
-      Print(PortJsonLine(port));
+      WriteStdout(PortJsonLine(port).toUtf8());
   } else {
     Print(PortTable(ports));
   }
@@ -290,19 +276,6 @@ int RefuseFile(const SessionPlan &plan) {
   sink->Finish();
   RecordRefusedFile(plan);
   return ExitCode(ResultClass::FileRefused);
-}
-
-// A name as the table may print it: a control character (an escape
-// sequence, a line break) is shown as \xHH rather than sent to the terminal.
-QString Printable(const QString &text) {
-  QString out;
-  for (QChar c : text) {
-    if (c.category() == QChar::Other_Control)
-      out += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-    else
-      out += c;
-  }
-  return out;
 }
 
 QString RecordsTable(const std::vector<records::Record> &rows) {
@@ -399,12 +372,13 @@ int RunRecords(const QStringList &args, const CliContext &) {
   QString error;
   const std::optional<records::StoreLocation> where = RecordStore(*options, &error);
   if (!where)
-    return UsageError(Command::Records, QStringLiteral("--records: ") + error);
+    return UsageError(CommandName(Command::Records), QStringLiteral("--records: ") + error);
   if (where->kind == records::StoreLocation::Kind::Off)
-    return UsageError(Command::Records, QStringLiteral("--records: records are off, there is nothing to read"));
+    return UsageError(CommandName(Command::Records),
+                      QStringLiteral("--records: records are off, there is nothing to read"));
   // Most likely a mistyped path; reading never makes a store.
   if (where->kind == records::StoreLocation::Kind::Sqlite && !QFileInfo::exists(where->sqlitePath))
-    return UsageError(Command::Records,
+    return UsageError(CommandName(Command::Records),
                       QStringLiteral("--records: there is no records store %1").arg(where->sqlitePath));
   records::Filter filter;
   filter.since = options->since;
@@ -422,7 +396,10 @@ int RunRecords(const QStringList &args, const CliContext &) {
       for (const records::DaySummary &d : days)
         WriteStdout(SummaryJsonLine(d));
     } else {
-      Print(options->format == QLatin1String("csv") ? SummaryCsv(days) : SummaryTable(days));
+      if (options->format == QLatin1String("csv"))
+        WriteStdout(SummaryCsv(days).toUtf8());
+      else
+        Print(SummaryTable(days));
     }
     return 0;
   }
@@ -441,7 +418,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
         } else if (options->format == QLatin1String("csv")) {
           records::WriteCsvRow(r, csvOut);
           csvOut.flush();
-          Print(csv);
+          WriteStdout(csv.toUtf8());
           csv.clear();
         } else {
           table.push_back(r);
@@ -454,7 +431,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
     return 1;
   }
   if (options->format == QLatin1String("csv") && !csv.isEmpty())
-    Print(csv);
+    WriteStdout(csv.toUtf8());
   if (options->format == QLatin1String("table"))
     Print(RecordsTable(table));
   return 0;
@@ -468,7 +445,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   // Before anything else: a port that cannot open for want of descriptors
   // would end the run as if the box were missing.
   if (const QString why = PortLimitRefusal(options->ports.size()); !why.isEmpty())
-    return UsageError(command, QStringLiteral("--port: ") + why);
+    return UsageError(CommandName(command), QStringLiteral("--port: ") + why);
   SessionPlan plan;
   plan.command = command;
   plan.options = *options;
@@ -476,7 +453,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
   QString storeError;
   const std::optional<records::StoreLocation> store = RecordStore(*options, &storeError);
   if (!store)
-    return UsageError(command, QStringLiteral("--records: ") + storeError);
+    return UsageError(CommandName(command), QStringLiteral("--records: ") + storeError);
   plan.records = *store;
 
   if (command == Command::Load) {
@@ -488,37 +465,39 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
       if (!list.isEmpty()) {
         QFile file(list);
         if (QFileInfo(list).isDir() || !file.open(QIODevice::ReadOnly))
-          return UsageError(command, QStringLiteral("--serial-list: cannot read \"%1\": %2")
-                                         .arg(list, QFileInfo(list).isDir() ? QStringLiteral("it is a folder")
-                                                                            : file.errorString()));
+          return UsageError(
+              CommandName(command),
+              QStringLiteral("--serial-list: cannot read \"%1\": %2")
+                  .arg(list, QFileInfo(list).isDir() ? QStringLiteral("it is a folder") : file.errorString()));
         plan.serialList = unit::ParseList(file.readAll());
         if (!plan.serialList.refusal.isEmpty())
-          return UsageError(command, QStringLiteral("--serial-list: \"%1\": %2").arg(list, plan.serialList.refusal));
+          return UsageError(CommandName(command),
+                            QStringLiteral("--serial-list: \"%1\": %2").arg(list, plan.serialList.refusal));
       }
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;
       asJob.serial = options->serialPlan;
       asJob.modeItem = 0;
       if (const QString why = job::PlanRefusal(asJob, plan.firmware, plan.serialList); !why.isEmpty())
-        return UsageError(command, QStringLiteral("--serial-at: ") + why);
+        return UsageError(CommandName(command), QStringLiteral("--serial-at: ") + why);
     }
   }
   if (command == Command::ReadOut) {
     const QString listPath = FindChipList(context.programDir);
     const chip::ChipListText list = chip::ReadChipListFile(listPath);
     if (!list.error.isEmpty())
-      return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
+      return UsageError(CommandName(command), QStringLiteral("--chip: cannot read the chip list: ") + list.error);
     const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflashItem, options->dataflashGiven);
     if (!lookup.chip)
-      return UsageError(command, lookup.error);
+      return UsageError(CommandName(command), lookup.error);
     plan.chip = lookup.chip;
     // Found now rather than after minutes of reading.
     const QFileInfo folder(QFileInfo(options->out).absolutePath());
     if (!folder.isDir())
-      return UsageError(command,
+      return UsageError(CommandName(command),
                         QStringLiteral("--out: no folder \"%1\"").arg(QDir::toNativeSeparators(folder.filePath())));
     if (const QString why = OutRefusal(options->out); !why.isEmpty())
-      return UsageError(command, QStringLiteral("--out: \"%1\": %2").arg(options->out, why));
+      return UsageError(CommandName(command), QStringLiteral("--out: \"%1\": %2").arg(options->out, why));
   }
 
   const std::unique_ptr<EventSink> sink = MakeEventSink(options->json);
@@ -551,20 +530,21 @@ int RunJobCommand(const QStringList &args, const CliContext &) {
   if (plan.options.ports.isEmpty())
     plan.options.ports = plan.job.job->ports;
   if (plan.options.ports.isEmpty())
-    return UsageError(Command::Run, QStringLiteral("--port: the job names no ports, so give one --port per box"));
+    return UsageError(CommandName(Command::Run),
+                      QStringLiteral("--port: the job names no ports, so give one --port per box"));
   if (plan.options.ports.size() > job::kMostPorts)
-    return UsageError(Command::Run, QStringLiteral("--port: %1 ports given; a run drives at most %2 boxes")
-                                        .arg(plan.options.ports.size())
-                                        .arg(job::kMostPorts));
+    return UsageError(CommandName(Command::Run), QStringLiteral("--port: %1 ports given; a run drives at most %2 boxes")
+                                                     .arg(plan.options.ports.size())
+                                                     .arg(job::kMostPorts));
   if (const QString why = PortLimitRefusal(plan.options.ports.size()); !why.isEmpty())
-    return UsageError(Command::Run, QStringLiteral("--port: ") + why);
+    return UsageError(CommandName(Command::Run), QStringLiteral("--port: ") + why);
   QString storeError;
   const std::optional<records::StoreLocation> store = RecordStore(*options, &storeError);
   if (!store)
-    return UsageError(Command::Run, QStringLiteral("--records: ") + storeError);
+    return UsageError(CommandName(Command::Run), QStringLiteral("--records: ") + storeError);
   plan.records = *store;
   if (plan.job.job->serial && plan.records.kind == records::StoreLocation::Kind::Off)
-    return UsageError(Command::Run,
+    return UsageError(CommandName(Command::Run),
                       QStringLiteral("--no-records: not with a job that has a serial-number plan, whose numbers come "
                                      "from the records store"));
   const std::unique_ptr<EventSink> sink = MakeEventSink(options->json);
@@ -602,6 +582,14 @@ constexpr std::array kCommands = {
 } // namespace
 
 std::span<const CommandEntry> Commands() { return kCommands; }
+
+std::optional<Options> OptionsOrStatus(const ParseResult &parsed, const QString &command, const QString &usage,
+                                       int &status) {
+  status = parsed.options ? 0 : UsageError(command, parsed.error);
+  if (parsed.options && parsed.options->help)
+    Print(usage);
+  return parsed.options && !parsed.options->help ? parsed.options : std::nullopt;
+}
 
 QString UsageText() {
   QString text = QStringLiteral("Usage: kavrin-cli COMMAND [options]\n\n"

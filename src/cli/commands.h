@@ -16,6 +16,8 @@
 // ports on standard output, everything else on standard error, except the
 // JSON Lines of --json.
 
+#include "cli/options.h"
+
 #include <QLatin1StringView>
 #include <QString>
 #include <QStringList>
@@ -44,5 +46,10 @@ int RunCli(int argc, char **argv, const CliContext &context);
 
 // The general usage text, listing the commands.
 QString UsageText();
+
+// A command's parsed options, or none with `status` set: 0 once `usage` is
+// printed for --help, 2 once a usage error is.
+std::optional<Options> OptionsOrStatus(const ParseResult &parsed, const QString &command, const QString &usage,
+                                       int &status);
 
 } // namespace cli

@@ -1,6 +1,7 @@
 #include "cli/event_sink.h"
 
 #include "base/convert.h"
+#include "base/printable.h"
 #include "cli/console.h"
 #include "cli/json_line.h"
 #include "protocol/operator_text.h"
@@ -17,8 +18,9 @@ QString Name(ResultClass result) { return protocol::OutcomeName(result); }
 
 QString Seconds(double seconds) { return QString::number(seconds, 'f', 1); }
 
+// A line for people: a file's name or a box's text may hold control characters.
 QByteArray Line(const QString &port, const QString &text) {
-  return (port + QStringLiteral(": ") + text + '\n').toUtf8();
+  return (base::Printable(port + QStringLiteral(": ") + text) + '\n').toUtf8();
 }
 
 } // namespace
@@ -57,9 +59,8 @@ QString GangTally::SummaryLine() const {
     return {};
   const auto ok =
       std::count_if(results_.begin(), results_.end(), [](const Entry &e) { return e.result == ResultClass::Ok; });
-  QString line = (units_ ? QStringLiteral("%1 of %2 units ok") : QStringLiteral("%1 of %2 boxes ok"))
-                     .arg(ok)
-                     .arg(results_.size());
+  QString line =
+      (units_ ? QStringLiteral("%1 of %2 units ok") : QStringLiteral("%1 of %2 boxes ok")).arg(ok).arg(results_.size());
   QStringList failed;
   for (const Entry &e : results_)
     if (e.result != ResultClass::Ok)

@@ -1,5 +1,6 @@
 #include "cli/job_command.h"
 
+#include "base/printable.h"
 #include "cli/chip_choice.h"
 #include "cli/console.h"
 #include "cli/hex_writer.h"
@@ -16,6 +17,8 @@
 namespace cli {
 
 namespace {
+
+using base::Quoted;
 
 const QString kCreateUsage =
     QStringLiteral("Usage: kavrin-cli job create --out FILE.kavjob --name NAME --file FILE --lot-size N\n"
@@ -70,29 +73,9 @@ const QString kShowUsage =
                    "it; or why it is refused (exit status 3).\n\n"
                    "  --help              show this text\n");
 
-void Print(const QString &text) { WriteStdout(text.toUtf8()); }
-void Complain(const QString &text) { WriteStderr(text.toUtf8()); }
-
-int UsageError(JobCommand command, const QString &why) {
-  const QString name = JobCommandName(command);
-  Complain(QStringLiteral("kavrin-cli %1: %2\nTry 'kavrin-cli %1 --help'.\n").arg(name, why));
-  return kExitUsage;
-}
-
-QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
-
 std::optional<Options> Parse(JobCommand command, const QStringList &args, int &status) {
-  const ParseResult parsed = ParseJobOptions(command, args);
-  if (!parsed.options) {
-    status = UsageError(command, parsed.error);
-    return std::nullopt;
-  }
-  if (parsed.options->help) {
-    Print(command == JobCommand::Create ? kCreateUsage : kShowUsage);
-    status = 0;
-    return std::nullopt;
-  }
-  return parsed.options;
+  return OptionsOrStatus(ParseJobOptions(command, args), JobCommandName(command),
+                         command == JobCommand::Create ? kCreateUsage : kShowUsage, status);
 }
 
 int RunCreate(const QStringList &args, const CliContext &context) {
@@ -103,25 +86,26 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     return status;
   const Options &o = *options;
   if (!o.out.endsWith(job::kSuffix))
-    return UsageError(command,
+    return UsageError(JobCommandName(command),
                       QStringLiteral("--out: a job file's name ends in %1, got %2").arg(job::kSuffix, Quoted(o.out)));
   const QFileInfo folder(QFileInfo(o.out).absolutePath());
   if (!folder.isDir())
-    return UsageError(command,
+    return UsageError(JobCommandName(command),
                       QStringLiteral("--out: no folder \"%1\"").arg(QDir::toNativeSeparators(folder.filePath())));
   if (const QString why = OutRefusal(o.out); !why.isEmpty())
-    return UsageError(command, QStringLiteral("--out: \"%1\": %2").arg(o.out, why));
+    return UsageError(JobCommandName(command), QStringLiteral("--out: \"%1\": %2").arg(o.out, why));
   if (o.ports.size() > job::kMostPorts)
-    return UsageError(command, QStringLiteral("--port: a job names at most %1 ports").arg(job::kMostPorts));
+    return UsageError(JobCommandName(command),
+                      QStringLiteral("--port: a job names at most %1 ports").arg(job::kMostPorts));
 
   job::Job made;
   if (!o.chip.isEmpty()) {
     const chip::ChipListText list = chip::ReadChipListFile(FindChipList(context.programDir));
     if (!list.error.isEmpty())
-      return UsageError(command, QStringLiteral("--chip: cannot read the chip list: ") + list.error);
+      return UsageError(JobCommandName(command), QStringLiteral("--chip: cannot read the chip list: ") + list.error);
     const ChipLookup lookup = LookUpChip(list.text, o.chip, 0, false);
     if (!lookup.chip)
-      return UsageError(command, lookup.error);
+      return UsageError(JobCommandName(command), lookup.error);
     made.chip = lookup.chip->record.ChipName.trimmed();
   }
   const image::FirmwareFile firmware = image::ReadFirmware(
@@ -152,17 +136,18 @@ int RunCreate(const QStringList &args, const CliContext &context) {
       made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
       QFile file(o.serialPlan.listFile);
       if (QFileInfo(file.fileName()).isDir() || !file.open(QIODevice::ReadOnly))
-        return UsageError(command, QStringLiteral("--serial-list: cannot read %1: %2")
-                                       .arg(Quoted(o.serialPlan.listFile),
-                                            QFileInfo(file.fileName()).isDir() ? QStringLiteral("it is a folder")
-                                                                               : file.errorString()));
+        return UsageError(JobCommandName(command),
+                          QStringLiteral("--serial-list: cannot read %1: %2")
+                              .arg(Quoted(o.serialPlan.listFile), QFileInfo(file.fileName()).isDir()
+                                                                      ? QStringLiteral("it is a folder")
+                                                                      : file.errorString()));
       list = unit::ParseList(file.readAll());
       if (!list.refusal.isEmpty())
-        return UsageError(command, QStringLiteral("--serial-list: %1: %2").arg(Quoted(o.serialPlan.listFile),
-                                                                              list.refusal));
+        return UsageError(JobCommandName(command),
+                          QStringLiteral("--serial-list: %1: %2").arg(Quoted(o.serialPlan.listFile), list.refusal));
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
-      return UsageError(command, QStringLiteral("--serial-at: ") + why);
+      return UsageError(JobCommandName(command), QStringLiteral("--serial-at: ") + why);
   }
 
   // Asked for last, so that nothing else can still go wrong once it is typed.
@@ -172,7 +157,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
       entry.error = job::PinRefusal(entry.pin);
     if (!entry.error.isEmpty()) {
       job::Wipe(entry.pin);
-      return UsageError(command, QStringLiteral("--pin: ") + entry.error);
+      return UsageError(JobCommandName(command), QStringLiteral("--pin: ") + entry.error);
     }
     QString error;
     made.pinHash = job::HashPin(entry.pin, &error);
@@ -217,8 +202,7 @@ int RunShow(const QStringList &args, const CliContext &) {
         line("Ports", j.ports.isEmpty() ? QStringLiteral("none (given when the job is run)")
                                         : j.ports.join(QStringLiteral(", "))) +
         line("PIN", j.pinHash.isEmpty() ? QStringLiteral("none") : QStringLiteral("set")) +
-        (j.serial ? job::PlanLines(*j.serial).join(QLatin1Char('\n')) + QLatin1Char('\n')
-                  : QString()));
+        (j.serial ? job::PlanLines(*j.serial).join(QLatin1Char('\n')) + QLatin1Char('\n') : QString()));
   return 0;
 }
 

@@ -1,10 +1,16 @@
 #pragma once
-// The options of kavrin-cli's commands: parsing of the arguments after the
-// command name into Options, with a message that names the faulty option.
-// Pure apart from asking the system which device each --port names.
-// Options come in any order, as "--opt value" or "--opt=value"; "--" ends the
-// options. A command that does not know an option refuses it, so a misplaced
-// option never passes silently.
+// The options of kavrin-cli's commands: the arguments after the command name
+// parsed into Options, or a message that names the faulty option and value.
+//
+// How it works: each parse builds a CLI11 application that holds the command
+// as its subcommand ("job create" as job's), and states the command's rules as
+// data: which options it takes and needs, which exclude each other, and a
+// check for every value. A number is taken only as its help writes it (decimal,
+// or hex where the help says hex) and within its range: CLI11's own number
+// conversion takes signs, blanks, octal and "0x" alike. Pure apart from asking
+// the system which device each --port names. Options come in any order, as
+// "--opt value" or "--opt=value"; "--" ends the options; --help anywhere before
+// it wins over every fault on the line.
 
 #include "base/language.h"
 #include "unit/serial_plan.h"
@@ -33,7 +39,7 @@ inline constexpr uint32_t kAllSectors = 0xFFFFFFFFu;
 
 struct Options {
   QStringList ports; // as given, in order, no device twice (under any name)
-  QString file;      // load's --file, check-file's argument
+  QString file;      // load's --file, check-file's argument, run's --job
   // load, check-file: --format bin reads the file as a raw binary from --base on.
   bool rawBinary = false;
   uint32_t base = 0;
@@ -63,8 +69,7 @@ struct Options {
   QString result;
   QString format = QStringLiteral("table"); // table, csv or json (--json too)
   bool summary = false;                     // records: per job and day rather than each record
-  // records: --job, only that job's records; job create: --name. (run: --job
-  // is the job file, in `file`.)
+  // records: --job, only that job's records; job create: --name.
   QString jobName;
   // run: the lot the units count in (empty: the job's name and today's date),
   // and how many units to program (0: one per box).

@@ -2,16 +2,19 @@
 
 #include "base/convert.h"
 #include "base/json_text.h"
+#include "base/printable.h"
 #include "job/pin.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 #include <cmath>
 #include <functional>
 
@@ -43,7 +46,7 @@ const QStringList kPlanKeys = {
     QStringLiteral("block_size"), QStringLiteral("give_up_on_fail"),
 };
 
-QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+using base::Quoted;
 
 // A value as the refusal shows what it got.
 QString Shown(const QJsonValue &v) {
@@ -74,18 +77,70 @@ bool Matches(const char *pattern, const QString &text) {
   return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern))).match(text).hasMatch();
 }
 
+// What QJsonDocument does not say of a text it read: a key given twice in one
+// object (it keeps the last value) and how each number was written (it reads
+// 1e3, 5.0 and -0 as whole numbers). Keys of a nested object are named
+// "outer.key". `text` is JSON that QJsonDocument has read without an error.
+struct WrittenForm {
+  QString twice;                   // the first key found twice; empty: none
+  QHash<QString, QString> numbers; // each number as written, by its key
+};
+
+WrittenForm ReadWrittenForm(const QByteArray &text) {
+  WrittenForm form;
+  struct Level {
+    bool object;
+    QString prefix; // an object's "outer." or an array's key
+    QSet<QString> keys;
+  };
+  std::vector<Level> levels;
+  QString key; // the key whose value comes next
+  for (qsizetype i = 0; i < text.size() && form.twice.isEmpty(); ++i) {
+    const char c = text[i];
+    if (c == '{' || c == '[') {
+      levels.push_back({c == '{', c == '{' && !key.isEmpty() ? key + QLatin1Char('.') : key, {}});
+    } else if (c == '}' || c == ']') {
+      levels.pop_back();
+    } else if (c == '"') {
+      qsizetype end = i + 1;
+      while (text[end] != '"')
+        end += text[end] == '\\' ? 2 : 1;
+      const QByteArray token = text.mid(i, end - i + 1);
+      i = end;
+      qsizetype next = end + 1;
+      while (next < text.size() && QByteArrayView(" \t\r\n").contains(text[next]))
+        ++next;
+      if (next < text.size() && text[next] == ':' && !levels.empty() && levels.back().object) {
+        const QString name = QJsonDocument::fromJson('[' + token + ']').array().at(0).toString();
+        key = levels.back().prefix + name;
+        if (levels.back().keys.contains(name))
+          form.twice = key;
+        levels.back().keys.insert(name);
+      }
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      qsizetype end = i;
+      while (end < text.size() && QByteArrayView("+-.eE0123456789").contains(text[end]))
+        ++end;
+      form.numbers.insert(levels.back().object ? key : levels.back().prefix, QString::fromLatin1(text.mid(i, end - i)));
+      i = end - 1;
+    }
+  }
+  return form;
+}
+
 // Reads the keys of one job object, stopping at the first fault.
 class KeyReader {
 public:
-  explicit KeyReader(const QJsonObject &object) : object_(object) {}
+  KeyReader(const QJsonObject &object, const QHash<QString, QString> &written) : object_(object), written_(written) {}
 
   bool Failed() const { return !refusal_.isEmpty(); }
   const QString &Refusal() const { return refusal_; }
   bool Has(const QString &key) const { return object_.contains(key); }
 
-  // A text the check accepts; `expects` says what would be.
+  // A text the check accepts; `expects` says what would be. A secret's
+  // refusal shows nothing of what the file holds.
   QString Text(const QString &key, const std::function<bool(const QString &)> &good, const QString &expects,
-               bool required = true) {
+               bool required = true, bool secret = false) {
     if (Failed())
       return {};
     if (!Has(key)) {
@@ -95,7 +150,11 @@ public:
     }
     const QJsonValue v = object_.value(key);
     if (!v.isString() || !good(v.toString())) {
-      Refuse(key, expects, v);
+      if (secret)
+        refusal_ = Quoted(prefix_ + key) + QStringLiteral(": expects ") + expects +
+                   QStringLiteral(" (what the file holds is not shown)");
+      else
+        Refuse(key, expects, v);
       return {};
     }
     return v.toString();
@@ -110,32 +169,29 @@ public:
   }
 
   int Integer(const QString &key, int least, int most) {
+    if (!Failed() && !Has(key))
+      refusal_ = QStringLiteral("missing key ") + Quoted(prefix_ + key);
     if (Failed())
       return least;
-    if (!Has(key)) {
-      refusal_ = QStringLiteral("missing key ") + Quoted(key);
-      return least;
-    }
-    const QJsonValue v = object_.value(key);
-    const double d = v.toDouble(std::nan(""));
-    if (!v.isDouble() || d != std::floor(d) || d < least || d > most) {
-      Refuse(key, QStringLiteral("a whole number %1..%2").arg(least).arg(most), v);
-      return least;
-    }
-    return int(d);
+    return int(Wide(key, uint64_t(least), uint64_t(most), uint64_t(least)));
   }
 
-  // A whole number least..most; `fallback` when the key is absent and not required.
+  // A whole number least..most written in decimal digits; `fallback` when the
+  // key is absent and not required.
   uint64_t Wide(const QString &key, uint64_t least, uint64_t most, uint64_t fallback) {
     if (Failed() || !Has(key))
       return fallback;
     const QJsonValue v = object_.value(key);
-    const double d = v.toDouble(std::nan(""));
-    if (!v.isDouble() || d != std::floor(d) || d < double(least) || d > double(most)) {
-      Refuse(key, QStringLiteral("a whole number %1..%2").arg(least).arg(most), v);
+    const QString written = written_.value(prefix_ + key);
+    static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,20}\\z"));
+    bool ok = v.isDouble() && digits.match(written).hasMatch();
+    const uint64_t n = ok ? written.toULongLong(&ok) : 0;
+    if (!ok || n < least || n > most) {
+      refusal_ = Quoted(prefix_ + key) + QStringLiteral(": expects a whole number %1..%2, got ").arg(least).arg(most) +
+                 (v.isDouble() ? written : Shown(v));
       return fallback;
     }
-    return uint64_t(d);
+    return n;
   }
 
   bool Bool(const QString &key, bool fallback) {
@@ -176,6 +232,7 @@ public:
 
 private:
   const QJsonObject &object_;
+  const QHash<QString, QString> &written_; // numbers as written (WrittenForm)
   QString prefix_;
   QString refusal_;
 };
@@ -220,7 +277,7 @@ QByteArray PlanText(const unit::SerialPlan &plan) {
 }
 
 // The plan in `value`, or the reader's refusal.
-std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, QString *refusal) {
+std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, const WrittenForm &written, QString *refusal) {
   if (!value.isObject()) {
     *refusal = Quoted(kSerialNumbers) + QStringLiteral(": expects an object, got ") + Shown(value);
     return std::nullopt;
@@ -231,7 +288,7 @@ std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, QString *refus
       *refusal = QStringLiteral("unknown key ") + Quoted(kSerialNumbers + QLatin1Char('.') + it.key());
       return std::nullopt;
     }
-  KeyReader read(object);
+  KeyReader read(object, written.numbers);
   read.NestedIn(kSerialNumbers);
   unit::SerialPlan plan;
   plan.address = base::HexTextToInt(read.Text(
@@ -360,16 +417,20 @@ ParsedJob ParseJob(const QByteArray &text) {
   if (!document.isObject())
     return {std::nullopt, QStringLiteral("not a job: the JSON is not an object")};
   const QJsonObject object = document.object();
-  KeyReader read(object);
+  const WrittenForm written = ReadWrittenForm(text);
+  if (!written.twice.isEmpty()) // which of the two was meant, only the one who wrote it knows
+    return {std::nullopt, QStringLiteral("the key %1 is given twice").arg(Quoted(written.twice))};
+  KeyReader read(object, written.numbers);
 
   // The schema first: a newer file may hold keys this program cannot know.
   const QJsonValue schema = object.value(QStringLiteral("schema"));
   if (schema.isUndefined())
     return {std::nullopt, QStringLiteral("not a job: no \"schema\" version")};
-  if (!schema.isDouble() || schema.toDouble() != std::floor(schema.toDouble()) || schema.toDouble() < 1) {
-    read.Refuse(QStringLiteral("schema"), QStringLiteral("a whole number 1 or more"), schema);
-    return {std::nullopt, read.Refusal()};
-  }
+  const QString schemaText = written.numbers.value(QStringLiteral("schema"));
+  static const QRegularExpression digits(QStringLiteral("\\A[0-9]+\\z"));
+  if (!schema.isDouble() || !digits.match(schemaText).hasMatch() || schema.toDouble() < 1)
+    return {std::nullopt, QStringLiteral("\"schema\": expects a whole number 1 or more, got ") +
+                              (schema.isDouble() ? schemaText : Shown(schema))};
   if (schema.toDouble() > kSchemaVersion)
     return {std::nullopt, QStringLiteral("the job's schema version %1 is newer than this program's %2")
                               .arg(Shown(schema))
@@ -414,12 +475,13 @@ ParsedJob ParseJob(const QByteArray &text) {
   job.retries = read.Integer(QStringLiteral("retries"), 0, kMostRetries);
   job.lotSize = read.Integer(QStringLiteral("lot_size"), 1, kMostLotSize);
   job.ports = read.Ports(QStringLiteral("ports"));
-  job.pinHash = read.Text(QStringLiteral("pin_hash"), IsPinHash, QStringLiteral("an Argon2id hash of the PIN"), false);
+  job.pinHash =
+      read.Text(QStringLiteral("pin_hash"), IsPinHash, QStringLiteral("an Argon2id hash of the PIN"), false, true);
   if (read.Failed())
     return {std::nullopt, read.Refusal()};
   if (object.contains(kSerialNumbers)) {
     QString refusal;
-    job.serial = ReadPlan(object.value(kSerialNumbers), &refusal);
+    job.serial = ReadPlan(object.value(kSerialNumbers), written, &refusal);
     if (!job.serial)
       return {std::nullopt, refusal};
   }

@@ -3,8 +3,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <cctype>
-#include <cstring>
+#include <QRegularExpression>
+#include <QUrl>
+#include <QUrlQuery>
 
 namespace records {
 
@@ -17,18 +18,6 @@ QString DataFolder() {
   if (base.isEmpty())
     base = QDir::homePath() + QStringLiteral("/.local/share");
   return base + QStringLiteral("/kavrin-programmer");
-}
-
-// Percent-decoding that refuses a '%' without two hex digits after it.
-std::optional<QString> Decode(const QString &text) {
-  const QByteArray bytes = text.toUtf8();
-  for (qsizetype i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '%')
-      continue;
-    if (i + 2 >= bytes.size() || !isxdigit(uchar(bytes[i + 1])) || !isxdigit(uchar(bytes[i + 2])))
-      return std::nullopt;
-  }
-  return QString::fromUtf8(QByteArray::fromPercentEncoding(bytes));
 }
 
 // The location as it may be shown: whatever stands between the first ':'
@@ -113,95 +102,76 @@ std::optional<StoreLocation> ParseStoreUrl(const QString &url, QString *error, c
     where.sqlitePath = QDir::cleanPath(path.startsWith(QLatin1Char('/')) ? path : QDir::currentPath() + '/' + path);
     return where;
   }
-  QString rest;
-  for (const char *scheme : {"postgresql://", "postgres://"})
-    if (text.startsWith(QLatin1String(scheme)))
-      rest = text.mid(qsizetype(strlen(scheme)));
-  if (rest.isNull())
+  if (!text.startsWith(QLatin1String("postgresql://")) && !text.startsWith(QLatin1String("postgres://")))
     return Fail(error, QStringLiteral("Unknown records store \"%1\": %2.").arg(Shown(text), kForms));
-
   const auto bad = [&](const QString &why) {
     return Fail(error, QStringLiteral("Bad records store \"%1\": %2.").arg(Shown(text), why));
   };
-  // The one option: a service of libpq's service file, which may hold the
-  // password so that it stands neither on a command line nor in sysset.ini.
-  const qsizetype question = rest.indexOf(QLatin1Char('?'));
-  if (question >= 0) {
-    const QString option = rest.mid(question + 1);
-    if (!option.startsWith(QLatin1String("service=")) || option.contains(QLatin1Char('&')) ||
-        option.contains(QLatin1Char('#')))
-      return bad(QStringLiteral("options after the database name are not supported"));
-    // A name of the service file's sections, passed to libpq as it is.
-    const QString service = option.mid(8);
-    bool plain = !service.isEmpty();
-    for (QChar c : service)
-      plain = plain && c.unicode() < 128 && (c.isLetterOrNumber() || c == '_' || c == '-' || c == '.');
-    if (!plain)
-      return bad(QStringLiteral("the service name is not valid"));
-    where.service = service;
-    rest.truncate(question);
-  }
-  if (rest.contains(QLatin1Char('#')))
-    return bad(QStringLiteral("options after the database name are not supported"));
-  const qsizetype slash = rest.indexOf(QLatin1Char('/'));
-  if (slash < 0 || slash == rest.size() - 1)
-    return bad(QStringLiteral("no database name after the host"));
-  const std::optional<QString> database = Decode(rest.mid(slash + 1));
-  if (!database || database->contains(QLatin1Char('/')))
-    return bad(QStringLiteral("the database name is not valid"));
-  const QString authority = rest.left(slash);
-  // A password may hold an unencoded '@'; the host never does.
+  // The authority as written, up to the path: QUrl ends the user info at its
+  // first '@', where a password may hold more (the host holds none), and it
+  // forgets a port left empty and names no part of an authority it refuses.
+  const qsizetype start = text.indexOf(QLatin1String("://")) + 3;
+  static const QRegularExpression pathStart(QStringLiteral("[/?#]"));
+  qsizetype end = text.indexOf(pathStart, start);
+  if (end < 0)
+    end = text.size();
+  const QString authority = text.mid(start, end - start);
   const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
-  if (at <= 0)
-    return bad(QStringLiteral("no user name before '@'"));
-  const QString userInfo = authority.left(at);
-  QString hostPort = authority.mid(at + 1);
-  const qsizetype colon = userInfo.indexOf(QLatin1Char(':'));
-  const std::optional<QString> user = Decode(colon < 0 ? userInfo : userInfo.left(colon));
-  const std::optional<QString> password = Decode(colon < 0 ? QString() : userInfo.mid(colon + 1));
-  if (!user || !password)
-    return bad(QStringLiteral("a '%' in the user name or password is not followed by two hex digits"));
-  if (user->isEmpty())
-    return bad(QStringLiteral("no user name before '@'"));
+  const QString userInfo = at < 0 ? QString() : QString(authority.left(at)).replace('@', QStringLiteral("%40"));
+  const QString hostPort = authority.mid(at + 1);
+  const QUrl parsed(text.left(start) + userInfo + (at < 0 ? QString() : QStringLiteral("@")) + hostPort + text.mid(end),
+                    QUrl::StrictMode);
 
-  QString host;
-  QString portText;
-  if (hostPort.startsWith(QLatin1Char('['))) {
-    const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
-    if (close < 0)
-      return bad(QStringLiteral("the host's '[' is not closed"));
-    host = hostPort.mid(1, close - 1);
-    const QString after = hostPort.mid(close + 1);
-    if (!after.isEmpty() && !after.startsWith(QLatin1Char(':')))
-      return bad(QStringLiteral("unexpected text after the host"));
-    if (after == QLatin1String(":"))
-      return bad(QStringLiteral("no port number after ':'"));
-    if (!after.isEmpty())
-      portText = after.mid(1);
-  } else {
-    const qsizetype portColon = hostPort.indexOf(QLatin1Char(':'));
-    host = portColon < 0 ? hostPort : hostPort.left(portColon);
-    portText = portColon < 0 ? QString() : hostPort.mid(portColon + 1);
-    if (portColon >= 0 && portText.isEmpty())
-      return bad(QStringLiteral("no port number after ':'"));
+  // Only a service of libpq's service file, which may hold the password so
+  // that it stands neither on a command line nor in sysset.ini.
+  const QList<std::pair<QString, QString>> options = QUrlQuery(parsed).queryItems(QUrl::FullyDecoded);
+  if (parsed.hasFragment() ||
+      (parsed.hasQuery() && (options.size() != 1 || options[0].first != QLatin1String("service"))))
+    return bad(QStringLiteral("options after the database name are not supported"));
+  if (parsed.hasQuery()) {
+    // A name of the service file's sections, passed to libpq as it is.
+    static const QRegularExpression name(QStringLiteral("\\A[A-Za-z0-9_.-]+\\z"));
+    if (!name.match(options[0].second).hasMatch())
+      return bad(QStringLiteral("the service name is not valid"));
+    where.service = options[0].second;
   }
-  if (host.isEmpty())
+  // QUrl keeps the path of a location whose authority it refuses.
+  const QString path = parsed.path(QUrl::FullyDecoded);
+  if (path.size() < 2)
+    return bad(QStringLiteral("no database name after the host"));
+  if (path.indexOf(QLatin1Char('/'), 1) >= 0)
+    return bad(QStringLiteral("the database name is not valid"));
+  if (at < 0 || userInfo.section(QLatin1Char(':'), 0, 0).isEmpty())
+    return bad(QStringLiteral("no user name before '@'"));
+  QUrl user;
+  user.setUserInfo(userInfo, QUrl::StrictMode);
+  if (!user.isValid())
+    return bad(QStringLiteral("a '%' in the user name or password is not followed by two hex digits"));
+  if (hostPort.startsWith(QLatin1Char('[')) && !hostPort.contains(QLatin1Char(']')))
+    return bad(QStringLiteral("the host's '[' is not closed"));
+  const qsizetype colon = hostPort.lastIndexOf(QLatin1Char(':'));
+  const bool hasPort = colon > hostPort.lastIndexOf(QLatin1Char(']'));
+  const QString portText = hasPort ? hostPort.mid(colon + 1) : QString();
+  if (hasPort && portText.isEmpty())
+    return bad(QStringLiteral("no port number after ':'"));
+  const QString hostText = hostPort.left(hasPort ? colon : hostPort.size());
+  if (hostText.isEmpty())
     return bad(QStringLiteral("no host name"));
-  if (!portText.isNull()) {
-    bool ok = false;
-    const int port = portText.toInt(&ok);
-    bool digits = !portText.isEmpty();
-    for (QChar c : portText)
-      digits = digits && c.isDigit() && c.unicode() < 128;
-    if (!ok || !digits || port < 1 || port > 65535)
-      return bad(QStringLiteral("the port \"%1\" is not a number from 1 to 65535").arg(portText));
-    where.port = port;
+  static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,5}\\z"));
+  if (hasPort && (!digits.match(portText).hasMatch() || portText.toInt() < 1 || portText.toInt() > 65535))
+    return bad(QStringLiteral("the port \"%1\" is not a number from 1 to 65535").arg(portText));
+  if (!parsed.isValid()) { // what is left to refuse: the host name or the database name as written
+    QUrl host;
+    host.setHost(hostText, QUrl::StrictMode);
+    return bad(host.isValid() ? QStringLiteral("the database name is not valid")
+                              : QStringLiteral("the host name \"%1\" is not valid").arg(hostText));
   }
   where.kind = StoreLocation::Kind::Postgres;
-  where.user = *user;
-  where.password = *password;
-  where.host = host;
-  where.database = *database;
+  where.user = parsed.userName(QUrl::FullyDecoded);
+  where.password = parsed.password(QUrl::FullyDecoded);
+  where.host = parsed.host(QUrl::FullyDecoded);
+  where.port = parsed.port(5432);
+  where.database = path.mid(1);
   where.sqlitePath = spoolPath.isEmpty() ? DefaultSpoolPath(where) : QFileInfo(spoolPath).absoluteFilePath();
   return where;
 }

@@ -24,11 +24,10 @@
 #include <vector>
 #if __has_include(<linux/serial.h>)
 #include <linux/serial.h>
-
-namespace serial {
-
 #define KAVRIN_HAVE_ICOUNT 1
 #endif
+
+namespace serial {
 
 using Clock = std::chrono::steady_clock;
 

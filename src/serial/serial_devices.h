@@ -91,4 +91,9 @@ QStringList ListSerialDevices();
 // device's own path (links followed).
 QString StablePortPath(const QString &portName, const PortListRoots &roots = {});
 
+// What a port name opens, equal for two names of one port (a link, a doubled
+// slash, a name under /dev and its path): a device by its number, another
+// file by its inode, a name that leads nowhere by its path.
+QString PortIdentity(const QString &name);
+
 } // namespace serial

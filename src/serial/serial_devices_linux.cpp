@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <set>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace serial {
@@ -339,6 +340,16 @@ QString StablePortPath(const QString &portName, const PortListRoots &roots) {
     if (QFileInfo(links.filePath(entry)).canonicalFilePath() == device)
       return links.filePath(entry);
   return device;
+}
+
+QString PortIdentity(const QString &name) {
+  const QString device = PosixSerialLayer::DevicePath(name);
+  struct stat st = {};
+  if (stat(QFile::encodeName(device).constData(), &st) != 0)
+    return QDir::cleanPath(device);
+  if (S_ISCHR(st.st_mode))
+    return QStringLiteral("device %1").arg(quint64(st.st_rdev));
+  return QStringLiteral("file %1 %2").arg(quint64(st.st_dev)).arg(quint64(st.st_ino));
 }
 
 } // namespace serial

@@ -13,10 +13,6 @@ QString Sha256Hex(const QByteArray &bytes) {
 AttemptRecords::AttemptRecords(records::Recorder *recorder, QString frontEnd)
     : recorder_(recorder), frontEnd_(std::move(frontEnd)) {}
 
-void AttemptRecords::Watch(BoxSession &session) {
-  QObject::connect(&session, &BoxSession::AttemptEnded, &session, [this](const Attempt &attempt) { Add(attempt); });
-}
-
 void AttemptRecords::Add(const Attempt &attempt, const QString &serial) {
   if (!recorder_)
     return;

@@ -1,9 +1,9 @@
 #pragma once
 // Production records of a front end's box sessions: one record per operation
-// attempt, written when the attempt ends (BoxSession::AttemptEnded) with
-// MakeRecord. Attempts that end before a session operation begins (a file
-// refused before any port is touched, a port that does not open for the
-// command line) are added by the front end directly.
+// attempt, made with MakeRecord and added by the front end as the attempt ends
+// (BoxSession::AttemptEnded), or directly for attempts that end before a
+// session operation begins (a file refused before any port is touched, a port
+// that does not open for the command line).
 //
 // Everything runs on the thread of the sessions and the Recorder; writing a
 // record is one local commit (records/recorder.h) and never changes an
@@ -28,8 +28,6 @@ public:
   // `recorder` may be null: records are off.
   AttemptRecords(records::Recorder *recorder, QString frontEnd);
 
-  // Records every attempt of `session` as it ends.
-  void Watch(BoxSession &session);
   // `serial`: the unit's serial number text, for its record.
   void Add(const Attempt &attempt, const QString &serial = {});
 

@@ -121,6 +121,37 @@ TEST(CheckFile, RefusedFilesSayWhyAndExit3) {
   EXPECT_EQ(result.value(QStringLiteral("exit")).toInt(), 3);
 }
 
+// Lines for people show a control character (ESC, BEL) as \xHH wherever it
+// comes from: a file's header, a file's name, a job's values; JSON keeps its
+// own escapes. No terminal receives the raw byte.
+TEST(CheckFile, ControlCharactersReachNoTerminal) {
+  ProgramFolder folder;
+  folder.Write(QStringLiteral("header.srec"), "S00A00001B5B324A07763155\nS107000001020304EE\nS9030000FC\n");
+  folder.Write(QStringLiteral("name.kavjob"), R"({"schema": 1, "name": "a\u001b[31m"})");
+  folder.Write(QStringLiteral("firmware.kavjob"), R"({"schema": 1, "name": "A", "firmware": "fw\u0007.hex"})");
+  const QString absent = folder.File(QStringLiteral("a\x1b[2Jb.hex"));
+  const QString absentShown =
+      QStringLiteral("Cannot open file \"%1\"").arg(folder.File(QStringLiteral("a\\x1B[2Jb.hex")));
+  const std::pair<QStringList, QString> cases[] = {
+      {{"check-file", folder.File(QStringLiteral("header.srec"))}, QStringLiteral("\nDescription: \\x1B[2J\\x07v1\n")},
+      {{"check-file", absent}, absentShown},
+      {{"job", "show", folder.File(QStringLiteral("name.kavjob"))}, QStringLiteral(", got \"a\\x1B[31m\"\n")},
+      {{"run", "--no-records", "--job", folder.File(QStringLiteral("firmware.kavjob"))},
+       QStringLiteral(", got \"fw\\x07.hex\"\n")},
+      {{"load", "--no-records", "--port", "/nonexistent/a", "--file", absent},
+       QStringLiteral("/nonexistent/a: ") + absentShown},
+      {{"load", "--no-records", "--json", "--port", "/nonexistent/a", "--file", absent},
+       QStringLiteral("a\\u001b[2Jb.hex")},
+  };
+  for (const auto &[args, shown] : cases) {
+    const CliRun r = Cli(args);
+    const QString all = r.out + r.err;
+    EXPECT_TRUE(all.contains(shown)) << args.join(' ').toStdString() << " -> " << all.toStdString();
+    EXPECT_FALSE(std::any_of(all.begin(), all.end(), [](QChar c) { return c < QChar(0x20) && c != QChar('\n'); }))
+        << args.join(' ').toStdString();
+  }
+}
+
 TEST(CheckFile, UsageErrorsExit2NamingTheOption) {
   const std::pair<QStringList, QString> cases[] = {
       {{}, QStringLiteral("Usage: kavrin-cli COMMAND")},

@@ -645,7 +645,7 @@ TEST(CliBoxes, ALoadWithASerialPlanGivesEachBoxItsOwnNumberInTheBlocksItChecks) 
     const char *error;
   } refused[] = {
       {{"--serial-at", "7FF0", "--serial-format", "le32", "--mode", "online"},
-       "--serial-pool: needed with --serial-at for load, which has no job to name it"},
+       "--serial-at requires --serial-pool"},
       {{"--serial-at", "7FF0", "--serial-format", "le32", "--serial-pool", "p"},
        "--serial-at: per-unit data needs a load that programs one chip: in offline mode with a count of 999999 the "
        "box would burn the same image, and so the same number, into every chip; give --mode online or --count 1"},

@@ -182,16 +182,16 @@ TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
     QStringList extra;
     QString error; // after "kavrin-cli job create: "
   } refused[] = {
-      {{"--serial-format", "le32"}, "--serial-at: needed with the other --serial- options"},
+      {{"--serial-format", "le32"}, "--serial-format requires --serial-at"},
       {{"--serial-at", "7F00"}, "--serial-format: needed with --serial-at unless --serial-list gives the values"},
-      {{"--serial-at", "8000", "--serial-format", "le32"}, "--serial-at: expects a hex address 0000..7FFF, got \"8000\""},
+      {{"--serial-at", "8000", "--serial-format", "le32"},
+       "--serial-at: expects a hex address 0000..7FFF, got \"8000\""},
       {{"--serial-at", "7F00", "--serial-format", "dec:11"},
        "--serial-format: expects le32, be32, dec:N (N 1..10) or hex:N (N 1..8), got \"dec:11\""},
       {{"--serial-at", "7F00", "--serial-format", "le32", "--serial-prefix", "SN"},
        "--serial-at: a prefix goes only with the ASCII formats dec:N and hex:N"},
       {{"--serial-at", "7F00", "--serial-list", "labels.txt", "--serial-start", "5"},
-       "--serial-list: not together with --serial-format, --serial-prefix, --serial-start or --serial-step, which "
-       "count numbers"},
+       "--serial-start excludes --serial-list"},
       {{"--serial-at", "7F00", "--serial-list", "twice.txt"},
        "--serial-list: \"twice.txt\": line 2: \"A-1\" is given twice and would go into two boards"},
       {{"--serial-at", "0000", "--serial-format", "le32"},

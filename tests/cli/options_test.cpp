@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace cli;
@@ -76,8 +77,8 @@ TEST(CliOptions, BadLinesNameTheOption) {
     const char *error;
   };
   const Case cases[] = {
-      {Command::Load, {"--file", "f.hex"}, "missing --port"},
-      {Command::Load, {"--port", "p"}, "missing --file"},
+      {Command::Load, {"--file", "f.hex"}, "--port is required"},
+      {Command::Load, {"--port", "p"}, "--file is required"},
       {Command::Load, {"--port", "p", "--file", "f", "--count", "1234567"}, "--count: expects 1 to 6 digits"},
       {Command::Load, {"--port", "p", "--file", "f", "--count", ""}, "--count: needs a value"},
       {Command::Load, {"--port", "p", "--file", "f", "--count=12a"}, "--count: expects 1 to 6 digits"},
@@ -90,21 +91,26 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::Load,
        {"--port", "ttyUSB0", "--port", "/dev/ttyUSB0", "--file", "f"},
        "--port: \"/dev/ttyUSB0\" is given twice"},
-      {Command::Load, {"--port", "--json", "--file", "f"}, "--port: needs a value"},
+      {Command::Load, {"--port", "--json", "--file", "f"}, "--port: needs a value, got the option \"--json\""},
       {Command::Load, {"--port", "p", "--file", "f", "--json=yes"}, "--json: takes no value"},
+      {Command::Load,
+       {"--port", "p", "--file", "f", "--records", "off", "--no-records"},
+       "--no-records excludes --records"},
       {Command::Load, {"--port", "p", "--file", "f", "--chip", "PAC5223"}, "--chip is not an option of load"},
       {Command::Load, {"--port", "p", "--file", "f", "extra"}, "unexpected argument \"extra\""},
-      {Command::Load, {"--port", "p", "-f", "f"}, "unknown option -f"},
+      {Command::Load, {"--port", "p", "-f", "f"}, "-f is not an option of load"},
       {Command::Set,
        {"--port", "p", "--mode", "online", "--power", "5v", "--count", "10000"},
        "--count: expects a number 0..9999"},
-      {Command::Set, {"--port", "p", "--mode", "online", "--count", "1"}, "missing --power"},
+      {Command::Set, {"--port", "p", "--mode", "online", "--count", "1"}, "--power is required"},
       {Command::Verify, {"--port", "p", "--sectors", "1"}, "--sectors is not an option of verify"},
-      {Command::ReadOut, {"--port", "a", "--port", "b", "--chip", "c", "--out", "o"}, "--port: read-out reads one box"},
+      {Command::ReadOut,
+       {"--port", "a", "--port", "b", "--chip", "c", "--out", "o"},
+       "--port: given twice"},
       {Command::ReadOut,
        {"--port", "a", "--chip", "c", "--out", "o", "--dataflash", "flash"},
        "--dataflash: expects code or eeprom"},
-      {Command::CheckFile, {}, "missing the firmware file"},
+      {Command::CheckFile, {}, "FILE is required"},
       {Command::CheckFile, {"--format", "hex", "f"}, "--format: expects auto or bin, got \"hex\""},
       {Command::CheckFile, {"--format", "bin", "--base", "0x", "f"}, "--base: expects a hex address"},
       {Command::CheckFile, {"--format", "bin", "--base", "100000000", "f"}, "--base: expects a hex address"},
@@ -114,6 +120,7 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::CheckFile, {"a.hex", "b.hex"}, "unexpected argument \"b.hex\""},
       {Command::Ports, {"--port", "p"}, "--port is not an option of ports"},
       {Command::Verify, {"--port", "p", "--lang", "de"}, "--lang: expects zh or en, got \"de\""},
+      {Command::Records, {"--summary", "--result", "ok"}, "--summary excludes --result"},
   };
   for (const Case &c : cases) {
     const QStringList args = Args(c.args);
@@ -121,6 +128,99 @@ TEST(CliOptions, BadLinesNameTheOption) {
     EXPECT_FALSE(r.options.has_value()) << args.join(' ').toStdString();
     EXPECT_TRUE(r.error.startsWith(QString::fromUtf8(c.error)))
         << args.join(' ').toStdString() << " -> " << r.error.toStdString();
+  }
+}
+
+// Every number option takes only what its help says, within its range: junk
+// that a lenient reader would turn into some number (0x10 into 16 or 0,
+// 12345678901 into 0 after a 32-bit wrap) is refused naming option and value.
+TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
+  const QStringList decimalJunk = {"-5", "abc", "0x10", "1e3", " 5", "5 ", "+5", "12345678901", "1.0", "\u0663"};
+  const QStringList hexJunk = {"-5", "xyz", " 5", "5 ", "+5", "0x", "0x-1", "123456789", "\u0663"};
+  const QStringList job = {"--out", "o.kavjob", "--name", "n", "--file", "f", "--mode", "online"};
+  const QStringList serial = job + QStringList{"--lot-size", "1", "--serial-at", "7F00", "--serial-format", "le32"};
+  using Stored = std::function<uint64_t(const Options &)>;
+  const struct {
+    bool jobCreate;
+    Command command;
+    QStringList others;
+    QString option;
+    QString least, most, above;
+    Stored stored; // the value taken for `most`
+    bool hex = false;
+  } cases[] = {
+      {false,
+       Command::Load,
+       {"--port", "p", "--file", "f"},
+       "--count",
+       "0",
+       "999999",
+       "1000000",
+       [](const Options &o) { return o.count.toULongLong(); }},
+      {false,
+       Command::Set,
+       {"--port", "p", "--mode", "online", "--power", "5v"},
+       "--count",
+       "0",
+       "9999",
+       "10000",
+       [](const Options &o) { return uint64_t(o.setCount); }},
+      {false,
+       Command::Verify,
+       {"--port", "p"},
+       "--timeout",
+       "1",
+       "86400",
+       "86401",
+       [](const Options &o) { return uint64_t(o.timeoutSeconds); }},
+      {false,
+       Command::Run,
+       {"--job", "j"},
+       "--units",
+       "1",
+       "1000000",
+       "1000001",
+       [](const Options &o) { return uint64_t(o.units); }},
+      {true, Command::Load, job + QStringList{"--lot-size", "1"}, "--retries", "0", "5", "6",
+       [](const Options &o) { return uint64_t(o.retries); }},
+      {true, Command::Load, job, "--lot-size", "1", "1000000", "1000001",
+       [](const Options &o) { return uint64_t(o.lotSize); }},
+      {true, Command::Load, serial, "--serial-start", "0", "4294967295", "4294967296",
+       [](const Options &o) { return uint64_t(o.serialPlan.start); }},
+      {true, Command::Load, serial, "--serial-step", "1", "4294967295", "4294967296",
+       [](const Options &o) { return uint64_t(o.serialPlan.step); }},
+      {true, Command::Load, serial, "--serial-block", "1", "1000", "1001",
+       [](const Options &o) { return uint64_t(o.serialPlan.blockSize); }},
+      {false,
+       Command::CheckFile,
+       {"--format", "bin", "f"},
+       "--base",
+       "0",
+       "0xFFFFFFFF",
+       "100000000",
+       [](const Options &o) { return uint64_t(o.base); },
+       true},
+      {true, Command::Load, job + QStringList{"--lot-size", "1", "--serial-format", "dec:2"}, "--serial-at", "0000",
+       "0x7FFE", "8000", [](const Options &o) { return uint64_t(o.serialPlan.address); }, true},
+  };
+  for (const auto &c : cases) {
+    const auto parse = [&](const QString &value) {
+      const QStringList args = c.others + QStringList{c.option, value};
+      return c.jobCreate ? ParseJobOptions(JobCommand::Create, args) : ParseOptions(c.command, args);
+    };
+    const std::string what = c.option.toStdString() + " ";
+    EXPECT_TRUE(parse(c.least).options) << what << parse(c.least).error.toStdString();
+    const ParseResult most = parse(c.most);
+    ASSERT_TRUE(most.options) << what << most.error.toStdString();
+    EXPECT_EQ(c.stored(*most.options), c.most.toULongLong(nullptr, 0)) << what;
+    const QStringList refused = (c.hex ? hexJunk : decimalJunk) + QStringList{c.above};
+    for (const QString &junk : refused) {
+      const ParseResult r = parse(junk);
+      EXPECT_FALSE(r.options) << what << junk.toStdString();
+      EXPECT_TRUE(r.error.startsWith(c.option + QStringLiteral(": expects ")) &&
+                  r.error.endsWith(QStringLiteral(", got \"%1\"").arg(junk)))
+          << what << junk.toStdString() << " -> " << r.error.toStdString();
+    }
   }
 }
 

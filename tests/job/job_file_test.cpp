@@ -103,7 +103,7 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
       {"a port twice", set("ports", QJsonArray{"p", "p"}),
        QStringLiteral("\"ports\": expects a list of at most 16 different port names, got a list")},
       {"a PIN in the clear", set("pin_hash", "2468"),
-       QStringLiteral("\"pin_hash\": expects an Argon2id hash of the PIN, got \"2468\"")},
+       QStringLiteral("\"pin_hash\": expects an Argon2id hash of the PIN (what the file holds is not shown)")},
       {"a base for a file read by content", set("firmware_base", "1000"),
        QStringLiteral("\"firmware_base\": only with \"firmware_format\" bin")},
       {"an empty serial-number plan", set("serial_numbers", QJsonObject{}),
@@ -129,6 +129,40 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
       << job::OpenJob(jobPath).refusal.toStdString();
   EXPECT_TRUE(job::OpenJob(folder.File(QStringLiteral("none.kavjob")))
                   .refusal.startsWith(QStringLiteral("cannot read the job file: ")));
+}
+
+// What a JSON reader smooths over is refused: a key given twice (the last
+// would win) and a number not written in digits (5e2, 2.0 and -0 read as
+// whole numbers). The keys are found in the text, not in a string's value.
+TEST_F(JobFolder, AKeyTwiceOrANumberNotInDigitsIsRefused) {
+  unit::SerialPlan plan;
+  plan.address = 0x7F00;
+  plan.start = 1000;
+  made.serial = plan;
+  const QByteArray text = job::JobText(made);
+  const struct {
+    const char *from, *to;
+    QString refusal; // empty: opens
+  } cases[] = {
+      {"\"retries\": 2,", "\"retries\": 2, \"retries\": 5,", QStringLiteral("the key \"retries\" is given twice")},
+      {"\"retries\": 2,", "\"\\u0072etries\": 2, \"retries\": 2,",
+       QStringLiteral("the key \"retries\" is given twice")},
+      {"\"step\": 1,", "\"step\": 1, \"step\": 2,", QStringLiteral("the key \"serial_numbers.step\" is given twice")},
+      {"\"name\": \"", "\"name\": \"retries\\\": 2, \\\"retries\\\": 5 ", {}},
+      {"\"lot_size\": 500", "\"lot_size\": 5e2",
+       QStringLiteral("\"lot_size\": expects a whole number 1..1000000, got 5e2")},
+      {"\"retries\": 2", "\"retries\": 2.0", QStringLiteral("\"retries\": expects a whole number 0..5, got 2.0")},
+      {"\"retries\": 2", "\"retries\": -0", QStringLiteral("\"retries\": expects a whole number 0..5, got -0")},
+      {"\"start\": 1000", "\"start\": 1E3",
+       QStringLiteral("\"serial_numbers.start\": expects a whole number 0..4294967295, got 1E3")},
+      {"\"schema\": 2", "\"schema\": 2.0", QStringLiteral("\"schema\": expects a whole number 1 or more, got 2.0")},
+  };
+  for (const auto &c : cases) {
+    ASSERT_TRUE(text.contains(c.from)) << c.from;
+    const job::ParsedJob parsed = job::ParseJob(QByteArray(text).replace(c.from, c.to));
+    EXPECT_EQ(parsed.refusal, c.refusal) << c.to;
+    EXPECT_EQ(parsed.job.has_value(), c.refusal.isEmpty()) << c.to;
+  }
 }
 
 TEST_F(JobFolder, TheWriterReplacesNothingButARegularFileAndThatWhole) {

@@ -1,65 +1,187 @@
 #!/usr/bin/env bash
-# Fails when a source file includes a header of a layer above its own, or when
-# a front end reaches into what the engine owns. Layers, bottom up: base; the
-# subsystems (serial, protocol, image, chip, records, job, unit); the engine (session);
-# the front ends (app, cli), which never include each other. Widgets belong to
-# the window alone: below the front ends no file includes a Qt Widgets header
-# (<QtWidgets/...>, or a name found in the folder KAVRIN_WIDGET_HEADERS names).
-# Usage: check_layers.sh SRC_DIR
+# Fails when a source file includes what its folder's library does not link.
+# The table below mirrors src/CMakeLists.txt: each folder, the folders whose
+# libraries it links (what they link comes along, as CMake's PUBLIC links do),
+# the Qt modules and the outside libraries it may use. Every form of include is
+# read: "folder/x.h", <folder/x.h>, "x.h" beside the file, "../folder/x.h".
+# Qt headers are told apart by the module folder Qt installs them in, so a
+# widget, painting, chart or multimedia header shows up below the window
+# whatever name it goes by. Headers of neither kind (the C and C++ libraries,
+# the system's) may be included anywhere.
+# Usage: check_layers.sh [SRC_DIR]   (default: src)
 set -u
-src=${1:?usage: check_layers.sh SRC_DIR}
-
-rank() {
-  case $1 in
-  base) echo 0 ;;
-  serial | protocol | image | chip | records | job | unit) echo 1 ;;
-  session) echo 2 ;;
-  app | cli) echo 3 ;;
-  *) echo 9 ;;
-  esac
-}
-
-# The engine's own parts: a front end describes an operation and listens; it
-# never builds frames, packs blocks, reads replies or drives the line itself.
-engine_owned=${KAVRIN_ENGINE_OWNED-}
-
-declare -A widget_header=()
-if [ -n "${KAVRIN_WIDGET_HEADERS-}" ]; then
-  for header in "$KAVRIN_WIDGET_HEADERS"/*; do widget_header[${header##*/}]=1; done
+src=${1:-src}
+src=${src%/}
+if [ ! -d "$src" ]; then
+  echo "check_layers: no source folder $src" >&2
+  exit 2
 fi
 
+# folder -> the folders whose libraries it links (a folder is one library with
+# the folders named after "=", which are parts of the same library).
+declare -A links=(
+  [base]=""
+  [serial]="base"
+  [protocol]="base chip image"
+  [image]="base"
+  [chip]="base"
+  [app]="base chip image"
+  [records]="base"
+  [unit]="base image"
+  [job]="base image unit"
+  [session]="serial protocol image chip records job unit"
+  [app/ui]="app base serial protocol image chip records job unit session app/production"
+  [app/production]="app base serial protocol image chip records job unit session app/ui"
+  [app/main]="app/ui app/production"
+  [cli]="session job"
+  [cli/main]="cli"
+)
+# folder -> the Qt modules it links itself (Core is linked by every library).
+declare -A qt_modules=(
+  [records]="QtSql"
+  [app/ui]="QtGui QtWidgets QtMultimedia QtCharts"
+  [app/production]="QtGui QtWidgets QtMultimedia QtCharts"
+)
+# Outside libraries, by their headers, and the folders that link them.
+declare -A library_of=([libelf.h]=libelf [gelf.h]=libelf [sodium.h]=sodium [sodium/]=sodium [CLI/]=CLI11)
+declare -A library_users=([libelf]="image" [sodium]="job" [CLI11]="cli")
+# The engine's own parts: a front end describes an operation and listens; it
+# never builds frames, reads replies or drives the line itself.
+engine_owned="protocol/frames.h protocol/reply.h protocol/operation_state.h serial/comm.h serial/comm_threads.h"
+front_ends="app app/ui app/production app/main cli cli/main"
+
+# Everything a folder may reach: itself and the closure of its links.
+declare -A reach=()
+closure() {
+  local todo=("$1") seen=" $1 " next dep
+  while [ ${#todo[@]} -gt 0 ]; do
+    next=${todo[0]}
+    todo=("${todo[@]:1}")
+    for dep in ${links[$next]-}; do
+      case $seen in *" $dep "*) continue ;; esac
+      seen+="$dep "
+      todo+=("$dep")
+    done
+  done
+  echo "$seen"
+}
+for folder in "${!links[@]}"; do reach[$folder]=$(closure "$folder"); done
+
+# Qt's headers, each with the module folder it lives in.
+qt_headers=${KAVRIN_QT_HEADERS-}
+if [ -z "$qt_headers" ]; then
+  for query in "qtpaths6 --query QT_INSTALL_HEADERS" "qmake6 -query QT_INSTALL_HEADERS" \
+    "pkg-config --variable=includedir Qt6Core"; do
+    qt_headers=$($query 2>/dev/null) && [ -d "$qt_headers/QtCore" ] && break
+    qt_headers=
+  done
+fi
+if [ -z "$qt_headers" ] || [ ! -d "$qt_headers/QtCore" ]; then
+  echo "check_layers: cannot find Qt's headers (set KAVRIN_QT_HEADERS to the folder holding QtCore/)" >&2
+  exit 2
+fi
+declare -A qt_module_of=()
+for dir in "$qt_headers"/Qt*/; do
+  module=${dir%/}
+  module=${module##*/}
+  for header in "$dir"*; do
+    name=${header##*/}
+    # A name in several modules counts as the lowest one (Core before the rest).
+    [ -n "${qt_module_of[$name]-}" ] && [ "$module" != QtCore ] && continue
+    qt_module_of[$name]=$module
+  done
+done
+
+# The Qt modules each folder reaches.
+declare -A modules=()
+for folder in "${!links[@]}"; do
+  modules[$folder]=" QtCore "
+  for f in ${reach[$folder]}; do modules[$folder]+="${qt_modules[$f]-} "; done
+done
+
+include_form='^[[:space:]]*#[[:space:]]*include[[:space:]]*(["<])([^">]*)[">]'
 faults=0
+fault() {
+  echo "$1"
+  faults=$((faults + 1))
+}
+
+# Sets `normal` to the path with "." and ".." taken out: "a/./b/../c" -> "a/c".
+normalize() {
+  normal=$1
+  [[ $normal == *./* ]] || return 0
+  local part out=()
+  local IFS=/
+  for part in $normal; do
+    case $part in
+    '' | .) ;;
+    ..) [ ${#out[@]} -gt 0 ] && unset 'out[${#out[@]}-1]' ;;
+    *) out+=("$part") ;;
+    esac
+  done
+  normal="${out[*]}"
+}
+
 while IFS= read -r file; do
   rel=${file#"$src"/}
-  folder=${rel%%/*}
-  own=$(rank "$folder")
-  while IFS=: read -r line target; do
-    top=${target%%/*}
-    theirs=$(rank "$top")
-    [ "$theirs" = 9 ] && continue
-    if [ "$theirs" -gt "$own" ] || { [ "$own" = 3 ] && [ "$theirs" = 3 ] && [ "$top" != "$folder" ]; }; then
-      echo "$rel:$line: the $folder layer includes \"$target\" from the $top layer"
-      faults=$((faults + 1))
-    elif [ "$own" = 3 ]; then
-      for owned in $engine_owned; do
-        if [ "$target" = "$owned" ]; then
-          echo "$rel:$line: a front end includes \"$target\", which the engine owns"
-          faults=$((faults + 1))
-        fi
+  folder=.
+  [[ $rel == */* ]] && folder=${rel%/*}
+  if [ -z "${links[$folder]+x}" ]; then
+    fault "$rel: the folder $folder is not in the layer table (add it as src/CMakeLists.txt builds it)"
+    continue
+  fi
+  allowed_modules=${modules[$folder]}
+  while IFS= read -r entry; do
+    line=${entry%%:*}
+    [[ ${entry#*:} =~ $include_form ]] || continue
+    form=${BASH_REMATCH[1]}
+    target=${BASH_REMATCH[2]}
+    # Where the compiler finds it: beside the file first for "...", then in src/.
+    header=
+    normalize "$target"
+    if [ "$form" = '"' ] && [ -e "${file%/*}/$target" ]; then
+      normalize "$folder/$target"
+      header=$normal
+    elif [[ $normal == */* ]] && { [ -e "$src/$normal" ] || [ -n "${links[${normal%/*}]+x}" ]; }; then
+      header=$normal
+    fi
+    if [ -n "$header" ]; then
+      theirs=.
+      [[ $header == */* ]] && theirs=${header%/*}
+      if [ -z "${links[$theirs]+x}" ]; then
+        fault "$rel:$line: includes \"$target\", which is in no folder of the layer table"
+      elif [ "$theirs" != "$folder" ] && [[ ${reach[$folder]} != *" $theirs "* ]]; then
+        fault "$rel:$line: the $folder folder includes \"$target\" from $theirs, which it does not link"
+      elif [[ " $front_ends " == *" $folder "* ]] && [[ " $engine_owned " == *" $header "* ]]; then
+        fault "$rel:$line: a front end includes \"$target\", which the engine owns"
+      fi
+      continue
+    fi
+    if [ "$form" = '"' ]; then
+      fault "$rel:$line: includes \"$target\", which is in no folder of the layer table"
+      continue
+    fi
+    case $target in
+    Qt*/*) module=${target%%/*} ;;
+    */*) module= ;;
+    *) module=${qt_module_of[$target]-} ;;
+    esac
+    if [ -n "$module" ] && [[ $allowed_modules != *" $module "* ]]; then
+      fault "$rel:$line: the $folder folder includes <$target> of Qt's $module module, which it does not link"
+    fi
+    library=${library_of[$target]-${library_of[${target%%/*}/]-}}
+    if [ -n "$library" ]; then
+      linked=no
+      for user in ${library_users[$library]}; do
+        [[ ${reach[$folder]} == *" $user "* ]] && linked=yes
       done
+      [ $linked = yes ] || fault "$rel:$line: the $folder folder includes <$target> of $library, which it does not link"
     fi
-  done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" | sed 's/^\([0-9]*\):.*"\(.*\)".*/\1:\2/')
-  [ "$own" -lt 3 ] || continue
-  while IFS=: read -r line target; do
-    if [[ $target == QtWidgets* ]] || [ -n "${widget_header[$target]-}" ]; then
-      echo "$rel:$line: the $folder layer includes the widget header <$target>"
-      faults=$((faults + 1))
-    fi
-  done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*<' "$file" | sed 's/^\([0-9]*\):.*<\(.*\)>.*/\1:\2/')
-done < <(find "$src" -name '*.h' -o -name '*.cpp' | sort)
+  done < <(grep -n '^[[:space:]]*#[[:space:]]*include' "$file")
+done < <(find "$src" \( -name '*.h' -o -name '*.cpp' \) -type f | sort)
 
 if [ "$faults" -gt 0 ]; then
   echo "$faults include(s) break the layers"
   exit 1
 fi
-echo "layers: every include goes down or stays within its layer"
+echo "layers: every include stays within what its folder links"

@@ -50,7 +50,6 @@ TEST(StoreUrl, GoodLocationsParseToTheirParts) {
       {"postgresql://u@h:65535/d", "u", "", "h", 65535, "d", "u@h:65535/d"},
       // Names that look like placeholders stay as they are.
       {"postgresql://u%251@h/d%252", "u%1", "", "h", 5432, "d%2", "u%1@h:5432/d%2"},
-      {"postgresql://u@h%L1/db", "u", "", "h%L1", 5432, "db", "u@h%L1:5432/db"},
       {"postgresql://kav@h/d?service=line-3.b", "kav", "", "h", 5432, "d", "kav@h:5432/d", "line-3.b"},
   };
   for (const auto &c : cases) {
@@ -114,6 +113,8 @@ TEST(StoreUrl, BadLocationsAreRefusedWithAPlainReason) {
       {"postgresql://u@[::1/d", QStringLiteral("the host's '[' is not closed")},
       {"postgresql://u@h/d?sslmode=require", QStringLiteral("options after the database name are not supported")},
       {"postgresql://u@h/d/e", QStringLiteral("the database name is not valid")},
+      {"postgresql://u@h%L1/db", QStringLiteral("the host name \"h%L1\" is not valid")},
+      {"postgresql://u@h/d%zz", QStringLiteral("the database name is not valid")},
   };
   for (const auto &c : cases) {
     QString error;

@@ -72,7 +72,7 @@ inline void ConfigureAsComm1(serial::TComm &comm, const QString &name) {
 // One component on one in-memory device named "COM5"; the line's silences
 // are measured on `clock`.
 struct MemoryRig {
-  explicit MemoryRig(base::Clock &clock = base::SystemClock()) {
+  explicit MemoryRig(base::Clock &clock = base::SystemClock()) : manual(dynamic_cast<base::ManualClock *>(&clock)) {
     layer = std::make_shared<MemorySerialLayer>(clock);
     device = layer->AddDevice(QStringLiteral("COM5"));
     comm = std::make_unique<serial::TComm>(nullptr, layer);
@@ -95,13 +95,18 @@ struct MemoryRig {
   bool Send(const std::vector<uint8_t> &bytes) {
     return comm->SendData(bytes.data(), static_cast<uint16_t>(bytes.size()));
   }
-  // Whether the receive thread still delivers: injects a probe and waits for it.
-  bool ReceiveAlive(int ms = 600) {
+  // Whether the receive thread still delivers: injects a probe and lets the
+  // line settle (on the system clock its silence ends the burst by itself).
+  bool ReceiveAlive() {
     const size_t before = CountOf(events, "data");
     device->Inject(Bytes({0xA5}));
-    return PumpUntil([&] { return CountOf(events, "data") > before; }, ms);
+    if (manual)
+      manual->Advance(comm->ReadIntervalTimeout());
+    EXPECT_TRUE(layer->Settle());
+    return CountOf(events, "data") > before;
   }
 
+  base::ManualClock *manual; // when the test moves the line's time
   std::shared_ptr<MemorySerialLayer> layer;
   std::shared_ptr<MemoryDevice> device;
   std::unique_ptr<serial::TComm> comm;

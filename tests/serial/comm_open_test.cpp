@@ -46,7 +46,7 @@ TEST(CommOpen, EachFailureRaisesItsMessageAndLeavesThePortClosed) {
     EXPECT_FALSE(rig.comm->IsOpen()) << c.name;
     EXPECT_FALSE(rig.device->IsOpen()) << c.name;
     EXPECT_FALSE(rig.Send(Bytes({1}))) << c.name;
-    PumpFor(50);
+    ASSERT_TRUE(rig.layer->Settle()) << c.name;
     EXPECT_TRUE(rig.events.empty()) << c.name; // no thread ran
     rig.comm->ClosePort();                     // harmless
   }

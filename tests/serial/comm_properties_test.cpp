@@ -1,49 +1,26 @@
-// Properties: values after construction, the line-settings record they build,
+// Properties: what a port opened as made gets, the line-settings record they build,
 // and when a change reaches the port.
 #include "comm_fixture.h"
 
+#include <array>
 #include <functional>
 
 using namespace serial;
 
-TEST(CommProperties, ValuesAfterConstruction) {
-  TComm comm(nullptr, std::make_shared<MemorySerialLayer>());
-  EXPECT_EQ(comm.CommName(), QStringLiteral("COM2"));
-  EXPECT_EQ(comm.BaudRate(), 9600u);
-  EXPECT_FALSE(comm.ParityCheck());
-  EXPECT_FALSE(comm.Outx_CtsFlow());
-  EXPECT_FALSE(comm.Outx_DsrFlow());
-  EXPECT_EQ(comm.DtrControl(), TDtrControl::DtrEnable);
-  EXPECT_FALSE(comm.DsrSensitivity());
-  EXPECT_TRUE(comm.TxContinueOnXoff());
-  EXPECT_TRUE(comm.Outx_XonXoffFlow());
-  EXPECT_TRUE(comm.Inx_XonXoffFlow());
-  EXPECT_FALSE(comm.ReplaceWhenParityError());
-  EXPECT_FALSE(comm.IgnoreNullChar());
-  EXPECT_EQ(comm.RtsControl(), TRtsControl::RtsEnable);
-  EXPECT_EQ(comm.XonLimit(), 500);
-  EXPECT_EQ(comm.XoffLimit(), 500);
-  EXPECT_EQ(comm.ByteSize(), TByteSize::_8);
-  EXPECT_EQ(comm.Parity(), TParity::None);
-  EXPECT_EQ(comm.StopBits(), TStopBits::_1);
-  EXPECT_EQ(comm.XonChar(), 0x11);
-  EXPECT_EQ(comm.XoffChar(), 0x13);
-  EXPECT_EQ(comm.ReplacedChar(), 0x00);
-  EXPECT_EQ(comm.ReadIntervalTimeout(), 100u);
-  EXPECT_EQ(comm.ReadTotalTimeoutMultiplier(), 0u);
-  EXPECT_EQ(comm.ReadTotalTimeoutConstant(), 0u);
-  EXPECT_EQ(comm.WriteTotalTimeoutMultiplier(), 0u);
-  EXPECT_EQ(comm.WriteTotalTimeoutConstant(), 0u);
-  EXPECT_FALSE(comm.IsOpen());
+TEST(CommProperties, APortOpenedAsMadeGetsTheDefaults) {
+  auto layer = std::make_shared<MemorySerialLayer>();
+  auto device = layer->AddDevice(QStringLiteral("COM2")); // the name a component is made with
+  TComm comm(nullptr, layer);
   EXPECT_TRUE(comm.SendDataEmpty());
-  EXPECT_FALSE(comm.OnReceiveData || comm.OnReceiveError || comm.OnModemStateChange || comm.OnRequestHangup ||
-               comm.OnSendDataEmpty);
-}
-
-TEST(CommProperties, DefaultFlagWordEnablesDtrRtsAndXonXoff) {
-  TComm comm(nullptr, std::make_shared<MemorySerialLayer>());
+  comm.OpenPort(); // no handler is bound: nothing needs one
+  const LineSettings line = device->LineSettingsRecord();
   // raw, DTR on (1 << 4), continue after XOFF, XON/XOFF both ways, RTS on (1 << 12)
-  EXPECT_EQ(comm.BuildLineSettings({}).Flags, 0x1u | 0x10u | 0x80u | 0x100u | 0x200u | 0x1000u);
+  EXPECT_EQ(line.Flags, 0x1u | 0x10u | 0x80u | 0x100u | 0x200u | 0x1000u);
+  EXPECT_EQ(line.BaudRate, 9600u);
+  EXPECT_EQ((std::array<int, 3>{line.ByteSize, line.Parity, line.StopBits}), (std::array<int, 3>{8, 0, 0}));
+  EXPECT_EQ((std::array<int, 5>{line.XonLim, line.XoffLim, line.XonChar, line.XoffChar, line.ErrorChar}),
+            (std::array<int, 5>{500, 500, 0x11, 0x13, 0x00}));
+  EXPECT_EQ(device->TimeoutsRecord(), (CommTimeouts{100, 0, 0, 0, 0}));
 }
 
 TEST(CommProperties, Comm1ValuesGiveFlagWord0x81And38400_8N1) {

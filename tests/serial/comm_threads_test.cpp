@@ -6,7 +6,7 @@
 
 #include <QElapsedTimer>
 #include <atomic>
-#include <thread>
+#include <future>
 
 using namespace serial;
 
@@ -28,15 +28,14 @@ TEST_F(ClockedCommTest, BytesWithShortGapsFormOneBlockAndALongGapStartsAnother) 
   clock.Advance(99);
   device->Inject(Bytes({0x03, 0x04}));
   clock.Advance(99);
-  PumpFor(20);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_EQ(CountOf(events, "data"), 0u) << "no gap of 100 ms yet";
   clock.Advance(1);
   ASSERT_TRUE(rig.WaitFor("data", 1));
   clock.Advance(500);
   device->Inject(Bytes({0x99}));
   clock.Advance(100);
-  ASSERT_TRUE(rig.WaitFor("data", 2));
-  PumpFor(20);
+  ASSERT_TRUE(layer->Settle());
   ASSERT_EQ(CountOf(events, "data"), 2u);
   EXPECT_EQ(events[1].bytes, Bytes({0x55, 0x01, 0x02, 0x03, 0x04}));
   EXPECT_EQ(events[2].bytes, Bytes({0x99}));
@@ -86,7 +85,7 @@ TEST_F(MemoryCommTest, ModemEventsGiveCarrier8Ring4AndBoth12) {
     ASSERT_TRUE(rig.WaitFor("modem", ++expected));
     EXPECT_EQ(events.back().value, bits) << word;
   }
-  PumpFor(50);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_EQ(CountOf(events, "modem"), expected);
   EXPECT_EQ(CountOf(events, "hangup"), 0u);
   EXPECT_TRUE(rig.ReceiveAlive());
@@ -117,10 +116,14 @@ TEST_F(MemoryCommTest, EventsBeforeOpeningWaitCompleteAtOnce) {
   EXPECT_EQ(events.back().value, 8u);
 }
 
-TEST_F(MemoryCommTest, EmptyReadCompletionKeepsReading) {
-  comm->SetReadTotalTimeoutConstant(30); // each read ends after 30 ms, mostly empty
+TEST_F(ClockedCommTest, EmptyReadCompletionKeepsReading) {
+  comm->SetReadTotalTimeoutConstant(30); // each read ends after 30 ms, empty
   ASSERT_TRUE(rig.OpenIdle());
-  PumpFor(200);
+  for (int i = 0; i < 3; ++i) {
+    clock.Advance(30);
+    ASSERT_TRUE(layer->Settle());
+  }
+  EXPECT_EQ(events.size(), 1u) << "an empty read delivers nothing";
   EXPECT_TRUE(rig.ReceiveAlive());
   EXPECT_EQ(CountOf(events, "hangup"), 0u);
 }
@@ -148,13 +151,12 @@ TEST_F(MemoryCommTest, QueuedBlocksGiveASingleSendDataEmptyOnceDrained) {
   ASSERT_TRUE(rig.Send(Bytes({3, 3, 3})));
   ASSERT_TRUE(PumpUntil([&] { return device->WriteIsPending(); }));
   EXPECT_FALSE(comm->SendDataEmpty());
-  PumpFor(50);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_EQ(CountOf(events, "empty"), 1u);
   device->HoldWrites(false);
-  ASSERT_TRUE(PumpUntil([&] { return device->WrittenSize() == 6; }));
-  ASSERT_TRUE(rig.WaitFor("empty", 2));
+  ASSERT_TRUE(layer->Settle());
+  EXPECT_EQ(device->WrittenSize(), 6u);
   EXPECT_TRUE(comm->SendDataEmpty());
-  PumpFor(100);
   EXPECT_EQ(CountOf(events, "empty"), 2u);
   EXPECT_EQ(device->Written(), Bytes({1, 2, 2, 3, 3, 3}));
 }
@@ -172,8 +174,10 @@ TEST_F(MemoryCommTest, SendDataEmptyIsFalseWhileAnyRequestIsOutstanding) {
     }
     ASSERT_TRUE(rig.Send(Bytes({i & 0xFF})));
     ++sent;
-    if (i % 7 == 0)
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (i % 7 == 0) { // now and then the queue drains, and the flag must say so only then
+      ASSERT_TRUE(PumpUntil([&] { return comm->SendDataEmpty(); }));
+      ASSERT_EQ(device->WrittenSize(), sent) << i;
+    }
   }
   ASSERT_TRUE(PumpUntil([&] { return comm->SendDataEmpty(); }));
   EXPECT_EQ(device->WrittenSize(), sent);
@@ -194,8 +198,7 @@ TEST_F(MemoryCommTest, ClosePortWhileAWriteIsPendingAbandonsIt) {
   device->HoldWrites(false);
   ASSERT_TRUE(rig.OpenIdle());
   ASSERT_TRUE(rig.Send(Bytes({0xCC})));
-  ASSERT_TRUE(PumpUntil([&] { return device->WrittenSize() >= 1; }));
-  PumpFor(50);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_EQ(device->Written(), Bytes({0xCC}));
   EXPECT_EQ(CountOf(events, "hangup"), 0u);
 }
@@ -203,11 +206,9 @@ TEST_F(MemoryCommTest, ClosePortWhileAWriteIsPendingAbandonsIt) {
 TEST_F(MemoryCommTest, NoticesPostedBeforeClosePortAreDeliveredAfterIt) {
   ASSERT_TRUE(rig.OpenIdle());
   device->Inject(Bytes({0x55, 0x07}));
-  // Let the receive thread read and post without running the GUI thread's events.
-  for (int i = 0; i < 300 && device->UnreadSize() > 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The receive thread reads and posts; the GUI thread's events do not run.
+  ASSERT_TRUE(layer->WaitUntilQuiet());
   ASSERT_EQ(device->UnreadSize(), 0u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(CountOf(events, "data"), 0u);
   comm->ClosePort();
   ASSERT_TRUE(rig.WaitFor("data", 1));
@@ -217,8 +218,7 @@ TEST_F(MemoryCommTest, NoticesPostedBeforeClosePortAreDeliveredAfterIt) {
 
 TEST_F(MemoryCommTest, OneSendDataEmptyFollowsOpeningEvenWithNothingSent) {
   comm->OpenPort();
-  ASSERT_TRUE(rig.WaitFor("empty", 1));
-  PumpFor(100);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_EQ(CountOf(events, "empty"), 1u);
   EXPECT_EQ(events.size(), 1u);
 }
@@ -245,7 +245,8 @@ TEST_F(MemoryCommTest, UnboundEventsAreHarmless) {
   device->Inject(Bytes({1, 2, 3}));
   device->InjectLineError(kLineErrorFrame);
   device->InjectEvent(kEventRing);
-  PumpFor(250);
+  ASSERT_TRUE(layer->Settle());
+  EXPECT_EQ(device->UnreadSize(), 0u) << "the bytes were read";
   EXPECT_TRUE(events.empty());
   device->InjectEvent(0); // the one bound event still arrives
   EXPECT_TRUE(rig.WaitFor("hangup", 1));
@@ -280,12 +281,14 @@ TEST(ThreadWorker, UnstartedThreadEndsWithoutRunningItsBody) {
 
 TEST(ThreadWorker, StartedThreadRunsAndIsWaitedFor) {
   std::atomic<int> runs{0};
-  WorkerThread thread([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::promise<void> release;
+  WorkerThread thread([&, gate = release.get_future().share()] {
     ++runs;
+    gate.wait_for(std::chrono::seconds(10));
   });
   thread.Start();
-  EXPECT_FALSE(thread.WaitFor(1));
+  EXPECT_FALSE(thread.WaitFor(1)) << "it ended while held";
+  release.set_value();
   EXPECT_TRUE(thread.WaitFor(5000));
   EXPECT_EQ(runs.load(), 1);
 }

@@ -5,13 +5,18 @@
 #include "serial/posix_serial.h"
 #include "serial/serial_devices.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <termios.h>
+
+#include <algorithm>
+#include <mutex>
+#include <poll.h>
+#include <set>
 #include <thread>
 
 using namespace serial;
@@ -26,12 +31,53 @@ QString OpenError(TComm &comm) {
   return QStringLiteral("<opened>");
 }
 
-double ProcessCpuMs() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec * 1000.0 + usage.ru_utime.tv_usec / 1000.0 + usage.ru_stime.tv_sec * 1000.0 +
-         usage.ru_stime.tv_usec / 1000.0;
+// The threads of this process, by id.
+std::set<QString> Threads() {
+  const QStringList ids = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  return {ids.begin(), ids.end()};
 }
+
+// A manual clock that also tells whether the line's waiting threads have
+// looked at it since it last moved: a thread waiting on a manual clock holds
+// one watch of its moves, taken before it reads the time, and takes a new one
+// each time it looks again. Once every watch was taken at the present moment,
+// each thread has acted on that moment (and posted what it had to) and waits.
+class ObservedClock : public base::Clock {
+public:
+  int64_t NowMs() const override { return clock_.NowMs(); }
+  std::unique_ptr<base::Alarm> MakeAlarm(std::function<void()> fire) override {
+    return clock_.MakeAlarm(std::move(fire));
+  }
+  std::shared_ptr<void> WatchMoves(std::function<void()> woken) override {
+    struct Watch {
+      std::shared_ptr<void> inner;
+      int64_t takenAt;
+    };
+    auto watch = std::make_shared<Watch>(Watch{clock_.WatchMoves(std::move(woken)), clock_.NowMs()});
+    std::lock_guard lock(mutex_);
+    std::erase_if(watches_, [](const auto &w) { return w.first.expired(); });
+    watches_.emplace_back(watch, watch->takenAt);
+    return watch;
+  }
+  void Advance(int64_t ms) { clock_.Advance(ms); }
+  // Whether exactly `threads` watches live, all taken at the present moment.
+  bool Looked(size_t threads) {
+    std::lock_guard lock(mutex_);
+    size_t live = 0;
+    for (const auto &[watch, takenAt] : watches_)
+      if (!watch.expired()) {
+        if (takenAt != clock_.NowMs())
+          return false;
+        ++live;
+      }
+    return live == threads;
+  }
+
+private:
+  base::ManualClock clock_;
+  std::mutex mutex_;
+  std::vector<std::pair<std::weak_ptr<void>, int64_t>> watches_;
+};
 
 std::vector<uint8_t> DataOf(const std::vector<CommEvent> &events) {
   std::vector<uint8_t> all;
@@ -62,7 +108,7 @@ protected:
     ASSERT_TRUE(WaitFor("empty", 1));
   }
   PtyPair pty;
-  base::ManualClock clock; // for a test's own layer; outlives the port and its threads
+  ObservedClock clock; // for a test's own layer; outlives the port and its threads
   std::unique_ptr<TComm> comm;
   std::vector<CommEvent> events;
 };
@@ -139,27 +185,34 @@ TEST_F(PtyCommTest, ShortGapsJoinIntoOneBlockAndALongGapSplits) {
   ASSERT_GE(look, 0);
   auto send = [&](const std::vector<uint8_t> &bytes) {
     ASSERT_TRUE(pty.Write(bytes));
-    PumpFor(10); // the terminal hands written bytes on to its reader asynchronously
+    // The terminal hands what the master wrote on to its readers later; a
+    // poll of the slave hands it on at once.
+    pollfd flush{look, POLLIN, 0};
+    ::poll(&flush, 1, 0);
     ASSERT_TRUE(PumpUntil([&] {
       int unread = -1;
       return ioctl(look, FIONREAD, &unread) == 0 && unread == 0;
     }));
   };
+  // Moves the clock, waits until both threads acted on the new moment, and
+  // hands on what they posted.
+  auto advance = [&](int64_t ms) {
+    clock.Advance(ms);
+    ASSERT_TRUE(PumpUntil([&] { return clock.Looked(2); }));
+    QCoreApplication::sendPostedEvents();
+  };
   send(Bytes({0x55, 0x01}));
-  clock.Advance(99);
+  advance(99);
   send(Bytes({0x02, 0x03}));
-  clock.Advance(99);
+  advance(99);
   send(Bytes({0x04}));
-  clock.Advance(99);
-  PumpFor(20);
+  advance(99);
   EXPECT_EQ(CountOf(events, "data"), 0u) << "no gap of 100 ms yet";
-  clock.Advance(1);
-  ASSERT_TRUE(WaitFor("data", 1));
-  clock.Advance(500);
+  advance(1);
+  ASSERT_EQ(CountOf(events, "data"), 1u);
+  advance(500);
   send(Bytes({0x99, 0x00}));
-  clock.Advance(100);
-  ASSERT_TRUE(WaitFor("data", 2));
-  PumpFor(20);
+  advance(100);
   ::close(look);
   ASSERT_EQ(CountOf(events, "data"), 2u);
   EXPECT_EQ(events[1].bytes, Bytes({0x55, 0x01, 0x02, 0x03, 0x04}));
@@ -217,24 +270,35 @@ TEST_F(PtyCommTest, ReopensAfterClose) {
 }
 
 TEST_F(PtyCommTest, PeerHangingUpEndsTheLinkWithoutSpinning) {
+  const std::set<QString> before = Threads();
   OpenIdle();
+  std::set<QString> ours; // the receive and transmit threads
+  for (const QString &id : Threads())
+    if (!before.count(id))
+      ours.insert(id);
+  ASSERT_EQ(ours.size(), 2u);
+  auto running = [&] {
+    const std::set<QString> now = Threads();
+    return std::count_if(ours.begin(), ours.end(), [&](const QString &id) { return now.count(id) > 0; });
+  };
   ASSERT_TRUE(pty.Write(Bytes({0x55, 0x01})));
   ASSERT_TRUE(WaitFor("data", 1));
   ASSERT_TRUE(pty.Write(Bytes({0x55, 0x02, 0x03})));
   pty.CloseMaster(); // mid-stream
+  // The receive thread ends (a thread that kept polling the dead line would
+  // never end); the transmit thread, idle, has no reason to look.
   ASSERT_TRUE(WaitFor("hangup", 1));
-  const double before = ProcessCpuMs();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const double used = ProcessCpuMs() - before;
-  EXPECT_LT(used, 100.0) << "a thread keeps running after the hang-up";
-  PumpFor(50);
+  ASSERT_TRUE(PumpUntil([&] { return running() == 1; }));
+  QCoreApplication::sendPostedEvents();
   EXPECT_EQ(CountOf(events, "hangup"), 1u);
   EXPECT_TRUE(comm->IsOpen());
-  // The transmit thread learns of it at its next write.
+  // The transmit thread learns of it at its next write, and ends too.
   const auto frame = Bytes({0x68, 0x16});
   ASSERT_TRUE(comm->SendData(frame.data(), 2));
-  EXPECT_TRUE(WaitFor("hangup", 2));
-  EXPECT_TRUE(PumpUntil([&] { return !comm->SendData(frame.data(), 2); }));
+  ASSERT_TRUE(PumpUntil([&] { return running() == 0; }));
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(CountOf(events, "hangup"), 2u);
+  EXPECT_FALSE(comm->SendData(frame.data(), 2));
   comm->ClosePort();
   EXPECT_FALSE(comm->IsOpen());
 }

@@ -304,8 +304,8 @@ TEST_F(OverMemory, StopIgnoresWhatTheBoxSendsLater) {
   EXPECT_EQ(got.End(0).outcome, protocol::Outcome::Interrupted);
   EXPECT_FALSE(session.ElapsedRunning());
   Answer({0x68, 0x03, 0x01, 0x99, 0x16});
-  PumpUntil([&] { return box->UnreadSize() == 0; });
-  PumpFor(50);
+  ASSERT_TRUE(layer->Settle());
+  EXPECT_EQ(box->UnreadSize(), 0u) << "the reply was read";
   EXPECT_EQ(got.attempts.size(), 1u);
   EXPECT_TRUE(got.late.empty());
 }
@@ -323,7 +323,7 @@ TEST_F(OverMemory, PortGoingAwayEndsTheOperationAtOnceAndIsWatchedUntilItIsBack)
   EXPECT_FALSE(session.IsOpen());
   EXPECT_FALSE(session.ElapsedRunning());
   EXPECT_TRUE(session.WatchingForReturn());
-  PumpFor(50);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_EQ(got.attempts.size(), 1u) << "the second thread's notice finds the port closed";
   clock.Advance(5000);
   EXPECT_FALSE(session.IsOpen());
@@ -364,8 +364,8 @@ TEST(FastReplies, AWholeFrameIsABurstOfItsOwnAnythingElseWaitsForItsSilence) {
     }
     box->Inject({0x68, 0x00, 0x02, 0x55, 0x02, 0x16});
     clock.Advance(100);
-    ASSERT_TRUE(PumpUntil([&] { return box->UnreadSize() == 0 && box->WrittenSize() >= 4102; }));
-    PumpFor(50);
+    ASSERT_TRUE(layer->Settle());
+    EXPECT_EQ(box->UnreadSize(), 0u);
     EXPECT_EQ(box->WrittenSize(), (fast ? 2u : 1u) * 4102) << (fast ? "fast" : "with the silence");
   }
   // No frame: the silence ends it, and it is no answer, however its byte 3 reads.
@@ -382,10 +382,9 @@ TEST(FastReplies, AWholeFrameIsABurstOfItsOwnAnythingElseWaitsForItsSilence) {
     session.Start(Request(BoxOperation::Verify));
     box->Inject(fake);
     clock.Advance(2);
-    if (fast) { // the line hands it over, the session waits for the rest of the silence
-      ASSERT_TRUE(PumpUntil([&] { return box->UnreadSize() == 0; }));
-    }
-    PumpFor(20);
+    // Fast, the line hands it over and the session waits for the rest of the silence.
+    ASSERT_TRUE(layer->Settle());
+    EXPECT_EQ(box->UnreadSize(), fast ? 0u : fake.size());
     EXPECT_TRUE(got.attempts.empty()) << "before its silence has passed";
     clock.Advance(98);
     ASSERT_TRUE(PumpUntil([&] { return !got.attempts.empty(); }));
@@ -394,10 +393,10 @@ TEST(FastReplies, AWholeFrameIsABurstOfItsOwnAnythingElseWaitsForItsSilence) {
     EXPECT_FALSE(session.ElapsedRunning());
     box->Inject(fake); // nothing waits for an answer any more: dropped
     clock.Advance(100);
-    ASSERT_TRUE(PumpUntil([&] { return box->UnreadSize() == 0; }));
-    PumpFor(20);
+    ASSERT_TRUE(layer->Settle());
+    EXPECT_EQ(box->UnreadSize(), 0u);
     clock.Advance(100);
-    PumpFor(20);
+    ASSERT_TRUE(layer->Settle());
     EXPECT_EQ(got.attempts.size(), 1u);
     EXPECT_TRUE(got.late.empty());
   }
@@ -415,14 +414,14 @@ TEST(FastReplies, AWholeFrameIsABurstOfItsOwnAnythingElseWaitsForItsSilence) {
   auto handOver = [&](const Bytes &bytes) {
     box->Inject(bytes);
     clock.Advance(2);
-    ASSERT_TRUE(PumpUntil([&] { return box->UnreadSize() == 0; }));
-    PumpFor(20);
+    ASSERT_TRUE(layer->Settle());
+    ASSERT_EQ(box->UnreadSize(), 0u);
   };
   handOver({0x68, 0x04, 0x01, 0x00, 0x16}); // the block's first bytes, shaped like a failure
   clock.Advance(38);
   handOver(Bytes(4096 - 5, 0x11));
   clock.Advance(97);
-  PumpFor(20);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_TRUE(got.attempts.empty());
   clock.Advance(1);
   ASSERT_TRUE(PumpUntil([&] { return !got.attempts.empty(); }));

@@ -1,5 +1,6 @@
 #include "support/memory_serial.h"
 
+#include <QCoreApplication>
 #include <cerrno>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <utility>
 
 class MemoryRecord;
 
@@ -44,17 +46,36 @@ struct MemoryCore {
   std::set<uint32_t> failNotices;
   std::set<serial::SignalUse> failNextWait;
 
+  // What Settle watches: the layer's threads that run (made and not yet
+  // ended), the signal lists they wait on, and a count of everything that can
+  // give a thread or the GUI thread work (a change, a notice posted).
+  int liveThreads = 0;
+  std::vector<const std::span<serial::SerialSignal *const> *> waits;
+  std::condition_variable settling; // a thread began to wait, or ended
+  uint64_t activity = 0;
+
   // Brings the pending operation of `record` forward; completes it when its
   // rules say so, else lowers `deadline` to when it next may. Lock held.
   void Evaluate(MemoryRecord &record, TimePoint now, std::optional<TimePoint> &deadline);
   TimePoint Now() const { return clock.NowMs(); }
-  // Waits for a change, or until `deadline` on the clock. Lock held.
-  void Wait(std::unique_lock<std::mutex> &lock, const std::optional<TimePoint> &deadline) {
+  // Wakes every waiter to look again. Lock held.
+  void Changed() {
+    ++activity;
+    changed.notify_all();
+  }
+  // Waits on `list` for a change, or until `deadline` on the clock. Lock held.
+  void Wait(std::unique_lock<std::mutex> &lock, const std::span<serial::SerialSignal *const> &list,
+            const std::optional<TimePoint> &deadline) {
+    waits.push_back(&list);
+    settling.notify_all();
     if (deadline && !clockWatch)
       changed.wait_for(lock, std::chrono::milliseconds(std::max<TimePoint>(0, *deadline - Now())));
     else
       changed.wait(lock);
+    std::erase(waits, &list);
   }
+  // Whether every running thread waits for what only the test can cause. Lock held.
+  bool Quiet();
 };
 
 struct MemoryDevice::State {
@@ -97,7 +118,7 @@ public:
   void Set() override {
     std::lock_guard lock(core_->mutex);
     set_ = true;
-    core_->changed.notify_all();
+    core_->Changed();
   }
   void Reset() override {
     std::lock_guard lock(core_->mutex);
@@ -145,7 +166,7 @@ public:
     count_ = count;
     eventWord_ = eventWord;
     signal_.set_ = true;
-    core_->changed.notify_all();
+    core_->Changed();
   }
   void Detach() {
     if (device_) {
@@ -251,7 +272,7 @@ public:
     state_.received.clear();
     state_.events.clear();
     state_.eventMask = 0;
-    core_->changed.notify_all();
+    core_->Changed();
   }
 
   bool IsCharacterDevice() override {
@@ -307,7 +328,7 @@ public:
       return false;
     state_.timeouts = record;
     ++state_.timeoutWrites;
-    core_->changed.notify_all();
+    core_->Changed();
     return true;
   }
   serial::SerialResult SetEventMask(uint32_t mask) override {
@@ -372,6 +393,8 @@ public:
   }
   serial::SerialResult GetResult(serial::AsyncRecord &record, uint32_t *count, bool wait) override {
     auto &rec = static_cast<MemoryRecord &>(record);
+    serial::SerialSignal *const own[] = {&rec.signal_};
+    const std::span<serial::SerialSignal *const> waitList(own);
     std::unique_lock lock(core_->mutex);
     for (;;) {
       std::optional<TimePoint> deadline;
@@ -380,7 +403,7 @@ public:
         break;
       if (!wait)
         return serial::SerialResult::Failed;
-      core_->Wait(lock, deadline);
+      core_->Wait(lock, waitList, deadline);
     }
     if (rec.result_ != serial::SerialResult::Ok)
       return rec.result_;
@@ -448,7 +471,7 @@ MemorySerialLayer::MemorySerialLayer(base::Clock &clock) : core_(std::make_share
     if (auto c = core.lock()) {
       // Under the lock, so a waiter between its look at the time and its wait is not missed.
       std::lock_guard lock(c->mutex);
-      c->changed.notify_all();
+      c->Changed();
     }
   });
 }
@@ -494,7 +517,7 @@ void MemorySerialLayer::OnChange(std::function<void()> hook) {
 void MemorySerialLayer::FailNextWait(serial::SignalUse use) {
   std::lock_guard lock(core_->mutex);
   core_->failNextWait.insert(use);
-  core_->changed.notify_all();
+  core_->Changed();
 }
 
 std::unique_ptr<serial::SerialPort> MemorySerialLayer::Open(const QString &name, serial::OpenFailure &failure) {
@@ -553,7 +576,7 @@ int MemorySerialLayer::WaitAny(std::span<serial::SerialSignal *const> list) {
     for (size_t i = 0; i < list.size(); ++i)
       if (static_cast<MemorySignal *>(list[i])->set_)
         return static_cast<int>(i);
-    core_->Wait(lock, deadline);
+    core_->Wait(lock, list, deadline);
   }
 }
 
@@ -563,8 +586,91 @@ std::unique_ptr<serial::WorkerThread> MemorySerialLayer::CreateThread(serial::Th
     std::lock_guard lock(core_->mutex);
     if (core_->failThreads.count(role))
       return nullptr;
+    ++core_->liveThreads;
   }
-  return serial::SerialLayer::CreateThread(role, std::move(body));
+  // The thread counts as running from now until its body returns, or until
+  // it goes without having run.
+  struct Running {
+    explicit Running(std::shared_ptr<MemoryCore> c) : core(std::move(c)) {}
+    std::shared_ptr<MemoryCore> core;
+    bool counted = true;
+    void End() {
+      std::lock_guard lock(core->mutex);
+      if (!std::exchange(counted, false))
+        return;
+      --core->liveThreads;
+      core->settling.notify_all();
+    }
+    ~Running() { End(); }
+  };
+  auto running = std::make_shared<Running>(core_);
+  auto thread = serial::SerialLayer::CreateThread(role, [running, body = std::move(body)] {
+    body();
+    running->End();
+  });
+  if (!thread)
+    running->End();
+  return thread;
+}
+
+bool MemoryCore::Quiet() {
+  if (waits.size() != size_t(liveThreads))
+    return false;
+  const TimePoint now = Now();
+  for (const auto *list : waits) {
+    std::optional<TimePoint> deadline;
+    for (serial::SerialSignal *s : *list) {
+      auto *signal = static_cast<MemorySignal *>(s);
+      if (failNextWait.count(signal->use_))
+        return false;
+      if (signal->owner_)
+        Evaluate(*signal->owner_, now, deadline);
+      if (signal->set_)
+        return false;
+    }
+    if (deadline && !clockWatch)
+      return false; // the system clock ends this wait by itself
+  }
+  return true;
+}
+
+namespace {
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline After(int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
+
+// Lock held; false when `end` came first.
+bool WaitForQuiet(MemoryCore &core, std::unique_lock<std::mutex> &lock, Deadline end) {
+  while (!core.Quiet())
+    if (core.settling.wait_until(lock, end) == std::cv_status::timeout && !core.Quiet())
+      return false;
+  return true;
+}
+} // namespace
+
+bool MemorySerialLayer::WaitUntilQuiet(int boundMs) {
+  std::unique_lock lock(core_->mutex);
+  return WaitForQuiet(*core_, lock, After(boundMs));
+}
+
+bool MemorySerialLayer::Settle(int boundMs) {
+  const Deadline end = After(boundMs);
+  for (;;) {
+    uint64_t seen;
+    {
+      std::unique_lock lock(core_->mutex);
+      if (!WaitForQuiet(*core_, lock, end))
+        return false;
+      seen = core_->activity;
+    }
+    // The notices posted so far, and whatever their handlers do at once.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    std::unique_lock lock(core_->mutex);
+    if (core_->activity == seen && core_->Quiet())
+      return true;
+    if (std::chrono::steady_clock::now() >= end)
+      return false;
+  }
 }
 
 serial::Block MemorySerialLayer::AllocateBlock(size_t size, serial::BlockUse use) {
@@ -578,6 +684,7 @@ serial::Block MemorySerialLayer::AllocateBlock(size_t size, serial::BlockUse use
 
 bool MemorySerialLayer::AcceptNotice(uint32_t code) {
   std::lock_guard lock(core_->mutex);
+  ++core_->activity; // a notice for the GUI thread, whether the sink takes it or not
   return core_->failNotices.count(code) == 0;
 }
 
@@ -604,7 +711,7 @@ void MemoryDevice::Inject(const std::vector<uint8_t> &bytes) {
     return;
   state_->received.insert(state_->received.end(), bytes.begin(), bytes.end());
   state_->lastArrival = core_->Now();
-  core_->changed.notify_all();
+  core_->Changed();
 }
 size_t MemoryDevice::UnreadSize() const {
   std::lock_guard lock(core_->mutex);
@@ -657,13 +764,13 @@ uint32_t MemoryDevice::OutQueueSize() const {
 void MemoryDevice::InjectEvent(uint32_t eventWord) {
   std::lock_guard lock(core_->mutex);
   state_->events.push_back(eventWord);
-  core_->changed.notify_all();
+  core_->Changed();
 }
 void MemoryDevice::InjectLineError(uint32_t flags) {
   std::lock_guard lock(core_->mutex);
   state_->lineErrors |= flags;
   state_->events.push_back(serial::kEventErr);
-  core_->changed.notify_all();
+  core_->Changed();
 }
 void MemoryDevice::SetOpenFails(bool fails) {
   std::lock_guard lock(core_->mutex);
@@ -717,7 +824,7 @@ void MemoryDevice::SetWriteChunk(size_t maxBytes) {
 void MemoryDevice::HoldWrites(bool hold) {
   std::lock_guard lock(core_->mutex);
   state_->holdWrites = hold;
-  core_->changed.notify_all();
+  core_->Changed();
 }
 bool MemoryDevice::WriteIsPending() const {
   std::lock_guard lock(core_->mutex);

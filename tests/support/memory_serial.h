@@ -7,6 +7,9 @@
 //
 // One mutex guards all devices, ports, signals and records of a layer; one
 // condition variable wakes every waiter on any change, so waits never poll.
+// The layer knows which of its threads run and what each waits for, so a test
+// can wait for the moment nothing more will happen (Settle) instead of
+// guessing how long that takes.
 // The silence and the total time-outs are measured on the layer's clock: with
 // a base::ManualClock a burst ends exactly when the test moves time past it.
 
@@ -50,6 +53,19 @@ public:
   std::unique_ptr<serial::WorkerThread> CreateThread(serial::ThreadRole role, std::function<void()> body) override;
   serial::Block AllocateBlock(size_t size, serial::BlockUse use) override;
   bool AcceptNotice(uint32_t code) override;
+
+  // Waits, at most `boundMs` of real time, until nothing more can happen on
+  // the layer's lines unless the test acts: every thread of the layer waits
+  // for what only the test can cause (bytes, a line event, a released write,
+  // a move of a manual clock), and every notice they posted has been handled
+  // on the calling thread, together with what those handlers did in turn.
+  // With the system clock a burst still waiting for its silence is let end
+  // first. After it, "nothing more happened" holds on any machine. False when
+  // the bound ran out first: something kept running.
+  bool Settle(int boundMs = 5000);
+  // The first half of Settle alone: the threads wait, the notices they
+  // posted are left undelivered.
+  bool WaitUntilQuiet(int boundMs = 5000);
 
 private:
   std::shared_ptr<MemoryCore> core_;

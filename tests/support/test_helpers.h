@@ -11,6 +11,9 @@
 #include <functional>
 
 // Processes events until `done` holds or the time runs out; returns `done()`.
+// The time is a bound for a test that fails, never a guess at how long
+// something takes: to show that nothing more happens, wait for an event that
+// proves it (MemorySerialLayer::Settle, a later reply) or move a ManualClock.
 inline bool PumpUntil(const std::function<bool()> &done, int timeoutMs = 5000) {
   QDeadlineTimer deadline(timeoutMs);
   while (!done()) {
@@ -20,15 +23,6 @@ inline bool PumpUntil(const std::function<bool()> &done, int timeoutMs = 5000) {
     QThread::msleep(1);
   }
   return true;
-}
-
-// Processes events for a fixed time.
-inline void PumpFor(int ms) {
-  QDeadlineTimer deadline(ms);
-  while (!deadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
 }
 
 // A program folder of its own, with the folder path ending in '/'.

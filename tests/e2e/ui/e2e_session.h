@@ -182,6 +182,27 @@ public:
   }
   size_t LogSize() const { return boxsim_test::ReadLog(logPath_).size(); }
 
+  // Starts a verify from the menu and waits for its frame in the box's log
+  // and for its message; the log up to that frame. Bytes the program sent
+  // before it crossed the line before it, and a message it showed before it
+  // came first, so "nothing more came" is proved without waiting for time to
+  // pass. Nothing when the verify did not get through.
+  std::optional<std::vector<QJsonObject>> LogUpToNextCheck() {
+    const qsizetype messages = dialogs.Messages().size();
+    const size_t mark = LogSize();
+    form1->VerifyAction->trigger();
+    if (!PumpUntil([&] { return !OfKind(Log(mark), "rx", "check").empty(); }, 20000) || !WaitForMessages(messages))
+      return std::nullopt;
+    std::vector<QJsonObject> log;
+    for (const QJsonObject &r : Log()) {
+      if (log.size() >= mark && r.value("dir").toString() == QLatin1String("rx") &&
+          r.value("kind").toString() == QLatin1String("check"))
+        break;
+      log.push_back(r);
+    }
+    return log;
+  }
+
   // The complete log lines written since the last call (cheap for long runs).
   std::vector<QJsonObject> NewLogRecords() {
     std::vector<QJsonObject> out;

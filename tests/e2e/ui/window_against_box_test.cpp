@@ -176,14 +176,16 @@ TEST_F(WindowAgainstBox, FailureAtBlockThreeIsReported) {
   EXPECT_EQ(Load(image), kLoadFailed);
   EXPECT_NE(form1->Label7->text(), QStringLiteral("100 %"));
   EXPECT_FALSE(s.Box().ElapsedRunning());
-  // Blocks up to the failing one went out intact; nothing was sent after it.
-  PumpFor(300);
-  const auto log = s.Log();
-  EXPECT_EQ(Session::CheckBlocks(Session::Blocks(log), image, {0, 1, 2, 3}), "");
-  const auto statuses = Session::OfKind(log, "tx", "status");
+  EXPECT_EQ(s.dialogs.Messages().size(), 2); // the set confirmation and the failure
+  // Blocks up to the failing one went out intact; nothing was sent after it
+  // before the next operation's frame.
+  const auto log = s.LogUpToNextCheck();
+  ASSERT_TRUE(log);
+  EXPECT_EQ(Session::CheckBlocks(Session::Blocks(*log), image, {0, 1, 2, 3}), "");
+  const auto statuses = Session::OfKind(*log, "tx", "status");
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses.back().value("status").toString(), QStringLiteral("00"));
-  EXPECT_EQ(s.dialogs.Messages().size(), 2); // the set confirmation and the failure
+  EXPECT_TRUE(Session::Stray(*log).empty());
 }
 
 TEST_F(WindowAgainstBox, BlocksRequestedOutOfOrderAndTwiceAreEachAnsweredWithTheirOwnBytes) {
@@ -201,8 +203,10 @@ TEST_F(WindowAgainstBox, BlocksRequestedOutOfOrderAndTwiceAreEachAnsweredWithThe
 TEST_F(WindowAgainstBox, PacedBoxIsHeardAsOneReplyPerBurst) {
   Start({"--paced"});
   SetMode(0);
-  PumpFor(300);
-  EXPECT_EQ(s.dialogs.Messages(), QStringList{kSetDone});
+  // Any part of the reply heard late would come before the next operation's answer.
+  ASSERT_TRUE(s.LogUpToNextCheck());
+  ASSERT_EQ(s.dialogs.Messages().size(), 2) << s.dialogs.Messages().join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(s.dialogs.Messages()[0], kSetDone);
 }
 
 // --- Read-out ------------------------------------------------------------------
@@ -225,9 +229,9 @@ TEST_F(WindowAgainstBox, ReadOutShowsTheBurnedImageAtItsAddresses) {
   for (uint32_t k = 0; k < 8; ++k)
     bursts.push_back({k * 4096, image.data() + k * 4096});
   ExpectSameDump(s.program->Form3->Lines(), ExpectedDump(bursts));
-  // A completed read-out shows no message.
-  PumpFor(200);
-  EXPECT_EQ(s.dialogs.Messages().size(), messages);
+  // A completed read-out shows no message: the next one is the next operation's.
+  ASSERT_TRUE(s.LogUpToNextCheck());
+  EXPECT_EQ(s.dialogs.Messages().size(), messages + 1);
 
   const auto reads = Session::OfKind(s.Log(), "rx", "read");
   ASSERT_EQ(reads.size(), 1u);
@@ -362,7 +366,7 @@ TEST_F(WindowAgainstBox, SilentBoxEndsInTheTimeOutOnce) {
   // The box heard the frame and stayed silent; more time adds nothing.
   ASSERT_TRUE(PumpUntil([&] { return !Session::OfKind(s.Log(), "rx", "check").empty(); }, 20000));
   clock.Advance(60000);
-  PumpFor(100);
+  QCoreApplication::sendPostedEvents(); // the box is silent: only the clock could bring more
   EXPECT_EQ(s.dialogs.Messages(), QStringList{kTimeOut});
   EXPECT_EQ(form1->Label9->text(), QStringLiteral("120.0 秒"));
   s.Stop(); // before the clock it runs on
@@ -405,10 +409,11 @@ TEST_F(WindowAgainstBox, PortVanishingMidLoadEndsTheLoadAtOnce) {
   ASSERT_EQ(s.StartSimulator({}), "");
   ASSERT_TRUE(PumpUntil([&] { return s.Box().IsOpen(); }, 3000));
   EXPECT_EQ(form1->StatusBar1->PanelText(1), QStringLiteral("Openserial port  successfully"));
-  PumpFor(500);
-  EXPECT_EQ(s.dialogs.Messages().size(), 1) << "no verdict of the lost load arrives later";
-  EXPECT_TRUE(Session::OfKind(s.Log(), "rx", "block").empty()) << "the lost load is not resumed";
-  EXPECT_TRUE(Session::OfKind(s.Log(), "rx", "load").empty());
+  const auto log = s.LogUpToNextCheck();
+  ASSERT_TRUE(log);
+  EXPECT_EQ(s.dialogs.Messages().size(), 2) << "no verdict of the lost load arrives before the next operation's";
+  EXPECT_TRUE(Session::OfKind(*log, "rx", "block").empty()) << "the lost load is not resumed";
+  EXPECT_TRUE(Session::OfKind(*log, "rx", "load").empty());
 }
 
 } // namespace

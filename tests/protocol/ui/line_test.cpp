@@ -44,8 +44,7 @@ TEST_F(OverTheLine, SetOnlineSendsTheFrameAndTheBoxConfirms) {
   form1->Edit3->setText(QStringLiteral("old.hex"));
   form1->RadioGroup1->SetItemIndex(0);
   QTest::mouseClick(form1->Button8, Qt::LeftButton);
-  ASSERT_TRUE(Written(8));
-  PumpFor(50);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_EQ(box->Written(), (std::vector<uint8_t>{0x68, 0x06, 0x04, 0x55, 0x50, 0x00, 0x00, 0x16}));
   EXPECT_EQ(form1->Button2->text(), QStringLiteral("Program"));
   EXPECT_EQ(form1->Edit3->text(), QString());
@@ -58,7 +57,7 @@ TEST_F(OverTheLine, SetOnlineSendsTheFrameAndTheBoxConfirms) {
 TEST_F(OverTheLine, CountThatIsNotANumberSendsNothing) {
   form1->Edit4->setText(QStringLiteral("12x"));
   QTest::mouseClick(form1->Button8, Qt::LeftButton);
-  PumpFor(150);
+  ASSERT_TRUE(layer->Settle());
   EXPECT_EQ(box->WrittenSize(), 0u);
   EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("'12x' is not a valid integer value")});
   EXPECT_FALSE(form1->Session().Operation()) << "nothing started";
@@ -99,13 +98,12 @@ TEST_F(OverTheLine, BlockRequestsAreAnsweredFromTheirSlot) {
   load.operation = session::BoxOperation::Load;
   load.image = image;
   form1->Session().Start(load);
-  ASSERT_TRUE(Written(6 + image::kBlockRecordSize));
-  PumpFor(50);
+  ASSERT_TRUE(layer->Settle());
+  ASSERT_EQ(box->WrittenSize(), 6 + image::kBlockRecordSize);
   box->ClearWritten();
 
   box->Inject({0x68, 0x00, 0x02, 0x55, 0x07, 0x16});
-  ASSERT_TRUE(Written(image::kRequestedBlockSize));
-  PumpFor(50);
+  ASSERT_TRUE(layer->Settle());
   const auto sent = box->Written();
   ASSERT_EQ(sent.size(), image::kRequestedBlockSize);
   const auto slot = image->blocks.begin() + 7 * image::kBlockSlotSize; // 28861
@@ -115,7 +113,8 @@ TEST_F(OverTheLine, BlockRequestsAreAnsweredFromTheirSlot) {
   // Beyond the 16 slots nothing is read or sent.
   box->ClearWritten();
   box->Inject({0x68, 0x00, 0x02, 0x55, 0x10, 0x16});
-  PumpFor(300);
+  ASSERT_TRUE(layer->Settle());
+  EXPECT_EQ(box->UnreadSize(), 0u) << "the request was read";
   EXPECT_EQ(box->WrittenSize(), 0u);
 }
 
