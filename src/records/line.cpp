@@ -38,9 +38,8 @@ LineFigures LineOf(std::span<const LineUnit> units, std::span<const LotCount> lo
                    const QDateTime &dayStart) {
   struct Station {
     StationFigures figures;
-    QDateTime lastStart;  // of the unit giving its job and lot
-    QDateTime lastFailAt; // of the failure shown
-    bool today = false;   // it started or ended a unit today
+    QDateTime lastStart; // of the unit giving its job and lot
+    bool today = false;  // it started or ended a unit today
   };
   std::map<std::pair<QString, QString>, Station> stations;
   std::map<std::pair<QString, QString>, LotFigures> lotsToday;
@@ -74,29 +73,28 @@ LineFigures LineOf(std::span<const LineUnit> units, std::span<const LotCount> lo
       lot->lot = u.lot;
     }
     if (running) {
-      ++f.running;
-      ++line.running;
-      ++lot->running;
+      f.running += u.units;
+      line.running += u.units;
+      lot->running += u.units;
       continue;
     }
     const bool passed = u.verdict == kPassed, failed = u.verdict == kFailed;
     if ((passed || failed) && u.endedAt >= hourAgo)
-      ++(passed ? f.passedHour : f.failedHour);
+      (passed ? f.passedHour : f.failedHour) += u.units;
     if (passed || failed) {
       if (!endedToday)
         continue;
-      ++(passed ? f.passedToday : f.failedToday);
-      ++(passed ? line.passed : line.failed);
-      ++(passed ? lot->passed : lot->failed);
-      if (failed && Later(u.endedAt, s.lastFailAt)) {
-        s.lastFailAt = u.endedAt;
+      (passed ? f.passedToday : f.failedToday) += u.units;
+      (passed ? line.passed : line.failed) += u.units;
+      (passed ? lot->passed : lot->failed) += u.units;
+      if (failed && Later(u.endedAt, f.lastFailureAt)) {
+        f.lastFailureAt = u.endedAt;
         f.lastFailure = u.result;
-        f.lastFailureMessage = u.message;
       }
     } else if (endedToday || (!ended && startedToday)) {
       // Stopped, or without a verdict past its hold: neither passed nor failed.
-      ++f.interruptedToday;
-      ++line.interrupted;
+      f.interruptedToday += u.units;
+      line.interrupted += u.units;
     }
   }
   for (auto &[key, s] : stations)

@@ -3,8 +3,8 @@
 // sees it, computed from the store's unit rows (records/unit_row.h) alone.
 //
 // LineOf is a plain function over the units a view has read (those that ended
-// since the day or the last hour began, and those without a verdict) and the
-// lots' counts, at a moment the caller gives: nothing here reads a clock, so a
+// since the day or the last hour began, alike ones summed, and those without a
+// verdict) and the lots' counts, at a moment the caller gives: nothing here reads a clock, so a
 // test puts the line at any moment it likes. A unit without a verdict is
 // running while its hold lasts (holds_until, the longest a unit can take);
 // past it its station died or lost the store, and it is interrupted: never
@@ -35,7 +35,9 @@ struct LineUnit {
   QString verdict;   // empty, or records/unit_row.h kVerdict*
   QString result;    // the class of its end
   QDateTime holdsUntil;
-  QString message; // a failed unit's: its last attempt's message as recorded
+  // How many units this row stands for: units alike in all the above (the
+  // store sums those that ended, their latest start and end standing for all).
+  qint64 units = 1;
 
   bool operator==(const LineUnit &) const = default;
 };
@@ -61,7 +63,10 @@ struct StationFigures {
   qint64 passedToday = 0;
   qint64 failedToday = 0;
   qint64 interruptedToday = 0; // ended interrupted today, or started today and never ended
-  // The last unit that failed today: the class of its end and its message.
+  // The last unit that failed today: when it ended, the class of its end, and
+  // its last attempt's message as recorded (which LineOf leaves empty: the
+  // store's reader adds it).
+  QDateTime lastFailureAt;
   QString lastFailure;
   QString lastFailureMessage;
   // When it last did something: its latest end, or the start of a unit that

@@ -13,79 +13,99 @@ namespace records {
 
 namespace {
 
-// A statement names at most this many lots, so that a day of many lots is a
-// few statements rather than one the server may refuse.
-constexpr int kLotsPerQuery = 100;
-
-// The units of a read: those that ended since `since`, and those without a
-// verdict that started since then or still hold a place; in two parts, so
-// that each is a range of the units' end index.
+// The units of a read with their lots' counts: those that ended since the
+// read's start, summed where alike (by station, job, lot, port, verdict and
+// result, and whether they ended in the last hour and today), and those
+// without a verdict that started since then or still hold a place, one by
+// one. Each part is a range of the units' end index, so a read costs the
+// day's units, and sends the view a row per kind of unit rather than one per
+// unit. Bound: the read's start, the last hour's, the day's; the read's start
+// and now. A lot the store does not count (an older store) comes as passed -1.
 QString LineUnitsSql(int version) {
   const QString from =
       version < 5 ? QStringLiteral("(%1) AS u").arg(db::DerivedUnitsSql(version >= 4)) : QStringLiteral("units AS u");
-  const QString select =
-      QStringLiteral("SELECT u.host, u.station, u.job_name, u.lot, u.started_at, u.ended_at, u.verdict, u.result, "
-                     "u.holds_until, u.port, CASE WHEN u.verdict = 'failed' THEN COALESCE((SELECT p.message FROM "
-                     "programming_records AS p WHERE p.job_name = u.job_name AND p.unit_uid = u.unit_uid "
-                     "ORDER BY p.attempt DESC, p.finished_at DESC, p.id DESC LIMIT 1), '') ELSE '' END FROM ") +
-      from + QStringLiteral(" WHERE u.job_name <> '' AND ");
-  return select + QStringLiteral("u.ended_at >= ? UNION ALL ") + select +
-         QStringLiteral("u.ended_at = '' AND (u.started_at >= ? OR u.holds_until > ?)");
+  const QString columns = QStringLiteral("SELECT u.host, u.station, u.job_name, u.lot, u.port, u.verdict, u.result, ");
+  const QString units =
+      columns +
+      QStringLiteral("MAX(u.started_at) AS started_at, MAX(u.ended_at) AS ended_at, '' AS holds_until, "
+                     "COUNT(*) AS units FROM ") +
+      from +
+      QStringLiteral(" WHERE u.job_name <> '' AND u.ended_at >= ? GROUP BY u.host, u.station, u.job_name, u.lot, "
+                     "u.port, u.verdict, u.result, CASE WHEN u.ended_at >= ? THEN 1 ELSE 0 END, CASE WHEN "
+                     "u.ended_at >= ? THEN 1 ELSE 0 END UNION ALL ") +
+      columns + QStringLiteral("u.started_at, u.ended_at, u.holds_until, 1 FROM ") + from +
+      QStringLiteral(" WHERE u.job_name <> '' AND u.ended_at = '' AND (u.started_at >= ? OR u.holds_until > ?)");
+  if (version < 5)
+    return QStringLiteral("SELECT g.*, -1, 0, 0 FROM (%1) AS g").arg(units);
+  return QStringLiteral("SELECT g.*, COALESCE(l.passed, -1), COALESCE(l.failed, 0), COALESCE(l.size, 0) FROM (%1) AS g "
+                        "LEFT JOIN lots AS l ON l.job_name = g.job_name AND l.lot = g.lot")
+      .arg(units);
 }
 
-bool ReadUnits(db::Connection &c, const QDateTime &since, const QDateTime &now, std::vector<LineUnit> *units,
-               QString *error) {
+bool ReadUnits(db::Connection &c, const QDateTime &now, const QDateTime &dayStart, std::vector<LineUnit> *units,
+               std::vector<LotCount> *lots, QString *error) {
+  const QString since = TimeText(LineSince(now, dayStart));
   QSqlQuery q(c.Database());
-  if (!db::PrepareQuery(q, LineUnitsSql(c.Version()), {TimeText(since), TimeText(since), TimeText(now)}, error) ||
+  if (!db::PrepareQuery(q, LineUnitsSql(c.Version()),
+                        {since, TimeText(now.addSecs(-3600)), TimeText(dayStart), since, TimeText(now)}, error) ||
       !db::ExecQuery(q, error))
     return false;
+  std::map<std::pair<QString, QString>, LotCount> counted;
   LineUnit u;
   while (q.next()) {
     u.host = q.value(0).toString();
     u.station = q.value(1).toString();
     u.job = q.value(2).toString();
     u.lot = q.value(3).toString();
-    u.startedAt = TimeFromText(q.value(4).toString());
-    u.endedAt = TimeFromText(q.value(5).toString());
-    u.verdict = q.value(6).toString();
-    u.result = q.value(7).toString();
-    u.holdsUntil = TimeFromText(q.value(8).toString());
-    u.port = q.value(9).toString();
-    u.message = q.value(10).toString();
+    u.port = q.value(4).toString();
+    u.verdict = q.value(5).toString();
+    u.result = q.value(6).toString();
+    u.startedAt = TimeFromText(q.value(7).toString());
+    u.endedAt = TimeFromText(q.value(8).toString());
+    u.holdsUntil = TimeFromText(q.value(9).toString());
+    u.units = q.value(10).toLongLong();
     units->push_back(u);
+    if (const qint64 passed = q.value(11).toLongLong(); passed >= 0)
+      counted[{u.job, u.lot}] = {u.job, u.lot, passed, q.value(12).toLongLong(), q.value(13).toLongLong()};
   }
   if (q.lastError().isValid()) {
     if (error)
       *error = db::ErrorText(q.lastError());
     return false;
   }
+  for (auto &[key, lot] : counted)
+    lots->push_back(std::move(lot));
   return true;
 }
 
-bool ReadLots(db::Connection &c, const std::vector<LineUnit> &units, std::vector<LotCount> *lots, QString *error) {
+// Each station's last failure's message, from its unit's last attempt record,
+// in one statement. The unit is found by when it ended (the units' end
+// index; its host and station are read as values, so that no other index is
+// taken for it). An older store's units are derived from records whose
+// messages are not looked for.
+bool ReadMessages(db::Connection &c, LineFigures *line, QString *error) {
   if (c.Version() < 5)
-    return true; // counted from its units
-  std::map<std::pair<QString, QString>, bool> wanted;
-  for (const LineUnit &u : units)
-    wanted[{u.job, u.lot}] = true;
-  auto next = wanted.begin();
-  while (next != wanted.end()) {
-    QStringList terms;
-    QVariantList values;
-    for (; next != wanted.end() && terms.size() < kLotsPerQuery; ++next) {
-      terms << QStringLiteral("(job_name = ? AND lot = ?)");
-      values << next->first.first << next->first.second;
-    }
-    QSqlQuery q;
-    if (!db::Run(c,
-                 QStringLiteral("SELECT job_name, lot, passed, failed, size FROM lots WHERE ") +
-                     terms.join(QStringLiteral(" OR ")),
-                 values, error, &q))
-      return false;
-    while (q.next())
-      lots->push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong(), q.value(3).toLongLong(),
-                       q.value(4).toLongLong()});
+    return true;
+  QStringList parts;
+  QVariantList values;
+  for (size_t i = 0; i < line->stations.size(); ++i) {
+    const StationFigures &s = line->stations[i];
+    if (s.lastFailure.isEmpty())
+      continue;
+    parts << QStringLiteral("SELECT %1, COALESCE((SELECT p.message FROM units AS u JOIN programming_records AS p ON "
+                            "p.job_name = u.job_name AND p.unit_uid = u.unit_uid WHERE u.ended_at = ? AND "
+                            "u.host || '' = ? AND u.station || '' = ? AND u.verdict = 'failed' ORDER BY p.attempt "
+                            "DESC, p.finished_at DESC, p.id DESC LIMIT 1), '')")
+                 .arg(i);
+    values << TimeText(s.lastFailureAt) << s.host << s.station;
   }
+  if (parts.isEmpty())
+    return true;
+  QSqlQuery q;
+  if (!db::Run(c, parts.join(QStringLiteral(" UNION ALL ")), values, error, &q))
+    return false;
+  while (q.next())
+    line->stations.at(size_t(q.value(0).toLongLong())).lastFailureMessage = q.value(1).toString();
   return true;
 }
 
@@ -98,12 +118,33 @@ bool ReadLine(db::Connection &c, const QDateTime &now, const QDateTime &dayStart
     return false;
   if (c.Version() < 2)
     return true; // a store of no jobs
+  const bool server = !c.IsSqlite();
+  // The day's end times lie beyond what a server's statistics can tell of a
+  // text column, so it expects a handful of units and would sort the day's to
+  // sum them; hashing them costs a third as much (less still than sorting
+  // with a collation other than C). Asked of the units' query alone, in a
+  // transaction of the read's own that gives both queries one view of the store.
+  const auto sorting = [&](bool on) {
+    return !server ||
+           c.Exec(on ? QStringLiteral("SET LOCAL enable_sort TO on") : QStringLiteral("SET LOCAL enable_sort TO off"),
+                  error);
+  };
+  if (server && !c.Exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), error))
+    return false;
   std::vector<LineUnit> units;
   std::vector<LotCount> lots;
-  if (!ReadUnits(c, LineSince(now, dayStart), now, &units, error) || !ReadLots(c, units, &lots, error))
-    return false;
-  *line = LineOf(units, lots, now, dayStart);
-  return true;
+  bool read = sorting(false) && ReadUnits(c, now, dayStart, &units, &lots, error) && sorting(true);
+  if (read) {
+    *line = LineOf(units, lots, now, dayStart);
+    read = ReadMessages(c, line, error);
+  }
+  if (server && read)
+    read = c.Exec(QStringLiteral("COMMIT"), error);
+  if (server && !read) {
+    QString ignored;
+    c.Exec(QStringLiteral("ROLLBACK"), &ignored);
+  }
+  return read;
 }
 
 bool NoteLotSize(db::Connection &c, const QString &job, const QString &lot, qint64 size, QString *error) {

@@ -3,11 +3,11 @@
 // the calling thread, and LineReader, which reads for a window on a
 // StoreWorker of its own and tells it when a PostgreSQL store changed.
 //
-// ReadLine asks two queries: the units that ended since LineSince or have no
-// verdict (through the units' end index; a failed unit with its last
-// attempt's message, found through the records' unit index), then the counts
-// and sizes of the lots among them. A store older than its unit rows is read
-// from the units derived from its records (records/database.h).
+// ReadLine asks two queries: the units that ended since LineSince, summed
+// where alike, and those without a verdict, with their lots' counts and sizes
+// (through the units' end index, so a read costs the day's units); then the
+// messages of the stations' last failures. A store older than its unit rows
+// is read from the units derived from its records (records/database.h).
 //
 // LineReader's threads: Read and the signals belong to the thread that made
 // it; the queries and the listening run on its worker. On PostgreSQL a second

@@ -137,14 +137,14 @@ LineWindow::LineWindow(const records::StoreLocation &where, Dialogs &dialogs, in
   connect(&reader_, &records::LineReader::Changed, this, &LineWindow::Refresh);
   timer_ = new base::TTimer(this, reader_.CanTell() ? kToldRefreshMs : kPolledRefreshMs, clock);
   timer_->OnTimer = [this] { Refresh(); };
-  timer_->SetEnabled(true);
-  Show();
-  Refresh();
+  ShowFigures();
 }
 
 LineWindow::~LineWindow() = default;
 
 void LineWindow::Refresh() {
+  if (!isVisible())
+    return;
   const QDateTime now = wall_();
   reader_.Read(now, records::LocalDayStart(now));
 }
@@ -181,10 +181,10 @@ void LineWindow::Arrived(const records::LineRead &read) {
   }
   const bool polled = !read.error.isEmpty() || !read.told;
   timer_->SetInterval(polled ? kPolledRefreshMs : kToldRefreshMs);
-  Show();
+  ShowFigures();
 }
 
-void LineWindow::Show() {
+void LineWindow::ShowFigures() {
   setWindowTitle(QCoreApplication::translate("Line", "生产线总览"));
   header_->Show({QCoreApplication::translate("Line", "工位"), QCoreApplication::translate("Line", "主机"),
                  QCoreApplication::translate("Line", "作业"), QCoreApplication::translate("Line", "批次"),
@@ -271,10 +271,21 @@ void LineWindow::ShowStatus() {
     Status->setText(QCoreApplication::translate("Line", "%1 已更新；每 %2 秒读取一次").arg(at).arg(seconds));
 }
 
+void LineWindow::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  timer_->SetEnabled(true);
+  Refresh();
+}
+
+void LineWindow::hideEvent(QHideEvent *event) {
+  QWidget::hideEvent(event);
+  timer_->SetEnabled(false);
+}
+
 void LineWindow::changeEvent(QEvent *event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::LanguageChange)
-    Show();
+    ShowFigures();
 }
 
 } // namespace app

@@ -15,8 +15,9 @@
 // waits on the store. A PostgreSQL store tells each unit's start and end, and
 // the window reads again at once (and every kToldRefreshMs besides, for idle
 // minutes and holds that lapse); a SQLite store is read every
-// kPolledRefreshMs, as is a server whose notifications do not come. Both
-// times run on the base::Clock given; "now" and "today" come from the wall
+// kPolledRefreshMs, as is a server whose notifications do not come; a hidden
+// window reads nothing, and reads at once when shown again. Both times run on
+// the base::Clock given; "now" and "today" come from the wall
 // clock given (the system's unless a test gives its own).
 
 #include "app/ui/dialogs.h"
@@ -56,7 +57,7 @@ public:
              base::Clock &clock = base::SystemClock(), WallClock wall = {}, QWidget *parent = nullptr);
   ~LineWindow() override;
 
-  // Asks for the line as it stands now.
+  // Asks for the line as it stands now (while shown).
   void Refresh();
   // The rows shown, top to bottom.
   const std::vector<StationRow *> &Rows() const { return rows_; }
@@ -75,10 +76,13 @@ public:
 
 protected:
   void changeEvent(QEvent *event) override;
+  // Reads only while shown: a hidden view costs nothing.
+  void showEvent(QShowEvent *event) override;
+  void hideEvent(QHideEvent *event) override;
 
 private:
   void Arrived(const records::LineRead &read);
-  void Show();
+  void ShowFigures();
   void ShowStatus();
 
   const records::StoreLocation where_;

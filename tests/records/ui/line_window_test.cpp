@@ -178,10 +178,14 @@ TEST_F(LineWindowTest, APostgresStoreIsReadAgainAsAnotherProcessesUnitEnds) {
       Spawn(BinPath(QStringLiteral("line_station")), {server.Url(database), "bench-3", "/dev/ttyUSB9", "/dev/ttyUSB9",
                                                       "J", "L1", "4", records::TimeText(At(10, 20)), "15", "pass"});
   ASSERT_TRUE(station.Ok()) << station.output.toStdString();
-  ASSERT_TRUE(PumpUntil([&] {
-    const app::StationRow *row = window->Row(QStringLiteral("/dev/ttyUSB9"), QStringLiteral("bench-3"));
-    return row && row->Cells().value(6) == QStringLiteral("1 / 0");
-  })) << "no read after the unit ended";
+  // Within a second of the unit's end (the station's process has ended by then).
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const app::StationRow *row = window->Row(QStringLiteral("/dev/ttyUSB9"), QStringLiteral("bench-3"));
+        return row && row->Cells().value(6) == QStringLiteral("1 / 0");
+      },
+      1000))
+      << "no read after the unit ended";
   EXPECT_EQ(window->Totals->text(), QStringLiteral("今日合格 2　不合格 0　中断 0"));
   window.reset(); // before its server goes
 }
