@@ -244,6 +244,16 @@ void LineWindow::ShowFigures() {
     rows_[i]->setAccessibleName(QCoreApplication::translate("Line", "工位 %1，主机 %2").arg(s.station, s.host));
     rows_[i]->setAccessibleDescription(Description(s, line.now));
   }
+  // Each column as wide as its widest cell, the same in every row.
+  std::vector<int> widths = header_->ColumnWidths();
+  for (const StationRow *row : rows_) {
+    const std::vector<int> needs = row->ColumnWidths();
+    for (size_t c = 0; c < needs.size() && c < widths.size(); ++c)
+      widths[c] = std::max(widths[c], needs[c]);
+  }
+  header_->SetColumnWidths(widths);
+  for (StationRow *row : rows_)
+    row->SetColumnWidths(widths);
   empty_->setVisible(rows_.empty());
   empty_->setText(readAt_.isValid() ? QCoreApplication::translate("Line", "今天还没有工位写入单元。") : QString());
   ShowStatus();

@@ -9,10 +9,9 @@ namespace app {
 StationRow::StationRow(QWidget *parent, bool header) : QWidget(parent), header_(header) {
   setFocusPolicy(header ? Qt::NoFocus : Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  int width = 0;
-  for (int chars : kColumnChars)
-    width += fontMetrics().averageCharWidth() * chars + 8;
-  setMinimumWidth(width);
+  QFont font = this->font();
+  font.setBold(header);
+  setFont(font);
   setFixedHeight(fontMetrics().height() + (header ? 8 : 14));
   if (!header)
     setCursor(Qt::PointingHandCursor);
@@ -24,6 +23,25 @@ void StationRow::Show(const QStringList &cells, bool amber) {
   cells_ = cells;
   amber_ = amber;
   update();
+}
+
+void StationRow::SetColumnWidths(const std::vector<int> &widths) {
+  if (widths == widths_)
+    return;
+  widths_ = widths;
+  int total = 0;
+  for (int width : widths_)
+    total += width + kColumnGap;
+  setMinimumWidth(total);
+  update();
+}
+
+std::vector<int> StationRow::ColumnWidths() const {
+  std::vector<int> widths;
+  const int most = fontMetrics().averageCharWidth() * kMostColumnChars;
+  for (const QString &cell : cells_)
+    widths.push_back(std::min(most, fontMetrics().horizontalAdvance(cell) + 2)); // its glyphs may round up
+  return widths;
 }
 
 void StationRow::paintEvent(QPaintEvent *) {
@@ -40,17 +58,16 @@ void StationRow::paintEvent(QPaintEvent *) {
     p.setPen(QPen(palette().color(QPalette::Highlight), 2));
     p.drawRect(rect().adjusted(1, 1, -1, -1));
   }
-  QFont font = p.font();
-  font.setBold(header_);
-  p.setFont(font);
   p.setPen(amber_ ? QColor(Qt::black) : palette().color(QPalette::Text));
-  const QFontMetrics metrics(font);
   int x = 6;
-  for (int c = 0; c < kColumns && c < cells_.size(); ++c) {
-    const int width = c + 1 == kColumns ? this->width() - x - 6 : fontMetrics().averageCharWidth() * kColumnChars[c];
+  for (qsizetype c = 0; c < cells_.size(); ++c) {
+    const bool last = c + 1 == cells_.size() || size_t(c) >= widths_.size();
+    const int width = last ? this->width() - x - 6 : widths_[size_t(c)];
     const QRect cell(x, 0, width, height());
-    p.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(cells_[c], Qt::ElideRight, width));
-    x += width + 8;
+    p.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(cells_[c], Qt::ElideRight, width));
+    if (last)
+      break;
+    x += width + kColumnGap;
   }
 }
 

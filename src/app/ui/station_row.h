@@ -1,7 +1,8 @@
 #pragma once
-// One row of the line view (line_window.h): a station's cells in fixed
-// columns, drawn by hand so that twenty rows re-read every two seconds cost
-// the GUI thread little, on amber once its station has stood idle too long.
+// One row of the line view (line_window.h): a station's cells in columns as
+// wide as the view's widest cell, drawn by hand so that twenty rows re-read
+// every two seconds cost the GUI thread little, on amber once its station has
+// stood idle too long.
 // The same widget, made as a header, draws the column titles.
 //
 // A row takes the focus (Tab, or Up and Down from row to row); a click on it,
@@ -11,21 +12,27 @@
 
 #include <QStringList>
 #include <QWidget>
+#include <vector>
 
 namespace app {
 
 class StationRow : public QWidget {
   Q_OBJECT
 public:
-  // Column widths in average characters; the last column takes what is left.
-  static constexpr int kColumnChars[] = {16, 12, 14, 12, 12, 10, 10, 8, 30};
-  static constexpr int kColumns = int(std::size(kColumnChars));
+  // The widest a column gets, in average characters (a longer text is cut
+  // short with an ellipsis); the last column takes what is left.
+  static constexpr int kMostColumnChars = 28;
+  static constexpr int kColumnGap = 10; // pixels
 
   explicit StationRow(QWidget *parent, bool header = false);
   // Repaints only when something shown changed.
   void Show(const QStringList &cells, bool amber);
   const QStringList &Cells() const { return cells_; }
   bool Amber() const { return amber_; }
+  // The columns' widths, in pixels; every row of a view takes the same.
+  void SetColumnWidths(const std::vector<int> &widths);
+  // What this row's cells need of each column, capped at kMostColumnChars.
+  std::vector<int> ColumnWidths() const;
 
 signals:
   void Activated();
@@ -39,6 +46,7 @@ private:
   const bool header_;
   QStringList cells_;
   bool amber_ = false;
+  std::vector<int> widths_;
 };
 
 } // namespace app
