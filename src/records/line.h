@@ -3,9 +3,9 @@
 // sees it, computed from the store's unit rows (records/unit_row.h) alone.
 //
 // LineOf is a plain function over the units a view has read (those that ended
-// since the day or the last hour began, alike ones summed, and those without a
-// verdict) and the lots' counts, at a moment the caller gives: nothing here reads a clock, so a
-// test puts the line at any moment it likes. A unit without a verdict is
+// since the day or the last hour began, alike ones summed, and those without
+// a verdict) and the lots' counts, at a moment the caller gives: nothing here
+// reads a clock, so a test puts the line at any moment it likes. A unit without a verdict is
 // running while its hold lasts (holds_until, the longest a unit can take);
 // past it its station died or lost the store, and it is interrupted: never
 // counted passed. records/line_reader.h reads the rows on a worker thread.
