@@ -266,6 +266,30 @@
         <source>第 %1 行的记录数为 %2，此前有 %3 个数据记录</source>
         <translation>line %1 counts %2 records, but %3 data records came before it</translation>
     </message>
+    <message>
+        <source>第 %1 个节（%2）超出文件末尾，文件不完整</source>
+        <translation>section %1 (%2) runs past the end of the file; the file is incomplete</translation>
+    </message>
+    <message>
+        <source>编程器发来的 %1 个字节不是应答：%2</source>
+        <translation>The box sent %1 bytes that are not a reply: %2</translation>
+    </message>
+    <message>
+        <source>编程器发来的 1 个字节不是应答：%1</source>
+        <translation>The box sent 1 byte that is not a reply: %1</translation>
+    </message>
+    <message>
+        <source>编程器应答了未知的状态 %1：%2</source>
+        <translation>The box answered with status %1: %2</translation>
+    </message>
+    <message>
+        <source>编程器一次发来了多个应答：%1</source>
+        <translation>The box sent more than one reply at once: %1</translation>
+    </message>
+    <message>
+        <source>编程器报告加载成功，但从未索取文件的这些数据块：%1</source>
+        <translation>The box called the load successful without asking for these blocks of the file: %1</translation>
+    </message>
 </context>
 <context>
     <name>Production</name>
@@ -284,6 +308,14 @@
     <message>
         <source>良率：%1</source>
         <translation>Yield: %1</translation>
+    </message>
+    <message>
+        <source>放行：%1</source>
+        <translation>Released: %1</translation>
+    </message>
+    <message>
+        <source>签名：无（未安装受信任的密钥）</source>
+        <translation>Signature: none (no trusted key installed)</translation>
     </message>
     <message>
         <source>每件用时：%1</source>
@@ -328,6 +360,34 @@
     <message>
         <source>条码“%1”：编程器 %2</source>
         <translation>Barcode “%1”: box %2</translation>
+    </message>
+    <message>
+        <source>批量已完成：%1 / %2</source>
+        <translation>Lot complete: %1 of %2</translation>
+    </message>
+    <message>
+        <source>批量的位置都已占用：%1 个合格，%2 个正在编程</source>
+        <translation>Every place in the lot is taken: %1 passed, %2 being programmed</translation>
+    </message>
+    <message>
+        <source>生产记录无法写入，不启动编程器：%1</source>
+        <translation>Production records cannot be written, so no box starts: %1</translation>
+    </message>
+    <message>
+        <source>（计数不是最新）</source>
+        <translation> (not current)</translation>
+    </message>
+    <message>
+        <source>请等待 %1 秒后再试。</source>
+        <translation>Wait %1 s before the next try.</translation>
+    </message>
+    <message>
+        <source>条码长 %1 个字符，超过 %2 个，未启动。</source>
+        <translation>The barcode is %1 characters long, more than %2; nothing started.</translation>
+    </message>
+    <message>
+        <source>密码等待</source>
+        <translation>PIN wait</translation>
     </message>
 </context>
 <context>

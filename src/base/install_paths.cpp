@@ -17,7 +17,7 @@ QString WithSlash(QString folder) {
 
 InstallPaths PortableInstallPaths(const QString &folder) {
   const QString dir = WithSlash(folder);
-  return {true, dir, dir + kSettingsFileName, dir + kChipListFileName};
+  return {true, dir, dir + kSettingsFileName, dir + kChipListFileName, dir + kTrustedKeysFolderName + QLatin1Char('/')};
 }
 
 InstallPaths ResolveInstallPaths(const QString &executableFolder, const InstallEnvironment &environment,
@@ -27,6 +27,7 @@ InstallPaths ResolveInstallPaths(const QString &executableFolder, const InstallE
     return paths;
 
   paths.Portable = false;
+  paths.TrustedKeysFolder = kSystemTrustedKeysFolder;
   // A relative XDG_CONFIG_HOME is invalid and must be ignored.
   const QString configHome = QDir::isAbsolutePath(environment.XdgConfigHome)
                                  ? environment.XdgConfigHome

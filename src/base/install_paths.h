@@ -11,6 +11,12 @@
 // The choice is made by the list's presence, never by write permission, which
 // root always has. Paths are resolved once at start-up; the configuration
 // folder is created when the settings file is first written.
+//
+// The keys whose signature releases a job (job/signature.h) are the *.pub
+// files of a folder only the administrator writes: trusted-keys/ beside the
+// executable of a portable install, /etc/kavrin-programmer/trusted-keys/ for
+// an installed program. It is never the operator's configuration folder,
+// which the operator writes.
 
 #include <QString>
 #include <functional>
@@ -22,6 +28,7 @@ struct InstallPaths {
   QString ExecutableFolder; // ends in '/'
   QString SettingsFile;     // sysset.ini
   QString ChipListFile;     // MCUtype.txt
+  QString TrustedKeysFolder; // ends in '/'
 };
 
 struct InstallEnvironment {
@@ -42,5 +49,7 @@ InstallPaths PortableInstallPaths(const QString &folder);
 inline const QString kSettingsFileName = QStringLiteral("sysset.ini");
 inline const QString kChipListFileName = QStringLiteral("MCUtype.txt");
 inline const QString kPackageFolderName = QStringLiteral("kavrin-programmer");
+inline const QString kTrustedKeysFolderName = QStringLiteral("trusted-keys");
+inline const QString kSystemTrustedKeysFolder = QStringLiteral("/etc/kavrin-programmer/trusted-keys/");
 
 } // namespace base

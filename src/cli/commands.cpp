@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "base/install_paths.h"
 #include "base/printable.h"
 #include "base/version.h"
 #include "cli/chip_choice.h"
@@ -127,16 +128,18 @@ QString CommandUsage(Command command) {
   case Command::Run:
     return QStringLiteral("Usage: kavrin-cli run --job FILE [--port PORT ...] [--lot NAME] [--units N] [options]\n\n"
                           "Programs units (boards) of the production job in FILE (*.kavjob): opens the job\n"
-                          "as the window does, refusing it (exit status 3) when its firmware is missing or\n"
-                          "changed, then on every box at once sends the job's set and load (and verify,\n"
-                          "for a load-then-verify job). An attempt that ends with no answer, a failure the\n"
-                          "box reports or the port lost (once it is back) is tried again, up to the job's\n"
-                          "retries; a verify mismatch never is. Every attempt is recorded with the job, the\n"
-                          "lot, the unit and the attempt's number. A job with serial numbers writes each\n"
-                          "unit's own into its image; the unit's lines name it and its result gives its\n"
-                          "image's checksum. At the end come how many units ended ok and the lot's\n"
-                          "counters as the records count them. A job whose units take a scanned barcode\n"
-                          "runs only in the window's production view (exit status 2 here).\n\n"
+                          "as the window does, refusing it (exit status 3) when a trusted key is installed\n"
+                          "and no trusted key's signature releases it as it is (see 'kavrin-cli job show\n"
+                          "--help'), or when its firmware is missing or changed, then on every box at once\n"
+                          "sends the job's set and load (and verify, for a load-then-verify job). An\n"
+                          "attempt that ends with no answer, a failure the box reports or the port lost\n"
+                          "(once it is back) is tried again, up to the job's retries; a verify mismatch\n"
+                          "never is. Every attempt is recorded with the job, the lot, the unit and the\n"
+                          "attempt's number. A job with serial numbers writes each unit's own into its\n"
+                          "image; the unit's lines name it and its result gives its image's checksum. At\n"
+                          "the end come how many units ended ok and the lot's counters as the records\n"
+                          "count them. A job whose units take a scanned barcode runs only in the window's\n"
+                          "production view (exit status 2 here).\n\n"
                           "  --job FILE          the job file\n") +
            kPortHelp +
            QStringLiteral("                      (repeat for a gang of boxes; default: the job's ports)\n"
@@ -308,8 +311,8 @@ QString YieldText(const records::DaySummary &d) {
 
 QString SummaryTable(const std::vector<records::DaySummary> &days) {
   std::vector<QStringList> rows = {{QStringLiteral("JOB"), QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
-                                    QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("YIELD"),
-                                    QStringLiteral("FAILURES")}};
+                                    QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("INTERRUPTED"),
+                                    QStringLiteral("YIELD"), QStringLiteral("FAILURES")}};
   for (const records::DaySummary &d : days) {
     QStringList failures;
     for (const QString &result : records::FailureResults())
@@ -317,7 +320,7 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
         failures << QStringLiteral("%1 %2").arg(result).arg(it->second);
     const QString yield = YieldText(d);
     rows.push_back({Printable(d.job), d.day.toString(Qt::ISODate), QString::number(d.attempts),
-                    QString::number(d.passed), QString::number(d.failed),
+                    QString::number(d.passed), QString::number(d.failed), QString::number(d.interrupted),
                     yield.isEmpty() ? QStringLiteral("-") : yield + QLatin1Char('%'),
                     failures.isEmpty() ? QStringLiteral("-") : failures.join(QStringLiteral(", "))});
   }
@@ -331,9 +334,9 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
     for (qsizetype c = 0; c < row.size(); ++c) {
       const qsizetype width = widths[size_t(c)];
       // Counts line up on the right, texts on the left.
-      line += c >= 2 && c <= 5 ? row[c].rightJustified(width) : row[c];
+      line += c >= 2 && c <= 6 ? row[c].rightJustified(width) : row[c];
       if (c + 1 < row.size())
-        line += QString(c >= 2 && c <= 5 ? 0 : width - row[c].size(), QLatin1Char(' ')) + QStringLiteral("  ");
+        line += QString(c >= 2 && c <= 6 ? 0 : width - row[c].size(), QLatin1Char(' ')) + QStringLiteral("  ");
     }
     text += line + QLatin1Char('\n');
   }
@@ -341,11 +344,12 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
 }
 
 QString SummaryCsv(const std::vector<records::DaySummary> &days) {
-  QString text = QStringLiteral("job,day,attempts,passed,failed,yield_percent,") +
+  QString text = QStringLiteral("job,day,attempts,passed,failed,interrupted,yield_percent,") +
                  records::FailureResults().join(QLatin1Char(',')) + QStringLiteral("\r\n");
   for (const records::DaySummary &d : days) {
     text += records::CsvText(d.job) + QLatin1Char(',') + d.day.toString(Qt::ISODate) +
-            QStringLiteral(",%1,%2,%3,").arg(d.attempts).arg(d.passed).arg(d.failed) + YieldText(d);
+            QStringLiteral(",%1,%2,%3,%4,").arg(d.attempts).arg(d.passed).arg(d.failed).arg(d.interrupted) +
+            YieldText(d);
     for (const QString &result : records::FailureResults()) {
       const auto it = d.failures.find(result);
       text += QLatin1Char(',') + QString::number(it == d.failures.end() ? 0 : it->second);
@@ -358,7 +362,7 @@ QString SummaryCsv(const std::vector<records::DaySummary> &days) {
 QByteArray SummaryJsonLine(const records::DaySummary &d) {
   JsonLine line;
   line.Add("job", d.job).Add("day", d.day.toString(Qt::ISODate));
-  line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed);
+  line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed).Add("interrupted", d.interrupted);
   if (d.YieldPercent() < 0)
     line.AddNull("yield_percent");
   else
@@ -386,6 +390,9 @@ int RunRecords(const QStringList &args, const CliContext &) {
   if (where->kind == records::StoreLocation::Kind::Sqlite && !QFileInfo::exists(where->sqlitePath))
     return UsageError(CommandName(Command::Records),
                       QStringLiteral("--records: there is no records store %1").arg(where->sqlitePath));
+  // A store on read-only media is still read; the operator hears how.
+  if (const QString note = records::ReadingNote(*where); !note.isEmpty())
+    Complain(QStringLiteral("kavrin-cli records: note: %1\n").arg(Printable(note)));
   records::Filter filter;
   filter.since = options->since;
   filter.until = options->until;
@@ -485,16 +492,12 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     if (options->serialGiven) {
       const QString list = options->serialPlan.listFile;
       if (!list.isEmpty()) {
-        QFile file(list);
-        if (QFileInfo(list).isDir() || !file.open(QIODevice::ReadOnly))
-          return UsageError(
-              CommandName(command),
-              QStringLiteral("--serial-list: cannot read \"%1\": %2")
-                  .arg(list, QFileInfo(list).isDir() ? QStringLiteral("it is a folder") : file.errorString()));
-        plan.serialList = unit::ParseList(file.readAll());
+        plan.serialList = unit::ReadList(list);
         if (!plan.serialList.refusal.isEmpty())
           return UsageError(CommandName(command),
-                            QStringLiteral("--serial-list: \"%1\": %2").arg(list, plan.serialList.refusal));
+                            (plan.serialList.fileRead ? QStringLiteral("--serial-list: \"%1\": %2")
+                                                      : QStringLiteral("--serial-list: cannot read \"%1\": %2"))
+                                .arg(list, plan.serialList.refusal));
       }
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;
@@ -530,13 +533,13 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
 }
 
 // Units of a job: the job's checks first, then every box with the engine's production run.
-int RunJobCommand(const QStringList &args, const CliContext &) {
+int RunJobCommand(const QStringList &args, const CliContext &context) {
   int status = 0;
   const std::optional<Options> options = Parse(Command::Run, args, status);
   if (!options)
     return status;
   JobPlan plan;
-  plan.job = job::OpenJob(options->file);
+  plan.job = job::OpenJob(options->file, base::ResolveInstallPaths(context.programDir).TrustedKeysFolder);
   if (!plan.job.job || !plan.job.refusal.isEmpty()) {
     Complain(QStringLiteral("kavrin-cli run: refused: \"%1\": %2\n").arg(options->file, plan.job.refusal));
     return ExitCode(ResultClass::FileRefused);
@@ -622,7 +625,9 @@ QString UsageText() {
   text += QStringLiteral("\n'kavrin-cli COMMAND --help' describes a command.\n\n"
                          "Exit status: 0 ok; 1 not every box of several ok; 2 usage error; 3 file refused;\n"
                          "4 port unavailable; 5 box reported a failure; 6 verify mismatch; 7 no answer\n"
-                         "within the time-out; 8 port lost; 9 read-protected; 130 interrupted.\n");
+                         "within the time-out; 8 port lost; 9 read-protected; 10 not recorded (the store\n"
+                         "refused a record of a unit of load or run, which is then no pass); 130\n"
+                         "interrupted.\n");
   return text;
 }
 

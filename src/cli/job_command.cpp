@@ -1,5 +1,6 @@
 #include "cli/job_command.h"
 
+#include "base/install_paths.h"
 #include "base/printable.h"
 #include "cli/chip_choice.h"
 #include "cli/console.h"
@@ -71,6 +72,20 @@ const QString kShowUsage =
     QStringLiteral("Usage: kavrin-cli job show FILE\n\n"
                    "Opens the job file FILE as a run would, its firmware file included, and prints\n"
                    "it; or why it is refused (exit status 3).\n\n"
+                   "Released by signature: once a trusted key is installed (a minisign public key\n"
+                   "file, *.pub, in /etc/kavrin-programmer/trusted-keys/, or in trusted-keys/ beside\n"
+                   "the executables of a portable install), a job opens only when FILE.minisig is a\n"
+                   "signature of FILE by one of them and neither FILE nor the signature's trusted\n"
+                   "comment changed since; \"Released:\" names the trusted comment and the key.\n"
+                   "Refused: an unsigned job, a job changed after signing (any byte), a signature by\n"
+                   "another key, a malformed signature file, a changed trusted comment, a key file\n"
+                   "that cannot be read. With no trusted key installed no signature is asked for\n"
+                   "(\"Signature: none (no trusted key installed)\").\n"
+                   "  make a key pair     minisign -G -p engineer.pub -s engineer.key\n"
+                   "  sign a job          minisign -Sm motor.kavjob -s engineer.key \\\n"
+                   "                        -t \"released by Wang Li for lot 12\"\n"
+                   "  install the key     copy engineer.pub into the trusted-keys folder\n"
+                   "  retire a key        remove its file from that folder\n\n"
                    "  --help              show this text\n");
 
 std::optional<Options> Parse(JobCommand command, const QStringList &args, int &status) {
@@ -134,17 +149,11 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     unit::ListFile list;
     if (!o.serialPlan.listFile.isEmpty()) {
       made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
-      QFile file(o.serialPlan.listFile);
-      if (QFileInfo(file.fileName()).isDir() || !file.open(QIODevice::ReadOnly))
-        return UsageError(JobCommandName(command),
-                          QStringLiteral("--serial-list: cannot read %1: %2")
-                              .arg(Quoted(o.serialPlan.listFile), QFileInfo(file.fileName()).isDir()
-                                                                      ? QStringLiteral("it is a folder")
-                                                                      : file.errorString()));
-      list = unit::ParseList(file.readAll());
+      list = unit::ReadList(o.serialPlan.listFile);
       if (!list.refusal.isEmpty())
-        return UsageError(JobCommandName(command),
-                          QStringLiteral("--serial-list: %1: %2").arg(Quoted(o.serialPlan.listFile), list.refusal));
+        return UsageError(JobCommandName(command), (list.fileRead ? QStringLiteral("--serial-list: %1: %2")
+                                                                  : QStringLiteral("--serial-list: cannot read %1: %2"))
+                                                       .arg(Quoted(o.serialPlan.listFile), list.refusal));
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
       return UsageError(JobCommandName(command), QStringLiteral("--serial-at: ") + why);
@@ -174,12 +183,13 @@ int RunCreate(const QStringList &args, const CliContext &context) {
   return 0;
 }
 
-int RunShow(const QStringList &args, const CliContext &) {
+int RunShow(const QStringList &args, const CliContext &context) {
   int status = 0;
   const std::optional<Options> options = Parse(JobCommand::Show, args, status);
   if (!options)
     return status;
-  const job::OpenedJob opened = job::OpenJob(options->file);
+  const job::OpenedJob opened =
+      job::OpenJob(options->file, base::ResolveInstallPaths(context.programDir).TrustedKeysFolder);
   if (!opened.job) {
     Complain(QStringLiteral("kavrin-cli job show: refused: \"%1\": %2\n").arg(options->file, opened.refusal));
     return ExitCode(ResultClass::FileRefused);
@@ -189,6 +199,8 @@ int RunShow(const QStringList &args, const CliContext &) {
     return QLatin1String(label) + QStringLiteral(": ") + value + QLatin1Char('\n');
   };
   Print(line("Job", j.name) +
+        (opened.release.checked ? line("Released", job::ReleaseText(opened.release) + QStringLiteral(", trusted"))
+                                : line("Signature", QStringLiteral("none (no trusted key installed)"))) +
         line("Firmware",
              j.firmware + QStringLiteral(" (") + QDir::toNativeSeparators(opened.firmwarePath) + QLatin1Char(')')) +
         line("Format", image::FormatText(opened.firmware.format, j.base)) + line("SHA-256", j.firmwareSha256) +

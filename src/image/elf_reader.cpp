@@ -44,12 +44,27 @@ struct FileRange {
   uint64_t first, end;
 };
 
-bool ProgramSections(Elf *elf, std::vector<FileRange> &ranges) {
+// A section whose bytes lie outside the file is refused by name (`cut`): the
+// program would lose them without a word, as a segment would.
+bool ProgramSections(Elf *elf, size_t fileSize, std::vector<FileRange> &ranges, QString &cut) {
+  size_t namesIndex = 0;
+  const bool named = elf_getshdrstrndx(elf, &namesIndex) == 0;
   for (Elf_Scn *scn = elf_nextscn(elf, nullptr); scn; scn = elf_nextscn(elf, scn)) {
     GElf_Shdr header;
     if (!gelf_getshdr(scn, &header))
       return false;
-    if (!(header.sh_flags & SHF_ALLOC) || header.sh_type == SHT_NOBITS || header.sh_size == 0)
+    if (header.sh_type == SHT_NOBITS || header.sh_type == SHT_NULL || header.sh_size == 0)
+      continue;
+    if (header.sh_offset > fileSize || header.sh_size > fileSize - header.sh_offset) {
+      const char *name = named ? elf_strptr(elf, namesIndex, header.sh_name) : nullptr;
+      cut = LoadErrorText(QString::fromUtf8(kElfUnreadablePattern)
+                              .arg(QString::fromUtf8(kElfSectionCutPattern)
+                                       .arg(QString::number(elf_ndxscn(scn)),
+                                            name && *name ? QString::fromUtf8(name) : QStringLiteral("?"))));
+      elf_errno(); // a name that could not be read is no failure of this file's
+      return true;
+    }
+    if (!(header.sh_flags & SHF_ALLOC))
       continue;
     const uint64_t room = std::numeric_limits<uint64_t>::max() - header.sh_offset;
     ranges.push_back({header.sh_offset, header.sh_offset + std::min(header.sh_size, room)});
@@ -96,9 +111,12 @@ QString ReadElf(std::span<const uint8_t> file, ImageBytes &image) {
   size_t sectionCount = 0;
   size_t segmentCount = 0;
   std::vector<FileRange> sections;
-  if (elf_getshdrnum(elf, &sectionCount) != 0 || !ProgramSections(elf, sections) ||
+  QString sectionCut;
+  if (elf_getshdrnum(elf, &sectionCount) != 0 || !ProgramSections(elf, file.size(), sections, sectionCut) ||
       elf_getphdrnum(elf, &segmentCount) != 0)
     return Unreadable();
+  if (!sectionCut.isEmpty())
+    return sectionCut;
   for (size_t n = 0; n < segmentCount; ++n) {
     GElf_Phdr segment;
     if (!gelf_getphdr(elf, int(n), &segment))

@@ -11,6 +11,8 @@
 //   "这是大端的 ELF 文件，只能加载 32 位小端的 ELF 可执行文件"
 //   "这是 ELF <kind>，不是可执行文件，只能加载 32 位小端的 ELF 可执行文件"
 //   "ELF 文件无法读取：第 <n> 个程序段超出文件末尾，文件不完整"   (n from 0)
+//   "ELF 文件无法读取：第 <n> 个节（<name>）超出文件末尾，文件不完整"   (a section with
+//     bytes in the file, loaded or not: the file is cut short or damaged)
 //   "ELF 文件无法读取：<libelf's reason>"
 
 #include "image/image_bytes.h"

@@ -32,6 +32,9 @@ inline constexpr char kNoDataAtAllText[] = QT_TRANSLATE_NOOP("Operation", "文�
 // An ELF file: libelf's reason (or the cut segment's text) in %1.
 inline constexpr char kElfUnreadablePattern[] = QT_TRANSLATE_NOOP("Operation", "ELF 文件无法读取：%1");
 inline constexpr char kElfSegmentCutPattern[] = QT_TRANSLATE_NOOP("Operation", "第 %1 个程序段超出文件末尾，文件不完整");
+// %1 the section's number, %2 its name.
+inline constexpr char kElfSectionCutPattern[] =
+    QT_TRANSLATE_NOOP("Operation", "第 %1 个节（%2）超出文件末尾，文件不完整");
 inline constexpr char kElf64Text[] =
     QT_TRANSLATE_NOOP("Operation", "这是 64 位的 ELF 文件，只能加载 32 位小端的 ELF 可执行文件");
 inline constexpr char kElfBigEndianText[] =

@@ -5,6 +5,7 @@
 #include "base/printable.h"
 #include "job/pin.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -543,11 +544,13 @@ QString FirmwareReference(const QString &firmware, const QString &jobPath) {
   return QDir(QFileInfo(jobPath).absolutePath()).relativeFilePath(QFileInfo(firmware).absoluteFilePath());
 }
 
-OpenedJob OpenJob(const QString &path) {
+OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {
   OpenedJob opened;
   const auto refuse = [&](const QString &why) {
     opened.job.reset();
-    opened.refusal = why;
+    // Who released the job is named with what is wrong with it after all.
+    opened.refusal =
+        opened.release.checked ? why + QStringLiteral(" (released: %1)").arg(ReleaseText(opened.release)) : why;
     return opened;
   };
   QFile file(path);
@@ -560,10 +563,15 @@ OpenedJob OpenJob(const QString &path) {
     return refuse(QStringLiteral("not a job: larger than %1 bytes").arg(kMostFileBytes));
   if (file.error() != QFileDevice::NoError)
     return refuse(QStringLiteral("cannot read the job file: ") + file.errorString());
+  ReleaseCheck released = CheckReleaseOf(path, text, trustedKeysFolder);
+  if (!released.refusal.isEmpty())
+    return refuse(released.refusal);
+  opened.release = released.release;
   ParsedJob parsed = ParseJob(text);
   if (!parsed.job)
     return refuse(parsed.refusal);
   const Job &job = *parsed.job;
+  opened.jobSha256 = QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
 
   opened.firmwarePath = FirmwarePath(job, path);
   const QString firmware = Quoted(QDir::toNativeSeparators(opened.firmwarePath));
@@ -583,16 +591,12 @@ OpenedJob OpenJob(const QString &path) {
     return refuse(QStringLiteral("the firmware file %1 gives the image checksum \"%2\", the job's is \"%3\"")
                       .arg(firmware, opened.firmware.checksumCaption, job.imageChecksum));
   if (job.serial && !job.serial->listFile.isEmpty()) {
-    QFile list(JobRelativePath(job.serial->listFile, path));
-    if (QFileInfo(list.fileName()).isDir() || !list.open(QIODevice::ReadOnly))
-      return refuse(QStringLiteral("cannot read the serial-number list %1: %2")
-                        .arg(Quoted(QDir::toNativeSeparators(list.fileName())),
-                             QFileInfo(list.fileName()).isDir() ? QStringLiteral("it is a folder")
-                                                                : list.errorString()));
-    opened.list = unit::ParseList(list.readAll());
+    const QString list = JobRelativePath(job.serial->listFile, path);
+    opened.list = unit::ReadList(list);
     if (!opened.list.refusal.isEmpty())
-      return refuse(QStringLiteral("the serial-number list %1: %2")
-                        .arg(Quoted(QDir::toNativeSeparators(list.fileName())), opened.list.refusal));
+      return refuse((opened.list.fileRead ? QStringLiteral("the serial-number list %1: %2")
+                                          : QStringLiteral("cannot read the serial-number list %1: %2"))
+                        .arg(Quoted(QDir::toNativeSeparators(list)), opened.list.refusal));
   }
   const QString planRefusal = PlanRefusal(job, opened.firmware, opened.list);
   if (!planRefusal.isEmpty())

@@ -10,10 +10,13 @@
 // names the reason, anything this program cannot take whole: a newer schema,
 // a key it does not know, a key of the wrong form or out of range, a missing
 // key, a missing or changed firmware file. The engineer PIN is kept only as
-// an Argon2id hash (job/pin.h). Pure apart from reading and writing files;
-// runs on the calling thread.
+// an Argon2id hash (job/pin.h). Once the station has a trusted key, opening
+// also refuses a job that is not released by one's signature (job/signature.h),
+// checked over the very bytes that are then read as the job. Pure apart from
+// reading and writing files; runs on the calling thread.
 
 #include "image/firmware_file.h"
+#include "job/signature.h"
 #include "unit/serial_plan.h"
 
 #include <QString>
@@ -78,16 +81,20 @@ ParsedJob ParseJob(const QByteArray &text);
 
 struct OpenedJob {
   std::optional<Job> job;
+  QString jobSha256;    // of the job file's bytes, lower-case hex
   QString firmwarePath; // the firmware's absolute path
   image::FirmwareFile firmware;
   unit::ListFile list; // a plan's list file, read
+  Release release;     // who released the job, when a trusted key is installed
   QString refusal;
 };
-// Reads the job file at `path` and its firmware, checked against the job; a
+// Reads the job file at `path`, checks its signature against the keys in
+// `trustedKeysFolder` (InstallPaths::TrustedKeysFolder; none there, or an
+// empty name: none asked for), then its firmware against the job; a
 // serial-number plan is checked against the firmware (the field may not cover
 // its bytes unless the plan allows it), the mode and count (one chip per
 // load), and its list file is read.
-OpenedJob OpenJob(const QString &path);
+OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder);
 
 // Where the job's firmware is for a job file at `jobPath`.
 QString FirmwarePath(const Job &job, const QString &jobPath);

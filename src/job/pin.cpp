@@ -1,5 +1,7 @@
 #include "job/pin.h"
 
+#include <QList>
+
 #include <sodium.h>
 
 namespace job {
@@ -16,13 +18,17 @@ const char kAlgorithm[] = "$argon2id$";
 
 QString PinRefusal(const QByteArray &pin) {
   const QString text = QString::fromUtf8(pin);
-  if (text.size() < kLeastPinCharacters)
+  // Characters as the engineer types them: neither bytes nor UTF-16 units.
+  const qsizetype characters = text.toUcs4().size();
+  if (characters < kLeastPinCharacters)
     return QStringLiteral("a PIN has at least %1 characters").arg(kLeastPinCharacters);
-  if (text.size() > kMostPinCharacters)
+  if (characters > kMostPinCharacters)
     return QStringLiteral("a PIN has at most %1 characters").arg(kMostPinCharacters);
   for (const QChar c : text)
     if (c.category() == QChar::Other_Control)
       return QStringLiteral("a PIN holds no control characters");
+  if (text.trimmed().isEmpty())
+    return QStringLiteral("a PIN is more than blanks");
   return {};
 }
 

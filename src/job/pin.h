@@ -12,8 +12,8 @@ namespace job {
 inline constexpr int kLeastPinCharacters = 4;
 inline constexpr int kMostPinCharacters = 64;
 
-// Why `pin` cannot be a PIN (too short, too long, a control character);
-// empty when it can.
+// Why `pin` cannot be a PIN (fewer than 4 or more than 64 characters, a
+// control character, blanks alone); empty when it can.
 QString PinRefusal(const QByteArray &pin);
 
 // The hash of `pin` with a fresh salt ("$argon2id$v=19$..."); empty and

@@ -25,6 +25,11 @@ struct OperationState {
   uint32_t ElapsedTenths = 0;
   uint8_t ReadBlockCount = 0;
   int32_t ReadAddress = 0;
+  // A transfer's blocks, bit n for block n: those holding data of the file in
+  // the selected sectors, and those the box has been sent (block 0 with the
+  // image, the others as it asked for them).
+  uint16_t BlocksToAsk = 0;
+  uint16_t BlocksAsked = 0;
 };
 
 } // namespace protocol

@@ -20,6 +20,11 @@ struct Pattern {
 };
 const Pattern kPatterns[] = {
     {"Operation", kMismatchPattern},
+    {"Operation", kNotAReplyOnePattern}, // before the pattern of any count, which would take "1" as well
+    {"Operation", kNotAReplyPattern},
+    {"Operation", kUnknownStatusPattern},
+    {"Operation", kManyRepliesPattern},
+    {"Operation", kBlocksNotAskedPattern},
     {"Operation", image::kChecksumErrorPattern},
     {"Operation", image::kNotARecordPattern},
     {"Operation", image::kAddressClashPattern},
@@ -28,6 +33,7 @@ const Pattern kPatterns[] = {
     // The other forms' reasons, found again inside the general refusal below.
     {"Operation", image::kElfUnreadablePattern},
     {"Operation", image::kElfSegmentCutPattern},
+    {"Operation", image::kElfSectionCutPattern},
     {"Operation", image::kElfNotExecutablePattern},
     {"Operation", image::kElfOtherKindPattern},
     {"Operation", image::kSrecNotARecordPattern},

@@ -21,7 +21,17 @@ bool IsOneOf(const QString &text, std::initializer_list<const char *> values) {
   return std::any_of(values.begin(), values.end(), [&](const char *v) { return text == QLatin1String(v); });
 }
 
-constexpr size_t kNotAReplyShownBytes = 16;
+constexpr size_t kShownBytes = 16;
+
+// The first 16 bytes as hex, "…" when there were more.
+QString BytesText(std::span<const uint8_t> burst) {
+  QString bytes;
+  for (size_t i = 0; i < std::min(burst.size(), kShownBytes); ++i)
+    bytes += (i ? QStringLiteral(" ") : QString()) + HexByte(burst[i]);
+  if (burst.size() > kShownBytes)
+    bytes += QStringLiteral(" …");
+  return bytes;
+}
 
 // A burst that is no reply ends the operation: waiting on would only hide
 // what the line brought until the time-out.
@@ -32,11 +42,30 @@ void NotAReply(ReplyActions &actions, const uint8_t *burst, size_t length) {
   actions.message = NotAReplyText(std::span(burst, length));
 }
 
-// Verify and erase-program-verify read the same statuses, with their own texts.
-void HandleVerifyReply(ReplyActions &actions, std::span<const uint8_t> payload, const QString &succeeded,
-                       const QString &failed) {
+// A reply the box is not designed to send ends the operation at once as a box
+// failure: no success, and no time-out that would say the box did not answer.
+void Untrusted(ReplyActions &actions, const QString &message) {
+  actions = ReplyActions{};
   actions.stopClocks = true;
-  actions.end = Outcome::BoxFailed; // also a status this operation does not know
+  actions.end = Outcome::BoxFailed;
+  actions.message = message;
+}
+
+// Whether a reply frame of any operation begins anywhere in `rest`.
+bool HoldsAReply(std::span<const uint8_t> rest) {
+  for (size_t i = 0; i < rest.size(); ++i)
+    for (const uint8_t command :
+         {kCommandSet, kCommandVerify, kCommandReadOut, kCommandEraseProgramVerify, kCommandFileTransfer})
+      if (ReplyPayload(rest.subspan(i), *ReplyCodeOf(command)))
+        return true;
+  return false;
+}
+
+// Verify and erase-program-verify read the same statuses, with their own texts.
+void HandleVerifyReply(ReplyActions &actions, std::span<const uint8_t> payload, std::span<const uint8_t> burst,
+                       const QString &succeeded, const QString &failed) {
+  actions.stopClocks = true;
+  actions.end = Outcome::BoxFailed;
   switch (payload[0]) {
   case kStatusSucceeded:
     actions.showFullProgress = true;
@@ -55,16 +84,24 @@ void HandleVerifyReply(ReplyActions &actions, std::span<const uint8_t> payload, 
       actions.message = MismatchText(payload[1], payload[2], payload[3], payload[4]);
       actions.end = Outcome::VerifyMismatch;
       actions.mismatch = Mismatch{uint16_t(payload[1] << 8 | payload[2]), payload[3], payload[4]};
+    } else {
+      actions.message = UnknownStatusText(payload[0], burst); // a mismatch without its cell
     }
     break;
   default:
+    actions.message = UnknownStatusText(payload[0], burst);
     break;
   }
 }
 
-void HandleFileTransferReply(ReplyActions &actions, std::span<const uint8_t> payload, bool online) {
+void HandleFileTransferReply(ReplyActions &actions, OperationState &state, std::span<const uint8_t> payload,
+                             std::span<const uint8_t> burst, bool online) {
   switch (payload[0]) {
   case kStatusSucceeded:
+    if (const uint16_t missing = state.BlocksToAsk & ~state.BlocksAsked) {
+      Untrusted(actions, BlocksNotAskedText(missing));
+      break;
+    }
     actions.stopClocks = true;
     actions.showFullProgress = true;
     actions.message = online ? ReplyText::FileBurned : ReplyText::FileLoaded;
@@ -76,11 +113,18 @@ void HandleFileTransferReply(ReplyActions &actions, std::span<const uint8_t> pay
     actions.end = Outcome::BoxFailed;
     break;
   case kStatusBlockRequest:
+    if (payload.size() < 2) { // a request that names no block
+      Untrusted(actions, UnknownStatusText(payload[0], burst));
+      break;
+    }
     // Numbers beyond the 16 slots are ignored: there is nothing to send.
-    if (payload.size() >= 2 && payload[1] < image::kBlockSlots)
+    if (payload[1] < image::kBlockSlots) {
       actions.sendBlock = payload[1];
+      state.BlocksAsked |= uint16_t(1u << payload[1]);
+    }
     break;
   default:
+    Untrusted(actions, UnknownStatusText(payload[0], burst));
     break;
   }
 }
@@ -134,6 +178,8 @@ void HandleReadOutReply(ReplyActions &actions, OperationState &state, const chip
       actions.end = Outcome::ReadProtected;
     } else if ((*payload)[0] == kStatusFailed) {
       actions.message = ReplyText::ReadFailed;
+    } else {
+      actions.message = UnknownStatusText((*payload)[0], std::span(burst, length));
     }
     return;
   }
@@ -184,16 +230,25 @@ std::optional<std::span<const uint8_t>> ReplyPayload(std::span<const uint8_t> bu
 }
 
 QString NotAReplyText(std::span<const uint8_t> burst) {
-  QString bytes;
-  for (size_t i = 0; i < std::min(burst.size(), kNotAReplyShownBytes); ++i)
-    bytes += (i ? QStringLiteral(" ") : QString()) + HexByte(burst[i]);
-  if (burst.size() > kNotAReplyShownBytes)
-    bytes += QStringLiteral(" …");
-  return QStringLiteral("The box sent %1 %2 that %3 not a reply: %4")
-      .arg(burst.size())
-      .arg(burst.size() == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"))
-      .arg(burst.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"))
-      .arg(bytes);
+  if (burst.size() == 1)
+    return QString::fromUtf8(kNotAReplyOnePattern).arg(BytesText(burst));
+  return QString::fromUtf8(kNotAReplyPattern).arg(QString::number(burst.size()), BytesText(burst));
+}
+
+QString UnknownStatusText(uint8_t status, std::span<const uint8_t> burst) {
+  return QString::fromUtf8(kUnknownStatusPattern).arg(HexByte(status), BytesText(burst));
+}
+
+QString ManyRepliesText(std::span<const uint8_t> burst) {
+  return QString::fromUtf8(kManyRepliesPattern).arg(BytesText(burst));
+}
+
+QString BlocksNotAskedText(uint16_t missing) {
+  QStringList numbers;
+  for (uint32_t n = 0; n < 16; ++n)
+    if (missing & (1u << n))
+      numbers << QString::number(n);
+  return QString::fromUtf8(kBlocksNotAskedPattern).arg(numbers.join(QStringLiteral(", ")));
 }
 
 bool IsWholeReplyFrame(std::span<const uint8_t> bytes) {
@@ -258,9 +313,17 @@ ReplyActions HandleReply(OperationState &state, const chip::ChipNumbers &chip, s
     HandleReadOutReply(actions, state, chip, readOutPending, burst, length);
     return actions;
   }
-  const auto payload = ReplyPayload(std::span(burst, length), *code);
+  const std::span<const uint8_t> whole(burst, length);
+  const auto payload = ReplyPayload(whole, *code);
   if (!payload) {
     NotAReply(actions, burst, length);
+    return actions;
+  }
+  // What a block request asks for is answered whatever follows it; any other
+  // reply would end the operation, which a second reply puts in doubt.
+  const bool blockRequest = state.CurrentCommand == kCommandFileTransfer && (*payload)[0] == kStatusBlockRequest;
+  if (!blockRequest && HoldsAReply(whole.subspan(payload->size() + 4))) {
+    Untrusted(actions, ManyRepliesText(whole));
     return actions;
   }
   switch (state.CurrentCommand) {
@@ -270,16 +333,19 @@ ReplyActions HandleReply(OperationState &state, const chip::ChipNumbers &chip, s
     if ((*payload)[0] == kStatusSucceeded) {
       actions.message = ReplyText::SetSucceeded;
       actions.end = Outcome::Ok;
+    } else if ((*payload)[0] != kStatusFailed) { // a refused set shows nothing
+      actions.message = UnknownStatusText((*payload)[0], whole);
     }
     break;
   case kCommandVerify:
-    HandleVerifyReply(actions, *payload, ReplyText::VerifySucceeded, ReplyText::VerifyFailed);
+    HandleVerifyReply(actions, *payload, whole, ReplyText::VerifySucceeded, ReplyText::VerifyFailed);
     break;
   case kCommandEraseProgramVerify:
-    HandleVerifyReply(actions, *payload, ReplyText::EraseProgramVerifySucceeded, ReplyText::EraseProgramVerifyFailed);
+    HandleVerifyReply(actions, *payload, whole, ReplyText::EraseProgramVerifySucceeded,
+                      ReplyText::EraseProgramVerifyFailed);
     break;
   case kCommandFileTransfer:
-    HandleFileTransferReply(actions, *payload, online);
+    HandleFileTransferReply(actions, state, *payload, whole, online);
     break;
   default:
     break;

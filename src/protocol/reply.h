@@ -10,12 +10,22 @@
 // A burst is read as a reply only when it begins with a reply frame as the box
 // sends it: 0x68, the code of the frame that started the operation (0x00 for
 // every reply of a transfer), N, N bytes, 0x16, with N of 1 (a status), 2 (a
-// block request) or 5 (a verify mismatch); bytes after the end byte are not
-// examined. The status is the frame's byte 3, a block request's number byte 4,
-// a mismatch's address and bytes 4..7; what the frame does not carry is never
-// taken from an earlier burst (an old status is never reported again). A
-// burst without such a frame is no answer at all, so it is never a success: it
-// ends the operation as a box failure whose message shows the bytes that came.
+// block request) or 5 (a verify mismatch). The status is the frame's byte 3, a
+// block request's number byte 4, a mismatch's address and bytes 4..7; what the
+// frame does not carry is never taken from an earlier burst (an old status is
+// never reported again). A burst without such a frame is no answer at all, so
+// it is never a success: it ends the operation as a box failure whose message
+// shows the bytes that came.
+//
+// The box is believed only as far as it is designed to answer. It sends one
+// reply at a time: a burst holding another reply after one that would end the
+// operation ends it as a box failure showing what came (after a block request
+// the rest of the burst is not examined, nor after the end byte when no reply
+// follows). A status the operation does not know ends it at once as a box
+// failure naming the status and showing the bytes, rather than by the time-out.
+// A transfer the box calls successful before it asked for every block holding
+// data of the file in the selected sectors (OperationState::BlocksToAsk) is a
+// box failure naming the blocks never asked for.
 //
 // Read-out data are raw: the box sends each read-out block as one burst of
 // 4096 bytes. A burst of 4096 or more is one block (bytes beyond 4096
@@ -107,9 +117,24 @@ std::optional<uint8_t> ReplyCodeOf(uint8_t command);
 // begins with; nothing when the burst does not begin with one.
 std::optional<std::span<const uint8_t>> ReplyPayload(std::span<const uint8_t> burst, uint8_t code);
 
-// The message for a burst that is no reply: its length and its first 16
-// bytes as hex, "…" when there were more.
+// The messages for bursts the box is not designed to send, each showing the
+// burst's first 16 bytes as hex, "…" when there were more. %1.. stand for the
+// length, the status, the blocks and the bytes.
+inline constexpr char kNotAReplyPattern[] = QT_TRANSLATE_NOOP("Operation", "编程器发来的 %1 个字节不是应答：%2");
+inline constexpr char kNotAReplyOnePattern[] = QT_TRANSLATE_NOOP("Operation", "编程器发来的 1 个字节不是应答：%1");
+inline constexpr char kUnknownStatusPattern[] = QT_TRANSLATE_NOOP("Operation", "编程器应答了未知的状态 %1：%2");
+inline constexpr char kManyRepliesPattern[] = QT_TRANSLATE_NOOP("Operation", "编程器一次发来了多个应答：%1");
+inline constexpr char kBlocksNotAskedPattern[] =
+    QT_TRANSLATE_NOOP("Operation", "编程器报告加载成功，但从未索取文件的这些数据块：%1");
+// A burst that is no reply: its length and its bytes.
 QString NotAReplyText(std::span<const uint8_t> burst);
+// A reply with a status its operation does not know: the status and the bytes.
+QString UnknownStatusText(uint8_t status, std::span<const uint8_t> burst);
+// A burst holding more than one reply: its bytes.
+QString ManyRepliesText(std::span<const uint8_t> burst);
+// A transfer called successful before blocks `missing` (bit n for block n)
+// were asked for: their numbers, "3, 5".
+QString BlocksNotAskedText(uint16_t missing);
 
 // "校验没通过，错误地址：HHLL,  写入是 WW 读出是 RR": the address as %1.
 inline constexpr char kMismatchPattern[] =

@@ -1,14 +1,15 @@
 #include "records/database.h"
 
-#include "records/line.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QUrl>
 #include <QVariant>
 #include <atomic>
+#include <unistd.h>
 
 namespace records::db {
 
@@ -156,13 +157,13 @@ const char *const kVersion5[] = {
 };
 // Version 5 on a server: whoever writes a unit row (a start, an end, a killed
 // run's units settled, a spool forwarded), the server tells it on
-// records/line.h kUnitsChangedChannel as the write commits, with the unit's
+// kUnitsChannel as the write commits, with the unit's
 // job and lot as a payload (equal ones of one transaction come once). Made
 // after an older store's units are derived, which nobody waits to hear of.
 QStringList UnitsChangedSql() {
   return {QStringLiteral("CREATE OR REPLACE FUNCTION kavrin_units_changed() RETURNS trigger LANGUAGE plpgsql AS "
                          "$$BEGIN PERFORM pg_notify('%1', NEW.job_name || chr(31) || NEW.lot); RETURN NULL; END$$")
-              .arg(kUnitsChangedChannel),
+              .arg(kUnitsChannel),
           QStringLiteral("CREATE TRIGGER units_changed AFTER INSERT OR UPDATE ON units FOR EACH ROW "
                          "EXECUTE FUNCTION kavrin_units_changed()")};
 }
@@ -282,8 +283,6 @@ bool Connection::IsOpen() const { return QSqlDatabase::contains(name_) && Databa
 
 void Connection::Close() {
   insert_.reset();
-  lastAttempt_.reset();
-  addUnits_.reset();
   if (QSqlDatabase::contains(name_))
     Database().close();
 }
@@ -359,6 +358,8 @@ bool Connection::Open(QString *error) {
     return false;
   }
   if (readOnly_) {
+    if (sqlite_ && CannotLock() && !OpenAsItStands(error))
+      return false;
     if (!CheckSchema(error)) {
       Close();
       return false;
@@ -373,6 +374,41 @@ bool Connection::Open(QString *error) {
     Close();
     return false;
   }
+  return true;
+}
+
+bool Connection::CannotLock() const {
+  QSqlQuery probe(Database());
+  if (probe.exec(Sql("SELECT count(*) FROM sqlite_master")))
+    return false;
+  // SQLite's "unable to open database file" and "attempt to write a readonly
+  // database" (primary codes 14 and 8, whatever the extended code): its lock
+  // files (-shm, -wal) cannot be made or written. Any other failure (a
+  // writer's lock among them) is no reason to read unlocked.
+  const int primary = probe.lastError().nativeErrorCode().toInt() & 0xFF;
+  if (primary != 14 && primary != 8)
+    return false;
+  const QByteArray folder = QFile::encodeName(QFileInfo(where_.sqlitePath).absolutePath());
+  const QByteArray shm = QFile::encodeName(where_.sqlitePath + Sql("-shm"));
+  return ::access(folder.constData(), W_OK) != 0 ||
+         (::access(shm.constData(), F_OK) == 0 && ::access(shm.constData(), W_OK) != 0);
+}
+
+bool Connection::OpenAsItStands(QString *error) {
+  QSqlDatabase db = Database();
+  db.close();
+  // Immutable: no locks, no log; the file is read exactly as it lies.
+  db.setDatabaseName(QUrl::fromLocalFile(where_.sqlitePath).toString(QUrl::FullyEncoded) + Sql("?immutable=1"));
+  db.setConnectOptions(Sql("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+  if (!db.open()) {
+    if (error)
+      *error = ErrorText(db.lastError());
+    return false;
+  }
+  note_ = QStringLiteral("%1 is on read-only media or in a folder this user cannot write: it is read as it stands")
+              .arg(where_.sqlitePath);
+  if (const QFileInfo log(where_.sqlitePath + Sql("-wal")); log.exists() && log.size() > 0)
+    note_ += QStringLiteral(", without the latest records its log %1 may hold").arg(log.filePath());
   return true;
 }
 
@@ -579,7 +615,7 @@ bool Connection::Insert(std::span<const Record> rows, QString *error) {
       return false;
     }
   }
-  // A record and its unit's count go together: one transaction for them all.
+  // The records of a batch go together: one transaction for them all.
   if (!Exec(Sql("BEGIN"), error))
     return false;
   const auto fail = [&] {
@@ -606,68 +642,8 @@ bool Connection::Insert(std::span<const Record> rows, QString *error) {
         *error = ErrorText(insert_->lastError());
       return fail();
     }
-    // A copy already stored was counted when it came; a spool is never summed.
-    if (insert_->numRowsAffected() == 1 && !spool_ && !CountUnit(r, error))
-      return fail();
   }
   return Exec(Sql("COMMIT"), error) || fail();
-}
-
-bool Connection::CountUnit(const Record &r, QString *error) {
-  if (r.jobName.isEmpty())
-    return true; // no unit
-  if (!addUnits_) {
-    addUnits_ = std::make_unique<QSqlQuery>(Database());
-    lastAttempt_ = std::make_unique<QSqlQuery>(Database());
-    if (!addUnits_->prepare(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) VALUES (?, ?, ?, ?, ?) "
-                                "ON CONFLICT (job_name, lot, hour, result) DO UPDATE SET units = "
-                                "unit_hours.units + excluded.units")) ||
-        !lastAttempt_->prepare(Sql("SELECT attempt, finished_at, lot, result FROM programming_records WHERE "
-                                   "job_name = ? AND unit_uid = ? AND record_uid <> ? "
-                                   "ORDER BY attempt DESC, finished_at DESC, id DESC LIMIT 1"))) {
-      if (error)
-        *error = ErrorText((addUnits_->lastError().isValid() ? addUnits_ : lastAttempt_)->lastError());
-      addUnits_.reset();
-      lastAttempt_.reset();
-      return false;
-    }
-  }
-  const auto add = [&](const QString &lot, const QString &hour, const QString &result, qint64 units) {
-    addUnits_->bindValue(0, r.jobName);
-    addUnits_->bindValue(1, TextValue(lot));
-    addUnits_->bindValue(2, hour);
-    addUnits_->bindValue(3, TextValue(result));
-    addUnits_->bindValue(4, units);
-    if (addUnits_->exec())
-      return true;
-    if (error)
-      *error = ErrorText(addUnits_->lastError());
-    return false;
-  };
-  if (!r.unitUid.isEmpty()) {
-    lastAttempt_->bindValue(0, r.jobName);
-    lastAttempt_->bindValue(1, r.unitUid);
-    lastAttempt_->bindValue(2, r.recordUid);
-    if (!lastAttempt_->exec()) {
-      if (error)
-        *error = ErrorText(lastAttempt_->lastError());
-      return false;
-    }
-    if (lastAttempt_->next()) {
-      const qint64 attempt = lastAttempt_->value(0).toLongLong();
-      const QString finished = lastAttempt_->value(1).toString();
-      const QString lot = lastAttempt_->value(2).toString();
-      const QString result = lastAttempt_->value(3).toString();
-      lastAttempt_->finish();
-      // Of equal attempts and times the later written decides, and r is the later.
-      if (std::pair(r.attempt, TimeText(r.finishedAt)) < std::pair(attempt, finished))
-        return true; // an earlier attempt, come late
-      if (!add(lot, finished.left(13), result, -1))
-        return false;
-    }
-    lastAttempt_->finish();
-  }
-  return add(r.lot, HourText(r.finishedAt), r.result, 1);
 }
 
 bool Connection::Read(QSqlQuery &q, std::vector<Record> *rows, QString *error) {
@@ -862,6 +838,62 @@ bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QSt
       hour = QDateTime(QDate::fromString(text.left(10), Qt::ISODate), QTime(text.mid(11, 2).toInt(), 0), Qt::UTC);
     }
     hours->push_back({hour, q.value(1).toString(), units});
+  }
+  if (q.lastError().isValid()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  return true;
+}
+
+bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error) {
+  if (!Open(error))
+    return false;
+  if (version_ < 2)
+    return true; // a store of no jobs
+  const QString at = Sql("CASE WHEN ended_at = '' THEN started_at ELSE ended_at END");
+  QString where;
+  QVariantList values;
+  if (f.since) {
+    where += Sql(" AND ") + at + Sql(" >= ?");
+    values << TimeText(*f.since);
+  }
+  if (f.until) {
+    where += Sql(" AND ") + at + Sql(" < ?");
+    values << TimeText(*f.until);
+  }
+  for (const auto &[column, value] : {std::pair{"job_name", f.job}, std::pair{"lot", f.lot}}) {
+    if (value.isEmpty())
+      continue;
+    where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
+    values << value;
+  }
+  const QString from =
+      version_ < 5 ? Sql("(") + DerivedUnitsSql(version_ >= 4) + Sql(") AS derived") : Sql("units");
+  QSqlQuery q(Database());
+  q.setForwardOnly(true);
+  if (!PrepareQuery(q,
+                    Sql("SELECT unit_uid, job_name, lot, serial, started_at, ended_at, verdict, result, attempts FROM ") +
+                        from + Sql(" WHERE job_name <> ''") + where,
+                    values, error) ||
+      !ExecQuery(q, error))
+    return false;
+  UnitRow u;
+  while (q.next()) {
+    u.unitUid = q.value(0).toString();
+    u.jobName = q.value(1).toString();
+    u.lot = q.value(2).toString();
+    u.serial = q.value(3).toString();
+    u.startedAt = TimeFromText(q.value(4).toString());
+    u.endedAt = TimeFromText(q.value(5).toString());
+    u.verdict = q.value(6).toString();
+    u.result = q.value(7).toString();
+    u.attempts = q.value(8).toLongLong();
+    if (!each(u)) {
+      q.finish();
+      return true;
+    }
   }
   if (q.lastError().isValid()) {
     if (error)

@@ -8,6 +8,7 @@
 #include "records/query.h"
 #include "records/record.h"
 #include "records/store_location.h"
+#include "records/unit_row.h"
 #include "records/yield.h"
 
 #include <QSqlDatabase>
@@ -17,11 +18,19 @@
 #include <memory>
 #include <span>
 
+namespace records {
+// The channel a PostgreSQL store tells on whenever a unit row is written (its
+// start, its end, a killed run's units settled): the units table's trigger
+// sends the unit's job and lot with U+001F between, once per transaction.
+inline const QString kUnitsChannel = QStringLiteral("kavrin_units");
+} // namespace records
+
 namespace records::db {
 
 // 1: the first table; 2: the job, lot, unit and attempt of each record;
-// 3: unit_hours, the units' last attempts summed per job, lot, UTC hour and
-// result, kept by every insert (a program that did not keep it must not write).
+// 3: unit_hours, the units summed per job, lot, UTC hour and result (a
+// program that did not keep it must not write); from version 5 kept as units
+// end (records/unit_store.h), before by every insert of a record.
 // 4: each record's serial number, and the serial-number pools (records/serial_pool.h).
 // 5: a row per unit (records/unit_row.h), the lots' counts, unit_hours kept
 // from the units' verdicts, and a spool's unit ops; an older store's units
@@ -64,8 +73,12 @@ public:
 
   bool IsSqlite() const { return sqlite_; }
   // Reads only: a SQLite store that does not exist is an error rather than
-  // made, and neither the file nor the server's schema is written. Before Open.
+  // made, and neither the file nor the server's schema is written. A SQLite
+  // store whose lock files cannot be made (read-only media, a folder of
+  // another user) is read as it stands, without locks: Note says so. Before Open.
   void ReadOnly() { readOnly_ = true; }
+  // Why the store is not read as usual; empty when it is.
+  QString Note() const { return note_; }
   // The server's connection attempts give up after `seconds`
   // (kLeastConnectTimeoutS at least). Before Open.
   void SetConnectTimeout(int seconds) { connectTimeoutS_ = std::max(seconds, kLeastConnectTimeoutS); }
@@ -99,6 +112,11 @@ public:
   // hours that attempt finished in), summed per UTC hour and result, in no
   // particular order. A store older than unit_hours is summed from its rows.
   bool UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QString *error);
+  // The units of jobs whose end (a unit without one: its start) is in the
+  // filter's range, of its job and lot, in no particular order; those of a
+  // store older than version 5 derived from its records. `each` returns
+  // false to stop.
+  bool Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error);
   // The names of the store's jobs, in order.
   bool Jobs(QStringList *jobs, QString *error);
   // Oldest first by id: the spool's order.
@@ -117,14 +135,16 @@ public:
   bool Transaction(QString *error, const std::function<bool()> &body);
 
 private:
+  // A read-only SQLite connection that SQLite cannot give its lock files.
+  bool CannotLock() const;
+  // Opens the file again as SQLite's "immutable" and sets the note.
+  bool OpenAsItStands(QString *error);
   bool MakeSchema(QString *error);
   bool CheckSchema(QString *error);
   bool MarkSpool(QString *error);
   // The distinct file paths holding `contains`; *tooMany when there are more
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
-  // Moves the count of r's unit to r when r is its last attempt so far.
-  bool CountUnit(const Record &r, QString *error);
   // The columns to select: those the store's version lacks (a reader does not
   // migrate) come as their defaults.
   QString SelectList() const;
@@ -137,11 +157,10 @@ private:
   bool leaveCheckpoints_ = false;
   bool readOnly_ = false;
   int busyMs_ = kSqliteBusyMs;
+  QString note_;
   int connectTimeoutS_ = kConnectTimeoutS;
   int version_ = kSchemaVersion; // the open store's
   std::unique_ptr<QSqlQuery> insert_;
-  std::unique_ptr<QSqlQuery> lastAttempt_;
-  std::unique_ptr<QSqlQuery> addUnits_;
 };
 
 // The units of a store older than version 5, as a SELECT of the units

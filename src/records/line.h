@@ -21,11 +21,6 @@
 
 namespace records {
 
-// The channel a PostgreSQL store tells on whenever a unit row is written (its
-// start, its end, a killed run's units settled): the units table's trigger
-// (database.cpp) sends the unit's job and lot with U+001F between.
-inline const QString kUnitsChangedChannel = QStringLiteral("kavrin_units");
-
 // What the line needs of one unit row.
 struct LineUnit {
   QString host, station, job, lot;

@@ -194,8 +194,8 @@ bool LineReader::Listen(QString *error) {
                      [port = replies_.Port(), this] { port.Send([this] { emit Changed(); }); });
     driverConnected_ = true;
   }
-  if (driver->subscribedToNotifications().contains(kUnitsChangedChannel) ||
-      driver->subscribeToNotification(kUnitsChangedChannel))
+  if (driver->subscribedToNotifications().contains(kUnitsChannel) ||
+      driver->subscribeToNotification(kUnitsChannel))
     return true;
   if (error)
     *error = db::ErrorText(driver->lastError());

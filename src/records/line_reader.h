@@ -12,7 +12,7 @@
 // LineReader's threads: Read and the signals belong to the thread that made
 // it; the queries and the listening run on its worker. On PostgreSQL a second
 // connection of the worker, which runs no reads, listens on
-// kUnitsChangedChannel through Qt's driver notifications, and each
+// kUnitsChannel through Qt's driver notifications, and each
 // notification is told as Changed. Before each read the listening
 // connection is checked with a query of its own (a notification that query
 // swallows is about a change the read that follows sees), and made again,

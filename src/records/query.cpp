@@ -91,6 +91,15 @@ bool ForEach(const StoreLocation &where, const Filter &f, const std::function<bo
   return ForEachOn(c, f, each, error, nullptr);
 }
 
+QString ReadingNote(const StoreLocation &where) {
+  if (where.kind == StoreLocation::Kind::Off)
+    return {};
+  db::Connection c(where, db::Connection::Target::Store, "note");
+  c.ReadOnly();
+  QString ignored;
+  return c.Open(&ignored) ? c.Note() : QString();
+}
+
 std::vector<Record> Query(const StoreLocation &where, const Filter &f, QString *error) {
   std::vector<Record> rows;
   if (!ForEach(

@@ -47,6 +47,11 @@ struct Filter {
 // the store cannot be read.
 std::vector<Record> Query(const StoreLocation &where, const Filter &f, QString *error);
 
+// Why reading the store goes otherwise than usual (a SQLite store read as it
+// stands, its lock files impossible to make); empty when it does not, or when
+// the store cannot be opened at all (the reads say why).
+QString ReadingNote(const StoreLocation &where);
+
 // Every row the filter matches, newest first, read page by page so that memory
 // stays small; `each` returns false to stop. False and *error on a failure.
 bool ForEach(const StoreLocation &where, const Filter &f, const std::function<bool(const Record &)> &each,

@@ -1,8 +1,11 @@
 #include "records/recorder.h"
 #include "records/database.h"
+#include "records/serial_pool.h"
+#include "records/unit_store.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSysInfo>
 #include <QUuid>
 
@@ -57,7 +60,52 @@ struct Recorder::Forwarding {
   int retryMs = 0;
   bool failing = false;
   QTimer *retry = nullptr; // made on the worker's thread at the first outage
+  qint64 opsSpooled = -1;  // unit ops in the spool; -1 until read
+  // Units one of whose writes failed (job and uid), with the reason.
+  std::map<QString, QString> unrecorded;
+  // Each lot as the server counted it last.
+  std::map<std::pair<QString, QString>, LotCounters> lastLot;
+  struct Watcher {
+    ReplyPort port;
+    std::function<void(QString, QString)> changed;
+  };
+  std::vector<Watcher> watchers;
+  bool listening = false;
+  QMetaObject::Connection heard;
+
+  // An outage found: told once, tried again with back-off.
+  void Outage(Recorder &r, const QString &error) {
+    if (!failing) {
+      failing = true;
+      r.Post(true, error);
+    }
+    retryMs = NextRetry(retryMs);
+    if (!retry) {
+      retry = new QTimer(r.worker_->Context());
+      retry->setSingleShot(true);
+      QObject::connect(retry, &QTimer::timeout, retry, [&r] { r.Kick(); });
+    }
+    retry->start(retryMs);
+  }
+  void Reached(Recorder &r) {
+    retryMs = 0;
+    if (failing) {
+      failing = false;
+      r.Post(false, QStringLiteral("Production records reach %1 again.").arg(r.where_.Describe()));
+    }
+  }
 };
+
+namespace {
+
+QString Unreachable(const StoreLocation &where, const QString &error) {
+  return QStringLiteral("Production records cannot reach %1 and are kept on this station: %2")
+      .arg(where.Describe(), error);
+}
+
+QString UnitKey(const UnitRow &u) { return u.jobName + QChar(0x1F) + u.unitUid; }
+
+} // namespace
 
 Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent), where_(where) {
   retry_.setSingleShot(true);
@@ -212,9 +260,10 @@ void Recorder::DeliverNotices() {
   }
 }
 
-// One task: a checkpoint when due, then one batch of the spool to the server.
-// Another batch follows as a task of its own, so that other work of the
-// worker goes between; an outage arms the retry.
+// One task: a checkpoint when due, then one batch of the spool to the server:
+// records first, then (none left) unit ops. Another batch follows as a task
+// of its own, so that other work of the worker goes between; an outage arms
+// the retry.
 void Recorder::Forward() {
   kicked_ = false;
   Forwarding &f = *forwarding_;
@@ -236,71 +285,305 @@ void Recorder::Forward() {
     return;
   db::Connection &server = worker_->Connection(where_, db::Connection::Target::Store, "forward");
   std::vector<Record> batch;
-  bool ok = spool.Oldest(int(kForwardBatch), &batch, &error);
+  std::vector<SpooledOp> ops;
+  bool ok = spool.Oldest(int(kForwardBatch), &batch, &error) &&
+            (!batch.empty() || SpooledUnitOps(spool, int(kForwardBatch), &ops, &error));
   if (ok && batch.empty()) {
-    // Nothing is owed to the server, whether it is reachable or not.
-    std::lock_guard lock(mutex_);
-    if (!added_) {
-      empty_ = true;
-      drained_.notify_all();
+    if (ops.size() < kForwardBatch)
+      f.opsSpooled = qint64(ops.size());
+    if (ops.empty()) {
+      // Nothing is owed to the server, whether it is reachable or not.
+      std::lock_guard lock(mutex_);
+      if (!added_) {
+        empty_ = true;
+        drained_.notify_all();
+      }
     }
   }
   if (!ok) {
     spool.Close();
-    error = QStringLiteral("Production records cannot read the spool %1: %2").arg(where_.sqlitePath, error);
-  } else {
-    {
-      // A command line about to end starts no attempt that would keep it
-      // waiting past its time, and bounds the others by what is left.
-      std::lock_guard lock(mutex_);
-      if (finishBy_) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ - std::chrono::steady_clock::now());
-        if (batch.empty() || left.count() < db::kLeastConnectTimeoutS)
-          return;
-        server.SetConnectTimeout(std::min<int>(int(left.count()), db::kConnectTimeoutS));
-      }
-    }
-    // A connection kept open while idle may have been dropped by a server
-    // restart: one fresh attempt before calling the server unreachable.
-    const bool reused = server.IsOpen();
-    ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
-    if (!ok && reused) {
-      server.Close();
-      ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
-    }
-    if (!ok) {
-      server.Close();
-      error = QStringLiteral("Production records cannot reach %1 and are kept on this station: %2")
-                  .arg(where_.Describe(), error);
-    } else if (!batch.empty() && !spool.DeleteByUid(batch, &error)) {
-      // The server has them; sending them again later is harmless.
-      ok = false;
-      spool.Close();
-      error = QStringLiteral("Production records cannot update the spool %1: %2").arg(where_.sqlitePath, error);
-    }
-  }
-  if (ok) {
-    f.retryMs = 0;
-    if (f.failing) {
-      f.failing = false;
-      Post(false, QStringLiteral("Production records reach %1 again.").arg(where_.Describe()));
-    }
-    if (!batch.empty())
-      Kick();
+    f.Outage(*this, QStringLiteral("Production records cannot read the spool %1: %2").arg(where_.sqlitePath, error));
     return;
   }
-  if (!f.failing) {
-    f.failing = true;
-    Post(true, error);
+  {
+    // A command line about to end starts no attempt that would keep it
+    // waiting past its time, and bounds the others by what is left.
+    std::lock_guard lock(mutex_);
+    if (finishBy_) {
+      const auto left = std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ - std::chrono::steady_clock::now());
+      if ((batch.empty() && ops.empty()) || left.count() < db::kLeastConnectTimeoutS)
+        return;
+      server.SetConnectTimeout(std::min<int>(int(left.count()), db::kConnectTimeoutS));
+    }
   }
-  f.retryMs = NextRetry(f.retryMs);
-  if (!f.retry) {
-    f.retry = new QTimer(worker_->Context());
-    f.retry->setSingleShot(true);
-    QObject::connect(f.retry, &QTimer::timeout, f.retry, [this] { Kick(); });
+  // A connection kept open while idle may have been dropped by a server
+  // restart: one fresh attempt before calling the server unreachable.
+  const bool reused = server.IsOpen();
+  ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
+  if (!ok && reused) {
+    server.Close();
+    ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
   }
-  f.retry->start(f.retryMs);
+  // Each op in order, in a transaction of its own; those the server took leave the spool.
+  size_t applied = 0;
+  while (ok && applied < ops.size()) {
+    ok = ApplyUnitOp(server, ops[applied].op, false, nullptr, &error);
+    applied += ok ? 1 : 0;
+  }
+  if (!ok)
+    server.Close();
+  QString spoolError;
+  if (!batch.empty() && ok && !spool.DeleteByUid(batch, &spoolError))
+    ok = false;
+  if (applied > 0) {
+    const std::vector<SpooledOp> taken(ops.begin(), ops.begin() + qsizetype(applied));
+    if (DeleteSpooledUnitOps(spool, taken, &spoolError))
+      f.opsSpooled = std::max<qint64>(0, f.opsSpooled - qint64(applied));
+    else
+      ok = false; // the server has them; applying them again changes nothing
+  }
+  if (!spoolError.isEmpty()) {
+    spool.Close();
+    f.Outage(*this, QStringLiteral("Production records cannot update the spool %1: %2").arg(where_.sqlitePath, spoolError));
+    return;
+  }
+  if (!ok) {
+    f.Outage(*this, Unreachable(where_, error));
+    return;
+  }
+  f.Reached(*this);
+  Listen();
+  if (!batch.empty() || !ops.empty())
+    Kick();
+}
+
+bool Recorder::ServerLikelyUp() const { return !forwarding_->failing; }
+
+Recorder::UnitAnswer Recorder::ApplyUnit(const UnitOp &asked) {
+  Forwarding &f = *forwarding_;
+  UnitAnswer a;
+  UnitOp op = asked;
+  const QString key = UnitKey(op.unit);
+  QString earlier;
+  if (op.kind == UnitOp::Kind::End) {
+    if (const auto it = f.unrecorded.find(key); it != f.unrecorded.end()) {
+      // A unit with a record missing is no pass, and no failure either.
+      earlier = it->second;
+      f.unrecorded.erase(it);
+      op.unit.verdict = kVerdictInterrupted;
+      op.unit.result = QStringLiteral("interrupted");
+      for (NumberChange &n : op.numbers)
+        if (n.state == kNumberUsed)
+          n.state = kNumberFailed;
+    }
+  }
+  QString error;
+  db::Connection &spool = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  if (where_.kind != StoreLocation::Kind::Postgres) {
+    a.durable = ApplyUnitOp(spool, op, true, &a.placed, &error);
+    if (!a.durable) {
+      spool.Close();
+      a.error = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
+    }
+  } else {
+    if (f.opsSpooled < 0) {
+      std::vector<SpooledOp> all;
+      if (SpooledUnitOps(spool, 0, &all, &error))
+        f.opsSpooled = qint64(all.size());
+    }
+    bool done = false;
+    // Straight to the server only while nothing waits in the spool: ops stay in order.
+    if (f.opsSpooled == 0 && ServerLikelyUp()) {
+      db::Connection &server = worker_->Connection(where_, db::Connection::Target::Store, "forward");
+      done = server.Open(&error) && ApplyUnitOp(server, op, true, &a.placed, &error);
+      if (!done) {
+        server.Close();
+        f.Outage(*this, Unreachable(where_, error));
+      }
+    }
+    if (!done && op.kind == UnitOp::Kind::Start && op.lotSize > 0 && !op.unit.jobName.isEmpty()) {
+      // The places as last read, and what this station spooled since.
+      LotCounters places = f.lastLot[{op.unit.jobName, op.unit.lot}];
+      std::vector<SpooledOp> all;
+      SpooledUnitOps(spool, 0, &all, &error);
+      AddSpooled(all, op.unit.jobName, op.unit.lot, &places);
+      if (places.passed + places.running >= op.lotSize) {
+        a.placed = false;
+        done = true;
+      }
+    }
+    if (done) {
+      a.durable = true;
+    } else if (SpoolUnitOp(spool, op, &error)) {
+      a.durable = true;
+      f.opsSpooled = std::max<qint64>(f.opsSpooled, 0) + 1;
+      {
+        std::lock_guard lock(mutex_);
+        empty_ = false;
+      }
+      Kick();
+    } else {
+      spool.Close();
+      a.error = QStringLiteral("Production records cannot be written to the spool %1: %2").arg(where_.sqlitePath, error);
+    }
+  }
+  if (!a.durable && op.kind != UnitOp::Kind::End)
+    f.unrecorded[key] = a.error;
+  if (a.durable && !earlier.isEmpty()) {
+    a.durable = false;
+    a.error = earlier;
+  }
+  return a;
+}
+
+Recorder::UnitAnswer Recorder::ApplyStep(const Record &r) {
+  UnitAnswer a;
+  QString error;
+  db::Connection &c = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  a.durable = c.Insert({&r, 1}, &error);
+  if (!a.durable) {
+    c.Close();
+    a.error = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
+    forwarding_->unrecorded[r.jobName + QChar(0x1F) + r.unitUid] = a.error;
+    return a;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    added_ = true;
+    empty_ = false;
+    ++written_;
+  }
+  Kick();
+  return a;
+}
+
+Recorder::LotAnswer Recorder::ReadLotNow(const QString &job, const QString &lot) {
+  Forwarding &f = *forwarding_;
+  LotAnswer a;
+  QString error;
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  db::Connection &spool = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  if (where_.kind != StoreLocation::Kind::Postgres) {
+    if (!ReadLot(spool, job, lot, now, &a.counters, &error)) {
+      spool.Close();
+      a.current = false;
+      a.error = error;
+    }
+    return a;
+  }
+  db::Connection &server = worker_->Connection(where_, db::Connection::Target::Store, "forward");
+  LotCounters &last = f.lastLot[{job, lot}];
+  if (ServerLikelyUp() && server.Open(&error) && ReadLot(server, job, lot, now, &last, &error)) {
+    Listen();
+  } else {
+    server.Close();
+    a.current = false;
+    a.error = Unreachable(where_, error);
+  }
+  a.counters = last;
+  std::vector<SpooledOp> all;
+  if (SpooledUnitOps(spool, 0, &all, &error))
+    AddSpooled(all, job, lot, &a.counters);
+  return a;
+}
+
+void Recorder::Listen() {
+  Forwarding &f = *forwarding_;
+  if (f.watchers.empty() || where_.kind != StoreLocation::Kind::Postgres)
+    return;
+  db::Connection &c = worker_->Connection(where_, db::Connection::Target::Store, "listen");
+  QString error;
+  // A connection dropped by a server restart is found by a question.
+  if (f.listening && c.Exec(QStringLiteral("SELECT 1"), &error))
+    return;
+  f.listening = false;
+  c.Close();
+  if (!c.Open(&error))
+    return;
+  QSqlDriver *driver = c.Database().driver();
+  if (!driver->subscribeToNotification(kUnitsChannel)) {
+    c.Close();
+    return;
+  }
+  QObject::disconnect(f.heard);
+  f.heard = QObject::connect(driver, &QSqlDriver::notification, worker_->Context(),
+                             [this](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
+                               const QStringList parts = payload.toString().split(QChar(0x1F));
+                               if (parts.size() != 2)
+                                 return;
+                               std::erase_if(forwarding_->watchers, [&](const Forwarding::Watcher &w) {
+                                 return !w.port.Send([w, parts] { w.changed(parts[0], parts[1]); });
+                               });
+                             });
+  f.listening = true;
+}
+
+void Recorder::WriteUnit(const UnitOp &op, const ReplyPort &port, std::function<void(UnitAnswer)> done) {
+  UnitOp filled = op;
+  if (filled.unit.host.isEmpty())
+    filled.unit.host = QSysInfo::machineHostName();
+  if (!worker_ || !worker_->Post([this, filled, port, done] {
+        const UnitAnswer a = ApplyUnit(filled);
+        port.Send([done, a] { done(a); });
+      }))
+    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+}
+
+void Recorder::WriteStep(Record r, const ReplyPort &port, std::function<void(UnitAnswer)> done) {
+  if (r.recordUid.isEmpty())
+    r.recordUid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  if (r.host.isEmpty())
+    r.host = QSysInfo::machineHostName();
+  if (!worker_ || !worker_->Post([this, r, port, done] {
+        const UnitAnswer a = ApplyStep(r);
+        port.Send([done, a] { done(a); });
+      }))
+    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+}
+
+void Recorder::Probe(const ReplyPort &port, std::function<void(UnitAnswer)> done) {
+  if (!worker_ || !worker_->Post([this, port, done] {
+        UnitAnswer a;
+        QString error;
+        db::Connection &c = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+        a.durable = ProbeWrite(c, &error);
+        if (!a.durable) {
+          c.Close();
+          a.error = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
+        }
+        port.Send([done, a] { done(a); });
+      }))
+    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+}
+
+void Recorder::CountLot(const QString &job, const QString &lot, const ReplyPort &port,
+                        std::function<void(LotAnswer)> done) {
+  if (!worker_ || !worker_->Post([this, job, lot, port, done] {
+        const LotAnswer a = ReadLotNow(job, lot);
+        port.Send([done, a] { done(a); });
+      }))
+    port.Send([done] { done({{}, false, QStringLiteral("production records are switched off")}); });
+}
+
+void Recorder::WatchUnits(const ReplyPort &port, std::function<void(QString, QString)> changed) {
+  if (!worker_ || where_.kind != StoreLocation::Kind::Postgres)
+    return;
+  worker_->Post([this, port, changed] {
+    forwarding_->watchers.push_back({port, changed});
+    if (ServerLikelyUp())
+      Listen();
+  });
+}
+
+void Recorder::OnStore(std::function<void(db::Connection &)> task) {
+  if (!worker_)
+    return;
+  worker_->Post([this, task] {
+    task(worker_->Connection(where_,
+                             where_.kind == StoreLocation::Kind::Postgres ? db::Connection::Target::Store
+                                                                          : db::Connection::Target::Spool,
+                             where_.kind == StoreLocation::Kind::Postgres ? "forward" : "spool"));
+  });
 }
 
 } // namespace records

@@ -8,7 +8,7 @@
 // in memory and tried again at the next Add, a second later (with back-off),
 // and in WaitForwarded; Warning carries the database's message, Recovered
 // says it is written again. Add never throws and never blocks longer than one
-// local commit (one disk sync, a few ms; at most kSqliteBusyMs more while
+// local commit (one disk sync, a few ms; at most kSqliteQuickBusyMs more while
 // another program writes the same file). Copying the SQLite log into its file
 // (a checkpoint, every 100 records) is left to the Recorder's worker.
 //
@@ -33,11 +33,27 @@
 // tells them. Destroying the Recorder stops forwarding (what is left stays in
 // the spool for the next run), which can wait for one server round trip or
 // one connection attempt (5 s at most).
+//
+// Units (records/unit_row.h): a production unit's start, its steps' records
+// and its end are written as tasks of the same worker, in the order asked,
+// off the caller's thread; each answers whether it is durable: committed to
+// the store, or for PostgreSQL handed to the server or committed to the
+// spool, whose unit ops are forwarded in order after the records (a unit's
+// end never before its start). With a server that answered last time, a unit
+// op goes to it directly (so that a start finds the lot's places as every
+// station left them) unless ops still wait in the spool; otherwise it is
+// spooled, and a start counts the lot's places as last read plus what the
+// spool holds. Once one write of a unit failed, its end is written
+// interrupted, whatever the unit did: a unit is passed only when every
+// record of it is durable. SQLite writes here wait up to kSqliteBusyMs for
+// another station's lock.
 
 #include "records/record.h"
 #include "records/replies.h"
 #include "records/store_location.h"
 #include "records/store_worker.h"
+#include "records/unit_row.h"
+#include "records/yield.h"
 
 #include <QObject>
 #include <QTimer>
@@ -77,12 +93,48 @@ public:
   // notice is delivered before it returns.
   bool Finish(int timeoutMs);
 
+  // --- Units --------------------------------------------------------------------
+  struct UnitAnswer {
+    bool durable = false; // see above
+    bool placed = true;   // a Start: false when the lot had no place left (nothing was written)
+    QString error;        // why not durable, with the database's reason
+  };
+  // Writes `op` (a Start takes a place in its lot when it has a lot size);
+  // `done` runs on `port`'s thread with the answer.
+  void WriteUnit(const UnitOp &op, const ReplyPort &port, std::function<void(UnitAnswer)> done);
+  // A unit's step: its record, filled as Add fills it.
+  void WriteStep(Record r, const ReplyPort &port, std::function<void(UnitAnswer)> done);
+  // Whether the store takes a write now (for PostgreSQL: the spool).
+  void Probe(const ReplyPort &port, std::function<void(UnitAnswer)> done);
+
+  struct LotAnswer {
+    LotCounters counters;
+    bool current = true; // false: a server out of reach; last read, plus this station's spool
+    QString error;       // why it could not be read (current false, counters from the spool alone)
+  };
+  void CountLot(const QString &job, const QString &lot, const ReplyPort &port, std::function<void(LotAnswer)> done);
+  // With PostgreSQL, `changed` runs on `port`'s thread when any station's
+  // unit of a lot ends (LISTEN/NOTIFY), for as long as the port's Replies
+  // lives; nothing with SQLite, whose readers ask again on their clock.
+  void WatchUnits(const ReplyPort &port, std::function<void(QString job, QString lot)> changed);
+  // Runs `task` on the worker with its connection to the store itself (the
+  // server for PostgreSQL), in order with the rest: the serial numbers'
+  // reservations.
+  void OnStore(std::function<void(db::Connection &store)> task);
+
 signals:
   void Warning(const QString &text);
   void Recovered(const QString &text);
 
 private:
   struct Forwarding; // the worker's own state
+  // On the worker.
+  UnitAnswer ApplyUnit(const UnitOp &op);
+  UnitAnswer ApplyStep(const Record &r);
+  bool ServerLikelyUp() const;
+  LotAnswer ReadLotNow(const QString &job, const QString &lot);
+  bool ForwardUnitOps(QString *error, bool *more);
+  void Listen();
   void WriteLocal();
   // Has the worker look at the spool (checkpoint, forward) soon.
   void Kick();

@@ -1,6 +1,7 @@
 #include "records/store_worker.h"
 
 #include <QThread>
+#include <future>
 
 namespace records {
 
@@ -8,8 +9,12 @@ class StoreWorker::Thread : public QThread {
 public:
   explicit Thread(StoreWorker &worker) : worker_(worker) {}
 
+  // Set once the thread's event loop can take posts.
+  std::promise<void> ready;
+
 protected:
   void run() override {
+    ready.set_value();
     exec();
     // What the tasks left is closed on the thread that made it.
     worker_.connections_.clear();
@@ -25,7 +30,11 @@ StoreWorker::StoreWorker(const QString &name) : thread_(std::make_unique<Thread>
   thread_->setObjectName(name);
   context_ = new QObject;
   context_->moveToThread(thread_.get());
+  // Returns once the thread made its event dispatcher, so that the first post
+  // finds it made (and a race detector sees it made before).
+  std::future<void> running = thread_->ready.get_future();
   thread_->start();
+  running.wait();
 }
 
 StoreWorker::~StoreWorker() { Stop(); }

@@ -1,5 +1,6 @@
 #include "records/yield.h"
 #include "records/database.h"
+#include "records/unit_store.h"
 
 #include <QHash>
 #include <QTimeZone>
@@ -9,8 +10,6 @@
 namespace records {
 
 namespace {
-
-using db::JobAttempt;
 
 bool Off(const StoreLocation &where, QString *error) {
   if (where.kind != StoreLocation::Kind::Off)
@@ -22,30 +21,6 @@ bool Off(const StoreLocation &where, QString *error) {
 
 bool Counts(const QString &result) {
   return result != QLatin1String("interrupted") && result != QLatin1String("cancelled");
-}
-
-// Reads the job records `f` selects: `each` sees every one, `last` ends with
-// each unit's last attempt.
-bool ReadUnits(db::Connection &c, Filter f, const std::function<void(const JobAttempt &)> &each,
-               QHash<QString, JobAttempt> *last, QString *error) {
-  f.result.clear();
-  f.fileContains.clear();
-  f.before.reset();
-  f.limit = 0;
-  return c.JobAttempts(
-      f,
-      [&](const JobAttempt &a) {
-        each(a);
-        // Unit identifiers are random, but a job is named by people: kept apart by job too.
-        JobAttempt &held = (*last)[a.job + QChar(0x1F) + a.unit];
-        const auto order = [](const JobAttempt &x) {
-          return std::tuple(x.attempt, x.finishedAt.toMSecsSinceEpoch(), x.id);
-        };
-        if (held.unit.isEmpty() || order(a) > order(held))
-          held = a;
-        return true;
-      },
-      error);
 }
 
 } // namespace
@@ -71,18 +46,7 @@ bool CountLot(const StoreLocation &where, const QString &job, const QString &lot
 }
 
 bool CountLot(db::Connection &c, const QString &job, const QString &lot, LotCounters *counters, QString *error) {
-  *counters = {};
-  QHash<QString, JobAttempt> last;
-  if (!ReadUnits(
-          c, Filter{.job = job, .lot = lot}, [](const JobAttempt &) {}, &last, error))
-    return false;
-  for (const JobAttempt &unit : last) {
-    if (unit.result == QLatin1String("ok"))
-      ++counters->passed;
-    else if (Counts(unit.result))
-      ++counters->failed;
-  }
-  return true;
+  return ReadLot(c, job, lot, QDateTime::currentDateTimeUtc(), counters, error);
 }
 
 double DaySummary::YieldPercent() const {
@@ -93,10 +57,10 @@ double DaySummary::YieldPercent() const {
 bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error) {
   days->clear();
   std::map<std::pair<QString, QDate>, DaySummary> byDay;
-  const auto of = [&](const JobAttempt &a) -> DaySummary & {
-    const QDate day = a.finishedAt.toLocalTime().date();
-    DaySummary &d = byDay[{a.job, day}];
-    d.job = a.job;
+  const auto of = [&](const QString &job, const QDateTime &at) -> DaySummary & {
+    const QDate day = at.toLocalTime().date();
+    DaySummary &d = byDay[{job, day}];
+    d.job = job;
     d.day = day;
     return d;
   };
@@ -104,19 +68,34 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
     return false;
   db::Connection c(where, db::Connection::Target::Store, "yield");
   c.ReadOnly();
-  QHash<QString, JobAttempt> last;
-  if (!ReadUnits(
-          c, f, [&](const JobAttempt &a) { ++of(a).attempts; }, &last, error))
+  Filter range = f;
+  range.result.clear();
+  range.fileContains.clear();
+  range.before.reset();
+  range.limit = 0;
+  if (!c.JobAttempts(
+          range,
+          [&](const db::JobAttempt &a) {
+            ++of(a.job, a.finishedAt).attempts;
+            return true;
+          },
+          error) ||
+      !c.Units(
+          range,
+          [&](const UnitRow &u) {
+            DaySummary &d = of(u.jobName, u.endedAt.isValid() ? u.endedAt : u.startedAt);
+            if (u.verdict == kVerdictPassed) {
+              ++d.passed;
+            } else if (u.verdict == kVerdictFailed) {
+              ++d.failed;
+              ++d.failures[u.result];
+            } else {
+              ++d.interrupted;
+            }
+            return true;
+          },
+          error))
     return false;
-  for (const JobAttempt &unit : last) {
-    DaySummary &d = of(unit);
-    if (unit.result == QLatin1String("ok")) {
-      ++d.passed;
-    } else if (Counts(unit.result)) {
-      ++d.failed;
-      ++d.failures[unit.result];
-    }
-  }
   for (auto &[key, d] : byDay)
     days->push_back(std::move(d));
   return true;

@@ -177,6 +177,8 @@ public:
     }
     case BoxOperation::Load:
       Begin(request, Phase::Announcing);
+      state.BlocksToAsk = 0; // until an image is handed over
+      state.BlocksAsked = 0;
       Send(protocol::LoadCmd());
       if (request.image)
         HandOver(request.image);
@@ -217,6 +219,9 @@ public:
     attempt->request.image = image;
     attempt->file = image->source;
     phase = Phase::Transferring;
+    // Block 0 goes out now; the box must ask for every other block holding data.
+    state.BlocksAsked = 1;
+    state.BlocksToAsk = image->dataBlocks;
     StartClocks(protocol::FileTransferInterval(image::kLoadImageSize));
     Send(image::FirstBlockBytes(image->blocks));
   }

@@ -2,6 +2,7 @@
 
 #include "base/convert.h"
 #include "base/version.h"
+#include "chip/sectors.h"
 #include "image/firmware_image.h"
 #include "image/image_blocks.h"
 #include "serial/serial_devices.h"
@@ -40,8 +41,28 @@ QString SupplyName(BoxSupply supply) {
   return {};
 }
 
+namespace {
+
+constexpr uint32_t kSectorBytes = image::kLoadImageSize / chip::kSectorCount;
+
+// The blocks holding an address of `filled` in a selected sector.
+uint16_t DataBlocks(const std::vector<image::AddressRange> &filled, uint32_t sectors) {
+  const std::vector<image::AddressRange> whole = {{0, image::kLoadImageSize - 1}};
+  uint16_t blocks = 0;
+  for (const image::AddressRange &r : filled.empty() ? whole : filled)
+    for (uint32_t s = 0; s < uint32_t(chip::kSectorCount); ++s) {
+      const uint32_t first = s * kSectorBytes, last = first + kSectorBytes - 1;
+      if ((sectors >> s & 1u) && r.first <= last && first <= r.last)
+        blocks |= uint16_t(1u << (first / image::kBlockDataSize));
+    }
+  return blocks;
+}
+
+} // namespace
+
 std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &imageText, LoadSource source,
-                                               uint32_t count, uint32_t sectors) {
+                                               uint32_t count, uint32_t sectors,
+                                               const std::vector<image::AddressRange> &filled) {
   auto image = std::make_shared<LoadImage>();
   image->source = std::move(source);
   image->count = count;
@@ -53,6 +74,7 @@ std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &i
   image->checksum =
       image::BuildBlocks(imageText, image::kLoadImageSize, QStringLiteral("0000"), trailer, image->blocks);
   image->checksumCaption = image::CheckSumCaption(image->checksum);
+  image->dataBlocks = DataBlocks(filled, sectors);
   return image;
 }
 

@@ -6,6 +6,7 @@
 // from which MakeRecord builds the production record for every front end alike.
 
 #include "chip/chip_record.h"
+#include "image/firmware_file.h"
 #include "protocol/outcome.h"
 #include "records/record.h"
 
@@ -44,12 +45,18 @@ struct LoadImage {
   uint32_t checksum = 0;
   QString checksumCaption; // "CheckSum:  0x0012ABCD", as the window shows it
   std::vector<uint8_t> blocks;
+  // Bit n for block n when it holds data in a selected sector: the box must
+  // have asked for each of them before a success of the load is believed.
+  uint16_t dataBlocks = 0;
 };
 
 // Packs `imageText` (one "$" + two hex characters per address, as the
-// firmware readers fill it) into the blocks of a load.
+// firmware readers fill it) into the blocks of a load. `filled` are the
+// addresses the file (and a unit's own data) gave; none given stands for the
+// whole image. Sector s holds the 1 KiB from (s-1) * 400 hex on.
 std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &imageText, LoadSource source,
-                                               uint32_t count, uint32_t sectors);
+                                               uint32_t count, uint32_t sectors,
+                                               const std::vector<image::AddressRange> &filled = {});
 
 struct OperationRequest {
   BoxOperation operation = BoxOperation::Verify;

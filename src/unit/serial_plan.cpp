@@ -1,8 +1,7 @@
 #include "unit/serial_plan.h"
 
-#include <QCryptographicHash>
+#include <algorithm>
 #include <QRegularExpression>
-#include <QSet>
 
 namespace unit {
 
@@ -120,6 +119,19 @@ std::optional<uint64_t> CounterValue(const SerialPlan &plan, uint64_t n) {
   return plan.start + n * plan.step;
 }
 
+uint64_t CounterCount(const SerialPlan &plan) {
+  uint64_t largest = kMostValue;
+  if (plan.format == SerialFormat::Decimal || plan.format == SerialFormat::Hex) {
+    uint64_t limit = 1;
+    for (int d = 0; d < plan.digits && limit <= kMostValue; ++d)
+      limit *= plan.format == SerialFormat::Decimal ? 10 : 16;
+    largest = std::min<uint64_t>(limit - 1, kMostValue);
+  }
+  if (plan.start > largest || plan.step == 0)
+    return plan.start > largest ? 0 : 1;
+  return (largest - plan.start) / plan.step + 1;
+}
+
 Field CounterField(const SerialPlan &plan, uint64_t value) {
   Field f;
   if (value > kMostValue) {
@@ -179,38 +191,6 @@ QString PlaceRefusal(uint32_t address, int size, const std::vector<image::Addres
                             "allow it with --serial-overwrite if that is meant")
           .arg(Hex4(address), Hex4(last), Hex4(std::max(address, r.first)), Hex4(std::min(last, r.last)));
   return {};
-}
-
-ListFile ParseList(const QByteArray &text) {
-  ListFile list;
-  QSet<QByteArray> seen;
-  QCryptographicHash hash(QCryptographicHash::Sha256);
-  int number = 0;
-  for (QByteArray raw : text.split('\n')) {
-    ++number;
-    if (raw.endsWith('\r'))
-      raw.chop(1);
-    if (raw.trimmed().isEmpty())
-      continue;
-    const QString line = QString::fromUtf8(raw);
-    const Field f = ValueField(line);
-    if (!f.refusal.isEmpty()) {
-      list.refusal = QStringLiteral("line %1: %2").arg(number).arg(f.refusal);
-      return list;
-    }
-    if (seen.contains(f.bytes)) {
-      list.refusal = QStringLiteral("line %1: \"%2\" is given twice and would go into two boards").arg(number).arg(line);
-      return list;
-    }
-    seen.insert(f.bytes);
-    list.lines << line;
-    hash.addData(raw);
-    hash.addData(QByteArrayView("\n"));
-  }
-  if (list.lines.isEmpty())
-    list.refusal = QStringLiteral("the list holds no value");
-  list.sha256 = QString::fromLatin1(hash.result().toHex());
-  return list;
 }
 
 void Patch(std::vector<std::string> &imageText, uint32_t address, const QByteArray &bytes) {

@@ -12,6 +12,7 @@
 // to N) after an optional ASCII prefix.
 
 #include "image/firmware_file.h"
+#include "unit/list_file.h"
 
 #include <QByteArray>
 #include <QString>
@@ -72,6 +73,9 @@ QString OfflineRefusal(bool offline, uint32_t count);
 
 // The value of the pool's number n; nullopt past 32 bits.
 std::optional<uint64_t> CounterValue(const SerialPlan &plan, uint64_t n);
+// How many of the pool's numbers the plan can write: its values from the
+// first by its step up to the largest its format holds (9999 for dec:4).
+uint64_t CounterCount(const SerialPlan &plan);
 
 // The bytes a counted value takes in the image, or why it does not fit.
 struct Field {
@@ -86,16 +90,6 @@ Field ValueField(const QString &line);
 // Why `size` bytes at `address` cannot be written into an image the firmware
 // fills at `filled` (unless overwrite is allowed); empty when they can.
 QString PlaceRefusal(uint32_t address, int size, const std::vector<image::AddressRange> &filled, bool overwrite);
-
-// A list file: one value a line, "hex:" and hex digit pairs (blanks between
-// allowed) for raw bytes, any other line its text (UTF-8). Blank lines do not
-// count. A value given twice is refused: it would be written into two boards.
-struct ListFile {
-  QStringList lines; // as given, without line ends
-  QString sha256;    // of the values, so that stations sharing a pool share the list
-  QString refusal;
-};
-ListFile ParseList(const QByteArray &text);
 
 // Writes `bytes` into the image text at `address` ("$" + two hex digits each).
 void Patch(std::vector<std::string> &imageText, uint32_t address, const QByteArray &bytes);

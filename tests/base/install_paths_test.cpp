@@ -1,4 +1,4 @@
-// Where the settings file and the chip list are, portable and installed.
+// Where the settings file, the chip list and the trusted keys are, portable and installed.
 #include "base/install_paths.h"
 #include "support/test_helpers.h"
 
@@ -16,6 +16,7 @@ TEST(InstallPaths, ChipListBesideTheExecutableMakesAPortableInstall) {
     EXPECT_EQ(p.ExecutableFolder, "/opt/bench/");
     EXPECT_EQ(p.SettingsFile, "/opt/bench/sysset.ini");
     EXPECT_EQ(p.ChipListFile, "/opt/bench/MCUtype.txt") << "even when the operator has a list of their own";
+    EXPECT_EQ(p.TrustedKeysFolder, "/opt/bench/trusted-keys/");
   }
 }
 
@@ -46,6 +47,7 @@ TEST(InstallPaths, InstalledProgramUsesTheConfigurationAndDataFolders) {
     EXPECT_TRUE(p.ExecutableFolder.endsWith('/'));
     EXPECT_EQ(p.SettingsFile, c.settings);
     EXPECT_EQ(p.ChipListFile, c.chipList);
+    EXPECT_EQ(p.TrustedKeysFolder, "/etc/kavrin-programmer/trusted-keys/") << "never one the operator writes";
   }
 }
 

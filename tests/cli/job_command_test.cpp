@@ -1,11 +1,13 @@
 // kavrin-cli job: a job made by `job create` shows as it was made and is
 // refused once its firmware changes; the PIN comes from standard input, never
-// the command line, and only its hash is kept.
+// the command line, and only its hash is kept; once a key is trusted, only a
+// job minisign signed with it shows and runs.
 #include "job/job_file.h"
 #include "job/pin.h"
 #include "support/test_helpers.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -15,10 +17,11 @@ struct Outcome {
   QString out, err;
 };
 
-Outcome Cli(const QStringList &args, const QString &workingDir, const QByteArray &input = {}) {
+Outcome Cli(const QStringList &args, const QString &workingDir, const QByteArray &input = {},
+            const QString &program = BinPath(QStringLiteral("kavrin-cli"))) {
   QProcess p;
   p.setWorkingDirectory(workingDir);
-  p.start(BinPath(QStringLiteral("kavrin-cli")), args);
+  p.start(program, args);
   p.write(input);
   p.closeWriteChannel();
   Outcome r;
@@ -74,6 +77,7 @@ TEST(JobCommand, AJobShowsAsItWasMadeUntilItsFirmwareChanges) {
                             folder.File(QStringLiteral("jobs")));
   EXPECT_EQ(shown.status, 0) << shown.err.toStdString();
   EXPECT_EQ(shown.out, QStringLiteral("Job: 电机板 A\n"
+                                      "Signature: none (no trusted key installed)\n"
                                       "Firmware: ../fw/main.hex (%1)\n"
                                       "Format: Intel HEX\n"
                                       "SHA-256: %2\n"
@@ -122,7 +126,7 @@ TEST(JobCommand, ThePinComesFromStandardInputAndOnlyItsHashIsKept) {
   const Outcome made = Cli(create + QStringList{QStringLiteral("--pin")}, folder.dir.path(), "48 15 16\r\nrest\n");
   ASSERT_EQ(made.status, 0) << made.err.toStdString();
   EXPECT_FALSE(folder.Read(QStringLiteral("a.kavjob")).contains("48 15 16"));
-  const job::OpenedJob opened = job::OpenJob(folder.File(QStringLiteral("a.kavjob")));
+  const job::OpenedJob opened = job::OpenJob(folder.File(QStringLiteral("a.kavjob")), {});
   ASSERT_TRUE(opened.job) << opened.refusal.toStdString();
   EXPECT_TRUE(job::PinMatches(opened.job->pinHash, "48 15 16"));
   EXPECT_FALSE(job::PinMatches(opened.job->pinHash, "48 15 16\r"));
@@ -136,6 +140,11 @@ TEST(JobCommand, ThePinComesFromStandardInputAndOnlyItsHashIsKept) {
     QString error; // after "kavrin-cli job create: "
   } refused[] = {
       {{QStringLiteral("--pin")}, "481\n", QStringLiteral("--pin: a PIN has at least 4 characters")},
+      // Characters count, not bytes (six here) nor UTF-16 units (four in the second).
+      {{QStringLiteral("--pin")}, "\xE5\xAF\x86\xE7\xA0\x81\n", QStringLiteral("--pin: a PIN has at least 4 characters")},
+      {{QStringLiteral("--pin")}, "\xF0\x9F\x94\x91\xF0\x9F\x94\x91\n",
+       QStringLiteral("--pin: a PIN has at least 4 characters")},
+      {{QStringLiteral("--pin")}, "    \n", QStringLiteral("--pin: a PIN is more than blanks")},
       {{QStringLiteral("--pin")}, "", QStringLiteral("--pin: no PIN was given")},
       {{QStringLiteral("--pin")},
        "48\x1b"
@@ -158,6 +167,8 @@ TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
   folder.Write(QStringLiteral("fw.hex"), kHex);
   folder.Write(QStringLiteral("labels.txt"), "A-1\nA-2\n");
   folder.Write(QStringLiteral("twice.txt"), "A-1\nA-1\n");
+  folder.Write(QStringLiteral("huge.txt"), {});
+  ASSERT_TRUE(QFile::resize(folder.File(QStringLiteral("huge.txt")), unit::kMostListBytes + 1)); // sparse
   const QStringList base = {QStringLiteral("job"),      QStringLiteral("create"), QStringLiteral("--out"),
                             QStringLiteral("a.kavjob"), QStringLiteral("--name"), QStringLiteral("A"),
                             QStringLiteral("--file"),   QStringLiteral("fw.hex"), QStringLiteral("--lot-size"),
@@ -194,6 +205,8 @@ TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
        "--serial-start excludes --serial-list"},
       {{"--serial-at", "7F00", "--serial-list", "twice.txt"},
        "--serial-list: \"twice.txt\": line 2: \"A-1\" is given twice and would go into two boards"},
+      {{"--serial-at", "7F00", "--serial-list", "huge.txt"},
+       "--serial-list: cannot read \"huge.txt\": it is larger than 16 MiB, too large for a list"},
       {{"--serial-at", "0000", "--serial-format", "le32"},
        "--serial-at: the serial number at 0000-0003 would overwrite the firmware's bytes at 0000-0001; allow it "
        "with --serial-overwrite if that is meant"},
@@ -210,4 +223,116 @@ TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
                                      "chip: in offline mode with a count of 999999 the box would burn the same "
                                      "image, and so the same number, into every chip\nTry 'kavrin-cli job create "
                                      "--help'.\n"));
+}
+
+// Keys and signatures made by minisign itself, on a portable install of the
+// test's own whose trusted-keys folder the test fills step by step.
+TEST(JobCommand, OnceAKeyIsTrustedOnlyAJobItSignedShowsAndRuns) {
+  ProgramFolder folder;
+  const QString dir = folder.dir.path();
+  const QString bin = folder.File(QStringLiteral("bin"));
+  const QString keys = bin + QStringLiteral("/trusted-keys/");
+  ASSERT_TRUE(QDir().mkpath(keys));
+  const QString cli = bin + QStringLiteral("/kavrin-cli");
+  ASSERT_TRUE(QFile::copy(BinPath(QStringLiteral("kavrin-cli")), cli));
+  ASSERT_TRUE(QFile::copy(BinPath(QStringLiteral("MCUtype.txt")), bin + QStringLiteral("/MCUtype.txt")));
+  folder.Write(QStringLiteral("fw.hex"), kHex);
+  const Outcome made = Cli({"job", "create", "--out", "motor.kavjob", "--name", "Motor", "--file", "fw.hex",
+                            "--lot-size", "10", "--retries", "1"},
+                           dir, {}, cli);
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  const QByteArray job = folder.Read(QStringLiteral("motor.kavjob"));
+
+  const auto minisign = [&](const QStringList &args) {
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start(QStringLiteral("minisign"), args);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+      ADD_FAILURE() << "minisign " << args.join(' ').toStdString() << ": " << p.errorString().toStdString() << " "
+                    << p.readAllStandardError().toStdString() << " (scripts/install-deps.sh installs minisign)";
+  };
+  const auto sign = [&](const char *key, const char *comment, bool legacy = false) {
+    return [=] {
+      minisign(QStringList{QStringLiteral("-S")} + (legacy ? QStringList{QStringLiteral("-l")} : QStringList()) +
+               QStringList{"-s", QString::fromLatin1(key) + ".key", "-m", "motor.kavjob", "-t", comment});
+    };
+  };
+  // A public key's comment names its id as minisign shows it.
+  QString id[2];
+  for (int n = 0; n < 2; ++n) {
+    const QString key = n == 0 ? QStringLiteral("engineer") : QStringLiteral("other");
+    minisign({"-G", "-W", "-p", key + ".pub", "-s", key + ".key"});
+    id[n] = QString::fromLatin1(folder.Read(key + ".pub").split('\n').at(0)).section(' ', -1);
+    ASSERT_TRUE(QRegularExpression(QStringLiteral("^[1-9A-F][0-9A-F]{0,15}$")).match(id[n]).hasMatch())
+        << folder.Read(key + ".pub").toStdString();
+  }
+  const auto trust = [&](const char *key) {
+    return [&folder, &keys, key] { ASSERT_TRUE(QFile::copy(folder.File(QString::fromLatin1(key)), keys + key)); };
+  };
+
+  const struct Step {
+    const char *name;
+    std::function<void()> act;
+    QString shown; // the line after the job's name; empty: refused
+    QString refusal;
+  } steps[] = {
+      {"no trusted key", [] {}, QStringLiteral("Signature: none (no trusted key installed)"), {}},
+      {"a key trusted, the job not signed",
+       trust("engineer.pub"),
+       {},
+       QStringLiteral("not signed: there is no signature file \"%1\", and with a trusted key installed every job "
+                      "must be signed by one")
+           .arg(folder.File(QStringLiteral("motor.kavjob.minisig")))},
+      {"signed with it",
+       sign("engineer", "released by Wang Li for lot 12"),
+       QStringLiteral("Released: released by Wang Li for lot 12 (key %1), trusted").arg(id[0]),
+       {}},
+      {"signed with it in the legacy form",
+       sign("engineer", "legacy", true),
+       QStringLiteral("Released: legacy (key %1), trusted").arg(id[0]),
+       {}},
+      {"signed with a key not trusted",
+       sign("other", "released by Zhao"),
+       {},
+       QStringLiteral("signed by key %1, which is not a trusted key (trusted comment \"released by Zhao\")")
+           .arg(id[1])},
+      {"that key trusted too",
+       trust("other.pub"),
+       QStringLiteral("Released: released by Zhao (key %1), trusted").arg(id[1]),
+       {}},
+      {"that key retired",
+       [&] { ASSERT_TRUE(QFile::remove(keys + "other.pub")); },
+       {},
+       QStringLiteral("signed by key %1, which is not a trusted key (trusted comment \"released by Zhao\")")
+           .arg(id[1])},
+      {"a byte changed after signing",
+       [&] {
+         sign("engineer", "released by Wang Li")();
+         folder.Write(QStringLiteral("motor.kavjob"), QByteArray(job).replace("\"retries\": 1", "\"retries\": 5"));
+       },
+       {},
+       QStringLiteral("the job file was changed after it was signed: its signature does not match it (key %1, trusted "
+                      "comment \"released by Wang Li\")")
+           .arg(id[0])},
+  };
+  for (const Step &step : steps) {
+    SCOPED_TRACE(step.name);
+    step.act();
+    const Outcome shown = Cli({"job", "show", "motor.kavjob"}, dir, {}, cli);
+    const Outcome run =
+        Cli({"run", "--job", "motor.kavjob", "--port", "/nonexistent/kavrin-port", "--no-records"}, dir, {}, cli);
+    if (step.refusal.isEmpty()) {
+      EXPECT_EQ(shown.status, 0) << shown.err.toStdString();
+      EXPECT_TRUE(shown.out.startsWith(QStringLiteral("Job: Motor\n") + step.shown + QStringLiteral("\nFirmware: ")))
+          << shown.out.toStdString();
+      EXPECT_EQ(run.status, 4) << "past the job, to the port: " << run.err.toStdString();
+    } else {
+      EXPECT_EQ(shown.status, 3);
+      EXPECT_EQ(shown.out, QString());
+      EXPECT_EQ(shown.err, QStringLiteral("kavrin-cli job show: refused: \"motor.kavjob\": %1\n").arg(step.refusal));
+      EXPECT_EQ(run.status, 3);
+      EXPECT_EQ(run.err, QStringLiteral("kavrin-cli run: refused: \"motor.kavjob\": %1\n").arg(step.refusal));
+    }
+  }
 }

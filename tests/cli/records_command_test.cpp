@@ -1,5 +1,6 @@
 // kavrin-cli and its records store: `records` reading by day and to the
-// second, refusing what it cannot read, printing names safely; and runs too
+// second, refusing what it cannot read, printing names safely, reading a store
+// on read-only media; and runs too
 // short for an event loop that still tell why nothing could be recorded.
 #include "records/database.h"
 #include "support/test_helpers.h"
@@ -10,7 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <iostream>
+#include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,15 +26,20 @@ struct Output {
   QString out, err;
 };
 
-// Runs kavrin-cli to its end in UTC+8 (no summer time), so that local days are known.
-Output Cli(const QStringList &args, const QString &dataHome = QString()) {
+// Runs kavrin-cli to its end in UTC+8 (no summer time), so that local days are known;
+// as `user` when one is named (through runuser, as root).
+Output Cli(const QStringList &args, const QString &dataHome = QString(), const QString &user = QString()) {
   QProcess process;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("TZ"), QStringLiteral("CST-8"));
   if (!dataHome.isEmpty())
     env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
   process.setProcessEnvironment(env);
-  process.start(BinPath(QStringLiteral("kavrin-cli")), args);
+  if (user.isEmpty())
+    process.start(BinPath(QStringLiteral("kavrin-cli")), args);
+  else
+    process.start(QStringLiteral("runuser"),
+                  QStringList{QStringLiteral("-u"), user, QStringLiteral("--"), BinPath(QStringLiteral("kavrin-cli"))} + args);
   Output o;
   if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
     return o;
@@ -155,6 +165,80 @@ TEST(RecordsCommand, TheDesignedMessageStaysBesideItsEnglish) {
   }
 }
 
+// Reading needs no write access. Root, who runs CI, ignores permissions, but
+// not a read-only mount: the stores lie on a tmpfs remounted read-only. One
+// was closed cleanly; the other was copied while a station still wrote it, its
+// last record in the log (-wal), which a store read as it stands cannot see.
+// The clean one is read again by another user from a folder that user may
+// not write (SQLite words that otherwise).
+TEST(RecordsCommand, AStoreOnReadOnlyMediaIsReadAsItStandsAndSaidSo) {
+  ProgramFolder folder;
+  const QString media = folder.File(QStringLiteral("media"));
+  ASSERT_TRUE(QDir().mkpath(media));
+  const QByteArray mountPoint = QFile::encodeName(media);
+  if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=4m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  struct Unmount {
+    QByteArray at;
+    ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+  } unmount{mountPoint};
+  const QString clean = media + QStringLiteral("/clean.sqlite"), kept = media + QStringLiteral("/kept.sqlite");
+  const auto location = [](const QString &path) { return *records::ParseStoreUrl(QStringLiteral("sqlite:") + path, nullptr); };
+  QString error;
+  {
+    records::db::Connection c(location(clean), records::db::Connection::Target::Store, "t");
+    ASSERT_TRUE(c.Insert(std::vector{FinishedAt(1, "2026-12-01T00:00:00.000Z")}, &error)) << error.toStdString();
+  }
+  const QString station = folder.File(QStringLiteral("station.sqlite"));
+  {
+    records::db::Connection c(location(station), records::db::Connection::Target::Store, "t");
+    ASSERT_TRUE(c.Insert(std::vector{FinishedAt(2, "2026-12-01T00:00:00.000Z")}, &error)) << error.toStdString();
+  }
+  {
+    records::db::Connection c(location(station), records::db::Connection::Target::Store, "t");
+    c.LeaveCheckpoints();
+    ASSERT_TRUE(c.Insert(std::vector{FinishedAt(3, "2026-12-02T00:00:00.000Z")}, &error)) << error.toStdString();
+    ASSERT_TRUE(QFile::copy(station, kept));
+    ASSERT_TRUE(QFile::copy(station + QStringLiteral("-wal"), kept + QStringLiteral("-wal")));
+  }
+  // Root's folder, where another user may read the store but write nothing.
+  const QString shared = folder.File(QStringLiteral("shared/clean.sqlite"));
+  ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("shared"))));
+  ASSERT_TRUE(QFile::copy(clean, shared));
+  const auto readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+  ASSERT_TRUE(QFile::setPermissions(shared, readable));
+  ASSERT_TRUE(QFile::setPermissions(folder.dir.path(), readable | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
+                                                            QFileDevice::ExeOther));
+  ASSERT_EQ(::mount(nullptr, mountPoint.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+  const QString note = QStringLiteral("kavrin-cli records: note: %1 is on read-only media or in a folder this user "
+                                      "cannot write: it is read as it stands");
+  const struct {
+    QString path;
+    std::vector<int> counts;
+    QString err;
+    QString user; // empty: root
+  } cases[] = {
+      {clean, {1}, note.arg(clean) + QLatin1Char('\n'), {}},
+      {kept, {2}, note.arg(kept) + QStringLiteral(", without the latest records its log %1-wal may hold\n").arg(kept), {}},
+      {shared, {1}, note.arg(shared) + QLatin1Char('\n'), QStringLiteral("nobody")},
+  };
+  for (const auto &c : cases) {
+    if (!c.user.isEmpty() && QProcess::execute(QStringLiteral("runuser"), {QStringLiteral("-u"), c.user, QStringLiteral("--"),
+                                                                            QStringLiteral("test"), QStringLiteral("-x"),
+                                                                            BinPath(QStringLiteral("kavrin-cli"))}) != 0) {
+      std::cout << "[ SKIPPED  ] " << c.path.toStdString() << ": " << c.user.toStdString()
+                << " cannot run kavrin-cli here\n";
+      continue;
+    }
+    const Output o = Cli({QStringLiteral("records"), QStringLiteral("--format"), QStringLiteral("json"),
+                          QStringLiteral("--records"), QStringLiteral("sqlite:") + c.path},
+                         QString(), c.user);
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(Counts(o.out), c.counts) << c.path.toStdString();
+    EXPECT_EQ(o.err, c.err);
+  }
+}
+
 TEST(RecordsCommand, ARunTooShortForABoxStillTellsWhyItCouldNotRecord) {
   ProgramFolder folder;
   folder.Write(QStringLiteral("bad.hex"), "not a HEX file\n");
@@ -240,6 +324,10 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
     }
     QString error;
     ASSERT_TRUE(c.Insert(rows, &error)) << error.toStdString();
+    // As a store of version 4 holds them: its units are derived from its records as it is read.
+    for (const char *sql : {"DROP TABLE units", "DROP TABLE lots", "DROP TABLE spool_ops",
+                            "DROP INDEX serial_numbers_state", "UPDATE schema_version SET version = 4"})
+      ASSERT_TRUE(c.Exec(QLatin1String(sql), &error)) << error.toStdString();
   }
   const struct {
     QStringList args;
@@ -248,29 +336,29 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
   } cases[] = {
       {{},
        0,
-       "JOB      DAY         ATTEMPTS  PASSED  FAILED   YIELD  FAILURES\n"
-       "=cmd     2026-12-07         1       0       1    0.0%  port-lost 1\n"
-       "Board A  2026-12-07         8       2       2   50.0%  box-failed 1, verify-mismatch 1\n"
-       "Board A  2026-12-08         2       2       0  100.0%  -\n"},
+       "JOB      DAY         ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
+       "=cmd     2026-12-07         1       0       1            0    0.0%  port-lost 1\n"
+       "Board A  2026-12-07         8       2       2            1   50.0%  box-failed 1, verify-mismatch 1\n"
+       "Board A  2026-12-08         2       2       0            0  100.0%  -\n"},
       {{"--format", "csv"},
        0,
-       "job,day,attempts,passed,failed,yield_percent,file-refused,port-unavailable,box-failed,verify-mismatch,"
-       "no-answer,port-lost,read-protected\r\n"
-       "'=cmd,2026-12-07,1,0,1,0.0,0,0,0,0,0,1,0\r\n"
-       "Board A,2026-12-07,8,2,2,50.0,0,0,1,1,0,0,0\r\n"
-       "Board A,2026-12-08,2,2,0,100.0,0,0,0,0,0,0,0\r\n"},
-      // Units are judged by their attempts within the range: u7's retry lies beyond it.
+       "job,day,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
+       "verify-mismatch,no-answer,port-lost,read-protected\r\n"
+       "'=cmd,2026-12-07,1,0,1,0,0.0,0,0,0,0,0,1,0\r\n"
+       "Board A,2026-12-07,8,2,2,1,50.0,0,0,1,1,0,0,0\r\n"
+       "Board A,2026-12-08,2,2,0,0,100.0,0,0,0,0,0,0,0\r\n"},
+      // A unit counts on the day it ended: u7's retry, and so its end, lies beyond the range.
       {{"--json", "--job", "Board A", "--until", "2026-12-07"},
        0,
-       "{\"job\":\"Board A\",\"day\":\"2026-12-07\",\"attempts\":8,\"passed\":2,\"failed\":3,\"yield_percent\":40.0,"
-       "\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":1,\"verify-mismatch\":1,\"no-answer\":1,"
-       "\"port-lost\":0,\"read-protected\":0}\n"},
+       "{\"job\":\"Board A\",\"day\":\"2026-12-07\",\"attempts\":8,\"passed\":2,\"failed\":2,\"interrupted\":1,"
+       "\"yield_percent\":50.0,\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":1,\"verify-mismatch\":1,"
+       "\"no-answer\":0,\"port-lost\":0,\"read-protected\":0}\n"},
       {{"--format", "csv", "--job", "Board A", "--since", "2026-12-08"},
        0,
-       "job,day,attempts,passed,failed,yield_percent,file-refused,port-unavailable,box-failed,verify-mismatch,"
-       "no-answer,port-lost,read-protected\r\n"
-       "Board A,2026-12-08,2,2,0,100.0,0,0,0,0,0,0,0\r\n"},
-      {{"--job", "Board B"}, 0, "JOB  DAY  ATTEMPTS  PASSED  FAILED  YIELD  FAILURES\n"},
+       "job,day,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
+       "verify-mismatch,no-answer,port-lost,read-protected\r\n"
+       "Board A,2026-12-08,2,2,0,0,100.0,0,0,0,0,0,0,0\r\n"},
+      {{"--job", "Board B"}, 0, "JOB  DAY  ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"},
       {{"--result", "ok"}, 2, ""},
       {{"--json", "--format", "csv"}, 2, ""},
   };

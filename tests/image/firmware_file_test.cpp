@@ -199,6 +199,8 @@ TEST(FirmwareFile, SRecords) {
        "", 0, 0},
       {"wrong count record", s0 + "\r\n" + s1 + "\r\n" + SRecord(5, 2, 2, {}) + "\r\n",
        QStringLiteral("第 3 行的记录数为 2，此前有 1 个数据记录"), "", 0, 0},
+      {"wrong 24-bit count record", s1 + "\n" + SRecord(6, 4, 3, {}) + "\n",
+       QStringLiteral("第 2 行的记录数为 4，此前有 1 个数据记录"), "", 0, 0},
       {"no record", s1 + "\r\nS1 0104 05\r\n", QStringLiteral("第 2 行不是 S-record 记录"), "", 0, 0},
       {"reserved S4", s1 + "\n" + SRecord(4, 0, 2, {}) + "\n", QStringLiteral("第 2 行不是 S-record 记录"), "", 0, 0},
       {"no digit", "S1070100010203G4ED\n", QStringLiteral("第 1 行不是 S-record 记录"), "", 0, 0},
@@ -248,6 +250,12 @@ TEST(FirmwareFile, ElfFiles) {
       // The first segment's file size (program header at 0x34, p_filesz at +16) runs past the file's end.
       {"segment beyond the file", patched(elf, 0x34 + 16, {0x00, 0x00, 0x01, 0x00}),
        QStringLiteral("ELF 文件无法读取：第 0 个程序段超出文件末尾，文件不完整"), true},
+      // Section 1 (.text; headers at 0x340, 40 bytes each, sh_offset at +16) placed past the file's end.
+      {"section beyond the file", patched(elf, 0x340 + 40 + 16, {0x00, 0x00, 0x01, 0x00}),
+       QStringLiteral("ELF 文件无法读取：第 1 个节（.text）超出文件末尾，文件不完整"), true},
+      // Section 4 (.comment, not loaded) whose size (at +20) runs past the file's end.
+      {"unloaded section beyond the file", patched(elf, 0x340 + 4 * 40 + 20, {0x00, 0x10, 0x00, 0x00}),
+       QStringLiteral("ELF 文件无法读取：第 4 个节（.comment）超出文件末尾，文件不完整"), true},
       // No section table (e_shoff, e_shnum, e_shstrndx 0): the segments load whole.
       {"no section table", patched(patched(elf, 0x20, {0, 0, 0, 0}), 0x30, {0, 0, 0, 0}), {}, true},
   };

@@ -2,6 +2,7 @@
 // refuse one is named; the writer replaces only a regular file.
 #include "job/job_file.h"
 #include "job/pin.h"
+#include "support/minisign_signer.h"
 #include "support/test_helpers.h"
 
 #include <QJsonArray>
@@ -113,7 +114,7 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
     QJsonObject object = good;
     c.edit(object);
     folder.Write(QStringLiteral("line 3/a.kavjob"), QJsonDocument(object).toJson());
-    const job::OpenedJob opened = job::OpenJob(jobPath);
+    const job::OpenedJob opened = job::OpenJob(jobPath, {});
     EXPECT_EQ(opened.refusal, c.refusal) << c.name;
     EXPECT_EQ(opened.job.has_value(), c.refusal.isEmpty()) << c.name;
     if (opened.job) {
@@ -125,9 +126,9 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
     }
   }
   folder.Write(QStringLiteral("line 3/a.kavjob"), "{\"schema\": 1,");
-  EXPECT_TRUE(job::OpenJob(jobPath).refusal.startsWith(QStringLiteral("not JSON: ")))
-      << job::OpenJob(jobPath).refusal.toStdString();
-  EXPECT_TRUE(job::OpenJob(folder.File(QStringLiteral("none.kavjob")))
+  EXPECT_TRUE(job::OpenJob(jobPath, {}).refusal.startsWith(QStringLiteral("not JSON: ")))
+      << job::OpenJob(jobPath, {}).refusal.toStdString();
+  EXPECT_TRUE(job::OpenJob(folder.File(QStringLiteral("none.kavjob")), {})
                   .refusal.startsWith(QStringLiteral("cannot read the job file: ")));
 }
 
@@ -193,6 +194,7 @@ TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
   ASSERT_EQ(good["schema"].toInt(), 2);
   folder.Write(QStringLiteral("line 3/list.txt"), "A-1\nhex:0102\n");
   folder.Write(QStringLiteral("line 3/twice.txt"), "A-1\nA-1\n");
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), folder.File(QStringLiteral("line 3/null.txt"))));
   using Edit = std::function<void(QJsonObject &)>;
   const auto planSet = [](const char *key, const QJsonValue &value) -> Edit {
     return [=](QJsonObject &o) {
@@ -228,6 +230,9 @@ TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
       {"a list that is not there", planSet("list", "gone.txt"),
        QStringLiteral("cannot read the serial-number list \"%1\": No such file or directory")
            .arg(folder.File(QStringLiteral("line 3/gone.txt")))},
+      {"a list that is a device", planSet("list", "null.txt"),
+       QStringLiteral("cannot read the serial-number list \"%1\": it is not a regular file")
+           .arg(folder.File(QStringLiteral("line 3/null.txt")))},
       {"a list giving a value twice", planSet("list", "twice.txt"),
        QStringLiteral("the serial-number list \"%1\": line 2: \"A-1\" is given twice and would go into two boards")
            .arg(folder.File(QStringLiteral("line 3/twice.txt")))},
@@ -243,7 +248,7 @@ TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
     QJsonObject object = good;
     c.edit(object);
     folder.Write(QStringLiteral("line 3/a.kavjob"), QJsonDocument(object).toJson());
-    const job::OpenedJob opened = job::OpenJob(jobPath);
+    const job::OpenedJob opened = job::OpenJob(jobPath, {});
     EXPECT_EQ(opened.refusal, c.refusal) << c.name;
     if (opened.job) {
       EXPECT_EQ(*opened.job, made) << c.name;
@@ -252,4 +257,138 @@ TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
   // A job without a plan stays readable by stations that know only schema 1.
   made.serial.reset();
   EXPECT_TRUE(job::JobText(made).contains("\"schema\": 1,"));
+}
+
+TEST_F(JobFolder, OnceAKeyIsTrustedOnlyAJobItsSignatureReleasesAsSignedOpens) {
+  ASSERT_EQ(job::WriteJob(made, jobPath), QString());
+  const QByteArray text = folder.Read(QStringLiteral("line 3/a.kavjob"));
+  const QString keys = folder.File(QStringLiteral("keys"));
+  const QString signature = QLatin1Char('"') + jobPath + QStringLiteral(".minisig\"");
+  const TestSigner engineer;
+  // Its id has leading zeros, which minisign does not show.
+  const TestSigner other(QByteArray::fromHex("efcdab8967452300"));
+  const QByteArray comment = "released by Li Wei\tfor lot 7";
+  using Sign = std::function<std::optional<QByteArray>()>;
+  const Sign byEngineer = [&] { return engineer.SignatureFile(text, comment); };
+  // Line by line, each line's end kept.
+  const auto lineOf = [&](int n) { return byEngineer()->split('\n').at(n) + '\n'; };
+  const QString about = QStringLiteral(" (key %1, trusted comment \"released by Li Wei for lot 7\")");
+  folder.Write(QStringLiteral("other.hex"), kOtherHex);
+  const struct Case {
+    const char *name;
+    std::vector<const TestSigner *> trusted;
+    Sign signature;                     // the .minisig beside the job; nullopt: none
+    std::function<void()> afterSigning; // null: nothing changes
+    QString refusal;                    // empty: opens
+    QString released;                   // ReleaseText once the signature is good; empty: not checked
+  } cases[] = {
+      {"no trusted key, no signature", {}, [] { return std::nullopt; }, {}, {}, {}},
+      {"no trusted key, changed after signing",
+       {},
+       byEngineer,
+       [&] {
+         folder.Write(QStringLiteral("line 3/a.kavjob"), QByteArray(text).replace("\"retries\": 2", "\"retries\": 5"));
+       },
+       {},
+       {}},
+      {"good prehashed",
+       {&engineer},
+       byEngineer,
+       {},
+       {},
+       QStringLiteral("released by Li Wei for lot 7 (key %1)").arg(engineer.KeyIdText())},
+      {"good legacy, by the second of two keys",
+       {&engineer, &other},
+       [&] { return other.SignatureFile(text, "legacy", false); },
+       {},
+       {},
+       QStringLiteral("legacy (key %1)").arg(other.KeyIdText())},
+      {"a byte changed after signing",
+       {&engineer},
+       byEngineer,
+       [&] {
+         folder.Write(QStringLiteral("line 3/a.kavjob"), QByteArray(text).replace("\"retries\": 2", "\"retries\": 5"));
+       },
+       QStringLiteral("the job file was changed after it was signed: its signature does not match it") +
+           about.arg(engineer.KeyIdText()),
+       {}},
+      {"a key that is not trusted",
+       {&engineer},
+       [&] { return other.SignatureFile(text, comment); },
+       {},
+       QStringLiteral("signed by key 23456789ABCDEF, which is not a trusted key (trusted comment \"released by Li Wei "
+                      "for lot 7\")"),
+       {}},
+      {"no signature",
+       {&engineer},
+       [] { return std::nullopt; },
+       {},
+       QStringLiteral("not signed: there is no signature file %1, and with a trusted key installed every job must be "
+                      "signed by one")
+           .arg(signature),
+       {}},
+      {"a signature file cut short",
+       {&engineer},
+       [&] { return lineOf(0) + lineOf(1) + lineOf(2); },
+       {},
+       QStringLiteral("the signature file %1 is not a minisign signature: it ends after line 3 of 4").arg(signature),
+       {}},
+      {"a signature that is not base64",
+       {&engineer},
+       [&] { return lineOf(0) + lineOf(1).replace(10, 1, "*") + lineOf(2) + lineOf(3); },
+       {},
+       QStringLiteral("the signature file %1 is not a minisign signature: line 2 is not the base64 of a 74-byte "
+                      "signature")
+           .arg(signature),
+       {}},
+      {"the trusted comment changed",
+       {&engineer},
+       [&] { return lineOf(0) + lineOf(1) + "trusted comment: released by Li Wei for lot 8\n" + lineOf(3); },
+       {},
+       QStringLiteral("the signature's trusted comment was changed after it was signed (key %1, trusted comment "
+                      "\"released by Li Wei for lot 8\")")
+           .arg(engineer.KeyIdText()),
+       {}},
+      {"signed, then its firmware changed",
+       {&engineer},
+       byEngineer,
+       [&] { folder.Write(QStringLiteral("fw.hex"), kOtherHex); },
+       QStringLiteral("the firmware file %1 is not the job's: its SHA-256 is %2, the job's is %3 (released: "
+                      "released by Li Wei for lot 7 (key %4))")
+           .arg(Firmware("fw.hex"), image::ReadFirmware(folder.File("other.hex")).sha256, made.firmwareSha256,
+                engineer.KeyIdText()),
+       QStringLiteral("released by Li Wei for lot 7 (key %1)").arg(engineer.KeyIdText())},
+      {"a trusted key file that is no key",
+       {&engineer, nullptr},
+       byEngineer,
+       {},
+       QStringLiteral("the trusted key \"%1\" is not a minisign public key: line 2 is not the base64 of a 42-byte key")
+           .arg(keys + QStringLiteral("/key1.pub")),
+       {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(keys).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(keys));
+    // Another file in the folder is no key.
+    folder.Write(QStringLiteral("keys/README"), "not a key");
+    for (size_t n = 0; n < c.trusted.size(); ++n)
+      folder.Write(QStringLiteral("keys/key%1.pub").arg(n),
+                   c.trusted[n] ? c.trusted[n]->PublicKeyFile() : QByteArray("untrusted comment: x\nRWQ=\n"));
+    folder.Write(QStringLiteral("line 3/a.kavjob"), text);
+    folder.Write(QStringLiteral("fw.hex"), kHex);
+    QFile::remove(jobPath + job::kSignatureSuffix);
+    if (const std::optional<QByteArray> bytes = c.signature())
+      folder.Write(QStringLiteral("line 3/a.kavjob.minisig"), *bytes);
+    if (c.afterSigning)
+      c.afterSigning();
+
+    const job::OpenedJob opened = job::OpenJob(jobPath, keys);
+    EXPECT_EQ(opened.refusal, c.refusal);
+    EXPECT_EQ(opened.job.has_value(), c.refusal.isEmpty());
+    EXPECT_EQ(opened.release.checked, !c.released.isEmpty());
+    if (opened.release.checked) {
+      EXPECT_EQ(job::ReleaseText(opened.release), c.released);
+    }
+  }
 }

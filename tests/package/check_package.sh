@@ -34,7 +34,7 @@ diff -u "$tmp/expected" "$tmp/actual" || fail "the package's contents differ fro
 echo "-- control fields"
 dpkg-deb -f "$deb" >"$tmp/control"
 for field in "Package: kavrin-programmer" "Section: electronics" "Priority: optional" "Architecture: amd64" \
-  "Recommends: fonts-wqy-zenhei" "Maintainer: .* <.*@.*>" "Description: .+" \
+  "Recommends: fonts-wqy-zenhei" "Suggests: minisign" "Maintainer: .* <.*@.*>" "Description: .+" \
   "Depends: libqt6sql6-sqlite, libqt6sql6-psql, .*libqt6widgets6" "Depends: .*libelf1" "Depends: .*libsodium23" \
   "Depends: .*libqt6multimedia6" "Depends: .*libqt6charts6"; do
   grep -Eq "^$field" "$tmp/control" || fail "no control field '$field' in: $(cat "$tmp/control")"

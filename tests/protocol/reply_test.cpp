@@ -1,5 +1,7 @@
 #include "protocol/reply.h"
 
+#include "protocol/operator_text.h"
+
 #include <gtest/gtest.h>
 
 using namespace protocol;
@@ -48,7 +50,13 @@ const std::vector<Row> &Rows() {
       // Set: always stops; only 0x99 speaks.
       {1, Status(1, 0x99), false, StopSay(SetSucceeded), "set / 0x99"},
       {1, Status(1, 0x00), false, Stop(), "set / 0x00"},
-      {1, Status(1, 0xEE, {1, 2, 3, 4}), false, Stop(), "set / 0xEE"},
+      {1, Status(1, 0xEE, {1, 2, 3, 4}), false,
+       StopSay(UnknownStatusText(0xEE, Status(1, 0xEE, {1, 2, 3, 4}))), "set / 0xEE"},
+      {1, Status(1, 0x42), false, StopSay(UnknownStatusText(0x42, Status(1, 0x42))), "set / 0x42"},
+      {1, {0x68, 0x06, 0x01, 0x99, 0x16, 0x68, 0x06, 0x01, 0x00, 0x16}, false,
+       StopSay(ManyRepliesText(std::vector<uint8_t>{0x68, 0x06, 0x01, 0x99, 0x16, 0x68, 0x06, 0x01, 0x00, 0x16})),
+       "set / a success and a failure in one burst"},
+      {1, {0x68, 0x06, 0x01, 0x99, 0x16, 0x00}, false, StopSay(SetSucceeded), "set / a byte after its reply"},
       {1, {0x68}, false, StopSay(NotAReplyText(std::vector<uint8_t>{0x68})), "set / one byte"},
       // Verify.
       {4, Status(4, 0x99), false, StopFullSay(VerifySucceeded), "verify / 0x99"},
@@ -56,18 +64,26 @@ const std::vector<Row> &Rows() {
       {4, Status(4, 0x11), false, StopSay(CannotVerifyProtected), "verify / 0x11"},
       {4, Status(4, 0xEE, {0x12, 0x34, 0xAB, 0xCD}), false,
        StopSay(QStringLiteral("校验没通过，错误地址：1234,  写入是 AB 读出是 CD")), "verify / 0xEE"},
-      {4, Status(4, 0x55, {1}), false, Stop(), "verify / other"},
+      {4, Status(4, 0x55, {1}), false, StopSay(UnknownStatusText(0x55, Status(4, 0x55, {1}))), "verify / other"},
+      {4, Status(4, 0xEE, {0x12}), false, StopSay(UnknownStatusText(0xEE, Status(4, 0xEE, {0x12}))),
+       "verify / 0xEE without its cell"},
+      {4, {0x68, 0x03, 0x01, 0x99, 0x16, 0x68, 0x03, 0x01, 0x00, 0x16}, false,
+       StopSay(ManyRepliesText(std::vector<uint8_t>{0x68, 0x03, 0x01, 0x99, 0x16, 0x68, 0x03, 0x01, 0x00, 0x16})),
+       "verify / a success and a failure in one burst"},
+      {4, {0x68, 0x03, 0x01, 0x99, 0x16, 0x42, 0x68, 0x06, 0x01, 0x99, 0x16}, false,
+       StopSay(ManyRepliesText(std::vector<uint8_t>{0x68, 0x03, 0x01, 0x99, 0x16, 0x42, 0x68, 0x06, 0x01, 0x99, 0x16})),
+       "verify / another operation's reply after a byte"},
       // Erase, program and verify.
       {6, Status(6, 0x99), true, StopFullSay(EraseProgramVerifySucceeded), "epv / 0x99"},
       {6, Status(6, 0x00), true, StopSay(EraseProgramVerifyFailed), "epv / 0x00"},
       {6, Status(6, 0x11), true, StopSay(CannotVerifyProtected), "epv / 0x11"},
       {6, Status(6, 0xEE, {0x00, 0x0F, 0x01, 0xF0}), true,
        StopSay(QStringLiteral("校验没通过，错误地址：000F,  写入是 01 读出是 F0")), "epv / 0xEE"},
-      {6, Status(6, 0x42), true, Stop(), "epv / other"},
+      {6, Status(6, 0x42), true, StopSay(UnknownStatusText(0x42, Status(6, 0x42))), "epv / other"},
       // Read-out status replies (5 bytes or fewer).
       {5, Status(5, 0x11), false, StopSay(CannotReadProtected), "read / 0x11"},
       {5, Status(5, 0x00), false, StopSay(ReadFailed), "read / 0x00"},
-      {5, Status(5, 0x99), false, Stop(), "read / other"},
+      {5, Status(5, 0x99), false, StopSay(UnknownStatusText(0x99, Status(5, 0x99))), "read / other"},
       // File transfer: the success text follows "Online" at the moment of the reply.
       {7, Status(7, 0x99), true, StopFullSay(FileBurned), "transfer / 0x99 online"},
       {7, Status(7, 0x99), false, StopFullSay(FileLoaded), "transfer / 0x99 offline"},
@@ -78,8 +94,15 @@ const std::vector<Row> &Rows() {
        "transfer / two requests in one burst: the first"},
       {7, Status(7, 0x55, {16}), false, Nothing(), "transfer / block 16 ignored"},
       {7, Status(7, 0x55, {0xFF}), false, Nothing(), "transfer / block 255 ignored"},
-      {7, Status(7, 0x11), false, Nothing(), "transfer / other ignored"},
-      {7, Status(7, 0xEE, {1, 2, 3, 4}), false, Nothing(), "transfer / 0xEE ignored"},
+      {7, Status(7, 0x55), false, StopSay(UnknownStatusText(0x55, Status(7, 0x55))), "transfer / a request of no block"},
+      {7, {0x68, 0x00, 0x02, 0x55, 0x04, 0x16, 0x68, 0x00, 0x01, 0x99, 0x16}, false, Send(4),
+       "transfer / a request and a success in one burst: the request"},
+      {7, {0x68, 0x00, 0x01, 0x99, 0x16, 0x68, 0x00, 0x01, 0x00, 0x16}, false,
+       StopSay(ManyRepliesText(std::vector<uint8_t>{0x68, 0x00, 0x01, 0x99, 0x16, 0x68, 0x00, 0x01, 0x00, 0x16})),
+       "transfer / a success and a failure in one burst"},
+      {7, Status(7, 0x11), false, StopSay(UnknownStatusText(0x11, Status(7, 0x11))), "transfer / other"},
+      {7, Status(7, 0xEE, {1, 2, 3, 4}), false, StopSay(UnknownStatusText(0xEE, Status(7, 0xEE, {1, 2, 3, 4}))),
+       "transfer / 0xEE"},
   };
   return rows;
 }
@@ -95,6 +118,7 @@ TEST(ReplyTableTest, EveryCommandAndStatusRow) {
     EXPECT_EQ(a.showFullProgress, row.expect.full) << row.what;
     EXPECT_EQ(a.message, row.expect.message) << row.what;
     EXPECT_EQ(a.sendBlock, row.expect.block) << row.what;
+    EXPECT_EQ(a.end.has_value(), row.expect.stop) << row.what << ": what stops the clocks ends the operation";
     EXPECT_TRUE(a.readOutLines.isEmpty()) << row.what;
     EXPECT_FALSE(a.conversionError) << row.what;
     EXPECT_EQ(state.CurrentCommand, row.command) << row.what << ": a reply never changes the operation";
@@ -149,6 +173,7 @@ TEST(NotAReplyTest, BurstsWithoutTheOperationsFrameAreNeverASuccess) {
       {kCommandVerify, {0x68, 0x06, 0x01, 0x99, 0x16}, "verify / the set's code"},
       {kCommandReadOut, {0x68, 0x03, 0x01, 0x11, 0x16}, "read-out / verify's code"},
       {kCommandSet, {0x68, 0x06, 0x01, 0x99}, "set / no end byte"},
+      {kCommandSet, {0x68, 0x06, 0x01, 0x99, 0x00}, "set / a wrong end byte"},
       {kCommandSet, {0x68, 0x06, 0x02, 0x99, 0x16}, "set / length past the burst"},
       {kCommandFileTransfer, {0x68, 0x00, 0x03, 0x99, 0x00, 0x00, 0x16}, "transfer / a length no reply has"},
   };
@@ -163,10 +188,65 @@ TEST(NotAReplyTest, BurstsWithoutTheOperationsFrameAreNeverASuccess) {
     EXPECT_EQ(a.message, NotAReplyText(c.burst)) << c.what;
     EXPECT_FALSE(a.sendBlock) << c.what;
   }
-  EXPECT_EQ(NotAReplyText(fake), QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42"));
-  EXPECT_EQ(NotAReplyText(std::vector<uint8_t>(4096, 0xA5)),
-            QStringLiteral("The box sent 4096 bytes that are not a reply: ") + QStringLiteral("A5 ").repeated(16) +
-                QStringLiteral("…"));
+  // Each text in the designed language and in English.
+  const struct {
+    QString designed, english;
+  } texts[] = {
+      {NotAReplyText(fake), "The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42"},
+      {NotAReplyText(std::vector<uint8_t>{0x68}), "The box sent 1 byte that is not a reply: 68"},
+      {NotAReplyText(std::vector<uint8_t>(4096, 0xA5)),
+       QStringLiteral("The box sent 4096 bytes that are not a reply: ") + QStringLiteral("A5 ").repeated(16) +
+           QStringLiteral("…")},
+      {UnknownStatusText(0x42, std::vector<uint8_t>{0x68, 0x06, 0x01, 0x42, 0x16}),
+       "The box answered with status 42: 68 06 01 42 16"},
+      {ManyRepliesText(std::vector<uint8_t>{0x68, 0x03, 0x01, 0x99, 0x16, 0x68, 0x03, 0x01, 0x00, 0x16}),
+       "The box sent more than one reply at once: 68 03 01 99 16 68 03 01 00 16"},
+      {BlocksNotAskedText(0x00FE),
+       "The box called the load successful without asking for these blocks of the file: 1, 2, 3, 4, 5, 6, 7"},
+  };
+  for (const auto &t : texts) {
+    EXPECT_EQ(EnglishText(t.designed), t.english);
+    EXPECT_NE(t.designed, t.english) << "a designed text of its own";
+  }
+  EXPECT_EQ(NotAReplyText(fake), QStringLiteral("编程器发来的 8 个字节不是应答：13 37 00 99 42 42 42 42"));
+}
+
+// A load is a success only once the box asked for every block holding data of
+// the file in the selected sectors, in any order, repeats and empty slots
+// allowed; a success before that names the blocks never asked for.
+TEST(TransferTest, ASuccessCountsOnlyOnceEveryBlockOfTheFileWasAskedFor) {
+  const struct {
+    uint16_t toAsk;
+    std::vector<uint8_t> asked;
+    std::optional<uint16_t> missing; // none: a success
+    const char *what;
+  } cases[] = {
+      {0x000E, {3, 1, 2}, std::nullopt, "in any order"},
+      {0x000E, {1, 1, 2, 2, 3}, std::nullopt, "repeated"},
+      {0x000E, {1, 9, 2, 3}, std::nullopt, "with a slot the image leaves empty"},
+      {0x0000, {}, std::nullopt, "a file in block 0 alone"},
+      {0x00FE, {}, 0x00FE, "after block 0 alone"},
+      {0x000E, {1, 3}, 0x0004, "one block never asked for"},
+  };
+  for (const auto &c : cases) {
+    OperationState state;
+    state.CurrentCommand = kCommandFileTransfer;
+    state.BlocksToAsk = c.toAsk;
+    state.BlocksAsked = 1;
+    std::vector<uint8_t> pending;
+    for (const uint8_t n : c.asked) {
+      const auto request = Status(kCommandFileTransfer, kStatusBlockRequest, {n});
+      const ReplyActions a = HandleReply(state, chip::ChipNumbers{}, pending, true, request.data(), request.size());
+      EXPECT_EQ(a.sendBlock, n) << c.what;
+      EXPECT_FALSE(a.end) << c.what;
+    }
+    const auto success = Status(kCommandFileTransfer, kStatusSucceeded);
+    const ReplyActions a = HandleReply(state, chip::ChipNumbers{}, pending, true, success.data(), success.size());
+    EXPECT_TRUE(a.stopClocks) << c.what;
+    EXPECT_EQ(a.end, c.missing ? Outcome::BoxFailed : Outcome::Ok) << c.what;
+    EXPECT_EQ(a.showFullProgress, !c.missing) << c.what;
+    EXPECT_EQ(a.message, c.missing ? BlocksNotAskedText(*c.missing) : ReplyText::FileBurned) << c.what;
+  }
 }
 
 TEST(MismatchTextTest, TwoUpperCaseDigitsPerByteWithNothingInBetween) {

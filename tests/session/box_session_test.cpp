@@ -117,7 +117,9 @@ TEST_F(OverMemory, LoadSendsAnnounceBlockZeroAndEveryRequestedBlock) {
   const auto first = image::FirstBlockBytes(image->blocks);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), written.begin() + 6));
 
-  for (uint8_t n : {uint8_t(3), uint8_t(1)}) {
+  // Any order, a block twice, a slot the image leaves empty: each answered from its slot.
+  const Bytes asked = {3, 1, 3, 2, 9, 4, 5, 6, 7};
+  for (uint8_t n : asked) {
     box->ClearWritten();
     Answer({0x68, 0x00, 0x02, 0x55, n, 0x16});
     ASSERT_TRUE(Written(4102));
@@ -131,7 +133,7 @@ TEST_F(OverMemory, LoadSendsAnnounceBlockZeroAndEveryRequestedBlock) {
   EXPECT_EQ(got.progress.back(), 100u);
   EXPECT_EQ(session.CurrentPhase(), Phase::Ended);
   EXPECT_FALSE(session.ElapsedRunning());
-  EXPECT_EQ(got.attempts[0].bytesSent, 6u + 4120u + 2 * 4102u);
+  EXPECT_EQ(got.attempts[0].bytesSent, 6u + 4120u + asked.size() * 4102u);
   const records::Record r = MakeRecord(got.attempts[0], QStringLiteral("cli"));
   EXPECT_EQ(r.fileSha256, QStringLiteral("ab12"));
   EXPECT_EQ(r.imageChecksum, image->checksumCaption);
@@ -202,6 +204,23 @@ TEST_F(OverMemory, EachReplyEndsTheOperationWithItsClass) {
        {0x68, 0x00, 0x01, 0x00, 0x16},
        protocol::Outcome::BoxFailed,
        "文 件 加 载 失 败"},
+      {"load called successful after block 0 alone",
+       LoadOf(Packed(RandomBytes(4))),
+       {0x68, 0x00, 0x01, 0x99, 0x16},
+       protocol::Outcome::BoxFailed,
+       "编程器报告加载成功，但从未索取文件的这些数据块：1, 2, 3, 4, 5, 6, 7"},
+      {"load answered with an unknown status",
+       LoadOf(Packed(RandomBytes(4))),
+       {0x68, 0x00, 0x01, 0x42, 0x16},
+       protocol::Outcome::BoxFailed,
+       "编程器应答了未知的状态 42：68 00 01 42 16"},
+      {"set answered with an unknown status", set, {0x68, 0x06, 0x01, 0x42, 0x16}, protocol::Outcome::BoxFailed,
+       "编程器应答了未知的状态 42：68 06 01 42 16"},
+      {"verify answered twice in one burst",
+       Request(BoxOperation::Verify),
+       {0x68, 0x03, 0x01, 0x99, 0x16, 0x68, 0x03, 0x01, 0x00, 0x16},
+       protocol::Outcome::BoxFailed,
+       "编程器一次发来了多个应答：68 03 01 99 16 68 03 01 00 16"},
   };
   for (const auto &c : cases) {
     got.attempts.clear();
@@ -389,7 +408,7 @@ TEST(FastReplies, AWholeFrameIsABurstOfItsOwnAnythingElseWaitsForItsSilence) {
     clock.Advance(98);
     ASSERT_TRUE(PumpUntil([&] { return !got.attempts.empty(); }));
     EXPECT_EQ(got.End(0).outcome, protocol::Outcome::BoxFailed) << (fast ? "fast" : "with the silence");
-    EXPECT_EQ(got.End(0).message, QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42"));
+    EXPECT_EQ(got.End(0).message, QStringLiteral("编程器发来的 8 个字节不是应答：13 37 00 99 42 42 42 42"));
     EXPECT_FALSE(session.ElapsedRunning());
     box->Inject(fake); // nothing waits for an answer any more: dropped
     clock.Advance(100);

@@ -7,6 +7,7 @@
 #include "records/recorder.h"
 #include "records/serial_pool.h"
 #include "serial/posix_serial.h"
+#include "session/production_run.h"
 #include "session/serial_numbers.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
@@ -59,6 +60,7 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
     j.imageChecksum = firmware.checksumCaption;
     j.modeItem = 0;
     j.count = QStringLiteral("1");
+    j.lotSize = 10;
     unit::SerialPlan plan;
     plan.address = 0x7F00;
     if (*c.format)
@@ -72,7 +74,7 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
     j.serial = plan;
     const QString jobPath = folder.File(QLatin1String(c.name) + job::kSuffix);
     ASSERT_EQ(job::WriteJob(j, jobPath), QString());
-    const job::OpenedJob opened = job::OpenJob(jobPath);
+    const job::OpenedJob opened = job::OpenJob(jobPath, {});
     ASSERT_EQ(opened.refusal, QString()) << c.name;
 
     std::vector<session::UnitStatus> ended;
@@ -81,7 +83,7 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
       session::RunOptions options;
       options.fastReplies = true;
       options.layer = serial::MakePlatformSerialLayer();
-      session::SerialNumbers numbers(*opened.job->serial, opened.list, opened.firmware.ranges, j.name, store,
+      session::SerialNumbers numbers(*opened.job->serial, opened.list, opened.firmware.ranges, j.name, &recorder,
                                      QStringLiteral("bench"));
       session::ProductionRun run(opened, {QString::fromStdString(sim.Device())}, base::SystemClock(), &recorder,
                                  options);

@@ -7,6 +7,7 @@
 
 #include <QStringList>
 #include <QWidget>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -55,8 +56,9 @@ public:
     jobDetailsSuggested.push_back(suggested);
     return Next(jobDetailsAnswers);
   }
-  std::optional<QByteArray> AskPin(QWidget *, const QString &prompt) override {
+  std::optional<QByteArray> AskPin(QWidget *, const QString &prompt, base::Clock &clock, int64_t tryAtMs) override {
     pinPrompts << prompt;
+    pinWaitsMs.push_back(std::max<int64_t>(0, tryAtMs - clock.NowMs()));
     return Next(pinAnswers);
   }
 
@@ -86,6 +88,7 @@ public:
   std::deque<std::optional<app::JobDetails>> jobDetailsAnswers; // nullopt = cancel
   std::vector<app::JobDetails> jobDetailsSuggested;
   std::deque<std::optional<QByteArray>> pinAnswers; // nullopt = cancel
+  std::vector<int64_t> pinWaitsMs;                  // the countdown each PIN dialog began with
   QStringList pinPrompts;
   std::deque<std::optional<app::ChosenFile>> fileAnswers; // nullopt = cancel
   int fileDialogs = 0;

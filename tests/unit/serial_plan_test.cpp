@@ -1,8 +1,16 @@
 // Serial-number plans: the bytes each format writes, what does not fit, where
-// a field may go, list files, and the plans refused whole.
+// a field may go, list files and what a list is read from, and the plans
+// refused whole.
 #include "unit/serial_plan.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -158,6 +166,11 @@ TEST(SerialPlan, ListFilesGiveEachValueOnceInBytesOrText) {
       {"odd hex", "A\nhex:012\n", {}, {}, "line 2: \"hex:012\" is no value: \"hex:\" needs pairs of hex digits"},
       {"empty hex", "hex:\n", {}, {}, "line 1: \"hex:\" is no value: \"hex:\" needs pairs of hex digits"},
       {"nothing", "\n \r\n", {}, {}, "the list holds no value"},
+      {"CR alone ends a line, mixed ends", "SN1\rSN2\r\nSN3\nSN4", {"SN1", "SN2", "SN3", "SN4"},
+       {"SN1", "SN2", "SN3", "SN4"}, ""},
+      {"text that is UTF-8", "\xE5\x8F\xB7-1\n", {"\u53F7-1"}, {"\xE5\x8F\xB7-1"}, ""},
+      {"a byte that is not UTF-8", "SN1\rSN\xFF" "1\r", {}, {}, "line 2 is not UTF-8 text"},
+      {"half a character", "A\n\nB\xE5\x8F\n", {}, {}, "line 3 is not UTF-8 text"},
   };
   for (const auto &c : cases) {
     const unit::ListFile list = unit::ParseList(c.text);
@@ -170,6 +183,7 @@ TEST(SerialPlan, ListFilesGiveEachValueOnceInBytesOrText) {
   }
   // Stations sharing a pool must hold the same list, whatever its line ends.
   EXPECT_EQ(unit::ParseList("A\r\nB\r\n").sha256, unit::ParseList("A\nB").sha256);
+  EXPECT_EQ(unit::ParseList("A\rB\r").sha256, unit::ParseList("A\nB").sha256);
   EXPECT_NE(unit::ParseList("A\nB\n").sha256, unit::ParseList("B\nA\n").sha256);
 }
 
@@ -181,4 +195,55 @@ TEST(SerialPlan, APatchWritesItsBytesAndNothingAround) {
   EXPECT_EQ(image[0x7FFD], "$01");
   EXPECT_EQ(image[0x7FFE], "$FE");
   EXPECT_EQ(image[0x7FFF], "$ab");
+}
+
+// A list is read only from a regular file of bounded size: a pipe would wait
+// for ever, a link to /dev/zero would fill the memory. Each read runs on a
+// thread of its own and is bounded: a read that waits fails the row, and a
+// writer opened on the pipe then lets it end.
+TEST(SerialPlan, AListIsReadOnlyFromARegularFileOfBoundedSize) {
+  QTemporaryDir dir;
+  const QString good = dir.filePath(QStringLiteral("good.txt"));
+  const QString fifo = dir.filePath(QStringLiteral("fifo"));
+  const QString zero = dir.filePath(QStringLiteral("zero"));
+  const QString huge = dir.filePath(QStringLiteral("huge.txt"));
+  {
+    QFile f(good);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("SN1\rSN2\r");
+    QFile h(huge);
+    ASSERT_TRUE(h.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(h.resize(unit::kMostListBytes + 1)); // sparse: costs no disk
+  }
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+  const struct {
+    QString path;
+    bool fileRead;
+    QString refusal;
+  } cases[] = {
+      {good, true, {}},
+      {dir.filePath(QStringLiteral("gone.txt")), false, QStringLiteral("No such file or directory")},
+      {dir.path(), false, QStringLiteral("it is a folder")},
+      {fifo, false, QStringLiteral("it is not a regular file")},
+      {zero, false, QStringLiteral("it is not a regular file")},
+      {huge, false, QStringLiteral("it is larger than 16 MiB, too large for a list")},
+  };
+  for (const auto &c : cases) {
+    std::promise<unit::ListFile> done;
+    std::future<unit::ListFile> result = done.get_future();
+    std::thread reader([&] { done.set_value(unit::ReadList(c.path)); });
+    const bool ended = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!ended) {
+      const int writer = ::open(QFile::encodeName(c.path).constData(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0)
+        ::close(writer);
+    }
+    reader.join();
+    EXPECT_TRUE(ended) << c.path.toStdString() << ": the read waited";
+    const unit::ListFile list = result.get();
+    EXPECT_EQ(list.refusal, c.refusal) << c.path.toStdString();
+    EXPECT_EQ(list.fileRead, c.fileRead) << c.path.toStdString();
+  }
+  EXPECT_EQ(unit::ReadList(good).lines, (QStringList{"SN1", "SN2"}));
 }

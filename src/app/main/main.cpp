@@ -39,7 +39,12 @@ one tile per box, on the ports given with --port (each its own box, 1 to 16)
 or else on the job's own ports. Space starts every ready box (another key can
 be named in sysset.ini: [production] start_key=F13), 1-9 start boxes 1 to 9
 and F1-F16 boxes 1 to 16. A job that cannot be opened is shown with its
-reason and the main window opens instead.
+reason and the main window opens instead. Once a trusted key is installed (a
+minisign public key, *.pub, in /etc/kavrin-programmer/trusted-keys/, or in
+trusted-keys/ beside the executable when MCUtype.txt is there), a job opens
+only when FILE.minisig, a trusted key's signature of it, releases it as it is
+(an engineer signs with: minisign -Sm FILE -t "released by ..."; a key is
+retired by removing its file; see 'kavrin-cli job show --help').
 
 With --line, the line at a glance opens alone, with no box and no port: every
 station that wrote a unit to the store today, live. Its store is the one

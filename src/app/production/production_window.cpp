@@ -15,6 +15,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -44,11 +46,11 @@ QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = f
 }
 
 std::unique_ptr<session::SerialNumbers> NumbersFor(const job::OpenedJob &opened, const QStringList &ports,
-                                                   const session::RunOptions &options) {
+                                                   records::Recorder *recorder) {
   if (!opened.job->serial)
     return nullptr;
   return std::make_unique<session::SerialNumbers>(*opened.job->serial, opened.list, opened.firmware.ranges,
-                                                  opened.job->name, options.store, ports.join(QLatin1Char(',')));
+                                                  opened.job->name, recorder, ports.join(QLatin1Char(',')));
 }
 
 } // namespace
@@ -57,7 +59,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
                                    QString settingsPath, base::Clock &clock, records::Recorder *recorder,
                                    session::RunOptions options)
     : dialogs_(dialogs), clock_(clock), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
-      numbers_(NumbersFor(opened, ports, options)),
+      released_(opened.release), numbers_(NumbersFor(opened, ports, recorder)),
       run_(std::make_unique<ProductionRun>(opened, ports, clock, recorder, std::move(options))),
       sounds_(std::make_unique<VerdictSounds>()) {
   if (numbers_) {
@@ -86,6 +88,8 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   auto *header = new QGridLayout;
   jobName_ = HeaderLabel(view_, "JobName", 26, true);
   checksum_ = HeaderLabel(view_, "ImageChecksum", 18);
+  release_ = HeaderLabel(view_, "Release", 18);
+  release_->setAccessibleName(QStringLiteral("Release"));
   counters_ = HeaderLabel(view_, "Counters", 26, true);
   yield_ = HeaderLabel(view_, "Yield", 22, true);
   unitTime_ = HeaderLabel(view_, "UnitTime", 18);
@@ -96,6 +100,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   header->addWidget(yield_, 0, 2);
   header->addWidget(unitTime_, 1, 2);
   header->addWidget(keys_, 1, 1);
+  header->addWidget(release_, 2, 0, 1, 3);
   header->setColumnStretch(0, 1);
   column->addLayout(header);
 
@@ -112,6 +117,8 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
     barcode_->installEventFilter(this);
     barcodeLabel_->setBuddy(barcode_);
     barcodeStatus_ = HeaderLabel(view_, "BarcodeStatus", 18);
+    // What a scan brings is shown in the room there is: it never widens the view.
+    barcodeStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     scan->addWidget(barcodeLabel_);
     scan->addWidget(barcode_, 1);
     scan->addWidget(barcodeStatus_, 2);
@@ -168,7 +175,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   });
 
   Retranslate();
-  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + (barcode_ ? 190 : 150));
+  resize(std::min(4, boxes) * 260 + 40, ((boxes + columns - 1) / columns) * 170 + (barcode_ ? 215 : 175));
   if (barcode_)
     barcode_->setFocus();
   else
@@ -209,14 +216,12 @@ void ProductionWindow::Retranslate() {
   setWindowTitle(QCoreApplication::translate("Production", "生产：%1").arg(run_->Job().name));
   jobName_->setText(run_->Job().name);
   checksum_->setText(run_->ImageChecksum());
-  if (barcode_) {
-    keys_->setText(
-        QCoreApplication::translate("Production", "扫描条码后 Enter：交给下一个就绪的编程器　F1–F16：交给该编程器"));
+  release_->setText(released_.checked
+                        ? QCoreApplication::translate("Production", "放行：%1").arg(job::ReleaseText(released_))
+                        : QCoreApplication::translate("Production", "签名：无（未安装受信任的密钥）"));
+  release_->setAccessibleDescription(release_->text());
+  if (barcode_)
     barcodeLabel_->setText(QCoreApplication::translate("Production", "条码："));
-  } else {
-    keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
-                       .arg(startKey_.toString(QKeySequence::NativeText)));
-  }
   ShowCounters(run_->Counters());
   menu_->setTitle(QCoreApplication::translate("Window", "&Production"));
   MuteAction->setText(QCoreApplication::translate("Window", "&Mute sounds"));
@@ -226,11 +231,38 @@ void ProductionWindow::Retranslate() {
       action->setText(QCoreApplication::translate("Window", "&File buffer of the last unit"));
 }
 
+QString ProductionWindow::WhyNoStart() const {
+  const RunCounters &c = run_->Counters();
+  if (c.lotSize > 0 && c.passed >= c.lotSize)
+    return QCoreApplication::translate("Production", "批量已完成：%1 / %2").arg(c.passed).arg(c.lotSize);
+  if (c.Full())
+    return QCoreApplication::translate("Production", "批量的位置都已占用：%1 个合格，%2 个正在编程")
+        .arg(c.passed)
+        .arg(c.running);
+  if (const QString refusal = run_->StartRefusal(); !refusal.isEmpty())
+    return QCoreApplication::translate("Production", "生产记录无法写入，不启动编程器：%1").arg(refusal);
+  return {};
+}
+
 void ProductionWindow::ShowCounters(const RunCounters &c) {
-  counters_->setText(QCoreApplication::translate("Production", "合格 / 不合格 / 批量：%1 / %2 / %3")
-                         .arg(c.passed)
-                         .arg(c.failed)
-                         .arg(c.lotSize));
+  QString counts = QCoreApplication::translate("Production", "合格 / 不合格 / 批量：%1 / %2 / %3")
+                       .arg(c.passed)
+                       .arg(c.failed)
+                       .arg(c.lotSize);
+  // A server out of reach: its last count and this station's own units since.
+  if (!c.current)
+    counts += QCoreApplication::translate("Production", "（计数不是最新）");
+  counters_->setText(counts);
+  // The start key says why it starts nothing, where it says what it starts.
+  if (const QString why = WhyNoStart(); !why.isEmpty())
+    keys_->setText(why);
+  else if (barcode_)
+    keys_->setText(
+        QCoreApplication::translate("Production", "扫描条码后 Enter：交给下一个就绪的编程器　F1–F16：交给该编程器"));
+  else
+    keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
+                       .arg(startKey_.toString(QKeySequence::NativeText)));
+  keys_->setAccessibleName(keys_->text());
   const double yield = c.YieldPercent();
   yield_->setText(QCoreApplication::translate("Production", "良率：%1")
                       .arg(yield < 0 ? QStringLiteral("–") : QString::number(yield, 'f', 1) + QStringLiteral(" %")));
@@ -251,14 +283,33 @@ void ProductionWindow::changeEvent(QEvent *event) {
 bool ProductionWindow::PinGiven() {
   if (pinHash_.isEmpty())
     return true;
-  std::optional<QByteArray> pin = dialogs_.AskPin(this, QCoreApplication::translate("Production", "工程师密码："));
+  std::optional<QByteArray> pin = dialogs_.AskPin(this, QCoreApplication::translate("Production", "工程师密码："),
+                                                  clock_, pinBackoff_.NextTryAtMs());
   if (!pin)
     return false;
+  // The dialog lets no PIN through before its countdown ends; one that came
+  // anyway is not tried.
+  if (const int64_t wait = pinBackoff_.WaitMs(clock_.NowMs()); wait > 0) {
+    job::Wipe(*pin);
+    dialogs_.ShowError(this,
+                       QCoreApplication::translate("Production", "请等待 %1 秒后再试。").arg((wait + 999) / 1000));
+    return false;
+  }
   const bool matches = job::PinMatches(pinHash_, *pin);
   job::Wipe(*pin);
-  if (!matches)
-    dialogs_.ShowError(this, QCoreApplication::translate("Production", "密码错误。"));
-  return matches;
+  if (matches) {
+    pinBackoff_.Right();
+    return true;
+  }
+  pinBackoff_.Wrong(clock_.NowMs());
+  // Who tries PINs, and when, is for the log; the PIN itself never is.
+  qWarning().noquote() << QStringLiteral("kavrin-programmer: %1: a wrong engineer PIN for the job \"%2\", %3 in a "
+                                         "row; the next try waits %4 s")
+                              .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), run_->Job().name,
+                                   QString::number(pinBackoff_.WrongInARow()),
+                                   QString::number(pinBackoff_.WaitMs(clock_.NowMs()) / 1000));
+  dialogs_.ShowError(this, QCoreApplication::translate("Production", "密码错误。"));
+  return false;
 }
 
 void ProductionWindow::ChooseMute(bool muted) {
@@ -296,8 +347,15 @@ void ProductionWindow::closeEvent(QCloseEvent *event) {
 }
 
 bool ProductionWindow::StartByKey(const QKeyEvent &key) {
+  const auto refused = [this] {
+    const QString why = WhyNoStart();
+    if (!why.isEmpty())
+      statusBar()->showMessage(why);
+    return !why.isEmpty();
+  };
   if (QKeySequence(key.keyCombination()) == startKey_) {
-    run_->StartAll();
+    if (!refused())
+      run_->StartAll();
     return true;
   }
   if (key.modifiers() & ~Qt::KeypadModifier)
@@ -309,8 +367,16 @@ bool ProductionWindow::StartByKey(const QKeyEvent &key) {
     box = key.key() - Qt::Key_F1 + 1;
   if (box == 0 || box > run_->BoxCount())
     return false;
-  run_->Start(box);
+  if (!refused())
+    run_->Start(box);
   return true;
+}
+
+void ProductionWindow::ShowScanStatus(const QString &text) {
+  // The line keeps its room; what does not fit it is in the tooltip and read out.
+  barcodeStatus_->setText(text);
+  barcodeStatus_->setToolTip(text);
+  barcodeStatus_->setAccessibleDescription(text);
 }
 
 void ProductionWindow::StartScanned(int box) {
@@ -318,9 +384,19 @@ void ProductionWindow::StartScanned(int box) {
   barcode_->clear();
   if (code.isEmpty())
     return; // a stray Enter
+  if (const QString why = WhyNoStart(); !why.isEmpty()) {
+    ShowScanStatus(why);
+    return;
+  }
+  if (code.size() > kMostBarcodeCharacters) {
+    ShowScanStatus(QCoreApplication::translate("Production", "条码长 %1 个字符，超过 %2 个，未启动。")
+                       .arg(code.size())
+                       .arg(kMostBarcodeCharacters));
+    return;
+  }
   if (!barcodePattern_.match(code).hasMatch()) {
-    barcodeStatus_->setText(QCoreApplication::translate("Production", "条码“%1”不符合作业的格式 %2，未启动。")
-                                .arg(code, run_->Job().serial->barcodePattern));
+    ShowScanStatus(QCoreApplication::translate("Production", "条码“%1”不符合作业的格式 %2，未启动。")
+                       .arg(code, run_->Job().serial->barcodePattern));
     return;
   }
   const auto canStart = [this](int b) {
@@ -332,24 +408,21 @@ void ProductionWindow::StartScanned(int box) {
       if (canStart(b))
         box = b;
     if (box == 0) {
-      barcodeStatus_->setText(
-          QCoreApplication::translate("Production", "所有编程器都在工作，条码“%1”未使用。").arg(code));
+      ShowScanStatus(QCoreApplication::translate("Production", "所有编程器都在工作，条码“%1”未使用。").arg(code));
       return;
     }
   } else if (box > run_->BoxCount()) {
-    barcodeStatus_->setText(
-        QCoreApplication::translate("Production", "没有编程器 %1，条码“%2”未使用。").arg(box).arg(code));
+    ShowScanStatus(QCoreApplication::translate("Production", "没有编程器 %1，条码“%2”未使用。").arg(box).arg(code));
     return;
   } else if (!canStart(box)) {
     // A code handed to a box that cannot take it would wait there for that box's next unit.
-    barcodeStatus_->setText(
+    ShowScanStatus(
         QCoreApplication::translate("Production", "编程器 %1 正在工作，条码“%2”未使用。").arg(box).arg(code));
     return;
   }
   numbers_->Scanned(box, code);
   run_->Start(box);
-  barcodeStatus_->setText(
-      QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code, QString::number(box)));
+  ShowScanStatus(QCoreApplication::translate("Production", "条码“%1”：编程器 %2").arg(code, QString::number(box)));
 }
 
 bool ProductionWindow::eventFilter(QObject *watched, QEvent *event) {

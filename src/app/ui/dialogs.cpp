@@ -1,5 +1,7 @@
 #include "app/ui/dialogs.h"
 
+#include "app/ui/pin_dialog.h"
+
 #include "job/job_file.h"
 #include "job/pin.h"
 
@@ -9,7 +11,6 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFormLayout>
-#include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -141,12 +142,12 @@ std::optional<JobDetails> QtDialogs::AskJobDetails(QWidget *parent, const JobDet
   return details;
 }
 
-std::optional<QByteArray> QtDialogs::AskPin(QWidget *parent, const QString &prompt) {
-  bool ok = false;
-  const QString pin = QInputDialog::getText(parent, kApplicationTitle, prompt, QLineEdit::Password, QString(), &ok);
-  if (!ok)
+std::optional<QByteArray> QtDialogs::AskPin(QWidget *parent, const QString &prompt, base::Clock &clock,
+                                            int64_t tryAtMs) {
+  PinDialog dialog(parent, prompt, clock, tryAtMs);
+  if (dialog.exec() != QDialog::Accepted)
     return std::nullopt;
-  return pin.toUtf8();
+  return dialog.Pin();
 }
 
 } // namespace app

@@ -4,7 +4,10 @@
 // modal loop. QtDialogs is the real one: message boxes titled
 // "Kavrin Programer", the file open and save dialogs, modal windows and the beep.
 
+#include "base/clock.h"
+
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -60,8 +63,9 @@ public:
   // Name, retries, lot size and optional PIN of a job to save, starting from
   // `suggested`; nullopt when cancelled.
   virtual std::optional<JobDetails> AskJobDetails(QWidget *, const JobDetails &) { return std::nullopt; }
-  // The engineer PIN, typed unseen; nullopt when cancelled.
-  virtual std::optional<QByteArray> AskPin(QWidget *, const QString &) { return std::nullopt; }
+  // The engineer PIN, typed unseen; nullopt when cancelled. Until `tryAtMs`
+  // on `clock` a countdown shows and no PIN can be given.
+  virtual std::optional<QByteArray> AskPin(QWidget *, const QString &, base::Clock &, int64_t) { return std::nullopt; }
 };
 
 class QtDialogs : public Dialogs {
@@ -76,7 +80,8 @@ public:
   std::optional<QString> GetJobFileName(QWidget *parent) override;
   std::optional<QString> GetJobSaveName(QWidget *parent, const QString &suggested) override;
   std::optional<JobDetails> AskJobDetails(QWidget *parent, const JobDetails &suggested) override;
-  std::optional<QByteArray> AskPin(QWidget *parent, const QString &prompt) override;
+  std::optional<QByteArray> AskPin(QWidget *parent, const QString &prompt, base::Clock &clock,
+                                   int64_t tryAtMs) override;
 };
 
 } // namespace app

@@ -94,7 +94,7 @@ QPushButton *MakeButton(QWidget *parent, const char *name, QRect geometry, const
 TForm1::TForm1(SharedState &state, Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLayer,
                const base::InstallPaths &paths, base::Clock &clock)
     : state_(state), dialogs_(dialogs), settingsPath_(paths.SettingsFile), chipListPath_(paths.ChipListFile),
-      clock_(clock), serialLayer_(serialLayer) {
+      trustedKeysFolder_(paths.TrustedKeysFolder), clock_(clock), serialLayer_(serialLayer) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(kCaption);
   // Fixed single border, system menu and minimise only.
@@ -378,6 +378,7 @@ void TForm1::RetranslateUi() {
   Label3->adjustSize();
   Label6->adjustSize();
   RadioGroup3->setTitle(protocol::ShownText(QString::fromUtf8(kDataflashCaption)));
+  RadioGroup3->setAccessibleName(RadioGroup3->title()); // what a screen reader says, hidden or not
 
   operationsMenu_->setTitle(QCoreApplication::translate("Window", "&Operations"));
   VerifyAction->setText(QCoreApplication::translate("Window", "&Verify"));

@@ -232,6 +232,7 @@ private:
   session::BoxSession *session_ = nullptr;
   const QString settingsPath_;
   const QString chipListPath_;
+  const QString trustedKeysFolder_; // whose keys release the jobs opened here
   QWidget *client_ = nullptr;
   TForm2 *form2_ = nullptr;
   TForm3 *form3_ = nullptr;

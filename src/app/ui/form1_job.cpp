@@ -90,7 +90,7 @@ void TForm1::OpenJobFromMenu() {
 }
 
 bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
-  job::OpenedJob opened = job::OpenJob(path);
+  job::OpenedJob opened = job::OpenJob(path, trustedKeysFolder_);
   if (!opened.job) {
     dialogs_.ShowError(this, QCoreApplication::translate("Window", "The job %1 cannot be opened: %2")
                                  .arg(QFileInfo(path).fileName(), opened.refusal));
@@ -108,8 +108,6 @@ bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
   session_->Stop(protocol::Outcome::Interrupted);
   session_->ClosePort();
   session::RunOptions options;
-  if (recordsStore_)
-    options.store = *recordsStore_;
   options.layer = serialLayer_;
   production_ = std::make_unique<ProductionWindow>(opened, boxes, dialogs_, settingsPath_, clock_,
                                                    recordsStore_ ? recorder_ : nullptr, options);

@@ -100,8 +100,8 @@ void TForm1::Button2Click() {
   std::array<bool, chip::kSectorCount> checked{};
   for (int n = 1; n <= chip::kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
-  const std::shared_ptr<const session::LoadImage> image =
-      session::PackLoadImage(state_.ImageText, source, Edit5->text().toUInt(), chip::SectorMask(checked));
+  const std::shared_ptr<const session::LoadImage> image = session::PackLoadImage(
+      state_.ImageText, source, Edit5->text().toUInt(), chip::SectorMask(checked), firmware.ranges);
   Label11->setText(image->checksumCaption);
   loaded_ = LoadedFile{path, chosen->rawBinary, firmware.sha256, firmware.checksumCaption};
 

@@ -8,11 +8,13 @@
 #include "app/ui/controls.h"
 #include "app/ui/form1.h"
 #include "app/ui/form4.h"
+#include "app/ui/pin_dialog.h"
 #include "app/ui/program.h"
 #include "job/job_file.h"
 #include "job/pin.h"
 #include "serial/pty_pair.h"
 #include "serial/serial_layer.h"
+#include "support/minisign_signer.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
 
@@ -25,9 +27,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 using namespace app;
@@ -35,6 +39,10 @@ using image::FirmwareFile;
 using image::FirmwareFormat;
 using image::ReadFirmware;
 using serial::MakePlatformSerialLayer;
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QRect &r, std::ostream *os) { *os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height(); }
+QT_END_NAMESPACE
 
 namespace {
 
@@ -46,6 +54,7 @@ struct ProductionJob : ::testing::Test {
   std::unique_ptr<Program> program;
   TForm1 *form1 = nullptr;
   std::optional<unit::SerialPlan> serial; // the plan of the jobs WriteJob writes
+  base::Clock *clock = nullptr;           // the program's, when not the system's
 
   void SetUp() override { Start(""); }
 
@@ -59,9 +68,12 @@ struct ProductionJob : ::testing::Test {
     dialogs.jobDetailsAnswers.clear();
     dialogs.pinAnswers.clear();
     dialogs.pinPrompts.clear();
+    dialogs.pinWaitsMs.clear();
+    QDir(folder.File(QStringLiteral("trusted-keys"))).removeRecursively();
     folder.Write("sysset.ini", "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=" + records + "\n" + settings);
     QFile::copy(SourcePath("tests/image/fixtures/program.hex"), folder.File(kFirmware));
-    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path());
+    program = std::make_unique<Program>(dialogs, MakePlatformSerialLayer(), folder.Path(),
+                                        clock ? *clock : base::SystemClock());
     form1 = program->Form1.get();
   }
 
@@ -110,7 +122,7 @@ TEST_F(ProductionJob, SavedJobOpensWithTheWindowsSettings) {
   form1->SaveJobAction->trigger();
   ASSERT_EQ(dialogs.Errors(), QStringList());
 
-  const job::OpenedJob opened = job::OpenJob(folder.File(QStringLiteral("saved.kavjob")));
+  const job::OpenedJob opened = job::OpenJob(folder.File(QStringLiteral("saved.kavjob")), {});
   ASSERT_TRUE(opened.job) << opened.refusal.toStdString();
   const job::Job &j = *opened.job;
   EXPECT_EQ(j.name, QStringLiteral("Board A"));
@@ -166,6 +178,15 @@ TEST_F(ProductionJob, ARefusedJobIsShownWithItsReasonAndTheWindowStays) {
        },
        {}},
       {"no port", [&] { return WriteJob({}, {}); }, QStringLiteral("needs 1 to 16 ports, got 0.")},
+      {"a key trusted, the job not signed",
+       [&] {
+         QDir(folder.Path()).mkpath(QStringLiteral("trusted-keys"));
+         folder.Write(QStringLiteral("trusted-keys/engineer.pub"), TestSigner().PublicKeyFile());
+         return WriteJob();
+       },
+       QStringLiteral("The job board.kavjob cannot be opened: not signed: there is no signature file \"%1\", and "
+                      "with a trusted key installed every job must be signed by one")
+           .arg(folder.File(QStringLiteral("board.kavjob.minisig")))},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -174,10 +195,37 @@ TEST_F(ProductionJob, ARefusedJobIsShownWithItsReasonAndTheWindowStays) {
     dialogs.jobFileAnswers.push_back(path);
     form1->OpenJobAction->trigger();
     ASSERT_EQ(dialogs.Errors().size(), 1);
-    const QString expected = row.reason.isEmpty() ? job::OpenJob(path).refusal : row.reason;
+    const QString expected =
+        row.reason.isEmpty() ? job::OpenJob(path, folder.File(QStringLiteral("trusted-keys"))).refusal : row.reason;
     EXPECT_FALSE(expected.isEmpty());
     EXPECT_TRUE(dialogs.Errors()[0].endsWith(expected)) << dialogs.Errors()[0].toStdString();
     EXPECT_EQ(form1->Production(), nullptr);
+  }
+}
+
+TEST_F(ProductionJob, TheHeaderNamesWhoReleasedTheJob) {
+  const TestSigner engineer;
+  const struct Row {
+    bool trusted;
+    QString shown;
+  } rows[] = {
+      {false, QStringLiteral("签名：无（未安装受信任的密钥）")},
+      {true, QStringLiteral("放行：released by Li Wei for lot 7 (key %1)").arg(engineer.KeyIdText())},
+  };
+  for (const Row &row : rows) {
+    Start("");
+    const QString path = WriteJob();
+    if (row.trusted) {
+      QDir(folder.Path()).mkpath(QStringLiteral("trusted-keys"));
+      folder.Write(QStringLiteral("trusted-keys/engineer.pub"), engineer.PublicKeyFile());
+      folder.Write(
+          QStringLiteral("board.kavjob.minisig"),
+          engineer.SignatureFile(folder.Read(QStringLiteral("board.kavjob")), "released by Li Wei\tfor lot 7"));
+    }
+    ASSERT_TRUE(form1->OpenJob(path)) << dialogs.Errors().join('\n').toStdString();
+    QLabel *header = form1->Production()->ReleaseLabel();
+    EXPECT_EQ(header->text(), row.shown);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(header)->text(QAccessible::Description), row.shown);
   }
 }
 
@@ -236,7 +284,13 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     std::vector<Scan> scans;
     std::vector<QString> serials; // by box; empty: not started
     QStringList status;           // what the line under the field names
-  } rows[] = {
+  };
+  // Longer than the field takes, at its limit, and one a scanner gone wrong might send.
+  static const std::string longest(128, '9'), tooLong = "SN-" + std::string(126, '0'), huge(5000, 'Z');
+  const Row rows[] = {
+      {{{longest.c_str()}}, {"", "", "", ""}, {QString::fromStdString(longest), "SN[- ]\\d{4}"}},
+      {{{tooLong.c_str()}}, {"", "", "", ""}, {"条码长 129 个字符，超过 128 个，未启动。"}},
+      {{{huge.c_str()}}, {"", "", "", ""}, {"条码长 5000 个字符，超过 128 个，未启动。"}},
       {{{"SN-0042"}}, {"SN-0042", "", "", ""}, {"SN-0042"}},
       {{{"XY-0042"}}, {"", "", "", ""}, {"XY-0042", "SN[- ]\\d{4}"}},
       {{{"SN-0001"}, {"SN-0002"}}, {"SN-0001", "SN-0002", "", ""}, {"SN-0002"}},
@@ -253,7 +307,7 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
   plan.overwrite = true;
   serial = plan;
   for (const Row &row : rows) {
-    SCOPED_TRACE(row.scans.back().code);
+    SCOPED_TRACE(std::string(row.scans.back().code).substr(0, 24));
     Start("");
     // Boxes that never answer: a started unit stays busy while the test looks.
     PtyPair silent[4];
@@ -268,11 +322,22 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     QWidget *field = QApplication::focusWidget();
     ASSERT_EQ(field, view->BarcodeField());
     EXPECT_EQ(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), QStringLiteral("Barcode"));
+    // Nothing typed or scanned moves anything: the window, the counters, the field, the tiles.
+    const auto layout = [&] {
+      QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+      std::vector<QRect> at = {view->geometry(), view->CountersLabel()->geometry(), field->geometry()};
+      for (int box = 1; box <= 4; ++box)
+        at.push_back(view->Tile(box)->geometry());
+      return at;
+    };
+    const std::vector<QRect> before = layout();
     for (const Scan &scan : row.scans) {
       QTest::keyClicks(field, QString::fromLatin1(scan.code));
+      EXPECT_EQ(layout(), before) << "while typing";
       QTest::keyClick(field, scan.end);
       EXPECT_EQ(view->BarcodeField()->text(), QString());
     }
+    EXPECT_EQ(layout(), before);
     for (int box = 1; box <= 4; ++box) {
       const QString &code = row.serials[size_t(box - 1)];
       if (code.isEmpty())
@@ -283,6 +348,9 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
     }
     for (const QString &part : row.status)
       EXPECT_TRUE(view->BarcodeStatus()->text().contains(part)) << view->BarcodeStatus()->text().toStdString();
+    // The line may be too narrow for it: the whole text is read out and in the tooltip.
+    EXPECT_EQ(view->BarcodeStatus()->accessibleDescription(), view->BarcodeStatus()->text());
+    EXPECT_EQ(view->BarcodeStatus()->toolTip(), view->BarcodeStatus()->text());
     EXPECT_EQ(QApplication::focusWidget(), field);
     program.reset(); // before the ports go
   }
@@ -313,10 +381,16 @@ TEST_F(ProductionJob, ATilesFileBufferViewMarksTheNumberWrittenIntoItsLastUnit) 
        QStringLiteral("serial number: 7FEE-7FF3"), {QStringLiteral("53 4E"), QStringLiteral("30 30 30 37")}},
       {"no plan", std::nullopt, {}, {}},
   };
+  // A box that takes the port and never answers.
+  const int silent = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(silent, 0);
+  ASSERT_EQ(grantpt(silent), 0);
+  ASSERT_EQ(unlockpt(silent), 0);
+  const QString port = QString::fromLocal8Bit(ptsname(silent));
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     Start("", "sqlite:" + folder.File(QStringLiteral("records.sqlite")).toUtf8());
-    ASSERT_TRUE(form1->OpenJob(WriteJob({}, {"/nonexistent/a"}, row.plan))) << dialogs.Errors().join('\n').toStdString();
+    ASSERT_TRUE(form1->OpenJob(WriteJob({}, {port}, row.plan))) << dialogs.Errors().join('\n').toStdString();
     ProductionWindow *view = form1->Production();
     ASSERT_NE(view, nullptr);
     BoxTile *tile = view->Tile(1);
@@ -325,8 +399,10 @@ TEST_F(ProductionJob, ATilesFileBufferViewMarksTheNumberWrittenIntoItsLastUnit) 
       continue;
     }
     ASSERT_TRUE(view->Run().Start(1));
-    // The unit draws its number, then fails on the port that does not exist.
-    ASSERT_TRUE(PumpUntil([&] { return Description(tile).startsWith(QStringLiteral("FAIL: ")); }))
+    // The unit opens its port, draws its number and starts; stopped while the box is silent.
+    ASSERT_TRUE(PumpUntil([&] { return view->Run().Unit(1).attempt == 1; })) << Description(tile).toStdString();
+    view->Run().Stop();
+    ASSERT_TRUE(PumpUntil([&] { return Description(tile).startsWith(QStringLiteral("READY")); }))
         << Description(tile).toStdString();
     ASSERT_EQ(tile->actions().size(), 1);
     tile->actions().front()->trigger();
@@ -343,6 +419,7 @@ TEST_F(ProductionJob, ATilesFileBufferViewMarksTheNumberWrittenIntoItsLastUnit) 
     EXPECT_EQ(cells, row.cells);
     shown->close();
   }
+  close(silent);
 }
 
 TEST_F(ProductionJob, ThePinGuardsLeavingAndTheSettings) {
@@ -384,6 +461,102 @@ TEST_F(ProductionJob, ThePinGuardsLeavingAndTheSettings) {
     const bool wrong = row.answer && !row.pin.isEmpty() && !row.done;
     EXPECT_EQ(dialogs.Errors().size(), wrong ? 1 : 0);
   }
+}
+
+// Wrong PINs make the next try wait, from the third on 1, 2, 4 … at most 60 s
+// on the view's clock; a PIN given before its wait is not tried; the right one
+// starts over. Each wrong try is logged with its time, never with the PIN.
+QStringList loggedPins;
+void KeepPinLines(QtMsgType, const QMessageLogContext &, const QString &message) {
+  if (message.contains(QLatin1String("engineer PIN")))
+    loggedPins << message;
+}
+
+TEST_F(ProductionJob, WrongPinsMakeTheNextTryWaitLongerAndAreLogged) {
+  base::ManualClock manual;
+  clock = &manual;
+  Start("");
+  ProductionWindow *view = OpenView(QStringLiteral("2468"));
+  ASSERT_NE(view, nullptr);
+  const struct Try {
+    int64_t afterMs;    // the clock moves this much before the try
+    const char *pin;
+    int64_t shownMs;    // the countdown the dialog begins with
+    int loggedWaitS;    // -1: the PIN is not tried, or is right
+  } tries[] = {
+      {0, "1357", 0, 0},        {0, "1357", 0, 0},         {0, "1357", 0, 1},
+      {400, "2468", 600, -1},   // too early: not tried, though right
+      {600, "1357", 0, 2},      {2000, "1357", 0, 4},      {4000, "1357", 0, 8},
+      {8000, "1357", 0, 16},    {16000, "1357", 0, 32},    {32000, "1357", 0, 60},
+      {59999, "1357", 1, -1},   {1, "1357", 0, 60},        {60000, "2468", 0, -1},
+      {0, "1357", 0, 0}, // the right PIN started over
+  };
+  loggedPins.clear();
+  struct Handler {
+    QtMessageHandler before = qInstallMessageHandler(KeepPinLines);
+    ~Handler() { qInstallMessageHandler(before); }
+  } handler;
+  int wrong = 0, logged = 0;
+  for (const Try &t : tries) {
+    SCOPED_TRACE(::testing::Message() << "try " << dialogs.pinWaitsMs.size() + 1);
+    manual.Advance(t.afterMs);
+    dialogs.boxes.clear();
+    dialogs.pinAnswers.push_back(QByteArray(t.pin));
+    const bool muted = view->Sounds().Muted();
+    view->MuteAction->trigger();
+    EXPECT_EQ(dialogs.pinWaitsMs.back(), t.shownMs);
+    const bool right = t.loggedWaitS < 0 && t.shownMs == 0;
+    EXPECT_EQ(view->Sounds().Muted(), right ? !muted : muted);
+    if (t.shownMs > 0) {
+      EXPECT_EQ(dialogs.Errors(), QStringList{QStringLiteral("请等待 1 秒后再试。")});
+    }
+    if (right)
+      wrong = 0;
+    if (t.loggedWaitS < 0)
+      continue;
+    ++wrong;
+    ASSERT_EQ(loggedPins.size(), ++logged);
+    static const QRegularExpression line(QStringLiteral(
+        R"(\Akavrin-programmer: \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z: a wrong engineer PIN for the job "Board A", )"
+        R"((\d+) in a row; the next try waits (\d+) s\z)"));
+    const QRegularExpressionMatch m = line.match(loggedPins.back());
+    ASSERT_TRUE(m.hasMatch()) << loggedPins.back().toStdString();
+    EXPECT_EQ(m.captured(1).toInt(), wrong);
+    EXPECT_EQ(m.captured(2).toInt(), t.loggedWaitS);
+  }
+  EXPECT_FALSE(loggedPins.join('\n').contains(QLatin1String("1357")));
+}
+
+// The dialog's countdown runs on the clock it is given: OK and Enter do
+// nothing until it has run out, then the typed PIN is given.
+TEST(PinDialogTest, TheCountdownHoldsThePinBackUntilItRunsOut) {
+  base::ManualClock clock;
+  PinDialog dialog(nullptr, QStringLiteral("工程师密码："), clock, clock.NowMs() + 1500);
+  QSignalSpy accepted(&dialog, &QDialog::accepted);
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  ASSERT_EQ(QApplication::focusWidget(), dialog.Field());
+  QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("2468"));
+  const struct {
+    int64_t afterMs;
+    QString countdown; // empty: none, OK usable
+  } steps[] = {{0, QStringLiteral("请等待 2 秒后再试。")},
+               {499, QStringLiteral("请等待 2 秒后再试。")},
+               {1, QStringLiteral("请等待 1 秒后再试。")},
+               {999, QStringLiteral("请等待 1 秒后再试。")},
+               {1, QString()}};
+  for (const auto &step : steps) {
+    clock.Advance(step.afterMs);
+    SCOPED_TRACE(clock.NowMs());
+    EXPECT_EQ(dialog.Countdown()->text(), step.countdown);
+    EXPECT_EQ(dialog.Countdown()->accessibleDescription(), step.countdown);
+    EXPECT_EQ(dialog.Countdown()->isVisible(), !step.countdown.isEmpty());
+    EXPECT_EQ(dialog.OkButton()->isEnabled(), step.countdown.isEmpty());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(accepted.count(), step.countdown.isEmpty() ? 1 : 0);
+  }
+  EXPECT_EQ(dialog.Pin(), QByteArray("2468"));
 }
 
 TEST(VerdictSounds, TonesAreWholePcmWavFiles) {

@@ -1,0 +1,116 @@
+#include "unit/list_file.h"
+
+#include "unit/serial_plan.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QSet>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace unit {
+
+namespace {
+
+// The lines of `text` without their ends, whichever of LF, CR LF and CR ends each.
+QList<QByteArray> Lines(const QByteArray &text) {
+  QList<QByteArray> lines;
+  qsizetype begin = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n' && text[i] != '\r')
+      continue;
+    lines << text.mid(begin, i - begin);
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+      ++i;
+    begin = i + 1;
+  }
+  if (begin < text.size())
+    lines << text.mid(begin);
+  return lines;
+}
+
+QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+} // namespace
+
+ListFile ParseList(const QByteArray &text) {
+  ListFile list;
+  list.fileRead = true;
+  QSet<QByteArray> seen;
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  int number = 0;
+  for (const QByteArray &raw : Lines(text)) {
+    ++number;
+    if (raw.trimmed().isEmpty())
+      continue;
+    // A byte-order mark stays as it is, as any other character would.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    const QString line = utf8(raw);
+    if (utf8.hasError()) {
+      list.refusal = QStringLiteral("line %1 is not UTF-8 text").arg(number);
+      return list;
+    }
+    const Field f = ValueField(line);
+    if (!f.refusal.isEmpty()) {
+      list.refusal = QStringLiteral("line %1: %2").arg(number).arg(f.refusal);
+      return list;
+    }
+    if (seen.contains(f.bytes)) {
+      list.refusal =
+          QStringLiteral("line %1: \"%2\" is given twice and would go into two boards").arg(number).arg(line);
+      return list;
+    }
+    seen.insert(f.bytes);
+    list.lines << line;
+    hash.addData(raw);
+    hash.addData(QByteArrayView("\n"));
+  }
+  if (list.lines.isEmpty())
+    list.refusal = QStringLiteral("the list holds no value");
+  list.sha256 = QString::fromLatin1(hash.result().toHex());
+  return list;
+}
+
+ListFile ReadList(const QString &path) {
+  ListFile unread;
+  const auto refuse = [&](const QString &why) {
+    unread.refusal = why;
+    return unread;
+  };
+  // Opened without waiting (a pipe with no writer would wait for ever), then
+  // checked on what was opened, so that nothing can be swapped in between.
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return refuse(SystemReason(errno));
+  QFile file;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    const int error = errno;
+    ::close(fd);
+    return refuse(SystemReason(error));
+  }
+  if (S_ISDIR(st.st_mode))
+    return refuse(QStringLiteral("it is a folder"));
+  if (!S_ISREG(st.st_mode))
+    return refuse(QStringLiteral("it is not a regular file"));
+  const auto tooLarge = [&] {
+    return refuse(QStringLiteral("it is larger than %1 MiB, too large for a list").arg(kMostListBytes >> 20));
+  };
+  if (st.st_size > kMostListBytes)
+    return tooLarge();
+  // One byte more than allowed: a file that grows while it is read is caught too.
+  const QByteArray text = file.read(kMostListBytes + 1);
+  if (file.error() != QFileDevice::NoError)
+    return refuse(file.errorString());
+  if (text.size() > kMostListBytes)
+    return tooLarge();
+  return ParseList(text);
+}
+
+} // namespace unit
