@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/result_class.h"
 #include "cli/run_sessions.h"
+#include "cli/summary_text.h"
 #include "image/firmware_file.h"
 #include "job/job_file.h"
 #include "protocol/operator_text.h"
@@ -151,13 +152,16 @@ QString CommandUsage(Command command) {
   case Command::Records:
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
                           "                          [--serial VALUE] [--format table|csv|json] [--records URL]\n"
-                          "       kavrin-cli records --summary [--since DATE] [--until DATE] [--job NAME]\n"
-                          "                          [--format table|csv|json] [--records URL]\n\n"
+                          "       kavrin-cli records --summary [--per day|hour|station] [--since DATE]\n"
+                          "                          [--until DATE] [--job NAME] [--format table|csv|json]\n"
+                          "                          [--records URL]\n\n"
                           "Prints the production records, newest first; or, with --summary, the figures of\n"
                           "each job per local day: attempts, units passed and failed, the yield and the\n"
                           "failed units by the result of their last attempt. A unit is one board: the\n"
                           "records of a job that share a unit; an attempt interrupted or cancelled by the\n"
-                          "operator leaves its unit neither passed nor failed.\n\n"
+                          "operator leaves its unit neither passed nor failed. Per hour and per station\n"
+                          "the units are counted from the store's unit rows: where a unit ended (one that\n"
+                          "never ended, where it started, as interrupted), its attempts with it.\n\n"
                           "  --since DATE        finished on or after DATE: a local day (2026-12-07) or\n"
                           "                      time (2026-12-07T08:30:15), or one in UTC (...Z) or at an\n"
                           "                      offset (...+08:00)\n"
@@ -169,6 +173,8 @@ QString CommandUsage(Command command) {
                           "  --serial VALUE      only the records of the unit given the serial number VALUE\n"
                           "                      (as the records show it, prefix included)\n"
                           "  --summary           the figures per job and day rather than each record\n"
+                          "  --per WHAT          with --summary: day (the default), hour (each job's units\n"
+                          "                      per local hour) or station (each station's units per job)\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
                           "  --json              the same as --format json\n"
                           "  --records URL       the store to read, which must exist (default: the SQLite\n"
@@ -393,6 +399,22 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.result = options->result;
   filter.job = options->jobName;
   filter.serial = options->serial;
+  if (options->summary && options->per != QLatin1String("day")) {
+    const records::SummaryPer per =
+        options->per == QLatin1String("hour") ? records::SummaryPer::Hour : records::SummaryPer::Station;
+    std::vector<records::UnitSummary> rows;
+    if (!records::SummarizeUnits(*where, filter, per, &rows, &error)) {
+      Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
+      return 1;
+    }
+    if (options->format == QLatin1String("json"))
+      WriteStdout(UnitSummaryJson(rows, per));
+    else if (options->format == QLatin1String("csv"))
+      WriteStdout(UnitSummaryCsv(rows, per).toUtf8());
+    else
+      Print(UnitSummaryTable(rows, per));
+    return 0;
+  }
   if (options->summary) {
     std::vector<records::DaySummary> days;
     if (!records::Summarize(*where, filter, &days, &error)) {

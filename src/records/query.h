@@ -37,6 +37,8 @@ struct Filter {
   QString job{};                    // only this job's records; empty: any
   QString lot{};                    // only this lot's records; empty: any
   QString serial{};                 // only the records of the unit with this serial number; empty: any
+  QString host{};                   // only the records made on this host; empty: any
+  QStringList stations{};           // only the records of these stations (ports as chosen); empty: any
 };
 
 // Newest first. Opens a connection of the calling thread for the call that
