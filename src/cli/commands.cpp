@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/result_class.h"
 #include "cli/run_sessions.h"
+#include "cli/summary_text.h"
 #include "image/firmware_file.h"
 #include "job/job_file.h"
 #include "protocol/operator_text.h"
@@ -156,14 +157,18 @@ QString CommandUsage(Command command) {
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
                           "                          [--serial VALUE] [--operator NAME]\n"
                           "                          [--format table|csv|json] [--records URL]\n"
-                          "       kavrin-cli records --summary [--per day|operator] [--since DATE]\n"
-                          "                          [--until DATE] [--job NAME] [--operator NAME]\n"
-                          "                          [--format table|csv|json] [--records URL]\n\n"
+                          "       kavrin-cli records --summary [--per day|hour|station|operator]\n"
+                          "                          [--since DATE] [--until DATE] [--job NAME]\n"
+                          "                          [--operator NAME] [--format table|csv|json]\n"
+                          "                          [--records URL]\n\n"
                           "Prints the production records, newest first; or, with --summary, the figures of\n"
-                          "each job per local day (or per operator): attempts, units passed and failed,\n"
-                          "the yield and the failed units by the result of their last attempt. A unit is\n"
-                          "one board: the records of a job that share a unit; an attempt interrupted or\n"
-                          "cancelled by the operator leaves its unit neither passed nor failed.\n\n"
+                          "each job per local day: attempts, units passed and failed, the yield and the\n"
+                          "failed units by the result of their last attempt. A unit is one board: the\n"
+                          "records of a job that share a unit; an attempt interrupted or cancelled by the\n"
+                          "operator leaves its unit neither passed nor failed. Per hour, per station and\n"
+                          "per operator the units are counted from the store's unit rows: where a unit\n"
+                          "ended (one that never ended, where it started, as interrupted), its attempts\n"
+                          "with it; per operator, by who started it.\n\n"
                           "  --since DATE        finished on or after DATE: a local day (2026-12-07) or\n"
                           "                      time (2026-12-07T08:30:15), or one in UTC (...Z) or at an\n"
                           "                      offset (...+08:00)\n"
@@ -176,8 +181,9 @@ QString CommandUsage(Command command) {
                           "                      (as the records show it, prefix included)\n"
                           "  --operator NAME     only the records and units of the operator named NAME\n"
                           "  --summary           the figures per job and day rather than each record\n"
-                          "  --per WHAT          day (default) or operator: a summary row per job and local\n"
-                          "                      day, or per job and operator over the whole range\n"
+                          "  --per WHAT          with --summary: day (the default), hour (each job's units\n"
+                          "                      per local hour), station (each station's units per job)\n"
+                          "                      or operator (each operator's units per job)\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
                           "  --json              the same as --format json\n"
                           "  --records URL       the store to read, which must exist (default: the SQLite\n"
@@ -312,14 +318,8 @@ QString YieldText(const records::DaySummary &d) {
   return yield < 0 ? QString() : QString::number(yield, 'f', 1);
 }
 
-// The summary's second column: the row's local day, or its operator.
-QString PerText(const records::DaySummary &d, records::SummaryPer per) {
-  return per == records::SummaryPer::Operator ? d.operatorName : d.day.toString(Qt::ISODate);
-}
-
-QString SummaryTable(const std::vector<records::DaySummary> &days, records::SummaryPer per) {
-  const bool byOperator = per == records::SummaryPer::Operator;
-  std::vector<QStringList> rows = {{QStringLiteral("JOB"), byOperator ? QStringLiteral("OPERATOR") : QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
+QString SummaryTable(const std::vector<records::DaySummary> &days) {
+  std::vector<QStringList> rows = {{QStringLiteral("JOB"), QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
                                     QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("INTERRUPTED"),
                                     QStringLiteral("YIELD"), QStringLiteral("FAILURES")}};
   for (const records::DaySummary &d : days) {
@@ -328,8 +328,7 @@ QString SummaryTable(const std::vector<records::DaySummary> &days, records::Summ
       if (const auto it = d.failures.find(result); it != d.failures.end())
         failures << QStringLiteral("%1 %2").arg(result).arg(it->second);
     const QString yield = YieldText(d);
-    const QString who = Printable(PerText(d, per));
-    rows.push_back({Printable(d.job), who.isEmpty() ? QStringLiteral("-") : who, QString::number(d.attempts),
+    rows.push_back({Printable(d.job), d.day.toString(Qt::ISODate), QString::number(d.attempts),
                     QString::number(d.passed), QString::number(d.failed), QString::number(d.interrupted),
                     yield.isEmpty() ? QStringLiteral("-") : yield + QLatin1Char('%'),
                     failures.isEmpty() ? QStringLiteral("-") : failures.join(QStringLiteral(", "))});
@@ -353,12 +352,11 @@ QString SummaryTable(const std::vector<records::DaySummary> &days, records::Summ
   return text;
 }
 
-QString SummaryCsv(const std::vector<records::DaySummary> &days, records::SummaryPer per) {
-  QString text = (per == records::SummaryPer::Operator ? QStringLiteral("job,operator,") : QStringLiteral("job,day,")) +
-                 QStringLiteral("attempts,passed,failed,interrupted,yield_percent,") +
+QString SummaryCsv(const std::vector<records::DaySummary> &days) {
+  QString text = QStringLiteral("job,day,attempts,passed,failed,interrupted,yield_percent,") +
                  records::FailureResults().join(QLatin1Char(',')) + QStringLiteral("\r\n");
   for (const records::DaySummary &d : days) {
-    text += records::CsvText(d.job) + QLatin1Char(',') + records::CsvText(PerText(d, per)) +
+    text += records::CsvText(d.job) + QLatin1Char(',') + d.day.toString(Qt::ISODate) +
             QStringLiteral(",%1,%2,%3,%4,").arg(d.attempts).arg(d.passed).arg(d.failed).arg(d.interrupted) +
             YieldText(d);
     for (const QString &result : records::FailureResults()) {
@@ -370,9 +368,9 @@ QString SummaryCsv(const std::vector<records::DaySummary> &days, records::Summar
   return text;
 }
 
-QByteArray SummaryJsonLine(const records::DaySummary &d, records::SummaryPer per) {
+QByteArray SummaryJsonLine(const records::DaySummary &d) {
   JsonLine line;
-  line.Add("job", d.job).Add(per == records::SummaryPer::Operator ? "operator" : "day", PerText(d, per));
+  line.Add("job", d.job).Add("day", d.day.toString(Qt::ISODate));
   line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed).Add("interrupted", d.interrupted);
   if (d.YieldPercent() < 0)
     line.AddNull("yield_percent");
@@ -411,22 +409,37 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.job = options->jobName;
   filter.serial = options->serial;
   filter.operatorName = options->operatorName;
+  if (options->summary && options->per != QLatin1String("day")) {
+    const records::SummaryPer per = options->per == QLatin1String("hour")      ? records::SummaryPer::Hour
+                                    : options->per == QLatin1String("station") ? records::SummaryPer::Station
+                                                                               : records::SummaryPer::Operator;
+    std::vector<records::UnitSummary> rows;
+    if (!records::SummarizeUnits(*where, filter, per, &rows, &error)) {
+      Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
+      return 1;
+    }
+    if (options->format == QLatin1String("json"))
+      WriteStdout(UnitSummaryJson(rows, per));
+    else if (options->format == QLatin1String("csv"))
+      WriteStdout(UnitSummaryCsv(rows, per).toUtf8());
+    else
+      Print(UnitSummaryTable(rows, per));
+    return 0;
+  }
   if (options->summary) {
-    const records::SummaryPer per =
-        options->per == QLatin1String("operator") ? records::SummaryPer::Operator : records::SummaryPer::Day;
     std::vector<records::DaySummary> days;
-    if (!records::Summarize(*where, filter, &days, &error, per)) {
+    if (!records::Summarize(*where, filter, &days, &error)) {
       Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
       return 1;
     }
     if (options->format == QLatin1String("json")) {
       for (const records::DaySummary &d : days)
-        WriteStdout(SummaryJsonLine(d, per));
+        WriteStdout(SummaryJsonLine(d));
     } else {
       if (options->format == QLatin1String("csv"))
-        WriteStdout(SummaryCsv(days, per).toUtf8());
+        WriteStdout(SummaryCsv(days).toUtf8());
       else
-        Print(SummaryTable(days, per));
+        Print(SummaryTable(days));
     }
     return 0;
   }

@@ -330,6 +330,9 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     line.Value("--since", [&o](const QString &v) { o.since = ParseWhen(v, false); })->check(kWhen);
     line.Value("--until", [&o](const QString &v) { o.until = ParseWhen(v, true); })->check(kWhen);
     CLI::Option *summary = line.Flag("--summary", o.summary);
+    line.Value("--per", o.per)
+        ->check(OneOf({"day", "hour", "station", "operator"}, Qt::CaseSensitive, "day, hour, station or operator"))
+        ->needs(summary);
     line.Value("--result", o.result)
         ->check(OneOf(records::kResults, Qt::CaseSensitive,
                       QStringLiteral("one of ") + records::kResults.join(QStringLiteral(", "))))
@@ -340,7 +343,6 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     line.Value("--job", o.jobName);
     line.Value("--serial", o.serial);
     line.Value("--operator", o.operatorName);
-    line.Value("--per", o.per)->check(OneOf({"day", "operator"}, Qt::CaseSensitive))->needs(summary);
     break;
   }
   case Command::Run:

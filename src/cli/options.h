@@ -69,6 +69,7 @@ struct Options {
   QString result;
   QString format = QStringLiteral("table"); // table, csv or json (--json too)
   bool summary = false;                     // records: per job and day rather than each record
+  QString per = QStringLiteral("day"); // records --summary: per day, hour, station or operator
   QString jobName; // records: --job, only that job's records; job create: --name
   // run: the lot the units count in (empty: the job's name and today's date), and how many (0: one per box).
   QString lot;
@@ -82,7 +83,6 @@ struct Options {
   bool serialGiven = false;
   QString serial;       // records: only the records of the unit with this serial number
   QString operatorName; // load and run: who runs the units (empty: the login name); records: only theirs
-  QString per = QStringLiteral("day");    // records --summary: a row per job and day or operator
   std::optional<base::Language> language; // --lang: of the human lines; unset, the system locale's
   bool help = false;
 };

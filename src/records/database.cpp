@@ -1,5 +1,6 @@
 #include "records/database.h"
 
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -139,7 +140,8 @@ const char *const kVersion4[] = {
 // units of a lot that still hold a place are those without a verdict), by
 // when it ended (the summaries) and by its station (what a killed run left);
 // each lot's units passed and failed, kept as units end, so that a lot of a
-// million units is counted in one read.
+// million units is counted in one read, and its size (0 until a start of one
+// of its units writes it: records/line_reader.h NoteLotSize).
 const char *const kVersion5[] = {
     "CREATE TABLE units (unit_uid TEXT NOT NULL, job_name TEXT NOT NULL, job_sha256 TEXT NOT NULL DEFAULT '', "
     "lot TEXT NOT NULL DEFAULT '', station TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', "
@@ -150,10 +152,22 @@ const char *const kVersion5[] = {
     "CREATE INDEX units_ended ON units (ended_at)",
     "CREATE INDEX units_station ON units (host, station, verdict)",
     "CREATE TABLE lots (job_name TEXT NOT NULL, lot TEXT NOT NULL, passed BIGINT NOT NULL DEFAULT 0, "
-    "failed BIGINT NOT NULL DEFAULT 0, PRIMARY KEY (job_name, lot))",
+    "failed BIGINT NOT NULL DEFAULT 0, size BIGINT NOT NULL DEFAULT 0, PRIMARY KEY (job_name, lot))",
     // The numbers given back to a pool, lowest first.
     "CREATE INDEX serial_numbers_state ON serial_numbers (pool, state, idx)",
 };
+// Version 5 on a server: whoever writes a unit row (a start, an end, a killed
+// run's units settled, a spool forwarded), the server tells it on
+// kUnitsChannel as the write commits, with the unit's
+// job and lot as a payload (equal ones of one transaction come once). Made
+// after an older store's units are derived, which nobody waits to hear of.
+QStringList UnitsChangedSql() {
+  return {QStringLiteral("CREATE OR REPLACE FUNCTION kavrin_units_changed() RETURNS trigger LANGUAGE plpgsql AS "
+                         "$$BEGIN PERFORM pg_notify('%1', NEW.job_name || chr(31) || NEW.lot); RETURN NULL; END$$")
+              .arg(kUnitsChannel),
+          QStringLiteral("CREATE TRIGGER units_changed AFTER INSERT OR UPDATE ON units FOR EACH ROW "
+                         "EXECUTE FUNCTION kavrin_units_changed()")};
+}
 // A spool's unit ops (records/unit_row.h UnitOp, as JSON), oldest first.
 const char *const kSpoolOps = "CREATE TABLE spool_ops (id INTEGER PRIMARY KEY, body TEXT NOT NULL)";
 // Each lot's counts, and unit_hours, from the units.
@@ -195,11 +209,16 @@ QString Conditions(const Filter &f, QVariantList *values) {
   }
   for (const auto &[column, value] :
        {std::pair{"result", f.result}, std::pair{"job_name", f.job}, std::pair{"lot", f.lot},
-        std::pair{"serial", f.serial}, std::pair{"operator", f.operatorName}}) {
+        std::pair{"serial", f.serial}, std::pair{"operator", f.operatorName}, std::pair{"host", f.host}}) {
     if (value.isEmpty())
       continue;
     where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
     *values << value;
+  }
+  if (!f.stations.isEmpty()) {
+    where += QStringLiteral(" AND station IN (%1)").arg(QStringList(f.stations.size(), Sql("?")).join(Sql(", ")));
+    for (const QString &station : f.stations)
+      *values << station;
   }
   return where;
 }
@@ -468,6 +487,10 @@ bool Connection::MakeSchema(QString *error) {
     if (!spool_ && (!Exec(Sql("INSERT INTO units ") + DerivedUnitsSql(true) + Sql(" ON CONFLICT (job_name, unit_uid) DO NOTHING"), error) || !Exec(Sql(kFillLots), error) ||
                     !Exec(Sql("DELETE FROM unit_hours"), error) || !Exec(Sql(kFillUnitHours), error)))
       return fail();
+    if (!sqlite_)
+      for (const QString &sql : UnitsChangedSql())
+        if (!Exec(sql, error))
+          return fail();
   }
   if (version < 6)
     for (const char *sql : kVersion6)
@@ -758,9 +781,8 @@ bool Connection::JobAttempts(const Filter &f, const std::function<bool(const Job
     return true; // a store of no jobs
   QVariantList values;
   const QString sql = Sql("SELECT id, job_name, lot, CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END, "
-                          "attempt, finished_at, result, ") +
-                      (version_ < 6 ? Sql("''") : Sql("operator")) +
-                      Sql(" FROM programming_records WHERE job_name <> ''") + Conditions(f, &values);
+                          "attempt, finished_at, result FROM programming_records WHERE job_name <> ''") +
+                      Conditions(f, &values);
   QSqlQuery q(Database());
   q.setForwardOnly(true);
   if (!PrepareQuery(q, sql, values, error) || !ExecQuery(q, error))
@@ -774,7 +796,6 @@ bool Connection::JobAttempts(const Filter &f, const std::function<bool(const Job
     a.attempt = q.value(4).toLongLong();
     a.finishedAt = TimeFromText(q.value(5).toString());
     a.result = q.value(6).toString();
-    a.operatorName = q.value(7).toString();
     if (!each(a)) {
       q.finish();
       return true;

@@ -18,6 +18,13 @@
 #include <memory>
 #include <span>
 
+namespace records {
+// The channel a PostgreSQL store tells on whenever a unit row is written (its
+// start, its end, a killed run's units settled): the units table's trigger
+// sends the unit's job and lot with U+001F between, once per transaction.
+inline const QString kUnitsChannel = QStringLiteral("kavrin_units");
+} // namespace records
+
 namespace records::db {
 
 // 1: the first table; 2: the job, lot, unit and attempt of each record;
@@ -56,7 +63,6 @@ struct JobAttempt {
   qint64 attempt = 0;
   QDateTime finishedAt;
   QString result;
-  QString operatorName;
 };
 
 class Connection {

@@ -38,6 +38,8 @@ struct Filter {
   QString lot{};                    // only this lot's records; empty: any
   QString serial{};                 // only the records of the unit with this serial number; empty: any
   QString operatorName{};           // only the records (and units) of this operator, whole; empty: any
+  QString host{};                   // only the records made on this host; empty: any
+  QStringList stations{};           // only the records of these stations (ports as chosen); empty: any
 };
 
 // Newest first. Opens a connection of the calling thread for the call that

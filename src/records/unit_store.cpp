@@ -84,9 +84,9 @@ bool EndUnit(db::Connection &c, const UnitRow &u, QString *error) {
                           "ON CONFLICT (job_name, lot, hour, result) DO UPDATE SET units = unit_hours.units + 1"),
            {u.jobName, u.lot, TimeText(u.endedAt).left(13), u.result}, error))
     return false;
-  // Every station counting this lot reads it again (delivered at the commit).
-  return c.IsSqlite() || Run(c, QStringLiteral("SELECT pg_notify(?, ?)"),
-                             {kUnitsChannel, u.jobName + QChar(0x1F) + u.lot}, error);
+  // Every station counting this lot reads it again: the units table's trigger
+  // tells it as this transaction commits.
+  return true;
 }
 
 // Its units a killed run of the station left without a verdict are

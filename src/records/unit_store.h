@@ -18,10 +18,6 @@
 
 namespace records {
 
-// The channel a PostgreSQL server tells a unit's end on; the payload is the
-// job's name and the lot, with U+001F between.
-inline const QString kUnitsChannel = QStringLiteral("kavrin_units");
-
 // Applies `op` in one transaction. A Start with `takePlace` and a lot size
 // leaves *placed false and writes nothing when the lot has no place left
 // (a start forwarded from a spool took its place when it was made). An op

@@ -54,17 +54,14 @@ double DaySummary::YieldPercent() const {
   return units > 0 ? 100.0 * double(passed) / double(units) : -1.0;
 }
 
-bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error,
-               SummaryPer per) {
+bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error) {
   days->clear();
-  std::map<std::tuple<QString, QDate, QString>, DaySummary> byKey;
-  const auto of = [&](const QString &job, const QDateTime &at, const QString &who) -> DaySummary & {
-    const bool byDay = per == SummaryPer::Day;
-    const QDate day = byDay ? at.toLocalTime().date() : QDate();
-    DaySummary &d = byKey[{job, day, byDay ? QString() : who}];
+  std::map<std::pair<QString, QDate>, DaySummary> byDay;
+  const auto of = [&](const QString &job, const QDateTime &at) -> DaySummary & {
+    const QDate day = at.toLocalTime().date();
+    DaySummary &d = byDay[{job, day}];
     d.job = job;
     d.day = day;
-    d.operatorName = byDay ? QString() : who;
     return d;
   };
   if (Off(where, error))
@@ -79,14 +76,14 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
   if (!c.JobAttempts(
           range,
           [&](const db::JobAttempt &a) {
-            ++of(a.job, a.finishedAt, a.operatorName).attempts;
+            ++of(a.job, a.finishedAt).attempts;
             return true;
           },
           error) ||
       !c.Units(
           range,
           [&](const UnitRow &u) {
-            DaySummary &d = of(u.jobName, u.endedAt.isValid() ? u.endedAt : u.startedAt, u.operatorName);
+            DaySummary &d = of(u.jobName, u.endedAt.isValid() ? u.endedAt : u.startedAt);
             if (u.verdict == kVerdictPassed) {
               ++d.passed;
             } else if (u.verdict == kVerdictFailed) {
@@ -99,7 +96,7 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
           },
           error))
     return false;
-  for (auto &[key, d] : byKey)
+  for (auto &[key, d] : byDay)
     days->push_back(std::move(d));
   return true;
 }

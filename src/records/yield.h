@@ -41,14 +41,10 @@ class Connection;
 }
 bool CountLot(db::Connection &c, const QString &job, const QString &lot, LotCounters *counters, QString *error);
 
-// What a summary's rows are per, beside the job.
-enum class SummaryPer { Day, Operator };
-
-// One job's figures for one local day, or for one operator over the range.
+// One job's figures for one local day.
 struct DaySummary {
   QString job;
-  QDate day;            // SummaryPer::Day; invalid per operator
-  QString operatorName; // SummaryPer::Operator: of the records and units (empty: an older store's)
+  QDate day;
   qint64 attempts = 0;    // records of the job that finished that day
   qint64 passed = 0;      // units that ended that day
   qint64 failed = 0;
@@ -58,11 +54,9 @@ struct DaySummary {
   double YieldPercent() const;
 };
 
-// Per job and local day (or operator), by job name and then day (operator),
-// of the records and units the filter's range, job, lot and operator select
-// (its other parts are not looked at).
-bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error,
-               SummaryPer per = SummaryPer::Day);
+// Per job and local day, by job name and then day, of the records the
+// filter's range, job, lot and operator select (its other parts are not looked at).
+bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error);
 
 // What the store sums up for the yield chart: the units that ended in one
 // UTC hour with one result. The store groups by UTC hour so

@@ -630,13 +630,13 @@ TEST(CliRunJob, LotCountersComeFromTheRecordsOfEveryRun) {
                 {"records", "--summary", "--per", "operator", "--format", "csv", "--records", store.url});
   ASSERT_TRUE(summary.waitForFinished(30000));
   EXPECT_EQ(QString::fromUtf8(summary.readAllStandardOutput()),
-            QStringLiteral("job,operator,attempts,passed,failed,interrupted,yield_percent,file-refused,"
+            QStringLiteral("operator,job,attempts,passed,failed,interrupted,yield_percent,file-refused,"
                            "port-unavailable,box-failed,verify-mismatch,no-answer,port-lost,read-protected\r\n") +
                 (me < QStringLiteral("王芳 #0417")
-                     ? QStringLiteral("motor board,%1,2,1,0,0,100.0,0,0,0,0,0,0,0\r\n"
-                                      "motor board,王芳 #0417,4,2,0,0,100.0,0,0,0,0,0,0,0\r\n")
-                     : QStringLiteral("motor board,王芳 #0417,4,2,0,0,100.0,0,0,0,0,0,0,0\r\n"
-                                      "motor board,%1,2,1,0,0,100.0,0,0,0,0,0,0,0\r\n"))
+                     ? QStringLiteral("%1,motor board,1,1,0,0,100.0,0,0,0,0,0,0,0\r\n"
+                                      "王芳 #0417,motor board,2,2,0,0,100.0,0,0,0,0,0,0,0\r\n")
+                     : QStringLiteral("王芳 #0417,motor board,2,2,0,0,100.0,0,0,0,0,0,0,0\r\n"
+                                      "%1,motor board,1,1,0,0,100.0,0,0,0,0,0,0,0\r\n"))
                     .arg(me));
   QProcess theirs;
   theirs.start(BinPath(QStringLiteral("kavrin-cli")),

@@ -123,7 +123,7 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::Verify, {"--port", "p", "--lang", "de"}, "--lang: expects zh or en, got \"de\""},
       {Command::Records, {"--summary", "--result", "ok"}, "--summary excludes --result"},
       {Command::Records, {"--per", "operator"}, "--per requires --summary"},
-      {Command::Records, {"--summary", "--per", "week"}, "--per: expects day or operator, got \"week\""},
+      {Command::Records, {"--summary", "--per", "week"}, "--per: expects day, hour, station or operator, got \"week\""},
       {Command::Run, {"--job", "j", "--operator", " "}, "--operator: an operator's name is empty"},
       {Command::Run,
        {"--job", "j", "--operator", badge.c_str()},

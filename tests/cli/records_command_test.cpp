@@ -378,3 +378,100 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
   EXPECT_EQ(Counts(unit.out), std::vector<int>{10}) << unit.err.toStdString();
   EXPECT_TRUE(unit.out.contains(QStringLiteral("\"serial\":\"SN-u8\""))) << unit.out.toStdString();
 }
+
+TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) {
+  ProgramFolder folder;
+  const QString url = QStringLiteral("sqlite:") + folder.File(QStringLiteral("records.sqlite"));
+  {
+    struct Unit {
+      const char *job, *station, *host, *started, *ended, *verdict, *result;
+      int attempts;
+      const char *operatorName = "li.wei";
+    };
+    // UTC; local hours are UTC+8.
+    const Unit units[] = {
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T01:00:00.000Z", "2026-12-07T01:01:00.000Z", "passed", "ok", 1},
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T01:10:00.000Z", "2026-12-07T01:20:00.000Z", "failed",
+         "verify-mismatch", 2},
+        {"Board A", "/dev/ttyUSB1", "bench-2", "2026-12-07T01:30:00.000Z", "2026-12-07T01:31:00.000Z", "passed", "ok", 1,
+         "王芳 #0417"},
+        // Never ended: interrupted, in the hour it started.
+        {"Board A", "/dev/ttyUSB1", "bench-2", "2026-12-07T01:50:00.000Z", "", "", "", 1, "王芳 #0417"},
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T02:05:00.000Z", "2026-12-07T02:06:00.000Z", "interrupted",
+         "interrupted", 1},
+        {"=cmd", "/dev/ttyUSB1", "bench-2", "2026-12-07T02:30:00.000Z", "2026-12-07T02:31:00.000Z", "failed",
+         "port-lost", 1, "王芳 #0417"},
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T16:01:00.000Z", "2026-12-07T16:02:00.000Z", "passed", "ok",
+         1}, // 12-08 local
+        {"", "/dev/ttyUSB0", "bench-1", "2026-12-07T03:00:00.000Z", "2026-12-07T03:01:00.000Z", "passed", "ok", 1},
+    };
+    records::db::Connection c(*records::ParseStoreUrl(url, nullptr), records::db::Connection::Target::Store, "t");
+    QString error;
+    ASSERT_TRUE(c.Open(&error)) << error.toStdString();
+    int n = 0;
+    for (const Unit &u : units)
+      ASSERT_TRUE(records::db::Run(c,
+                                   QStringLiteral("INSERT INTO units (unit_uid, job_name, station, host, port, started_at, "
+                                                  "ended_at, verdict, result, attempts, operator) VALUES (?, ?, ?, ?, ?, "
+                                                  "?, ?, ?, ?, ?, ?)"),
+                                   {QStringLiteral("u%1").arg(n++), QString::fromUtf8(u.job), QLatin1String(u.station),
+                                    QLatin1String(u.host), QLatin1String(u.station), QLatin1String(u.started),
+                                    QLatin1String(u.ended), QLatin1String(u.verdict), QLatin1String(u.result),
+                                    u.attempts, QString::fromUtf8(u.operatorName)},
+                                   &error))
+          << error.toStdString();
+  }
+  const QStringList day = {QStringLiteral("--since"), QStringLiteral("2026-12-07"), QStringLiteral("--until"),
+                           QStringLiteral("2026-12-07")};
+  const struct {
+    QStringList args;
+    int status;
+    QString out;
+  } cases[] = {
+      {QStringList{"--per", "hour"} + day,
+       0,
+       "JOB      HOUR              ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"
+       "=cmd     2026-12-07 10:00         1       0       1            0   0.0%  port-lost 1\n"
+       "Board A  2026-12-07 09:00         5       2       1            1  66.7%  verify-mismatch 1\n"
+       "Board A  2026-12-07 10:00         1       0       0            1      -  -\n"},
+      {QStringList{"--per", "hour", "--format", "csv", "--job", "Board A"} + day,
+       0,
+       "job,hour,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
+       "verify-mismatch,no-answer,port-lost,read-protected\r\n"
+       "Board A,2026-12-07T09:00:00+08:00,5,2,1,1,66.7,0,0,0,1,0,0,0\r\n"
+       "Board A,2026-12-07T10:00:00+08:00,1,0,0,1,,0,0,0,0,0,0,0\r\n"},
+      {{"--per", "station"},
+       0,
+       "STATION       HOST     JOB      ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
+       "/dev/ttyUSB0  bench-1  Board A         5       2       1            1   66.7%  verify-mismatch 1\n"
+       "/dev/ttyUSB1  bench-2  =cmd            1       0       1            0    0.0%  port-lost 1\n"
+       "/dev/ttyUSB1  bench-2  Board A         2       1       0            1  100.0%  -\n"},
+      {{"--per", "station", "--json", "--job", "=cmd"},
+       0,
+       "{\"station\":\"/dev/ttyUSB1\",\"host\":\"bench-2\",\"job\":\"=cmd\",\"attempts\":1,\"passed\":0,\"failed\":1,"
+       "\"interrupted\":0,\"yield_percent\":0.0,\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":0,"
+       "\"verify-mismatch\":0,\"no-answer\":0,\"port-lost\":1,\"read-protected\":0}\n"},
+      // Who started each unit, wherever it ended.
+      {QStringList{"--per", "operator"} + day,
+       0,
+       "OPERATOR  JOB      ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
+       "li.wei    Board A         4       1       1            1   50.0%  verify-mismatch 1\n"
+       "王芳 #0417  =cmd            1       0       1            0    0.0%  port-lost 1\n"
+       "王芳 #0417  Board A         2       1       0            1  100.0%  -\n"},
+      {{"--per", "operator", "--format", "csv", "--operator", "王芳 #0417", "--job", "Board A"},
+       0,
+       "operator,job,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
+       "verify-mismatch,no-answer,port-lost,read-protected\r\n"
+       "王芳 #0417,Board A,2,1,0,1,100.0,0,0,0,0,0,0,0\r\n"},
+      {{"--per", "week"}, 2, ""},
+  };
+  for (const auto &c : cases) {
+    const Output o = Cli(
+        QStringList{QStringLiteral("records"), QStringLiteral("--summary"), QStringLiteral("--records"), url} + c.args);
+    EXPECT_EQ(o.status, c.status) << c.args.join(' ').toStdString() << ": " << o.err.toStdString();
+    EXPECT_EQ(o.out.toStdString(), c.out.toStdString()) << c.args.join(' ').toStdString();
+  }
+  const Output alone = Cli({QStringLiteral("records"), QStringLiteral("--per"), QStringLiteral("hour"),
+                            QStringLiteral("--records"), url});
+  EXPECT_EQ(alone.status, 2) << "--per needs --summary";
+}

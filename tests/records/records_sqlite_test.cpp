@@ -277,12 +277,12 @@ TEST_F(SqliteStore, AStoreOfAnEarlierVersionKeepsEveryRowAndNamesNoOperatorWhenA
     const auto expectRows = [&](const char *when) {
       EXPECT_EQ(records::Query(at, {}, &error), expected) << when << error.toStdString();
       EXPECT_TRUE(records::Query(at, {.operatorName = FullRecord(1).operatorName}, &error).empty()) << when;
-      std::vector<records::DaySummary> rows;
-      ASSERT_TRUE(records::Summarize(at, {}, &rows, &error, records::SummaryPer::Operator)) << error.toStdString();
+      std::vector<records::UnitSummary> rows;
+      ASSERT_TRUE(records::SummarizeUnits(at, {}, records::SummaryPer::Operator, &rows, &error)) << error.toStdString();
       ASSERT_EQ(rows.size(), 1u) << when;
-      EXPECT_EQ(QStringLiteral("%1 [%2] %3 %4/%5").arg(rows[0].job, rows[0].operatorName).arg(rows[0].attempts)
-                    .arg(rows[0].passed).arg(rows[0].failed),
-                FullRecord(1).jobName + QStringLiteral(" [] 2 2/0"))
+      EXPECT_EQ(QStringLiteral("[%1] %2 %3/%4").arg(rows[0].operatorName, rows[0].job)
+                    .arg(rows[0].figures.passed).arg(rows[0].figures.failed),
+                QStringLiteral("[] ") + FullRecord(1).jobName + QStringLiteral(" 2/0"))
           << when;
     };
     expectRows("read as it is");

@@ -4,6 +4,7 @@
 #include "records/serial_pool.h"
 #include "records/unit_store.h"
 #include "records/records.h"
+#include "records/unit_summary.h"
 #include "records/yield.h"
 #include "support/older_store.h"
 #include "support/spawn.h"
@@ -321,21 +322,19 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
   EXPECT_EQ(all.failures, (std::map<QString, qint64>{{"box-failed", 1}, {"port-unavailable", 1}}));
   // Per operator, over the whole range: each unit is its starter's, whoever ended it.
   const auto perOperator = [&](const records::Filter &f) {
-    std::vector<records::DaySummary> rows;
-    EXPECT_TRUE(records::Summarize(where, f, &rows, &error, records::SummaryPer::Operator)) << error.toStdString();
+    std::vector<records::UnitSummary> rows;
+    EXPECT_TRUE(records::SummarizeUnits(where, f, records::SummaryPer::Operator, &rows, &error)) << error.toStdString();
     QStringList out;
-    for (const auto &d : rows)
-      out << QStringLiteral("%1 %2 %3/%4/%5 %6")
-                 .arg(d.job, d.operatorName)
-                 .arg(d.passed)
-                 .arg(d.failed)
-                 .arg(d.interrupted)
-                 .arg(d.day.isValid() ? QStringLiteral("a day") : QStringLiteral("no day"));
+    for (const auto &s : rows)
+      out << QStringLiteral("%1 %2 %3/%4/%5")
+                 .arg(s.operatorName, s.job)
+                 .arg(s.figures.passed)
+                 .arg(s.figures.failed)
+                 .arg(s.figures.interrupted);
     return out;
   };
-  EXPECT_EQ(perOperator({.job = QStringLiteral("J")}),
-            QStringList({"J li.wei 0/0/1 no day", "J 王芳 1/2/1 no day"}));
-  EXPECT_EQ(perOperator({.operatorName = QStringLiteral("li.wei")}), QStringList({"J li.wei 0/0/1 no day"}));
+  EXPECT_EQ(perOperator({.job = QStringLiteral("J")}), QStringList({"li.wei J 0/0/1", "王芳 J 1/2/1"}));
+  EXPECT_EQ(perOperator({.operatorName = QStringLiteral("li.wei")}), QStringList({"li.wei J 0/0/1"}));
 }
 
 // Every row of a pool's numbers: idx -> state, read on the store.
