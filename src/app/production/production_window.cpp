@@ -116,7 +116,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   // A refusal is shown in the room there is: a long badge never widens the view.
   operatorStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   who->addWidget(operatorLabel_);
-  who->addWidget(operator_, 1);
+  who->addWidget(operator_, 3);
   who->addWidget(operatorStatus_, 2);
   header->addLayout(who, 3, 0, 1, 3);
   header->setColumnStretch(0, 1);
