@@ -479,7 +479,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;
       asJob.serial = options->serialPlan;
-      asJob.modeItem = 0;
+      asJob.mode = base::BoxMode::Online;
       if (const QString why = job::PlanRefusal(asJob, plan.firmware, plan.serialList); !why.isEmpty())
         return UsageError(CommandName(command), QStringLiteral("--serial-at: ") + why);
     }
@@ -489,7 +489,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     const chip::ChipListText list = chip::ReadChipListFile(listPath);
     if (!list.error.isEmpty())
       return UsageError(CommandName(command), QStringLiteral("--chip: cannot read the chip list: ") + list.error);
-    const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflashItem, options->dataflashGiven);
+    const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflash, options->dataflashGiven);
     if (!lookup.chip)
       return UsageError(CommandName(command), lookup.error);
     plan.chip = lookup.chip;

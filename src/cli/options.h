@@ -12,7 +12,9 @@
 // "--opt value" or "--opt=value"; "--" ends the options; --help anywhere before
 // it wins over every fault on the line.
 
+#include "base/box_choices.h"
 #include "base/language.h"
+#include "chip/chip_list.h"
 #include "unit/serial_plan.h"
 
 #include <QDateTime>
@@ -43,11 +45,9 @@ struct Options {
   // load, check-file: --format bin reads the file as a raw binary from --base on.
   bool rawBinary = false;
   uint32_t base = 0;
-  // Item numbers of the window's choices, so frames are built the same way:
-  // mode 0 online, 1 offline; power 0 5 V, 1 no output. Unset options keep
-  // the window's start-up choices.
-  int modeItem = 1;
-  int powerItem = 0;
+  // Unset options keep the window's start-up choices.
+  base::BoxMode mode = base::BoxMode::Offline;
+  base::BoxSupply supply = base::BoxSupply::FiveVolts;
   bool modeGiven = false; // a load may leave the box's mode and supply as they are
   bool powerGiven = false;
   QString count = kDefaultLoadCount; // load: count N of block 0, 1 to 6 digits
@@ -57,7 +57,7 @@ struct Options {
   bool json = false;
   bool fastReplies = false; // take whole reply frames without waiting for the silence after them
   QString chip;
-  int dataflashItem = 0; // 0 code, 1 EEPROM (the window's dataflash choice)
+  chip::DataflashUse dataflash = chip::DataflashUse::Code;
   bool dataflashGiven = false;
   QString out;
   // Production records: where (empty: the default store), or none at all.

@@ -46,13 +46,6 @@ session::BoxOperation OperationOf(Command command) {
   }
 }
 
-session::BoxMode ModeOf(int modeItem) { return modeItem == 0 ? session::BoxMode::Online : session::BoxMode::Offline; }
-session::BoxSupply SupplyOf(int powerItem) {
-  return powerItem == 0   ? session::BoxSupply::FiveVolts
-         : powerItem == 1 ? session::BoxSupply::NoOutput
-                          : session::BoxSupply::Unchosen;
-}
-
 // What the plan asks of one box for `operation` (the set a load may begin
 // with carries the mode and supply, not the file).
 session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperation operation) {
@@ -62,14 +55,14 @@ session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperati
   q.timeOutSeconds = uint32_t(o.timeoutSeconds);
   switch (operation) {
   case session::BoxOperation::Set:
-    q.mode = ModeOf(o.modeItem);
-    q.supply = SupplyOf(o.powerItem);
+    q.mode = o.mode;
+    q.supply = o.supply;
     q.count = plan.command == Command::Set ? o.setCount : 0;
     break;
   case session::BoxOperation::Load:
     if (o.modeGiven || o.powerGiven) {
-      q.mode = ModeOf(o.modeItem);
-      q.supply = SupplyOf(o.powerItem);
+      q.mode = o.mode;
+      q.supply = o.supply;
     }
     q.count = int32_t(o.count.toUInt());
     q.sectors = o.sectorMask;

@@ -5,6 +5,7 @@
 // packing, clocks, replies, time-out) and ends each attempt with an Attempt,
 // from which MakeRecord builds the production record for every front end alike.
 
+#include "base/box_choices.h"
 #include "chip/chip_record.h"
 #include "image/firmware_file.h"
 #include "protocol/outcome.h"
@@ -24,10 +25,9 @@ namespace session {
 enum class BoxOperation : uint8_t { Set, Load, Verify, ReadOut, EraseProgramVerify };
 QString BoxOperationName(BoxOperation operation); // "set", "load", "verify", "read-out", "erase-program-verify"
 
-// Whether the box programs at once (online) or only stores the file (offline).
-enum class BoxMode : uint8_t { Online, Offline };
-// The supply the box gives the chip; Unchosen sends no supply byte value.
-enum class BoxSupply : uint8_t { FiveVolts, NoOutput, Unchosen };
+// The box's mode and supply, as every layer names them (base/box_choices.h).
+using base::BoxMode;
+using base::BoxSupply;
 
 // The file a load comes from, as its record names it.
 struct LoadSource {
@@ -107,9 +107,5 @@ struct Attempt {
 // The production record of an attempt, the same for every front end;
 // `frontEnd` is one of records::kFrontEnds.
 records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd);
-
-// "online"/"offline", "5v"/"off"/"" as the records and the command line spell them.
-QString ModeName(BoxMode mode);
-QString SupplyName(BoxSupply supply);
 
 } // namespace session

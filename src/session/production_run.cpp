@@ -190,12 +190,12 @@ struct ProductionRun::Impl {
     r.chip.ChipName = job.chip;
     switch (operation) {
     case BoxOperation::Set:
-      r.mode = job.modeItem == 0 ? BoxMode::Online : BoxMode::Offline;
-      r.supply = job.powerItem == 0 ? BoxSupply::FiveVolts : BoxSupply::NoOutput;
+      r.mode = job.mode;
+      r.supply = job.supply;
       break;
     case BoxOperation::Load:
-      r.mode = job.modeItem == 0 ? BoxMode::Online : BoxMode::Offline;
-      r.supply = job.powerItem == 0 ? BoxSupply::FiveVolts : BoxSupply::NoOutput;
+      r.mode = job.mode;
+      r.supply = job.supply;
       r.count = int32_t(job.count.toUInt());
       r.sectors = job.sectorMask;
       break;

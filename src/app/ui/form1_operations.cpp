@@ -46,7 +46,7 @@ void TForm1::ConnectSession() {
   // The success text of a transfer follows "Model Select" as it is when the reply arrives.
   for (int i = 0; i < RadioGroup1->Count(); ++i)
     connect(RadioGroup1->Button(i), &QRadioButton::toggled, this,
-            [this] { session_->SetOnline(RadioGroup1->ItemIndex() == 0); });
+            [this] { session_->SetOnline(ChosenMode() == base::BoxMode::Online); });
 }
 
 void TForm1::ShowEnd(const session::OperationEnd &end) {
@@ -67,26 +67,30 @@ session::OperationRequest TForm1::RequestFor(session::BoxOperation operation) co
   request.chip = state_;
   request.imageSize = state_.ImageSize;
   if (operation == session::BoxOperation::Set || operation == session::BoxOperation::Load) {
-    request.mode = RadioGroup1->ItemIndex() == 0 ? session::BoxMode::Online : session::BoxMode::Offline;
-    switch (RadioGroup2->ItemIndex()) {
-    case 0:
-      request.supply = session::BoxSupply::FiveVolts;
-      break;
-    case 1:
-      request.supply = session::BoxSupply::NoOutput;
-      break;
-    default:
-      request.supply = session::BoxSupply::Unchosen;
-      break;
-    }
+    request.mode = ChosenMode();
+    request.supply = ChosenSupply();
   }
   return request;
 }
 
+base::BoxMode TForm1::ChosenMode() const {
+  return RadioGroup1->ItemIndex() == 0 ? base::BoxMode::Online : base::BoxMode::Offline;
+}
+
+base::BoxSupply TForm1::ChosenSupply() const {
+  switch (RadioGroup2->ItemIndex()) {
+  case 0:
+    return base::BoxSupply::FiveVolts;
+  case 1:
+    return base::BoxSupply::NoOutput;
+  default:
+    return base::BoxSupply::Unchosen;
+  }
+}
+
 void TForm1::Button8Click() {
   Edit3->clear();
-  const int mode = RadioGroup1->ItemIndex();
-  Button2->setText(mode == 0 ? QStringLiteral("Program") : QStringLiteral("load"));
+  Button2->setText(ChosenMode() == base::BoxMode::Online ? QStringLiteral("Program") : QStringLiteral("load"));
   session::OperationRequest request = RequestFor(session::BoxOperation::Set);
   // A count that is not a number ends the operation here, before anything is sent.
   request.count = base::StrToInt(Edit4->text());
