@@ -14,10 +14,10 @@
 #include "cli/run_sessions.h"
 #include "image/firmware_file.h"
 #include "job/job_file.h"
-#include "protocol/operator_text.h"
 #include "records/query.h"
 #include "records/yield.h"
 #include "serial/serial_devices.h"
+#include "session/operator_text.h"
 
 #include <QDir>
 #include <QFile>
@@ -197,7 +197,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
     return status;
   const image::FirmwareFile firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
   if (!firmware.Accepted()) {
-    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + protocol::ShownText(firmware.refusal) +
+    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + session::ShownText(firmware.refusal) +
              QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
@@ -209,7 +209,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
         QStringLiteral("Format: ") + image::FormatText(firmware.format, options->base) + QLatin1Char('\n') +
         description);
   if (!firmware.leftOutNotice.isEmpty())
-    Complain(protocol::ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
+    Complain(session::ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
   return 0;
 }
 
@@ -287,7 +287,7 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
                           QStringLiteral("station").leftJustified(20), QStringLiteral("operation").leftJustified(20),
                           QStringLiteral("result").leftJustified(16), QStringLiteral("file / message"));
   for (const records::Record &r : rows) {
-    const QString message = protocol::ShownText(r.message);
+    const QString message = session::ShownText(r.message);
     const QString what =
         r.filePath.isEmpty() ? message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + message;
     text += QStringLiteral("%1  %2  %3  %4  %5  %6\n")
@@ -419,7 +419,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
       [&](const records::Record &r) {
         if (options->format == QLatin1String("json")) {
           // The designed message, for scripts to match, and its English beside it.
-          const QString english = protocol::EnglishText(r.message);
+          const QString english = session::EnglishText(r.message);
           WriteStdout(records::ToJson(r, &english) + '\n');
         } else if (options->format == QLatin1String("csv")) {
           records::WriteCsvRow(r, csvOut);

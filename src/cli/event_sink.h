@@ -50,7 +50,7 @@ struct ResultInfo {
   ResultClass result = ResultClass::Ok;
   double seconds = 0;
   std::optional<QString> checksum; // the checksum label's text, for operations that have one
-  std::optional<protocol::Mismatch> mismatch;
+  std::optional<session::Mismatch> mismatch;
   QString reason; // why it failed, as it was found: the system's error text, the box's answer
 };
 

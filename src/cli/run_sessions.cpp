@@ -127,7 +127,7 @@ public:
                                {},
                                started,
                                QDateTime::currentDateTimeUtc(),
-                               {protocol::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                               {session::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
                                0};
       if (plan_.command == Command::Load) {
         attempt.request.image = image_;
@@ -192,8 +192,13 @@ private:
       }
       if (!data.refusal.isEmpty()) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
-        session::Attempt attempt{RequestOf(plan_, session::BoxOperation::Load), port_, SourceOf(plan_), now, now,
-                                 {protocol::Outcome::FileRefused, data.refusal, std::nullopt}, 0};
+        session::Attempt attempt{RequestOf(plan_, session::BoxOperation::Load),
+                                 port_,
+                                 SourceOf(plan_),
+                                 now,
+                                 now,
+                                 {session::Outcome::FileRefused, data.refusal, std::nullopt},
+                                 0};
         records_.Add(attempt, serial_);
         sink_.Message(port_, data.refusal);
         Finish(ResultClass::FileRefused, data.refusal);
@@ -227,10 +232,10 @@ private:
     const session::OperationEnd end = attempt.end; // as the session reported it
     // The attempt is recorded before it is reported: a read-out's file is
     // written first, so that the record says what the operator is told.
-    if (!finishing_ && attempt.Operation() == session::BoxOperation::ReadOut && end.outcome == protocol::Outcome::Ok) {
+    if (!finishing_ && attempt.Operation() == session::BoxOperation::ReadOut && end.outcome == session::Outcome::Ok) {
       saveError_ = SaveFile();
       if (!saveError_.isEmpty())
-        attempt.end = {protocol::Outcome::BoxFailed, saveError_, std::nullopt};
+        attempt.end = {session::Outcome::BoxFailed, saveError_, std::nullopt};
     }
     records_.Add(attempt, serial_);
     if (finishing_)
@@ -239,29 +244,29 @@ private:
       sink_.Message(port_, end.message);
     if (settingUp_) {
       settingUp_ = false;
-      if (end.outcome == protocol::Outcome::Ok) {
+      if (end.outcome == session::Outcome::Ok) {
         Transfer();
         return;
       }
     }
     QString reason;
     switch (end.outcome) {
-    case protocol::Outcome::NoAnswer:
+    case session::Outcome::NoAnswer:
       reason = attempt.Operation() == session::BoxOperation::Set
                    ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
                    : QStringLiteral("no answer within %1 s").arg(plan_.options.timeoutSeconds);
       break;
-    case protocol::Outcome::PortLost:
+    case session::Outcome::PortLost:
       reason = lost_;
       break;
-    case protocol::Outcome::BoxFailed:
+    case session::Outcome::BoxFailed:
       if (end.message.isEmpty())
         reason = QStringLiteral("the box answered with a failure");
       break;
     default:
       break;
     }
-    if (end.outcome == protocol::Outcome::Ok && !saveError_.isEmpty()) {
+    if (end.outcome == session::Outcome::Ok && !saveError_.isEmpty()) {
       Finish(ResultClass::BoxFailed, saveError_);
       return;
     }
@@ -277,7 +282,7 @@ private:
     return SaveReadOut(plan_.options.out, segments);
   }
 
-  void Finish(ResultClass result, const QString &reason, std::optional<protocol::Mismatch> mismatch = std::nullopt) {
+  void Finish(ResultClass result, const QString &reason, std::optional<session::Mismatch> mismatch = std::nullopt) {
     finishing_ = true;
     session_.Stop(result); // ends an attempt the box left unanswered (an interrupted one)
     session_.ClosePort();
@@ -422,7 +427,7 @@ void RecordRefusedFile(const SessionPlan &plan) {
                       SourceOf(plan),
                       now,
                       now,
-                      {protocol::Outcome::FileRefused, plan.firmware.refusal, std::nullopt},
+                      {session::Outcome::FileRefused, plan.firmware.refusal, std::nullopt},
                       0});
 }
 
@@ -569,7 +574,7 @@ private:
     int attempt = 0;
     int percent = -1;
     session::UnitState state = session::UnitState::Ready;
-    std::optional<protocol::Mismatch> mismatch;
+    std::optional<session::Mismatch> mismatch;
     bool noticed = false; // the firmware's left-out notice was shown for this box
   };
 
@@ -599,7 +604,7 @@ private:
       sink_.Progress(port, shown.percent = s.percent);
     if (s.state == session::UnitState::Retry && shown.state != session::UnitState::Retry)
       sink_.Message(port, QStringLiteral("%1: attempt %2 of %3 follows")
-                              .arg(protocol::OutcomeName(s.outcome))
+                              .arg(session::OutcomeName(s.outcome))
                               .arg(s.attempt + 1)
                               .arg(s.attempts));
     shown.state = s.state;

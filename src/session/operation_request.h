@@ -28,6 +28,12 @@ QString BoxOperationName(BoxOperation operation); // "set", "load", "verify", "r
 // The box's mode and supply, as every layer names them (base/box_choices.h).
 using base::BoxMode;
 using base::BoxSupply;
+// How an attempt ended, by the classes its record and a script act on, and a
+// verify's mismatch: the reply handler decides most of them
+// (protocol/outcome.h). Front ends name them here.
+using protocol::Mismatch;
+using protocol::Outcome;
+using protocol::OutcomeName;
 
 // The file a load comes from, as its record names it.
 struct LoadSource {
@@ -86,9 +92,9 @@ struct OperationRequest {
 // How an operation ended, and the text the operator is shown (empty when
 // none is shown, e.g. a set refused by the box).
 struct OperationEnd {
-  protocol::Outcome outcome = protocol::Outcome::Ok;
+  Outcome outcome = Outcome::Ok;
   QString message;
-  std::optional<protocol::Mismatch> mismatch;
+  std::optional<Mismatch> mismatch;
 };
 
 // One operation attempt, from its start to its end: what the production

@@ -2,10 +2,10 @@
 
 #include "base/exception.h"
 #include "image/firmware_image.h"
-#include "protocol/operator_text.h"
 #include "records/recorder.h"
 #include "records/yield.h"
 #include "serial/serial_layer.h"
+#include "session/operator_text.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -21,11 +21,11 @@ namespace session {
 using base::Exception;
 using image::FirmwareFile;
 using image::kLoadImageSize;
-using protocol::EnglishText;
 using protocol::Outcome;
-using protocol::ShownText;
 using serial::MakePlatformSerialLayer;
 using serial::SerialLayer;
+using session::EnglishText;
+using session::ShownText;
 
 QString UnitStateWord(UnitState state) {
   switch (state) {
@@ -435,8 +435,8 @@ struct ProductionRun::Impl {
     s.state = state;
     s.outcome = outcome;
     s.reason = reason;
-    s.reasonShown = protocol::ShownText(reason);
-    s.reasonEnglish = protocol::EnglishText(reason);
+    s.reasonShown = session::ShownText(reason);
+    s.reasonEnglish = session::EnglishText(reason);
   }
 
   void EndUnit(Box &b, UnitState state, protocol::Outcome outcome, const QString &reason) {

@@ -105,7 +105,7 @@ bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
     return false;
   }
   // The boxes' ports are the view's while it is open; this window's port is given up.
-  session_->Stop(protocol::Outcome::Interrupted);
+  session_->Stop(session::Outcome::Interrupted);
   session_->ClosePort();
   session::RunOptions options;
   if (recordsStore_)

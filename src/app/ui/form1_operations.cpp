@@ -8,10 +8,9 @@
 #include "app/ui/form3.h"
 #include "app/ui/form4.h"
 #include "base/convert.h"
-#include "protocol/clocks.h"
-#include "protocol/operator_text.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
+#include "session/operator_text.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -23,9 +22,9 @@ namespace app {
 
 void TForm1::ConnectSession() {
   connect(session_, &session::BoxSession::Progress, this,
-          [this](uint32_t percent) { Label7->setText(protocol::ProgressText(percent)); });
+          [this](uint32_t percent) { Label7->setText(session::ProgressText(percent)); });
   connect(session_, &session::BoxSession::Elapsed, this,
-          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, protocol::ElapsedText(seconds, tenths)); });
+          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, session::ElapsedText(seconds, tenths)); });
   connect(session_, &session::BoxSession::ReadOutLines, this, [this](const QStringList &lines) {
     if (form3_)
       form3_->AppendLines(lines);
@@ -35,7 +34,7 @@ void TForm1::ConnectSession() {
     if (attempts_)
       attempts_->Add(attempt);
     // A refused file was shown by the load itself, in its own box.
-    if (attempt.end.outcome != protocol::Outcome::FileRefused)
+    if (attempt.end.outcome != session::Outcome::FileRefused)
       ShowEnd(attempt.end);
   });
   connect(session_, &session::BoxSession::LateReply, this, [this](const session::OperationEnd &end) { ShowEnd(end); });
@@ -58,7 +57,7 @@ void TForm1::ShowEnd(const session::OperationEnd &end) {
       form3_->HighlightAddress(end.mismatch->address);
   }
   if (!end.message.isEmpty())
-    dialogs_.ShowMessage(this, protocol::ShownText(end.message));
+    dialogs_.ShowMessage(this, session::ShownText(end.message));
 }
 
 session::OperationRequest TForm1::RequestFor(session::BoxOperation operation) const {
