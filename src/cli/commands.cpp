@@ -472,9 +472,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
         plan.serialList = unit::ReadList(list);
         if (!plan.serialList.refusal.isEmpty())
           return UsageError(CommandName(command),
-                            (plan.serialList.fileRead ? QStringLiteral("--serial-list: \"%1\": %2")
-                                                      : QStringLiteral("--serial-list: cannot read \"%1\": %2"))
-                                .arg(list, plan.serialList.refusal));
+                            QStringLiteral("--serial-list: ") + plan.serialList.RefusalNaming(base::Quoted(list)));
       }
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;

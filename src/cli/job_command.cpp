@@ -151,9 +151,8 @@ int RunCreate(const QStringList &args, const CliContext &context) {
       made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
       list = unit::ReadList(o.serialPlan.listFile);
       if (!list.refusal.isEmpty())
-        return UsageError(JobCommandName(command), (list.fileRead ? QStringLiteral("--serial-list: %1: %2")
-                                                                  : QStringLiteral("--serial-list: cannot read %1: %2"))
-                                                       .arg(Quoted(o.serialPlan.listFile), list.refusal));
+        return UsageError(JobCommandName(command),
+                          QStringLiteral("--serial-list: ") + list.RefusalNaming(Quoted(o.serialPlan.listFile)));
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
       return UsageError(JobCommandName(command), QStringLiteral("--serial-at: ") + why);

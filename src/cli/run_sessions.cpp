@@ -27,7 +27,6 @@ namespace cli {
 namespace {
 
 // The window's words for a port that does not open.
-const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select the serial port ");
 // Verify and erase-program-verify take no chip: their progress is paced as for 32 KiB.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
@@ -121,13 +120,13 @@ public:
     try {
       session_.OpenPort(port_);
     } catch (const base::Exception &e) {
-      sink_.Message(port_, kOpenFailed);
+      sink_.Message(port_, session::kOpenFailedText);
       session::Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)),
                                port_,
                                {},
                                started,
                                QDateTime::currentDateTimeUtc(),
-                               {session::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                               {session::Outcome::PortUnavailable, session::kOpenFailedText, std::nullopt},
                                0};
       if (plan_.command == Command::Load) {
         attempt.request.image = image_;
@@ -162,7 +161,7 @@ public:
   void Interrupt() {
     if (!done_)
       return;
-    Finish(ResultClass::Interrupted, QStringLiteral("stopped by the operator"));
+    Finish(ResultClass::Interrupted, session::kStoppedText);
   }
 
   std::optional<ResultClass> Result() const { return result_; }
@@ -254,14 +253,14 @@ private:
     case session::Outcome::NoAnswer:
       reason = attempt.Operation() == session::BoxOperation::Set
                    ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
-                   : QStringLiteral("no answer within %1 s").arg(plan_.options.timeoutSeconds);
+                   : session::NoAnswerText(plan_.options.timeoutSeconds);
       break;
     case session::Outcome::PortLost:
       reason = lost_;
       break;
     case session::Outcome::BoxFailed:
       if (end.message.isEmpty())
-        reason = QStringLiteral("the box answered with a failure");
+        reason = session::kBoxFailedText;
       break;
     default:
       break;
@@ -467,7 +466,7 @@ int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &inte
   if (perUnit)
     numbers = std::make_unique<session::SerialNumbers>(plan.options.serialPlan, plan.serialList, plan.firmware.ranges,
                                                        QString(), plan.records,
-                                                       plan.options.ports.join(QLatin1Char(',')));
+                                                       session::SerialNumbers::Station(plan.options.ports));
   RunRecords records(plan.records);
   std::vector<std::unique_ptr<BoxRun>> runs;
   if (numbers)
@@ -507,7 +506,7 @@ namespace {
 class JobUnits {
 public:
   JobUnits(const JobPlan &plan, EventSink &sink, records::Recorder *recorder)
-      : plan_(plan), sink_(sink), numbers_(NumbersOf(plan)),
+      : plan_(plan), sink_(sink), numbers_(session::SerialNumbers::ForJob(plan.job, plan.records, plan.options.ports)),
         run_(plan.job, plan.options.ports, base::SystemClock(), recorder, RunOptionsOf(plan)),
         shown_(size_t(run_.BoxCount())) {
     if (numbers_) {
@@ -551,15 +550,6 @@ public:
   }
 
 private:
-  // A job with a serial-number plan draws each unit's number from the records store.
-  static std::unique_ptr<session::SerialNumbers> NumbersOf(const JobPlan &plan) {
-    if (!plan.job.job->serial)
-      return nullptr;
-    return std::make_unique<session::SerialNumbers>(*plan.job.job->serial, plan.job.list, plan.job.firmware.ranges,
-                                                    plan.job.job->name, plan.records,
-                                                    plan.options.ports.join(QLatin1Char(',')));
-  }
-
   static session::RunOptions RunOptionsOf(const JobPlan &plan) {
     session::RunOptions o;
     o.lot = plan.options.lot;
@@ -623,7 +613,7 @@ private:
     QString reason;
     switch (result) {
     case ResultClass::NoAnswer:
-      reason = QStringLiteral("no answer within %1 s").arg(plan_.job.job->timeoutSeconds);
+      reason = session::NoAnswerText(plan_.job.job->timeoutSeconds);
       break;
     case ResultClass::BoxFailed:
       // A failure the box answered without a text of its own.
@@ -631,7 +621,7 @@ private:
         reason = s.reason;
       break;
     case ResultClass::Interrupted:
-      reason = QStringLiteral("stopped by the operator");
+      reason = session::kStoppedText;
       break;
     case ResultClass::FileRefused:
       reason = s.reasonEnglish;

@@ -595,9 +595,8 @@ OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {
     const QString list = JobRelativePath(job.serial->listFile, path);
     opened.list = unit::ReadList(list);
     if (!opened.list.refusal.isEmpty())
-      return refuse((opened.list.fileRead ? QStringLiteral("the serial-number list %1: %2")
-                                          : QStringLiteral("cannot read the serial-number list %1: %2"))
-                        .arg(Quoted(QDir::toNativeSeparators(list)), opened.list.refusal));
+      return refuse(opened.list.RefusalNaming(QStringLiteral("the serial-number list ") +
+                                              Quoted(QDir::toNativeSeparators(list))));
   }
   const QString planRefusal = PlanRefusal(job, opened.firmware, opened.list);
   if (!planRefusal.isEmpty())

@@ -62,6 +62,8 @@ std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &i
   return image;
 }
 
+QString NoAnswerText(int seconds) { return QStringLiteral("no answer within %1 s").arg(seconds); }
+
 records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   const OperationRequest &q = attempt.request;
   records::Record r;

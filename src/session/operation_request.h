@@ -97,6 +97,15 @@ struct OperationEnd {
   std::optional<Mismatch> mismatch;
 };
 
+// What an attempt or a unit ends with where the box said nothing of its own,
+// as records and scripts keep it: the window's words for a port that does not
+// open, a failure the box answered without a text, an operator's stop, and
+// the time-out in seconds ("no answer within 120 s").
+inline const QString kOpenFailedText = QStringLiteral("Open serial port fails, re-select the serial port ");
+inline const QString kBoxFailedText = QStringLiteral("the box answered with a failure");
+inline const QString kStoppedText = QStringLiteral("stopped by the operator");
+QString NoAnswerText(int seconds);
+
 // One operation attempt, from its start to its end: what the production
 // records keep of it.
 struct Attempt {

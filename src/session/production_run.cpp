@@ -65,10 +65,6 @@ QString DefaultLot(const QString &jobName, const QDate &day) {
 
 namespace {
 
-// The window's words for a port that does not open.
-const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select the serial port ");
-const QString kStopped = QStringLiteral("stopped by the operator");
-
 // Verify paces its progress over the whole 32 KiB image, as a load writes it.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
@@ -325,14 +321,14 @@ struct ProductionRun::Impl {
                   source,
                   started,
                   QDateTime::currentDateTimeUtc(),
-                  {protocol::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                  {protocol::Outcome::PortUnavailable, kOpenFailedText, std::nullopt},
                   0};
         a.request.image = b.image;
         Record(b, a);
         emit q.StepEnded(s, a);
         // The unit shows the window's words; the system's reason goes with the notice.
         emit q.Notice(s.box, e.Reason().isEmpty() ? e.Message() : e.Message() + QStringLiteral(": ") + e.Reason());
-        EndUnit(b, UnitState::Fail, protocol::Outcome::PortUnavailable, kOpenFailed);
+        EndUnit(b, UnitState::Fail, protocol::Outcome::PortUnavailable, kOpenFailedText);
         return;
       }
     }
@@ -396,9 +392,9 @@ struct ProductionRun::Impl {
     }
     QString reason = end.message;
     if (reason.isEmpty() && end.outcome == protocol::Outcome::NoAnswer)
-      reason = QStringLiteral("no answer within %1 s").arg(job.timeoutSeconds);
+      reason = NoAnswerText(job.timeoutSeconds);
     if (reason.isEmpty() && end.outcome == protocol::Outcome::BoxFailed)
-      reason = QStringLiteral("the box answered with a failure");
+      reason = kBoxFailedText;
     UnitStatus &s = b.Status();
     if (!Retryable(end.outcome) || s.attempt >= s.attempts) {
       EndUnit(b, UnitState::Fail, end.outcome, reason);
@@ -486,7 +482,7 @@ struct ProductionRun::Impl {
                  {protocol::Outcome::Interrupted, QString(), std::nullopt},
                  0});
     }
-    EndUnit(b, UnitState::Ready, protocol::Outcome::Interrupted, kStopped);
+    EndUnit(b, UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
   }
 
   // --- The lot's counters ---

@@ -104,6 +104,16 @@ SerialNumbers::SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile 
   });
 }
 
+std::unique_ptr<SerialNumbers> SerialNumbers::ForJob(const job::OpenedJob &opened, const records::StoreLocation &store,
+                                                     const QStringList &ports) {
+  if (!opened.job || !opened.job->serial)
+    return nullptr;
+  return std::make_unique<SerialNumbers>(*opened.job->serial, opened.list, opened.firmware.ranges, opened.job->name,
+                                         store, Station(ports));
+}
+
+QString SerialNumbers::Station(const QStringList &ports) { return ports.join(QLatin1Char(',')); }
+
 SerialNumbers::~SerialNumbers() {
   if (!store_)
     return;

@@ -22,6 +22,7 @@
 // the provider waits for the store thread to write what is pending (one
 // connection attempt at most, records::db::kConnectTimeoutS).
 
+#include "job/job_file.h"
 #include "records/store_location.h"
 #include "session/production_run.h"
 #include "unit/serial_plan.h"
@@ -45,6 +46,11 @@ public:
                 const QString &jobName, const records::StoreLocation &store, const QString &station,
                 QObject *parent = nullptr);
   ~SerialNumbers() override;
+  // The provider of an opened job's plan for a run on `ports`; none for a job without one.
+  static std::unique_ptr<SerialNumbers> ForJob(const job::OpenedJob &opened, const records::StoreLocation &store,
+                                               const QStringList &ports);
+  // A station's name for a run on `ports`: their names as given, joined by commas.
+  static QString Station(const QStringList &ports);
 
   // A barcode plan: the text scanned for the next unit of `box`.
   void Scanned(int box, const QString &text);

@@ -24,7 +24,6 @@ namespace {
 
 const QString kReopenFailedAfterError =
     QStringLiteral(QT_TRANSLATE_NOOP("Window", "打 开 串 口 失 败,请 重 新 选 择 串 口 "));
-const QString kReopenFailedAfterCancel = QStringLiteral("Open serial port fails, re-select the serial port ");
 
 // The file name without its folder, either separator.
 QString FileNameOf(const QString &path) {
@@ -56,7 +55,7 @@ void TForm1::Button2Click() {
     Edit3->clear();
     Button1->setEnabled(false);
     Button2->setEnabled(false);
-    TryOpenPort(QString(), kReopenFailedAfterCancel);
+    TryOpenPort(QString(), session::kOpenFailedText);
     // Choosing the chip again is what enables the load, so its button stays usable.
     Button1->setEnabled(true);
     return;
