@@ -2,6 +2,125 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en">
 <context>
+    <name>Line</name>
+    <message>
+        <source>运行 %1</source>
+        <translation>running %1</translation>
+    </message>
+    <message>
+        <source>空闲 %1 分钟</source>
+        <translation>idle %1 min</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>作业 %1，批次 %2</source>
+        <translation>job %1, lot %2</translation>
+    </message>
+    <message>
+        <source>近一小时合格 %1，不合格 %2</source>
+        <translation>last hour: %1 passed, %2 failed</translation>
+    </message>
+    <message>
+        <source>今日合格 %1，不合格 %2，中断 %3，良率 %4</source>
+        <translation>today: %1 passed, %2 failed, %3 interrupted, yield %4</translation>
+    </message>
+    <message>
+        <source>最近失败：%1</source>
+        <translation>last failure: %1</translation>
+    </message>
+    <message>
+        <source>%1，批次 %2：合格 %3 / %4</source>
+        <translation>%1, lot %2: %3 of %4 passed</translation>
+    </message>
+    <message>
+        <source>%1，批次 %2：合格 %3（批量未知）</source>
+        <translation>%1, lot %2: %3 passed (lot size not known)</translation>
+    </message>
+    <message>
+        <source>生产线总览</source>
+        <translation>The line at a glance</translation>
+    </message>
+    <message>
+        <source>工位</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>主机</source>
+        <translation>Host</translation>
+    </message>
+    <message>
+        <source>作业</source>
+        <translation>Job</translation>
+    </message>
+    <message>
+        <source>批次</source>
+        <translation>Lot</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>近一小时 合格/不合格</source>
+        <translation>Last hour passed/failed</translation>
+    </message>
+    <message>
+        <source>今日 合格/不合格</source>
+        <translation>Today passed/failed</translation>
+    </message>
+    <message>
+        <source>今日良率</source>
+        <translation>Yield today</translation>
+    </message>
+    <message>
+        <source>最近失败</source>
+        <translation>Last failure</translation>
+    </message>
+    <message>
+        <source>今日合格 %1&#x3000;不合格 %2&#x3000;中断 %3</source>
+        <translation>Today: %1 passed, %2 failed, %3 interrupted</translation>
+    </message>
+    <message>
+        <source>今日良率：%1</source>
+        <translation>Yield today: %1</translation>
+    </message>
+    <message>
+        <source>运行中：%1</source>
+        <translation>Running: %1</translation>
+    </message>
+    <message>
+        <source>工位 %1，主机 %2</source>
+        <translation>Station %1 on %2</translation>
+    </message>
+    <message>
+        <source>今天还没有工位写入单元。</source>
+        <translation>No station has written a unit today.</translation>
+    </message>
+    <message>
+        <source>无法读取生产记录：%1</source>
+        <translation>Cannot read the production records: %1</translation>
+    </message>
+    <message>
+        <source>正在读取生产记录…</source>
+        <translation>Reading the production records...</translation>
+    </message>
+    <message>
+        <source>%1 已更新；各工位的单元开始或结束时即时更新</source>
+        <translation>Updated at %1; read again as each station&apos;s units start and end</translation>
+    </message>
+    <message>
+        <source>%1 已更新；每 %2 秒读取一次（收不到数据库的通知：%3）</source>
+        <translation>Updated at %1; read every %2 s (the database&apos;s notices do not come: %3)</translation>
+    </message>
+    <message>
+        <source>%1 已更新；每 %2 秒读取一次</source>
+        <translation>Updated at %1; read every %2 s</translation>
+    </message>
+</context>
+<context>
     <name>Operation</name>
     <message>
         <source>文件加载错误，%1地址行校验和错误 %2</source>
@@ -243,6 +362,22 @@
         <translation>Barcode “%1”: box %2</translation>
     </message>
     <message>
+        <source>批量已完成：%1 / %2</source>
+        <translation>Lot complete: %1 of %2</translation>
+    </message>
+    <message>
+        <source>批量的位置都已占用：%1 个合格，%2 个正在编程</source>
+        <translation>Every place in the lot is taken: %1 passed, %2 being programmed</translation>
+    </message>
+    <message>
+        <source>生产记录无法写入，不启动编程器：%1</source>
+        <translation>Production records cannot be written, so no box starts: %1</translation>
+    </message>
+    <message>
+        <source>（计数不是最新）</source>
+        <translation> (not current)</translation>
+    </message>
+    <message>
         <source>请等待 %1 秒后再试。</source>
         <translation>Wait %1 s before the next try.</translation>
     </message>
@@ -477,6 +612,14 @@
         <source>; per day: %1</source>
         <translation>; per day: %1</translation>
     </message>
+    <message>
+        <source>host</source>
+        <translation>host</translation>
+    </message>
+    <message>
+        <source>ports, comma-separated</source>
+        <translation>ports, comma-separated</translation>
+    </message>
 </context>
 <context>
     <name>Window</name>
@@ -649,6 +792,10 @@ Drives the PAC52XX flash programmer box over a serial line (38400 baud, 8N1).</t
     <message>
         <source>The job %1 needs 1 to %2 ports, got %3.</source>
         <translation>The job %1 needs 1 to %2 ports, got %3.</translation>
+    </message>
+    <message>
+        <source>&amp;Line...</source>
+        <translation>&amp;Line...</translation>
     </message>
 </context>
 </TS>

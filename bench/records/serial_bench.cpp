@@ -8,11 +8,13 @@
 // stations drawing at once, each with its own connection: units per second,
 // the per-unit figures under that load, and whether every number is distinct.
 // Usage: bench_records_serial [units per station [block size]]
+#include "records/recorder.h"
 #include "records/serial_pool.h"
 #include "session/serial_numbers.h"
 #include "support/postgres_server.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <algorithm>
 #include <cstdio>
@@ -38,7 +40,7 @@ Figures Station(const records::StoreLocation &where, const QString &name, int un
   std::deque<qint64> reserve;
   QString error;
   qint64 skipped = 0, failed = 0;
-  if (!records::SkipLeftovers(c, s, &skipped, &failed, &error)) {
+  if (!records::ReclaimLeftovers(c, s, &skipped, &failed, &error)) {
     f.error = error;
     return f;
   }
@@ -109,7 +111,10 @@ int main(int argc, char **argv) {
     unit::SerialPlan plan;
     plan.address = 0x7F00;
     plan.blockSize = block;
-    session::SerialNumbers numbers(plan, {}, {}, QStringLiteral("bench-provider"), *where, QStringLiteral("provider"));
+    records::Recorder recorder(*records::ParseStoreUrl(server.Url(QStringLiteral("bench")), nullptr,
+                                                       QDir::temp().filePath(QStringLiteral("bench-serial-spool.sqlite"))));
+    session::SerialNumbers numbers(plan, {}, {}, QStringLiteral("bench-provider"), &recorder,
+                                   QStringLiteral("provider"));
     for (int u = 0; u < units; ++u) {
       session::UnitStatus status;
       status.box = 1;
@@ -129,7 +134,7 @@ int main(int argc, char **argv) {
       if (!got)
         return 1;
       status.state = session::UnitState::Pass;
-      numbers.UnitEnded(status);
+      numbers.Ended(status);
       QElapsedTimer between;
       between.start();
       while (!between.hasExpired(50))

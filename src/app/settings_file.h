@@ -46,4 +46,9 @@ inline const QString kProductionSection = QStringLiteral("production");
 inline const QString kStartKeyKey = QStringLiteral("start_key");
 inline const QString kMuteKey = QStringLiteral("mute");
 
+// The line view: section "line"; "amber_minutes" is how long a station stands
+// idle before its row turns amber (whole minutes, default 10).
+inline const QString kLineSection = QStringLiteral("line");
+inline const QString kAmberMinutesKey = QStringLiteral("amber_minutes");
+
 } // namespace app

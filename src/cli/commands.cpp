@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/result_class.h"
 #include "cli/run_sessions.h"
+#include "cli/summary_text.h"
 #include "image/firmware_file.h"
 #include "job/job_file.h"
 #include "records/query.h"
@@ -151,13 +152,16 @@ QString CommandUsage(Command command) {
   case Command::Records:
     return QStringLiteral("Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
                           "                          [--serial VALUE] [--format table|csv|json] [--records URL]\n"
-                          "       kavrin-cli records --summary [--since DATE] [--until DATE] [--job NAME]\n"
-                          "                          [--format table|csv|json] [--records URL]\n\n"
+                          "       kavrin-cli records --summary [--per day|hour|station] [--since DATE]\n"
+                          "                          [--until DATE] [--job NAME] [--format table|csv|json]\n"
+                          "                          [--records URL]\n\n"
                           "Prints the production records, newest first; or, with --summary, the figures of\n"
                           "each job per local day: attempts, units passed and failed, the yield and the\n"
                           "failed units by the result of their last attempt. A unit is one board: the\n"
                           "records of a job that share a unit; an attempt interrupted or cancelled by the\n"
-                          "operator leaves its unit neither passed nor failed.\n\n"
+                          "operator leaves its unit neither passed nor failed. Per hour and per station\n"
+                          "the units are counted from the store's unit rows: where a unit ended (one that\n"
+                          "never ended, where it started, as interrupted), its attempts with it.\n\n"
                           "  --since DATE        finished on or after DATE: a local day (2026-12-07) or\n"
                           "                      time (2026-12-07T08:30:15), or one in UTC (...Z) or at an\n"
                           "                      offset (...+08:00)\n"
@@ -169,6 +173,8 @@ QString CommandUsage(Command command) {
                           "  --serial VALUE      only the records of the unit given the serial number VALUE\n"
                           "                      (as the records show it, prefix included)\n"
                           "  --summary           the figures per job and day rather than each record\n"
+                          "  --per WHAT          with --summary: day (the default), hour (each job's units\n"
+                          "                      per local hour) or station (each station's units per job)\n"
                           "  --format FORMAT     table (default), csv or json (JSON Lines)\n"
                           "  --json              the same as --format json\n"
                           "  --records URL       the store to read, which must exist (default: the SQLite\n"
@@ -305,8 +311,8 @@ QString YieldText(const records::DaySummary &d) {
 
 QString SummaryTable(const std::vector<records::DaySummary> &days) {
   std::vector<QStringList> rows = {{QStringLiteral("JOB"), QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
-                                    QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("YIELD"),
-                                    QStringLiteral("FAILURES")}};
+                                    QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("INTERRUPTED"),
+                                    QStringLiteral("YIELD"), QStringLiteral("FAILURES")}};
   for (const records::DaySummary &d : days) {
     QStringList failures;
     for (const QString &result : records::FailureResults())
@@ -314,7 +320,7 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
         failures << QStringLiteral("%1 %2").arg(result).arg(it->second);
     const QString yield = YieldText(d);
     rows.push_back({Printable(d.job), d.day.toString(Qt::ISODate), QString::number(d.attempts),
-                    QString::number(d.passed), QString::number(d.failed),
+                    QString::number(d.passed), QString::number(d.failed), QString::number(d.interrupted),
                     yield.isEmpty() ? QStringLiteral("-") : yield + QLatin1Char('%'),
                     failures.isEmpty() ? QStringLiteral("-") : failures.join(QStringLiteral(", "))});
   }
@@ -328,9 +334,9 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
     for (qsizetype c = 0; c < row.size(); ++c) {
       const qsizetype width = widths[size_t(c)];
       // Counts line up on the right, texts on the left.
-      line += c >= 2 && c <= 5 ? row[c].rightJustified(width) : row[c];
+      line += c >= 2 && c <= 6 ? row[c].rightJustified(width) : row[c];
       if (c + 1 < row.size())
-        line += QString(c >= 2 && c <= 5 ? 0 : width - row[c].size(), QLatin1Char(' ')) + QStringLiteral("  ");
+        line += QString(c >= 2 && c <= 6 ? 0 : width - row[c].size(), QLatin1Char(' ')) + QStringLiteral("  ");
     }
     text += line + QLatin1Char('\n');
   }
@@ -338,11 +344,12 @@ QString SummaryTable(const std::vector<records::DaySummary> &days) {
 }
 
 QString SummaryCsv(const std::vector<records::DaySummary> &days) {
-  QString text = QStringLiteral("job,day,attempts,passed,failed,yield_percent,") +
+  QString text = QStringLiteral("job,day,attempts,passed,failed,interrupted,yield_percent,") +
                  records::FailureResults().join(QLatin1Char(',')) + QStringLiteral("\r\n");
   for (const records::DaySummary &d : days) {
     text += records::CsvText(d.job) + QLatin1Char(',') + d.day.toString(Qt::ISODate) +
-            QStringLiteral(",%1,%2,%3,").arg(d.attempts).arg(d.passed).arg(d.failed) + YieldText(d);
+            QStringLiteral(",%1,%2,%3,%4,").arg(d.attempts).arg(d.passed).arg(d.failed).arg(d.interrupted) +
+            YieldText(d);
     for (const QString &result : records::FailureResults()) {
       const auto it = d.failures.find(result);
       text += QLatin1Char(',') + QString::number(it == d.failures.end() ? 0 : it->second);
@@ -355,7 +362,7 @@ QString SummaryCsv(const std::vector<records::DaySummary> &days) {
 QByteArray SummaryJsonLine(const records::DaySummary &d) {
   JsonLine line;
   line.Add("job", d.job).Add("day", d.day.toString(Qt::ISODate));
-  line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed);
+  line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed).Add("interrupted", d.interrupted);
   if (d.YieldPercent() < 0)
     line.AddNull("yield_percent");
   else
@@ -392,6 +399,22 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.result = options->result;
   filter.job = options->jobName;
   filter.serial = options->serial;
+  if (options->summary && options->per != QLatin1String("day")) {
+    const records::SummaryPer per =
+        options->per == QLatin1String("hour") ? records::SummaryPer::Hour : records::SummaryPer::Station;
+    std::vector<records::UnitSummary> rows;
+    if (!records::SummarizeUnits(*where, filter, per, &rows, &error)) {
+      Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
+      return 1;
+    }
+    if (options->format == QLatin1String("json"))
+      WriteStdout(UnitSummaryJson(rows, per));
+    else if (options->format == QLatin1String("csv"))
+      WriteStdout(UnitSummaryCsv(rows, per).toUtf8());
+    else
+      Print(UnitSummaryTable(rows, per));
+    return 0;
+  }
   if (options->summary) {
     std::vector<records::DaySummary> days;
     if (!records::Summarize(*where, filter, &days, &error)) {
@@ -600,7 +623,9 @@ QString UsageText() {
   text += QStringLiteral("\n'kavrin-cli COMMAND --help' describes a command.\n\n"
                          "Exit status: 0 ok; 1 not every box of several ok; 2 usage error; 3 file refused;\n"
                          "4 port unavailable; 5 box reported a failure; 6 verify mismatch; 7 no answer\n"
-                         "within the time-out; 8 port lost; 9 read-protected; 130 interrupted.\n");
+                         "within the time-out; 8 port lost; 9 read-protected; 10 not recorded (the store\n"
+                         "refused a record of a unit of load or run, which is then no pass); 130\n"
+                         "interrupted.\n");
   return text;
 }
 

@@ -51,6 +51,10 @@ QString LotText(const LotInfo &lot) {
   if (lot.passed + lot.failed > 0)
     text += QStringLiteral(", yield %1 %")
                 .arg(QString::number(100.0 * double(lot.passed) / double(lot.passed + lot.failed), 'f', 1));
+  if (lot.lotSize > 0 && lot.passed >= lot.lotSize)
+    text += QStringLiteral(", complete");
+  if (!lot.current)
+    text += QStringLiteral(" (not current: the records server cannot be reached)");
   return text;
 }
 
@@ -72,7 +76,12 @@ QString GangTally::SummaryLine() const {
 
 // JSON Lines
 
-void JsonEventSink::Unit(const QString &port, const UnitTag &tag) { units_[port] = tag; }
+void JsonEventSink::Unit(const QString &port, const UnitTag &tag) {
+  if (tag.unitUid.isEmpty())
+    units_.erase(port);
+  else
+    units_[port] = tag;
+}
 
 JsonLine JsonEventSink::Begin(const char *event, const QString &port) const {
   JsonLine line;
@@ -100,7 +109,7 @@ void JsonEventSink::Message(const QString &port, const QString &text) {
 }
 
 void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
-  tally_.Add(port, info.result, units_.contains(port));
+  tally_.Add(port, info.result, info.unit || units_.contains(port));
   JsonLine line = Begin("result", port);
   line.Add("result", Name(info.result));
   line.AddFixed("seconds", info.seconds, 1);
@@ -127,6 +136,7 @@ void JsonEventSink::Lot(const LotInfo &lot) {
     return;
   }
   line.Add("passed", int64_t(lot.passed)).Add("failed", int64_t(lot.failed)).Add("lot_size", int64_t(lot.lotSize));
+  line.AddBool("complete", lot.lotSize > 0 && lot.passed >= lot.lotSize).AddBool("current", lot.current);
   if (lot.passed + lot.failed == 0)
     line.AddNull("yield_percent");
   else
@@ -197,7 +207,12 @@ void HumanEventSink::RedrawSoon() {
     redrawTimer_.start(int(kRedrawIntervalMs - sinceDraw_.elapsed()));
 }
 
-void HumanEventSink::Unit(const QString &port, const UnitTag &tag) { units_[port] = tag; }
+void HumanEventSink::Unit(const QString &port, const UnitTag &tag) {
+  if (tag.unitUid.isEmpty())
+    units_.erase(port);
+  else
+    units_[port] = tag;
+}
 
 QString HumanEventSink::UnitPrefix(const QString &port) const {
   const auto unit = units_.find(port);
@@ -242,7 +257,7 @@ void HumanEventSink::Message(const QString &port, const QString &text) {
 }
 
 void HumanEventSink::Result(const QString &port, const ResultInfo &info) {
-  tally_.Add(port, info.result, units_.contains(port));
+  tally_.Add(port, info.result, info.unit || units_.contains(port));
   Row &row = RowOf(port);
   row.outcome = Name(info.result);
   if (terminal_)

@@ -21,8 +21,11 @@
 //               "reason" when there is one, and for verify-mismatch
 //               "address" (four hex digits), "written", "read" (two each)
 //     lot       after the last result of a job run: "lot", "passed",
-//               "failed", "lot_size", "yield_percent" (one decimal, null
-//               before any unit), or "error" when the records cannot be read
+//               "failed", "lot_size", "complete" (passed reached the lot
+//               size), "current" (false: the server was out of reach, its
+//               last count and this station's spool), "yield_percent" (one
+//               decimal, null before any unit), or "error" when the records
+//               cannot be read
 //   In a job run (`run --job`) every event of a box that works on a unit also
 //   carries "unit" (its identifier, as the records keep it), "attempt" (1 for
 //   the first) and "serial" (the unit's serial number, or null).
@@ -52,6 +55,7 @@ struct ResultInfo {
   std::optional<QString> checksum; // the checksum label's text, for operations that have one
   std::optional<session::Mismatch> mismatch;
   QString reason; // why it failed, as it was found: the system's error text, the box's answer
+  bool unit = false; // the result of a unit (a job run's, a load's with serial numbers): counted as units
 };
 
 // A job run's lot at its end, as the records count it.
@@ -60,6 +64,7 @@ struct LotInfo {
   qint64 passed = 0;
   qint64 failed = 0;
   int lotSize = 0;
+  bool current = true; // false: the server's last count and this station's spool
   QString error; // not empty: the records could not be counted, and why
 };
 
@@ -73,7 +78,8 @@ struct UnitTag {
 class EventSink {
 public:
   virtual ~EventSink() = default;
-  // The port's events from now on are of this unit and attempt.
+  // The port's events from now on are of this unit and attempt; a tag
+  // without a unit: of no unit.
   virtual void Unit(const QString &port, const UnitTag &tag) {
     (void)port;
     (void)tag;

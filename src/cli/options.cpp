@@ -346,6 +346,7 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     line.Value("--since", [&o](const QString &v) { o.since = ParseWhen(v, false); })->check(kWhen);
     line.Value("--until", [&o](const QString &v) { o.until = ParseWhen(v, true); })->check(kWhen);
     CLI::Option *summary = line.Flag("--summary", o.summary);
+    line.Value("--per", o.per)->check(OneOf({"day", "hour", "station"}, Qt::CaseSensitive))->needs(summary);
     line.Value("--result", o.result)
         ->check(OneOf(records::kResults, Qt::CaseSensitive,
                       QStringLiteral("one of ") + records::kResults.join(QStringLiteral(", "))))

@@ -69,6 +69,7 @@ struct Options {
   QString result;
   QString format = QStringLiteral("table"); // table, csv or json (--json too)
   bool summary = false;                     // records: per job and day rather than each record
+  QString per = QStringLiteral("day");      // records --summary: per day, hour or station
   // records: --job, only that job's records; job create: --name.
   QString jobName;
   // run: the lot the units count in (empty: the job's name and today's date),

@@ -34,6 +34,8 @@ constexpr int ExitCode(ResultClass result) {
     return 8;
   case ResultClass::ReadProtected:
     return 9;
+  case ResultClass::NotRecorded:
+    return 10;
   case ResultClass::Interrupted:
     return 130;
   case ResultClass::Cancelled:
@@ -43,17 +45,20 @@ constexpr int ExitCode(ResultClass result) {
 }
 
 // The exit status of a whole run: one box's own status; for several boxes 0
-// when all are ok, else 1. An interrupted run ends 130 however many boxes it had.
+// when all are ok, else 1. An interrupted run ends 130 however many boxes it
+// had; one whose records could not all be written, 10 (a script must not take
+// its units for recorded passes).
 constexpr int RunExitCode(std::span<const ResultClass> results) {
   if (results.size() == 1)
     return ExitCode(results[0]);
-  bool allOk = true;
+  bool allOk = true, notRecorded = false;
   for (ResultClass result : results) {
     if (result == ResultClass::Interrupted)
       return ExitCode(ResultClass::Interrupted);
+    notRecorded = notRecorded || result == ResultClass::NotRecorded;
     allOk = allOk && result == ResultClass::Ok;
   }
-  return allOk ? 0 : kExitGangFailed;
+  return notRecorded ? ExitCode(ResultClass::NotRecorded) : allOk ? 0 : kExitGangFailed;
 }
 
 } // namespace cli

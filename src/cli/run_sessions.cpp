@@ -10,6 +10,7 @@
 #include "session/box_session.h"
 #include "session/production_run.h"
 #include "session/serial_numbers.h"
+#include "session/unit_run.h"
 
 #include <QElapsedTimer>
 #include <QUuid>
@@ -18,6 +19,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <dirent.h>
+#include <set>
 #include <memory>
 #include <sys/resource.h>
 #include <vector>
@@ -84,18 +86,23 @@ session::LoadSource SourceOf(const SessionPlan &plan) {
   return {QFileInfo(plan.options.file).absoluteFilePath(), plan.firmware.sha256};
 }
 
-// One box: its session and the steps of the command on it, from opening the
-// port to its result. Every step waits for the session's report; nothing blocks.
-class BoxRun {
+// The result of a box, as a run tells it.
+class Run {
 public:
-  // `image`: the gang's one packed image, which the sessions only read.
-  // `numbers`: with a serial-number plan, where the box's unit gets its
-  // number; the box then loads an image of its own with the number in it.
-  BoxRun(const SessionPlan &plan, const QString &port, int box, std::shared_ptr<serial::SerialLayer> layer,
-         std::shared_ptr<const session::LoadImage> image, EventSink &sink, session::AttemptRecords &records,
-         session::SerialNumbers *numbers, std::function<void()> done)
-      : plan_(plan), port_(port), box_(box), image_(std::move(image)), session_(std::move(layer)), sink_(sink),
-        records_(records), numbers_(numbers), done_(std::move(done)) {
+  virtual ~Run() = default;
+  virtual void Start() = 0;
+  virtual void Interrupt() = 0;
+  virtual std::optional<ResultClass> Result() const = 0;
+};
+
+// One box of verify, erase-program-verify, set or read-out: its session and
+// the command on it, from opening the port to its result. Every step waits
+// for the session's report; nothing blocks.
+class BoxRun : public Run {
+public:
+  BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<serial::SerialLayer> layer, EventSink &sink,
+         session::AttemptRecords &records, std::function<void()> done)
+      : plan_(plan), port_(port), session_(std::move(layer)), sink_(sink), records_(records), done_(std::move(done)) {
     session_.SetFastReplies(plan.options.fastReplies);
     QObject::connect(&session_, &session::BoxSession::Progress, &session_, [this](uint32_t percent) {
       if (int(percent) != shownPercent_)
@@ -113,7 +120,7 @@ public:
                      [this](const QString &text) { sink_.Message(port_, text); });
   }
 
-  void Start() {
+  void Start() override {
     clock_.start();
     const QDateTime started = QDateTime::currentDateTimeUtc();
     sink_.Start(port_, CommandName(plan_.command));
@@ -121,112 +128,28 @@ public:
       session_.OpenPort(port_);
     } catch (const base::Exception &e) {
       sink_.Message(port_, session::kOpenFailedText);
-      session::Attempt attempt{RequestOf(plan_, OperationOf(plan_.command)),
-                               port_,
-                               {},
-                               started,
-                               QDateTime::currentDateTimeUtc(),
-                               {session::Outcome::PortUnavailable, session::kOpenFailedText, std::nullopt},
-                               0};
-      if (plan_.command == Command::Load) {
-        attempt.request.image = image_;
-        attempt.file = SourceOf(plan_);
-      }
-      records_.Add(attempt);
+      records_.Add({RequestOf(plan_, OperationOf(plan_.command)),
+                    port_,
+                    {},
+                    started,
+                    QDateTime::currentDateTimeUtc(),
+                    {session::Outcome::PortUnavailable, session::kOpenFailedText, std::nullopt},
+                    0});
       Finish(ResultClass::PortUnavailable, e.Reason().isEmpty() ? e.Message() : e.Reason());
       return;
     }
-    switch (plan_.command) {
-    case Command::Load:
-      if (numbers_)
-        DrawNumber();
-      else
-        BeginLoad();
-      break;
-    case Command::Set:
-    case Command::Verify:
-    case Command::EraseProgramVerify:
-    case Command::ReadOut:
-      session_.Start(RequestOf(plan_, OperationOf(plan_.command)));
-      break;
-    case Command::CheckFile:
-    case Command::Ports:
-    case Command::Records:
-    case Command::Run:
-      Finish(ResultClass::Ok, {});
-      break;
-    }
+    session_.Start(RequestOf(plan_, OperationOf(plan_.command)));
   }
 
-  void Interrupt() {
+  void Interrupt() override {
     if (!done_)
       return;
     Finish(ResultClass::Interrupted, session::kStoppedText);
   }
 
-  std::optional<ResultClass> Result() const { return result_; }
+  std::optional<ResultClass> Result() const override { return result_; }
 
 private:
-  void BeginLoad() {
-    const Options &o = plan_.options;
-    if (o.modeGiven || o.powerGiven) {
-      settingUp_ = true;
-      session_.Start(RequestOf(plan_, session::BoxOperation::Set));
-    } else {
-      Transfer();
-    }
-  }
-
-  // Asked once the port is open, so that a box that cannot be reached takes no number.
-  void DrawNumber() {
-    unitUid_ = QUuid::createUuid().toString(QUuid::Id128);
-    numbers_->Provide({box_, port_, unitUid_, QString(), QString()}, [this](session::UnitData data) {
-      if (!done_) {
-        // Interrupted meanwhile: a number drawn now is given up like a failed unit's.
-        session::UnitStatus unit;
-        unit.unitUid = unitUid_;
-        unit.state = session::UnitState::Fail;
-        numbers_->UnitEnded(unit);
-        return;
-      }
-      if (!data.refusal.isEmpty()) {
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        session::Attempt attempt{RequestOf(plan_, session::BoxOperation::Load),
-                                 port_,
-                                 SourceOf(plan_),
-                                 now,
-                                 now,
-                                 {session::Outcome::FileRefused, data.refusal, std::nullopt},
-                                 0};
-        records_.Add(attempt, serial_);
-        sink_.Message(port_, data.refusal);
-        Finish(ResultClass::FileRefused, data.refusal);
-        return;
-      }
-      serial_ = data.serial;
-      // The unit's events carry its number from here on, as a job's units do.
-      sink_.Unit(port_, {unitUid_, 1, serial_});
-      std::vector<std::string> text = plan_.firmware.imageText;
-      std::vector<image::AddressRange> filled = plan_.firmware.ranges;
-      for (const session::ImagePatch &patch : data.patches) {
-        unit::Patch(text, patch.address, patch.bytes);
-        if (!patch.bytes.isEmpty()) // the unit's bytes are data the box must ask for too
-          filled.push_back({patch.address, patch.address + uint32_t(patch.bytes.size()) - 1});
-      }
-      image_ = session::PackLoadImage(text, SourceOf(plan_), uint32_t(plan_.options.count.toUInt()),
-                                      plan_.options.sectorMask, filled);
-      BeginLoad();
-    });
-  }
-
-  void Transfer() {
-    if (!plan_.firmware.leftOutNotice.isEmpty())
-      sink_.Message(port_, plan_.firmware.leftOutNotice);
-    session::OperationRequest request = RequestOf(plan_, session::BoxOperation::Load);
-    request.image = image_;
-    session_.Start(request);
-  }
-
   void Ended(session::Attempt attempt) {
     const session::OperationEnd end = attempt.end; // as the session reported it
     // The attempt is recorded before it is reported: a read-out's file is
@@ -236,18 +159,11 @@ private:
       if (!saveError_.isEmpty())
         attempt.end = {session::Outcome::BoxFailed, saveError_, std::nullopt};
     }
-    records_.Add(attempt, serial_);
+    records_.Add(attempt);
     if (finishing_)
       return; // the end the run itself gave
     if (!end.message.isEmpty())
       sink_.Message(port_, end.message);
-    if (settingUp_) {
-      settingUp_ = false;
-      if (end.outcome == session::Outcome::Ok) {
-        Transfer();
-        return;
-      }
-    }
     QString reason;
     switch (end.outcome) {
     case session::Outcome::NoAnswer:
@@ -286,35 +202,18 @@ private:
     session_.Stop(result); // ends an attempt the box left unanswered (an interrupted one)
     session_.ClosePort();
     result_ = result;
-    ResultInfo info{result, double(clock_.elapsed()) / 1000.0, std::nullopt, mismatch, reason};
-    if (plan_.command == Command::Load)
-      info.checksum = numbers_ && image_ ? image_->checksumCaption : plan_.firmware.checksumCaption;
-    if (numbers_ && !unitUid_.isEmpty()) {
-      session::UnitStatus unit;
-      unit.box = box_;
-      unit.port = port_;
-      unit.unitUid = unitUid_;
-      unit.serial = serial_;
-      unit.state = result == ResultClass::Ok ? session::UnitState::Pass : session::UnitState::Fail;
-      numbers_->UnitEnded(unit);
-    }
-    sink_.Result(port_, info);
+    sink_.Result(port_, ResultInfo{result, double(clock_.elapsed()) / 1000.0, std::nullopt, mismatch, reason});
     if (auto done = std::exchange(done_, nullptr))
       done();
   }
 
   const SessionPlan &plan_;
   const QString port_;
-  const int box_;
-  std::shared_ptr<const session::LoadImage> image_; // the gang's, or this unit's own
   session::BoxSession session_;
   EventSink &sink_;
   session::AttemptRecords &records_;
-  session::SerialNumbers *const numbers_;
-  QString unitUid_, serial_;
   std::function<void()> done_;
   QElapsedTimer clock_;
-  bool settingUp_ = false;
   bool finishing_ = false;
   int shownPercent_ = -1;
   QString lost_;
@@ -322,6 +221,167 @@ private:
   QString saveError_; // why the read-out's file was not written
   std::optional<ResultClass> result_;
 };
+
+// One box of a load: the unit it programs, as the engine runs every unit
+// (session/unit_run.h), reported as a load. With a serial-number plan the
+// unit draws its number and loads its own image, and its events name it.
+class LoadRun : public Run {
+public:
+  LoadRun(const SessionPlan &plan, std::shared_ptr<const session::UnitPlan> unitPlan, const QString &port, int box,
+          std::shared_ptr<serial::SerialLayer> layer, EventSink &sink, records::Recorder *recorder,
+          session::SerialNumbers *numbers, std::function<void()> done)
+      : plan_(plan), unitPlan_(std::move(unitPlan)), port_(port), box_(box), session_(std::move(layer)), sink_(sink),
+        recorder_(recorder), numbers_(numbers), done_(std::move(done)) {
+    session_.SetFastReplies(plan.options.fastReplies);
+    QObject::connect(&session_, &session::BoxSession::PortLost, &session_,
+                     [this](const QString &detail) { lost_ = detail; });
+    QObject::connect(&session_, &session::BoxSession::Error, &session_,
+                     [this](const QString &text) { sink_.Message(port_, text); });
+  }
+
+  void Start() override {
+    clock_.start();
+    sink_.Start(port_, CommandName(Command::Load));
+    session::UnitStatus status;
+    status.box = box_;
+    status.port = port_;
+    unit_ = std::make_unique<session::UnitRun>(unitPlan_, session_, status, base::SystemClock(), recorder_, numbers_);
+    QObject::connect(unit_.get(), &session::UnitRun::Changed, unit_.get(), [this](const session::UnitStatus &s) {
+      // The unit's events carry its number once it has one.
+      if (numbers_ && !tagged_ && !s.serial.isEmpty()) {
+        tagged_ = true;
+        sink_.Unit(port_, {s.unitUid, 1, s.serial});
+      }
+      if (s.state == session::UnitState::Busy && s.attempt > 0 && s.percent != shownPercent_)
+        sink_.Progress(port_, shownPercent_ = s.percent);
+    });
+    QObject::connect(unit_.get(), &session::UnitRun::StepEnded, unit_.get(),
+                     [this](const session::UnitStatus &, const session::Attempt &step) {
+                       lastStep_ = step.Operation();
+                       mismatch_ = step.end.mismatch;
+                       if (!step.end.message.isEmpty())
+                         sink_.Message(port_, step.end.message);
+                     });
+    QObject::connect(unit_.get(), &session::UnitRun::Notice, unit_.get(),
+                     [this](const QString &message, const QString &reason) {
+                       openError_ = reason.isEmpty() ? message : reason;
+                     });
+    QObject::connect(unit_.get(), &session::UnitRun::Started, unit_.get(), [this] {
+      if (!plan_.firmware.leftOutNotice.isEmpty())
+        sink_.Message(port_, plan_.firmware.leftOutNotice);
+      unit_->Attempt();
+    });
+    QObject::connect(unit_.get(), &session::UnitRun::AttemptEnded, unit_.get(),
+                     [this](const session::OperationEnd &end) {
+                       // A load has one attempt.
+                       unit_->Finish(end.outcome == session::Outcome::Ok ? session::UnitState::Pass
+                                                                          : session::UnitState::Fail,
+                                     end.outcome, end.message);
+                     });
+    QObject::connect(unit_.get(), &session::UnitRun::Ended, unit_.get(),
+                     [this](const session::UnitStatus &s) { Ended(s); });
+    unit_->Begin();
+  }
+
+  void Interrupt() override {
+    if (done_ && unit_)
+      unit_->Stop();
+  }
+
+  std::optional<ResultClass> Result() const override { return result_; }
+
+private:
+  void Ended(const session::UnitStatus &s) {
+    ResultClass result = s.outcome;
+    QString reason;
+    switch (s.state) {
+    case session::UnitState::Pass:
+      result = ResultClass::Ok;
+      break;
+    case session::UnitState::NotRecorded:
+      result = ResultClass::NotRecorded;
+      reason = s.reason;
+      break;
+    case session::UnitState::Ready:
+      result = ResultClass::Interrupted;
+      reason = session::kStoppedText;
+      break;
+    default:
+      break;
+    }
+    switch (result) {
+    case ResultClass::NoAnswer:
+      reason = lastStep_ == session::BoxOperation::Set
+                   ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
+                   : session::NoAnswerText(plan_.options.timeoutSeconds);
+      break;
+    case ResultClass::PortLost:
+      reason = lost_;
+      break;
+    case ResultClass::PortUnavailable:
+      reason = openError_;
+      break;
+    case ResultClass::BoxFailed:
+      if (s.reason.isEmpty())
+        reason = session::kBoxFailedText;
+      break;
+    case ResultClass::FileRefused:
+      reason = s.reasonEnglish;
+      break;
+    default:
+      break;
+    }
+    session_.ClosePort();
+    result_ = result;
+    const QString checksum = unit_->Image() ? unit_->Image()->checksumCaption : plan_.firmware.checksumCaption;
+    ResultInfo info{result, double(clock_.elapsed()) / 1000.0, checksum,
+                    result == ResultClass::VerifyMismatch ? mismatch_ : std::nullopt, reason};
+    info.unit = numbers_ != nullptr; // a load with serial numbers counts units
+    sink_.Result(port_, info);
+    if (auto done = std::exchange(done_, nullptr))
+      done();
+  }
+
+  const SessionPlan &plan_;
+  const std::shared_ptr<const session::UnitPlan> unitPlan_;
+  const QString port_;
+  const int box_;
+  session::BoxSession session_;
+  EventSink &sink_;
+  records::Recorder *const recorder_;
+  session::SerialNumbers *const numbers_;
+  std::function<void()> done_;
+  std::unique_ptr<session::UnitRun> unit_;
+  QElapsedTimer clock_;
+  int shownPercent_ = -1;
+  bool tagged_ = false;
+  QString lost_, openError_;
+  std::optional<session::BoxOperation> lastStep_;
+  std::optional<session::Mismatch> mismatch_;
+  std::optional<ResultClass> result_;
+};
+
+// What every unit of a load does: the set when a mode or supply was given,
+// then the load, of no job. Every box of a gang without serial numbers loads
+// the one image packed here: a copy per box made the memory grow with every --port.
+std::shared_ptr<const session::UnitPlan> LoadPlanOf(const SessionPlan &plan) {
+  const Options &o = plan.options;
+  auto unit = std::make_shared<session::UnitPlan>();
+  unit->station = o.ports.join(QLatin1Char(','));
+  unit->frontEnd = QStringLiteral("cli");
+  unit->timeoutSeconds = o.timeoutSeconds;
+  if (o.modeGiven || o.powerGiven)
+    unit->set = RequestOf(plan, session::BoxOperation::Set);
+  unit->load = RequestOf(plan, session::BoxOperation::Load);
+  unit->imageText = std::make_shared<const std::vector<std::string>>(plan.firmware.imageText);
+  unit->source = SourceOf(plan);
+  unit->count = uint32_t(o.count.toUInt());
+  unit->sectors = o.sectorMask;
+  unit->filled = plan.firmware.ranges;
+  unit->sharedImage =
+      session::PackLoadImage(*unit->imageText, unit->source, unit->count, unit->sectors, unit->filled);
+  return unit;
+}
 
 } // namespace
 
@@ -363,16 +423,6 @@ struct RunRecords {
   }
   static constexpr int kForwardWaitMs = 5000;
 };
-
-// What every box of a load sends is the same, so a gang packs it once and its
-// sessions share it: a copy per box made the memory grow with every --port.
-std::shared_ptr<const session::LoadImage> GangImage(const SessionPlan &plan) {
-  if (plan.command != Command::Load)
-    return nullptr;
-  const Options &o = plan.options;
-  return session::PackLoadImage(plan.firmware.imageText, SourceOf(plan), uint32_t(o.count.toUInt()), o.sectorMask,
-                                plan.firmware.ranges);
-}
 
 // Descriptors a run opens besides its ports: the records store with its
 // journal, the event loop's and the interrupt watcher's own.
@@ -459,30 +509,33 @@ int RunGang(EventSink &sink, InterruptWatcher &interrupts, const std::function<v
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
   const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
-  // With a serial-number plan each box packs its own image with its unit's number.
-  const bool perUnit = plan.command == Command::Load && plan.options.serialGiven;
-  const std::shared_ptr<const session::LoadImage> image = perUnit ? nullptr : GangImage(plan);
-  std::unique_ptr<session::SerialNumbers> numbers;
-  if (perUnit)
-    numbers = std::make_unique<session::SerialNumbers>(plan.options.serialPlan, plan.serialList, plan.firmware.ranges,
-                                                       QString(), plan.records,
-                                                       session::SerialNumbers::Station(plan.options.ports));
   RunRecords records(plan.records);
-  std::vector<std::unique_ptr<BoxRun>> runs;
-  if (numbers)
+  const bool load = plan.command == Command::Load;
+  const std::shared_ptr<const session::UnitPlan> unitPlan = load ? LoadPlanOf(plan) : nullptr;
+  // With a serial-number plan each box's unit draws its number and packs its own image.
+  std::unique_ptr<session::SerialNumbers> numbers;
+  if (load && plan.options.serialGiven) {
+    numbers = std::make_unique<session::SerialNumbers>(plan.options.serialPlan, plan.serialList, plan.firmware.ranges,
+                                                       QString(), records.recorder.get(), unitPlan->station);
     QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(), [](const QString &text) {
       WriteStderr((QStringLiteral("kavrin-cli: ") + text + QLatin1Char('\n')).toUtf8());
     });
+  }
+  std::vector<std::unique_ptr<Run>> runs;
   return RunGang(
       sink, interrupts,
       [&](std::function<void()> done) {
         auto running = std::make_shared<size_t>(size_t(plan.options.ports.size()));
+        const auto one = [running, done] {
+          if (--*running == 0)
+            done();
+        };
         for (const QString &port : plan.options.ports)
-          runs.push_back(std::make_unique<BoxRun>(plan, port, int(runs.size()) + 1, layer, image, sink,
-                                                  records.attempts, numbers.get(), [running, done] {
-                                                    if (--*running == 0)
-                                                      done();
-                                                  }));
+          if (load)
+            runs.push_back(std::make_unique<LoadRun>(plan, unitPlan, port, int(runs.size()) + 1, layer, sink,
+                                                     records.recorder.get(), numbers.get(), one));
+          else
+            runs.push_back(std::make_unique<BoxRun>(plan, port, layer, sink, records.attempts, one));
         for (auto &run : runs)
           run->Start();
         if (runs.empty())
@@ -506,7 +559,7 @@ namespace {
 class JobUnits {
 public:
   JobUnits(const JobPlan &plan, EventSink &sink, records::Recorder *recorder)
-      : plan_(plan), sink_(sink), numbers_(session::SerialNumbers::ForJob(plan.job, plan.records, plan.options.ports)),
+      : plan_(plan), sink_(sink), numbers_(session::SerialNumbers::ForJob(plan.job, recorder, plan.options.ports)),
         run_(plan.job, plan.options.ports, base::SystemClock(), recorder, RunOptionsOf(plan)),
         shown_(size_t(run_.BoxCount())) {
     if (numbers_) {
@@ -524,6 +577,10 @@ public:
     QObject::connect(&run_, &session::ProductionRun::Notice, &run_,
                      [this](int box, const QString &text) { sink_.Message(run_.Unit(box).port, text); });
     QObject::connect(&run_, &session::ProductionRun::CountersChanged, &run_, [this] { MaybeDone(); });
+    QObject::connect(&run_, &session::ProductionRun::LotFull, &run_, [this](int box) {
+      lotFull_ = true;
+      unstarted_.insert(box);
+    });
   }
 
   void Start(std::function<void()> done) {
@@ -546,14 +603,19 @@ public:
     if (plan_.records.kind == records::StoreLocation::Kind::Off)
       return;
     const session::RunCounters &c = run_.Counters();
-    sink_.Lot({run_.Lot(), c.passed, c.failed, c.lotSize, c.loaded ? QString() : c.error});
+    LotInfo lot{run_.Lot(), c.passed, c.failed, c.lotSize, true, QString()};
+    // A server out of reach leaves its last count and this station's spool; a file, nothing.
+    if (!c.current && plan_.records.kind == records::StoreLocation::Kind::Postgres)
+      lot.current = false;
+    else if (!c.current)
+      lot.error = c.error;
+    sink_.Lot(lot);
   }
 
 private:
   static session::RunOptions RunOptionsOf(const JobPlan &plan) {
     session::RunOptions o;
     o.lot = plan.options.lot;
-    o.store = plan.records;
     o.frontEnd = QStringLiteral("cli");
     o.fastReplies = plan.options.fastReplies;
     return o;
@@ -609,6 +671,23 @@ private:
 
   void Ended(const session::UnitStatus &s) {
     const Shown &shown = shown_[size_t(s.box - 1)];
+    if (s.state == session::UnitState::NotRecorded) {
+      // No record, no pass: the run stops starting units (the engine refuses them).
+      sink_.Unit(s.port, s.attempt > 0 ? UnitTag{s.unitUid, s.attempt, s.serial} : UnitTag{});
+      ResultInfo info{ResultClass::NotRecorded, s.unitSeconds, run_.UnitChecksum(s.box), std::nullopt, s.reason};
+      info.unit = true;
+      sink_.Result(s.port, info);
+      results_.push_back(ResultClass::NotRecorded);
+      MaybeDone();
+      return;
+    }
+    if (unstarted_.erase(s.box)) {
+      // No unit: the lot's places are all held, here or on other stations.
+      sink_.Unit(s.port, {});
+      sink_.Message(s.port, QStringLiteral("the lot %1 has no place left: no unit started").arg(run_.Lot()));
+      MaybeDone();
+      return;
+    }
     const ResultClass result = s.state == session::UnitState::Ready ? ResultClass::Interrupted : s.outcome;
     QString reason;
     switch (result) {
@@ -629,11 +708,18 @@ private:
     default:
       break;
     }
-    sink_.Result(s.port, ResultInfo{result, s.unitSeconds, run_.UnitChecksum(s.box),
-                                    result == ResultClass::VerifyMismatch ? shown.mismatch : std::nullopt, reason});
+    // The result names its own unit, or none for one that never started;
+    // never the box's unit before.
+    sink_.Unit(s.port, s.attempt > 0 ? UnitTag{s.unitUid, s.attempt, s.serial} : UnitTag{});
+    ResultInfo info{result, s.unitSeconds, run_.UnitChecksum(s.box),
+                    result == ResultClass::VerifyMismatch ? shown.mismatch : std::nullopt, reason};
+    info.unit = true;
+    sink_.Result(s.port, info);
     results_.push_back(result);
-    // A box whose port does not open would only fail every unit it is given.
-    if (!stopping_ && result != ResultClass::PortUnavailable && started_ < units_) {
+    // A box whose port does not open would only fail every unit it is given,
+    // and a unit refused its data (no number left) every unit after it.
+    if (!stopping_ && !lotFull_ && result != ResultClass::PortUnavailable && result != ResultClass::FileRefused &&
+        started_ < units_) {
       ++pending_;
       QTimer::singleShot(0, &run_, [this, box = s.box] {
         --pending_;
@@ -648,9 +734,10 @@ private:
   void MaybeDone() {
     if (!done_ || run_.Busy() || pending_ > 0)
       return;
-    // The lot's figures include this run's units once the store has answered.
+    // The lot's figures include this run's units once the store has answered for them.
     const session::RunCounters &c = run_.Counters();
-    if (plan_.records.kind != records::StoreLocation::Kind::Off && !c.loaded && c.error.isEmpty())
+    if (plan_.records.kind != records::StoreLocation::Kind::Off &&
+        (!run_.CountsSettled() || (!c.loaded && c.error.isEmpty())))
       return;
     std::exchange(done_, nullptr)();
   }
@@ -664,6 +751,8 @@ private:
   int started_ = 0;
   int pending_ = 0;
   bool stopping_ = false;
+  bool lotFull_ = false;    // a unit found no place: no box starts another
+  std::set<int> unstarted_; // boxes whose unit found no place, until its end is told
   std::vector<ResultClass> results_;
   std::function<void()> done_;
 };

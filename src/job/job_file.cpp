@@ -5,6 +5,7 @@
 #include "base/printable.h"
 #include "job/pin.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -573,6 +574,7 @@ OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {
   if (!parsed.job)
     return refuse(parsed.refusal);
   const Job &job = *parsed.job;
+  opened.jobSha256 = QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
 
   opened.firmwarePath = FirmwarePath(job, path);
   const QString firmware = Quoted(QDir::toNativeSeparators(opened.firmwarePath));

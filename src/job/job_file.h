@@ -81,6 +81,7 @@ ParsedJob ParseJob(const QByteArray &text);
 
 struct OpenedJob {
   std::optional<Job> job;
+  QString jobSha256;    // of the job file's bytes, lower-case hex
   QString firmwarePath; // the firmware's absolute path
   image::FirmwareFile firmware;
   unit::ListFile list; // a plan's list file, read

@@ -24,6 +24,8 @@ QString OutcomeName(Outcome outcome) {
     return QStringLiteral("interrupted");
   case Outcome::Cancelled:
     return QStringLiteral("cancelled");
+  case Outcome::NotRecorded:
+    return QStringLiteral("not-recorded");
   }
   return {};
 }

@@ -19,10 +19,14 @@ enum class Outcome : uint8_t {
   ReadProtected,   // the chip is read-protected
   Interrupted,     // stopped by the operator
   Cancelled,       // the operator cancelled the file dialog
+  // Whatever the box did, the record of it could not be written (the store
+  // refused it): a unit so ended is no pass. No record holds this class.
+  NotRecorded,
 };
 
 // "ok", "file-refused", "port-unavailable", "box-failed", "verify-mismatch",
-// "no-answer", "port-lost", "read-protected", "interrupted", "cancelled".
+// "no-answer", "port-lost", "read-protected", "interrupted", "cancelled",
+// "not-recorded".
 QString OutcomeName(Outcome outcome);
 
 // The difference a verify reported: address and the bytes written and read.

@@ -1,5 +1,6 @@
 #include "records/database.h"
 
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -85,6 +86,38 @@ const char *const kUnitSumsSql =
     "AS later FROM programming_records WHERE job_name <> '') AS attempts WHERE later = 1 "
     "GROUP BY job_name, lot, hour, result";
 
+} // namespace
+
+// The units of a store older than version 5, derived from its records: the
+// records of a job that share a unit_uid (a record without one is a unit of
+// its own). The unit's last attempt (the highest attempt number, the latest
+// of equal ones) gives its lot, host, port (the record's station), end and
+// verdict: passed when it is an ok load or verify; interrupted when it was
+// interrupted or cancelled, or is an ok set (its station stopped or died
+// before the load ended); failed otherwise, with that record's result as its
+// class. It started when its first record did, carries the serial number its
+// records carry, and counts the last attempt's number of attempts. The job
+// file's SHA-256 and the station's name are not known (empty), and it holds
+// no place in its lot.
+QString DerivedUnitsSql(bool hasSerial) {
+  const QString unit = Sql("CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END");
+  const QString by = Sql("PARTITION BY job_name, ") + unit;
+  return Sql("SELECT unit AS unit_uid, job_name, '' AS job_sha256, lot, '' AS station, host, station AS port, "
+             "serial, first_started AS started_at, finished_at AS ended_at, "
+             "CASE WHEN result = 'ok' AND operation <> 'set' THEN 'passed' "
+             "WHEN result IN ('ok', 'interrupted', 'cancelled') THEN 'interrupted' ELSE 'failed' END AS verdict, "
+             "CASE WHEN (result = 'ok' AND operation = 'set') OR result = 'cancelled' THEN 'interrupted' "
+             "ELSE result END AS result, attempt AS attempts, '' AS holds_until FROM (SELECT ") +
+         unit +
+         Sql(" AS unit, job_name, lot, host, station, finished_at, result, operation, attempt, MIN(started_at) OVER (") +
+         by + Sql(") AS first_started, ") + (hasSerial ? Sql("MAX(serial) OVER (") + by + Sql(")") : Sql("''")) +
+         Sql(" AS serial, ROW_NUMBER() OVER (") + by +
+         Sql(" ORDER BY attempt DESC, finished_at DESC, id DESC) AS later FROM programming_records "
+             "WHERE job_name <> '') AS attempts WHERE later = 1");
+}
+
+namespace {
+
 // "2026-12-07T23": the UTC hour `t` falls in, as unit_hours keys it.
 QString HourText(const QDateTime &t) { return TimeText(t).left(13); }
 // Version 4: a unit's attempts by its serial number, and the pools numbers are
@@ -100,6 +133,51 @@ const char *const kVersion4[] = {
     "unit_uid TEXT NOT NULL DEFAULT '', changed_at TEXT NOT NULL, PRIMARY KEY (pool, idx))",
     "CREATE INDEX serial_numbers_station ON serial_numbers (pool, host, station, state)",
 };
+
+// Version 5: a row per unit (records/unit_row.h), a unit's uid kept apart by
+// job as its records' always were (a job is named by people), found by its lot (the
+// units of a lot that still hold a place are those without a verdict), by
+// when it ended (the summaries) and by its station (what a killed run left);
+// each lot's units passed and failed, kept as units end, so that a lot of a
+// million units is counted in one read, and its size (0 until a start of one
+// of its units writes it: records/line_reader.h NoteLotSize).
+const char *const kVersion5[] = {
+    "CREATE TABLE units (unit_uid TEXT NOT NULL, job_name TEXT NOT NULL, job_sha256 TEXT NOT NULL DEFAULT '', "
+    "lot TEXT NOT NULL DEFAULT '', station TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', "
+    "port TEXT NOT NULL DEFAULT '', serial TEXT NOT NULL DEFAULT '', started_at TEXT NOT NULL, "
+    "ended_at TEXT NOT NULL DEFAULT '', verdict TEXT NOT NULL DEFAULT '', result TEXT NOT NULL DEFAULT '', "
+    "attempts BIGINT NOT NULL DEFAULT 0, holds_until TEXT NOT NULL DEFAULT '', PRIMARY KEY (job_name, unit_uid))",
+    "CREATE INDEX units_lot ON units (job_name, lot, verdict, holds_until)",
+    "CREATE INDEX units_ended ON units (ended_at)",
+    "CREATE INDEX units_station ON units (host, station, verdict)",
+    "CREATE TABLE lots (job_name TEXT NOT NULL, lot TEXT NOT NULL, passed BIGINT NOT NULL DEFAULT 0, "
+    "failed BIGINT NOT NULL DEFAULT 0, size BIGINT NOT NULL DEFAULT 0, PRIMARY KEY (job_name, lot))",
+    // The numbers given back to a pool, lowest first.
+    "CREATE INDEX serial_numbers_state ON serial_numbers (pool, state, idx)",
+};
+// Version 5 on a server: whoever writes a unit row (a start, an end, a killed
+// run's units settled, a spool forwarded), the server tells it on
+// kUnitsChannel as the write commits, with the unit's
+// job and lot as a payload (equal ones of one transaction come once). Made
+// after an older store's units are derived, which nobody waits to hear of.
+QStringList UnitsChangedSql() {
+  return {QStringLiteral("CREATE OR REPLACE FUNCTION kavrin_units_changed() RETURNS trigger LANGUAGE plpgsql AS "
+                         "$$BEGIN PERFORM pg_notify('%1', NEW.job_name || chr(31) || NEW.lot); RETURN NULL; END$$")
+              .arg(kUnitsChannel),
+          QStringLiteral("CREATE TRIGGER units_changed AFTER INSERT OR UPDATE ON units FOR EACH ROW "
+                         "EXECUTE FUNCTION kavrin_units_changed()")};
+}
+// A spool's unit ops (records/unit_row.h UnitOp, as JSON), oldest first.
+const char *const kSpoolOps = "CREATE TABLE spool_ops (id INTEGER PRIMARY KEY, body TEXT NOT NULL)";
+// Each lot's counts, and unit_hours, from the units.
+const char *const kFillLots =
+    "INSERT INTO lots (job_name, lot, passed, failed) SELECT job_name, lot, "
+    "SUM(CASE WHEN verdict = 'passed' THEN 1 ELSE 0 END), SUM(CASE WHEN verdict = 'failed' THEN 1 ELSE 0 END) "
+    "FROM units WHERE job_name <> '' GROUP BY job_name, lot";
+const char *const kFillUnitHours =
+    "INSERT INTO unit_hours (job_name, lot, hour, result, units) SELECT job_name, lot, SUBSTR(ended_at, 1, 13), "
+    "result, COUNT(*) FROM units WHERE job_name <> '' AND verdict IN ('passed', 'failed') "
+    "GROUP BY job_name, lot, SUBSTR(ended_at, 1, 13), result";
 
 QString ColumnList() {
   QString out;
@@ -124,11 +202,17 @@ QString Conditions(const Filter &f, QVariantList *values) {
     *values << TimeText(*f.until);
   }
   for (const auto &[column, value] : {std::pair{"result", f.result}, std::pair{"job_name", f.job},
-                                      std::pair{"lot", f.lot}, std::pair{"serial", f.serial}}) {
+                                      std::pair{"lot", f.lot}, std::pair{"serial", f.serial},
+                                      std::pair{"host", f.host}}) {
     if (value.isEmpty())
       continue;
     where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
     *values << value;
+  }
+  if (!f.stations.isEmpty()) {
+    where += QStringLiteral(" AND station IN (%1)").arg(QStringList(f.stations.size(), Sql("?")).join(Sql(", ")));
+    for (const QString &station : f.stations)
+      *values << station;
   }
   return where;
 }
@@ -160,8 +244,18 @@ bool PrepareQuery(QSqlQuery &q, const QString &sql, const QVariantList &values, 
       *error = ErrorText(q.lastError());
     return false;
   }
+  // A null QString would bind as NULL, which no text column takes.
   for (int i = 0; i < values.size(); ++i)
-    q.bindValue(i, values[i]);
+    q.bindValue(i, values[i].typeId() == QMetaType::QString ? TextValue(values[i].toString()) : values[i]);
+  return true;
+}
+
+bool Run(Connection &c, const QString &sql, const QVariantList &values, QString *error, QSqlQuery *out) {
+  QSqlQuery q(c.Database());
+  if (!PrepareQuery(q, sql, values, error) || !ExecQuery(q, error))
+    return false;
+  if (out)
+    *out = std::move(q);
   return true;
 }
 
@@ -189,8 +283,6 @@ bool Connection::IsOpen() const { return QSqlDatabase::contains(name_) && Databa
 
 void Connection::Close() {
   insert_.reset();
-  lastAttempt_.reset();
-  addUnits_.reset();
   if (QSqlDatabase::contains(name_))
     Database().close();
 }
@@ -201,6 +293,16 @@ bool Connection::Exec(const QString &sql, QString *error) {
     return true;
   if (error)
     *error = ErrorText(q.lastError());
+  return false;
+}
+
+bool Connection::Transaction(QString *error, const std::function<bool()> &body) {
+  if (!Open(error) || !Exec(sqlite_ ? Sql("BEGIN IMMEDIATE") : Sql("BEGIN"), error))
+    return false;
+  if (body() && Exec(Sql("COMMIT"), error))
+    return true;
+  QString ignored;
+  Exec(Sql("ROLLBACK"), &ignored);
   return false;
 }
 
@@ -239,7 +341,7 @@ bool Connection::Open(QString *error) {
       }
     }
     db.setDatabaseName(where_.sqlitePath);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs) +
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyMs_) +
                          (readOnly_ ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
   } else {
     db.setHostName(where_.host);
@@ -363,14 +465,27 @@ bool Connection::MakeSchema(QString *error) {
       return fail();
   if (version < 2 && !Exec(Sql(kJobIndex), error))
     return fail();
-  if (version < 3 &&
-      (!Exec(Sql(kUnitIndex), error) || !Exec(Sql(kUnitHoursTable), error) ||
-       !Exec(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) ") + Sql(kUnitSumsSql), error)))
+  if (version < 3 && (!Exec(Sql(kUnitIndex), error) || !Exec(Sql(kUnitHoursTable), error)))
     return fail();
-  if (version < 3)
+  if (version < 4)
     for (const char *sql : kVersion4)
       if (!Exec(Sql(sql), error))
         return fail();
+  if (version < 5) {
+    for (const char *sql : kVersion5)
+      if (!Exec(Sql(sql), error))
+        return fail();
+    if (sqlite_ && !Exec(Sql(kSpoolOps), error))
+      return fail();
+    // A spool's records are another store's: its units are made there.
+    if (!spool_ && (!Exec(Sql("INSERT INTO units ") + DerivedUnitsSql(true) + Sql(" ON CONFLICT (job_name, unit_uid) DO NOTHING"), error) || !Exec(Sql(kFillLots), error) ||
+                    !Exec(Sql("DELETE FROM unit_hours"), error) || !Exec(Sql(kFillUnitHours), error)))
+      return fail();
+    if (!sqlite_)
+      for (const QString &sql : UnitsChangedSql())
+        if (!Exec(sql, error))
+          return fail();
+  }
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();
@@ -500,7 +615,7 @@ bool Connection::Insert(std::span<const Record> rows, QString *error) {
       return false;
     }
   }
-  // A record and its unit's count go together: one transaction for them all.
+  // The records of a batch go together: one transaction for them all.
   if (!Exec(Sql("BEGIN"), error))
     return false;
   const auto fail = [&] {
@@ -527,68 +642,8 @@ bool Connection::Insert(std::span<const Record> rows, QString *error) {
         *error = ErrorText(insert_->lastError());
       return fail();
     }
-    // A copy already stored was counted when it came; a spool is never summed.
-    if (insert_->numRowsAffected() == 1 && !spool_ && !CountUnit(r, error))
-      return fail();
   }
   return Exec(Sql("COMMIT"), error) || fail();
-}
-
-bool Connection::CountUnit(const Record &r, QString *error) {
-  if (r.jobName.isEmpty())
-    return true; // no unit
-  if (!addUnits_) {
-    addUnits_ = std::make_unique<QSqlQuery>(Database());
-    lastAttempt_ = std::make_unique<QSqlQuery>(Database());
-    if (!addUnits_->prepare(Sql("INSERT INTO unit_hours (job_name, lot, hour, result, units) VALUES (?, ?, ?, ?, ?) "
-                                "ON CONFLICT (job_name, lot, hour, result) DO UPDATE SET units = "
-                                "unit_hours.units + excluded.units")) ||
-        !lastAttempt_->prepare(Sql("SELECT attempt, finished_at, lot, result FROM programming_records WHERE "
-                                   "job_name = ? AND unit_uid = ? AND record_uid <> ? "
-                                   "ORDER BY attempt DESC, finished_at DESC, id DESC LIMIT 1"))) {
-      if (error)
-        *error = ErrorText((addUnits_->lastError().isValid() ? addUnits_ : lastAttempt_)->lastError());
-      addUnits_.reset();
-      lastAttempt_.reset();
-      return false;
-    }
-  }
-  const auto add = [&](const QString &lot, const QString &hour, const QString &result, qint64 units) {
-    addUnits_->bindValue(0, r.jobName);
-    addUnits_->bindValue(1, TextValue(lot));
-    addUnits_->bindValue(2, hour);
-    addUnits_->bindValue(3, TextValue(result));
-    addUnits_->bindValue(4, units);
-    if (addUnits_->exec())
-      return true;
-    if (error)
-      *error = ErrorText(addUnits_->lastError());
-    return false;
-  };
-  if (!r.unitUid.isEmpty()) {
-    lastAttempt_->bindValue(0, r.jobName);
-    lastAttempt_->bindValue(1, r.unitUid);
-    lastAttempt_->bindValue(2, r.recordUid);
-    if (!lastAttempt_->exec()) {
-      if (error)
-        *error = ErrorText(lastAttempt_->lastError());
-      return false;
-    }
-    if (lastAttempt_->next()) {
-      const qint64 attempt = lastAttempt_->value(0).toLongLong();
-      const QString finished = lastAttempt_->value(1).toString();
-      const QString lot = lastAttempt_->value(2).toString();
-      const QString result = lastAttempt_->value(3).toString();
-      lastAttempt_->finish();
-      // Of equal attempts and times the later written decides, and r is the later.
-      if (std::pair(r.attempt, TimeText(r.finishedAt)) < std::pair(attempt, finished))
-        return true; // an earlier attempt, come late
-      if (!add(lot, finished.left(13), result, -1))
-        return false;
-    }
-    lastAttempt_->finish();
-  }
-  return add(r.lot, HourText(r.finishedAt), r.result, 1);
 }
 
 bool Connection::Read(QSqlQuery &q, std::vector<Record> *rows, QString *error) {
@@ -783,6 +838,62 @@ bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QSt
       hour = QDateTime(QDate::fromString(text.left(10), Qt::ISODate), QTime(text.mid(11, 2).toInt(), 0), Qt::UTC);
     }
     hours->push_back({hour, q.value(1).toString(), units});
+  }
+  if (q.lastError().isValid()) {
+    if (error)
+      *error = ErrorText(q.lastError());
+    return false;
+  }
+  return true;
+}
+
+bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error) {
+  if (!Open(error))
+    return false;
+  if (version_ < 2)
+    return true; // a store of no jobs
+  const QString at = Sql("CASE WHEN ended_at = '' THEN started_at ELSE ended_at END");
+  QString where;
+  QVariantList values;
+  if (f.since) {
+    where += Sql(" AND ") + at + Sql(" >= ?");
+    values << TimeText(*f.since);
+  }
+  if (f.until) {
+    where += Sql(" AND ") + at + Sql(" < ?");
+    values << TimeText(*f.until);
+  }
+  for (const auto &[column, value] : {std::pair{"job_name", f.job}, std::pair{"lot", f.lot}}) {
+    if (value.isEmpty())
+      continue;
+    where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
+    values << value;
+  }
+  const QString from =
+      version_ < 5 ? Sql("(") + DerivedUnitsSql(version_ >= 4) + Sql(") AS derived") : Sql("units");
+  QSqlQuery q(Database());
+  q.setForwardOnly(true);
+  if (!PrepareQuery(q,
+                    Sql("SELECT unit_uid, job_name, lot, serial, started_at, ended_at, verdict, result, attempts FROM ") +
+                        from + Sql(" WHERE job_name <> ''") + where,
+                    values, error) ||
+      !ExecQuery(q, error))
+    return false;
+  UnitRow u;
+  while (q.next()) {
+    u.unitUid = q.value(0).toString();
+    u.jobName = q.value(1).toString();
+    u.lot = q.value(2).toString();
+    u.serial = q.value(3).toString();
+    u.startedAt = TimeFromText(q.value(4).toString());
+    u.endedAt = TimeFromText(q.value(5).toString());
+    u.verdict = q.value(6).toString();
+    u.result = q.value(7).toString();
+    u.attempts = q.value(8).toLongLong();
+    if (!each(u)) {
+      q.finish();
+      return true;
+    }
   }
   if (q.lastError().isValid()) {
     if (error)

@@ -8,6 +8,7 @@
 #include "records/query.h"
 #include "records/record.h"
 #include "records/store_location.h"
+#include "records/unit_row.h"
 #include "records/yield.h"
 
 #include <QSqlDatabase>
@@ -17,15 +18,31 @@
 #include <memory>
 #include <span>
 
+namespace records {
+// The channel a PostgreSQL store tells on whenever a unit row is written (its
+// start, its end, a killed run's units settled): the units table's trigger
+// sends the unit's job and lot with U+001F between, once per transaction.
+inline const QString kUnitsChannel = QStringLiteral("kavrin_units");
+} // namespace records
+
 namespace records::db {
 
 // 1: the first table; 2: the job, lot, unit and attempt of each record;
-// 3: unit_hours, the units' last attempts summed per job, lot, UTC hour and
-// result, kept by every insert (a program that did not keep it must not write).
+// 3: unit_hours, the units summed per job, lot, UTC hour and result (a
+// program that did not keep it must not write); from version 5 kept as units
+// end (records/unit_store.h), before by every insert of a record.
 // 4: each record's serial number, and the serial-number pools (records/serial_pool.h).
-inline constexpr int kSchemaVersion = 4;
-// A writer waits this long for another writer of the same SQLite file.
-inline constexpr int kSqliteBusyMs = 250;
+// 5: a row per unit (records/unit_row.h), the lots' counts, unit_hours kept
+// from the units' verdicts, and a spool's unit ops; an older store's units
+// are derived once from its records (see DerivedUnitsSql in database.cpp).
+inline constexpr int kSchemaVersion = 5;
+// A writer waits this long for another writer of the same SQLite file, so
+// that stations sharing one file queue rather than fail; at least the 10 s a
+// unit's write may take before its unit is called not recorded.
+inline constexpr int kSqliteBusyMs = 10000;
+// A write on a thread that must not wait (the Recorder's Add) gives up sooner
+// and is tried again later.
+inline constexpr int kSqliteQuickBusyMs = 250;
 // A connection attempt to the server gives up after this long; libpq takes
 // no less than kLeastConnectTimeoutS.
 inline constexpr int kConnectTimeoutS = 5;
@@ -68,6 +85,10 @@ public:
   // SQLite: leave copying the log into the file to Checkpoint on another
   // thread, so that this connection's commits never pay for it. Before Open.
   void LeaveCheckpoints() { leaveCheckpoints_ = true; }
+  // SQLite: how long a write waits for another writer (kSqliteBusyMs unless
+  // set). Before Open.
+  void SetBusyTimeout(int ms) { busyMs_ = ms; }
+  int Version() const { return version_; } // the open store's schema version
   // Copies what the log holds into the file as far as no reader needs it;
   // never waits for other connections.
   bool Checkpoint(QString *error);
@@ -91,6 +112,11 @@ public:
   // hours that attempt finished in), summed per UTC hour and result, in no
   // particular order. A store older than unit_hours is summed from its rows.
   bool UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QString *error);
+  // The units of jobs whose end (a unit without one: its start) is in the
+  // filter's range, of its job and lot, in no particular order; those of a
+  // store older than version 5 derived from its records. `each` returns
+  // false to stop.
+  bool Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error);
   // The names of the store's jobs, in order.
   bool Jobs(QStringList *jobs, QString *error);
   // Oldest first by id: the spool's order.
@@ -103,6 +129,10 @@ public:
   QSqlDatabase Database() const;
   // Runs one statement; false and the database's message on a failure.
   bool Exec(const QString &sql, QString *error);
+  // Opens when not open and runs `body` in one transaction, holding the
+  // store's write lock from its start with SQLite (with PostgreSQL what
+  // `body` locks); rolls back when `body` or the commit fails.
+  bool Transaction(QString *error, const std::function<bool()> &body);
 
 private:
   // A read-only SQLite connection that SQLite cannot give its lock files.
@@ -115,8 +145,6 @@ private:
   // The distinct file paths holding `contains`; *tooMany when there are more
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);
-  // Moves the count of r's unit to r when r is its last attempt so far.
-  bool CountUnit(const Record &r, QString *error);
   // The columns to select: those the store's version lacks (a reader does not
   // migrate) come as their defaults.
   QString SelectList() const;
@@ -128,19 +156,26 @@ private:
   const QString name_;
   bool leaveCheckpoints_ = false;
   bool readOnly_ = false;
+  int busyMs_ = kSqliteBusyMs;
   QString note_;
   int connectTimeoutS_ = kConnectTimeoutS;
   int version_ = kSchemaVersion; // the open store's
   std::unique_ptr<QSqlQuery> insert_;
-  std::unique_ptr<QSqlQuery> lastAttempt_;
-  std::unique_ptr<QSqlQuery> addUnits_;
 };
+
+// The units of a store older than version 5, as a SELECT of the units
+// table's columns derived from its records (what a derived unit is: see
+// database.cpp). `hasSerial`: the store's records have a serial (version 4).
+QString DerivedUnitsSql(bool hasSerial);
 
 // The database's own message for a failed call, as plain as it comes.
 QString ErrorText(const class QSqlError &e);
 // Prepares `sql` on `q` with `values` bound in order; runs a prepared query.
 // Each gives false and the database's message on a failure.
+// A null QString binds as '' (no text column takes NULL).
 bool PrepareQuery(class QSqlQuery &q, const QString &sql, const QVariantList &values, QString *error);
 bool ExecQuery(class QSqlQuery &q, QString *error);
+// Prepares and runs `sql` on the connection; the query, run, into *out.
+bool Run(Connection &c, const QString &sql, const QVariantList &values, QString *error, QSqlQuery *out = nullptr);
 
 } // namespace records::db

@@ -1,8 +1,8 @@
 #include "records/query.h"
 #include "records/database.h"
+#include "records/store_worker.h"
 #include "records/yield.h"
 
-#include <QPointer>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -127,16 +127,16 @@ bool ExportCsv(const StoreLocation &where, const Filter &f, const QString &path,
 }
 
 AsyncReader::AsyncReader(const StoreLocation &where, QObject *parent)
-    : QObject(parent), where_(where), thread_([this] { Run(); }) {}
+    : QObject(parent), where_(where), worker_(std::make_unique<StoreWorker>(QStringLiteral("kavrin-reader"))) {}
 
 AsyncReader::~AsyncReader() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
   cancel_ = true;
-  wake_.notify_all();
-  thread_.join();
+  {
+    // What has not started is not wanted any more.
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+  }
+  worker_->Stop();
 }
 
 int AsyncReader::Fetch(const Filter &f) { return Ask(Kind::Fetch, f, QString()); }
@@ -146,68 +146,50 @@ int AsyncReader::Export(const Filter &f, const QString &path) { return Ask(Kind:
 int AsyncReader::Chart(const Filter &f) { return Ask(Kind::Chart, f, QString()); }
 
 int AsyncReader::Ask(Kind kind, const Filter &f, const QString &path) {
-  std::lock_guard lock(mutex_);
-  // Only the newest fetch or chart matters to the window; one still waiting is stale.
-  if (kind != Kind::Export)
-    std::erase_if(requests_, [&](const Request &r) { return r.kind == kind; });
-  requests_.push_back({nextTicket_, kind, f, path});
-  wake_.notify_all();
+  {
+    std::lock_guard lock(mutex_);
+    // Only the newest fetch or chart matters to the window; one still waiting is stale.
+    if (kind != Kind::Export)
+      std::erase_if(requests_, [&](const Request &r) { return r.kind == kind; });
+    requests_.push_back({nextTicket_, kind, f, path});
+  }
+  // One task per request asked; a task whose request was replaced finds the newer one or none.
+  worker_->Post([this] { RunNext(); });
   return nextTicket_++;
 }
 
-void AsyncReader::Run() {
-  db::Connection c(where_, db::Connection::Target::Store, "reader");
-  c.ReadOnly();
-  for (;;) {
-    Request request;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [&] { return stop_ || !requests_.empty(); });
-      if (stop_)
-        return;
-      request = std::move(requests_.front());
-      requests_.pop_front();
-    }
-    Outcome outcome{request.ticket, request.kind, {}, 0, QString(), nullptr};
-    if (Refuse(where_, &outcome.error)) {
-    } else if (request.kind == Kind::Export) {
-      ExportOn(c, request.filter, request.exportPath, &outcome.count, &outcome.error, &cancel_);
-    } else if (request.kind == Kind::Chart) {
-      outcome.chart = std::make_shared<YieldChart>();
-      if (!ChartFigures(c, request.filter, outcome.chart.get(), &outcome.error))
-        c.Close();
-    } else if (!c.Select(request.filter, &outcome.rows, &outcome.error)) {
-      // A dropped server connection is made again on the next request.
-      c.Close();
-    }
-    {
-      std::lock_guard lock(mutex_);
-      outcomes_.push_back(std::move(outcome));
-    }
-    // Carries no data: the outcome crossed over under the mutex above.
-    QMetaObject::invokeMethod(
-        this, [this] { Deliver(); }, Qt::QueuedConnection);
-  }
-}
-
-void AsyncReader::Deliver() {
-  std::deque<Outcome> ready;
+void AsyncReader::RunNext() {
+  Request request;
   {
     std::lock_guard lock(mutex_);
-    ready.swap(outcomes_);
-  }
-  // A receiver may destroy the reader from its slot.
-  const QPointer<AsyncReader> self(this);
-  for (const Outcome &o : ready) {
-    if (!self)
+    if (requests_.empty())
       return;
-    if (o.kind == Kind::Export)
-      emit Exported(o.ticket, o.count, o.error);
-    else if (o.kind == Kind::Chart)
-      emit Charted(o.ticket, o.chart ? *o.chart : YieldChart(), o.error);
-    else
-      emit Fetched(o.ticket, o.rows, o.error);
+    request = std::move(requests_.front());
+    requests_.pop_front();
   }
+  db::Connection &c = worker_->Connection(where_, db::Connection::Target::Store, "reader", true);
+  Outcome outcome{request.ticket, request.kind, {}, 0, QString(), nullptr};
+  if (Refuse(where_, &outcome.error)) {
+  } else if (request.kind == Kind::Export) {
+    ExportOn(c, request.filter, request.exportPath, &outcome.count, &outcome.error, &cancel_);
+  } else if (request.kind == Kind::Chart) {
+    outcome.chart = std::make_shared<YieldChart>();
+    if (!ChartFigures(c, request.filter, outcome.chart.get(), &outcome.error))
+      c.Close();
+  } else if (!c.Select(request.filter, &outcome.rows, &outcome.error)) {
+    // A dropped server connection is made again on the next request.
+    c.Close();
+  }
+  replies_.Port().Send([this, outcome = std::move(outcome)] { Deliver(outcome); });
+}
+
+void AsyncReader::Deliver(const Outcome &o) {
+  if (o.kind == Kind::Export)
+    emit Exported(o.ticket, o.count, o.error);
+  else if (o.kind == Kind::Chart)
+    emit Charted(o.ticket, o.chart ? *o.chart : YieldChart(), o.error);
+  else
+    emit Fetched(o.ticket, o.rows, o.error);
 }
 
 } // namespace records

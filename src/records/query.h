@@ -3,17 +3,16 @@
 // the export, and AsyncReader, which runs them on a worker thread for the window.
 
 #include "records/record.h"
+#include "records/replies.h"
 #include "records/store_location.h"
 
 #include <QObject>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 Q_MOC_INCLUDE("records/yield.h")
 
@@ -38,6 +37,8 @@ struct Filter {
   QString job{};                    // only this job's records; empty: any
   QString lot{};                    // only this lot's records; empty: any
   QString serial{};                 // only the records of the unit with this serial number; empty: any
+  QString host{};                   // only the records made on this host; empty: any
+  QStringList stations{};           // only the records of these stations (ports as chosen); empty: any
 };
 
 // Newest first. Opens a connection of the calling thread for the call that
@@ -62,12 +63,15 @@ bool ForEach(const StoreLocation &where, const Filter &f, const std::function<bo
 bool ExportCsv(const StoreLocation &where, const Filter &f, const QString &path, qint64 *count, QString *error,
                const std::atomic<bool> *cancel = nullptr);
 
-// Runs queries, charts and exports on a thread of its own with its own connection, and
-// delivers the outcome on the thread that made it through Fetched/Exported,
-// queued (nothing is delivered from inside Fetch or Export). Requests run in
-// order; a Fetch that is still waiting is replaced by a newer one. Destroying
-// the reader cancels an export between pages and waits for the thread, which
-// is at most one page of a query (or one connection attempt, 5 s at most).
+class StoreWorker;
+
+// Runs queries, charts and exports on a StoreWorker of its own with its own
+// connection, and delivers the outcome on the thread that made it through
+// Fetched/Exported, queued (nothing is delivered from inside Fetch or Export).
+// Requests run in order; a Fetch that is still waiting is replaced by a newer
+// one. Destroying the reader cancels an export between pages and waits for
+// the worker, which is at most one page of a query (or one connection
+// attempt, 5 s at most).
 class AsyncReader : public QObject {
   Q_OBJECT
 public:
@@ -103,18 +107,17 @@ private:
     std::shared_ptr<YieldChart> chart;
   };
   int Ask(Kind kind, const Filter &f, const QString &path);
-  void Run();
-  void Deliver();
+  // On the worker: the oldest request still wanted.
+  void RunNext();
+  void Deliver(const Outcome &outcome);
 
   const StoreLocation where_;
   int nextTicket_ = 1;
   std::mutex mutex_;
-  std::condition_variable wake_;
   std::deque<Request> requests_;
-  std::deque<Outcome> outcomes_;
-  bool stop_ = false;
   std::atomic<bool> cancel_{false};
-  std::thread thread_;
+  std::unique_ptr<StoreWorker> worker_;
+  Replies replies_; // last: goes first
 };
 
 } // namespace records

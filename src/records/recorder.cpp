@@ -1,8 +1,11 @@
 #include "records/recorder.h"
 #include "records/database.h"
+#include "records/serial_pool.h"
+#include "records/unit_store.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSysInfo>
 #include <QUuid>
 
@@ -51,6 +54,59 @@ QStringList OtherSpools(const StoreLocation &where) {
 
 } // namespace
 
+// What the worker keeps between its tasks.
+struct Recorder::Forwarding {
+  quint64 checkpointed = 0;
+  int retryMs = 0;
+  bool failing = false;
+  QTimer *retry = nullptr; // made on the worker's thread at the first outage
+  qint64 opsSpooled = -1;  // unit ops in the spool; -1 until read
+  // Units one of whose writes failed (job and uid), with the reason.
+  std::map<QString, QString> unrecorded;
+  // Each lot as the server counted it last.
+  std::map<std::pair<QString, QString>, LotCounters> lastLot;
+  struct Watcher {
+    ReplyPort port;
+    std::function<void(QString, QString)> changed;
+  };
+  std::vector<Watcher> watchers;
+  bool listening = false;
+  QMetaObject::Connection heard;
+
+  // An outage found: told once, tried again with back-off.
+  void Outage(Recorder &r, const QString &error) {
+    if (!failing) {
+      failing = true;
+      r.Post(true, error);
+    }
+    retryMs = NextRetry(retryMs);
+    if (!retry) {
+      retry = new QTimer(r.worker_->Context());
+      retry->setSingleShot(true);
+      QObject::connect(retry, &QTimer::timeout, retry, [&r] { r.Kick(); });
+    }
+    retry->start(retryMs);
+  }
+  void Reached(Recorder &r) {
+    retryMs = 0;
+    if (failing) {
+      failing = false;
+      r.Post(false, QStringLiteral("Production records reach %1 again.").arg(r.where_.Describe()));
+    }
+  }
+};
+
+namespace {
+
+QString Unreachable(const StoreLocation &where, const QString &error) {
+  return QStringLiteral("Production records cannot reach %1 and are kept on this station: %2")
+      .arg(where.Describe(), error);
+}
+
+QString UnitKey(const UnitRow &u) { return u.jobName + QChar(0x1F) + u.unitUid; }
+
+} // namespace
+
 Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent), where_(where) {
   retry_.setSingleShot(true);
   connect(&retry_, &QTimer::timeout, this, [this] { WriteLocal(); });
@@ -58,6 +114,7 @@ Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent
     return;
   local_ = std::make_unique<db::Connection>(where_, db::Connection::Target::Spool, "recorder");
   local_->LeaveCheckpoints();
+  local_->SetBusyTimeout(db::kSqliteQuickBusyMs);
   // Opened now, so that a store that cannot be written is told at start
   // rather than after the first operation.
   QString error;
@@ -66,20 +123,26 @@ Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent
     local_->Close();
     Post(true, QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error));
   }
-  worker_ = std::thread([this] { Work(); });
+  forwarding_ = std::make_unique<Forwarding>();
+  worker_ = std::make_unique<StoreWorker>(QStringLiteral("kavrin-records"));
+  if (where_.kind == StoreLocation::Kind::Postgres)
+    worker_->Post([this] {
+      for (const QString &text : OtherSpools(where_))
+        Post(true, text);
+    });
+  Kick();
 }
 
 Recorder::~Recorder() { StopWorker(); }
 
 void Recorder::StopWorker() {
-  if (!worker_.joinable())
-    return;
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_all();
-  worker_.join();
+  if (worker_)
+    worker_->Stop();
+}
+
+void Recorder::Kick() {
+  if (worker_ && !kicked_.exchange(true) && !worker_->Post([this] { Forward(); }))
+    kicked_ = false;
 }
 
 void Recorder::Add(Record r) noexcept {
@@ -111,7 +174,7 @@ void Recorder::WriteLocal() {
       empty_ = false;
       written_ += written;
     }
-    wake_.notify_all();
+    Kick();
   }
   if (unwritten_.empty()) {
     retry_.stop();
@@ -146,7 +209,9 @@ bool Recorder::WaitForwarded(int timeoutMs) {
   std::unique_lock lock(mutex_);
   if (!empty_) {
     added_ = true; // try the server now rather than at the end of a back-off
-    wake_.notify_all();
+    lock.unlock();
+    Kick();
+    lock.lock();
   }
   for (;;) {
     drained_.wait_until(lock, deadline, [this] { return empty_ || !notices_.empty(); });
@@ -178,8 +243,7 @@ void Recorder::Post(bool warning, const QString &text) {
     notices_.emplace_back(warning, text);
   }
   drained_.notify_all();
-  QMetaObject::invokeMethod(
-      this, [this] { DeliverNotices(); }, Qt::QueuedConnection);
+  replies_.Port().Send([this] { DeliverNotices(); });
 }
 
 void Recorder::DeliverNotices() {
@@ -196,38 +260,38 @@ void Recorder::DeliverNotices() {
   }
 }
 
-void Recorder::Work() {
-  db::Connection spool(where_, db::Connection::Target::Spool, "spool");
-  db::Connection server(where_, db::Connection::Target::Store, "forward");
-  const bool forward = where_.kind == StoreLocation::Kind::Postgres;
-  if (forward)
-    for (const QString &text : OtherSpools(where_))
-      Post(true, text);
-  quint64 checkpointed = 0;
-  int retryMs = 0;
-  bool failing = false;
-  for (;;) {
-    quint64 written = 0;
-    {
-      std::lock_guard lock(mutex_);
-      if (stop_)
-        return;
-      added_ = false;
-      written = written_;
-    }
-    QString error;
-    // A failed copy is tried again after the next records; SQLite also copies
-    // when the last connection closes.
-    if (written - checkpointed >= kCheckpointEvery && spool.Checkpoint(&error))
-      checkpointed = written;
-    if (!forward) {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stop_ || added_; });
-      continue;
-    }
-    std::vector<Record> batch;
-    bool ok = spool.Oldest(int(kForwardBatch), &batch, &error);
-    if (ok && batch.empty()) {
+// One task: a checkpoint when due, then one batch of the spool to the server:
+// records first, then (none left) unit ops. Another batch follows as a task
+// of its own, so that other work of the worker goes between; an outage arms
+// the retry.
+void Recorder::Forward() {
+  kicked_ = false;
+  Forwarding &f = *forwarding_;
+  if (f.retry)
+    f.retry->stop();
+  db::Connection &spool = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  quint64 written = 0;
+  {
+    std::lock_guard lock(mutex_);
+    added_ = false;
+    written = written_;
+  }
+  QString error;
+  // A failed copy is tried again after the next records; SQLite also copies
+  // when the last connection closes.
+  if (written - f.checkpointed >= kCheckpointEvery && spool.Checkpoint(&error))
+    f.checkpointed = written;
+  if (where_.kind != StoreLocation::Kind::Postgres || worker_->Stopping())
+    return;
+  db::Connection &server = worker_->Connection(where_, db::Connection::Target::Store, "forward");
+  std::vector<Record> batch;
+  std::vector<SpooledOp> ops;
+  bool ok = spool.Oldest(int(kForwardBatch), &batch, &error) &&
+            (!batch.empty() || SpooledUnitOps(spool, int(kForwardBatch), &ops, &error));
+  if (ok && batch.empty()) {
+    if (ops.size() < kForwardBatch)
+      f.opsSpooled = qint64(ops.size());
+    if (ops.empty()) {
       // Nothing is owed to the server, whether it is reachable or not.
       std::lock_guard lock(mutex_);
       if (!added_) {
@@ -235,63 +299,291 @@ void Recorder::Work() {
         drained_.notify_all();
       }
     }
-    if (!ok) {
-      spool.Close();
-      error = QStringLiteral("Production records cannot read the spool %1: %2").arg(where_.sqlitePath, error);
-    } else {
-      {
-        // A command line about to end starts no attempt that would keep it
-        // waiting past its time, and bounds the others by what is left.
-        std::unique_lock lock(mutex_);
-        if (finishBy_) {
-          const auto left =
-              std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ - std::chrono::steady_clock::now());
-          if (batch.empty() || left.count() < db::kLeastConnectTimeoutS) {
-            wake_.wait(lock, [this] { return stop_; });
-            return;
-          }
-          server.SetConnectTimeout(std::min<int>(int(left.count()), db::kConnectTimeoutS));
-        }
-      }
-      // A connection kept open while idle may have been dropped by a server
-      // restart: one fresh attempt before calling the server unreachable.
-      const bool reused = server.IsOpen();
-      ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
-      if (!ok && reused) {
-        server.Close();
-        ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
-      }
-      if (!ok) {
-        server.Close();
-        error = QStringLiteral("Production records cannot reach %1 and are kept on this station: %2")
-                    .arg(where_.Describe(), error);
-      } else if (!batch.empty() && !spool.DeleteByUid(batch, &error)) {
-        // The server has them; sending them again later is harmless.
-        ok = false;
-        spool.Close();
-        error = QStringLiteral("Production records cannot update the spool %1: %2").arg(where_.sqlitePath, error);
-      }
-    }
-    if (ok) {
-      retryMs = 0;
-      if (failing) {
-        failing = false;
-        Post(false, QStringLiteral("Production records reach %1 again.").arg(where_.Describe()));
-      }
-      if (!batch.empty())
-        continue;
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stop_ || added_; });
-      continue;
-    }
-    if (!failing) {
-      failing = true;
-      Post(true, error);
-    }
-    retryMs = NextRetry(retryMs);
-    std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(retryMs), [this] { return stop_ || added_; });
   }
+  if (!ok) {
+    spool.Close();
+    f.Outage(*this, QStringLiteral("Production records cannot read the spool %1: %2").arg(where_.sqlitePath, error));
+    return;
+  }
+  {
+    // A command line about to end starts no attempt that would keep it
+    // waiting past its time, and bounds the others by what is left.
+    std::lock_guard lock(mutex_);
+    if (finishBy_) {
+      const auto left = std::chrono::duration_cast<std::chrono::seconds>(*finishBy_ - std::chrono::steady_clock::now());
+      if ((batch.empty() && ops.empty()) || left.count() < db::kLeastConnectTimeoutS)
+        return;
+      server.SetConnectTimeout(std::min<int>(int(left.count()), db::kConnectTimeoutS));
+    }
+  }
+  // A connection kept open while idle may have been dropped by a server
+  // restart: one fresh attempt before calling the server unreachable.
+  const bool reused = server.IsOpen();
+  ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
+  if (!ok && reused) {
+    server.Close();
+    ok = server.Open(&error) && (batch.empty() || server.Insert(batch, &error));
+  }
+  // Each op in order, in a transaction of its own; those the server took leave the spool.
+  size_t applied = 0;
+  while (ok && applied < ops.size()) {
+    ok = ApplyUnitOp(server, ops[applied].op, false, nullptr, &error);
+    applied += ok ? 1 : 0;
+  }
+  if (!ok)
+    server.Close();
+  QString spoolError;
+  if (!batch.empty() && ok && !spool.DeleteByUid(batch, &spoolError))
+    ok = false;
+  if (applied > 0) {
+    const std::vector<SpooledOp> taken(ops.begin(), ops.begin() + qsizetype(applied));
+    if (DeleteSpooledUnitOps(spool, taken, &spoolError))
+      f.opsSpooled = std::max<qint64>(0, f.opsSpooled - qint64(applied));
+    else
+      ok = false; // the server has them; applying them again changes nothing
+  }
+  if (!spoolError.isEmpty()) {
+    spool.Close();
+    f.Outage(*this, QStringLiteral("Production records cannot update the spool %1: %2").arg(where_.sqlitePath, spoolError));
+    return;
+  }
+  if (!ok) {
+    f.Outage(*this, Unreachable(where_, error));
+    return;
+  }
+  f.Reached(*this);
+  Listen();
+  if (!batch.empty() || !ops.empty())
+    Kick();
+}
+
+bool Recorder::ServerLikelyUp() const { return !forwarding_->failing; }
+
+Recorder::UnitAnswer Recorder::ApplyUnit(const UnitOp &asked) {
+  Forwarding &f = *forwarding_;
+  UnitAnswer a;
+  UnitOp op = asked;
+  const QString key = UnitKey(op.unit);
+  QString earlier;
+  if (op.kind == UnitOp::Kind::End) {
+    if (const auto it = f.unrecorded.find(key); it != f.unrecorded.end()) {
+      // A unit with a record missing is no pass, and no failure either.
+      earlier = it->second;
+      f.unrecorded.erase(it);
+      op.unit.verdict = kVerdictInterrupted;
+      op.unit.result = QStringLiteral("interrupted");
+      for (NumberChange &n : op.numbers)
+        if (n.state == kNumberUsed)
+          n.state = kNumberFailed;
+    }
+  }
+  QString error;
+  db::Connection &spool = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  if (where_.kind != StoreLocation::Kind::Postgres) {
+    a.durable = ApplyUnitOp(spool, op, true, &a.placed, &error);
+    if (!a.durable) {
+      spool.Close();
+      a.error = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
+    }
+  } else {
+    if (f.opsSpooled < 0) {
+      std::vector<SpooledOp> all;
+      if (SpooledUnitOps(spool, 0, &all, &error))
+        f.opsSpooled = qint64(all.size());
+    }
+    bool done = false;
+    // Straight to the server only while nothing waits in the spool: ops stay in order.
+    if (f.opsSpooled == 0 && ServerLikelyUp()) {
+      db::Connection &server = worker_->Connection(where_, db::Connection::Target::Store, "forward");
+      done = server.Open(&error) && ApplyUnitOp(server, op, true, &a.placed, &error);
+      if (!done) {
+        server.Close();
+        f.Outage(*this, Unreachable(where_, error));
+      }
+    }
+    if (!done && op.kind == UnitOp::Kind::Start && op.lotSize > 0 && !op.unit.jobName.isEmpty()) {
+      // The places as last read, and what this station spooled since.
+      LotCounters places = f.lastLot[{op.unit.jobName, op.unit.lot}];
+      std::vector<SpooledOp> all;
+      SpooledUnitOps(spool, 0, &all, &error);
+      AddSpooled(all, op.unit.jobName, op.unit.lot, &places);
+      if (places.passed + places.running >= op.lotSize) {
+        a.placed = false;
+        done = true;
+      }
+    }
+    if (done) {
+      a.durable = true;
+    } else if (SpoolUnitOp(spool, op, &error)) {
+      a.durable = true;
+      f.opsSpooled = std::max<qint64>(f.opsSpooled, 0) + 1;
+      {
+        std::lock_guard lock(mutex_);
+        empty_ = false;
+      }
+      Kick();
+    } else {
+      spool.Close();
+      a.error = QStringLiteral("Production records cannot be written to the spool %1: %2").arg(where_.sqlitePath, error);
+    }
+  }
+  if (!a.durable && op.kind != UnitOp::Kind::End)
+    f.unrecorded[key] = a.error;
+  if (a.durable && !earlier.isEmpty()) {
+    a.durable = false;
+    a.error = earlier;
+  }
+  return a;
+}
+
+Recorder::UnitAnswer Recorder::ApplyStep(const Record &r) {
+  UnitAnswer a;
+  QString error;
+  db::Connection &c = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  a.durable = c.Insert({&r, 1}, &error);
+  if (!a.durable) {
+    c.Close();
+    a.error = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
+    forwarding_->unrecorded[r.jobName + QChar(0x1F) + r.unitUid] = a.error;
+    return a;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    added_ = true;
+    empty_ = false;
+    ++written_;
+  }
+  Kick();
+  return a;
+}
+
+Recorder::LotAnswer Recorder::ReadLotNow(const QString &job, const QString &lot) {
+  Forwarding &f = *forwarding_;
+  LotAnswer a;
+  QString error;
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  db::Connection &spool = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  if (where_.kind != StoreLocation::Kind::Postgres) {
+    if (!ReadLot(spool, job, lot, now, &a.counters, &error)) {
+      spool.Close();
+      a.current = false;
+      a.error = error;
+    }
+    return a;
+  }
+  db::Connection &server = worker_->Connection(where_, db::Connection::Target::Store, "forward");
+  LotCounters &last = f.lastLot[{job, lot}];
+  if (ServerLikelyUp() && server.Open(&error) && ReadLot(server, job, lot, now, &last, &error)) {
+    Listen();
+  } else {
+    server.Close();
+    a.current = false;
+    a.error = Unreachable(where_, error);
+  }
+  a.counters = last;
+  std::vector<SpooledOp> all;
+  if (SpooledUnitOps(spool, 0, &all, &error))
+    AddSpooled(all, job, lot, &a.counters);
+  return a;
+}
+
+void Recorder::Listen() {
+  Forwarding &f = *forwarding_;
+  if (f.watchers.empty() || where_.kind != StoreLocation::Kind::Postgres)
+    return;
+  db::Connection &c = worker_->Connection(where_, db::Connection::Target::Store, "listen");
+  QString error;
+  // A connection dropped by a server restart is found by a question.
+  if (f.listening && c.Exec(QStringLiteral("SELECT 1"), &error))
+    return;
+  f.listening = false;
+  c.Close();
+  if (!c.Open(&error))
+    return;
+  QSqlDriver *driver = c.Database().driver();
+  if (!driver->subscribeToNotification(kUnitsChannel)) {
+    c.Close();
+    return;
+  }
+  QObject::disconnect(f.heard);
+  f.heard = QObject::connect(driver, &QSqlDriver::notification, worker_->Context(),
+                             [this](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
+                               const QStringList parts = payload.toString().split(QChar(0x1F));
+                               if (parts.size() != 2)
+                                 return;
+                               std::erase_if(forwarding_->watchers, [&](const Forwarding::Watcher &w) {
+                                 return !w.port.Send([w, parts] { w.changed(parts[0], parts[1]); });
+                               });
+                             });
+  f.listening = true;
+}
+
+void Recorder::WriteUnit(const UnitOp &op, const ReplyPort &port, std::function<void(UnitAnswer)> done) {
+  UnitOp filled = op;
+  if (filled.unit.host.isEmpty())
+    filled.unit.host = QSysInfo::machineHostName();
+  if (!worker_ || !worker_->Post([this, filled, port, done] {
+        const UnitAnswer a = ApplyUnit(filled);
+        port.Send([done, a] { done(a); });
+      }))
+    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+}
+
+void Recorder::WriteStep(Record r, const ReplyPort &port, std::function<void(UnitAnswer)> done) {
+  if (r.recordUid.isEmpty())
+    r.recordUid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  if (r.host.isEmpty())
+    r.host = QSysInfo::machineHostName();
+  if (!worker_ || !worker_->Post([this, r, port, done] {
+        const UnitAnswer a = ApplyStep(r);
+        port.Send([done, a] { done(a); });
+      }))
+    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+}
+
+void Recorder::Probe(const ReplyPort &port, std::function<void(UnitAnswer)> done) {
+  if (!worker_ || !worker_->Post([this, port, done] {
+        UnitAnswer a;
+        QString error;
+        db::Connection &c = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+        a.durable = ProbeWrite(c, &error);
+        if (!a.durable) {
+          c.Close();
+          a.error = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
+        }
+        port.Send([done, a] { done(a); });
+      }))
+    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+}
+
+void Recorder::CountLot(const QString &job, const QString &lot, const ReplyPort &port,
+                        std::function<void(LotAnswer)> done) {
+  if (!worker_ || !worker_->Post([this, job, lot, port, done] {
+        const LotAnswer a = ReadLotNow(job, lot);
+        port.Send([done, a] { done(a); });
+      }))
+    port.Send([done] { done({{}, false, QStringLiteral("production records are switched off")}); });
+}
+
+void Recorder::WatchUnits(const ReplyPort &port, std::function<void(QString, QString)> changed) {
+  if (!worker_ || where_.kind != StoreLocation::Kind::Postgres)
+    return;
+  worker_->Post([this, port, changed] {
+    forwarding_->watchers.push_back({port, changed});
+    if (ServerLikelyUp())
+      Listen();
+  });
+}
+
+void Recorder::OnStore(std::function<void(db::Connection &)> task) {
+  if (!worker_)
+    return;
+  worker_->Post([this, task] {
+    task(worker_->Connection(where_,
+                             where_.kind == StoreLocation::Kind::Postgres ? db::Connection::Target::Store
+                                                                          : db::Connection::Target::Spool,
+                             where_.kind == StoreLocation::Kind::Postgres ? "forward" : "spool"));
+  });
 }
 
 } // namespace records

@@ -12,32 +12,13 @@ namespace {
 
 QString Now() { return TimeText(QDateTime::currentDateTimeUtc()); }
 
-bool Run(db::Connection &c, const QString &sql, const QVariantList &values, QString *error, QSqlQuery *out = nullptr) {
-  QSqlQuery q(c.Database());
-  if (!db::PrepareQuery(q, sql, values, error) || !db::ExecQuery(q, error))
-    return false;
-  if (out)
-    *out = std::move(q);
-  return true;
-}
-
-// Runs `body` in one transaction holding the store's write lock (SQLite) or
-// what `body` locks (PostgreSQL); rolls back on any failure.
-bool Transaction(db::Connection &c, QString *error, const std::function<bool()> &body) {
-  if (!c.Open(error) || !c.Exec(c.IsSqlite() ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"), error))
-    return false;
-  if (body() && c.Exec(QStringLiteral("COMMIT"), error))
-    return true;
-  QString ignored;
-  c.Exec(QStringLiteral("ROLLBACK"), &ignored);
-  return false;
-}
+using db::Run;
 
 } // namespace
 
 bool ReserveNumbers(db::Connection &c, const PoolStation &s, int count, std::vector<qint64> *indexes, QString *error) {
   indexes->clear();
-  const bool done = Transaction(c, error, [&] {
+  const bool done = c.Transaction(error, [&] {
     if (!Run(c,
              QStringLiteral("INSERT INTO serial_pools (name, definition, size) VALUES (?, ?, ?) "
                             "ON CONFLICT (name) DO NOTHING"),
@@ -60,15 +41,34 @@ bool ReserveNumbers(db::Connection &c, const PoolStation &s, int count, std::vec
                      .arg(s.pool, q.value(0).toString(), s.definition);
       return false;
     }
-    const qint64 size = q.value(1).toLongLong();
+    // The station's own bound wins: a pool made by a plan of another format
+    // still gives this one only numbers it can write.
+    const qint64 size = s.size >= 0 ? s.size : q.value(1).toLongLong();
     const qint64 next = q.value(2).toLongLong();
     q.finish();
-    const qint64 n = size < 0 ? count : std::clamp<qint64>(size - next, 0, count);
+    const QString now = Now();
+    // Numbers given back come first, so that they are used before later ones.
+    if (!Run(c,
+             QStringLiteral("SELECT idx FROM serial_numbers WHERE pool = ? AND state = ? AND (? < 0 OR idx < ?) "
+                            "ORDER BY idx LIMIT %1")
+                 .arg(count),
+             {s.pool, kNumberFree, size, size}, error, &q))
+      return false;
+    while (q.next())
+      indexes->push_back(q.value(0).toLongLong());
+    q.finish();
+    for (const qint64 idx : *indexes)
+      if (!Run(c,
+               QStringLiteral("UPDATE serial_numbers SET host = ?, station = ?, state = ?, value = '', unit_uid = '', "
+                              "changed_at = ? WHERE pool = ? AND idx = ?"),
+               {s.host, s.station, kNumberReserved, now, s.pool, idx}, error))
+        return false;
+    const qint64 left = count - qint64(indexes->size());
+    const qint64 n = size < 0 ? left : std::clamp<qint64>(size - next, 0, left);
     if (n == 0)
       return true;
     if (!Run(c, QStringLiteral("UPDATE serial_pools SET next_index = ? WHERE name = ?"), {next + n, s.pool}, error))
       return false;
-    const QString now = Now();
     for (qint64 idx = next; idx < next + n; ++idx) {
       if (!Run(c,
                QStringLiteral("INSERT INTO serial_numbers (pool, idx, host, station, state, changed_at) "
@@ -102,21 +102,21 @@ bool MarkNumber(db::Connection &c, const PoolStation &s, qint64 idx, const QStri
   return true;
 }
 
-bool ReleaseNumbers(db::Connection &c, const PoolStation &s, qint64 *skipped, QString *error) {
+bool ReleaseNumbers(db::Connection &c, const PoolStation &s, qint64 *freed, QString *error) {
   if (!c.Open(error))
     return false;
   QSqlQuery q;
   if (!Run(c,
-           QStringLiteral("UPDATE serial_numbers SET state = ?, changed_at = ? "
+           QStringLiteral("UPDATE serial_numbers SET state = ?, value = '', unit_uid = '', changed_at = ? "
                           "WHERE pool = ? AND host = ? AND station = ? AND state = ?"),
-           {kNumberSkipped, Now(), s.pool, s.host, s.station, kNumberReserved}, error, &q))
+           {kNumberFree, Now(), s.pool, s.host, s.station, kNumberReserved}, error, &q))
     return false;
-  *skipped = q.numRowsAffected();
+  *freed = q.numRowsAffected();
   return true;
 }
 
-bool SkipLeftovers(db::Connection &c, const PoolStation &s, qint64 *skipped, qint64 *failed, QString *error) {
-  return Transaction(c, error, [&] {
+bool ReclaimLeftovers(db::Connection &c, const PoolStation &s, qint64 *freed, qint64 *failed, QString *error) {
+  return c.Transaction(error, [&] {
     QSqlQuery q;
     if (!Run(c,
              QStringLiteral("UPDATE serial_numbers SET state = ?, changed_at = ? "
@@ -124,7 +124,7 @@ bool SkipLeftovers(db::Connection &c, const PoolStation &s, qint64 *skipped, qin
              {kNumberFailed, Now(), s.pool, s.host, s.station, kNumberAllocated}, error, &q))
       return false;
     *failed = q.numRowsAffected();
-    return ReleaseNumbers(c, s, skipped, error);
+    return ReleaseNumbers(c, s, freed, error);
   });
 }
 

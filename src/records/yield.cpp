@@ -1,5 +1,6 @@
 #include "records/yield.h"
 #include "records/database.h"
+#include "records/unit_store.h"
 
 #include <QHash>
 #include <QTimeZone>
@@ -10,41 +11,16 @@ namespace records {
 
 namespace {
 
-using db::JobAttempt;
+bool Off(const StoreLocation &where, QString *error) {
+  if (where.kind != StoreLocation::Kind::Off)
+    return false;
+  if (error)
+    *error = QStringLiteral("production records are switched off");
+  return true;
+}
 
 bool Counts(const QString &result) {
   return result != QLatin1String("interrupted") && result != QLatin1String("cancelled");
-}
-
-// Reads the job records `f` selects: `each` sees every one, `last` ends with
-// each unit's last attempt.
-bool ReadUnits(const StoreLocation &where, Filter f, const std::function<void(const JobAttempt &)> &each,
-               QHash<QString, JobAttempt> *last, QString *error) {
-  if (where.kind == StoreLocation::Kind::Off) {
-    if (error)
-      *error = QStringLiteral("production records are switched off");
-    return false;
-  }
-  f.result.clear();
-  f.fileContains.clear();
-  f.before.reset();
-  f.limit = 0;
-  db::Connection c(where, db::Connection::Target::Store, "yield");
-  c.ReadOnly();
-  return c.JobAttempts(
-      f,
-      [&](const JobAttempt &a) {
-        each(a);
-        // Unit identifiers are random, but a job is named by people: kept apart by job too.
-        JobAttempt &held = (*last)[a.job + QChar(0x1F) + a.unit];
-        const auto order = [](const JobAttempt &x) {
-          return std::tuple(x.attempt, x.finishedAt.toMSecsSinceEpoch(), x.id);
-        };
-        if (held.unit.isEmpty() || order(a) > order(held))
-          held = a;
-        return true;
-      },
-      error);
 }
 
 } // namespace
@@ -62,18 +38,15 @@ const QStringList &FailureResults() {
 
 bool CountLot(const StoreLocation &where, const QString &job, const QString &lot, LotCounters *counters,
               QString *error) {
-  *counters = {};
-  QHash<QString, JobAttempt> last;
-  if (!ReadUnits(
-          where, Filter{.job = job, .lot = lot}, [](const JobAttempt &) {}, &last, error))
+  if (Off(where, error))
     return false;
-  for (const JobAttempt &unit : last) {
-    if (unit.result == QLatin1String("ok"))
-      ++counters->passed;
-    else if (Counts(unit.result))
-      ++counters->failed;
-  }
-  return true;
+  db::Connection c(where, db::Connection::Target::Store, "yield");
+  c.ReadOnly();
+  return CountLot(c, job, lot, counters, error);
+}
+
+bool CountLot(db::Connection &c, const QString &job, const QString &lot, LotCounters *counters, QString *error) {
+  return ReadLot(c, job, lot, QDateTime::currentDateTimeUtc(), counters, error);
 }
 
 double DaySummary::YieldPercent() const {
@@ -84,26 +57,45 @@ double DaySummary::YieldPercent() const {
 bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error) {
   days->clear();
   std::map<std::pair<QString, QDate>, DaySummary> byDay;
-  const auto of = [&](const JobAttempt &a) -> DaySummary & {
-    const QDate day = a.finishedAt.toLocalTime().date();
-    DaySummary &d = byDay[{a.job, day}];
-    d.job = a.job;
+  const auto of = [&](const QString &job, const QDateTime &at) -> DaySummary & {
+    const QDate day = at.toLocalTime().date();
+    DaySummary &d = byDay[{job, day}];
+    d.job = job;
     d.day = day;
     return d;
   };
-  QHash<QString, JobAttempt> last;
-  if (!ReadUnits(
-          where, f, [&](const JobAttempt &a) { ++of(a).attempts; }, &last, error))
+  if (Off(where, error))
     return false;
-  for (const JobAttempt &unit : last) {
-    DaySummary &d = of(unit);
-    if (unit.result == QLatin1String("ok")) {
-      ++d.passed;
-    } else if (Counts(unit.result)) {
-      ++d.failed;
-      ++d.failures[unit.result];
-    }
-  }
+  db::Connection c(where, db::Connection::Target::Store, "yield");
+  c.ReadOnly();
+  Filter range = f;
+  range.result.clear();
+  range.fileContains.clear();
+  range.before.reset();
+  range.limit = 0;
+  if (!c.JobAttempts(
+          range,
+          [&](const db::JobAttempt &a) {
+            ++of(a.job, a.finishedAt).attempts;
+            return true;
+          },
+          error) ||
+      !c.Units(
+          range,
+          [&](const UnitRow &u) {
+            DaySummary &d = of(u.jobName, u.endedAt.isValid() ? u.endedAt : u.startedAt);
+            if (u.verdict == kVerdictPassed) {
+              ++d.passed;
+            } else if (u.verdict == kVerdictFailed) {
+              ++d.failed;
+              ++d.failures[u.result];
+            } else {
+              ++d.interrupted;
+            }
+            return true;
+          },
+          error))
+    return false;
   for (auto &[key, d] : byDay)
     days->push_back(std::move(d));
   return true;
@@ -182,11 +174,8 @@ bool ChartFigures(db::Connection &c, const Filter &f, YieldChart *chart, QString
 }
 
 bool ChartFigures(const StoreLocation &where, const Filter &f, YieldChart *chart, QString *error) {
-  if (where.kind == StoreLocation::Kind::Off) {
-    if (error)
-      *error = QStringLiteral("production records are switched off");
+  if (Off(where, error))
     return false;
-  }
   db::Connection c(where, db::Connection::Target::Store, "chart");
   c.ReadOnly();
   return ChartFigures(c, f, chart, error);

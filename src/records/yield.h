@@ -1,13 +1,14 @@
 #pragma once
-// Production figures of jobs, computed from the records alone, so that they
+// Production figures of jobs, computed from the store alone, so that they
 // survive a restart and agree on every station that reads the same store.
 //
-// A unit is one board: the records of a job that share a unit_uid are its
-// attempts (a record without one is a unit alone). The unit's last attempt
-// (the highest attempt number; the latest of equal ones) decides it: passed
-// when that attempt ended ok, failed when it ended with any other result
-// except interrupted and cancelled, which the operator chose and so count
-// neither way (the unit is not done). Records without a job are no units.
+// A unit is one board, a row of the store's units (records/unit_row.h): its
+// verdict decides it, passed or failed (by the result class of its end); a
+// unit without a verdict, or ended interrupted (stopped, cancelled, its
+// station killed, a record of it not written), counts neither way and is
+// shown as interrupted. An older store's units are derived from its records
+// (records/database.h DerivedUnitsSql). Records and units without a job are
+// in no figure.
 
 #include "records/query.h"
 #include "records/store_location.h"
@@ -26,22 +27,29 @@ const QStringList &FailureResults();
 struct LotCounters {
   qint64 passed = 0;
   qint64 failed = 0;
+  qint64 running = 0; // units without a verdict that hold a place (records/unit_store.h)
   bool operator==(const LotCounters &) const = default;
 };
 
-// The units of `job` in `lot` that passed and that failed. Reads only; false
-// and *error when the store cannot be read.
+// The units of `job` in `lot` that passed and that failed, and those under
+// way that hold a place (records/unit_store.h). Reads only; false and *error
+// when the store cannot be read.
 bool CountLot(const StoreLocation &where, const QString &job, const QString &lot, LotCounters *counters,
               QString *error);
+namespace db {
+class Connection;
+}
+bool CountLot(db::Connection &c, const QString &job, const QString &lot, LotCounters *counters, QString *error);
 
 // One job's figures for one local day.
 struct DaySummary {
   QString job;
   QDate day;
-  qint64 attempts = 0; // records of the job that finished that day
-  qint64 passed = 0;   // units whose last attempt finished that day
+  qint64 attempts = 0;    // records of the job that finished that day
+  qint64 passed = 0;      // units that ended that day
   qint64 failed = 0;
-  std::map<QString, qint64> failures; // failed units by their last attempt's result
+  qint64 interrupted = 0; // units without a verdict (by the day they started) or ended interrupted
+  std::map<QString, qint64> failures; // failed units by the result class of their end
   // passed / (passed + failed) in percent; negative when there is no unit.
   double YieldPercent() const;
 };
@@ -50,8 +58,8 @@ struct DaySummary {
 // filter's range, job and lot select (its other parts are not looked at).
 bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error);
 
-// What the store sums up for the yield chart: the units whose last attempt
-// finished in one UTC hour with one result. The store groups by UTC hour so
+// What the store sums up for the yield chart: the units that ended in one
+// UTC hour with one result. The store groups by UTC hour so
 // that one query serves hours and days of any local time zone.
 struct HourUnits {
   QDateTime hour; // UTC, on the hour
@@ -91,12 +99,9 @@ Bucket BucketFor(const std::optional<QDateTime> &since, const std::optional<QDat
 YieldChart ChartOf(const std::vector<HourUnits> &hours, Bucket bucket);
 
 // The chart of the filter's range and job (and lot), with the store's jobs;
-// the store's sums are the units' last attempts, so a unit retried across the
-// range's end counts in the hour of its last attempt, if that is inside.
+// the store's sums are the units' ends, so a unit retried across the
+// range's end counts in the hour it ended, if that is inside.
 bool ChartFigures(const StoreLocation &where, const Filter &f, YieldChart *chart, QString *error);
-namespace db {
-class Connection;
-}
 bool ChartFigures(db::Connection &c, const Filter &f, YieldChart *chart, QString *error);
 
 } // namespace records

@@ -1,5 +1,6 @@
 #include "unit/serial_plan.h"
 
+#include <algorithm>
 #include <QRegularExpression>
 
 namespace unit {
@@ -116,6 +117,19 @@ std::optional<uint64_t> CounterValue(const SerialPlan &plan, uint64_t n) {
   if (plan.start > kMostValue || (plan.step && n > (kMostValue - plan.start) / plan.step))
     return std::nullopt;
   return plan.start + n * plan.step;
+}
+
+uint64_t CounterCount(const SerialPlan &plan) {
+  uint64_t largest = kMostValue;
+  if (plan.format == SerialFormat::Decimal || plan.format == SerialFormat::Hex) {
+    uint64_t limit = 1;
+    for (int d = 0; d < plan.digits && limit <= kMostValue; ++d)
+      limit *= plan.format == SerialFormat::Decimal ? 10 : 16;
+    largest = std::min<uint64_t>(limit - 1, kMostValue);
+  }
+  if (plan.start > largest || plan.step == 0)
+    return plan.start > largest ? 0 : 1;
+  return (largest - plan.start) / plan.step + 1;
 }
 
 Field CounterField(const SerialPlan &plan, uint64_t value) {

@@ -73,6 +73,9 @@ QString OfflineRefusal(bool offline, uint32_t count);
 
 // The value of the pool's number n; nullopt past 32 bits.
 std::optional<uint64_t> CounterValue(const SerialPlan &plan, uint64_t n);
+// How many of the pool's numbers the plan can write: its values from the
+// first by its step up to the largest its format holds (9999 for dec:4).
+uint64_t CounterCount(const SerialPlan &plan);
 
 // The bytes a counted value takes in the image, or why it does not fit.
 struct Field {

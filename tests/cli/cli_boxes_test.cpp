@@ -6,10 +6,15 @@
 #include "cli/run_sessions.h"
 #include "image/image_blocks.h"
 #include "job/job_file.h"
+#include "records/database.h"
 #include "records/query.h"
+#include "records/serial_pool.h"
+#include "records/unit_row.h"
+#include "records/yield.h"
 #include "serial/comm.h"
 #include "serial/pty_pair.h"
 #include "session/box_session.h"
+#include "support/postgres_server.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
 
@@ -18,6 +23,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlQuery>
+#include <random>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -166,6 +173,50 @@ TEST(CliBoxes, EachWayABoxEndsHasItsExitStatus) {
   EXPECT_FALSE(load.imageChecksum.isEmpty());
   EXPECT_EQ(load.sectors, "0000000F");
   EXPECT_EQ(load.count, 999999);
+}
+
+// A store on a file system with no room: a small tmpfs filled up when the
+// test may mount one (root writes whatever the permissions say), else a file
+// size limit of nothing that the command line inherits.
+TEST(CliBoxes, AUnitTheStoreCannotRecordIsNoPassAndEndsWithStatus10) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  Box box({});
+  ProgramFolder folder;
+  const QString full = folder.File(QStringLiteral("full"));
+  ASSERT_TRUE(QDir().mkpath(full));
+  const bool mounted = geteuid() == 0 && QProcess::execute(QStringLiteral("mount"),
+                                                          {"-t", "tmpfs", "-o", "size=64k", "tmpfs", full}) == 0;
+  if (mounted) {
+    QFile filler(full + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+    }
+  }
+  const QStringList load{"load", "--port", box.Port(), "--file", Fixture("objcopy_16_crlf.hex"), "--mode", "online",
+                         "--records", "sqlite:" + full + "/records.sqlite", "--json"};
+  QProcess cli;
+  if (mounted)
+    cli.start(BinPath(QStringLiteral("kavrin-cli")), load);
+  else
+    cli.start(QStringLiteral("bash"), QStringList{"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"",
+                                                  BinPath(QStringLiteral("kavrin-cli"))} +
+                                          load);
+  ASSERT_TRUE(cli.waitForFinished(60000));
+  const QByteArray out = cli.readAllStandardOutput();
+  if (mounted)
+    QProcess::execute(QStringLiteral("umount"), {full});
+  EXPECT_EQ(cli.exitCode(), 10) << out.toStdString();
+  QJsonObject result;
+  for (const QByteArray &line : out.split('\n'))
+    if (QJsonDocument::fromJson(line).object().value("event").toString() == QLatin1String("result"))
+      result = QJsonDocument::fromJson(line).object();
+  EXPECT_EQ(result.value("result").toString(), QLatin1String("not-recorded"));
+  EXPECT_EQ(result.value("exit").toInt(), 10);
+  EXPECT_TRUE(result.value("reason").toString().startsWith(
+      QStringLiteral("Production records cannot be written to %1/records.sqlite: ").arg(full)))
+      << result.value("reason").toString().toStdString();
+  EXPECT_TRUE(boxsim_test::ReadLog(box.log).empty()) << "a unit the store did not take never reaches its box";
 }
 
 // A box the test plays on a pseudo-terminal: it answers what the command
@@ -465,14 +516,14 @@ TEST(CliBoxes, AnOpenPortHoldsNoMoreDescriptorsThanTheLimitCheckReckons) {
 // --- Units of a job -------------------------------------------------------------
 
 // A job file beside its firmware, made by `job create` with `args` added.
-QString MakeJob(const ProgramFolder &folder, const QStringList &args) {
+QString MakeJob(const ProgramFolder &folder, const QStringList &args, const QString &lotSize = QStringLiteral("10")) {
   QFile::copy(Fixture("objcopy_16_crlf.hex"), folder.File(QStringLiteral("fw.hex")));
   const QString path = folder.File(QStringLiteral("j.kavjob"));
   QProcess make;
   make.start(BinPath(QStringLiteral("kavrin-cli")),
              QStringList{QStringLiteral("job"), QStringLiteral("create"), QStringLiteral("--out"), path,
                          QStringLiteral("--file"), folder.File(QStringLiteral("fw.hex")), QStringLiteral("--name"),
-                         QStringLiteral("motor board"), QStringLiteral("--lot-size"), QStringLiteral("10"),
+                         QStringLiteral("motor board"), QStringLiteral("--lot-size"), lotSize,
                          QStringLiteral("--mode"), QStringLiteral("online"), QStringLiteral("--timeout"),
                          QStringLiteral("5")} +
                  args);
@@ -556,6 +607,187 @@ TEST(CliRunJob, LotCountersComeFromTheRecordsOfEveryRun) {
   EXPECT_EQ(lotAfter({QStringLiteral("--units"), QStringLiteral("2")}), 2);
   EXPECT_EQ(lotAfter({}), 3); // a new process counts the earlier run's units
   EXPECT_EQ(Steps(store.Rows()).size(), 6);
+}
+
+TEST(CliRunJob, TwoStationsSharingALotOfFiveMakeExactlyFivePasses) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder folder;
+  const QString job = MakeJob(folder, {}, QStringLiteral("5"));
+  Store store;
+  Box boxes[] = {Box({}), Box({})};
+  CliRun stations[2];
+  for (int s = 0; s < 2; ++s)
+    stations[s].Start(QStringList{"run", "--job", job, "--port", boxes[s].Port(), "--fast-replies", "--units", "10",
+                                  "--lot", "L-5"} +
+                      store.Args());
+  int passes = 0, completeSeen = 0;
+  for (CliRun &station : stations) {
+    EXPECT_EQ(station.Finish(), 0) << "every unit of its own passed";
+    for (const QJsonObject &result : station.Of("result"))
+      passes += result.value("result").toString() == QLatin1String("ok");
+    ASSERT_EQ(station.Of("lot").size(), 1u);
+    // The station ending last saw the lot complete; the other one, its last unit's place taken.
+    const QJsonObject lot = station.Of("lot")[0];
+    EXPECT_EQ(lot.value("complete").toBool(), lot.value("passed").toInt() == 5);
+    completeSeen = std::max(completeSeen, lot.value("passed").toInt());
+  }
+  EXPECT_EQ(passes, 5);
+  EXPECT_EQ(completeSeen, 5);
+  QString error;
+  records::LotCounters lot;
+  ASSERT_TRUE(records::CountLot(*records::ParseStoreUrl(store.url, &error), "motor board", "L-5", &lot, &error));
+  EXPECT_EQ(lot, (records::LotCounters{5, 0, 0}));
+}
+
+TEST(CliRunJob, AListOfThreeForFiveUnitsEndsWithTheFourthRefused) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder folder;
+  folder.Write(QStringLiteral("list.txt"), "A-1\nA-2\nA-3\n");
+  const QString job = MakeJob(folder, {"--serial-at", "7FF0", "--serial-list", folder.File(QStringLiteral("list.txt"))});
+  Box box({});
+  Store store;
+  CliRun run;
+  run.Start(QStringList{"run", "--job", job, "--port", box.Port(), "--fast-replies", "--units", "5"} + store.Args());
+  EXPECT_EQ(run.Finish(), 1);
+  QStringList results, serials, units;
+  for (const QJsonObject &result : run.Of("result")) {
+    results << result.value("result").toString();
+    serials << result.value("serial").toString(QStringLiteral("null"));
+    units << result.value("unit").toString();
+  }
+  EXPECT_EQ(results, (QStringList{"ok", "ok", "ok", "file-refused"}));
+  EXPECT_EQ(serials, (QStringList{"A-1", "A-2", "A-3", "null"})) << "the refused unit carries no earlier number";
+  EXPECT_EQ(QSet<QString>(units.begin(), units.end()).size(), 4) << "each result names its own unit";
+  EXPECT_EQ(run.Of("result").back().value("reason").toString(),
+            QStringLiteral("the serial-number pool \"motor board\" has no number left"));
+  EXPECT_EQ(run.Of("result").back().value("attempt").toInt(), 1);
+  EXPECT_TRUE(run.process.readAllStandardError().contains("3 of 4 units ok"));
+}
+
+// Stations of a job with serial numbers killed (SIGKILL) at a step of a unit,
+// then at random moments, each followed by the next run on the same store:
+// after the last run ends, every unit has a verdict (a killed one
+// interrupted), and every number drawn is on one passed board (used), on
+// none (failed: a killed or failed board may carry it) or free, never given
+// twice or left reserved or allocated.
+void KillStationsAgainAndAgain(const QString &url, const ProgramFolder &data) {
+  ProgramFolder folder;
+  // The station's port keeps its name; the box behind it starts afresh after
+  // each kill, as a box does that is switched off and on (replies it still
+  // owed the killed station would be the next one's garbage).
+  const QString port = folder.File(QStringLiteral("box"));
+  std::unique_ptr<Box> box;
+  const auto freshBox = [&] {
+    box.reset();
+    box = std::make_unique<Box>(std::vector<std::string>{"--think", "40", "--link", port.toStdString()});
+  };
+  freshBox();
+  const QString job = MakeJob(folder, {"--verify", "--serial-at", "7FF0", "--serial-format", "dec:6",
+                                       "--serial-block", "3"},
+                              QStringLiteral("1000"));
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("XDG_DATA_HOME"), data.Path()); // a PostgreSQL store's spool
+  const QStringList args{"run", "--job", job, "--port", port, "--fast-replies", "--units", "3",
+                         "--lot", "K", "--records", url, "--json"};
+  // The box log's lines that show the step under way.
+  const auto steps = [&] {
+    std::vector<QString> kinds;
+    for (const auto &r : boxsim_test::ReadLog(box->log))
+      kinds.push_back(r.value("kind").toString() + r.value("n").toVariant().toString());
+    return kinds;
+  };
+  struct Kill {
+    const char *step; // the box log's line that the kill follows; empty: after `ms`
+    int ms;
+  };
+  std::vector<Kill> kills = {{"set", 0}, {"block3", 0}, {"check", 0}};
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr int kRandomKills = 6; // a slower build: fewer, the same checks
+#else
+  constexpr int kRandomKills = 20;
+#endif
+  std::mt19937 random(20261208);
+  for (int k = 0; k < kRandomKills; ++k)
+    kills.push_back({"", int(random() % 1500)});
+  for (const Kill &kill : kills) {
+    SCOPED_TRACE(*kill.step ? kill.step : std::to_string(kill.ms).c_str());
+    freshBox();
+    const size_t seen = steps().size();
+    QProcess station;
+    station.setProcessEnvironment(env);
+    station.start(BinPath(QStringLiteral("kavrin-cli")), args);
+    ASSERT_TRUE(station.waitForStarted());
+    if (*kill.step)
+      ASSERT_TRUE(PumpUntil(
+          [&] {
+            const auto now = steps();
+            return std::find(now.begin() + qsizetype(seen), now.end(), QLatin1String(kill.step)) != now.end();
+          },
+          20000))
+          << station.readAllStandardError().toStdString() << station.readAllStandardOutput().toStdString();
+    else
+      station.waitForFinished(kill.ms);
+    ::kill(pid_t(station.processId()), SIGKILL);
+    station.waitForFinished();
+  }
+  freshBox();
+  QProcess last;
+  last.setProcessEnvironment(env);
+  last.start(BinPath(QStringLiteral("kavrin-cli")), args);
+  ASSERT_TRUE(last.waitForFinished(60000));
+  EXPECT_EQ(last.exitCode(), 0) << last.readAllStandardError().toStdString();
+
+  records::db::Connection c(*records::ParseStoreUrl(url, nullptr, data.File(QStringLiteral("check-spool"))),
+                            records::db::Connection::Target::Store, "check");
+  QString error;
+  ASSERT_TRUE(c.Open(&error)) << error.toStdString();
+  QSqlQuery q(c.Database());
+  ASSERT_TRUE(q.exec(QStringLiteral("SELECT verdict, serial FROM units WHERE job_name = 'motor board'")));
+  std::map<QString, int> verdicts;
+  std::multiset<QString> passedSerials;
+  while (q.next()) {
+    ++verdicts[q.value(0).toString()];
+    if (q.value(0).toString() == records::kVerdictPassed)
+      passedSerials.insert(q.value(1).toString());
+  }
+  EXPECT_EQ(verdicts[QString()], 0) << "every unit decided once its station ran again";
+  EXPECT_GE(verdicts[records::kVerdictInterrupted], 3) << "the units killed at a step";
+  EXPECT_EQ(verdicts[records::kVerdictFailed], 0) << "a good box fails no unit";
+  ASSERT_TRUE(q.exec(QStringLiteral("SELECT idx, state, value FROM serial_numbers ORDER BY idx")));
+  std::multiset<QString> usedValues;
+  qint64 expectedIdx = 0;
+  while (q.next()) {
+    EXPECT_EQ(q.value(0).toLongLong(), expectedIdx++) << "no number left out";
+    const QString state = q.value(1).toString();
+    EXPECT_TRUE(state == records::kNumberUsed || state == records::kNumberFailed || state == records::kNumberFree)
+        << q.value(0).toLongLong() << " " << state.toStdString();
+    if (state == records::kNumberUsed)
+      usedValues.insert(q.value(2).toString());
+  }
+  EXPECT_EQ(usedValues, passedSerials) << "a used number for each passed board, each once";
+  EXPECT_EQ(std::set<QString>(passedSerials.begin(), passedSerials.end()).size(), passedSerials.size());
+  EXPECT_GE(passedSerials.size(), 3u) << "the last run's units";
+}
+
+TEST(CliRunJob, AStationKilledAnywhereLeavesEveryUnitDecidedAndEveryNumberOnceWithSqlite) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder data;
+  KillStationsAgainAndAgain(QStringLiteral("sqlite:") + data.File(QStringLiteral("records.sqlite")), data);
+}
+
+TEST(CliRunJob, AStationKilledAnywhereLeavesEveryUnitDecidedAndEveryNumberOnceWithPostgres) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  KAVRIN_NEED_POSTGRES();
+  PostgresServer server;
+  QString error;
+  ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+  ASSERT_TRUE(server.CreateDatabase(QStringLiteral("kills"), &error)) << error.toStdString();
+  ProgramFolder data;
+  KillStationsAgainAndAgain(server.Url(QStringLiteral("kills")), data);
 }
 
 TEST(CliRunJob, RefusesWhatCannotRun) {

@@ -324,6 +324,10 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
     }
     QString error;
     ASSERT_TRUE(c.Insert(rows, &error)) << error.toStdString();
+    // As a store of version 4 holds them: its units are derived from its records as it is read.
+    for (const char *sql : {"DROP TABLE units", "DROP TABLE lots", "DROP TABLE spool_ops",
+                            "DROP INDEX serial_numbers_state", "UPDATE schema_version SET version = 4"})
+      ASSERT_TRUE(c.Exec(QLatin1String(sql), &error)) << error.toStdString();
   }
   const struct {
     QStringList args;
@@ -332,29 +336,29 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
   } cases[] = {
       {{},
        0,
-       "JOB      DAY         ATTEMPTS  PASSED  FAILED   YIELD  FAILURES\n"
-       "=cmd     2026-12-07         1       0       1    0.0%  port-lost 1\n"
-       "Board A  2026-12-07         8       2       2   50.0%  box-failed 1, verify-mismatch 1\n"
-       "Board A  2026-12-08         2       2       0  100.0%  -\n"},
+       "JOB      DAY         ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
+       "=cmd     2026-12-07         1       0       1            0    0.0%  port-lost 1\n"
+       "Board A  2026-12-07         8       2       2            1   50.0%  box-failed 1, verify-mismatch 1\n"
+       "Board A  2026-12-08         2       2       0            0  100.0%  -\n"},
       {{"--format", "csv"},
        0,
-       "job,day,attempts,passed,failed,yield_percent,file-refused,port-unavailable,box-failed,verify-mismatch,"
-       "no-answer,port-lost,read-protected\r\n"
-       "'=cmd,2026-12-07,1,0,1,0.0,0,0,0,0,0,1,0\r\n"
-       "Board A,2026-12-07,8,2,2,50.0,0,0,1,1,0,0,0\r\n"
-       "Board A,2026-12-08,2,2,0,100.0,0,0,0,0,0,0,0\r\n"},
-      // Units are judged by their attempts within the range: u7's retry lies beyond it.
+       "job,day,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
+       "verify-mismatch,no-answer,port-lost,read-protected\r\n"
+       "'=cmd,2026-12-07,1,0,1,0,0.0,0,0,0,0,0,1,0\r\n"
+       "Board A,2026-12-07,8,2,2,1,50.0,0,0,1,1,0,0,0\r\n"
+       "Board A,2026-12-08,2,2,0,0,100.0,0,0,0,0,0,0,0\r\n"},
+      // A unit counts on the day it ended: u7's retry, and so its end, lies beyond the range.
       {{"--json", "--job", "Board A", "--until", "2026-12-07"},
        0,
-       "{\"job\":\"Board A\",\"day\":\"2026-12-07\",\"attempts\":8,\"passed\":2,\"failed\":3,\"yield_percent\":40.0,"
-       "\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":1,\"verify-mismatch\":1,\"no-answer\":1,"
-       "\"port-lost\":0,\"read-protected\":0}\n"},
+       "{\"job\":\"Board A\",\"day\":\"2026-12-07\",\"attempts\":8,\"passed\":2,\"failed\":2,\"interrupted\":1,"
+       "\"yield_percent\":50.0,\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":1,\"verify-mismatch\":1,"
+       "\"no-answer\":0,\"port-lost\":0,\"read-protected\":0}\n"},
       {{"--format", "csv", "--job", "Board A", "--since", "2026-12-08"},
        0,
-       "job,day,attempts,passed,failed,yield_percent,file-refused,port-unavailable,box-failed,verify-mismatch,"
-       "no-answer,port-lost,read-protected\r\n"
-       "Board A,2026-12-08,2,2,0,100.0,0,0,0,0,0,0,0\r\n"},
-      {{"--job", "Board B"}, 0, "JOB  DAY  ATTEMPTS  PASSED  FAILED  YIELD  FAILURES\n"},
+       "job,day,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
+       "verify-mismatch,no-answer,port-lost,read-protected\r\n"
+       "Board A,2026-12-08,2,2,0,0,100.0,0,0,0,0,0,0,0\r\n"},
+      {{"--job", "Board B"}, 0, "JOB  DAY  ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"},
       {{"--result", "ok"}, 2, ""},
       {{"--json", "--format", "csv"}, 2, ""},
   };
@@ -373,4 +377,87 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
                            QStringLiteral("--json"), QStringLiteral("--records"), url});
   EXPECT_EQ(Counts(unit.out), std::vector<int>{10}) << unit.err.toStdString();
   EXPECT_TRUE(unit.out.contains(QStringLiteral("\"serial\":\"SN-u8\""))) << unit.out.toStdString();
+}
+
+TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) {
+  ProgramFolder folder;
+  const QString url = QStringLiteral("sqlite:") + folder.File(QStringLiteral("records.sqlite"));
+  {
+    struct Unit {
+      const char *job, *station, *host, *started, *ended, *verdict, *result;
+      int attempts;
+    };
+    // UTC; local hours are UTC+8.
+    const Unit units[] = {
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T01:00:00.000Z", "2026-12-07T01:01:00.000Z", "passed", "ok", 1},
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T01:10:00.000Z", "2026-12-07T01:20:00.000Z", "failed",
+         "verify-mismatch", 2},
+        {"Board A", "/dev/ttyUSB1", "bench-2", "2026-12-07T01:30:00.000Z", "2026-12-07T01:31:00.000Z", "passed", "ok", 1},
+        // Never ended: interrupted, in the hour it started.
+        {"Board A", "/dev/ttyUSB1", "bench-2", "2026-12-07T01:50:00.000Z", "", "", "", 1},
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T02:05:00.000Z", "2026-12-07T02:06:00.000Z", "interrupted",
+         "interrupted", 1},
+        {"=cmd", "/dev/ttyUSB1", "bench-2", "2026-12-07T02:30:00.000Z", "2026-12-07T02:31:00.000Z", "failed",
+         "port-lost", 1},
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T16:01:00.000Z", "2026-12-07T16:02:00.000Z", "passed", "ok",
+         1}, // 12-08 local
+        {"", "/dev/ttyUSB0", "bench-1", "2026-12-07T03:00:00.000Z", "2026-12-07T03:01:00.000Z", "passed", "ok", 1},
+    };
+    records::db::Connection c(*records::ParseStoreUrl(url, nullptr), records::db::Connection::Target::Store, "t");
+    QString error;
+    ASSERT_TRUE(c.Open(&error)) << error.toStdString();
+    int n = 0;
+    for (const Unit &u : units)
+      ASSERT_TRUE(records::db::Run(c,
+                                   QStringLiteral("INSERT INTO units (unit_uid, job_name, station, host, port, started_at, "
+                                                  "ended_at, verdict, result, attempts) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
+                                                  "?, ?)"),
+                                   {QStringLiteral("u%1").arg(n++), QString::fromUtf8(u.job), QLatin1String(u.station),
+                                    QLatin1String(u.host), QLatin1String(u.station), QLatin1String(u.started),
+                                    QLatin1String(u.ended), QLatin1String(u.verdict), QLatin1String(u.result),
+                                    u.attempts},
+                                   &error))
+          << error.toStdString();
+  }
+  const QStringList day = {QStringLiteral("--since"), QStringLiteral("2026-12-07"), QStringLiteral("--until"),
+                           QStringLiteral("2026-12-07")};
+  const struct {
+    QStringList args;
+    int status;
+    QString out;
+  } cases[] = {
+      {QStringList{"--per", "hour"} + day,
+       0,
+       "JOB      HOUR              ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"
+       "=cmd     2026-12-07 10:00         1       0       1            0   0.0%  port-lost 1\n"
+       "Board A  2026-12-07 09:00         5       2       1            1  66.7%  verify-mismatch 1\n"
+       "Board A  2026-12-07 10:00         1       0       0            1      -  -\n"},
+      {QStringList{"--per", "hour", "--format", "csv", "--job", "Board A"} + day,
+       0,
+       "job,hour,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
+       "verify-mismatch,no-answer,port-lost,read-protected\r\n"
+       "Board A,2026-12-07T09:00:00+08:00,5,2,1,1,66.7,0,0,0,1,0,0,0\r\n"
+       "Board A,2026-12-07T10:00:00+08:00,1,0,0,1,,0,0,0,0,0,0,0\r\n"},
+      {{"--per", "station"},
+       0,
+       "STATION       HOST     JOB      ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
+       "/dev/ttyUSB0  bench-1  Board A         5       2       1            1   66.7%  verify-mismatch 1\n"
+       "/dev/ttyUSB1  bench-2  =cmd            1       0       1            0    0.0%  port-lost 1\n"
+       "/dev/ttyUSB1  bench-2  Board A         2       1       0            1  100.0%  -\n"},
+      {{"--per", "station", "--json", "--job", "=cmd"},
+       0,
+       "{\"station\":\"/dev/ttyUSB1\",\"host\":\"bench-2\",\"job\":\"=cmd\",\"attempts\":1,\"passed\":0,\"failed\":1,"
+       "\"interrupted\":0,\"yield_percent\":0.0,\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":0,"
+       "\"verify-mismatch\":0,\"no-answer\":0,\"port-lost\":1,\"read-protected\":0}\n"},
+      {{"--per", "week"}, 2, ""},
+  };
+  for (const auto &c : cases) {
+    const Output o = Cli(
+        QStringList{QStringLiteral("records"), QStringLiteral("--summary"), QStringLiteral("--records"), url} + c.args);
+    EXPECT_EQ(o.status, c.status) << c.args.join(' ').toStdString() << ": " << o.err.toStdString();
+    EXPECT_EQ(o.out.toStdString(), c.out.toStdString()) << c.args.join(' ').toStdString();
+  }
+  const Output alone = Cli({QStringLiteral("records"), QStringLiteral("--per"), QStringLiteral("hour"),
+                            QStringLiteral("--records"), url});
+  EXPECT_EQ(alone.status, 2) << "--per needs --summary";
 }

@@ -2,6 +2,7 @@
 // forwarding through the spool, the server going away and coming back, spool
 // left by a killed run, and eight stations writing at once.
 #include "records/database.h"
+#include "records/recorder.h"
 #include "records/serial_pool.h"
 #include "records_test_support.h"
 #include "support/postgres_server.h"
@@ -115,6 +116,8 @@ TEST_F(SharedStore, TheChartCountsEachUnitByItsLastAttemptPerHourOrDay) {
   });
 }
 
+TEST_F(SharedStore, UnitsTakeAndGiveBackPlacesInTheirLotAndEndOnce) { ExpectUnitOps(where); }
+
 TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {
   records::Recorder recorder(where);
   QSignalSpy warnings(&recorder, &records::Recorder::Warning);
@@ -152,6 +155,107 @@ TEST_F(SharedStore, AStoppedServerHoldsRecordsInTheSpoolUntilItIsBack) {
   EXPECT_EQ(warnings.size(), 1);
   EXPECT_EQ(Uids(OnServer()), added);
   EXPECT_TRUE(InSpool().empty());
+}
+
+// A station's units while the server is away: written to the spool (durable),
+// a start counted against the lot as last read plus the spool, the count told
+// not current; once the server is back, forwarded in order and once.
+TEST_F(SharedStore, UnitsWrittenWhileTheServerIsAwayReachItInOrderAndOnce) {
+  records::Recorder recorder(where);
+  records::Replies replies;
+  const QDateTime t0 = QDateTime::currentDateTimeUtc();
+  const auto write = [&](records::UnitOp::Kind kind, const char *uid, const char *verdict = "") {
+    records::UnitOp op;
+    op.kind = kind;
+    op.lotSize = 2;
+    op.unit.unitUid = QLatin1String(uid);
+    op.unit.jobName = QStringLiteral("J");
+    op.unit.lot = QStringLiteral("L");
+    op.unit.station = QStringLiteral("s");
+    op.unit.startedAt = t0;
+    op.unit.holdsUntil = t0.addSecs(3600);
+    op.unit.verdict = QLatin1String(verdict);
+    op.unit.result = QLatin1String(*verdict == 'p' ? "ok" : "box-failed");
+    op.unit.endedAt = *verdict ? t0.addSecs(1) : QDateTime();
+    std::optional<records::Recorder::UnitAnswer> answer;
+    recorder.WriteUnit(op, replies.Port(), [&](records::Recorder::UnitAnswer a) { answer = a; });
+    EXPECT_TRUE(PumpUntil([&] { return answer.has_value(); }, 20000));
+    return answer.value_or(records::Recorder::UnitAnswer{});
+  };
+  const auto count = [&] {
+    std::optional<records::Recorder::LotAnswer> answer;
+    recorder.CountLot(QStringLiteral("J"), QStringLiteral("L"), replies.Port(),
+                      [&](records::Recorder::LotAnswer a) { answer = a; });
+    EXPECT_TRUE(PumpUntil([&] { return answer.has_value(); }, 20000));
+    return answer.value_or(records::Recorder::LotAnswer{});
+  };
+  using Kind = records::UnitOp::Kind;
+  EXPECT_EQ(count().counters, (records::LotCounters{0, 0, 0})); // read once with the server there
+  QString error;
+  ASSERT_TRUE(server->Stop(&error)) << error.toStdString();
+  const struct {
+    const char *what;
+    Kind kind;
+    const char *uid, *verdict;
+    bool placed;
+  } offline[] = {
+      {"u1 starts", Kind::Start, "u1", "", true},
+      {"u1 passes", Kind::End, "u1", "passed", true},
+      {"u2 starts", Kind::Start, "u2", "", true},
+      {"u3 finds the lot's places held", Kind::Start, "u3", "", false},
+  };
+  for (const auto &o : offline) {
+    const records::Recorder::UnitAnswer a = write(o.kind, o.uid, o.verdict);
+    EXPECT_TRUE(a.durable) << o.what << ": " << a.error.toStdString();
+    EXPECT_EQ(a.placed, o.placed) << o.what;
+  }
+  const records::Recorder::LotAnswer away = count();
+  EXPECT_FALSE(away.current);
+  EXPECT_EQ(away.counters, (records::LotCounters{1, 0, 1}));
+  EXPECT_FALSE(recorder.WaitForwarded(300));
+
+  ASSERT_TRUE(server->Start(&error)) << error.toStdString();
+  ASSERT_TRUE(recorder.WaitForwarded(10000));
+  const records::Recorder::LotAnswer back = count();
+  EXPECT_TRUE(back.current);
+  EXPECT_EQ(back.counters, (records::LotCounters{1, 0, 1}));
+  EXPECT_TRUE(write(Kind::End, "u2", "failed").durable);
+  EXPECT_EQ(count().counters, (records::LotCounters{1, 1, 0}));
+  records::db::Connection c(where, records::db::Connection::Target::Store, "check");
+  ASSERT_TRUE(c.Open(&error)) << error.toStdString();
+  QSqlQuery q(c.Database());
+  ASSERT_TRUE(q.exec(QStringLiteral("SELECT unit_uid, verdict FROM units ORDER BY unit_uid")));
+  QStringList rows;
+  while (q.next())
+    rows << q.value(0).toString() + ' ' + q.value(1).toString();
+  EXPECT_EQ(rows, (QStringList{"u1 passed", "u2 failed"})) << "u3 never started";
+}
+
+// The server tells every station watching when any station's unit ends.
+TEST_F(SharedStore, AUnitEndingOnOneStationIsToldToTheOthers) {
+  records::Recorder watching(Location(folder.File(QStringLiteral("spool-a.sqlite"))));
+  records::Recorder ending(Location(folder.File(QStringLiteral("spool-b.sqlite"))));
+  records::Replies replies;
+  QStringList told;
+  watching.WatchUnits(replies.Port(), [&](const QString &job, const QString &lot) { told << job + '/' + lot; });
+  // Its count reaches the server and, through it, makes the watching station listen.
+  bool counted = false;
+  watching.CountLot(QStringLiteral("J"), QStringLiteral("L"), replies.Port(),
+                    [&](records::Recorder::LotAnswer) { counted = true; });
+  ASSERT_TRUE(PumpUntil([&] { return counted; }));
+  records::UnitOp op;
+  op.kind = records::UnitOp::Kind::End;
+  op.unit.unitUid = QStringLiteral("u1");
+  op.unit.jobName = QStringLiteral("J");
+  op.unit.lot = QStringLiteral("L");
+  op.unit.startedAt = QDateTime::currentDateTimeUtc();
+  op.unit.endedAt = op.unit.startedAt;
+  op.unit.verdict = records::kVerdictPassed;
+  op.unit.result = QStringLiteral("ok");
+  bool written = false;
+  ending.WriteUnit(op, replies.Port(), [&](records::Recorder::UnitAnswer a) { written = a.durable; });
+  ASSERT_TRUE(PumpUntil([&] { return written && !told.isEmpty(); }, 10000)) << told.join(' ').toStdString();
+  EXPECT_EQ(told, QStringList{QStringLiteral("J/L")});
 }
 
 TEST_F(SharedStore, AServerRestartedWhileIdleTakesTheNextRecordWithoutAWarning) {
@@ -261,68 +365,8 @@ TEST_F(SharedStore, EightStationsWritingAtOnceLoseAndDoubleNothing) {
   EXPECT_EQ(uids.size(), rows.size());
 }
 
-namespace {
-
-// Every row of a pool's numbers: idx -> state, read on the server.
-std::map<qint64, QString> PoolNumbers(const records::StoreLocation &where, const QString &pool, qint64 *next) {
-  records::db::Connection c(where, records::db::Connection::Target::Store, "check");
-  QString error;
-  EXPECT_TRUE(c.Open(&error)) << error.toStdString();
-  std::map<qint64, QString> states;
-  QSqlQuery q(c.Database());
-  q.prepare(QStringLiteral("SELECT idx, state FROM serial_numbers WHERE pool = ?"));
-  q.addBindValue(pool);
-  EXPECT_TRUE(q.exec());
-  while (q.next())
-    EXPECT_TRUE(states.emplace(q.value(0).toLongLong(), q.value(1).toString()).second);
-  q.prepare(QStringLiteral("SELECT next_index FROM serial_pools WHERE name = ?"));
-  q.addBindValue(pool);
-  EXPECT_TRUE(q.exec() && q.next());
-  *next = q.value(0).toLongLong();
-  return states;
-}
-
-// The numbers a station printed as used.
-std::vector<qint64> Printed(const SpawnResult &r) {
-  std::vector<qint64> out;
-  for (const QByteArray &line : r.output.split('\n'))
-    if (!line.isEmpty())
-      out.push_back(line.toLongLong());
-  return out;
-}
-
-} // namespace
-
 TEST_F(SharedStore, EightStationProcessesDrawEveryNumberOnceAndAccountForTheRest) {
-  constexpr int kStations = 8, kUnits = 200, kBlock = 7; // 200 is no multiple of 7: each leaves numbers
-  std::vector<SpawnResult> runs(kStations);
-  std::vector<std::thread> stations;
-  for (int s = 0; s < kStations; ++s)
-    stations.emplace_back([&, s] {
-      runs[size_t(s)] = Spawn(BinPath(QStringLiteral("serial_station")),
-                              {server->Url(database), folder.File(QStringLiteral("spool-%1").arg(s)),
-                               QStringLiteral("boards"), QStringLiteral("station-%1").arg(s),
-                               QString::number(kUnits), QString::number(kBlock)});
-    });
-  for (auto &t : stations)
-    t.join();
-  std::set<qint64> used;
-  for (const SpawnResult &r : runs) {
-    ASSERT_TRUE(r.Ok()) << r.output.toStdString();
-    for (qint64 idx : Printed(r))
-      EXPECT_TRUE(used.insert(idx).second) << "number " << idx << " given twice";
-  }
-  EXPECT_EQ(used.size(), size_t(kStations * kUnits));
-  qint64 next = 0;
-  const auto states = PoolNumbers(where, QStringLiteral("boards"), &next);
-  ASSERT_EQ(states.size(), size_t(next)) << "every number drawn has its row";
-  std::map<QString, int> byState;
-  for (const auto &[idx, state] : states) {
-    ++byState[state];
-    EXPECT_EQ(state == records::kNumberUsed, used.count(idx) == 1) << idx << ' ' << state.toStdString();
-  }
-  EXPECT_EQ(byState, (std::map<QString, int>{{records::kNumberUsed, kStations * kUnits},
-                                             {records::kNumberSkipped, kStations * (29 * kBlock - kUnits)}}));
+  ExpectStationsDrawEveryNumberOnce(server->Url(database), where, folder, 200);
 }
 
 TEST_F(SharedStore, AStationKilledMidRunAndStartedAgainGivesNoNumberTwice) {
@@ -344,11 +388,10 @@ TEST_F(SharedStore, AStationKilledMidRunAndStartedAgainGivesNoNumberTwice) {
   for (const auto &[idx, state] : states)
     ++byState[state];
   // The killed run's unit 15 may be in a board: failed, never given again;
-  // its block's five unreached numbers are skipped.
-  EXPECT_EQ(byState, (std::map<QString, int>{{records::kNumberUsed, 34},
-                                             {records::kNumberFailed, 1},
-                                             {records::kNumberSkipped, 5}}));
+  // its block's five unreached numbers went back and were the next run's first.
+  EXPECT_EQ(byState, (std::map<QString, int>{{records::kNumberUsed, 34}, {records::kNumberFailed, 1}}));
   EXPECT_EQ(states.at(14), records::kNumberFailed);
+  EXPECT_EQ(next, 35);
 }
 
 TEST_F(SharedStore, AListsLinesGoOnceEachAcrossTwoStationsAndAnotherPlanIsRefused) {

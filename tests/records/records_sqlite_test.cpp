@@ -16,6 +16,17 @@ struct SqliteStore : ::testing::Test {
   QString path = folder.File(QStringLiteral("records.sqlite"));
   records::StoreLocation where = SqliteAt(path);
 
+  void Exec(const QString &sql) {
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("exec"));
+      db.setDatabaseName(path);
+      EXPECT_TRUE(db.open());
+      QSqlQuery q(db);
+      EXPECT_TRUE(q.exec(sql)) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("exec"));
+  }
+
   QVariant Scalar(const QString &sql) {
     QVariant value;
     {
@@ -234,30 +245,33 @@ TEST_F(SqliteStore, AStoreOfVersionOneIsReadAsItIsAndKeepsEveryRowWhenAWriterMig
   EXPECT_EQ(Scalar(QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), records::db::kSchemaVersion);
 }
 
-TEST_F(SqliteStore, LotCountersComeFromEachUnitsLastAttempt) {
+TEST_F(SqliteStore, AnOlderStoresUnitsAreDerivedOnceFromTheirRecords) {
   struct Attempt {
     const char *job, *lot, *unit;
     int attempt;
-    const char *result;
+    const char *operation, *result;
+    const char *derived; // "verdict/result@attempts" of the unit this record ends; empty: not its last
   };
   // In the order they are written; finished a second apart.
   const Attempt attempts[] = {
-      {"J", "L1", "u1", 1, "no-answer"},
-      {"J", "L1", "u1", 2, "ok"},              // retried: passed
-      {"J", "L1", "u2", 1, "ok"},              // passed
-      {"J", "L1", "u3", 1, "verify-mismatch"}, // failed
-      {"J", "L1", "u4", 1, "box-failed"},
-      {"J", "L1", "u4", 2, "port-lost"}, // failed
-      {"J", "L1", "u5", 1, "no-answer"},
-      {"J", "L1", "u5", 2, "interrupted"}, // stopped: neither
-      {"J", "L1", "u6", 2, "ok"},
-      {"J", "L1", "u6", 1, "box-failed"}, // the number decides
-      {"J", "L1", "", 1, "ok"},
-      {"J", "L1", "", 1, "no-answer"}, // no unit: one each
-      {"J", "L2", "u7", 1, "ok"},
-      {"K", "L1", "u8", 1, "box-failed"},
-      {"", "", "", 1, "ok"}, // no job
+      {"J", "L1", "u1", 1, "load", "no-answer", ""},
+      {"J", "L1", "u1", 2, "load", "ok", "passed/ok@2"}, // retried
+      {"J", "L1", "u2", 1, "verify", "ok", "passed/ok@1"},
+      {"J", "L1", "u3", 1, "verify", "verify-mismatch", "failed/verify-mismatch@1"},
+      {"J", "L1", "u4", 1, "load", "box-failed", ""},
+      {"J", "L1", "u4", 2, "load", "port-lost", "failed/port-lost@2"},
+      {"J", "L1", "u5", 1, "load", "no-answer", ""},
+      {"J", "L1", "u5", 2, "set", "interrupted", "interrupted/interrupted@2"}, // stopped: neither
+      {"J", "L1", "u6", 2, "load", "ok", "passed/ok@2"},
+      {"J", "L1", "u6", 1, "load", "box-failed", ""},               // the number decides
+      {"J", "L1", "u9", 1, "set", "ok", "interrupted/interrupted@1"}, // killed in its load: no pass
+      {"J", "L1", "", 1, "load", "ok", "passed/ok@1"},
+      {"J", "L1", "", 1, "load", "no-answer", "failed/no-answer@1"}, // no unit: one each
+      {"J", "L2", "u7", 1, "load", "ok", "passed/ok@1"},
+      {"K", "L1", "u8", 1, "load", "cancelled", "interrupted/interrupted@1"},
+      {"", "", "", 1, "load", "ok", ""}, // no job: no unit
   };
+  QStringList expected;
   {
     records::db::Connection c(where, records::db::Connection::Target::Store, "t");
     std::vector<records::Record> rows;
@@ -267,25 +281,62 @@ TEST_F(SqliteStore, LotCountersComeFromEachUnitsLastAttempt) {
       r.lot = QString::fromLatin1(a.lot);
       r.unitUid = QString::fromLatin1(a.unit);
       r.attempt = a.attempt;
+      r.operation = QString::fromLatin1(a.operation);
+      if (*a.derived)
+        expected << (r.unitUid.isEmpty() ? r.recordUid : r.unitUid) + QLatin1Char(' ') + QLatin1String(a.derived);
       rows.push_back(r);
     }
     QString error;
     ASSERT_TRUE(c.Insert(rows, &error)) << error.toStdString();
   }
-  const struct {
-    const char *job, *lot;
-    records::LotCounters counters;
-  } cases[] = {
-      {"J", "L1", {4, 3}}, {"J", "L2", {1, 0}}, {"J", "", {5, 3}}, {"K", "L1", {0, 1}}, {"L1", "J", {0, 0}},
+  // The store as version 4 left it.
+  for (const char *sql : {"DROP TABLE units", "DROP TABLE lots", "DROP TABLE spool_ops",
+                          "DROP INDEX serial_numbers_state", "UPDATE schema_version SET version = 4"})
+    Exec(QLatin1String(sql));
+  const auto expectLots = [&](const char *store) {
+    const struct {
+      const char *job, *lot;
+      qint64 passed, failed;
+    } lots[] = {{"J", "L1", 4, 3}, {"J", "L2", 1, 0}, {"K", "L1", 0, 0}, {"L1", "J", 0, 0}};
+    for (const auto &l : lots) {
+      records::LotCounters counters{-1, -1, -1};
+      QString error;
+      EXPECT_TRUE(records::CountLot(where, QString::fromLatin1(l.job), QString::fromLatin1(l.lot), &counters, &error))
+          << error.toStdString();
+      EXPECT_EQ(counters, (records::LotCounters{l.passed, l.failed, 0})) << store << ": " << l.job << " " << l.lot;
+    }
   };
-  for (const auto &c : cases) {
-    records::LotCounters counters{-1, -1};
+  expectLots("read as version 4");
+  for (int open = 0; open < 2; ++open) {
+    records::db::Connection writer(where, records::db::Connection::Target::Store, "migrate");
     QString error;
-    EXPECT_TRUE(records::CountLot(where, QString::fromLatin1(c.job), QString::fromLatin1(c.lot), &counters, &error))
-        << error.toStdString();
-    EXPECT_EQ(counters.passed, c.counters.passed) << c.job << " " << c.lot;
-    EXPECT_EQ(counters.failed, c.counters.failed) << c.job << " " << c.lot;
+    ASSERT_TRUE(writer.Open(&error)) << error.toStdString();
   }
+  expectLots("migrated");
+  QStringList derived;
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("units"));
+    db.setDatabaseName(path);
+    ASSERT_TRUE(db.open());
+    QSqlQuery q(db);
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT unit_uid, verdict, result, attempts, started_at, ended_at, port, host, "
+                                      "serial, station, job_sha256, holds_until FROM units ORDER BY ended_at")));
+    while (q.next()) {
+      derived << QStringLiteral("%1 %2/%3@%4").arg(q.value(0).toString(), q.value(1).toString(),
+                                                   q.value(2).toString(), q.value(3).toString());
+      if (q.value(0).toString() != QLatin1String("u1"))
+        continue;
+      // The first record's start, the last one's end, port, host and number; nothing it never knew.
+      EXPECT_EQ(q.value(4).toString(), records::TimeText(FullRecord(0).startedAt));
+      EXPECT_EQ(q.value(5).toString(), records::TimeText(FullRecord(1, 1).finishedAt));
+      EXPECT_EQ(q.value(6).toString(), QStringLiteral("COM5"));
+      EXPECT_EQ(q.value(7).toString(), QStringLiteral("bench-7"));
+      EXPECT_EQ(q.value(8).toString(), FullRecord(1).serial);
+      EXPECT_EQ(q.value(9).toString() + q.value(10).toString() + q.value(11).toString(), QString());
+    }
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("units"));
+  EXPECT_EQ(derived, expected) << "each unit once, however often the store was opened";
 }
 
 TEST_F(SqliteStore, TheChartCountsEachUnitByItsLastAttemptPerHourOrDay) {
@@ -299,6 +350,14 @@ TEST_F(SqliteStore, TheChartCountsEachUnitByItsLastAttemptPerHourOrDay) {
     }
     QSqlDatabase::removeDatabase(QStringLiteral("probe"));
   });
+}
+
+TEST_F(SqliteStore, UnitsTakeAndGiveBackPlacesInTheirLotAndEndOnce) { ExpectUnitOps(where); }
+
+// Stations sharing one file wait for each other's lock rather than fail, here
+// while another writer holds it for a second as they start.
+TEST_F(SqliteStore, EightStationProcessesSharingOneFileQueueAndDrawEveryNumberOnce) {
+  ExpectStationsDrawEveryNumberOnce(QStringLiteral("sqlite:") + path, where, folder, 30, 1000);
 }
 
 TEST_F(SqliteStore, ReadingNeitherMakesNorWritesTheStore) {

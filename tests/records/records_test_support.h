@@ -1,6 +1,8 @@
 #pragma once
 // Records and stores for the records tests.
 #include "records/database.h"
+#include "records/serial_pool.h"
+#include "records/unit_store.h"
 #include "records/records.h"
 #include "records/yield.h"
 #include "support/spawn.h"
@@ -8,7 +10,11 @@
 
 #include <csignal>
 #include <functional>
+#include <map>
+#include <set>
+#include <thread>
 
+#include <QSqlQuery>
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
@@ -116,9 +122,9 @@ inline records::Record VersionOneRecord(int n) {
   return r;
 }
 
-// The yield chart's figures over a small store, read as each way a store comes
-// to hold them: counted as the records are written, summed from the records
-// by a store of version 2 that a reader reads, and filled when a writer
+// The yield chart's figures over a small store of records, read as each way
+// a store comes to hold them: summed from the records by a store of version 2
+// that a reader reads, and filled from the derived units when a writer
 // migrates that store. `exec` runs SQL on the store.
 inline void ExpectChartFigures(const records::StoreLocation &where,
                                const std::function<void(const QString &sql)> &exec) {
@@ -194,7 +200,9 @@ inline void ExpectChartFigures(const records::StoreLocation &where,
       EXPECT_EQ(text(chart), c.chart) << store;
     }
   };
-  expectCases("counted as written");
+  exec(QStringLiteral("DROP TABLE units"));
+  exec(QStringLiteral("DROP TABLE lots"));
+  exec(QStringLiteral("DROP TABLE IF EXISTS spool_ops"));
   exec(QStringLiteral("DROP TABLE unit_hours"));
   exec(QStringLiteral("DROP INDEX programming_records_unit"));
   exec(QStringLiteral("DROP INDEX programming_records_serial"));
@@ -210,4 +218,188 @@ inline void ExpectChartFigures(const records::StoreLocation &where,
     ASSERT_TRUE(writer.Open(&error)) << error.toStdString();
   }
   expectCases("filled by the migration");
+}
+
+// Units of one lot of two places through the store, in order, as a station
+// writes them (and, where a spool forwards it again, twice): each op's place
+// and the lot's counters after it, then the numbers, the chart and the
+// summary they leave.
+inline void ExpectUnitOps(const records::StoreLocation &where) {
+  const QDateTime t0 = QDateTime(QDate(2026, 12, 7), QTime(8, 0), Qt::UTC);
+  const auto unit = [&](const char *uid, const char *station = "s1") {
+    records::UnitRow u;
+    u.unitUid = QLatin1String(uid);
+    u.jobName = QStringLiteral("J");
+    u.jobSha256 = QStringLiteral("ab").repeated(32);
+    u.lot = QStringLiteral("L");
+    u.station = QLatin1String(station);
+    u.host = QStringLiteral("h");
+    u.port = QStringLiteral("COM5");
+    u.startedAt = t0;
+    u.holdsUntil = QDateTime::currentDateTimeUtc().addSecs(3600);
+    return u;
+  };
+  const auto start = [&](const char *uid, const char *station = "s1") {
+    records::UnitOp op;
+    op.kind = records::UnitOp::Kind::Start;
+    op.lotSize = 2;
+    op.unit = unit(uid, station);
+    return op;
+  };
+  const auto end = [&](const char *uid, const char *verdict, const char *result) {
+    records::UnitOp op;
+    op.kind = records::UnitOp::Kind::End;
+    op.unit = unit(uid);
+    op.unit.endedAt = t0.addSecs(60);
+    op.unit.verdict = QLatin1String(verdict);
+    op.unit.result = QLatin1String(result);
+    op.unit.attempts = 1;
+    return op;
+  };
+  const records::PoolStation pool{QStringLiteral("P"), QStringLiteral("count start=1 step=1"), -1, QStringLiteral("h"),
+                                  QStringLiteral("s1")};
+  records::UnitOp withNumber = start("u1");
+  withNumber.numbers.push_back({QStringLiteral("P"), 0, QStringLiteral("h"), QStringLiteral("s1"),
+                                records::kNumberAllocated, QStringLiteral("1"), QStringLiteral("u1")});
+  records::UnitOp passed = end("u1", "passed", "ok");
+  passed.numbers.push_back({QStringLiteral("P"), 0, QStringLiteral("h"), QStringLiteral("s1"), records::kNumberUsed,
+                            QStringLiteral("1"), QStringLiteral("u1")});
+  records::UnitOp dead = start("u5");
+  dead.unit.holdsUntil = QDateTime::currentDateTimeUtc().addSecs(-1); // its station died long ago
+  records::UnitOp settle;
+  settle.kind = records::UnitOp::Kind::Settle;
+  settle.host = QStringLiteral("h");
+  settle.station = QStringLiteral("s2");
+  records::UnitOp whole = end("u6", "failed", "port-unavailable"); // a port that did not open: no start
+  const struct {
+    const char *what;
+    records::UnitOp op;
+    bool placed;
+    records::LotCounters after; // passed, failed, running
+  } steps[] = {
+      {"u1 starts with its number", withNumber, true, {0, 0, 1}},
+      {"u2 starts", start("u2"), true, {0, 0, 2}},
+      {"u3 finds the lot full", start("u3", "s2"), false, {0, 0, 2}},
+      {"u2 fails: its place is free", end("u2", "failed", "box-failed"), true, {0, 1, 1}},
+      {"u3 starts on another station", start("u3", "s2"), true, {0, 1, 2}},
+      {"u1 passes", passed, true, {1, 1, 1}},
+      {"u1's end forwarded again", passed, true, {1, 1, 1}},
+      {"u4 finds the lot full: a pass holds its place", start("u4"), false, {1, 1, 1}},
+      {"station s2 starts again: u3 was its killed run's", settle, true, {1, 1, 0}},
+      {"u5's place is held no more", dead, true, {1, 1, 0}},
+      {"u6 ends without a start", whole, true, {1, 2, 0}},
+  };
+  records::db::Connection c(where, records::db::Connection::Target::Store, "units");
+  QString error;
+  std::vector<qint64> reserved;
+  ASSERT_TRUE(records::ReserveNumbers(c, pool, 1, &reserved, &error)) << error.toStdString();
+  for (const auto &s : steps) {
+    bool placed = !s.placed;
+    EXPECT_TRUE(records::ApplyUnitOp(c, s.op, true, &placed, &error)) << s.what << ": " << error.toStdString();
+    EXPECT_EQ(placed, s.placed) << s.what;
+    records::LotCounters counters;
+    EXPECT_TRUE(records::ReadLot(c, QStringLiteral("J"), QStringLiteral("L"), QDateTime::currentDateTimeUtc(),
+                                 &counters, &error))
+        << error.toStdString();
+    EXPECT_EQ(counters, s.after) << s.what;
+  }
+  QSqlQuery q(c.Database());
+  ASSERT_TRUE(q.exec(QStringLiteral("SELECT state, value, unit_uid FROM serial_numbers WHERE pool = 'P'")) && q.next());
+  EXPECT_EQ(q.value(0).toString() + ' ' + q.value(1).toString() + ' ' + q.value(2).toString(), "used 1 u1");
+  records::YieldChart chart;
+  ASSERT_TRUE(records::ChartFigures(c, {.job = QStringLiteral("J")}, &chart, &error)) << error.toStdString();
+  EXPECT_EQ(std::pair(chart.passed, chart.failed), std::pair(qint64(1), qint64(2)));
+  std::vector<records::DaySummary> days;
+  ASSERT_TRUE(records::Summarize(where, {.job = QStringLiteral("J")}, &days, &error)) << error.toStdString();
+  records::DaySummary all; // u3 was settled today, the others ended on their day
+  for (const auto &d : days) {
+    all.passed += d.passed;
+    all.failed += d.failed;
+    all.interrupted += d.interrupted;
+    for (const auto &[result, units] : d.failures)
+      all.failures[result] += units;
+  }
+  EXPECT_EQ(all.passed, 1);
+  EXPECT_EQ(all.failed, 2);
+  EXPECT_EQ(all.interrupted, 2) << "u3 settled, u5 without a verdict";
+  EXPECT_EQ(all.failures, (std::map<QString, qint64>{{"box-failed", 1}, {"port-unavailable", 1}}));
+}
+
+// Every row of a pool's numbers: idx -> state, read on the store.
+inline std::map<qint64, QString> PoolNumbers(const records::StoreLocation &where, const QString &pool, qint64 *next) {
+  records::db::Connection c(where, records::db::Connection::Target::Store, "check");
+  QString error;
+  EXPECT_TRUE(c.Open(&error)) << error.toStdString();
+  std::map<qint64, QString> states;
+  QSqlQuery q(c.Database());
+  q.prepare(QStringLiteral("SELECT idx, state FROM serial_numbers WHERE pool = ?"));
+  q.addBindValue(pool);
+  EXPECT_TRUE(q.exec());
+  while (q.next())
+    EXPECT_TRUE(states.emplace(q.value(0).toLongLong(), q.value(1).toString()).second);
+  q.prepare(QStringLiteral("SELECT next_index FROM serial_pools WHERE name = ?"));
+  q.addBindValue(pool);
+  EXPECT_TRUE(q.exec() && q.next());
+  *next = q.value(0).toLongLong();
+  return states;
+}
+
+// The numbers a station printed as used.
+inline std::vector<qint64> Printed(const SpawnResult &r) {
+  std::vector<qint64> out;
+  for (const QByteArray &line : r.output.split('\n'))
+    if (!line.isEmpty())
+      out.push_back(line.toLongLong());
+  return out;
+}
+
+// Eight station processes drawing `units` numbers each from one pool of the
+// store at `url` at once: none fails for a lock it waited for, every number
+// is used once, and what each left of its last block went back to the pool.
+// `holdMs`: the store's write lock is held that long as they start (SQLite).
+inline void ExpectStationsDrawEveryNumberOnce(const QString &url, const records::StoreLocation &where,
+                                              const ProgramFolder &folder, int units, int holdMs = 0) {
+  constexpr int kStations = 8, kBlock = 7; // units no multiple of 7: each leaves numbers
+  std::unique_ptr<records::db::Connection> holder;
+  QString error;
+  if (holdMs > 0) {
+    holder = std::make_unique<records::db::Connection>(where, records::db::Connection::Target::Store, "holder");
+    ASSERT_TRUE(holder->Open(&error) && holder->Exec(QStringLiteral("BEGIN IMMEDIATE"), &error))
+        << error.toStdString();
+  }
+  std::vector<SpawnResult> runs(kStations);
+  std::vector<std::thread> stations;
+  for (int s = 0; s < kStations; ++s)
+    stations.emplace_back([&, s] {
+      runs[size_t(s)] = Spawn(BinPath(QStringLiteral("serial_station")),
+                              {url, folder.File(QStringLiteral("spool-%1").arg(s)), QStringLiteral("boards"),
+                               QStringLiteral("station-%1").arg(s), QString::number(units), QString::number(kBlock)});
+    });
+  if (holder) {
+    // Longer than a station used to wait for another's lock; far shorter than it waits now.
+    QThread::msleep(holdMs);
+    EXPECT_TRUE(holder->Exec(QStringLiteral("COMMIT"), &error)) << error.toStdString();
+  }
+  for (auto &t : stations)
+    t.join();
+  std::set<qint64> used;
+  for (const SpawnResult &r : runs) {
+    ASSERT_TRUE(r.Ok()) << r.output.toStdString();
+    for (qint64 idx : Printed(r))
+      EXPECT_TRUE(used.insert(idx).second) << "number " << idx << " given twice";
+  }
+  EXPECT_EQ(used.size(), size_t(kStations * units));
+  qint64 next = 0;
+  const auto states = PoolNumbers(where, QStringLiteral("boards"), &next);
+  ASSERT_EQ(states.size(), size_t(next)) << "every number drawn has its row";
+  std::map<QString, int> byState;
+  for (const auto &[idx, state] : states) {
+    ++byState[state];
+    EXPECT_EQ(state == records::kNumberUsed, used.count(idx) == 1) << idx << ' ' << state.toStdString();
+  }
+  // What each station had left of its last block went back to the pool, where
+  // a later reservation took it: at most a block's rest per station is left.
+  EXPECT_EQ(byState[records::kNumberUsed], kStations * units);
+  EXPECT_EQ(byState[records::kNumberUsed] + byState[records::kNumberFree], int(next));
+  EXPECT_LE(byState[records::kNumberFree], kStations * (kBlock - 1));
 }

@@ -3,21 +3,29 @@
 // manual clock that moves only while the line is quiet.
 #include "image/firmware_image.h"
 #include "records/query.h"
+#include "records/database.h"
 #include "records/recorder.h"
 #include "records/yield.h"
 #include "session/production_run.h"
+#include "session/serial_numbers.h"
 #include "support/memory_serial.h"
 #include "support/test_helpers.h"
 
 #include "box_engine.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCryptographicHash>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <future>
 #include <random>
 #include <set>
 
 // Readable failure output.
 inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList &l, std::ostream *os) { *os << '[' << l.join(QStringLiteral(" | ")).toStdString() << ']'; }
 
 // Names as this test used them before each folder had its namespace.
 using image::kImageTextEntries;
@@ -60,11 +68,9 @@ job::OpenedJob Opened(const std::vector<uint8_t> &bytes, job::Operation operatio
   return o;
 }
 
-session::RunOptions Options(std::shared_ptr<serial::SerialLayer> layer, const QString &lot = {},
-                            const records::StoreLocation &store = {}) {
+session::RunOptions Options(std::shared_ptr<serial::SerialLayer> layer, const QString &lot = {}) {
   session::RunOptions o;
   o.lot = lot;
-  o.store = store;
   o.fastReplies = true;
   o.layer = std::move(layer);
   return o;
@@ -73,7 +79,12 @@ session::RunOptions Options(std::shared_ptr<serial::SerialLayer> layer, const QS
 // Boxes whose replies come from the simulator's engine.
 struct Bench {
   base::ManualClock clock;
-  std::shared_ptr<MemorySerialLayer> layer = std::make_shared<MemorySerialLayer>(clock);
+  std::shared_ptr<MemorySerialLayer> layer = [this] {
+    auto made = std::make_shared<MemorySerialLayer>(clock);
+    // A change on the line wakes the test's event loop, which waits for that or for a queued call.
+    made->OnChange([dispatcher = QAbstractEventDispatcher::instance()] { dispatcher->wakeUp(); });
+    return made;
+  }();
   struct Far {
     std::shared_ptr<MemoryDevice> device;
     boxsim::BoxEngine engine;
@@ -150,10 +161,16 @@ struct Bench {
       const bool partial = std::any_of(boxes.begin(), boxes.end(), [](const auto &far) {
         return far->device->WriteIsPending() || far->engine.PendingInput() > 0 || far->engine.AwaitedBlock() >= 0;
       });
-      if (awaiting.empty() && owed.empty() && !partial)
+      if (awaiting.empty() && owed.empty() && !partial) {
         clock.Advance(5);
-      else
-        QThread::usleep(100);
+      } else {
+        // The line's threads or the store's worker owe the next move: wait for
+        // it (a change on the line or a queued call), the bound only keeping
+        // the stuck check above alive.
+        QTimer bound;
+        bound.start(1000);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      }
     }
     return true;
   }
@@ -172,6 +189,34 @@ struct Tiles {
     QObject::connect(&run, &ProductionRun::UnitEnded, [this](const UnitStatus &s) { ended.push_back(s); });
   }
 };
+
+// Rows of SQL the store answers, each row's columns joined by blanks.
+QStringList Rows(const records::StoreLocation &where, const QString &sql) {
+  records::db::Connection c(where, records::db::Connection::Target::Store, "check");
+  QString error;
+  EXPECT_TRUE(c.Open(&error)) << error.toStdString();
+  QSqlQuery q(c.Database());
+  EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
+  QStringList rows;
+  while (q.next()) {
+    QStringList columns;
+    for (int i = 0; i < q.record().count(); ++i)
+      columns << q.value(i).toString();
+    rows << columns.join(QLatin1Char(' '));
+  }
+  return rows;
+}
+
+// "passed/ok@2" for each unit row, in the order they started.
+QStringList Verdicts(const records::StoreLocation &where) {
+  QStringList out;
+  for (const QString &row : Rows(where, QStringLiteral("SELECT verdict, result, attempts FROM units ORDER BY "
+                                                       "started_at"))) {
+    const QStringList c = row.split(QLatin1Char(' '));
+    out << QStringLiteral("%1/%2@%3").arg(c.value(0), c.value(1), c.value(2));
+  }
+  return out;
+}
 
 // "load:box-failed@1" for each record, oldest first.
 QStringList Steps(const records::StoreLocation &where, QString *unit = nullptr) {
@@ -196,6 +241,8 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
     QStringList tiles;
     QStringList records;
     protocol::Outcome outcome;
+    const char *verdict; // the unit's row
+    bool openFails = false;
   };
   boxsim::BoxOptions failsOnce;
   failsOnce.failAtBlock = 2;
@@ -206,6 +253,8 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
   mismatch.mismatchAddr = 0x1234;
   boxsim::BoxOptions silent;
   silent.silent = true;
+  boxsim::BoxOptions protectedChip;
+  protectedChip.protectedChip = true;
   const auto Load = job::Operation::Load;
   const auto LoadVerify = job::Operation::LoadVerify;
   const Case cases[] = {
@@ -215,42 +264,65 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
        2,
        {"BUSY", "PASS"},
        {"set:ok@1", "load:ok@1", "verify:ok@1"},
-       protocol::Outcome::Ok},
+       protocol::Outcome::Ok,
+       "passed/ok@1"},
       {"fails once, retried",
        failsOnce,
        Load,
        2,
        {"BUSY", "RETRY 1/2", "BUSY", "PASS"},
        {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:ok@2"},
-       protocol::Outcome::Ok},
+       protocol::Outcome::Ok,
+       "passed/ok@2"},
       {"fails once, no retries",
        failsOnce,
        Load,
        0,
        {"BUSY", "FAIL"},
        {"set:ok@1", "load:box-failed@1"},
-       protocol::Outcome::BoxFailed},
+       protocol::Outcome::BoxFailed,
+       "failed/box-failed@1"},
       {"fails always: the limit",
        failsAlways,
        Load,
        2,
        {"BUSY", "RETRY 1/2", "BUSY", "RETRY 2/2", "BUSY", "FAIL"},
        {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:box-failed@2", "set:ok@3", "load:box-failed@3"},
-       protocol::Outcome::BoxFailed},
+       protocol::Outcome::BoxFailed,
+       "failed/box-failed@3"},
       {"verify mismatch is never retried",
        mismatch,
        LoadVerify,
        3,
        {"BUSY", "FAIL"},
        {"set:ok@1", "load:ok@1", "verify:verify-mismatch@1"},
-       protocol::Outcome::VerifyMismatch},
+       protocol::Outcome::VerifyMismatch,
+       "failed/verify-mismatch@1"},
+      {"a read-protected chip fails at once",
+       protectedChip,
+       LoadVerify,
+       2,
+       {"BUSY", "FAIL"},
+       {"set:ok@1", "load:ok@1", "verify:read-protected@1"},
+       protocol::Outcome::ReadProtected,
+       "failed/read-protected@1"},
+      {"a port that does not open fails its unit once",
+       {},
+       Load,
+       2,
+       {"BUSY", "FAIL"},
+       {"load:port-unavailable@1"},
+       protocol::Outcome::PortUnavailable,
+       "failed/port-unavailable@1",
+       true},
       {"no answer, retried",
        silent,
        Load,
        1,
        {"BUSY", "RETRY 1/1", "BUSY", "FAIL"},
        {"set:no-answer@1", "set:no-answer@2"},
-       protocol::Outcome::NoAnswer},
+       protocol::Outcome::NoAnswer,
+       "failed/no-answer@2"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -258,6 +330,7 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
     const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);
     Bench bench;
     bench.Add(c.box);
+    bench.boxes[0]->device->SetOpenFails(c.openFails);
     {
       records::Recorder recorder(store);
       ProductionRun run(Opened(ImageBytes(1), c.operation, c.retries), bench.ports, bench.clock, &recorder,
@@ -269,12 +342,13 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
       ASSERT_TRUE(bench.Until([&] { return !tiles.ended.empty(); }));
       EXPECT_EQ(tiles.shown[1], c.tiles);
       EXPECT_EQ(tiles.ended.back().outcome, c.outcome);
-      EXPECT_EQ(run.Counters().passed + run.Counters().failed, 1);
+      ASSERT_TRUE(bench.Until([&] { return run.Counters().passed + run.Counters().failed == 1; }));
       EXPECT_EQ(run.Counters().passed, c.outcome == protocol::Outcome::Ok ? 1 : 0);
     }
     QString unitFault;
     EXPECT_EQ(Steps(store, &unitFault), c.records);
     EXPECT_TRUE(unitFault.isEmpty()) << unitFault.toStdString();
+    EXPECT_EQ(Verdicts(store), QStringList{QLatin1String(c.verdict)});
   }
 }
 
@@ -283,27 +357,47 @@ TEST(ProductionRun, CountersComeBackFromTheRecordsOfTheirLot) {
   const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);
   boxsim::BoxOptions broken;
   broken.failAtBlock = 1;
-  auto counted = [&](const QString &lot, const std::function<void(ProductionRun &, Bench &)> &work) {
+  // The run's counters once the store has answered for its units.
+  const auto counted = [&](const QString &lot, int units, bool slowAtFirst) {
     Bench bench;
     bench.Add({});
-    bench.Add(broken);
+    if (units != 1)
+      bench.Add(broken);
     records::Recorder recorder(store);
+    // A store slow at first: the first count is still under way as the units start and end.
+    std::promise<void> slow;
+    if (slowAtFirst)
+      recorder.OnStore([gate = slow.get_future().share()](records::db::Connection &) { gate.wait(); });
     ProductionRun run(Opened(ImageBytes(2), job::Operation::Load, 0), bench.ports, bench.clock, &recorder,
-                      Options(bench.layer, lot, store));
+                      Options(bench.layer, lot));
     bench.Watch(run);
-    EXPECT_TRUE(bench.Until([&] { return run.Counters().loaded; }));
-    work(run, bench);
+    if (units > 0)
+      run.StartAll();
+    if (slowAtFirst)
+      slow.set_value();
+    EXPECT_TRUE(bench.Until([&] { return !run.Busy(); }));
+    // What the store answers for the last unit's end, before the run's clock
+    // moves on (its own refresh would hide a count that missed a unit).
+    EXPECT_TRUE(PumpUntil([&] { return run.CountsSettled() && run.Counters().loaded; }));
     return std::pair(run.Counters().passed, run.Counters().failed);
   };
-  const auto twoUnits = [](ProductionRun &run, Bench &bench) {
-    run.StartAll();
-    EXPECT_TRUE(bench.Until([&] { return !run.Busy(); }));
+  const struct {
+    const char *name;
+    const char *lot;
+    int units; // on a good box, and (2) a broken one
+    bool slowAtFirst;
+    std::pair<qint64, qint64> counters;
+  } runs[] = {
+      {"two units", "L1", 2, false, {1, 1}},
+      {"a restart", "L1", 0, false, {1, 1}},
+      {"two more, each counted once though the store was slow", "L1", 2, true, {2, 2}},
+      {"one more, counted as its end is written", "L1", 1, false, {3, 2}},
+      {"another lot", "L2", 0, false, {0, 0}},
   };
-  const auto nothing = [](ProductionRun &, Bench &) {};
-  EXPECT_EQ(counted("L1", twoUnits), std::pair(qint64(1), qint64(1)));
-  EXPECT_EQ(counted("L1", nothing), std::pair(qint64(1), qint64(1))); // a restart
-  EXPECT_EQ(counted("L1", twoUnits), std::pair(qint64(2), qint64(2)));
-  EXPECT_EQ(counted("L2", nothing), std::pair(qint64(0), qint64(0)));
+  for (const auto &r : runs) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(counted(QLatin1String(r.lot), r.units, r.slowAtFirst), r.counters);
+  }
 }
 
 // Hands every unit a serial number written at 0x7FF0, or refuses the second.
@@ -322,7 +416,10 @@ struct Serials : session::UnitDataProvider {
     }
     done(data);
   }
-  void UnitEnded(const UnitStatus &unit) override { ended.push_back(unit); }
+  std::optional<records::NumberChange> Ended(const UnitStatus &unit) override {
+    ended.push_back(unit);
+    return std::nullopt;
+  }
 };
 
 TEST(ProductionRun, EachUnitGetsItsOwnImageFromTheProvider) {
@@ -339,7 +436,7 @@ TEST(ProductionRun, EachUnitGetsItsOwnImageFromTheProvider) {
     run.SetUnitDataProvider(&serials);
     run.StartAll();
     ASSERT_TRUE(bench.Until([&] { return !run.Busy(); }));
-    ASSERT_EQ(serials.ended.size(), 2u);
+    ASSERT_EQ(serials.ended.size(), refuse ? 1u : 2u) << "a refused unit's data is no one's to end";
     EXPECT_EQ(run.Unit(1).serial, QStringLiteral("41"));
     EXPECT_EQ(run.Unit(1).state, UnitState::Pass) << run.Unit(1).reasonEnglish.toStdString();
     EXPECT_EQ(bench.boxes[0]->engine.LastImage().bytes[0x7FF0], 41);
@@ -412,7 +509,7 @@ TEST(ProductionRun, StopEndsUnitsNeitherPassedNorFailed) {
     ASSERT_TRUE(bench.Until([&] { return run.Unit(1).state == stopIn; }));
     EXPECT_FALSE(run.Start(1)); // a box at work takes no new unit
     run.Stop();
-    EXPECT_EQ(run.Unit(1).state, UnitState::Ready);
+    ASSERT_TRUE(bench.Until([&] { return run.Unit(1).state == UnitState::Ready; })); // once its end is written
     EXPECT_EQ(run.Unit(1).outcome, protocol::Outcome::Interrupted);
     EXPECT_EQ(run.Counters().passed + run.Counters().failed, 0);
     // The retry's pause passing changes nothing any more.
@@ -425,6 +522,96 @@ TEST(ProductionRun, StopEndsUnitsNeitherPassedNorFailed) {
     QString error;
     ASSERT_TRUE(records::CountLot(store, QStringLiteral("motor board"), QStringLiteral("L1"), &counted, &error));
     EXPECT_EQ(counted, (records::LotCounters{0, 0}));
+  }
+}
+
+// Numbers drawn by the serial-number provider from a SQLite pool, one unit
+// after another on one box: what each unit is given, how it ends, and the
+// state each number is left in, with the unit's own row.
+TEST(ProductionRun, SerialNumbersTravelWithTheirUnits) {
+  boxsim::BoxOptions failsFirst;
+  failsFirst.failAtBlock = 2;
+  failsFirst.failTimes = 1;
+  struct Case {
+    const char *name;
+    const char *format; // empty: a list of one line
+    uint64_t start;
+    bool keepFailed;
+    boxsim::BoxOptions box;
+    int units;
+    QStringList serials;  // of each unit, as it ended
+    QStringList verdicts; // each unit's row
+    QStringList numbers;  // idx, state, value and unit of each number, by idx
+  };
+  const Case cases[] = {
+      {"a failed number is given up", "dec:4", 1, false, failsFirst, 2,
+       {"0001", "0002"}, {"failed/box-failed@1", "passed/ok@1"},
+       {"0 failed 0001 u1", "1 used 0002 u2", "2 free  ", "3 free  ", "4 free  ", "5 free  "}}, // the block ahead too
+      {"a failed number goes to the next good unit", "dec:4", 1, true, failsFirst, 2,
+       {"0001", "0001"}, {"failed/box-failed@1", "passed/ok@1"},
+       {"0 used 0001 u2", "1 free  ", "2 free  "}},
+      {"the format's last number is given, then none", "dec:1", 8, false, {}, 3,
+       {"8", "9", ""}, {"passed/ok@1", "passed/ok@1", "failed/file-refused@1"},
+       {"0 used 8 u1", "1 used 9 u2"}},
+      {"a list's last line is given, then none", "", 0, false, {}, 2,
+       {"SN-A", ""}, {"passed/ok@1", "failed/file-refused@1"},
+       {"0 used SN-A u1"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramFolder folder;
+    const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);
+    job::OpenedJob opened = Opened(ImageBytes(6), job::Operation::Load, 0);
+    unit::SerialPlan plan;
+    plan.address = 0x7F00;
+    plan.overwrite = true;
+    plan.start = c.start;
+    plan.blockSize = 3;
+    plan.giveUpOnFail = !c.keepFailed;
+    if (*c.format) {
+      ASSERT_TRUE(unit::ParseFormat(QLatin1String(c.format), &plan.format, &plan.digits));
+    } else {
+      plan.listFile = QStringLiteral("list.txt");
+      opened.list = unit::ParseList("SN-A\n");
+    }
+    opened.job->serial = plan;
+    Bench bench;
+    bench.Add(c.box);
+    QStringList serials, uids;
+    QStringList allocatedWhileBusy;
+    {
+      records::Recorder recorder(store);
+      session::SerialNumbers numbers(plan, opened.list, {}, opened.job->name, &recorder, QStringLiteral("bench"));
+      ProductionRun run(opened, bench.ports, bench.clock, &recorder, Options(bench.layer, QStringLiteral("L1")));
+      run.SetUnitDataProvider(&numbers);
+      Tiles tiles;
+      tiles.Watch(run);
+      bench.Watch(run);
+      for (int u = 1; u <= c.units; ++u) {
+        ASSERT_TRUE(run.Start(1)) << run.StartRefusal().toStdString();
+        // Read through the store while the board is being loaded: its number is allocated, not used.
+        if (u == 1) {
+          ASSERT_TRUE(bench.Until([&] {
+            if (bench.boxes[0]->engine.AwaitedBlock() < 1)
+              return false;
+            allocatedWhileBusy = Rows(store, QStringLiteral("SELECT state, unit_uid FROM serial_numbers WHERE idx = 0"));
+            return true;
+          }));
+        }
+        ASSERT_TRUE(bench.Until([&] { return tiles.ended.size() == size_t(u); }));
+        serials << tiles.ended.back().serial;
+        uids << tiles.ended.back().unitUid;
+      }
+      ASSERT_TRUE(bench.Until([&] { return run.Counters().loaded; }));
+    }
+    EXPECT_EQ(serials, c.serials);
+    EXPECT_EQ(allocatedWhileBusy, QStringList{QStringLiteral("allocated ") + uids.value(0)});
+    EXPECT_EQ(Verdicts(store), c.verdicts);
+    QStringList numbers = Rows(store, QStringLiteral("SELECT idx, state, value, unit_uid FROM serial_numbers ORDER BY idx"));
+    for (QString &row : numbers)
+      for (int u = 0; u < uids.size(); ++u)
+        row.replace(uids[u], QStringLiteral("u%1").arg(u + 1));
+    EXPECT_EQ(numbers, c.numbers);
   }
 }
 

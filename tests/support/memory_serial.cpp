@@ -18,6 +18,20 @@ class MemoryRecord;
 // Moments on the layer's clock, in milliseconds.
 using TimePoint = int64_t;
 
+// The layer's one condition variable, which also tells the test's hook (a
+// thread waiting for the line to do something) of every change.
+struct ChangeSignal {
+  std::condition_variable cv;
+  std::function<void()> hook; // set before the line is used
+  void notify_all() {
+    cv.notify_all();
+    if (hook)
+      hook();
+  }
+  void wait(std::unique_lock<std::mutex> &lock) { cv.wait(lock); }
+  template <class Duration> void wait_for(std::unique_lock<std::mutex> &lock, Duration d) { cv.wait_for(lock, d); }
+};
+
 struct MemoryCore {
   explicit MemoryCore(base::Clock &clock) : clock(clock) {}
   base::Clock &clock;
@@ -25,7 +39,7 @@ struct MemoryCore {
   // its moves instead of a time-out.
   std::shared_ptr<void> clockWatch;
   std::mutex mutex;
-  std::condition_variable changed;
+  ChangeSignal changed;
   std::set<serial::SignalUse> failSignals;
   std::set<serial::ThreadRole> failThreads;
   std::set<serial::BlockUse> failBlocks;
@@ -495,6 +509,11 @@ void MemorySerialLayer::FailNotice(uint32_t code, bool fail) {
   std::lock_guard lock(core_->mutex);
   Toggle(core_->failNotices, code, fail);
 }
+void MemorySerialLayer::OnChange(std::function<void()> hook) {
+  std::lock_guard lock(core_->mutex);
+  core_->changed.hook = std::move(hook);
+}
+
 void MemorySerialLayer::FailNextWait(serial::SignalUse use) {
   std::lock_guard lock(core_->mutex);
   core_->failNextWait.insert(use);

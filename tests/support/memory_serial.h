@@ -18,6 +18,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -40,6 +41,10 @@ public:
   void FailNotice(uint32_t code, bool fail = true); // posts of notices with this code are refused
   // The next wait whose list holds a signal made for `use` fails (once).
   void FailNextWait(serial::SignalUse use);
+  // Called (on the changing thread, lock held: it must not call the layer)
+  // at every change of any device, port or signal: a test waits for the line
+  // to act by this rather than by polling.
+  void OnChange(std::function<void()> hook);
 
   std::unique_ptr<serial::SerialPort> Open(const QString &name, serial::OpenFailure &failure) override;
   std::unique_ptr<serial::SerialSignal> CreateSignal(serial::SignalUse use) override;

@@ -156,7 +156,9 @@ private:
   }
 
   const bool durable_;
-  QTemporaryDir dir_;
+  // Named without the application's name, which may hold a space the server's
+  // options would split at.
+  QTemporaryDir dir_{QDir::tempPath() + QStringLiteral("/kavrin-postgres-XXXXXX")};
   int port_ = 0;
   bool initialised_ = false;
   bool running_ = false;

@@ -1,8 +1,10 @@
 // kavrin-programmer: start-up. Title, main window (its creation handler opens
 // the port), the three hidden windows, then the message loop until the main
 // window closes.
+#include "app/settings_file.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/line_window.h"
 #include "app/ui/program.h"
 #include "base/install_paths.h"
 #include "base/version.h"
@@ -12,11 +14,13 @@
 #include <QIcon>
 #include <QStyleFactory>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 namespace {
 
 const char kUsage[] = R"(Usage: kavrin-programmer [--help | --version] [--job FILE [--port PORT ...]] [Qt options]
+       kavrin-programmer --line [--records URL] [Qt options]
 
 Opens the window that drives the PAC52XX programmer box over a serial line
 (38400 baud, 8N1). The port choice is kept in sysset.ini and the chip list is
@@ -42,11 +46,41 @@ only when FILE.minisig, a trusted key's signature of it, releases it as it is
 (an engineer signs with: minisign -Sm FILE -t "released by ..."; a key is
 retired by removing its file; see 'kavrin-cli job show --help').
 
-  --help       show this text
-  --version    show the version
-  --job FILE   open the production job FILE
-  --port PORT  a box's serial port for the job (repeat for each box)
+With --line, the line at a glance opens alone, with no box and no port: every
+station that wrote a unit to the store today, live. Its store is the one
+sysset.ini names, or URL. A station's row turns amber once it stands idle for
+[line] amber_minutes of sysset.ini (default 10).
+
+  --help          show this text
+  --version       show the version
+  --job FILE      open the production job FILE
+  --port PORT     a box's serial port for the job (repeat for each box)
+  --line          open the line at a glance alone
+  --records URL   the store the line view reads (sqlite:PATH or postgresql://...)
 )";
+
+// The line at a glance alone: the store of --records or of the settings file.
+int RunLine(const std::optional<QString> &recordsUrl) {
+  const base::InstallPaths paths = base::ResolveInstallPaths(app::ExecutableFolder());
+  const app::SettingsFile settings(paths.SettingsFile);
+  base::UseLanguage(base::ParseLanguage(settings.ReadString(app::kUiSection, app::kLanguageKey, QString()))
+                        .value_or(base::SystemLanguage()));
+  QString error;
+  const std::optional<records::StoreLocation> store = records::ParseStoreUrl(
+      recordsUrl.value_or(settings.ReadString(app::kRecordsSection, app::kRecordsKey, QString())), &error);
+  if (!store) {
+    std::fprintf(stderr, "kavrin-programmer: --records: %s\n", qPrintable(error));
+    return 2;
+  }
+  if (store->kind == records::StoreLocation::Kind::Off) {
+    std::fprintf(stderr, "kavrin-programmer: --line: records are off, there is no line to show\n");
+    return 2;
+  }
+  app::QtDialogs dialogs;
+  app::LineWindow window(*store, dialogs, app::LineWindow::AmberMinutes(paths.SettingsFile));
+  window.show();
+  return QApplication::exec();
+}
 
 } // namespace
 
@@ -74,6 +108,8 @@ int main(int argc, char **argv) {
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.kavrin.programmer")));
   QString jobPath;
   QStringList ports;
+  bool line = false;
+  std::optional<QString> recordsUrl;
   const QStringList args = QCoreApplication::arguments();
   for (qsizetype i = 1; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
@@ -81,6 +117,10 @@ int main(int argc, char **argv) {
       jobPath = args[++i];
     } else if (args[i] == QStringLiteral("--port") && hasValue) {
       ports << args[++i];
+    } else if (args[i] == QStringLiteral("--line")) {
+      line = true;
+    } else if (args[i] == QStringLiteral("--records") && hasValue) {
+      recordsUrl = args[++i];
     } else {
       std::fprintf(stderr, "kavrin-programmer: unknown option or missing value: %s\n%s", qPrintable(args[i]), kUsage);
       return 2;
@@ -90,6 +130,16 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "kavrin-programmer: --port is for a job: give --job FILE\n");
     return 2;
   }
+  if (line && !jobPath.isEmpty()) {
+    std::fprintf(stderr, "kavrin-programmer: --line opens the line view alone: leave --job out\n");
+    return 2;
+  }
+  if (recordsUrl && !line) {
+    std::fprintf(stderr, "kavrin-programmer: --records is for the line view: give --line\n");
+    return 2;
+  }
+  if (line)
+    return RunLine(recordsUrl);
 
   app::QtDialogs dialogs;
   app::Program program(dialogs, serial::MakePlatformSerialLayer(), base::ResolveInstallPaths(app::ExecutableFolder()));

@@ -21,13 +21,16 @@ QColor StateColour(UnitState state) {
     return QColor(0x1A, 0x8A, 0x2E);
   case UnitState::Fail:
     return QColor(0xC8, 0x1E, 0x1E);
+  case UnitState::NotRecorded:
+    return QColor(0x70, 0x1E, 0x90);
   }
   return Qt::black;
 }
 
 // A reason belongs to a unit whose attempt failed, not to one under way anew.
 QString ShownReason(const UnitStatus &status) {
-  const bool failed = status.state == UnitState::Fail || status.state == UnitState::Retry;
+  const bool failed = status.state == UnitState::Fail || status.state == UnitState::Retry ||
+                      status.state == UnitState::NotRecorded;
   return failed ? status.reasonShown : QString();
 }
 
@@ -71,7 +74,8 @@ void BoxTile::paintEvent(QPaintEvent *) {
   QPainter p(this);
   const QColor colour = StateColour(status_.state);
   // A finished unit fills its tile, so the verdict reads from across the bench.
-  const bool solid = status_.state == UnitState::Pass || status_.state == UnitState::Fail;
+  const bool solid =
+      status_.state == UnitState::Pass || status_.state == UnitState::Fail || status_.state == UnitState::NotRecorded;
   p.fillRect(rect(), solid ? colour : QColor(0xF4, 0xF4, 0xF4));
   p.setPen(QPen(colour, 4));
   p.drawRect(rect().adjusted(2, 2, -2, -2));

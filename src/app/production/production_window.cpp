@@ -51,7 +51,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
                                    QString settingsPath, base::Clock &clock, records::Recorder *recorder,
                                    session::RunOptions options)
     : dialogs_(dialogs), clock_(clock), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
-      released_(opened.release), numbers_(session::SerialNumbers::ForJob(opened, options.store, ports)),
+      released_(opened.release), numbers_(session::SerialNumbers::ForJob(opened, recorder, ports)),
       run_(std::make_unique<ProductionRun>(opened, ports, clock, recorder, std::move(options))),
       sounds_(std::make_unique<VerdictSounds>()) {
   if (numbers_) {
@@ -212,14 +212,8 @@ void ProductionWindow::Retranslate() {
                         ? QCoreApplication::translate("Production", "放行：%1").arg(job::ReleaseText(released_))
                         : QCoreApplication::translate("Production", "签名：无（未安装受信任的密钥）"));
   release_->setAccessibleDescription(release_->text());
-  if (barcode_) {
-    keys_->setText(
-        QCoreApplication::translate("Production", "扫描条码后 Enter：交给下一个就绪的编程器　F1–F16：交给该编程器"));
+  if (barcode_)
     barcodeLabel_->setText(QCoreApplication::translate("Production", "条码："));
-  } else {
-    keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
-                       .arg(startKey_.toString(QKeySequence::NativeText)));
-  }
   ShowCounters(run_->Counters());
   menu_->setTitle(QCoreApplication::translate("Window", "&Production"));
   MuteAction->setText(QCoreApplication::translate("Window", "&Mute sounds"));
@@ -229,11 +223,38 @@ void ProductionWindow::Retranslate() {
       action->setText(QCoreApplication::translate("Window", "&File buffer of the last unit"));
 }
 
+QString ProductionWindow::WhyNoStart() const {
+  const RunCounters &c = run_->Counters();
+  if (c.lotSize > 0 && c.passed >= c.lotSize)
+    return QCoreApplication::translate("Production", "批量已完成：%1 / %2").arg(c.passed).arg(c.lotSize);
+  if (c.Full())
+    return QCoreApplication::translate("Production", "批量的位置都已占用：%1 个合格，%2 个正在编程")
+        .arg(c.passed)
+        .arg(c.running);
+  if (const QString refusal = run_->StartRefusal(); !refusal.isEmpty())
+    return QCoreApplication::translate("Production", "生产记录无法写入，不启动编程器：%1").arg(refusal);
+  return {};
+}
+
 void ProductionWindow::ShowCounters(const RunCounters &c) {
-  counters_->setText(QCoreApplication::translate("Production", "合格 / 不合格 / 批量：%1 / %2 / %3")
-                         .arg(c.passed)
-                         .arg(c.failed)
-                         .arg(c.lotSize));
+  QString counts = QCoreApplication::translate("Production", "合格 / 不合格 / 批量：%1 / %2 / %3")
+                       .arg(c.passed)
+                       .arg(c.failed)
+                       .arg(c.lotSize);
+  // A server out of reach: its last count and this station's own units since.
+  if (!c.current)
+    counts += QCoreApplication::translate("Production", "（计数不是最新）");
+  counters_->setText(counts);
+  // The start key says why it starts nothing, where it says what it starts.
+  if (const QString why = WhyNoStart(); !why.isEmpty())
+    keys_->setText(why);
+  else if (barcode_)
+    keys_->setText(
+        QCoreApplication::translate("Production", "扫描条码后 Enter：交给下一个就绪的编程器　F1–F16：交给该编程器"));
+  else
+    keys_->setText(QCoreApplication::translate("Production", "%1：启动所有就绪的编程器　1–9、F1–F16：启动该编程器")
+                       .arg(startKey_.toString(QKeySequence::NativeText)));
+  keys_->setAccessibleName(keys_->text());
   const double yield = c.YieldPercent();
   yield_->setText(QCoreApplication::translate("Production", "良率：%1")
                       .arg(yield < 0 ? QStringLiteral("–") : QString::number(yield, 'f', 1) + QStringLiteral(" %")));
@@ -318,8 +339,15 @@ void ProductionWindow::closeEvent(QCloseEvent *event) {
 }
 
 bool ProductionWindow::StartByKey(const QKeyEvent &key) {
+  const auto refused = [this] {
+    const QString why = WhyNoStart();
+    if (!why.isEmpty())
+      statusBar()->showMessage(why);
+    return !why.isEmpty();
+  };
   if (QKeySequence(key.keyCombination()) == startKey_) {
-    run_->StartAll();
+    if (!refused())
+      run_->StartAll();
     return true;
   }
   if (key.modifiers() & ~Qt::KeypadModifier)
@@ -331,7 +359,8 @@ bool ProductionWindow::StartByKey(const QKeyEvent &key) {
     box = key.key() - Qt::Key_F1 + 1;
   if (box == 0 || box > run_->BoxCount())
     return false;
-  run_->Start(box);
+  if (!refused())
+    run_->Start(box);
   return true;
 }
 
@@ -347,6 +376,10 @@ void ProductionWindow::StartScanned(int box) {
   barcode_->clear();
   if (code.isEmpty())
     return; // a stray Enter
+  if (const QString why = WhyNoStart(); !why.isEmpty()) {
+    ShowScanStatus(why);
+    return;
+  }
   if (code.size() > kMostBarcodeCharacters) {
     ShowScanStatus(QCoreApplication::translate("Production", "条码长 %1 个字符，超过 %2 个，未启动。")
                        .arg(code.size())

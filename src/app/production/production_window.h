@@ -10,7 +10,10 @@
 // Keys, on the view: the start key (Space unless the settings file names
 // another in [production] start_key, e.g. F13 for a foot pedal) starts every
 // ready box; 1-9 start boxes 1 to 9, F1-F16 boxes 1 to 16. A key held down
-// starts nothing more.
+// starts nothing more. While the lot's places are all held ("Lot complete:
+// 500 of 500"), or the store refused the last write, the keys start nothing
+// and the line that names them says why (the status bar too, as a key is
+// pressed). A count the server could not give says it is not current.
 //
 // A job whose units take a scanned barcode has a scan field, which keeps the
 // focus: a scanner types its code and Enter. The code is checked against the
@@ -73,6 +76,7 @@ public:
   BoxTile *Tile(int box) const { return tiles_.at(size_t(box - 1)); }
   QWidget *View() const { return view_; }
   QLabel *CountersLabel() const { return counters_; }
+  QLabel *KeysLabel() const { return keys_; }
   QLabel *ReleaseLabel() const { return release_; }
   QLineEdit *BarcodeField() const { return barcode_; } // null unless the job scans barcodes
   QLabel *BarcodeStatus() const { return barcodeStatus_; }
@@ -103,6 +107,8 @@ private:
   bool PinGiven();
   void ChooseMute(bool muted);
   void ShowCounters(const session::RunCounters &counters);
+  // Why the start key starts nothing now (the lot, the store); empty when it starts.
+  QString WhyNoStart() const;
   void Retranslate();
   // Starts what the key asks for; false when it is no key of the view.
   bool StartByKey(const QKeyEvent &key);

@@ -5,6 +5,7 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form2.h"
+#include "app/ui/line_window.h"
 #include "base/install_paths.h"
 #include "base/version.h"
 #include "serial/serial_devices.h"
@@ -304,6 +305,8 @@ void TForm1::CreateMenu() {
   viewMenu_->addSeparator();
   ProductionRecordsAction = viewMenu_->addAction(QString());
   ProductionRecordsAction->setEnabled(false); // until a store is given
+  LineAction = viewMenu_->addAction(QString());
+  LineAction->setEnabled(false);
 
   // Each language by its own name, the same in every language.
   languageMenu_ = menuBar()->addMenu(QString());
@@ -336,6 +339,7 @@ void TForm1::CreateMenu() {
   connect(OpenJobAction, &QAction::triggered, this, [this] { Guarded([this] { OpenJobFromMenu(); }); });
   connect(SaveJobAction, &QAction::triggered, this, [this] { Guarded([this] { SaveJob(); }); });
   connect(ProductionRecordsAction, &QAction::triggered, this, [this] { Guarded([this] { ShowProductionRecords(); }); });
+  connect(LineAction, &QAction::triggered, this, [this] { Guarded([this] { ShowLine(); }); });
   connect(TypeSelectAction, &QAction::triggered, this, [this] {
     if (Button1->isEnabled())
       Guarded([this] { Button1Click(); });
@@ -387,6 +391,7 @@ void TForm1::RetranslateUi() {
   ReadOutViewAction->setText(QCoreApplication::translate("Window", "&Read-out view"));
   FileBufferViewAction->setText(QCoreApplication::translate("Window", "&File buffer view"));
   ProductionRecordsAction->setText(QCoreApplication::translate("Window", "&Production records..."));
+  LineAction->setText(QCoreApplication::translate("Window", "&Line..."));
   languageMenu_->setTitle(QCoreApplication::translate("Window", "&Language"));
   helpMenu_->setTitle(QCoreApplication::translate("Window", "&Help"));
   AboutAction->setText(QCoreApplication::translate("Window", "&About Kavrin Programer"));

@@ -54,6 +54,7 @@ class BoxSession;
 namespace app {
 
 class Dialogs;
+class LineWindow;
 class ProductionWindow;
 class TForm2;
 class TForm3;
@@ -144,6 +145,7 @@ public:
   QAction *ReadOutViewAction = nullptr;
   QAction *FileBufferViewAction = nullptr;
   QAction *ProductionRecordsAction = nullptr;
+  QAction *LineAction = nullptr;
   QAction *AboutAction = nullptr;
   QAction *TypeSelectAction = nullptr;
   QAction *SaveJobAction = nullptr;
@@ -180,6 +182,8 @@ public:
   void RecordsWarning(const QString &detail);
   void RecordsRecovered();
   void ShowProductionRecords();
+  // The line at a glance ("View > Line..."), modeless, made on first use.
+  LineWindow *ShowLine();
 
   // Where the port list looks for serial devices (a test folder instead of /dev and /sys).
   void SetPortListRoots(const serial::PortListRoots &roots) { portRoots_ = roots; }
@@ -250,6 +254,7 @@ private:
   QString portDetail_;
   serial::PortListRoots portRoots_;
   std::optional<records::StoreLocation> recordsStore_;
+  std::unique_ptr<LineWindow> line_;
   session::AttemptRecords *attempts_ = nullptr;
   // The file the last accepted load read, for "Save job...".
   struct LoadedFile {

@@ -108,8 +108,6 @@ bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
   session_->Stop(session::Outcome::Interrupted);
   session_->ClosePort();
   session::RunOptions options;
-  if (recordsStore_)
-    options.store = *recordsStore_;
   options.layer = serialLayer_;
   production_ = std::make_unique<ProductionWindow>(opened, boxes, dialogs_, settingsPath_, clock_,
                                                    recordsStore_ ? recorder_ : nullptr, options);

@@ -1,8 +1,9 @@
 // Production records from the window: the store's warnings in the status bar,
-// and the records window.
+// the records window and the line at a glance.
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form1.h"
+#include "app/ui/line_window.h"
 #include "app/ui/records_window.h"
 
 #include <QAction>
@@ -20,6 +21,7 @@ const QString kRecordsWaiting =
 void TForm1::SetRecordsStore(const records::StoreLocation &store) {
   recordsStore_ = store;
   ProductionRecordsAction->setEnabled(true);
+  LineAction->setEnabled(true);
 }
 
 void TForm1::RecordsWarning(const QString &detail) {
@@ -39,6 +41,17 @@ void TForm1::ShowProductionRecords() {
   RecordsWindow window(*recordsStore_, dialogs_, this);
   window.setWindowFlag(Qt::Window);
   dialogs_.ShowModal(&window);
+}
+
+LineWindow *TForm1::ShowLine() {
+  if (!recordsStore_)
+    return nullptr;
+  if (!line_)
+    line_ = std::make_unique<LineWindow>(*recordsStore_, dialogs_, LineWindow::AmberMinutes(SettingsPath()), clock_);
+  line_->show();
+  line_->raise();
+  line_->activateWindow();
+  return line_.get();
 }
 
 } // namespace app

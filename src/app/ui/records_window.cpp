@@ -173,6 +173,14 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   SerialEdit = new QLineEdit(this);
   SerialEdit->setPlaceholderText(QCoreApplication::translate("Records", "a unit's serial number"));
   SerialEdit->setClearButtonEnabled(true);
+  const auto wholeEdit = [this](const char *placeholder) {
+    auto *edit = new QLineEdit(this);
+    edit->setPlaceholderText(QCoreApplication::translate("Records", placeholder));
+    edit->setClearButtonEnabled(true);
+    return edit;
+  };
+  HostEdit = wholeEdit(QT_TRANSLATE_NOOP("Records", "host"));
+  StationEdit = wholeEdit(QT_TRANSLATE_NOOP("Records", "ports, comma-separated"));
   ExportButton = new QPushButton(QCoreApplication::translate("Records", "Export CSV..."), this);
   Model = new RecordsModel(where, this);
   Table = new QTableView(this);
@@ -199,6 +207,10 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   filters->addWidget(FileEdit, 1);
   filters->addWidget(new QLabel(QCoreApplication::translate("Records", "Serial"), this));
   filters->addWidget(SerialEdit);
+  filters->addWidget(new QLabel(QCoreApplication::translate("Records", "Host"), this));
+  filters->addWidget(HostEdit);
+  filters->addWidget(new QLabel(QCoreApplication::translate("Records", "Station"), this));
+  filters->addWidget(StationEdit);
   filters->addWidget(ExportButton);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(filters);
@@ -216,6 +228,10 @@ RecordsWindow::RecordsWindow(const records::StoreLocation &where, Dialogs &dialo
   connect(FileEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
   connect(SerialEdit, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
   connect(SerialEdit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
+  for (QLineEdit *edit : {HostEdit, StationEdit}) {
+    connect(edit, &QLineEdit::textChanged, &typing_, qOverload<>(&QTimer::start));
+    connect(edit, &QLineEdit::returnPressed, this, &RecordsWindow::ApplyFilter);
+  }
   connect(FromDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
   connect(ToDate, &QDateEdit::dateChanged, this, &RecordsWindow::ApplyFilter);
   connect(ResultBox, &QComboBox::currentIndexChanged, this, &RecordsWindow::ApplyFilter);
@@ -235,7 +251,17 @@ records::Filter RecordsWindow::FilterOfControls() const {
     f.result = ResultBox->currentText();
   f.fileContains = FileEdit->text().trimmed();
   f.serial = SerialEdit->text().trimmed();
+  f.host = HostEdit->text().trimmed();
+  for (const QString &station : StationEdit->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
+    if (!station.trimmed().isEmpty())
+      f.stations << station.trimmed();
   return f;
+}
+
+void RecordsWindow::ShowStation(const QString &host, const QStringList &ports) {
+  HostEdit->setText(host);
+  StationEdit->setText(ports.join(QLatin1Char(',')));
+  ApplyFilter();
 }
 
 void RecordsWindow::ApplyFilter() {

@@ -1,7 +1,8 @@
 #pragma once
 // The production records window: the store's records newest first, 500 at a
 // time and more as the table is scrolled to its end, narrowed by finish date
-// (local days, both ends included), result and part of the file name, and
+// (local days, both ends included), result, part of the file name, a unit's
+// serial number, and the host and stations they were made on, and
 // exported as CSV (every matching row); below them, the yield chart of the
 // date range (app/ui/yield_chart.h). The file name applies once the
 // operator pauses typing, or at Return. Every read and the export run on the
@@ -76,12 +77,17 @@ public:
 
   // The filter the controls describe.
   records::Filter FilterOfControls() const;
+  // Narrows the rows to one station's: its host and its ports (the records'
+  // station), the other filters as they are.
+  void ShowStation(const QString &host, const QStringList &ports);
 
   QDateEdit *FromDate;
   QDateEdit *ToDate;
   QComboBox *ResultBox;
   QLineEdit *FileEdit;
   QLineEdit *SerialEdit; // a unit's serial number, whole
+  QLineEdit *HostEdit;    // a host's name, whole
+  QLineEdit *StationEdit; // stations (ports as chosen), whole, comma-separated
   QPushButton *ExportButton;
   QTableView *Table;
   QLabel *StatusLabel;

@@ -6,11 +6,13 @@
 #include "app/production/box_tile.h"
 #include "app/production/production_window.h"
 #include "job/job_file.h"
+#include "records/database.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QStatusBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -118,7 +120,7 @@ TEST(ProductionViewAgainstBoxes, AJobWithASerialPlanWritesEachUnitsNumberAndShow
   made.firmwareSha256 = firmware.sha256;
   made.imageChecksum = firmware.checksumCaption;
   made.mode = base::BoxMode::Online;
-  made.lotSize = 10;
+  made.lotSize = 2;
   made.ports = {link};
   unit::SerialPlan plan;
   plan.address = 0x7FF0;
@@ -143,11 +145,77 @@ TEST(ProductionViewAgainstBoxes, AJobWithASerialPlanWritesEachUnitsNumberAndShow
         << Description(view->Tile(1)).toStdString();
     EXPECT_EQ(view->Run().Unit(1).serial, QLatin1String(serial));
   }
+  // The lot is complete: the start key says so and starts nothing.
+  ASSERT_TRUE(PumpUntil([&] { return Name(view->KeysLabel()) == QStringLiteral("批量已完成：2 / 2"); }))
+      << Name(view->KeysLabel()).toStdString();
+  const QString lastUnit = view->Run().Unit(1).unitUid;
+  PressKey(Qt::Key_Space);
+  EXPECT_EQ(view->statusBar()->currentMessage(), QStringLiteral("批量已完成：2 / 2"));
+  EXPECT_EQ(view->Run().Unit(1).unitUid, lastUnit);
   QStringList written;
   for (const auto &r : boxsim_test::ReadLog(log))
     if (r.value("kind").toString() == "block" && r.value("n").toInt() == 7)
       written << QString::fromLatin1(QByteArray::fromHex(r.value("data").toString().toLatin1()).mid(0xFF0, 6));
   EXPECT_EQ(written, (QStringList{"SN0001", "SN0002"}));
+  EXPECT_EQ(dialogs.Errors(), QStringList());
+}
+
+TEST(ProductionViewAgainstBoxes, AStoreThatRefusesAWriteStartsNoUnitUntilItTakesOneAgain) {
+  ProgramFolder folder;
+  const QString link = folder.File(QStringLiteral("box1"));
+  const std::string log = folder.File(QStringLiteral("box.jsonl")).toStdString();
+  boxsim_test::BoxSim sim({"--link", link.toStdString(), "--log", log, "--exit-with-parent"});
+  ASSERT_TRUE(sim.Started());
+  folder.Write(QStringLiteral("firmware.hex"), ":020000000102FB\n:00000001FF\n");
+  const FirmwareFile firmware = ReadFirmware(folder.File(QStringLiteral("firmware.hex")), FirmwareFormat::ByContent);
+  job::Job made;
+  made.name = QStringLiteral("Board R");
+  made.firmware = QStringLiteral("firmware.hex");
+  made.firmwareSha256 = firmware.sha256;
+  made.imageChecksum = firmware.checksumCaption;
+  made.lotSize = 10;
+  made.ports = {link};
+  const QString jobPath = folder.File(QStringLiteral("board.kavjob"));
+  ASSERT_EQ(job::WriteJob(made, jobPath), QString());
+  const QString store = folder.File(QStringLiteral("r.sqlite"));
+  folder.Write(QStringLiteral("sysset.ini"), "[comx]\nnum=/nonexistent/kavrin-port\n[records]\nurl=sqlite:" +
+                                                 store.toUtf8() + "\n[ui]\nlanguage=en\n[production]\nmute=1\n");
+  e2e::TimedDialogs dialogs;
+  Program program(dialogs, MakePlatformSerialLayer(), folder.Path());
+  // The store refuses every unit it is asked to start, as a full disk would, with its reason.
+  const auto exec = [&](const char *sql) {
+    records::db::Connection c(*records::ParseStoreUrl(QStringLiteral("sqlite:") + store, nullptr),
+                              records::db::Connection::Target::Store, "test");
+    QString error;
+    ASSERT_TRUE(c.Open(&error) && c.Exec(QLatin1String(sql), &error)) << error.toStdString();
+  };
+  exec("CREATE TRIGGER refuse BEFORE INSERT ON units BEGIN SELECT RAISE(ABORT, 'no room left (test)'); END");
+  ASSERT_TRUE(program.Form1->OpenJob(jobPath)) << dialogs.Errors().join('\n').toStdString();
+  ProductionWindow *view = program.Form1->Production();
+  view->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+  const QString startKeys = Name(view->KeysLabel());
+
+  PressKey(Qt::Key_Space);
+  ASSERT_TRUE(PumpUntil([&] { return view->Run().Unit(1).state == session::UnitState::NotRecorded; }, 20000))
+      << Description(view->Tile(1)).toStdString();
+  EXPECT_TRUE(Description(view->Tile(1)).startsWith(QStringLiteral("NOT RECORDED: Production records cannot be written")))
+      << Description(view->Tile(1)).toStdString();
+  EXPECT_TRUE(Description(view->Tile(1)).contains(QStringLiteral("no room left (test)")));
+  EXPECT_TRUE(boxsim_test::ReadLog(log).empty()) << "the box is never touched for a unit the store did not take";
+  EXPECT_TRUE(Name(view->KeysLabel()).startsWith(QStringLiteral("Production records cannot be written, so no box starts: ")))
+      << Name(view->KeysLabel()).toStdString();
+  const QString refusedUnit = view->Run().Unit(1).unitUid;
+  PressKey(Qt::Key_Space);
+  EXPECT_EQ(view->Run().Unit(1).unitUid, refusedUnit) << "no unit starts while the store refuses";
+
+  // Room again: the run finds it out by itself, and the key starts the next unit.
+  exec("DROP TRIGGER refuse");
+  ASSERT_TRUE(PumpUntil([&] { return Name(view->KeysLabel()) == startKeys; }, 10000))
+      << Name(view->KeysLabel()).toStdString();
+  PressKey(Qt::Key_Space);
+  ASSERT_TRUE(PumpUntil([&] { return view->Run().Unit(1).state == session::UnitState::Pass; }, 60000))
+      << Description(view->Tile(1)).toStdString();
   EXPECT_EQ(dialogs.Errors(), QStringList());
 }
 

@@ -1,7 +1,7 @@
 // A station drawing serial numbers from a shared pool, one unit after another:
 // each unit takes the next number of the station's block (reserving a new
 // block when it is empty), marks it allocated, then used, and prints it. At the
-// end the block's rest is released as skipped. With a kill-after count it
+// end the block's rest goes back to the pool. With a kill-after count it
 // kills itself right after allocating that unit's number, as a station killed
 // mid-run. Arguments: store URL, spool path, pool, station, units, block
 // size[, kill-after].
@@ -25,7 +25,7 @@ int main(int argc, char **argv) {
   const int units = atoi(argv[5]), block = atoi(argv[6]), killAfter = argc == 8 ? atoi(argv[7]) : -1;
   records::db::Connection c(*where, records::db::Connection::Target::Store, "station");
   qint64 skipped = 0, failed = 0;
-  if (!records::SkipLeftovers(c, s, &skipped, &failed, &error)) {
+  if (!records::ReclaimLeftovers(c, s, &skipped, &failed, &error)) {
     fprintf(stderr, "leftovers: %s\n", qPrintable(error));
     return 1;
   }

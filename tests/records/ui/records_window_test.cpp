@@ -180,6 +180,17 @@ TEST_F(RecordsWindowTest, TheChartShowsEachJobsUnitsByTheirLastAttempt) {
   };
   Store({attempt(1, 0, "J", "a", 1, "no-answer"), attempt(2, 0, "J", "a", 2, "ok"),
          attempt(3, 2, "J", "b", 1, "verify-mismatch"), attempt(4, 2, "K", "c", 1, "ok")});
+  {
+    // Units of records an older program wrote, derived as the store is brought up to date.
+    records::db::Connection c(where, records::db::Connection::Target::Store, "derive");
+    QString error;
+    ASSERT_TRUE(c.Open(&error)) << error.toStdString();
+    for (const char *sql : {"DROP TABLE units", "DROP TABLE lots", "DROP TABLE spool_ops",
+                            "DROP INDEX serial_numbers_state", "UPDATE schema_version SET version = 4"})
+      ASSERT_TRUE(c.Exec(QLatin1String(sql), &error)) << error.toStdString();
+    c.Close();
+    ASSERT_TRUE(c.Open(&error)) << error.toStdString();
+  }
   window = std::make_unique<app::RecordsWindow>(where, dialogs);
   QSignalSpy updated(window->Chart, &app::YieldChartView::Updated);
   window->show();

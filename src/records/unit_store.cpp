@@ -1,0 +1,233 @@
+#include "records/unit_store.h"
+
+#include "records/serial_pool.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+#include <set>
+
+namespace records {
+
+namespace {
+
+using db::Run;
+
+QString Now() { return TimeText(QDateTime::currentDateTimeUtc()); }
+
+const QString kUnitColumns = QStringLiteral("unit_uid, job_name, job_sha256, lot, station, host, port, serial, "
+                                            "started_at, ended_at, verdict, result, attempts, holds_until");
+
+QVariantList UnitValues(const UnitRow &u) {
+  return {u.unitUid, u.jobName,          u.jobSha256,          u.lot,       u.station,
+          u.host,    u.port,             u.serial,             TimeText(u.startedAt), TimeText(u.endedAt),
+          u.verdict, u.result,           u.attempts,           TimeText(u.holdsUntil)};
+}
+
+// Inserts the row unless one of its unit is there; *made when it was made.
+bool InsertUnit(db::Connection &c, const UnitRow &u, bool *made, QString *error) {
+  QSqlQuery q;
+  if (!Run(c,
+           QStringLiteral("INSERT INTO units (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                          "ON CONFLICT (job_name, unit_uid) DO NOTHING")
+               .arg(kUnitColumns),
+           UnitValues(u), error, &q))
+    return false;
+  *made = q.numRowsAffected() == 1;
+  return true;
+}
+
+// The places the lot's units hold at `now`, counted under the lot's lock.
+bool HeldPlaces(db::Connection &c, const QString &job, const QString &lot, const QDateTime &now, qint64 *held,
+                QString *error) {
+  QSqlQuery q;
+  if (!c.IsSqlite() &&
+      (!Run(c, QStringLiteral("INSERT INTO lots (job_name, lot) VALUES (?, ?) ON CONFLICT (job_name, lot) DO NOTHING"),
+            {job, lot}, error) ||
+       !Run(c, QStringLiteral("SELECT passed FROM lots WHERE job_name = ? AND lot = ? FOR UPDATE"), {job, lot}, error)))
+    return false;
+  LotCounters counters;
+  if (!ReadLot(c, job, lot, now, &counters, error))
+    return false;
+  *held = counters.passed + counters.running;
+  return true;
+}
+
+bool ChangeNumbers(db::Connection &c, const std::vector<NumberChange> &numbers, QString *error) {
+  for (const NumberChange &n : numbers)
+    if (!MarkNumber(c, {n.pool, QString(), -1, n.host, n.station}, n.idx, n.state, n.value, n.unitUid, error))
+      return false;
+  return true;
+}
+
+// The verdict into the row (made whole when the unit never started there),
+// and the lot's counts, once.
+bool EndUnit(db::Connection &c, const UnitRow &u, QString *error) {
+  QSqlQuery q;
+  if (!Run(c,
+           QStringLiteral("UPDATE units SET ended_at = ?, verdict = ?, result = ?, attempts = ?, serial = ? "
+                          "WHERE job_name = ? AND unit_uid = ? AND verdict = ''"),
+           {TimeText(u.endedAt), u.verdict, u.result, u.attempts, u.serial, u.jobName, u.unitUid}, error, &q))
+    return false;
+  bool ended = q.numRowsAffected() == 1;
+  if (!ended && !InsertUnit(c, u, &ended, error))
+    return false;
+  if (!ended || u.jobName.isEmpty() || (u.verdict != kVerdictPassed && u.verdict != kVerdictFailed))
+    return true;
+  const bool passed = u.verdict == kVerdictPassed;
+  if (!Run(c,
+           QStringLiteral("INSERT INTO lots (job_name, lot, passed, failed) VALUES (?, ?, ?, ?) "
+                          "ON CONFLICT (job_name, lot) DO UPDATE SET passed = lots.passed + excluded.passed, "
+                          "failed = lots.failed + excluded.failed"),
+           {u.jobName, u.lot, passed ? 1 : 0, passed ? 0 : 1}, error) ||
+      !Run(c,
+           QStringLiteral("INSERT INTO unit_hours (job_name, lot, hour, result, units) VALUES (?, ?, ?, ?, 1) "
+                          "ON CONFLICT (job_name, lot, hour, result) DO UPDATE SET units = unit_hours.units + 1"),
+           {u.jobName, u.lot, TimeText(u.endedAt).left(13), u.result}, error))
+    return false;
+  // Every station counting this lot reads it again: the units table's trigger
+  // tells it as this transaction commits.
+  return true;
+}
+
+// Its units a killed run of the station left without a verdict are
+// interrupted. (Its numbers are settled by its next reservation, directly:
+// records/serial_pool.h ReclaimLeftovers.)
+bool Settle(db::Connection &c, const UnitOp &op, QString *error) {
+  return Run(c,
+             QStringLiteral("UPDATE units SET verdict = ?, result = ?, ended_at = ? "
+                            "WHERE host = ? AND station = ? AND verdict = ''"),
+             {kVerdictInterrupted, QStringLiteral("interrupted"), Now(), op.host, op.station}, error);
+}
+
+} // namespace
+
+bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *placed, QString *error) {
+  if (placed)
+    *placed = true;
+  return c.Transaction(error, [&] {
+    switch (op.kind) {
+    case UnitOp::Kind::Start: {
+      if (takePlace && op.lotSize > 0 && !op.unit.jobName.isEmpty()) {
+        qint64 held = 0;
+        if (!HeldPlaces(c, op.unit.jobName, op.unit.lot, op.unit.startedAt, &held, error))
+          return false;
+        if (held >= op.lotSize) {
+          if (placed)
+            *placed = false;
+          return true;
+        }
+      }
+      bool made = false;
+      return InsertUnit(c, op.unit, &made, error) && (!made || ChangeNumbers(c, op.numbers, error));
+    }
+    case UnitOp::Kind::End:
+      return EndUnit(c, op.unit, error) && ChangeNumbers(c, op.numbers, error);
+    case UnitOp::Kind::Numbers:
+      return ChangeNumbers(c, op.numbers, error);
+    case UnitOp::Kind::Settle:
+      return Settle(c, op, error);
+    }
+    return false;
+  });
+}
+
+bool ReadLot(db::Connection &c, const QString &job, const QString &lot, const QDateTime &now, LotCounters *counters,
+             QString *error) {
+  *counters = {};
+  if (!c.Open(error))
+    return false;
+  QSqlQuery q;
+  if (c.Version() < 5) {
+    if (c.Version() < 2)
+      return true; // a store of no jobs
+    if (!Run(c,
+             QStringLiteral("SELECT SUM(CASE WHEN verdict = 'passed' THEN 1 ELSE 0 END), "
+                            "SUM(CASE WHEN verdict = 'failed' THEN 1 ELSE 0 END) FROM (%1) AS units "
+                            "WHERE job_name = ? AND lot = ?")
+                 .arg(db::DerivedUnitsSql(c.Version() >= 4)),
+             {job, lot}, error, &q))
+      return false;
+    if (q.next()) {
+      counters->passed = q.value(0).toLongLong();
+      counters->failed = q.value(1).toLongLong();
+    }
+    return true;
+  }
+  if (!Run(c, QStringLiteral("SELECT passed, failed FROM lots WHERE job_name = ? AND lot = ?"), {job, lot}, error,
+           &q))
+    return false;
+  if (q.next()) {
+    counters->passed = q.value(0).toLongLong();
+    counters->failed = q.value(1).toLongLong();
+  }
+  q.finish();
+  if (!Run(c,
+           QStringLiteral("SELECT COUNT(*) FROM units WHERE job_name = ? AND lot = ? AND verdict = '' "
+                          "AND holds_until > ?"),
+           {job, lot, TimeText(now)}, error, &q))
+    return false;
+  if (q.next())
+    counters->running = q.value(0).toLongLong();
+  return true;
+}
+
+bool SpoolUnitOp(db::Connection &spool, const UnitOp &op, QString *error) {
+  return spool.Open(error) && Run(spool, QStringLiteral("INSERT INTO spool_ops (body) VALUES (?)"),
+                                  {QString::fromUtf8(ToJson(op))}, error);
+}
+
+bool SpooledUnitOps(db::Connection &spool, int limit, std::vector<SpooledOp> *ops, QString *error) {
+  ops->clear();
+  QSqlQuery q;
+  if (!spool.Open(error) ||
+      !Run(spool, QStringLiteral("SELECT id, body FROM spool_ops ORDER BY id%1").arg(limit > 0 ? QStringLiteral(" LIMIT %1").arg(limit) : QString()),
+           {}, error, &q))
+    return false;
+  while (q.next()) {
+    const std::optional<UnitOp> op = UnitOpFromJson(q.value(1).toString().toUtf8());
+    if (!op) {
+      if (error)
+        *error = QStringLiteral("the spool holds a unit op this program cannot read (id %1)").arg(q.value(0).toLongLong());
+      return false;
+    }
+    ops->push_back({q.value(0).toLongLong(), *op});
+  }
+  return true;
+}
+
+bool DeleteSpooledUnitOps(db::Connection &spool, const std::vector<SpooledOp> &ops, QString *error) {
+  return spool.Transaction(error, [&] {
+    for (const SpooledOp &op : ops)
+      if (!Run(spool, QStringLiteral("DELETE FROM spool_ops WHERE id = ?"), {op.id}, error))
+        return false;
+    return true;
+  });
+}
+
+void AddSpooled(const std::vector<SpooledOp> &ops, const QString &job, const QString &lot, LotCounters *counters) {
+  std::set<QString> ended;
+  for (const SpooledOp &s : ops)
+    if (s.op.kind == UnitOp::Kind::End && s.op.unit.jobName == job && s.op.unit.lot == lot) {
+      ended.insert(s.op.unit.unitUid);
+      if (s.op.unit.verdict == kVerdictPassed)
+        ++counters->passed;
+      else if (s.op.unit.verdict == kVerdictFailed)
+        ++counters->failed;
+    }
+  for (const SpooledOp &s : ops)
+    if (s.op.kind == UnitOp::Kind::Start && s.op.unit.jobName == job && s.op.unit.lot == lot &&
+        !ended.contains(s.op.unit.unitUid))
+      ++counters->running;
+}
+
+bool ProbeWrite(db::Connection &c, QString *error) {
+  // What a unit's start writes, taken back before the commit, which still
+  // writes its pages: refused as the unit would be.
+  return c.Transaction(error, [&] {
+    return Run(c, QStringLiteral("INSERT INTO units (unit_uid, job_name, started_at) VALUES ('probe', '', '')"), {},
+               error) &&
+           Run(c, QStringLiteral("DELETE FROM units WHERE unit_uid = 'probe' AND job_name = ''"), {}, error);
+  });
+}
+
+} // namespace records

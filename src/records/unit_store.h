@@ -1,0 +1,49 @@
+#pragma once
+// The store's side of units (records/unit_row.h): each UnitOp in one
+// transaction, a lot's counts, and whether the store takes a write at all.
+// Every call runs on the calling thread with its Connection (a StoreWorker's)
+// and gives false and the database's message on a failure.
+//
+// Places in a lot: a unit holds a place from its start while it has no
+// verdict (until its holds_until passes, so that a unit whose station died
+// frees its place), and after it passed; a failed or interrupted unit gives
+// its place back. A Start that takes a place counts the places held under
+// the lot's lock (SQLite's write lock; the lot's row locked FOR UPDATE on the
+// server) and writes nothing when they fill the lot, so two stations never
+// take the last place twice.
+
+#include "records/database.h"
+#include "records/unit_row.h"
+#include "records/yield.h"
+
+namespace records {
+
+// Applies `op` in one transaction. A Start with `takePlace` and a lot size
+// leaves *placed false and writes nothing when the lot has no place left
+// (a start forwarded from a spool took its place when it was made). An op
+// applied twice changes nothing the second time.
+bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *placed, QString *error);
+
+// The lot's units passed and failed, and those holding a place at `now`
+// without a verdict (LotCounters::running). A store older than version 5 is
+// counted from its records' derived units, without running ones.
+bool ReadLot(db::Connection &c, const QString &job, const QString &lot, const QDateTime &now, LotCounters *counters,
+             QString *error);
+
+// A committed write that changes nothing: whether the store takes a unit now.
+bool ProbeWrite(db::Connection &c, QString *error);
+
+// A PostgreSQL station's spool of unit ops, forwarded oldest first.
+struct SpooledOp {
+  qint64 id = 0;
+  UnitOp op;
+};
+bool SpoolUnitOp(db::Connection &spool, const UnitOp &op, QString *error);
+// The oldest `limit` ops (every one for 0).
+bool SpooledUnitOps(db::Connection &spool, int limit, std::vector<SpooledOp> *ops, QString *error);
+bool DeleteSpooledUnitOps(db::Connection &spool, const std::vector<SpooledOp> &ops, QString *error);
+// Adds what spooled ops of the lot will change, as the server will count it:
+// units ended passed or failed, and started ones not ended yet (running).
+void AddSpooled(const std::vector<SpooledOp> &ops, const QString &job, const QString &lot, LotCounters *counters);
+
+} // namespace records
