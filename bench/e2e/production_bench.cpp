@@ -88,7 +88,7 @@ int main(int argc, char **argv) {
   made.firmware = QStringLiteral("firmware.hex");
   made.firmwareSha256 = firmware.sha256;
   made.imageChecksum = firmware.checksumCaption;
-  made.modeItem = 0;
+  made.mode = base::BoxMode::Online;
   made.lotSize = 1000;
   const QString jobPath = folder.File(QStringLiteral("gang.kavjob"));
   if (const QString error = job::WriteJob(made, jobPath); !error.isEmpty()) {

@@ -34,11 +34,11 @@ const QLatin1StringView kNoDataflash("0x00");
 
 // The area a code names. A chip line names it by its CODE value only; a change
 // of use also starts from the EEPROM value when switching to CODE.
-const DataflashArea *FindArea(const QString &code, int useItem, bool acceptEepromValue) {
+const DataflashArea *FindArea(const QString &code, DataflashUse use, bool acceptEepromValue) {
   for (const auto &area : kAreas) {
     if (code == area.codeValue)
       return &area;
-    if (acceptEepromValue && useItem == kUseCode && code == area.eepromValue)
+    if (acceptEepromValue && use == DataflashUse::Code && code == area.eepromValue)
       return &area;
   }
   return nullptr;
@@ -47,9 +47,9 @@ const DataflashArea *FindArea(const QString &code, int useItem, bool acceptEepro
 // One row of the dataflash table. Each write lands before the next step may
 // fail, so a bad size leaves the code and ChipSizeK set but ImageSize and
 // the range as shown untouched.
-void ApplyUse(const DataflashArea &area, int useItem, ChipRecord &state, uint32_t &imageSize, ChipChoice &choice) {
+void ApplyUse(const DataflashArea &area, DataflashUse use, ChipRecord &state, uint32_t &imageSize, ChipChoice &choice) {
   const QString digits = SizeDigits(state.ChipSizeText);
-  if (useItem == kUseEeprom) {
+  if (use == DataflashUse::Eeprom) {
     state.DataflashCode = area.eepromValue;
     state.ChipSizeK = digits;
     imageSize = uint32_t(SizeKiB(state.ChipSizeK)) * 1024;
@@ -90,7 +90,8 @@ QString RangeText(const QString &start, const QString &end, const QString &sizeK
   return start + QLatin1Char('-') + end + QLatin1Char('=') + sizeK + QLatin1Char('K');
 }
 
-void ChooseChip(const QString &line, int useItem, ChipRecord &state, uint32_t &imageSize, ChipChoice &choice) {
+void ChooseChip(const QString &line, std::optional<DataflashUse> use, ChipRecord &state, uint32_t &imageSize,
+                ChipChoice &choice) {
   const ChipFields fields = CutChipLine(line);
   state.ChipName = fields.Name;
   state.ChipStart = fields.Start;
@@ -101,9 +102,8 @@ void ChooseChip(const QString &line, int useItem, ChipRecord &state, uint32_t &i
   if (state.DataflashCode != kNoDataflash) {
     choice.dataflashChoice = true;
     choice.name = QLatin1Char(' ') + state.ChipName;
-    if (const DataflashArea *area = FindArea(state.DataflashCode, useItem, false);
-        area && (useItem == kUseCode || useItem == kUseEeprom))
-      ApplyUse(*area, useItem, state, imageSize, choice);
+    if (const DataflashArea *area = use ? FindArea(state.DataflashCode, *use, false) : nullptr)
+      ApplyUse(*area, *use, state, imageSize, choice);
   } else {
     choice.dataflashChoice = false;
     choice.name = QLatin1Char(' ') + state.ChipName;
@@ -115,11 +115,9 @@ void ChooseChip(const QString &line, int useItem, ChipRecord &state, uint32_t &i
   choice.loadReady = true;
 }
 
-void ChangeDataflashUse(int useItem, ChipRecord &state, uint32_t &imageSize, ChipChoice &choice) {
-  if (useItem != kUseCode && useItem != kUseEeprom)
-    return;
-  if (const DataflashArea *area = FindArea(state.DataflashCode, useItem, true))
-    ApplyUse(*area, useItem, state, imageSize, choice);
+void ChangeDataflashUse(DataflashUse use, ChipRecord &state, uint32_t &imageSize, ChipChoice &choice) {
+  if (const DataflashArea *area = FindArea(state.DataflashCode, use, true))
+    ApplyUse(*area, use, state, imageSize, choice);
 }
 
 ChipListText ReadChipListFile(const QString &path) {

@@ -12,11 +12,13 @@
 #include "chip/chip_record.h"
 
 #include <QString>
+#include <cstdint>
+#include <optional>
 
 namespace chip {
 
-// Items of the dataflash-use choice.
-enum DataflashUse : int { kUseCode = 0, kUseEeprom = 1 };
+// What a chip's dataflash serves as.
+enum class DataflashUse : uint8_t { Code, Eeprom };
 
 // The five fields of a chip line, each cut as it stands (blanks included).
 struct ChipFields {
@@ -50,18 +52,19 @@ struct ChipChoice {
 };
 
 // Applies the double-clicked line: cuts the fields into the chip record, then
-// by its dataflash code either applies the dataflash use `useItem` (known
-// dataflash codes) or the range of a chip without a dataflash choice ("0x00"),
-// and enables the load. A size that is not a number raises EConvertError
+// by its dataflash code either applies the dataflash use `use` (known
+// dataflash codes; none chosen applies no row) or the range of a chip without
+// a dataflash choice ("0x00"), and enables the load. A size that is not a number raises EConvertError
 // after the steps before it are done; ImageSize, the dataflash range text and
 // the load button are then left as they were.
-void ChooseChip(const QString &line, int useItem, ChipRecord &chip, uint32_t &imageSize, ChipChoice &choice);
+void ChooseChip(const QString &line, std::optional<DataflashUse> use, ChipRecord &chip, uint32_t &imageSize,
+                ChipChoice &choice);
 
-// A change of the dataflash use to `useItem`: switches DataflashCode between a
+// A change of the dataflash use to `use`: switches DataflashCode between a
 // CODE value and its EEPROM value and recomputes ChipSizeK, ImageSize and the
 // range text. A code that names no dataflash area changes nothing. Raises
 // EConvertError (code and ChipSizeK already set) when the size is not a number.
-void ChangeDataflashUse(int useItem, ChipRecord &chip, uint32_t &imageSize, ChipChoice &choice);
+void ChangeDataflashUse(DataflashUse use, ChipRecord &chip, uint32_t &imageSize, ChipChoice &choice);
 
 // The chip type list file's text as the chip window shows it (CR LF, CR and
 // LF all end a line), or the "Cannot open file" text with the system's reason.

@@ -20,7 +20,7 @@ bool IsChipLine(const chip::ChipFields &fields) {
 
 QString FindChipList(const QString &programDir) { return base::ResolveInstallPaths(programDir).ChipListFile; }
 
-ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflashItem, bool dataflashGiven) {
+ChipLookup LookUpChip(const QString &listText, const QString &name, chip::DataflashUse use, bool useGiven) {
   QStringList known;
   for (const QString &line : listText.split(QLatin1Char('\n'))) {
     const chip::ChipFields fields = chip::CutChipLine(line);
@@ -29,13 +29,13 @@ ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflas
     known << fields.Name.trimmed();
     if (fields.Name.trimmed().compare(name.trimmed(), Qt::CaseInsensitive) != 0)
       continue;
-    if (dataflashGiven && fields.Code == QLatin1String("0x00"))
+    if (useGiven && fields.Code == QLatin1String("0x00"))
       return {std::nullopt,
               QStringLiteral("--dataflash: %1 has no dataflash to use as code or EEPROM").arg(fields.Name.trimmed())};
     ChipTarget target;
     chip::ChipChoice choice;
     try {
-      chip::ChooseChip(line, dataflashItem, target.record, target.imageSize, choice);
+      chip::ChooseChip(line, use, target.record, target.imageSize, choice);
     } catch (const base::Exception &e) {
       return {std::nullopt,
               QStringLiteral("--chip: the list's line for %1 is faulty: %2").arg(fields.Name.trimmed(), e.Message())};

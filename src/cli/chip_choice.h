@@ -27,10 +27,8 @@ struct ChipLookup {
   QString error; // a usage error: names the option
 };
 
-// Looks `name` up (letter case ignored) in the list text. `dataflashItem` is
-// 0 for code, 1 for EEPROM; given for a chip without a dataflash choice it is
-// refused.
-ChipLookup LookUpChip(const QString &listText, const QString &name, int dataflashItem, bool dataflashGiven);
-
+// Looks `name` up (letter case ignored) in the list text and applies the
+// dataflash use; one given for a chip without a dataflash choice is refused.
+ChipLookup LookUpChip(const QString &listText, const QString &name, chip::DataflashUse use, bool useGiven);
 
 } // namespace cli

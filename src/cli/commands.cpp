@@ -15,11 +15,11 @@
 #include "cli/summary_text.h"
 #include "image/firmware_file.h"
 #include "job/job_file.h"
-#include "protocol/operator_text.h"
 #include "records/query.h"
 #include "records/yield.h"
 #include "serial/serial_devices.h"
 #include "session/operator_name.h"
+#include "session/operator_text.h"
 
 #include <QDir>
 #include <QFile>
@@ -212,7 +212,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
     return status;
   const image::FirmwareFile firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
   if (!firmware.Accepted()) {
-    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + protocol::ShownText(firmware.refusal) +
+    Complain(QStringLiteral("kavrin-cli check-file: refused: ") + session::ShownText(firmware.refusal) +
              QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
@@ -224,7 +224,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
         QStringLiteral("Format: ") + image::FormatText(firmware.format, options->base) + QLatin1Char('\n') +
         description);
   if (!firmware.leftOutNotice.isEmpty())
-    Complain(protocol::ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
+    Complain(session::ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
   return 0;
 }
 
@@ -302,7 +302,7 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
                           QStringLiteral("station").leftJustified(20), QStringLiteral("operation").leftJustified(20),
                           QStringLiteral("result").leftJustified(16), QStringLiteral("file / message"));
   for (const records::Record &r : rows) {
-    const QString message = protocol::ShownText(r.message);
+    const QString message = session::ShownText(r.message);
     const QString what =
         r.filePath.isEmpty() ? message : QFileInfo(r.filePath).fileName() + QStringLiteral("  ") + message;
     text += QStringLiteral("%1  %2  %3  %4  %5  %6\n")
@@ -453,7 +453,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
       [&](const records::Record &r) {
         if (options->format == QLatin1String("json")) {
           // The designed message, for scripts to match, and its English beside it.
-          const QString english = protocol::EnglishText(r.message);
+          const QString english = session::EnglishText(r.message);
           WriteStdout(records::ToJson(r, &english) + '\n');
         } else if (options->format == QLatin1String("csv")) {
           records::WriteCsvRow(r, csvOut);
@@ -508,14 +508,12 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
         plan.serialList = unit::ReadList(list);
         if (!plan.serialList.refusal.isEmpty())
           return UsageError(CommandName(command),
-                            (plan.serialList.fileRead ? QStringLiteral("--serial-list: \"%1\": %2")
-                                                      : QStringLiteral("--serial-list: cannot read \"%1\": %2"))
-                                .arg(list, plan.serialList.refusal));
+                            QStringLiteral("--serial-list: ") + plan.serialList.RefusalNaming(base::Quoted(list)));
       }
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;
       asJob.serial = options->serialPlan;
-      asJob.modeItem = 0;
+      asJob.mode = base::BoxMode::Online;
       if (const QString why = job::PlanRefusal(asJob, plan.firmware, plan.serialList); !why.isEmpty())
         return UsageError(CommandName(command), QStringLiteral("--serial-at: ") + why);
     }
@@ -525,7 +523,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     const chip::ChipListText list = chip::ReadChipListFile(listPath);
     if (!list.error.isEmpty())
       return UsageError(CommandName(command), QStringLiteral("--chip: cannot read the chip list: ") + list.error);
-    const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflashItem, options->dataflashGiven);
+    const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflash, options->dataflashGiven);
     if (!lookup.chip)
       return UsageError(CommandName(command), lookup.error);
     plan.chip = lookup.chip;

@@ -4,7 +4,7 @@
 #include "base/printable.h"
 #include "cli/console.h"
 #include "cli/json_line.h"
-#include "protocol/operator_text.h"
+#include "session/operator_text.h"
 
 #include <algorithm>
 
@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
-QString Name(ResultClass result) { return protocol::OutcomeName(result); }
+QString Name(ResultClass result) { return session::OutcomeName(result); }
 
 QString Seconds(double seconds) { return QString::number(seconds, 'f', 1); }
 
@@ -105,7 +105,7 @@ void JsonEventSink::Progress(const QString &port, int percent) {
 }
 
 void JsonEventSink::Message(const QString &port, const QString &text) {
-  out_(Begin("message", port).Add("text", text).Add("text_en", protocol::EnglishText(text)).Text());
+  out_(Begin("message", port).Add("text", text).Add("text_en", session::EnglishText(text)).Text());
 }
 
 void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
@@ -251,9 +251,9 @@ void HumanEventSink::Progress(const QString &port, int percent) {
 
 void HumanEventSink::Message(const QString &port, const QString &text) {
   if (terminal_)
-    Draw(Line(port, protocol::ShownText(text)));
+    Draw(Line(port, session::ShownText(text)));
   else
-    err_(Line(port, protocol::ShownText(text)));
+    err_(Line(port, session::ShownText(text)));
 }
 
 void HumanEventSink::Result(const QString &port, const ResultInfo &info) {

@@ -53,7 +53,7 @@ struct ResultInfo {
   ResultClass result = ResultClass::Ok;
   double seconds = 0;
   std::optional<QString> checksum; // the checksum label's text, for operations that have one
-  std::optional<protocol::Mismatch> mismatch;
+  std::optional<session::Mismatch> mismatch;
   QString reason; // why it failed, as it was found: the system's error text, the box's answer
   bool unit = false; // the result of a unit (a job run's, a load's with serial numbers): counted as units
 };

@@ -120,7 +120,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     const chip::ChipListText list = chip::ReadChipListFile(FindChipList(context.programDir));
     if (!list.error.isEmpty())
       return UsageError(JobCommandName(command), QStringLiteral("--chip: cannot read the chip list: ") + list.error);
-    const ChipLookup lookup = LookUpChip(list.text, o.chip, 0, false);
+    const ChipLookup lookup = LookUpChip(list.text, o.chip, chip::DataflashUse::Code, false);
     if (!lookup.chip)
       return UsageError(JobCommandName(command), lookup.error);
     made.chip = lookup.chip->record.ChipName.trimmed();
@@ -138,8 +138,8 @@ int RunCreate(const QStringList &args, const CliContext &context) {
   made.firmwareSha256 = firmware.sha256;
   made.imageChecksum = firmware.checksumCaption;
   made.operation = o.verify ? job::Operation::LoadVerify : job::Operation::Load;
-  made.modeItem = o.modeItem;
-  made.powerItem = o.powerItem;
+  made.mode = o.mode;
+  made.supply = o.supply;
   made.count = o.count;
   made.sectorMask = o.sectorMask;
   made.timeoutSeconds = o.timeoutSeconds;
@@ -153,9 +153,8 @@ int RunCreate(const QStringList &args, const CliContext &context) {
       made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
       list = unit::ReadList(o.serialPlan.listFile);
       if (!list.refusal.isEmpty())
-        return UsageError(JobCommandName(command), (list.fileRead ? QStringLiteral("--serial-list: %1: %2")
-                                                                  : QStringLiteral("--serial-list: cannot read %1: %2"))
-                                                       .arg(Quoted(o.serialPlan.listFile), list.refusal));
+        return UsageError(JobCommandName(command),
+                          QStringLiteral("--serial-list: ") + list.RefusalNaming(Quoted(o.serialPlan.listFile)));
       made.serial->listFileSha256 = list.fileSha256;
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
@@ -208,9 +207,8 @@ int RunShow(const QStringList &args, const CliContext &context) {
              j.firmware + QStringLiteral(" (") + QDir::toNativeSeparators(opened.firmwarePath) + QLatin1Char(')')) +
         line("Format", image::FormatText(opened.firmware.format, j.base)) + line("SHA-256", j.firmwareSha256) +
         j.imageChecksum + QLatin1Char('\n') + line("Chip", j.chip.isEmpty() ? QStringLiteral("none") : j.chip) +
-        line("Operation", job::OperationText(j.operation)) +
-        line("Mode", j.modeItem == 0 ? QStringLiteral("online") : QStringLiteral("offline")) +
-        line("Power", j.powerItem == 1 ? QStringLiteral("off") : QStringLiteral("5v")) + line("Count", j.count) +
+        line("Operation", job::OperationText(j.operation)) + line("Mode", base::ModeName(j.mode)) +
+        line("Power", base::SupplyName(j.supply)) + line("Count", j.count) +
         line("Sectors", job::SectorListText(j.sectorMask)) +
         line("Time-out", QStringLiteral("%1 s").arg(j.timeoutSeconds)) + line("Retries", QString::number(j.retries)) +
         line("Lot size", QString::number(j.lotSize)) +

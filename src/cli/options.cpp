@@ -93,7 +93,7 @@ const CLI::Validator kGiven = Check([](const QString &value) {
 const CLI::Validator kName =
     Check([](const QString &value) { return job::IsJobName(value) ? QString() : Expects(job::JobNameForm(), value); });
 
-const CLI::Validator kOperator = Check([](const QString &value) { return session::OperatorRefusal(value); });
+const CLI::Validator kOperator = Check(session::OperatorRefusal);
 
 const CLI::Validator kWhen = Check([](const QString &value) {
   return ParseWhen(value, false) ? QString()
@@ -174,16 +174,33 @@ public:
               o.base = *Hex(v);
             })->check(HexUpTo(0xFFFFFFFFu, QStringLiteral("a hex address like 0000 or 0x1000")));
   }
-  CLI::Option *Choice(const char *name, const QStringList &choices, int &item, bool &given) {
+  // One of the values by its name (lower-case; given in any letter case).
+  template <typename T>
+  CLI::Option *Choice(const char *name, const QList<std::pair<QString, T>> &values, T &to, bool &given) {
+    QStringList choices;
+    for (const auto &value : values)
+      choices << value.first;
     return Value(name,
-                 [&item, &given, choices](const QString &v) {
-                   item = int(choices.indexOf(v.toLower())); // the choices are lower-case
+                 [&to, &given, values, choices](const QString &v) {
+                   to = values[choices.indexOf(v.toLower())].second;
                    given = true;
                  })
         ->check(OneOf(choices, Qt::CaseInsensitive));
   }
-  CLI::Option *Mode() { return Choice("--mode", {"online", "offline"}, o.modeItem, o.modeGiven); }
-  CLI::Option *Power() { return Choice("--power", {"5v", "off"}, o.powerItem, o.powerGiven); }
+  CLI::Option *Mode() {
+    using base::BoxMode;
+    return Choice<BoxMode>(
+        "--mode",
+        {{base::ModeName(BoxMode::Online), BoxMode::Online}, {base::ModeName(BoxMode::Offline), BoxMode::Offline}},
+        o.mode, o.modeGiven);
+  }
+  CLI::Option *Power() {
+    using base::BoxSupply;
+    return Choice<BoxSupply>("--power",
+                             {{base::SupplyName(BoxSupply::FiveVolts), BoxSupply::FiveVolts},
+                              {base::SupplyName(BoxSupply::NoOutput), BoxSupply::NoOutput}},
+                             o.supply, o.powerGiven);
+  }
   // What a load sends: load's options and job create's.
   void LoadSettings(bool load) {
     Value("--file", o.file)->required();
@@ -260,7 +277,7 @@ public:
         return fail(QStringLiteral("--serial-at: ") + why);
       o.serialGiven = true;
       // A load that leaves the mode as it is may find the box offline.
-      const bool offline = !(o.modeGiven && o.modeItem == 0);
+      const bool offline = !(o.modeGiven && o.mode == base::BoxMode::Online);
       if (const QString why = unit::OfflineRefusal(offline, o.count.toUInt()); load && !why.isEmpty())
         return fail(QStringLiteral("--serial-at: ") + why + QStringLiteral("; give --mode online or --count 1"));
     }
@@ -315,7 +332,10 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
   case Command::ReadOut:
     line.Session(true)->required()->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     line.Value("--chip", o.chip)->required();
-    line.Choice("--dataflash", {"code", "eeprom"}, o.dataflashItem, o.dataflashGiven);
+    line.Choice<chip::DataflashUse>(
+        "--dataflash",
+        {{QStringLiteral("code"), chip::DataflashUse::Code}, {QStringLiteral("eeprom"), chip::DataflashUse::Eeprom}},
+        o.dataflash, o.dataflashGiven);
     line.Value("--out", o.out)->required();
     break;
   case Command::CheckFile:
@@ -330,9 +350,8 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
     line.Value("--since", [&o](const QString &v) { o.since = ParseWhen(v, false); })->check(kWhen);
     line.Value("--until", [&o](const QString &v) { o.until = ParseWhen(v, true); })->check(kWhen);
     CLI::Option *summary = line.Flag("--summary", o.summary);
-    line.Value("--per", o.per)
-        ->check(OneOf({"day", "hour", "station", "operator"}, Qt::CaseSensitive, "day, hour, station or operator"))
-        ->needs(summary);
+    line.Value("--per", o.per)->needs(summary)->check(
+        OneOf({"day", "hour", "station", "operator"}, Qt::CaseSensitive, "day, hour, station or operator"));
     line.Value("--result", o.result)
         ->check(OneOf(records::kResults, Qt::CaseSensitive,
                       QStringLiteral("one of ") + records::kResults.join(QStringLiteral(", "))))

@@ -12,7 +12,9 @@
 // "--opt value" or "--opt=value"; "--" ends the options; --help anywhere before
 // it wins over every fault on the line.
 
+#include "base/box_choices.h"
 #include "base/language.h"
+#include "chip/chip_list.h"
 #include "cli/sector_list.h"
 #include "unit/serial_plan.h"
 
@@ -44,11 +46,9 @@ struct Options {
   // load, check-file: --format bin reads the file as a raw binary from --base on.
   bool rawBinary = false;
   uint32_t base = 0;
-  // Item numbers of the window's choices, so frames are built the same way:
-  // mode 0 online, 1 offline; power 0 5 V, 1 no output. Unset options keep
-  // the window's start-up choices.
-  int modeItem = 1;
-  int powerItem = 0;
+  // Unset options keep the window's start-up choices.
+  base::BoxMode mode = base::BoxMode::Offline;
+  base::BoxSupply supply = base::BoxSupply::FiveVolts;
   bool modeGiven = false; // a load may leave the box's mode and supply as they are
   bool powerGiven = false;
   QString count = kDefaultLoadCount; // load: count N of block 0, 1 to 6 digits
@@ -58,14 +58,13 @@ struct Options {
   bool json = false;
   bool fastReplies = false; // take whole reply frames without waiting for the silence after them
   QString chip;
-  int dataflashItem = 0; // 0 code, 1 EEPROM (the window's dataflash choice)
+  chip::DataflashUse dataflash = chip::DataflashUse::Code;
   bool dataflashGiven = false;
   QString out;
   QString recordsUrl;      // production records: where (empty: the default store)
   bool noRecords = false;  // or none at all
   // The records command: finished within [since, until), of one result, in a format.
-  std::optional<QDateTime> since;
-  std::optional<QDateTime> until;
+  std::optional<QDateTime> since, until;
   QString result;
   QString format = QStringLiteral("table"); // table, csv or json (--json too)
   bool summary = false;                     // records: per job and day rather than each record

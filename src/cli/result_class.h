@@ -1,15 +1,15 @@
 #pragma once
 // How one box's operation ended, as the command line reports it: the session's
-// outcome classes (protocol/outcome.h, whose names the JSON events carry) and
-// the exit status of each.
+// outcome classes (session/operation_request.h, whose names the JSON events
+// carry) and the exit status of each.
 
-#include "protocol/outcome.h"
+#include "session/operation_request.h"
 
 #include <span>
 
 namespace cli {
 
-using ResultClass = protocol::Outcome;
+using ResultClass = session::Outcome;
 
 inline constexpr int kExitUsage = 2;
 // Several boxes of which at least one did not end ok; each box's own status is

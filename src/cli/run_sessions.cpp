@@ -29,7 +29,6 @@ namespace cli {
 namespace {
 
 // The window's words for a port that does not open.
-const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select the serial port ");
 // Verify and erase-program-verify take no chip: their progress is paced as for 32 KiB.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
@@ -48,13 +47,6 @@ session::BoxOperation OperationOf(Command command) {
   }
 }
 
-session::BoxMode ModeOf(int modeItem) { return modeItem == 0 ? session::BoxMode::Online : session::BoxMode::Offline; }
-session::BoxSupply SupplyOf(int powerItem) {
-  return powerItem == 0   ? session::BoxSupply::FiveVolts
-         : powerItem == 1 ? session::BoxSupply::NoOutput
-                          : session::BoxSupply::Unchosen;
-}
-
 // What the plan asks of one box for `operation` (the set a load may begin
 // with carries the mode and supply, not the file).
 session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperation operation) {
@@ -64,14 +56,14 @@ session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperati
   q.timeOutSeconds = uint32_t(o.timeoutSeconds);
   switch (operation) {
   case session::BoxOperation::Set:
-    q.mode = ModeOf(o.modeItem);
-    q.supply = SupplyOf(o.powerItem);
+    q.mode = o.mode;
+    q.supply = o.supply;
     q.count = plan.command == Command::Set ? o.setCount : 0;
     break;
   case session::BoxOperation::Load:
     if (o.modeGiven || o.powerGiven) {
-      q.mode = ModeOf(o.modeItem);
-      q.supply = SupplyOf(o.powerItem);
+      q.mode = o.mode;
+      q.supply = o.supply;
     }
     q.count = int32_t(o.count.toUInt());
     q.sectors = o.sectorMask;
@@ -135,13 +127,13 @@ public:
     try {
       session_.OpenPort(port_);
     } catch (const base::Exception &e) {
-      sink_.Message(port_, kOpenFailed);
+      sink_.Message(port_, session::kOpenFailedText);
       records_.Add({RequestOf(plan_, OperationOf(plan_.command)),
                     port_,
                     {},
                     started,
                     QDateTime::currentDateTimeUtc(),
-                    {protocol::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                    {session::Outcome::PortUnavailable, session::kOpenFailedText, std::nullopt},
                     0});
       Finish(ResultClass::PortUnavailable, e.Reason().isEmpty() ? e.Message() : e.Reason());
       return;
@@ -152,7 +144,7 @@ public:
   void Interrupt() override {
     if (!done_)
       return;
-    Finish(ResultClass::Interrupted, QStringLiteral("stopped by the operator"));
+    Finish(ResultClass::Interrupted, session::kStoppedText);
   }
 
   std::optional<ResultClass> Result() const override { return result_; }
@@ -162,10 +154,10 @@ private:
     const session::OperationEnd end = attempt.end; // as the session reported it
     // The attempt is recorded before it is reported: a read-out's file is
     // written first, so that the record says what the operator is told.
-    if (!finishing_ && attempt.Operation() == session::BoxOperation::ReadOut && end.outcome == protocol::Outcome::Ok) {
+    if (!finishing_ && attempt.Operation() == session::BoxOperation::ReadOut && end.outcome == session::Outcome::Ok) {
       saveError_ = SaveFile();
       if (!saveError_.isEmpty())
-        attempt.end = {protocol::Outcome::BoxFailed, saveError_, std::nullopt};
+        attempt.end = {session::Outcome::BoxFailed, saveError_, std::nullopt};
     }
     records_.Add(attempt);
     if (finishing_)
@@ -174,22 +166,22 @@ private:
       sink_.Message(port_, end.message);
     QString reason;
     switch (end.outcome) {
-    case protocol::Outcome::NoAnswer:
+    case session::Outcome::NoAnswer:
       reason = attempt.Operation() == session::BoxOperation::Set
                    ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
-                   : QStringLiteral("no answer within %1 s").arg(plan_.options.timeoutSeconds);
+                   : session::NoAnswerText(plan_.options.timeoutSeconds);
       break;
-    case protocol::Outcome::PortLost:
+    case session::Outcome::PortLost:
       reason = lost_;
       break;
-    case protocol::Outcome::BoxFailed:
+    case session::Outcome::BoxFailed:
       if (end.message.isEmpty())
-        reason = QStringLiteral("the box answered with a failure");
+        reason = session::kBoxFailedText;
       break;
     default:
       break;
     }
-    if (end.outcome == protocol::Outcome::Ok && !saveError_.isEmpty()) {
+    if (end.outcome == session::Outcome::Ok && !saveError_.isEmpty()) {
       Finish(ResultClass::BoxFailed, saveError_);
       return;
     }
@@ -205,7 +197,7 @@ private:
     return SaveReadOut(plan_.options.out, segments);
   }
 
-  void Finish(ResultClass result, const QString &reason, std::optional<protocol::Mismatch> mismatch = std::nullopt) {
+  void Finish(ResultClass result, const QString &reason, std::optional<session::Mismatch> mismatch = std::nullopt) {
     finishing_ = true;
     session_.Stop(result); // ends an attempt the box left unanswered (an interrupted one)
     session_.ClosePort();
@@ -282,7 +274,7 @@ public:
     QObject::connect(unit_.get(), &session::UnitRun::AttemptEnded, unit_.get(),
                      [this](const session::OperationEnd &end) {
                        // A load has one attempt.
-                       unit_->Finish(end.outcome == protocol::Outcome::Ok ? session::UnitState::Pass
+                       unit_->Finish(end.outcome == session::Outcome::Ok ? session::UnitState::Pass
                                                                           : session::UnitState::Fail,
                                      end.outcome, end.message);
                      });
@@ -312,7 +304,7 @@ private:
       break;
     case session::UnitState::Ready:
       result = ResultClass::Interrupted;
-      reason = QStringLiteral("stopped by the operator");
+      reason = session::kStoppedText;
       break;
     default:
       break;
@@ -321,7 +313,7 @@ private:
     case ResultClass::NoAnswer:
       reason = lastStep_ == session::BoxOperation::Set
                    ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
-                   : QStringLiteral("no answer within %1 s").arg(plan_.options.timeoutSeconds);
+                   : session::NoAnswerText(plan_.options.timeoutSeconds);
       break;
     case ResultClass::PortLost:
       reason = lost_;
@@ -331,7 +323,7 @@ private:
       break;
     case ResultClass::BoxFailed:
       if (s.reason.isEmpty())
-        reason = QStringLiteral("the box answered with a failure");
+        reason = session::kBoxFailedText;
       break;
     case ResultClass::FileRefused:
       reason = s.reasonEnglish;
@@ -365,7 +357,7 @@ private:
   bool tagged_ = false;
   QString lost_, openError_;
   std::optional<session::BoxOperation> lastStep_;
-  std::optional<protocol::Mismatch> mismatch_;
+  std::optional<session::Mismatch> mismatch_;
   std::optional<ResultClass> result_;
 };
 
@@ -485,7 +477,7 @@ void RecordRefusedFile(const SessionPlan &plan) {
                       SourceOf(plan),
                       now,
                       now,
-                      {protocol::Outcome::FileRefused, plan.firmware.refusal, std::nullopt},
+                      {session::Outcome::FileRefused, plan.firmware.refusal, std::nullopt},
                       0});
 }
 
@@ -568,7 +560,7 @@ namespace {
 class JobUnits {
 public:
   JobUnits(const JobPlan &plan, EventSink &sink, records::Recorder *recorder)
-      : plan_(plan), sink_(sink), numbers_(NumbersOf(plan, recorder)),
+      : plan_(plan), sink_(sink), numbers_(session::SerialNumbers::ForJob(plan.job, recorder, plan.options.ports)),
         run_(plan.job, plan.options.ports, base::SystemClock(), recorder, RunOptionsOf(plan)),
         shown_(size_t(run_.BoxCount())) {
     if (numbers_) {
@@ -622,15 +614,6 @@ public:
   }
 
 private:
-  // A job with a serial-number plan draws each unit's number from the records store.
-  static std::unique_ptr<session::SerialNumbers> NumbersOf(const JobPlan &plan, records::Recorder *recorder) {
-    if (!plan.job.job->serial)
-      return nullptr;
-    return std::make_unique<session::SerialNumbers>(*plan.job.job->serial, plan.job.list, plan.job.firmware.ranges,
-                                                    plan.job.job->name, recorder,
-                                                    plan.options.ports.join(QLatin1Char(',')));
-  }
-
   static session::RunOptions RunOptionsOf(const JobPlan &plan) {
     session::RunOptions o;
     o.lot = plan.options.lot;
@@ -645,7 +628,7 @@ private:
     int attempt = 0;
     int percent = -1;
     session::UnitState state = session::UnitState::Ready;
-    std::optional<protocol::Mismatch> mismatch;
+    std::optional<session::Mismatch> mismatch;
     bool noticed = false; // the firmware's left-out notice was shown for this box
   };
 
@@ -675,7 +658,7 @@ private:
       sink_.Progress(port, shown.percent = s.percent);
     if (s.state == session::UnitState::Retry && shown.state != session::UnitState::Retry)
       sink_.Message(port, QStringLiteral("%1: attempt %2 of %3 follows")
-                              .arg(protocol::OutcomeName(s.outcome))
+                              .arg(session::OutcomeName(s.outcome))
                               .arg(s.attempt + 1)
                               .arg(s.attempts));
     shown.state = s.state;
@@ -711,7 +694,7 @@ private:
     QString reason;
     switch (result) {
     case ResultClass::NoAnswer:
-      reason = QStringLiteral("no answer within %1 s").arg(plan_.job.job->timeoutSeconds);
+      reason = session::NoAnswerText(plan_.job.job->timeoutSeconds);
       break;
     case ResultClass::BoxFailed:
       // A failure the box answered without a text of its own.
@@ -719,7 +702,7 @@ private:
         reason = s.reason;
       break;
     case ResultClass::Interrupted:
-      reason = QStringLiteral("stopped by the operator");
+      reason = session::kStoppedText;
       break;
     case ResultClass::FileRefused:
       reason = s.reasonEnglish;

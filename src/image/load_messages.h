@@ -1,7 +1,7 @@
 #pragma once
 // The texts the load shows the operator about the file it read. They are the
 // designed texts that records and scripts keep; front ends translate them
-// where they show them (protocol/operator_text.h), the ones built from parts
+// where they show them (session/operator_text.h), the ones built from parts
 // through their patterns below (%1.. the parts).
 
 #include "image/hex_reader.h"

@@ -240,8 +240,8 @@ private:
 
 const QStringList kFormats = {QStringLiteral("auto"), QStringLiteral("bin")};
 const QStringList kOperations = {QStringLiteral("load"), QStringLiteral("load-verify")};
-const QStringList kModes = {QStringLiteral("online"), QStringLiteral("offline")};
-const QStringList kPowers = {QStringLiteral("5v"), QStringLiteral("off")};
+const QStringList kModes = {base::ModeName(base::BoxMode::Online), base::ModeName(base::BoxMode::Offline)};
+const QStringList kPowers = {base::SupplyName(base::BoxSupply::FiveVolts), base::SupplyName(base::BoxSupply::NoOutput)};
 
 bool PlainName(const QString &text, int most) {
   return !text.trimmed().isEmpty() && text.size() <= most && !HasControl(text);
@@ -385,8 +385,10 @@ QByteArray JobText(const Job &job) {
   if (!job.chip.isEmpty())
     add("chip", text(job.chip));
   add("operation", text(kOperations[job.operation == Operation::LoadVerify ? 1 : 0]));
-  add("mode", text(kModes[job.modeItem == 0 ? 0 : 1]));
-  add("power", text(kPowers[job.powerItem == 1 ? 1 : 0]));
+  add("mode", text(base::ModeName(job.mode)));
+  // A supply left unchosen is written as the box's start-up choice.
+  add("power",
+      text(base::SupplyName(job.supply == base::BoxSupply::NoOutput ? job.supply : base::BoxSupply::FiveVolts)));
   add("count", text(job.count));
   add("sectors", text(base::IntToHex(job.sectorMask, 8)));
   add("timeout_s", QByteArray::number(job.timeoutSeconds));
@@ -469,8 +471,9 @@ ParsedJob ParseJob(const QByteArray &text) {
       QStringLiteral("chip"), [](const QString &t) { return PlainName(t, 40); }, QStringLiteral("a chip type name"),
       false);
   job.operation = read.Choice(QStringLiteral("operation"), kOperations) == 1 ? Operation::LoadVerify : Operation::Load;
-  job.modeItem = read.Choice(QStringLiteral("mode"), kModes) == 0 ? 0 : 1;
-  job.powerItem = read.Choice(QStringLiteral("power"), kPowers) == 1 ? 1 : 0;
+  job.mode = read.Choice(QStringLiteral("mode"), kModes) == 0 ? base::BoxMode::Online : base::BoxMode::Offline;
+  job.supply =
+      read.Choice(QStringLiteral("power"), kPowers) == 1 ? base::BoxSupply::NoOutput : base::BoxSupply::FiveVolts;
   job.count = read.Text(
       QStringLiteral("count"), [](const QString &t) { return Matches("[0-9]{1,6}", t); },
       QStringLiteral("1 to 6 digits"));
@@ -506,7 +509,7 @@ QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const u
   if (!job.serial)
     return {};
   const unit::SerialPlan &plan = *job.serial;
-  QString why = unit::OfflineRefusal(job.modeItem == 1, job.count.toUInt());
+  QString why = unit::OfflineRefusal(job.mode == base::BoxMode::Offline, job.count.toUInt());
   if (why.isEmpty() && plan.Source() == unit::SerialSource::Counter)
     why = unit::PlaceRefusal(plan.address, int(unit::CounterField(plan, plan.start).bytes.size()), firmware.ranges,
                              plan.overwrite);
@@ -609,9 +612,8 @@ OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {
                         .arg(Quoted(QDir::toNativeSeparators(list)), opened.list.fileSha256,
                              job.serial->listFileSha256));
     if (!opened.list.refusal.isEmpty())
-      return refuse((opened.list.fileRead ? QStringLiteral("the serial-number list %1: %2")
-                                          : QStringLiteral("cannot read the serial-number list %1: %2"))
-                        .arg(Quoted(QDir::toNativeSeparators(list)), opened.list.refusal));
+      return refuse(opened.list.RefusalNaming(QStringLiteral("the serial-number list ") +
+                                              Quoted(QDir::toNativeSeparators(list))));
   }
   const QString planRefusal = PlanRefusal(job, opened.firmware, opened.list);
   if (!planRefusal.isEmpty())

@@ -16,6 +16,7 @@
 // checked over the very bytes that are then read as the job. Pure apart from
 // reading and writing files; runs on the calling thread.
 
+#include "base/box_choices.h"
 #include "image/firmware_file.h"
 #include "job/signature.h"
 #include "unit/serial_plan.h"
@@ -51,9 +52,8 @@ struct Job {
   QString imageChecksum;  // "CheckSum:  0x0012ABCD", as the window shows it
   QString chip;           // a chip type name; empty: none named
   Operation operation = Operation::Load;
-  // The window's item numbers: mode 0 online, 1 offline; power 0 5 V, 1 none.
-  int modeItem = 1;
-  int powerItem = 0;
+  base::BoxMode mode = base::BoxMode::Offline;
+  base::BoxSupply supply = base::BoxSupply::FiveVolts; // written "off" for NoOutput, else "5v"
   QString count = QStringLiteral("999999"); // 1 to 6 digits, as sent
   uint32_t sectorMask = 0xFFFFFFFFu;        // bit s-1 for sector s
   int timeoutSeconds = 120;

@@ -10,12 +10,6 @@ int EraseProgramVerifyInterval(uint32_t chipStart, uint32_t chipEnd) { return in
 
 int FileTransferInterval(uint32_t imageSize) { return int(imageSize / 230); }
 
-QString ProgressText(uint32_t percent) { return QStringLiteral("%1 %").arg(percent); }
-
-QString ElapsedText(uint32_t seconds, uint32_t tenths) {
-  return QString::fromUtf8(kElapsedPattern).arg(seconds).arg(tenths);
-}
-
 bool ProgressStep(uint32_t &percent) {
   if (percent >= kProgressCeiling)
     return false;

@@ -26,12 +26,6 @@ int ReadOutInterval(uint32_t chipStart, uint32_t chipEnd);
 int EraseProgramVerifyInterval(uint32_t chipStart, uint32_t chipEnd);
 int FileTransferInterval(uint32_t imageSize);
 
-// "<percent> %", as Label7 shows it.
-QString ProgressText(uint32_t percent);
-// "<seconds>.<tenths> 秒", as Label9 shows it.
-inline constexpr char kElapsedPattern[] = QT_TRANSLATE_NOOP("Window", "%1.%2 秒");
-QString ElapsedText(uint32_t seconds, uint32_t tenths);
-
 // One Timer1 tick. Returns false when the percentage has reached the ceiling
 // and the clock must stop (the percentage is then left as it is).
 bool ProgressStep(uint32_t &percent);

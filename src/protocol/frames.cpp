@@ -26,22 +26,23 @@ std::array<uint8_t, 2> PackedCount(int32_t n) {
   return {high, low};
 }
 
-uint8_t ModeByte(int modeItem) { return modeItem == 0 ? kModeOnline : kModeOffline; }
+uint8_t ModeByte(base::BoxMode mode) { return mode == base::BoxMode::Online ? kModeOnline : kModeOffline; }
 
-uint8_t PowerByte(int powerItem) {
-  switch (powerItem) {
-  case 0:
+uint8_t PowerByte(base::BoxSupply supply) {
+  switch (supply) {
+  case base::BoxSupply::FiveVolts:
     return kPower5V;
-  case 1:
+  case base::BoxSupply::NoOutput:
     return kPowerNoOutput;
-  default:
-    return kPowerNone;
+  case base::BoxSupply::Unchosen:
+    break;
   }
+  return kPowerNone;
 }
 
-Frame SetCmd(int modeItem, int powerItem, const QString &countText) {
-  const auto count = PackedCount(base::StrToInt(countText));
-  return Build(0x06, {ModeByte(modeItem), PowerByte(powerItem), count[0], count[1]});
+Frame SetCmd(base::BoxMode mode, base::BoxSupply supply, int32_t count) {
+  const auto packed = PackedCount(count);
+  return Build(0x06, {ModeByte(mode), PowerByte(supply), packed[0], packed[1]});
 }
 
 Frame CheckCmd() { return Build(0x03, {}); }

@@ -4,6 +4,8 @@
 // reads at the moment it starts; the caller stores the operation's code in
 // CurrentCommand and hands the bytes to the serial component in one piece.
 
+#include "base/box_choices.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -16,10 +18,10 @@ using Frame = std::vector<uint8_t>;
 inline constexpr uint8_t kFrameStart = 0x68;
 inline constexpr uint8_t kFrameEnd = 0x16;
 
-// Mode byte: item 0 of "Model Select" is Online; anything else is Offline.
+// Mode byte: online or offline.
 inline constexpr uint8_t kModeOnline = 0x55;
 inline constexpr uint8_t kModeOffline = 0xAA;
-// Power byte: item 0 "5V ", item 1 "Nooutput", none selected.
+// Power byte: 5 V, no output, or none chosen.
 inline constexpr uint8_t kPower5V = 0x50;
 inline constexpr uint8_t kPowerNoOutput = 0x33;
 inline constexpr uint8_t kPowerNone = 0x00;
@@ -27,12 +29,11 @@ inline constexpr uint8_t kPowerNone = 0x00;
 // The count 0..9999 as two packed-decimal bytes: thousands|hundreds, tens|units.
 std::array<uint8_t, 2> PackedCount(int32_t count);
 
-uint8_t ModeByte(int modeItem);
-uint8_t PowerByte(int powerItem);
+uint8_t ModeByte(base::BoxMode mode);
+uint8_t PowerByte(base::BoxSupply supply);
 
-// Set mode, power supply and count (8 bytes). A count text that is not a
-// decimal number raises EConvertError before anything is built.
-Frame SetCmd(int modeItem, int powerItem, const QString &countText);
+// Set mode, power supply and count (8 bytes).
+Frame SetCmd(base::BoxMode mode, base::BoxSupply supply, int32_t count);
 // Verify (4 bytes).
 Frame CheckCmd();
 // Read out (7 bytes): high byte of the chip's start address (first two

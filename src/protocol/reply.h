@@ -66,7 +66,7 @@ inline constexpr size_t kReadOutStatusMaxLength = 5;
 
 // The box's verdicts as the operator is shown them. These designed texts are
 // what records and scripts keep; front ends translate them where they show them
-// (protocol/operator_text.h).
+// (session/operator_text.h).
 namespace ReplyText {
 inline const QString SetSucceeded =
     QStringLiteral(QT_TRANSLATE_NOOP("Operation", "设置成功!请重新 选择型号及加载/烧写文件"));

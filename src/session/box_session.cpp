@@ -21,20 +21,6 @@ constexpr uint32_t kBurstSilenceMs = 100; // silence that ends a burst
 constexpr uint32_t kFastReadIntervalMs = 2;
 constexpr int kPortWatchPeriodMs = 1000;
 
-// The frames speak the items of the window's choices.
-int ModeItem(std::optional<BoxMode> mode) { return mode == BoxMode::Online ? 0 : 1; }
-int SupplyItem(std::optional<BoxSupply> supply) {
-  switch (supply.value_or(BoxSupply::Unchosen)) {
-  case BoxSupply::FiveVolts:
-    return 0;
-  case BoxSupply::NoOutput:
-    return 1;
-  case BoxSupply::Unchosen:
-    break;
-  }
-  return -1;
-}
-
 uint8_t CommandOf(BoxOperation operation) {
   switch (operation) {
   case BoxOperation::Set:
@@ -167,8 +153,9 @@ public:
   void Start(const OperationRequest &request) {
     switch (request.operation) {
     case BoxOperation::Set: {
-      const protocol::Frame frame =
-          protocol::SetCmd(ModeItem(request.mode), SupplyItem(request.supply), QString::number(request.count));
+      // A set without a mode sets the box offline, as the window's choice without an item does.
+      const protocol::Frame frame = protocol::SetCmd(request.mode.value_or(BoxMode::Offline),
+                                                     request.supply.value_or(BoxSupply::Unchosen), request.count);
       Begin(request, Phase::Setting);
       Send(frame);
       if (request.timeOutSeconds)

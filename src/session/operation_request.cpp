@@ -25,22 +25,6 @@ QString BoxOperationName(BoxOperation operation) {
   return {};
 }
 
-QString ModeName(BoxMode mode) {
-  return mode == BoxMode::Online ? QStringLiteral("online") : QStringLiteral("offline");
-}
-
-QString SupplyName(BoxSupply supply) {
-  switch (supply) {
-  case BoxSupply::FiveVolts:
-    return QStringLiteral("5v");
-  case BoxSupply::NoOutput:
-    return QStringLiteral("off");
-  case BoxSupply::Unchosen:
-    break;
-  }
-  return {};
-}
-
 namespace {
 
 constexpr uint32_t kSectorBytes = image::kLoadImageSize / chip::kSectorCount;
@@ -78,6 +62,8 @@ std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &i
   return image;
 }
 
+QString NoAnswerText(int seconds) { return QStringLiteral("no answer within %1 s").arg(seconds); }
+
 records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   const OperationRequest &q = attempt.request;
   records::Record r;
@@ -86,9 +72,9 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   r.chip = q.chip.ChipName.trimmed();
   r.dataflash = q.chip.DataflashCode;
   if (q.mode)
-    r.mode = ModeName(*q.mode);
+    r.mode = base::ModeName(*q.mode);
   if (q.supply)
-    r.power = SupplyName(*q.supply);
+    r.power = base::SupplyName(*q.supply);
   switch (q.operation) {
   case BoxOperation::Set:
     r.count = q.count;

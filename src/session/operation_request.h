@@ -5,6 +5,7 @@
 // packing, clocks, replies, time-out) and ends each attempt with an Attempt,
 // from which MakeRecord builds the production record for every front end alike.
 
+#include "base/box_choices.h"
 #include "chip/chip_record.h"
 #include "image/firmware_file.h"
 #include "protocol/outcome.h"
@@ -24,10 +25,15 @@ namespace session {
 enum class BoxOperation : uint8_t { Set, Load, Verify, ReadOut, EraseProgramVerify };
 QString BoxOperationName(BoxOperation operation); // "set", "load", "verify", "read-out", "erase-program-verify"
 
-// Whether the box programs at once (online) or only stores the file (offline).
-enum class BoxMode : uint8_t { Online, Offline };
-// The supply the box gives the chip; Unchosen sends no supply byte value.
-enum class BoxSupply : uint8_t { FiveVolts, NoOutput, Unchosen };
+// The box's mode and supply, as every layer names them (base/box_choices.h).
+using base::BoxMode;
+using base::BoxSupply;
+// How an attempt ended, by the classes its record and a script act on, and a
+// verify's mismatch: the reply handler decides most of them
+// (protocol/outcome.h). Front ends name them here.
+using protocol::Mismatch;
+using protocol::Outcome;
+using protocol::OutcomeName;
 
 // The file a load comes from, as its record names it.
 struct LoadSource {
@@ -86,10 +92,19 @@ struct OperationRequest {
 // How an operation ended, and the text the operator is shown (empty when
 // none is shown, e.g. a set refused by the box).
 struct OperationEnd {
-  protocol::Outcome outcome = protocol::Outcome::Ok;
+  Outcome outcome = Outcome::Ok;
   QString message;
-  std::optional<protocol::Mismatch> mismatch;
+  std::optional<Mismatch> mismatch;
 };
+
+// What an attempt or a unit ends with where the box said nothing of its own,
+// as records and scripts keep it: the window's words for a port that does not
+// open, a failure the box answered without a text, an operator's stop, and
+// the time-out in seconds ("no answer within 120 s").
+inline const QString kOpenFailedText = QStringLiteral("Open serial port fails, re-select the serial port ");
+inline const QString kBoxFailedText = QStringLiteral("the box answered with a failure");
+inline const QString kStoppedText = QStringLiteral("stopped by the operator");
+QString NoAnswerText(int seconds);
 
 // One operation attempt, from its start to its end: what the production
 // records keep of it.
@@ -107,9 +122,5 @@ struct Attempt {
 // The production record of an attempt, the same for every front end;
 // `frontEnd` is one of records::kFrontEnds.
 records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd);
-
-// "online"/"offline", "5v"/"off"/"" as the records and the command line spell them.
-QString ModeName(BoxMode mode);
-QString SupplyName(BoxSupply supply);
 
 } // namespace session

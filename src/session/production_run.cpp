@@ -1,10 +1,10 @@
 #include "session/production_run.h"
 
 #include "image/firmware_image.h"
-#include "protocol/operator_text.h"
 #include "records/recorder.h"
 #include "records/replies.h"
 #include "serial/serial_layer.h"
+#include "session/operator_text.h"
 #include "session/unit_run.h"
 
 #include <QSignalBlocker>
@@ -24,8 +24,6 @@ QString DefaultLot(const QString &jobName, const QDate &day) {
 
 namespace {
 
-const QString kStopped = QStringLiteral("stopped by the operator");
-
 // Verify paces its progress over the whole 32 KiB image, as a load writes it.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
@@ -33,9 +31,6 @@ bool Retryable(protocol::Outcome outcome) {
   return outcome == protocol::Outcome::NoAnswer || outcome == protocol::Outcome::BoxFailed ||
          outcome == protocol::Outcome::PortLost;
 }
-
-BoxMode ModeOf(const job::Job &job) { return job.modeItem == 0 ? BoxMode::Online : BoxMode::Offline; }
-BoxSupply SupplyOf(const job::Job &job) { return job.powerItem == 0 ? BoxSupply::FiveVolts : BoxSupply::NoOutput; }
 
 // What every unit of the job does.
 std::shared_ptr<UnitPlan> PlanOf(const job::OpenedJob &opened, const QString &lot, const RunOptions &options,
@@ -57,13 +52,13 @@ std::shared_ptr<UnitPlan> PlanOf(const job::OpenedJob &opened, const QString &lo
   base.chip.ChipName = job.chip;
   OperationRequest set = base;
   set.operation = BoxOperation::Set;
-  set.mode = ModeOf(job);
-  set.supply = SupplyOf(job);
+  set.mode = job.mode;
+  set.supply = job.supply;
   plan->set = set;
   plan->load = base;
   plan->load.operation = BoxOperation::Load;
-  plan->load.mode = ModeOf(job);
-  plan->load.supply = SupplyOf(job);
+  plan->load.mode = job.mode;
+  plan->load.supply = job.supply;
   plan->load.count = int32_t(job.count.toUInt());
   plan->load.sectors = job.sectorMask;
   if (job.operation == job::Operation::LoadVerify) {
@@ -213,9 +208,9 @@ struct ProductionRun::Impl {
     }
     QString reason = end.message;
     if (reason.isEmpty() && end.outcome == protocol::Outcome::NoAnswer)
-      reason = QStringLiteral("no answer within %1 s").arg(job.timeoutSeconds);
+      reason = NoAnswerText(job.timeoutSeconds);
     if (reason.isEmpty() && end.outcome == protocol::Outcome::BoxFailed)
-      reason = QStringLiteral("the box answered with a failure");
+      reason = kBoxFailedText;
     UnitStatus &s = units[b.index];
     if (!Retryable(end.outcome) || s.attempt >= s.attempts) {
       unit.Finish(UnitState::Fail, end.outcome, reason);
@@ -224,8 +219,8 @@ struct ProductionRun::Impl {
     s.state = UnitState::Retry;
     s.outcome = end.outcome;
     s.reason = reason;
-    s.reasonShown = protocol::ShownText(reason);
-    s.reasonEnglish = protocol::EnglishText(reason);
+    s.reasonShown = session::ShownText(reason);
+    s.reasonEnglish = session::EnglishText(reason);
     emit q.UnitChanged(s);
     if (end.outcome == protocol::Outcome::PortLost && !b.session.IsOpen()) {
       b.wait = Wait::AwaitingPort;
@@ -274,7 +269,7 @@ struct ProductionRun::Impl {
       return;
     b.alarm->Disarm();
     if (std::exchange(b.wait, Wait::None) != Wait::None)
-      b.unit->Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStopped);
+      b.unit->Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
     else
       b.unit->Stop();
   }

@@ -19,6 +19,16 @@ SerialNumbers::SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile 
   station_.station = station;
 }
 
+std::unique_ptr<SerialNumbers> SerialNumbers::ForJob(const job::OpenedJob &opened, records::Recorder *recorder,
+                                                     const QStringList &ports) {
+  if (!opened.job || !opened.job->serial)
+    return nullptr;
+  return std::make_unique<SerialNumbers>(*opened.job->serial, opened.list, opened.firmware.ranges, opened.job->name,
+                                         recorder, Station(ports));
+}
+
+QString SerialNumbers::Station(const QStringList &ports) { return ports.join(QLatin1Char(',')); }
+
 SerialNumbers::~SerialNumbers() {
   if (!recorder_ || reserve_.empty())
     return;

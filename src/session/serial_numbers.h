@@ -25,6 +25,7 @@
 // shared server. Nothing is kept only in memory: every state is in a unit's
 // write or a write of its own, which a PostgreSQL station spools.
 
+#include "job/job_file.h"
 #include "records/replies.h"
 #include "records/serial_pool.h"
 #include "session/unit_data.h"
@@ -55,6 +56,11 @@ public:
                 const QString &jobName, records::Recorder *recorder, const QString &station,
                 QObject *parent = nullptr);
   ~SerialNumbers() override;
+  // The provider of an opened job's plan for a run on `ports`; none for a job without one.
+  static std::unique_ptr<SerialNumbers> ForJob(const job::OpenedJob &opened, records::Recorder *recorder,
+                                               const QStringList &ports);
+  // A station's name for a run on `ports`: their names as given, joined by commas.
+  static QString Station(const QStringList &ports);
 
   // A barcode plan: the text scanned for the next unit of `box`.
   void Scanned(int box, const QString &text);

@@ -1,7 +1,7 @@
 #include "session/unit_run.h"
 
 #include "base/exception.h"
-#include "protocol/operator_text.h"
+#include "session/operator_text.h"
 #include "records/recorder.h"
 #include "records/serial_pool.h"
 
@@ -11,9 +11,6 @@
 namespace session {
 
 namespace {
-
-// The window's words for a port that does not open.
-const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select the serial port ");
 
 QString Verdict(UnitState state) {
   switch (state) {
@@ -104,9 +101,9 @@ void UnitRun::Begin() {
       // Its record names the image it would have loaded, as far as it is known.
       OperationRequest load = Request(BoxOperation::Load);
       load.image = plan_->sharedImage;
-      EndUnstarted(protocol::Outcome::PortUnavailable, kOpenFailed,
+      EndUnstarted(protocol::Outcome::PortUnavailable, kOpenFailedText,
                    {load, status_.port, plan_->source, startedAt_,
-                    QDateTime::currentDateTimeUtc(), {protocol::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                    QDateTime::currentDateTimeUtc(), {protocol::Outcome::PortUnavailable, kOpenFailedText, std::nullopt},
                     0});
       return;
     }
@@ -219,7 +216,7 @@ void UnitRun::StartAnswered(bool durable, bool placed, const QString &error) {
   }
   started_ = true;
   if (stopping_) {
-    Finish(UnitState::Ready, protocol::Outcome::Interrupted, QStringLiteral("stopped by the operator"));
+    Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
     return;
   }
   emit Started();
@@ -243,7 +240,7 @@ void UnitRun::Attempt() {
                                plan_->source,
                                started,
                                QDateTime::currentDateTimeUtc(),
-                               {protocol::Outcome::PortUnavailable, kOpenFailed, std::nullopt},
+                               {protocol::Outcome::PortUnavailable, kOpenFailedText, std::nullopt},
                                0};
       Record(a);
       emit StepEnded(status_, a);
@@ -300,7 +297,7 @@ void UnitRun::StepDone(const session::Attempt &a) {
   Record(a);
   emit StepEnded(status_, a);
   if (stopping_) {
-    Finish(UnitState::Ready, protocol::Outcome::Interrupted, QStringLiteral("stopped by the operator"));
+    Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
     return;
   }
   if (a.end.outcome == protocol::Outcome::Ok) {
@@ -359,7 +356,7 @@ void UnitRun::Stop() {
     break;
   }
   if (started_)
-    Finish(UnitState::Ready, protocol::Outcome::Interrupted, QStringLiteral("stopped by the operator"));
+    Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
   else
     Done(UnitState::Ready);
 }
@@ -379,8 +376,8 @@ void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const QString &
   finalState_ = state;
   status_.outcome = outcome;
   status_.reason = reason;
-  status_.reasonShown = protocol::ShownText(reason);
-  status_.reasonEnglish = protocol::EnglishText(reason);
+  status_.reasonShown = session::ShownText(reason);
+  status_.reasonEnglish = session::EnglishText(reason);
   UnitStatus ending = status_;
   ending.state = state;
   std::optional<records::NumberChange> number;
@@ -430,9 +427,9 @@ void UnitRun::Done(UnitState state) {
     status_.percent = 100;
   if (state == UnitState::Ready && status_.outcome == protocol::Outcome::Ok) {
     status_.outcome = protocol::Outcome::Interrupted;
-    status_.reason = QStringLiteral("stopped by the operator");
-    status_.reasonShown = protocol::ShownText(status_.reason);
-    status_.reasonEnglish = protocol::EnglishText(status_.reason);
+    status_.reason = kStoppedText;
+    status_.reasonShown = session::ShownText(status_.reason);
+    status_.reasonEnglish = session::EnglishText(status_.reason);
   }
   const UnitStatus ended = status_; // a listener may end this object
   emit Changed(ended);

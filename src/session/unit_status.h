@@ -26,7 +26,7 @@ struct UnitStatus {
   int attempts = 1; // n: 1 + the job's retries
   // How the unit's last attempt ended (Ok until one ended otherwise) and why,
   // as the designed text (what records keep), as shown in the language in
-  // use (protocol/operator_text.h ShownText) and in English. NotRecorded:
+  // use (session/operator_text.h ShownText) and in English. NotRecorded:
   // the store's reason.
   protocol::Outcome outcome = protocol::Outcome::Ok;
   QString reason;

@@ -78,6 +78,10 @@ ListFile ParseList(const QByteArray &text) {
   return list;
 }
 
+QString ListFile::RefusalNaming(const QString &name) const {
+  return (fileRead ? QString() : QStringLiteral("cannot read ")) + name + QStringLiteral(": ") + refusal;
+}
+
 ListFile ReadList(const QString &path) {
   ListFile unread;
   const auto refuse = [&](const QString &why) {

@@ -30,6 +30,10 @@ struct ListFile {
   // The file's bytes were read: a refusal is about what they hold. Otherwise
   // the refusal says why the file could not be read.
   bool fileRead = false;
+
+  // The refusal with the list named as `name`: "<name>: <why>", or "cannot
+  // read <name>: <why>" for a file that could not be read.
+  QString RefusalNaming(const QString &name) const;
 };
 
 // The values in `text`.

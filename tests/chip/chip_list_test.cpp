@@ -28,10 +28,12 @@ QString Line(const QString &name, const QString &start, const QString &end, cons
 struct ChipState : ChipRecord {
   uint32_t ImageSize = 0;
 };
-void ChooseChip(const QString &line, int item, ChipState &s, ChipChoice &c) {
-  ::ChooseChip(line, item, s, s.ImageSize, c);
+void ChooseChip(const QString &line, std::optional<DataflashUse> use, ChipState &s, ChipChoice &c) {
+  ::ChooseChip(line, use, s, s.ImageSize, c);
 }
-void ChangeDataflashUse(int item, ChipState &s, ChipChoice &c) { ::ChangeDataflashUse(item, s, s.ImageSize, c); }
+void ChangeDataflashUse(DataflashUse use, ChipState &s, ChipChoice &c) { ::ChangeDataflashUse(use, s, s.ImageSize, c); }
+constexpr DataflashUse kUseCode = DataflashUse::Code;
+constexpr DataflashUse kUseEeprom = DataflashUse::Eeprom;
 
 QString Chip32K(const QString &code) { return Line(QStringLiteral("PAC5223"), "0000", "7FFF", "32K", code); }
 
@@ -112,7 +114,7 @@ TEST(SizeKiB, RejectsEverythingElseWithTheDigitsInTheText) {
 TEST_F(ChipTest, WorkedExamples) {
   struct Case {
     const char *code;
-    int item;
+    DataflashUse item;
     const char *codeAfter;
     const char *sizeK;
     uint32_t imageSize;
@@ -153,7 +155,7 @@ TEST_F(ChipTest, SmallSizes) {
   struct Case {
     const char *size;
     const char *code;
-    int item;
+    DataflashUse item;
     const char *sizeK;
     uint32_t imageSize;
     const char *edit2;
@@ -216,7 +218,7 @@ TEST_F(ChipTest, EmptyLineEmptiesTheRecordAndChangesOnlyNameRadioAndLoad) {
 TEST_F(ChipTest, HeadingAndUnknownCodesTakeTheLastRow) {
   for (const char *code : {"0xB1", "0x11", "0xB3", "0x15", "Data", "0xb0", "0x01"}) {
     SCOPED_TRACE(code);
-    for (int item : {kUseCode, kUseEeprom}) {
+    for (DataflashUse item : {kUseCode, kUseEeprom}) {
       state->ImageSize = 1234;
       state->ChipSizeK = QStringLiteral("99");
       choice = {QStringLiteral("x"), QStringLiteral("old range"), false, false};
@@ -234,7 +236,7 @@ TEST_F(ChipTest, HeadingAndUnknownCodesTakeTheLastRow) {
 
 TEST_F(ChipTest, NoItemSelectedAppliesNoRow) {
   state->ImageSize = 77;
-  ChooseChip(Chip32K(QStringLiteral("0xB0")), -1, *state, choice);
+  ChooseChip(Chip32K(QStringLiteral("0xB0")), std::nullopt, *state, choice);
   EXPECT_EQ(state->DataflashCode, QStringLiteral("0xB0"));
   EXPECT_EQ(state->ImageSize, 77u);
   EXPECT_EQ(choice.range, QStringLiteral("old range"));
@@ -254,8 +256,8 @@ TEST_F(ChipTest, NoDataflashChipAfterADataflashChipDisablesTheChoice) {
 }
 
 TEST_F(ChipTest, BadSizeOnADataflashChipStopsAtTheConversion) {
-  for (int item : {kUseCode, kUseEeprom}) {
-    SCOPED_TRACE(item);
+  for (DataflashUse item : {kUseCode, kUseEeprom}) {
+    SCOPED_TRACE(int(item));
     state->ImageSize = 4096;
     choice = {QStringLiteral("old name"), QStringLiteral("old range"), false, false};
     const QString line = Line("PAC52XY", "0000", "7FFF", "XXK", "0xB0");
@@ -340,7 +342,7 @@ TEST_F(ChipTest, ChangeOfUseTable) {
   const std::map<QString, QString> prefix = {
       {"0xB0", "B000-BFFF+"}, {"0xB2", "B000-BFFF+"}, {"0x10", "1000-1FFF+"}, {"0x14", "1000-1FFF+"}};
   for (const auto &[before, after] : table) {
-    for (int item : {kUseCode, kUseEeprom}) {
+    for (DataflashUse item : {kUseCode, kUseEeprom}) {
       SCOPED_TRACE(before.toStdString() + (item == kUseCode ? " CODE" : " EEPROM"));
       ChipState s;
       s.ChipStart = QStringLiteral("0000");
@@ -373,7 +375,7 @@ TEST_F(ChipTest, ChangeOfUseTable) {
 
 TEST_F(ChipTest, ChangeOfUseWithoutADataflashChipDoesNothing) {
   for (const char *code : {"", "0x00", "Data"}) {
-    for (int item : {int(kUseCode), int(kUseEeprom), -1}) {
+    for (DataflashUse item : {kUseCode, kUseEeprom}) {
       state->DataflashCode = QString::fromLatin1(code);
       state->ChipSizeText = QStringLiteral("32K ");
       state->ChipSizeK = QString();
@@ -432,7 +434,7 @@ TEST(ShippedChipList, EveryChipLineParses) {
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^(\\dK  |\\d\\dK )$")).match(f.SizeText).hasMatch());
     const int kib = SizeKiB(SizeDigits(f.SizeText));
     EXPECT_EQ(int(f.End.toUInt(nullptr, 16)) - int(f.Start.toUInt(nullptr, 16)) + 1, kib * 1024);
-    for (int item : {kUseCode, kUseEeprom}) {
+    for (DataflashUse item : {kUseCode, kUseEeprom}) {
       ChipState s;
       ChipChoice ctl;
       EXPECT_NO_THROW(ChooseChip(line, item, s, ctl));

@@ -34,8 +34,8 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(load.file, QStringLiteral("fw.hex"));
   EXPECT_EQ(load.count, QStringLiteral("000123"));
   EXPECT_EQ(load.sectorMask, 0x800100FFu);
-  EXPECT_EQ(load.modeItem, 0);
-  EXPECT_EQ(load.powerItem, 1);
+  EXPECT_EQ(load.mode, base::BoxMode::Online);
+  EXPECT_EQ(load.supply, base::BoxSupply::NoOutput);
   EXPECT_EQ(load.timeoutSeconds, 300);
   EXPECT_TRUE(load.json);
 
@@ -43,8 +43,8 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   const Options plain = Parsed(Command::Load, {"--port", "COM3", "--file", "fw.hex"});
   EXPECT_EQ(plain.count, QStringLiteral("999999"));
   EXPECT_EQ(plain.sectorMask, 0xFFFFFFFFu);
-  EXPECT_EQ(plain.modeItem, 1);
-  EXPECT_EQ(plain.powerItem, 0);
+  EXPECT_EQ(plain.mode, base::BoxMode::Offline);
+  EXPECT_EQ(plain.supply, base::BoxSupply::FiveVolts);
   EXPECT_EQ(plain.timeoutSeconds, 120);
   EXPECT_FALSE(plain.modeGiven || plain.powerGiven);
   EXPECT_TRUE(load.modeGiven && load.powerGiven);
@@ -53,7 +53,7 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(set.setCount, 9999);
   const Options readOut =
       Parsed(Command::ReadOut, {"--out", "chip.bin", "--chip", "PAC5223", "--dataflash=eeprom", "--port", "p"});
-  EXPECT_EQ(readOut.dataflashItem, 1);
+  EXPECT_EQ(readOut.dataflash, chip::DataflashUse::Eeprom);
   EXPECT_TRUE(readOut.dataflashGiven);
   EXPECT_EQ(Parsed(Command::CheckFile, {"--", "--odd name.hex"}).file, QStringLiteral("--odd name.hex"));
   // A raw binary and where it begins; a file's form is otherwise told by its content.

@@ -37,7 +37,7 @@ struct JobFolder : ::testing::Test {
     made.imageChecksum = firmware.checksumCaption;
     made.chip = QStringLiteral("PAC5223");
     made.operation = job::Operation::LoadVerify;
-    made.modeItem = 0;
+    made.mode = base::BoxMode::Online;
     made.sectorMask = 0x800100FFu;
     made.retries = 2;
     made.lotSize = 500;

@@ -1,7 +1,5 @@
 #include "protocol/reply.h"
 
-#include "protocol/operator_text.h"
-
 #include <gtest/gtest.h>
 
 using namespace protocol;
@@ -187,26 +185,6 @@ TEST(NotAReplyTest, BurstsWithoutTheOperationsFrameAreNeverASuccess) {
     EXPECT_EQ(a.end, Outcome::BoxFailed) << c.what;
     EXPECT_EQ(a.message, NotAReplyText(c.burst)) << c.what;
     EXPECT_FALSE(a.sendBlock) << c.what;
-  }
-  // Each text in the designed language and in English.
-  const struct {
-    QString designed, english;
-  } texts[] = {
-      {NotAReplyText(fake), "The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42"},
-      {NotAReplyText(std::vector<uint8_t>{0x68}), "The box sent 1 byte that is not a reply: 68"},
-      {NotAReplyText(std::vector<uint8_t>(4096, 0xA5)),
-       QStringLiteral("The box sent 4096 bytes that are not a reply: ") + QStringLiteral("A5 ").repeated(16) +
-           QStringLiteral("…")},
-      {UnknownStatusText(0x42, std::vector<uint8_t>{0x68, 0x06, 0x01, 0x42, 0x16}),
-       "The box answered with status 42: 68 06 01 42 16"},
-      {ManyRepliesText(std::vector<uint8_t>{0x68, 0x03, 0x01, 0x99, 0x16, 0x68, 0x03, 0x01, 0x00, 0x16}),
-       "The box sent more than one reply at once: 68 03 01 99 16 68 03 01 00 16"},
-      {BlocksNotAskedText(0x00FE),
-       "The box called the load successful without asking for these blocks of the file: 1, 2, 3, 4, 5, 6, 7"},
-  };
-  for (const auto &t : texts) {
-    EXPECT_EQ(EnglishText(t.designed), t.english);
-    EXPECT_NE(t.designed, t.english) << "a designed text of its own";
   }
   EXPECT_EQ(NotAReplyText(fake), QStringLiteral("编程器发来的 8 个字节不是应答：13 37 00 99 42 42 42 42"));
 }

@@ -53,7 +53,7 @@ job::OpenedJob Opened(const std::vector<uint8_t> &bytes, job::Operation operatio
   j.name = QStringLiteral("motor board");
   j.firmware = QStringLiteral("fw.hex");
   j.operation = operation;
-  j.modeItem = 0;
+  j.mode = base::BoxMode::Online;
   j.retries = retries;
   j.lotSize = 10;
   j.timeoutSeconds = 3;

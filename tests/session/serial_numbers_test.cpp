@@ -58,7 +58,7 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
     const image::FirmwareFile firmware = image::ReadFirmware(folder.File(j.firmware));
     j.firmwareSha256 = firmware.sha256;
     j.imageChecksum = firmware.checksumCaption;
-    j.modeItem = 0;
+    j.mode = base::BoxMode::Online;
     j.count = QStringLiteral("1");
     j.lotSize = 10;
     unit::SerialPlan plan;

@@ -46,21 +46,13 @@ QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = f
   return label;
 }
 
-std::unique_ptr<session::SerialNumbers> NumbersFor(const job::OpenedJob &opened, const QStringList &ports,
-                                                   records::Recorder *recorder) {
-  if (!opened.job->serial)
-    return nullptr;
-  return std::make_unique<session::SerialNumbers>(*opened.job->serial, opened.list, opened.firmware.ranges,
-                                                  opened.job->name, recorder, ports.join(QLatin1Char(',')));
-}
-
 } // namespace
 
 ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringList &ports, Dialogs &dialogs,
                                    QString settingsPath, base::Clock &clock, records::Recorder *recorder,
                                    session::RunOptions options)
     : dialogs_(dialogs), clock_(clock), settingsPath_(std::move(settingsPath)), pinHash_(opened.job->pinHash),
-      released_(opened.release), numbers_(NumbersFor(opened, ports, recorder)),
+      released_(opened.release), numbers_(session::SerialNumbers::ForJob(opened, recorder, ports)),
       run_(std::make_unique<ProductionRun>(opened, ports, clock, recorder, std::move(options))),
       sounds_(std::make_unique<VerdictSounds>()) {
   if (numbers_) {

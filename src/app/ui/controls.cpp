@@ -1,6 +1,6 @@
 #include "app/ui/controls.h"
 
-#include "protocol/operator_text.h"
+#include "session/operator_text.h"
 
 #include <algorithm>
 
@@ -108,7 +108,7 @@ void TStatusBar::SetPanelText(int index, const QString &text, const QString &det
 void TStatusBar::ShowPanel(size_t index) {
   QLabel *panel = panels_.at(index);
   const auto &[designed, detail] = texts_.at(index);
-  const QString text = protocol::ShownText(designed);
+  const QString text = session::ShownText(designed);
   QString shown = text;
   QString tip = detail;
   if (text != designed) {

@@ -58,7 +58,7 @@ private:
 };
 
 // The panels hold designed texts and show them in the operator's language
-// (protocol/operator_text.h), again whenever the language changes. A
+// (session/operator_text.h), again whenever the language changes. A
 // translation wider than what shows of its panel is elided, its whole text in
 // the tooltip; a designed text is cut at the edge as designed.
 class TStatusBar : public QWidget {

@@ -1,7 +1,7 @@
 #include "app/ui/dump_window.h"
 
 #include "app/ui/controls.h"
-#include "protocol/operator_text.h"
+#include "session/operator_text.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,7 +22,7 @@ TDumpWindow::TDumpWindow(const QString &objectName, const QString &caption, int 
     : QWidget(nullptr) {
   setObjectName(objectName);
   designedCaption_ = caption;
-  setWindowTitle(protocol::ShownText(caption));
+  setWindowTitle(session::ShownText(caption));
   // Fixed size, close box only.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, clientHeight);
@@ -56,7 +56,7 @@ void TDumpWindow::SetPlainCaption(const QString &caption) {
 void TDumpWindow::changeEvent(QEvent *event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::LanguageChange && !designedCaption_.isEmpty())
-    setWindowTitle(protocol::ShownText(designedCaption_));
+    setWindowTitle(session::ShownText(designedCaption_));
 }
 
 bool TDumpWindow::SelectAllOnCtrlA(int key, Qt::KeyboardModifiers shift) {

@@ -8,9 +8,9 @@
 #include "app/ui/line_window.h"
 #include "base/install_paths.h"
 #include "base/version.h"
-#include "protocol/operator_text.h"
 #include "serial/serial_devices.h"
 #include "session/box_session.h"
+#include "session/operator_text.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -373,11 +373,11 @@ void TForm1::SetTabOrder() {
 void TForm1::RetranslateUi() {
   for (QLabel *label : client_->findChildren<QLabel *>())
     if (const QVariant designed = label->property(kDesignedText); designed.isValid())
-      label->setText(protocol::ShownText(designed.toString()));
+      label->setText(session::ShownText(designed.toString()));
   // Labels size themselves to their text; the others keep their designed size.
   Label3->adjustSize();
   Label6->adjustSize();
-  RadioGroup3->setTitle(protocol::ShownText(QString::fromUtf8(kDataflashCaption)));
+  RadioGroup3->setTitle(session::ShownText(QString::fromUtf8(kDataflashCaption)));
   RadioGroup3->setAccessibleName(RadioGroup3->title()); // what a screen reader says, hidden or not
 
   operationsMenu_->setTitle(QCoreApplication::translate("Window", "&Operations"));
@@ -401,7 +401,7 @@ void TForm1::RetranslateUi() {
 
 void TForm1::ShowDesigned(QLabel *label, const QString &designed) {
   label->setProperty(kDesignedText, designed);
-  label->setText(protocol::ShownText(designed));
+  label->setText(session::ShownText(designed));
 }
 
 void TForm1::changeEvent(QEvent *event) {

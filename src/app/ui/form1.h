@@ -14,9 +14,11 @@
 // Everything runs on the GUI thread; handlers never wait for the box.
 
 #include "app/shared_state.h"
+#include "base/box_choices.h"
 #include "base/clock.h"
 #include "base/language.h"
 
+#include "chip/chip_list.h"
 #include "records/record.h"
 #include "records/store_location.h"
 #include "serial/serial_devices.h"
@@ -223,6 +225,11 @@ private:
   void PortReturned();
   // A request with what every operation records: the chip as chosen.
   session::OperationRequest RequestFor(session::BoxOperation operation) const;
+  // The radio choices in the engine's words. No mode item counts as offline,
+  // as the box takes it; no supply item sends none; no dataflash item applies none.
+  base::BoxMode ChosenMode() const;
+  base::BoxSupply ChosenSupply() const;
+  std::optional<chip::DataflashUse> ChosenDataflashUse() const;
   // COM1..COM9, then the serial devices attached now, by-id names first, each
   // with what is known of it (driver, USB ids, serial number, access) as tooltip.
   void RefreshPortList();

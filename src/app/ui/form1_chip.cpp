@@ -63,14 +63,26 @@ void TForm1::Button1Click() {
 
 void TForm1::ChipLineChosen(const QString &line) {
   RunChipStep(*this, [&](chip::ChipChoice &choice) {
-    chip::ChooseChip(line, RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
+    chip::ChooseChip(line, ChosenDataflashUse(), state_, state_.ImageSize, choice);
   });
 }
 
 void TForm1::RadioGroup3Click() {
   RunChipStep(*this, [this](chip::ChipChoice &choice) {
-    chip::ChangeDataflashUse(RadioGroup3->ItemIndex(), state_, state_.ImageSize, choice);
+    if (const std::optional<chip::DataflashUse> use = ChosenDataflashUse())
+      chip::ChangeDataflashUse(*use, state_, state_.ImageSize, choice);
   });
+}
+
+std::optional<chip::DataflashUse> TForm1::ChosenDataflashUse() const {
+  switch (RadioGroup3->ItemIndex()) {
+  case 0:
+    return chip::DataflashUse::Code;
+  case 1:
+    return chip::DataflashUse::Eeprom;
+  default:
+    return std::nullopt;
+  }
 }
 
 void TForm1::Button3Click() {

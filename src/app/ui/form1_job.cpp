@@ -36,8 +36,8 @@ void TForm1::SaveJob() {
   made.firmwareSha256 = loaded_->sha256;
   made.imageChecksum = loaded_->checksumCaption;
   made.chip = state_.ChipName.trimmed();
-  made.modeItem = RadioGroup1->ItemIndex();
-  made.powerItem = RadioGroup2->ItemIndex();
+  made.mode = ChosenMode();
+  made.supply = ChosenSupply();
   made.count = Edit5->text();
   std::array<bool, chip::kSectorCount> checked{};
   for (int n = 1; n <= chip::kSectorCount; ++n)
@@ -105,7 +105,7 @@ bool TForm1::OpenJob(const QString &path, const QStringList &ports) {
     return false;
   }
   // The boxes' ports are the view's while it is open; this window's port is given up.
-  session_->Stop(protocol::Outcome::Interrupted);
+  session_->Stop(session::Outcome::Interrupted);
   session_->ClosePort();
   session::RunOptions options;
   options.layer = serialLayer_;

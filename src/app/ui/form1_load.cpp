@@ -9,8 +9,8 @@
 #include "chip/sectors.h"
 #include "image/firmware_file.h"
 #include "image/image_blocks.h"
-#include "protocol/operator_text.h"
 #include "session/box_session.h"
+#include "session/operator_text.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -24,7 +24,6 @@ namespace {
 
 const QString kReopenFailedAfterError =
     QStringLiteral(QT_TRANSLATE_NOOP("Window", "打 开 串 口 失 败,请 重 新 选 择 串 口 "));
-const QString kReopenFailedAfterCancel = QStringLiteral("Open serial port fails, re-select the serial port ");
 
 // The file name without its folder, either separator.
 QString FileNameOf(const QString &path) {
@@ -49,14 +48,14 @@ void TForm1::Button2Click() {
   // A block request arriving meanwhile is answered from the previous load.
   const std::optional<ChosenFile> chosen = dialogs_.GetOpenFileName(this);
   if (!chosen) {
-    session_->EndAttempt({protocol::Outcome::Cancelled, QString(), std::nullopt});
+    session_->EndAttempt({session::Outcome::Cancelled, QString(), std::nullopt});
     session_->ClosePort();
     Edit1->clear();
     Edit2->clear();
     Edit3->clear();
     Button1->setEnabled(false);
     Button2->setEnabled(false);
-    TryOpenPort(QString(), kReopenFailedAfterCancel);
+    TryOpenPort(QString(), session::kOpenFailedText);
     // Choosing the chip again is what enables the load, so its button stays usable.
     Button1->setEnabled(true);
     return;
@@ -69,7 +68,7 @@ void TForm1::Button2Click() {
   const image::FirmwareFile firmware = image::ReadFirmware(path, chosen->rawBinary ? image::FirmwareFormat::RawBinary
                                                                                    : image::FirmwareFormat::ByContent);
   if (!firmware.fileRead) {
-    session_->EndAttempt({protocol::Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
+    session_->EndAttempt({session::Outcome::FileRefused, firmware.refusal, std::nullopt}, {path, {}});
     throw base::EFOpenError(firmware.refusal);
   }
   const session::LoadSource source{path, firmware.sha256};
@@ -82,8 +81,8 @@ void TForm1::Button2Click() {
     if (a < state_.ImageSize || !firmware.imageText[a].empty())
       state_.ImageText[a] = firmware.imageText[a];
   if (!firmware.Accepted()) {
-    session_->EndAttempt({protocol::Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
-    dialogs_.ShowMessage(this, protocol::ShownText(firmware.refusal));
+    session_->EndAttempt({session::Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
+    dialogs_.ShowMessage(this, session::ShownText(firmware.refusal));
     session_->ClosePort();
     Edit3->clear();
     Button1->setEnabled(false);

@@ -8,10 +8,9 @@
 #include "app/ui/form3.h"
 #include "app/ui/form4.h"
 #include "base/convert.h"
-#include "protocol/clocks.h"
-#include "protocol/operator_text.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
+#include "session/operator_text.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -23,9 +22,9 @@ namespace app {
 
 void TForm1::ConnectSession() {
   connect(session_, &session::BoxSession::Progress, this,
-          [this](uint32_t percent) { Label7->setText(protocol::ProgressText(percent)); });
+          [this](uint32_t percent) { Label7->setText(session::ProgressText(percent)); });
   connect(session_, &session::BoxSession::Elapsed, this,
-          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, protocol::ElapsedText(seconds, tenths)); });
+          [this](uint32_t seconds, uint32_t tenths) { ShowDesigned(Label9, session::ElapsedText(seconds, tenths)); });
   connect(session_, &session::BoxSession::ReadOutLines, this, [this](const QStringList &lines) {
     if (form3_)
       form3_->AppendLines(lines);
@@ -35,7 +34,7 @@ void TForm1::ConnectSession() {
     if (attempts_)
       attempts_->Add(attempt);
     // A refused file was shown by the load itself, in its own box.
-    if (attempt.end.outcome != protocol::Outcome::FileRefused)
+    if (attempt.end.outcome != session::Outcome::FileRefused)
       ShowEnd(attempt.end);
   });
   connect(session_, &session::BoxSession::LateReply, this, [this](const session::OperationEnd &end) { ShowEnd(end); });
@@ -46,7 +45,7 @@ void TForm1::ConnectSession() {
   // The success text of a transfer follows "Model Select" as it is when the reply arrives.
   for (int i = 0; i < RadioGroup1->Count(); ++i)
     connect(RadioGroup1->Button(i), &QRadioButton::toggled, this,
-            [this] { session_->SetOnline(RadioGroup1->ItemIndex() == 0); });
+            [this] { session_->SetOnline(ChosenMode() == base::BoxMode::Online); });
 }
 
 void TForm1::ShowEnd(const session::OperationEnd &end) {
@@ -58,7 +57,7 @@ void TForm1::ShowEnd(const session::OperationEnd &end) {
       form3_->HighlightAddress(end.mismatch->address);
   }
   if (!end.message.isEmpty())
-    dialogs_.ShowMessage(this, protocol::ShownText(end.message));
+    dialogs_.ShowMessage(this, session::ShownText(end.message));
 }
 
 session::OperationRequest TForm1::RequestFor(session::BoxOperation operation) const {
@@ -67,26 +66,30 @@ session::OperationRequest TForm1::RequestFor(session::BoxOperation operation) co
   request.chip = state_;
   request.imageSize = state_.ImageSize;
   if (operation == session::BoxOperation::Set || operation == session::BoxOperation::Load) {
-    request.mode = RadioGroup1->ItemIndex() == 0 ? session::BoxMode::Online : session::BoxMode::Offline;
-    switch (RadioGroup2->ItemIndex()) {
-    case 0:
-      request.supply = session::BoxSupply::FiveVolts;
-      break;
-    case 1:
-      request.supply = session::BoxSupply::NoOutput;
-      break;
-    default:
-      request.supply = session::BoxSupply::Unchosen;
-      break;
-    }
+    request.mode = ChosenMode();
+    request.supply = ChosenSupply();
   }
   return request;
 }
 
+base::BoxMode TForm1::ChosenMode() const {
+  return RadioGroup1->ItemIndex() == 0 ? base::BoxMode::Online : base::BoxMode::Offline;
+}
+
+base::BoxSupply TForm1::ChosenSupply() const {
+  switch (RadioGroup2->ItemIndex()) {
+  case 0:
+    return base::BoxSupply::FiveVolts;
+  case 1:
+    return base::BoxSupply::NoOutput;
+  default:
+    return base::BoxSupply::Unchosen;
+  }
+}
+
 void TForm1::Button8Click() {
   Edit3->clear();
-  const int mode = RadioGroup1->ItemIndex();
-  Button2->setText(mode == 0 ? QStringLiteral("Program") : QStringLiteral("load"));
+  Button2->setText(ChosenMode() == base::BoxMode::Online ? QStringLiteral("Program") : QStringLiteral("load"));
   session::OperationRequest request = RequestFor(session::BoxOperation::Set);
   // A count that is not a number ends the operation here, before anything is sent.
   request.count = base::StrToInt(Edit4->text());

@@ -20,7 +20,6 @@ QString PortSettingsText(const QString &portName) {
 }
 const QString kOpenedAtStart = QStringLiteral("Open serial port successfully");
 const QString kOpenedOnChange = QStringLiteral("Openserial port  successfully");
-const QString kOpenFailed = QStringLiteral("Open serial port fails, re-select the serial port ");
 } // namespace
 
 
@@ -33,7 +32,7 @@ void TForm1::FormCreatePortSteps() {
   }
   session_->SetPortName(portName);
   StatusBar1->SetPanelText(0, PortSettingsText(portName));
-  TryOpenPort(kOpenedAtStart, kOpenFailed);
+  TryOpenPort(kOpenedAtStart, session::kOpenFailedText);
 }
 
 void TForm1::ShowPortStatus(const QString &text, const QString &detail) {
@@ -62,17 +61,17 @@ void TForm1::ComboBox1Change() {
   session_->SetPortName(portName);
   StatusBar1->SetPanelText(0, PortSettingsText(portName));
   SettingsFile(SettingsPath()).WriteString(kPortSection, kPortKey, portName);
-  TryOpenPort(kOpenedOnChange, kOpenFailed);
+  TryOpenPort(kOpenedOnChange, session::kOpenFailedText);
 }
 
-void TForm1::ReopenPortAfterProduction() { TryOpenPort(kOpenedOnChange, kOpenFailed); }
+void TForm1::ReopenPortAfterProduction() { TryOpenPort(kOpenedOnChange, session::kOpenFailedText); }
 
 void TForm1::PortLost(const QString &detail) {
   Button1->setEnabled(true);
   Button2->setEnabled(true);
   const QString text = detail + QStringLiteral(" (") + serial::OpenFailureHint(serial::OpenFailure::Kind::Missing) +
                        QStringLiteral(", then choose the port again)");
-  ShowPortStatus(kOpenFailed, text);
+  ShowPortStatus(session::kOpenFailedText, text);
   qWarning().noquote() << "kavrin-programmer:" << text;
 }
 

@@ -1,7 +1,7 @@
 #include "app/ui/form2.h"
 
 #include "app/ui/controls.h"
-#include "protocol/operator_text.h"
+#include "session/operator_text.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
@@ -44,7 +44,7 @@ QString DisplayedLineAt(QPlainTextEdit *memo, int position) {
 
 TForm2::TForm2() : QWidget(nullptr) {
   setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(protocol::ShownText(kCaption));
+  setWindowTitle(session::ShownText(kCaption));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
@@ -69,7 +69,7 @@ TForm2::TForm2() : QWidget(nullptr) {
 void TForm2::changeEvent(QEvent *event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::LanguageChange)
-    setWindowTitle(protocol::ShownText(kCaption));
+    setWindowTitle(session::ShownText(kCaption));
 }
 
 void TForm2::Memo1DblClick() {

@@ -4,7 +4,7 @@
 #include "app/ui/records_window.h"
 #include "app/ui/station_row.h"
 #include "base/timer.h"
-#include "protocol/operator_text.h"
+#include "session/operator_text.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -44,7 +44,7 @@ QString FailureText(const records::StationFigures &s) {
   if (s.lastFailure.isEmpty())
     return QString();
   // The record keeps the designed text; it is read in the language in use.
-  const QString message = protocol::ShownText(s.lastFailureMessage);
+  const QString message = session::ShownText(s.lastFailureMessage);
   return message.isEmpty() ? s.lastFailure : QCoreApplication::translate("Line", "%1：%2").arg(s.lastFailure, message);
 }
 

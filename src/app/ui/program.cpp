@@ -58,7 +58,7 @@ Program::Program(Dialogs &dialogs, std::shared_ptr<serial::SerialLayer> serialLa
 
 Program::~Program() {
   // An operation still under way when the program ends is recorded as interrupted.
-  Form1->Session().Stop(protocol::Outcome::Interrupted);
+  Form1->Session().Stop(session::Outcome::Interrupted);
 }
 
 QString ExecutableFolder() {

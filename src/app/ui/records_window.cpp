@@ -1,7 +1,7 @@
 #include "app/ui/records_window.h"
 
 #include "app/ui/yield_chart.h"
-#include "protocol/operator_text.h"
+#include "session/operator_text.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -134,7 +134,7 @@ QVariant RecordsModel::data(const QModelIndex &index, int role) const {
   // The record keeps the designed text; the operator reads it in the language
   // in use, the text as kept in its tooltip.
   if (f->text == &records::Record::message && role == Qt::DisplayRole)
-    return protocol::ShownText(r.message);
+    return session::ShownText(r.message);
   return r.*f->text;
 }
 

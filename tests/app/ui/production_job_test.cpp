@@ -30,6 +30,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -94,7 +95,7 @@ struct ProductionJob : ::testing::Test {
     made.ports = ports;
     made.serial = plan ? plan : serial;
     if (made.serial)
-      made.modeItem = 0; // online: each unit's own image
+      made.mode = base::BoxMode::Online; // online: each unit's own image
     if (!pin.isEmpty()) {
       QString error;
       QByteArray bytes = pin.toUtf8();
@@ -127,6 +128,8 @@ TEST_F(ProductionJob, SavedJobOpensWithTheWindowsSettings) {
   form1->Button2->click();
   form1->Edit5->setText(QStringLiteral("25"));
   form1->CheckBox(3)->setChecked(false);
+  form1->RadioGroup1->Button(0)->click(); // online
+  form1->RadioGroup2->Button(1)->click(); // no output
   dialogs.jobDetailsAnswers.push_back(JobDetails{QStringLiteral("Board A"), 2, 50, "2468"});
   dialogs.saveAnswers.push_back(folder.File(QStringLiteral("saved")));
   form1->SaveJobAction->trigger();
@@ -139,7 +142,8 @@ TEST_F(ProductionJob, SavedJobOpensWithTheWindowsSettings) {
   EXPECT_EQ(j.firmware, kFirmware); // beside the job, so the pair can move together
   EXPECT_EQ(j.count, QStringLiteral("25"));
   EXPECT_EQ(j.sectorMask, 0xFFFFFFFBu);
-  EXPECT_EQ(j.modeItem, form1->RadioGroup1->ItemIndex());
+  EXPECT_EQ(j.mode, base::BoxMode::Online);
+  EXPECT_EQ(j.supply, base::BoxSupply::NoOutput);
   EXPECT_EQ(j.retries, 2);
   EXPECT_EQ(j.lotSize, 50);
   QByteArray pin("2468");

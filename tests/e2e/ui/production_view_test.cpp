@@ -66,7 +66,7 @@ TEST(ProductionViewAgainstBoxes, FourBoxesOneFailingThenItsDigitRunsItAlone) {
   made.firmware = QStringLiteral("firmware.hex");
   made.firmwareSha256 = firmware.sha256;
   made.imageChecksum = firmware.checksumCaption;
-  made.modeItem = 0; // online: the box burns as the blocks arrive
+  made.mode = base::BoxMode::Online; // online: the box burns as the blocks arrive
   made.lotSize = 10;
   made.ports = ports;
   const QString jobPath = folder.File(QStringLiteral("board.kavjob"));
@@ -128,7 +128,7 @@ TEST(ProductionViewAgainstBoxes, AJobWithASerialPlanWritesEachUnitsNumberAndShow
   made.firmware = QStringLiteral("firmware.hex");
   made.firmwareSha256 = firmware.sha256;
   made.imageChecksum = firmware.checksumCaption;
-  made.modeItem = 0;
+  made.mode = base::BoxMode::Online;
   made.lotSize = 2;
   made.ports = {link};
   unit::SerialPlan plan;

@@ -1,13 +1,12 @@
-#include "protocol/operator_text.h"
+#include "session/operator_text.h"
 
 #include "image/load_messages.h"
-#include "protocol/clocks.h"
 #include "protocol/reply.h"
 
 #include <QRegularExpression>
 #include <vector>
 
-namespace protocol {
+namespace session {
 
 namespace {
 
@@ -19,12 +18,12 @@ struct Pattern {
   const char *pattern;
 };
 const Pattern kPatterns[] = {
-    {"Operation", kMismatchPattern},
-    {"Operation", kNotAReplyOnePattern}, // before the pattern of any count, which would take "1" as well
-    {"Operation", kNotAReplyPattern},
-    {"Operation", kUnknownStatusPattern},
-    {"Operation", kManyRepliesPattern},
-    {"Operation", kBlocksNotAskedPattern},
+    {"Operation", protocol::kMismatchPattern},
+    {"Operation", protocol::kNotAReplyOnePattern}, // before the pattern of any count, which would take "1" as well
+    {"Operation", protocol::kNotAReplyPattern},
+    {"Operation", protocol::kUnknownStatusPattern},
+    {"Operation", protocol::kManyRepliesPattern},
+    {"Operation", protocol::kBlocksNotAskedPattern},
     {"Operation", image::kChecksumErrorPattern},
     {"Operation", image::kNotARecordPattern},
     {"Operation", image::kAddressClashPattern},
@@ -110,4 +109,10 @@ QString ShownText(const QString &designed) {
 
 QString EnglishText(const QString &designed) { return TranslatedText(designed, base::EnglishLookup()); }
 
-} // namespace protocol
+QString ProgressText(uint32_t percent) { return QStringLiteral("%1 %").arg(percent); }
+
+QString ElapsedText(uint32_t seconds, uint32_t tenths) {
+  return QString::fromUtf8(kElapsedPattern).arg(seconds).arg(tenths);
+}
+
+} // namespace session

@@ -4,7 +4,9 @@
 // them through ShownText, which translates them with Qt's catalogue: a whole
 // text by itself, a text built from parts (a mismatch, a load error, the
 // elapsed time) through the pattern it was built from. A text the catalogue
-// does not know (the system's reason for an error) is shown as it is.
+// does not know (the system's reason for an error) is shown as it is. The
+// texts of an operation's progress and elapsed time, as the window shows the
+// session's reports of them, are made here too. Pure functions.
 //
 // The contexts of the catalogue name what a text belongs to, not the file it
 // is written in: "Operation" (the ends and notices of operations), "Window"
@@ -13,8 +15,9 @@
 #include "base/language.h"
 
 #include <QString>
+#include <cstdint>
 
-namespace protocol {
+namespace session {
 
 // In the language in use (the designed text itself while that is the designed one).
 QString ShownText(const QString &designed);
@@ -23,4 +26,10 @@ QString EnglishText(const QString &designed);
 // Through any catalogue lookup (base/language.h).
 QString TranslatedText(const QString &designed, const base::TranslationLookup &lookup);
 
-} // namespace protocol
+// "<percent> %", as Label7 shows it.
+QString ProgressText(uint32_t percent);
+// "<seconds>.<tenths> 秒", as Label9 shows it.
+inline constexpr char kElapsedPattern[] = QT_TRANSLATE_NOOP("Window", "%1.%2 秒");
+QString ElapsedText(uint32_t seconds, uint32_t tenths);
+
+} // namespace session

@@ -2,12 +2,13 @@
 // from parts, translated through the catalogue, the parts carried over.
 #include "image/load_messages.h"
 #include "protocol/clocks.h"
-#include "protocol/operator_text.h"
 #include "protocol/reply.h"
+#include "session/operator_text.h"
 
 #include <gtest/gtest.h>
 
 using namespace protocol;
+using namespace session;
 
 TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
   image::HexReadResult checksum;
@@ -50,6 +51,20 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
            QString::fromUtf8(image::kSrecChecksumPattern).arg(3).arg(QStringLiteral("1F"), QStringLiteral("2E"))),
        QStringLiteral("File load error: checksum error on line 3: the file has 1F, it should be 2E")},
       {ElapsedText(12, 3), QStringLiteral("12.3 s")},
+      // The bursts the box is not designed to send.
+      {NotAReplyText(std::vector<uint8_t>{0x13, 0x37, 0x00, 0x99, 0x42, 0x42, 0x42, 0x42}),
+       QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42")},
+      {NotAReplyText(std::vector<uint8_t>{0x68}), QStringLiteral("The box sent 1 byte that is not a reply: 68")},
+      {NotAReplyText(std::vector<uint8_t>(4096, 0xA5)),
+       QStringLiteral("The box sent 4096 bytes that are not a reply: ") + QStringLiteral("A5 ").repeated(16) +
+           QStringLiteral("…")},
+      {UnknownStatusText(0x42, std::vector<uint8_t>{0x68, 0x06, 0x01, 0x42, 0x16}),
+       QStringLiteral("The box answered with status 42: 68 06 01 42 16")},
+      {ManyRepliesText(std::vector<uint8_t>{0x68, 0x03, 0x01, 0x99, 0x16, 0x68, 0x03, 0x01, 0x00, 0x16}),
+       QStringLiteral("The box sent more than one reply at once: 68 03 01 99 16 68 03 01 00 16")},
+      {BlocksNotAskedText(0x00FE),
+       QStringLiteral("The box called the load successful without asking for these blocks of the file: 1, 2, 3, 4, 5, "
+                      "6, 7")},
       // Unknown to the catalogue, and a text that only looks like a pattern's start.
       {QStringLiteral("Unable to write to /tmp/sysset.ini"), QStringLiteral("Unable to write to /tmp/sysset.ini")},
       {QStringLiteral("校验没通过"), QStringLiteral("校验没通过")},
@@ -61,4 +76,14 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
     EXPECT_EQ(ShownText(c.designed), c.designed) << "byte for byte: " << c.designed.toStdString();
     EXPECT_EQ(EnglishText(c.designed), c.english) << "whatever the language in use";
   }
+}
+
+TEST(OperatorText, ProgressAndElapsedAsTheWindowShowsThem) {
+  const std::pair<QString, QString> cases[] = {
+      {ProgressText(0), QStringLiteral("0 %")},        {ProgressText(100), QStringLiteral("100 %")},
+      {ElapsedText(0, 0), QStringLiteral("0.0 秒")},   {ElapsedText(0, 1), QStringLiteral("0.1 秒")},
+      {ElapsedText(12, 3), QStringLiteral("12.3 秒")}, {ElapsedText(120, 0), QStringLiteral("120.0 秒")},
+  };
+  for (const auto &[got, expected] : cases)
+    EXPECT_EQ(got, expected);
 }
