@@ -358,8 +358,10 @@ TEST_F(ProductionJob, TheViewAsksWhoOperatesBeforeItsFirstUnitAndAgainOnAChange)
     EXPECT_EQ(view->KeysLabel()->text() == QStringLiteral("请先输入操作员：姓名或扫描工牌，按 Enter"), asking);
     EXPECT_EQ(field->accessibleDescription(),
               asking ? QStringLiteral("未输入操作员") : QStringLiteral("操作员：") + step.named);
-    // Each unit fails at once on its missing port, its one record written.
-    EXPECT_TRUE(PumpUntil([&] { return recordsOf(wang).size() == step.wangs && recordsOf(li).size() == step.lis; }))
+    // Each unit fails at once on its missing port, its one record written, and then ends.
+    EXPECT_TRUE(PumpUntil([&] {
+      return recordsOf(wang).size() == step.wangs && recordsOf(li).size() == step.lis && !view->Run().Busy();
+    }))
         << recordsOf(wang).size() << " " << recordsOf(li).size();
   }
   const QString jobSha = QString::fromLatin1(
