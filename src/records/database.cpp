@@ -141,7 +141,7 @@ const char *const kVersion4[] = {
 // when it ended (the summaries) and by its station (what a killed run left);
 // each lot's units passed and failed, kept as units end, so that a lot of a
 // million units is counted in one read, and its size (0 until a start of one
-// of its units writes it: records/line_reader.h NoteLotSize).
+// of its units writes it: records/unit_store.h NoteLotSize).
 const char *const kVersion5[] = {
     "CREATE TABLE units (unit_uid TEXT NOT NULL, job_name TEXT NOT NULL, job_sha256 TEXT NOT NULL DEFAULT '', "
     "lot TEXT NOT NULL DEFAULT '', station TEXT NOT NULL DEFAULT '', host TEXT NOT NULL DEFAULT '', "

@@ -147,15 +147,6 @@ bool ReadLine(db::Connection &c, const QDateTime &now, const QDateTime &dayStart
   return read;
 }
 
-bool NoteLotSize(db::Connection &c, const QString &job, const QString &lot, qint64 size, QString *error) {
-  if (size <= 0)
-    return true;
-  return db::Run(c,
-                 QStringLiteral("INSERT INTO lots (job_name, lot, size) VALUES (?, ?, ?) "
-                                "ON CONFLICT (job_name, lot) DO UPDATE SET size = excluded.size"),
-                 {job, lot, size}, error);
-}
-
 LineReader::LineReader(const StoreLocation &where, QObject *parent)
     : QObject(parent), where_(where), worker_(std::make_unique<StoreWorker>(QStringLiteral("kavrin-line"))) {}
 

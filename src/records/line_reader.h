@@ -47,10 +47,6 @@ struct LineRead {
 // database's message when the store cannot be read.
 bool ReadLine(db::Connection &c, const QDateTime &now, const QDateTime &dayStart, LineFigures *line, QString *error);
 
-// Keeps `size` as the size of `job`'s lot `lot`, beside its counts, where the
-// line's lot bars read it; what a unit's start writes. 0 writes nothing.
-bool NoteLotSize(db::Connection &c, const QString &job, const QString &lot, qint64 size, QString *error);
-
 class LineReader : public QObject {
   Q_OBJECT
 public:

@@ -118,7 +118,9 @@ bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *plac
         }
       }
       bool made = false;
-      return InsertUnit(c, op.unit, &made, error) && (!made || ChangeNumbers(c, op.numbers, error));
+      return InsertUnit(c, op.unit, &made, error) &&
+             (!made || (ChangeNumbers(c, op.numbers, error) &&
+                        (op.unit.jobName.isEmpty() || NoteLotSize(c, op.unit.jobName, op.unit.lot, op.lotSize, error))));
     }
     case UnitOp::Kind::End:
       return EndUnit(c, op.unit, error) && ChangeNumbers(c, op.numbers, error);
@@ -129,6 +131,17 @@ bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *plac
     }
     return false;
   });
+}
+
+bool NoteLotSize(db::Connection &c, const QString &job, const QString &lot, qint64 size, QString *error) {
+  if (size <= 0)
+    return true;
+  // Written only when it changes, so that a unit's start adds no write to a lot that has it.
+  return Run(c,
+             QStringLiteral("INSERT INTO lots (job_name, lot, size) VALUES (?, ?, ?) "
+                            "ON CONFLICT (job_name, lot) DO UPDATE SET size = excluded.size "
+                            "WHERE lots.size <> excluded.size"),
+             {job, lot, size}, error);
 }
 
 bool ReadLot(db::Connection &c, const QString &job, const QString &lot, const QDateTime &now, LotCounters *counters,

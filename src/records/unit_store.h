@@ -27,6 +27,11 @@ bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *plac
 // The lot's units passed and failed, and those holding a place at `now`
 // without a verdict (LotCounters::running). A store older than version 5 is
 // counted from its records' derived units, without running ones.
+// Keeps `size` as the size of `job`'s lot `lot`, beside its counts, where the
+// line's lot bars read it; what each unit's start of a job with a lot size
+// writes. 0 writes nothing.
+bool NoteLotSize(db::Connection &c, const QString &job, const QString &lot, qint64 size, QString *error);
+
 bool ReadLot(db::Connection &c, const QString &job, const QString &lot, const QDateTime &now, LotCounters *counters,
              QString *error);
 

@@ -301,6 +301,10 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
     EXPECT_EQ(counters, s.after) << s.what;
   }
   QSqlQuery q(c.Database());
+  // The size the starts carried is where the line's lot bars read it.
+  ASSERT_TRUE(q.exec(QStringLiteral("SELECT size, passed, failed FROM lots WHERE job_name = 'J' AND lot = 'L'")) &&
+              q.next());
+  EXPECT_EQ(q.value(0).toString() + ' ' + q.value(1).toString() + ' ' + q.value(2).toString(), "2 1 2");
   ASSERT_TRUE(q.exec(QStringLiteral("SELECT state, value, unit_uid FROM serial_numbers WHERE pool = 'P'")) && q.next());
   EXPECT_EQ(q.value(0).toString() + ' ' + q.value(1).toString() + ' ' + q.value(2).toString(), "used 1 u1");
   records::YieldChart chart;

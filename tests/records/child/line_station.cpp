@@ -9,6 +9,7 @@
 // (ISO, UTC), hold minutes, then a unit each: pass, fail:RESULT:MESSAGE or kill.
 #include "records/database.h"
 #include "records/line_reader.h"
+#include "records/unit_store.h"
 
 #include <QCoreApplication>
 #include <csignal>

@@ -8,6 +8,7 @@
 #include "app/ui/station_row.h"
 #include "records/database.h"
 #include "records/line_reader.h"
+#include "records/unit_store.h"
 #include "support/postgres_server.h"
 #include "support/recording_dialogs.h"
 #include "support/test_helpers.h"
