@@ -25,6 +25,9 @@ QString OperatorRefusal(const QString &name) {
     return QStringLiteral("an operator's name is %1 characters long, more than %2")
         .arg(name.size())
         .arg(kMostOperatorCharacters);
+  // " li.wei" would be another operator than the "li.wei" the production view takes.
+  if (name != name.trimmed())
+    return QStringLiteral("an operator's name begins or ends with a blank");
   for (QChar c : name)
     if (c.category() == QChar::Other_Control)
       return QStringLiteral("an operator's name holds a control character");

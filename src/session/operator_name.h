@@ -16,7 +16,7 @@ inline constexpr int kMostOperatorCharacters = 128;
 QString LoginName();
 
 // Why `name` names no operator, empty when it does: 1 to
-// kMostOperatorCharacters characters, not all blank, no control character.
+// kMostOperatorCharacters characters, no blank at either end, no control character.
 QString OperatorRefusal(const QString &name);
 
 } // namespace session

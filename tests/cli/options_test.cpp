@@ -128,6 +128,7 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::Run,
        {"--job", "j", "--operator", badge.c_str()},
        "--operator: an operator's name is 129 characters long, more than 128"},
+      {Command::Run, {"--job", "j", "--operator", "li.wei "}, "--operator: an operator's name begins or ends with a blank"},
       {Command::Load,
        {"--port", "p", "--file", "f", "--operator", "王芳\t2"},
        "--operator: an operator's name holds a control character"},
