@@ -15,6 +15,7 @@
 #include <map>
 #include <numeric>
 #include <set>
+#include <latch>
 #include <thread>
 
 namespace {
@@ -399,6 +400,9 @@ TEST_F(SharedStore, AListsLinesGoOnceEachAcrossTwoStationsAndAnotherPlanIsRefuse
   constexpr int kLines = 50;
   std::vector<qint64> drawn[2];
   std::thread stations[2];
+  // Each station has drawn once before either draws on, so that both draw
+  // side by side however the threads are scheduled.
+  std::latch bothDrew(2);
   for (int s = 0; s < 2; ++s)
     stations[s] = std::thread([&, s] {
       records::db::Connection c(where, records::db::Connection::Target::Store, "list");
@@ -406,10 +410,14 @@ TEST_F(SharedStore, AListsLinesGoOnceEachAcrossTwoStationsAndAnotherPlanIsRefuse
                                          QStringLiteral("host"), QStringLiteral("station-%1").arg(s)};
       std::vector<qint64> got;
       QString error;
-      do {
-        ASSERT_TRUE(records::ReserveNumbers(c, station, 3, &got, &error)) << error.toStdString();
+      bool drew = true;
+      for (bool first = true; drew && (first || !got.empty()); first = false) {
+        drew = records::ReserveNumbers(c, station, 3, &got, &error);
+        EXPECT_TRUE(drew) << error.toStdString();
         drawn[s].insert(drawn[s].end(), got.begin(), got.end());
-      } while (!got.empty());
+        if (first)
+          bothDrew.arrive_and_wait();
+      }
     });
   for (auto &t : stations)
     t.join();
