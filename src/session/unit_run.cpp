@@ -72,6 +72,20 @@ UnitRequest UnitRun::AskedFor() const {
   return {status_.box, status_.port, status_.unitUid, plan_->jobName, plan_->lot};
 }
 
+records::UnitRow UnitRun::Row() const {
+  records::UnitRow u;
+  u.unitUid = status_.unitUid;
+  u.jobName = plan_->jobName;
+  u.jobSha256 = plan_->jobSha256;
+  u.operatorName = plan_->operatorName;
+  u.lot = plan_->lot;
+  u.station = plan_->station;
+  u.port = status_.port;
+  u.serial = status_.serial;
+  u.startedAt = startedAt_;
+  return u;
+}
+
 OperationRequest UnitRun::Request(BoxOperation operation) const {
   switch (operation) {
   case BoxOperation::Set:
@@ -176,15 +190,7 @@ void UnitRun::DataArrived(UnitData data) {
   records::UnitOp op;
   op.kind = records::UnitOp::Kind::Start;
   op.lotSize = plan_->lotSize;
-  op.unit.unitUid = status_.unitUid;
-  op.unit.jobName = plan_->jobName;
-  op.unit.jobSha256 = plan_->jobSha256;
-  op.unit.operatorName = plan_->operatorName;
-  op.unit.lot = plan_->lot;
-  op.unit.station = plan_->station;
-  op.unit.port = status_.port;
-  op.unit.serial = status_.serial;
-  op.unit.startedAt = startedAt_;
+  op.unit = Row();
   // Each attempt's steps at their time-out, and the pauses between.
   op.unit.holdsUntil = startedAt_.addSecs(qint64(plan_->attempts) * (3LL * plan_->timeoutSeconds + 5) + 60);
   if (number_)
@@ -389,15 +395,7 @@ void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const QString &
   }
   records::UnitOp op;
   op.kind = records::UnitOp::Kind::End;
-  op.unit.unitUid = status_.unitUid;
-  op.unit.jobName = plan_->jobName;
-  op.unit.jobSha256 = plan_->jobSha256;
-  op.unit.operatorName = plan_->operatorName;
-  op.unit.lot = plan_->lot;
-  op.unit.station = plan_->station;
-  op.unit.port = status_.port;
-  op.unit.serial = status_.serial;
-  op.unit.startedAt = startedAt_;
+  op.unit = Row();
   op.unit.endedAt = QDateTime::currentDateTimeUtc();
   op.unit.verdict = Verdict(state);
   op.unit.result = state == UnitState::Ready ? QStringLiteral("interrupted") : protocol::OutcomeName(outcome);

@@ -29,6 +29,7 @@
 
 #include "base/clock.h"
 #include "records/replies.h"
+#include "records/unit_row.h"
 #include "session/box_session.h"
 #include "session/unit_data.h"
 #include "session/unit_status.h"
@@ -116,6 +117,8 @@ private:
   void EndUnstarted(protocol::Outcome outcome, const QString &reason, const session::Attempt &a);
   void Done(UnitState state);
   OperationRequest Request(BoxOperation operation) const;
+  // The unit's row as far as its start knows it.
+  records::UnitRow Row() const;
   void Track(bool durable, const QString &error);
   UnitRequest AskedFor() const;
 
