@@ -3,6 +3,7 @@
 #include "app/production/box_tile.h"
 #include "app/production/verdict_sounds.h"
 #include "app/settings_file.h"
+#include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/form4.h"
 #include "base/exception.h"
@@ -32,21 +33,6 @@ using session::ProductionRun;
 using session::RunCounters;
 using session::UnitState;
 using session::UnitStatus;
-
-namespace {
-
-QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = false) {
-  auto *label = new QLabel(parent);
-  label->setObjectName(QString::fromLatin1(name));
-  QFont font = label->font();
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  label->setFont(font);
-  label->setTextInteractionFlags(Qt::NoTextInteraction);
-  return label;
-}
-
-} // namespace
 
 ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringList &ports, Dialogs &dialogs,
                                    QString settingsPath, base::Clock &clock, records::Recorder *recorder,

@@ -13,6 +13,17 @@
 
 namespace app {
 
+QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold) {
+  auto *label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  QFont font = label->font();
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  label->setFont(font);
+  label->setTextInteractionFlags(Qt::NoTextInteraction);
+  return label;
+}
+
 QFont DesignFont(const QString &family, int pixels, bool bold, FontPitch pitch) {
   QStringList families = {family, QStringLiteral("SimSun"), QStringLiteral("Microsoft YaHei")};
   if (pitch == FontPitch::Fixed)

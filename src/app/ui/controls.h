@@ -24,6 +24,11 @@ namespace app {
 enum class FontPitch { Any, Fixed };
 QFont DesignFont(const QString &family, int pixels, bool bold = false, FontPitch pitch = FontPitch::Any);
 
+// A label of a view's header (the production view's, the line's): the
+// system's font at `pixels`, named `name` for tests and assistive technology,
+// not selectable, so that a key meant for the view is never taken by it.
+QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold = false);
+
 // An editable combo box that says when its list is about to open, so the list
 // can be brought up to date first.
 class TPortComboBox : public QComboBox {

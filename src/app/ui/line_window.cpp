@@ -1,6 +1,7 @@
 #include "app/ui/line_window.h"
 
 #include "app/settings_file.h"
+#include "app/ui/controls.h"
 #include "app/ui/records_window.h"
 #include "app/ui/station_row.h"
 #include "base/timer.h"
@@ -24,15 +25,6 @@ QString YieldText(double percent) {
   return percent < 0 ? QStringLiteral("–") : QString::number(percent, 'f', 1) + QStringLiteral(" %");
 }
 
-QLabel *HeaderLabel(QWidget *parent, const char *name, int pixels, bool bold) {
-  auto *label = new QLabel(parent);
-  label->setObjectName(QString::fromLatin1(name));
-  QFont font = label->font();
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  label->setFont(font);
-  return label;
-}
 
 QString StateText(const records::StationFigures &s, const QDateTime &now) {
   const qint64 idle = s.IdleMinutes(now);
