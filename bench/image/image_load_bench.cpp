@@ -119,10 +119,12 @@ int main(int argc, char **argv) {
 
     QByteArray file;
     readFile.push_back(TimeMs([&] { file = image::ReadImageFile(hexPath); }));
-    readHex.push_back(TimeMs([&] { state.ImageText = image::ReadFirmwareBytes(file).imageText; }));
+    readHex.push_back(TimeMs([&] { state.ImageText = image::ReadFirmwareBytes(file).image.Text(); }));
     std::vector<uint8_t> blocks(size_t(image::kBlockSlots) * image::kBlockSlotSize);
-    pack.push_back(TimeMs(
-        [&] { image::BuildBlocks(state.ImageText, 32768, QStringLiteral("0000"), image::BlockTrailer{}, blocks); }));
+    const image::FirmwareFile firmware = image::ReadFirmwareBytes(file);
+    pack.push_back(TimeMs([&] {
+      image::BuildBlocks(firmware.image.bytes, 32768, QStringLiteral("0000"), image::BlockTrailer{}, blocks);
+    }));
     QStringList lines;
     dump.push_back(TimeMs([&] { lines = image::DumpLines(state.ImageText, 32768, QStringLiteral("0000")); }));
     fill.push_back(TimeMs([&] { program.Form4->ShowImage(QStringLiteral("full64k"), lines); }));
@@ -139,14 +141,14 @@ int main(int argc, char **argv) {
 
   // A unit's own image, made as session::UnitRun makes it.
   const image::FirmwareFile firmware = image::ReadFirmware(hexPath);
-  const auto shared = std::make_shared<const std::vector<std::string>>(firmware.imageText);
+  const auto shared = std::make_shared<const std::vector<uint8_t>>(firmware.image.bytes);
   const QByteArray serial("SN000100");
   size_t heap = 0;
   std::vector<double> unitImage;
   for (int round = 0; round < rounds; ++round) {
     const size_t before = mallinfo2().uordblks;
     std::shared_ptr<const session::LoadImage> packed;
-    std::vector<std::string> copy;
+    std::vector<uint8_t> copy;
     unitImage.push_back(TimeMs([&] {
       copy = *shared;
       unit::Patch(copy, 0x7F00, serial);

@@ -374,13 +374,12 @@ std::shared_ptr<const session::UnitPlan> LoadPlanOf(const SessionPlan &plan) {
   if (o.modeGiven || o.powerGiven)
     unit->set = RequestOf(plan, session::BoxOperation::Set);
   unit->load = RequestOf(plan, session::BoxOperation::Load);
-  unit->imageText = std::make_shared<const std::vector<std::string>>(plan.firmware.imageText);
+  unit->image = std::make_shared<const std::vector<uint8_t>>(plan.firmware.image.bytes);
   unit->source = SourceOf(plan);
   unit->count = uint32_t(o.count.toUInt());
   unit->sectors = o.sectorMask;
   unit->filled = plan.firmware.ranges;
-  unit->sharedImage =
-      session::PackLoadImage(*unit->imageText, unit->source, unit->count, unit->sectors, unit->filled);
+  unit->sharedImage = session::PackLoadImage(*unit->image, unit->source, unit->count, unit->sectors, unit->filled);
   return unit;
 }
 

@@ -34,10 +34,10 @@ void AddToRanges(std::vector<AddressRange> &ranges, uint32_t a) {
 // The Intel HEX reader's table, read into empty entries so that data bytes
 // 00 and addresses no record gave can be told apart.
 void ReadIntelHex(std::span<const uint8_t> bytes, FirmwareFile &firmware) {
-  const HexReadResult read = ReadHex(bytes, firmware.imageText, kLoadImageSize);
+  const HexReadResult read = ReadHex(bytes, firmware.image, kLoadImageSize);
   for (uint32_t a = 0; a < kLoadImageSize; ++a) {
-    if (firmware.imageText[a].empty())
-      firmware.imageText[a] = kEmptyImageEntry;
+    if (!firmware.image.given[a])
+      firmware.image.Set(a, 0, '0', '0');
     else
       AddToRanges(firmware.ranges, a);
   }
@@ -47,10 +47,8 @@ void ReadIntelHex(std::span<const uint8_t> bytes, FirmwareFile &firmware) {
 }
 
 void FromImageBytes(const ImageBytes &image, FirmwareFile &firmware) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
+  firmware.image.Put(0, std::span<const uint8_t>(image.bytes).first(kLoadImageSize));
   for (uint32_t a = 0; a < kLoadImageSize; ++a) {
-    const uint8_t b = image.bytes[a];
-    firmware.imageText[a] = {'$', kDigits[b >> 4], kDigits[b & 15]};
     if (image.given[a])
       AddToRanges(firmware.ranges, a);
   }
@@ -80,7 +78,6 @@ FirmwareFile ReadFirmwareBytes(const QByteArray &file, FirmwareFormat format, ui
   FirmwareFile firmware;
   firmware.fileRead = true;
   firmware.sha256 = QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
-  firmware.imageText.assign(kImageTextEntries, std::string());
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t *>(file.constData()), size_t(file.size()));
   firmware.format = format == FirmwareFormat::RawBinary ? FoundFormat::RawBinary : DetectFormat(bytes);
 
@@ -113,7 +110,7 @@ FirmwareFile ReadFirmwareBytes(const QByteArray &file, FirmwareFormat format, ui
     return firmware;
   firmware.leftOutNotice = LeftOutNotice(firmware.leftOut, kLoadImageSize);
   for (uint32_t a = 0; a < kLoadImageSize; ++a)
-    firmware.checksum += ImageEntryValue(firmware.imageText[a]);
+    firmware.checksum += firmware.image.bytes[a];
   firmware.checksumCaption = CheckSumCaption(firmware.checksum);
   return firmware;
 }

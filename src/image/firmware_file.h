@@ -17,6 +17,7 @@
 // the file; runs on the calling thread.
 
 #include "image/firmware_image.h"
+#include "image/image_table.h"
 
 #include <QByteArray>
 #include <QString>
@@ -49,12 +50,12 @@ struct FirmwareFile {
   FoundFormat format = FoundFormat::Unknown;
   // Why the file is refused, in the window's words; empty when accepted.
   QString refusal;
-  // The image table as the window holds it after the load: one "$" + two hex
-  // characters entry per address below 8000, "$00" where the file gave
-  // nothing; from 8000 up only what an Intel HEX file put there, other
-  // entries empty (kImageTextEntries entries). A refused file leaves the
-  // bytes read before its fault, as the window's error path shows them.
-  std::vector<std::string> imageText;
+  // The image: a byte (and its spelling) at every address below 8000, 00
+  // spelt "00" where the file gave nothing; from 8000 up only what an Intel
+  // HEX file put there, no entry elsewhere (kImageTextEntries entries). A
+  // refused file leaves the bytes read before its fault, as the window's
+  // error path shows them.
+  ImageTable image;
   QString sha256; // of the file's bytes, lower-case hex
   uint32_t checksum = 0;
   QString checksumCaption; // "CheckSum:  0x0012ABCD"

@@ -3,7 +3,6 @@
 #include "base/convert.h"
 
 #include <algorithm>
-#include <array>
 #include <string_view>
 
 namespace image {
@@ -38,13 +37,13 @@ uint8_t ImageEntryValue(const std::string &entry) {
   return uint8_t(base::HexTextToInt(std::string_view(entry).substr(1)));
 }
 
-void ClearImage(std::vector<std::string> &imageText, uint32_t imageSize) {
-  const size_t end = std::min<size_t>(imageSize, imageText.size());
+void ClearImage(ImageTable &image, uint32_t imageSize) {
+  const size_t end = std::min<size_t>(imageSize, image.bytes.size());
   for (size_t a = 0; a < end; ++a)
-    imageText[a] = kEmptyImageEntry;
+    image.Set(uint32_t(a), 0, '0', '0');
 }
 
-HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &imageText, uint32_t imageSize) {
+HexReadResult ReadHex(std::span<const uint8_t> file, ImageTable &image, uint32_t imageSize) {
   HexReadResult result;
   Field field = Field::Start;
   char token[2] = {};
@@ -55,7 +54,11 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
   uint32_t index = 0;
   uint8_t checksum = 0; // wraps modulo 256
   uint32_t line = 1;
-  std::vector<std::array<char, 2>> pending; // the data characters of the record being read
+  struct Spelt {
+    uint8_t value;
+    char high, low;
+  };
+  std::vector<Spelt> pending; // the data of the record being read, as the file spelt it
   // The upper address the data records stand under (type 4: the value times
   // 0x10000; type 2: the segment base times 16), and for each image address the
   // one its byte was stored under.
@@ -127,7 +130,7 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
       break;
     case Field::Data:
       if (type == kDataRecord)
-        pending.push_back({token[0], token[1]});
+        pending.push_back({value, token[0], token[1]});
       recordValue = (recordValue << 8 | value) & 0xFFFF;
       checksum += value;
       if (++index == byteCount)
@@ -139,7 +142,7 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
       for (size_t k = 0; k < pending.size(); ++k) {
         const uint32_t at = address + uint32_t(k);
         ++result.dataBytes;
-        if (at >= kImageAddressSpace || at >= imageText.size()) {
+        if (at >= kImageAddressSpace || at >= image.bytes.size()) {
           ++result.bytesDropped;
         } else {
           if (!clash && upperOf[at] != kNoUpperAddress && upperOf[at] != upper) {
@@ -149,7 +152,7 @@ HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &i
             result.clashLater = upper + at;
           }
           upperOf[at] = upper;
-          imageText[at].assign({'$', pending[k][0], pending[k][1]});
+          image.Set(at, pending[k].value, pending[k].high, pending[k].low);
           if (at >= imageSize)
             ++result.bytesOutsideImage;
         }

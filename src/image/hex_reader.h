@@ -19,10 +19,13 @@
 // checksum; a record cut short stores none of its bytes. Every record's
 // checksum is checked; a whole record's data is stored before its checksum is
 // compared. Data records (type 0) are
-// stored as "$" + the file's own two characters, letter case kept; types 2 and
+// stored as their bytes, with the file's own two characters as their spelling
+// (image/image_table.h), letter case kept; types 2 and
 // 4 only name the upper address above; every other type is checked and
 // otherwise ignored, and records after an end-of-file or start-address record
 // are read as well.
+
+#include "image/image_table.h"
 
 #include <cstdint>
 #include <span>
@@ -77,14 +80,14 @@ struct HexReadResult {
   uint32_t BytesLeftOut() const { return bytesOutsideImage + bytesDropped; }
 };
 
-// Reads the HEX text in `file` into `imageText` (one entry per 16-bit address;
+// Reads the HEX text in `file` into `image` (one entry per 16-bit address;
 // entries the file does not fill are left as they are). Reading stops at the
 // first faulty record; the data bytes stored before it, its own included,
 // stay. `imageSize` only decides which bytes count as outside the image.
-HexReadResult ReadHex(std::span<const uint8_t> file, std::vector<std::string> &imageText, uint32_t imageSize);
+HexReadResult ReadHex(std::span<const uint8_t> file, ImageTable &image, uint32_t imageSize);
 
 // Sets entries 0..imageSize-1 to "$00"; later entries keep what they hold.
-void ClearImage(std::vector<std::string> &imageText, uint32_t imageSize);
+void ClearImage(ImageTable &image, uint32_t imageSize);
 
 // Numeric value of an image entry: "$" + hex digits; 0 when not a valid number.
 uint8_t ImageEntryValue(const std::string &entry);

@@ -49,7 +49,7 @@ void PutBigEndian(uint8_t *at, uint32_t value) {
 
 } // namespace
 
-uint32_t BuildBlocks(const std::vector<std::string> &imageText, uint32_t imageSize, const QString &chipStart,
+uint32_t BuildBlocks(std::span<const uint8_t> image, uint32_t imageSize, const QString &chipStart,
                      const BlockTrailer &trailer, std::vector<uint8_t> &blocks) {
   if (blocks.size() < size_t(kBlockSlots) * kBlockSlotSize)
     blocks.resize(size_t(kBlockSlots) * kBlockSlotSize, 0);
@@ -62,7 +62,7 @@ uint32_t BuildBlocks(const std::vector<std::string> &imageText, uint32_t imageSi
     uint32_t sum = 0;
     for (uint32_t i = 0; i < kBlockDataSize; ++i) {
       const size_t a = size_t(n) * kBlockDataSize + i;
-      const uint8_t value = a < imageText.size() ? ImageEntryValue(imageText[a]) : 0;
+      const uint8_t value = a < image.size() ? image[a] : 0;
       record[kBlockDataOffset + i] = value;
       sum += value;
     }
@@ -73,9 +73,9 @@ uint32_t BuildBlocks(const std::vector<std::string> &imageText, uint32_t imageSi
   }
 
   uint32_t checksum = 0;
-  const size_t end = std::min<size_t>(imageSize, imageText.size());
+  const size_t end = std::min<size_t>(imageSize, image.size());
   for (size_t a = 0; a < end; ++a)
-    checksum += ImageEntryValue(imageText[a]);
+    checksum += image[a];
   return checksum;
 }
 

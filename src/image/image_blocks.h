@@ -59,9 +59,9 @@ struct BlockTrailer {
 };
 
 // Builds block records 0 .. imageSize/4096 - 1 (at most 16) into `blocks`
-// and returns the image checksum: the sum of the values of entries
-// 0..imageSize-1, 32 bits.
-uint32_t BuildBlocks(const std::vector<std::string> &imageText, uint32_t imageSize, const QString &chipStart,
+// from the image's bytes (00 beyond its end) and returns the image checksum:
+// the sum of bytes 0..imageSize-1, 32 bits.
+uint32_t BuildBlocks(std::span<const uint8_t> image, uint32_t imageSize, const QString &chipStart,
                      const BlockTrailer &trailer, std::vector<uint8_t> &blocks);
 
 // "CheckSum:  0x" + eight upper-case hex digits.

@@ -44,9 +44,8 @@ uint16_t DataBlocks(const std::vector<image::AddressRange> &filled, uint32_t sec
 
 } // namespace
 
-std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &imageText, LoadSource source,
-                                               uint32_t count, uint32_t sectors,
-                                               const std::vector<image::AddressRange> &filled) {
+std::shared_ptr<const LoadImage> PackLoadImage(std::span<const uint8_t> bytes, LoadSource source, uint32_t count,
+                                               uint32_t sectors, const std::vector<image::AddressRange> &filled) {
   auto image = std::make_shared<LoadImage>();
   image->source = std::move(source);
   image->count = count;
@@ -55,8 +54,7 @@ std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &i
   // Every load packs 32 KiB from address 0000, whatever the chip.
   const image::BlockTrailer trailer{image::MakeNameField(image->source.path),
                                     image::MakeCountField(QString::number(count)), sectors};
-  image->checksum =
-      image::BuildBlocks(imageText, image::kLoadImageSize, QStringLiteral("0000"), trailer, image->blocks);
+  image->checksum = image::BuildBlocks(bytes, image::kLoadImageSize, QStringLiteral("0000"), trailer, image->blocks);
   image->checksumCaption = image::CheckSumCaption(image->checksum);
   image->dataBlocks = DataBlocks(filled, sectors);
   return image;

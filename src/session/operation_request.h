@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -56,13 +57,11 @@ struct LoadImage {
   uint16_t dataBlocks = 0;
 };
 
-// Packs `imageText` (one "$" + two hex characters per address, as the
-// firmware readers fill it) into the blocks of a load. `filled` are the
-// addresses the file (and a unit's own data) gave; none given stands for the
-// whole image. Sector s holds the 1 KiB from (s-1) * 400 hex on.
-std::shared_ptr<const LoadImage> PackLoadImage(const std::vector<std::string> &imageText, LoadSource source,
-                                               uint32_t count, uint32_t sectors,
-                                               const std::vector<image::AddressRange> &filled = {});
+// Packs `image` (one byte per address, as the firmware readers fill it) into
+// the blocks of a load. `filled` are the addresses the file (and a unit's own
+// data) gave; none given stands for the whole image. Sector s holds the 1 KiB from (s-1) * 400 hex on.
+std::shared_ptr<const LoadImage> PackLoadImage(std::span<const uint8_t> image, LoadSource source, uint32_t count,
+                                               uint32_t sectors, const std::vector<image::AddressRange> &filled = {});
 
 struct OperationRequest {
   BoxOperation operation = BoxOperation::Verify;

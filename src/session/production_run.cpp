@@ -69,12 +69,12 @@ std::shared_ptr<UnitPlan> PlanOf(const job::OpenedJob &opened, const QString &lo
     verify.imageSize = image::kLoadImageSize;
     plan->verify = verify;
   }
-  plan->imageText = std::make_shared<const std::vector<std::string>>(opened.firmware.imageText);
+  plan->image = std::make_shared<const std::vector<uint8_t>>(opened.firmware.image.bytes);
   plan->source = {opened.firmwarePath, opened.firmware.sha256};
   plan->count = job.count.toUInt();
   plan->sectors = job.sectorMask;
   plan->filled = opened.firmware.ranges;
-  plan->sharedImage = PackLoadImage(*plan->imageText, plan->source, plan->count, plan->sectors, plan->filled);
+  plan->sharedImage = PackLoadImage(*plan->image, plan->source, plan->count, plan->sectors, plan->filled);
   return plan;
 }
 

@@ -1,9 +1,10 @@
 #include "session/unit_run.h"
 
 #include "base/exception.h"
-#include "session/operator_text.h"
 #include "records/recorder.h"
 #include "records/serial_pool.h"
+#include "session/operator_text.h"
+#include "unit/serial_plan.h"
 
 #include <QPointer>
 #include <QUuid>
@@ -150,17 +151,15 @@ void UnitRun::DataArrived(UnitData data) {
   if (refusal.isEmpty() && patches_.empty()) {
     image_ = plan_->sharedImage;
   } else if (refusal.isEmpty()) {
-    std::vector<std::string> text = *plan_->imageText;
+    std::vector<uint8_t> bytes = *plan_->image;
     for (const ImagePatch &patch : patches_) {
-      if (qint64(patch.address) + patch.bytes.size() > qint64(text.size())) {
+      if (qint64(patch.address) + patch.bytes.size() > qint64(bytes.size())) {
         refusal = QStringLiteral("the unit's data at %1 (%2 bytes) does not fit in the image")
                       .arg(patch.address, 4, 16, QLatin1Char('0'))
                       .arg(patch.bytes.size());
         break;
       }
-      for (qsizetype i = 0; i < patch.bytes.size(); ++i)
-        text[patch.address + size_t(i)] =
-            "$" + QStringLiteral("%1").arg(uint8_t(patch.bytes[i]), 2, 16, QLatin1Char('0')).toUpper().toStdString();
+      unit::Patch(bytes, patch.address, patch.bytes);
     }
     if (refusal.isEmpty()) {
       // The unit's bytes are data the box must ask for too.
@@ -168,7 +167,7 @@ void UnitRun::DataArrived(UnitData data) {
       for (const ImagePatch &patch : patches_)
         if (!patch.bytes.isEmpty())
           filled.push_back({patch.address, patch.address + uint32_t(patch.bytes.size()) - 1});
-      image_ = PackLoadImage(text, plan_->source, plan_->count, plan_->sectors, filled);
+      image_ = PackLoadImage(bytes, plan_->source, plan_->count, plan_->sectors, filled);
     }
   }
   if (!refusal.isEmpty()) {

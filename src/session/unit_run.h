@@ -61,8 +61,9 @@ struct UnitPlan {
   std::optional<OperationRequest> set; // each attempt's first step
   OperationRequest load;               // its image is the unit's own or `sharedImage`
   std::optional<OperationRequest> verify;
-  // The image text a unit's data is written into, and what its packing needs.
-  std::shared_ptr<const std::vector<std::string>> imageText;
+  // The image a unit's data is written into (a byte per address), and what
+  // its packing needs.
+  std::shared_ptr<const std::vector<uint8_t>> image;
   LoadSource source;
   uint32_t count = 0;
   uint32_t sectors = 0xFFFFFFFFu;

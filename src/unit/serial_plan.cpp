@@ -193,12 +193,9 @@ QString PlaceRefusal(uint32_t address, int size, const std::vector<image::Addres
   return {};
 }
 
-void Patch(std::vector<std::string> &imageText, uint32_t address, const QByteArray &bytes) {
-  static const char *const kDigits = "0123456789ABCDEF";
-  for (int i = 0; i < bytes.size() && address + uint32_t(i) < imageText.size(); ++i) {
-    const auto b = uint8_t(bytes[i]);
-    imageText[address + uint32_t(i)] = std::string{'$', kDigits[b >> 4], kDigits[b & 15]};
-  }
+void Patch(std::vector<uint8_t> &image, uint32_t address, const QByteArray &bytes) {
+  for (int i = 0; i < bytes.size() && address + uint32_t(i) < image.size(); ++i)
+    image[address + uint32_t(i)] = uint8_t(bytes[i]);
 }
 
 QString PoolDefinition(const SerialPlan &plan, const QString &listSha256) {

@@ -94,8 +94,8 @@ Field ValueField(const QString &line);
 // fills at `filled` (unless overwrite is allowed); empty when they can.
 QString PlaceRefusal(uint32_t address, int size, const std::vector<image::AddressRange> &filled, bool overwrite);
 
-// Writes `bytes` into the image text at `address` ("$" + two hex digits each).
-void Patch(std::vector<std::string> &imageText, uint32_t address, const QByteArray &bytes);
+// Writes `bytes` into the image at `address`; bytes beyond its end are dropped.
+void Patch(std::vector<uint8_t> &image, uint32_t address, const QByteArray &bytes);
 
 // The pool's definition as the store keeps it, so that stations drawing from
 // one pool by different plans are refused: "count start=1 step=1", "list <sha256>".

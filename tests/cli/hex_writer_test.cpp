@@ -29,16 +29,16 @@ TEST(HexWriter, ReadsBackThroughTheProjectsReader) {
   const HexSegment segments[] = {{0x0000, code}, {0xB000, dataflash}};
   const QByteArray text = IntelHexText(segments);
 
-  std::vector<std::string> image(image::kImageTextEntries);
+  image::ImageTable image;
   const image::HexReadResult read = image::ReadHex(Bytes(text), image, 0x10000);
   ASSERT_TRUE(read.Ok());
   EXPECT_EQ(read.dataBytes, code.size() + dataflash.size());
   EXPECT_EQ(read.dataRecords, 0x8000 / 16 + 0x1005 / 16 + 1);
   EXPECT_EQ(read.records, read.dataRecords + 1); // and the end record
   for (size_t a = 0; a < code.size(); ++a)
-    ASSERT_EQ(image::ImageEntryValue(image[a]), code[a]) << a;
+    ASSERT_EQ(image.bytes[a], code[a]) << a;
   for (size_t a = 0; a < dataflash.size(); ++a)
-    ASSERT_EQ(image::ImageEntryValue(image[0xB000 + a]), dataflash[a]) << a;
+    ASSERT_EQ(image.bytes[0xB000 + a], dataflash[a]) << a;
 
   // Every line a record with CR LF; no page record below 0x10000; the end record last.
   EXPECT_TRUE(text.startsWith(":10000000"));

@@ -14,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const QByteArray file(reinterpret_cast<const char *>(data + 3), qsizetype(size - 3));
   const image::FirmwareFile f =
       image::ReadFirmwareBytes(file, raw ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent, base);
-  if (f.imageText.size() != image::kImageTextEntries || (f.Accepted() && f.ranges.empty()) ||
+  if (f.image.bytes.size() != image::kImageTextEntries || (f.Accepted() && f.ranges.empty()) ||
       (f.Accepted() && f.checksumCaption.isEmpty()))
     std::abort();
   for (uint32_t a = 0; a < image::kLoadImageSize; ++a)
-    if (f.imageText[a].size() != 3 || f.imageText[a][0] != '$')
+    if (!f.image.given[a])
       std::abort();
   return 0;
 }

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  // Reused: every entry the reader writes is a whole "$XX", whatever was there.
-  static std::vector<std::string> table(image::kImageTextEntries);
+  // Reused: every entry the reader writes is written whole, whatever was there.
+  static image::ImageTable table;
   const image::HexReadResult r = image::ReadHex({data, size}, table, image::kLoadImageSize);
   if (r.BytesLeftOut() > r.dataBytes || r.dataRecords > r.records)
     std::abort();

@@ -86,7 +86,7 @@ TEST(FirmwareFile, EveryFormOfAProgramGivesTheSameImage) {
       const FirmwareFile f = ReadFirmware(path, c.format, p.base);
       ASSERT_TRUE(f.Accepted()) << f.refusal.toStdString();
       EXPECT_EQ(f.format, c.found);
-      EXPECT_EQ(Values(f.imageText), expected);
+      EXPECT_EQ(Values(f.image), expected);
       EXPECT_EQ(f.checksumCaption, Sum(sum));
       EXPECT_EQ(RangesText(f.ranges).toStdString(), p.ranges);
       EXPECT_EQ(f.leftOut, p.leftOut);
@@ -152,9 +152,9 @@ TEST(FirmwareFile, FormIsToldByContentNotByName) {
   }
   // A raw binary's bytes as they are, upper-case in the image table.
   const FirmwareFile text = ReadFirmwareBytes(":1", FirmwareFormat::RawBinary, 0x10);
-  EXPECT_EQ(text.imageText[0x10], "$3A");
-  EXPECT_EQ(text.imageText[0x11], "$31");
-  EXPECT_EQ(text.imageText[0x0F], "$00");
+  EXPECT_EQ(text.image.Entry(0x10), "$3A");
+  EXPECT_EQ(text.image.Entry(0x11), "$31");
+  EXPECT_EQ(text.image.Entry(0x0F), "$00");
 }
 
 TEST(FirmwareFile, SRecords) {
@@ -266,7 +266,7 @@ TEST(FirmwareFile, ElfFiles) {
     EXPECT_EQ(f.format, FoundFormat::Elf);
     if (c.refusal.isEmpty()) {
       ASSERT_TRUE(f.Accepted()) << f.refusal.toStdString();
-      EXPECT_EQ(Values(f.imageText), expected);
+      EXPECT_EQ(Values(f.image), expected);
     } else if (c.exact) {
       EXPECT_EQ(f.refusal.toStdString(), LoadErrorText(c.refusal).toStdString());
     } else {

@@ -23,9 +23,7 @@ QString Fixture(const QString &name) {
   return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + QStringLiteral("/fixtures/") + name;
 }
 
-HexReadResult Read(const std::string &text, std::vector<std::string> &image) {
-  return ReadHex(Bytes(text), image, 32768);
-}
+HexReadResult Read(const std::string &text, ImageTable &image) { return ReadHex(Bytes(text), image, 32768); }
 
 // ---------------------------------------------------------------------------
 // Files made by srec_cat and objcopy, kept as fixtures with the tools' own
@@ -90,11 +88,11 @@ TEST(HexReader, LowerCaseDigitsAreKeptInTheTable) {
   ASSERT_GE(first, 0);
   for (int i = 0; i < 16; ++i) {
     const std::string expected = "$" + hex.mid(first + 9 + 2 * i, 2).toStdString();
-    EXPECT_EQ(image[0x1000 + size_t(i)], expected);
+    EXPECT_EQ(image.Entry(0x1000 + size_t(i)), expected);
   }
   bool sawLowerLetter = false;
   for (uint32_t a = 0x1000; a < 0x1000 + 3000; ++a) {
-    for (char c : image[a].substr(1)) {
+    for (char c : image.Entry(a).substr(1)) {
       EXPECT_FALSE(c >= 'A' && c <= 'F') << "address " << a;
       sawLowerLetter |= c >= 'a' && c <= 'f';
     }
@@ -156,10 +154,10 @@ TEST(HexReader, StartAddressRecordIsCheckedAndReadingGoesOn) {
   auto image = FreshImage();
   const HexReadResult r = Read(text, image);
   ASSERT_TRUE(r.Ok());
-  EXPECT_EQ(image[0x0000], "$11");
-  EXPECT_EQ(image[0x0001], "$22");
-  EXPECT_EQ(image[0x0010], "$33"); // after type 5
-  EXPECT_EQ(image[0x0020], "$44"); // after type 1
+  EXPECT_EQ(image.Entry(0x0000), "$11");
+  EXPECT_EQ(image.Entry(0x0001), "$22");
+  EXPECT_EQ(image.Entry(0x0010), "$33"); // after type 5
+  EXPECT_EQ(image.Entry(0x0020), "$44"); // after type 1
   EXPECT_EQ(r.records, 6u);
   EXPECT_EQ(r.dataRecords, 3u);
   EXPECT_EQ(r.dataBytes, 4u);
@@ -172,7 +170,7 @@ TEST(HexReader, TypeFiveThenTypeOneReadsBoth) {
   const HexReadResult r = Read(text, image);
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.records, 3u);
-  EXPECT_EQ(image[0x0100], "$AB");
+  EXPECT_EQ(image.Entry(0x0100), "$AB");
 }
 
 TEST(HexReader, BadChecksumInANonDataRecordIsCaught) {
@@ -195,8 +193,8 @@ TEST(HexReader, ExtendedAddressIsNotApplied) {
   auto image = FreshImage();
   const HexReadResult r = Read(text, image);
   ASSERT_TRUE(r.Ok());
-  EXPECT_EQ(image[0x0200], "$5A");
-  EXPECT_EQ(image[0x0201], "$A5");
+  EXPECT_EQ(image.Entry(0x0200), "$5A");
+  EXPECT_EQ(image.Entry(0x0201), "$A5");
   EXPECT_EQ(r.BytesLeftOut(), 0u);
 }
 
@@ -247,7 +245,7 @@ TEST(HexReader, DataUnderDifferentUpperAddressesMustNotMeet) {
     const HexReadResult r = Read(c.text, image);
     EXPECT_EQ(LoadErrorText(r).toStdString(), c.message.toStdString()) << c.name;
     EXPECT_EQ(r.Ok(), c.message.isEmpty()) << c.name;
-    EXPECT_EQ(image[c.at], c.entry) << c.name;
+    EXPECT_EQ(image.Entry(c.at), c.entry) << c.name;
     EXPECT_EQ(r.BytesLeftOut(), c.leftOut) << c.name;
   }
 }
@@ -268,11 +266,11 @@ TEST(HexReader, FaultyThirdRecordKeepsTheBytesOfAllThree) {
   EXPECT_EQ(r.addressLow, "00");
   EXPECT_EQ(r.expectedChecksum, 0x3F);
   EXPECT_EQ(LoadErrorText(r), QStringLiteral("文件加载错误，0100地址行校验和错误 3F"));
-  EXPECT_EQ(image[0x0000], "$01");
-  EXPECT_EQ(image[0x0001], "$02");
-  EXPECT_EQ(image[0x0080], "$03");
-  EXPECT_EQ(image[0x0100], "$BF"); // stored before its checksum was compared
-  EXPECT_EQ(image[0x0200], "$00"); // reading stopped at the faulty record
+  EXPECT_EQ(image.Entry(0x0000), "$01");
+  EXPECT_EQ(image.Entry(0x0001), "$02");
+  EXPECT_EQ(image.Entry(0x0080), "$03");
+  EXPECT_EQ(image.Entry(0x0100), "$BF"); // stored before its checksum was compared
+  EXPECT_EQ(image.Entry(0x0200), "$00"); // reading stopped at the faulty record
   EXPECT_EQ(r.records, 2u);
 }
 
@@ -292,7 +290,7 @@ TEST(HexReader, MessageKeepsTheAddressCharactersAsInTheFile) {
 TEST(HexReader, LastRecordWithoutLineEndIsChecked) {
   auto image = FreshImage();
   EXPECT_TRUE(Read(Record(0x0000, 0, {0x01}) + "\r\n" + Record(0x0010, 0, {0x02}), image).Ok());
-  EXPECT_EQ(image[0x0010], "$02");
+  EXPECT_EQ(image.Entry(0x0010), "$02");
 
   auto image2 = FreshImage();
   const HexReadResult r = Read(Record(0x0000, 0, {0x01}) + "\r\n" + Record(0x0010, 0, {0x02}, 0x00), image2);
@@ -317,7 +315,7 @@ TEST(HexReader, RecordCutShortFailsLikeAWrongChecksum) {
     auto image = FreshImage();
     const HexReadResult r = Read(c.text, image);
     EXPECT_EQ(r.status, Status::ChecksumError) << c.name;
-    EXPECT_EQ(image[0x0300], "$00") << c.name;
+    EXPECT_EQ(image.Entry(0x0300), "$00") << c.name;
   }
   auto image = FreshImage();
   const HexReadResult r = Read(good + ":01010000AA\n", image);
@@ -381,8 +379,8 @@ TEST(HexReader, RecordCutByALineEndStoresNothingAndNamesOnlyItself) {
   auto image = FreshImage();
   const HexReadResult cut = Read(":02010000AA\r\n" + Record(0x0200, 0, {0x11, 0x22}) + "\r\n", image);
   EXPECT_EQ(cut.status, Status::ChecksumError);
-  EXPECT_EQ(image[0x0100], "$00");
-  EXPECT_EQ(image[0x0101], "$00");
+  EXPECT_EQ(image.Entry(0x0100), "$00");
+  EXPECT_EQ(image.Entry(0x0101), "$00");
   EXPECT_EQ(LoadErrorText(cut), QStringLiteral("文件加载错误，0100地址行校验和错误 %1")
                                     .arg(QString::fromStdString(HexByte(256 - (2 + 1 + 0 + 0 + 0xAA)))));
   // A record cut before its address names no address, not the one before it.
@@ -402,18 +400,18 @@ TEST(HexReader, CharactersThatAreNoDigitsCountAsZero) {
   auto image2 = FreshImage();
   r = Read(":01001000G0EF\r\n", image2);
   ASSERT_TRUE(r.Ok());
-  EXPECT_EQ(image2[0x0010], "$G0");
-  EXPECT_EQ(ImageEntryValue(image2[0x0010]), 0);
+  EXPECT_EQ(image2.Entry(0x0010), "$G0");
+  EXPECT_EQ(image2.bytes[0x0010], 0);
 
   auto image3 = FreshImage();
-  image3[0x0000] = "$77";
+  image3.Set(0x0000, 0x77, '7', '7');
   // 0x01 + 0x00 + 0 + 0x00 + 0x1E = 0x1F calls for checksum E1.
   r = Read(":0100Z0001EFF\r\n", image3);
   EXPECT_EQ(r.expectedChecksum, 0xE1);
   r = Read(":0100Z0001EE1\r\n", image3);
   ASSERT_TRUE(r.Ok());
   EXPECT_EQ(r.addressLow, "Z0");
-  EXPECT_EQ(image3[0x0000], "$1E");
+  EXPECT_EQ(image3.Entry(0x0000), "$1E");
 }
 
 // ---------------------------------------------------------------------------
@@ -428,13 +426,13 @@ TEST(HexReader, BytesBeyondTheImageAreCountedAndBeyondTheTableDropped) {
   auto image = FreshImage();
   const HexReadResult r = Read(text, image);
   ASSERT_TRUE(r.Ok());
-  EXPECT_EQ(image.size(), size_t(kImageAddressSpace));
-  EXPECT_EQ(image[0x7FFE], "$01");
-  EXPECT_EQ(image[0x8000], "$03"); // stored, outside the image
-  EXPECT_EQ(image[0xFFF8], "$A0");
-  EXPECT_EQ(image[0xFFFF], "$A7");
+  EXPECT_EQ(image.bytes.size(), size_t(kImageAddressSpace));
+  EXPECT_EQ(image.Entry(0x7FFE), "$01");
+  EXPECT_EQ(image.Entry(0x8000), "$03"); // stored, outside the image
+  EXPECT_EQ(image.Entry(0xFFF8), "$A0");
+  EXPECT_EQ(image.Entry(0xFFFF), "$A7");
   for (uint32_t a = 0; a < 8; ++a)
-    EXPECT_EQ(image[a], "$00") << "no wrap-around to " << a;
+    EXPECT_EQ(image.Entry(a), "$00") << "no wrap-around to " << a;
   EXPECT_EQ(r.bytesOutsideImage, 2u + 8u);
   EXPECT_EQ(r.bytesDropped, 8u);
   EXPECT_EQ(r.BytesLeftOut(), 18u);
@@ -450,12 +448,13 @@ TEST(HexReader, NoNoticeWhenEveryByteIsInTheImage) {
 }
 
 TEST(HexReader, ClearImageResetsOnlyTheImage) {
-  std::vector<std::string> image(kImageAddressSpace, "$5A");
+  ImageTable image;
+  image.Put(0, std::vector<uint8_t>(kImageAddressSpace, 0x5A));
   ClearImage(image, 32768);
-  EXPECT_EQ(image[0], "$00");
-  EXPECT_EQ(image[32767], "$00");
-  EXPECT_EQ(image[32768], "$5A");
-  EXPECT_EQ(image[65535], "$5A");
+  EXPECT_EQ(image.Entry(0), "$00");
+  EXPECT_EQ(image.Entry(32767), "$00");
+  EXPECT_EQ(image.Entry(32768), "$5A");
+  EXPECT_EQ(image.Entry(65535), "$5A");
 }
 
 TEST(HexReader, EntryValues) {

@@ -46,10 +46,15 @@ inline QByteArray ReadWhole(const QString &path) {
 }
 
 // A fresh image table as a load leaves it before reading: "$00" below imageSize.
-inline std::vector<std::string> FreshImage(uint32_t imageSize = 32768) {
-  std::vector<std::string> image(image::kImageAddressSpace);
+inline image::ImageTable FreshImage(uint32_t imageSize = 32768) {
+  image::ImageTable image;
   image::ClearImage(image, imageSize);
   return image;
+}
+
+// Bytes 0..size-1.
+inline std::vector<uint8_t> Values(const image::ImageTable &image, uint32_t size = 32768) {
+  return {image.bytes.begin(), image.bytes.begin() + size};
 }
 
 // Values of entries 0..size-1.

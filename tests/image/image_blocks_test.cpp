@@ -24,10 +24,10 @@ std::vector<uint8_t> Field(const std::vector<uint8_t> &blocks, uint32_t n, size_
 
 std::vector<uint8_t> ZeroBlocks() { return std::vector<uint8_t>(size_t(kBlockSlots) * kBlockSlotSize, 0); }
 
-std::vector<std::string> ImageOf(const std::string &entry) {
-  std::vector<std::string> image(kImageAddressSpace);
-  for (uint32_t a = 0; a < 32768; ++a)
-    image[a] = entry;
+// 32 KiB of `value`, then zeros up to the end of the table.
+std::vector<uint8_t> ImageOf(uint8_t value) {
+  std::vector<uint8_t> image(kImageAddressSpace, 0);
+  std::fill_n(image.begin(), 32768, value);
   return image;
 }
 
@@ -36,7 +36,7 @@ BlockTrailer DefaultTrailer() {
 }
 
 TEST(Blocks, AllZeroImage) {
-  const auto image = ImageOf("$00");
+  const auto image = ImageOf(0x00);
   auto blocks = ZeroBlocks();
   const uint32_t checksum = BuildBlocks(image, 32768, QStringLiteral("0000"), DefaultTrailer(), blocks);
   EXPECT_EQ(checksum, 0u);
@@ -49,7 +49,7 @@ TEST(Blocks, AllZeroImage) {
 }
 
 TEST(Blocks, AllFFImage) {
-  const auto image = ImageOf("$FF");
+  const auto image = ImageOf(0xFF);
   auto blocks = ZeroBlocks();
   const uint32_t checksum = BuildBlocks(image, 32768, QStringLiteral("0000"), DefaultTrailer(), blocks);
   EXPECT_EQ(checksum, 0x007F8000u);
@@ -62,22 +62,15 @@ TEST(Blocks, AllFFImage) {
 }
 
 TEST(Blocks, LayoutOfEveryFieldAndTheUntouchedSlots) {
-  // Each byte's value is its address's low byte plus its block number, spelt in
-  // mixed case and with a few texts that are no hex numbers.
-  std::vector<std::string> image(kImageAddressSpace, "$00");
+  // Each byte's value is its address's low byte plus its block number, and
+  // a byte in the table beyond the image that no block takes.
+  std::vector<uint8_t> image(kImageAddressSpace, 0);
   uint32_t expectedSum = 0;
   for (uint32_t a = 0; a < 32768; ++a) {
-    const uint8_t v = uint8_t(a + a / 4096);
-    std::string text = HexByte(v);
-    if (a % 3 == 0)
-      text[1] = char(std::tolower(text[1]));
-    image[a] = "$" + text;
-    expectedSum += v;
+    image[a] = uint8_t(a + a / 4096);
+    expectedSum += image[a];
   }
-  image[5] = "$G1";
-  expectedSum -= uint8_t(5);
-  image[4464] = "$ZZ";
-  expectedSum -= uint8_t(4464 + 4464 / 4096);
+  image[0x8000] = 0xFF;
 
   auto blocks = ZeroBlocks();
   const BlockTrailer trailer{MakeNameField(QStringLiteral("C:\\fw\\app.b.hex")), MakeCountField(QStringLiteral("123")),
@@ -92,7 +85,7 @@ TEST(Blocks, LayoutOfEveryFieldAndTheUntouchedSlots) {
     EXPECT_EQ(slot[1], 0x10 * n);
     uint32_t sum = 0;
     for (uint32_t i = 0; i < kBlockDataSize; ++i) {
-      const uint8_t expected = ImageEntryValue(image[n * kBlockDataSize + i]);
+      const uint8_t expected = image[n * kBlockDataSize + i];
       ASSERT_EQ(slot[2 + i], expected) << "block " << n << " byte " << i;
       sum += expected;
     }
@@ -114,13 +107,13 @@ TEST(Blocks, LayoutOfEveryFieldAndTheUntouchedSlots) {
 }
 
 TEST(Blocks, SecondBuildRebuildsEveryBlock) {
-  auto first = ImageOf("$A5");
+  auto first = ImageOf(0xA5);
   auto blocks = ZeroBlocks();
   BuildBlocks(first, 32768, QStringLiteral("0000"), DefaultTrailer(), blocks);
 
-  std::vector<std::string> second(kImageAddressSpace, "$00");
+  std::vector<uint8_t> second(kImageAddressSpace, 0);
   for (uint32_t a = 0; a < 32768; ++a)
-    second[a] = "$" + HexByte(a * 7 + 3);
+    second[a] = uint8_t(a * 7 + 3);
   const BlockTrailer trailer{MakeNameField(QStringLiteral("b.hex")), MakeCountField(QStringLiteral("")), 0};
   BuildBlocks(second, 32768, QStringLiteral("0000"), trailer, blocks);
 
@@ -141,7 +134,7 @@ TEST(Blocks, AddressHighByteFollowsTheChipStart) {
       {"", {0x00, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70}},
       {"XY00", {0x00, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70}},
   };
-  const auto image = ImageOf("$00");
+  const auto image = ImageOf(0x00);
   for (const auto &c : cases) {
     auto blocks = ZeroBlocks();
     BuildBlocks(image, 32768, QString::fromLatin1(c.chipStart), DefaultTrailer(), blocks);
@@ -153,7 +146,7 @@ TEST(Blocks, AddressHighByteFollowsTheChipStart) {
 }
 
 TEST(Blocks, ImageSizeDecidesHowManySlotsAreFilled) {
-  const auto image = ImageOf("$01");
+  const auto image = ImageOf(0x01);
   for (uint32_t size : {0u, 4095u, 4096u, 12288u, 65536u}) {
     auto blocks = ZeroBlocks();
     BuildBlocks(image, size, QStringLiteral("0000"), DefaultTrailer(), blocks);
@@ -230,7 +223,7 @@ TEST(Blocks, SectorMaskBytesMostSignificantFirst) {
       {0xFFFFFFFF, {0xFF, 0xFF, 0xFF, 0xFF}}, {0x00000000, {0x00, 0x00, 0x00, 0x00}},
       {0x12345678, {0x12, 0x34, 0x56, 0x78}},
   };
-  const auto image = ImageOf("$00");
+  const auto image = ImageOf(0x00);
   for (const auto &c : cases) {
     auto blocks = ZeroBlocks();
     BlockTrailer trailer = DefaultTrailer();
@@ -242,9 +235,9 @@ TEST(Blocks, SectorMaskBytesMostSignificantFirst) {
 }
 
 TEST(Blocks, WhatTheTransferSends) {
-  std::vector<std::string> image(kImageAddressSpace, "$00");
+  std::vector<uint8_t> image(kImageAddressSpace, 0);
   for (uint32_t a = 0; a < 32768; ++a)
-    image[a] = "$" + HexByte(a / 128);
+    image[a] = uint8_t(a / 128);
   auto blocks = ZeroBlocks();
   BuildBlocks(image, 32768, QStringLiteral("0000"), DefaultTrailer(), blocks);
 

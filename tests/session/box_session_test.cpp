@@ -52,10 +52,7 @@ std::vector<uint8_t> RandomBytes(uint32_t seed, size_t n = image::kLoadImageSize
 
 // An image whose bytes are `bytes`, packed as every load packs it.
 std::shared_ptr<const LoadImage> Packed(const std::vector<uint8_t> &bytes) {
-  std::vector<std::string> text(image::kImageTextEntries);
-  for (uint32_t a = 0; a < image::kLoadImageSize; ++a)
-    text[a] = "$" + QStringLiteral("%1").arg(bytes[a], 2, 16, QLatin1Char('0')).toUpper().toStdString();
-  return PackLoadImage(text, {QStringLiteral("fw.hex"), QStringLiteral("ab12")}, 999999, 0xFFFFFFFF);
+  return PackLoadImage(bytes, {QStringLiteral("fw.hex"), QStringLiteral("ab12")}, 999999, 0xFFFFFFFF);
 }
 
 chip::ChipRecord Chip(const char *start, const char *end, const char *sizeK, const char *dataflash = "0x00") {

@@ -62,9 +62,7 @@ job::OpenedJob Opened(const std::vector<uint8_t> &bytes, job::Operation operatio
   o.release = {true, QStringLiteral("released by Wang Li for lot 12"), QStringLiteral("D7E8AB7FA5B4C1C3")};
   o.firmwarePath = QStringLiteral("/srv/fw.hex");
   o.firmware.fileRead = true;
-  o.firmware.imageText.assign(image::kImageTextEntries, {});
-  for (uint32_t a = 0; a < image::kLoadImageSize; ++a)
-    o.firmware.imageText[a] = QStringLiteral("$%1").arg(bytes[a], 2, 16, QLatin1Char('0')).toUpper().toStdString();
+  o.firmware.image.Put(0, std::span(bytes).first(image::kLoadImageSize));
   o.firmware.sha256 = QStringLiteral("ab").repeated(32);
   o.firmware.checksumCaption = QStringLiteral("CheckSum:  0x00000000");
   return o;

@@ -188,13 +188,17 @@ TEST(SerialPlan, ListFilesGiveEachValueOnceInBytesOrText) {
 }
 
 TEST(SerialPlan, APatchWritesItsBytesAndNothingAround) {
-  std::vector<std::string> image(0x10000, "$00");
-  image[0x7FFF] = "$ab";
+  std::vector<uint8_t> image(0x10000, 0);
+  image[0x7FFF] = 0xAB;
   unit::Patch(image, 0x7FFD, QByteArray::fromHex("01FE"));
-  EXPECT_EQ(image[0x7FFC], "$00");
-  EXPECT_EQ(image[0x7FFD], "$01");
-  EXPECT_EQ(image[0x7FFE], "$FE");
-  EXPECT_EQ(image[0x7FFF], "$ab");
+  EXPECT_EQ(image[0x7FFC], 0x00);
+  EXPECT_EQ(image[0x7FFD], 0x01);
+  EXPECT_EQ(image[0x7FFE], 0xFE);
+  EXPECT_EQ(image[0x7FFF], 0xAB);
+  // Bytes past the table's end are dropped.
+  unit::Patch(image, 0xFFFF, QByteArray::fromHex("1122"));
+  EXPECT_EQ(image[0xFFFF], 0x11);
+  EXPECT_EQ(image.size(), 0x10000u);
 }
 
 // A list is read only from a regular file of bounded size: a pipe would wait

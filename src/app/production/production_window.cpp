@@ -184,15 +184,16 @@ ProductionWindow::~ProductionWindow() = default;
 TForm4 *ProductionWindow::ShowUnitImage(int box) {
   if (!fileView_)
     fileView_ = std::make_unique<TForm4>();
-  std::vector<std::string> text = run_->Firmware().imageText;
+  image::ImageTable table = run_->Firmware().image;
   std::vector<TForm4::Marked> marked;
   for (const session::ImagePatch &patch : run_->UnitPatches(box)) {
-    unit::Patch(text, patch.address, patch.bytes);
+    table.Put(patch.address,
+              std::span(reinterpret_cast<const uint8_t *>(patch.bytes.constData()), size_t(patch.bytes.size())));
     marked.push_back({patch.address, int(patch.bytes.size())});
   }
   const QString serial = run_->Unit(box).serial;
   fileView_->ShowImage(serial.isEmpty() ? firmwareName_ : firmwareName_ + QStringLiteral(" – ") + serial,
-                       image::DumpLines(text, image::kLoadImageSize, QStringLiteral("0000")));
+                       image::DumpLines(table.Text(), image::kLoadImageSize, QStringLiteral("0000")));
   fileView_->MarkBytes(marked);
   fileView_->show();
   fileView_->raise();

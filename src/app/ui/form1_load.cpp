@@ -78,8 +78,8 @@ void TForm1::Button2Click() {
   // The image below ImageSize is the file's; above it, only what the file put
   // there replaces what the table held.
   for (uint32_t a = 0; a < image::kImageTextEntries; ++a)
-    if (a < state_.ImageSize || !firmware.imageText[a].empty())
-      state_.ImageText[a] = firmware.imageText[a];
+    if (a < state_.ImageSize || firmware.image.given[a])
+      state_.ImageText[a] = firmware.image.Entry(a);
   if (!firmware.Accepted()) {
     session_->EndAttempt({session::Outcome::FileRefused, firmware.refusal, std::nullopt}, source);
     dialogs_.ShowMessage(this, session::ShownText(firmware.refusal));
@@ -100,7 +100,7 @@ void TForm1::Button2Click() {
   for (int n = 1; n <= chip::kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
   const std::shared_ptr<const session::LoadImage> image = session::PackLoadImage(
-      state_.ImageText, source, Edit5->text().toUInt(), chip::SectorMask(checked), firmware.ranges);
+      firmware.image.bytes, source, Edit5->text().toUInt(), chip::SectorMask(checked), firmware.ranges);
   Label11->setText(image->checksumCaption);
   loaded_ = LoadedFile{path, chosen->rawBinary, firmware.sha256, firmware.checksumCaption};
 

@@ -111,8 +111,10 @@ struct Load : ::testing::Test {
   std::vector<uint8_t> Packed(const QString &name, const QString &count = QStringLiteral("999999"),
                               uint32_t mask = 0xFFFFFFFF) const {
     std::vector<uint8_t> blocks(size_t(kBlockSlots) * kBlockSlotSize, 0);
-    BuildBlocks(state->ImageText, 32768, QStringLiteral("0000"), {MakeNameField(name), MakeCountField(count), mask},
-                blocks);
+    std::vector<uint8_t> bytes(kImageTextEntries);
+    for (uint32_t a = 0; a < kImageTextEntries; ++a)
+      bytes[a] = ImageEntryValue(state->ImageText[a]);
+    BuildBlocks(bytes, 32768, QStringLiteral("0000"), {MakeNameField(name), MakeCountField(count), mask}, blocks);
     return blocks;
   }
   void SetOnlySectors(std::initializer_list<int> sectors) {
