@@ -184,12 +184,15 @@ void HandleReadOutReply(ReplyActions &actions, OperationState &state, const chip
     return;
   }
   // The box sends each block as one burst: a burst of a whole block or more is
-  // that block alone (a part gathered before it, and bytes after its first
-  // 4096, belong to no block). Only shorter bursts, a block the line split,
-  // are gathered.
+  // that block (a part gathered before it, and bytes after its last whole
+  // block, belong to no block). A reader late by more than the silence takes
+  // the blocks the box sent meanwhile as one burst: each whole block in it
+  // counts. Only shorter bursts, a block the line split, are gathered.
   if (length >= image::kBlockDataSize) {
     pending.clear();
-    TakeReadOutBlock(actions, state, chip, burst);
+    for (size_t at = 0; at + image::kBlockDataSize <= length; at += image::kBlockDataSize)
+      if (!TakeReadOutBlock(actions, state, chip, burst + at))
+        break;
     return;
   }
   pending.insert(pending.end(), burst, burst + length);

@@ -28,8 +28,10 @@
 // box failure naming the blocks never asked for.
 //
 // Read-out data are raw: the box sends each read-out block as one burst of
-// 4096 bytes. A burst of 4096 or more is one block (bytes beyond 4096
-// ignored); shorter bursts, a block the line split, are gathered until a whole
+// 4096 bytes. A burst of 4096 or more holds as many blocks as it has whole
+// 4096s (a reader late by more than the silence takes the blocks sent
+// meanwhile as one burst; bytes beyond the last whole block are ignored);
+// shorter bursts, a block the line split, are gathered until a whole
 // block is in, so it counts once and shows only bytes the box sent. A burst
 // that is a read-out status frame (68 04 01 status 16) is a status reply even
 // while part of a block is pending; any other burst of 5 bytes or fewer with

@@ -237,6 +237,26 @@ TEST(ReadOutTest, LongBurstIsOneBlockAndShiftsNothing) {
   EXPECT_TRUE(r.pending.empty());
 }
 
+// A reader held up past the silence takes the blocks the box sent meanwhile
+// as one burst: each counts, at its own address, and the read-out ends on
+// the last.
+TEST(ReadOutTest, BlocksTakenAsOneBurstEachCount) {
+  ReadOut r("0x00", "0000", "12");
+  r.Feed(Block(1));
+  std::vector<uint8_t> two = Block(2);
+  const auto third = Block(3);
+  two.insert(two.end(), third.begin(), third.end());
+  two.push_back(0xAA); // beyond the last whole block: no block's
+  const ReplyActions a = r.Feed(two);
+  EXPECT_EQ(r.state.ReadBlockCount, 3);
+  ASSERT_EQ(a.readOutLines.size(), 512);
+  EXPECT_EQ(a.readOutLines[0], ReadOutLine(0x1000, Block(2).data()));
+  EXPECT_EQ(a.readOutLines[256], ReadOutLine(0x2000, Block(3).data()));
+  EXPECT_TRUE(a.stopClocks);
+  EXPECT_EQ(a.end, Outcome::Ok);
+  EXPECT_TRUE(r.pending.empty());
+}
+
 TEST(ReadOutTest, BytesBeyondTheLastBlockAreDroppedSoAStatusReadsAsStatus) {
   ReadOut r("0x00", "0000", "4");
   auto block = Block(1);
