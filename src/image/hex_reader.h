@@ -36,9 +36,6 @@ namespace image {
 
 inline constexpr uint32_t kImageAddressSpace = 0x10000;
 
-// "$00": what an image byte no record gave holds.
-inline const std::string kEmptyImageEntry = "$00";
-
 struct HexReadResult {
   enum class Status {
     Ok,
