@@ -459,19 +459,22 @@ TEST(ProductionRun, ALostPortIsRetriedOnceItIsBack) {
   struct Case {
     const char *name;
     bool comesBack;
+    bool goneAgain; // lost once more in the pause before the retry, and does not open
     UnitState state;
     protocol::Outcome outcome;
     int attempt;
   };
   const Case cases[] = {
-      {"back", true, UnitState::Pass, protocol::Outcome::Ok, 2},
-      {"not back within the time-out", false, UnitState::Fail, protocol::Outcome::PortLost, 1},
+      {"back", true, false, UnitState::Pass, protocol::Outcome::Ok, 2},
+      {"not back within the time-out", false, false, UnitState::Fail, protocol::Outcome::PortLost, 1},
+      // A port that does not open is no fault a retry mends, whatever attempts are left.
+      {"back, then gone before the retry", true, true, UnitState::Fail, protocol::Outcome::PortUnavailable, 2},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     Bench bench;
     bench.Add({});
-    ProductionRun run(Opened(ImageBytes(5), job::Operation::Load, 1), bench.ports, bench.clock, nullptr,
+    ProductionRun run(Opened(ImageBytes(5), job::Operation::Load, 2), bench.ports, bench.clock, nullptr,
                       Options(bench.layer));
     Tiles tiles;
     tiles.Watch(run);
@@ -486,6 +489,13 @@ TEST(ProductionRun, ALostPortIsRetriedOnceItIsBack) {
     far.taken = far.device->Written().size();
     bench.clock.Advance(1500); // the watch finds the port still gone
     far.device->SetOpenFails(!c.comesBack);
+    if (c.goneAgain) {
+      bench.clock.Advance(500); // the watch's next look opens it
+      ASSERT_TRUE(far.device->IsOpen());
+      far.device->SetOpenFails(true);
+      far.device->Unplug();
+      ASSERT_TRUE(PumpUntil([&] { return !far.device->IsOpen(); }));
+    }
     ASSERT_TRUE(bench.Until([&] { return !tiles.ended.empty(); }));
     EXPECT_EQ(run.Unit(1).state, c.state);
     EXPECT_EQ(run.Unit(1).outcome, c.outcome);
