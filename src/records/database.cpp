@@ -891,7 +891,7 @@ bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &
   q.setForwardOnly(true);
   if (!PrepareQuery(q,
                     Sql("SELECT unit_uid, job_name, lot, serial, started_at, ended_at, verdict, result, attempts, ") +
-                        (version_ < 6 ? Sql("''") : Sql("operator")) + Sql(" FROM ") + from +
+                        (version_ < 6 ? Sql("''") : Sql("operator")) + Sql(", holds_until FROM ") + from +
                         Sql(" WHERE job_name <> ''") + where,
                     values, error) ||
       !ExecQuery(q, error))
@@ -908,6 +908,7 @@ bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &
     u.result = q.value(7).toString();
     u.attempts = q.value(8).toLongLong();
     u.operatorName = q.value(9).toString();
+    u.holdsUntil = TimeFromText(q.value(10).toString());
     if (!each(u)) {
       q.finish();
       return true;

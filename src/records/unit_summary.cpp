@@ -25,7 +25,12 @@ QString SumsSql(int version, SummaryPer per, const Filter &f, QVariantList *valu
                          : per == SummaryPer::Station ? QStringLiteral("u.station, u.host")
                          : version < 6                ? QStringLiteral("''")
                                                       : QStringLiteral("u.operator");
-    QString where = ended ? QStringLiteral(" AND u.ended_at <> ''") : QStringLiteral(" AND u.ended_at = ''");
+    // A unit without an end still within its hold is running on a live station:
+    // it is counted neither way, nor as interrupted, until it ends or its hold passes.
+    QString where =
+        ended ? QStringLiteral(" AND u.ended_at <> ''") : QStringLiteral(" AND u.ended_at = '' AND u.holds_until <= ?");
+    if (!ended)
+      *values << TimeText(QDateTime::currentDateTimeUtc());
     if (f.since) {
       where += QStringLiteral(" AND u.%1 >= ?").arg(QLatin1String(at));
       *values << TimeText(*f.since);

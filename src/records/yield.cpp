@@ -68,6 +68,7 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
     return false;
   db::Connection c(where, db::Connection::Target::Store, "yield");
   c.ReadOnly();
+  const QDateTime now = QDateTime::currentDateTimeUtc();
   Filter range = f;
   range.result.clear();
   range.fileContains.clear();
@@ -83,6 +84,9 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
       !c.Units(
           range,
           [&](const UnitRow &u) {
+            // Running on a live station: neither way, nor interrupted, until it ends or its hold passes.
+            if (u.verdict.isEmpty() && !u.endedAt.isValid() && u.holdsUntil.isValid() && u.holdsUntil > now)
+              return true;
             DaySummary &d = of(u.jobName, u.endedAt.isValid() ? u.endedAt : u.startedAt);
             if (u.verdict == kVerdictPassed) {
               ++d.passed;

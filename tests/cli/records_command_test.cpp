@@ -387,6 +387,7 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
       const char *job, *station, *host, *started, *ended, *verdict, *result;
       int attempts;
       const char *operatorName = "li.wei";
+      const char *holdsUntil = "";
     };
     // UTC; local hours are UTC+8.
     const Unit units[] = {
@@ -397,6 +398,9 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
          "王芳 #0417"},
         // Never ended: interrupted, in the hour it started.
         {"Board A", "/dev/ttyUSB1", "bench-2", "2026-12-07T01:50:00.000Z", "", "", "", 1, "王芳 #0417"},
+        // Still within its hold: running on a live station, counted nowhere yet.
+        {"Board A", "/dev/ttyUSB1", "bench-2", "2026-12-07T01:55:00.000Z", "", "", "", 1, "王芳 #0417",
+         "2999-01-01T00:00:00.000Z"},
         {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T02:05:00.000Z", "2026-12-07T02:06:00.000Z", "interrupted",
          "interrupted", 1},
         {"=cmd", "/dev/ttyUSB1", "bench-2", "2026-12-07T02:30:00.000Z", "2026-12-07T02:31:00.000Z", "failed",
@@ -412,12 +416,12 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
     for (const Unit &u : units)
       ASSERT_TRUE(records::db::Run(c,
                                    QStringLiteral("INSERT INTO units (unit_uid, job_name, station, host, port, started_at, "
-                                                  "ended_at, verdict, result, attempts, operator) VALUES (?, ?, ?, ?, ?, "
-                                                  "?, ?, ?, ?, ?, ?)"),
+                                                  "ended_at, verdict, result, attempts, operator, holds_until) VALUES "
+                                                  "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                                    {QStringLiteral("u%1").arg(n++), QString::fromUtf8(u.job), QLatin1String(u.station),
                                     QLatin1String(u.host), QLatin1String(u.station), QLatin1String(u.started),
                                     QLatin1String(u.ended), QLatin1String(u.verdict), QLatin1String(u.result),
-                                    u.attempts, QString::fromUtf8(u.operatorName)},
+                                    u.attempts, QString::fromUtf8(u.operatorName), QLatin1String(u.holdsUntil)},
                                    &error))
           << error.toStdString();
   }
@@ -464,6 +468,12 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
        "verify-mismatch,no-answer,port-lost,read-protected\r\n"
        "王芳 #0417,Board A,2,1,0,1,100.0,0,0,0,0,0,0,0\r\n"},
       {{"--per", "week"}, 2, ""},
+      // Per day, from the same unit rows.
+      {day,
+       0,
+       "JOB      DAY         ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"
+       "=cmd     2026-12-07         0       0       1            0   0.0%  port-lost 1\n"
+       "Board A  2026-12-07         0       2       1            2  66.7%  verify-mismatch 1\n"},
   };
   for (const auto &c : cases) {
     const Output o = Cli(
