@@ -1,4 +1,5 @@
 #include "records/line.h"
+#include "records/unit_row.h"
 
 #include <algorithm>
 #include <map>
@@ -54,7 +55,7 @@ LineFigures LineOf(std::span<const LineUnit> units, std::span<const LotCount> lo
     if (!u.port.isEmpty() && !f.ports.contains(u.port))
       f.ports.insert(std::lower_bound(f.ports.begin(), f.ports.end(), u.port), u.port);
     const bool ended = !u.verdict.isEmpty();
-    const bool running = !ended && u.holdsUntil.isValid() && u.holdsUntil > now;
+    const bool running = StillRunning(u.verdict, u.holdsUntil, now);
     const bool endedToday = ended && u.endedAt >= dayStart;
     const bool startedToday = u.startedAt >= dayStart;
     s.today = s.today || endedToday || startedToday || running;

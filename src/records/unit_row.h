@@ -24,6 +24,12 @@ inline const QString kVerdictPassed = QStringLiteral("passed");
 inline const QString kVerdictFailed = QStringLiteral("failed");
 inline const QString kVerdictInterrupted = QStringLiteral("interrupted");
 
+// A unit without a verdict still within its hold is running on a live station;
+// past its hold (or with none, as a derived unit) it is interrupted.
+inline bool StillRunning(const QString &verdict, const QDateTime &holdsUntil, const QDateTime &now) {
+  return verdict.isEmpty() && holdsUntil.isValid() && holdsUntil > now;
+}
+
 struct UnitRow {
   QString unitUid;
   QString jobName;   // empty: a load of no job (no lot, counted in no figures)

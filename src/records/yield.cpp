@@ -84,9 +84,8 @@ bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySumma
       !c.Units(
           range,
           [&](const UnitRow &u) {
-            // Running on a live station: neither way, nor interrupted, until it ends or its hold passes.
-            if (u.verdict.isEmpty() && !u.endedAt.isValid() && u.holdsUntil.isValid() && u.holdsUntil > now)
-              return true;
+            if (StillRunning(u.verdict, u.holdsUntil, now))
+              return true; // counted neither way, nor interrupted, until it ends or its hold passes
             DaySummary &d = of(u.jobName, u.endedAt.isValid() ? u.endedAt : u.startedAt);
             if (u.verdict == kVerdictPassed) {
               ++d.passed;
