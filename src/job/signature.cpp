@@ -5,7 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace job {
 
@@ -107,26 +112,44 @@ QByteArray Blake2b512(const QByteArray &bytes) {
   return hash;
 }
 
-// Reads at most `most` bytes; nullopt and *error when it cannot, or when there are more.
-std::optional<QByteArray> ReadSmallFile(const QString &path, qint64 most, QString *error) {
-  QFile file(path);
-  if (QFileInfo(path).isDir()) {
-    *error = QStringLiteral("it is a folder");
+QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// Others than the owner and root may change it: a key or a folder of keys
+// anyone else may write lets them release their own jobs.
+bool WritableByOthers(mode_t mode) { return (mode & (S_IWGRP | S_IWOTH)) != 0; }
+
+QString ModeText(mode_t mode) { return QStringLiteral("%1").arg(uint(mode & 07777), 4, 8, QLatin1Char('0')); }
+
+// Reads a regular file of at most `most` bytes; nullopt and *error when it
+// cannot, or when there are more. Opened without waiting (a pipe with no
+// writer would wait for ever) and checked on what was opened, so that nothing
+// can be swapped in between. *mode: the file's permission bits.
+std::optional<QByteArray> ReadSmallFile(const QString &path, qint64 most, QString *error, mode_t *mode = nullptr) {
+  const auto fail = [&](const QString &why) {
+    *error = why;
     return std::nullopt;
+  };
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return fail(SystemReason(errno));
+  QFile file;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    const int reason = errno;
+    ::close(fd);
+    return fail(SystemReason(reason));
   }
-  if (!file.open(QIODevice::ReadOnly)) {
-    *error = file.errorString();
-    return std::nullopt;
-  }
+  if (S_ISDIR(st.st_mode))
+    return fail(QStringLiteral("it is a folder"));
+  if (!S_ISREG(st.st_mode))
+    return fail(QStringLiteral("it is not a regular file"));
+  if (mode)
+    *mode = st.st_mode;
   QByteArray bytes = file.read(most + 1);
-  if (file.error() != QFileDevice::NoError) {
-    *error = file.errorString();
-    return std::nullopt;
-  }
-  if (bytes.size() > most) {
-    *error = QStringLiteral("larger than %1 bytes").arg(most);
-    return std::nullopt;
-  }
+  if (file.error() != QFileDevice::NoError)
+    return fail(file.errorString());
+  if (bytes.size() > most)
+    return fail(QStringLiteral("larger than %1 bytes").arg(most));
   return bytes;
 }
 
@@ -160,29 +183,55 @@ std::optional<TrustedKey> ParsePublicKey(const QByteArray &text, QString *refusa
 
 TrustedKeys ReadTrustedKeys(const QString &folder) {
   TrustedKeys read;
-  const QFileInfo info(folder);
-  if (folder.isEmpty() || !info.exists())
+  read.folder = folder;
+  if (folder.isEmpty())
     return read;
   const QString shown = Quoted(QDir::toNativeSeparators(folder));
-  // A folder that cannot be listed may hold keys: it closes the station rather than open it.
+  // Without its trailing '/', so that a file or a dangling link of that name is seen as one.
+  const QByteArray native = QFile::encodeName(QDir::cleanPath(folder));
+  struct stat st {};
+  if (::lstat(native.constData(), &st) != 0 && errno == ENOENT)
+    return read;
+  // Anything there that is no usable folder may be meant to hold keys: it
+  // closes the station rather than open it.
   read.installed = true;
-  if (!info.isDir()) {
+  if (::stat(native.constData(), &st) != 0) {
+    read.refusal = QStringLiteral("cannot read the trusted-keys folder %1: %2").arg(shown, SystemReason(errno));
+    return read;
+  }
+  if (!S_ISDIR(st.st_mode)) {
     read.refusal = QStringLiteral("the trusted-keys folder %1 is not a folder").arg(shown);
     return read;
   }
+  if (WritableByOthers(st.st_mode)) {
+    read.refusal = QStringLiteral("the trusted-keys folder %1 may be written by others than its owner (permissions "
+                                  "%2): only the administrator may add a key")
+                       .arg(shown, ModeText(st.st_mode));
+    return read;
+  }
+  const QFileInfo info(folder);
   if (!info.isReadable() || !info.isExecutable()) {
     read.refusal = QStringLiteral("cannot read the trusted-keys folder %1: permission denied").arg(shown);
     return read;
   }
-  const QFileInfoList files =
-      QDir(folder).entryInfoList({QStringLiteral("*.pub")}, QDir::Files | QDir::Hidden, QDir::Name);
+  // Every entry named *.pub, whatever it is: one that cannot be read is a key
+  // the administrator meant to trust, not one to pass over.
+  const QFileInfoList files = QDir(folder).entryInfoList(
+      {QStringLiteral("*.pub")}, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
   read.installed = !files.isEmpty();
   for (const QFileInfo &file : files) {
     const QString name = Quoted(QDir::toNativeSeparators(file.filePath()));
     QString why;
-    const std::optional<QByteArray> text = ReadSmallFile(file.filePath(), kMostKeyFileBytes, &why);
+    mode_t mode = 0;
+    const std::optional<QByteArray> text = ReadSmallFile(file.filePath(), kMostKeyFileBytes, &why, &mode);
     if (!text) {
       read.refusal = QStringLiteral("cannot read the trusted key %1: %2").arg(name, why);
+      return read;
+    }
+    if (WritableByOthers(mode)) {
+      read.refusal = QStringLiteral("the trusted key %1 may be written by others than its owner (permissions %2): "
+                                    "only the administrator may change a key")
+                         .arg(name, ModeText(mode));
       return read;
     }
     const std::optional<TrustedKey> key = ParsePublicKey(*text, &why);
@@ -208,9 +257,10 @@ ReleaseCheck CheckRelease(const QByteArray &file, const std::optional<QByteArray
     return refuse(keys.refusal);
   const QString name = Quoted(QDir::toNativeSeparators(signatureName));
   if (!signatureText)
-    return refuse(QStringLiteral("not signed: there is no signature file %1, and with a trusted key installed every "
-                                 "job must be signed by one")
-                      .arg(name));
+    return refuse(QStringLiteral("not signed: there is no signature file %1, and with a trusted key installed in %2 "
+                                 "every job must be signed by one; ask the engineer for the job's .minisig signature "
+                                 "file and copy it beside the job")
+                      .arg(name, Quoted(QDir::toNativeSeparators(keys.folder))));
   QString why;
   const std::optional<Signature> signature = ParseSignature(*signatureText, &why);
   if (!signature)

@@ -46,11 +46,14 @@ QString KeyIdText(const std::array<uint8_t, 8> &id);
 std::optional<TrustedKey> ParsePublicKey(const QByteArray &text, QString *refusal);
 
 struct TrustedKeys {
-  bool installed = false; // the folder holds at least one *.pub file
+  QString folder;         // where they are installed, as given
+  bool installed = false; // the folder holds at least one *.pub entry, or cannot be read
   std::vector<TrustedKey> keys;
   QString refusal; // why the folder or one of its keys cannot be used; empty: all read
 };
-// The *.pub files in `folder`; none when it does not exist.
+// The *.pub entries of `folder`; none when it does not exist. An entry that
+// is no readable regular file, a folder that cannot be read or is no folder,
+// and a folder or key others than its owner may write each refuse every job.
 TrustedKeys ReadTrustedKeys(const QString &folder);
 
 // Who released a job.

@@ -297,9 +297,10 @@ TEST(JobCommand, OnceAKeyIsTrustedOnlyAJobItSignedShowsAndRuns) {
       {"a key trusted, the job not signed",
        trust("engineer.pub"),
        {},
-       QStringLiteral("not signed: there is no signature file \"%1\", and with a trusted key installed every job "
-                      "must be signed by one")
-           .arg(folder.File(QStringLiteral("motor.kavjob.minisig")))},
+       QStringLiteral("not signed: there is no signature file \"%1\", and with a trusted key installed in \"%2\" "
+                      "every job must be signed by one; ask the engineer for the job's .minisig signature file and "
+                      "copy it beside the job")
+           .arg(folder.File(QStringLiteral("motor.kavjob.minisig")), keys)},
       {"signed with it",
        sign("engineer", "released by Wang Li for lot 12"),
        QStringLiteral("Released: released by Wang Li for lot 12 (key %1), trusted").arg(id[0]),

@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Readable failure output.
 inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
@@ -274,7 +276,10 @@ TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
 TEST_F(JobFolder, OnceAKeyIsTrustedOnlyAJobItsSignatureReleasesAsSignedOpens) {
   ASSERT_EQ(job::WriteJob(made, jobPath), QString());
   const QByteArray text = folder.Read(QStringLiteral("line 3/a.kavjob"));
-  const QString keys = folder.File(QStringLiteral("keys"));
+  // As the install gives it, with its '/'.
+  const QString keys = folder.File(QStringLiteral("keys/"));
+  // Keys the test writes are writable by their owner alone, whatever the umask it was started with.
+  const mode_t umask = ::umask(022);
   const QString signature = QLatin1Char('"') + jobPath + QStringLiteral(".minisig\"");
   const TestSigner engineer;
   // Its id has leading zeros, which minisign does not show.
@@ -285,6 +290,30 @@ TEST_F(JobFolder, OnceAKeyIsTrustedOnlyAJobItsSignatureReleasesAsSignedOpens) {
   // Line by line, each line's end kept.
   const auto lineOf = [&](int n) { return byEngineer()->split('\n').at(n) + '\n'; };
   const QString about = QStringLiteral(" (key %1, trusted comment \"released by Li Wei for lot 7\")");
+  // The signature's or key's first line of base64 with another algorithm named.
+  const auto flagged = [](const QByteArray &file, int line, const char *algorithm) {
+    QList<QByteArray> lines = file.split('\n');
+    lines[line] = (algorithm + QByteArray::fromBase64(lines[line]).mid(2)).toBase64();
+    return lines.join('\n');
+  };
+  const QString key9 = QLatin1Char('"') + keys + QStringLiteral("key9.pub\"");
+  const auto keyIs = [&](const std::function<bool(const QByteArray &)> &make) {
+    return [&, make] { ASSERT_TRUE(make(QFile::encodeName(keys + QStringLiteral("key9.pub")))); };
+  };
+  const auto keysAre = [&](const std::function<bool(const QByteArray &)> &make) {
+    return [&, make] {
+      ASSERT_TRUE(QDir(keys).removeRecursively());
+      ASSERT_TRUE(make(QFile::encodeName(folder.File(QStringLiteral("keys")))));
+    };
+  };
+  const auto writableByOthers = [](const QString &path) {
+    return [path] { ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0775), 0); };
+  };
+  const QString notSigned =
+      QStringLiteral("not signed: there is no signature file %1, and with a trusted key installed in \"%2\" every job "
+                     "must be signed by one; ask the engineer for the job's .minisig signature file and copy it "
+                     "beside the job")
+          .arg(signature, keys);
   folder.Write(QStringLiteral("other.hex"), kOtherHex);
   const struct Case {
     const char *name;
@@ -331,14 +360,7 @@ TEST_F(JobFolder, OnceAKeyIsTrustedOnlyAJobItsSignatureReleasesAsSignedOpens) {
        QStringLiteral("signed by key 23456789ABCDEF, which is not a trusted key (trusted comment \"released by Li Wei "
                       "for lot 7\")"),
        {}},
-      {"no signature",
-       {&engineer},
-       [] { return std::nullopt; },
-       {},
-       QStringLiteral("not signed: there is no signature file %1, and with a trusted key installed every job must be "
-                      "signed by one")
-           .arg(signature),
-       {}},
+      {"no signature", {&engineer}, [] { return std::nullopt; }, {}, notSigned, {}},
       {"a signature file cut short",
        {&engineer},
        [&] { return lineOf(0) + lineOf(1) + lineOf(2); },
@@ -370,18 +392,96 @@ TEST_F(JobFolder, OnceAKeyIsTrustedOnlyAJobItsSignatureReleasesAsSignedOpens) {
            .arg(Firmware("fw.hex"), image::ReadFirmware(folder.File("other.hex")).sha256, made.firmwareSha256,
                 engineer.KeyIdText()),
        QStringLiteral("released by Li Wei for lot 7 (key %1)").arg(engineer.KeyIdText())},
+      {"a signature file that goes on after its fourth line",
+       {&engineer},
+       [&] { return *byEngineer() + "\n"; },
+       {},
+       QStringLiteral("the signature file %1 is not a minisign signature: it goes on after line 4").arg(signature),
+       {}},
+      {"a signature of the hash that says it signs the bytes",
+       {&engineer},
+       [&] { return flagged(*byEngineer(), 1, "Ed"); },
+       {},
+       QStringLiteral("the job file was changed after it was signed: its signature does not match it") +
+           about.arg(engineer.KeyIdText()),
+       {}},
+      {"a trusted key of an algorithm that is no key's",
+       {&engineer},
+       byEngineer,
+       [&] { folder.Write(QStringLiteral("keys/key9.pub"), flagged(engineer.PublicKeyFile(), 1, "ED")); },
+       QStringLiteral("the trusted key %1 is not a minisign public key: unknown key algorithm \"ED\"").arg(key9),
+       {}},
+      // No key can be read, and none is passed over: every job is refused naming the entry.
+      {"a trusted key that is a dangling link",
+       {},
+       [] { return std::nullopt; },
+       keyIs([&](const QByteArray &path) { return ::symlink("gone.pub", path.constData()) == 0; }),
+       QStringLiteral("cannot read the trusted key %1: No such file or directory").arg(key9),
+       {}},
+      // Root enters any folder; a path through a file cannot be entered by anyone.
+      {"a trusted key that is a link that cannot be followed",
+       {},
+       [] { return std::nullopt; },
+       keyIs([&](const QByteArray &path) {
+         return ::symlink(QFile::encodeName(folder.File(QStringLiteral("fw.hex/key.pub"))).constData(),
+                          path.constData()) == 0;
+       }),
+       QStringLiteral("cannot read the trusted key %1: Not a directory").arg(key9),
+       {}},
+      {"a trusted key that is a pipe",
+       {},
+       [] { return std::nullopt; },
+       keyIs([](const QByteArray &path) { return ::mkfifo(path.constData(), 0644) == 0; }),
+       QStringLiteral("cannot read the trusted key %1: it is not a regular file").arg(key9),
+       {}},
+      {"a trusted key that is a folder",
+       {},
+       [] { return std::nullopt; },
+       keyIs([](const QByteArray &path) { return ::mkdir(path.constData(), 0755) == 0; }),
+       QStringLiteral("cannot read the trusted key %1: it is a folder").arg(key9),
+       {}},
+      {"a trusted-keys folder that is a file",
+       {},
+       [] { return std::nullopt; },
+       keysAre([](const QByteArray &path) { return ::mknod(path.constData(), S_IFREG | 0644, 0) == 0; }),
+       QStringLiteral("the trusted-keys folder \"%1\" is not a folder").arg(keys),
+       {}},
+      {"a trusted-keys folder that is a dangling link",
+       {},
+       [] { return std::nullopt; },
+       keysAre([](const QByteArray &path) { return ::symlink("gone", path.constData()) == 0; }),
+       QStringLiteral("cannot read the trusted-keys folder \"%1\": No such file or directory").arg(keys),
+       {}},
+      {"a trusted-keys folder others may write",
+       {&engineer},
+       byEngineer,
+       writableByOthers(keys),
+       QStringLiteral("the trusted-keys folder \"%1\" may be written by others than its owner (permissions 0775): "
+                      "only the administrator may add a key")
+           .arg(keys),
+       {}},
+      {"a trusted key others may write",
+       {&engineer},
+       byEngineer,
+       writableByOthers(keys + QStringLiteral("key0.pub")),
+       QStringLiteral("the trusted key \"%1key0.pub\" may be written by others than its owner (permissions 0775): "
+                      "only the administrator may change a key")
+           .arg(keys),
+       {}},
       {"a trusted key file that is no key",
        {&engineer, nullptr},
        byEngineer,
        {},
        QStringLiteral("the trusted key \"%1\" is not a minisign public key: line 2 is not the base64 of a 42-byte key")
-           .arg(keys + QStringLiteral("/key1.pub")),
+           .arg(keys + QStringLiteral("key1.pub")),
        {}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
+    QFile::remove(folder.File(QStringLiteral("keys")));
     QDir(keys).removeRecursively();
     ASSERT_TRUE(QDir().mkpath(keys));
+    ASSERT_EQ(::chmod(QFile::encodeName(keys).constData(), 0755), 0);
     // Another file in the folder is no key.
     folder.Write(QStringLiteral("keys/README"), "not a key");
     for (size_t n = 0; n < c.trusted.size(); ++n)
@@ -403,4 +503,5 @@ TEST_F(JobFolder, OnceAKeyIsTrustedOnlyAJobItsSignatureReleasesAsSignedOpens) {
       EXPECT_EQ(job::ReleaseText(opened.release), c.released);
     }
   }
+  ::umask(umask);
 }
