@@ -42,6 +42,18 @@ QString Shown(const QString &text) {
   return out;
 }
 
+// The user info with what QUrl refuses there unencoded percent-encoded: its
+// '@' (the last one ends it), a blank and the characters a URL may not hold
+// as they are. Only '/', '?', '#' and '%' must be written encoded: the first
+// three end the authority, and a '%' begins an encoded byte.
+QString Encoded(const QString &userInfo) {
+  static const QString kEncoded = QStringLiteral("@ \"<>[\\]^`{|}");
+  QString out;
+  for (QChar c : userInfo)
+    out += kEncoded.contains(c) ? QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper() : c;
+  return out;
+}
+
 std::optional<StoreLocation> Fail(QString *error, const QString &text) {
   if (error)
     *error = text;
@@ -117,7 +129,7 @@ std::optional<StoreLocation> ParseStoreUrl(const QString &url, QString *error, c
     end = text.size();
   const QString authority = text.mid(start, end - start);
   const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
-  const QString userInfo = at < 0 ? QString() : QString(authority.left(at)).replace('@', QStringLiteral("%40"));
+  const QString userInfo = at < 0 ? QString() : Encoded(authority.left(at));
   const QString hostPort = authority.mid(at + 1);
   const QUrl parsed(text.left(start) + userInfo + (at < 0 ? QString() : QStringLiteral("@")) + hostPort + text.mid(end),
                     QUrl::StrictMode);
