@@ -418,8 +418,8 @@
         <translation>The name or badge is %1 characters long, more than %2; not taken.</translation>
     </message>
     <message>
-        <source>姓名或工牌含有控制字符，未采用。</source>
-        <translation>The name or badge holds a control character; not taken.</translation>
+        <source>姓名或工牌含有控制字符或格式字符，未采用。</source>
+        <translation>The name or badge holds a control or format character; not taken.</translation>
     </message>
 </context>
 <context>

@@ -1,27 +1,49 @@
 #include "base/printable.h"
 
+#include <QChar>
+#include <QList>
+
 namespace base {
 
 namespace {
 
-QString Escaped(const QString &text, bool keepLineBreaks) {
+bool IsFormatCharacter(char32_t c) { return QChar::category(c) == QChar::Other_Format; }
+
+// What a terminal or a text view would act on rather than show.
+bool IsUnprintable(char32_t c) { return QChar::category(c) == QChar::Other_Control || IsFormatCharacter(c); }
+
+} // namespace
+
+char32_t FirstFormatCharacter(QStringView text) {
+  for (const char32_t c : text.toUcs4())
+    if (IsFormatCharacter(c))
+      return c;
+  return 0;
+}
+
+QString CodePointName(char32_t c) {
+  return QStringLiteral("U+") + QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+}
+
+qsizetype Characters(QStringView text) { return text.toUcs4().size(); }
+
+QString PrintableKeeping(const QString &text, QStringView kept) {
   QString out;
   out.reserve(text.size());
-  for (QChar c : text) {
-    if (c.category() != QChar::Other_Control || (keepLineBreaks && c == QLatin1Char('\n')))
-      out += c;
+  // By code point: a format character beyond the 16-bit range is two halves.
+  for (const char32_t c : text.toUcs4()) {
+    if (!IsUnprintable(c) || (c < 0x10000 && kept.contains(QChar(char16_t(c)))))
+      out += QString::fromUcs4(&c, 1);
     else
-      out += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+      out += QStringLiteral("\\x") + QString::number(uint(c), 16).toUpper().rightJustified(2, QLatin1Char('0'));
   }
   return out;
 }
 
-} // namespace
-
 QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
 
-QString Printable(const QString &text) { return Escaped(text, false); }
+QString Printable(const QString &text) { return PrintableKeeping(text, {}); }
 
-QString PrintableLines(const QString &lines) { return Escaped(lines, true); }
+QString PrintableLines(const QString &lines) { return PrintableKeeping(lines, u"\n"); }
 
 } // namespace base

@@ -1,6 +1,7 @@
 #include "records/record.h"
 
 #include "base/json_text.h"
+#include "base/printable.h"
 
 #include <array>
 
@@ -48,7 +49,10 @@ QString CsvField(const QString &text, Field::Kind kind) {
   // leading apostrophe makes it text again. Numbers and times are ours, never
   // a name someone typed.
   static const QString kFormula = QStringLiteral("=+-@\t\r");
-  QString out = text;
+  // A CSV is also read on a terminal (cat, less) or in a text view: ESC and
+  // BEL would act there, a right-to-left override would reverse the row. The
+  // breaks and tabs a cell may hold stay.
+  QString out = base::PrintableKeeping(text, u"\t\r\n");
   if (kind == Field::Text && !out.isEmpty() && kFormula.contains(out[0]))
     out.prepend(QLatin1Char('\''));
   bool quote = false;

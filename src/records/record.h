@@ -78,7 +78,8 @@ struct Field {
 std::span<const Field> Fields();
 
 // A text cell of the CSV: quoted when it holds a comma, a quote, CR or LF
-// (quotes doubled); a leading '=', '+', '-', '@', tab or CR gets an apostrophe.
+// (quotes doubled); a leading '=', '+', '-', '@', tab or CR gets an apostrophe;
+// any other control character and every format character is written \xHH.
 QString CsvText(const QString &text);
 
 // "2026-12-07T23:52:08.123Z"; the empty text for an invalid time. Such texts
@@ -92,7 +93,8 @@ QString FieldText(const Record &r, const Field &f);
 // "id" and then Fields(), comma-separated, then each row; fields holding a
 // comma, a quote, CR or LF are quoted with quotes doubled; lines end CR LF. A
 // text field beginning with '=', '+', '-', '@', tab or CR gets a leading
-// apostrophe, so that a spreadsheet shows it rather than runs it.
+// apostrophe, so that a spreadsheet shows it rather than runs it. Control
+// characters but CR, LF and tab, and format characters, are written \xHH.
 void WriteCsvHeader(QTextStream &out);
 void WriteCsvRow(const Record &r, QTextStream &out);
 void WriteCsv(const std::vector<Record> &rows, QTextStream &out);

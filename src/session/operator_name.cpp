@@ -1,5 +1,7 @@
 #include "session/operator_name.h"
 
+#include "base/printable.h"
+
 #include <pwd.h>
 #include <unistd.h>
 #include <vector>
@@ -21,9 +23,9 @@ QString LoginName() {
 QString OperatorRefusal(const QString &name) {
   if (name.trimmed().isEmpty())
     return QStringLiteral("an operator's name is empty");
-  if (name.size() > kMostOperatorCharacters)
+  if (const qsizetype characters = base::Characters(name); characters > kMostOperatorCharacters)
     return QStringLiteral("an operator's name is %1 characters long, more than %2")
-        .arg(name.size())
+        .arg(characters)
         .arg(kMostOperatorCharacters);
   // " li.wei" would be another operator than the "li.wei" the production view takes.
   if (name != name.trimmed())
@@ -31,6 +33,9 @@ QString OperatorRefusal(const QString &name) {
   for (QChar c : name)
     if (c.category() == QChar::Other_Control)
       return QStringLiteral("an operator's name holds a control character");
+  // A right-to-left override would make the name read as another in every list it is shown in.
+  if (const char32_t c = base::FirstFormatCharacter(name))
+    return QStringLiteral("an operator's name holds the invisible format character %1").arg(base::CodePointName(c));
   return {};
 }
 

@@ -16,7 +16,8 @@ inline constexpr int kMostOperatorCharacters = 128;
 QString LoginName();
 
 // Why `name` names no operator, empty when it does: 1 to
-// kMostOperatorCharacters characters, no blank at either end, no control character.
+// kMostOperatorCharacters characters (code points: an emoji is one), no blank
+// at either end, no control character, no format character (U+202E and the like).
 QString OperatorRefusal(const QString &name);
 
 } // namespace session

@@ -1,5 +1,7 @@
 #include "unit/serial_plan.h"
 
+#include "base/printable.h"
+
 #include <algorithm>
 #include <QRegularExpression>
 
@@ -170,7 +172,12 @@ Field ValueField(const QString &line) {
   Field f;
   f.text = line;
   const std::optional<QByteArray> bytes = LineBytes(line);
-  if (!bytes || bytes->isEmpty())
+  // Written into the chip it would be harmless; in every record and list it
+  // would make the value read as another.
+  if (const char32_t c = base::FirstFormatCharacter(line))
+    f.refusal = QStringLiteral("\"%1\" holds the invisible format character %2, which would change how it reads")
+                    .arg(base::Printable(line), base::CodePointName(c));
+  else if (!bytes || bytes->isEmpty())
     f.refusal = QStringLiteral("\"%1\" is no value: \"hex:\" needs pairs of hex digits").arg(line);
   else
     f.bytes = *bytes;

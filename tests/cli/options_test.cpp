@@ -72,6 +72,13 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
 
 TEST(CliOptions, BadLinesNameTheOption) {
   static const std::string badge(129, '7');
+  // 129 characters, 258 UTF-16 units.
+  static const std::string emoji = [] {
+    std::string text;
+    for (int n = 0; n < 129; ++n)
+      text += "\U0001F600";
+    return text;
+  }();
   struct Case {
     Command command;
     std::initializer_list<const char *> args;
@@ -129,6 +136,12 @@ TEST(CliOptions, BadLinesNameTheOption) {
        {"--job", "j", "--operator", badge.c_str()},
        "--operator: an operator's name is 129 characters long, more than 128"},
       {Command::Run, {"--job", "j", "--operator", "li.wei "}, "--operator: an operator's name begins or ends with a blank"},
+      {Command::Run,
+       {"--job", "j", "--operator", emoji.c_str()},
+       "--operator: an operator's name is 129 characters long, more than 128"},
+      {Command::Run,
+       {"--job", "j", "--operator", "li\u202Eiew"},
+       "--operator: an operator's name holds the invisible format character U+202E"},
       {Command::Load,
        {"--port", "p", "--file", "f", "--operator", "王芳\t2"},
        "--operator: an operator's name holds a control character"},

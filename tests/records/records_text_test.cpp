@@ -175,7 +175,7 @@ TEST(RecordText, CsvQuotesOnlyWhatNeedsQuoting) {
                       "job_release\r\n"
                       "42,0f8c5a4e-1d2b-4c3a-9e8f-7a6b5c4d3e2f,2026-12-07T23:52:01.005Z,2026-12-07T23:52:08.123Z,,"
                       "COM5,,,load,,,3,,,\"/srv/fw/a,b \"\"v2\"\".hex\",,CheckSum:  0x0012ABCD,,box-failed,"
-                      "\"编程失败\r\nline\t2\x01\",32768,7118,,,,,1,SN-7,,,\r\n"));
+                      "\"编程失败\r\nline\t2\\x01\",32768,7118,,,,,1,SN-7,,,\r\n"));
 }
 
 TEST(RecordText, CsvTextThatASpreadsheetWouldRunStaysText) {
@@ -197,6 +197,9 @@ TEST(RecordText, CsvTextThatASpreadsheetWouldRunStaysText) {
       {QStringLiteral("\tx"), QStringLiteral("'\tx")},
       {QStringLiteral("=HYPERLINK(\"x\",1)"), QStringLiteral("\"'=HYPERLINK(\"\"x\"\",1)\"")},
       {QStringLiteral("a=b"), QStringLiteral("a=b")},
+      // Nor does a terminal or a text view act on what it holds.
+      {QStringLiteral("COM\x1B[2J5\x07"), QStringLiteral("COM\\x1B[2J5\\x07")},
+      {QStringLiteral("li\u202Eiew"), QStringLiteral("li\\x202Eiew")},
   };
   for (const auto &[station, cell] : cases)
     EXPECT_EQ(row(station), row(QStringLiteral("X")).replace(QStringLiteral(",X,"), ',' + cell + ','))

@@ -7,11 +7,12 @@
 #include <QTest>
 #include <QWidget>
 
+// A character beyond 16 bits (an emoji) is one event, as an input method sends it.
 inline void TypeText(QWidget *widget, const QString &text) {
-  for (const QChar c : text) {
-    if (c.unicode() < 0x80)
-      QTest::keyClick(widget, char(c.unicode()));
+  for (const char32_t c : text.toUcs4()) {
+    if (c < 0x80)
+      QTest::keyClick(widget, char(c));
     else
-      QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+      QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString::fromUcs4(&c, 1), Qt::NoModifier);
   }
 }

@@ -166,6 +166,8 @@ TEST(SerialPlan, ListFilesGiveEachValueOnceInBytesOrText) {
       {"odd hex", "A\nhex:012\n", {}, {}, "line 2: \"hex:012\" is no value: \"hex:\" needs pairs of hex digits"},
       {"empty hex", "hex:\n", {}, {}, "line 1: \"hex:\" is no value: \"hex:\" needs pairs of hex digits"},
       {"nothing", "\n \r\n", {}, {}, "the list holds no value"},
+      {"a format character", "SN1\nSN-\xE2\x80\xAE" "12\n", {}, {},
+       "line 2: \"SN-\\x202E12\" holds the invisible format character U+202E, which would change how it reads"},
       {"CR alone ends a line, mixed ends", "SN1\rSN2\r\nSN3\nSN4", {"SN1", "SN2", "SN3", "SN4"},
        {"SN1", "SN2", "SN3", "SN4"}, ""},
       {"text that is UTF-8", "\xE5\x8F\xB7-1\n", {"\u53F7-1"}, {"\xE5\x8F\xB7-1"}, ""},

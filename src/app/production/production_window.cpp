@@ -7,6 +7,7 @@
 #include "app/ui/dialogs.h"
 #include "app/ui/form4.h"
 #include "base/exception.h"
+#include "base/printable.h"
 #include "base/timer.h"
 #include "image/firmware_image.h"
 #include "image/image_blocks.h"
@@ -413,14 +414,14 @@ void ProductionWindow::TakeOperator() {
     ShowOperatorStatus(QCoreApplication::translate("Production", "请输入姓名或扫描工牌，再按 Enter。"));
     return;
   }
-  if (name.size() > session::kMostOperatorCharacters) {
+  if (const qsizetype characters = base::Characters(name); characters > session::kMostOperatorCharacters) {
     ShowOperatorStatus(QCoreApplication::translate("Production", "姓名或工牌长 %1 个字符，超过 %2 个，未采用。")
-                           .arg(name.size())
+                           .arg(characters)
                            .arg(session::kMostOperatorCharacters));
     return;
   }
   if (!session::OperatorRefusal(name).isEmpty()) {
-    ShowOperatorStatus(QCoreApplication::translate("Production", "姓名或工牌含有控制字符，未采用。"));
+    ShowOperatorStatus(QCoreApplication::translate("Production", "姓名或工牌含有控制字符或格式字符，未采用。"));
     return;
   }
   run_->SetOperator(name);

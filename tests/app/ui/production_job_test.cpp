@@ -199,8 +199,9 @@ TEST_F(ProductionJob, ARefusedJobIsShownWithItsReasonAndTheWindowStays) {
          return WriteJob();
        },
        QStringLiteral("The job board.kavjob cannot be opened: not signed: there is no signature file \"%1\", and "
-                      "with a trusted key installed every job must be signed by one")
-           .arg(folder.File(QStringLiteral("board.kavjob.minisig")))},
+                      "with a trusted key installed in \"%2\" every job must be signed by one; ask the engineer for "
+                      "the job's .minisig signature file and copy it beside the job")
+           .arg(folder.File(QStringLiteral("board.kavjob.minisig")), folder.Path() + "trusted-keys/")},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -329,6 +330,10 @@ TEST_F(ProductionJob, TheViewAsksWhoOperatesBeforeItsFirstUnitAndAgainOnAChange)
       {"the start key types into the field", {}, Then::StartKey, {}, {}, 0, 0},
       {"blanks name no one", QStringLiteral("  "), Then::Enter, {}, "请输入姓名或扫描工牌，再按 Enter。", 0, 0},
       {"a badge too long", QString(129, u'7'), Then::Enter, {}, "姓名或工牌长 129 个字符，超过 128 个，未采用。", 0, 0},
+      {"too many characters beyond 16 bits", QStringLiteral("\U0001F600").repeated(129), Then::Enter, {},
+       "姓名或工牌长 129 个字符，超过 128 个，未采用。", 0, 0},
+      {"a name that a format character reverses", QStringLiteral("li\u202Eiew"), Then::Enter, {},
+       "姓名或工牌含有控制字符或格式字符，未采用。", 0, 0},
       {"a name", wang, Then::Enter, wang, {}, 0, 0},
       {"the start key starts every box", {}, Then::StartKey, wang, {}, 4, 0},
       {"a change asks again", {}, Then::ChangeKey, {}, {}, 4, 0},
