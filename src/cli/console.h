@@ -10,9 +10,10 @@ namespace cli {
 void WriteStdout(const QByteArray &bytes);
 void WriteStderr(const QByteArray &bytes);
 
-// Lines for people, in UTF-8 with every control character but the line break
-// shown as \xHH (base::PrintableLines): results on standard output, the
-// rest on standard error. CSV and JSON go through WriteStdout as they are.
+// Lines for people, in UTF-8 with every control character but the line
+// break, and every format character, shown as \xHH (base::PrintableLines):
+// results on standard output, the rest on standard error. CSV and JSON go
+// through WriteStdout as they are.
 void Print(const QString &lines);
 void Complain(const QString &lines);
 
