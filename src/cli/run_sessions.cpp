@@ -331,6 +331,18 @@ private:
     default:
       break;
     }
+    // A transfer stopped mid-block: the port stays open until the box has
+    // answered that block, so that the next load on it starts clean.
+    if (session_.AnswerOwed()) {
+      QObject::connect(
+          &session_, &session::BoxSession::Settled, &session_, [this, result, reason] { Report(result, reason); },
+          Qt::SingleShotConnection);
+      return;
+    }
+    Report(result, reason);
+  }
+
+  void Report(ResultClass result, const QString &reason) {
     session_.ClosePort();
     result_ = result;
     const QString checksum = unit_->Image() ? unit_->Image()->checksumCaption : plan_.firmware.checksumCaption;
@@ -577,6 +589,8 @@ public:
     QObject::connect(&run_, &session::ProductionRun::Notice, &run_,
                      [this](int box, const QString &text) { sink_.Message(run_.Unit(box).port, text); });
     QObject::connect(&run_, &session::ProductionRun::CountersChanged, &run_, [this] { MaybeDone(); });
+    for (int box = 1; box <= run_.BoxCount(); ++box)
+      QObject::connect(&run_.Session(box), &session::BoxSession::Settled, &run_, [this] { MaybeDone(); });
     QObject::connect(&run_, &session::ProductionRun::LotFull, &run_, [this](int box) {
       lotFull_ = true;
       unstarted_.insert(box);
@@ -735,6 +749,10 @@ private:
   void MaybeDone() {
     if (!done_ || run_.Busy() || pending_ > 0)
       return;
+    // A transfer stopped mid-block: its port closes once the box answered that block.
+    for (int box = 1; box <= run_.BoxCount(); ++box)
+      if (run_.Session(box).AnswerOwed())
+        return;
     // The lot's figures include this run's units once the store has answered for them.
     const session::RunCounters &c = run_.Counters();
     if (plan_.records.kind != records::StoreLocation::Kind::Off &&
