@@ -56,6 +56,7 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(readOut.dataflash, chip::DataflashUse::Eeprom);
   EXPECT_TRUE(readOut.dataflashGiven);
   EXPECT_EQ(Parsed(Command::CheckFile, {"--", "--odd name.hex"}).file, QStringLiteral("--odd name.hex"));
+  EXPECT_EQ(Parsed(Command::CheckFile, {"--format=bin", "--", "--"}).file, QStringLiteral("--"));
   // A raw binary and where it begins; a file's form is otherwise told by its content.
   const Options raw = Parsed(Command::Load, {"--port", "p", "--file", "fw.bin", "--format", "bin", "--base=0x7F80"});
   EXPECT_TRUE(raw.rawBinary);
@@ -119,6 +120,13 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::Load, {"--port", "p", "--file", "f", "--base", "100"}, "--base: only with --format bin"},
       {Command::Verify, {"--port", "p", "--format", "bin"}, "--format is not an option of verify"},
       {Command::CheckFile, {"a.hex", "b.hex"}, "unexpected argument \"b.hex\""},
+      // One value per --port; after "--" every word is an argument.
+      {Command::Verify, {"--port=v6", "stray"}, "unexpected argument \"stray\""},
+      {Command::Load, {"--port", "ttyUSB0", "ttyUSB1", "--file", "fw.hex"}, "unexpected argument \"ttyUSB1\""},
+      {Command::EraseProgramVerify, {"--port=ttyS2", "--", "--json", "--timeout", "5"}, "unexpected argument \"--json\""},
+      {Command::CheckFile, {"a.hex", "--", "--format", "bin"}, "unexpected argument \"--format\""},
+      {Command::CheckFile, {"a.hex", "--", "--"}, "unexpected argument \"--\""},
+      {Command::CheckFile, {"--"}, "FILE is required"},
       {Command::Ports, {"--port", "p"}, "--port is not an option of ports"},
       {Command::Verify, {"--port", "p", "--lang", "de"}, "--lang: expects zh or en, got \"de\""},
       {Command::Records, {"--summary", "--result", "ok"}, "--summary excludes --result"},
