@@ -24,9 +24,10 @@ using base::Quoted;
 const QString kCreateUsage =
     QStringLiteral("Usage: kavrin-cli job create --out FILE.kavjob --name NAME --file FILE --lot-size N\n"
                    "                             [options]\n\n"
-                   "Writes a production job: the firmware file (named relative to the job file,\n"
-                   "or absolute when given so) with its SHA-256 and image checksum, and what a run\n"
-                   "of the job sends. A run refuses the job when the firmware file has changed.\n\n"
+                   "Writes a production job: the firmware file (named relative to the job file's\n"
+                   "folder when it lies there or below, else absolute) with its SHA-256 and image\n"
+                   "checksum, and what a run of the job sends. A run refuses the job when the\n"
+                   "firmware file has changed.\n\n"
                    "  --out FILE.kavjob   the job file to write (a regular file is replaced whole)\n"
                    "  --name NAME         the job's name, as the records and the station show it\n"
                    "  --file FILE         the firmware file\n"

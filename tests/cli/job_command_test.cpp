@@ -79,7 +79,7 @@ TEST(JobCommand, AJobShowsAsItWasMadeUntilItsFirmwareChanges) {
   EXPECT_EQ(shown.status, 0) << shown.err.toStdString();
   EXPECT_EQ(shown.out, QStringLiteral("Job: 电机板 A\n"
                                       "Signature: none (no trusted key installed)\n"
-                                      "Firmware: ../fw/main.hex (%1)\n"
+                                      "Firmware: %1 (%1)\n"
                                       "Format: Intel HEX\n"
                                       "SHA-256: %2\n"
                                       "CheckSum:  0x00000003\n"
