@@ -233,7 +233,9 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
     const ParseResult most = parse(c.most);
     ASSERT_TRUE(most.options) << what << most.error.toStdString();
     EXPECT_EQ(c.stored(*most.options), c.most.toULongLong(nullptr, 0)) << what;
-    const QStringList refused = (c.hex ? hexJunk : decimalJunk) + QStringList{c.above};
+    QStringList refused = (c.hex ? hexJunk : decimalJunk) + QStringList{c.above};
+    if (const uint64_t least = c.least.toULongLong(nullptr, 0); least > 0)
+      refused << QString::number(least - 1); // --units 0 would be "one per box"
     for (const QString &junk : refused) {
       const ParseResult r = parse(junk);
       EXPECT_FALSE(r.options) << what << junk.toStdString();
