@@ -9,6 +9,7 @@
 #include "cli/pin_entry.h"
 #include "cli/result_class.h"
 #include "job/job_file.h"
+#include "job/signature.h"
 #include "job/pin.h"
 
 #include <QDir>
@@ -24,9 +25,10 @@ using base::Quoted;
 const QString kCreateUsage =
     QStringLiteral("Usage: kavrin-cli job create --out FILE.kavjob --name NAME --file FILE --lot-size N\n"
                    "                             [options]\n\n"
-                   "Writes a production job: the firmware file (named relative to the job file,\n"
-                   "or absolute when given so) with its SHA-256 and image checksum, and what a run\n"
-                   "of the job sends. A run refuses the job when the firmware file has changed.\n\n"
+                   "Writes a production job: the firmware file (named relative to the job file's\n"
+                   "folder when it lies there or below, else absolute) with its SHA-256 and image\n"
+                   "checksum, and what a run of the job sends. A run refuses the job when the\n"
+                   "firmware file has changed. Prints the job, its checksum and how to sign it.\n\n"
                    "  --out FILE.kavjob   the job file to write (a regular file is replaced whole)\n"
                    "  --name NAME         the job's name, as the records and the station show it\n"
                    "  --file FILE         the firmware file\n"
@@ -183,6 +185,15 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     Complain(QStringLiteral("kavrin-cli job create: ") + error + QLatin1Char('\n'));
     return 1;
   }
+  // A job just written is signed by nobody yet: a signature made before is of the job it replaced.
+  const QString out = QDir::toNativeSeparators(o.out);
+  const QString sign = QStringLiteral("minisign -Sm %1 -s engineer.key -t \"released by ...\"").arg(out);
+  const QString signature =
+      QFileInfo::exists(o.out + job::kSignatureSuffix)
+          ? QStringLiteral("%1%2 is of the job this one replaced: sign it again (%3)").arg(out, job::kSignatureSuffix, sign)
+          : QStringLiteral("none: a station with a trusted key opens it only once it is signed (%1)").arg(sign);
+  Print(QStringLiteral("Job: %1\nWritten: %2\nFirmware: %3\n%4\nSignature: %5\n")
+            .arg(made.name, out, QDir::toNativeSeparators(made.firmware), made.imageChecksum, signature));
   return 0;
 }
 

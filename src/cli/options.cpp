@@ -127,8 +127,9 @@ public:
     return Value(name, [&to](const QString &v) { to = T(v.toULongLong()); })->check(Whole(least, most, what));
   }
   CLI::Option *Flag(const char *name, bool &to) { return command_->add_flag(name, to)->disable_flag_override(); }
+  // Required, which Parse checks: it may also come after "--".
   CLI::Option *Positional(const char *name) {
-    return Add(name, [this](const QString &v) { o.file = v; })->required();
+    return positional_ = Add(name, [this](const QString &v) { o.file = v; });
   }
 
   CLI::Option *Ports() {
@@ -144,8 +145,10 @@ public:
         o.ports << port;
       }
     };
+    // One value each: a word after it is an argument, not another port.
     return command_->add_option_function<std::vector<std::string>>("--port", add)
         ->expected(1)
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->check(kGiven);
   }
@@ -246,8 +249,11 @@ public:
     o.help = std::find_if(args.begin(), end, [](const QString &a) { return a == "--help" || a == "-h"; }) != end;
     if (o.help)
       return {o, {}};
+    // CLI11 would read the words after "--" as options again when the command
+    // has no positional argument left to fill, so it never sees them.
+    const QStringList after(end == args.end() ? end : end + 1, args.end());
     std::vector<std::string> reversed; // as CLI11 takes them: the command's words, then its arguments
-    const QStringList line = words_ + args;
+    const QStringList line = words_ + QStringList(args.begin(), end);
     for (auto it = line.rbegin(); it != line.rend(); ++it)
       reversed.push_back(it->toStdString());
     QString error;
@@ -256,10 +262,7 @@ public:
     } catch (const CLI::ParseError &e) {
       error = Plainly(e);
     }
-    // CLI11 keeps the "--" that ends the options among the words left over.
-    std::vector<std::string> extra = app_.remaining(true);
-    std::erase(extra, std::string("--"));
-    if (app_.remaining_size(true) > 0 && !extra.empty()) {
+    if (const std::vector<std::string> extra = app_.remaining(true); !extra.empty()) {
       const QString word = Text(extra.front());
       error = word.startsWith(QLatin1Char('-')) ? word + QStringLiteral(" is not an option of ") + words_.join(' ')
                                                 : QStringLiteral("unexpected argument ") + Quoted(word);
@@ -267,6 +270,15 @@ public:
     const auto fail = [](const QString &why) { return ParseResult{std::nullopt, why}; };
     if (!error.isEmpty())
       return fail(error);
+    bool positionalGiven = positional_ && positional_->count() > 0;
+    for (const QString &word : after) {
+      if (!positional_ || positionalGiven)
+        return fail(QStringLiteral("unexpected argument ") + Quoted(word));
+      o.file = word;
+      positionalGiven = true;
+    }
+    if (positional_ && !positionalGiven)
+      return fail(Text(positional_->get_name()) + QStringLiteral(" is required"));
     if (base_ && *base_ && !o.rawBinary)
       return fail(QStringLiteral("--base: only with --format bin"));
     o.serialPlan.giveUpOnFail = !keepFailed_;
@@ -290,7 +302,7 @@ private:
   CLI::App app_;
   CLI::App *command_ = nullptr;
   QStringList words_;
-  CLI::Option *base_ = nullptr, *noRecords_ = nullptr;
+  CLI::Option *base_ = nullptr, *noRecords_ = nullptr, *positional_ = nullptr;
   CLI::Option *serialAt_ = nullptr, *serialFormat_ = nullptr, *serialList_ = nullptr;
   bool keepFailed_ = false;
 };

@@ -82,6 +82,41 @@ session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperati
   return q;
 }
 
+// Why a unit did not pass, in the same words for a load and a job run: the
+// system's for a port, the box's text in English (or that it answered a
+// failure), the time-out, the store's.
+QString UnitReason(const session::UnitStatus &s, ResultClass result, int timeoutSeconds, bool setUnanswered) {
+  switch (result) {
+  case ResultClass::NoAnswer:
+    return setUnanswered ? QStringLiteral("no answer to the set frame within %1 s").arg(timeoutSeconds)
+                         : session::NoAnswerText(timeoutSeconds);
+  case ResultClass::PortLost:
+  case ResultClass::PortUnavailable:
+    return s.detail.isEmpty() ? s.reasonEnglish : s.detail;
+  case ResultClass::BoxFailed:
+    return s.reasonEnglish.isEmpty() ? session::kBoxFailedText : s.reasonEnglish;
+  case ResultClass::FileRefused:
+    return s.reasonEnglish;
+  case ResultClass::NotRecorded:
+    return s.reason;
+  case ResultClass::Interrupted:
+    return session::kStoppedText;
+  default:
+    return {};
+  }
+}
+
+// The window's instruction for a port that does not open, which records keep;
+// on the command line the port's notice says what failed and what to do.
+bool ShownOnTheCommandLine(const QString &message) {
+  return !message.isEmpty() && message != session::kOpenFailedText;
+}
+
+// "Error opening serial port: <device>: <the system's words> (<what to do>)".
+QString OpenFailedText(const base::Exception &e) {
+  return e.Reason().isEmpty() ? e.Message() : e.Message() + QStringLiteral(": ") + e.Reason();
+}
+
 session::LoadSource SourceOf(const SessionPlan &plan) {
   return {QFileInfo(plan.options.file).absoluteFilePath(), plan.firmware.sha256};
 }
@@ -127,7 +162,7 @@ public:
     try {
       session_.OpenPort(port_);
     } catch (const base::Exception &e) {
-      sink_.Message(port_, session::kOpenFailedText);
+      sink_.Message(port_, OpenFailedText(e));
       records_.Add({RequestOf(plan_, OperationOf(plan_.command)),
                     port_,
                     {},
@@ -233,8 +268,6 @@ public:
       : plan_(plan), unitPlan_(std::move(unitPlan)), port_(port), box_(box), session_(std::move(layer)), sink_(sink),
         recorder_(recorder), numbers_(numbers), done_(std::move(done)) {
     session_.SetFastReplies(plan.options.fastReplies);
-    QObject::connect(&session_, &session::BoxSession::PortLost, &session_,
-                     [this](const QString &detail) { lost_ = detail; });
     QObject::connect(&session_, &session::BoxSession::Error, &session_,
                      [this](const QString &text) { sink_.Message(port_, text); });
   }
@@ -259,12 +292,12 @@ public:
                      [this](const session::UnitStatus &, const session::Attempt &step) {
                        lastStep_ = step.Operation();
                        mismatch_ = step.end.mismatch;
-                       if (!step.end.message.isEmpty())
+                       if (ShownOnTheCommandLine(step.end.message))
                          sink_.Message(port_, step.end.message);
                      });
     QObject::connect(unit_.get(), &session::UnitRun::Notice, unit_.get(),
                      [this](const QString &message, const QString &reason) {
-                       openError_ = reason.isEmpty() ? message : reason;
+                       sink_.Message(port_, reason.isEmpty() ? message : message + QStringLiteral(": ") + reason);
                      });
     QObject::connect(unit_.get(), &session::UnitRun::Started, unit_.get(), [this] {
       if (!plan_.firmware.leftOutNotice.isEmpty())
@@ -293,44 +326,33 @@ public:
 private:
   void Ended(const session::UnitStatus &s) {
     ResultClass result = s.outcome;
-    QString reason;
     switch (s.state) {
     case session::UnitState::Pass:
       result = ResultClass::Ok;
       break;
     case session::UnitState::NotRecorded:
       result = ResultClass::NotRecorded;
-      reason = s.reason;
       break;
     case session::UnitState::Ready:
       result = ResultClass::Interrupted;
-      reason = session::kStoppedText;
       break;
     default:
       break;
     }
-    switch (result) {
-    case ResultClass::NoAnswer:
-      reason = lastStep_ == session::BoxOperation::Set
-                   ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
-                   : session::NoAnswerText(plan_.options.timeoutSeconds);
-      break;
-    case ResultClass::PortLost:
-      reason = lost_;
-      break;
-    case ResultClass::PortUnavailable:
-      reason = openError_;
-      break;
-    case ResultClass::BoxFailed:
-      if (s.reason.isEmpty())
-        reason = session::kBoxFailedText;
-      break;
-    case ResultClass::FileRefused:
-      reason = s.reasonEnglish;
-      break;
-    default:
-      break;
+    const QString reason =
+        UnitReason(s, result, plan_.options.timeoutSeconds, lastStep_ == session::BoxOperation::Set);
+    // A transfer stopped mid-block: the port stays open until the box has
+    // answered that block, so that the next load on it starts clean.
+    if (session_.AnswerOwed()) {
+      QObject::connect(
+          &session_, &session::BoxSession::Settled, &session_, [this, result, reason] { Report(result, reason); },
+          Qt::SingleShotConnection);
+      return;
     }
+    Report(result, reason);
+  }
+
+  void Report(ResultClass result, const QString &reason) {
     session_.ClosePort();
     result_ = result;
     const QString checksum = unit_->Image() ? unit_->Image()->checksumCaption : plan_.firmware.checksumCaption;
@@ -355,7 +377,6 @@ private:
   QElapsedTimer clock_;
   int shownPercent_ = -1;
   bool tagged_ = false;
-  QString lost_, openError_;
   std::optional<session::BoxOperation> lastStep_;
   std::optional<session::Mismatch> mismatch_;
   std::optional<ResultClass> result_;
@@ -577,6 +598,8 @@ public:
     QObject::connect(&run_, &session::ProductionRun::Notice, &run_,
                      [this](int box, const QString &text) { sink_.Message(run_.Unit(box).port, text); });
     QObject::connect(&run_, &session::ProductionRun::CountersChanged, &run_, [this] { MaybeDone(); });
+    for (int box = 1; box <= run_.BoxCount(); ++box)
+      QObject::connect(&run_.Session(box), &session::BoxSession::Settled, &run_, [this] { MaybeDone(); });
     QObject::connect(&run_, &session::ProductionRun::LotFull, &run_, [this](int box) {
       lotFull_ = true;
       unstarted_.insert(box);
@@ -628,6 +651,7 @@ private:
     int percent = -1;
     session::UnitState state = session::UnitState::Ready;
     std::optional<session::Mismatch> mismatch;
+    std::optional<session::BoxOperation> lastStep;
     bool noticed = false; // the firmware's left-out notice was shown for this box
   };
 
@@ -646,6 +670,7 @@ private:
       shown.attempt = s.attempt;
       shown.percent = -1;
       shown.mismatch.reset();
+      shown.lastStep.reset();
       sink_.Unit(port, {s.unitUid, s.attempt, s.serial});
       sink_.Start(port, plan_.job.job->operation == job::Operation::LoadVerify ? QStringLiteral("load-verify")
                                                                                : QStringLiteral("load"));
@@ -665,9 +690,10 @@ private:
 
   void StepEnded(const session::UnitStatus &s, const session::Attempt &step) {
     Shown &shown = shown_[size_t(s.box - 1)];
-    if (!step.end.message.isEmpty())
+    if (ShownOnTheCommandLine(step.end.message))
       sink_.Message(s.port, step.end.message);
     shown.mismatch = step.end.mismatch;
+    shown.lastStep = step.Operation();
   }
 
   void Ended(const session::UnitStatus &s) {
@@ -690,25 +716,8 @@ private:
       return;
     }
     const ResultClass result = s.state == session::UnitState::Ready ? ResultClass::Interrupted : s.outcome;
-    QString reason;
-    switch (result) {
-    case ResultClass::NoAnswer:
-      reason = session::NoAnswerText(plan_.job.job->timeoutSeconds);
-      break;
-    case ResultClass::BoxFailed:
-      // A failure the box answered without a text of its own.
-      if (s.reason == s.reasonEnglish)
-        reason = s.reason;
-      break;
-    case ResultClass::Interrupted:
-      reason = session::kStoppedText;
-      break;
-    case ResultClass::FileRefused:
-      reason = s.reasonEnglish;
-      break;
-    default:
-      break;
-    }
+    const QString reason =
+        UnitReason(s, result, plan_.job.job->timeoutSeconds, shown.lastStep == session::BoxOperation::Set);
     // The result names its own unit, or none for one that never started;
     // never the box's unit before.
     sink_.Unit(s.port, s.attempt > 0 ? UnitTag{s.unitUid, s.attempt, s.serial} : UnitTag{});
@@ -735,6 +744,10 @@ private:
   void MaybeDone() {
     if (!done_ || run_.Busy() || pending_ > 0)
       return;
+    // A transfer stopped mid-block: its port closes once the box answered that block.
+    for (int box = 1; box <= run_.BoxCount(); ++box)
+      if (run_.Session(box).AnswerOwed())
+        return;
     // The lot's figures include this run's units once the store has answered for them.
     const session::RunCounters &c = run_.Counters();
     if (plan_.records.kind != records::StoreLocation::Kind::Off &&

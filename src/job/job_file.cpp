@@ -551,9 +551,9 @@ QStringList PlanLines(const unit::SerialPlan &plan) {
 }
 
 QString FirmwareReference(const QString &firmware, const QString &jobPath) {
-  if (QFileInfo(firmware).isAbsolute())
-    return QDir::cleanPath(firmware);
-  return QDir(QFileInfo(jobPath).absolutePath()).relativeFilePath(QFileInfo(firmware).absoluteFilePath());
+  const QString absolute = QDir::cleanPath(QFileInfo(firmware).absoluteFilePath());
+  const QString relative = QFileInfo(jobPath).absoluteDir().relativeFilePath(absolute);
+  return relative.startsWith(QLatin1String("../")) ? absolute : relative;
 }
 
 OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {

@@ -110,9 +110,10 @@ QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const u
 // The plan as `job show` prints it, one "key: value" line each; empty without a plan.
 QStringList PlanLines(const unit::SerialPlan &plan);
 
-// How a job file at `jobPath` names `firmware` (as given on a command line,
-// from the working folder): an absolute name stays so, a relative one is
-// made relative to the job file's folder.
+// How a job file at `jobPath` names `firmware` (a relative name is taken from
+// the working folder), whichever front end writes it: relative to the job
+// file's folder when it lies in that folder or below, so the folder can move
+// to another station whole; absolute otherwise.
 QString FirmwareReference(const QString &firmware, const QString &jobPath);
 
 // A job's name: 1 to 200 characters, not all blank, no control character.

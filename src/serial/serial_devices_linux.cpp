@@ -10,10 +10,13 @@
 #include <optional>
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace serial {
 
@@ -260,14 +263,55 @@ QString PortAccessName(PortAccess access) {
   return {};
 }
 
+namespace {
+
+// "crw-rw----", as ls shows a mode.
+QString ModeText(mode_t mode) {
+  QString text = S_ISCHR(mode) ? QStringLiteral("c") : S_ISDIR(mode) ? QStringLiteral("d") : QStringLiteral("-");
+  const char letters[] = "rwx";
+  for (int bit = 8; bit >= 0; --bit)
+    text += (mode & (mode_t(1) << bit)) ? QLatin1Char(letters[(8 - bit) % 3]) : QLatin1Char('-');
+  return text;
+}
+
+bool InGroup(gid_t gid) {
+  if (getegid() == gid)
+    return true;
+  const int count = getgroups(0, nullptr);
+  std::vector<gid_t> groups(size_t(std::max(count, 0)));
+  const int got = getgroups(count, groups.data());
+  return std::find(groups.begin(), groups.begin() + std::max(got, 0), gid) != groups.begin() + std::max(got, 0);
+}
+
+// Who may open the device and what this user can do about it: joining its
+// group helps only one who is not in it and whose group may read and write it.
+QString PermissionAdvice(const QString &device) {
+  struct stat st {};
+  if (device.isEmpty() || stat(QFile::encodeName(device).constData(), &st) != 0)
+    return OpenFailureHint(OpenFailure::Kind::NoPermission);
+  const passwd *user = getpwuid(st.st_uid);
+  const group *owners = getgrgid(st.st_gid);
+  const QString groupName = owners ? QString::fromLocal8Bit(owners->gr_name) : QString::number(st.st_gid);
+  const QString who = QStringLiteral("%1 is owned by %2:%3, mode %4")
+                          .arg(device, user ? QString::fromLocal8Bit(user->pw_name) : QString::number(st.st_uid),
+                               groupName, ModeText(st.st_mode));
+  const bool groupMay = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  if (groupMay && !InGroup(st.st_gid))
+    return who + QStringLiteral("; add your user to the %1 group, then log in again").arg(groupName);
+  return who + QStringLiteral("; ask the administrator to let your user read and write it (for example a udev "
+                              "rule giving the %1 group read and write)")
+                   .arg(groupName);
+}
+
+} // namespace
+
 QString PortAccessText(const SerialDeviceInfo &info) {
   const QString why = info.reason.isEmpty() ? QString() : QStringLiteral(" (") + info.reason + QLatin1Char(')');
   switch (info.access) {
   case PortAccess::Ok:
     return QStringLiteral("ok");
   case PortAccess::NoPermission:
-    return QStringLiteral("no permission") + why + QStringLiteral(": ") +
-           OpenFailureHint(OpenFailure::Kind::NoPermission);
+    return QStringLiteral("no permission") + why + QStringLiteral(": ") + PermissionAdvice(info.device);
   case PortAccess::InUse:
     return OpenFailureHint(OpenFailure::Kind::InUse) + why;
   case PortAccess::Missing:

@@ -20,6 +20,10 @@ constexpr uint32_t kBurstSilenceMs = 100; // silence that ends a burst
 // and the session itself waits for the rest of the 100 ms.
 constexpr uint32_t kFastReadIntervalMs = 2;
 constexpr int kPortWatchPeriodMs = 1000;
+// How long a transfer stopped mid-block waits for the box's answer to that
+// block: the block's time on the line at 38400 baud (4120 bytes, about 1.1 s)
+// and the box's thinking, with room to spare.
+constexpr int kOwedAnswerMs = 3000;
 
 uint8_t CommandOf(BoxOperation operation) {
   switch (operation) {
@@ -71,6 +75,7 @@ public:
     burstSilence = clock.MakeAlarm([this] { Handled([this] { DeliverGathered(); }); });
     setDeadline = clock.MakeAlarm([this] { Handled([this] { SetUnanswered(); }); });
     portWatch = clock.MakeAlarm([this] { Handled([this] { TryLostPort(); }); });
+    owedDeadline = clock.MakeAlarm([this] { Handled([this] { Settle(); }); });
   }
 
   // The session's own events end here: what they could not do is reported, never thrown into the event loop.
@@ -115,6 +120,8 @@ public:
     phase = next;
     portClosedAtStart = !comm->IsOpen();
     bytesSent = 0;
+    blockUnanswered = false;
+    ForgetOwedAnswer(); // the new frame ends the transfer in the box
     online = request.mode == BoxMode::Online;
     timeOutSeconds = request.timeOutSeconds.value_or(protocol::kTimeOutSeconds);
   }
@@ -210,14 +217,38 @@ public:
     state.BlocksAsked = 1;
     state.BlocksToAsk = image->dataBlocks;
     StartClocks(protocol::FileTransferInterval(image::kLoadImageSize));
-    Send(image::FirstBlockBytes(image->blocks));
+    SendBlock(image::FirstBlockBytes(image->blocks));
   }
 
   void Stop(protocol::Outcome outcome) {
     StopClocks();
     setDeadline->Disarm();
     phase = Phase::Idle;
+    if (blockUnanswered && comm->IsOpen()) {
+      answerOwed = true;
+      owedDeadline->Arm(kOwedAnswerMs, false);
+    }
     FinishAttempt({outcome, QString(), std::nullopt});
+  }
+
+  // The box answered the block it was taking in when the transfer stopped
+  // (the answer is dropped), or it never will: it now waits for a block at a
+  // block's start, where the next frame it receives ends the transfer.
+  void Settle() {
+    if (!answerOwed)
+      return;
+    ForgetOwedAnswer();
+    emit s.Settled();
+  }
+
+  void ForgetOwedAnswer() {
+    answerOwed = false;
+    owedDeadline->Disarm();
+  }
+
+  void SendBlock(std::span<const uint8_t> bytes) {
+    Send(bytes);
+    blockUnanswered = true;
   }
 
   void EndAttempt(const OperationEnd &end, const LoadSource &file) {
@@ -271,6 +302,8 @@ public:
   // --- Replies and the line ---
 
   void Receive(const uint8_t *buffer, uint16_t length) {
+    blockUnanswered = false;
+    Settle();
     state.CurrentCommand = Command();
     const protocol::ReplyActions actions =
         protocol::HandleReply(state, readOutChip, readOutPending, online, buffer, length);
@@ -290,7 +323,7 @@ public:
       Finish({*actions.end, actions.message.value_or(QString()), actions.mismatch});
     // Header, data and block sum of slot n; the name, count and sectors go only with block 0.
     if (actions.sendBlock)
-      Send(image::RequestedBlockBytes(image->blocks, *actions.sendBlock));
+      SendBlock(image::RequestedBlockBytes(image->blocks, *actions.sendBlock));
     if (actions.conversionError)
       emit s.Error(*actions.conversionError);
   }
@@ -322,6 +355,8 @@ public:
     const bool wasInProgress = attempt.has_value();
     StopClocks();
     comm->ClosePort();
+    blockUnanswered = false;
+    Settle(); // nothing more comes from a port that is gone
     if (watchForReturn)
       portWatch->Arm(kPortWatchPeriodMs, true);
     emit s.PortLost(comm->CommName() + QStringLiteral(": the serial port was lost"));
@@ -348,12 +383,15 @@ public:
   std::unique_ptr<base::Alarm> burstSilence;
   std::unique_ptr<base::Alarm> setDeadline;
   std::unique_ptr<base::Alarm> portWatch;
+  std::unique_ptr<base::Alarm> owedDeadline;
   protocol::OperationState state;
   Phase phase = Phase::Idle;
   std::optional<BoxOperation> operation;
   std::optional<Attempt> attempt;
   bool portClosedAtStart = false;
   uint64_t bytesSent = 0;
+  bool blockUnanswered = false; // a block went out and no burst came since
+  bool answerOwed = false;      // Stop came while blockUnanswered: see AnswerOwed
   bool online = false;
   uint32_t timeOutSeconds = protocol::kTimeOutSeconds;
   chip::ChipNumbers readOutChip;
@@ -388,7 +426,11 @@ void BoxSession::Reopen() {
   core_->Opened();
 }
 
-void BoxSession::ClosePort() { core_->comm->ClosePort(); }
+void BoxSession::ClosePort() {
+  core_->comm->ClosePort();
+  core_->blockUnanswered = false;
+  core_->ForgetOwedAnswer();
+}
 bool BoxSession::IsOpen() const { return core_->comm->IsOpen(); }
 QString BoxSession::PortName() const { return core_->comm->CommName(); }
 
@@ -407,6 +449,7 @@ void BoxSession::EndAttempt(const OperationEnd &end, const LoadSource &file) { c
 
 BoxSession::Phase BoxSession::CurrentPhase() const { return core_->phase; }
 bool BoxSession::InProgress() const { return core_->attempt.has_value(); }
+bool BoxSession::AnswerOwed() const { return core_->answerOwed; }
 std::optional<BoxOperation> BoxSession::Operation() const { return core_->operation; }
 int BoxSession::ProgressIntervalMs() const { return core_->progressClock.Interval(); }
 bool BoxSession::ProgressRunning() const { return core_->progressClock.Enabled(); }

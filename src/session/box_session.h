@@ -108,6 +108,11 @@ public:
   void HandOver(std::shared_ptr<const LoadImage> image);
   // Ends the operation in progress (clocks stopped), as when the operator
   // stops a script: nothing the box sends later is acted upon or reported.
+  // A transfer stopped while the box is taking in a block leaves its answer
+  // owed (AnswerOwed) until the answer comes or kOwedAnswerMs pass; then
+  // Settled. A front end closes the port only then: closing earlier would cut
+  // the block short (the box would take the next frame for the rest of it)
+  // and leave the answer for whoever opens the port next.
   void Stop(protocol::Outcome outcome = protocol::Outcome::Interrupted);
   // Ends the attempt in progress for a reason of the front end's own (a
   // cancelled file dialog, a refused file, whose source it names), leaving
@@ -117,6 +122,7 @@ public:
   // --- State ----------------------------------------------------------------------
   Phase CurrentPhase() const;
   bool InProgress() const;                       // an attempt is open
+  bool AnswerOwed() const;                       // see Stop
   std::optional<BoxOperation> Operation() const; // the operation started last
   // The clocks, for a front end that shows them: the progress clock's period
   // (0: it never ticks) and whether each runs.
@@ -150,6 +156,8 @@ signals:
   void PortLost(const QString &detail);
   // The watched port is back and open again.
   void PortReturned();
+  // The answer owed after Stop came, did not come in time, or the port was lost.
+  void Settled();
   // What the session could not do while handling its events.
   void Error(const QString &message);
 

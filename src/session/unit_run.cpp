@@ -65,6 +65,7 @@ UnitRun::UnitRun(std::shared_ptr<const UnitPlan> plan, BoxSession &session, cons
   status_.unitUid = QUuid::createUuid().toString(QUuid::Id128);
   connect(&session_, &BoxSession::Progress, this, [this](uint32_t p) { Progressed(int(p)); });
   connect(&session_, &BoxSession::AttemptEnded, this, [this](const session::Attempt &a) { StepDone(a); });
+  connect(&session_, &BoxSession::PortLost, this, [this](const QString &detail) { status_.detail = detail; });
 }
 
 UnitRun::~UnitRun() = default;
@@ -111,6 +112,7 @@ void UnitRun::Begin() {
       session_.OpenPort(status_.port);
     } catch (const base::Exception &e) {
       status_.attempt = 1;
+      status_.detail = e.Reason().isEmpty() ? e.Message() : e.Reason();
       // The unit shows the window's words; the system's reason goes with the notice.
       emit Notice(e.Message(), e.Reason());
       // Its record names the image it would have loaded, as far as it is known.
@@ -233,6 +235,7 @@ void UnitRun::Attempt() {
   ++status_.attempt;
   status_.state = UnitState::Busy;
   status_.percent = 0;
+  status_.detail.clear();
   shownPercent_ = 0;
   emit Changed(status_);
   if (!session_.IsOpen()) {
@@ -240,6 +243,7 @@ void UnitRun::Attempt() {
     try {
       session_.OpenPort(status_.port);
     } catch (const base::Exception &e) {
+      status_.detail = e.Reason().isEmpty() ? e.Message() : e.Reason();
       const session::Attempt a{Request(BoxOperation::Load),
                                status_.port,
                                plan_->source,

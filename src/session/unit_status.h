@@ -32,6 +32,9 @@ struct UnitStatus {
   QString reason;
   QString reasonShown;
   QString reasonEnglish;
+  // A port that did not open or was lost: the system's words and the device
+  // (records keep the designed text above); empty otherwise.
+  QString detail;
   QString unitUid;        // empty before the first unit
   QString serial;         // the unit's serial number text from its UnitData; empty without one
   double unitSeconds = 0; // ended: from the unit's start to its end, by the run's clock

@@ -8,7 +8,18 @@
 
 using cli::InterruptWatcher;
 
+namespace {
+void Earlier(int) {}
+} // namespace
+
 TEST(Interrupts, FirstSignalIsOneCallOnTheLoopAndHandlersAreRestored) {
+  // Handlers of the test's own, so that what is put back is told apart from
+  // whatever the test was started with (a background job ignores SIGINT).
+  struct sigaction earlier {}, startedInt {}, startedTerm {};
+  earlier.sa_handler = Earlier;
+  sigemptyset(&earlier.sa_mask);
+  ASSERT_EQ(sigaction(SIGINT, &earlier, &startedInt), 0);
+  ASSERT_EQ(sigaction(SIGTERM, &earlier, &startedTerm), 0);
   {
     InterruptWatcher watcher;
     ASSERT_TRUE(watcher.Installed()) << watcher.Error().toStdString();
@@ -27,17 +38,23 @@ TEST(Interrupts, FirstSignalIsOneCallOnTheLoopAndHandlersAreRestored) {
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(watcher.Requested());
   }
-  struct sigaction now {};
-  sigaction(SIGINT, nullptr, &now);
-  EXPECT_EQ(now.sa_handler, SIG_DFL);
+  for (int sig : {SIGINT, SIGTERM}) {
+    struct sigaction now {};
+    sigaction(sig, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, &Earlier) << sig;
+  }
 
-  // A new watcher starts afresh: its first signal is again only a request.
-  InterruptWatcher again;
-  ASSERT_TRUE(again.Installed());
-  bool called = false;
-  again.OnInterrupt = [&] { called = true; };
-  raise(SIGINT);
-  EXPECT_TRUE(PumpUntil([&] { return called; }, 2000));
+  {
+    // A new watcher starts afresh: its first signal is again only a request.
+    InterruptWatcher again;
+    ASSERT_TRUE(again.Installed());
+    bool called = false;
+    again.OnInterrupt = [&] { called = true; };
+    raise(SIGINT);
+    EXPECT_TRUE(PumpUntil([&] { return called; }, 2000));
+  }
+  sigaction(SIGINT, &startedInt, nullptr);
+  sigaction(SIGTERM, &startedTerm, nullptr);
 }
 
 TEST(InterruptsDeathTest, SecondSignalEndsAtOnceWith130) {

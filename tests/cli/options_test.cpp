@@ -56,6 +56,7 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   EXPECT_EQ(readOut.dataflash, chip::DataflashUse::Eeprom);
   EXPECT_TRUE(readOut.dataflashGiven);
   EXPECT_EQ(Parsed(Command::CheckFile, {"--", "--odd name.hex"}).file, QStringLiteral("--odd name.hex"));
+  EXPECT_EQ(Parsed(Command::CheckFile, {"--format=bin", "--", "--"}).file, QStringLiteral("--"));
   // A raw binary and where it begins; a file's form is otherwise told by its content.
   const Options raw = Parsed(Command::Load, {"--port", "p", "--file", "fw.bin", "--format", "bin", "--base=0x7F80"});
   EXPECT_TRUE(raw.rawBinary);
@@ -126,6 +127,13 @@ TEST(CliOptions, BadLinesNameTheOption) {
       {Command::Load, {"--port", "p", "--file", "f", "--base", "100"}, "--base: only with --format bin"},
       {Command::Verify, {"--port", "p", "--format", "bin"}, "--format is not an option of verify"},
       {Command::CheckFile, {"a.hex", "b.hex"}, "unexpected argument \"b.hex\""},
+      // One value per --port; after "--" every word is an argument.
+      {Command::Verify, {"--port=v6", "stray"}, "unexpected argument \"stray\""},
+      {Command::Load, {"--port", "ttyUSB0", "ttyUSB1", "--file", "fw.hex"}, "unexpected argument \"ttyUSB1\""},
+      {Command::EraseProgramVerify, {"--port=ttyS2", "--", "--json", "--timeout", "5"}, "unexpected argument \"--json\""},
+      {Command::CheckFile, {"a.hex", "--", "--format", "bin"}, "unexpected argument \"--format\""},
+      {Command::CheckFile, {"a.hex", "--", "--"}, "unexpected argument \"--\""},
+      {Command::CheckFile, {"--"}, "FILE is required"},
       {Command::Ports, {"--port", "p"}, "--port is not an option of ports"},
       {Command::Verify, {"--port", "p", "--lang", "de"}, "--lang: expects zh or en, got \"de\""},
       {Command::Records, {"--summary", "--result", "ok"}, "--summary excludes --result"},
@@ -238,7 +246,9 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
     const ParseResult most = parse(c.most);
     ASSERT_TRUE(most.options) << what << most.error.toStdString();
     EXPECT_EQ(c.stored(*most.options), c.most.toULongLong(nullptr, 0)) << what;
-    const QStringList refused = (c.hex ? hexJunk : decimalJunk) + QStringList{c.above};
+    QStringList refused = (c.hex ? hexJunk : decimalJunk) + QStringList{c.above};
+    if (const uint64_t least = c.least.toULongLong(nullptr, 0); least > 0)
+      refused << QString::number(least - 1); // --units 0 would be "one per box"
     for (const QString &junk : refused) {
       const ParseResult r = parse(junk);
       EXPECT_FALSE(r.options) << what << junk.toStdString();

@@ -3,8 +3,8 @@
 
 #include "image/hex_reader.h"
 #include "image/load_messages.h"
+#include "support/test_helpers.h"
 
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,10 +18,9 @@ using Status = HexReadResult::Status;
 
 namespace {
 
-// Beside this source file, so that the tests find them however they are started.
-QString Fixture(const QString &name) {
-  return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + QStringLiteral("/fixtures/") + name;
-}
+// In the source tree the build names: __FILE__ is relative under some generators,
+// so it would depend on the folder the tests start in.
+QString Fixture(const QString &name) { return SourcePath(QStringLiteral("tests/image/fixtures/") + name); }
 
 HexReadResult Read(const std::string &text, ImageTable &image) { return ReadHex(Bytes(text), image, 32768); }
 

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -181,6 +183,34 @@ TEST(PortList, OpenErrorsAndTheirTexts) {
   info.reason = qt_error_string(EACCES);
   EXPECT_EQ(PortAccessText(info),
             QStringLiteral("no permission (Permission denied): add your user to the dialout group, then log in again"));
+  // With the device at hand: its owner and mode, and joining its group only
+  // for one who is not in it and whose group may read and write it.
+  QTemporaryDir dir;
+  info.device = dir.filePath(QStringLiteral("ttyUSB0"));
+  QFile(info.device).open(QIODevice::WriteOnly);
+  const gid_t other = getegid() + 4242; // a group this process is not in
+  const struct {
+    gid_t gid;
+    mode_t mode;
+    QString advice;
+  } devices[] = {
+      {getegid(), 0600, QStringLiteral("ask the administrator to let your user read and write it (for example a udev "
+                                       "rule giving the %1 group read and write)")},
+      {other, 0660, QStringLiteral("add your user to the %1 group, then log in again")},
+  };
+  for (const auto &d : devices) {
+    if (chown(QFile::encodeName(info.device).constData(), geteuid(), d.gid) != 0)
+      continue; // a group of another's takes root
+    ASSERT_EQ(chmod(QFile::encodeName(info.device).constData(), d.mode), 0);
+    const group *g = getgrgid(d.gid);
+    const QString groupName = g ? QString::fromLocal8Bit(g->gr_name) : QString::number(d.gid);
+    const passwd *u = getpwuid(geteuid());
+    EXPECT_EQ(PortAccessText(info), QStringLiteral("no permission (Permission denied): %1 is owned by %2:%3, mode %4; ")
+                                            .arg(info.device, QString::fromLocal8Bit(u->pw_name), groupName,
+                                                 d.mode == 0600 ? QStringLiteral("-rw-------")
+                                                                : QStringLiteral("-rw-rw----")) +
+                                        d.advice.arg(groupName));
+  }
   info.access = PortAccess::InUse;
   info.reason = qt_error_string(EBUSY);
   EXPECT_EQ(PortAccessText(info), QStringLiteral("in use by another program (Device or resource busy)"));

@@ -177,13 +177,14 @@ struct Bench {
   }
 };
 
-// Every state a box showed, progress folded into one "BUSY".
+// Every state a box showed, progress folded into one "BUSY" up to the whole
+// attempt's "BUSY 100%", which the box's last answer shows before the verdict.
 struct Tiles {
   std::map<int, QStringList> shown;
   std::vector<UnitStatus> ended;
   void Watch(ProductionRun &run) {
     QObject::connect(&run, &ProductionRun::UnitChanged, [this](const UnitStatus &s) {
-      const QString word = s.state == UnitState::Busy ? QStringLiteral("BUSY") : s.StateText();
+      const QString word = s.state == UnitState::Busy && s.percent < 100 ? QStringLiteral("BUSY") : s.StateText();
       if (shown[s.box].isEmpty() || shown[s.box].back() != word)
         shown[s.box] << word;
     });
@@ -265,7 +266,7 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
        {},
        LoadVerify,
        2,
-       {"BUSY", "PASS"},
+       {"BUSY", "BUSY 100%", "PASS"},
        {"set:ok@1", "load:ok@1", "verify:ok@1"},
        protocol::Outcome::Ok,
        "passed/ok@1"},
@@ -273,7 +274,7 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
        failsOnce,
        Load,
        2,
-       {"BUSY", "RETRY 1/2", "BUSY", "PASS"},
+       {"BUSY", "RETRY 1/2", "BUSY", "BUSY 100%", "PASS"},
        {"set:ok@1", "load:box-failed@1", "set:ok@2", "load:ok@2"},
        protocol::Outcome::Ok,
        "passed/ok@2"},

@@ -72,11 +72,7 @@ void TForm1::SaveJob() {
     return;
   if (!path->endsWith(job::kSuffix))
     *path += job::kSuffix;
-  // A firmware file in the job's folder or below is named relative to it, so
-  // the folder can move to another station whole; any other stays absolute.
-  const QString firmware = QFileInfo(loaded_->path).absoluteFilePath();
-  const QString relative = QFileInfo(*path).absoluteDir().relativeFilePath(firmware);
-  made.firmware = relative.startsWith(QStringLiteral("../")) ? firmware : relative;
+  made.firmware = job::FirmwareReference(loaded_->path, *path);
   if (const QString error = job::WriteJob(made, *path); !error.isEmpty()) {
     dialogs_.ShowError(this, error);
     return;

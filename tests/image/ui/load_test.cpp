@@ -36,9 +36,7 @@ const QString kLoaded = QStringLiteral("文件加载成功 ");
 const QString kBurned = QStringLiteral("文件烧写成功 ");
 const QString kFailed = QStringLiteral("文 件 加 载 失 败");
 
-QString Fixture(const QString &name) {
-  return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + QStringLiteral("/../fixtures/") + name;
-}
+QString Fixture(const QString &name) { return SourcePath(QStringLiteral("tests/image/fixtures/") + name); }
 
 // Lets a test act while the file dialog is open (the dialog keeps events flowing).
 struct LoadDialogs : RecordingDialogs {
