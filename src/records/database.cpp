@@ -325,12 +325,16 @@ bool Connection::Open(QString *error) {
       QSqlDatabase::contains(name_) ? Database() : QSqlDatabase::addDatabase(QLatin1String(driver), name_);
   if (sqlite_) {
     const QFileInfo file(where_.sqlitePath);
+    if (const QString refusal = StoreFileRefusal(where_.sqlitePath); !refusal.isEmpty()) {
+      if (error)
+        *error = refusal;
+      return false;
+    }
     if (readOnly_) {
       // A reader that made the file would turn a mistyped path into an empty store.
-      if (!file.exists() || file.isDir()) {
+      if (!file.exists()) {
         if (error)
-          *error = file.isDir() ? QStringLiteral("%1 is a folder, not a records store").arg(where_.sqlitePath)
-                                : QStringLiteral("there is no records store %1").arg(where_.sqlitePath);
+          *error = QStringLiteral("there is no records store %1").arg(where_.sqlitePath);
         return false;
       }
     } else {

@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +91,8 @@ TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
         << error.toStdString();
   }
   const QString missing = folder.File(QStringLiteral("recrods.sqlite"));
+  const QString fifo = folder.File(QStringLiteral("fifo.sqlite"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0) << std::strerror(errno);
   struct Case {
     QStringList args;
     int status;
@@ -116,6 +119,11 @@ TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
        2,
        {},
        QStringLiteral("kavrin-cli records: --records: there is no records store %1\n").arg(missing)},
+      // SQLite would wait on it for a writer that never comes.
+      {{"--records", QStringLiteral("sqlite:") + fifo},
+       2,
+       {},
+       QStringLiteral("kavrin-cli records: --records: %1 is not a regular file, not a records store\n").arg(fifo)},
   };
   for (const Case &c : cases) {
     QStringList args =
