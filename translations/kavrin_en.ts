@@ -100,6 +100,10 @@
         <translation>No station has written a unit today.</translation>
     </message>
     <message>
+        <source>这个数据库里还没有生产记录。</source>
+        <translation>No records in this database yet.</translation>
+    </message>
+    <message>
         <source>无法读取生产记录：%1</source>
         <translation>Cannot read the production records: %1</translation>
     </message>

@@ -512,8 +512,19 @@ bool Connection::MakeSchema(QString *error) {
 bool Connection::CheckSchema(QString *error) {
   QSqlQuery q(Database());
   if (!q.exec(Sql("SELECT COALESCE(MAX(version), 0) FROM schema_version")) || !q.next()) {
+    const QString failed = ErrorText(q.lastError());
+    // A database no station wrote to yet (no schema at all) reads as a store of no records.
+    QSqlQuery made(Database());
+    if (made.exec(sqlite_ ? Sql("SELECT COUNT(*) FROM sqlite_master WHERE name = 'schema_version'")
+                          : Sql("SELECT COUNT(*) FROM pg_catalog.pg_tables WHERE tablename = 'schema_version' "
+                                "AND schemaname = ANY (current_schemas(false))")) &&
+        made.next() && made.value(0).toInt() == 0) {
+      version_ = 0;
+      note_ = QStringLiteral("no records in this database yet");
+      return true;
+    }
     if (error)
-      *error = ErrorText(q.lastError());
+      *error = failed;
     return false;
   }
   const int version = q.value(0).toInt();
@@ -529,7 +540,7 @@ bool Connection::CheckSchema(QString *error) {
 }
 
 bool Connection::NoneCanMatch(const Filter &f) const {
-  return (version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty())) || (version_ < 4 && !f.serial.isEmpty()) ||
+  return version_ < 1 || (version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty())) || (version_ < 4 && !f.serial.isEmpty()) ||
          (version_ < 6 && !f.operatorName.isEmpty());
 }
 

@@ -213,8 +213,10 @@ void LineReader::RunNext() {
     c.Close();
     done = ReadLine(c, request.now, request.dayStart, &read.line, &read.error);
   }
-  if (done)
+  if (done) {
     read.error.clear();
+    read.noRecords = c.Version() < 1;
+  }
   else
     c.Close();
   replies_.Port().Send([this, read = std::move(read)] { emit Arrived(read); });

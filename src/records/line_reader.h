@@ -41,6 +41,7 @@ struct LineRead {
   QString error;     // why the store could not be read (the line is then empty)
   bool told = false; // the store's changes are being told: Changed will come
   QString untold;    // PostgreSQL, yet not told: why
+  bool noRecords = false; // no station wrote to the store yet (it has no schema)
 };
 
 // The line at `now`, today having begun at `dayStart`; false and the

@@ -247,7 +247,9 @@ void LineWindow::ShowFigures() {
   for (StationRow *row : rows_)
     row->SetColumnWidths(widths);
   empty_->setVisible(rows_.empty());
-  empty_->setText(readAt_.isValid() ? QCoreApplication::translate("Line", "今天还没有工位写入单元。") : QString());
+  empty_->setText(!readAt_.isValid() ? QString()
+                  : last_.noRecords ? QCoreApplication::translate("Line", "这个数据库里还没有生产记录。")
+                                    : QCoreApplication::translate("Line", "今天还没有工位写入单元。"));
   ShowStatus();
 }
 
