@@ -14,16 +14,17 @@ namespace {
 const QDate kDay(2026, 12, 7);
 QDateTime Local(int dayOffset, int hour, int minute) { return QDateTime(kDay.addDays(dayOffset), QTime(hour, minute)); }
 
-// Station A and the killed C from 10:00, B across midnight (its first unit
-// ends the day before, its second as the day begins).
+// Station A and the killed C from 10:00, B across midnight (its first two
+// units, a pass and a failure, end the day before, its third as the day
+// begins): the lot counts every day's units, the station today's.
 void WriteThreeStations(const QString &url) {
   const QString ten = records::TimeText(Local(0, 10, 0).toUTC());
-  const QString beforeMidnight = records::TimeText(Local(0, 0, 0).toUTC().addSecs(-180));
+  const QString beforeMidnight = records::TimeText(Local(0, 0, 0).toUTC().addSecs(-300));
   const std::vector<QStringList> stations = {
       {"bench-1", "/dev/ttyUSB0", "/dev/ttyUSB0", "电机板", "L1", "6", ten, "15", "pass",
        "fail:verify-mismatch:校验失败 0x1234", "pass"},
       {"bench-2", "/dev/ttyUSB0,/dev/ttyUSB1", "/dev/ttyUSB1", "电机板", "L1", "6", beforeMidnight, "15", "pass",
-       "fail:no-answer:编程器无应答", "pass"},
+       "fail:box-failed:编程器报告失败", "fail:no-answer:编程器无应答", "pass"},
       {"bench-1", "/dev/ttyACM0", "/dev/ttyACM0", "电源板", "L2", "0", ten, "15", "pass", "kill"},
   };
   std::vector<SpawnResult> results(stations.size());
@@ -81,7 +82,7 @@ void ExpectLineFigures(const records::StoreLocation &where) {
        "verify-mismatch 校验失败 0x1234\n"
        "/dev/ttyUSB0,/dev/ttyUSB1@bench-2 电机板/L1 [/dev/ttyUSB1] run 0 hour 0/0 today 1/1/0 yield 50.0 idle 608 fail "
        "no-answer 编程器无应答\n"
-       "lot 电机板/L1 4/2 run 0 of 6\n"
+       "lot 电机板/L1 4/3 run 0 of 6\n"
        "lot 电源板/L2 1/0 run 1 of 0\n"
        "line 4/2/0 run 1 yield 66.7"},
       // Past its hold it is interrupted, and C has stood idle since it started.
@@ -91,7 +92,7 @@ void ExpectLineFigures(const records::StoreLocation &where) {
        "verify-mismatch 校验失败 0x1234\n"
        "/dev/ttyUSB0,/dev/ttyUSB1@bench-2 电机板/L1 [/dev/ttyUSB1] run 0 hour 0/0 today 1/1/0 yield 50.0 idle 618 fail "
        "no-answer 编程器无应答\n"
-       "lot 电机板/L1 4/2 run 0 of 6\n"
+       "lot 电机板/L1 4/3 run 0 of 6\n"
        "lot 电源板/L2 1/0 run 0 of 0\n"
        "line 4/2/1 run 0 yield 66.7"},
       {Local(1, 10, 0), "line 0/0/0 run 0 yield -"},
