@@ -303,6 +303,9 @@ private:
       reason = s.reason;
       break;
     case session::UnitState::Ready:
+      // Refused its data by a store away: the station's fault, told as the refusal it is.
+      if (s.outcome == session::Outcome::FileRefused)
+        break;
       result = ResultClass::Interrupted;
       reason = session::kStoppedText;
       break;
@@ -689,7 +692,10 @@ private:
       MaybeDone();
       return;
     }
-    const ResultClass result = s.state == session::UnitState::Ready ? ResultClass::Interrupted : s.outcome;
+    // Ready with FileRefused: refused its data by a store away, the station's fault, told as the refusal it is.
+    const ResultClass result = s.state == session::UnitState::Ready && s.outcome != session::Outcome::FileRefused
+                                   ? ResultClass::Interrupted
+                                   : s.outcome;
     QString reason;
     switch (result) {
     case ResultClass::NoAnswer:
