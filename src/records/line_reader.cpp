@@ -181,8 +181,14 @@ bool LineReader::Listen(QString *error) {
   QSqlDriver *driver = listen.Database().driver();
   if (!driverConnected_) {
     // The driver lives as long as the connection's name, on this thread.
-    QObject::connect(driver, &QSqlDriver::notification, worker_->Context(),
-                     [port = replies_.Port(), this] { port.Send([this] { emit Changed(); }); });
+    // A burst (any login may send them) queues one call, however long it is.
+    QObject::connect(driver, &QSqlDriver::notification, worker_->Context(), [port = replies_.Port(), this] {
+      if (!changeQueued_.exchange(true))
+        port.Send([this] {
+          changeQueued_ = false;
+          emit Changed();
+        });
+    });
     driverConnected_ = true;
   }
   if (driver->subscribedToNotifications().contains(kUnitsChannel) ||

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace app {
 
@@ -126,7 +127,8 @@ LineWindow::LineWindow(const records::StoreLocation &where, Dialogs &dialogs, in
   column->addWidget(Status);
 
   connect(&reader_, &records::LineReader::Arrived, this, &LineWindow::Arrived);
-  connect(&reader_, &records::LineReader::Changed, this, &LineWindow::Refresh);
+  connect(&reader_, &records::LineReader::Changed, this, &LineWindow::Told);
+  toldPeriod_ = clock.MakeAlarm([this] { ToldPeriodEnded(); });
   timer_ = new base::TTimer(this, reader_.CanTell() ? kToldRefreshMs : kPolledRefreshMs, clock);
   timer_->OnTimer = [this] { Refresh(); };
   ShowFigures();
@@ -139,6 +141,22 @@ void LineWindow::Refresh() {
     return;
   const QDateTime now = wall_();
   reader_.Read(now, records::LocalDayStart(now));
+}
+
+void LineWindow::Told() {
+  if (toldPeriod_->Armed()) {
+    toldWaiting_ = true;
+    return;
+  }
+  Refresh();
+  toldPeriod_->Arm(kToldCoalesceMs, false);
+}
+
+void LineWindow::ToldPeriodEnded() {
+  if (!std::exchange(toldWaiting_, false))
+    return;
+  Refresh();
+  toldPeriod_->Arm(kToldCoalesceMs, false);
 }
 
 StationRow *LineWindow::Row(const QString &station, const QString &host) const {
