@@ -100,6 +100,14 @@
         <translation>No station has written a unit today.</translation>
     </message>
     <message>
+        <source>，时钟超前 %1</source>
+        <translation>, clock ahead %1</translation>
+    </message>
+    <message>
+        <source>&#x3000;时钟超前 %1</source>
+        <translation>   clock ahead %1</translation>
+    </message>
+    <message>
         <source>这个数据库里还没有生产记录。</source>
         <translation>No records in this database yet.</translation>
     </message>

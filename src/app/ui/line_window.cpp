@@ -29,8 +29,12 @@ QString YieldText(double percent) {
 
 QString StateText(const records::StationFigures &s, const QDateTime &now) {
   const qint64 idle = s.IdleMinutes(now);
-  return idle < 0 ? QCoreApplication::translate("Line", "运行 %1").arg(s.running)
-                  : QCoreApplication::translate("Line", "空闲 %1 分钟").arg(idle);
+  QString text = idle < 0 ? QCoreApplication::translate("Line", "运行 %1").arg(s.running)
+                          : QCoreApplication::translate("Line", "空闲 %1 分钟").arg(idle);
+  // Units it ended in the future: its clock is ahead, and they are counted nowhere else.
+  if (s.clockAhead > 0)
+    text += QCoreApplication::translate("Line", "，时钟超前 %1").arg(s.clockAhead);
+  return text;
 }
 
 QString FailureText(const records::StationFigures &s) {
@@ -207,7 +211,9 @@ void LineWindow::ShowFigures() {
   Totals->setText(QCoreApplication::translate("Line", "今日合格 %1　不合格 %2　中断 %3")
                       .arg(line.passed)
                       .arg(line.failed)
-                      .arg(line.interrupted));
+                      .arg(line.interrupted) +
+                  (line.clockAhead > 0 ? QCoreApplication::translate("Line", "　时钟超前 %1").arg(line.clockAhead)
+                                       : QString()));
   Yield->setText(QCoreApplication::translate("Line", "今日良率：%1").arg(YieldText(line.YieldPercent())));
   Running->setText(QCoreApplication::translate("Line", "运行中：%1").arg(line.running));
 
