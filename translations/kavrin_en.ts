@@ -100,6 +100,18 @@
         <translation>No station has written a unit today.</translation>
     </message>
     <message>
+        <source>，时钟超前 %1</source>
+        <translation>, clock ahead %1</translation>
+    </message>
+    <message>
+        <source>&#x3000;时钟超前 %1</source>
+        <translation>   clock ahead %1</translation>
+    </message>
+    <message>
+        <source>这个数据库里还没有生产记录。</source>
+        <translation>No records in this database yet.</translation>
+    </message>
+    <message>
         <source>无法读取生产记录：%1</source>
         <translation>Cannot read the production records: %1</translation>
     </message>

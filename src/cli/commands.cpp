@@ -399,6 +399,10 @@ int RunRecords(const QStringList &args, const CliContext &) {
   if (where->kind == records::StoreLocation::Kind::Sqlite && !QFileInfo::exists(where->sqlitePath))
     return UsageError(CommandName(Command::Records),
                       QStringLiteral("--records: there is no records store %1").arg(where->sqlitePath));
+  // A FIFO or a device would hold the read up for ever.
+  if (where->kind == records::StoreLocation::Kind::Sqlite)
+    if (const QString refusal = records::StoreFileRefusal(where->sqlitePath); !refusal.isEmpty())
+      return UsageError(CommandName(Command::Records), QStringLiteral("--records: ") + refusal);
   // A store on read-only media is still read; the operator hears how.
   if (const QString note = records::ReadingNote(*where); !note.isEmpty())
     Complain(QStringLiteral("kavrin-cli records: note: %1\n").arg(Printable(note)));

@@ -19,8 +19,15 @@ QString Name(ResultClass result) { return session::OutcomeName(result); }
 QString Seconds(double seconds) { return QString::number(seconds, 'f', 1); }
 
 // A line for people: a file's name or a box's text may hold control characters.
+// A text of several lines (a database's reason) is shown as lines, each after
+// the first indented under its port.
 QByteArray Line(const QString &port, const QString &text) {
-  return (base::Printable(port + QStringLiteral(": ") + text) + '\n').toUtf8();
+  const QStringList lines = text.split(QLatin1Char('\n'));
+  QString out = base::Printable(port + QStringLiteral(": ") + lines[0]);
+  for (qsizetype i = 1; i < lines.size(); ++i)
+    if (const QString line = lines[i].trimmed(); !line.isEmpty())
+      out += QStringLiteral("\n  ") + base::Printable(line);
+  return (out + '\n').toUtf8();
 }
 
 } // namespace

@@ -334,6 +334,9 @@ private:
       result = ResultClass::NotRecorded;
       break;
     case session::UnitState::Ready:
+      // Refused its data by a store away: the station's fault, told as the refusal it is.
+      if (s.outcome == session::Outcome::FileRefused)
+        break;
       result = ResultClass::Interrupted;
       break;
     default:
@@ -715,7 +718,10 @@ private:
       MaybeDone();
       return;
     }
-    const ResultClass result = s.state == session::UnitState::Ready ? ResultClass::Interrupted : s.outcome;
+    // Ready with FileRefused: refused its data by a store away, the station's fault, told as the refusal it is.
+    const ResultClass result = s.state == session::UnitState::Ready && s.outcome != session::Outcome::FileRefused
+                                   ? ResultClass::Interrupted
+                                   : s.outcome;
     const QString reason =
         UnitReason(s, result, plan_.job.job->timeoutSeconds, shown.lastStep == session::BoxOperation::Set);
     // The result names its own unit, or none for one that never started;

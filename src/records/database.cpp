@@ -325,12 +325,16 @@ bool Connection::Open(QString *error) {
       QSqlDatabase::contains(name_) ? Database() : QSqlDatabase::addDatabase(QLatin1String(driver), name_);
   if (sqlite_) {
     const QFileInfo file(where_.sqlitePath);
+    if (const QString refusal = StoreFileRefusal(where_.sqlitePath); !refusal.isEmpty()) {
+      if (error)
+        *error = refusal;
+      return false;
+    }
     if (readOnly_) {
       // A reader that made the file would turn a mistyped path into an empty store.
-      if (!file.exists() || file.isDir()) {
+      if (!file.exists()) {
         if (error)
-          *error = file.isDir() ? QStringLiteral("%1 is a folder, not a records store").arg(where_.sqlitePath)
-                                : QStringLiteral("there is no records store %1").arg(where_.sqlitePath);
+          *error = QStringLiteral("there is no records store %1").arg(where_.sqlitePath);
         return false;
       }
     } else {
@@ -508,8 +512,19 @@ bool Connection::MakeSchema(QString *error) {
 bool Connection::CheckSchema(QString *error) {
   QSqlQuery q(Database());
   if (!q.exec(Sql("SELECT COALESCE(MAX(version), 0) FROM schema_version")) || !q.next()) {
+    const QString failed = ErrorText(q.lastError());
+    // A database no station wrote to yet (no schema at all) reads as a store of no records.
+    QSqlQuery made(Database());
+    if (made.exec(sqlite_ ? Sql("SELECT COUNT(*) FROM sqlite_master WHERE name = 'schema_version'")
+                          : Sql("SELECT COUNT(*) FROM pg_catalog.pg_tables WHERE tablename = 'schema_version' "
+                                "AND schemaname = ANY (current_schemas(false))")) &&
+        made.next() && made.value(0).toInt() == 0) {
+      version_ = 0;
+      note_ = QStringLiteral("no records in this database yet");
+      return true;
+    }
     if (error)
-      *error = ErrorText(q.lastError());
+      *error = failed;
     return false;
   }
   const int version = q.value(0).toInt();
@@ -525,7 +540,7 @@ bool Connection::CheckSchema(QString *error) {
 }
 
 bool Connection::NoneCanMatch(const Filter &f) const {
-  return (version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty())) || (version_ < 4 && !f.serial.isEmpty()) ||
+  return version_ < 1 || (version_ < 2 && (!f.job.isEmpty() || !f.lot.isEmpty())) || (version_ < 4 && !f.serial.isEmpty()) ||
          (version_ < 6 && !f.operatorName.isEmpty());
 }
 

@@ -79,7 +79,9 @@ public:
   // store whose lock files cannot be made (read-only media, a folder of
   // another user) is read as it stands, without locks: Note says so. Before Open.
   void ReadOnly() { readOnly_ = true; }
-  // Why the store is not read as usual; empty when it is.
+  // Why the store is not read as usual; empty when it is. A database that
+  // no station wrote to yet (no schema) is read as holding no records, with
+  // Version 0 and "no records in this database yet".
   QString Note() const { return note_; }
   // The server's connection attempts give up after `seconds`
   // (kLeastConnectTimeoutS at least). Before Open.

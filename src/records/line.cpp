@@ -45,6 +45,7 @@ LineFigures LineOf(std::span<const LineUnit> units, std::span<const LotCount> lo
   std::map<std::pair<QString, QString>, Station> stations;
   std::map<std::pair<QString, QString>, LotFigures> lotsToday;
   const QDateTime hourAgo = now.addSecs(-3600);
+  const QDateTime aheadAfter = now.addSecs(kClockAheadToleranceS);
   LineFigures line;
   line.now = now;
   for (const LineUnit &u : units) {
@@ -55,6 +56,7 @@ LineFigures LineOf(std::span<const LineUnit> units, std::span<const LotCount> lo
     if (!u.port.isEmpty() && !f.ports.contains(u.port))
       f.ports.insert(std::lower_bound(f.ports.begin(), f.ports.end(), u.port), u.port);
     const bool ended = !u.verdict.isEmpty();
+    const bool ahead = ended && u.endedAt > aheadAfter;
     const bool running = StillRunning(u.verdict, u.holdsUntil, now);
     const bool endedToday = ended && u.endedAt >= dayStart;
     const bool startedToday = u.startedAt >= dayStart;
@@ -63,6 +65,11 @@ LineFigures LineOf(std::span<const LineUnit> units, std::span<const LotCount> lo
       s.lastStart = u.startedAt;
       f.job = u.job;
       f.lot = u.lot;
+    }
+    if (ahead) {
+      f.clockAhead += u.units;
+      line.clockAhead += u.units;
+      continue;
     }
     // A unit that never ended shows when its station last did something by its start.
     if (const QDateTime active = ended ? u.endedAt : running ? QDateTime() : u.startedAt; Later(active, f.lastActive))

@@ -11,7 +11,11 @@
 // counted passed. records/line_reader.h reads the rows on a worker thread.
 //
 // "Today" is the local day of the caller's choosing (dayStart, in UTC); "the
-// last hour" the hour before `now`. Times are UTC with milliseconds.
+// last hour" the hour before `now`. A unit that ended more than
+// kClockAheadToleranceS after `now` was ended by a station whose clock is
+// ahead: it is counted apart (clockAhead), in no hour, day or lot of today,
+// and says nothing of when its station was last active. Times are UTC with
+// milliseconds.
 
 #include <QDateTime>
 #include <QString>
@@ -20,6 +24,9 @@
 #include <vector>
 
 namespace records {
+
+// How far a unit's end may lie past now before its station's clock is taken to be ahead.
+inline constexpr int kClockAheadToleranceS = 60;
 
 // What the line needs of one unit row.
 struct LineUnit {
@@ -58,6 +65,7 @@ struct StationFigures {
   qint64 passedToday = 0;
   qint64 failedToday = 0;
   qint64 interruptedToday = 0; // ended interrupted today, or started today and never ended
+  qint64 clockAhead = 0;       // units it ended in the future by the line's clock
   // The last unit that failed today: when it ended, the class of its end, and
   // its last attempt's message as recorded (which LineOf leaves empty: the
   // store's reader adds it).
@@ -94,6 +102,7 @@ struct LineFigures {
   qint64 passed = 0;
   qint64 failed = 0;
   qint64 interrupted = 0;
+  qint64 clockAhead = 0; // units ended in the future: their stations' clocks are ahead
 
   double YieldPercent() const;
   bool operator==(const LineFigures &) const = default;

@@ -19,8 +19,9 @@ namespace {
 // without a verdict that started since then or still hold a place, one by
 // one. Each part is a range of the units' end index, so a read costs the
 // day's units, and sends the view a row per kind of unit rather than one per
-// unit. Bound: the read's start, the last hour's, the day's; the read's start
-// and now. A lot the store does not count (an older store) comes as passed -1.
+// unit; units ended past now and its tolerance (a station's clock ahead) are
+// summed apart. Bound: the read's start, the last hour's, the day's, the
+// latest end not ahead; the read's start and now. A lot the store does not count (an older store) comes as passed -1.
 QString LineUnitsSql(int version) {
   const QString from =
       version < 5 ? QStringLiteral("(%1) AS u").arg(db::DerivedUnitsSql(version >= 4)) : QStringLiteral("units AS u");
@@ -32,7 +33,7 @@ QString LineUnitsSql(int version) {
       from +
       QStringLiteral(" WHERE u.job_name <> '' AND u.ended_at >= ? GROUP BY u.host, u.station, u.job_name, u.lot, "
                      "u.port, u.verdict, u.result, CASE WHEN u.ended_at >= ? THEN 1 ELSE 0 END, CASE WHEN "
-                     "u.ended_at >= ? THEN 1 ELSE 0 END UNION ALL ") +
+                     "u.ended_at >= ? THEN 1 ELSE 0 END, CASE WHEN u.ended_at > ? THEN 1 ELSE 0 END UNION ALL ") +
       columns + QStringLiteral("u.started_at, u.ended_at, u.holds_until, 1 FROM ") + from +
       QStringLiteral(" WHERE u.job_name <> '' AND u.ended_at = '' AND (u.started_at >= ? OR u.holds_until > ?)");
   if (version < 5)
@@ -47,7 +48,9 @@ bool ReadUnits(db::Connection &c, const QDateTime &now, const QDateTime &dayStar
   const QString since = TimeText(LineSince(now, dayStart));
   QSqlQuery q(c.Database());
   if (!db::PrepareQuery(q, LineUnitsSql(c.Version()),
-                        {since, TimeText(now.addSecs(-3600)), TimeText(dayStart), since, TimeText(now)}, error) ||
+                        {since, TimeText(now.addSecs(-3600)), TimeText(dayStart),
+                         TimeText(now.addSecs(kClockAheadToleranceS)), since, TimeText(now)},
+                        error) ||
       !db::ExecQuery(q, error))
     return false;
   std::map<std::pair<QString, QString>, LotCount> counted;
@@ -181,8 +184,14 @@ bool LineReader::Listen(QString *error) {
   QSqlDriver *driver = listen.Database().driver();
   if (!driverConnected_) {
     // The driver lives as long as the connection's name, on this thread.
-    QObject::connect(driver, &QSqlDriver::notification, worker_->Context(),
-                     [port = replies_.Port(), this] { port.Send([this] { emit Changed(); }); });
+    // A burst (any login may send them) queues one call, however long it is.
+    QObject::connect(driver, &QSqlDriver::notification, worker_->Context(), [port = replies_.Port(), this] {
+      if (!changeQueued_.exchange(true))
+        port.Send([this] {
+          changeQueued_ = false;
+          emit Changed();
+        });
+    });
     driverConnected_ = true;
   }
   if (driver->subscribedToNotifications().contains(kUnitsChannel) ||
@@ -213,8 +222,10 @@ void LineReader::RunNext() {
     c.Close();
     done = ReadLine(c, request.now, request.dayStart, &read.line, &read.error);
   }
-  if (done)
+  if (done) {
     read.error.clear();
+    read.noRecords = c.Version() < 1;
+  }
   else
     c.Close();
   replies_.Port().Send([this, read = std::move(read)] { emit Arrived(read); });

@@ -12,8 +12,8 @@
 // LineReader's threads: Read and the signals belong to the thread that made
 // it; the queries and the listening run on its worker. On PostgreSQL a second
 // connection of the worker, which runs no reads, listens on
-// kUnitsChannel through Qt's driver notifications, and each
-// notification is told as Changed. Before each read the listening
+// kUnitsChannel through Qt's driver notifications, and they are told as
+// Changed: one call at a time, however many come while it is on its way. Before each read the listening
 // connection is checked with a query of its own (a notification that query
 // swallows is about a change the read that follows sees), and made again,
 // listening anew, when the server went away. Destroying the reader waits for
@@ -24,6 +24,7 @@
 #include "records/store_location.h"
 
 #include <QObject>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -41,6 +42,7 @@ struct LineRead {
   QString error;     // why the store could not be read (the line is then empty)
   bool told = false; // the store's changes are being told: Changed will come
   QString untold;    // PostgreSQL, yet not told: why
+  bool noRecords = false; // no station wrote to the store yet (it has no schema)
 };
 
 // The line at `now`, today having begun at `dayStart`; false and the
@@ -75,6 +77,7 @@ private:
   std::mutex mutex_;
   std::optional<Request> pending_;
   bool driverConnected_ = false; // the worker's
+  std::atomic<bool> changeQueued_{false}; // a Changed is on its way to the owner's thread
   std::unique_ptr<StoreWorker> worker_;
   Replies replies_; // last: goes first
 };

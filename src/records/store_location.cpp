@@ -88,6 +88,14 @@ QString DefaultSpoolPath(const StoreLocation &where) {
          QStringLiteral(".sqlite");
 }
 
+QString StoreFileRefusal(const QString &path) {
+  const QFileInfo file(path);
+  if (!file.exists() || file.isFile())
+    return QString();
+  return file.isDir() ? QStringLiteral("%1 is a folder, not a records store").arg(path)
+                      : QStringLiteral("%1 is not a regular file, not a records store").arg(path);
+}
+
 std::optional<StoreLocation> ParseStoreUrl(const QString &url, QString *error, const QString &spoolPath) {
   const QString text = url.trimmed();
   StoreLocation where;

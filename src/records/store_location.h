@@ -36,4 +36,9 @@ QString DefaultSqlitePath();
 // spool-<16 hex digits>.sqlite, one file per destination.
 QString DefaultSpoolPath(const StoreLocation &where);
 
+// Why the file at `path` cannot be a SQLite store: a folder, or anything but
+// a regular file (a FIFO, a device, a socket), which SQLite would wait on for
+// ever or misread; empty for a regular file, or for nothing there yet.
+QString StoreFileRefusal(const QString &path);
+
 } // namespace records

@@ -30,7 +30,9 @@
 //
 // States of a box (UnitState), changed only as follows:
 //   Ready  at creation; after Stop ended a unit (neither passed nor failed);
-//          and when a unit did not start because its lot was complete.
+//          when a unit did not start because its lot was complete; and when
+//          the station could not give it its data (outcome FileRefused: the
+//          store away), a fault of the station that counts no failed board.
 //   Busy   Start/StartAll from any other state (a new unit: attempt 0 while
 //          its data and its place are awaited, then attempt 1), or the next
 //          attempt after Retry; percent runs 0..100 over the whole attempt (a

@@ -146,12 +146,13 @@ void SerialNumbers::Serve() {
   });
 }
 
-void SerialNumbers::Refuse(const QString &why) {
+void SerialNumbers::Refuse(const QString &why, bool stationFault) {
   std::deque<Waiting> refused;
   refused.swap(waiting_);
   for (Waiting &w : refused) {
     UnitData data;
     data.refusal = why;
+    data.stationFault = stationFault;
     w.done(std::move(data));
   }
 }
@@ -163,7 +164,10 @@ void SerialNumbers::Reserved(const std::vector<qint64> &indexes, const QString &
     drawFailed_ = true;
     emit Notice(QStringLiteral("cannot draw a serial number from the store: ") + error);
     if (reserve_.empty())
-      Refuse(QStringLiteral("cannot draw a serial number from the store: ") + error);
+      Refuse(QStringLiteral("a fault of this station, no board was touched: cannot draw a serial number from the "
+                            "store: ") +
+                 error,
+             true);
   } else if (indexes.empty()) {
     exhausted_ = true;
   }

@@ -84,7 +84,8 @@ private:
   };
 
   void Serve();
-  void Refuse(const QString &why);
+  // `stationFault`: the store failed the station, no unit is at fault.
+  void Refuse(const QString &why, bool stationFault = false);
   void Reserved(const std::vector<qint64> &indexes, const QString &error);
   UnitData DataFor(qint64 idx, QString *text);
   records::NumberChange Change(qint64 idx, const QString &state, const QString &value, const QString &unitUid) const;

@@ -26,6 +26,10 @@ struct UnitData {
   QString serial; // shown and recorded as the unit's serial number text
   std::vector<ImagePatch> patches;
   QString refusal; // not empty: the unit fails with this text (a designed or English text), no attempt made
+  // The refusal is the station's, not the board's (the store could not hand
+  // out a number): the unit ends without a verdict of pass or fail, counted
+  // in no failures and holding no place in its lot.
+  bool stationFault = false;
   // The number's state while its board is programmed (allocated), written
   // with the unit's start; none for data that is no pool's number.
   std::optional<records::NumberChange> number;

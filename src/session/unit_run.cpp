@@ -181,7 +181,8 @@ void UnitRun::DataArrived(UnitData data) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     EndUnstarted(protocol::Outcome::FileRefused, refusal,
                  {Request(BoxOperation::Load), status_.port, plan_->source, now, now,
-                  {protocol::Outcome::FileRefused, refusal, std::nullopt}, 0});
+                  {protocol::Outcome::FileRefused, refusal, std::nullopt}, 0},
+                 data.stationFault ? UnitState::Ready : UnitState::Fail);
     return;
   }
   if (!recorder_) {
@@ -370,11 +371,12 @@ void UnitRun::Stop() {
     Done(UnitState::Ready);
 }
 
-void UnitRun::EndUnstarted(protocol::Outcome outcome, const QString &reason, const session::Attempt &a) {
+void UnitRun::EndUnstarted(protocol::Outcome outcome, const QString &reason, const session::Attempt &a,
+                           UnitState state) {
   started_ = true; // its end makes its row whole
   Record(a);
   emit StepEnded(status_, a);
-  Finish(UnitState::Fail, outcome, reason);
+  Finish(state, outcome, reason);
 }
 
 void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const QString &reason) {
@@ -401,7 +403,10 @@ void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const QString &
   op.unit = Row();
   op.unit.endedAt = QDateTime::currentDateTimeUtc();
   op.unit.verdict = Verdict(state);
-  op.unit.result = state == UnitState::Ready ? QStringLiteral("interrupted") : protocol::OutcomeName(outcome);
+  // A station's fault keeps its class beside the verdict that counts it nowhere.
+  op.unit.result = state == UnitState::Ready && outcome != protocol::Outcome::FileRefused
+                       ? QStringLiteral("interrupted")
+                       : protocol::OutcomeName(outcome);
   op.unit.attempts = status_.attempt;
   if (number)
     op.numbers.push_back(*number);

@@ -6,7 +6,8 @@
 // Begin: opens the box's port when it is closed (one that does not open ends
 // the unit failed, port-unavailable, before it takes a number or a place in
 // its lot); asks the UnitDataProvider for the unit's data (a refusal ends it
-// failed, file-refused); packs the unit's own image with its data written
+// failed, file-refused; a refusal that is the station's fault, the store away,
+// ends it Ready with outcome FileRefused, verdict interrupted); packs the unit's own image with its data written
 // in; writes the unit's start (its row without a verdict, its number
 // allocated, a place in its lot) and waits for the store's answer: no place
 // left ends it not started (Ready, LotFull), a store that refuses the write
@@ -114,8 +115,10 @@ private:
   void StepDone(const session::Attempt &a);
   void Progressed(int percent);
   void Record(const session::Attempt &a);
-  // A unit that ends before it started: its one record, then its end.
-  void EndUnstarted(protocol::Outcome outcome, const QString &reason, const session::Attempt &a);
+  // A unit that ends before it started: its one record, then its end
+  // (`state` Ready for a fault of the station's rather than the board's).
+  void EndUnstarted(protocol::Outcome outcome, const QString &reason, const session::Attempt &a,
+                    UnitState state = UnitState::Fail);
   void Done(UnitState state);
   OperationRequest Request(BoxOperation operation) const;
   // The unit's row as far as its start knows it.

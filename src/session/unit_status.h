@@ -10,7 +10,9 @@
 namespace session {
 
 // Ready: no unit, or the last one ended without a verdict (stopped, or not
-// started because its lot was complete). NotRecorded: the unit ended but the
+// started because its lot was complete, or, with outcome FileRefused, because
+// the station could not give it its data: a fault of the station, the store
+// away, that no board is blamed for). NotRecorded: the unit ended but the
 // store refused to record it (it is no pass, whatever the box said).
 enum class UnitState : uint8_t { Ready, Busy, Retry, Pass, Fail, NotRecorded };
 

@@ -82,6 +82,8 @@ TEST(EventSink, PlainLinesWithoutATerminal) {
   for (int percent : {3, 9, 10, 11, 35, 35, 99, 100})
     sink.Progress(kA, percent);
   sink.Message(kA, QStringLiteral("下载成功"));
+  // A database's reason of several lines, shown as lines.
+  sink.Message(kA, QStringLiteral("could not connect: Connection refused\n\tIs the server running?\n"));
   sink.Result(kA, {ResultClass::NoAnswer, 120.04, std::nullopt, std::nullopt, QStringLiteral("no reply")});
   sink.Finish();
   EXPECT_EQ(QString::fromUtf8(err.text), QStringLiteral("/dev/ttyUSB0: load started\n"
@@ -90,6 +92,8 @@ TEST(EventSink, PlainLinesWithoutATerminal) {
                                                         "/dev/ttyUSB0: load 90 %\n"
                                                         "/dev/ttyUSB0: load 100 %\n"
                                                         "/dev/ttyUSB0: 下载成功\n"
+                                                        "/dev/ttyUSB0: could not connect: Connection refused\n"
+                                                        "  Is the server running?\n"
                                                         "/dev/ttyUSB0: no-answer after 120.0 s: no reply (exit 7)\n"));
   EXPECT_FALSE(err.text.contains('\x1b'));
 }

@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +91,8 @@ TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
         << error.toStdString();
   }
   const QString missing = folder.File(QStringLiteral("recrods.sqlite"));
+  const QString fifo = folder.File(QStringLiteral("fifo.sqlite"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0) << std::strerror(errno);
   struct Case {
     QStringList args;
     int status;
@@ -116,6 +119,11 @@ TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
        2,
        {},
        QStringLiteral("kavrin-cli records: --records: there is no records store %1\n").arg(missing)},
+      // SQLite would wait on it for a writer that never comes.
+      {{"--records", QStringLiteral("sqlite:") + fifo},
+       2,
+       {},
+       QStringLiteral("kavrin-cli records: --records: %1 is not a regular file, not a records store\n").arg(fifo)},
   };
   for (const Case &c : cases) {
     QStringList args =
@@ -408,6 +416,12 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
         {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-07T16:01:00.000Z", "2026-12-07T16:02:00.000Z", "passed", "ok",
          1}, // 12-08 local
         {"", "/dev/ttyUSB0", "bench-1", "2026-12-07T03:00:00.000Z", "2026-12-07T03:01:00.000Z", "passed", "ok", 1},
+        // Started 12-06 23:59 local, ended 12-07 00:01: a unit of the day it ended.
+        {"Board A", "/dev/ttyUSB0", "bench-1", "2026-12-06T15:59:00.000Z", "2026-12-06T16:01:00.000Z", "passed", "ok",
+         1},
+        // The same station name on another host, the day before: a station of its own.
+        {"Board A", "/dev/ttyUSB0", "bench-2", "2026-12-06T01:00:00.000Z", "2026-12-06T01:01:00.000Z", "passed", "ok",
+         1},
     };
     records::db::Connection c(*records::ParseStoreUrl(url, nullptr), records::db::Connection::Target::Store, "t");
     QString error;
@@ -434,20 +448,23 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
   } cases[] = {
       {QStringList{"--per", "hour"} + day,
        0,
-       "JOB      HOUR              ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"
-       "=cmd     2026-12-07 10:00         1       0       1            0   0.0%  port-lost 1\n"
-       "Board A  2026-12-07 09:00         5       2       1            1  66.7%  verify-mismatch 1\n"
-       "Board A  2026-12-07 10:00         1       0       0            1      -  -\n"},
+       "JOB      HOUR              ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
+       "=cmd     2026-12-07 10:00         1       0       1            0    0.0%  port-lost 1\n"
+       "Board A  2026-12-07 00:00         1       1       0            0  100.0%  -\n"
+       "Board A  2026-12-07 09:00         5       2       1            1   66.7%  verify-mismatch 1\n"
+       "Board A  2026-12-07 10:00         1       0       0            1       -  -\n"},
       {QStringList{"--per", "hour", "--format", "csv", "--job", "Board A"} + day,
        0,
        "job,hour,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
        "verify-mismatch,no-answer,port-lost,read-protected\r\n"
+       "Board A,2026-12-07T00:00:00+08:00,1,1,0,0,100.0,0,0,0,0,0,0,0\r\n"
        "Board A,2026-12-07T09:00:00+08:00,5,2,1,1,66.7,0,0,0,1,0,0,0\r\n"
        "Board A,2026-12-07T10:00:00+08:00,1,0,0,1,,0,0,0,0,0,0,0\r\n"},
       {{"--per", "station"},
        0,
        "STATION       HOST     JOB      ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
-       "/dev/ttyUSB0  bench-1  Board A         5       2       1            1   66.7%  verify-mismatch 1\n"
+       "/dev/ttyUSB0  bench-1  Board A         6       3       1            1   75.0%  verify-mismatch 1\n"
+       "/dev/ttyUSB0  bench-2  Board A         1       1       0            0  100.0%  -\n"
        "/dev/ttyUSB1  bench-2  =cmd            1       0       1            0    0.0%  port-lost 1\n"
        "/dev/ttyUSB1  bench-2  Board A         2       1       0            1  100.0%  -\n"},
       {{"--per", "station", "--json", "--job", "=cmd"},
@@ -459,7 +476,7 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
       {QStringList{"--per", "operator"} + day,
        0,
        "OPERATOR  JOB      ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
-       "li.wei    Board A         4       1       1            1   50.0%  verify-mismatch 1\n"
+       "li.wei    Board A         5       2       1            1   66.7%  verify-mismatch 1\n"
        "王芳 #0417  =cmd            1       0       1            0    0.0%  port-lost 1\n"
        "王芳 #0417  Board A         2       1       0            1  100.0%  -\n"},
       {{"--per", "operator", "--format", "csv", "--operator", "王芳 #0417", "--job", "Board A"},
@@ -473,7 +490,7 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
        0,
        "JOB      DAY         ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"
        "=cmd     2026-12-07         0       0       1            0   0.0%  port-lost 1\n"
-       "Board A  2026-12-07         0       2       1            2  66.7%  verify-mismatch 1\n"},
+       "Board A  2026-12-07         0       3       1            2  75.0%  verify-mismatch 1\n"},
   };
   for (const auto &c : cases) {
     const Output o = Cli(

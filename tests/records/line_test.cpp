@@ -14,17 +14,20 @@ namespace {
 const QDate kDay(2026, 12, 7);
 QDateTime Local(int dayOffset, int hour, int minute) { return QDateTime(kDay.addDays(dayOffset), QTime(hour, minute)); }
 
-// Station A and the killed C from 10:00, B across midnight (its first unit
-// ends the day before, its second as the day begins).
+// Station A and the killed C from 10:00, D's clock two hours ahead, B across midnight (its first two
+// units, a pass and a failure, end the day before, its third as the day
+// begins): the lot counts every day's units, the station today's.
 void WriteThreeStations(const QString &url) {
   const QString ten = records::TimeText(Local(0, 10, 0).toUTC());
-  const QString beforeMidnight = records::TimeText(Local(0, 0, 0).toUTC().addSecs(-180));
+  const QString twelve = records::TimeText(Local(0, 12, 0).toUTC());
+  const QString beforeMidnight = records::TimeText(Local(0, 0, 0).toUTC().addSecs(-300));
   const std::vector<QStringList> stations = {
       {"bench-1", "/dev/ttyUSB0", "/dev/ttyUSB0", "电机板", "L1", "6", ten, "15", "pass",
        "fail:verify-mismatch:校验失败 0x1234", "pass"},
       {"bench-2", "/dev/ttyUSB0,/dev/ttyUSB1", "/dev/ttyUSB1", "电机板", "L1", "6", beforeMidnight, "15", "pass",
-       "fail:no-answer:编程器无应答", "pass"},
+       "fail:box-failed:编程器报告失败", "fail:no-answer:编程器无应答", "pass"},
       {"bench-1", "/dev/ttyACM0", "/dev/ttyACM0", "电源板", "L2", "0", ten, "15", "pass", "kill"},
+      {"bench-3", "/dev/ttyUSB5", "/dev/ttyUSB5", "电机板", "L1", "6", twelve, "15", "pass"},
   };
   std::vector<SpawnResult> results(stations.size());
   std::vector<std::thread> threads;
@@ -36,6 +39,7 @@ void WriteThreeStations(const QString &url) {
   EXPECT_TRUE(results[0].Ok()) << results[0].output.toStdString();
   EXPECT_TRUE(results[1].Ok()) << results[1].output.toStdString();
   EXPECT_EQ(results[2].signal, SIGKILL) << results[2].output.toStdString();
+  EXPECT_TRUE(results[3].Ok()) << results[3].output.toStdString();
 }
 
 QString Text(const records::LineFigures &line) {
@@ -52,7 +56,8 @@ QString Text(const records::LineFigures &line) {
                .arg(s.interruptedToday)
                .arg(yield(s.YieldPercent()))
                .arg(s.IdleMinutes(line.now))
-               .arg(s.lastFailure, s.lastFailureMessage);
+               .arg(s.lastFailure, s.lastFailureMessage) +
+               (s.clockAhead ? QStringLiteral(" ahead %1").arg(s.clockAhead) : QString());
   for (const records::LotFigures &l : line.lots)
     out << QStringLiteral("lot %1/%2 %3/%4 run %5 of %6")
                .arg(l.job, l.lot)
@@ -65,7 +70,8 @@ QString Text(const records::LineFigures &line) {
              .arg(line.failed)
              .arg(line.interrupted)
              .arg(line.running)
-             .arg(yield(line.YieldPercent()));
+             .arg(yield(line.YieldPercent())) +
+             (line.clockAhead ? QStringLiteral(" ahead %1").arg(line.clockAhead) : QString());
   return out.join(QLatin1Char('\n'));
 }
 
@@ -81,9 +87,10 @@ void ExpectLineFigures(const records::StoreLocation &where) {
        "verify-mismatch 校验失败 0x1234\n"
        "/dev/ttyUSB0,/dev/ttyUSB1@bench-2 电机板/L1 [/dev/ttyUSB1] run 0 hour 0/0 today 1/1/0 yield 50.0 idle 608 fail "
        "no-answer 编程器无应答\n"
-       "lot 电机板/L1 4/2 run 0 of 6\n"
+       "/dev/ttyUSB5@bench-3 电机板/L1 [/dev/ttyUSB5] run 0 hour 0/0 today 0/0/0 yield - idle 0 fail   ahead 1\n"
+       "lot 电机板/L1 5/3 run 0 of 6\n"
        "lot 电源板/L2 1/0 run 1 of 0\n"
-       "line 4/2/0 run 1 yield 66.7"},
+       "line 4/2/0 run 1 yield 66.7 ahead 1"},
       // Past its hold it is interrupted, and C has stood idle since it started.
       {Local(0, 10, 20),
        "/dev/ttyACM0@bench-1 电源板/L2 [/dev/ttyACM0] run 0 hour 1/0 today 1/0/1 yield 100.0 idle 18 fail  \n"
@@ -91,9 +98,10 @@ void ExpectLineFigures(const records::StoreLocation &where) {
        "verify-mismatch 校验失败 0x1234\n"
        "/dev/ttyUSB0,/dev/ttyUSB1@bench-2 电机板/L1 [/dev/ttyUSB1] run 0 hour 0/0 today 1/1/0 yield 50.0 idle 618 fail "
        "no-answer 编程器无应答\n"
-       "lot 电机板/L1 4/2 run 0 of 6\n"
+       "/dev/ttyUSB5@bench-3 电机板/L1 [/dev/ttyUSB5] run 0 hour 0/0 today 0/0/0 yield - idle 0 fail   ahead 1\n"
+       "lot 电机板/L1 5/3 run 0 of 6\n"
        "lot 电源板/L2 1/0 run 0 of 0\n"
-       "line 4/2/1 run 0 yield 66.7"},
+       "line 4/2/1 run 0 yield 66.7 ahead 1"},
       {Local(1, 10, 0), "line 0/0/0 run 0 yield -"},
   };
   records::db::Connection c(where, records::db::Connection::Target::Store, "line-test");

@@ -2,6 +2,7 @@
 // forwarding through the spool, the server going away and coming back, spool
 // left by a killed run, and eight stations writing at once.
 #include "records/database.h"
+#include "records/line_reader.h"
 #include "records/recorder.h"
 #include "records/serial_pool.h"
 #include "records_test_support.h"
@@ -472,4 +473,20 @@ TEST(SilentServer, HoldsACommandLineNoLongerThanItsLastWait) {
   EXPECT_LT(clock.elapsed(), kWaitMs + 1000) << "no attempt outlasts the wait";
   close(listener);
   EXPECT_EQ(Uids(records::Query(SqliteAt(where.sqlitePath), {}, nullptr)), QStringList{FullRecord(1).recordUid});
+}
+
+// A database no station wrote to yet reads as holding no records, whoever reads it.
+TEST_F(SharedStore, ADatabaseNoStationWroteToYetReadsAsNoRecordsYet) {
+  QString error;
+  EXPECT_TRUE(records::Query(where, {}, &error).empty());
+  EXPECT_EQ(error, QString());
+  EXPECT_EQ(records::ReadingNote(where), QStringLiteral("no records in this database yet"));
+  std::vector<records::UnitSummary> rows;
+  EXPECT_TRUE(records::SummarizeUnits(where, {}, records::SummaryPer::Station, &rows, &error)) << error.toStdString();
+  records::db::Connection c(where, records::db::Connection::Target::Store, "line");
+  c.ReadOnly();
+  records::LineFigures line;
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  EXPECT_TRUE(records::ReadLine(c, now, records::LocalDayStart(now), &line, &error)) << error.toStdString();
+  EXPECT_TRUE(line.stations.empty());
 }

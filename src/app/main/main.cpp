@@ -7,10 +7,12 @@
 #include "app/ui/line_window.h"
 #include "app/ui/program.h"
 #include "base/install_paths.h"
+#include "base/message_log.h"
 #include "base/version.h"
 #include "serial/serial_layer.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QStyleFactory>
 #include <cstdio>
@@ -99,6 +101,8 @@ int main(int argc, char **argv) {
   }
 
   QApplication app(argc, argv);
+  // Beside the default records store: what Qt and its drivers say is kept there, off the console.
+  base::KeepQtMessagesInLog(QFileInfo(records::DefaultSqlitePath()).absolutePath() + QStringLiteral("/kavrin.log"));
   // The application name titles message boxes; no display name is set, since
   // that would be appended to every window caption on X11.
   QApplication::setApplicationName(app::kApplicationTitle);

@@ -27,10 +27,12 @@ QColor StateColour(UnitState state) {
   return Qt::black;
 }
 
-// A reason belongs to a unit whose attempt failed, not to one under way anew.
+// A reason belongs to a unit whose attempt failed, or that its station could
+// not give its data (Ready, file-refused), not to one under way anew.
 QString ShownReason(const UnitStatus &status) {
   const bool failed = status.state == UnitState::Fail || status.state == UnitState::Retry ||
-                      status.state == UnitState::NotRecorded;
+                      status.state == UnitState::NotRecorded ||
+                      (status.state == UnitState::Ready && status.outcome == protocol::Outcome::FileRefused);
   return failed ? status.reasonShown : QString();
 }
 

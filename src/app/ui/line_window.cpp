@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace app {
 
@@ -28,8 +29,12 @@ QString YieldText(double percent) {
 
 QString StateText(const records::StationFigures &s, const QDateTime &now) {
   const qint64 idle = s.IdleMinutes(now);
-  return idle < 0 ? QCoreApplication::translate("Line", "运行 %1").arg(s.running)
-                  : QCoreApplication::translate("Line", "空闲 %1 分钟").arg(idle);
+  QString text = idle < 0 ? QCoreApplication::translate("Line", "运行 %1").arg(s.running)
+                          : QCoreApplication::translate("Line", "空闲 %1 分钟").arg(idle);
+  // Units it ended in the future: its clock is ahead, and they are counted nowhere else.
+  if (s.clockAhead > 0)
+    text += QCoreApplication::translate("Line", "，时钟超前 %1").arg(s.clockAhead);
+  return text;
 }
 
 QString FailureText(const records::StationFigures &s) {
@@ -126,7 +131,8 @@ LineWindow::LineWindow(const records::StoreLocation &where, Dialogs &dialogs, in
   column->addWidget(Status);
 
   connect(&reader_, &records::LineReader::Arrived, this, &LineWindow::Arrived);
-  connect(&reader_, &records::LineReader::Changed, this, &LineWindow::Refresh);
+  connect(&reader_, &records::LineReader::Changed, this, &LineWindow::Told);
+  toldPeriod_ = clock.MakeAlarm([this] { ToldPeriodEnded(); });
   timer_ = new base::TTimer(this, reader_.CanTell() ? kToldRefreshMs : kPolledRefreshMs, clock);
   timer_->OnTimer = [this] { Refresh(); };
   ShowFigures();
@@ -139,6 +145,22 @@ void LineWindow::Refresh() {
     return;
   const QDateTime now = wall_();
   reader_.Read(now, records::LocalDayStart(now));
+}
+
+void LineWindow::Told() {
+  if (toldPeriod_->Armed()) {
+    toldWaiting_ = true;
+    return;
+  }
+  Refresh();
+  toldPeriod_->Arm(kToldCoalesceMs, false);
+}
+
+void LineWindow::ToldPeriodEnded() {
+  if (!std::exchange(toldWaiting_, false))
+    return;
+  Refresh();
+  toldPeriod_->Arm(kToldCoalesceMs, false);
 }
 
 StationRow *LineWindow::Row(const QString &station, const QString &host) const {
@@ -189,7 +211,9 @@ void LineWindow::ShowFigures() {
   Totals->setText(QCoreApplication::translate("Line", "今日合格 %1　不合格 %2　中断 %3")
                       .arg(line.passed)
                       .arg(line.failed)
-                      .arg(line.interrupted));
+                      .arg(line.interrupted) +
+                  (line.clockAhead > 0 ? QCoreApplication::translate("Line", "　时钟超前 %1").arg(line.clockAhead)
+                                       : QString()));
   Yield->setText(QCoreApplication::translate("Line", "今日良率：%1").arg(YieldText(line.YieldPercent())));
   Running->setText(QCoreApplication::translate("Line", "运行中：%1").arg(line.running));
 
@@ -247,7 +271,9 @@ void LineWindow::ShowFigures() {
   for (StationRow *row : rows_)
     row->SetColumnWidths(widths);
   empty_->setVisible(rows_.empty());
-  empty_->setText(readAt_.isValid() ? QCoreApplication::translate("Line", "今天还没有工位写入单元。") : QString());
+  empty_->setText(!readAt_.isValid() ? QString()
+                  : last_.noRecords ? QCoreApplication::translate("Line", "这个数据库里还没有生产记录。")
+                                    : QCoreApplication::translate("Line", "今天还没有工位写入单元。"));
   ShowStatus();
 }
 

@@ -13,7 +13,8 @@
 // box and no port. Every read runs on the LineReader's worker
 // (records/line_reader.h); the window asks and shows, so the GUI thread never
 // waits on the store. A PostgreSQL store tells each unit's start and end, and
-// the window reads again at once (and every kToldRefreshMs besides, for idle
+// the window reads again at once, then at most once per kToldCoalesceMs
+// whatever else it tells (and every kToldRefreshMs besides, for idle
 // minutes and holds that lapse); a SQLite store is read every
 // kPolledRefreshMs, as is a server whose notifications do not come; a hidden
 // window reads nothing, and reads at once when shown again. Both times run on
@@ -46,6 +47,9 @@ class LineWindow : public QWidget {
 public:
   static constexpr int kPolledRefreshMs = 2000;
   static constexpr int kToldRefreshMs = 30000;
+  // A store that tells its changes is read again at most once in this long,
+  // however many it tells.
+  static constexpr int kToldCoalesceMs = 1000;
   static constexpr int kDefaultAmberMinutes = 10;
   using WallClock = std::function<QDateTime()>;
 
@@ -82,6 +86,9 @@ protected:
 
 private:
   void Arrived(const records::LineRead &read);
+  // The store told a change: read now, or at the end of the period when a read was asked within it.
+  void Told();
+  void ToldPeriodEnded();
   void ShowFigures();
   void ShowStatus();
 
@@ -91,6 +98,8 @@ private:
   WallClock wall_;
   records::LineReader reader_;
   base::TTimer *timer_ = nullptr;
+  std::unique_ptr<base::Alarm> toldPeriod_; // armed from a read the store's word asked for
+  bool toldWaiting_ = false;                // told again within the period
   records::LineRead last_;
   QDateTime readAt_; // when the figures shown were read
   QWidget *lotsBox_ = nullptr;

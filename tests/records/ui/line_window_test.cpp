@@ -83,10 +83,14 @@ struct LineWindowTest : ::testing::Test {
   RecordingDialogs dialogs;
   base::ManualClock clock;
   QDateTime now = At(10, 30);
+  int asked = 0; // reads the window asked for
   std::unique_ptr<app::LineWindow> window;
 
   void Open(const records::StoreLocation &where) {
-    window = std::make_unique<app::LineWindow>(where, dialogs, 10, clock, [this] { return now; });
+    window = std::make_unique<app::LineWindow>(where, dialogs, 10, clock, [this] {
+      ++asked;
+      return now;
+    });
     window->show();
     window->activateWindow();
     ASSERT_TRUE(PumpUntil([&] { return window->Reads() == 1; })) << "the first read never came";
@@ -188,5 +192,31 @@ TEST_F(LineWindowTest, APostgresStoreIsReadAgainAsAnotherProcessesUnitEnds) {
       1000))
       << "no read after the unit ended";
   EXPECT_EQ(window->Totals->text(), QStringLiteral("今日合格 2　不合格 0　中断 0"));
+  window.reset(); // before its server goes
+}
+
+// Any login may send on the units' channel: a burst is read once, then at
+// most once a period of the test's clock, whatever else arrives.
+TEST_F(LineWindowTest, ABurstOfNotificationsIsReadOncePerPeriod) {
+  KAVRIN_NEED_POSTGRES();
+  PostgresServer server;
+  QString error;
+  ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+  const QString database = QStringLiteral("t_%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+  ASSERT_TRUE(server.CreateDatabase(database, &error)) << error.toStdString();
+  const records::StoreLocation where = *records::ParseStoreUrl(server.Url(database), nullptr);
+  Write(where, {{"bench-1", "/dev/ttyUSB0", 0, 1, "passed", "ok", "编程成功"}});
+  Open(where);
+  records::db::Connection sender(where, records::db::Connection::Target::Store, "sender");
+  ASSERT_TRUE(sender.Open(&error) &&
+              sender.Exec(QStringLiteral("SELECT pg_notify('%1', g::text) FROM generate_series(1, 20000) AS g")
+                              .arg(records::kUnitsChannel),
+                          &error))
+      << error.toStdString();
+  ASSERT_TRUE(PumpUntil([&] { return window->Reads() >= 2; })) << "no read after the burst";
+  EXPECT_EQ(window->Reads(), 2);
+  EXPECT_EQ(asked, 2) << "the clock stood still: one read for the whole burst";
+  clock.Advance(app::LineWindow::kToldCoalesceMs);
+  EXPECT_LE(asked, 3);
   window.reset(); // before its server goes
 }
