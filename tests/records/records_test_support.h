@@ -253,8 +253,9 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
     op.unit.attempts = 1;
     return op;
   };
-  const records::PoolStation pool{QStringLiteral("P"), QStringLiteral("count start=1 step=1"), -1, QStringLiteral("h"),
-                                  QStringLiteral("s1")};
+  // A 32-bit format's bound, past what a 32-bit integer of the store holds.
+  const records::PoolStation pool{QStringLiteral("P"), QStringLiteral("count start=1 step=1"), qint64(1) << 32,
+                                  QStringLiteral("h"), QStringLiteral("s1")};
   records::UnitOp withNumber = start("u1");
   withNumber.numbers.push_back({QStringLiteral("P"), 0, QStringLiteral("h"), QStringLiteral("s1"),
                                 records::kNumberAllocated, QStringLiteral("1"), QStringLiteral("u1")});
