@@ -370,7 +370,8 @@ TEST(ProductionRun, CountersComeBackFromTheRecordsOfTheirLot) {
     // A store slow at first: the first count is still under way as the units start and end.
     std::promise<void> slow;
     if (slowAtFirst)
-      recorder.OnStore([gate = slow.get_future().share()](records::db::Connection &) { gate.wait(); });
+      recorder.OnStore(QString(), QString(),
+                       [gate = slow.get_future().share()](records::db::Connection &, const QString &) { gate.wait(); });
     ProductionRun run(Opened(ImageBytes(2), job::Operation::Load, 0), bench.ports, bench.clock, &recorder,
                       Options(bench.layer, lot));
     bench.Watch(run);
