@@ -471,10 +471,17 @@ Recorder::UnitAnswer Recorder::ApplyUnit(const UnitOp &asked) {
           n.state = kNumberFailed;
     }
   }
-  if (op.kind == UnitOp::Kind::Start) {
-    if (const auto it = f.refused.find(StationKey(op.unit.host, op.unit.station)); it != f.refused.end()) {
+  // Nothing of a station another live process holds: not even a unit that
+  // never started, which would count in the lot under that station's name.
+  if (op.kind != UnitOp::Kind::Settle) {
+    const auto it = op.kind == UnitOp::Kind::Numbers
+                        ? (op.numbers.empty() ? f.refused.end()
+                                              : f.refused.find(StationKey(op.numbers[0].host, op.numbers[0].station)))
+                        : f.refused.find(StationKey(op.unit.host, op.unit.station));
+    if (it != f.refused.end()) {
       a.error = it->second;
-      f.unrecorded[key] = a.error;
+      if (op.kind != UnitOp::Kind::End)
+        f.unrecorded[key] = a.error;
       return a;
     }
   }

@@ -51,7 +51,7 @@
 // Stations: a Settle op claims its station's lease for this Recorder
 // (records/unit_store.h), which the worker renews every kLeaseRenewMs while
 // it runs and ends as it stops; a station whose claim another live process
-// refused has every later unit start refused here with the holder named.
+// refused has every later unit op refused here with the holder named.
 
 #include "records/record.h"
 #include "records/replies.h"
