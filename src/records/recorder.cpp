@@ -110,7 +110,8 @@ namespace {
 qint64 Backlog(db::Connection &spool, QString *error) {
   QSqlQuery q;
   if (!spool.Open(error) ||
-      !db::Run(spool, QStringLiteral("SELECT (SELECT COUNT(*) FROM programming_records) + (SELECT COUNT(*) FROM spool_ops)"),
+      !db::Run(spool,
+               QStringLiteral("SELECT (SELECT COUNT(*) FROM programming_records) + (SELECT COUNT(*) FROM spool_ops)"),
                {}, error, &q) ||
       !q.next())
     return -1;

@@ -721,10 +721,12 @@ TEST(CliRunJob, ASecondRunUnderALiveStationsNameIsRefusedAndTouchesNothingOfIt) 
   CliRun stations[2];
   for (int s = 0; s < 2; ++s)
     stations[s].process.setWorkingDirectory(pcs[s].Path());
-  stations[0].Start(QStringList{"run", "--job", job, "--port", "./box", "--fast-replies", "--units", "3"} + store.Args());
+  stations[0].Start(QStringList{"run", "--job", job, "--port", "./box", "--fast-replies", "--units", "3"} +
+                    store.Args());
   const qint64 first = stations[0].process.processId();
   ASSERT_TRUE(stations[0].WaitFor([&] { return !stations[0].Of("progress").empty(); }, 20000));
-  stations[1].Start(QStringList{"run", "--job", job, "--port", "./box", "--fast-replies", "--units", "2"} + store.Args());
+  stations[1].Start(QStringList{"run", "--job", job, "--port", "./box", "--fast-replies", "--units", "2"} +
+                    store.Args());
   EXPECT_EQ(stations[1].Finish(), 10) << "not recorded";
   EXPECT_EQ(stations[0].Finish(), 0);
   ASSERT_EQ(stations[1].Of("result").size(), 1u);
