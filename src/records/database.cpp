@@ -180,6 +180,13 @@ const char *const kVersion6[] = {
     "CREATE INDEX programming_records_operator ON programming_records (operator, finished_at, id)",
     "ALTER TABLE units ADD COLUMN operator TEXT NOT NULL DEFAULT ''",
 };
+// Version 7: which process runs each station now (records/serial_pool.h
+// station leases), so that a second run under a live station's name is
+// refused rather than settling the first one's units and numbers.
+const char *const kVersion7 =
+    "CREATE TABLE station_leases (host TEXT NOT NULL, station TEXT NOT NULL, holder TEXT NOT NULL, "
+    "pid BIGINT NOT NULL, boot TEXT NOT NULL, since TEXT NOT NULL, renewed_at TEXT NOT NULL, "
+    "PRIMARY KEY (host, station))";
 const char *const kFillUnitHours =
     "INSERT INTO unit_hours (job_name, lot, hour, result, units) SELECT job_name, lot, SUBSTR(ended_at, 1, 13), "
     "result, COUNT(*) FROM units WHERE job_name <> '' AND verdict IN ('passed', 'failed') "
@@ -500,6 +507,8 @@ bool Connection::MakeSchema(QString *error) {
     for (const char *sql : kVersion6)
       if (!Exec(Sql(sql), error))
         return fail();
+  if (version < 7 && !Exec(Sql(kVersion7), error))
+    return fail();
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
     return fail();

@@ -37,7 +37,7 @@ namespace records::db {
 // are derived once from its records (see DerivedUnitsSql in database.cpp).
 // 6: who ran each record and unit (operator), and a record's job file SHA-256
 // and release; older rows hold '' in them.
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 // A writer waits this long for another writer of the same SQLite file, so
 // that stations sharing one file queue rather than fail; at least the 10 s a
 // unit's write may take before its unit is called not recorded.

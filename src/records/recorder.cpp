@@ -3,9 +3,11 @@
 #include "records/serial_pool.h"
 #include "records/unit_store.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDriver>
+#include <QSqlQuery>
 #include <QSysInfo>
 #include <QUuid>
 
@@ -72,9 +74,15 @@ struct Recorder::Forwarding {
   std::vector<Watcher> watchers;
   bool listening = false;
   QMetaObject::Connection heard;
+  QString lastError; // the last outage's text
+  // Stations whose lease another live process holds, with who: their units
+  // and numbers are refused here.
+  std::map<QString, QString> refused;
+  QTimer *renew = nullptr; // renews this Recorder's leases once it took one
 
   // An outage found: told once, tried again with back-off.
   void Outage(Recorder &r, const QString &error) {
+    lastError = error;
     if (!failing) {
       failing = true;
       r.Post(true, error);
@@ -98,6 +106,18 @@ struct Recorder::Forwarding {
 
 namespace {
 
+// Records and unit ops the spool still holds; -1 when it cannot be read.
+qint64 Backlog(db::Connection &spool, QString *error) {
+  QSqlQuery q;
+  if (!spool.Open(error) ||
+      !db::Run(spool,
+               QStringLiteral("SELECT (SELECT COUNT(*) FROM programming_records) + (SELECT COUNT(*) FROM spool_ops)"),
+               {}, error, &q) ||
+      !q.next())
+    return -1;
+  return q.value(0).toLongLong();
+}
+
 QString Unreachable(const StoreLocation &where, const QString &error) {
   return QStringLiteral("Production records cannot reach %1 and are kept on this station: %2")
       .arg(where.Describe(), error);
@@ -105,9 +125,12 @@ QString Unreachable(const StoreLocation &where, const QString &error) {
 
 QString UnitKey(const UnitRow &u) { return u.jobName + QChar(0x1F) + u.unitUid; }
 
+QString StationKey(const QString &host, const QString &station) { return host + QChar(0x1F) + station; }
+
 } // namespace
 
-Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent), where_(where) {
+Recorder::Recorder(const StoreLocation &where, QObject *parent)
+    : QObject(parent), where_(where), holder_(QUuid::createUuid().toString(QUuid::WithoutBraces)) {
   retry_.setSingleShot(true);
   connect(&retry_, &QTimer::timeout, this, [this] { WriteLocal(); });
   if (where_.kind == StoreLocation::Kind::Off)
@@ -136,8 +159,73 @@ Recorder::Recorder(const StoreLocation &where, QObject *parent) : QObject(parent
 Recorder::~Recorder() { StopWorker(); }
 
 void Recorder::StopWorker() {
-  if (worker_)
-    worker_->Stop();
+  if (!worker_)
+    return;
+  // An orderly end gives the station's name back at once; a server out of
+  // reach lets it lapse.
+  worker_->Post([this] {
+    if (!forwarding_->renew || (where_.kind == StoreLocation::Kind::Postgres && !ServerLikelyUp()))
+      return;
+    QString error;
+    db::Connection &c = StoreConnection();
+    if (!EndLeases(c, holder_, &error))
+      c.Close();
+  });
+  worker_->Stop();
+}
+
+db::Connection &Recorder::StoreConnection() {
+  const bool server = where_.kind == StoreLocation::Kind::Postgres;
+  return worker_->Connection(where_, server ? db::Connection::Target::Store : db::Connection::Target::Spool,
+                             server ? "forward" : "spool");
+}
+
+void Recorder::Claimed(const UnitOp &op, bool placed, const QString &error) {
+  Forwarding &f = *forwarding_;
+  const QString key = StationKey(op.host, op.station);
+  if (!placed) {
+    if (!f.refused.contains(key))
+      Post(true, QStringLiteral("Production records: ") + error);
+    f.refused[key] = error;
+    return;
+  }
+  f.refused.erase(key);
+  if (op.holder != holder_ || f.renew)
+    return;
+  f.renew = new QTimer(worker_->Context());
+  QObject::connect(f.renew, &QTimer::timeout, f.renew, [this] {
+    if (where_.kind == StoreLocation::Kind::Postgres && !ServerLikelyUp())
+      return; // a lease not renewed through an outage lapses, as the station cannot be told from a dead one
+    QString error;
+    db::Connection &c = StoreConnection();
+    if (!RenewLeases(c, holder_, &error))
+      c.Close();
+  });
+  f.renew->start(kLeaseRenewMs);
+}
+
+bool Recorder::Settled(QString *error) {
+  if (where_.kind != StoreLocation::Kind::Postgres)
+    return true;
+  Forwarding &f = *forwarding_;
+  db::Connection &spool = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
+  for (qint64 before = -1;;) {
+    const qint64 left = Backlog(spool, error);
+    if (left < 0) {
+      spool.Close();
+      return false;
+    }
+    if (left == 0)
+      return true;
+    if (left == before || worker_->Stopping()) {
+      *error = f.lastError.isEmpty() ? QStringLiteral("what this station spooled has not reached %1")
+                                           .arg(where_.Describe())
+                                     : f.lastError;
+      return false;
+    }
+    before = left;
+    Forward();
+  }
 }
 
 void Recorder::Kick() {
@@ -327,7 +415,14 @@ void Recorder::Forward() {
   // Each op in order, in a transaction of its own; those the server took leave the spool.
   size_t applied = 0;
   while (ok && applied < ops.size()) {
-    ok = ApplyUnitOp(server, ops[applied].op, false, nullptr, &error);
+    const UnitOp &op = ops[applied].op;
+    bool placed = true;
+    QString refusal;
+    ok = ApplyUnitOp(server, op, false, &placed, op.kind == UnitOp::Kind::Settle ? &refusal : &error);
+    if (!ok && op.kind == UnitOp::Kind::Settle)
+      error = refusal;
+    else if (ok && op.kind == UnitOp::Kind::Settle)
+      Claimed(op, placed, refusal);
     applied += ok ? 1 : 0;
   }
   if (!ok)
@@ -377,10 +472,28 @@ Recorder::UnitAnswer Recorder::ApplyUnit(const UnitOp &asked) {
           n.state = kNumberFailed;
     }
   }
+  // Nothing of a station another live process holds: not even a unit that
+  // never started, which would count in the lot under that station's name.
+  if (op.kind != UnitOp::Kind::Settle) {
+    const auto it = op.kind == UnitOp::Kind::Numbers
+                        ? (op.numbers.empty() ? f.refused.end()
+                                              : f.refused.find(StationKey(op.numbers[0].host, op.numbers[0].station)))
+                        : f.refused.find(StationKey(op.unit.host, op.unit.station));
+    if (it != f.refused.end()) {
+      a.error = it->second;
+      if (op.kind != UnitOp::Kind::End)
+        f.unrecorded[key] = a.error;
+      return a;
+    }
+  }
   QString error;
   db::Connection &spool = worker_->Connection(where_, db::Connection::Target::Spool, "spool");
   if (where_.kind != StoreLocation::Kind::Postgres) {
     a.durable = ApplyUnitOp(spool, op, true, &a.placed, &error);
+    if (a.durable && op.kind == UnitOp::Kind::Settle) {
+      Claimed(op, a.placed, error);
+      a.error = a.placed ? QString() : error;
+    }
     if (!a.durable) {
       spool.Close();
       a.error = QStringLiteral("Production records cannot be written to %1: %2").arg(where_.sqlitePath, error);
@@ -399,6 +512,9 @@ Recorder::UnitAnswer Recorder::ApplyUnit(const UnitOp &asked) {
       if (!done) {
         server.Close();
         f.Outage(*this, Unreachable(where_, error));
+      } else if (op.kind == UnitOp::Kind::Settle) {
+        Claimed(op, a.placed, error);
+        a.error = a.placed ? QString() : error;
       }
     }
     if (!done && op.kind == UnitOp::Kind::Start && op.lotSize > 0 && !op.unit.jobName.isEmpty()) {
@@ -522,6 +638,12 @@ void Recorder::WriteUnit(const UnitOp &op, const ReplyPort &port, std::function<
   UnitOp filled = op;
   if (filled.unit.host.isEmpty())
     filled.unit.host = QSysInfo::machineHostName();
+  if (filled.kind == UnitOp::Kind::Settle && filled.holder.isEmpty()) {
+    filled.holder = holder_;
+    filled.pid = QCoreApplication::applicationPid();
+    filled.boot = QString::fromLatin1(QSysInfo::bootUniqueId());
+    filled.since = QDateTime::currentDateTimeUtc();
+  }
   if (!worker_ || !worker_->Post([this, filled, port, done] {
         const UnitAnswer a = ApplyUnit(filled);
         port.Send([done, a] { done(a); });
@@ -575,14 +697,17 @@ void Recorder::WatchUnits(const ReplyPort &port, std::function<void(QString, QSt
   });
 }
 
-void Recorder::OnStore(std::function<void(db::Connection &)> task) {
+void Recorder::OnStore(const QString &host, const QString &station,
+                       std::function<void(db::Connection &, const QString &)> task) {
   if (!worker_)
     return;
-  worker_->Post([this, task] {
-    task(worker_->Connection(where_,
-                             where_.kind == StoreLocation::Kind::Postgres ? db::Connection::Target::Store
-                                                                          : db::Connection::Target::Spool,
-                             where_.kind == StoreLocation::Kind::Postgres ? "forward" : "spool"));
+  worker_->Post([this, host, station, task] {
+    QString unsettled;
+    if (const auto it = forwarding_->refused.find(StationKey(host, station)); it != forwarding_->refused.end())
+      unsettled = it->second;
+    else
+      Settled(&unsettled);
+    task(StoreConnection(), unsettled);
   });
 }
 

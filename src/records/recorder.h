@@ -47,6 +47,11 @@
 // interrupted, whatever the unit did: a unit is passed only when every
 // record of it is durable. SQLite writes here wait up to kSqliteBusyMs for
 // another station's lock.
+//
+// Stations: a Settle op claims its station's lease for this Recorder
+// (records/unit_store.h), which the worker renews every kLeaseRenewMs while
+// it runs and ends as it stops; a station whose claim another live process
+// refused has every later unit op refused here with the holder named.
 
 #include "records/record.h"
 #include "records/replies.h"
@@ -119,8 +124,13 @@ public:
   void WatchUnits(const ReplyPort &port, std::function<void(QString job, QString lot)> changed);
   // Runs `task` on the worker with its connection to the store itself (the
   // server for PostgreSQL), in order with the rest: the serial numbers'
-  // reservations.
-  void OnStore(std::function<void(db::Connection &store)> task);
+  // reservations. Whatever the spool holds reaches the server first, so that
+  // its units' numbers are settled before anything is reclaimed or reserved;
+  // `unsettled` says why the task must not touch the store: the spool could
+  // not be forwarded (with the server's reason), or another live process
+  // holds the station (host, station), named.
+  void OnStore(const QString &host, const QString &station,
+               std::function<void(db::Connection &store, const QString &unsettled)> task);
 
 signals:
   void Warning(const QString &text);
@@ -132,6 +142,12 @@ private:
   UnitAnswer ApplyUnit(const UnitOp &op);
   UnitAnswer ApplyStep(const Record &r);
   bool ServerLikelyUp() const;
+  db::Connection &StoreConnection();
+  // A Settle the store applied: its lease taken (renewed from now on), or
+  // refused for another live holder (`error`), whose starts are then refused.
+  void Claimed(const UnitOp &op, bool placed, const QString &error);
+  // Forwards the whole spool (PostgreSQL); false and why when it cannot.
+  bool Settled(QString *error);
   LotAnswer ReadLotNow(const QString &job, const QString &lot);
   bool ForwardUnitOps(QString *error, bool *more);
   void Listen();
@@ -144,6 +160,7 @@ private:
   void StopWorker();
 
   const StoreLocation where_;
+  const QString holder_; // this Recorder's token in the station leases it takes
   std::unique_ptr<db::Connection> local_;
   std::deque<Record> unwritten_;
   bool localFailing_ = false;

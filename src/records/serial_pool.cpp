@@ -48,11 +48,16 @@ bool ReserveNumbers(db::Connection &c, const PoolStation &s, int count, std::vec
     q.finish();
     const QString now = Now();
     // Numbers given back come first, so that they are used before later ones.
+    // The bound only when there is one: a parameter compared with a literal
+    // alone is typed 32-bit by the server, and a bound past 2^31 - 1 is refused.
+    QVariantList free = {s.pool, kNumberFree};
+    if (size >= 0)
+      free << size;
     if (!Run(c,
-             QStringLiteral("SELECT idx FROM serial_numbers WHERE pool = ? AND state = ? AND (? < 0 OR idx < ?) "
-                            "ORDER BY idx LIMIT %1")
+             QStringLiteral("SELECT idx FROM serial_numbers WHERE pool = ? AND state = ?%1 ORDER BY idx LIMIT %2")
+                 .arg(size >= 0 ? QStringLiteral(" AND idx < ?") : QString())
                  .arg(count),
-             {s.pool, kNumberFree, size, size}, error, &q))
+             free, error, &q))
       return false;
     while (q.next())
       indexes->push_back(q.value(0).toLongLong());

@@ -20,9 +20,10 @@
 // become free when it stops (Release), and the next reservation of any
 // station takes them, so that numbers stay in sequence. A station killed
 // before it could do so is found when it starts again under the same host and
-// station name (ReclaimLeftovers): its reserved numbers become free and those
-// it had allocated become failed. A station's name must therefore be its own:
-// two stations running under one host and name would reclaim each other's.
+// station name: its reserved numbers become free and those it had allocated
+// become failed (ReclaimLeftovers, and for a Recorder's stations the claim of
+// records/unit_store.h, which does so only once the dead run's lease has
+// lapsed, so that two runs under one host and name never reclaim each other's).
 // A number no board can carry is marked skipped.
 //
 // Every call runs on the calling thread with its Connection: a StoreWorker's.

@@ -51,7 +51,9 @@ QByteArray ToJson(const UnitOp &op) {
                                {"value", n.value},
                                {"unit_uid", n.unitUid}});
   const QJsonObject o{{"kind", int(op.kind)}, {"unit", UnitJson(op.unit)}, {"numbers", numbers},
-                      {"lot_size", op.lotSize}, {"host", op.host},          {"station", op.station}};
+                      {"lot_size", op.lotSize}, {"host", op.host},          {"station", op.station},
+                      {"holder", op.holder},    {"pid", op.pid},            {"boot", op.boot},
+                      {"since", TimeText(op.since)}};
   return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -75,6 +77,10 @@ std::optional<UnitOp> UnitOpFromJson(const QByteArray &json) {
   op.lotSize = o.value("lot_size").toInt();
   op.host = o.value("host").toString();
   op.station = o.value("station").toString();
+  op.holder = o.value("holder").toString();
+  op.pid = o.value("pid").toInteger();
+  op.boot = o.value("boot").toString();
+  op.since = TimeFromText(o.value("since").toString());
   return op;
 }
 

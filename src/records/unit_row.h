@@ -69,13 +69,20 @@ struct UnitOp {
     Start,   // the row without a verdict, its number allocated, a place in its lot taken
     End,     // the verdict, its number's end state; makes the row when it has none yet
     Numbers, // number changes alone: numbers given back, a number no board can carry
-    Settle,  // before a station starts: its units a killed run left without a verdict (host, station)
+    Settle,  // before a station starts: its lease taken, then what a dead run of it left (host, station)
   };
   Kind kind = Kind::Start;
   UnitRow unit;
   std::vector<NumberChange> numbers;
   int lotSize = 0; // Start: 0 for no lot (no place taken)
   QString host, station; // Settle
+  // Settle: who claims the station (records/unit_store.h station leases):
+  // the claiming Recorder's token, its process and boot, and when. A Settle
+  // spooled by an older program has no holder and settles without a lease.
+  QString holder;
+  qint64 pid = 0;
+  QString boot;
+  QDateTime since;
 
   bool operator==(const UnitOp &) const = default;
 };

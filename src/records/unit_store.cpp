@@ -6,6 +6,11 @@
 #include <QVariant>
 #include <set>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#endif
+
 namespace records {
 
 namespace {
@@ -89,14 +94,82 @@ bool EndUnit(db::Connection &c, const UnitRow &u, QString *error) {
   return true;
 }
 
-// Its units a killed run of the station left without a verdict are
-// interrupted. (Its numbers are settled by its next reservation, directly:
-// records/serial_pool.h ReclaimLeftovers.)
-bool Settle(db::Connection &c, const UnitOp &op, QString *error) {
+// Whether the process `pid` of this boot has ended (a kill leaves its lease
+// unrenewed, but a start on the same PC need not wait for it to lapse).
+bool Ended(qint64 pid) {
+#ifdef Q_OS_UNIX
+  return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+#else
+  Q_UNUSED(pid);
+  return false;
+#endif
+}
+
+// What a dead run of the station left: its units without a verdict are
+// interrupted; of its numbers, in every pool, those allocated (a board may
+// carry them) become failed and those reserved become free.
+bool SettleLeftovers(db::Connection &c, const QString &host, const QString &station, QString *error) {
+  const QString now = Now();
   return Run(c,
              QStringLiteral("UPDATE units SET verdict = ?, result = ?, ended_at = ? "
                             "WHERE host = ? AND station = ? AND verdict = ''"),
-             {kVerdictInterrupted, QStringLiteral("interrupted"), Now(), op.host, op.station}, error);
+             {kVerdictInterrupted, QStringLiteral("interrupted"), now, host, station}, error) &&
+         Run(c,
+             QStringLiteral("UPDATE serial_numbers SET state = ?, changed_at = ? "
+                            "WHERE host = ? AND station = ? AND state = ?"),
+             {kNumberFailed, now, host, station, kNumberAllocated}, error) &&
+         Run(c,
+             QStringLiteral("UPDATE serial_numbers SET state = ?, value = '', unit_uid = '', changed_at = ? "
+                            "WHERE host = ? AND station = ? AND state = ?"),
+             {kNumberFree, now, host, station, kNumberReserved}, error);
+}
+
+// The station's lease for the op's holder, then its leftovers; nothing when
+// another live process holds it (*refused says who).
+bool Settle(db::Connection &c, const UnitOp &op, QString *refused, QString *error) {
+  if (op.holder.isEmpty())
+    return SettleLeftovers(c, op.host, op.station, error);
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  const QVariantList lease = {op.host, op.station, op.holder, op.pid, op.boot, TimeText(op.since), TimeText(now)};
+  QSqlQuery q;
+  if (!Run(c,
+           QStringLiteral("INSERT INTO station_leases (host, station, holder, pid, boot, since, renewed_at) "
+                          "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (host, station) DO NOTHING"),
+           lease, error, &q))
+    return false;
+  if (q.numRowsAffected() == 1)
+    return SettleLeftovers(c, op.host, op.station, error);
+  q.finish();
+  if (!Run(c,
+           QStringLiteral("SELECT holder, pid, boot, since, renewed_at FROM station_leases "
+                          "WHERE host = ? AND station = ?") +
+               (c.IsSqlite() ? QString() : QStringLiteral(" FOR UPDATE")),
+           {op.host, op.station}, error, &q) ||
+      !q.next())
+    return false;
+  const QString holder = q.value(0).toString();
+  const qint64 pid = q.value(1).toLongLong();
+  const QString boot = q.value(2).toString();
+  const QString since = q.value(3).toString();
+  const QDateTime renewed = TimeFromText(q.value(4).toString());
+  q.finish();
+  if (holder == op.holder)
+    return true; // taken and settled by this holder before
+  const bool lapsed = !renewed.isValid() || renewed.msecsTo(now) > kLeaseLapseMs ||
+                      (!boot.isEmpty() && boot == op.boot && Ended(pid));
+  if (!lapsed) {
+    *refused = QStringLiteral("the station \"%1\" of %2 is run by process %3 there since %4 UTC: a second run under "
+                              "its name is refused until that one ends")
+                   .arg(op.station, op.host)
+                   .arg(pid)
+                   .arg(since.left(19).replace(QLatin1Char('T'), QLatin1Char(' ')));
+    return true;
+  }
+  return Run(c,
+             QStringLiteral("UPDATE station_leases SET holder = ?, pid = ?, boot = ?, since = ?, renewed_at = ? "
+                            "WHERE host = ? AND station = ?"),
+             {op.holder, op.pid, op.boot, TimeText(op.since), TimeText(now), op.host, op.station}, error) &&
+         SettleLeftovers(c, op.host, op.station, error);
 }
 
 } // namespace
@@ -104,7 +177,8 @@ bool Settle(db::Connection &c, const UnitOp &op, QString *error) {
 bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *placed, QString *error) {
   if (placed)
     *placed = true;
-  return c.Transaction(error, [&] {
+  QString refused;
+  const bool done = c.Transaction(error, [&] {
     switch (op.kind) {
     case UnitOp::Kind::Start: {
       if (takePlace && op.lotSize > 0 && !op.unit.jobName.isEmpty()) {
@@ -127,10 +201,26 @@ bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *plac
     case UnitOp::Kind::Numbers:
       return ChangeNumbers(c, op.numbers, error);
     case UnitOp::Kind::Settle:
-      return Settle(c, op, error);
+      return Settle(c, op, &refused, error);
     }
     return false;
   });
+  if (done && !refused.isEmpty()) {
+    if (placed)
+      *placed = false;
+    if (error)
+      *error = refused;
+  }
+  return done;
+}
+
+bool RenewLeases(db::Connection &c, const QString &holder, QString *error) {
+  return c.Open(error) && Run(c, QStringLiteral("UPDATE station_leases SET renewed_at = ? WHERE holder = ?"),
+                              {Now(), holder}, error);
+}
+
+bool EndLeases(db::Connection &c, const QString &holder, QString *error) {
+  return c.Open(error) && Run(c, QStringLiteral("DELETE FROM station_leases WHERE holder = ?"), {holder}, error);
 }
 
 bool NoteLotSize(db::Connection &c, const QString &job, const QString &lot, qint64 size, QString *error) {

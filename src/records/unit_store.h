@@ -18,9 +18,23 @@
 
 namespace records {
 
+// Station leases: a run holds its (host, station) while it lives, renewed
+// every kLeaseRenewMs by its Recorder's worker and ended when it stops. A
+// Settle with a holder takes the lease, then settles what the station's
+// dead run left: its units without a verdict interrupted, its allocated
+// numbers failed and its reserved ones free, in every pool. While another
+// holder's lease is live (renewed within kLeaseLapseMs, and not of a process
+// of the same boot that has ended) nothing is settled or taken: two PCs
+// cloned with one host name, or one command started twice, never settle each
+// other's units or hand out each other's numbers.
+inline constexpr int kLeaseRenewMs = 10000;
+inline constexpr int kLeaseLapseMs = 45000;
+
 // Applies `op` in one transaction. A Start with `takePlace` and a lot size
 // leaves *placed false and writes nothing when the lot has no place left
-// (a start forwarded from a spool took its place when it was made). An op
+// (a start forwarded from a spool took its place when it was made). A Settle
+// refused for a live station's lease leaves *placed false, writes nothing
+// and gives true with the refusal, naming the holder, in *error. An op
 // applied twice changes nothing the second time.
 bool ApplyUnitOp(db::Connection &c, const UnitOp &op, bool takePlace, bool *placed, QString *error);
 
@@ -34,6 +48,10 @@ bool NoteLotSize(db::Connection &c, const QString &job, const QString &lot, qint
 
 bool ReadLot(db::Connection &c, const QString &job, const QString &lot, const QDateTime &now, LotCounters *counters,
              QString *error);
+
+// The holder's leases renewed now; ended (at an orderly stop).
+bool RenewLeases(db::Connection &c, const QString &holder, QString *error);
+bool EndLeases(db::Connection &c, const QString &holder, QString *error);
 
 // A committed write that changes nothing: whether the store takes a unit now.
 bool ProbeWrite(db::Connection &c, QString *error);

@@ -111,6 +111,7 @@ struct ProductionRun::Impl {
   bool counting = false; // a count is under way
   bool countAgain = false; // a unit ended meanwhile: the count under way may miss it
   QString storeRefusal;    // the store refused a unit's write; starts nothing until it takes one
+  QString stationRefusal;  // another live process runs this station: starts nothing
   bool probing = false;
   std::unique_ptr<base::Alarm> refresh; // the lot's count and the store's probe, every kRefreshMs
   records::Replies replies;               // last: goes first
@@ -140,12 +141,18 @@ struct ProductionRun::Impl {
       return;
     }
     refresh->Arm(kRefreshMs, true);
-    // What a killed run of this station left goes before any unit of this one.
+    // The station is claimed, and what a dead run of it left settled, before
+    // any unit of this one; a live run under the same name refuses this one.
     records::UnitOp settle;
     settle.kind = records::UnitOp::Kind::Settle;
     settle.host = QSysInfo::machineHostName();
     settle.station = station;
-    recorder->WriteUnit(settle, replies.Port(), [](records::Recorder::UnitAnswer) {});
+    recorder->WriteUnit(settle, replies.Port(), [this](const records::Recorder::UnitAnswer &a) {
+      if (a.placed)
+        return;
+      stationRefusal = a.error;
+      emit q.CountersChanged(counters);
+    });
     recorder->WatchUnits(replies.Port(), [this](const QString &j, const QString &l) {
       if (j == job.name && l == lot)
         Count();
@@ -275,6 +282,8 @@ struct ProductionRun::Impl {
   }
 
   QString Refusal() const {
+    if (!stationRefusal.isEmpty())
+      return stationRefusal;
     if (plan->operatorName.isEmpty())
       return QStringLiteral("no operator is named");
     if (!storeRefusal.isEmpty())

@@ -141,8 +141,9 @@ public:
 
   // `opened` must be accepted (no refusal, job and firmware present); `ports`
   // holds 1..kMostBoxes names (the front end has applied the job's ports).
-  // Counters begin to be read at once, and what a killed run of this station
-  // left unfinished is settled (records/unit_row.h UnitOp::Kind::Settle).
+  // Counters begin to be read at once, and the station is claimed: what a
+  // dead run of it left unfinished is settled (records/unit_row.h
+  // UnitOp::Kind::Settle), unless another live process holds it.
   ProductionRun(const job::OpenedJob &opened, const QStringList &ports, base::Clock &clock, records::Recorder *recorder,
                 RunOptions options, QObject *parent = nullptr);
   ~ProductionRun() override; // stops every box and closes the ports
@@ -161,7 +162,8 @@ public:
   bool Start(int box);
   // Ends every unit in progress as stopped: back to Ready, counted neither way.
   void Stop();
-  // Why Start starts nothing now: no operator is named, the lot's places
+  // Why Start starts nothing now: another live process runs this station
+  // (named by the store's lease), no operator is named, the lot's places
   // are all held, or the store refused the last write (its reason); empty
   // when it starts.
   QString StartRefusal() const;

@@ -17,6 +17,15 @@ SerialNumbers::SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile 
                                                                                          uint64_t(INT64_MAX)));
   station_.host = QSysInfo::machineHostName();
   station_.station = station;
+  if (!recorder_ || plan_.Source() == unit::SerialSource::Barcode)
+    return;
+  // The station is claimed before its first draw: what a dead run of it left
+  // is settled then, and a live one's numbers are never touched.
+  records::UnitOp claim;
+  claim.kind = records::UnitOp::Kind::Settle;
+  claim.host = station_.host;
+  claim.station = station_.station;
+  recorder_->WriteUnit(claim, replies_.Port(), [](records::Recorder::UnitAnswer) {});
 }
 
 std::unique_ptr<SerialNumbers> SerialNumbers::ForJob(const job::OpenedJob &opened, records::Recorder *recorder,
@@ -128,22 +137,18 @@ void SerialNumbers::Serve() {
     return;
   reserving_ = true;
   const int count = plan_.blockSize;
-  const bool reclaim = !std::exchange(reclaimed_, true);
-  recorder_->OnStore([count, reclaim, station = station_, port = replies_.Port(), this](records::db::Connection &c) {
-    QString error;
-    if (reclaim) {
-      // What a killed run of this station left, before it draws anew.
-      qint64 freed = 0, failed = 0;
-      records::ReclaimLeftovers(c, station, &freed, &failed, &error);
-    }
-    std::vector<qint64> indexes;
-    error.clear();
-    if (!records::ReserveNumbers(c, station, count, &indexes, &error) && error.isEmpty())
-      error = QStringLiteral("unknown database error");
-    if (!error.isEmpty())
-      c.Close(); // a server away is tried afresh next time
-    port.Send([this, indexes, error] { Reserved(indexes, error); });
-  });
+  recorder_->OnStore(station_.host, station_.station,
+                     [count, station = station_, port = replies_.Port(), this](records::db::Connection &c,
+                                                                               const QString &unsettled) {
+                       QString error = unsettled;
+                       std::vector<qint64> indexes;
+                       if (error.isEmpty() && !records::ReserveNumbers(c, station, count, &indexes, &error) &&
+                           error.isEmpty())
+                         error = QStringLiteral("unknown database error");
+                       if (!error.isEmpty() && unsettled.isEmpty())
+                         c.Close(); // a server away is tried afresh next time
+                       port.Send([this, indexes, error] { Reserved(indexes, error); });
+                     });
 }
 
 void SerialNumbers::Refuse(const QString &why, bool stationFault) {
@@ -160,7 +165,6 @@ void SerialNumbers::Refuse(const QString &why, bool stationFault) {
 void SerialNumbers::Reserved(const std::vector<qint64> &indexes, const QString &error) {
   reserving_ = false;
   if (!error.isEmpty()) {
-    reclaimed_ = false; // settled with the next reservation that reaches the store
     drawFailed_ = true;
     emit Notice(QStringLiteral("cannot draw a serial number from the store: ") + error);
     if (reserve_.empty())

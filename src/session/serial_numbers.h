@@ -9,7 +9,9 @@
 // never started hands its number to the next. Numbers the station reserved
 // and never handed out go back to the pool when the provider is destroyed,
 // and, after a station was killed, when a provider of the same host and
-// station reserves again (records/serial_pool.h). A pool with no number
+// station claims it (records/unit_store.h station leases), which it does as
+// it is made. Every draw waits until what the station spooled has reached
+// the store, and none is made under a station another live process holds. A pool with no number
 // left, the list's last line or the format's last value given, refuses
 // every later unit at once: "the serial-number pool ... has no number left".
 //
@@ -100,7 +102,6 @@ private:
   std::map<QString, Given> given_; // by unit_uid
   std::map<int, QString> scanned_; // by box
   bool reserving_ = false;
-  bool reclaimed_ = false; // a killed run's leftovers were settled before the first block
   bool exhausted_ = false;
   bool drawFailed_ = false; // the last draw failed: the next waits for a unit to ask
   records::Replies replies_; // last: goes first

@@ -14,6 +14,7 @@
 #include "serial/comm.h"
 #include "serial/pty_pair.h"
 #include "session/box_session.h"
+#include "session/production_run.h"
 #include "support/postgres_server.h"
 #include "support/test_helpers.h"
 #include "tools/boxsim_process.h"
@@ -24,6 +25,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSysInfo>
 #include <QSqlQuery>
 #include <random>
 #include <csignal>
@@ -718,6 +720,45 @@ TEST(CliRunJob, AListOfThreeForFiveUnitsEndsWithTheFourthRefused) {
             QStringLiteral("the serial-number pool \"motor board\" has no number left"));
   EXPECT_EQ(run.Of("result").back().value("attempt").toInt(), 1);
   EXPECT_TRUE(run.process.readAllStandardError().contains("3 of 4 units ok"));
+}
+
+// Two boxes reached by one port name from two folders, as on two PCs cloned
+// with one host name: the second run under the live station's name is
+// refused, naming it, and settles none of its units and draws none of its numbers.
+TEST(CliRunJob, ASecondRunUnderALiveStationsNameIsRefusedAndTouchesNothingOfIt) {
+  if (!HaveSimulator())
+    GTEST_SKIP() << "no simulator";
+  ProgramFolder folder, pcs[2];
+  const QString job = MakeJob(folder, {"--serial-at", "7FF0", "--serial-format", "dec:6", "--serial-block", "4"});
+  Box boxes[] = {Box({"--think", "40", "--link", pcs[0].File(QStringLiteral("box")).toStdString()}),
+                 Box({"--link", pcs[1].File(QStringLiteral("box")).toStdString()})};
+  Store store;
+  CliRun stations[2];
+  for (int s = 0; s < 2; ++s)
+    stations[s].process.setWorkingDirectory(pcs[s].Path());
+  stations[0].Start(QStringList{"run", "--job", job, "--port", "./box", "--fast-replies", "--units", "3"} +
+                    store.Args());
+  const qint64 first = stations[0].process.processId();
+  ASSERT_TRUE(stations[0].WaitFor([&] { return !stations[0].Of("progress").empty(); }, 20000));
+  stations[1].Start(QStringList{"run", "--job", job, "--port", "./box", "--fast-replies", "--units", "2"} +
+                    store.Args());
+  EXPECT_EQ(stations[1].Finish(), 10) << "not recorded";
+  EXPECT_EQ(stations[0].Finish(), 0);
+  ASSERT_EQ(stations[1].Of("result").size(), 1u);
+  EXPECT_TRUE(stations[1].Of("result")[0].value("reason").toString().startsWith(
+      QStringLiteral("the station \"./box\" of %1 is run by process %2 there since ")
+          .arg(QSysInfo::machineHostName())
+          .arg(first)))
+      << stations[1].Of("result")[0].value("reason").toString().toStdString();
+  QStringList serials;
+  for (const QJsonObject &result : stations[0].Of("result"))
+    serials << result.value("result").toString() + ' ' + result.value("serial").toString();
+  EXPECT_EQ(serials, (QStringList{"ok 000001", "ok 000002", "ok 000003"}));
+  QString error;
+  records::LotCounters lot;
+  ASSERT_TRUE(records::CountLot(*records::ParseStoreUrl(store.url, &error), "motor board",
+                                session::DefaultLot("motor board", QDate::currentDate()), &lot, &error));
+  EXPECT_EQ(lot, (records::LotCounters{3, 0, 0}));
 }
 
 // Stations of a job with serial numbers killed (SIGKILL) at a step of a unit,

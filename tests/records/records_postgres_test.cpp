@@ -335,6 +335,76 @@ TEST_F(SharedStore, SpoolLeftByAKilledRunIsForwardedOnceAtStart) {
   EXPECT_TRUE(InSpool().empty());
 }
 
+// A station's last units wait in its spool when the server comes back: the
+// next start forwards them and claims the station before it draws, so the
+// numbers they gave back come first and nothing later frees its new block.
+TEST_F(SharedStore, NumbersSpooledWhileTheServerWasAwayAreSettledBeforeTheNextStartDraws) {
+  const records::PoolStation station{QStringLiteral("ob"), QStringLiteral("count start=1 step=1"), -1,
+                                     QStringLiteral("h"), QStringLiteral("COM5")};
+  records::Replies replies;
+  const auto write = [&](records::Recorder &recorder, records::UnitOp op) {
+    bool answered = false;
+    recorder.WriteUnit(op, replies.Port(), [&](records::Recorder::UnitAnswer) { answered = true; });
+    EXPECT_TRUE(PumpUntil([&] { return answered; }, 20000));
+  };
+  // As a run starts: its claim, and its first draw at once after it.
+  const auto claim = [&](records::Recorder &recorder) {
+    records::UnitOp op;
+    op.kind = records::UnitOp::Kind::Settle;
+    op.host = station.host;
+    op.station = station.station;
+    recorder.WriteUnit(op, replies.Port(), [](records::Recorder::UnitAnswer) {});
+  };
+  const auto draw = [&](records::Recorder &recorder) {
+    std::optional<std::vector<qint64>> drawn;
+    recorder.OnStore(station.host, station.station, [&](records::db::Connection &c, const QString &unsettled) {
+      std::vector<qint64> got;
+      QString error = unsettled;
+      EXPECT_TRUE(error.isEmpty() && records::ReserveNumbers(c, station, 4, &got, &error)) << error.toStdString();
+      replies.Port().Send([&drawn, got] { drawn = got; });
+    });
+    EXPECT_TRUE(PumpUntil([&] { return drawn.has_value(); }, 20000));
+    return drawn.value_or(std::vector<qint64>{});
+  };
+  const auto number = [&](qint64 idx, const QString &state) {
+    return records::NumberChange{station.pool, idx, station.host, station.station, state, QString(), QString()};
+  };
+  QString error;
+  {
+    records::Recorder first(where);
+    claim(first);
+    EXPECT_EQ(draw(first), (std::vector<qint64>{0, 1, 2, 3}));
+    ASSERT_TRUE(server->Stop(&error)) << error.toStdString();
+    first.Add(FullRecord(1)); // records go first, each batch a task of its own
+    records::UnitOp used;
+    used.kind = records::UnitOp::Kind::Numbers;
+    used.numbers = {number(0, records::kNumberUsed), number(1, records::kNumberUsed)};
+    write(first, used);
+    records::UnitOp back;
+    back.kind = records::UnitOp::Kind::Numbers;
+    back.numbers = {number(2, records::kNumberFree), number(3, records::kNumberFree)};
+    write(first, back);
+    EXPECT_FALSE(first.Finish(300));
+  }
+  ASSERT_TRUE(server->Start(&error)) << error.toStdString();
+  // The first run's process has ended (here it lives on as the test's).
+  QString out;
+  ASSERT_TRUE(server->Psql(database, QStringLiteral("UPDATE station_leases SET pid = 99999999"), &error, &out))
+      << error.toStdString();
+  records::Recorder next(where);
+  claim(next);
+  EXPECT_EQ(draw(next), (std::vector<qint64>{2, 3, 4, 5}));
+  ASSERT_TRUE(next.WaitForwarded(10000));
+  qint64 end = 0;
+  EXPECT_EQ(PoolNumbers(where, station.pool, &end),
+            (std::map<qint64, QString>{{0, records::kNumberUsed},
+                                       {1, records::kNumberUsed},
+                                       {2, records::kNumberReserved},
+                                       {3, records::kNumberReserved},
+                                       {4, records::kNumberReserved},
+                                       {5, records::kNumberReserved}}));
+}
+
 TEST_F(SharedStore, EightStationsWritingAtOnceLoseAndDoubleNothing) {
   constexpr int kStations = 8, kEach = 1000;
   std::vector<std::thread> stations;

@@ -253,8 +253,9 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
     op.unit.attempts = 1;
     return op;
   };
-  const records::PoolStation pool{QStringLiteral("P"), QStringLiteral("count start=1 step=1"), -1, QStringLiteral("h"),
-                                  QStringLiteral("s1")};
+  // A 32-bit format's bound, past what a 32-bit integer of the store holds.
+  const records::PoolStation pool{QStringLiteral("P"), QStringLiteral("count start=1 step=1"), qint64(1) << 32,
+                                  QStringLiteral("h"), QStringLiteral("s1")};
   records::UnitOp withNumber = start("u1");
   withNumber.numbers.push_back({QStringLiteral("P"), 0, QStringLiteral("h"), QStringLiteral("s1"),
                                 records::kNumberAllocated, QStringLiteral("1"), QStringLiteral("u1")});
@@ -263,16 +264,25 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
                             QStringLiteral("1"), QStringLiteral("u1")});
   records::UnitOp dead = start("u5");
   dead.unit.holdsUntil = QDateTime::currentDateTimeUtc().addSecs(-1); // its station died long ago
-  records::UnitOp settle;
-  settle.kind = records::UnitOp::Kind::Settle;
-  settle.host = QStringLiteral("h");
-  settle.station = QStringLiteral("s2");
+  // Station s2 claimed by a run of `boot`; the first one's process has ended.
+  const auto claim = [&](const char *holder, const char *boot) {
+    records::UnitOp op;
+    op.kind = records::UnitOp::Kind::Settle;
+    op.host = QStringLiteral("h");
+    op.station = QStringLiteral("s2");
+    op.holder = QLatin1String(holder);
+    op.pid = 99999999;
+    op.boot = QLatin1String(boot);
+    op.since = t0;
+    return op;
+  };
   records::UnitOp whole = end("u6", "failed", "port-unavailable"); // a port that did not open: no start
   const struct {
     const char *what;
     records::UnitOp op;
     bool placed;
     records::LotCounters after; // passed, failed, running
+    const char *refusal = "";
   } steps[] = {
       {"u1 starts with its number", withNumber, true, {0, 0, 1}},
       {"u2 starts", start("u2"), true, {0, 0, 2}},
@@ -282,7 +292,15 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
       {"u1 passes", passed, true, {1, 1, 1}},
       {"u1's end forwarded again", passed, true, {1, 1, 1}},
       {"u4 finds the lot full: a pass holds its place", start("u4"), false, {1, 1, 1}},
-      {"station s2 starts again: u3 was its killed run's", settle, true, {1, 1, 0}},
+      {"station s2 starts again: u3 was its killed run's", claim("A", "boot-1"), true, {1, 1, 0}},
+      {"u7 starts on s2", start("u7", "s2"), true, {1, 1, 1}},
+      {"s2 started on a PC of the same name while A lives: refused, u7 runs on",
+       claim("B", "boot-2"),
+       false,
+       {1, 1, 1},
+       "the station \"s2\" of h is run by process 99999999 there since 2026-12-07 08:00:00 UTC: a second run under "
+       "its name is refused until that one ends"},
+      {"s2 started again where A's process ended: u7 was A's", claim("C", "boot-1"), true, {1, 1, 0}},
       {"u5's place is held no more", dead, true, {1, 1, 0}},
       {"u6 ends without a start", whole, true, {1, 2, 0}},
   };
@@ -294,6 +312,9 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
     bool placed = !s.placed;
     EXPECT_TRUE(records::ApplyUnitOp(c, s.op, true, &placed, &error)) << s.what << ": " << error.toStdString();
     EXPECT_EQ(placed, s.placed) << s.what;
+    if (!s.placed && s.op.kind == records::UnitOp::Kind::Settle) {
+      EXPECT_EQ(error, QLatin1String(s.refusal)) << s.what;
+    }
     records::LotCounters counters;
     EXPECT_TRUE(records::ReadLot(c, QStringLiteral("J"), QStringLiteral("L"), QDateTime::currentDateTimeUtc(),
                                  &counters, &error))
@@ -322,7 +343,7 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
   }
   EXPECT_EQ(all.passed, 1);
   EXPECT_EQ(all.failed, 2);
-  EXPECT_EQ(all.interrupted, 2) << "u3 settled, u5 without a verdict";
+  EXPECT_EQ(all.interrupted, 3) << "u3 and u7 settled, u5 without a verdict";
   EXPECT_EQ(all.failures, (std::map<QString, qint64>{{"box-failed", 1}, {"port-unavailable", 1}}));
   // Per operator, over the whole range: each unit is its starter's, whoever ended it.
   const auto perOperator = [&](const records::Filter &f) {
@@ -337,8 +358,8 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
                  .arg(s.figures.interrupted);
     return out;
   };
-  EXPECT_EQ(perOperator({.job = QStringLiteral("J")}), QStringList({"li.wei J 0/0/1", "王芳 J 1/2/1"}));
-  EXPECT_EQ(perOperator({.operatorName = QStringLiteral("li.wei")}), QStringList({"li.wei J 0/0/1"}));
+  EXPECT_EQ(perOperator({.job = QStringLiteral("J")}), QStringList({"li.wei J 0/0/2", "王芳 J 1/2/1"}));
+  EXPECT_EQ(perOperator({.operatorName = QStringLiteral("li.wei")}), QStringList({"li.wei J 0/0/2"}));
 }
 
 // Every row of a pool's numbers: idx -> state, read on the store.

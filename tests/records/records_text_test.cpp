@@ -1,6 +1,8 @@
 // Store locations as an operator writes them, and the CSV and JSON texts of a record.
 #include "records/record.h"
 #include "records/store_location.h"
+#include "records/serial_pool.h"
+#include "records/unit_row.h"
 
 #include <QDir>
 #include <QSet>
@@ -226,4 +228,40 @@ TEST(RecordText, TimesKeepMillisecondsInUtc) {
   EXPECT_EQ(records::TimeFromText(QStringLiteral("2026-12-07T23:52:08.123Z")), local);
   EXPECT_EQ(records::TimeText(QDateTime()), QString());
   EXPECT_FALSE(records::TimeFromText(QStringLiteral("yesterday")).isValid());
+}
+
+// What a station spools is read back as it was written, of every kind, so
+// that each reaches the server when it is forwarded.
+TEST(UnitOpText, EverySpooledKindReadsBackAsItWasWritten) {
+  const QDateTime t0(QDate(2026, 12, 7), QTime(8, 0, 1, 234), Qt::UTC);
+  records::UnitOp start;
+  start.kind = records::UnitOp::Kind::Start;
+  start.lotSize = 500;
+  start.unit = {"3f2a", "motor board", QString(64, 'a'), "L-7", "COM5,COM6", "bench-3", "COM6", "SN000063", t0, {},
+                {}, {}, 0, t0.addSecs(600), "王芳 #0417"};
+  start.numbers = {{"line7", 62, "bench-3", "COM5,COM6", records::kNumberAllocated, "SN000063", "3f2a"}};
+  records::UnitOp end = start;
+  end.kind = records::UnitOp::Kind::End;
+  end.unit.endedAt = t0.addMSecs(15500);
+  end.unit.verdict = records::kVerdictPassed;
+  end.unit.result = "ok";
+  end.unit.attempts = 2;
+  end.numbers[0].state = records::kNumberUsed;
+  records::UnitOp numbers;
+  numbers.kind = records::UnitOp::Kind::Numbers;
+  numbers.numbers = {{"line7", qint64(1) << 40, "bench-3", "COM5,COM6", records::kNumberFree, {}, {}}};
+  records::UnitOp settle;
+  settle.kind = records::UnitOp::Kind::Settle;
+  settle.host = "bench-3";
+  settle.station = "COM5,COM6";
+  settle.holder = "8c1e";
+  settle.pid = 4242;
+  settle.boot = "b00t";
+  settle.since = t0;
+  for (const records::UnitOp &op : {start, end, numbers, settle}) {
+    SCOPED_TRACE(int(op.kind));
+    const std::optional<records::UnitOp> back = records::UnitOpFromJson(records::ToJson(op));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(*back, op);
+  }
 }

@@ -371,7 +371,8 @@ TEST(ProductionRun, CountersComeBackFromTheRecordsOfTheirLot) {
     // A store slow at first: the first count is still under way as the units start and end.
     std::promise<void> slow;
     if (slowAtFirst)
-      recorder.OnStore([gate = slow.get_future().share()](records::db::Connection &) { gate.wait(); });
+      recorder.OnStore(QString(), QString(),
+                       [gate = slow.get_future().share()](records::db::Connection &, const QString &) { gate.wait(); });
     ProductionRun run(Opened(ImageBytes(2), job::Operation::Load, 0), bench.ports, bench.clock, &recorder,
                       Options(bench.layer, lot));
     bench.Watch(run);
@@ -557,6 +558,7 @@ TEST(ProductionRun, SerialNumbersTravelWithTheirUnits) {
     QStringList verdicts; // each unit's row
     QStringList numbers;  // idx, state, value and unit of each number, by idx
     const char *storeSql = ""; // run on the store before the run
+    const char *refused = "";  // a table the store refuses every write to
   };
   const Case cases[] = {
       {"a failed number is given up", "dec:4", 1, false, failsFirst, 2,
@@ -574,6 +576,12 @@ TEST(ProductionRun, SerialNumbersTravelWithTheirUnits) {
       // The station's fault, not the board's: recorded, yet counted as no failure and holding no place.
       {"a store that cannot hand out numbers", "dec:4", 1, false, {}, 1, {""}, {"interrupted/file-refused@1"}, {},
        "DROP TABLE serial_pools"},
+      {"a unit whose step was not recorded gives its number up", "dec:4", 1, true, {}, 1,
+       {"0001"}, {"interrupted/interrupted@1"},
+       {"0 failed 0001 u1", "1 free  ", "2 free  "}, "", "programming_records"},
+      {"a unit whose start was not recorded gives its number back", "dec:4", 1, false, {}, 1,
+       {"0001"}, {},
+       {"0 free  ", "1 free  ", "2 free  "}, "", "units"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -602,8 +610,19 @@ TEST(ProductionRun, SerialNumbersTravelWithTheirUnits) {
       QString error;
       ASSERT_TRUE(made.Open(&error) && made.Exec(QLatin1String(c.storeSql), &error)) << error.toStdString();
     }
+    // Its board is loaded unless its start was refused or it was refused its number.
+    const bool starts = std::string_view(c.refused) != "units" && !*c.storeSql;
     {
       records::Recorder recorder(store);
+      if (*c.refused) {
+        records::db::Connection db(store, records::db::Connection::Target::Store, "refuse");
+        QString error;
+        ASSERT_TRUE(db.Open(&error) && db.Exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON %1 "
+                                                              "BEGIN SELECT RAISE(ABORT, 'disk full'); END")
+                                                   .arg(QLatin1String(c.refused)),
+                            &error))
+            << error.toStdString();
+      }
       session::SerialNumbers numbers(plan, opened.list, {}, opened.job->name, &recorder, QStringLiteral("bench"));
       ProductionRun run(opened, bench.ports, bench.clock, &recorder, Options(bench.layer, QStringLiteral("L1")));
       run.SetUnitDataProvider(&numbers);
@@ -613,7 +632,7 @@ TEST(ProductionRun, SerialNumbersTravelWithTheirUnits) {
       for (int u = 1; u <= c.units; ++u) {
         ASSERT_TRUE(run.Start(1)) << run.StartRefusal().toStdString();
         // Read through the store while the board is being loaded: its number is allocated, not used.
-        if (u == 1 && !*c.storeSql) { // a unit refused its number never reaches the box
+        if (u == 1 && starts) {
           ASSERT_TRUE(bench.Until([&] {
             if (bench.boxes[0]->engine.AwaitedBlock() < 1)
               return false;
@@ -628,7 +647,7 @@ TEST(ProductionRun, SerialNumbersTravelWithTheirUnits) {
       ASSERT_TRUE(bench.Until([&] { return run.Counters().loaded; }));
     }
     EXPECT_EQ(serials, c.serials);
-    if (!*c.storeSql)
+    if (starts)
       EXPECT_EQ(allocatedWhileBusy, QStringList{QStringLiteral("allocated ") + uids.value(0)});
     EXPECT_EQ(Verdicts(store), c.verdicts);
     QStringList numbers = Rows(store, QStringLiteral("SELECT idx, state, value, unit_uid FROM serial_numbers ORDER BY idx"));

@@ -7,9 +7,11 @@
 #include <QStringList>
 
 // The statements, in order, that make a store of the current version one of
-// `version` (2 to 5).
+// `version` (2 to 6).
 inline QStringList AsVersionSql(int version) {
   QStringList sql;
+  if (version < 7)
+    sql << QStringLiteral("DROP TABLE station_leases");
   if (version < 6) {
     sql << QStringLiteral("DROP INDEX programming_records_operator");
     for (const char *column : {"operator", "job_sha256", "job_release"})

@@ -14,8 +14,14 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QSocketNotifier>
 #include <QStyleFactory>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <memory>
+#include <fcntl.h>
+#include <unistd.h>
 #include <optional>
 #include <string_view>
 
@@ -60,6 +66,53 @@ sysset.ini names, or URL. A station's row turns amber once it stands idle for
   --line          open the line at a glance alone
   --records URL   the store the line view reads (sqlite:PATH or postgresql://...)
 )";
+
+// SIGTERM (a PC shutting down, a service manager) and SIGHUP (the session
+// ending) end the message loop as closing the window does, so that what the
+// program holds goes back in order: a production view's stopped units are
+// written and the serial numbers it reserved return to the pool. The handler
+// only writes a byte into a pipe, which the loop reads.
+class OrderlyEnd {
+public:
+  OrderlyEnd() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+      return; // the default action stays: the process ends at once
+    read_ = fds[0];
+    write_ = fds[1];
+    notifier_ = std::make_unique<QSocketNotifier>(read_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
+      char bytes[16];
+      while (read(read_, bytes, sizeof bytes) > 0) {
+      }
+      // A second signal during the teardown ends the process as it always did.
+      signal(SIGTERM, SIG_DFL);
+      signal(SIGHUP, SIG_DFL);
+      ended_ = true;
+      QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+      const int saved = errno;
+      const char byte = 1;
+      [[maybe_unused]] const ssize_t n = write(write_, &byte, 1);
+      errno = saved;
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+  }
+  // A signal taken before the message loop ran (in a start-up dialog's own
+  // loop) ends the program as it starts.
+  bool Ended() const { return ended_; }
+
+private:
+  static inline int write_ = -1;
+  bool ended_ = false;
+  int read_ = -1;
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
 
 // The line at a glance alone: the store of --records or of the settings file.
 int RunLine(const std::optional<QString> &recordsUrl) {
@@ -142,6 +195,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "kavrin-programmer: --records is for the line view: give --line\n");
     return 2;
   }
+  OrderlyEnd orderlyEnd;
   if (line)
     return RunLine(recordsUrl);
 
@@ -149,5 +203,5 @@ int main(int argc, char **argv) {
   app::Program program(dialogs, serial::MakePlatformSerialLayer(), base::ResolveInstallPaths(app::ExecutableFolder()));
   if (jobPath.isEmpty() || !program.Form1->OpenJob(jobPath, ports))
     program.Form1->show();
-  return app.exec();
+  return orderlyEnd.Ended() ? 0 : app.exec();
 }

@@ -12,6 +12,7 @@
 #include "app/ui/program.h"
 #include "job/job_file.h"
 #include "job/pin.h"
+#include "records/database.h"
 #include "records/query.h"
 #include "serial/pty_pair.h"
 #include "serial/serial_layer.h"
@@ -32,9 +33,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTest>
 #include <QtEndian>
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -633,6 +637,43 @@ TEST_F(ProductionJob, WrongPinsMakeTheNextTryWaitLongerAndAreLogged) {
 
 // The dialog's countdown runs on the clock it is given: OK and Enter do
 // nothing until it has run out, then the typed PIN is given.
+// The program ended by SIGTERM, as a PC shutting down ends it, ends as a
+// closed window does: what its production view held in the store goes back
+// (its station's name; the numbers it reserved go the same way).
+TEST_F(ProductionJob, SigtermEndsTheProgramAsClosingItsWindowDoes) {
+  serial = unit::SerialPlan{};
+  serial->address = 0x7FF0;
+  const QString job = WriteJob();
+  // The default store of this user: the program's folder holds no settings file.
+  const QString store = folder.File(QStringLiteral("data/kavrin-programmer/records.sqlite"));
+  QProcess window;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("XDG_DATA_HOME"), folder.File(QStringLiteral("data")));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  window.setProcessEnvironment(env);
+  window.start(BinPath(QStringLiteral("kavrin-programmer")), {QStringLiteral("--job"), job});
+  ASSERT_TRUE(window.waitForStarted());
+  const auto leases = [&] {
+    records::StoreLocation where;
+    where.kind = records::StoreLocation::Kind::Sqlite;
+    where.sqlitePath = store;
+    records::db::Connection c(where, records::db::Connection::Target::Store, "check");
+    c.ReadOnly();
+    QString error;
+    QSqlQuery q;
+    return c.Open(&error) &&
+                   records::db::Run(c, QStringLiteral("SELECT COUNT(*) FROM station_leases"), {}, &error, &q) &&
+                   q.next()
+               ? q.value(0).toInt()
+               : -1;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return leases() == 1; }, 20000)) << window.readAllStandardError().toStdString();
+  ::kill(pid_t(window.processId()), SIGTERM);
+  ASSERT_TRUE(window.waitForFinished(20000));
+  EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(leases(), 0);
+}
+
 TEST(PinDialogTest, TheCountdownHoldsThePinBackUntilItRunsOut) {
   base::ManualClock clock;
   PinDialog dialog(nullptr, QStringLiteral("工程师密码："), clock, clock.NowMs() + 1500);
