@@ -647,8 +647,9 @@ TEST(ProductionRun, SerialNumbersTravelWithTheirUnits) {
       ASSERT_TRUE(bench.Until([&] { return run.Counters().loaded; }));
     }
     EXPECT_EQ(serials, c.serials);
-    if (starts)
+    if (starts) {
       EXPECT_EQ(allocatedWhileBusy, QStringList{QStringLiteral("allocated ") + uids.value(0)});
+    }
     EXPECT_EQ(Verdicts(store), c.verdicts);
     QStringList numbers = Rows(store, QStringLiteral("SELECT idx, state, value, unit_uid FROM serial_numbers ORDER BY idx"));
     for (QString &row : numbers)
