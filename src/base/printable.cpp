@@ -2,6 +2,7 @@
 
 #include <QChar>
 #include <QList>
+#include <QStringList>
 
 namespace base {
 
@@ -44,6 +45,17 @@ QString Quoted(const QString &text) { return QLatin1Char('"') + text + QLatin1Ch
 
 QString Printable(const QString &text) { return PrintableKeeping(text, {}); }
 
-QString PrintableLines(const QString &lines) { return PrintableKeeping(lines, u"\n"); }
+QString PrintableLines(const QString &lines) {
+  // A reason of several lines (a database's) indents its later lines with a
+  // tab: shown as indentation, not as \x09.
+  QStringList shown = lines.split(QLatin1Char('\n'));
+  for (QString &line : shown) {
+    qsizetype tabs = 0;
+    while (tabs < line.size() && line[tabs] == QLatin1Char('\t'))
+      ++tabs;
+    line = QString(2 * tabs, QLatin1Char(' ')) + Printable(line.mid(tabs));
+  }
+  return shown.join(QLatin1Char('\n'));
+}
 
 } // namespace base

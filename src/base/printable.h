@@ -18,7 +18,8 @@ QString Quoted(const QString &text);
 // point, two digits or more).
 QString Printable(const QString &text);
 
-// The same for lines: the line breaks between them stay.
+// The same for lines: the line breaks between them stay, and tabs that
+// begin a line are shown as indentation (two blanks each).
 QString PrintableLines(const QString &lines);
 
 // The same, keeping the characters of `kept` as they are.

@@ -124,6 +124,12 @@ TEST(RecordsCommand, ReadsByLocalDayAndToTheSecondAndRefusesTheRest) {
        2,
        {},
        QStringLiteral("kavrin-cli records: --records: %1 is not a regular file, not a records store\n").arg(fifo)},
+      // The server's reason of two lines, its second indented by a tab, read as two lines.
+      {{"--records", "postgresql://kavrin@127.0.0.1:1/db"},
+       1,
+       {},
+       "kavrin-cli records: cannot read kavrin@127.0.0.1:1/db: connection to server at \"127.0.0.1\", port 1 "
+       "failed: Connection refused\n  Is the server running"},
   };
   for (const Case &c : cases) {
     QStringList args =
