@@ -25,11 +25,31 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+#include <algorithm>
 #include <array>
 
 namespace cli {
 
 namespace {
+
+// `text` filled into lines of at most 80 characters, the first begun with
+// `first` and the others with `indent`.
+QString Filled(const QString &first, const QString &indent, const QString &text) {
+  QString out, line = first;
+  bool begun = false;
+  for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    if (!begun) {
+      line += word;
+    } else if (line.size() + 1 + word.size() <= 80) {
+      line += QLatin1Char(' ') + word;
+    } else {
+      out += line + QLatin1Char('\n');
+      line = indent + word;
+    }
+    begun = true;
+  }
+  return out + line + QLatin1Char('\n');
+}
 
 using base::Printable;
 
@@ -172,11 +192,10 @@ QString CommandUsage(Command command) {
                           "  --since DATE        finished on or after DATE: a local day (2026-12-07) or\n"
                           "                      time (2026-12-07T08:30:15), or one in UTC (...Z) or at an\n"
                           "                      offset (...+08:00)\n"
-                          "  --until DATE        finished before the end of that day, or before that time\n"
-                          "  --result R          only this result: ok, file-refused, port-unavailable,\n"
-                          "                      box-failed, verify-mismatch, no-answer, port-lost,\n"
-                          "                      read-protected, interrupted, cancelled\n"
-                          "  --job NAME          only the records of the job named NAME\n"
+                          "  --until DATE        finished before the end of that day, or before that time\n") +
+           Filled(QStringLiteral("  --result R          "), QString(22, QLatin1Char(' ')),
+                  QStringLiteral("only this result: ") + records::kResults.join(QStringLiteral(", "))) +
+           QStringLiteral("  --job NAME          only the records of the job named NAME\n"
                           "  --serial VALUE      only the records of the unit given the serial number VALUE\n"
                           "                      (as the records show it, prefix included)\n"
                           "  --operator NAME     only the records and units of the operator named NAME\n"
@@ -639,13 +658,17 @@ QString UsageText() {
                                 "Commands:\n");
   for (const CommandEntry &entry : Commands())
     text += QStringLiteral("  ") + QString(entry.name).leftJustified(22) + QString(entry.summary) + QLatin1Char('\n');
-  text += QStringLiteral("\n'kavrin-cli COMMAND --help' describes a command.\n\n"
-                         "Exit status: 0 ok; 1 not every box of several ok; 2 usage error; 3 file refused;\n"
-                         "4 port unavailable; 5 box reported a failure; 6 verify mismatch; 7 no answer\n"
-                         "within the time-out; 8 port lost; 9 read-protected; 10 not recorded (the store\n"
-                         "refused a record of a unit of load or run, which is then no pass); 130\n"
-                         "interrupted.\n");
-  return text;
+  text += QStringLiteral("\n'kavrin-cli COMMAND --help' describes a command.\n\n");
+  std::vector<std::pair<int, QString>> statuses = {{kExitGangFailed, QStringLiteral("not every box of several ok")},
+                                                   {kExitUsage, QStringLiteral("usage error")}};
+  for (const base::ResultClassRow &row : base::ResultClasses())
+    if (row.exitWords)
+      statuses.emplace_back(row.exitStatus, QString::fromLatin1(row.exitWords));
+  std::sort(statuses.begin(), statuses.end());
+  QStringList told;
+  for (const auto &[status, words] : statuses)
+    told << QString::number(status) + QLatin1Char(' ') + words;
+  return text + Filled({}, {}, QStringLiteral("Exit status: ") + told.join(QStringLiteral("; ")) + QLatin1Char('.'));
 }
 
 namespace {

@@ -1,8 +1,9 @@
 #pragma once
 // How one box's operation ended, as the command line reports it: the session's
 // outcome classes (session/operation_request.h, whose names the JSON events
-// carry) and the exit status of each.
+// carry) and the exit status of each (base/result_class.h's table).
 
+#include "base/result_class.h"
 #include "session/operation_request.h"
 
 #include <span>
@@ -16,39 +17,13 @@ inline constexpr int kExitUsage = 2;
 // in its result event.
 inline constexpr int kExitGangFailed = 1;
 
-constexpr int ExitCode(ResultClass result) {
-  switch (result) {
-  case ResultClass::Ok:
-    return 0;
-  case ResultClass::FileRefused:
-    return 3;
-  case ResultClass::PortUnavailable:
-    return 4;
-  case ResultClass::BoxFailed:
-    return 5;
-  case ResultClass::VerifyMismatch:
-    return 6;
-  case ResultClass::NoAnswer:
-    return 7;
-  case ResultClass::PortLost:
-    return 8;
-  case ResultClass::ReadProtected:
-    return 9;
-  case ResultClass::NotRecorded:
-    return 10;
-  case ResultClass::Interrupted:
-    return 130;
-  case ResultClass::Cancelled:
-    break;
-  }
-  return 1;
-}
+inline int ExitCode(ResultClass result) { return base::RowOf(result).exitStatus; }
 
 // The exit status of a whole run: one box's own status; for several boxes 0
 // when all are ok, else 1. An interrupted run ends 130 however many boxes it
 // had; one whose records could not all be written, 10 (a script must not take
 // its units for recorded passes).
-constexpr int RunExitCode(std::span<const ResultClass> results) {
+inline int RunExitCode(std::span<const ResultClass> results) {
   if (results.size() == 1)
     return ExitCode(results[0]);
   bool allOk = true, notRecorded = false;

@@ -86,24 +86,24 @@ session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperati
 // system's for a port, the box's text in English (or that it answered a
 // failure), the time-out, the store's.
 QString UnitReason(const session::UnitStatus &s, ResultClass result, int timeoutSeconds, bool setUnanswered) {
-  switch (result) {
-  case ResultClass::NoAnswer:
+  switch (base::RowOf(result).reason) {
+  case base::ReasonFrom::TimeOut:
     return setUnanswered ? QStringLiteral("no answer to the set frame within %1 s").arg(timeoutSeconds)
                          : session::NoAnswerText(timeoutSeconds);
-  case ResultClass::PortLost:
-  case ResultClass::PortUnavailable:
+  case base::ReasonFrom::Port:
     return s.detail.isEmpty() ? s.reasonEnglish : s.detail;
-  case ResultClass::BoxFailed:
+  case base::ReasonFrom::Box:
     return s.reasonEnglish.isEmpty() ? session::kBoxFailedText : s.reasonEnglish;
-  case ResultClass::FileRefused:
+  case base::ReasonFrom::Own:
     return s.reasonEnglish;
-  case ResultClass::NotRecorded:
+  case base::ReasonFrom::Store:
     return s.reason;
-  case ResultClass::Interrupted:
+  case base::ReasonFrom::Stop:
     return session::kStoppedText;
-  default:
-    return {};
+  case base::ReasonFrom::None:
+    break;
   }
+  return {};
 }
 
 // The window's instruction for a port that does not open, which records keep;
@@ -734,8 +734,7 @@ private:
     results_.push_back(result);
     // A box whose port does not open would only fail every unit it is given,
     // and a unit refused its data (no number left) every unit after it.
-    if (!stopping_ && !lotFull_ && result != ResultClass::PortUnavailable && result != ResultClass::FileRefused &&
-        started_ < units_) {
+    if (!stopping_ && !lotFull_ && base::RowOf(result).whose != base::Whose::Station && started_ < units_) {
       ++pending_;
       QTimer::singleShot(0, &run_, [this, box = s.box] {
         --pending_;

@@ -1,4 +1,5 @@
 #include "records/database.h"
+#include "base/result_class.h"
 
 
 #include <QDir>
@@ -103,12 +104,26 @@ const char *const kUnitSumsSql =
 QString DerivedUnitsSql(bool hasSerial) {
   const QString unit = Sql("CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END");
   const QString by = Sql("PARTITION BY job_name, ") + unit;
+  // The classes that fail no unit (ok among them, for a set), and of those
+  // the ones a unit's result holds as interrupted, from the classes' table.
+  QStringList noFailure, asInterrupted;
+  for (const base::ResultClassRow &row : base::ResultClasses()) {
+    if (!row.recorded || row.failsUnit)
+      continue;
+    const QString quoted = QLatin1Char('\'') + Sql(row.name) + QLatin1Char('\'');
+    noFailure << quoted;
+    if (row.result != base::ResultClass::Ok && row.result != base::ResultClass::Interrupted)
+      asInterrupted << quoted;
+  }
+  const QString comma = Sql(", ");
   return Sql("SELECT unit AS unit_uid, job_name, '' AS job_sha256, lot, '' AS station, host, station AS port, "
              "serial, first_started AS started_at, finished_at AS ended_at, "
-             "CASE WHEN result = 'ok' AND operation <> 'set' THEN 'passed' "
-             "WHEN result IN ('ok', 'interrupted', 'cancelled') THEN 'interrupted' ELSE 'failed' END AS verdict, "
-             "CASE WHEN (result = 'ok' AND operation = 'set') OR result = 'cancelled' THEN 'interrupted' "
-             "ELSE result END AS result, attempt AS attempts, '' AS holds_until FROM (SELECT ") +
+             "CASE WHEN result = 'ok' AND operation <> 'set' THEN 'passed' WHEN result IN (") +
+         noFailure.join(comma) +
+         Sql(") THEN 'interrupted' ELSE 'failed' END AS verdict, "
+             "CASE WHEN (result = 'ok' AND operation = 'set') OR result IN (") +
+         asInterrupted.join(comma) +
+         Sql(") THEN 'interrupted' ELSE result END AS result, attempt AS attempts, '' AS holds_until FROM (SELECT ") +
          unit +
          Sql(" AS unit, job_name, lot, host, station, finished_at, result, operation, attempt, MIN(started_at) OVER (") +
          by + Sql(") AS first_started, ") + (hasSerial ? Sql("MAX(serial) OVER (") + by + Sql(")") : Sql("''")) +

@@ -2,6 +2,8 @@
 // One production record: what one operation attempt did, written when it ends
 // whatever its outcome, and the texts it is shown and exported as.
 
+#include "base/result_class.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -11,13 +13,9 @@
 
 namespace records {
 
-// The outcome classes of the `result` column, in the order the window offers them.
-inline const QStringList kResults = {
-    QStringLiteral("ok"),         QStringLiteral("file-refused"),    QStringLiteral("port-unavailable"),
-    QStringLiteral("box-failed"), QStringLiteral("verify-mismatch"), QStringLiteral("no-answer"),
-    QStringLiteral("port-lost"),  QStringLiteral("read-protected"),  QStringLiteral("interrupted"),
-    QStringLiteral("cancelled"),
-};
+// The outcome classes of the `result` column, in the order the window offers
+// them (base/result_class.h says what each means).
+inline const QStringList kResults = base::RecordedResultNames();
 inline const QStringList kOperations = {QStringLiteral("set"), QStringLiteral("load"), QStringLiteral("verify"),
                                         QStringLiteral("read-out"), QStringLiteral("erase-program-verify")};
 inline const QStringList kFrontEnds = {QStringLiteral("window"), QStringLiteral("cli")};

@@ -19,20 +19,10 @@ bool Off(const StoreLocation &where, QString *error) {
   return true;
 }
 
-bool Counts(const QString &result) {
-  return result != QLatin1String("interrupted") && result != QLatin1String("cancelled");
-}
-
 } // namespace
 
 const QStringList &FailureResults() {
-  static const QStringList results = [] {
-    QStringList out;
-    for (const QString &r : kResults)
-      if (r != QLatin1String("ok") && Counts(r))
-        out << r;
-    return out;
-  }();
+  static const QStringList results = base::FailingResultNames();
   return results;
 }
 
@@ -137,7 +127,7 @@ YieldChart ChartOf(const std::vector<HourUnits> &hours, Bucket bucket) {
   bool known = false;
   for (const HourUnits &h : hours) {
     const bool passed = h.result == QLatin1String("ok");
-    if (!passed && !Counts(h.result))
+    if (!passed && !base::CountsForYield(h.result))
       continue;
     const qint64 utc = h.hour.toSecsSinceEpoch();
     if (!known || utc != lastHour) {

@@ -27,11 +27,6 @@ namespace {
 // Verify paces its progress over the whole 32 KiB image, as a load writes it.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
-bool Retryable(protocol::Outcome outcome) {
-  return outcome == protocol::Outcome::NoAnswer || outcome == protocol::Outcome::BoxFailed ||
-         outcome == protocol::Outcome::PortLost;
-}
-
 // What every unit of the job does.
 std::shared_ptr<UnitPlan> PlanOf(const job::OpenedJob &opened, const QString &lot, const RunOptions &options,
                                  const QString &station) {
@@ -213,13 +208,14 @@ struct ProductionRun::Impl {
       unit.Finish(UnitState::Pass, protocol::Outcome::Ok, end.message);
       return;
     }
+    const base::ResultClassRow &row = base::RowOf(end.outcome);
     QString reason = end.message;
-    if (reason.isEmpty() && end.outcome == protocol::Outcome::NoAnswer)
+    if (reason.isEmpty() && row.reason == base::ReasonFrom::TimeOut)
       reason = NoAnswerText(job.timeoutSeconds);
-    if (reason.isEmpty() && end.outcome == protocol::Outcome::BoxFailed)
+    if (reason.isEmpty() && row.reason == base::ReasonFrom::Box)
       reason = kBoxFailedText;
     UnitStatus &s = units[b.index];
-    if (!Retryable(end.outcome) || s.attempt >= s.attempts) {
+    if (!row.retried || s.attempt >= s.attempts) {
       unit.Finish(UnitState::Fail, end.outcome, reason);
       return;
     }

@@ -696,6 +696,21 @@ TEST(CliRunJob, TwoStationsSharingALotOfFiveMakeExactlyFivePasses) {
   EXPECT_EQ(lot, (records::LotCounters{5, 0, 0}));
 }
 
+// A port that does not open is the station's doing: the box would fail every
+// unit it is given alike, so it takes no more.
+TEST(CliRunJob, ABoxWhosePortDoesNotOpenTakesNoMoreUnits) {
+  ProgramFolder folder;
+  const QString job = MakeJob(folder, {});
+  Store store;
+  CliRun run;
+  run.Start(QStringList{"run", "--job", job, "--port", "/nonexistent/kavrin-port", "--units", "3"} + store.Args());
+  EXPECT_EQ(run.Finish(), 4);
+  QStringList results;
+  for (const QJsonObject &result : run.Of("result"))
+    results << result.value("result").toString();
+  EXPECT_EQ(results.join(QLatin1Char(',')).toStdString(), "port-unavailable");
+}
+
 TEST(CliRunJob, AListOfThreeForFiveUnitsEndsWithTheFourthRefused) {
   if (!HaveSimulator())
     GTEST_SKIP() << "no simulator";

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <functional>
+#include <set>
 #include <gtest/gtest.h>
 
 using namespace cli;
@@ -287,6 +288,45 @@ TEST(CliOptions, RunStatusOfOneBoxAndOfAGang) {
   };
   for (const auto &[results, status] : cases)
     EXPECT_EQ(RunExitCode(results), status) << results.size();
+}
+
+// The manual page's lists of result classes and its exit statuses are written
+// by hand; the table of classes is what the program does.
+TEST(CliOptions, TheManualPageTellsWhatTheTableOfResultClassesSays) {
+  QFile page(QStringLiteral(KAVRIN_SOURCE_DIR "/doc/kavrin-cli.1"));
+  ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << page.errorString().toStdString();
+  const QString text = QString::fromUtf8(page.readAll());
+  // The names of the .B/.BR lines after `anchor`, the quoted separators left out.
+  const auto listAfter = [&](const char *anchor) {
+    QStringList names;
+    const qsizetype at = text.indexOf(QLatin1String(anchor));
+    if (at < 0)
+      return std::string("no such passage");
+    for (const QString &line : text.mid(at + qsizetype(strlen(anchor))).split(QLatin1Char('\n'))) {
+      if (!line.startsWith(QLatin1String(".B")))
+        break;
+      const QStringList parts = line.section(QLatin1Char(' '), 1).split(QLatin1Char('"'));
+      for (qsizetype i = 0; i < parts.size(); i += 2)
+        for (const QString &word : parts[i].split(QLatin1Char(' '), Qt::SkipEmptyParts))
+          if (word.front().isLetter())
+            names << word;
+    }
+    return names.join(QStringLiteral(", ")).toStdString();
+  };
+  const std::pair<const char *, QStringList> lists[] = {
+      {".B result\nis one of\n", base::RecordedResultNames()},
+      {"the failed units by the result class of their end:\n", base::FailingResultNames()},
+  };
+  for (const auto &[anchor, names] : lists)
+    EXPECT_EQ(listAfter(anchor), names.join(QStringLiteral(", ")).toStdString()) << anchor;
+
+  const QString statusSection = text.section(QStringLiteral(".SH EXIT STATUS"), 1).section(QStringLiteral(".SH "), 0, 0);
+  std::set<int> told, expected = {kExitGangFailed, kExitUsage};
+  for (const QString &item : statusSection.split(QStringLiteral(".TP\n.B "), Qt::SkipEmptyParts))
+    told.insert(item.section(QLatin1Char('\n'), 0, 0).toInt());
+  for (const base::ResultClassRow &row : base::ResultClasses())
+    expected.insert(row.exitStatus);
+  EXPECT_EQ(told, expected);
 }
 
 TEST(CliOptions, OnePortUnderTwoNamesIsGivenTwice) {
