@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 namespace cli {
 
@@ -20,18 +21,6 @@ using base::Quoted;
 using Store = std::function<void(const QString &)>;
 
 QString Text(const std::string &text) { return QString::fromStdString(text); }
-
-// CLI11's words for two of its refusals, as this command line has always put them.
-QString Plainly(const CLI::ParseError &e) {
-  static const QRegularExpression twice(QStringLiteral("\\A(\\S+): At Most 1 required but received \\d+\\z"));
-  static const QRegularExpression override(QStringLiteral("\\A-*(\\S+) was given a disallowed flag override\\z"));
-  const QString text = Text(e.what());
-  if (const auto m = twice.match(text); m.hasMatch())
-    return m.captured(1) + QStringLiteral(": given twice");
-  if (const auto m = override.match(text); m.hasMatch())
-    return QStringLiteral("--") + m.captured(1) + QStringLiteral(": takes no value");
-  return text;
-}
 
 QString Expects(const QString &what, const QString &got) {
   return QStringLiteral("expects ") + what + QStringLiteral(", got ") + Quoted(got);
@@ -115,8 +104,16 @@ public:
     words_ = name.split(QLatin1Char(' '));
   }
 
+  // A second value is refused by the option itself, once every value passed
+  // its checks, so that the error names the option.
   CLI::Option *Add(const char *name, Store store) {
-    return command_->add_option_function<std::string>(name, [store](const std::string &v) { store(Text(v)); });
+    auto self = std::make_shared<CLI::Option *>();
+    *self = command_->add_option_function<std::string>(name, [self, store](const std::string &v) {
+      if ((*self)->count() > 1)
+        throw CLI::ValidationError((*self)->get_name(), "given twice");
+      store(Text(v));
+    });
+    return (*self)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   }
   CLI::Option *Value(const char *name, Store store) { return Add(name, std::move(store))->check(kGiven); }
   CLI::Option *Value(const char *name, QString &to) {
@@ -126,14 +123,20 @@ public:
   CLI::Option *Number(const char *name, T &to, uint64_t least, uint64_t most, const char *what = "a whole number") {
     return Value(name, [&to](const QString &v) { to = T(v.toULongLong()); })->check(Whole(least, most, what));
   }
-  CLI::Option *Flag(const char *name, bool &to) { return command_->add_flag(name, to)->disable_flag_override(); }
+  // CLI11 stores "true" for a flag given bare, and whatever follows "=" otherwise.
+  CLI::Option *Flag(const char *name, bool &to) {
+    return command_->add_flag(name, to)->check(
+        Check([](const QString &v) { return v == QLatin1String("true") ? QString() : QStringLiteral("takes no value"); }));
+  }
   // Required, which Parse checks: it may also come after "--".
   CLI::Option *Positional(const char *name) {
     return positional_ = Add(name, [this](const QString &v) { o.file = v; });
   }
 
-  CLI::Option *Ports() {
-    const auto add = [this](const std::vector<std::string> &ports) {
+  CLI::Option *Ports(bool one = false) {
+    const auto add = [this, one](const std::vector<std::string> &ports) {
+      if (one && ports.size() > 1)
+        throw CLI::ValidationError("--port", "given twice");
       for (const std::string &given : ports) {
         const QString port = Text(given);
         for (const QString &earlier : o.ports)
@@ -153,8 +156,8 @@ public:
         ->check(kGiven);
   }
   void Timeout() { Number("--timeout", o.timeoutSeconds, 1, kMaxTimeoutSeconds, "whole seconds"); }
-  CLI::Option *Session(bool timeout) {
-    CLI::Option *ports = Ports();
+  CLI::Option *Session(bool timeout, bool onePort = false) {
+    CLI::Option *ports = Ports(onePort);
     if (timeout)
       Timeout();
     Flag("--json", o.json);
@@ -260,7 +263,7 @@ public:
     try {
       app_.parse(reversed);
     } catch (const CLI::ParseError &e) {
-      error = Plainly(e);
+      error = Text(e.what());
     }
     if (const std::vector<std::string> extra = app_.remaining(true); !extra.empty()) {
       const QString word = Text(extra.front());
@@ -342,7 +345,7 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
         ->required();
     break;
   case Command::ReadOut:
-    line.Session(true)->required()->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+    line.Session(true, true)->required();
     line.Value("--chip", o.chip)->required();
     line.Choice<chip::DataflashUse>(
         "--dataflash",
