@@ -193,24 +193,26 @@ QString CommandUsage(Command command) {
   return {};
 }
 
-std::optional<Options> Parse(Command command, const QStringList &args, int &status) {
-  const std::optional<Options> options =
-      OptionsOrStatus(ParseOptions(command, args), CommandName(command), CommandUsage(command), status);
+// The command's option set T (as ParseOptions gives it for the command).
+template <typename T> std::optional<T> Parse(Command command, const QStringList &args, int &status) {
+  const ParseResult parsed = ParseOptions(command, args);
+  const std::optional<T> options = OptionsOrStatus<T>(parsed, CommandName(command), CommandUsage(command), status);
   if (options)
-    base::UseLanguage(options->language.value_or(base::SystemLanguage()));
+    base::UseLanguage(parsed.language.value_or(base::SystemLanguage()));
   return options;
 }
 
-image::FirmwareFormat FirmwareFormatOf(const Options &options) {
-  return options.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent;
+image::FirmwareFormat FirmwareFormatOf(const FirmwareChoice &firmware) {
+  return firmware.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent;
 }
 
 int RunCheckFile(const QStringList &args, const CliContext &) {
   int status = 0;
-  const std::optional<Options> options = Parse(Command::CheckFile, args, status);
+  const std::optional<CheckFileOptions> options = Parse<CheckFileOptions>(Command::CheckFile, args, status);
   if (!options)
     return status;
-  const image::FirmwareFile firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
+  const FirmwareChoice &file = options->firmware;
+  const image::FirmwareFile firmware = image::ReadFirmware(file.file, FirmwareFormatOf(file), file.base);
   if (!firmware.Accepted()) {
     Complain(QStringLiteral("kavrin-cli check-file: refused: ") + session::ShownText(firmware.refusal) +
              QLatin1Char('\n'));
@@ -221,7 +223,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
     description = QStringLiteral("Description: ") + firmware.description + QLatin1Char('\n');
   Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + image::RangesText(firmware.ranges) +
         QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut) +
-        QStringLiteral("Format: ") + image::FormatText(firmware.format, options->base) + QLatin1Char('\n') +
+        QStringLiteral("Format: ") + image::FormatText(firmware.format, file.base) + QLatin1Char('\n') +
         description);
   if (!firmware.leftOutNotice.isEmpty())
     Complain(session::ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
@@ -267,7 +269,7 @@ QString PortTable(const std::vector<serial::SerialDeviceInfo> &ports) {
 
 int RunPorts(const QStringList &args, const CliContext &) {
   int status = 0;
-  const std::optional<Options> options = Parse(Command::Ports, args, status);
+  const std::optional<PortsOptions> options = Parse<PortsOptions>(Command::Ports, args, status);
   if (!options)
     return status;
   const std::vector<serial::SerialDeviceInfo> ports = serial::ListSerialPorts();
@@ -286,8 +288,8 @@ int RunPorts(const QStringList &args, const CliContext &) {
 
 // A load whose file is refused: every box ends file-refused, no port is opened.
 int RefuseFile(const SessionPlan &plan) {
-  const std::unique_ptr<EventSink> sink = MakeEventSink(plan.options.json);
-  for (const QString &port : plan.options.ports) {
+  const std::unique_ptr<EventSink> sink = MakeEventSink(plan.Boxes().json);
+  for (const QString &port : plan.Boxes().ports) {
     sink->Message(port, plan.firmware.refusal);
     sink->Result(port, ResultInfo{ResultClass::FileRefused, 0.0, std::nullopt, std::nullopt, {}});
   }
@@ -385,11 +387,11 @@ QByteArray SummaryJsonLine(const records::DaySummary &d) {
 
 int RunRecords(const QStringList &args, const CliContext &) {
   int status = 0;
-  const std::optional<Options> options = Parse(Command::Records, args, status);
+  const std::optional<RecordsOptions> options = Parse<RecordsOptions>(Command::Records, args, status);
   if (!options)
     return status;
   QString error;
-  const std::optional<records::StoreLocation> where = RecordStore(*options, &error);
+  const std::optional<records::StoreLocation> where = records::ParseStoreUrl(options->recordsUrl, &error);
   if (!where)
     return UsageError(CommandName(Command::Records), QStringLiteral("--records: ") + error);
   if (where->kind == records::StoreLocation::Kind::Off)
@@ -410,7 +412,7 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.since = options->since;
   filter.until = options->until;
   filter.result = options->result;
-  filter.job = options->jobName;
+  filter.job = options->job;
   filter.serial = options->serial;
   filter.operatorName = options->operatorName;
   if (options->summary && options->per != QLatin1String("day")) {
@@ -481,33 +483,33 @@ int RunRecords(const QStringList &args, const CliContext &) {
   return 0;
 }
 
-int RunSessionCommand(Command command, const QStringList &args, const CliContext &context) {
-  int status = 0;
-  const std::optional<Options> options = Parse(command, args, status);
-  if (!options)
-    return status;
-  // Before anything else: a port that cannot open for want of descriptors
-  // would end the run as if the box were missing.
-  if (const QString why = PortLimitRefusal(options->ports.size()); !why.isEmpty())
-    return UsageError(CommandName(command), QStringLiteral("--port: ") + why);
+int RunSessionCommand(Command command, const SessionPlan::CommandOptions &options, const CliContext &context) {
   SessionPlan plan;
   plan.command = command;
-  plan.options = *options;
-  if (plan.options.operatorName.isEmpty())
-    plan.options.operatorName = session::LoginName();
+  plan.options = options;
+  const BoxOptions &boxes = plan.Boxes();
+  // Before anything else: a port that cannot open for want of descriptors
+  // would end the run as if the box were missing.
+  if (const QString why = PortLimitRefusal(boxes.ports.size()); !why.isEmpty())
+    return UsageError(CommandName(command), QStringLiteral("--port: ") + why);
+  if (command == Command::Load)
+    plan.operatorName = plan.Load().operatorName;
+  if (plan.operatorName.isEmpty())
+    plan.operatorName = session::LoginName();
 
   QString storeError;
-  const std::optional<records::StoreLocation> store = RecordStore(*options, &storeError);
+  const std::optional<records::StoreLocation> store = RecordStore(boxes, &storeError);
   if (!store)
     return UsageError(CommandName(command), QStringLiteral("--records: ") + storeError);
   plan.records = *store;
 
   if (command == Command::Load) {
-    plan.firmware = image::ReadFirmware(options->file, FirmwareFormatOf(*options), options->base);
+    const LoadSettings &load = plan.Load().load;
+    plan.firmware = image::ReadFirmware(load.firmware.file, FirmwareFormatOf(load.firmware), load.firmware.base);
     if (!plan.firmware.Accepted())
       return RefuseFile(plan);
-    if (options->serialGiven) {
-      const QString list = options->serialPlan.listFile;
+    if (load.serialGiven) {
+      const QString list = load.serialPlan.listFile;
       if (!list.isEmpty()) {
         plan.serialList = unit::ReadList(list);
         if (!plan.serialList.refusal.isEmpty())
@@ -516,7 +518,7 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
       }
       // The checks a job with this plan would get; the mode and count were checked with the options.
       job::Job asJob;
-      asJob.serial = options->serialPlan;
+      asJob.serial = load.serialPlan;
       asJob.mode = base::BoxMode::Online;
       if (const QString why = job::PlanRefusal(asJob, plan.firmware, plan.serialList); !why.isEmpty())
         return UsageError(CommandName(command), QStringLiteral("--serial-at: ") + why);
@@ -527,20 +529,21 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
     const chip::ChipListText list = chip::ReadChipListFile(listPath);
     if (!list.error.isEmpty())
       return UsageError(CommandName(command), QStringLiteral("--chip: cannot read the chip list: ") + list.error);
-    const ChipLookup lookup = LookUpChip(list.text, options->chip, options->dataflash, options->dataflashGiven);
+    const ReadOutOptions &readOut = plan.ReadOut();
+    const ChipLookup lookup = LookUpChip(list.text, readOut.chip, readOut.dataflash, readOut.dataflashGiven);
     if (!lookup.chip)
       return UsageError(CommandName(command), lookup.error);
     plan.chip = lookup.chip;
     // Found now rather than after minutes of reading.
-    const QFileInfo folder(QFileInfo(options->out).absolutePath());
+    const QFileInfo folder(QFileInfo(readOut.out).absolutePath());
     if (!folder.isDir())
       return UsageError(CommandName(command),
                         QStringLiteral("--out: no folder \"%1\"").arg(QDir::toNativeSeparators(folder.filePath())));
-    if (const QString why = OutRefusal(options->out); !why.isEmpty())
-      return UsageError(CommandName(command), QStringLiteral("--out: \"%1\": %2").arg(options->out, why));
+    if (const QString why = OutRefusal(readOut.out); !why.isEmpty())
+      return UsageError(CommandName(command), QStringLiteral("--out: \"%1\": %2").arg(readOut.out, why));
   }
 
-  const std::unique_ptr<EventSink> sink = MakeEventSink(options->json);
+  const std::unique_ptr<EventSink> sink = MakeEventSink(boxes.json);
   InterruptWatcher interrupts;
   if (!interrupts.Installed())
     Complain(QStringLiteral("kavrin-cli: Ctrl+C will end at once (%1)\n").arg(interrupts.Error()));
@@ -550,20 +553,20 @@ int RunSessionCommand(Command command, const QStringList &args, const CliContext
 // Units of a job: the job's checks first, then every box with the engine's production run.
 int RunJobCommand(const QStringList &args, const CliContext &context) {
   int status = 0;
-  const std::optional<Options> options = Parse(Command::Run, args, status);
+  const std::optional<RunOptions> options = Parse<RunOptions>(Command::Run, args, status);
   if (!options)
     return status;
   JobPlan plan;
-  plan.job = job::OpenJob(options->file, base::ResolveInstallPaths(context.programDir).TrustedKeysFolder);
+  plan.job = job::OpenJob(options->jobFile, base::ResolveInstallPaths(context.programDir).TrustedKeysFolder);
   if (!plan.job.job || !plan.job.refusal.isEmpty()) {
-    Complain(QStringLiteral("kavrin-cli run: refused: \"%1\": %2\n").arg(options->file, plan.job.refusal));
+    Complain(QStringLiteral("kavrin-cli run: refused: \"%1\": %2\n").arg(options->jobFile, plan.job.refusal));
     return ExitCode(ResultClass::FileRefused);
   }
   // No one is at a scanner here: every unit would fail for want of its code.
   if (plan.job.job->serial && plan.job.job->serial->Source() == unit::SerialSource::Barcode) {
     Complain(QStringLiteral("kavrin-cli run: \"%1\": a barcode job runs in the window's production view, where the "
                             "operator scans each unit\n")
-                 .arg(options->file));
+                 .arg(options->jobFile));
     return kExitUsage;
   }
   plan.options = *options;
@@ -596,22 +599,24 @@ int RunJobCommand(const QStringList &args, const CliContext &context) {
   return RunJobUnits(plan, *sink, interrupts);
 }
 
-template <Command command> int RunSession(const QStringList &args, const CliContext &context) {
-  return RunSessionCommand(command, args, context);
+template <Command command, typename T> int RunSession(const QStringList &args, const CliContext &context) {
+  int status = 0;
+  const std::optional<T> options = Parse<T>(command, args, status);
+  return options ? RunSessionCommand(command, *options, context) : status;
 }
 
 constexpr std::array kCommands = {
     CommandEntry{QLatin1StringView("load"), QLatin1StringView("send a firmware file to the boxes"),
-                 RunSession<Command::Load>},
+                 RunSession<Command::Load, LoadOptions>},
     CommandEntry{QLatin1StringView("verify"), QLatin1StringView("have the boxes verify their chips"),
-                 RunSession<Command::Verify>},
+                 RunSession<Command::Verify, BoxOptions>},
     CommandEntry{QLatin1StringView("erase-program-verify"),
                  QLatin1StringView("have the boxes erase, program and verify their chips"),
-                 RunSession<Command::EraseProgramVerify>},
+                 RunSession<Command::EraseProgramVerify, BoxOptions>},
     CommandEntry{QLatin1StringView("set"), QLatin1StringView("set the boxes' mode, target supply and count"),
-                 RunSession<Command::Set>},
+                 RunSession<Command::Set, SetOptions>},
     CommandEntry{QLatin1StringView("read-out"), QLatin1StringView("read a chip out into a file"),
-                 RunSession<Command::ReadOut>},
+                 RunSession<Command::ReadOut, ReadOutOptions>},
     CommandEntry{QLatin1StringView("check-file"), QLatin1StringView("check a firmware file without a box"),
                  RunCheckFile},
     CommandEntry{QLatin1StringView("ports"), QLatin1StringView("list the serial ports and their access"), RunPorts},
@@ -625,12 +630,11 @@ constexpr std::array kCommands = {
 
 std::span<const CommandEntry> Commands() { return kCommands; }
 
-std::optional<Options> OptionsOrStatus(const ParseResult &parsed, const QString &command, const QString &usage,
-                                       int &status) {
-  status = parsed.options ? 0 : UsageError(command, parsed.error);
-  if (parsed.options && parsed.options->help)
+bool Proceeds(const ParseResult &parsed, const QString &command, const QString &usage, int &status) {
+  status = parsed.Ok() || parsed.help ? 0 : UsageError(command, parsed.error);
+  if (parsed.help)
     Print(usage);
-  return parsed.options && !parsed.options->help ? parsed.options : std::nullopt;
+  return parsed.Ok();
 }
 
 QString UsageText() {

@@ -93,18 +93,19 @@ const QString kShowUsage =
                    "  retire a key        remove its file from that folder\n\n"
                    "  --help              show this text\n");
 
-std::optional<Options> Parse(JobCommand command, const QStringList &args, int &status) {
-  return OptionsOrStatus(ParseJobOptions(command, args), JobCommandName(command),
-                         command == JobCommand::Create ? kCreateUsage : kShowUsage, status);
+template <typename T> std::optional<T> Parse(JobCommand command, const QStringList &args, int &status) {
+  return OptionsOrStatus<T>(ParseJobOptions(command, args), JobCommandName(command),
+                            command == JobCommand::Create ? kCreateUsage : kShowUsage, status);
 }
 
 int RunCreate(const QStringList &args, const CliContext &context) {
   constexpr JobCommand command = JobCommand::Create;
   int status = 0;
-  const std::optional<Options> options = Parse(command, args, status);
+  const std::optional<JobCreateOptions> options = Parse<JobCreateOptions>(command, args, status);
   if (!options)
     return status;
-  const Options &o = *options;
+  const JobCreateOptions &o = *options;
+  const LoadSettings &load = o.load;
   if (!o.out.endsWith(job::kSuffix))
     return UsageError(JobCommandName(command),
                       QStringLiteral("--out: a job file's name ends in %1, got %2").arg(job::kSuffix, Quoted(o.out)));
@@ -129,35 +130,37 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     made.chip = lookup.chip->record.ChipName.trimmed();
   }
   const image::FirmwareFile firmware = image::ReadFirmware(
-      o.file, o.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent, o.base);
+      load.firmware.file,
+      load.firmware.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent,
+      load.firmware.base);
   if (!firmware.Accepted()) {
     Complain(QStringLiteral("kavrin-cli job create: refused: ") + firmware.refusal + QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
-  made.name = o.jobName;
-  made.firmware = job::FirmwareReference(o.file, o.out);
-  made.rawBinary = o.rawBinary;
-  made.base = o.base;
+  made.name = o.name;
+  made.firmware = job::FirmwareReference(load.firmware.file, o.out);
+  made.rawBinary = load.firmware.rawBinary;
+  made.base = load.firmware.base;
   made.firmwareSha256 = firmware.sha256;
   made.imageChecksum = firmware.checksumCaption;
   made.operation = o.verify ? job::Operation::LoadVerify : job::Operation::Load;
-  made.mode = o.mode;
-  made.supply = o.supply;
-  made.count = o.count;
-  made.sectorMask = o.sectorMask;
+  made.mode = load.mode;
+  made.supply = load.supply;
+  made.count = load.count;
+  made.sectorMask = load.sectorMask;
   made.timeoutSeconds = o.timeoutSeconds;
   made.retries = o.retries;
   made.lotSize = o.lotSize;
   made.ports = o.ports;
-  if (o.serialGiven) {
-    made.serial = o.serialPlan;
+  if (load.serialGiven) {
+    made.serial = load.serialPlan;
     unit::ListFile list;
-    if (!o.serialPlan.listFile.isEmpty()) {
-      made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
-      list = unit::ReadList(o.serialPlan.listFile);
+    if (!load.serialPlan.listFile.isEmpty()) {
+      made.serial->listFile = job::FirmwareReference(load.serialPlan.listFile, o.out);
+      list = unit::ReadList(load.serialPlan.listFile);
       if (!list.refusal.isEmpty())
         return UsageError(JobCommandName(command),
-                          QStringLiteral("--serial-list: ") + list.RefusalNaming(Quoted(o.serialPlan.listFile)));
+                          QStringLiteral("--serial-list: ") + list.RefusalNaming(Quoted(load.serialPlan.listFile)));
       made.serial->listFileSha256 = list.fileSha256;
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
@@ -199,7 +202,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
 
 int RunShow(const QStringList &args, const CliContext &context) {
   int status = 0;
-  const std::optional<Options> options = Parse(JobCommand::Show, args, status);
+  const std::optional<JobShowOptions> options = Parse<JobShowOptions>(JobCommand::Show, args, status);
   if (!options)
     return status;
   const job::OpenedJob opened =

@@ -92,7 +92,8 @@ const CLI::Validator kWhen = Check([](const QString &value) {
                                        Quoted(value);
 });
 
-// One command's line: its options, their rules, and the Options they fill.
+// One command's line: its options, their rules, and the fields of the
+// command's option set they fill.
 class CommandLine {
 public:
   explicit CommandLine(const QString &name) {
@@ -129,23 +130,24 @@ public:
         Check([](const QString &v) { return v == QLatin1String("true") ? QString() : QStringLiteral("takes no value"); }));
   }
   // Required, which Parse checks: it may also come after "--".
-  CLI::Option *Positional(const char *name) {
-    return positional_ = Add(name, [this](const QString &v) { o.file = v; });
+  CLI::Option *Positional(const char *name, QString &to) {
+    positionalTo_ = &to;
+    return positional_ = Add(name, [&to](const QString &v) { to = v; });
   }
 
-  CLI::Option *Ports(bool one = false) {
-    const auto add = [this, one](const std::vector<std::string> &ports) {
+  CLI::Option *Ports(QStringList &to, bool one = false) {
+    const auto add = [&to, one](const std::vector<std::string> &ports) {
       if (one && ports.size() > 1)
         throw CLI::ValidationError("--port", "given twice");
       for (const std::string &given : ports) {
         const QString port = Text(given);
-        for (const QString &earlier : o.ports)
+        for (const QString &earlier : to)
           if (serial::PortIdentity(earlier) == serial::PortIdentity(port))
             throw CLI::ValidationError("--port",
                                        (Quoted(port) + QStringLiteral(" is given twice, as ") + Quoted(earlier) +
                                         QStringLiteral(" before (two boxes cannot share a port)"))
                                            .toStdString());
-        o.ports << port;
+        to << port;
       }
     };
     // One value each: a word after it is an argument, not another port.
@@ -155,11 +157,11 @@ public:
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->check(kGiven);
   }
-  void Timeout() { Number("--timeout", o.timeoutSeconds, 1, kMaxTimeoutSeconds, "whole seconds"); }
-  CLI::Option *Session(bool timeout, bool onePort = false) {
-    CLI::Option *ports = Ports(onePort);
+  void Timeout(int &to) { Number("--timeout", to, 1, kMaxTimeoutSeconds, "whole seconds"); }
+  CLI::Option *Boxes(BoxOptions &o, bool timeout, bool onePort = false) {
+    CLI::Option *ports = Ports(o.ports, onePort);
     if (timeout)
-      Timeout();
+      Timeout(o.timeoutSeconds);
     Flag("--json", o.json);
     Flag("--fast-replies", o.fastReplies);
     noRecords_ = Flag("--no-records", o.noRecords)->excludes(Value("--records", o.recordsUrl));
@@ -167,16 +169,17 @@ public:
   }
   void Language() {
     Value("--lang", [this](const QString &v) {
-      o.language = base::ParseLanguage(v);
+      language_ = base::ParseLanguage(v);
     })->check(Check([](const QString &v) {
       return base::ParseLanguage(v) ? QString() : Expects(QStringLiteral("zh or en"), v);
     }));
   }
-  void FirmwareFormat() {
-    Value("--format", [this](const QString &v) {
+  void FirmwareFormat(FirmwareChoice &o) {
+    firmware_ = &o;
+    Value("--format", [&o](const QString &v) {
       o.rawBinary = v == QLatin1String("bin");
     })->check(OneOf({QStringLiteral("auto"), QStringLiteral("bin")}, Qt::CaseSensitive));
-    base_ = Value("--base", [this](const QString &v) {
+    base_ = Value("--base", [&o](const QString &v) {
               o.base = *Hex(v);
             })->check(HexUpTo(0xFFFFFFFFu, QStringLiteral("a hex address like 0000 or 0x1000")));
   }
@@ -193,30 +196,32 @@ public:
                  })
         ->check(OneOf(choices, Qt::CaseInsensitive));
   }
-  CLI::Option *Mode() {
+  CLI::Option *Mode(base::BoxMode &mode, bool &given) {
     using base::BoxMode;
     return Choice<BoxMode>(
         "--mode",
         {{base::ModeName(BoxMode::Online), BoxMode::Online}, {base::ModeName(BoxMode::Offline), BoxMode::Offline}},
-        o.mode, o.modeGiven);
+        mode, given);
   }
-  CLI::Option *Power() {
+  CLI::Option *Power(base::BoxSupply &supply, bool &given) {
     using base::BoxSupply;
     return Choice<BoxSupply>("--power",
                              {{base::SupplyName(BoxSupply::FiveVolts), BoxSupply::FiveVolts},
                               {base::SupplyName(BoxSupply::NoOutput), BoxSupply::NoOutput}},
-                             o.supply, o.powerGiven);
+                             supply, given);
   }
   // What a load sends: load's options and job create's.
-  void LoadSettings(bool load) {
-    Value("--file", o.file)->required();
-    FirmwareFormat();
-    Mode();
-    Power();
+  void Load(LoadSettings &o, bool load) {
+    settings_ = &o;
+    load_ = load;
+    Value("--file", o.firmware.file)->required();
+    FirmwareFormat(o.firmware);
+    Mode(o.mode, o.modeGiven);
+    Power(o.supply, o.powerGiven);
     Value("--count", o.count)->check(Check([](const QString &v) {
       return Digits(v, 6) ? QString() : Expects(QStringLiteral("1 to 6 digits"), v);
     }));
-    Value("--sectors", [this](const QString &v) {
+    Value("--sectors", [&o](const QString &v) {
       o.sectorMask = *ParseSectorList(v).mask;
     })->check(Check([](const QString &v) { return ParseSectorList(v).error; }));
     unit::SerialPlan &plan = o.serialPlan;
@@ -246,12 +251,23 @@ public:
       serialAt_->needs(pool)->excludes(noRecords_);
   }
 
-  // Parses, then checks what joins several options.
-  ParseResult Parse(const QStringList &args, bool load) {
+  // Parses into `o` (which the options were given), then checks what joins several options.
+  template <typename T> ParseResult Parse(const QStringList &args, T &o) {
+    ParseResult result;
     const auto end = std::find(args.begin(), args.end(), QLatin1String("--"));
-    o.help = std::find_if(args.begin(), end, [](const QString &a) { return a == "--help" || a == "-h"; }) != end;
-    if (o.help)
-      return {o, {}};
+    result.help = std::find_if(args.begin(), end, [](const QString &a) { return a == "--help" || a == "-h"; }) != end;
+    if (result.help)
+      return result;
+    result.error = Refusal(args, end);
+    if (!result.error.isEmpty())
+      return result;
+    result.options = std::move(o);
+    result.language = language_;
+    return result;
+  }
+
+private:
+  QString Refusal(const QStringList &args, QStringList::const_iterator end) {
     // CLI11 would read the words after "--" as options again when the command
     // has no positional argument left to fill, so it never sees them.
     const QStringList after(end == args.end() ? end : end + 1, args.end());
@@ -270,44 +286,48 @@ public:
       error = word.startsWith(QLatin1Char('-')) ? word + QStringLiteral(" is not an option of ") + words_.join(' ')
                                                 : QStringLiteral("unexpected argument ") + Quoted(word);
     }
-    const auto fail = [](const QString &why) { return ParseResult{std::nullopt, why}; };
     if (!error.isEmpty())
-      return fail(error);
+      return error;
     bool positionalGiven = positional_ && positional_->count() > 0;
     for (const QString &word : after) {
       if (!positional_ || positionalGiven)
-        return fail(QStringLiteral("unexpected argument ") + Quoted(word));
-      o.file = word;
+        return QStringLiteral("unexpected argument ") + Quoted(word);
+      *positionalTo_ = word;
       positionalGiven = true;
     }
     if (positional_ && !positionalGiven)
-      return fail(Text(positional_->get_name()) + QStringLiteral(" is required"));
-    if (base_ && *base_ && !o.rawBinary)
-      return fail(QStringLiteral("--base: only with --format bin"));
+      return Text(positional_->get_name()) + QStringLiteral(" is required");
+    if (base_ && *base_ && !firmware_->rawBinary)
+      return QStringLiteral("--base: only with --format bin");
+    if (!settings_)
+      return {};
+    LoadSettings &o = *settings_;
     o.serialPlan.giveUpOnFail = !keepFailed_;
-    if (serialAt_ && *serialAt_) {
+    if (*serialAt_) {
       if (!*serialFormat_ && !*serialList_)
-        return fail(QStringLiteral("--serial-format: needed with --serial-at unless --serial-list gives the values"));
+        return QStringLiteral("--serial-format: needed with --serial-at unless --serial-list gives the values");
       if (const QString why = unit::PlanRefusal(o.serialPlan); !why.isEmpty())
-        return fail(QStringLiteral("--serial-at: ") + why);
+        return QStringLiteral("--serial-at: ") + why;
       o.serialGiven = true;
       // A load that leaves the mode as it is may find the box offline.
       const bool offline = !(o.modeGiven && o.mode == base::BoxMode::Online);
-      if (const QString why = unit::OfflineRefusal(offline, o.count.toUInt()); load && !why.isEmpty())
-        return fail(QStringLiteral("--serial-at: ") + why + QStringLiteral("; give --mode online or --count 1"));
+      if (const QString why = unit::OfflineRefusal(offline, o.count.toUInt()); load_ && !why.isEmpty())
+        return QStringLiteral("--serial-at: ") + why + QStringLiteral("; give --mode online or --count 1");
     }
-    return {o, {}};
+    return {};
   }
 
-  Options o;
-
-private:
   CLI::App app_;
   CLI::App *command_ = nullptr;
   QStringList words_;
   CLI::Option *base_ = nullptr, *noRecords_ = nullptr, *positional_ = nullptr;
   CLI::Option *serialAt_ = nullptr, *serialFormat_ = nullptr, *serialList_ = nullptr;
+  QString *positionalTo_ = nullptr;
+  FirmwareChoice *firmware_ = nullptr;
+  LoadSettings *settings_ = nullptr;
+  bool load_ = false;
   bool keepFailed_ = false;
+  std::optional<base::Language> language_;
 };
 
 } // namespace
@@ -324,43 +344,57 @@ QString JobCommandName(JobCommand command) {
 
 ParseResult ParseOptions(Command command, const QStringList &args) {
   CommandLine line(CommandName(command));
-  Options &o = line.o;
   line.Language();
   switch (command) {
-  case Command::Load:
-    line.Session(true)->required();
-    line.LoadSettings(true);
+  case Command::Load: {
+    LoadOptions o;
+    line.Boxes(o, true)->required();
+    line.Load(o.load, true);
     line.Value("--operator", o.operatorName)->check(kOperator);
-    break;
+    return line.Parse(args, o);
+  }
   case Command::Verify:
-  case Command::EraseProgramVerify:
-    line.Session(true)->required();
-    break;
-  case Command::Set:
-    line.Session(true)->required();
-    line.Mode()->required();
-    line.Power()->required();
-    line.Value("--count", [&o](const QString &v) { o.setCount = v.toInt(); })
+  case Command::EraseProgramVerify: {
+    BoxOptions o;
+    line.Boxes(o, true)->required();
+    return line.Parse(args, o);
+  }
+  case Command::Set: {
+    SetOptions o;
+    bool given = false;
+    line.Boxes(o, true)->required();
+    line.Mode(o.mode, given)->required();
+    line.Power(o.supply, given)->required();
+    line.Value("--count", [&o](const QString &v) { o.count = v.toInt(); })
         ->check(Whole(0, 9999, "a number"))
         ->required();
-    break;
-  case Command::ReadOut:
-    line.Session(true, true)->required();
+    return line.Parse(args, o);
+  }
+  case Command::ReadOut: {
+    ReadOutOptions o;
+    line.Boxes(o, true, true)->required();
     line.Value("--chip", o.chip)->required();
     line.Choice<chip::DataflashUse>(
         "--dataflash",
         {{QStringLiteral("code"), chip::DataflashUse::Code}, {QStringLiteral("eeprom"), chip::DataflashUse::Eeprom}},
         o.dataflash, o.dataflashGiven);
     line.Value("--out", o.out)->required();
-    break;
-  case Command::CheckFile:
-    line.FirmwareFormat();
-    line.Positional("FILE");
-    break;
-  case Command::Ports:
+    return line.Parse(args, o);
+  }
+  case Command::CheckFile: {
+    CheckFileOptions o;
+    line.FirmwareFormat(o.firmware);
+    line.Positional("FILE", o.firmware.file);
+    return line.Parse(args, o);
+  }
+  case Command::Ports: {
+    PortsOptions o;
     line.Flag("--json", o.json);
-    break;
+    return line.Parse(args, o);
+  }
   case Command::Records: {
+    RecordsOptions o;
+    bool json = false;
     line.Value("--records", o.recordsUrl);
     line.Value("--since", [&o](const QString &v) { o.since = ParseWhen(v, false); })->check(kWhen);
     line.Value("--until", [&o](const QString &v) { o.until = ParseWhen(v, true); })->check(kWhen);
@@ -373,45 +407,48 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
         ->excludes(summary);
     CLI::Option *format = line.Value("--format", o.format)
                               ->check(OneOf({"table", "csv", "json"}, Qt::CaseSensitive, "table, csv or json"));
-    line.Flag("--json", o.json)->excludes(format); // the same as --format json
-    line.Value("--job", o.jobName);
+    line.Flag("--json", json)->excludes(format);
+    line.Value("--job", o.job);
     line.Value("--serial", o.serial);
     line.Value("--operator", o.operatorName);
-    break;
+    ParseResult parsed = line.Parse(args, o);
+    if (json && parsed.Ok()) // the same as --format json
+      std::get<RecordsOptions>(parsed.options).format = QStringLiteral("json");
+    return parsed;
   }
-  case Command::Run:
+  case Command::Run: {
+    RunOptions o;
     // The job says what a load sends and how long to wait; only where and how much is the operator's.
-    line.Session(false);
-    line.Value("--job", o.file)->required();
+    line.Boxes(o, false);
+    line.Value("--job", o.jobFile)->required();
     line.Value("--lot", o.lot)->check(kName);
     line.Number("--units", o.units, 1, job::kMostLotSize);
     line.Value("--operator", o.operatorName)->check(kOperator);
-    break;
+    return line.Parse(args, o);
   }
-  ParseResult parsed = line.Parse(args, command == Command::Load);
-  if (parsed.options && command == Command::Records && parsed.options->json)
-    parsed.options->format = QStringLiteral("json");
-  return parsed;
+  }
+  return {};
 }
 
 ParseResult ParseJobOptions(JobCommand command, const QStringList &args) {
   CommandLine line(JobCommandName(command));
-  Options &o = line.o;
   if (command == JobCommand::Show) {
-    line.Positional("FILE");
-    return line.Parse(args, false);
+    JobShowOptions o;
+    line.Positional("FILE", o.file);
+    return line.Parse(args, o);
   }
-  line.Ports();
-  line.LoadSettings(false);
-  line.Timeout();
+  JobCreateOptions o;
+  line.Ports(o.ports);
+  line.Load(o.load, false);
+  line.Timeout(o.timeoutSeconds);
   line.Value("--chip", o.chip);
   line.Value("--out", o.out)->required();
-  line.Value("--name", o.jobName)->check(kName)->required();
+  line.Value("--name", o.name)->check(kName)->required();
   line.Flag("--verify", o.verify);
   line.Number("--retries", o.retries, 0, job::kMostRetries);
   line.Number("--lot-size", o.lotSize, 1, job::kMostLotSize)->required();
   line.Flag("--pin", o.pin);
-  return line.Parse(args, false);
+  return line.Parse(args, o);
 }
 
 } // namespace cli
