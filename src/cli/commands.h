@@ -48,14 +48,13 @@ int RunCli(int argc, char **argv, const CliContext &context);
 QString UsageText();
 
 // Whether the command goes on with its parsed options; when not, `status` is
-// set: 0 once `usage` is printed for --help, 2 once a usage error is.
-bool Proceeds(const ParseResult &parsed, const QString &command, const QString &usage, int &status);
+// set: 0 once its help is printed for --help, 2 once a usage error is.
+bool Proceeds(const ParseResult &parsed, const QString &command, int &status);
 
 // The command's option set T, or none with `status` set as Proceeds sets it.
 template <typename T>
-std::optional<T> OptionsOrStatus(const ParseResult &parsed, const QString &command, const QString &usage,
-                                 int &status) {
-  return Proceeds(parsed, command, usage, status) ? std::optional<T>(parsed.Get<T>()) : std::nullopt;
+std::optional<T> OptionsOrStatus(const ParseResult &parsed, const QString &command, int &status) {
+  return Proceeds(parsed, command, status) ? std::optional<T>(parsed.Get<T>()) : std::nullopt;
 }
 
 } // namespace cli
