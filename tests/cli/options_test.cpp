@@ -174,6 +174,39 @@ TEST(CliOptions, BadLinesNameTheOption) {
   }
 }
 
+// The help lays each option out in a column, a name as wide as the column
+// included; continued descriptions line up; a load's help leaves out the
+// serial-number options it takes as job create's.
+TEST(CliOptions, HelpListsTheOptionsInTheirColumn) {
+  const QStringList help = {QStringLiteral("--help")};
+  const struct {
+    ParseResult parsed;
+    const char *text;
+    bool shown;
+  } cases[] = {
+      {ParseJobOptions(JobCommand::Create, help),
+       "  --serial-keep-failed  a unit that finally fails hands its number to the next\n"
+       "                      unit (default: the number is given up)\n  --help              show this text\n",
+       true},
+      {ParseJobOptions(JobCommand::Create, help),
+       "  --pin               protect the job with an engineer PIN: asked for twice on\n"
+       "                      the terminal without echo, or the first line of standard\n"
+       "                      input; kept only as a salted Argon2id hash\n\nA serial number of its own in each unit "
+       "(needs --mode online or --count 1: in\noffline mode the box burns one image into every chip):\n"
+       "  --serial-at ADDRESS where",
+       true},
+      {ParseOptions(Command::Load, help), "  --serial-at ADDRESS write each box's unit", true},
+      {ParseOptions(Command::Load, help), "--serial-format F", false},
+      {ParseOptions(Command::Set, {"--port", "p", "--help", "--count=x"}),
+       "\n\nSets every box's mode, target supply and count.\n\n  --port PORT         the box's", true},
+  };
+  for (const auto &c : cases) {
+    EXPECT_TRUE(c.parsed.help && !c.parsed.Ok());
+    EXPECT_EQ(c.parsed.helpText.contains(QString::fromUtf8(c.text)), c.shown) << c.text << "\nin\n"
+                                                                                << c.parsed.helpText.toStdString();
+  }
+}
+
 // Every number option takes only what its help says, within its range: junk
 // that a lenient reader would turn into some number (0x10 into 16 or 0,
 // 12345678901 into 0 after a 32-bit wrap) is refused naming option and value.
