@@ -1,11 +1,18 @@
 #pragma once
 // The options of kavrin-cli's commands: the arguments after the command name
-// parsed into Options, or a message that names the faulty option and value.
+// parsed into the command's own option set (LoadOptions for load, ...), its
+// help text for --help, or a message that names the faulty option and value.
 //
 // How it works: each parse builds a CLI11 application that holds the command
 // as its subcommand ("job create" as job's), and states the command's rules as
 // data: which options it takes and needs, which exclude each other, and a
-// check for every value. A number is taken only as its help writes it (decimal,
+// check for every value, each filling a field of the command's option set.
+// Every error is CLI11's error object: its own for a missing option or two
+// that exclude each other, the option's check's for a bad value, a second
+// value or a value given to a flag. The help is CLI11's formatter laying out
+// each option's description under the command's usage. A command that drives
+// boxes builds on BoxOptions, a load's settings are LoadSettings (job create
+// takes them too). A number is taken only as its help writes it (decimal,
 // or hex where the help says hex) and within its range: CLI11's own number
 // conversion takes signs, blanks, octal and "0x" alike. Pure apart from asking
 // the system which device each --port names. Options come in any order, as
