@@ -388,7 +388,7 @@ public:
   // The command's help: `intro`, then the options `shown` in that order.
   void Help(const char *intro, const std::vector<Shown> &shown) {
     command_->description(intro);
-    command_->set_help_flag("--help");
+    Flag("--help", helpGiven_); // Parse has found it by then; here it is listed, and refused a value
     for (const Shown &s : shown) {
       CLI::Option *option = command_->get_option(s.name);
       option->option_text(s.text)->description(s.description);
@@ -621,6 +621,7 @@ private:
   LoadSettings *settings_ = nullptr;
   bool load_ = false;
   bool keepFailed_ = false;
+  bool helpGiven_ = false;
   std::optional<base::Language> language_;
 };
 
