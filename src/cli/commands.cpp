@@ -63,8 +63,7 @@ int RunCheckFile(const QStringList &args, const CliContext &) {
     description = QStringLiteral("Description: ") + firmware.description + QLatin1Char('\n');
   Print(firmware.checksumCaption + QLatin1Char('\n') + QStringLiteral("Data: ") + image::RangesText(firmware.ranges) +
         QLatin1Char('\n') + QStringLiteral("Left out: %1 bytes beyond 0000-7FFF\n").arg(firmware.leftOut) +
-        QStringLiteral("Format: ") + image::FormatText(firmware.format, file.base) + QLatin1Char('\n') +
-        description);
+        QStringLiteral("Format: ") + image::FormatText(firmware.format, file.base) + QLatin1Char('\n') + description);
   if (!firmware.leftOutNotice.isEmpty())
     Complain(session::ShownText(firmware.leftOutNotice) + QLatin1Char('\n'));
   return 0;

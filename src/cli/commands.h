@@ -52,8 +52,7 @@ QString UsageText();
 bool Proceeds(const ParseResult &parsed, const QString &command, int &status);
 
 // The command's option set T, or none with `status` set as Proceeds sets it.
-template <typename T>
-std::optional<T> OptionsOrStatus(const ParseResult &parsed, const QString &command, int &status) {
+template <typename T> std::optional<T> OptionsOrStatus(const ParseResult &parsed, const QString &command, int &status) {
   return Proceeds(parsed, command, status) ? std::optional<T>(parsed.Get<T>()) : std::nullopt;
 }
 

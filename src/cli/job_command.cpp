@@ -58,8 +58,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     made.chip = lookup.chip->record.ChipName.trimmed();
   }
   const image::FirmwareFile firmware = image::ReadFirmware(
-      load.firmware.file,
-      load.firmware.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent,
+      load.firmware.file, load.firmware.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent,
       load.firmware.base);
   if (!firmware.Accepted()) {
     Complain(QStringLiteral("kavrin-cli job create: refused: ") + firmware.refusal + QLatin1Char('\n'));

@@ -156,86 +156,78 @@ std::vector<Shown> Joined(std::initializer_list<std::vector<Shown>> parts) {
   return all;
 }
 
-const char *const kIntroLoad =
-    "Usage: kavrin-cli load --port PORT [--port PORT ...] --file FILE [options]\n"
-    "\n"
-    "Reads FILE (Intel HEX, Motorola S-record, ELF or a raw binary) into a 32 KiB\n"
-    "image (0000-7FFF) exactly as the window does and sends it to every box at\n"
-    "once, each on its own port.\n"
-    "\n";
-const char *const kIntroVerify =
-    "Usage: kavrin-cli verify --port PORT [--port PORT ...] [options]\n"
-    "\n"
-    "Has every box verify its chip against the image it holds.\n"
-    "\n";
+const char *const kIntroLoad = "Usage: kavrin-cli load --port PORT [--port PORT ...] --file FILE [options]\n"
+                               "\n"
+                               "Reads FILE (Intel HEX, Motorola S-record, ELF or a raw binary) into a 32 KiB\n"
+                               "image (0000-7FFF) exactly as the window does and sends it to every box at\n"
+                               "once, each on its own port.\n"
+                               "\n";
+const char *const kIntroVerify = "Usage: kavrin-cli verify --port PORT [--port PORT ...] [options]\n"
+                                 "\n"
+                                 "Has every box verify its chip against the image it holds.\n"
+                                 "\n";
 const char *const kIntroEraseProgramVerify =
     "Usage: kavrin-cli erase-program-verify --port PORT [--port PORT ...] [options]\n"
     "\n"
     "Has every box erase, program and verify its chip with the image it holds.\n"
     "\n";
-const char *const kIntroSet =
-    "Usage: kavrin-cli set --port PORT [--port PORT ...] --mode MODE --power POWER\n"
-    "                      --count N [options]\n"
-    "\n"
-    "Sets every box's mode, target supply and count.\n"
-    "\n";
-const char *const kIntroReadOut =
-    "Usage: kavrin-cli read-out --port PORT --chip NAME [--dataflash USE] --out FILE\n"
-    "                           [options]\n"
-    "\n"
-    "Reads the chip in one box out into FILE: Intel HEX when FILE ends in .hex,\n"
-    "else the bytes as they are.\n"
-    "\n";
-const char *const kIntroCheckFile =
-    "Usage: kavrin-cli check-file [--format bin [--base ADDRESS]] FILE\n"
-    "\n"
-    "Reads FILE as a load would, without a box: prints the checksum as the\n"
-    "window shows it, the address ranges that hold data, the bytes left out\n"
-    "(beyond 0000-7FFF), the form found and an S-record file's header text; or\n"
-    "why the file is refused (exit status 3).\n"
-    "\n";
-const char *const kIntroPorts =
-    "Usage: kavrin-cli ports [--json]\n"
-    "\n"
-    "Lists the serial ports: by-id names first, then the devices without one,\n"
-    "with driver, USB ids, serial number, product and whether this user can open\n"
-    "the port now.\n"
-    "\n";
-const char *const kIntroRecords =
-    "Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
-    "                          [--serial VALUE] [--operator NAME]\n"
-    "                          [--format table|csv|json] [--records URL]\n"
-    "       kavrin-cli records --summary [--per day|hour|station|operator]\n"
-    "                          [--since DATE] [--until DATE] [--job NAME]\n"
-    "                          [--operator NAME] [--format table|csv|json]\n"
-    "                          [--records URL]\n"
-    "\n"
-    "Prints the production records, newest first; or, with --summary, the figures of\n"
-    "each job per local day: attempts, units passed and failed, the yield and the\n"
-    "failed units by the result of their last attempt. A unit is one board: the\n"
-    "records of a job that share a unit; an attempt interrupted or cancelled by the\n"
-    "operator leaves its unit neither passed nor failed. Per hour, per station and\n"
-    "per operator the units are counted from the store's unit rows: where a unit\n"
-    "ended (one that never ended, where it started, as interrupted), its attempts\n"
-    "with it; per operator, by who started it.\n"
-    "\n";
-const char *const kIntroRun =
-    "Usage: kavrin-cli run --job FILE [--port PORT ...] [--lot NAME] [--units N] [options]\n"
-    "\n"
-    "Programs units (boards) of the production job in FILE (*.kavjob): opens the job\n"
-    "as the window does, refusing it (exit status 3) when a trusted key is installed\n"
-    "and no trusted key's signature releases it as it is (see 'kavrin-cli job show\n"
-    "--help'), or when its firmware is missing or changed, then on every box at once\n"
-    "sends the job's set and load (and verify, for a load-then-verify job). An\n"
-    "attempt that ends with no answer, a failure the box reports or the port lost\n"
-    "(once it is back) is tried again, up to the job's retries; a verify mismatch\n"
-    "never is. Every attempt is recorded with the job, the lot, the unit, the\n"
-    "attempt's number and the operator. A job with serial numbers writes each unit's\n"
-    "own into its image; the unit's lines name it and its result gives its image's\n"
-    "checksum. At the end come how many units ended ok and the lot's counters as the\n"
-    "records count them. A job whose units take a scanned barcode runs only in the\n"
-    "window's production view (exit status 2 here).\n"
-    "\n";
+const char *const kIntroSet = "Usage: kavrin-cli set --port PORT [--port PORT ...] --mode MODE --power POWER\n"
+                              "                      --count N [options]\n"
+                              "\n"
+                              "Sets every box's mode, target supply and count.\n"
+                              "\n";
+const char *const kIntroReadOut = "Usage: kavrin-cli read-out --port PORT --chip NAME [--dataflash USE] --out FILE\n"
+                                  "                           [options]\n"
+                                  "\n"
+                                  "Reads the chip in one box out into FILE: Intel HEX when FILE ends in .hex,\n"
+                                  "else the bytes as they are.\n"
+                                  "\n";
+const char *const kIntroCheckFile = "Usage: kavrin-cli check-file [--format bin [--base ADDRESS]] FILE\n"
+                                    "\n"
+                                    "Reads FILE as a load would, without a box: prints the checksum as the\n"
+                                    "window shows it, the address ranges that hold data, the bytes left out\n"
+                                    "(beyond 0000-7FFF), the form found and an S-record file's header text; or\n"
+                                    "why the file is refused (exit status 3).\n"
+                                    "\n";
+const char *const kIntroPorts = "Usage: kavrin-cli ports [--json]\n"
+                                "\n"
+                                "Lists the serial ports: by-id names first, then the devices without one,\n"
+                                "with driver, USB ids, serial number, product and whether this user can open\n"
+                                "the port now.\n"
+                                "\n";
+const char *const kIntroRecords = "Usage: kavrin-cli records [--since DATE] [--until DATE] [--result R] [--job NAME]\n"
+                                  "                          [--serial VALUE] [--operator NAME]\n"
+                                  "                          [--format table|csv|json] [--records URL]\n"
+                                  "       kavrin-cli records --summary [--per day|hour|station|operator]\n"
+                                  "                          [--since DATE] [--until DATE] [--job NAME]\n"
+                                  "                          [--operator NAME] [--format table|csv|json]\n"
+                                  "                          [--records URL]\n"
+                                  "\n"
+                                  "Prints the production records, newest first; or, with --summary, the figures of\n"
+                                  "each job per local day: attempts, units passed and failed, the yield and the\n"
+                                  "failed units by the result of their last attempt. A unit is one board: the\n"
+                                  "records of a job that share a unit; an attempt interrupted or cancelled by the\n"
+                                  "operator leaves its unit neither passed nor failed. Per hour, per station and\n"
+                                  "per operator the units are counted from the store's unit rows: where a unit\n"
+                                  "ended (one that never ended, where it started, as interrupted), its attempts\n"
+                                  "with it; per operator, by who started it.\n"
+                                  "\n";
+const char *const kIntroRun = "Usage: kavrin-cli run --job FILE [--port PORT ...] [--lot NAME] [--units N] [options]\n"
+                              "\n"
+                              "Programs units (boards) of the production job in FILE (*.kavjob): opens the job\n"
+                              "as the window does, refusing it (exit status 3) when a trusted key is installed\n"
+                              "and no trusted key's signature releases it as it is (see 'kavrin-cli job show\n"
+                              "--help'), or when its firmware is missing or changed, then on every box at once\n"
+                              "sends the job's set and load (and verify, for a load-then-verify job). An\n"
+                              "attempt that ends with no answer, a failure the box reports or the port lost\n"
+                              "(once it is back) is tried again, up to the job's retries; a verify mismatch\n"
+                              "never is. Every attempt is recorded with the job, the lot, the unit, the\n"
+                              "attempt's number and the operator. A job with serial numbers writes each unit's\n"
+                              "own into its image; the unit's lines name it and its result gives its image's\n"
+                              "checksum. At the end come how many units ended ok and the lot's counters as the\n"
+                              "records count them. A job whose units take a scanned barcode runs only in the\n"
+                              "window's production view (exit status 2 here).\n"
+                              "\n";
 const char *const kIntroJobCreate =
     "Usage: kavrin-cli job create --out FILE.kavjob --name NAME --file FILE --lot-size N\n"
     "                             [options]\n"
@@ -245,28 +237,27 @@ const char *const kIntroJobCreate =
     "checksum, and what a run of the job sends. A run refuses the job when the\n"
     "firmware file has changed. Prints the job, its checksum and how to sign it.\n"
     "\n";
-const char *const kIntroJobShow =
-    "Usage: kavrin-cli job show FILE\n"
-    "\n"
-    "Opens the job file FILE as a run would, its firmware file included, and prints\n"
-    "it; or why it is refused (exit status 3).\n"
-    "\n"
-    "Released by signature: once a trusted key is installed (a minisign public key\n"
-    "file, *.pub, in /etc/kavrin-programmer/trusted-keys/, or in trusted-keys/ beside\n"
-    "the executables of a portable install), a job opens only when FILE.minisig is a\n"
-    "signature of FILE by one of them and neither FILE nor the signature's trusted\n"
-    "comment changed since; \"Released:\" names the trusted comment and the key.\n"
-    "Refused: an unsigned job, a job changed after signing (any byte), a signature by\n"
-    "another key, a malformed signature file, a changed trusted comment, a *.pub\n"
-    "entry that is no readable key file, a trusted-keys folder or key file that\n"
-    "others than its owner may write. With no trusted key installed no signature is\n"
-    "asked for (\"Signature: none (no trusted key installed)\").\n"
-    "  make a key pair     minisign -G -p engineer.pub -s engineer.key\n"
-    "  sign a job          minisign -Sm motor.kavjob -s engineer.key \\\n"
-    "                        -t \"released by Wang Li for lot 12\"\n"
-    "  install the key     copy engineer.pub into the trusted-keys folder\n"
-    "  retire a key        remove its file from that folder\n"
-    "\n";
+const char *const kIntroJobShow = "Usage: kavrin-cli job show FILE\n"
+                                  "\n"
+                                  "Opens the job file FILE as a run would, its firmware file included, and prints\n"
+                                  "it; or why it is refused (exit status 3).\n"
+                                  "\n"
+                                  "Released by signature: once a trusted key is installed (a minisign public key\n"
+                                  "file, *.pub, in /etc/kavrin-programmer/trusted-keys/, or in trusted-keys/ beside\n"
+                                  "the executables of a portable install), a job opens only when FILE.minisig is a\n"
+                                  "signature of FILE by one of them and neither FILE nor the signature's trusted\n"
+                                  "comment changed since; \"Released:\" names the trusted comment and the key.\n"
+                                  "Refused: an unsigned job, a job changed after signing (any byte), a signature by\n"
+                                  "another key, a malformed signature file, a changed trusted comment, a *.pub\n"
+                                  "entry that is no readable key file, a trusted-keys folder or key file that\n"
+                                  "others than its owner may write. With no trusted key installed no signature is\n"
+                                  "asked for (\"Signature: none (no trusted key installed)\").\n"
+                                  "  make a key pair     minisign -G -p engineer.pub -s engineer.key\n"
+                                  "  sign a job          minisign -Sm motor.kavjob -s engineer.key \\\n"
+                                  "                        -t \"released by Wang Li for lot 12\"\n"
+                                  "  install the key     copy engineer.pub into the trusted-keys folder\n"
+                                  "  retire a key        remove its file from that folder\n"
+                                  "\n";
 
 const string kLoadSerialText = "write each box's unit a serial number of its own at\n"
                                "ADDRESS, drawn from the records store's pool that\n"
@@ -335,7 +326,8 @@ const std::vector<Shown> kJobCreateShown = Joined({
       "the list has changed"},
      {"--serial-overwrite", "", "the field may cover bytes the firmware file fills"},
      {"--serial-block", "N",
-      "numbers a station reserves at once, 1..1000 (default 10),\nso that it works on through a short outage of the store"},
+      "numbers a station reserves at once, 1..1000 (default 10),\nso that it works on through a short outage of the "
+      "store"},
      {"--serial-keep-failed", "",
       "a unit that finally fails hands its number to the next\nunit (default: the number is given up)"},
      {"--help", "", "show this text"}},
@@ -417,8 +409,8 @@ public:
   }
   // CLI11 stores "true" for a flag given bare, and whatever follows "=" otherwise.
   CLI::Option *Flag(const char *name, bool &to) {
-    return command_->add_flag(name, to)->check(
-        Check([](const QString &v) { return v == QLatin1String("true") ? QString() : QStringLiteral("takes no value"); }));
+    return command_->add_flag(name, to)->check(Check(
+        [](const QString &v) { return v == QLatin1String("true") ? QString() : QStringLiteral("takes no value"); }));
   }
   // Required, which Parse checks: it may also come after "--".
   CLI::Option *Positional(const char *name, QString &to) {
@@ -687,14 +679,13 @@ ParseResult ParseOptions(Command command, const QStringList &args) {
         {{QStringLiteral("code"), chip::DataflashUse::Code}, {QStringLiteral("eeprom"), chip::DataflashUse::Eeprom}},
         o.dataflash, o.dataflashGiven);
     line.Value("--out", o.out)->required();
-    line.Help(kIntroReadOut,
-              Joined({{{"--port", "PORT", kPortText},
-                       {"--chip", "NAME", "the chip type, a name from MCUtype.txt (e.g. PAC5223)"},
-                       {"--dataflash", "USE",
-                        "code or eeprom: what the chip's dataflash serves as\n"
-                        "(default code; only for chips that have the choice)"},
-                       {"--out", "FILE", "the file to write"}},
-                      BoxesShown(true)}));
+    line.Help(kIntroReadOut, Joined({{{"--port", "PORT", kPortText},
+                                      {"--chip", "NAME", "the chip type, a name from MCUtype.txt (e.g. PAC5223)"},
+                                      {"--dataflash", "USE",
+                                       "code or eeprom: what the chip's dataflash serves as\n"
+                                       "(default code; only for chips that have the choice)"},
+                                      {"--out", "FILE", "the file to write"}},
+                                     BoxesShown(true)}));
     return line.Parse(args, o);
   }
   case Command::CheckFile: {

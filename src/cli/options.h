@@ -124,7 +124,7 @@ struct RecordsOptions {
 // run: the job says what a load sends and how long to wait; only where and how much is the operator's.
 struct RunOptions : BoxOptions {
   QString jobFile;
-  QString lot;  // the lot the units count in (empty: the job's name and today's date)
+  QString lot;   // the lot the units count in (empty: the job's name and today's date)
   int units = 0; // how many (0: one per box)
   QString operatorName;
 };
@@ -135,7 +135,7 @@ struct JobCreateOptions {
   LoadSettings load;
   QString chip;
   int timeoutSeconds = kDefaultTimeoutSeconds;
-  QStringList ports; // a run's default ports
+  QStringList ports;   // a run's default ports
   bool verify = false; // load, then verify
   int retries = 0;     // after a failed attempt
   int lotSize = 0;     // units per lot

@@ -349,8 +349,7 @@ private:
     default:
       break;
     }
-    const QString reason =
-        UnitReason(s, result, plan_.Boxes().timeoutSeconds, lastStep_ == session::BoxOperation::Set);
+    const QString reason = UnitReason(s, result, plan_.Boxes().timeoutSeconds, lastStep_ == session::BoxOperation::Set);
     // A transfer stopped mid-block: the port stays open until the box has
     // answered that block, so that the next load on it starts clean.
     if (session_.AnswerOwed()) {
@@ -546,8 +545,9 @@ int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &inte
   // With a serial-number plan each box's unit draws its number and packs its own image.
   std::unique_ptr<session::SerialNumbers> numbers;
   if (load && plan.Load().load.serialGiven) {
-    numbers = std::make_unique<session::SerialNumbers>(plan.Load().load.serialPlan, plan.serialList, plan.firmware.ranges,
-                                                       QString(), records.recorder.get(), unitPlan->station);
+    numbers =
+        std::make_unique<session::SerialNumbers>(plan.Load().load.serialPlan, plan.serialList, plan.firmware.ranges,
+                                                 QString(), records.recorder.get(), unitPlan->station);
     QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(), [](const QString &text) {
       WriteStderr((QStringLiteral("kavrin-cli: ") + text + QLatin1Char('\n')).toUtf8());
     });

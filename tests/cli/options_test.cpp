@@ -32,9 +32,9 @@ template <typename T> T Parsed(Command command, std::initializer_list<const char
 } // namespace
 
 TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
-  const LoadOptions load = Parsed<LoadOptions>(Command::Load, {"--json", "--file=fw.hex", "--port", "ttyUSB0", "--sectors", "1-8,17,32",
-                                              "--port=/dev/ttyUSB1", "--count", "000123", "--mode=ONLINE", "--power",
-                                              "off", "--timeout=300"});
+  const LoadOptions load = Parsed<LoadOptions>(
+      Command::Load, {"--json", "--file=fw.hex", "--port", "ttyUSB0", "--sectors", "1-8,17,32", "--port=/dev/ttyUSB1",
+                      "--count", "000123", "--mode=ONLINE", "--power", "off", "--timeout=300"});
   EXPECT_EQ(load.ports, Args({"ttyUSB0", "/dev/ttyUSB1"}));
   EXPECT_EQ(load.load.firmware.file, QStringLiteral("fw.hex"));
   EXPECT_EQ(load.load.count, QStringLiteral("000123"));
@@ -57,8 +57,8 @@ TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
   const SetOptions set =
       Parsed<SetOptions>(Command::Set, {"--port", "p", "--count", "9999", "--mode", "offline", "--power", "5V"});
   EXPECT_EQ(set.count, 9999);
-  const ReadOutOptions readOut =
-      Parsed<ReadOutOptions>(Command::ReadOut, {"--out", "chip.bin", "--chip", "PAC5223", "--dataflash=eeprom", "--port", "p"});
+  const ReadOutOptions readOut = Parsed<ReadOutOptions>(
+      Command::ReadOut, {"--out", "chip.bin", "--chip", "PAC5223", "--dataflash=eeprom", "--port", "p"});
   EXPECT_EQ(readOut.dataflash, chip::DataflashUse::Eeprom);
   EXPECT_TRUE(readOut.dataflashGiven);
   const auto checked = [](std::initializer_list<const char *> args) {
@@ -203,7 +203,7 @@ TEST(CliOptions, HelpListsTheOptionsInTheirColumn) {
   for (const auto &c : cases) {
     EXPECT_TRUE(c.parsed.help && !c.parsed.Ok());
     EXPECT_EQ(c.parsed.helpText.contains(QString::fromUtf8(c.text)), c.shown) << c.text << "\nin\n"
-                                                                                << c.parsed.helpText.toStdString();
+                                                                              << c.parsed.helpText.toStdString();
   }
 }
 
@@ -277,7 +277,8 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
        [](const ParseResult &r) { return uint64_t(r.Get<CheckFileOptions>().firmware.base); },
        true},
       {true, Command::Load, job + QStringList{"--lot-size", "1", "--serial-format", "dec:2"}, "--serial-at", "0000",
-       "0x7FFE", "8000", [](const ParseResult &r) { return uint64_t(r.Get<JobCreateOptions>().load.serialPlan.address); }, true},
+       "0x7FFE", "8000",
+       [](const ParseResult &r) { return uint64_t(r.Get<JobCreateOptions>().load.serialPlan.address); }, true},
   };
   for (const auto &c : cases) {
     const auto parse = [&](const QString &value) {
