@@ -112,6 +112,7 @@ TEST(CliOptions, BadLinesNameTheOption) {
        "--port: \"/dev/ttyUSB0\" is given twice"},
       {Command::Load, {"--port", "--json", "--file", "f"}, "--port: needs a value, got the option \"--json\""},
       {Command::Load, {"--port", "p", "--file", "f", "--json=yes"}, "--json: takes no value"},
+      {Command::Load, {"--port", "p", "--file", "f", "--help=yes"}, "--help: takes no value"},
       {Command::Load,
        {"--port", "p", "--file", "f", "--records", "off", "--no-records"},
        "--no-records excludes --records"},
