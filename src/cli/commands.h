@@ -47,9 +47,13 @@ int RunCli(int argc, char **argv, const CliContext &context);
 // The general usage text, listing the commands.
 QString UsageText();
 
-// A command's parsed options, or none with `status` set: 0 once `usage` is
-// printed for --help, 2 once a usage error is.
-std::optional<Options> OptionsOrStatus(const ParseResult &parsed, const QString &command, const QString &usage,
-                                       int &status);
+// Whether the command goes on with its parsed options; when not, `status` is
+// set: 0 once its help is printed for --help, 2 once a usage error is.
+bool Proceeds(const ParseResult &parsed, const QString &command, int &status);
+
+// The command's option set T, or none with `status` set as Proceeds sets it.
+template <typename T> std::optional<T> OptionsOrStatus(const ParseResult &parsed, const QString &command, int &status) {
+  return Proceeds(parsed, command, status) ? std::optional<T>(parsed.Get<T>()) : std::nullopt;
+}
 
 } // namespace cli

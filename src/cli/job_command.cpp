@@ -22,89 +22,18 @@ namespace {
 
 using base::Quoted;
 
-const QString kCreateUsage =
-    QStringLiteral("Usage: kavrin-cli job create --out FILE.kavjob --name NAME --file FILE --lot-size N\n"
-                   "                             [options]\n\n"
-                   "Writes a production job: the firmware file (named relative to the job file's\n"
-                   "folder when it lies there or below, else absolute) with its SHA-256 and image\n"
-                   "checksum, and what a run of the job sends. A run refuses the job when the\n"
-                   "firmware file has changed. Prints the job, its checksum and how to sign it.\n\n"
-                   "  --out FILE.kavjob   the job file to write (a regular file is replaced whole)\n"
-                   "  --name NAME         the job's name, as the records and the station show it\n"
-                   "  --file FILE         the firmware file\n"
-                   "  --format bin        FILE is a raw binary image (else its form is told by its\n"
-                   "                      content: Intel HEX, Motorola S-record or ELF)\n"
-                   "  --base ADDRESS      where a raw binary begins, hex (default 0000)\n"
-                   "  --chip NAME         the chip type, a name from MCUtype.txt (default none)\n"
-                   "  --verify            load, then verify (default: load)\n"
-                   "  --mode MODE         online or offline (default offline)\n"
-                   "  --power POWER       5v or off: the target's supply (default 5v)\n"
-                   "  --count N           the count sent with the image, 1 to 6 digits\n"
-                   "                      (default 999999)\n"
-                   "  --sectors LIST      sectors 1..32 to program, like 1-8,17,32 (default all)\n"
-                   "  --timeout SECONDS   give up on a box after SECONDS, 1..86400 (default 120)\n"
-                   "  --retries N         attempts more for a unit whose attempt failed, 0..5\n"
-                   "                      (default 0)\n"
-                   "  --lot-size N        units in a lot, 1..1000000\n"
-                   "  --port PORT         a box's serial port (repeat for a gang, up to 16); a run\n"
-                   "                      given none takes these\n"
-                   "  --pin               protect the job with an engineer PIN: asked for twice on\n"
-                   "                      the terminal without echo, or the first line of standard\n"
-                   "                      input; kept only as a salted Argon2id hash\n"
-                   "\nA serial number of its own in each unit (needs --mode online or --count 1: in\n"
-                   "offline mode the box burns one image into every chip):\n"
-                   "  --serial-at ADDRESS where the number is written, hex 0000..7FFF\n"
-                   "  --serial-format F   le32 or be32 (a 32-bit word), dec:N or hex:N (N ASCII\n"
-                   "                      digits, zero-filled)\n"
-                   "  --serial-prefix T   ASCII text before the digits of dec:N and hex:N\n"
-                   "  --serial-start N    the first number (default 1)\n"
-                   "  --serial-step N     from one number to the next (default 1)\n"
-                   "  --serial-pool NAME  the records store's pool the numbers are drawn from, shared\n"
-                   "                      by every station of the store (default: the job's name)\n"
-                   "  --serial-list FILE  values from FILE instead, one a line, each used once: text,\n"
-                   "                      or hex: and pairs of hex digits for raw bytes; the job\n"
-                   "                      keeps the file's SHA-256, and a run refuses the job once\n"
-                   "                      the list has changed\n"
-                   "  --serial-overwrite  the field may cover bytes the firmware file fills\n"
-                   "  --serial-block N    numbers a station reserves at once, 1..1000 (default 10),\n"
-                   "                      so that it works on through a short outage of the store\n"
-                   "  --serial-keep-failed  a unit that finally fails hands its number to the next\n"
-                   "                      unit (default: the number is given up)\n"
-                   "  --help              show this text\n");
-
-const QString kShowUsage =
-    QStringLiteral("Usage: kavrin-cli job show FILE\n\n"
-                   "Opens the job file FILE as a run would, its firmware file included, and prints\n"
-                   "it; or why it is refused (exit status 3).\n\n"
-                   "Released by signature: once a trusted key is installed (a minisign public key\n"
-                   "file, *.pub, in /etc/kavrin-programmer/trusted-keys/, or in trusted-keys/ beside\n"
-                   "the executables of a portable install), a job opens only when FILE.minisig is a\n"
-                   "signature of FILE by one of them and neither FILE nor the signature's trusted\n"
-                   "comment changed since; \"Released:\" names the trusted comment and the key.\n"
-                   "Refused: an unsigned job, a job changed after signing (any byte), a signature by\n"
-                   "another key, a malformed signature file, a changed trusted comment, a *.pub\n"
-                   "entry that is no readable key file, a trusted-keys folder or key file that\n"
-                   "others than its owner may write. With no trusted key installed no signature is\n"
-                   "asked for (\"Signature: none (no trusted key installed)\").\n"
-                   "  make a key pair     minisign -G -p engineer.pub -s engineer.key\n"
-                   "  sign a job          minisign -Sm motor.kavjob -s engineer.key \\\n"
-                   "                        -t \"released by Wang Li for lot 12\"\n"
-                   "  install the key     copy engineer.pub into the trusted-keys folder\n"
-                   "  retire a key        remove its file from that folder\n\n"
-                   "  --help              show this text\n");
-
-std::optional<Options> Parse(JobCommand command, const QStringList &args, int &status) {
-  return OptionsOrStatus(ParseJobOptions(command, args), JobCommandName(command),
-                         command == JobCommand::Create ? kCreateUsage : kShowUsage, status);
+template <typename T> std::optional<T> Parse(JobCommand command, const QStringList &args, int &status) {
+  return OptionsOrStatus<T>(ParseJobOptions(command, args), JobCommandName(command), status);
 }
 
 int RunCreate(const QStringList &args, const CliContext &context) {
   constexpr JobCommand command = JobCommand::Create;
   int status = 0;
-  const std::optional<Options> options = Parse(command, args, status);
+  const std::optional<JobCreateOptions> options = Parse<JobCreateOptions>(command, args, status);
   if (!options)
     return status;
-  const Options &o = *options;
+  const JobCreateOptions &o = *options;
+  const LoadSettings &load = o.load;
   if (!o.out.endsWith(job::kSuffix))
     return UsageError(JobCommandName(command),
                       QStringLiteral("--out: a job file's name ends in %1, got %2").arg(job::kSuffix, Quoted(o.out)));
@@ -129,35 +58,36 @@ int RunCreate(const QStringList &args, const CliContext &context) {
     made.chip = lookup.chip->record.ChipName.trimmed();
   }
   const image::FirmwareFile firmware = image::ReadFirmware(
-      o.file, o.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent, o.base);
+      load.firmware.file, load.firmware.rawBinary ? image::FirmwareFormat::RawBinary : image::FirmwareFormat::ByContent,
+      load.firmware.base);
   if (!firmware.Accepted()) {
     Complain(QStringLiteral("kavrin-cli job create: refused: ") + firmware.refusal + QLatin1Char('\n'));
     return ExitCode(ResultClass::FileRefused);
   }
-  made.name = o.jobName;
-  made.firmware = job::FirmwareReference(o.file, o.out);
-  made.rawBinary = o.rawBinary;
-  made.base = o.base;
+  made.name = o.name;
+  made.firmware = job::FirmwareReference(load.firmware.file, o.out);
+  made.rawBinary = load.firmware.rawBinary;
+  made.base = load.firmware.base;
   made.firmwareSha256 = firmware.sha256;
   made.imageChecksum = firmware.checksumCaption;
   made.operation = o.verify ? job::Operation::LoadVerify : job::Operation::Load;
-  made.mode = o.mode;
-  made.supply = o.supply;
-  made.count = o.count;
-  made.sectorMask = o.sectorMask;
+  made.mode = load.mode;
+  made.supply = load.supply;
+  made.count = load.count;
+  made.sectorMask = load.sectorMask;
   made.timeoutSeconds = o.timeoutSeconds;
   made.retries = o.retries;
   made.lotSize = o.lotSize;
   made.ports = o.ports;
-  if (o.serialGiven) {
-    made.serial = o.serialPlan;
+  if (load.serialGiven) {
+    made.serial = load.serialPlan;
     unit::ListFile list;
-    if (!o.serialPlan.listFile.isEmpty()) {
-      made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
-      list = unit::ReadList(o.serialPlan.listFile);
+    if (!load.serialPlan.listFile.isEmpty()) {
+      made.serial->listFile = job::FirmwareReference(load.serialPlan.listFile, o.out);
+      list = unit::ReadList(load.serialPlan.listFile);
       if (!list.refusal.isEmpty())
         return UsageError(JobCommandName(command),
-                          QStringLiteral("--serial-list: ") + list.RefusalNaming(Quoted(o.serialPlan.listFile)));
+                          QStringLiteral("--serial-list: ") + list.RefusalNaming(Quoted(load.serialPlan.listFile)));
       made.serial->listFileSha256 = list.fileSha256;
     }
     if (const QString why = job::PlanRefusal(made, firmware, list); !why.isEmpty())
@@ -199,7 +129,7 @@ int RunCreate(const QStringList &args, const CliContext &context) {
 
 int RunShow(const QStringList &args, const CliContext &context) {
   int status = 0;
-  const std::optional<Options> options = Parse(JobCommand::Show, args, status);
+  const std::optional<JobShowOptions> options = Parse<JobShowOptions>(JobCommand::Show, args, status);
   if (!options)
     return status;
   const job::OpenedJob opened =
@@ -240,7 +170,9 @@ int RunJob(const QStringList &args, const CliContext &context) {
   if (sub == QLatin1String("show"))
     return RunShow(args.mid(1), context);
   if (sub == QLatin1String("--help") || sub == QLatin1String("-h") || sub == QLatin1String("help")) {
-    Print(kCreateUsage + QLatin1Char('\n') + kShowUsage);
+    const QStringList help = {QStringLiteral("--help")};
+    Print(ParseJobOptions(JobCommand::Create, help).helpText + QLatin1Char('\n') +
+          ParseJobOptions(JobCommand::Show, help).helpText);
     return 0;
   }
   Complain((sub.isEmpty()

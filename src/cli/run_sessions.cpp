@@ -50,17 +50,23 @@ session::BoxOperation OperationOf(Command command) {
 // What the plan asks of one box for `operation` (the set a load may begin
 // with carries the mode and supply, not the file).
 session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperation operation) {
-  const Options &o = plan.options;
   session::OperationRequest q;
   q.operation = operation;
-  q.timeOutSeconds = uint32_t(o.timeoutSeconds);
+  q.timeOutSeconds = uint32_t(plan.Boxes().timeoutSeconds);
   switch (operation) {
   case session::BoxOperation::Set:
-    q.mode = o.mode;
-    q.supply = o.supply;
-    q.count = plan.command == Command::Set ? o.setCount : 0;
+    if (plan.command == Command::Set) {
+      q.mode = plan.Set().mode;
+      q.supply = plan.Set().supply;
+      q.count = plan.Set().count;
+    } else {
+      q.mode = plan.Load().load.mode;
+      q.supply = plan.Load().load.supply;
+      q.count = 0;
+    }
     break;
-  case session::BoxOperation::Load:
+  case session::BoxOperation::Load: {
+    const LoadSettings &o = plan.Load().load;
     if (o.modeGiven || o.powerGiven) {
       q.mode = o.mode;
       q.supply = o.supply;
@@ -68,10 +74,11 @@ session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperati
     q.count = int32_t(o.count.toUInt());
     q.sectors = o.sectorMask;
     break;
+  }
   case session::BoxOperation::ReadOut:
     q.chip = plan.chip->record;
     q.imageSize = plan.chip->imageSize;
-    q.outputFile = QFileInfo(o.out).absoluteFilePath();
+    q.outputFile = QFileInfo(plan.ReadOut().out).absoluteFilePath();
     break;
   case session::BoxOperation::Verify:
   case session::BoxOperation::EraseProgramVerify:
@@ -118,7 +125,7 @@ QString OpenFailedText(const base::Exception &e) {
 }
 
 session::LoadSource SourceOf(const SessionPlan &plan) {
-  return {QFileInfo(plan.options.file).absoluteFilePath(), plan.firmware.sha256};
+  return {QFileInfo(plan.Load().load.firmware.file).absoluteFilePath(), plan.firmware.sha256};
 }
 
 // The result of a box, as a run tells it.
@@ -138,7 +145,7 @@ public:
   BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<serial::SerialLayer> layer, EventSink &sink,
          session::AttemptRecords &records, std::function<void()> done)
       : plan_(plan), port_(port), session_(std::move(layer)), sink_(sink), records_(records), done_(std::move(done)) {
-    session_.SetFastReplies(plan.options.fastReplies);
+    session_.SetFastReplies(plan.Boxes().fastReplies);
     QObject::connect(&session_, &session::BoxSession::Progress, &session_, [this](uint32_t percent) {
       if (int(percent) != shownPercent_)
         sink_.Progress(port_, shownPercent_ = int(percent));
@@ -203,8 +210,8 @@ private:
     switch (end.outcome) {
     case session::Outcome::NoAnswer:
       reason = attempt.Operation() == session::BoxOperation::Set
-                   ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.options.timeoutSeconds)
-                   : session::NoAnswerText(plan_.options.timeoutSeconds);
+                   ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.Boxes().timeoutSeconds)
+                   : session::NoAnswerText(plan_.Boxes().timeoutSeconds);
       break;
     case session::Outcome::PortLost:
       reason = lost_;
@@ -229,7 +236,7 @@ private:
     for (const auto &[address, bytes] : readOut_)
       segments.push_back(
           {address, std::span(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()))});
-    return SaveReadOut(plan_.options.out, segments);
+    return SaveReadOut(plan_.ReadOut().out, segments);
   }
 
   void Finish(ResultClass result, const QString &reason, std::optional<session::Mismatch> mismatch = std::nullopt) {
@@ -267,7 +274,7 @@ public:
           session::SerialNumbers *numbers, std::function<void()> done)
       : plan_(plan), unitPlan_(std::move(unitPlan)), port_(port), box_(box), session_(std::move(layer)), sink_(sink),
         recorder_(recorder), numbers_(numbers), done_(std::move(done)) {
-    session_.SetFastReplies(plan.options.fastReplies);
+    session_.SetFastReplies(plan.Boxes().fastReplies);
     QObject::connect(&session_, &session::BoxSession::Error, &session_,
                      [this](const QString &text) { sink_.Message(port_, text); });
   }
@@ -342,8 +349,7 @@ private:
     default:
       break;
     }
-    const QString reason =
-        UnitReason(s, result, plan_.options.timeoutSeconds, lastStep_ == session::BoxOperation::Set);
+    const QString reason = UnitReason(s, result, plan_.Boxes().timeoutSeconds, lastStep_ == session::BoxOperation::Set);
     // A transfer stopped mid-block: the port stays open until the box has
     // answered that block, so that the next load on it starts clean.
     if (session_.AnswerOwed()) {
@@ -389,12 +395,12 @@ private:
 // then the load, of no job. Every box of a gang without serial numbers loads
 // the one image packed here: a copy per box made the memory grow with every --port.
 std::shared_ptr<const session::UnitPlan> LoadPlanOf(const SessionPlan &plan) {
-  const Options &o = plan.options;
+  const LoadSettings &o = plan.Load().load;
   auto unit = std::make_shared<session::UnitPlan>();
-  unit->station = o.ports.join(QLatin1Char(','));
+  unit->station = plan.Boxes().ports.join(QLatin1Char(','));
   unit->frontEnd = QStringLiteral("cli");
-  unit->operatorName = o.operatorName;
-  unit->timeoutSeconds = o.timeoutSeconds;
+  unit->operatorName = plan.operatorName;
+  unit->timeoutSeconds = plan.Boxes().timeoutSeconds;
   if (o.modeGiven || o.powerGiven)
     unit->set = RequestOf(plan, session::BoxOperation::Set);
   unit->load = RequestOf(plan, session::BoxOperation::Load);
@@ -409,7 +415,7 @@ std::shared_ptr<const session::UnitPlan> LoadPlanOf(const SessionPlan &plan) {
 
 } // namespace
 
-std::optional<records::StoreLocation> RecordStore(const Options &options, QString *error) {
+std::optional<records::StoreLocation> RecordStore(const BoxOptions &options, QString *error) {
   if (options.noRecords)
     return records::StoreLocation{};
   return records::ParseStoreUrl(options.recordsUrl, error);
@@ -492,9 +498,9 @@ QString PortLimitRefusal(qsizetype ports) {
 }
 
 void RecordRefusedFile(const SessionPlan &plan) {
-  RunRecords run(plan.records, plan.options.operatorName);
+  RunRecords run(plan.records, plan.operatorName);
   const QDateTime now = QDateTime::currentDateTimeUtc();
-  for (const QString &port : plan.options.ports)
+  for (const QString &port : plan.Boxes().ports)
     run.attempts.Add({RequestOf(plan, session::BoxOperation::Load),
                       port,
                       SourceOf(plan),
@@ -533,14 +539,15 @@ int RunGang(EventSink &sink, InterruptWatcher &interrupts, const std::function<v
 
 int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
   const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
-  RunRecords records(plan.records, plan.options.operatorName);
+  RunRecords records(plan.records, plan.operatorName);
   const bool load = plan.command == Command::Load;
   const std::shared_ptr<const session::UnitPlan> unitPlan = load ? LoadPlanOf(plan) : nullptr;
   // With a serial-number plan each box's unit draws its number and packs its own image.
   std::unique_ptr<session::SerialNumbers> numbers;
-  if (load && plan.options.serialGiven) {
-    numbers = std::make_unique<session::SerialNumbers>(plan.options.serialPlan, plan.serialList, plan.firmware.ranges,
-                                                       QString(), records.recorder.get(), unitPlan->station);
+  if (load && plan.Load().load.serialGiven) {
+    numbers =
+        std::make_unique<session::SerialNumbers>(plan.Load().load.serialPlan, plan.serialList, plan.firmware.ranges,
+                                                 QString(), records.recorder.get(), unitPlan->station);
     QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(), [](const QString &text) {
       WriteStderr((QStringLiteral("kavrin-cli: ") + text + QLatin1Char('\n')).toUtf8());
     });
@@ -549,12 +556,12 @@ int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &inte
   return RunGang(
       sink, interrupts,
       [&](std::function<void()> done) {
-        auto running = std::make_shared<size_t>(size_t(plan.options.ports.size()));
+        auto running = std::make_shared<size_t>(size_t(plan.Boxes().ports.size()));
         const auto one = [running, done] {
           if (--*running == 0)
             done();
         };
-        for (const QString &port : plan.options.ports)
+        for (const QString &port : plan.Boxes().ports)
           if (load)
             runs.push_back(std::make_unique<LoadRun>(plan, unitPlan, port, int(runs.size()) + 1, layer, sink,
                                                      records.recorder.get(), numbers.get(), one));

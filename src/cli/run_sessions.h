@@ -13,26 +13,37 @@
 #include "unit/serial_plan.h"
 
 #include <optional>
+#include <variant>
 
 namespace cli {
 
 struct SessionPlan {
   Command command = Command::Verify; // load, verify, erase-program-verify, set or read-out
-  Options options;
+  // The command's options: BoxOptions for verify and erase-program-verify.
+  using CommandOptions = std::variant<BoxOptions, LoadOptions, SetOptions, ReadOutOptions>;
+  CommandOptions options;
+  QString operatorName; // who runs the units: load's --operator, else the login name
   // load: the accepted image; its leftOutNotice (when not empty) is the text
   // the window shows in its status bar.
   image::FirmwareFile firmware;
-  // read-out: the chosen chip; its bytes go to options.out through SaveReadOut.
+  // read-out: the chosen chip; its bytes go to ReadOut().out through SaveReadOut.
   std::optional<ChipTarget> chip;
   // Where every attempt is recorded (Off: nowhere), and the serial numbers drawn.
   records::StoreLocation records;
   // load with --serial-list: the list, read.
   unit::ListFile serialList;
+
+  const BoxOptions &Boxes() const {
+    return std::visit([](const auto &o) -> const BoxOptions & { return o; }, options);
+  }
+  const LoadOptions &Load() const { return std::get<LoadOptions>(options); }
+  const SetOptions &Set() const { return std::get<SetOptions>(options); }
+  const ReadOutOptions &ReadOut() const { return std::get<ReadOutOptions>(options); }
 };
 
 // The record store the options name: --no-records, --records URL, or the
 // default store. nullopt and *error for a URL that is not one.
-std::optional<records::StoreLocation> RecordStore(const Options &options, QString *error);
+std::optional<records::StoreLocation> RecordStore(const BoxOptions &options, QString *error);
 
 // Descriptors one open port holds: the device, its close signal, and the
 // completion and queue signals of its receive and transmit threads.
@@ -58,7 +69,7 @@ int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &inte
 // options.units), where the attempts are recorded.
 struct JobPlan {
   job::OpenedJob job;
-  Options options;
+  RunOptions options; // ports: those given, else the job's; operatorName: given, else the login name
   records::StoreLocation records;
 };
 

@@ -19,57 +19,67 @@ QStringList Args(std::initializer_list<const char *> list) {
   return out;
 }
 
-Options Parsed(Command command, std::initializer_list<const char *> args) {
+ParseResult ParsedResult(Command command, std::initializer_list<const char *> args) {
   const ParseResult r = ParseOptions(command, Args(args));
-  EXPECT_TRUE(r.options.has_value()) << r.error.toStdString();
-  return r.options.value_or(Options{});
+  EXPECT_TRUE(r.Ok() || r.help) << r.error.toStdString();
+  return r;
+}
+
+template <typename T> T Parsed(Command command, std::initializer_list<const char *> args) {
+  const ParseResult r = ParsedResult(command, args);
+  return r.Ok() ? r.Get<T>() : T{};
 }
 
 } // namespace
 
 TEST(CliOptions, GoodLinesInAnyOrderAndBothForms) {
-  const Options load = Parsed(Command::Load, {"--json", "--file=fw.hex", "--port", "ttyUSB0", "--sectors", "1-8,17,32",
-                                              "--port=/dev/ttyUSB1", "--count", "000123", "--mode=ONLINE", "--power",
-                                              "off", "--timeout=300"});
+  const LoadOptions load = Parsed<LoadOptions>(
+      Command::Load, {"--json", "--file=fw.hex", "--port", "ttyUSB0", "--sectors", "1-8,17,32", "--port=/dev/ttyUSB1",
+                      "--count", "000123", "--mode=ONLINE", "--power", "off", "--timeout=300"});
   EXPECT_EQ(load.ports, Args({"ttyUSB0", "/dev/ttyUSB1"}));
-  EXPECT_EQ(load.file, QStringLiteral("fw.hex"));
-  EXPECT_EQ(load.count, QStringLiteral("000123"));
-  EXPECT_EQ(load.sectorMask, 0x800100FFu);
-  EXPECT_EQ(load.mode, base::BoxMode::Online);
-  EXPECT_EQ(load.supply, base::BoxSupply::NoOutput);
+  EXPECT_EQ(load.load.firmware.file, QStringLiteral("fw.hex"));
+  EXPECT_EQ(load.load.count, QStringLiteral("000123"));
+  EXPECT_EQ(load.load.sectorMask, 0x800100FFu);
+  EXPECT_EQ(load.load.mode, base::BoxMode::Online);
+  EXPECT_EQ(load.load.supply, base::BoxSupply::NoOutput);
   EXPECT_EQ(load.timeoutSeconds, 300);
   EXPECT_TRUE(load.json);
 
   // What a load leaves unsaid is what the window starts with.
-  const Options plain = Parsed(Command::Load, {"--port", "COM3", "--file", "fw.hex"});
-  EXPECT_EQ(plain.count, QStringLiteral("999999"));
-  EXPECT_EQ(plain.sectorMask, 0xFFFFFFFFu);
-  EXPECT_EQ(plain.mode, base::BoxMode::Offline);
-  EXPECT_EQ(plain.supply, base::BoxSupply::FiveVolts);
+  const LoadOptions plain = Parsed<LoadOptions>(Command::Load, {"--port", "COM3", "--file", "fw.hex"});
+  EXPECT_EQ(plain.load.count, QStringLiteral("999999"));
+  EXPECT_EQ(plain.load.sectorMask, 0xFFFFFFFFu);
+  EXPECT_EQ(plain.load.mode, base::BoxMode::Offline);
+  EXPECT_EQ(plain.load.supply, base::BoxSupply::FiveVolts);
   EXPECT_EQ(plain.timeoutSeconds, 120);
-  EXPECT_FALSE(plain.modeGiven || plain.powerGiven);
-  EXPECT_TRUE(load.modeGiven && load.powerGiven);
+  EXPECT_FALSE(plain.load.modeGiven || plain.load.powerGiven);
+  EXPECT_TRUE(load.load.modeGiven && load.load.powerGiven);
 
-  const Options set = Parsed(Command::Set, {"--port", "p", "--count", "9999", "--mode", "offline", "--power", "5V"});
-  EXPECT_EQ(set.setCount, 9999);
-  const Options readOut =
-      Parsed(Command::ReadOut, {"--out", "chip.bin", "--chip", "PAC5223", "--dataflash=eeprom", "--port", "p"});
+  const SetOptions set =
+      Parsed<SetOptions>(Command::Set, {"--port", "p", "--count", "9999", "--mode", "offline", "--power", "5V"});
+  EXPECT_EQ(set.count, 9999);
+  const ReadOutOptions readOut = Parsed<ReadOutOptions>(
+      Command::ReadOut, {"--out", "chip.bin", "--chip", "PAC5223", "--dataflash=eeprom", "--port", "p"});
   EXPECT_EQ(readOut.dataflash, chip::DataflashUse::Eeprom);
   EXPECT_TRUE(readOut.dataflashGiven);
-  EXPECT_EQ(Parsed(Command::CheckFile, {"--", "--odd name.hex"}).file, QStringLiteral("--odd name.hex"));
-  EXPECT_EQ(Parsed(Command::CheckFile, {"--format=bin", "--", "--"}).file, QStringLiteral("--"));
+  const auto checked = [](std::initializer_list<const char *> args) {
+    return Parsed<CheckFileOptions>(Command::CheckFile, args).firmware;
+  };
+  EXPECT_EQ(checked({"--", "--odd name.hex"}).file, QStringLiteral("--odd name.hex"));
+  EXPECT_EQ(checked({"--format=bin", "--", "--"}).file, QStringLiteral("--"));
   // A raw binary and where it begins; a file's form is otherwise told by its content.
-  const Options raw = Parsed(Command::Load, {"--port", "p", "--file", "fw.bin", "--format", "bin", "--base=0x7F80"});
-  EXPECT_TRUE(raw.rawBinary);
-  EXPECT_EQ(raw.base, 0x7F80u);
-  EXPECT_EQ(Parsed(Command::CheckFile, {"--format=bin", "--base", "FFFFFFFF", "fw.bin"}).base, 0xFFFFFFFFu);
-  EXPECT_FALSE(Parsed(Command::CheckFile, {"--format", "auto", "fw.elf"}).rawBinary);
+  const LoadOptions raw =
+      Parsed<LoadOptions>(Command::Load, {"--port", "p", "--file", "fw.bin", "--format", "bin", "--base=0x7F80"});
+  EXPECT_TRUE(raw.load.firmware.rawBinary);
+  EXPECT_EQ(raw.load.firmware.base, 0x7F80u);
+  EXPECT_EQ(checked({"--format=bin", "--base", "FFFFFFFF", "fw.bin"}).base, 0xFFFFFFFFu);
+  EXPECT_FALSE(checked({"--format", "auto", "fw.elf"}).rawBinary);
   // Every command takes the language; unset, the system locale decides.
-  EXPECT_EQ(Parsed(Command::CheckFile, {"--lang", "EN", "f.hex"}).language, base::Language::English);
-  EXPECT_EQ(Parsed(Command::Records, {"--lang=zh"}).language, base::Language::Designed);
-  EXPECT_EQ(Parsed(Command::Ports, {}).language, std::nullopt);
+  EXPECT_EQ(ParsedResult(Command::CheckFile, {"--lang", "EN", "f.hex"}).language, base::Language::English);
+  EXPECT_EQ(ParsedResult(Command::Records, {"--lang=zh"}).language, base::Language::Designed);
+  EXPECT_EQ(ParsedResult(Command::Ports, {}).language, std::nullopt);
   // Help wins over everything else on the line, also over faults.
-  EXPECT_TRUE(Parsed(Command::Set, {"--bogus", "--help"}).help);
+  EXPECT_TRUE(ParsedResult(Command::Set, {"--bogus", "--help"}).help);
 }
 
 TEST(CliOptions, BadLinesNameTheOption) {
@@ -103,6 +113,7 @@ TEST(CliOptions, BadLinesNameTheOption) {
        "--port: \"/dev/ttyUSB0\" is given twice"},
       {Command::Load, {"--port", "--json", "--file", "f"}, "--port: needs a value, got the option \"--json\""},
       {Command::Load, {"--port", "p", "--file", "f", "--json=yes"}, "--json: takes no value"},
+      {Command::Load, {"--port", "p", "--file", "f", "--help=yes"}, "--help: takes no value"},
       {Command::Load,
        {"--port", "p", "--file", "f", "--records", "off", "--no-records"},
        "--no-records excludes --records"},
@@ -159,9 +170,42 @@ TEST(CliOptions, BadLinesNameTheOption) {
   for (const Case &c : cases) {
     const QStringList args = Args(c.args);
     const ParseResult r = ParseOptions(c.command, args);
-    EXPECT_FALSE(r.options.has_value()) << args.join(' ').toStdString();
+    EXPECT_FALSE(r.Ok()) << args.join(' ').toStdString();
     EXPECT_TRUE(r.error.startsWith(QString::fromUtf8(c.error)))
         << args.join(' ').toStdString() << " -> " << r.error.toStdString();
+  }
+}
+
+// The help lays each option out in a column, a name as wide as the column
+// included; continued descriptions line up; a load's help leaves out the
+// serial-number options it takes as job create's.
+TEST(CliOptions, HelpListsTheOptionsInTheirColumn) {
+  const QStringList help = {QStringLiteral("--help")};
+  const struct {
+    ParseResult parsed;
+    const char *text;
+    bool shown;
+  } cases[] = {
+      {ParseJobOptions(JobCommand::Create, help),
+       "  --serial-keep-failed  a unit that finally fails hands its number to the next\n"
+       "                      unit (default: the number is given up)\n  --help              show this text\n",
+       true},
+      {ParseJobOptions(JobCommand::Create, help),
+       "  --pin               protect the job with an engineer PIN: asked for twice on\n"
+       "                      the terminal without echo, or the first line of standard\n"
+       "                      input; kept only as a salted Argon2id hash\n\nA serial number of its own in each unit "
+       "(needs --mode online or --count 1: in\noffline mode the box burns one image into every chip):\n"
+       "  --serial-at ADDRESS where",
+       true},
+      {ParseOptions(Command::Load, help), "  --serial-at ADDRESS write each box's unit", true},
+      {ParseOptions(Command::Load, help), "--serial-format F", false},
+      {ParseOptions(Command::Set, {"--port", "p", "--help", "--count=x"}),
+       "\n\nSets every box's mode, target supply and count.\n\n  --port PORT         the box's", true},
+  };
+  for (const auto &c : cases) {
+    EXPECT_TRUE(c.parsed.help && !c.parsed.Ok());
+    EXPECT_EQ(c.parsed.helpText.contains(QString::fromUtf8(c.text)), c.shown) << c.text << "\nin\n"
+                                                                              << c.parsed.helpText.toStdString();
   }
 }
 
@@ -173,7 +217,7 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
   const QStringList hexJunk = {"-5", "xyz", " 5", "5 ", "+5", "0x", "0x-1", "123456789", "\u0663"};
   const QStringList job = {"--out", "o.kavjob", "--name", "n", "--file", "f", "--mode", "online"};
   const QStringList serial = job + QStringList{"--lot-size", "1", "--serial-at", "7F00", "--serial-format", "le32"};
-  using Stored = std::function<uint64_t(const Options &)>;
+  using Stored = std::function<uint64_t(const ParseResult &)>;
   const struct {
     bool jobCreate;
     Command command;
@@ -190,7 +234,7 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
        "0",
        "999999",
        "1000000",
-       [](const Options &o) { return o.count.toULongLong(); }},
+       [](const ParseResult &r) { return r.Get<LoadOptions>().load.count.toULongLong(); }},
       {false,
        Command::Set,
        {"--port", "p", "--mode", "online", "--power", "5v"},
@@ -198,7 +242,7 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
        "0",
        "9999",
        "10000",
-       [](const Options &o) { return uint64_t(o.setCount); }},
+       [](const ParseResult &r) { return uint64_t(r.Get<SetOptions>().count); }},
       {false,
        Command::Verify,
        {"--port", "p"},
@@ -206,7 +250,7 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
        "1",
        "86400",
        "86401",
-       [](const Options &o) { return uint64_t(o.timeoutSeconds); }},
+       [](const ParseResult &r) { return uint64_t(r.Get<BoxOptions>().timeoutSeconds); }},
       {false,
        Command::Run,
        {"--job", "j"},
@@ -214,17 +258,17 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
        "1",
        "1000000",
        "1000001",
-       [](const Options &o) { return uint64_t(o.units); }},
+       [](const ParseResult &r) { return uint64_t(r.Get<RunOptions>().units); }},
       {true, Command::Load, job + QStringList{"--lot-size", "1"}, "--retries", "0", "5", "6",
-       [](const Options &o) { return uint64_t(o.retries); }},
+       [](const ParseResult &r) { return uint64_t(r.Get<JobCreateOptions>().retries); }},
       {true, Command::Load, job, "--lot-size", "1", "1000000", "1000001",
-       [](const Options &o) { return uint64_t(o.lotSize); }},
+       [](const ParseResult &r) { return uint64_t(r.Get<JobCreateOptions>().lotSize); }},
       {true, Command::Load, serial, "--serial-start", "0", "4294967295", "4294967296",
-       [](const Options &o) { return uint64_t(o.serialPlan.start); }},
+       [](const ParseResult &r) { return uint64_t(r.Get<JobCreateOptions>().load.serialPlan.start); }},
       {true, Command::Load, serial, "--serial-step", "1", "4294967295", "4294967296",
-       [](const Options &o) { return uint64_t(o.serialPlan.step); }},
+       [](const ParseResult &r) { return uint64_t(r.Get<JobCreateOptions>().load.serialPlan.step); }},
       {true, Command::Load, serial, "--serial-block", "1", "1000", "1001",
-       [](const Options &o) { return uint64_t(o.serialPlan.blockSize); }},
+       [](const ParseResult &r) { return uint64_t(r.Get<JobCreateOptions>().load.serialPlan.blockSize); }},
       {false,
        Command::CheckFile,
        {"--format", "bin", "f"},
@@ -232,10 +276,11 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
        "0",
        "0xFFFFFFFF",
        "100000000",
-       [](const Options &o) { return uint64_t(o.base); },
+       [](const ParseResult &r) { return uint64_t(r.Get<CheckFileOptions>().firmware.base); },
        true},
       {true, Command::Load, job + QStringList{"--lot-size", "1", "--serial-format", "dec:2"}, "--serial-at", "0000",
-       "0x7FFE", "8000", [](const Options &o) { return uint64_t(o.serialPlan.address); }, true},
+       "0x7FFE", "8000",
+       [](const ParseResult &r) { return uint64_t(r.Get<JobCreateOptions>().load.serialPlan.address); }, true},
   };
   for (const auto &c : cases) {
     const auto parse = [&](const QString &value) {
@@ -243,16 +288,16 @@ TEST(CliOptions, NumberOptionsTakeOnlyTheirDigitsWithinTheirRange) {
       return c.jobCreate ? ParseJobOptions(JobCommand::Create, args) : ParseOptions(c.command, args);
     };
     const std::string what = c.option.toStdString() + " ";
-    EXPECT_TRUE(parse(c.least).options) << what << parse(c.least).error.toStdString();
+    EXPECT_TRUE(parse(c.least).Ok()) << what << parse(c.least).error.toStdString();
     const ParseResult most = parse(c.most);
-    ASSERT_TRUE(most.options) << what << most.error.toStdString();
-    EXPECT_EQ(c.stored(*most.options), c.most.toULongLong(nullptr, 0)) << what;
+    ASSERT_TRUE(most.Ok()) << what << most.error.toStdString();
+    EXPECT_EQ(c.stored(most), c.most.toULongLong(nullptr, 0)) << what;
     QStringList refused = (c.hex ? hexJunk : decimalJunk) + QStringList{c.above};
     if (const uint64_t least = c.least.toULongLong(nullptr, 0); least > 0)
       refused << QString::number(least - 1); // --units 0 would be "one per box"
     for (const QString &junk : refused) {
       const ParseResult r = parse(junk);
-      EXPECT_FALSE(r.options) << what << junk.toStdString();
+      EXPECT_FALSE(r.Ok()) << what << junk.toStdString();
       EXPECT_TRUE(r.error.startsWith(c.option + QStringLiteral(": expects ")) &&
                   r.error.endsWith(QStringLiteral(", got \"%1\"").arg(junk)))
           << what << junk.toStdString() << " -> " << r.error.toStdString();
@@ -342,12 +387,12 @@ TEST(CliOptions, OnePortUnderTwoNamesIsGivenTwice) {
   for (const auto &[first, second] : same) {
     const ParseResult r =
         ParseOptions(Command::Verify, {QStringLiteral("--port"), first, QStringLiteral("--port"), second});
-    EXPECT_FALSE(r.options.has_value()) << second.toStdString();
+    EXPECT_FALSE(r.Ok()) << second.toStdString();
     EXPECT_EQ(r.error.toStdString(),
               QStringLiteral("--port: \"%1\" is given twice, as \"%2\" before (two boxes cannot share a port)")
                   .arg(second, first)
                   .toStdString());
   }
   // Two devices are two boxes, whatever their names share.
-  EXPECT_EQ(Parsed(Command::Verify, {"--port", "/dev/null", "--port", "/dev/zero"}).ports.size(), 2);
+  EXPECT_EQ(Parsed<BoxOptions>(Command::Verify, {"--port", "/dev/null", "--port", "/dev/zero"}).ports.size(), 2);
 }
