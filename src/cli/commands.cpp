@@ -13,6 +13,7 @@
 #include "cli/result_class.h"
 #include "cli/run_sessions.h"
 #include "cli/summary_text.h"
+#include "cli/text_table.h"
 #include "image/firmware_file.h"
 #include "job/job_file.h"
 #include "records/query.h"
@@ -102,28 +103,18 @@ QString PortJsonLine(const serial::SerialDeviceInfo &info) {
 }
 
 QString PortTable(const std::vector<serial::SerialDeviceInfo> &ports) {
-  std::vector<QStringList> rows = {{QStringLiteral("PORT"), QStringLiteral("DEVICE"), QStringLiteral("DRIVER"),
-                                    QStringLiteral("USB"), QStringLiteral("SERIAL"), QStringLiteral("PRODUCT"),
-                                    QStringLiteral("ACCESS")}};
+  TextTable table({QStringLiteral("PORT"), QStringLiteral("DEVICE"), QStringLiteral("DRIVER"), QStringLiteral("USB"),
+                   QStringLiteral("SERIAL"), QStringLiteral("PRODUCT"), QStringLiteral("ACCESS")});
   for (const serial::SerialDeviceInfo &p : ports) {
     const QString product = QStringList{p.manufacturer, p.product}.join(QLatin1Char(' ')).trimmed();
-    rows.push_back({p.name, p.name == p.device ? QStringLiteral("-") : p.device, p.driver, p.UsbId(), p.serial, product,
-                    serial::PortAccessText(p)});
+    QStringList row = {p.name, p.name == p.device ? QStringLiteral("-") : p.device, p.driver, p.UsbId(), p.serial,
+                       product, serial::PortAccessText(p)};
+    for (QString &cell : row)
+      if (cell.isEmpty())
+        cell = QStringLiteral("-");
+    table.Add(row);
   }
-  std::vector<qsizetype> widths(rows[0].size(), 0);
-  for (const QStringList &row : rows)
-    for (qsizetype c = 0; c < row.size(); ++c)
-      widths[size_t(c)] = std::max(widths[size_t(c)], row[c].isEmpty() ? 1 : row[c].size());
-  QString text;
-  for (const QStringList &row : rows) {
-    QString line;
-    for (qsizetype c = 0; c < row.size(); ++c) {
-      const QString cell = row[c].isEmpty() ? QStringLiteral("-") : row[c];
-      line += c + 1 < row.size() ? cell.leftJustified(widths[size_t(c)] + 2) : cell;
-    }
-    text += line + QLatin1Char('\n');
-  }
-  return text;
+  return table.Text();
 }
 
 int RunPorts(const QStringList &args, const CliContext &) {
@@ -174,76 +165,6 @@ QString RecordsTable(const std::vector<records::Record> &rows) {
   return text;
 }
 
-QString YieldText(const records::DaySummary &d) {
-  const double yield = d.YieldPercent();
-  return yield < 0 ? QString() : QString::number(yield, 'f', 1);
-}
-
-QString SummaryTable(const std::vector<records::DaySummary> &days) {
-  std::vector<QStringList> rows = {{QStringLiteral("JOB"), QStringLiteral("DAY"), QStringLiteral("ATTEMPTS"),
-                                    QStringLiteral("PASSED"), QStringLiteral("FAILED"), QStringLiteral("INTERRUPTED"),
-                                    QStringLiteral("YIELD"), QStringLiteral("FAILURES")}};
-  for (const records::DaySummary &d : days) {
-    QStringList failures;
-    for (const QString &result : records::FailureResults())
-      if (const auto it = d.failures.find(result); it != d.failures.end())
-        failures << QStringLiteral("%1 %2").arg(result).arg(it->second);
-    const QString yield = YieldText(d);
-    rows.push_back({Printable(d.job), d.day.toString(Qt::ISODate), QString::number(d.attempts),
-                    QString::number(d.passed), QString::number(d.failed), QString::number(d.interrupted),
-                    yield.isEmpty() ? QStringLiteral("-") : yield + QLatin1Char('%'),
-                    failures.isEmpty() ? QStringLiteral("-") : failures.join(QStringLiteral(", "))});
-  }
-  std::vector<qsizetype> widths(rows[0].size(), 0);
-  for (const QStringList &row : rows)
-    for (qsizetype c = 0; c < row.size(); ++c)
-      widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
-  QString text;
-  for (const QStringList &row : rows) {
-    QString line;
-    for (qsizetype c = 0; c < row.size(); ++c) {
-      const qsizetype width = widths[size_t(c)];
-      // Counts line up on the right, texts on the left.
-      line += c >= 2 && c <= 6 ? row[c].rightJustified(width) : row[c];
-      if (c + 1 < row.size())
-        line += QString(c >= 2 && c <= 6 ? 0 : width - row[c].size(), QLatin1Char(' ')) + QStringLiteral("  ");
-    }
-    text += line + QLatin1Char('\n');
-  }
-  return text;
-}
-
-QString SummaryCsv(const std::vector<records::DaySummary> &days) {
-  QString text = QStringLiteral("job,day,attempts,passed,failed,interrupted,yield_percent,") +
-                 records::FailureResults().join(QLatin1Char(',')) + QStringLiteral("\r\n");
-  for (const records::DaySummary &d : days) {
-    text += records::CsvText(d.job) + QLatin1Char(',') + d.day.toString(Qt::ISODate) +
-            QStringLiteral(",%1,%2,%3,%4,").arg(d.attempts).arg(d.passed).arg(d.failed).arg(d.interrupted) +
-            YieldText(d);
-    for (const QString &result : records::FailureResults()) {
-      const auto it = d.failures.find(result);
-      text += QLatin1Char(',') + QString::number(it == d.failures.end() ? 0 : it->second);
-    }
-    text += QStringLiteral("\r\n");
-  }
-  return text;
-}
-
-QByteArray SummaryJsonLine(const records::DaySummary &d) {
-  JsonLine line;
-  line.Add("job", d.job).Add("day", d.day.toString(Qt::ISODate));
-  line.Add("attempts", d.attempts).Add("passed", d.passed).Add("failed", d.failed).Add("interrupted", d.interrupted);
-  if (d.YieldPercent() < 0)
-    line.AddNull("yield_percent");
-  else
-    line.AddFixed("yield_percent", d.YieldPercent(), 1);
-  for (const QString &result : records::FailureResults()) {
-    const auto it = d.failures.find(result);
-    line.Add(result.toLatin1().constData(), int64_t(it == d.failures.end() ? 0 : it->second));
-  }
-  return line.Text();
-}
-
 int RunRecords(const QStringList &args, const CliContext &) {
   int status = 0;
   const std::optional<RecordsOptions> options = Parse<RecordsOptions>(Command::Records, args, status);
@@ -274,38 +195,24 @@ int RunRecords(const QStringList &args, const CliContext &) {
   filter.job = options->job;
   filter.serial = options->serial;
   filter.operatorName = options->operatorName;
-  if (options->summary && options->per != QLatin1String("day")) {
+  const auto unread = [&](const QString &why) {
+    Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), why));
+    return 1;
+  };
+  if (options->summary) {
     const records::SummaryPer per = options->per == QLatin1String("hour")      ? records::SummaryPer::Hour
                                     : options->per == QLatin1String("station") ? records::SummaryPer::Station
-                                                                               : records::SummaryPer::Operator;
+                                    : options->per == QLatin1String("operator") ? records::SummaryPer::Operator
+                                                                                : records::SummaryPer::Day;
     std::vector<records::UnitSummary> rows;
-    if (!records::SummarizeUnits(*where, filter, per, &rows, &error)) {
-      Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
-      return 1;
-    }
+    if (!records::SummarizeUnits(*where, filter, per, &rows, &error))
+      return unread(error);
     if (options->format == QLatin1String("json"))
       WriteStdout(UnitSummaryJson(rows, per));
     else if (options->format == QLatin1String("csv"))
       WriteStdout(UnitSummaryCsv(rows, per).toUtf8());
     else
       Print(UnitSummaryTable(rows, per));
-    return 0;
-  }
-  if (options->summary) {
-    std::vector<records::DaySummary> days;
-    if (!records::Summarize(*where, filter, &days, &error)) {
-      Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
-      return 1;
-    }
-    if (options->format == QLatin1String("json")) {
-      for (const records::DaySummary &d : days)
-        WriteStdout(SummaryJsonLine(d));
-    } else {
-      if (options->format == QLatin1String("csv"))
-        WriteStdout(SummaryCsv(days).toUtf8());
-      else
-        Print(SummaryTable(days));
-    }
     return 0;
   }
   std::vector<records::Record> table;
@@ -331,10 +238,8 @@ int RunRecords(const QStringList &args, const CliContext &) {
         return true;
       },
       &error);
-  if (!read) {
-    Complain(QStringLiteral("kavrin-cli records: cannot read %1: %2\n").arg(where->Describe(), error));
-    return 1;
-  }
+  if (!read)
+    return unread(error);
   if (options->format == QLatin1String("csv") && !csv.isEmpty())
     WriteStdout(csv.toUtf8());
   if (options->format == QLatin1String("table"))

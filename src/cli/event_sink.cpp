@@ -4,6 +4,7 @@
 #include "base/printable.h"
 #include "cli/console.h"
 #include "cli/json_line.h"
+#include "records/yield.h"
 #include "session/operator_text.h"
 
 #include <algorithm>
@@ -55,9 +56,8 @@ QString LotText(const LotInfo &lot) {
                      .arg(lot.passed)
                      .arg(lot.failed)
                      .arg(lot.lotSize);
-  if (lot.passed + lot.failed > 0)
-    text += QStringLiteral(", yield %1 %")
-                .arg(QString::number(100.0 * double(lot.passed) / double(lot.passed + lot.failed), 'f', 1));
+  if (const double yield = records::YieldPercent(lot.passed, lot.failed); yield >= 0)
+    text += QStringLiteral(", yield %1 %").arg(QString::number(yield, 'f', 1));
   if (lot.lotSize > 0 && lot.passed >= lot.lotSize)
     text += QStringLiteral(", complete");
   if (!lot.current)
@@ -144,10 +144,10 @@ void JsonEventSink::Lot(const LotInfo &lot) {
   }
   line.Add("passed", int64_t(lot.passed)).Add("failed", int64_t(lot.failed)).Add("lot_size", int64_t(lot.lotSize));
   line.AddBool("complete", lot.lotSize > 0 && lot.passed >= lot.lotSize).AddBool("current", lot.current);
-  if (lot.passed + lot.failed == 0)
+  if (const double yield = records::YieldPercent(lot.passed, lot.failed); yield < 0)
     line.AddNull("yield_percent");
   else
-    line.AddFixed("yield_percent", 100.0 * double(lot.passed) / double(lot.passed + lot.failed), 1);
+    line.AddFixed("yield_percent", yield, 1);
   out_(line.Text());
 }
 

@@ -224,8 +224,8 @@ const char *const kIntroRecords = "Usage: kavrin-cli records [--since DATE] [--u
                                   "each job per local day: attempts, units passed and failed, the yield and the\n"
                                   "failed units by the result of their last attempt. A unit is one board: the\n"
                                   "records of a job that share a unit; an attempt interrupted or cancelled by the\n"
-                                  "operator leaves its unit neither passed nor failed. Per hour, per station and\n"
-                                  "per operator the units are counted from the store's unit rows: where a unit\n"
+                                  "operator leaves its unit neither passed nor failed. Per day, hour, station and\n"
+                                  "operator alike the units are counted from the store's unit rows: where a unit\n"
                                   "ended (one that never ended, where it started, as interrupted), its attempts\n"
                                   "with it; per operator, by who started it.\n"
                                   "\n";

@@ -2,6 +2,7 @@
 
 #include "base/printable.h"
 #include "cli/json_line.h"
+#include "cli/text_table.h"
 #include "records/record.h"
 #include "records/yield.h"
 
@@ -23,7 +24,25 @@ QString Yield(const records::UnitFigures &f) {
 // day the clocks change is still one hour.
 QString HourText(const QDateTime &hour) { return hour.toOffsetFromUtc(hour.offsetFromUtc()).toString(Qt::ISODate); }
 
+// The key columns' names, as CSV and JSON name them (the table in capitals).
+QStringList KeyNames(SummaryPer per) {
+  switch (per) {
+  case SummaryPer::Day:
+    return {QStringLiteral("job"), QStringLiteral("day")};
+  case SummaryPer::Hour:
+    return {QStringLiteral("job"), QStringLiteral("hour")};
+  case SummaryPer::Station:
+    return {QStringLiteral("station"), QStringLiteral("host"), QStringLiteral("job")};
+  case SummaryPer::Operator:
+    break;
+  }
+  return {QStringLiteral("operator"), QStringLiteral("job")};
+}
+
+// The keys as the table shows them.
 QStringList Keys(const UnitSummary &s, SummaryPer per) {
+  if (per == SummaryPer::Day)
+    return {s.job, s.day.toString(Qt::ISODate)};
   if (per == SummaryPer::Hour)
     return {s.job, s.hour.toString(QStringLiteral("yyyy-MM-dd HH:mm"))};
   if (per == SummaryPer::Operator)
@@ -34,14 +53,16 @@ QStringList Keys(const UnitSummary &s, SummaryPer per) {
 } // namespace
 
 QString UnitSummaryTable(const std::vector<UnitSummary> &rows, SummaryPer per) {
-  QStringList header = per == SummaryPer::Hour ? QStringList{QStringLiteral("JOB"), QStringLiteral("HOUR")}
-                       : per == SummaryPer::Operator
-                           ? QStringList{QStringLiteral("OPERATOR"), QStringLiteral("JOB")}
-                           : QStringList{QStringLiteral("STATION"), QStringLiteral("HOST"), QStringLiteral("JOB")};
+  QStringList header = KeyNames(per);
+  for (QString &name : header)
+    name = name.toUpper();
   const qsizetype keys = header.size();
   header << QStringLiteral("ATTEMPTS") << QStringLiteral("PASSED") << QStringLiteral("FAILED")
          << QStringLiteral("INTERRUPTED") << QStringLiteral("YIELD") << QStringLiteral("FAILURES");
-  std::vector<QStringList> table = {header};
+  // Counts line up on the right, texts on the left.
+  std::vector<TextTable::Align> align(size_t(keys), TextTable::Align::Left);
+  align.resize(size_t(header.size() - 1), TextTable::Align::Right);
+  TextTable table(header, align);
   for (const UnitSummary &s : rows) {
     QStringList row;
     for (const QString &key : Keys(s, per))
@@ -54,33 +75,13 @@ QString UnitSummaryTable(const std::vector<UnitSummary> &rows, SummaryPer per) {
     row << QString::number(s.figures.attempts) << QString::number(s.figures.passed) << QString::number(s.figures.failed)
         << QString::number(s.figures.interrupted) << (yield.isEmpty() ? QStringLiteral("-") : yield + QLatin1Char('%'))
         << (failures.isEmpty() ? QStringLiteral("-") : failures.join(QStringLiteral(", ")));
-    table.push_back(row);
+    table.Add(row);
   }
-  std::vector<qsizetype> widths(size_t(header.size()), 0);
-  for (const QStringList &row : table)
-    for (qsizetype c = 0; c < row.size(); ++c)
-      widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
-  QString text;
-  for (const QStringList &row : table) {
-    QString line;
-    for (qsizetype c = 0; c < row.size(); ++c) {
-      // Counts line up on the right, texts on the left; the last column runs on.
-      const bool count = c >= keys && c < row.size() - 1;
-      const QString cell = count                ? row[c].rightJustified(widths[size_t(c)])
-                           : c + 1 < row.size() ? row[c].leftJustified(widths[size_t(c)])
-                                                : row[c];
-      line += (c ? QStringLiteral("  ") : QString()) + cell;
-    }
-    text += line + QLatin1Char('\n');
-  }
-  return text;
+  return table.Text();
 }
 
 QString UnitSummaryCsv(const std::vector<UnitSummary> &rows, SummaryPer per) {
-  QString text = (per == SummaryPer::Hour       ? QStringLiteral("job,hour")
-                  : per == SummaryPer::Operator ? QStringLiteral("operator,job")
-                                                : QStringLiteral("station,host,job")) +
-                 QStringLiteral(",attempts,passed,failed,interrupted,yield_percent,") +
+  QString text = KeyNames(per).join(QLatin1Char(',')) + QStringLiteral(",attempts,passed,failed,interrupted,yield_percent,") +
                  records::FailureResults().join(QLatin1Char(',')) + QStringLiteral("\r\n");
   for (const UnitSummary &s : rows) {
     QStringList keys;
@@ -106,12 +107,10 @@ QByteArray UnitSummaryJson(const std::vector<UnitSummary> &rows, SummaryPer per)
   QByteArray out;
   for (const UnitSummary &s : rows) {
     JsonLine line;
-    if (per == SummaryPer::Hour)
-      line.Add("job", s.job).Add("hour", HourText(s.hour));
-    else if (per == SummaryPer::Operator)
-      line.Add("operator", s.operatorName).Add("job", s.job);
-    else
-      line.Add("station", s.station).Add("host", s.host).Add("job", s.job);
+    const QStringList names = KeyNames(per);
+    const QStringList keys = per == SummaryPer::Hour ? QStringList{s.job, HourText(s.hour)} : Keys(s, per);
+    for (qsizetype k = 0; k < names.size(); ++k)
+      line.Add(names[k].toLatin1().constData(), keys[k]);
     line.Add("attempts", s.figures.attempts).Add("passed", s.figures.passed).Add("failed", s.figures.failed);
     line.Add("interrupted", s.figures.interrupted);
     if (s.figures.YieldPercent() < 0)

@@ -324,8 +324,15 @@ bool Connection::Exec(const QString &sql, QString *error) {
   return false;
 }
 
-bool Connection::Transaction(QString *error, const std::function<bool()> &body) {
-  if (!Open(error) || !Exec(sqlite_ ? Sql("BEGIN IMMEDIATE") : Sql("BEGIN"), error))
+bool Connection::Transaction(QString *error, const std::function<bool()> &body, Begin begin) {
+  if (!Open(error))
+    return false;
+  if (begin == Begin::Snapshot && sqlite_)
+    return body();
+  const QString start = begin == Begin::Snapshot             ? Sql("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
+                        : begin == Begin::Write && sqlite_ ? Sql("BEGIN IMMEDIATE")
+                                                           : Sql("BEGIN");
+  if (!Exec(start, error))
     return false;
   if (body() && Exec(Sql("COMMIT"), error))
     return true;
@@ -451,26 +458,26 @@ bool Connection::Checkpoint(QString *error) {
 bool Connection::MakeSchema(QString *error) {
   // One writer at a time makes the schema: SQLite's write lock, or a lock of
   // the server that several stations may race for on their first start.
-  if (!Exec(sqlite_ ? Sql("BEGIN IMMEDIATE") : Sql("BEGIN"), error))
+  if (!Transaction(error, [&] { return MakeSchemaSteps(error); }))
     return false;
-  const auto fail = [&] {
-    QString ignored;
-    Exec(Sql("ROLLBACK"), &ignored);
-    return false;
-  };
+  version_ = kSchemaVersion;
+  return true;
+}
+
+bool Connection::MakeSchemaSteps(QString *error) {
   // SET LOCAL keeps the server's "already exists" notices off the console.
   if (!sqlite_ && (!Exec(Sql("SET LOCAL client_min_messages TO warning"), error) ||
                    !Exec(Sql("SELECT pg_advisory_xact_lock(7251031)"), error)))
-    return fail();
+    return false;
   if (!Exec(Sql("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"), error))
-    return fail();
+    return false;
   int version = 0;
   {
     QSqlQuery q(Database());
     if (!q.exec(Sql("SELECT COALESCE(MAX(version), 0) FROM schema_version")) || !q.next()) {
       if (error)
         *error = ErrorText(q.lastError());
-      return fail();
+      return false;
     }
     version = q.value(0).toInt();
   }
@@ -479,57 +486,54 @@ bool Connection::MakeSchema(QString *error) {
       *error = QStringLiteral("the store's schema version %1 is newer than this program's %2")
                    .arg(version)
                    .arg(kSchemaVersion);
-    return fail();
+    return false;
   }
   // Each later version adds its step here, run when the stored version is older.
   if (version < 1) {
     if (!Exec(CreateTableSql(sqlite_), error))
-      return fail();
+      return false;
     for (const char *index : kIndexes)
       if (!Exec(Sql(index), error))
-        return fail();
+        return false;
   }
   for (const AddedColumn &c : kAddedColumns)
     if (version < c.version && !Exec(QStringLiteral("ALTER TABLE programming_records ADD COLUMN %1 %2 NOT NULL "
                                                     "DEFAULT %3")
                                          .arg(QLatin1String(c.name), QLatin1String(c.type), QLatin1String(c.fill)),
                                      error))
-      return fail();
+      return false;
   if (version < 2 && !Exec(Sql(kJobIndex), error))
-    return fail();
+    return false;
   if (version < 3 && (!Exec(Sql(kUnitIndex), error) || !Exec(Sql(kUnitHoursTable), error)))
-    return fail();
+    return false;
   if (version < 4)
     for (const char *sql : kVersion4)
       if (!Exec(Sql(sql), error))
-        return fail();
+        return false;
   if (version < 5) {
     for (const char *sql : kVersion5)
       if (!Exec(Sql(sql), error))
-        return fail();
+        return false;
     if (sqlite_ && !Exec(Sql(kSpoolOps), error))
-      return fail();
+      return false;
     // A spool's records are another store's: its units are made there.
     if (!spool_ && (!Exec(Sql("INSERT INTO units ") + DerivedUnitsSql(true) + Sql(" ON CONFLICT (job_name, unit_uid) DO NOTHING"), error) || !Exec(Sql(kFillLots), error) ||
                     !Exec(Sql("DELETE FROM unit_hours"), error) || !Exec(Sql(kFillUnitHours), error)))
-      return fail();
+      return false;
     if (!sqlite_)
       for (const QString &sql : UnitsChangedSql())
         if (!Exec(sql, error))
-          return fail();
+          return false;
   }
   if (version < 6)
     for (const char *sql : kVersion6)
       if (!Exec(Sql(sql), error))
-        return fail();
+        return false;
   if (version < 7 && !Exec(Sql(kVersion7), error))
-    return fail();
+    return false;
   if (version < kSchemaVersion &&
       !Exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kSchemaVersion), error))
-    return fail();
-  if (!Exec(Sql("COMMIT"), error))
-    return fail();
-  version_ = kSchemaVersion;
+    return false;
   return true;
 }
 
@@ -583,22 +587,19 @@ QString Connection::SelectList() const {
 bool Connection::MarkSpool(QString *error) {
   // Marked in one transaction, so that two runs starting on a new spool
   // cannot both mark it.
-  if (!Exec(Sql("BEGIN IMMEDIATE"), error))
-    return false;
-  const auto fail = [&] {
-    QString ignored;
-    Exec(Sql("ROLLBACK"), &ignored);
-    return false;
-  };
+  return Transaction(error, [&] { return MarkSpoolSteps(error); });
+}
+
+bool Connection::MarkSpoolSteps(QString *error) {
   if (!Exec(Sql("CREATE TABLE IF NOT EXISTS spool_destination (user_name TEXT NOT NULL, host TEXT NOT NULL, "
                 "port INTEGER NOT NULL, database_name TEXT NOT NULL)"),
             error))
-    return fail();
+    return false;
   QSqlQuery q(Database());
   if (!q.exec(Sql("SELECT user_name, host, port, database_name FROM spool_destination"))) {
     if (error)
       *error = ErrorText(q.lastError());
-    return fail();
+    return false;
   }
   if (q.next()) {
     StoreLocation marked = where_;
@@ -611,9 +612,9 @@ bool Connection::MarkSpool(QString *error) {
       if (error)
         *error = QStringLiteral("the spool %1 holds records for %2, not for %3")
                      .arg(where_.sqlitePath, marked.Describe(), where_.Describe());
-      return fail();
+      return false;
     }
-    return Exec(Sql("COMMIT"), error) || fail();
+    return true;
   }
   q.finish();
   q.prepare(Sql("INSERT INTO spool_destination VALUES (?, ?, ?, ?)"));
@@ -624,9 +625,9 @@ bool Connection::MarkSpool(QString *error) {
   if (!q.exec()) {
     if (error)
       *error = ErrorText(q.lastError());
-    return fail();
+    return false;
   }
-  return Exec(Sql("COMMIT"), error) || fail();
+  return true;
 }
 
 bool Connection::SpoolContents(qint64 *rows, QString *destination, QString *error) {
@@ -670,34 +671,32 @@ bool Connection::Insert(std::span<const Record> rows, QString *error) {
     }
   }
   // The records of a batch go together: one transaction for them all.
-  if (!Exec(Sql("BEGIN"), error))
-    return false;
-  const auto fail = [&] {
-    QString ignored;
-    Exec(Sql("ROLLBACK"), &ignored);
-    return false;
-  };
-  for (const Record &r : rows) {
-    if (r.recordUid.isEmpty()) {
-      // It would pass for a copy of the first such record and vanish.
-      if (error)
-        *error = QStringLiteral("a record without a record_uid");
-      return fail();
-    }
-    int i = 0;
-    for (const Field &f : Fields()) {
-      if (f.kind == Field::Integer)
-        insert_->bindValue(i++, r.*f.integer);
-      else
-        insert_->bindValue(i++, TextValue(FieldText(r, f)));
-    }
-    if (!insert_->exec()) {
-      if (error)
-        *error = ErrorText(insert_->lastError());
-      return fail();
-    }
-  }
-  return Exec(Sql("COMMIT"), error) || fail();
+  return Transaction(
+      error,
+      [&] {
+        for (const Record &r : rows) {
+          if (r.recordUid.isEmpty()) {
+            // It would pass for a copy of the first such record and vanish.
+            if (error)
+              *error = QStringLiteral("a record without a record_uid");
+            return false;
+          }
+          int i = 0;
+          for (const Field &f : Fields()) {
+            if (f.kind == Field::Integer)
+              insert_->bindValue(i++, r.*f.integer);
+            else
+              insert_->bindValue(i++, TextValue(FieldText(r, f)));
+          }
+          if (!insert_->exec()) {
+            if (error)
+              *error = ErrorText(insert_->lastError());
+            return false;
+          }
+        }
+        return true;
+      },
+      Begin::Deferred);
 }
 
 bool Connection::Read(QSqlQuery &q, std::vector<Record> *rows, QString *error) {
@@ -813,42 +812,6 @@ bool Connection::Select(const Filter &f, std::vector<Record> *rows, QString *err
   return Read(q, rows, error);
 }
 
-bool Connection::JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error) {
-  if (!Open(error))
-    return false;
-  if (version_ < 2 || NoneCanMatch(f))
-    return true; // a store of no jobs
-  QVariantList values;
-  const QString sql = Sql("SELECT id, job_name, lot, CASE WHEN unit_uid = '' THEN record_uid ELSE unit_uid END, "
-                          "attempt, finished_at, result FROM programming_records WHERE job_name <> ''") +
-                      Conditions(f, &values);
-  QSqlQuery q(Database());
-  q.setForwardOnly(true);
-  if (!PrepareQuery(q, sql, values, error) || !ExecQuery(q, error))
-    return false;
-  JobAttempt a;
-  while (q.next()) {
-    a.id = q.value(0).toLongLong();
-    a.job = q.value(1).toString();
-    a.lot = q.value(2).toString();
-    a.unit = q.value(3).toString();
-    a.attempt = q.value(4).toLongLong();
-    a.finishedAt = TimeFromText(q.value(5).toString());
-    a.result = q.value(6).toString();
-    if (!each(a)) {
-      q.finish();
-      return true;
-    }
-  }
-  if (q.lastError().isValid()) {
-    if (error)
-      *error = ErrorText(q.lastError());
-    return false;
-  }
-  q.finish();
-  return true;
-}
-
 bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QString *error) {
   if (!Open(error))
     return false;
@@ -901,66 +864,6 @@ bool Connection::UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QSt
   return true;
 }
 
-bool Connection::Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error) {
-  if (!Open(error))
-    return false;
-  if (version_ < 2 || (version_ < 6 && !f.operatorName.isEmpty()))
-    return true; // a store of no jobs, or of no operators
-  const QString at = Sql("CASE WHEN ended_at = '' THEN started_at ELSE ended_at END");
-  QString where;
-  QVariantList values;
-  if (f.since) {
-    where += Sql(" AND ") + at + Sql(" >= ?");
-    values << TimeText(*f.since);
-  }
-  if (f.until) {
-    where += Sql(" AND ") + at + Sql(" < ?");
-    values << TimeText(*f.until);
-  }
-  for (const auto &[column, value] :
-       {std::pair{"job_name", f.job}, std::pair{"lot", f.lot}, std::pair{"operator", f.operatorName}}) {
-    if (value.isEmpty())
-      continue;
-    where += QStringLiteral(" AND %1 = ?").arg(QLatin1String(column));
-    values << value;
-  }
-  const QString from =
-      version_ < 5 ? Sql("(") + DerivedUnitsSql(version_ >= 4) + Sql(") AS derived") : Sql("units");
-  QSqlQuery q(Database());
-  q.setForwardOnly(true);
-  if (!PrepareQuery(q,
-                    Sql("SELECT unit_uid, job_name, lot, serial, started_at, ended_at, verdict, result, attempts, ") +
-                        (version_ < 6 ? Sql("''") : Sql("operator")) + Sql(", holds_until FROM ") + from +
-                        Sql(" WHERE job_name <> ''") + where,
-                    values, error) ||
-      !ExecQuery(q, error))
-    return false;
-  UnitRow u;
-  while (q.next()) {
-    u.unitUid = q.value(0).toString();
-    u.jobName = q.value(1).toString();
-    u.lot = q.value(2).toString();
-    u.serial = q.value(3).toString();
-    u.startedAt = TimeFromText(q.value(4).toString());
-    u.endedAt = TimeFromText(q.value(5).toString());
-    u.verdict = q.value(6).toString();
-    u.result = q.value(7).toString();
-    u.attempts = q.value(8).toLongLong();
-    u.operatorName = q.value(9).toString();
-    u.holdsUntil = TimeFromText(q.value(10).toString());
-    if (!each(u)) {
-      q.finish();
-      return true;
-    }
-  }
-  if (q.lastError().isValid()) {
-    if (error)
-      *error = ErrorText(q.lastError());
-    return false;
-  }
-  return true;
-}
-
 bool Connection::Jobs(QStringList *jobs, QString *error) {
   if (!Open(error))
     return false;
@@ -993,21 +896,22 @@ bool Connection::Oldest(int limit, std::vector<Record> *rows, QString *error) {
 }
 
 bool Connection::DeleteByUid(std::span<const Record> rows, QString *error) {
-  if (!Open(error) || !Exec(Sql("BEGIN"), error))
-    return false;
-  QSqlQuery q(Database());
-  q.prepare(Sql("DELETE FROM programming_records WHERE record_uid = ?"));
-  for (const Record &r : rows) {
-    q.bindValue(0, r.recordUid);
-    if (!q.exec()) {
-      if (error)
-        *error = ErrorText(q.lastError());
-      QString ignored;
-      Exec(Sql("ROLLBACK"), &ignored);
-      return false;
-    }
-  }
-  return Exec(Sql("COMMIT"), error);
+  return Transaction(
+      error,
+      [&] {
+        QSqlQuery q(Database());
+        q.prepare(Sql("DELETE FROM programming_records WHERE record_uid = ?"));
+        for (const Record &r : rows) {
+          q.bindValue(0, r.recordUid);
+          if (!q.exec()) {
+            if (error)
+              *error = ErrorText(q.lastError());
+            return false;
+          }
+        }
+        return true;
+      },
+      Begin::Deferred);
 }
 
 } // namespace records::db

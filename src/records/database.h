@@ -54,17 +54,6 @@ inline constexpr int kLeastConnectTimeoutS = 2;
 inline constexpr int kMostFilePaths = 4096;
 inline constexpr int kMostPathsMerged = 16;
 
-// What the yield figures need of one attempt of a job.
-struct JobAttempt {
-  qint64 id = 0;
-  QString job;
-  QString lot;
-  QString unit; // unit_uid, or the record's own uid when it has none
-  qint64 attempt = 0;
-  QDateTime finishedAt;
-  QString result;
-};
-
 class Connection {
 public:
   enum class Target { Store, Spool }; // Spool: the local SQLite file even for PostgreSQL
@@ -109,18 +98,10 @@ public:
   bool Insert(std::span<const Record> rows, QString *error);
   // Newest first, as the filter says.
   bool Select(const Filter &f, std::vector<Record> *rows, QString *error);
-  // Every record of a job that the filter's range, result, job, lot, serial
-  // and operator match, in no particular order, in one pass; `each` returns false to stop.
-  bool JobAttempts(const Filter &f, const std::function<bool(const JobAttempt &)> &each, QString *error);
   // The units whose last attempt is of the filter's job and lot (range: the
   // hours that attempt finished in), summed per UTC hour and result, in no
   // particular order. A store older than unit_hours is summed from its rows.
   bool UnitsByHour(const Filter &f, std::vector<HourUnits> *hours, QString *error);
-  // The units of jobs whose end (a unit without one: its start) is in the
-  // filter's range, of its job, lot and operator, in no particular order; those of a
-  // store older than version 5 derived from its records. `each` returns
-  // false to stop.
-  bool Units(const Filter &f, const std::function<bool(const UnitRow &)> &each, QString *error);
   // The names of the store's jobs, in order.
   bool Jobs(QStringList *jobs, QString *error);
   // Oldest first by id: the spool's order.
@@ -133,10 +114,15 @@ public:
   QSqlDatabase Database() const;
   // Runs one statement; false and the database's message on a failure.
   bool Exec(const QString &sql, QString *error);
-  // Opens when not open and runs `body` in one transaction, holding the
-  // store's write lock from its start with SQLite (with PostgreSQL what
-  // `body` locks); rolls back when `body` or the commit fails.
-  bool Transaction(QString *error, const std::function<bool()> &body);
+  // How a transaction begins. Write holds SQLite's write lock from its start
+  // (with PostgreSQL `body` locks what it needs); Deferred takes it at the
+  // first write; Snapshot gives a server's reads one view of the store, read
+  // only, and runs `body` without a transaction on SQLite.
+  enum class Begin { Write, Deferred, Snapshot };
+  // Opens when not open and runs `body` in one transaction that begins as
+  // `begin` says; rolls back when `body` or the commit fails. Every
+  // transaction of the store goes through here.
+  bool Transaction(QString *error, const std::function<bool()> &body, Begin begin = Begin::Write);
 
 private:
   // A read-only SQLite connection that SQLite cannot give its lock files.
@@ -144,8 +130,10 @@ private:
   // Opens the file again as SQLite's "immutable" and sets the note.
   bool OpenAsItStands(QString *error);
   bool MakeSchema(QString *error);
+  bool MakeSchemaSteps(QString *error); // within MakeSchema's transaction
   bool CheckSchema(QString *error);
   bool MarkSpool(QString *error);
+  bool MarkSpoolSteps(QString *error); // within MarkSpool's transaction
   // The distinct file paths holding `contains`; *tooMany when there are more
   // than kMostFilePaths paths in all.
   bool FilePaths(const QString &contains, QStringList *paths, bool *tooMany, QString *error);

@@ -1,5 +1,6 @@
 #include "records/line.h"
 #include "records/unit_row.h"
+#include "records/yield.h"
 
 #include <algorithm>
 #include <map>
@@ -11,15 +12,11 @@ namespace {
 const QString kPassed = QStringLiteral("passed");
 const QString kFailed = QStringLiteral("failed");
 
-double Percent(qint64 passed, qint64 failed) {
-  return passed + failed > 0 ? 100.0 * double(passed) / double(passed + failed) : -1.0;
-}
-
 bool Later(const QDateTime &a, const QDateTime &b) { return a.isValid() && (!b.isValid() || a > b); }
 
 } // namespace
 
-double StationFigures::YieldPercent() const { return Percent(passedToday, failedToday); }
+double StationFigures::YieldPercent() const { return records::YieldPercent(passedToday, failedToday); }
 
 qint64 StationFigures::IdleMinutes(const QDateTime &now) const {
   if (running > 0)
@@ -29,7 +26,7 @@ qint64 StationFigures::IdleMinutes(const QDateTime &now) const {
   return std::max<qint64>(0, lastActive.msecsTo(now) / 60000);
 }
 
-double LineFigures::YieldPercent() const { return Percent(passed, failed); }
+double LineFigures::YieldPercent() const { return records::YieldPercent(passed, failed); }
 
 QDateTime LineSince(const QDateTime &now, const QDateTime &dayStart) { return std::min(dayStart, now.addSecs(-3600)); }
 

@@ -132,22 +132,17 @@ bool ReadLine(db::Connection &c, const QDateTime &now, const QDateTime &dayStart
            c.Exec(on ? QStringLiteral("SET LOCAL enable_sort TO on") : QStringLiteral("SET LOCAL enable_sort TO off"),
                   error);
   };
-  if (server && !c.Exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), error))
-    return false;
-  std::vector<LineUnit> units;
-  std::vector<LotCount> lots;
-  bool read = sorting(false) && ReadUnits(c, now, dayStart, &units, &lots, error) && sorting(true);
-  if (read) {
-    *line = LineOf(units, lots, now, dayStart);
-    read = ReadMessages(c, line, error);
-  }
-  if (server && read)
-    read = c.Exec(QStringLiteral("COMMIT"), error);
-  if (server && !read) {
-    QString ignored;
-    c.Exec(QStringLiteral("ROLLBACK"), &ignored);
-  }
-  return read;
+  return c.Transaction(
+      error,
+      [&] {
+        std::vector<LineUnit> units;
+        std::vector<LotCount> lots;
+        if (!sorting(false) || !ReadUnits(c, now, dayStart, &units, &lots, error) || !sorting(true))
+          return false;
+        *line = LineOf(units, lots, now, dayStart);
+        return ReadMessages(c, line, error);
+      },
+      db::Connection::Begin::Snapshot);
 }
 
 LineReader::LineReader(const StoreLocation &where, QObject *parent)

@@ -13,14 +13,6 @@ namespace {
 // Rows read per round trip when reading everything.
 constexpr int kPageRows = 2000;
 
-bool Refuse(const StoreLocation &where, QString *error) {
-  if (where.kind != StoreLocation::Kind::Off)
-    return false;
-  if (error)
-    *error = QStringLiteral("production records are switched off");
-  return true;
-}
-
 bool ForEachOn(db::Connection &c, const Filter &f, const std::function<bool(const Record &)> &each, QString *error,
                const std::atomic<bool> *cancel) {
   Filter page = f;
@@ -84,7 +76,7 @@ PageKey KeyOf(const Record &r) { return {r.finishedAt, r.id}; }
 
 bool ForEach(const StoreLocation &where, const Filter &f, const std::function<bool(const Record &)> &each,
              QString *error) {
-  if (Refuse(where, error))
+  if (RecordsOff(where, error))
     return false;
   db::Connection c(where, db::Connection::Target::Store, "scan");
   c.ReadOnly();
@@ -119,7 +111,7 @@ bool ExportCsv(const StoreLocation &where, const Filter &f, const QString &path,
   if (!count)
     count = &ignored;
   *count = 0;
-  if (Refuse(where, error))
+  if (RecordsOff(where, error))
     return false;
   db::Connection c(where, db::Connection::Target::Store, "export");
   c.ReadOnly();
@@ -169,7 +161,7 @@ void AsyncReader::RunNext() {
   }
   db::Connection &c = worker_->Connection(where_, db::Connection::Target::Store, "reader", true);
   Outcome outcome{request.ticket, request.kind, {}, 0, QString(), nullptr};
-  if (Refuse(where_, &outcome.error)) {
+  if (RecordsOff(where_, &outcome.error)) {
   } else if (request.kind == Kind::Export) {
     ExportOn(c, request.filter, request.exportPath, &outcome.count, &outcome.error, &cancel_);
   } else if (request.kind == Kind::Chart) {

@@ -648,7 +648,7 @@ void Recorder::WriteUnit(const UnitOp &op, const ReplyPort &port, std::function<
         const UnitAnswer a = ApplyUnit(filled);
         port.Send([done, a] { done(a); });
       }))
-    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+    port.Send([done] { done({false, true, OffText()}); });
 }
 
 void Recorder::WriteStep(Record r, const ReplyPort &port, std::function<void(UnitAnswer)> done) {
@@ -660,7 +660,7 @@ void Recorder::WriteStep(Record r, const ReplyPort &port, std::function<void(Uni
         const UnitAnswer a = ApplyStep(r);
         port.Send([done, a] { done(a); });
       }))
-    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+    port.Send([done] { done({false, true, OffText()}); });
 }
 
 void Recorder::Probe(const ReplyPort &port, std::function<void(UnitAnswer)> done) {
@@ -675,7 +675,7 @@ void Recorder::Probe(const ReplyPort &port, std::function<void(UnitAnswer)> done
         }
         port.Send([done, a] { done(a); });
       }))
-    port.Send([done] { done({false, true, QStringLiteral("production records are switched off")}); });
+    port.Send([done] { done({false, true, OffText()}); });
 }
 
 void Recorder::CountLot(const QString &job, const QString &lot, const ReplyPort &port,
@@ -684,7 +684,7 @@ void Recorder::CountLot(const QString &job, const QString &lot, const ReplyPort 
         const LotAnswer a = ReadLotNow(job, lot);
         port.Send([done, a] { done(a); });
       }))
-    port.Send([done] { done({{}, false, QStringLiteral("production records are switched off")}); });
+    port.Send([done] { done({{}, false, OffText()}); });
 }
 
 void Recorder::WatchUnits(const ReplyPort &port, std::function<void(QString, QString)> changed) {

@@ -24,6 +24,12 @@ struct StoreLocation {
   QString Describe() const;
 };
 
+// Why nothing can be read or written where records are off: the one text of
+// every records call refused for that.
+QString OffText();
+// True, with OffText() in *error (when given), when `where` is off.
+bool RecordsOff(const StoreLocation &where, QString *error);
+
 // Parses a location; nullopt and *error (a plain sentence, the password
 // hidden as ***) for a bad one. A PostgreSQL location spools to
 // DefaultSpoolPath() unless `spoolPath` is given.

@@ -1,6 +1,7 @@
 #include "records/unit_summary.h"
 
 #include "records/database.h"
+#include "records/yield.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,7 +22,8 @@ QString SumsSql(int version, SummaryPer per, const Filter &f, QVariantList *valu
   for (const char *at : {"ended_at", "started_at"}) {
     const bool ended = at == std::string_view("ended_at");
     // An older store names no operator: its units are all of the empty one.
-    const QString keys = per == SummaryPer::Hour      ? QStringLiteral("SUBSTR(u.%1, 1, 13)").arg(QLatin1String(at))
+    // Days are summed by UTC hour too: a local day starts on a UTC hour in every zone whole hours off UTC.
+    const QString keys = per == SummaryPer::Hour || per == SummaryPer::Day ? QStringLiteral("SUBSTR(u.%1, 1, 13)").arg(QLatin1String(at))
                          : per == SummaryPer::Station ? QStringLiteral("u.station, u.host")
                          : version < 6                ? QStringLiteral("''")
                                                       : QStringLiteral("u.operator");
@@ -65,9 +67,7 @@ QDateTime LocalHour(const QString &utcHour) {
 
 } // namespace
 
-double UnitFigures::YieldPercent() const {
-  return passed + failed > 0 ? 100.0 * double(passed) / double(passed + failed) : -1.0;
-}
+double UnitFigures::YieldPercent() const { return records::YieldPercent(passed, failed); }
 
 bool SummarizeUnits(db::Connection &c, const Filter &f, SummaryPer per, std::vector<UnitSummary> *rows,
                     QString *error) {
@@ -80,27 +80,32 @@ bool SummarizeUnits(db::Connection &c, const Filter &f, SummaryPer per, std::vec
   QSqlQuery q;
   if (!db::Run(c, SumsSql(c.Version(), per, f, &values), values, error, &q))
     return false;
-  // Per hour by job and hour; per station by station, host and job; per operator by operator and job.
+  // Per day or hour by job and then day or hour; per station by station, host and job; per operator by operator and
+  // job.
   std::map<std::tuple<QString, QString, QString, qint64>, UnitSummary> sums;
   QString lastHourText;
   QDateTime lastHour;
   while (q.next()) {
     UnitSummary s;
     s.job = q.value(0).toString();
-    if (per == SummaryPer::Hour) {
+    if (per == SummaryPer::Hour || per == SummaryPer::Day) {
       // Sums come a few to an hour: each hour is converted once.
       if (const QString text = q.value(1).toString(); text != lastHourText) {
         lastHourText = text;
         lastHour = LocalHour(text);
       }
-      s.hour = lastHour;
+      if (per == SummaryPer::Day)
+        s.day = lastHour.date();
+      else
+        s.hour = lastHour;
     } else if (per == SummaryPer::Station) {
       s.station = q.value(1).toString();
       s.host = q.value(2).toString();
     } else {
       s.operatorName = q.value(1).toString();
     }
-    const auto key = per == SummaryPer::Hour      ? std::tuple(s.job, QString(), QString(), s.hour.toMSecsSinceEpoch())
+    const auto key = per == SummaryPer::Day       ? std::tuple(s.job, QString(), QString(), s.day.toJulianDay())
+                     : per == SummaryPer::Hour    ? std::tuple(s.job, QString(), QString(), s.hour.toMSecsSinceEpoch())
                      : per == SummaryPer::Station ? std::tuple(s.station, s.host, s.job, qint64(0))
                                                   : std::tuple(s.operatorName, QString(), s.job, qint64(0));
     UnitSummary &sum = sums.try_emplace(key, s).first->second;
@@ -128,11 +133,8 @@ bool SummarizeUnits(db::Connection &c, const Filter &f, SummaryPer per, std::vec
 
 bool SummarizeUnits(const StoreLocation &where, const Filter &f, SummaryPer per, std::vector<UnitSummary> *rows,
                     QString *error) {
-  if (where.kind == StoreLocation::Kind::Off) {
-    if (error)
-      *error = QStringLiteral("production records are switched off");
+  if (RecordsOff(where, error))
     return false;
-  }
   db::Connection c(where, db::Connection::Target::Store, "summary");
   c.ReadOnly();
   return SummarizeUnits(c, f, per, rows, error);

@@ -9,17 +9,9 @@
 
 namespace records {
 
-namespace {
-
-bool Off(const StoreLocation &where, QString *error) {
-  if (where.kind != StoreLocation::Kind::Off)
-    return false;
-  if (error)
-    *error = QStringLiteral("production records are switched off");
-  return true;
+double YieldPercent(qint64 passed, qint64 failed) {
+  return passed + failed > 0 ? 100.0 * double(passed) / double(passed + failed) : -1.0;
 }
-
-} // namespace
 
 const QStringList &FailureResults() {
   static const QStringList results = base::FailingResultNames();
@@ -28,7 +20,7 @@ const QStringList &FailureResults() {
 
 bool CountLot(const StoreLocation &where, const QString &job, const QString &lot, LotCounters *counters,
               QString *error) {
-  if (Off(where, error))
+  if (RecordsOff(where, error))
     return false;
   db::Connection c(where, db::Connection::Target::Store, "yield");
   c.ReadOnly();
@@ -37,61 +29,6 @@ bool CountLot(const StoreLocation &where, const QString &job, const QString &lot
 
 bool CountLot(db::Connection &c, const QString &job, const QString &lot, LotCounters *counters, QString *error) {
   return ReadLot(c, job, lot, QDateTime::currentDateTimeUtc(), counters, error);
-}
-
-double DaySummary::YieldPercent() const {
-  const qint64 units = passed + failed;
-  return units > 0 ? 100.0 * double(passed) / double(units) : -1.0;
-}
-
-bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error) {
-  days->clear();
-  std::map<std::pair<QString, QDate>, DaySummary> byDay;
-  const auto of = [&](const QString &job, const QDateTime &at) -> DaySummary & {
-    const QDate day = at.toLocalTime().date();
-    DaySummary &d = byDay[{job, day}];
-    d.job = job;
-    d.day = day;
-    return d;
-  };
-  if (Off(where, error))
-    return false;
-  db::Connection c(where, db::Connection::Target::Store, "yield");
-  c.ReadOnly();
-  const QDateTime now = QDateTime::currentDateTimeUtc();
-  Filter range = f;
-  range.result.clear();
-  range.fileContains.clear();
-  range.before.reset();
-  range.limit = 0;
-  if (!c.JobAttempts(
-          range,
-          [&](const db::JobAttempt &a) {
-            ++of(a.job, a.finishedAt).attempts;
-            return true;
-          },
-          error) ||
-      !c.Units(
-          range,
-          [&](const UnitRow &u) {
-            if (StillRunning(u.verdict, u.holdsUntil, now))
-              return true; // counted neither way, nor interrupted, until it ends or its hold passes
-            DaySummary &d = of(u.jobName, u.endedAt.isValid() ? u.endedAt : u.startedAt);
-            if (u.verdict == kVerdictPassed) {
-              ++d.passed;
-            } else if (u.verdict == kVerdictFailed) {
-              ++d.failed;
-              ++d.failures[u.result];
-            } else {
-              ++d.interrupted;
-            }
-            return true;
-          },
-          error))
-    return false;
-  for (auto &[key, d] : byDay)
-    days->push_back(std::move(d));
-  return true;
 }
 
 Bucket BucketFor(const std::optional<QDateTime> &since, const std::optional<QDateTime> &until,
@@ -167,7 +104,7 @@ bool ChartFigures(db::Connection &c, const Filter &f, YieldChart *chart, QString
 }
 
 bool ChartFigures(const StoreLocation &where, const Filter &f, YieldChart *chart, QString *error) {
-  if (Off(where, error))
+  if (RecordsOff(where, error))
     return false;
   db::Connection c(where, db::Connection::Target::Store, "chart");
   c.ReadOnly();

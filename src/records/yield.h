@@ -6,7 +6,8 @@
 // verdict decides it, passed or failed (by the result class of its end); a
 // unit without a verdict, or ended interrupted (stopped, cancelled, its
 // station killed, a record of it not written), counts neither way and is
-// shown as interrupted. An older store's units are derived from its records
+// shown as interrupted. The summaries per day, hour, station and operator are
+// records/unit_summary.h's. An older store's units are derived from its records
 // (records/database.h DerivedUnitsSql). Records and units without a job are
 // in no figure.
 
@@ -20,6 +21,10 @@
 #include <vector>
 
 namespace records {
+
+// passed / (passed + failed) in percent, negative when there is neither: the
+// one yield of every count shown (a lot, a station, a line, a run, a summary).
+double YieldPercent(qint64 passed, qint64 failed);
 
 // The results that fail a unit, in kResults order.
 const QStringList &FailureResults();
@@ -40,23 +45,6 @@ namespace db {
 class Connection;
 }
 bool CountLot(db::Connection &c, const QString &job, const QString &lot, LotCounters *counters, QString *error);
-
-// One job's figures for one local day.
-struct DaySummary {
-  QString job;
-  QDate day;
-  qint64 attempts = 0;    // records of the job that finished that day
-  qint64 passed = 0;      // units that ended that day
-  qint64 failed = 0;
-  qint64 interrupted = 0; // units without a verdict (by the day they started) or ended interrupted
-  std::map<QString, qint64> failures; // failed units by the result class of their end
-  // passed / (passed + failed) in percent; negative when there is no unit.
-  double YieldPercent() const;
-};
-
-// Per job and local day, by job name and then day, of the records the
-// filter's range, job, lot and operator select (its other parts are not looked at).
-bool Summarize(const StoreLocation &where, const Filter &f, std::vector<DaySummary> *days, QString *error);
 
 // What the store sums up for the yield chart: the units that ended in one
 // UTC hour with one result. The store groups by UTC hour so

@@ -3,6 +3,7 @@
 #include "image/firmware_image.h"
 #include "records/recorder.h"
 #include "records/replies.h"
+#include "records/yield.h"
 #include "serial/serial_layer.h"
 #include "session/operator_text.h"
 #include "session/unit_run.h"
@@ -13,10 +14,7 @@
 
 namespace session {
 
-double RunCounters::YieldPercent() const {
-  const qint64 units = passed + failed;
-  return units == 0 ? -1.0 : 100.0 * double(passed) / double(units);
-}
+double RunCounters::YieldPercent() const { return records::YieldPercent(passed, failed); }
 
 QString DefaultLot(const QString &jobName, const QDate &day) {
   return jobName + QLatin1Char(' ') + day.toString(Qt::ISODate);

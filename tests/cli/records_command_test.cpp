@@ -352,26 +352,26 @@ TEST(RecordsCommand, SummaryCountsEachJobsUnitsByLocalDayInEveryFormat) {
        0,
        "JOB      DAY         ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
        "=cmd     2026-12-07         1       0       1            0    0.0%  port-lost 1\n"
-       "Board A  2026-12-07         8       2       2            1   50.0%  box-failed 1, verify-mismatch 1\n"
-       "Board A  2026-12-08         2       2       0            0  100.0%  -\n"},
+       "Board A  2026-12-07         7       2       2            1   50.0%  box-failed 1, verify-mismatch 1\n"
+       "Board A  2026-12-08         3       2       0            0  100.0%  -\n"},
       {{"--format", "csv"},
        0,
        "job,day,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
        "verify-mismatch,no-answer,port-lost,read-protected\r\n"
        "'=cmd,2026-12-07,1,0,1,0,0.0,0,0,0,0,0,1,0\r\n"
-       "Board A,2026-12-07,8,2,2,1,50.0,0,0,1,1,0,0,0\r\n"
-       "Board A,2026-12-08,2,2,0,0,100.0,0,0,0,0,0,0,0\r\n"},
+       "Board A,2026-12-07,7,2,2,1,50.0,0,0,1,1,0,0,0\r\n"
+       "Board A,2026-12-08,3,2,0,0,100.0,0,0,0,0,0,0,0\r\n"},
       // A unit counts on the day it ended: u7's retry, and so its end, lies beyond the range.
       {{"--json", "--job", "Board A", "--until", "2026-12-07"},
        0,
-       "{\"job\":\"Board A\",\"day\":\"2026-12-07\",\"attempts\":8,\"passed\":2,\"failed\":2,\"interrupted\":1,"
+       "{\"job\":\"Board A\",\"day\":\"2026-12-07\",\"attempts\":7,\"passed\":2,\"failed\":2,\"interrupted\":1,"
        "\"yield_percent\":50.0,\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":1,\"verify-mismatch\":1,"
        "\"no-answer\":0,\"port-lost\":0,\"read-protected\":0}\n"},
       {{"--format", "csv", "--job", "Board A", "--since", "2026-12-08"},
        0,
        "job,day,attempts,passed,failed,interrupted,yield_percent,file-refused,port-unavailable,box-failed,"
        "verify-mismatch,no-answer,port-lost,read-protected\r\n"
-       "Board A,2026-12-08,2,2,0,0,100.0,0,0,0,0,0,0,0\r\n"},
+       "Board A,2026-12-08,3,2,0,0,100.0,0,0,0,0,0,0,0\r\n"},
       {{"--job", "Board B"}, 0, "JOB  DAY  ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"},
       {{"--result", "ok"}, 2, ""},
       {{"--json", "--format", "csv"}, 2, ""},
@@ -478,11 +478,11 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
        "{\"station\":\"/dev/ttyUSB1\",\"host\":\"bench-2\",\"job\":\"=cmd\",\"attempts\":1,\"passed\":0,\"failed\":1,"
        "\"interrupted\":0,\"yield_percent\":0.0,\"file-refused\":0,\"port-unavailable\":0,\"box-failed\":0,"
        "\"verify-mismatch\":0,\"no-answer\":0,\"port-lost\":1,\"read-protected\":0}\n"},
-      // Who started each unit, wherever it ended.
+      // Who started each unit, wherever it ended; a Chinese name takes two columns a character.
       {QStringList{"--per", "operator"} + day,
        0,
-       "OPERATOR  JOB      ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
-       "li.wei    Board A         5       2       1            1   66.7%  verify-mismatch 1\n"
+       "OPERATOR    JOB      ATTEMPTS  PASSED  FAILED  INTERRUPTED   YIELD  FAILURES\n"
+       "li.wei      Board A         5       2       1            1   66.7%  verify-mismatch 1\n"
        "王芳 #0417  =cmd            1       0       1            0    0.0%  port-lost 1\n"
        "王芳 #0417  Board A         2       1       0            1  100.0%  -\n"},
       {{"--per", "operator", "--format", "csv", "--operator", "王芳 #0417", "--job", "Board A"},
@@ -491,12 +491,12 @@ TEST(RecordsCommand, SummaryPerHourAndPerStationCountsTheUnitRowsInEveryFormat) 
        "verify-mismatch,no-answer,port-lost,read-protected\r\n"
        "王芳 #0417,Board A,2,1,0,1,100.0,0,0,0,0,0,0,0\r\n"},
       {{"--per", "week"}, 2, ""},
-      // Per day, from the same unit rows.
+      // Per day, from the same unit rows: its attempts are the sum of its hours'.
       {day,
        0,
        "JOB      DAY         ATTEMPTS  PASSED  FAILED  INTERRUPTED  YIELD  FAILURES\n"
-       "=cmd     2026-12-07         0       0       1            0   0.0%  port-lost 1\n"
-       "Board A  2026-12-07         0       3       1            2  75.0%  verify-mismatch 1\n"},
+       "=cmd     2026-12-07         1       0       1            0   0.0%  port-lost 1\n"
+       "Board A  2026-12-07         7       3       1            2  75.0%  verify-mismatch 1\n"},
   };
   for (const auto &c : cases) {
     const Output o = Cli(

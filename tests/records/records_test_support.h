@@ -331,14 +331,15 @@ inline void ExpectUnitOps(const records::StoreLocation &where) {
   records::YieldChart chart;
   ASSERT_TRUE(records::ChartFigures(c, {.job = QStringLiteral("J")}, &chart, &error)) << error.toStdString();
   EXPECT_EQ(std::pair(chart.passed, chart.failed), std::pair(qint64(1), qint64(2)));
-  std::vector<records::DaySummary> days;
-  ASSERT_TRUE(records::Summarize(where, {.job = QStringLiteral("J")}, &days, &error)) << error.toStdString();
-  records::DaySummary all; // u3 was settled today, the others ended on their day
+  std::vector<records::UnitSummary> days;
+  ASSERT_TRUE(records::SummarizeUnits(where, {.job = QStringLiteral("J")}, records::SummaryPer::Day, &days, &error))
+      << error.toStdString();
+  records::UnitFigures all; // u3 was settled today, the others ended on their day
   for (const auto &d : days) {
-    all.passed += d.passed;
-    all.failed += d.failed;
-    all.interrupted += d.interrupted;
-    for (const auto &[result, units] : d.failures)
+    all.passed += d.figures.passed;
+    all.failed += d.figures.failed;
+    all.interrupted += d.figures.interrupted;
+    for (const auto &[result, units] : d.figures.failures)
       all.failures[result] += units;
   }
   EXPECT_EQ(all.passed, 1);
