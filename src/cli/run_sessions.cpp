@@ -10,10 +10,8 @@
 #include "session/box_session.h"
 #include "session/production_run.h"
 #include "session/serial_numbers.h"
-#include "session/unit_run.h"
 
 #include <QElapsedTimer>
-#include <QUuid>
 #include <QFileInfo>
 #include <QEventLoop>
 #include <QTimer>

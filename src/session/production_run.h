@@ -4,7 +4,7 @@
 // lot's counters. Each unit is a UnitRun (session/unit_run.h), which takes
 // it from its start to its one verdict and writes its row and records; the
 // run keeps the lot, decides retries and counts. The window's production
-// view and the command line's `run --job` both drive one; neither repeats
+// view and the command line's `run --job` and `load` drive one; none repeats
 // what it does.
 //
 // Threads: a run lives on the thread that made it, which must run a Qt event
