@@ -447,7 +447,7 @@ void BoxSession::HandOver(std::shared_ptr<const LoadImage> image) { core_->HandO
 
 std::shared_ptr<const LoadImage> BoxSession::HandOver(const image::FirmwareFile &firmware, const LoadSource &source,
                                                       uint32_t count, uint32_t sectors) {
-  std::shared_ptr<const LoadImage> image = PackLoadImage(firmware.image.bytes, source, count, sectors, firmware.ranges);
+  std::shared_ptr<const LoadImage> image = PackLoadImage(firmware, source, count, sectors);
   core_->HandOver(image);
   return image;
 }

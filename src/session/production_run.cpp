@@ -42,7 +42,7 @@ void Pack(UnitPlan &plan, const image::FirmwareFile &firmware, const QString &pa
   plan.count = count;
   plan.sectors = sectors;
   plan.filled = firmware.ranges;
-  plan.sharedImage = PackLoadImage(*plan.image, plan.source, plan.count, plan.sectors, plan.filled);
+  plan.sharedImage = PackLoadImage(firmware, plan.source, plan.count, plan.sectors);
 }
 
 // What every unit of the job does.
