@@ -10,10 +10,8 @@
 #include "session/box_session.h"
 #include "session/production_run.h"
 #include "session/serial_numbers.h"
-#include "session/unit_run.h"
 
 #include <QElapsedTimer>
-#include <QUuid>
 #include <QFileInfo>
 #include <QEventLoop>
 #include <QTimer>
@@ -92,11 +90,15 @@ session::OperationRequest RequestOf(const SessionPlan &plan, session::BoxOperati
 // Why a unit did not pass, in the same words for a load and a job run: the
 // system's for a port, the box's text in English (or that it answered a
 // failure), the time-out, the store's.
+QString NoAnswerReason(bool set, int timeoutSeconds) {
+  return set ? QStringLiteral("no answer to the set frame within %1 s").arg(timeoutSeconds)
+             : session::NoAnswerText(timeoutSeconds);
+}
+
 QString UnitReason(const session::UnitStatus &s, ResultClass result, int timeoutSeconds, bool setUnanswered) {
   switch (base::RowOf(result).reason) {
   case base::ReasonFrom::TimeOut:
-    return setUnanswered ? QStringLiteral("no answer to the set frame within %1 s").arg(timeoutSeconds)
-                         : session::NoAnswerText(timeoutSeconds);
+    return NoAnswerReason(setUnanswered, timeoutSeconds);
   case base::ReasonFrom::Port:
     return s.detail.isEmpty() ? s.reasonEnglish : s.detail;
   case base::ReasonFrom::Box:
@@ -128,19 +130,10 @@ session::LoadSource SourceOf(const SessionPlan &plan) {
   return {QFileInfo(plan.Load().load.firmware.file).absoluteFilePath(), plan.firmware.sha256};
 }
 
-// The result of a box, as a run tells it.
-class Run {
-public:
-  virtual ~Run() = default;
-  virtual void Start() = 0;
-  virtual void Interrupt() = 0;
-  virtual std::optional<ResultClass> Result() const = 0;
-};
-
 // One box of verify, erase-program-verify, set or read-out: its session and
 // the command on it, from opening the port to its result. Every step waits
 // for the session's report; nothing blocks.
-class BoxRun : public Run {
+class BoxRun {
 public:
   BoxRun(const SessionPlan &plan, const QString &port, std::shared_ptr<serial::SerialLayer> layer, EventSink &sink,
          session::AttemptRecords &records, std::function<void()> done)
@@ -162,7 +155,7 @@ public:
                      [this](const QString &text) { sink_.Message(port_, text); });
   }
 
-  void Start() override {
+  void Start() {
     clock_.start();
     const QDateTime started = QDateTime::currentDateTimeUtc();
     sink_.Start(port_, CommandName(plan_.command));
@@ -183,13 +176,13 @@ public:
     session_.Start(RequestOf(plan_, OperationOf(plan_.command)));
   }
 
-  void Interrupt() override {
+  void Interrupt() {
     if (!done_)
       return;
     Finish(ResultClass::Interrupted, session::kStoppedText);
   }
 
-  std::optional<ResultClass> Result() const override { return result_; }
+  std::optional<ResultClass> Result() const { return result_; }
 
 private:
   void Ended(session::Attempt attempt) {
@@ -209,9 +202,7 @@ private:
     QString reason;
     switch (end.outcome) {
     case session::Outcome::NoAnswer:
-      reason = attempt.Operation() == session::BoxOperation::Set
-                   ? QStringLiteral("no answer to the set frame within %1 s").arg(plan_.Boxes().timeoutSeconds)
-                   : session::NoAnswerText(plan_.Boxes().timeoutSeconds);
+      reason = NoAnswerReason(attempt.Operation() == session::BoxOperation::Set, plan_.Boxes().timeoutSeconds);
       break;
     case session::Outcome::PortLost:
       reason = lost_;
@@ -263,155 +254,6 @@ private:
   QString saveError_; // why the read-out's file was not written
   std::optional<ResultClass> result_;
 };
-
-// One box of a load: the unit it programs, as the engine runs every unit
-// (session/unit_run.h), reported as a load. With a serial-number plan the
-// unit draws its number and loads its own image, and its events name it.
-class LoadRun : public Run {
-public:
-  LoadRun(const SessionPlan &plan, std::shared_ptr<const session::UnitPlan> unitPlan, const QString &port, int box,
-          std::shared_ptr<serial::SerialLayer> layer, EventSink &sink, records::Recorder *recorder,
-          session::SerialNumbers *numbers, std::function<void()> done)
-      : plan_(plan), unitPlan_(std::move(unitPlan)), port_(port), box_(box), session_(std::move(layer)), sink_(sink),
-        recorder_(recorder), numbers_(numbers), done_(std::move(done)) {
-    session_.SetFastReplies(plan.Boxes().fastReplies);
-    QObject::connect(&session_, &session::BoxSession::Error, &session_,
-                     [this](const QString &text) { sink_.Message(port_, text); });
-  }
-
-  void Start() override {
-    clock_.start();
-    sink_.Start(port_, CommandName(Command::Load));
-    session::UnitStatus status;
-    status.box = box_;
-    status.port = port_;
-    unit_ = std::make_unique<session::UnitRun>(unitPlan_, session_, status, base::SystemClock(), recorder_, numbers_);
-    QObject::connect(unit_.get(), &session::UnitRun::Changed, unit_.get(), [this](const session::UnitStatus &s) {
-      // The unit's events carry its number once it has one.
-      if (numbers_ && !tagged_ && !s.serial.isEmpty()) {
-        tagged_ = true;
-        sink_.Unit(port_, {s.unitUid, 1, s.serial});
-      }
-      if (s.state == session::UnitState::Busy && s.attempt > 0 && s.percent != shownPercent_)
-        sink_.Progress(port_, shownPercent_ = s.percent);
-    });
-    QObject::connect(unit_.get(), &session::UnitRun::StepEnded, unit_.get(),
-                     [this](const session::UnitStatus &, const session::Attempt &step) {
-                       lastStep_ = step.Operation();
-                       mismatch_ = step.end.mismatch;
-                       if (ShownOnTheCommandLine(step.end.message))
-                         sink_.Message(port_, step.end.message);
-                     });
-    QObject::connect(unit_.get(), &session::UnitRun::Notice, unit_.get(),
-                     [this](const QString &message, const QString &reason) {
-                       sink_.Message(port_, reason.isEmpty() ? message : message + QStringLiteral(": ") + reason);
-                     });
-    QObject::connect(unit_.get(), &session::UnitRun::Started, unit_.get(), [this] {
-      if (!plan_.firmware.leftOutNotice.isEmpty())
-        sink_.Message(port_, plan_.firmware.leftOutNotice);
-      unit_->Attempt();
-    });
-    QObject::connect(unit_.get(), &session::UnitRun::AttemptEnded, unit_.get(),
-                     [this](const session::OperationEnd &end) {
-                       // A load has one attempt.
-                       unit_->Finish(end.outcome == session::Outcome::Ok ? session::UnitState::Pass
-                                                                          : session::UnitState::Fail,
-                                     end.outcome, end.message);
-                     });
-    QObject::connect(unit_.get(), &session::UnitRun::Ended, unit_.get(),
-                     [this](const session::UnitStatus &s) { Ended(s); });
-    unit_->Begin();
-  }
-
-  void Interrupt() override {
-    if (done_ && unit_)
-      unit_->Stop();
-  }
-
-  std::optional<ResultClass> Result() const override { return result_; }
-
-private:
-  void Ended(const session::UnitStatus &s) {
-    ResultClass result = s.outcome;
-    switch (s.state) {
-    case session::UnitState::Pass:
-      result = ResultClass::Ok;
-      break;
-    case session::UnitState::NotRecorded:
-      result = ResultClass::NotRecorded;
-      break;
-    case session::UnitState::Ready:
-      // Refused its data by a store away: the station's fault, told as the refusal it is.
-      if (s.outcome == session::Outcome::FileRefused)
-        break;
-      result = ResultClass::Interrupted;
-      break;
-    default:
-      break;
-    }
-    const QString reason = UnitReason(s, result, plan_.Boxes().timeoutSeconds, lastStep_ == session::BoxOperation::Set);
-    // A transfer stopped mid-block: the port stays open until the box has
-    // answered that block, so that the next load on it starts clean.
-    if (session_.AnswerOwed()) {
-      QObject::connect(
-          &session_, &session::BoxSession::Settled, &session_, [this, result, reason] { Report(result, reason); },
-          Qt::SingleShotConnection);
-      return;
-    }
-    Report(result, reason);
-  }
-
-  void Report(ResultClass result, const QString &reason) {
-    session_.ClosePort();
-    result_ = result;
-    const QString checksum = unit_->Image() ? unit_->Image()->checksumCaption : plan_.firmware.checksumCaption;
-    ResultInfo info{result, double(clock_.elapsed()) / 1000.0, checksum,
-                    result == ResultClass::VerifyMismatch ? mismatch_ : std::nullopt, reason};
-    info.unit = numbers_ != nullptr; // a load with serial numbers counts units
-    sink_.Result(port_, info);
-    if (auto done = std::exchange(done_, nullptr))
-      done();
-  }
-
-  const SessionPlan &plan_;
-  const std::shared_ptr<const session::UnitPlan> unitPlan_;
-  const QString port_;
-  const int box_;
-  session::BoxSession session_;
-  EventSink &sink_;
-  records::Recorder *const recorder_;
-  session::SerialNumbers *const numbers_;
-  std::function<void()> done_;
-  std::unique_ptr<session::UnitRun> unit_;
-  QElapsedTimer clock_;
-  int shownPercent_ = -1;
-  bool tagged_ = false;
-  std::optional<session::BoxOperation> lastStep_;
-  std::optional<session::Mismatch> mismatch_;
-  std::optional<ResultClass> result_;
-};
-
-// What every unit of a load does: the set when a mode or supply was given,
-// then the load, of no job. Every box of a gang without serial numbers loads
-// the one image packed here: a copy per box made the memory grow with every --port.
-std::shared_ptr<const session::UnitPlan> LoadPlanOf(const SessionPlan &plan) {
-  const LoadSettings &o = plan.Load().load;
-  auto unit = std::make_shared<session::UnitPlan>();
-  unit->station = plan.Boxes().ports.join(QLatin1Char(','));
-  unit->frontEnd = QStringLiteral("cli");
-  unit->operatorName = plan.operatorName;
-  unit->timeoutSeconds = plan.Boxes().timeoutSeconds;
-  if (o.modeGiven || o.powerGiven)
-    unit->set = RequestOf(plan, session::BoxOperation::Set);
-  unit->load = RequestOf(plan, session::BoxOperation::Load);
-  unit->image = std::make_shared<const std::vector<uint8_t>>(plan.firmware.image.bytes);
-  unit->source = SourceOf(plan);
-  unit->count = uint32_t(o.count.toUInt());
-  unit->sectors = o.sectorMask;
-  unit->filled = plan.firmware.ranges;
-  unit->sharedImage = session::PackLoadImage(*unit->image, unit->source, unit->count, unit->sectors, unit->filled);
-  return unit;
-}
 
 } // namespace
 
@@ -537,80 +379,39 @@ int RunGang(EventSink &sink, InterruptWatcher &interrupts, const std::function<v
 
 } // namespace
 
-int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
-  const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
-  RunRecords records(plan.records, plan.operatorName);
-  const bool load = plan.command == Command::Load;
-  const std::shared_ptr<const session::UnitPlan> unitPlan = load ? LoadPlanOf(plan) : nullptr;
-  // With a serial-number plan each box's unit draws its number and packs its own image.
-  std::unique_ptr<session::SerialNumbers> numbers;
-  if (load && plan.Load().load.serialGiven) {
-    numbers =
-        std::make_unique<session::SerialNumbers>(plan.Load().load.serialPlan, plan.serialList, plan.firmware.ranges,
-                                                 QString(), records.recorder.get(), unitPlan->station);
-    QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(), [](const QString &text) {
-      WriteStderr((QStringLiteral("kavrin-cli: ") + text + QLatin1Char('\n')).toUtf8());
-    });
-  }
-  std::vector<std::unique_ptr<Run>> runs;
-  return RunGang(
-      sink, interrupts,
-      [&](std::function<void()> done) {
-        auto running = std::make_shared<size_t>(size_t(plan.Boxes().ports.size()));
-        const auto one = [running, done] {
-          if (--*running == 0)
-            done();
-        };
-        for (const QString &port : plan.Boxes().ports)
-          if (load)
-            runs.push_back(std::make_unique<LoadRun>(plan, unitPlan, port, int(runs.size()) + 1, layer, sink,
-                                                     records.recorder.get(), numbers.get(), one));
-          else
-            runs.push_back(std::make_unique<BoxRun>(plan, port, layer, sink, records.attempts, one));
-        for (auto &run : runs)
-          run->Start();
-        if (runs.empty())
-          done();
-      },
-      [&] {
-        for (auto &run : runs)
-          run->Interrupt();
-      },
-      [&] {
-        std::vector<ResultClass> results;
-        for (const auto &run : runs)
-          results.push_back(run->Result().value_or(ResultClass::Interrupted));
-        return results;
-      });
-}
-
 namespace {
 
-// The units of a job on the boxes of the plan, reported as loads are.
-class JobUnits {
+// The units of a run on its boxes, the engine's production run, reported to
+// the sink: a job run's (each box taking the next unit as soon as its last one
+// ended, until `units` have ended) or a load's (one unit a box). Every unit
+// goes one path to its result and its words; what differs is how it is told.
+class Units {
 public:
-  JobUnits(const JobPlan &plan, EventSink &sink, records::Recorder *recorder)
-      : plan_(plan), sink_(sink), numbers_(session::SerialNumbers::ForJob(plan.job, recorder, plan.options.ports)),
-        run_(plan.job, plan.options.ports, base::SystemClock(), recorder, RunOptionsOf(plan)),
-        shown_(size_t(run_.BoxCount())) {
-    if (numbers_) {
-      run_.SetUnitDataProvider(numbers_.get());
-      QObject::connect(numbers_.get(), &session::SerialNumbers::Notice, numbers_.get(),
-                       [this](const QString &text) { sink_.Message(QString(), text); });
-    }
-    units_ = plan.options.units > 0 ? plan.options.units : run_.BoxCount();
-    QObject::connect(&run_, &session::ProductionRun::UnitChanged, &run_,
+  // A job run tags every event of its units and starts a line per attempt,
+  // then tells the lot; a load starts one line per box as its unit begins
+  // and names the unit only once it has a serial number.
+  enum class Telling : uint8_t { Load, Job };
+
+  // `numbers` is the run's UnitDataProvider, or null.
+  Units(Telling telling, EventSink &sink, records::StoreLocation::Kind store,
+        std::unique_ptr<session::SerialNumbers> numbers, std::unique_ptr<session::ProductionRun> run, int units)
+      : telling_(telling), sink_(sink), store_(store), numbers_(std::move(numbers)), run_(std::move(run)),
+        shown_(size_t(run_->BoxCount())) {
+    if (numbers_)
+      run_->SetUnitDataProvider(numbers_.get());
+    units_ = units > 0 ? units : run_->BoxCount();
+    QObject::connect(run_.get(), &session::ProductionRun::UnitChanged, run_.get(),
                      [this](const session::UnitStatus &s) { Changed(s); });
-    QObject::connect(&run_, &session::ProductionRun::StepEnded, &run_,
+    QObject::connect(run_.get(), &session::ProductionRun::StepEnded, run_.get(),
                      [this](const session::UnitStatus &s, const session::Attempt &step) { StepEnded(s, step); });
-    QObject::connect(&run_, &session::ProductionRun::UnitEnded, &run_,
+    QObject::connect(run_.get(), &session::ProductionRun::UnitEnded, run_.get(),
                      [this](const session::UnitStatus &s) { Ended(s); });
-    QObject::connect(&run_, &session::ProductionRun::Notice, &run_,
-                     [this](int box, const QString &text) { sink_.Message(run_.Unit(box).port, text); });
-    QObject::connect(&run_, &session::ProductionRun::CountersChanged, &run_, [this] { MaybeDone(); });
-    for (int box = 1; box <= run_.BoxCount(); ++box)
-      QObject::connect(&run_.Session(box), &session::BoxSession::Settled, &run_, [this] { MaybeDone(); });
-    QObject::connect(&run_, &session::ProductionRun::LotFull, &run_, [this](int box) {
+    QObject::connect(run_.get(), &session::ProductionRun::Notice, run_.get(),
+                     [this](int box, const QString &text) { sink_.Message(run_->Unit(box).port, text); });
+    QObject::connect(run_.get(), &session::ProductionRun::CountersChanged, run_.get(), [this] { MaybeDone(); });
+    for (int box = 1; box <= run_->BoxCount(); ++box)
+      QObject::connect(&run_->Session(box), &session::BoxSession::Settled, run_.get(), [this] { MaybeDone(); });
+    QObject::connect(run_.get(), &session::ProductionRun::LotFull, run_.get(), [this](int box) {
       lotFull_ = true;
       unstarted_.insert(box);
     });
@@ -618,14 +419,14 @@ public:
 
   void Start(std::function<void()> done) {
     done_ = std::move(done);
-    for (int box = 1; box <= run_.BoxCount() && started_ < units_; ++box)
+    for (int box = 1; box <= run_->BoxCount() && started_ < units_; ++box)
       Next(box);
     MaybeDone();
   }
 
   void Stop() {
     stopping_ = true;
-    run_.Stop();
+    run_->Stop();
     MaybeDone();
   }
 
@@ -633,12 +434,12 @@ public:
 
   // The lot's counters, as the records have them with this run's units.
   void ReportLot() {
-    if (plan_.records.kind == records::StoreLocation::Kind::Off)
+    if (telling_ != Telling::Job || store_ == records::StoreLocation::Kind::Off)
       return;
-    const session::RunCounters &c = run_.Counters();
-    LotInfo lot{run_.Lot(), c.passed, c.failed, c.lotSize, true, QString()};
+    const session::RunCounters &c = run_->Counters();
+    LotInfo lot{run_->Lot(), c.passed, c.failed, c.lotSize, true, QString()};
     // A server out of reach leaves its last count and this station's spool; a file, nothing.
-    if (!c.current && plan_.records.kind == records::StoreLocation::Kind::Postgres)
+    if (!c.current && store_ == records::StoreLocation::Kind::Postgres)
       lot.current = false;
     else if (!c.current)
       lot.error = c.error;
@@ -646,16 +447,8 @@ public:
   }
 
 private:
-  static session::RunOptions RunOptionsOf(const JobPlan &plan) {
-    session::RunOptions o;
-    o.lot = plan.options.lot;
-    o.frontEnd = QStringLiteral("cli");
-    o.operatorName = plan.options.operatorName;
-    o.fastReplies = plan.options.fastReplies;
-    return o;
-  }
-
   struct Shown {
+    QString begun; // the unit whose start line a load has shown
     QString unitUid;
     int attempt = 0;
     int percent = -1;
@@ -663,32 +456,49 @@ private:
     std::optional<session::Mismatch> mismatch;
     std::optional<session::BoxOperation> lastStep;
     bool noticed = false; // the firmware's left-out notice was shown for this box
+    bool tagged = false;  // a load's unit was named by its number
   };
+
+  QString OperationName() const {
+    return run_->Job().operation == job::Operation::LoadVerify ? QStringLiteral("load-verify")
+                                                               : QStringLiteral("load");
+  }
 
   void Next(int box) {
     ++started_;
-    if (!run_.Start(box))
+    if (!run_->Start(box))
       --started_;
   }
 
   void Changed(const session::UnitStatus &s) {
     Shown &shown = shown_[size_t(s.box - 1)];
     const QString &port = s.port;
-    if (s.state == session::UnitState::Busy && s.attempt > 0 &&
-        (s.unitUid != shown.unitUid || s.attempt != shown.attempt)) {
+    const bool busy = s.state == session::UnitState::Busy;
+    // A load's line starts with its unit, also one whose port does not open.
+    if (telling_ == Telling::Load && busy && s.unitUid != shown.begun) {
+      shown.begun = s.unitUid;
+      sink_.Start(port, OperationName());
+    }
+    if (busy && s.attempt > 0 && (s.unitUid != shown.unitUid || s.attempt != shown.attempt)) {
       shown.unitUid = s.unitUid;
       shown.attempt = s.attempt;
       shown.percent = -1;
       shown.mismatch.reset();
       shown.lastStep.reset();
-      sink_.Unit(port, {s.unitUid, s.attempt, s.serial});
-      sink_.Start(port, plan_.job.job->operation == job::Operation::LoadVerify ? QStringLiteral("load-verify")
-                                                                               : QStringLiteral("load"));
-      if (!shown.noticed && !plan_.job.firmware.leftOutNotice.isEmpty())
-        sink_.Message(port, plan_.job.firmware.leftOutNotice);
+      if (telling_ == Telling::Job) {
+        sink_.Unit(port, {s.unitUid, s.attempt, s.serial});
+        sink_.Start(port, OperationName());
+      }
+      if (!shown.noticed && !run_->Firmware().leftOutNotice.isEmpty())
+        sink_.Message(port, run_->Firmware().leftOutNotice);
       shown.noticed = true;
+      // The load's events carry its unit's number once it has one.
+      if (telling_ == Telling::Load && !shown.tagged && !s.serial.isEmpty()) {
+        shown.tagged = true;
+        sink_.Unit(port, {s.unitUid, s.attempt, s.serial});
+      }
     }
-    if (s.state == session::UnitState::Busy && s.attempt > 0 && s.percent != shown.percent)
+    if (busy && s.attempt > 0 && s.percent != shown.percent)
       sink_.Progress(port, shown.percent = s.percent);
     if (s.state == session::UnitState::Retry && shown.state != session::UnitState::Retry)
       sink_.Message(port, QStringLiteral("%1: attempt %2 of %3 follows")
@@ -706,13 +516,22 @@ private:
     shown.lastStep = step.Operation();
   }
 
+  // The result names its own unit, or none for one that never started;
+  // never the box's unit before. A load's names its unit only by its number.
+  void TagEnd(const session::UnitStatus &s) {
+    if (telling_ == Telling::Job)
+      sink_.Unit(s.port, s.attempt > 0 ? UnitTag{s.unitUid, s.attempt, s.serial} : UnitTag{});
+  }
+
   void Ended(const session::UnitStatus &s) {
     const Shown &shown = shown_[size_t(s.box - 1)];
+    // A job's units are counted as units; a load's when they carry numbers.
+    const bool counted = telling_ == Telling::Job || numbers_;
     if (s.state == session::UnitState::NotRecorded) {
       // No record, no pass: the run stops starting units (the engine refuses them).
-      sink_.Unit(s.port, s.attempt > 0 ? UnitTag{s.unitUid, s.attempt, s.serial} : UnitTag{});
-      ResultInfo info{ResultClass::NotRecorded, s.unitSeconds, run_.UnitChecksum(s.box), std::nullopt, s.reason};
-      info.unit = true;
+      TagEnd(s);
+      ResultInfo info{ResultClass::NotRecorded, s.unitSeconds, run_->UnitChecksum(s.box), std::nullopt, s.reason};
+      info.unit = counted;
       sink_.Result(s.port, info);
       results_.push_back(ResultClass::NotRecorded);
       MaybeDone();
@@ -721,7 +540,7 @@ private:
     if (unstarted_.erase(s.box)) {
       // No unit: the lot's places are all held, here or on other stations.
       sink_.Unit(s.port, {});
-      sink_.Message(s.port, QStringLiteral("the lot %1 has no place left: no unit started").arg(run_.Lot()));
+      sink_.Message(s.port, QStringLiteral("the lot %1 has no place left: no unit started").arg(run_->Lot()));
       MaybeDone();
       return;
     }
@@ -730,20 +549,18 @@ private:
                                    ? ResultClass::Interrupted
                                    : s.outcome;
     const QString reason =
-        UnitReason(s, result, plan_.job.job->timeoutSeconds, shown.lastStep == session::BoxOperation::Set);
-    // The result names its own unit, or none for one that never started;
-    // never the box's unit before.
-    sink_.Unit(s.port, s.attempt > 0 ? UnitTag{s.unitUid, s.attempt, s.serial} : UnitTag{});
-    ResultInfo info{result, s.unitSeconds, run_.UnitChecksum(s.box),
+        UnitReason(s, result, run_->Job().timeoutSeconds, shown.lastStep == session::BoxOperation::Set);
+    TagEnd(s);
+    ResultInfo info{result, s.unitSeconds, run_->UnitChecksum(s.box),
                     result == ResultClass::VerifyMismatch ? shown.mismatch : std::nullopt, reason};
-    info.unit = true;
+    info.unit = counted;
     sink_.Result(s.port, info);
     results_.push_back(result);
     // A box whose port does not open would only fail every unit it is given,
     // and a unit refused its data (no number left) every unit after it.
     if (!stopping_ && !lotFull_ && base::RowOf(result).whose != base::Whose::Station && started_ < units_) {
       ++pending_;
-      QTimer::singleShot(0, &run_, [this, box = s.box] {
+      QTimer::singleShot(0, run_.get(), [this, box = s.box] {
         --pending_;
         if (!stopping_)
           Next(box);
@@ -754,24 +571,25 @@ private:
   }
 
   void MaybeDone() {
-    if (!done_ || run_.Busy() || pending_ > 0)
+    if (!done_ || run_->Busy() || pending_ > 0)
       return;
-    // A transfer stopped mid-block: its port closes once the box answered that block.
-    for (int box = 1; box <= run_.BoxCount(); ++box)
-      if (run_.Session(box).AnswerOwed())
+    // A transfer stopped mid-block: its port closes once the box answered
+    // that block, so that the next load on it starts clean.
+    for (int box = 1; box <= run_->BoxCount(); ++box)
+      if (run_->Session(box).AnswerOwed())
         return;
     // The lot's figures include this run's units once the store has answered for them.
-    const session::RunCounters &c = run_.Counters();
-    if (plan_.records.kind != records::StoreLocation::Kind::Off &&
-        (!run_.CountsSettled() || (!c.loaded && c.error.isEmpty())))
+    const session::RunCounters &c = run_->Counters();
+    if (store_ != records::StoreLocation::Kind::Off && (!run_->CountsSettled() || (!c.loaded && c.error.isEmpty())))
       return;
     std::exchange(done_, nullptr)();
   }
 
-  const JobPlan &plan_;
+  const Telling telling_;
   EventSink &sink_;
+  const records::StoreLocation::Kind store_;
   std::unique_ptr<session::SerialNumbers> numbers_; // outlives the run that asks it
-  session::ProductionRun run_;
+  std::unique_ptr<session::ProductionRun> run_;
   std::vector<Shown> shown_;
   int units_ = 0;
   int started_ = 0;
@@ -783,14 +601,97 @@ private:
   std::function<void()> done_;
 };
 
-} // namespace
-
-int RunJobUnits(const JobPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
-  RunRecords records(plan.records, plan.options.operatorName);
-  JobUnits units(plan, sink, records.recorder.get());
+int RunUnits(Units &units, EventSink &sink, InterruptWatcher &interrupts) {
   return RunGang(
       sink, interrupts, [&](std::function<void()> done) { units.Start(std::move(done)); }, [&] { units.Stop(); },
       [&] { return units.Results(); }, [&] { units.ReportLot(); });
+}
+
+session::RunOptions RunOptionsOf(const QString &lot, const QString &operatorName, bool fastReplies) {
+  session::RunOptions o;
+  o.lot = lot;
+  o.frontEnd = QStringLiteral("cli");
+  o.operatorName = operatorName;
+  o.fastReplies = fastReplies;
+  return o;
+}
+
+// A load of N boxes: a production run of one attempt a box, of no job and no
+// lot; with a serial-number plan each box's unit draws its number and loads
+// its own image.
+int RunLoad(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
+  RunRecords records(plan.records, plan.operatorName);
+  session::LoadOrder order;
+  order.firmware = plan.firmware;
+  order.firmwarePath = SourceOf(plan).path;
+  if (plan.Load().load.modeGiven || plan.Load().load.powerGiven)
+    order.set = RequestOf(plan, session::BoxOperation::Set);
+  order.load = RequestOf(plan, session::BoxOperation::Load);
+  order.timeoutSeconds = plan.Boxes().timeoutSeconds;
+  const QString station = plan.Boxes().ports.join(QLatin1Char(','));
+  std::unique_ptr<session::SerialNumbers> numbers;
+  if (plan.Load().load.serialGiven) {
+    numbers = std::make_unique<session::SerialNumbers>(plan.Load().load.serialPlan, plan.serialList, plan.firmware.ranges,
+                                                       QString(), records.recorder.get(), station);
+    QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(), [](const QString &text) {
+      WriteStderr((QStringLiteral("kavrin-cli: ") + text + QLatin1Char('\n')).toUtf8());
+    });
+  }
+  Units units(Units::Telling::Load, sink, plan.records.kind, std::move(numbers),
+              std::make_unique<session::ProductionRun>(order, plan.Boxes().ports, base::SystemClock(),
+                                                       records.recorder.get(), RunOptionsOf(QString(), plan.operatorName, plan.Boxes().fastReplies)),
+              0);
+  return RunUnits(units, sink, interrupts);
+}
+
+} // namespace
+
+int RunSessions(const SessionPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
+  if (plan.command == Command::Load)
+    return RunLoad(plan, sink, interrupts);
+  const std::shared_ptr<serial::SerialLayer> layer = serial::MakePlatformSerialLayer();
+  RunRecords records(plan.records, plan.operatorName);
+  std::vector<std::unique_ptr<BoxRun>> runs;
+  return RunGang(
+      sink, interrupts,
+      [&](std::function<void()> done) {
+        auto running = std::make_shared<size_t>(size_t(plan.Boxes().ports.size()));
+        const auto one = [running, done] {
+          if (--*running == 0)
+            done();
+        };
+        for (const QString &port : plan.Boxes().ports)
+          runs.push_back(std::make_unique<BoxRun>(plan, port, layer, sink, records.attempts, one));
+        for (auto &run : runs)
+          run->Start();
+        if (runs.empty())
+          done();
+      },
+      [&] {
+        for (auto &run : runs)
+          run->Interrupt();
+      },
+      [&] {
+        std::vector<ResultClass> results;
+        for (const auto &run : runs)
+          results.push_back(run->Result().value_or(ResultClass::Interrupted));
+        return results;
+      });
+}
+
+int RunJobUnits(const JobPlan &plan, EventSink &sink, InterruptWatcher &interrupts) {
+  RunRecords records(plan.records, plan.options.operatorName);
+  std::unique_ptr<session::SerialNumbers> numbers =
+      session::SerialNumbers::ForJob(plan.job, records.recorder.get(), plan.options.ports);
+  if (numbers)
+    QObject::connect(numbers.get(), &session::SerialNumbers::Notice, numbers.get(),
+                     [&sink](const QString &text) { sink.Message(QString(), text); });
+  Units units(Units::Telling::Job, sink, plan.records.kind, std::move(numbers),
+              std::make_unique<session::ProductionRun>(
+                  plan.job, plan.options.ports, base::SystemClock(), records.recorder.get(),
+                  RunOptionsOf(plan.options.lot, plan.options.operatorName, plan.options.fastReplies)),
+              plan.options.units);
+  return RunUnits(units, sink, interrupts);
 }
 
 } // namespace cli

@@ -58,7 +58,8 @@ QString PortLimitRefusal(qsizetype ports);
 // Records the end of a load whose file was refused, on every port of the plan.
 void RecordRefusedFile(const SessionPlan &plan);
 
-// Runs one session per port of the plan at once on the running event loop,
+// Runs one session per port of the plan at once on the running event loop (a
+// load: one unit per box of the engine's production run, of no job or lot),
 // reports them to `sink` (Finish after the last result), stops every session
 // when `interrupts` fires, and returns the exit status (RunExitCode of the
 // results; 130 after an interrupt).

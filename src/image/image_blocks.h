@@ -10,18 +10,17 @@
 //   1      address high byte: (high byte of the chip start + 16 n) mod 256
 //   2      4096 data bytes, the values of image entries n*4096 .. n*4096+4095
 //   4098   sum of those data bytes, 32 bits
-//   4102   file name field: first 8 bytes of the file's base name, zero-filled
+//   4102   file name field: first 8 bytes of the file's base name
+//          (image/file_view.h BaseName), zero-filled
 //   4110   count N: one decimal digit per byte, right-aligned, zero-filled
 //   4116   sector mask, 32 bits: bit s-1 stands for sector s
 // Block 0 goes out whole; a block request sends the first 4102 bytes.
 
 #include <QString>
-#include <QStringList>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace image {
@@ -36,10 +35,6 @@ inline constexpr size_t kBlockMaskOffset = 4116;
 
 using NameField = std::array<uint8_t, 8>;
 using CountField = std::array<uint8_t, 6>;
-
-// The file name without its folder ("/" or "\" separated) and without
-// everything from its last dot on; a name without a dot stays whole.
-QString BaseName(const QString &fileName);
 
 // The base name in code page 936, as many whole characters as fit in 8 bytes,
 // 0 after a shorter name.
@@ -73,10 +68,5 @@ std::span<const uint8_t> FirstBlockBytes(const std::vector<uint8_t> &blocks);
 // The bytes a request for block n sends: the first 4102 bytes of slot n.
 // Empty for a number outside the 16 slots.
 std::span<const uint8_t> RequestedBlockBytes(const std::vector<uint8_t> &blocks, uint32_t n);
-
-// The file buffer view: imageSize / 16 lines, each the address (chip start +
-// 16 k) as four upper-case hex digits, ":: ", then the two characters after
-// the "$" of each of 16 entries, each followed by a blank.
-QStringList DumpLines(const std::vector<std::string> &imageText, uint32_t imageSize, const QString &chipStart);
 
 } // namespace image

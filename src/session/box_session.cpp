@@ -444,6 +444,13 @@ bool BoxSession::WatchingForReturn() const { return core_->portWatch->Armed(); }
 
 void BoxSession::Start(const OperationRequest &request) { core_->Start(request); }
 void BoxSession::HandOver(std::shared_ptr<const LoadImage> image) { core_->HandOver(std::move(image)); }
+
+std::shared_ptr<const LoadImage> BoxSession::HandOver(const image::FirmwareFile &firmware, const LoadSource &source,
+                                                      uint32_t count, uint32_t sectors) {
+  std::shared_ptr<const LoadImage> image = PackLoadImage(firmware, source, count, sectors);
+  core_->HandOver(image);
+  return image;
+}
 void BoxSession::Stop(protocol::Outcome outcome) { core_->Stop(outcome); }
 void BoxSession::EndAttempt(const OperationEnd &end, const LoadSource &file) { core_->EndAttempt(end, file); }
 

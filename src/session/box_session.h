@@ -106,6 +106,11 @@ public:
   void Start(const OperationRequest &request);
   // The second step of a load started without an image: block 0 and the clocks.
   void HandOver(std::shared_ptr<const LoadImage> image);
+  // The same from the firmware read: packs its image (PackLoadImage) with
+  // the count N and the sector mask, and hands it over. Returns the packed
+  // image, for its checksum caption, also when no load waits for it.
+  std::shared_ptr<const LoadImage> HandOver(const image::FirmwareFile &firmware, const LoadSource &source,
+                                            uint32_t count, uint32_t sectors);
   // Ends the operation in progress (clocks stopped), as when the operator
   // stops a script: nothing the box sends later is acted upon or reported.
   // A transfer stopped while the box is taking in a block leaves its answer

@@ -60,6 +60,11 @@ std::shared_ptr<const LoadImage> PackLoadImage(std::span<const uint8_t> bytes, L
   return image;
 }
 
+std::shared_ptr<const LoadImage> PackLoadImage(const image::FirmwareFile &firmware, LoadSource source, uint32_t count,
+                                               uint32_t sectors) {
+  return PackLoadImage(firmware.image.bytes, std::move(source), count, sectors, firmware.ranges);
+}
+
 QString NoAnswerText(int seconds) { return QStringLiteral("no answer within %1 s").arg(seconds); }
 
 records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {

@@ -62,6 +62,9 @@ struct LoadImage {
 // data) gave; none given stands for the whole image. Sector s holds the 1 KiB from (s-1) * 400 hex on.
 std::shared_ptr<const LoadImage> PackLoadImage(std::span<const uint8_t> image, LoadSource source, uint32_t count,
                                                uint32_t sectors, const std::vector<image::AddressRange> &filled = {});
+// The same from the firmware as it was read: its image and the addresses it gave.
+std::shared_ptr<const LoadImage> PackLoadImage(const image::FirmwareFile &firmware, LoadSource source, uint32_t count,
+                                               uint32_t sectors);
 
 struct OperationRequest {
   BoxOperation operation = BoxOperation::Verify;

@@ -25,6 +25,19 @@ namespace {
 // Verify paces its progress over the whole 32 KiB image, as a load writes it.
 const QString kWholeImageEnd = QStringLiteral("7FFF");
 
+// The firmware's image and what its packing needs, and the image packed
+// once for every unit without data of its own: a copy per box made the
+// memory grow with every port.
+void Pack(UnitPlan &plan, const image::FirmwareFile &firmware, const QString &path, uint32_t count,
+          uint32_t sectors) {
+  plan.image = std::make_shared<const std::vector<uint8_t>>(firmware.image.bytes);
+  plan.source = {path, firmware.sha256};
+  plan.count = count;
+  plan.sectors = sectors;
+  plan.filled = firmware.ranges;
+  plan.sharedImage = PackLoadImage(firmware, plan.source, plan.count, plan.sectors);
+}
+
 // What every unit of the job does.
 std::shared_ptr<UnitPlan> PlanOf(const job::OpenedJob &opened, const QString &lot, const RunOptions &options,
                                  const QString &station) {
@@ -62,13 +75,33 @@ std::shared_ptr<UnitPlan> PlanOf(const job::OpenedJob &opened, const QString &lo
     verify.imageSize = image::kLoadImageSize;
     plan->verify = verify;
   }
-  plan->image = std::make_shared<const std::vector<uint8_t>>(opened.firmware.image.bytes);
-  plan->source = {opened.firmwarePath, opened.firmware.sha256};
-  plan->count = job.count.toUInt();
-  plan->sectors = job.sectorMask;
-  plan->filled = opened.firmware.ranges;
-  plan->sharedImage = PackLoadImage(*plan->image, plan->source, plan->count, plan->sectors, plan->filled);
+  Pack(*plan, opened.firmware, opened.firmwarePath, job.count.toUInt(), job.sectorMask);
   return plan;
+}
+
+// What every box's unit of a load does: one attempt of no job and no lot.
+std::shared_ptr<UnitPlan> PlanOf(const LoadOrder &order, const RunOptions &options, const QString &station) {
+  auto plan = std::make_shared<UnitPlan>();
+  plan->operatorName = options.operatorName;
+  plan->station = station;
+  plan->frontEnd = options.frontEnd;
+  plan->lotSize = 0;
+  plan->timeoutSeconds = order.timeoutSeconds;
+  plan->set = order.set;
+  plan->load = order.load;
+  Pack(*plan, order.firmware, order.firmwarePath, uint32_t(order.load.count),
+       order.load.sectors.value_or(0xFFFFFFFFu));
+  return plan;
+}
+
+// A load of no job as the run keeps it: no name, no lot, one attempt.
+job::Job JobOf(const LoadOrder &order) {
+  job::Job job;
+  job.name.clear();
+  job.lotSize = 0;
+  job.retries = 0;
+  job.timeoutSeconds = order.timeoutSeconds;
+  return job;
 }
 
 } // namespace
@@ -93,7 +126,8 @@ struct ProductionRun::Impl {
   RunOptions options;
   job::Job job;
   image::FirmwareFile firmware;
-  QString lot;
+  bool inLot;  // a job's run; false for a load of no job
+  QString lot; // empty for a load
   std::shared_ptr<const UnitPlan> plan;
   UnitDataProvider *provider = nullptr;
   std::vector<UnitStatus> units;
@@ -109,15 +143,19 @@ struct ProductionRun::Impl {
   std::unique_ptr<base::Alarm> refresh; // the lot's count and the store's probe, every kRefreshMs
   records::Replies replies;               // last: goes first
 
-  Impl(ProductionRun &run, const job::OpenedJob &opened, const QStringList &ports, base::Clock &c, records::Recorder *r,
-       RunOptions o)
-      : q(run), clock(c), recorder(r), options(std::move(o)), job(*opened.job), firmware(opened.firmware) {
-    lot = options.lot.isEmpty() ? DefaultLot(job.name, QDate::currentDate()) : options.lot;
+  // `planOf` gives what every unit does, from the lot and the station's name.
+  Impl(ProductionRun &run, job::Job j, image::FirmwareFile fw, const QStringList &ports, base::Clock &c,
+       records::Recorder *r, RunOptions o, bool lotted,
+       const std::function<std::shared_ptr<UnitPlan>(const QString &, const QString &)> &planOf)
+      : q(run), clock(c), recorder(r), options(std::move(o)), job(std::move(j)), firmware(std::move(fw)),
+        inLot(lotted) {
+    if (inLot)
+      lot = options.lot.isEmpty() ? DefaultLot(job.name, QDate::currentDate()) : options.lot;
     if (!options.layer)
       options.layer = serial::MakePlatformSerialLayer();
     const int n = int(std::min<qsizetype>(ports.size(), kMostBoxes));
     const QString station = options.station.isEmpty() ? ports.mid(0, n).join(QLatin1Char(',')) : options.station;
-    plan = PlanOf(opened, lot, options, station);
+    plan = planOf(lot, station);
     counters.lotSize = job.lotSize;
     for (int i = 0; i < n; ++i) {
       UnitStatus s;
@@ -129,7 +167,8 @@ struct ProductionRun::Impl {
     for (int i = 0; i < n; ++i)
       boxes.push_back(MakeBox(size_t(i)));
     refresh = clock.MakeAlarm([this] { Refresh(); });
-    if (!recorder) {
+    // A load's units hold no place and claim no station: nothing to count or settle.
+    if (!recorder || !inLot) {
       counters.loaded = true;
       return;
     }
@@ -158,8 +197,9 @@ struct ProductionRun::Impl {
     b->alarm = clock.MakeAlarm([this, b] { AlarmFired(*b); });
     b->session.SetFastReplies(options.fastReplies);
     b->session.SetPortName(units[i].port);
-    // A board's cable pulled and put back is the kind of fault a retry is for.
-    b->session.WatchForReturn(true);
+    // A board's cable pulled and put back is the kind of fault a retry is for;
+    // a load has no retry.
+    b->session.WatchForReturn(inLot);
     QObject::connect(&b->session, &BoxSession::PortReturned, &q, [this, b] { PortReturned(*b); });
     QObject::connect(&b->session, &BoxSession::Error, &q,
                      [this, b](const QString &text) { emit q.Notice(int(b->index) + 1, text); });
@@ -254,7 +294,7 @@ struct ProductionRun::Impl {
       ++endedHere;
       secondsHere += s.unitSeconds;
       counters.meanUnitSeconds = secondsHere / double(endedHere);
-      if (!recorder)
+      if (!recorder || !inLot)
         ++(s.state == UnitState::Pass ? counters.passed : counters.failed);
     }
     if (s.state == UnitState::NotRecorded && storeRefusal.isEmpty())
@@ -278,7 +318,7 @@ struct ProductionRun::Impl {
   QString Refusal() const {
     if (!stationRefusal.isEmpty())
       return stationRefusal;
-    if (plan->operatorName.isEmpty())
+    if (inLot && plan->operatorName.isEmpty())
       return QStringLiteral("no operator is named");
     if (!storeRefusal.isEmpty())
       return storeRefusal;
@@ -290,7 +330,7 @@ struct ProductionRun::Impl {
   // --- The lot's counters ---
 
   void Count() {
-    if (!recorder)
+    if (!recorder || !inLot)
       return;
     if (counting) {
       countAgain = true;
@@ -335,8 +375,21 @@ struct ProductionRun::Impl {
 
 ProductionRun::ProductionRun(const job::OpenedJob &opened, const QStringList &ports, base::Clock &clock,
                              records::Recorder *recorder, RunOptions options, QObject *parent)
-    : QObject(parent), impl_(std::make_unique<Impl>(*this, opened, ports, clock, recorder, std::move(options))) {
+    : QObject(parent) {
+  const RunOptions o = options;
+  impl_ = std::make_unique<Impl>(*this, *opened.job, opened.firmware, ports, clock, recorder, std::move(options), true,
+                                 [&](const QString &lot, const QString &station) {
+                                   return PlanOf(opened, lot, o, station);
+                                 });
   impl_->Count();
+}
+
+ProductionRun::ProductionRun(const LoadOrder &order, const QStringList &ports, base::Clock &clock,
+                             records::Recorder *recorder, RunOptions options, QObject *parent)
+    : QObject(parent) {
+  const RunOptions o = options;
+  impl_ = std::make_unique<Impl>(*this, JobOf(order), order.firmware, ports, clock, recorder, std::move(options), false,
+                                 [&](const QString &, const QString &station) { return PlanOf(order, o, station); });
 }
 
 ProductionRun::~ProductionRun() {

@@ -4,7 +4,7 @@
 // lot's counters. Each unit is a UnitRun (session/unit_run.h), which takes
 // it from its start to its one verdict and writes its row and records; the
 // run keeps the lot, decides retries and counts. The window's production
-// view and the command line's `run --job` both drive one; neither repeats
+// view and the command line's `run --job` and `load` drive one; none repeats
 // what it does.
 //
 // Threads: a run lives on the thread that made it, which must run a Qt event
@@ -71,6 +71,11 @@
 // Unit data: with a UnitDataProvider set, each unit asks it for its data and
 // packs its own image from the job's image with the patches written in;
 // without one, the job's image is packed once and shared by every box.
+//
+// A load of no job (`kavrin-cli load`, LoadOrder): the same run, each box's
+// unit taking one attempt of no lot. It claims no station, counts no lot and
+// needs no operator; its counters hold this run's units. The run packs the
+// image from the firmware it is given, as it does a job's.
 
 #include "base/clock.h"
 #include "job/job_file.h"
@@ -132,6 +137,17 @@ struct RunOptions {
   std::shared_ptr<serial::SerialLayer> layer;  // null: the platform's serial ports
 };
 
+// What a load of no job asks of every box: the set (when a mode or supply was
+// given), then the load of the firmware, once. The run packs the firmware's
+// image with the load's count N and sector mask.
+struct LoadOrder {
+  image::FirmwareFile firmware; // accepted
+  QString firmwarePath;         // as the records name it
+  std::optional<OperationRequest> set;
+  OperationRequest load; // its image is the run's to pack
+  int timeoutSeconds = 120;
+};
+
 class ProductionRun : public QObject {
   Q_OBJECT
 public:
@@ -145,6 +161,9 @@ public:
   // dead run of it left unfinished is settled (records/unit_row.h
   // UnitOp::Kind::Settle), unless another live process holds it.
   ProductionRun(const job::OpenedJob &opened, const QStringList &ports, base::Clock &clock, records::Recorder *recorder,
+                RunOptions options, QObject *parent = nullptr);
+  // A load of no job on the boxes of `ports`; options.lot is not used.
+  ProductionRun(const LoadOrder &order, const QStringList &ports, base::Clock &clock, records::Recorder *recorder,
                 RunOptions options, QObject *parent = nullptr);
   ~ProductionRun() override; // stops every box and closes the ports
 
@@ -168,8 +187,10 @@ public:
   // when it starts.
   QString StartRefusal() const;
 
+  // The job; for a load, one of no name, no lot and no retries, whose
+  // time-out is the load's.
   const job::Job &Job() const;
-  QString Lot() const;
+  QString Lot() const; // empty for a load
   QString ImageChecksum() const; // the job's image checksum caption
   // The checksum caption of the image box `box`'s unit loads (its own, with
   // its data written in), the job's until the unit's data has arrived.

@@ -1,7 +1,7 @@
 #pragma once
 // UnitRun: one unit (one board) on one box, from its start to its one
-// verdict, written once for every front end: the production view and
-// `kavrin-cli run --job` through ProductionRun, `kavrin-cli load` directly.
+// verdict, written once for every front end: the production view,
+// `kavrin-cli run --job` and `kavrin-cli load`, each through ProductionRun.
 //
 // Begin: opens the box's port when it is closed (one that does not open ends
 // the unit failed, port-unavailable, before it takes a number or a place in

@@ -2,6 +2,7 @@
 #include "hex_test_support.h"
 
 #include "app/shared_state.h"
+#include "image/file_view.h"
 #include "image/image_blocks.h"
 
 #include <gtest/gtest.h>

@@ -356,6 +356,47 @@ TEST(ProductionRun, RetriesWhatTheJobAllowsAndRecordsEveryAttempt) {
   }
 }
 
+// A load of no job: one attempt, whatever the box answered, of no job and
+// no lot, started without an operator named, claiming no station; the run
+// counts its own units.
+TEST(ProductionRun, ALoadOfNoJobTakesOneAttemptOfNoLot) {
+  ProgramFolder folder;
+  const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);
+  Bench bench;
+  boxsim::BoxOptions failsOnce;
+  failsOnce.failAtBlock = 2;
+  failsOnce.failTimes = 1;
+  bench.Add(failsOnce);
+  const job::OpenedJob opened = Opened(ImageBytes(1), job::Operation::Load, 0);
+  session::LoadOrder order;
+  order.firmware = opened.firmware;
+  order.firmwarePath = opened.firmwarePath;
+  order.set = session::OperationRequest{};
+  order.set->operation = session::BoxOperation::Set;
+  order.load.operation = session::BoxOperation::Load;
+  order.load.count = 999999;
+  order.timeoutSeconds = 3;
+  {
+    records::Recorder recorder(store);
+    ProductionRun run(order, bench.ports, bench.clock, &recorder, Options(bench.layer, QStringLiteral("L1")));
+    run.SetOperator(QString());
+    Tiles tiles;
+    tiles.Watch(run);
+    bench.Watch(run);
+    ASSERT_TRUE(run.Start(1)) << run.StartRefusal().toStdString();
+    ASSERT_TRUE(bench.Until([&] { return !tiles.ended.empty(); }));
+    EXPECT_EQ(tiles.shown[1], (QStringList{"BUSY", "FAIL"}));
+    EXPECT_EQ(run.Lot(), QString());
+    EXPECT_EQ(run.Counters().failed, 1);
+    EXPECT_EQ(Rows(store, QStringLiteral("SELECT station FROM station_leases")), QStringList{})
+        << "a load claims no station";
+  }
+  EXPECT_EQ(Steps(store), (QStringList{"set:ok@1", "load:box-failed@1"}));
+  EXPECT_EQ(Verdicts(store), QStringList{"failed/box-failed@1"});
+  EXPECT_EQ(Rows(store, QStringLiteral("SELECT DISTINCT job_name || '|' || lot FROM programming_records")),
+            QStringList{"|"});
+}
+
 TEST(ProductionRun, CountersComeBackFromTheRecordsOfTheirLot) {
   ProgramFolder folder;
   const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);

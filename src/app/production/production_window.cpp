@@ -10,7 +10,7 @@
 #include "base/printable.h"
 #include "base/timer.h"
 #include "image/firmware_image.h"
-#include "image/image_blocks.h"
+#include "image/file_view.h"
 #include "job/pin.h"
 #include "session/operator_name.h"
 #include "unit/serial_plan.h"

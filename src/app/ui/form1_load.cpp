@@ -8,7 +8,7 @@
 #include "base/exception.h"
 #include "chip/sectors.h"
 #include "image/firmware_file.h"
-#include "image/image_blocks.h"
+#include "image/file_view.h"
 #include "session/box_session.h"
 #include "session/operator_text.h"
 
@@ -99,15 +99,13 @@ void TForm1::Button2Click() {
   std::array<bool, chip::kSectorCount> checked{};
   for (int n = 1; n <= chip::kSectorCount; ++n)
     checked[size_t(n - 1)] = CheckBox(n)->isChecked();
-  const std::shared_ptr<const session::LoadImage> image = session::PackLoadImage(
-      firmware.image.bytes, source, Edit5->text().toUInt(), chip::SectorMask(checked), firmware.ranges);
+  const std::shared_ptr<const session::LoadImage> image =
+      session_->HandOver(firmware, source, Edit5->text().toUInt(), chip::SectorMask(checked));
   Label11->setText(image->checksumCaption);
   loaded_ = LoadedFile{path, chosen->rawBinary, firmware.sha256, firmware.checksumCaption};
 
   if (form4_)
     form4_->ShowImage(image::BaseName(path), image::DumpLines(state_.ImageText, state_.ImageSize, state_.ChipStart));
-
-  session_->HandOver(image);
 }
 
 void TForm1::Edit3Click() {
