@@ -12,6 +12,7 @@
 #include "app/ui/form4.h"
 #include "app/ui/program.h"
 #include "image/firmware_file.h"
+#include "image/file_view.h"
 #include "image/image_blocks.h"
 #include "image/image_file.h"
 #include "serial/comm.h"
