@@ -8,6 +8,7 @@
 #include "serial/serial_layer.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
+#include "session/operator_text.h"
 #include "session/production_run.h"
 #include "session/serial_numbers.h"
 #include "session/unit_run.h"
@@ -92,13 +93,13 @@ QString UnitReason(const session::UnitStatus &s, ResultClass result, int timeout
                          : session::NoAnswerText(timeoutSeconds);
   case ResultClass::PortLost:
   case ResultClass::PortUnavailable:
-    return s.detail.isEmpty() ? s.reasonEnglish : s.detail;
+    return s.detail.isEmpty() ? session::English(s.reason) : s.detail;
   case ResultClass::BoxFailed:
-    return s.reasonEnglish.isEmpty() ? session::kBoxFailedText : s.reasonEnglish;
+    return s.reason.IsEmpty() ? session::kBoxFailedText : session::English(s.reason);
   case ResultClass::FileRefused:
-    return s.reasonEnglish;
+    return session::English(s.reason);
   case ResultClass::NotRecorded:
-    return s.reason;
+    return s.reason.Designed();
   case ResultClass::Interrupted:
     return session::kStoppedText;
   default:
@@ -309,7 +310,7 @@ public:
                        // A load has one attempt.
                        unit_->Finish(end.outcome == session::Outcome::Ok ? session::UnitState::Pass
                                                                           : session::UnitState::Fail,
-                                     end.outcome, end.message);
+                                     end.outcome, base::Message::Kept(end.message));
                      });
     QObject::connect(unit_.get(), &session::UnitRun::Ended, unit_.get(),
                      [this](const session::UnitStatus &s) { Ended(s); });
@@ -704,7 +705,8 @@ private:
     if (s.state == session::UnitState::NotRecorded) {
       // No record, no pass: the run stops starting units (the engine refuses them).
       sink_.Unit(s.port, s.attempt > 0 ? UnitTag{s.unitUid, s.attempt, s.serial} : UnitTag{});
-      ResultInfo info{ResultClass::NotRecorded, s.unitSeconds, run_.UnitChecksum(s.box), std::nullopt, s.reason};
+      ResultInfo info{ResultClass::NotRecorded, s.unitSeconds, run_.UnitChecksum(s.box), std::nullopt,
+                      s.reason.Designed()};
       info.unit = true;
       sink_.Result(s.port, info);
       results_.push_back(ResultClass::NotRecorded);

@@ -109,6 +109,14 @@ QString ShownText(const QString &designed) {
 
 QString EnglishText(const QString &designed) { return TranslatedText(designed, base::EnglishLookup()); }
 
+QString Shown(const base::Message &message) {
+  if (base::CurrentLanguage() == base::Language::Designed)
+    return message.Designed();
+  return message.Rendered(base::CurrentLookup(), ShownText);
+}
+
+QString English(const base::Message &message) { return message.Rendered(base::EnglishLookup(), EnglishText); }
+
 QString ProgressText(uint32_t percent) { return QStringLiteral("%1 %").arg(percent); }
 
 QString ElapsedText(uint32_t seconds, uint32_t tenths) {

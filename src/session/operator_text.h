@@ -13,6 +13,7 @@
 // (the window's captions, labels and status texts).
 
 #include "base/language.h"
+#include "base/message.h"
 
 #include <QString>
 #include <cstdint>
@@ -23,6 +24,10 @@ namespace session {
 QString ShownText(const QString &designed);
 // In English, whatever the language in use.
 QString EnglishText(const QString &designed);
+// A message (base/message.h) in the language in use, and in English.
+QString Shown(const base::Message &message);
+QString English(const base::Message &message);
+
 // Through any catalogue lookup (base/language.h).
 QString TranslatedText(const QString &designed, const base::TranslationLookup &lookup);
 

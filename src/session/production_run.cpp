@@ -4,7 +4,6 @@
 #include "records/recorder.h"
 #include "records/replies.h"
 #include "serial/serial_layer.h"
-#include "session/operator_text.h"
 #include "session/unit_run.h"
 
 #include <QSignalBlocker>
@@ -210,14 +209,14 @@ struct ProductionRun::Impl {
   void AttemptEnded(Box &b, const OperationEnd &end) {
     UnitRun &unit = *b.unit;
     if (end.outcome == protocol::Outcome::Ok) {
-      unit.Finish(UnitState::Pass, protocol::Outcome::Ok, end.message);
+      unit.Finish(UnitState::Pass, protocol::Outcome::Ok, base::Message::Kept(end.message));
       return;
     }
-    QString reason = end.message;
-    if (reason.isEmpty() && end.outcome == protocol::Outcome::NoAnswer)
-      reason = NoAnswerText(job.timeoutSeconds);
-    if (reason.isEmpty() && end.outcome == protocol::Outcome::BoxFailed)
-      reason = kBoxFailedText;
+    base::Message reason = base::Message::Kept(end.message);
+    if (reason.IsEmpty() && end.outcome == protocol::Outcome::NoAnswer)
+      reason = base::Message::Verbatim(NoAnswerText(job.timeoutSeconds));
+    if (reason.IsEmpty() && end.outcome == protocol::Outcome::BoxFailed)
+      reason = base::Message::Verbatim(kBoxFailedText);
     UnitStatus &s = units[b.index];
     if (!Retryable(end.outcome) || s.attempt >= s.attempts) {
       unit.Finish(UnitState::Fail, end.outcome, reason);
@@ -226,8 +225,6 @@ struct ProductionRun::Impl {
     s.state = UnitState::Retry;
     s.outcome = end.outcome;
     s.reason = reason;
-    s.reasonShown = session::ShownText(reason);
-    s.reasonEnglish = session::EnglishText(reason);
     emit q.UnitChanged(s);
     if (end.outcome == protocol::Outcome::PortLost && !b.session.IsOpen()) {
       b.wait = Wait::AwaitingPort;
@@ -264,7 +261,7 @@ struct ProductionRun::Impl {
         ++(s.state == UnitState::Pass ? counters.passed : counters.failed);
     }
     if (s.state == UnitState::NotRecorded && storeRefusal.isEmpty())
-      storeRefusal = s.reason;
+      storeRefusal = s.reason.Designed();
     Count(); // before anyone is told, so that CountsSettled says a count is owed
     emit q.UnitEnded(s);
     emit q.CountersChanged(counters);
@@ -276,7 +273,7 @@ struct ProductionRun::Impl {
       return;
     b.alarm->Disarm();
     if (std::exchange(b.wait, Wait::None) != Wait::None)
-      b.unit->Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
+      b.unit->Finish(UnitState::Ready, protocol::Outcome::Interrupted, base::Message::Verbatim(kStoppedText));
     else
       b.unit->Stop();
   }
