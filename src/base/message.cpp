@@ -1,6 +1,6 @@
 #include "base/message.h"
 
-#include <cstring>
+#include <ostream>
 
 namespace base {
 
@@ -58,13 +58,6 @@ QString Message::Rendered(const TranslationLookup &lookup, const KeptRendering &
               [&](const Message &m) { return m.Rendered(lookup, kept); });
 }
 
-bool Message::operator==(const Message &other) const {
-  if (kind_ != other.kind_)
-    return false;
-  if (kind_ != Kind::Catalogue)
-    return text_ == other.text_;
-  return std::strcmp(context_, other.context_) == 0 && std::strcmp(designed_, other.designed_) == 0 &&
-         values_ == other.values_;
-}
+void PrintTo(const Message &message, std::ostream *out) { *out << message.Designed().toStdString(); }
 
 } // namespace base

@@ -14,6 +14,7 @@
 
 #include <QString>
 #include <functional>
+#include <iosfwd>
 #include <vector>
 
 namespace base {
@@ -26,7 +27,9 @@ public:
   Message(const char *context, const char *designed, std::vector<Message> values = {});
   // Shown as it is in every language.
   static Message Verbatim(const QString &text);
-  // A designed text whose parts are not known (see above).
+  // A designed text whose parts are not known (see above). Implicit, so that
+  // a text not yet carried as data goes where messages go.
+  Message(const QString &designed) : Message(Kept(designed)) {} // NOLINT(google-explicit-constructor)
   static Message Kept(const QString &designed);
 
   bool IsEmpty() const;
@@ -38,7 +41,8 @@ public:
   using KeptRendering = std::function<QString(const QString &designed)>;
   QString Rendered(const TranslationLookup &lookup, const KeptRendering &kept = {}) const;
 
-  bool operator==(const Message &other) const;
+  // The same text as records keep it, however it was carried.
+  bool operator==(const Message &other) const { return Designed() == other.Designed(); }
 
 private:
   enum class Kind : uint8_t { Catalogue, Verbatim, Kept };
@@ -49,5 +53,8 @@ private:
   QString text_; // Verbatim, Kept
   std::vector<Message> values_;
 };
+
+// As records keep it (for test failures).
+void PrintTo(const Message &message, std::ostream *out);
 
 } // namespace base

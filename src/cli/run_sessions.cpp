@@ -109,8 +109,8 @@ QString UnitReason(const session::UnitStatus &s, ResultClass result, int timeout
 
 // The window's instruction for a port that does not open, which records keep;
 // on the command line the port's notice says what failed and what to do.
-bool ShownOnTheCommandLine(const QString &message) {
-  return !message.isEmpty() && message != session::kOpenFailedText;
+bool ShownOnTheCommandLine(const base::Message &message) {
+  return !message.IsEmpty() && message.Designed() != session::kOpenFailedText;
 }
 
 // "Error opening serial port: <device>: <the system's words> (<what to do>)".
@@ -198,7 +198,7 @@ private:
     records_.Add(attempt);
     if (finishing_)
       return; // the end the run itself gave
-    if (!end.message.isEmpty())
+    if (!end.message.IsEmpty())
       sink_.Message(port_, end.message);
     QString reason;
     switch (end.outcome) {
@@ -211,7 +211,7 @@ private:
       reason = lost_;
       break;
     case session::Outcome::BoxFailed:
-      if (end.message.isEmpty())
+      if (end.message.IsEmpty())
         reason = session::kBoxFailedText;
       break;
     default:
@@ -310,7 +310,7 @@ public:
                        // A load has one attempt.
                        unit_->Finish(end.outcome == session::Outcome::Ok ? session::UnitState::Pass
                                                                           : session::UnitState::Fail,
-                                     end.outcome, base::Message::Kept(end.message));
+                                     end.outcome, end.message);
                      });
     QObject::connect(unit_.get(), &session::UnitRun::Ended, unit_.get(),
                      [this](const session::UnitStatus &s) { Ended(s); });

@@ -209,10 +209,10 @@ struct ProductionRun::Impl {
   void AttemptEnded(Box &b, const OperationEnd &end) {
     UnitRun &unit = *b.unit;
     if (end.outcome == protocol::Outcome::Ok) {
-      unit.Finish(UnitState::Pass, protocol::Outcome::Ok, base::Message::Kept(end.message));
+      unit.Finish(UnitState::Pass, protocol::Outcome::Ok, end.message);
       return;
     }
-    base::Message reason = base::Message::Kept(end.message);
+    base::Message reason = end.message;
     if (reason.IsEmpty() && end.outcome == protocol::Outcome::NoAnswer)
       reason = base::Message::Verbatim(NoAnswerText(job.timeoutSeconds));
     if (reason.IsEmpty() && end.outcome == protocol::Outcome::BoxFailed)

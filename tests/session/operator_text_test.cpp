@@ -28,7 +28,8 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
   noData.status = image::HexReadResult::Status::NoData;
 
   struct Case {
-    QString designed, english;
+    base::Message designed;
+    QString english;
   } cases[] = {
       {ReplyText::FileBurned, QStringLiteral("File programmed successfully")},
       {kTimeOutMessage, QStringLiteral("The operation timed out: the programmer does not answer. Please check its "
@@ -70,11 +71,12 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
       {QStringLiteral("校验没通过"), QStringLiteral("校验没通过")},
   };
   for (const Case &c : cases) {
+    const QString designed = c.designed.Designed();
     base::UseLanguage(base::Language::English);
-    EXPECT_EQ(ShownText(c.designed), c.english) << c.designed.toStdString();
+    EXPECT_EQ(Shown(c.designed), c.english) << designed.toStdString();
     base::UseLanguage(base::Language::Designed);
-    EXPECT_EQ(ShownText(c.designed), c.designed) << "byte for byte: " << c.designed.toStdString();
-    EXPECT_EQ(EnglishText(c.designed), c.english) << "whatever the language in use";
+    EXPECT_EQ(Shown(c.designed), designed) << "byte for byte: " << designed.toStdString();
+    EXPECT_EQ(English(c.designed), c.english) << "whatever the language in use";
   }
 }
 
