@@ -52,6 +52,12 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
            QString::fromUtf8(image::kSrecChecksumPattern).arg(3).arg(QStringLiteral("1F"), QStringLiteral("2E"))),
        QStringLiteral("File load error: checksum error on line 3: the file has 1F, it should be 2E")},
       {ElapsedText(12, 3), QStringLiteral("12.3 s")},
+      // Carried as data: the reason, a message of its own, in the same language;
+      // a verbatim value (the library's words) never read as a placeholder.
+      {base::Message("Operation", image::kLoadErrorPattern,
+                     {base::Message("Operation", image::kElfUnreadablePattern,
+                                    {base::Message::Verbatim(QStringLiteral("section %1 of %2"))})}),
+       QStringLiteral("File load error: the ELF file cannot be read: section %1 of %2")},
       // The bursts the box is not designed to send.
       {NotAReplyText(std::vector<uint8_t>{0x13, 0x37, 0x00, 0x99, 0x42, 0x42, 0x42, 0x42}),
        QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42")},
