@@ -12,6 +12,7 @@
 
 #include "base/language.h"
 
+#include <QMetaType>
 #include <QString>
 #include <functional>
 #include <iosfwd>
@@ -58,3 +59,6 @@ private:
 void PrintTo(const Message &message, std::ostream *out);
 
 } // namespace base
+
+// A widget keeps the message it shows in a property, to show it again in another language.
+Q_DECLARE_METATYPE(base::Message)

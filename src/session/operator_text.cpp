@@ -28,7 +28,6 @@ const Pattern kPatterns[] = {
     {"Operation", image::kNotARecordPattern},
     {"Operation", image::kAddressClashPattern},
     {"Operation", image::kLeftOutPattern},
-    {"Window", kElapsedPattern},
     // The other forms' reasons, found again inside the general refusal below.
     {"Operation", image::kElfUnreadablePattern},
     {"Operation", image::kElfSegmentCutPattern},
@@ -119,8 +118,9 @@ QString English(const base::Message &message) { return message.Rendered(base::En
 
 QString ProgressText(uint32_t percent) { return QStringLiteral("%1 %").arg(percent); }
 
-QString ElapsedText(uint32_t seconds, uint32_t tenths) {
-  return QString::fromUtf8(kElapsedPattern).arg(seconds).arg(tenths);
+base::Message ElapsedText(uint32_t seconds, uint32_t tenths) {
+  return {"Window", kElapsedPattern,
+          {base::Message::Verbatim(QString::number(seconds)), base::Message::Verbatim(QString::number(tenths))}};
 }
 
 } // namespace session

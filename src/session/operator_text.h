@@ -35,6 +35,6 @@ QString TranslatedText(const QString &designed, const base::TranslationLookup &l
 QString ProgressText(uint32_t percent);
 // "<seconds>.<tenths> 秒", as Label9 shows it.
 inline constexpr char kElapsedPattern[] = QT_TRANSLATE_NOOP("Window", "%1.%2 秒");
-QString ElapsedText(uint32_t seconds, uint32_t tenths);
+base::Message ElapsedText(uint32_t seconds, uint32_t tenths);
 
 } // namespace session

@@ -88,9 +88,12 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
 
 TEST(OperatorText, ProgressAndElapsedAsTheWindowShowsThem) {
   const std::pair<QString, QString> cases[] = {
-      {ProgressText(0), QStringLiteral("0 %")},        {ProgressText(100), QStringLiteral("100 %")},
-      {ElapsedText(0, 0), QStringLiteral("0.0 秒")},   {ElapsedText(0, 1), QStringLiteral("0.1 秒")},
-      {ElapsedText(12, 3), QStringLiteral("12.3 秒")}, {ElapsedText(120, 0), QStringLiteral("120.0 秒")},
+      {ProgressText(0), QStringLiteral("0 %")},
+      {ProgressText(100), QStringLiteral("100 %")},
+      {ElapsedText(0, 0).Designed(), QStringLiteral("0.0 秒")},
+      {ElapsedText(0, 1).Designed(), QStringLiteral("0.1 秒")},
+      {ElapsedText(12, 3).Designed(), QStringLiteral("12.3 秒")},
+      {ElapsedText(120, 0).Designed(), QStringLiteral("120.0 秒")},
   };
   for (const auto &[got, expected] : cases)
     EXPECT_EQ(got, expected);
