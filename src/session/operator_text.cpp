@@ -12,7 +12,9 @@ namespace {
 
 const char *const kContexts[] = {"Operation", "Window"};
 
-// The texts built from parts: %1.. stand for the parts.
+// The texts built from parts: %1.. stand for the parts. Live messages carry
+// their values and never come here; the box's texts are here for the records
+// read back, which keep only the designed text.
 struct Pattern {
   const char *context;
   const char *pattern;

@@ -1,12 +1,14 @@
 #pragma once
-// The designed texts as the operator reads them. Operations, records and
-// scripts keep the designed texts (Chinese, some English); a front end shows
-// them through ShownText, which translates them with Qt's catalogue: a whole
-// text by itself, a text built from parts (a mismatch, a load error, the
-// elapsed time) through the pattern it was built from. A text the catalogue
-// does not know (the system's reason for an error) is shown as it is. The
-// texts of an operation's progress and elapsed time, as the window shows the
-// session's reports of them, are made here too. Pure functions.
+// The texts as the operator reads them. A message (base/message.h) carries
+// what happened and its values to the front end, which renders it here in its
+// language (Shown, English); records and scripts keep its designed rendering.
+// A designed text known only as text (a record read back from the store,
+// which keeps no values; a file's refusal, not yet carried as a message) goes
+// through ShownText, which translates a whole text by itself and a text built
+// from parts through the pattern it was built from. A text the catalogue does
+// not know (the system's reason for an error) is shown as it is. The texts of
+// an operation's progress and elapsed time, as the window shows the session's
+// reports of them, are made here too. Pure functions.
 //
 // The contexts of the catalogue name what a text belongs to, not the file it
 // is written in: "Operation" (the ends and notices of operations), "Window"
