@@ -111,8 +111,8 @@ void JsonEventSink::Progress(const QString &port, int percent) {
   out_(Begin("progress", port).Add("percent", int64_t(percent)).Text());
 }
 
-void JsonEventSink::Message(const QString &port, const QString &text) {
-  out_(Begin("message", port).Add("text", text).Add("text_en", session::EnglishText(text)).Text());
+void JsonEventSink::Message(const QString &port, const base::Message &message) {
+  out_(Begin("message", port).Add("text", message.Designed()).Add("text_en", session::English(message)).Text());
 }
 
 void JsonEventSink::Result(const QString &port, const ResultInfo &info) {
@@ -256,11 +256,11 @@ void HumanEventSink::Progress(const QString &port, int percent) {
   }
 }
 
-void HumanEventSink::Message(const QString &port, const QString &text) {
+void HumanEventSink::Message(const QString &port, const base::Message &message) {
   if (terminal_)
-    Draw(Line(port, session::ShownText(text)));
+    Draw(Line(port, session::Shown(message)));
   else
-    err_(Line(port, session::ShownText(text)));
+    err_(Line(port, session::Shown(message)));
 }
 
 void HumanEventSink::Result(const QString &port, const ResultInfo &info) {

@@ -33,6 +33,7 @@
 // Both write the summary line of a gang (several boxes) on standard error
 // when Finish is called. Output goes through OutputFn, so tests capture it.
 
+#include "base/message.h"
 #include "cli/json_line.h"
 #include "cli/result_class.h"
 
@@ -86,7 +87,7 @@ public:
   }
   virtual void Start(const QString &port, const QString &operation) = 0;
   virtual void Progress(const QString &port, int percent) = 0;
-  virtual void Message(const QString &port, const QString &text) = 0;
+  virtual void Message(const QString &port, const base::Message &message) = 0;
   virtual void Result(const QString &port, const ResultInfo &info) = 0;
   // After the last result of a job run, before Finish: the lot's counters.
   virtual void Lot(const LotInfo &lot) = 0;
@@ -131,7 +132,7 @@ public:
   void Unit(const QString &port, const UnitTag &tag) override;
   void Start(const QString &port, const QString &operation) override;
   void Progress(const QString &port, int percent) override;
-  void Message(const QString &port, const QString &text) override;
+  void Message(const QString &port, const base::Message &message) override;
   void Result(const QString &port, const ResultInfo &info) override;
   void Lot(const LotInfo &lot) override;
   void Finish() override;
@@ -155,7 +156,7 @@ public:
   void Unit(const QString &port, const UnitTag &tag) override;
   void Start(const QString &port, const QString &operation) override;
   void Progress(const QString &port, int percent) override;
-  void Message(const QString &port, const QString &text) override;
+  void Message(const QString &port, const base::Message &message) override;
   void Result(const QString &port, const ResultInfo &info) override;
   void Lot(const LotInfo &lot) override;
   void Finish() override;

@@ -8,6 +8,7 @@
 #include "serial/serial_layer.h"
 #include "session/attempt_records.h"
 #include "session/box_session.h"
+#include "session/operator_text.h"
 #include "session/production_run.h"
 #include "session/serial_numbers.h"
 
@@ -100,13 +101,13 @@ QString UnitReason(const session::UnitStatus &s, ResultClass result, int timeout
   case base::ReasonFrom::TimeOut:
     return NoAnswerReason(setUnanswered, timeoutSeconds);
   case base::ReasonFrom::Port:
-    return s.detail.isEmpty() ? s.reasonEnglish : s.detail;
+    return s.detail.isEmpty() ? session::English(s.reason) : s.detail;
   case base::ReasonFrom::Box:
-    return s.reasonEnglish.isEmpty() ? session::kBoxFailedText : s.reasonEnglish;
+    return s.reason.IsEmpty() ? session::kBoxFailedText : session::English(s.reason);
   case base::ReasonFrom::Own:
-    return s.reasonEnglish;
+    return session::English(s.reason);
   case base::ReasonFrom::Store:
-    return s.reason;
+    return s.reason.Designed();
   case base::ReasonFrom::Stop:
     return session::kStoppedText;
   case base::ReasonFrom::None:
@@ -117,8 +118,8 @@ QString UnitReason(const session::UnitStatus &s, ResultClass result, int timeout
 
 // The window's instruction for a port that does not open, which records keep;
 // on the command line the port's notice says what failed and what to do.
-bool ShownOnTheCommandLine(const QString &message) {
-  return !message.isEmpty() && message != session::kOpenFailedText;
+bool ShownOnTheCommandLine(const base::Message &message) {
+  return !message.IsEmpty() && message.Designed() != session::kOpenFailedText;
 }
 
 // "Error opening serial port: <device>: <the system's words> (<what to do>)".
@@ -197,7 +198,7 @@ private:
     records_.Add(attempt);
     if (finishing_)
       return; // the end the run itself gave
-    if (!end.message.isEmpty())
+    if (!end.message.IsEmpty())
       sink_.Message(port_, end.message);
     QString reason;
     switch (end.outcome) {
@@ -208,7 +209,7 @@ private:
       reason = lost_;
       break;
     case session::Outcome::BoxFailed:
-      if (end.message.isEmpty())
+      if (end.message.IsEmpty())
         reason = session::kBoxFailedText;
       break;
     default:
@@ -530,7 +531,8 @@ private:
     if (s.state == session::UnitState::NotRecorded) {
       // No record, no pass: the run stops starting units (the engine refuses them).
       TagEnd(s);
-      ResultInfo info{ResultClass::NotRecorded, s.unitSeconds, run_->UnitChecksum(s.box), std::nullopt, s.reason};
+      ResultInfo info{ResultClass::NotRecorded, s.unitSeconds, run_->UnitChecksum(s.box), std::nullopt,
+                      s.reason.Designed()};
       info.unit = counted;
       sink_.Result(s.port, info);
       results_.push_back(ResultClass::NotRecorded);

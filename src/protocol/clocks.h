@@ -5,6 +5,7 @@
 // time-out on the tick that reaches 120.0 seconds. The box session owns the
 // timers and applies what these steps decide.
 
+#include "base/message.h"
 #include "protocol/operation_state.h"
 
 #include <QString>
@@ -15,8 +16,8 @@ namespace protocol {
 inline constexpr uint32_t kProgressCeiling = 98; // the clock alone never goes beyond
 inline constexpr uint32_t kElapsedTickMs = 100;  // Timer2's period
 inline constexpr uint32_t kTimeOutSeconds = 120;
-inline const QString kTimeOutMessage =
-    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "本次操作超时失败，编程器无响应，请检查供电是否正常！"));
+inline const base::Message kTimeOutMessage{
+    "Operation", QT_TRANSLATE_NOOP("Operation", "本次操作超时失败，编程器无响应，请检查供电是否正常！")};
 
 // Progress intervals in milliseconds, from the span End - Start of the chip's
 // code flash taken as an unsigned 32-bit difference (it wraps when End is

@@ -44,7 +44,7 @@ void NotAReply(ReplyActions &actions, const uint8_t *burst, size_t length) {
 
 // A reply the box is not designed to send ends the operation at once as a box
 // failure: no success, and no time-out that would say the box did not answer.
-void Untrusted(ReplyActions &actions, const QString &message) {
+void Untrusted(ReplyActions &actions, const base::Message &message) {
   actions = ReplyActions{};
   actions.stopClocks = true;
   actions.end = Outcome::BoxFailed;
@@ -63,7 +63,7 @@ bool HoldsAReply(std::span<const uint8_t> rest) {
 
 // Verify and erase-program-verify read the same statuses, with their own texts.
 void HandleVerifyReply(ReplyActions &actions, std::span<const uint8_t> payload, std::span<const uint8_t> burst,
-                       const QString &succeeded, const QString &failed) {
+                       const base::Message &succeeded, const base::Message &failed) {
   actions.stopClocks = true;
   actions.end = Outcome::BoxFailed;
   switch (payload[0]) {
@@ -232,26 +232,28 @@ std::optional<std::span<const uint8_t>> ReplyPayload(std::span<const uint8_t> bu
   return burst.subspan(3, n);
 }
 
-QString NotAReplyText(std::span<const uint8_t> burst) {
+base::Message NotAReplyText(std::span<const uint8_t> burst) {
+  const base::Message bytes = base::Message::Verbatim(BytesText(burst));
   if (burst.size() == 1)
-    return QString::fromUtf8(kNotAReplyOnePattern).arg(BytesText(burst));
-  return QString::fromUtf8(kNotAReplyPattern).arg(QString::number(burst.size()), BytesText(burst));
+    return {"Operation", kNotAReplyOnePattern, {bytes}};
+  return {"Operation", kNotAReplyPattern, {base::Message::Verbatim(QString::number(burst.size())), bytes}};
 }
 
-QString UnknownStatusText(uint8_t status, std::span<const uint8_t> burst) {
-  return QString::fromUtf8(kUnknownStatusPattern).arg(HexByte(status), BytesText(burst));
+base::Message UnknownStatusText(uint8_t status, std::span<const uint8_t> burst) {
+  return {"Operation", kUnknownStatusPattern,
+          {base::Message::Verbatim(HexByte(status)), base::Message::Verbatim(BytesText(burst))}};
 }
 
-QString ManyRepliesText(std::span<const uint8_t> burst) {
-  return QString::fromUtf8(kManyRepliesPattern).arg(BytesText(burst));
+base::Message ManyRepliesText(std::span<const uint8_t> burst) {
+  return {"Operation", kManyRepliesPattern, {base::Message::Verbatim(BytesText(burst))}};
 }
 
-QString BlocksNotAskedText(uint16_t missing) {
+base::Message BlocksNotAskedText(uint16_t missing) {
   QStringList numbers;
   for (uint32_t n = 0; n < 16; ++n)
     if (missing & (1u << n))
       numbers << QString::number(n);
-  return QString::fromUtf8(kBlocksNotAskedPattern).arg(numbers.join(QStringLiteral(", ")));
+  return {"Operation", kBlocksNotAskedPattern, {base::Message::Verbatim(numbers.join(QStringLiteral(", ")))}};
 }
 
 bool IsWholeReplyFrame(std::span<const uint8_t> bytes) {
@@ -259,9 +261,10 @@ bool IsWholeReplyFrame(std::span<const uint8_t> bytes) {
   return (n == 5 || n == 6 || n == 9) && bytes[0] == 0x68 && bytes[2] == n - 4 && bytes[n - 1] == 0x16;
 }
 
-QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read) {
-  return QString::fromUtf8(kMismatchPattern)
-      .arg(HexByte(addressHigh) + HexByte(addressLow), HexByte(written), HexByte(read));
+base::Message MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read) {
+  return {"Operation", kMismatchPattern,
+          {base::Message::Verbatim(HexByte(addressHigh) + HexByte(addressLow)),
+           base::Message::Verbatim(HexByte(written)), base::Message::Verbatim(HexByte(read))}};
 }
 
 QString ReadOutLine(uint32_t address, const uint8_t *bytes16) {

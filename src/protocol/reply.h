@@ -37,6 +37,7 @@
 // while part of a block is pending; any other burst of 5 bytes or fewer with
 // no block part pending is a status reply that is no frame.
 
+#include "base/message.h"
 #include "chip/chip_record.h"
 #include "image/firmware_image.h"
 #include "protocol/operation_state.h"
@@ -66,25 +67,20 @@ inline constexpr size_t kReadOutLinesPerBlock = image::kBlockDataSize / 16;
 // a status reply; the read-out's status frame has exactly this many bytes.
 inline constexpr size_t kReadOutStatusMaxLength = 5;
 
-// The box's verdicts as the operator is shown them. These designed texts are
-// what records and scripts keep; front ends translate them where they show them
-// (session/operator_text.h).
+// The box's verdicts as the operator is shown them: messages (base/message.h)
+// whose designed texts records and scripts keep; each front end renders them.
 namespace ReplyText {
-inline const QString SetSucceeded =
-    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "设置成功!请重新 选择型号及加载/烧写文件"));
-inline const QString VerifySucceeded = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "校 验 成 功!"));
-inline const QString VerifyFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "校 验 失 败"));
-inline const QString CannotVerifyProtected =
-    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法校验。"));
-inline const QString CannotReadProtected = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法读出。"));
-inline const QString ReadFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "读 出 失 败！"));
-inline const QString EraseProgramVerifySucceeded =
-    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 成功!"));
-inline const QString EraseProgramVerifyFailed =
-    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 失 败"));
-inline const QString FileBurned = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文件烧写成功 "));
-inline const QString FileLoaded = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文件加载成功 "));
-inline const QString FileLoadFailed = QStringLiteral(QT_TRANSLATE_NOOP("Operation", "文 件 加 载 失 败"));
+inline const base::Message SetSucceeded{"Operation", QT_TRANSLATE_NOOP("Operation", "设置成功!请重新 选择型号及加载/烧写文件")};
+inline const base::Message VerifySucceeded{"Operation", QT_TRANSLATE_NOOP("Operation", "校 验 成 功!")};
+inline const base::Message VerifyFailed{"Operation", QT_TRANSLATE_NOOP("Operation", "校 验 失 败")};
+inline const base::Message CannotVerifyProtected{"Operation", QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法校验。")};
+inline const base::Message CannotReadProtected{"Operation", QT_TRANSLATE_NOOP("Operation", "目标芯片已加密，无法读出。")};
+inline const base::Message ReadFailed{"Operation", QT_TRANSLATE_NOOP("Operation", "读 出 失 败！")};
+inline const base::Message EraseProgramVerifySucceeded{"Operation", QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 成功!")};
+inline const base::Message EraseProgramVerifyFailed{"Operation", QT_TRANSLATE_NOOP("Operation", "擦除、编程、校验 失 败")};
+inline const base::Message FileBurned{"Operation", QT_TRANSLATE_NOOP("Operation", "文件烧写成功 ")};
+inline const base::Message FileLoaded{"Operation", QT_TRANSLATE_NOOP("Operation", "文件加载成功 ")};
+inline const base::Message FileLoadFailed{"Operation", QT_TRANSLATE_NOOP("Operation", "文 件 加 载 失 败")};
 } // namespace ReplyText
 
 // What the window does for one burst, in this order.
@@ -94,7 +90,7 @@ struct ReplyActions {
   QStringList readOutLines;      // appended to the read-out view in one go
   // The same blocks as bytes, each with the address of its first byte.
   std::vector<std::pair<uint32_t, std::vector<uint8_t>>> readOutBlocks;
-  std::optional<QString> message;
+  std::optional<base::Message> message;
   std::optional<uint8_t> sendBlock;       // answer a block request (always < 16)
   std::optional<QString> conversionError; // raised last, as EConvertError
   // Set when the reply ends the operation: how, and for a mismatch where.
@@ -129,19 +125,19 @@ inline constexpr char kManyRepliesPattern[] = QT_TRANSLATE_NOOP("Operation", "�
 inline constexpr char kBlocksNotAskedPattern[] =
     QT_TRANSLATE_NOOP("Operation", "编程器报告加载成功，但从未索取文件的这些数据块：%1");
 // A burst that is no reply: its length and its bytes.
-QString NotAReplyText(std::span<const uint8_t> burst);
+base::Message NotAReplyText(std::span<const uint8_t> burst);
 // A reply with a status its operation does not know: the status and the bytes.
-QString UnknownStatusText(uint8_t status, std::span<const uint8_t> burst);
+base::Message UnknownStatusText(uint8_t status, std::span<const uint8_t> burst);
 // A burst holding more than one reply: its bytes.
-QString ManyRepliesText(std::span<const uint8_t> burst);
+base::Message ManyRepliesText(std::span<const uint8_t> burst);
 // A transfer called successful before blocks `missing` (bit n for block n)
 // were asked for: their numbers, "3, 5".
-QString BlocksNotAskedText(uint16_t missing);
+base::Message BlocksNotAskedText(uint16_t missing);
 
 // "校验没通过，错误地址：HHLL,  写入是 WW 读出是 RR": the address as %1.
 inline constexpr char kMismatchPattern[] =
     QT_TRANSLATE_NOOP("Operation", "校验没通过，错误地址：%1,  写入是 %2 读出是 %3");
-QString MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read);
+base::Message MismatchText(uint8_t addressHigh, uint8_t addressLow, uint8_t written, uint8_t read);
 
 // One read-out line: the address (upper-case hex, at least 4 digits), ":: ",
 // then each of the 16 bytes as two upper-case hex digits and a blank.

@@ -320,7 +320,7 @@ public:
     if (!actions.readOutLines.isEmpty())
       emit s.ReadOutLines(actions.readOutLines);
     if (actions.end)
-      Finish({*actions.end, actions.message.value_or(QString()), actions.mismatch});
+      Finish({*actions.end, actions.message.value_or(base::Message()), actions.mismatch});
     // Header, data and block sum of slot n; the name, count and sectors go only with block 0.
     if (actions.sendBlock)
       SendBlock(image::RequestedBlockBytes(image->blocks, *actions.sendBlock));

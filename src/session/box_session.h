@@ -61,8 +61,8 @@ namespace session {
 class BoxSessionCore;
 
 // The text shown when the port goes away during an operation.
-inline const QString kPortLostMessage =
-    QStringLiteral(QT_TRANSLATE_NOOP("Operation", "串口已断开，本次操作失败！请检查连接后重新选择串口。"));
+inline const base::Message kPortLostMessage{
+    "Operation", QT_TRANSLATE_NOOP("Operation", "串口已断开，本次操作失败！请检查连接后重新选择串口。")};
 
 class BoxSession : public QObject {
   Q_OBJECT

@@ -104,7 +104,7 @@ records::Record MakeRecord(const Attempt &attempt, const QString &frontEnd) {
   r.frontEnd = frontEnd;
   r.operation = BoxOperationName(q.operation);
   r.result = protocol::OutcomeName(attempt.end.outcome);
-  r.message = attempt.end.message;
+  r.message = attempt.end.message.Designed();
   r.bytesSent = qint64(attempt.bytesSent);
   r.durationMs = attempt.startedAt.msecsTo(attempt.finishedAt);
   r.programVersion = QString::fromUtf8(base::ProgramVersion());

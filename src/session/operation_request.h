@@ -6,6 +6,7 @@
 // from which MakeRecord builds the production record for every front end alike.
 
 #include "base/box_choices.h"
+#include "base/message.h"
 #include "chip/chip_record.h"
 #include "image/firmware_file.h"
 #include "protocol/outcome.h"
@@ -95,7 +96,7 @@ struct OperationRequest {
 // none is shown, e.g. a set refused by the box).
 struct OperationEnd {
   Outcome outcome = Outcome::Ok;
-  QString message;
+  base::Message message; // each front end renders it; records keep its designed text
   std::optional<Mismatch> mismatch;
 };
 

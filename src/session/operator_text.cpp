@@ -12,7 +12,9 @@ namespace {
 
 const char *const kContexts[] = {"Operation", "Window"};
 
-// The texts built from parts: %1.. stand for the parts.
+// The texts built from parts: %1.. stand for the parts. Live messages carry
+// their values and never come here; the box's texts are here for the records
+// read back, which keep only the designed text.
 struct Pattern {
   const char *context;
   const char *pattern;
@@ -28,7 +30,6 @@ const Pattern kPatterns[] = {
     {"Operation", image::kNotARecordPattern},
     {"Operation", image::kAddressClashPattern},
     {"Operation", image::kLeftOutPattern},
-    {"Window", kElapsedPattern},
     // The other forms' reasons, found again inside the general refusal below.
     {"Operation", image::kElfUnreadablePattern},
     {"Operation", image::kElfSegmentCutPattern},
@@ -109,10 +110,19 @@ QString ShownText(const QString &designed) {
 
 QString EnglishText(const QString &designed) { return TranslatedText(designed, base::EnglishLookup()); }
 
+QString Shown(const base::Message &message) {
+  if (base::CurrentLanguage() == base::Language::Designed)
+    return message.Designed();
+  return message.Rendered(base::CurrentLookup(), ShownText);
+}
+
+QString English(const base::Message &message) { return message.Rendered(base::EnglishLookup(), EnglishText); }
+
 QString ProgressText(uint32_t percent) { return QStringLiteral("%1 %").arg(percent); }
 
-QString ElapsedText(uint32_t seconds, uint32_t tenths) {
-  return QString::fromUtf8(kElapsedPattern).arg(seconds).arg(tenths);
+base::Message ElapsedText(uint32_t seconds, uint32_t tenths) {
+  return {"Window", kElapsedPattern,
+          {base::Message::Verbatim(QString::number(seconds)), base::Message::Verbatim(QString::number(tenths))}};
 }
 
 } // namespace session

@@ -5,7 +5,6 @@
 #include "records/replies.h"
 #include "records/yield.h"
 #include "serial/serial_layer.h"
-#include "session/operator_text.h"
 #include "session/unit_run.h"
 
 #include <QSignalBlocker>
@@ -247,11 +246,11 @@ struct ProductionRun::Impl {
       return;
     }
     const base::ResultClassRow &row = base::RowOf(end.outcome);
-    QString reason = end.message;
-    if (reason.isEmpty() && row.reason == base::ReasonFrom::TimeOut)
-      reason = NoAnswerText(job.timeoutSeconds);
-    if (reason.isEmpty() && row.reason == base::ReasonFrom::Box)
-      reason = kBoxFailedText;
+    base::Message reason = end.message;
+    if (reason.IsEmpty() && row.reason == base::ReasonFrom::TimeOut)
+      reason = base::Message::Verbatim(NoAnswerText(job.timeoutSeconds));
+    if (reason.IsEmpty() && row.reason == base::ReasonFrom::Box)
+      reason = base::Message::Verbatim(kBoxFailedText);
     UnitStatus &s = units[b.index];
     if (!row.retried || s.attempt >= s.attempts) {
       unit.Finish(UnitState::Fail, end.outcome, reason);
@@ -260,8 +259,6 @@ struct ProductionRun::Impl {
     s.state = UnitState::Retry;
     s.outcome = end.outcome;
     s.reason = reason;
-    s.reasonShown = session::ShownText(reason);
-    s.reasonEnglish = session::EnglishText(reason);
     emit q.UnitChanged(s);
     if (end.outcome == protocol::Outcome::PortLost && !b.session.IsOpen()) {
       b.wait = Wait::AwaitingPort;
@@ -298,7 +295,7 @@ struct ProductionRun::Impl {
         ++(s.state == UnitState::Pass ? counters.passed : counters.failed);
     }
     if (s.state == UnitState::NotRecorded && storeRefusal.isEmpty())
-      storeRefusal = s.reason;
+      storeRefusal = s.reason.Designed();
     Count(); // before anyone is told, so that CountsSettled says a count is owed
     emit q.UnitEnded(s);
     emit q.CountersChanged(counters);
@@ -310,7 +307,7 @@ struct ProductionRun::Impl {
       return;
     b.alarm->Disarm();
     if (std::exchange(b.wait, Wait::None) != Wait::None)
-      b.unit->Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
+      b.unit->Finish(UnitState::Ready, protocol::Outcome::Interrupted, base::Message::Verbatim(kStoppedText));
     else
       b.unit->Stop();
   }

@@ -3,7 +3,6 @@
 #include "base/exception.h"
 #include "records/recorder.h"
 #include "records/serial_pool.h"
-#include "session/operator_text.h"
 #include "unit/serial_plan.h"
 
 #include <QPointer>
@@ -118,7 +117,7 @@ void UnitRun::Begin() {
       // Its record names the image it would have loaded, as far as it is known.
       OperationRequest load = Request(BoxOperation::Load);
       load.image = plan_->sharedImage;
-      EndUnstarted(protocol::Outcome::PortUnavailable, kOpenFailedText,
+      EndUnstarted(protocol::Outcome::PortUnavailable, base::Message::Verbatim(kOpenFailedText),
                    {load, status_.port, plan_->source, startedAt_,
                     QDateTime::currentDateTimeUtc(), {protocol::Outcome::PortUnavailable, kOpenFailedText, std::nullopt},
                     0});
@@ -179,7 +178,7 @@ void UnitRun::DataArrived(UnitData data) {
     asked_ = false;
     status_.attempt = 1; // what the unit was refused is its attempt
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    EndUnstarted(protocol::Outcome::FileRefused, refusal,
+    EndUnstarted(protocol::Outcome::FileRefused, base::Message::Kept(refusal),
                  {Request(BoxOperation::Load), status_.port, plan_->source, now, now,
                   {protocol::Outcome::FileRefused, refusal, std::nullopt}, 0},
                  data.stationFault ? UnitState::Ready : UnitState::Fail);
@@ -211,12 +210,11 @@ void UnitRun::StartAnswered(bool durable, bool placed, const QString &error) {
       provider_->Unused(AskedFor());
     asked_ = false;
     if (!durable) {
-      status_.reason = status_.reasonShown = status_.reasonEnglish = error;
+      status_.reason = base::Message::Verbatim(error);
       Done(UnitState::NotRecorded);
       return;
     }
-    status_.reason = QStringLiteral("lot complete");
-    status_.reasonShown = status_.reasonEnglish = status_.reason;
+    status_.reason = base::Message::Verbatim(QStringLiteral("lot complete"));
     status_.outcome = protocol::Outcome::Interrupted;
     emit LotFull(); // before its end, so that a listener knows the end is no unit's
     Done(UnitState::Ready);
@@ -224,7 +222,7 @@ void UnitRun::StartAnswered(bool durable, bool placed, const QString &error) {
   }
   started_ = true;
   if (stopping_) {
-    Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
+    Finish(UnitState::Ready, protocol::Outcome::Interrupted, base::Message::Verbatim(kStoppedText));
     return;
   }
   emit Started();
@@ -307,7 +305,7 @@ void UnitRun::StepDone(const session::Attempt &a) {
   Record(a);
   emit StepEnded(status_, a);
   if (stopping_) {
-    Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
+    Finish(UnitState::Ready, protocol::Outcome::Interrupted, base::Message::Verbatim(kStoppedText));
     return;
   }
   if (a.end.outcome == protocol::Outcome::Ok) {
@@ -366,12 +364,12 @@ void UnitRun::Stop() {
     break;
   }
   if (started_)
-    Finish(UnitState::Ready, protocol::Outcome::Interrupted, kStoppedText);
+    Finish(UnitState::Ready, protocol::Outcome::Interrupted, base::Message::Verbatim(kStoppedText));
   else
     Done(UnitState::Ready);
 }
 
-void UnitRun::EndUnstarted(protocol::Outcome outcome, const QString &reason, const session::Attempt &a,
+void UnitRun::EndUnstarted(protocol::Outcome outcome, const base::Message &reason, const session::Attempt &a,
                            UnitState state) {
   started_ = true; // its end makes its row whole
   Record(a);
@@ -379,7 +377,7 @@ void UnitRun::EndUnstarted(protocol::Outcome outcome, const QString &reason, con
   Finish(state, outcome, reason);
 }
 
-void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const QString &reason) {
+void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const base::Message &reason) {
   if (ended_ || finishing_)
     return;
   finishing_ = true;
@@ -387,8 +385,6 @@ void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const QString &
   finalState_ = state;
   status_.outcome = outcome;
   status_.reason = reason;
-  status_.reasonShown = session::ShownText(reason);
-  status_.reasonEnglish = session::EnglishText(reason);
   UnitStatus ending = status_;
   ending.state = state;
   std::optional<records::NumberChange> number;
@@ -413,7 +409,7 @@ void UnitRun::Finish(UnitState state, protocol::Outcome outcome, const QString &
   recorder_->WriteUnit(op, replies_.Port(), [this](records::Recorder::UnitAnswer a) {
     Track(a.durable, a.error);
     if (!storeError_.isEmpty()) {
-      status_.reason = status_.reasonShown = status_.reasonEnglish = storeError_;
+      status_.reason = base::Message::Verbatim(storeError_);
       Done(UnitState::NotRecorded);
       return;
     }
@@ -433,9 +429,7 @@ void UnitRun::Done(UnitState state) {
     status_.percent = 100;
   if (state == UnitState::Ready && status_.outcome == protocol::Outcome::Ok) {
     status_.outcome = protocol::Outcome::Interrupted;
-    status_.reason = kStoppedText;
-    status_.reasonShown = session::ShownText(status_.reason);
-    status_.reasonEnglish = session::EnglishText(status_.reason);
+    status_.reason = base::Message::Verbatim(kStoppedText);
   }
   const UnitStatus ended = status_; // a listener may end this object
   emit Changed(ended);

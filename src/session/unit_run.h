@@ -84,7 +84,7 @@ public:
   // The next attempt; after Started, or after an AttemptEnded.
   void Attempt();
   // Ends the unit: `state` Pass, Fail or Ready (stopped, with Interrupted).
-  void Finish(UnitState state, protocol::Outcome outcome, const QString &reason);
+  void Finish(UnitState state, protocol::Outcome outcome, const base::Message &reason);
   // Ends whatever is under way as stopped by the operator.
   void Stop();
 
@@ -117,7 +117,7 @@ private:
   void Record(const session::Attempt &a);
   // A unit that ends before it started: its one record, then its end
   // (`state` Ready for a fault of the station's rather than the board's).
-  void EndUnstarted(protocol::Outcome outcome, const QString &reason, const session::Attempt &a,
+  void EndUnstarted(protocol::Outcome outcome, const base::Message &reason, const session::Attempt &a,
                     UnitState state = UnitState::Fail);
   void Done(UnitState state);
   OperationRequest Request(BoxOperation operation) const;

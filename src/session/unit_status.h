@@ -2,6 +2,7 @@
 // What a front end shows of one box and the unit on it: the state, progress
 // and attempt, and how and why the unit ended. Plain data, on the run's thread.
 
+#include "base/message.h"
 #include "protocol/outcome.h"
 
 #include <QString>
@@ -27,13 +28,10 @@ struct UnitStatus {
   int attempt = 0;  // k: the attempt running or last run, 1-based; 0 before the first unit
   int attempts = 1; // n: 1 + the job's retries
   // How the unit's last attempt ended (Ok until one ended otherwise) and why,
-  // as the designed text (what records keep), as shown in the language in
-  // use (session/operator_text.h ShownText) and in English. NotRecorded:
-  // the store's reason.
+  // as a message each front end renders in its language (records keep its
+  // designed rendering). NotRecorded: the store's reason.
   protocol::Outcome outcome = protocol::Outcome::Ok;
-  QString reason;
-  QString reasonShown;
-  QString reasonEnglish;
+  base::Message reason;
   // A port that did not open or was lost: the system's words and the device
   // (records keep the designed text above); empty otherwise.
   QString detail;

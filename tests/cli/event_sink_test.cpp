@@ -124,16 +124,17 @@ TEST(EventSink, AJobRunsUnitsAreNamedByTheirSerialNumberAndCountedAsUnits) {
 }
 
 TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
-  const QString mismatch = protocol::MismatchText(0x12, 0x34, 0xAB, 0xCD);
+  const base::Message mismatch = protocol::MismatchText(0x12, 0x34, 0xAB, 0xCD);
   const QString mismatchEn = QStringLiteral("Verify failed at address 1234: written AB, read CD");
   struct Case {
     base::Language language;
-    QString text, shown, english;
+    base::Message text;
+    QString shown, english;
   } cases[] = {
       {base::Language::English, protocol::ReplyText::VerifySucceeded, QStringLiteral("Verify succeeded!"),
        QStringLiteral("Verify succeeded!")},
       {base::Language::English, mismatch, mismatchEn, mismatchEn},
-      {base::Language::Designed, mismatch, mismatch, mismatchEn},
+      {base::Language::Designed, mismatch, mismatch.Designed(), mismatchEn},
       // What the catalogue does not know (the system's words) stays as it is.
       {base::Language::English, QStringLiteral("No such file or directory"),
        QStringLiteral("No such file or directory"), QStringLiteral("No such file or directory")},
@@ -145,7 +146,7 @@ TEST(EventSink, MessagesInTheOperatorsLanguageBesideTheDesignedText) {
     json.Message(kA, c.text);
     const QJsonObject event = QJsonDocument::fromJson(out.text).object();
     // Scripts match the designed text whatever the language; the English stands beside it.
-    EXPECT_EQ(event.value(QStringLiteral("text")).toString(), c.text);
+    EXPECT_EQ(event.value(QStringLiteral("text")).toString(), c.text.Designed());
     EXPECT_EQ(event.value(QStringLiteral("text_en")).toString(), c.english);
     HumanEventSink plain(human.Fn(), false);
     plain.Message(kA, c.text);

@@ -182,7 +182,7 @@ TEST(ReadOutTest, SplitBlockIsGatheredAndCountedOnce) {
 TEST(ReadOutTest, StatusFrameWhileABlockIsPendingEndsTheReadOut) {
   struct Case {
     std::vector<uint8_t> status;
-    QString message;
+    base::Message message;
   } cases[] = {{{0x68, 0x04, 0x01, 0x00, 0x16}, ReplyText::ReadFailed},
                {{0x68, 0x04, 0x01, 0x11, 0x16}, ReplyText::CannotReadProtected}};
   for (const auto &c : cases) {

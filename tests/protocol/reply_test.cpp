@@ -18,14 +18,14 @@ std::vector<uint8_t> Status(uint8_t command, uint8_t status, std::initializer_li
 struct Expect {
   bool stop;
   bool full;
-  std::optional<QString> message;
+  std::optional<base::Message> message;
   std::optional<uint8_t> block;
 };
 
 Expect Nothing() { return {false, false, std::nullopt, std::nullopt}; }
 Expect Stop() { return {true, false, std::nullopt, std::nullopt}; }
-Expect StopSay(const QString &text) { return {true, false, text, std::nullopt}; }
-Expect StopFullSay(const QString &text) { return {true, true, text, std::nullopt}; }
+Expect StopSay(const base::Message &text) { return {true, false, text, std::nullopt}; }
+Expect StopFullSay(const base::Message &text) { return {true, true, text, std::nullopt}; }
 Expect Send(uint8_t block) { return {false, false, std::nullopt, block}; }
 
 struct Row {
@@ -147,7 +147,7 @@ TEST(ShortBurstTest, OldStatusInReplyBufferIsNotReportedAgain) {
     const ReplyActions a = HandleReply(state, chip::ChipNumbers{}, pending, true, c.second.data(), c.second.size());
     EXPECT_TRUE(a.stopClocks) << c.what;
     EXPECT_FALSE(a.showFullProgress) << c.what;
-    EXPECT_EQ(a.message, NotAReplyText(c.second)) << c.what << ": " << a.message.value_or(QString()).toStdString();
+    EXPECT_EQ(a.message, NotAReplyText(c.second)) << c.what << ": " << a.message.value_or(base::Message()).Designed().toStdString();
     EXPECT_EQ(a.end, Outcome::BoxFailed) << c.what;
     EXPECT_FALSE(a.sendBlock) << c.what;
   }

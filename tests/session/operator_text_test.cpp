@@ -28,7 +28,8 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
   noData.status = image::HexReadResult::Status::NoData;
 
   struct Case {
-    QString designed, english;
+    base::Message designed;
+    QString english;
   } cases[] = {
       {ReplyText::FileBurned, QStringLiteral("File programmed successfully")},
       {kTimeOutMessage, QStringLiteral("The operation timed out: the programmer does not answer. Please check its "
@@ -51,6 +52,12 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
            QString::fromUtf8(image::kSrecChecksumPattern).arg(3).arg(QStringLiteral("1F"), QStringLiteral("2E"))),
        QStringLiteral("File load error: checksum error on line 3: the file has 1F, it should be 2E")},
       {ElapsedText(12, 3), QStringLiteral("12.3 s")},
+      // Carried as data: the reason, a message of its own, in the same language;
+      // a verbatim value (the library's words) never read as a placeholder.
+      {base::Message("Operation", image::kLoadErrorPattern,
+                     {base::Message("Operation", image::kElfUnreadablePattern,
+                                    {base::Message::Verbatim(QStringLiteral("section %1 of %2"))})}),
+       QStringLiteral("File load error: the ELF file cannot be read: section %1 of %2")},
       // The bursts the box is not designed to send.
       {NotAReplyText(std::vector<uint8_t>{0x13, 0x37, 0x00, 0x99, 0x42, 0x42, 0x42, 0x42}),
        QStringLiteral("The box sent 8 bytes that are not a reply: 13 37 00 99 42 42 42 42")},
@@ -70,19 +77,23 @@ TEST(OperatorText, DesignedTextsBuiltFromTheirPartsReadInEnglish) {
       {QStringLiteral("校验没通过"), QStringLiteral("校验没通过")},
   };
   for (const Case &c : cases) {
+    const QString designed = c.designed.Designed();
     base::UseLanguage(base::Language::English);
-    EXPECT_EQ(ShownText(c.designed), c.english) << c.designed.toStdString();
+    EXPECT_EQ(Shown(c.designed), c.english) << designed.toStdString();
     base::UseLanguage(base::Language::Designed);
-    EXPECT_EQ(ShownText(c.designed), c.designed) << "byte for byte: " << c.designed.toStdString();
-    EXPECT_EQ(EnglishText(c.designed), c.english) << "whatever the language in use";
+    EXPECT_EQ(Shown(c.designed), designed) << "byte for byte: " << designed.toStdString();
+    EXPECT_EQ(English(c.designed), c.english) << "whatever the language in use";
   }
 }
 
 TEST(OperatorText, ProgressAndElapsedAsTheWindowShowsThem) {
   const std::pair<QString, QString> cases[] = {
-      {ProgressText(0), QStringLiteral("0 %")},        {ProgressText(100), QStringLiteral("100 %")},
-      {ElapsedText(0, 0), QStringLiteral("0.0 秒")},   {ElapsedText(0, 1), QStringLiteral("0.1 秒")},
-      {ElapsedText(12, 3), QStringLiteral("12.3 秒")}, {ElapsedText(120, 0), QStringLiteral("120.0 秒")},
+      {ProgressText(0), QStringLiteral("0 %")},
+      {ProgressText(100), QStringLiteral("100 %")},
+      {ElapsedText(0, 0).Designed(), QStringLiteral("0.0 秒")},
+      {ElapsedText(0, 1).Designed(), QStringLiteral("0.1 秒")},
+      {ElapsedText(12, 3).Designed(), QStringLiteral("12.3 秒")},
+      {ElapsedText(120, 0).Designed(), QStringLiteral("120.0 秒")},
   };
   for (const auto &[got, expected] : cases)
     EXPECT_EQ(got, expected);

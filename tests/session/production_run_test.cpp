@@ -6,6 +6,7 @@
 #include "records/database.h"
 #include "records/recorder.h"
 #include "records/yield.h"
+#include "session/operator_text.h"
 #include "session/production_run.h"
 #include "session/serial_numbers.h"
 #include "support/memory_serial.h"
@@ -484,12 +485,12 @@ TEST(ProductionRun, EachUnitGetsItsOwnImageFromTheProvider) {
     ASSERT_TRUE(bench.Until([&] { return !run.Busy(); }));
     ASSERT_EQ(serials.ended.size(), refuse ? 1u : 2u) << "a refused unit's data is no one's to end";
     EXPECT_EQ(run.Unit(1).serial, QStringLiteral("41"));
-    EXPECT_EQ(run.Unit(1).state, UnitState::Pass) << run.Unit(1).reasonEnglish.toStdString();
+    EXPECT_EQ(run.Unit(1).state, UnitState::Pass) << session::English(run.Unit(1).reason).toStdString();
     EXPECT_EQ(bench.boxes[0]->engine.LastImage().bytes[0x7FF0], 41);
     EXPECT_EQ(bench.boxes[0]->engine.LastImage().bytes[0x7FEF], bytes[0x7FEF]);
     if (refuse) {
       EXPECT_EQ(run.Unit(2).state, UnitState::Fail);
-      EXPECT_EQ(run.Unit(2).reason, QStringLiteral("no numbers left"));
+      EXPECT_EQ(run.Unit(2).reason.Designed(), QStringLiteral("no numbers left"));
       EXPECT_EQ(bench.boxes[1]->device->WrittenSize(), 0u); // the box was never touched
     } else {
       EXPECT_EQ(run.Unit(2).serial, QStringLiteral("42"));

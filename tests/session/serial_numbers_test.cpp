@@ -94,7 +94,8 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
       for (size_t unit = 1; unit <= 2; ++unit) {
         ASSERT_TRUE(run.Start(1)) << c.name;
         ASSERT_TRUE(PumpUntil([&] { return ended.size() == unit; }, 30000)) << c.name;
-        ASSERT_EQ(ended.back().state, session::UnitState::Pass) << c.name << ": " << ended.back().reason.toStdString();
+        ASSERT_EQ(ended.back().state, session::UnitState::Pass)
+            << c.name << ": " << ended.back().reason.Designed().toStdString();
       }
       EXPECT_EQ(ended[0].serial, c.firstText) << c.name;
       ASSERT_TRUE(recorder.WaitForwarded(10000));

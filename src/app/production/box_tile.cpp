@@ -1,5 +1,7 @@
 #include "app/production/box_tile.h"
 
+#include "session/operator_text.h"
+
 #include <QPainter>
 
 namespace app {
@@ -33,7 +35,7 @@ QString ShownReason(const UnitStatus &status) {
   const bool failed = status.state == UnitState::Fail || status.state == UnitState::Retry ||
                       status.state == UnitState::NotRecorded ||
                       (status.state == UnitState::Ready && status.outcome == protocol::Outcome::FileRefused);
-  return failed ? status.reasonShown : QString();
+  return failed ? session::Shown(status.reason) : QString();
 }
 
 } // namespace

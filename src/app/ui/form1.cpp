@@ -40,7 +40,7 @@ namespace {
 const char kSerialPortCaption[] = QT_TRANSLATE_NOOP("Window", "选择串口：");
 const char kCountCaption[] = QT_TRANSLATE_NOOP("Window", "设定烧写次数：");
 const char kDataflashCaption[] = QT_TRANSLATE_NOOP("Window", "Dataflash用作");
-// The property that keeps a label's designed text while it shows a translation.
+// The property that keeps a label's message (base::Message) while it shows a translation.
 const char kDesignedText[] = "designedText";
 
 QFont SongFont(int pixels, bool bold = false) { return DesignFont(QStringLiteral("宋体"), pixels, bold); }
@@ -190,8 +190,8 @@ void TForm1::CreateControls() {
   Label7 = MakeLabel(c, "Label7", 216, 272, QStringLiteral("0 %"), SongFont(56, true));
   SetColors(Label7, Qt::blue);
   Label7->resize(std::max(87, Label7->fontMetrics().horizontalAdvance(QStringLiteral("100 %")) + 4), 56);
-  Label9 = MakeLabel(c, "Label9", 384, 304, QStringLiteral("0.0 秒"), SongFont(16));
-  Label9->setProperty(kDesignedText, Label9->text());
+  Label9 = MakeLabel(c, "Label9", 384, 304, session::ElapsedText(0, 0).Designed(), SongFont(16));
+  Label9->setProperty(kDesignedText, QVariant::fromValue(session::ElapsedText(0, 0)));
   SetColors(Label9, Qt::gray);
   Label9->resize(160, Label9->height());
 
@@ -232,7 +232,7 @@ void TForm1::CreateControls() {
   Label3 = MakeLabel(c, "Label3", 24, 408, QString::fromUtf8(kSerialPortCaption), SongFont(16));
   Label6 = MakeLabel(c, "Label6", 312, 408, QString::fromUtf8(kCountCaption), SongFont(16));
   for (QLabel *label : {Label3, Label6})
-    label->setProperty(kDesignedText, label->text());
+    label->setProperty(kDesignedText, QVariant::fromValue(base::Message(label->text())));
 
   StatusBar1 = new TStatusBar(c, {50, 537});
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -373,7 +373,7 @@ void TForm1::SetTabOrder() {
 void TForm1::RetranslateUi() {
   for (QLabel *label : client_->findChildren<QLabel *>())
     if (const QVariant designed = label->property(kDesignedText); designed.isValid())
-      label->setText(session::ShownText(designed.toString()));
+      label->setText(session::Shown(designed.value<base::Message>()));
   // Labels size themselves to their text; the others keep their designed size.
   Label3->adjustSize();
   Label6->adjustSize();
@@ -399,9 +399,9 @@ void TForm1::RetranslateUi() {
   EnglishLanguageAction->setChecked(base::CurrentLanguage() == base::Language::English);
 }
 
-void TForm1::ShowDesigned(QLabel *label, const QString &designed) {
-  label->setProperty(kDesignedText, designed);
-  label->setText(session::ShownText(designed));
+void TForm1::ShowDesigned(QLabel *label, const base::Message &designed) {
+  label->setProperty(kDesignedText, QVariant::fromValue(designed));
+  label->setText(session::Shown(designed));
 }
 
 void TForm1::changeEvent(QEvent *event) {

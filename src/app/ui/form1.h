@@ -204,8 +204,8 @@ private:
   // Shows every text in the language in use: the designed texts of the
   // controls (kept as they were set, see ShowDesigned) and the menus.
   void RetranslateUi();
-  // Sets a label to a designed text, shown in the operator's language.
-  void ShowDesigned(QLabel *label, const QString &designed);
+  // Sets a label to a message, shown in the operator's language.
+  void ShowDesigned(QLabel *label, const base::Message &designed);
   // Panel 1 as the port's state; a later notice there is replaced by it again
   // when the next load starts. `detail` says why an open failed.
   void ShowPortStatus(const QString &text, const QString &detail = {});

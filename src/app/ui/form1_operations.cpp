@@ -56,8 +56,8 @@ void TForm1::ShowEnd(const session::OperationEnd &end) {
     if (form3_)
       form3_->HighlightAddress(end.mismatch->address);
   }
-  if (!end.message.isEmpty())
-    dialogs_.ShowMessage(this, session::ShownText(end.message));
+  if (!end.message.IsEmpty())
+    dialogs_.ShowMessage(this, session::Shown(end.message));
 }
 
 session::OperationRequest TForm1::RequestFor(session::BoxOperation operation) const {
