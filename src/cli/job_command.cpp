@@ -151,10 +151,10 @@ int RunCreate(const QStringList &args, const CliContext &context) {
   made.ports = o.ports;
   if (o.serialGiven) {
     made.serial = o.serialPlan;
-    unit::ListFile list;
+    numbering::ListFile list;
     if (!o.serialPlan.listFile.isEmpty()) {
       made.serial->listFile = job::FirmwareReference(o.serialPlan.listFile, o.out);
-      list = unit::ReadList(o.serialPlan.listFile);
+      list = numbering::ReadList(o.serialPlan.listFile);
       if (!list.refusal.isEmpty())
         return UsageError(JobCommandName(command),
                           QStringLiteral("--serial-list: ") + list.RefusalNaming(Quoted(o.serialPlan.listFile)));

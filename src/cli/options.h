@@ -16,7 +16,7 @@
 #include "base/language.h"
 #include "chip/chip_list.h"
 #include "cli/sector_list.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QDateTime>
 #include <QString>
@@ -78,7 +78,7 @@ struct Options {
   int retries = 0, lotSize = 0;
   bool pin = false;
   // job create and load: the --serial-* options, when --serial-at was given.
-  unit::SerialPlan serialPlan;
+  numbering::SerialPlan serialPlan;
   bool serialGiven = false;
   QString serial;       // records: only the records of the unit with this serial number
   QString operatorName; // load and run: who runs the units (empty: the login name); records: only theirs

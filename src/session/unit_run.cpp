@@ -4,7 +4,7 @@
 #include "records/recorder.h"
 #include "records/serial_pool.h"
 #include "session/operator_text.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QPointer>
 #include <QUuid>
@@ -161,7 +161,7 @@ void UnitRun::DataArrived(UnitData data) {
                       .arg(patch.bytes.size());
         break;
       }
-      unit::Patch(bytes, patch.address, patch.bytes);
+      numbering::Patch(bytes, patch.address, patch.bytes);
     }
     if (refusal.isEmpty()) {
       // The unit's bytes are data the box must ask for too.

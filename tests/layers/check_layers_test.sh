@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 tree=$root/src
-mkdir -p "$tree"/{base,serial,protocol,image,chip,records,job,unit,session,app/ui,app/production,app/main,cli/main}
+mkdir -p "$tree"/{base,serial,protocol,image,chip,records,job,numbering,session,app/ui,app/production,app/main,cli/main}
 cat >"$tree/CMakeLists.txt" <<'EOF'
 kavrin_library(kavrin_base FOLDERS base LINKS kavrin_version)
 kavrin_library(kavrin_serial FOLDERS serial LINKS kavrin_base)
@@ -20,12 +20,12 @@ kavrin_library(kavrin_image FOLDERS image LINKS kavrin_base PkgConfig::LIBELF) #
 kavrin_library(kavrin_chip FOLDERS chip LINKS kavrin_base)
 kavrin_library(kavrin_app_core FOLDERS app LINKS kavrin_base kavrin_chip kavrin_image)
 kavrin_library(kavrin_records FOLDERS records LINKS kavrin_base Qt6::Sql)
-kavrin_library(kavrin_unit FOLDERS unit LINKS kavrin_base kavrin_image)
+kavrin_library(kavrin_numbering FOLDERS numbering LINKS kavrin_base kavrin_image)
 kavrin_library(kavrin_job
   FOLDERS job
-  LINKS kavrin_base kavrin_image kavrin_unit PkgConfig::SODIUM)
+  LINKS kavrin_base kavrin_image kavrin_numbering PkgConfig::SODIUM)
 kavrin_library(kavrin_session FOLDERS session LINKS kavrin_serial kavrin_protocol kavrin_image
-  kavrin_chip kavrin_records kavrin_job kavrin_unit)
+  kavrin_chip kavrin_records kavrin_job kavrin_numbering)
 kavrin_library(kavrin_core LINKS kavrin_app_core kavrin_session)
 # kavrin_library(kavrin_tools FOLDERS tools LINKS kavrin_base)
 kavrin_library(kavrin_ui FOLDERS app/ui app/production
@@ -52,7 +52,7 @@ rows=(
   'records/chart.cpp|#include <QChart>\n#include <QSqlQuery>\n|records/chart.cpp:1: the records folder includes <QChart> of Qt'"'"'s QtCharts module, which it does not link'
   'app/settings.cpp|#include <QWidget>\n|app/settings.cpp:1: the app folder includes <QWidget> of Qt'"'"'s QtWidgets module, which it does not link'
   'chip/query.cpp|#include <QSqlQuery>\n|chip/query.cpp:1: the chip folder includes <QSqlQuery> of Qt'"'"'s QtSql module, which it does not link'
-  'unit/pin.cpp|#include <sodium.h>\n|unit/pin.cpp:1: the unit folder includes <sodium.h> of sodium, which it does not link'
+  'numbering/pin.cpp|#include <sodium.h>\n|numbering/pin.cpp:1: the numbering folder includes <sodium.h> of sodium, which it does not link'
   'session/options.cpp|#include <CLI/CLI.hpp>\n|session/options.cpp:1: the session folder includes <CLI/CLI.hpp> of CLI11, which it does not link'
   'cli/options.cpp|#include <CLI/CLI.hpp>\n#include <sodium.h>\n|'
   'app/ui/window.cpp|#include <QLabel>\n#include <QChartView>\n#include "session/box.h"\n#include "cli/options.h"\n|app/ui/window.cpp:4: the app/ui folder includes "cli/options.h" from cli, which it does not link'
@@ -85,7 +85,7 @@ done
 [ "$(wc -l <<<"$out")" = "${#expected[@]}" ] || { echo "unexpected lines:"; echo "$out"; fail=1; }
 
 # A tree that keeps every rule passes; one with no such folder is an error, not a pass.
-rm -rf "$tree"/{tools,job/stray.cpp,cli/main/main.cpp,cli/run.cpp,cli/comm.cpp,app/ui/text.cpp,app/ui/window.cpp,unit,chip,app/settings.cpp,records,cli/sound.cpp,session,image/view.cpp,image/reader.cpp,image/angled.cpp,image/relative.cpp,serial}
+rm -rf "$tree"/{tools,job/stray.cpp,cli/main/main.cpp,cli/run.cpp,cli/comm.cpp,app/ui/text.cpp,app/ui/window.cpp,numbering,chip,app/settings.cpp,records,cli/sound.cpp,session,image/view.cpp,image/reader.cpp,image/angled.cpp,image/relative.cpp,serial}
 bash "$here/check_layers.sh" "$tree" >/dev/null || { echo "a clean tree fails"; fail=1; }
 bash "$here/check_layers.sh" "$root/none" 2>/dev/null
 [ $? = 2 ] || { echo "a missing source folder does not end with status 2"; fail=1; }
