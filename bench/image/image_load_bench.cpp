@@ -17,7 +17,7 @@
 #include "image/image_file.h"
 #include "serial/comm.h"
 #include "session/operation_request.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -152,7 +152,7 @@ int main(int argc, char **argv) {
     std::vector<uint8_t> copy;
     unitImage.push_back(TimeMs([&] {
       copy = *shared;
-      unit::Patch(copy, 0x7F00, serial);
+      numbering::Patch(copy, 0x7F00, serial);
       packed = session::PackLoadImage(copy, {hexPath, firmware.sha256}, 12, 0xF, firmware.ranges);
     }));
     heap = mallinfo2().uordblks - before - packed->blocks.capacity();

@@ -108,7 +108,7 @@ int main(int argc, char **argv) {
   }
   std::vector<double> waited;
   {
-    unit::SerialPlan plan;
+    numbering::SerialPlan plan;
     plan.address = 0x7F00;
     plan.blockSize = block;
     records::Recorder recorder(*records::ParseStoreUrl(server.Url(QStringLiteral("bench")), nullptr,

@@ -275,7 +275,7 @@ int RunSessionCommand(Command command, const SessionPlan::CommandOptions &option
     if (load.serialGiven) {
       const QString list = load.serialPlan.listFile;
       if (!list.isEmpty()) {
-        plan.serialList = unit::ReadList(list);
+        plan.serialList = numbering::ReadList(list);
         if (!plan.serialList.refusal.isEmpty())
           return UsageError(CommandName(command),
                             QStringLiteral("--serial-list: ") + plan.serialList.RefusalNaming(base::Quoted(list)));
@@ -327,7 +327,7 @@ int RunJobCommand(const QStringList &args, const CliContext &context) {
     return ExitCode(ResultClass::FileRefused);
   }
   // No one is at a scanner here: every unit would fail for want of its code.
-  if (plan.job.job->serial && plan.job.job->serial->Source() == unit::SerialSource::Barcode) {
+  if (plan.job.job->serial && plan.job.job->serial->Source() == numbering::SerialSource::Barcode) {
     Complain(QStringLiteral("kavrin-cli run: \"%1\": a barcode job runs in the window's production view, where the "
                             "operator scans each unit\n")
                  .arg(options->jobFile));

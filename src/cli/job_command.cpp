@@ -81,10 +81,10 @@ int RunCreate(const QStringList &args, const CliContext &context) {
   made.ports = o.ports;
   if (load.serialGiven) {
     made.serial = load.serialPlan;
-    unit::ListFile list;
+    numbering::ListFile list;
     if (!load.serialPlan.listFile.isEmpty()) {
       made.serial->listFile = job::FirmwareReference(load.serialPlan.listFile, o.out);
-      list = unit::ReadList(load.serialPlan.listFile);
+      list = numbering::ReadList(load.serialPlan.listFile);
       if (!list.refusal.isEmpty())
         return UsageError(JobCommandName(command),
                           QStringLiteral("--serial-list: ") + list.RefusalNaming(Quoted(load.serialPlan.listFile)));

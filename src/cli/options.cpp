@@ -521,24 +521,24 @@ public:
     Value("--sectors", [&o](const QString &v) {
       o.sectorMask = *ParseSectorList(v).mask;
     })->check(Check([](const QString &v) { return ParseSectorList(v).error; }));
-    unit::SerialPlan &plan = o.serialPlan;
+    numbering::SerialPlan &plan = o.serialPlan;
     serialAt_ = Value("--serial-at", [&plan](const QString &v) {
                   plan.address = *Hex(v);
                 })->check(HexUpTo(0x7FFF, QStringLiteral("a hex address 0000..7FFF")));
     serialFormat_ = Value("--serial-format", [&plan](const QString &v) {
-                      unit::ParseFormat(v, &plan.format, &plan.digits);
+                      numbering::ParseFormat(v, &plan.format, &plan.digits);
                     })->check(Check([](const QString &v) {
-      unit::SerialPlan scratch;
-      return unit::ParseFormat(v, &scratch.format, &scratch.digits) ? QString() : Expects(unit::FormatForm(), v);
+      numbering::SerialPlan scratch;
+      return numbering::ParseFormat(v, &scratch.format, &scratch.digits) ? QString() : Expects(numbering::FormatForm(), v);
     }));
     CLI::Option *counting[] = {serialFormat_, Value("--serial-prefix", plan.prefix),
-                               Number("--serial-start", plan.start, 0, unit::kMostValue),
-                               Number("--serial-step", plan.step, 1, unit::kMostValue)};
+                               Number("--serial-start", plan.start, 0, numbering::kMostValue),
+                               Number("--serial-step", plan.step, 1, numbering::kMostValue)};
     serialList_ = Value("--serial-list", plan.listFile);
     CLI::Option *pool = Value("--serial-pool", plan.pool)->check(kName);
     bool &keepFailed = keepFailed_;
     CLI::Option *others[] = {serialList_, pool, Flag("--serial-overwrite", plan.overwrite),
-                             Number("--serial-block", plan.blockSize, 1, unit::kMostBlock),
+                             Number("--serial-block", plan.blockSize, 1, numbering::kMostBlock),
                              Flag("--serial-keep-failed", keepFailed)};
     for (CLI::Option *option : counting)
       option->needs(serialAt_)->excludes(serialList_);
@@ -605,12 +605,12 @@ private:
     if (*serialAt_) {
       if (!*serialFormat_ && !*serialList_)
         return QStringLiteral("--serial-format: needed with --serial-at unless --serial-list gives the values");
-      if (const QString why = unit::PlanRefusal(o.serialPlan); !why.isEmpty())
+      if (const QString why = numbering::PlanRefusal(o.serialPlan); !why.isEmpty())
         return QStringLiteral("--serial-at: ") + why;
       o.serialGiven = true;
       // A load that leaves the mode as it is may find the box offline.
       const bool offline = !(o.modeGiven && o.mode == base::BoxMode::Online);
-      if (const QString why = unit::OfflineRefusal(offline, o.count.toUInt()); load_ && !why.isEmpty())
+      if (const QString why = numbering::OfflineRefusal(offline, o.count.toUInt()); load_ && !why.isEmpty())
         return QStringLiteral("--serial-at: ") + why + QStringLiteral("; give --mode online or --count 1");
     }
     return {};

@@ -23,7 +23,7 @@
 #include "base/language.h"
 #include "chip/chip_list.h"
 #include "cli/sector_list.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QDateTime>
 #include <QString>
@@ -77,7 +77,7 @@ struct LoadSettings {
   bool powerGiven = false;
   QString count = kDefaultLoadCount; // the count N of block 0, 1 to 6 digits
   uint32_t sectorMask = kAllSectors; // bit s-1 for sector s
-  unit::SerialPlan serialPlan;       // the --serial-* options, when --serial-at was given
+  numbering::SerialPlan serialPlan;       // the --serial-* options, when --serial-at was given
   bool serialGiven = false;
 };
 

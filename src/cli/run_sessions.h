@@ -10,7 +10,7 @@
 #include "image/firmware_file.h"
 #include "job/job_file.h"
 #include "records/store_location.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <optional>
 #include <variant>
@@ -31,7 +31,7 @@ struct SessionPlan {
   // Where every attempt is recorded (Off: nowhere), and the serial numbers drawn.
   records::StoreLocation records;
   // load with --serial-list: the list, read.
-  unit::ListFile serialList;
+  numbering::ListFile serialList;
 
   const BoxOptions &Boxes() const {
     return std::visit([](const auto &o) -> const BoxOptions & { return o; }, options);

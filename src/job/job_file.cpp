@@ -247,7 +247,7 @@ bool PlainName(const QString &text, int most) {
   return !text.trimmed().isEmpty() && text.size() <= most && !HasControl(text);
 }
 
-QByteArray PlanText(const unit::SerialPlan &plan) {
+QByteArray PlanText(const numbering::SerialPlan &plan) {
   QByteArray out = "{";
   const auto add = [&](const char *key, const QByteArray &value) {
     out += out.size() > 1 ? ",\n    \"" : "\n    \"";
@@ -258,8 +258,8 @@ QByteArray PlanText(const unit::SerialPlan &plan) {
   const auto text = [](const QString &t) { return base::JsonString(t); };
   const auto flag = [](bool b) { return QByteArray(b ? "true" : "false"); };
   add("address", text(base::IntToHex(plan.address, 4)));
-  if (plan.Source() == unit::SerialSource::Counter) {
-    add("format", text(unit::FormatName(plan.format, plan.digits)));
+  if (plan.Source() == numbering::SerialSource::Counter) {
+    add("format", text(numbering::FormatName(plan.format, plan.digits)));
     if (!plan.prefix.isEmpty())
       add("prefix", text(plan.prefix));
     add("start", QByteArray::number(quint64(plan.start)));
@@ -280,7 +280,7 @@ QByteArray PlanText(const unit::SerialPlan &plan) {
 }
 
 // The plan in `value`, or the reader's refusal.
-std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, const WrittenForm &written, QString *refusal) {
+std::optional<numbering::SerialPlan> ReadPlan(const QJsonValue &value, const WrittenForm &written, QString *refusal) {
   if (!value.isObject()) {
     *refusal = Quoted(kSerialNumbers) + QStringLiteral(": expects an object, got ") + Shown(value);
     return std::nullopt;
@@ -293,7 +293,7 @@ std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, const WrittenF
     }
   KeyReader read(object, written.numbers);
   read.NestedIn(kSerialNumbers);
-  unit::SerialPlan plan;
+  numbering::SerialPlan plan;
   plan.address = base::HexTextToInt(read.Text(
       QStringLiteral("address"), [](const QString &t) { return Matches("[0-7][0-9A-Fa-f]{3}", t); },
       QStringLiteral("4 hex digits 0000..7FFF")));
@@ -311,23 +311,23 @@ std::optional<unit::SerialPlan> ReadPlan(const QJsonValue &value, const WrittenF
   const bool counting = plan.listFile.isEmpty() && plan.barcodePattern.isEmpty();
   read.Text(
       QStringLiteral("format"),
-      [&](const QString &t) { return unit::ParseFormat(t, &plan.format, &plan.digits); }, unit::FormatForm(),
+      [&](const QString &t) { return numbering::ParseFormat(t, &plan.format, &plan.digits); }, numbering::FormatForm(),
       counting);
   plan.prefix = read.Text(
       QStringLiteral("prefix"), [](const QString &) { return true; }, QStringLiteral("a text"), false);
-  plan.start = read.Wide(QStringLiteral("start"), 0, unit::kMostValue, plan.start);
-  plan.step = read.Wide(QStringLiteral("step"), 1, unit::kMostValue, plan.step);
+  plan.start = read.Wide(QStringLiteral("start"), 0, numbering::kMostValue, plan.start);
+  plan.step = read.Wide(QStringLiteral("step"), 1, numbering::kMostValue, plan.step);
   plan.pool = read.Text(
       QStringLiteral("pool"), [](const QString &t) { return PlainName(t, kMostNameCharacters); }, JobNameForm(),
       false);
   plan.overwrite = read.Bool(QStringLiteral("overwrite"), plan.overwrite);
-  plan.blockSize = int(read.Wide(QStringLiteral("block_size"), 1, unit::kMostBlock, uint64_t(plan.blockSize)));
+  plan.blockSize = int(read.Wide(QStringLiteral("block_size"), 1, numbering::kMostBlock, uint64_t(plan.blockSize)));
   plan.giveUpOnFail = read.Bool(QStringLiteral("give_up_on_fail"), plan.giveUpOnFail);
   if (read.Failed()) {
     *refusal = read.Refusal();
     return std::nullopt;
   }
-  const QString why = unit::PlanRefusal(plan);
+  const QString why = numbering::PlanRefusal(plan);
   if (!why.isEmpty()) {
     *refusal = Quoted(kSerialNumbers) + QStringLiteral(": ") + why;
     return std::nullopt;
@@ -505,17 +505,17 @@ QString JobRelativePath(const QString &stored, const QString &jobPath) {
   return QDir::cleanPath(QDir(QFileInfo(jobPath).absolutePath()).absoluteFilePath(stored));
 }
 
-QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const unit::ListFile &list) {
+QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const numbering::ListFile &list) {
   if (!job.serial)
     return {};
-  const unit::SerialPlan &plan = *job.serial;
-  QString why = unit::OfflineRefusal(job.mode == base::BoxMode::Offline, job.count.toUInt());
-  if (why.isEmpty() && plan.Source() == unit::SerialSource::Counter)
-    why = unit::PlaceRefusal(plan.address, int(unit::CounterField(plan, plan.start).bytes.size()), firmware.ranges,
+  const numbering::SerialPlan &plan = *job.serial;
+  QString why = numbering::OfflineRefusal(job.mode == base::BoxMode::Offline, job.count.toUInt());
+  if (why.isEmpty() && plan.Source() == numbering::SerialSource::Counter)
+    why = numbering::PlaceRefusal(plan.address, int(numbering::CounterField(plan, plan.start).bytes.size()), firmware.ranges,
                              plan.overwrite);
   // Every value of a list is checked now rather than at the unit it falls to.
   for (int i = 0; why.isEmpty() && i < list.lines.size(); ++i) {
-    why = unit::PlaceRefusal(plan.address, int(unit::ValueField(list.lines[i]).bytes.size()), firmware.ranges,
+    why = numbering::PlaceRefusal(plan.address, int(numbering::ValueField(list.lines[i]).bytes.size()), firmware.ranges,
                              plan.overwrite);
     if (!why.isEmpty())
       why = QStringLiteral("the list's value \"%1\": ").arg(list.lines[i]) + why;
@@ -523,21 +523,21 @@ QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const u
   return why;
 }
 
-QStringList PlanLines(const unit::SerialPlan &plan) {
+QStringList PlanLines(const numbering::SerialPlan &plan) {
   QStringList lines;
   lines << QStringLiteral("Serial at: ") + base::IntToHex(plan.address, 4);
   switch (plan.Source()) {
-  case unit::SerialSource::Counter:
-    lines << QStringLiteral("Serial format: ") + unit::FormatName(plan.format, plan.digits) +
+  case numbering::SerialSource::Counter:
+    lines << QStringLiteral("Serial format: ") + numbering::FormatName(plan.format, plan.digits) +
                  (plan.prefix.isEmpty() ? QString() : QStringLiteral(", prefix \"%1\"").arg(plan.prefix));
     lines << QStringLiteral("Serial count: from %1, step %2").arg(plan.start).arg(plan.step);
     break;
-  case unit::SerialSource::List:
+  case numbering::SerialSource::List:
     lines << QStringLiteral("Serial list: ") + plan.listFile +
                  (plan.listFileSha256.isEmpty() ? QStringLiteral(" (not checked: the job keeps no SHA-256 of it)")
                                                 : QStringLiteral(" (SHA-256 %1)").arg(plan.listFileSha256));
     break;
-  case unit::SerialSource::Barcode:
+  case numbering::SerialSource::Barcode:
     lines << QStringLiteral("Barcode: ") + plan.barcodePattern;
     break;
   }
@@ -604,7 +604,7 @@ OpenedJob OpenJob(const QString &path, const QString &trustedKeysFolder) {
                       .arg(firmware, opened.firmware.checksumCaption, job.imageChecksum));
   if (job.serial && !job.serial->listFile.isEmpty()) {
     const QString list = JobRelativePath(job.serial->listFile, path);
-    opened.list = unit::ReadList(list);
+    opened.list = numbering::ReadList(list);
     // Changed since the job was made, whatever it holds now: refused as a changed firmware is.
     if (opened.list.fileRead && !job.serial->listFileSha256.isEmpty() &&
         opened.list.fileSha256 != job.serial->listFileSha256)

@@ -19,7 +19,7 @@
 #include "base/box_choices.h"
 #include "image/firmware_file.h"
 #include "job/signature.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QString>
 #include <QStringList>
@@ -62,7 +62,7 @@ struct Job {
   QStringList ports; // empty: given when the job is run
   QString pinHash;   // empty: no PIN
   // Each unit's own number or value; its list file is named as the firmware is.
-  std::optional<unit::SerialPlan> serial;
+  std::optional<numbering::SerialPlan> serial;
 
   bool operator==(const Job &) const = default;
 };
@@ -86,7 +86,7 @@ struct OpenedJob {
   QString jobSha256;    // of the job file's bytes, lower-case hex
   QString firmwarePath; // the firmware's absolute path
   image::FirmwareFile firmware;
-  unit::ListFile list; // a plan's list file, read
+  numbering::ListFile list; // a plan's list file, read
   Release release;     // who released the job, when a trusted key is installed
   QString refusal;
 };
@@ -105,10 +105,10 @@ QString JobRelativePath(const QString &stored, const QString &jobPath);
 
 // Why the job's plan cannot go with its firmware, mode and count; empty when
 // it can or there is no plan. Pure: `list` is the plan's list file, read.
-QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const unit::ListFile &list);
+QString PlanRefusal(const Job &job, const image::FirmwareFile &firmware, const numbering::ListFile &list);
 
 // The plan as `job show` prints it, one "key: value" line each; empty without a plan.
-QStringList PlanLines(const unit::SerialPlan &plan);
+QStringList PlanLines(const numbering::SerialPlan &plan);
 
 // How a job file at `jobPath` names `firmware` (a relative name is taken from
 // the working folder), whichever front end writes it: relative to the job

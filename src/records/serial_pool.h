@@ -3,7 +3,7 @@
 // station (SQLite) or many sharing a PostgreSQL server.
 //
 // A pool counts its numbers n = 0, 1, 2, ... (what n stands for, a counted
-// value or a list's line, is the caller's: unit/serial_plan.h). A station
+// value or a list's line, is the caller's: numbering/serial_plan.h). A station
 // reserves a block of numbers in one transaction: the pool's row is locked
 // (SELECT ... FOR UPDATE on the server, SQLite's write lock), numbers given
 // back to the pool are taken first (lowest first), then next_index is moved

@@ -6,18 +6,18 @@
 
 namespace session {
 
-SerialNumbers::SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile &list,
+SerialNumbers::SerialNumbers(const numbering::SerialPlan &plan, const numbering::ListFile &list,
                              const std::vector<image::AddressRange> &filled, const QString &jobName,
                              records::Recorder *recorder, const QString &station, QObject *parent)
     : QObject(parent), plan_(plan), list_(list), filled_(filled), recorder_(recorder) {
   station_.pool = plan_.pool.isEmpty() ? jobName : plan_.pool;
-  station_.definition = unit::PoolDefinition(plan_, list_.sha256);
-  station_.size = plan_.Source() == unit::SerialSource::List ? list_.lines.size()
-                                                             : qint64(std::min<uint64_t>(unit::CounterCount(plan_),
+  station_.definition = numbering::PoolDefinition(plan_, list_.sha256);
+  station_.size = plan_.Source() == numbering::SerialSource::List ? list_.lines.size()
+                                                             : qint64(std::min<uint64_t>(numbering::CounterCount(plan_),
                                                                                          uint64_t(INT64_MAX)));
   station_.host = QSysInfo::machineHostName();
   station_.station = station;
-  if (!recorder_ || plan_.Source() == unit::SerialSource::Barcode)
+  if (!recorder_ || plan_.Source() == numbering::SerialSource::Barcode)
     return;
   // The station is claimed before its first draw: what a dead run of it left
   // is settled then, and a live one's numbers are never touched.
@@ -57,7 +57,7 @@ records::NumberChange SerialNumbers::Change(qint64 idx, const QString &state, co
 void SerialNumbers::Scanned(int box, const QString &text) { scanned_[box] = text; }
 
 void SerialNumbers::Provide(const UnitRequest &unit, std::function<void(UnitData)> done) {
-  if (plan_.Source() != unit::SerialSource::Barcode) {
+  if (plan_.Source() != numbering::SerialSource::Barcode) {
     drawFailed_ = false;
     waiting_.push_back({unit, std::move(done)});
     Serve();
@@ -70,13 +70,13 @@ void SerialNumbers::Provide(const UnitRequest &unit, std::function<void(UnitData
   } else {
     const QString text = it->second;
     scanned_.erase(it);
-    const unit::Field field = unit::ValueField(text);
+    const numbering::Field field = numbering::ValueField(text);
     if (!QRegularExpression(QRegularExpression::anchoredPattern(plan_.barcodePattern)).match(text).hasMatch())
       data.refusal = QStringLiteral("the barcode \"%1\" does not match the job's pattern %2").arg(text, plan_.barcodePattern);
     else if (!field.refusal.isEmpty())
       data.refusal = field.refusal;
     else
-      data.refusal = unit::PlaceRefusal(plan_.address, int(field.bytes.size()), filled_, plan_.overwrite);
+      data.refusal = numbering::PlaceRefusal(plan_.address, int(field.bytes.size()), filled_, plan_.overwrite);
     if (data.refusal.isEmpty()) {
       data.serial = text;
       data.patches = {{plan_.address, field.bytes}};
@@ -87,17 +87,17 @@ void SerialNumbers::Provide(const UnitRequest &unit, std::function<void(UnitData
 
 UnitData SerialNumbers::DataFor(qint64 idx, QString *text) {
   UnitData data;
-  unit::Field field;
-  if (plan_.Source() == unit::SerialSource::List) {
-    field = unit::ValueField(list_.lines.value(idx));
-  } else if (const auto value = unit::CounterValue(plan_, uint64_t(idx))) {
-    field = unit::CounterField(plan_, *value);
+  numbering::Field field;
+  if (plan_.Source() == numbering::SerialSource::List) {
+    field = numbering::ValueField(list_.lines.value(idx));
+  } else if (const auto value = numbering::CounterValue(plan_, uint64_t(idx))) {
+    field = numbering::CounterField(plan_, *value);
   } else {
     field.refusal = QStringLiteral("the pool's next number runs past 32 bits");
   }
   data.refusal = field.refusal;
   if (data.refusal.isEmpty())
-    data.refusal = unit::PlaceRefusal(plan_.address, int(field.bytes.size()), filled_, plan_.overwrite);
+    data.refusal = numbering::PlaceRefusal(plan_.address, int(field.bytes.size()), filled_, plan_.overwrite);
   if (data.refusal.isEmpty()) {
     data.serial = *text = field.text;
     data.patches = {{plan_.address, field.bytes}};

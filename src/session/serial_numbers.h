@@ -31,7 +31,7 @@
 #include "records/replies.h"
 #include "records/serial_pool.h"
 #include "session/unit_data.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QObject>
 #include <QRegularExpression>
@@ -54,7 +54,7 @@ public:
   // unless the plan allows it (counted and listed values were checked with the job).
   // `recorder` (the store the numbers come from) must outlive the provider;
   // a barcode plan needs none.
-  SerialNumbers(const unit::SerialPlan &plan, const unit::ListFile &list, const std::vector<image::AddressRange> &filled,
+  SerialNumbers(const numbering::SerialPlan &plan, const numbering::ListFile &list, const std::vector<image::AddressRange> &filled,
                 const QString &jobName, records::Recorder *recorder, const QString &station,
                 QObject *parent = nullptr);
   ~SerialNumbers() override;
@@ -92,8 +92,8 @@ private:
   UnitData DataFor(qint64 idx, QString *text);
   records::NumberChange Change(qint64 idx, const QString &state, const QString &value, const QString &unitUid) const;
 
-  const unit::SerialPlan plan_;
-  const unit::ListFile list_;
+  const numbering::SerialPlan plan_;
+  const numbering::ListFile list_;
   const std::vector<image::AddressRange> filled_;
   records::Recorder *const recorder_;
   records::PoolStation station_;

@@ -3,7 +3,7 @@
 #include "base/exception.h"
 #include "records/recorder.h"
 #include "records/serial_pool.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QPointer>
 #include <QUuid>
@@ -160,7 +160,7 @@ void UnitRun::DataArrived(UnitData data) {
                       .arg(patch.bytes.size());
         break;
       }
-      unit::Patch(bytes, patch.address, patch.bytes);
+      numbering::Patch(bytes, patch.address, patch.bytes);
     }
     if (refusal.isEmpty()) {
       // The unit's bytes are data the box must ask for too.

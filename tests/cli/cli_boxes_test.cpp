@@ -920,7 +920,7 @@ TEST(CliRunJob, RefusesWhatCannotRun) {
        {QStringLiteral("--port"), QStringLiteral("/nonexistent/port")},
        [](const ProgramFolder &f) {
          job::Job j = *job::OpenJob(f.File(QStringLiteral("j.kavjob")), {}).job;
-         unit::SerialPlan plan;
+         numbering::SerialPlan plan;
          plan.address = 0x7F00;
          plan.barcodePattern = QStringLiteral("SN\\d+");
          plan.overwrite = true;

@@ -1,5 +1,4 @@
 // The read-out's output file, read back through the window's own HEX reader.
-#include "app/shared_state.h"
 #include "cli/hex_writer.h"
 #include "image/hex_reader.h"
 #include "support/test_helpers.h"

@@ -176,7 +176,7 @@ TEST(JobCommand, ASerialPlanIsWrittenAndShownOrRefusedNamingItsOption) {
   folder.Write(QStringLiteral("labels.txt"), "A-1\nA-2\n");
   folder.Write(QStringLiteral("twice.txt"), "A-1\nA-1\n");
   folder.Write(QStringLiteral("huge.txt"), {});
-  ASSERT_TRUE(QFile::resize(folder.File(QStringLiteral("huge.txt")), unit::kMostListBytes + 1)); // sparse
+  ASSERT_TRUE(QFile::resize(folder.File(QStringLiteral("huge.txt")), numbering::kMostListBytes + 1)); // sparse
   const QStringList base = {QStringLiteral("job"),      QStringLiteral("create"), QStringLiteral("--out"),
                             QStringLiteral("a.kavjob"), QStringLiteral("--name"), QStringLiteral("A"),
                             QStringLiteral("--file"),   QStringLiteral("fw.hex"), QStringLiteral("--lot-size"),

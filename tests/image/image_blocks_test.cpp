@@ -1,8 +1,8 @@
 // Block records byte by byte, the checksum caption and the dump lines.
 #include "hex_test_support.h"
 
-#include "app/shared_state.h"
 #include "image/file_view.h"
+#include "image/hex_reader.h"
 #include "image/image_blocks.h"
 
 #include <gtest/gtest.h>

@@ -139,7 +139,7 @@ TEST_F(JobFolder, OpensToTheJobItWasWrittenFromOrNamesWhyNot) {
 // would win) and a number not written in digits (5e2, 2.0 and -0 read as
 // whole numbers). The keys are found in the text, not in a string's value.
 TEST_F(JobFolder, AKeyTwiceOrANumberNotInDigitsIsRefused) {
-  unit::SerialPlan plan;
+  numbering::SerialPlan plan;
   plan.address = 0x7F00;
   plan.start = 1000;
   made.serial = plan;
@@ -182,9 +182,9 @@ TEST_F(JobFolder, TheWriterReplacesNothingButARegularFileAndThatWhole) {
 }
 
 TEST_F(JobFolder, APlanOpensAsWrittenOrIsRefusedForItsFirmwareModeAndList) {
-  unit::SerialPlan plan;
+  numbering::SerialPlan plan;
   plan.address = 0x7F00;
-  plan.format = unit::SerialFormat::Decimal;
+  plan.format = numbering::SerialFormat::Decimal;
   plan.digits = 6;
   plan.prefix = QStringLiteral("SN");
   plan.start = 1000;

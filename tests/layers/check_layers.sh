@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Fails when a source file includes what its folder's library does not link.
-# The table below mirrors src/CMakeLists.txt: each folder, the folders whose
-# libraries it links (what they link comes along, as CMake's PUBLIC links do),
-# the Qt modules and the outside libraries it may use. Every form of include is
-# read: "folder/x.h", <folder/x.h>, "x.h" beside the file, "../folder/x.h".
-# Qt headers are told apart by the module folder Qt installs them in, so a
-# widget, painting, chart or multimedia header shows up below the window
-# whatever name it goes by. Headers of neither kind (the C and C++ libraries,
-# the system's) may be included anywhere.
+# The layer table is read from SRC_DIR/CMakeLists.txt, from its
+# kavrin_library and kavrin_program calls: each target, its FOLDERS and the
+# libraries it LINKS (what they link comes along, as CMake's PUBLIC links do).
+# The compiler already refuses a header of a library not linked when it is
+# named "folder/x.h"; this check also reads the forms it lets through
+# ("../folder/x.h", "x.h" beside the file), the Qt modules and the outside
+# libraries, whose headers every library can see, and keeps the front ends
+# off what the engine owns. Qt headers are told apart by the module folder Qt
+# installs them in, so a widget, painting, chart or multimedia header shows up
+# below the window whatever name it goes by. Headers of neither kind (the C
+# and C++ libraries, the system's) may be included anywhere.
 # Usage: check_layers.sh [SRC_DIR]   (default: src)
 set -u
 src=${1:-src}
@@ -17,34 +20,37 @@ if [ ! -d "$src" ]; then
   exit 2
 fi
 
-# folder -> the folders whose libraries it links (a folder is one library with
-# the folders named after "=", which are parts of the same library).
-declare -A links=(
-  [base]=""
-  [serial]="base"
-  [protocol]="base chip image"
-  [image]="base"
-  [chip]="base"
-  [app]="base chip image"
-  [records]="base"
-  [unit]="base image"
-  [job]="base image unit"
-  [session]="serial protocol image chip records job unit"
-  [app/ui]="app base serial protocol image chip records job unit session app/production"
-  [app/production]="app base serial protocol image chip records job unit session app/ui"
-  [app/main]="app/ui app/production"
-  [cli]="session job"
-  [cli/main]="cli"
-)
-# folder -> the Qt modules it links itself (Core is linked by every library).
-declare -A qt_modules=(
-  [records]="QtSql"
-  [app/ui]="QtGui QtWidgets QtMultimedia QtCharts"
-  [app/production]="QtGui QtWidgets QtMultimedia QtCharts"
-)
-# Outside libraries, by their headers, and the folders that link them.
+# The layer table: folder -> its library, library -> the libraries it links.
+declare -A target_of=() links=() qt_modules=()
+table=$src/CMakeLists.txt
+calls=$([ -f "$table" ] && sed 's/#.*//' "$table" | tr '\n' ' ' |
+  grep -oE '(^|[^[:alnum:]_])kavrin_(library|program)[[:space:]]*\([^)]*\)' |
+  sed -E 's/^[^k]*kavrin_(library|program)[[:space:]]*\(//; s/\)$//')
+while read -r lib words; do
+  [ -n "$lib" ] || continue
+  links[$lib]=""
+  qt_modules[$lib]=""
+  part=
+  for word in $words; do
+    case $word in
+    FOLDERS | LINKS) part=$word ;;
+    *) if [ "$part" = FOLDERS ]; then
+      target_of[$word]=$lib
+    elif [[ $word == Qt6::* ]]; then
+      qt_modules[$lib]+="Qt${word#Qt6::} "
+    else
+      links[$lib]+="$word "
+    fi ;;
+    esac
+  done
+done <<<"$calls"
+if [ ${#target_of[@]} -eq 0 ]; then
+  echo "check_layers: no kavrin_library with FOLDERS in $table" >&2
+  exit 2
+fi
+# Outside libraries, by their headers, and the targets CMake knows them by.
 declare -A library_of=([libelf.h]=libelf [gelf.h]=libelf [sodium.h]=sodium [sodium/]=sodium [CLI/]=CLI11)
-declare -A library_users=([libelf]="image" [sodium]="job" [CLI11]="cli")
+declare -A library_target=([libelf]=PkgConfig::LIBELF [sodium]=PkgConfig::SODIUM [CLI11]=CLI11::CLI11)
 # The engine's own parts: a front end describes an operation in the engine's
 # words and listens; it never includes the protocol (frames, replies, outcome
 # classes, clocks: the session names what a front end needs of them) nor
@@ -52,7 +58,7 @@ declare -A library_users=([libelf]="image" [sodium]="job" [CLI11]="cli")
 engine_owned="protocol/ serial/comm.h serial/comm_threads.h"
 front_ends="app app/ui app/production app/main cli cli/main"
 
-# Everything a folder may reach: itself and the closure of its links.
+# Everything a library may reach: itself and the closure of its links.
 declare -A reach=()
 closure() {
   local todo=("$1") seen=" $1 " next dep
@@ -67,7 +73,7 @@ closure() {
   done
   echo "$seen"
 }
-for folder in "${!links[@]}"; do reach[$folder]=$(closure "$folder"); done
+for lib in "${!links[@]}"; do reach[$lib]=$(closure "$lib"); done
 
 # Qt's headers, each with the module folder it lives in.
 qt_headers=${KAVRIN_QT_HEADERS-}
@@ -94,11 +100,11 @@ for dir in "$qt_headers"/Qt*/; do
   done
 done
 
-# The Qt modules each folder reaches.
+# The Qt modules each library reaches (every library links Core).
 declare -A modules=()
-for folder in "${!links[@]}"; do
-  modules[$folder]=" QtCore "
-  for f in ${reach[$folder]}; do modules[$folder]+="${qt_modules[$f]-} "; done
+for lib in "${!links[@]}"; do
+  modules[$lib]=" QtCore "
+  for t in ${reach[$lib]}; do modules[$lib]+="${qt_modules[$t]-} "; done
 done
 
 include_form='^[[:space:]]*#[[:space:]]*include[[:space:]]*(["<])([^">]*)[">]'
@@ -128,11 +134,12 @@ while IFS= read -r file; do
   rel=${file#"$src"/}
   folder=.
   [[ $rel == */* ]] && folder=${rel%/*}
-  if [ -z "${links[$folder]+x}" ]; then
-    fault "$rel: the folder $folder is not in the layer table (add it as src/CMakeLists.txt builds it)"
+  if [ -z "${target_of[$folder]+x}" ]; then
+    fault "$rel: the folder $folder is in no kavrin_library or kavrin_program of CMakeLists.txt"
     continue
   fi
-  allowed_modules=${modules[$folder]}
+  mine=${target_of[$folder]}
+  allowed_modules=${modules[$mine]}
   while IFS= read -r entry; do
     line=${entry%%:*}
     [[ ${entry#*:} =~ $include_form ]] || continue
@@ -144,15 +151,15 @@ while IFS= read -r file; do
     if [ "$form" = '"' ] && [ -e "${file%/*}/$target" ]; then
       normalize "$folder/$target"
       header=$normal
-    elif [[ $normal == */* ]] && { [ -e "$src/$normal" ] || [ -n "${links[${normal%/*}]+x}" ]; }; then
+    elif [[ $normal == */* ]] && { [ -e "$src/$normal" ] || [ -n "${target_of[${normal%/*}]+x}" ]; }; then
       header=$normal
     fi
     if [ -n "$header" ]; then
       theirs=.
       [[ $header == */* ]] && theirs=${header%/*}
-      if [ -z "${links[$theirs]+x}" ]; then
+      if [ -z "${target_of[$theirs]+x}" ]; then
         fault "$rel:$line: includes \"$target\", which is in no folder of the layer table"
-      elif [ "$theirs" != "$folder" ] && [[ ${reach[$folder]} != *" $theirs "* ]]; then
+      elif [[ ${reach[$mine]} != *" ${target_of[$theirs]} "* ]]; then
         fault "$rel:$line: the $folder folder includes \"$target\" from $theirs, which it does not link"
       elif [[ " $front_ends " == *" $folder "* ]]; then
         for owned in $engine_owned; do
@@ -178,11 +185,7 @@ while IFS= read -r file; do
     fi
     library=${library_of[$target]-${library_of[${target%%/*}/]-}}
     if [ -n "$library" ]; then
-      linked=no
-      for user in ${library_users[$library]}; do
-        [[ ${reach[$folder]} == *" $user "* ]] && linked=yes
-      done
-      [ $linked = yes ] || fault "$rel:$line: the $folder folder includes <$target> of $library, which it does not link"
+      [[ ${reach[$mine]} == *" ${library_target[$library]} "* ]] || fault "$rel:$line: the $folder folder includes <$target> of $library, which it does not link"
     fi
   done < <(grep -n '^[[:space:]]*#[[:space:]]*include' "$file")
 done < <(find "$src" \( -name '*.h' -o -name '*.cpp' \) -type f | sort)

@@ -414,7 +414,7 @@ inline void ExpectStationsDrawEveryNumberOnce(const QString &url, const records:
                                QStringLiteral("station-%1").arg(s), QString::number(units), QString::number(kBlock)});
     });
   if (holder) {
-    // Longer than a station used to wait for another's lock; far shorter than it waits now.
+    // Long enough that a station must wait for the lock; far shorter than it waits (kSqliteBusyMs).
     QThread::msleep(holdMs);
     EXPECT_TRUE(holder->Exec(QStringLiteral("COMMIT"), &error)) << error.toStdString();
   }

@@ -630,17 +630,17 @@ TEST(ProductionRun, SerialNumbersTravelWithTheirUnits) {
     ProgramFolder folder;
     const records::StoreLocation store = *records::ParseStoreUrl("sqlite:" + folder.File("r.sqlite"), nullptr);
     job::OpenedJob opened = Opened(ImageBytes(6), job::Operation::Load, 0);
-    unit::SerialPlan plan;
+    numbering::SerialPlan plan;
     plan.address = 0x7F00;
     plan.overwrite = true;
     plan.start = c.start;
     plan.blockSize = 3;
     plan.giveUpOnFail = !c.keepFailed;
     if (*c.format) {
-      ASSERT_TRUE(unit::ParseFormat(QLatin1String(c.format), &plan.format, &plan.digits));
+      ASSERT_TRUE(numbering::ParseFormat(QLatin1String(c.format), &plan.format, &plan.digits));
     } else {
       plan.listFile = QStringLiteral("list.txt");
-      opened.list = unit::ParseList("SN-A\n");
+      opened.list = numbering::ParseList("SN-A\n");
     }
     opened.job->serial = plan;
     Bench bench;

@@ -61,10 +61,10 @@ TEST(SerialNumbersAgainstBox, EachFormatLandsAtItsAddressInTheBlocksTheBoxChecks
     j.mode = base::BoxMode::Online;
     j.count = QStringLiteral("1");
     j.lotSize = 10;
-    unit::SerialPlan plan;
+    numbering::SerialPlan plan;
     plan.address = 0x7F00;
     if (*c.format)
-      ASSERT_TRUE(unit::ParseFormat(QLatin1String(c.format), &plan.format, &plan.digits));
+      ASSERT_TRUE(numbering::ParseFormat(QLatin1String(c.format), &plan.format, &plan.digits));
     else
       plan.listFile = QStringLiteral("list.txt");
     plan.prefix = QLatin1String(c.prefix);

@@ -13,7 +13,7 @@
 #include "image/file_view.h"
 #include "job/pin.h"
 #include "session/operator_name.h"
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -101,7 +101,7 @@ ProductionWindow::ProductionWindow(const job::OpenedJob &opened, const QStringLi
   header->setColumnStretch(0, 1);
   column->addLayout(header);
 
-  if (numbers_ && opened.job->serial->Source() == unit::SerialSource::Barcode) {
+  if (numbers_ && opened.job->serial->Source() == numbering::SerialSource::Barcode) {
     barcodePattern_ = QRegularExpression(QRegularExpression::anchoredPattern(opened.job->serial->barcodePattern));
     auto *scan = new QHBoxLayout;
     barcodeLabel_ = HeaderLabel(view_, "BarcodeLabel", 18);

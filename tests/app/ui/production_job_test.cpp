@@ -61,7 +61,7 @@ struct ProductionJob : ::testing::Test {
   RecordingDialogs dialogs;
   std::unique_ptr<Program> program;
   TForm1 *form1 = nullptr;
-  std::optional<unit::SerialPlan> serial; // the plan of the jobs WriteJob writes
+  std::optional<numbering::SerialPlan> serial; // the plan of the jobs WriteJob writes
   base::Clock *clock = nullptr;           // the program's, when not the system's
 
   void SetUp() override { Start(""); }
@@ -88,7 +88,7 @@ struct ProductionJob : ::testing::Test {
   // A job on the folder's firmware and four ports that do not exist.
   QString WriteJob(const QString &pin = {}, const QStringList &ports = {"/nonexistent/a", "/nonexistent/b",
                                                                         "/nonexistent/c", "/nonexistent/d"},
-                   const std::optional<unit::SerialPlan> &plan = std::nullopt) {
+                   const std::optional<numbering::SerialPlan> &plan = std::nullopt) {
     const FirmwareFile firmware = ReadFirmware(folder.File(kFirmware), FirmwareFormat::ByContent);
     job::Job made;
     made.name = QStringLiteral("Board A");
@@ -407,7 +407,7 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
        {"SN-0001", "SN-0002", "SN-0003", "SN-0004"},
        {"SN-0005"}},
   };
-  unit::SerialPlan plan;
+  numbering::SerialPlan plan;
   plan.address = 0x7F00;
   plan.barcodePattern = QStringLiteral("SN[- ]\\d{4}");
   plan.overwrite = true;
@@ -466,12 +466,12 @@ TEST_F(ProductionJob, AScannedBarcodeStartsTheNextReadyBoxWithIt) {
 TEST_F(ProductionJob, ATilesFileBufferViewMarksTheNumberWrittenIntoItsLastUnit) {
   struct Row {
     const char *name;
-    std::optional<unit::SerialPlan> plan;
+    std::optional<numbering::SerialPlan> plan;
     QString description;
     QStringList cells; // the marked cells' text, line by line
   };
-  const auto plan = [](uint32_t address, unit::SerialFormat format, int digits, const char *prefix, uint64_t start) {
-    unit::SerialPlan p;
+  const auto plan = [](uint32_t address, numbering::SerialFormat format, int digits, const char *prefix, uint64_t start) {
+    numbering::SerialPlan p;
     p.address = address;
     p.format = format;
     p.digits = digits;
@@ -482,9 +482,9 @@ TEST_F(ProductionJob, ATilesFileBufferViewMarksTheNumberWrittenIntoItsLastUnit) 
     return p;
   };
   const Row rows[] = {
-      {"le32", plan(0x7F00, unit::SerialFormat::Le32, 0, "", 0x01020304), QStringLiteral("serial number: 7F00-7F03"),
+      {"le32", plan(0x7F00, numbering::SerialFormat::Le32, 0, "", 0x01020304), QStringLiteral("serial number: 7F00-7F03"),
        {QStringLiteral("04 03 02 01")}},
-      {"across two lines", plan(0x7FEE, unit::SerialFormat::Decimal, 4, "SN", 7),
+      {"across two lines", plan(0x7FEE, numbering::SerialFormat::Decimal, 4, "SN", 7),
        QStringLiteral("serial number: 7FEE-7FF3"), {QStringLiteral("53 4E"), QStringLiteral("30 30 30 37")}},
       {"no plan", std::nullopt, {}, {}},
   };
@@ -641,7 +641,7 @@ TEST_F(ProductionJob, WrongPinsMakeTheNextTryWaitLongerAndAreLogged) {
 // closed window does: what its production view held in the store goes back
 // (its station's name; the numbers it reserved go the same way).
 TEST_F(ProductionJob, SigtermEndsTheProgramAsClosingItsWindowDoes) {
-  serial = unit::SerialPlan{};
+  serial = numbering::SerialPlan{};
   serial->address = 0x7FF0;
   const QString job = WriteJob();
   // The default store of this user: the program's folder holds no settings file.

@@ -131,9 +131,9 @@ TEST(ProductionViewAgainstBoxes, AJobWithASerialPlanWritesEachUnitsNumberAndShow
   made.mode = base::BoxMode::Online;
   made.lotSize = 2;
   made.ports = {link};
-  unit::SerialPlan plan;
+  numbering::SerialPlan plan;
   plan.address = 0x7FF0;
-  plan.format = unit::SerialFormat::Decimal;
+  plan.format = numbering::SerialFormat::Decimal;
   plan.digits = 4;
   plan.prefix = QStringLiteral("SN");
   made.serial = plan;

@@ -16,7 +16,7 @@
 #include <QStringList>
 #include <cstdint>
 
-namespace unit {
+namespace numbering {
 
 inline constexpr int64_t kMostListBytes = 16 * 1024 * 1024;
 
@@ -42,4 +42,4 @@ ListFile ParseList(const QByteArray &text);
 // The list file at `path`, read and parsed.
 ListFile ReadList(const QString &path);
 
-} // namespace unit
+} // namespace numbering

@@ -12,7 +12,7 @@
 // to N) after an optional ASCII prefix.
 
 #include "image/firmware_file.h"
-#include "unit/list_file.h"
+#include "numbering/list_file.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,7 +21,7 @@
 #include <optional>
 #include <vector>
 
-namespace unit {
+namespace numbering {
 
 enum class SerialFormat { Le32, Be32, Decimal, Hex };
 
@@ -101,4 +101,4 @@ void Patch(std::vector<uint8_t> &image, uint32_t address, const QByteArray &byte
 // one pool by different plans are refused: "count start=1 step=1", "list <sha256>".
 QString PoolDefinition(const SerialPlan &plan, const QString &listSha256);
 
-} // namespace unit
+} // namespace numbering

@@ -1,6 +1,6 @@
-#include "unit/list_file.h"
+#include "numbering/list_file.h"
 
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace unit {
+namespace numbering {
 
 namespace {
 
@@ -118,4 +118,4 @@ ListFile ReadList(const QString &path) {
   return ParseList(text);
 }
 
-} // namespace unit
+} // namespace numbering

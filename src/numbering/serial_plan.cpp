@@ -1,11 +1,11 @@
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include "base/printable.h"
 
 #include <algorithm>
 #include <QRegularExpression>
 
-namespace unit {
+namespace numbering {
 
 namespace {
 
@@ -211,4 +211,4 @@ QString PoolDefinition(const SerialPlan &plan, const QString &listSha256) {
   return QStringLiteral("count start=%1 step=%2").arg(plan.start).arg(plan.step);
 }
 
-} // namespace unit
+} // namespace numbering

@@ -1,7 +1,7 @@
 // Serial-number plans: the bytes each format writes, what does not fit, where
 // a field may go, list files and what a list is read from, and the plans
 // refused whole.
-#include "unit/serial_plan.h"
+#include "numbering/serial_plan.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,9 +16,9 @@ inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdS
 
 namespace {
 
-unit::SerialPlan Plan(const char *format, const char *prefix = "") {
-  unit::SerialPlan plan;
-  EXPECT_TRUE(unit::ParseFormat(QLatin1String(format), &plan.format, &plan.digits)) << format;
+numbering::SerialPlan Plan(const char *format, const char *prefix = "") {
+  numbering::SerialPlan plan;
+  EXPECT_TRUE(numbering::ParseFormat(QLatin1String(format), &plan.format, &plan.digits)) << format;
   plan.prefix = QLatin1String(prefix);
   return plan;
 }
@@ -46,7 +46,7 @@ TEST(SerialPlan, EachFormatWritesItsBytesOrSaysWhyTheNumberDoesNotFit) {
       {"dec:10", "", 4294967295u, "4294967295", "4294967295", ""},
   };
   for (const auto &c : cases) {
-    const unit::Field f = unit::CounterField(Plan(c.format, c.prefix), c.value);
+    const numbering::Field f = numbering::CounterField(Plan(c.format, c.prefix), c.value);
     EXPECT_EQ(f.bytes, c.bytes) << c.format << ' ' << c.value;
     EXPECT_EQ(f.text, QLatin1String(c.text)) << c.format << ' ' << c.value;
     EXPECT_EQ(f.refusal, QLatin1String(c.refusal)) << c.format << ' ' << c.value;
@@ -55,29 +55,29 @@ TEST(SerialPlan, EachFormatWritesItsBytesOrSaysWhyTheNumberDoesNotFit) {
 
 TEST(SerialPlan, FormatNamesReadBackAndOthersAreRefused) {
   for (const char *good : {"le32", "be32", "dec:1", "dec:10", "hex:1", "hex:8"}) {
-    unit::SerialFormat format{};
+    numbering::SerialFormat format{};
     int digits = 0;
-    ASSERT_TRUE(unit::ParseFormat(QLatin1String(good), &format, &digits)) << good;
-    EXPECT_EQ(unit::FormatName(format, digits), QLatin1String(good));
+    ASSERT_TRUE(numbering::ParseFormat(QLatin1String(good), &format, &digits)) << good;
+    EXPECT_EQ(numbering::FormatName(format, digits), QLatin1String(good));
   }
   for (const char *bad : {"", "LE32", "le16", "dec:0", "dec:11", "hex:9", "dec:", "dec:01", "hex:4 "}) {
-    unit::SerialFormat format{};
+    numbering::SerialFormat format{};
     int digits = 0;
-    EXPECT_FALSE(unit::ParseFormat(QLatin1String(bad), &format, &digits)) << bad;
+    EXPECT_FALSE(numbering::ParseFormat(QLatin1String(bad), &format, &digits)) << bad;
   }
 }
 
 TEST(SerialPlan, CountingStopsAt32BitsWithoutWrapping) {
-  unit::SerialPlan plan;
+  numbering::SerialPlan plan;
   plan.start = 4294967290u;
   plan.step = 3;
-  EXPECT_EQ(unit::CounterValue(plan, 0), 4294967290u);
-  EXPECT_EQ(unit::CounterValue(plan, 1), 4294967293u);
-  EXPECT_EQ(unit::CounterValue(plan, 2), std::nullopt);
+  EXPECT_EQ(numbering::CounterValue(plan, 0), 4294967290u);
+  EXPECT_EQ(numbering::CounterValue(plan, 1), 4294967293u);
+  EXPECT_EQ(numbering::CounterValue(plan, 2), std::nullopt);
   plan.start = 0;
   plan.step = 0x80000000u;
-  EXPECT_EQ(unit::CounterValue(plan, 1), 0x80000000u);
-  EXPECT_EQ(unit::CounterValue(plan, uint64_t(1) << 33), std::nullopt);
+  EXPECT_EQ(numbering::CounterValue(plan, 1), 0x80000000u);
+  EXPECT_EQ(numbering::CounterValue(plan, uint64_t(1) << 33), std::nullopt);
 }
 
 TEST(SerialPlan, AFieldMayNotLeaveTheImageNorCoverTheFirmwareUnlessAllowed) {
@@ -102,20 +102,20 @@ TEST(SerialPlan, AFieldMayNotLeaveTheImageNorCoverTheFirmwareUnlessAllowed) {
       {0x8000, 1, true, "the serial number's 1 bytes from 8000 do not fit the image 0000-7FFF"},
   };
   for (const auto &c : cases)
-    EXPECT_EQ(unit::PlaceRefusal(c.address, c.size, filled, c.overwrite), QLatin1String(c.refusal))
+    EXPECT_EQ(numbering::PlaceRefusal(c.address, c.size, filled, c.overwrite), QLatin1String(c.refusal))
         << std::hex << c.address;
 }
 
 TEST(SerialPlan, PlansThatCannotWorkAreRefusedWithTheirReason) {
   const auto with = [](auto edit) {
-    unit::SerialPlan plan = Plan("dec:6", "SN");
+    numbering::SerialPlan plan = Plan("dec:6", "SN");
     plan.address = 0x7F00;
     edit(plan);
     return plan;
   };
   const struct {
     const char *name;
-    unit::SerialPlan plan;
+    numbering::SerialPlan plan;
     const char *refusal;
   } cases[] = {
       {"good", with([](auto &) {}), ""},
@@ -123,7 +123,7 @@ TEST(SerialPlan, PlansThatCannotWorkAreRefusedWithTheirReason) {
        "the serial number's address 8000 is outside the image 0000-7FFF"},
       {"past the end", with([](auto &p) { p.address = 0x7FFA; }),
        "the serial number's 8 bytes from 7FFA run past the image's end 7FFF"},
-      {"prefix with a word", with([](auto &p) { p.format = unit::SerialFormat::Le32; }),
+      {"prefix with a word", with([](auto &p) { p.format = numbering::SerialFormat::Le32; }),
        "a prefix goes only with the ASCII formats dec:N and hex:N"},
       {"prefix not ASCII", with([](auto &p) { p.prefix = QStringLiteral("№"); }),
        "the prefix must be at most 32 printable ASCII characters"},
@@ -141,13 +141,13 @@ TEST(SerialPlan, PlansThatCannotWorkAreRefusedWithTheirReason) {
        "the barcode pattern is no regular expression: missing terminating ] for character class"},
   };
   for (const auto &c : cases)
-    EXPECT_EQ(unit::PlanRefusal(c.plan), QLatin1String(c.refusal)) << c.name;
+    EXPECT_EQ(numbering::PlanRefusal(c.plan), QLatin1String(c.refusal)) << c.name;
 }
 
 TEST(SerialPlan, OfflineModeWithACountAboveOneIsRefusedSayingWhy) {
-  EXPECT_EQ(unit::OfflineRefusal(false, 999999), QString());
-  EXPECT_EQ(unit::OfflineRefusal(true, 1), QString());
-  EXPECT_EQ(unit::OfflineRefusal(true, 5),
+  EXPECT_EQ(numbering::OfflineRefusal(false, 999999), QString());
+  EXPECT_EQ(numbering::OfflineRefusal(true, 1), QString());
+  EXPECT_EQ(numbering::OfflineRefusal(true, 5),
             QStringLiteral("per-unit data needs a load that programs one chip: in offline mode with a count of 5 "
                            "the box would burn the same image, and so the same number, into every chip"));
 }
@@ -175,30 +175,30 @@ TEST(SerialPlan, ListFilesGiveEachValueOnceInBytesOrText) {
       {"half a character", "A\n\nB\xE5\x8F\n", {}, {}, "line 3 is not UTF-8 text"},
   };
   for (const auto &c : cases) {
-    const unit::ListFile list = unit::ParseList(c.text);
+    const numbering::ListFile list = numbering::ParseList(c.text);
     EXPECT_EQ(list.refusal, QLatin1String(c.refusal)) << c.name;
     if (!list.refusal.isEmpty())
       continue;
     EXPECT_EQ(list.lines, c.lines) << c.name;
     for (int i = 0; i < c.bytes.size() && i < list.lines.size(); ++i)
-      EXPECT_EQ(unit::ValueField(list.lines[i]).bytes, c.bytes[i]) << c.name << ' ' << i;
+      EXPECT_EQ(numbering::ValueField(list.lines[i]).bytes, c.bytes[i]) << c.name << ' ' << i;
   }
   // Stations sharing a pool must hold the same list, whatever its line ends.
-  EXPECT_EQ(unit::ParseList("A\r\nB\r\n").sha256, unit::ParseList("A\nB").sha256);
-  EXPECT_EQ(unit::ParseList("A\rB\r").sha256, unit::ParseList("A\nB").sha256);
-  EXPECT_NE(unit::ParseList("A\nB\n").sha256, unit::ParseList("B\nA\n").sha256);
+  EXPECT_EQ(numbering::ParseList("A\r\nB\r\n").sha256, numbering::ParseList("A\nB").sha256);
+  EXPECT_EQ(numbering::ParseList("A\rB\r").sha256, numbering::ParseList("A\nB").sha256);
+  EXPECT_NE(numbering::ParseList("A\nB\n").sha256, numbering::ParseList("B\nA\n").sha256);
 }
 
 TEST(SerialPlan, APatchWritesItsBytesAndNothingAround) {
   std::vector<uint8_t> image(0x10000, 0);
   image[0x7FFF] = 0xAB;
-  unit::Patch(image, 0x7FFD, QByteArray::fromHex("01FE"));
+  numbering::Patch(image, 0x7FFD, QByteArray::fromHex("01FE"));
   EXPECT_EQ(image[0x7FFC], 0x00);
   EXPECT_EQ(image[0x7FFD], 0x01);
   EXPECT_EQ(image[0x7FFE], 0xFE);
   EXPECT_EQ(image[0x7FFF], 0xAB);
   // Bytes past the table's end are dropped.
-  unit::Patch(image, 0xFFFF, QByteArray::fromHex("1122"));
+  numbering::Patch(image, 0xFFFF, QByteArray::fromHex("1122"));
   EXPECT_EQ(image[0xFFFF], 0x11);
   EXPECT_EQ(image.size(), 0x10000u);
 }
@@ -219,7 +219,7 @@ TEST(SerialPlan, AListIsReadOnlyFromARegularFileOfBoundedSize) {
     f.write("SN1\rSN2\r");
     QFile h(huge);
     ASSERT_TRUE(h.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(h.resize(unit::kMostListBytes + 1)); // sparse: costs no disk
+    ASSERT_TRUE(h.resize(numbering::kMostListBytes + 1)); // sparse: costs no disk
   }
   ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
   ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
@@ -236,9 +236,9 @@ TEST(SerialPlan, AListIsReadOnlyFromARegularFileOfBoundedSize) {
       {huge, false, QStringLiteral("it is larger than 16 MiB, too large for a list")},
   };
   for (const auto &c : cases) {
-    std::promise<unit::ListFile> done;
-    std::future<unit::ListFile> result = done.get_future();
-    std::thread reader([&] { done.set_value(unit::ReadList(c.path)); });
+    std::promise<numbering::ListFile> done;
+    std::future<numbering::ListFile> result = done.get_future();
+    std::thread reader([&] { done.set_value(numbering::ReadList(c.path)); });
     const bool ended = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     if (!ended) {
       const int writer = ::open(QFile::encodeName(c.path).constData(), O_WRONLY | O_NONBLOCK);
@@ -247,9 +247,9 @@ TEST(SerialPlan, AListIsReadOnlyFromARegularFileOfBoundedSize) {
     }
     reader.join();
     EXPECT_TRUE(ended) << c.path.toStdString() << ": the read waited";
-    const unit::ListFile list = result.get();
+    const numbering::ListFile list = result.get();
     EXPECT_EQ(list.refusal, c.refusal) << c.path.toStdString();
     EXPECT_EQ(list.fileRead, c.fileRead) << c.path.toStdString();
   }
-  EXPECT_EQ(unit::ReadList(good).lines, (QStringList{"SN1", "SN2"}));
+  EXPECT_EQ(numbering::ReadList(good).lines, (QStringList{"SN1", "SN2"}));
 }
