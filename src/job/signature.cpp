@@ -1,4 +1,5 @@
 #include "job/signature.h"
+#include "base/small_file.h"
 
 #include "base/printable.h"
 #include <QDir>
@@ -120,38 +121,6 @@ bool WritableByOthers(mode_t mode) { return (mode & (S_IWGRP | S_IWOTH)) != 0; }
 
 QString ModeText(mode_t mode) { return QStringLiteral("%1").arg(uint(mode & 07777), 4, 8, QLatin1Char('0')); }
 
-// Reads a regular file of at most `most` bytes; nullopt and *error when it
-// cannot, or when there are more. Opened without waiting (a pipe with no
-// writer would wait for ever) and checked on what was opened, so that nothing
-// can be swapped in between. *mode: the file's permission bits.
-std::optional<QByteArray> ReadSmallFile(const QString &path, qint64 most, QString *error, mode_t *mode = nullptr) {
-  const auto fail = [&](const QString &why) {
-    *error = why;
-    return std::nullopt;
-  };
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return fail(SystemReason(errno));
-  QFile file;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    const int reason = errno;
-    ::close(fd);
-    return fail(SystemReason(reason));
-  }
-  if (S_ISDIR(st.st_mode))
-    return fail(QStringLiteral("it is a folder"));
-  if (!S_ISREG(st.st_mode))
-    return fail(QStringLiteral("it is not a regular file"));
-  if (mode)
-    *mode = st.st_mode;
-  QByteArray bytes = file.read(most + 1);
-  if (file.error() != QFileDevice::NoError)
-    return fail(file.errorString());
-  if (bytes.size() > most)
-    return fail(QStringLiteral("larger than %1 bytes").arg(most));
-  return bytes;
-}
 
 } // namespace
 
@@ -223,7 +192,7 @@ TrustedKeys ReadTrustedKeys(const QString &folder) {
     const QString name = Quoted(QDir::toNativeSeparators(file.filePath()));
     QString why;
     mode_t mode = 0;
-    const std::optional<QByteArray> text = ReadSmallFile(file.filePath(), kMostKeyFileBytes, &why, &mode);
+    const std::optional<QByteArray> text = base::ReadSmallFile(file.filePath(), kMostKeyFileBytes, &why, nullptr, &mode);
     if (!text) {
       read.refusal = QStringLiteral("cannot read the trusted key %1: %2").arg(name, why);
       return read;
@@ -300,7 +269,7 @@ ReleaseCheck CheckReleaseOf(const QString &jobPath, const QByteArray &file, cons
   std::optional<QByteArray> signature;
   if (keys.installed && keys.refusal.isEmpty() && QFileInfo::exists(signaturePath)) {
     QString why;
-    signature = ReadSmallFile(signaturePath, kMostSignatureBytes, &why);
+    signature = base::ReadSmallFile(signaturePath, kMostSignatureBytes, &why);
     if (!signature)
       return {{},
               QStringLiteral("cannot read the signature file %1: %2")

@@ -1,4 +1,5 @@
 #include "numbering/list_file.h"
+#include "base/small_file.h"
 
 #include "numbering/serial_plan.h"
 
@@ -7,11 +8,6 @@
 #include <QSet>
 #include <QStringDecoder>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace numbering {
 
@@ -33,8 +29,6 @@ QList<QByteArray> Lines(const QByteArray &text) {
     lines << text.mid(begin);
   return lines;
 }
-
-QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 } // namespace
 
@@ -88,34 +82,14 @@ ListFile ReadList(const QString &path) {
     unread.refusal = why;
     return unread;
   };
-  // Opened without waiting (a pipe with no writer would wait for ever), then
-  // checked on what was opened, so that nothing can be swapped in between.
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return refuse(SystemReason(errno));
-  QFile file;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    const int error = errno;
-    ::close(fd);
-    return refuse(SystemReason(error));
-  }
-  if (S_ISDIR(st.st_mode))
-    return refuse(QStringLiteral("it is a folder"));
-  if (!S_ISREG(st.st_mode))
-    return refuse(QStringLiteral("it is not a regular file"));
-  const auto tooLarge = [&] {
+  QString why;
+  bool tooLarge = false;
+  const std::optional<QByteArray> text = base::ReadSmallFile(path, kMostListBytes, &why, &tooLarge);
+  if (tooLarge)
     return refuse(QStringLiteral("it is larger than %1 MiB, too large for a list").arg(kMostListBytes >> 20));
-  };
-  if (st.st_size > kMostListBytes)
-    return tooLarge();
-  // One byte more than allowed: a file that grows while it is read is caught too.
-  const QByteArray text = file.read(kMostListBytes + 1);
-  if (file.error() != QFileDevice::NoError)
-    return refuse(file.errorString());
-  if (text.size() > kMostListBytes)
-    return tooLarge();
-  return ParseList(text);
+  if (!text)
+    return refuse(why);
+  return ParseList(*text);
 }
 
 } // namespace numbering
